@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what is missing on a Debian machine (run as root). "build": what the Linux build
+# needs; "test": also the Windows cross-compiler, wine, Xvfb and the test peers.
+set -euo pipefail
+what=${1:-build}
+pkgs=(g++ cmake ninja-build make)
+if [ "$what" = test ]; then
+  pkgs+=(libgtest-dev libgmock-dev googletest
+         g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 xvfb xdotool imagemagick
+         php-cli nginx-light ffmpeg curl clang libclang-rt-14-dev libpcre2-dev procps iproute2)
+fi
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

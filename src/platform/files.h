@@ -1,0 +1,78 @@
+// The file system as the program needs it: existence tests, directory search with an attribute
+// filter, drive roots, shared read-only opening, sizes, whole-file reads and atomic rewrites.
+// Paths are byte strings in the system's ANSI code page (UTF-8 on POSIX).
+// Thread safety: every function is independent and may be called from any thread.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tovi::fs {
+
+// Attribute bits of a directory entry, as the Windows search reports them. On POSIX a name
+// starting with "." (other than "." and "..") counts as hidden.
+inline constexpr std::uint32_t kAttrReadOnly = 0x01;
+inline constexpr std::uint32_t kAttrHidden = 0x02;
+inline constexpr std::uint32_t kAttrSystem = 0x04;
+inline constexpr std::uint32_t kAttrVolumeLabel = 0x08;
+inline constexpr std::uint32_t kAttrDirectory = 0x10;
+inline constexpr std::uint32_t kAttrArchive = 0x20;
+inline constexpr std::uint32_t kAttrAnyFile = 0x3F;
+
+struct DirEntry {
+  std::string name;           // the entry's own name, no folder
+  std::uint32_t attributes = 0;
+  bool IsDirectory() const { return (attributes & kAttrDirectory) != 0; }
+};
+
+// The folder separator of this platform ("\\" on Windows, "/" on POSIX).
+extern const char kSeparator;
+
+bool FileExists(const std::string& path);       // a file, not a directory
+bool DirectoryExists(const std::string& path);
+
+// Entries of folder (which ends with the separator) matching mask ("*.*" or "*": all), in the
+// order the file system returns them, "." and ".." included where the system reports them.
+// Entries carrying hidden, system or volume-label bits that `allowed` lacks are left out, as the
+// Windows search does. A folder that cannot be searched gives an empty list.
+std::vector<DirEntry> FindEntries(const std::string& folder, const std::string& mask,
+                                  std::uint32_t allowed);
+
+// Roots a user would browse: "A:\\" to "Z:\\" for every present drive on Windows; on POSIX "/"
+// and the mounted disks and removable media (each ending in "/").
+std::vector<std::string> DriveRoots();
+
+// Size in bytes without opening the file for writing; -1 when it cannot be read.
+std::int64_t FileSize(const std::string& path);
+
+// The running executable's folder, ending with the separator.
+std::string ExecutableDirectory();
+
+// A file opened read-only, others may read it but not write it while it is open.
+class ReadOnlyFile {
+ public:
+  // Throws EInOutError when the file cannot be opened.
+  explicit ReadOnlyFile(const std::string& path);
+  ~ReadOnlyFile();
+  ReadOnlyFile(const ReadOnlyFile&) = delete;
+  ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+
+  std::int64_t Size() const;
+  // Reads up to size bytes at offset; returns the count read (0 at the end), -1 on error.
+  long ReadAt(std::uint64_t offset, void* data, std::size_t size) const;
+  std::intptr_t NativeHandle() const;  // fd on POSIX, HANDLE on Windows
+
+ private:
+  std::intptr_t handle_;
+};
+
+// Whole file as bytes. Throws EInOutError when it cannot be opened or read.
+std::string ReadWholeFile(const std::string& path);
+
+// Replaces path with bytes atomically (a temporary file in the same folder, then a rename), so
+// a crash or a full disk leaves the old file or the new one, never a truncated one.
+// Throws EInOutError ("File access denied", ...) and leaves the old file when it fails.
+void WriteFileAtomically(const std::string& path, const std::string& bytes);
+
+}  // namespace tovi::fs

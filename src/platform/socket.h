@@ -1,0 +1,75 @@
+// IPv4 stream sockets, the same on every platform: Winsock 2 on Windows, BSD sockets on POSIX.
+// Failures are reported as Windows Sockets error codes on every platform (POSIX errno values are
+// mapped), so the engines raise the same exceptions with the same texts everywhere.
+// Thread safety: every call is independent; a socket may be closed from one thread while
+// another waits on it (the wait then fails or reports readiness, and the next call fails).
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace tovi::net {
+
+using SocketHandle = std::intptr_t;
+inline constexpr SocketHandle kInvalidSocket = -1;
+
+// An IPv4 endpoint; address bytes in network order (a[0] is the first dotted number).
+struct Endpoint {
+  std::uint8_t address[4] = {0, 0, 0, 0};
+  std::uint16_t port = 0;
+};
+
+// Windows Sockets codes the engines look at; any code may be reported.
+inline constexpr int kErrInterrupted = 10004;        // WSAEINTR
+inline constexpr int kErrBadFile = 10009;            // WSAEBADF
+inline constexpr int kErrAccess = 10013;             // WSAEACCES
+inline constexpr int kErrInvalidArgument = 10022;    // WSAEINVAL
+inline constexpr int kErrTooManyFiles = 10024;       // WSAEMFILE
+inline constexpr int kErrWouldBlock = 10035;         // WSAEWOULDBLOCK
+inline constexpr int kErrNotSocket = 10038;          // WSAENOTSOCK
+inline constexpr int kErrAddressInUse = 10048;       // WSAEADDRINUSE
+inline constexpr int kErrAddressNotAvailable = 10049;// WSAEADDRNOTAVAIL
+inline constexpr int kErrConnectionAborted = 10053;  // WSAECONNABORTED
+inline constexpr int kErrConnectionReset = 10054;    // WSAECONNRESET
+inline constexpr int kErrNotConnected = 10057;       // WSAENOTCONN
+inline constexpr int kErrShutdown = 10058;           // WSAESHUTDOWN
+inline constexpr int kErrTimedOut = 10060;           // WSAETIMEDOUT
+inline constexpr int kErrConnectionRefused = 10061;  // WSAECONNREFUSED
+inline constexpr int kErrHostNotFound = 11001;       // WSAHOST_NOT_FOUND
+
+// Starts the socket library (Winsock 2.2); idempotent, true on success. POSIX: always true,
+// and SIGPIPE is ignored so a write to a closed peer fails with an error instead.
+bool Startup();
+
+// The calling thread's last socket error, as a Windows Sockets code (0 when none).
+int LastError();
+
+// Each returns kInvalidSocket / -1 on failure, with LastError() set.
+SocketHandle OpenStream();
+int SetReuseAddress(SocketHandle s);
+int Bind(SocketHandle s, const Endpoint& local);
+int Listen(SocketHandle s, int backlog);
+SocketHandle Accept(SocketHandle s, Endpoint* peer);
+// timeoutMs <= 0: as long as the system lets it; on expiry fails with kErrTimedOut.
+int Connect(SocketHandle s, const Endpoint& remote, int timeoutMs);
+int LocalEndpoint(SocketHandle s, Endpoint* out);
+int PeerEndpoint(SocketHandle s, Endpoint* out);
+
+// 1 ready, 0 time-out, -1 error. timeoutMs < 0 waits without limit.
+int WaitReadable(SocketHandle s, int timeoutMs);
+int WaitWritable(SocketHandle s, int timeoutMs);
+
+// Bytes moved (Recv: 0 = the peer closed), or -1 on error.
+long Send(SocketHandle s, const void* data, std::size_t size);
+long Recv(SocketHandle s, void* data, std::size_t size);
+
+// Limits how long one blocking Send may make no progress; it then fails with kErrTimedOut.
+int SetSendTimeout(SocketHandle s, int timeoutMs);
+
+int ShutdownSend(SocketHandle s);
+int Close(SocketHandle s);
+
+// Resolves a host name to its first IPv4 address; -1 with kErrHostNotFound when none.
+int ResolveIPv4(const std::string& host, Endpoint* out);
+
+}  // namespace tovi::net
