@@ -1,0 +1,88 @@
+#include "server/playlists.h"
+
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "server/texts.h"
+
+namespace tovi::server {
+
+namespace {
+
+// "Диск " in UTF-8.
+constexpr const char* kDriveTitle = "\xD0\x94\xD0\xB8\xD1\x81\xD0\xBA ";
+
+bool EndsWithFolderMark(const std::string& item) {
+  return !item.empty() &&
+         (LastPos("\\", item) == item.size() || LastPos("/", item) == item.size());
+}
+
+}  // namespace
+
+std::string ServerBaseUrl(const std::string& address) {
+  return "http://" + address + ":" + std::to_string(kMediaPort);
+}
+
+std::vector<std::string> ListDrives() { return fs::DriveRoots(); }
+
+std::vector<std::string> ListFolder(std::string folder, char separator) {
+  if (separator == '/' && !folder.empty() && folder.find_first_not_of('/') == std::string::npos) {
+    folder = "/";
+  }
+  if (folder.empty() || folder.back() != separator) folder += separator;
+  std::vector<std::string> items;
+  const auto entries =
+      fs::FindEntries(folder, "*.*", fs::kAttrReadOnly | fs::kAttrDirectory | fs::kAttrArchive);
+  for (const fs::DirEntry& entry : entries) {
+    if (entry.IsDirectory()) {
+      const std::string& n = entry.name;
+      if (n == "." || n == ".." || n == "$Recycle.Bin" || n == "$RECYCLE.BIN" || n == "Thumbs.db") {
+        continue;
+      }
+      items.push_back(text::AnsiToUtf8(folder + n + separator));
+    } else {
+      items.push_back(text::AnsiToUtf8(folder + entry.name));
+    }
+  }
+  return items;
+}
+
+std::string FileSizeText(const std::string& path, char decimalSeparator) {
+  const std::string ansi = text::Utf8ToAnsi(path);
+  if (!fs::FileExists(ansi)) return "nf";
+  const std::int64_t size = fs::FileSize(ansi);
+  return size < 0 ? std::string() : FormatSizeLabel(size, decimalSeparator);
+}
+
+std::string DrivePlaylist(const std::vector<std::string>& roots, const std::string& address) {
+  const std::string base = ServerBaseUrl(address);
+  std::string body = kPlaylistHeader;
+  for (const std::string& root : roots) {
+    std::string label = root;
+    if (label.size() > 1) label.pop_back();  // "C:\" reads "C:", "/media/usb/" reads "/media/usb"
+    const std::string query = root == "/" ? "//" : root;
+    body += M3uEntry(kDriveTitle + text::AnsiToUtf8(label),
+                     base + "/treeview?" + EncodeUrlItem(text::AnsiToUtf8(query)));
+  }
+  return body;
+}
+
+std::string FolderPlaylist(const std::vector<std::string>& items, const std::string& address,
+                           char separator,
+                           const std::function<std::string(const std::string&)>& sizeLabel) {
+  const std::string base = ServerBaseUrl(address);
+  std::string body = kPlaylistHeader;
+  for (const std::string& item : items) {
+    if (!EndsWithFolderMark(item)) continue;
+    body += M3uEntry(LastPathComponent(item, separator), base + "/treeview?" + EncodeUrlItem(item));
+  }
+  for (const std::string& item : items) {
+    if (EndsWithFolderMark(item)) continue;
+    // An absolute POSIX path already starts with the "/" that separates it from the address.
+    const std::string slash = !item.empty() && item.front() == '/' ? "" : "/";
+    body += M3uEntry(LastPathComponent(item, separator) + " " + sizeLabel(item),
+                     base + slash + EncodeUrlItem(item));
+  }
+  return body;
+}
+
+}  // namespace tovi::server

@@ -1,0 +1,53 @@
+// Text helpers of the request handler: splitting announcements, path pieces, size labels,
+// playlist entries and URL items, and turning a request path into a local file path.
+// Pure (the file-exists test is passed in), safe from any thread.
+#pragma once
+#include <bitset>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tovi::server {
+
+using CharSet = std::bitset<256>;
+CharSet MakeCharSet(std::string_view chars);
+
+// Splits text at every character of the set; always at least three pieces (missing ones are
+// empty). Two separators in a row give an empty piece; a separator at the very end does not
+// start a further piece.
+std::vector<std::string> SplitByChars(const std::string& text, const CharSet& separators);
+
+// 1-based position of the last occurrence of part in text; 0 when there is none.
+std::size_t LastPos(std::string_view part, std::string_view text);
+
+// The last component of a path: for a path ending with the separator, the name before it
+// ("C:\Films\Sub\" gives "Sub", "C:\" gives "C:"); otherwise the text after the last separator.
+std::string LastPathComponent(const std::string& path, char separator);
+
+// Size label of a playlist entry: kilobytes up to 1024 KB, then megabytes, rounded to two
+// decimals (exact halves to even), shortest form, no space before the unit: "0.49KB", "3MB".
+std::string FormatSizeLabel(std::int64_t bytes, char decimalSeparator);
+
+// Percent-encodes what the request decoding would otherwise change or cut: "%", "&", "+", "#"
+// and "?". Everything else passes unchanged, so ordinary names keep their plain URLs.
+std::string EncodeUrlItem(const std::string& item);
+
+// Line break of generated playlists: LF then CR, which the TV app expects.
+inline constexpr const char* kPlaylistLineEnd = "\n\r";
+inline constexpr const char* kPlaylistHeader = "#EXTM3U\n\r";
+
+// One playlist entry: "#EXTINF:-1," + title, then the URL, each line ended by LF CR.
+std::string M3uEntry(const std::string& title, const std::string& url);
+
+// How a request path names a file. Windows: "/C:/Films/a.mkv" is C:\Films\a.mkv (the leading
+// "/" is dropped). Posix: the request path is the absolute path itself.
+enum class PathStyle { Windows, Posix };
+
+// The file path text of a request: the raw path if a file exists under it, else the path decoded
+// from UTF-8 to the ANSI code page (empty when malformed); separators made native.
+std::string RequestFilePath(const std::string& requestPath, PathStyle style,
+                            const std::function<bool(const std::string&)>& fileExists);
+
+}  // namespace tovi::server

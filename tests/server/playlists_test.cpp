@@ -1,0 +1,110 @@
+#include "server/playlists.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/files.h"
+#include "server/texts.h"
+
+namespace tovi::server {
+namespace {
+
+namespace stdfs = std::filesystem;
+
+const std::string kDisk = "\xD0\x94\xD0\xB8\xD1\x81\xD0\xBA ";  // "Диск "
+
+TEST(Playlists, DrivesLinkToTheirRootFolders) {
+  EXPECT_EQ(DrivePlaylist({"C:\\", "D:\\"}, "192.168.1.5"),
+            "#EXTM3U\n\r"
+            "#EXTINF:-1," + kDisk + "C:\n\rhttp://192.168.1.5:8027/treeview?C:\\\n\r"
+            "#EXTINF:-1," + kDisk + "D:\n\rhttp://192.168.1.5:8027/treeview?D:\\\n\r");
+  // "/" alone asks for the drive list, so the root folder goes as "//".
+  EXPECT_EQ(DrivePlaylist({"/", "/media/me/USB 100%/"}, "10.0.0.2"),
+            "#EXTM3U\n\r"
+            "#EXTINF:-1," + kDisk + "/\n\rhttp://10.0.0.2:8027/treeview?//\n\r"
+            "#EXTINF:-1," + kDisk + "/media/me/USB 100%\n\r"
+            "http://10.0.0.2:8027/treeview?/media/me/USB 100%25/\n\r");
+  EXPECT_EQ(DrivePlaylist({}, ""), "#EXTM3U\n\r");
+}
+
+TEST(Playlists, FoldersComeFirstThenFilesWithSizes) {
+  const auto label = [](const std::string& item) { return "<" + item.substr(item.size() - 5) + ">"; };
+  EXPECT_EQ(FolderPlaylist({"C:\\F\\B\\", "C:\\F\\z.mkv", "C:\\F\\A\\", "C:\\F\\a&b.mkv"},
+                           "1.2.3.4", '\\', label),
+            "#EXTM3U\n\r"
+            "#EXTINF:-1,B\n\rhttp://1.2.3.4:8027/treeview?C:\\F\\B\\\n\r"
+            "#EXTINF:-1,A\n\rhttp://1.2.3.4:8027/treeview?C:\\F\\A\\\n\r"
+            "#EXTINF:-1,z.mkv <z.mkv>\n\rhttp://1.2.3.4:8027/C:\\F\\z.mkv\n\r"
+            "#EXTINF:-1,a&b.mkv <b.mkv>\n\rhttp://1.2.3.4:8027/C:\\F\\a%26b.mkv\n\r");
+  EXPECT_EQ(FolderPlaylist({"/m/a #1.avi", "/m/Sub+/"}, "1.2.3.4", '/', label),
+            "#EXTM3U\n\r"
+            "#EXTINF:-1,Sub+\n\rhttp://1.2.3.4:8027/treeview?/m/Sub%2B/\n\r"
+            "#EXTINF:-1,a #1.avi <1.avi>\n\rhttp://1.2.3.4:8027/m/a %231.avi\n\r");
+  EXPECT_EQ(FolderPlaylist({}, "1.2.3.4", '/', label), "#EXTM3U\n\r");
+}
+
+class FolderListing : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = stdfs::temp_directory_path() /
+            ("tovi_server_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+             "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    stdfs::remove_all(root_);
+    stdfs::create_directories(root_);
+  }
+  void TearDown() override { stdfs::remove_all(root_); }
+  void MakeFile(const std::string& name, std::size_t bytes) {
+    std::ofstream(root_ / stdfs::u8path(name), std::ios::binary) << std::string(bytes, 'x');
+  }
+  std::string Root() const {
+    std::string r = root_.string();
+    if (r.back() != fs::kSeparator) r += fs::kSeparator;
+    return r;
+  }
+  stdfs::path root_;
+};
+
+TEST_F(FolderListing, ListsVisibleEntriesWithFolderMarks) {
+  stdfs::create_directory(root_ / "B");
+  stdfs::create_directory(root_ / "$RECYCLE.BIN");
+  stdfs::create_directory(root_ / "Thumbs.db");
+  MakeFile("z.mkv", 10);
+  MakeFile("Thumbs.db2", 1);
+  const bool posix = fs::kSeparator == '/';
+  if (posix) {  // a leading dot is what hides a name here
+    stdfs::create_directory(root_ / ".hidden");
+    MakeFile(".hidden.mkv", 1);
+  }
+  std::vector<std::string> items = ListFolder(Root(), fs::kSeparator);
+  std::sort(items.begin(), items.end());
+  const std::string r = Root();
+  EXPECT_EQ(items, (std::vector<std::string>{r + "B" + fs::kSeparator, r + "Thumbs.db2", r + "z.mkv"}));
+  // Without the trailing separator the same folder is listed.
+  std::string bare = r;
+  bare.pop_back();
+  EXPECT_EQ(ListFolder(bare, fs::kSeparator).size(), 3u);
+  EXPECT_TRUE(ListFolder(r + "missing", fs::kSeparator).empty());
+}
+
+TEST_F(FolderListing, SizeLabelsReadTrueSizes) {
+  MakeFile("small.bin", 500);
+  MakeFile("three.bin", 3 * 1048576);
+  const std::string r = Root();
+  EXPECT_EQ(FileSizeText(r + "small.bin", '.'), "0.49KB");
+  EXPECT_EQ(FileSizeText(r + "three.bin", '.'), "3MB");
+  if (fs::kSeparator == '/') {  // UTF-8 names; the Windows build sees only its ANSI page
+    MakeFile("\xD1\x84\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC.bin", 1536);  // "фильм"
+    EXPECT_EQ(FileSizeText(r + "\xD1\x84\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC.bin", '.'), "1.5KB");
+  }
+  EXPECT_EQ(FileSizeText(r + "gone.bin", '.'), "nf");
+  // A read-only file still gets its size: nothing opens it for writing.
+  stdfs::permissions(root_ / "small.bin", stdfs::perms::owner_read, stdfs::perm_options::replace);
+  EXPECT_EQ(FileSizeText(r + "small.bin", '.'), "0.49KB");
+  stdfs::permissions(root_ / "small.bin", stdfs::perms::owner_all, stdfs::perm_options::replace);
+}
+
+}  // namespace
+}  // namespace tovi::server
