@@ -67,7 +67,17 @@ long Recv(SocketHandle s, void* data, std::size_t size);
 int SetSendTimeout(SocketHandle s, int timeoutMs);
 
 int ShutdownSend(SocketHandle s);
+// Shuts down both directions: a thread blocked in Recv or WaitReadable on s then returns (Recv
+// gives 0) without the handle being closed under it; safe from any thread.
+int ShutdownBoth(SocketHandle s);
 int Close(SocketHandle s);
+
+// Sends count bytes of an open file (fd on POSIX, HANDLE on Windows) from offset (the file's own
+// position is neither used nor kept). Returns the bytes sent: fewer than count only when the file
+// ends early; -1 on a socket or file error with LastError() set (kErrTimedOut when the peer
+// accepted nothing for the send time-out).
+long long SendFile(SocketHandle s, std::intptr_t nativeFileHandle, std::uint64_t offset,
+                   std::uint64_t count);
 
 // Resolves a host name to its first IPv4 address; -1 with kErrHostNotFound when none.
 int ResolveIPv4(const std::string& host, Endpoint* out);

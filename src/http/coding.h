@@ -1,0 +1,23 @@
+// Text codings the HTTP engines share: URL decoding, Base64, dotted IPv4 text.
+// Pure functions, safe from any thread.
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace tovi::http {
+
+// "+" becomes a space; "%" takes the next two characters (fewer at the end) as a hex number,
+// 1..255 gives that byte, 0 or non-hex gives nothing; the "%" and its two characters are
+// consumed either way. No character set conversion.
+std::string URLDecode(const std::string& s);
+
+std::string Base64Encode(const std::string& bytes);
+// Characters outside the Base64 alphabet are skipped; decoding stops at "=".
+std::string Base64Decode(const std::string& text);
+
+// Four numbers separated by dots. Throws std::invalid_argument for a part that is not a number
+// (the message is "'<part>' is not a valid integer value").
+void DottedToAddress(const std::string& dotted, std::uint8_t out[4]);
+std::string AddressToDotted(const std::uint8_t address[4]);
+
+}  // namespace tovi::http

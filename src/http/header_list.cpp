@@ -1,0 +1,152 @@
+#include "http/header_list.h"
+
+namespace tovi::http {
+namespace {
+
+bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 32; }
+bool IsContinuation(const std::string& line) {
+  return !line.empty() && (line[0] == ' ' || line[0] == '\t');
+}
+
+}  // namespace
+
+std::string Trim(const std::string& s) {
+  std::size_t b = 0;
+  std::size_t e = s.size();
+  while (b < e && IsBlankOrControl(s[b])) ++b;
+  while (e > b && IsBlankOrControl(s[e - 1])) --e;
+  return s.substr(b, e - b);
+}
+
+std::string UpperCase(std::string s) {
+  for (char& c : s) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return s;
+}
+
+std::string LowerCase(std::string s) {
+  for (char& c : s) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return s;
+}
+
+bool SameText(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::string TNetHeaderList::NameOf(const std::string& line) {
+  std::size_t colon = line.find(':');
+  return colon == std::string::npos ? std::string() : line.substr(0, colon);
+}
+
+long TNetHeaderList::IndexOfName(const std::string& name) const {
+  for (std::size_t i = 0; i < lines_.size(); ++i) {
+    if (SameText(NameOf(lines_[i]), name)) return static_cast<long>(i);
+  }
+  return -1;
+}
+
+std::size_t TNetHeaderList::ContinuationEnd(std::size_t index) const {
+  std::size_t end = index + 1;
+  while (end < lines_.size() && IsContinuation(lines_[end])) ++end;
+  return end;
+}
+
+std::string TNetHeaderList::ValueAt(std::size_t index) const {
+  const std::string& line = lines_[index];
+  std::size_t colon = line.find(':');
+  std::string value = colon == std::string::npos ? std::string() : Trim(line.substr(colon + 1));
+  for (std::size_t i = index + 1; i < ContinuationEnd(index); ++i) {
+    value = Trim(value) + " " + Trim(lines_[i]);
+  }
+  return Trim(value);
+}
+
+std::string TNetHeaderList::Values(const std::string& name) const {
+  long i = IndexOfName(name);
+  return i < 0 ? std::string() : ValueAt(static_cast<std::size_t>(i));
+}
+
+std::vector<std::string> TNetHeaderList::Extract(const std::string& name) const {
+  std::vector<std::string> out;
+  for (std::size_t i = 0; i < lines_.size(); ++i) {
+    if (SameText(NameOf(lines_[i]), name)) out.push_back(ValueAt(i));
+  }
+  return out;
+}
+
+std::vector<std::string> TNetHeaderList::Fold(const std::string& line) const {
+  std::vector<std::string> out;
+  if (!foldLines_ || foldLength_ <= 0) {
+    out.push_back(line);
+    return out;
+  }
+  std::string rest = line;
+  const std::size_t limit = static_cast<std::size_t>(foldLength_);
+  while (rest.size() > limit) {
+    // The last break point that keeps the line within the limit, else the first one after it.
+    std::size_t best = std::string::npos;
+    bool quoted = false;
+    for (std::size_t i = 0; i + 1 < rest.size(); ++i) {
+      char c = rest[i];
+      if (c == '"') quoted = !quoted;
+      if (quoted || (c != ' ' && c != '\t' && c != ',')) continue;
+      // A break right after the leading space of a continuation line would loop.
+      if (i == 0) continue;
+      if (i + 1 <= limit || best == std::string::npos) best = i;
+      if (i + 1 > limit) break;
+    }
+    if (best == std::string::npos) break;
+    out.push_back(rest.substr(0, best + 1));
+    std::size_t next = best + 1;
+    while (next < rest.size() && (rest[next] == ' ' || rest[next] == '\t')) ++next;
+    if (next >= rest.size()) {
+      rest.clear();
+      break;
+    }
+    rest = " " + rest.substr(next);
+  }
+  if (!rest.empty()) out.push_back(rest);
+  return out;
+}
+
+void TNetHeaderList::SetValue(const std::string& name, const std::string& value) {
+  long found = IndexOfName(name);
+  if (value.empty()) {
+    if (found >= 0) {
+      std::size_t i = static_cast<std::size_t>(found);
+      lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(i),
+                   lines_.begin() + static_cast<std::ptrdiff_t>(ContinuationEnd(i)));
+    }
+    return;
+  }
+  std::vector<std::string> folded = Fold(name + ": " + value);
+  if (found < 0) {
+    lines_.insert(lines_.end(), folded.begin(), folded.end());
+    return;
+  }
+  std::size_t i = static_cast<std::size_t>(found);
+  auto first = lines_.begin() + static_cast<std::ptrdiff_t>(i);
+  lines_.erase(first, lines_.begin() + static_cast<std::ptrdiff_t>(ContinuationEnd(i)));
+  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(i), folded.begin(), folded.end());
+}
+
+std::string TNetHeaderList::Text() const {
+  std::string out;
+  for (const std::string& line : lines_) {
+    out += line;
+    out += "\r\n";
+  }
+  return out;
+}
+
+}  // namespace tovi::http
