@@ -1,0 +1,114 @@
+#include "http/client/wire.h"
+
+#include <cstdio>
+#include <limits>
+
+namespace tovi::http {
+namespace {
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::string TrimBlanks(const std::string& text) {
+  std::size_t first = 0;
+  std::size_t last = text.size();
+  while (first < last && static_cast<unsigned char>(text[first]) <= ' ') ++first;
+  while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ') --last;
+  return text.substr(first, last - first);
+}
+
+std::optional<std::int32_t> ParseInt32(const std::string& text) {
+  std::size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  if (i == text.size()) return std::nullopt;
+  std::int64_t value = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return std::nullopt;
+    value = value * 10 + (text[i] - '0');
+    if (value > std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1) return std::nullopt;
+  }
+  if (negative) value = -value;
+  if (value > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
+  return static_cast<std::int32_t>(value);
+}
+
+int ParseStatusCode(const std::string& statusLine) {
+  const std::size_t space = statusLine.find(' ');
+  if (space == std::string::npos) return -1;
+  const std::string rest = TrimBlanks(statusLine.substr(space + 1));
+  const std::optional<std::int32_t> code = ParseInt32(rest.substr(0, rest.find(' ')));
+  return code ? *code : -1;
+}
+
+std::int64_t ParseChunkSize(const std::string& line) {
+  constexpr std::int64_t kLargest = std::int64_t{1} << 62;
+  std::size_t end = line.find_first_of(" \t;");
+  if (end == std::string::npos) end = line.size();
+  if (end == 0) return 0;
+  std::int64_t size = 0;
+  for (std::size_t i = 0; i < end; ++i) {
+    const int digit = HexDigit(line[i]);
+    if (digit < 0) return 0;
+    size = size >= kLargest / 16 ? kLargest : size * 16 + digit;
+  }
+  return size < kLargest ? size : kLargest;
+}
+
+bool KeepsConnectionOpen(TNetHTTPProtocolVersion version, const std::string& connection,
+                         const std::string& proxyConnection) {
+  const std::string a = TrimBlanks(connection);
+  const std::string b = TrimBlanks(proxyConnection);
+  if (version == TNetHTTPProtocolVersion::pv1_0)
+    return EqualsIgnoreCase(a, "keep-alive") || EqualsIgnoreCase(b, "keep-alive");
+  return !EqualsIgnoreCase(a, "close") && !EqualsIgnoreCase(b, "close");
+}
+
+std::string HostHeaderValue(const std::string& host, const std::string& port) {
+  return port == "80" ? host : host + ":" + port;
+}
+
+std::string FormatHttpDate(std::int64_t unixSeconds) {
+  static const char* const kDays[] = {"Thu", "Fri", "Sat", "Sun", "Mon", "Tue", "Wed"};
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  std::int64_t days = unixSeconds / 86400;
+  std::int64_t secs = unixSeconds % 86400;
+  if (secs < 0) {
+    secs += 86400;
+    --days;
+  }
+  const int weekday = static_cast<int>(((days % 7) + 7) % 7);
+  // Civil date from a day count (proleptic Gregorian calendar).
+  const std::int64_t z = days + 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const std::int64_t doe = z - era * 146097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::int64_t mp = (5 * doy + 2) / 153;
+  const int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  const std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+  char out[64];
+  std::snprintf(out, sizeof out, "%s, %02d %s %04lld %02d:%02d:%02d GMT", kDays[weekday], day,
+                kMonths[month - 1], static_cast<long long>(year), static_cast<int>(secs / 3600),
+                static_cast<int>(secs / 60 % 60), static_cast<int>(secs % 60));
+  return out;
+}
+
+bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  return true;
+}
+
+}  // namespace tovi::http

@@ -1,0 +1,68 @@
+// Response-side rules a misreading of would lose bodies or keep dead connections.
+#include <gtest/gtest.h>
+
+#include "http/client/wire.h"
+
+namespace tovi::http {
+namespace {
+
+TEST(ClientWire, StatusCodeIsTheSecondWord) {
+  const std::pair<const char*, int> cases[] = {
+      {"HTTP/1.1 200 OK", 200},   {"HTTP/1.0 404 Not Found", 404}, {"HTTP/1.1  302  Found", 302},
+      {"HTTP/1.1 204", 204},      {"HTTP/1.1", -1},                {"HTTP/1.1 abc", -1},
+      {"", -1},                   {"HTTP/1.1 99999999999 x", -1},  {"ICY 200 OK", 200},
+      {"HTTP/1.1 2OO OK", -1},
+  };
+  for (const auto& [line, code] : cases) EXPECT_EQ(ParseStatusCode(line), code) << line;
+}
+
+TEST(ClientWire, ChunkSizes) {
+  const std::pair<const char*, std::int64_t> cases[] = {
+      {"1A", 26}, {"1a", 26}, {"0", 0},          {"", 0},        {"zz", 0},
+      {"10 ", 16}, {"ff;name=v", 255}, {"8\t", 8}, {"FFFFFFFFFFFFFFFFFFFF", std::int64_t{1} << 62},
+  };
+  for (const auto& [line, size] : cases) EXPECT_EQ(ParseChunkSize(line), size) << line;
+}
+
+TEST(ClientWire, Int32Values) {
+  EXPECT_EQ(ParseInt32("10"), 10);
+  EXPECT_EQ(ParseInt32("-1"), -1);
+  EXPECT_EQ(ParseInt32("+7"), 7);
+  EXPECT_EQ(ParseInt32("2147483647"), 2147483647);
+  EXPECT_EQ(ParseInt32("-2147483648"), -2147483647 - 1);
+  EXPECT_FALSE(ParseInt32("2147483648"));
+  EXPECT_FALSE(ParseInt32(""));
+  EXPECT_FALSE(ParseInt32("-"));
+  EXPECT_FALSE(ParseInt32("1 2"));
+  EXPECT_FALSE(ParseInt32("0x10"));
+}
+
+TEST(ClientWire, KeepAliveFollowsTheClientsVersion) {
+  using V = TNetHTTPProtocolVersion;
+  struct Case { V version; const char* connection; const char* proxy; bool open; };
+  const Case cases[] = {
+      {V::pv1_0, "", "", false},           {V::pv1_0, " Keep-Alive ", "", true},
+      {V::pv1_0, "", "keep-alive", true},  {V::pv1_0, "close", "", false},
+      {V::pv1_1, "", "", true},            {V::pv1_1, "CLOSE", "", false},
+      {V::pv1_1, "", " close", false},     {V::pv1_1, "keep-alive", "", true},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(KeepsConnectionOpen(c.version, c.connection, c.proxy), c.open)
+        << c.connection << "|" << c.proxy;
+}
+
+TEST(ClientWire, HostLineNamesThePortUnlessItIs80) {
+  EXPECT_EQ(HostHeaderValue("h", "80"), "h");
+  EXPECT_EQ(HostHeaderValue("h", "8027"), "h:8027");
+  EXPECT_EQ(HostHeaderValue("h", "080"), "h:080");
+}
+
+TEST(ClientWire, HttpDates) {
+  EXPECT_EQ(FormatHttpDate(0), "Thu, 01 Jan 1970 00:00:00 GMT");
+  EXPECT_EQ(FormatHttpDate(1796603712), "Mon, 07 Dec 2026 00:35:12 GMT");
+  EXPECT_EQ(FormatHttpDate(951868799), "Tue, 29 Feb 2000 23:59:59 GMT");
+  EXPECT_EQ(FormatHttpDate(-1), "Wed, 31 Dec 1969 23:59:59 GMT");
+}
+
+}  // namespace
+}  // namespace tovi::http
