@@ -1,0 +1,33 @@
+#include "remote/registration.h"
+
+#include <utility>
+
+#include "remote/service_hosts.h"
+
+namespace tovi::remote {
+
+namespace {
+// LF then CR: the program's own line break for trace texts.
+constexpr const char* kSendTrace = "New send\n\r";
+}  // namespace
+
+PresenceRegistration::PresenceRegistration(AddressSource localAddress, Transport transport,
+                                           Trace trace)
+    : localAddress_(std::move(localAddress)),
+      transport_(std::move(transport)),
+      trace_(std::move(trace)) {}
+
+void PresenceRegistration::Step(const std::string& serviceVersion) {
+  if (localAddress_() == lastSentAddress_) return;
+  const std::string url =
+      RegistrationUrl(CurrentServiceHosts().listService, serviceVersion, localAddress_());
+  if (trace_) trace_(kSendTrace);
+  try {
+    transport_.get(url, kBrowserUserAgent);
+  } catch (...) {
+    // The service is a convenience for the TVs; the timer must stay silent when it is away.
+  }
+  lastSentAddress_ = localAddress_();
+}
+
+}  // namespace tovi::remote

@@ -1,0 +1,49 @@
+// The list service's three exchanges as this program makes them: their URLs (built from the hosts
+// of service_hosts.h, nothing percent-encoded: the client sends them as they are), the transport
+// they go through, and the decoding of the service's answers for display.
+// Pure functions and plain types; safe from any thread. The real transport blocks its caller.
+#pragma once
+#include <functional>
+#include <string>
+
+namespace tovi::remote {
+
+// The media server's port as the service hands it on to the TVs ("address:8027").
+inline constexpr const char* kAnnouncedPort = "8027";
+
+// The browser identity the registration presents; the uploads keep the client's own.
+inline constexpr const char* kBrowserUserAgent =
+    "Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) "
+    "Chrome/40.0.2214.93 Safari/537.36";
+
+// Shown instead of an upload or a sync while no TV has announced itself.
+inline constexpr const char* kNoActiveDevices = "Нет активных устройств!";
+
+// "http://HOST/remote/index.php?v=VERSION&do=list&localip=ADDRESS:8027"
+std::string RegistrationUrl(const std::string& host, const std::string& version,
+                            const std::string& address);
+// "http://HOST/remote/index.php?do=uploadfile&fname=PATH&initial=DEVICE"
+std::string UploadUrl(const std::string& host, const std::string& playlistPath,
+                      const std::string& device);
+// "http://HOST/remote/index.php?do=dhcpfile&fdir=FOLDER&initial=DEVICE&localip=ADDRESS:8027"
+std::string FolderSyncUrl(const std::string& host, const std::string& folder,
+                          const std::string& device, const std::string& address);
+// The About box's last line: "http://" and the main site host.
+std::string MainSiteLine();
+
+// How the exchanges reach the service. Both return the answer's body as received and throw the
+// client's exceptions (connection failures, statuses outside 2xx).
+struct Transport {
+  // One GET with the given User-Agent.
+  std::function<std::string(const std::string& url, const std::string& userAgent)> get;
+  // One POST of a multipart body holding the single field "text".
+  std::function<std::string(const std::string& url, const std::string& text)> postText;
+};
+
+// The client engine, one fresh client (and body) per call.
+Transport HttpTransport();
+
+// The service answers in UTF-8; message boxes show the system's code page.
+std::string AnswerForDisplay(const std::string& utf8Answer);
+
+}  // namespace tovi::remote

@@ -1,0 +1,139 @@
+#include "remote/playlist_upload.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/codepage.h"
+#include "platform/errors.h"
+#include "remote/service_hosts.h"
+#include "remote/temp_folder.h"
+
+namespace tovi::remote {
+namespace {
+
+struct PackCase {
+  const char* name;
+  std::string file;
+  std::string packed;
+};
+
+const PackCase kPackCases[] = {
+    {"two lines, no final break", "A\nB", "Anxs10nxs13Bnxs10nxs13"},
+    {"two lines, LF ends", "A\nB\n", "Anxs10nxs13Bnxs10nxs13"},
+    {"two lines, CR LF ends", "A\r\nB\r\n", "Anxs10nxs13Bnxs10nxs13"},
+    {"empty file", "", ""},
+    {"one empty line", "\n", "nxs10nxs13"},
+    {"empty line inside", "A\r\n\r\nB", "Anxs10nxs13nxs10nxs13Bnxs10nxs13"},
+    {"lone CR is dropped, not a line end", "A\rB\n", "ABnxs10nxs13"},
+    {"Ctrl-Z ends the file", std::string("A\nB\x1a" "C\n", 7), "Anxs10nxs13Bnxs10nxs13"},
+    {"Ctrl-Z first", "\x1a" "A\n", ""},
+    {"escapes and UTF-8 stay as they are", "#EXTINF:-1,Кино\nhttp://h/a%20b.mp4\n",
+     "#EXTINF:-1,Киноnxs10nxs13http://h/a%20b.mp4nxs10nxs13"},
+    {"NUL bytes are kept", std::string("a\0b\n", 4), std::string("a\0bnxs10nxs13", 13)},
+};
+
+TEST(PlaylistPacking, FollowsEveryLineWithTheSeparator) {
+  for (const PackCase& c : kPackCases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(PackPlaylistLines(c.file), c.packed);
+  }
+}
+
+TEST(PlaylistPacking, KeepsVeryLongLines) {
+  const std::string line(100000, 'x');
+  EXPECT_EQ(PackPlaylistLines(line + "\r\n" + line), line + "nxs10nxs13" + line + "nxs10nxs13");
+}
+
+// The main window as the upload sees it, with a fake site behind it.
+struct UploadRig {
+  UploadRig() { CurrentServiceHosts().mainSite = "site.test"; }
+  PlaylistUploadHost Host() {
+    PlaylistUploadHost host;
+    host.activeDevice = device;
+    host.choosePlaylist = [this](std::string* path) {
+      ++dialogs;
+      if (chosen.empty()) return false;
+      *path = chosen;
+      return true;
+    };
+    host.showMessage = [this](const std::string& text) { messages.push_back(text); };
+    host.transport.postText = [this](const std::string& url, const std::string& text) {
+      urls.push_back(url);
+      texts.push_back(text);
+      if (!failure.empty()) throw std::runtime_error(failure);
+      return answer;
+    };
+    return host;
+  }
+
+  std::string device = "Samsung|42|Kitchen";
+  std::string chosen;
+  std::string answer = "Список загружен";
+  std::string failure;
+  int dialogs = 0;
+  std::vector<std::string> messages, urls, texts;
+};
+
+TEST(PlaylistUpload, PostsThePackedFileForTheActiveDevice) {
+  testing::TempFolder folder;
+  UploadRig rig;
+  rig.chosen = folder.Write("my list.m3u", "#EXTM3U\r\nhttp://a/b.mp4").string();
+  UploadPlaylist(rig.Host());
+  ASSERT_EQ(rig.urls.size(), 1u);
+  EXPECT_EQ(rig.urls[0], "http://site.test/remote/index.php?do=uploadfile&fname=" + rig.chosen +
+                             "&initial=Samsung|42|Kitchen");
+  EXPECT_EQ(rig.texts[0], "#EXTM3Unxs10nxs13http://a/b.mp4nxs10nxs13");
+  // Shown in the system's code page: the identity on POSIX, Windows-1251 on a Russian Windows.
+  EXPECT_EQ(rig.messages, std::vector<std::string>{text::Utf8ToAnsi("Список загружен")});
+}
+
+TEST(PlaylistUpload, ShowsTheAnswerAsFarAsItDecodes) {
+  testing::TempFolder folder;
+  UploadRig rig;
+  rig.chosen = folder.Write("a.m3u", "x\n").string();
+  rig.answer = "o\xffk";
+  UploadPlaylist(rig.Host());
+  EXPECT_EQ(rig.messages, std::vector<std::string>{"ok"});
+}
+
+TEST(PlaylistUpload, StopsEarlyWithoutDeviceOrFile) {
+  UploadRig noDevice;
+  noDevice.device = "";
+  noDevice.chosen = "never read";
+  UploadPlaylist(noDevice.Host());
+  EXPECT_EQ(noDevice.dialogs, 0);  // the dialog is not even shown
+  EXPECT_EQ(noDevice.messages, std::vector<std::string>{"Нет активных устройств!"});
+  EXPECT_TRUE(noDevice.urls.empty());
+
+  UploadRig cancelled;
+  UploadPlaylist(cancelled.Host());
+  EXPECT_EQ(cancelled.dialogs, 1);
+  EXPECT_TRUE(cancelled.messages.empty());
+  EXPECT_TRUE(cancelled.urls.empty());
+}
+
+TEST(PlaylistUpload, LetsFailuresReachTheUser) {
+  testing::TempFolder folder;
+  UploadRig unreadable;
+  unreadable.chosen = (folder.Path() / "missing.m3u").string();
+  EXPECT_THROW(UploadPlaylist(unreadable.Host()), EInOutError);
+  EXPECT_TRUE(unreadable.urls.empty());  // nothing is sent
+
+  UploadRig refused;
+  refused.chosen = folder.Write("a.m3u", "x\n").string();
+  refused.failure = "HTTP/1.1 500 Internal Server Error";
+  try {
+    UploadPlaylist(refused.Host());
+    ADD_FAILURE() << "the failure was swallowed";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "HTTP/1.1 500 Internal Server Error");
+  }
+  EXPECT_EQ(refused.urls.size(), 1u);  // no retry
+  EXPECT_TRUE(refused.messages.empty());
+}
+
+}  // namespace
+}  // namespace tovi::remote
