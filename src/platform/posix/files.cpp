@@ -1,0 +1,226 @@
+// POSIX files: errno values are reported as the Windows codes the program's texts are made of.
+#include "platform/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <fstream>
+#include <set>
+
+#include "platform/errors.h"
+
+namespace tovi::fs {
+
+const char kSeparator = '/';
+
+namespace {
+
+int WindowsCode(int error) {
+  switch (error) {
+    case ENOENT: return 2;
+    case ENOTDIR: return 3;
+    case EMFILE: case ENFILE: return 4;
+    case EACCES: case EPERM: case EROFS: case EISDIR: case ETXTBSY: return 5;
+    case ENOSPC: case EDQUOT: case EFBIG: return 112;
+    case ENAMETOOLONG: return 206;
+    case EIO: return 1117;
+    default: return 31;
+  }
+}
+
+[[noreturn]] void ThrowErrno(int error) { throw EInOutError::FromCode(WindowsCode(error)); }
+
+// The Windows search's wildcards: "*" any run, "?" any one character; "*.*" is everything.
+bool MatchesMask(const char* name, const char* mask) {
+  if (*mask == '\0') return *name == '\0';
+  if (*mask == '*') {
+    for (const char* rest = name;; ++rest) {
+      if (MatchesMask(rest, mask + 1)) return true;
+      if (*rest == '\0') return false;
+    }
+  }
+  if (*name == '\0') return false;
+  if (*mask != '?' && *mask != *name) return false;
+  return MatchesMask(name + 1, mask + 1);
+}
+
+// Mount points in /proc/self/mounts escape blanks and backslashes as octal ("\040").
+std::string UnescapeMountPath(const std::string& field) {
+  std::string out;
+  for (std::size_t i = 0; i < field.size(); ++i) {
+    if (field[i] == '\\' && i + 3 < field.size()) {
+      const std::string digits = field.substr(i + 1, 3);
+      if (digits.size() == 3 && digits.find_first_not_of("01234567") == std::string::npos) {
+        out += static_cast<char>(std::stoi(digits, nullptr, 8));
+        i += 3;
+        continue;
+      }
+    }
+    out += field[i];
+  }
+  return out;
+}
+
+bool StartsWithFolder(const std::string& path, const std::string& folder) {
+  return path == folder || path.rfind(folder + "/", 0) == 0;
+}
+
+// What a user would browse: removable media and real disks, not the kernel's own file systems.
+bool IsBrowsableMount(const std::string& device, const std::string& mountPoint) {
+  if (mountPoint == "/") return false;  // listed first anyway
+  for (const char* media : {"/media", "/mnt", "/run/media"}) {
+    if (StartsWithFolder(mountPoint, media) && mountPoint != media) return true;
+  }
+  for (const char* system : {"/proc", "/sys", "/dev", "/run", "/boot", "/snap"}) {
+    if (StartsWithFolder(mountPoint, system)) return false;
+  }
+  return device.rfind("/dev/", 0) == 0;
+}
+
+}  // namespace
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return !path.empty() && stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+  struct stat st;
+  return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::vector<DirEntry> FindEntries(const std::string& folder, const std::string& mask,
+                                  std::uint32_t allowed) {
+  std::vector<DirEntry> entries;
+  DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+  if (dir == nullptr) return entries;
+  const bool all = mask == "*.*" || mask == "*" || mask.empty();
+  while (const dirent* e = readdir(dir)) {
+    const std::string name = e->d_name;
+    if (!all && !MatchesMask(name.c_str(), mask.c_str())) continue;
+    DirEntry entry;
+    entry.name = name;
+    struct stat st;
+    const std::string full = folder + name;
+    if (stat(full.c_str(), &st) == 0) {
+      if (S_ISDIR(st.st_mode)) entry.attributes |= kAttrDirectory;
+      else entry.attributes |= kAttrArchive;
+      if (access(full.c_str(), W_OK) != 0 && errno == EACCES) entry.attributes |= kAttrReadOnly;
+    } else {
+      entry.attributes |= kAttrArchive;  // a dangling link is still an entry of the folder
+    }
+    if (name.size() > 1 && name[0] == '.' && name != "..") entry.attributes |= kAttrHidden;
+    const std::uint32_t excluded = (kAttrHidden | kAttrSystem | kAttrVolumeLabel) & ~allowed;
+    if ((entry.attributes & excluded) != 0) continue;
+    entries.push_back(std::move(entry));
+  }
+  closedir(dir);
+  return entries;
+}
+
+std::vector<std::string> DriveRoots() {
+  std::vector<std::string> roots{"/"};
+  std::set<std::string> seen{"/"};
+  std::ifstream mounts("/proc/self/mounts");
+  std::string device, mountPoint, rest;
+  while (mounts >> device >> mountPoint && std::getline(mounts, rest)) {
+    const std::string path = UnescapeMountPath(mountPoint);
+    if (!IsBrowsableMount(device, path)) continue;
+    const std::string root = path + "/";
+    if (seen.insert(root).second) roots.push_back(root);
+  }
+  return roots;
+}
+
+std::int64_t FileSize(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return -1;
+  return st.st_size;
+}
+
+std::string ExecutableDirectory() {
+  char buffer[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n <= 0) return "./";
+  std::string path(buffer, static_cast<std::size_t>(n));
+  return path.substr(0, path.rfind('/') + 1);
+}
+
+ReadOnlyFile::ReadOnlyFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) ThrowErrno(errno);
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    close(fd);
+    ThrowErrno(EISDIR);
+  }
+  handle_ = fd;
+}
+
+ReadOnlyFile::~ReadOnlyFile() { close(static_cast<int>(handle_)); }
+
+std::int64_t ReadOnlyFile::Size() const {
+  struct stat st;
+  if (fstat(static_cast<int>(handle_), &st) != 0) return -1;
+  return st.st_size;
+}
+
+long ReadOnlyFile::ReadAt(std::uint64_t offset, void* data, std::size_t size) const {
+  for (;;) {
+    const ssize_t n = pread(static_cast<int>(handle_), data, size, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    return static_cast<long>(n);
+  }
+}
+
+std::intptr_t ReadOnlyFile::NativeHandle() const { return handle_; }
+
+std::string ReadWholeFile(const std::string& path) {
+  ReadOnlyFile file(path);
+  std::string bytes;
+  char buffer[65536];
+  for (std::uint64_t offset = 0;;) {
+    const long n = file.ReadAt(offset, buffer, sizeof buffer);
+    if (n < 0) ThrowErrno(errno);
+    if (n == 0) return bytes;
+    bytes.append(buffer, static_cast<std::size_t>(n));
+    offset += static_cast<std::uint64_t>(n);
+  }
+}
+
+void WriteFileAtomically(const std::string& path, const std::string& bytes) {
+  static std::atomic<unsigned> counter{0};
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    temp = path + ".~" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+    fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);  // umask applies
+    if (fd < 0 && errno == ENOENT) ThrowErrno(ENOTDIR);  // the folder itself is missing
+    if (fd < 0 && errno != EEXIST) ThrowErrno(errno);
+  }
+  if (fd < 0) ThrowErrno(EEXIST);
+  int error = 0;
+  struct stat old;
+  if (stat(path.c_str(), &old) == 0 && fchmod(fd, old.st_mode & 07777) != 0) error = errno;
+  for (std::size_t done = 0; error == 0 && done < bytes.size();) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) error = errno;
+    else done += static_cast<std::size_t>(n);
+  }
+  if (error == 0 && fsync(fd) != 0) error = errno;
+  if (close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && rename(temp.c_str(), path.c_str()) != 0) error = errno;
+  if (error != 0) {
+    unlink(temp.c_str());
+    ThrowErrno(error);
+  }
+}
+
+}  // namespace tovi::fs

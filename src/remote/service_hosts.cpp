@@ -1,0 +1,10 @@
+#include "remote/service_hosts.h"
+
+namespace tovi::remote {
+
+ServiceHosts& CurrentServiceHosts() {
+  static ServiceHosts hosts;
+  return hosts;
+}
+
+}  // namespace tovi::remote
