@@ -47,6 +47,10 @@ int LastError();
 // Each returns kInvalidSocket / -1 on failure, with LastError() set.
 SocketHandle OpenStream();
 int SetReuseAddress(SocketHandle s);
+// Lets a listening port be bound again while old connections linger in TIME_WAIT, where that
+// cannot let another socket take a port in use: POSIX sets the address-reuse option, Windows
+// (where that option would allow exactly that) sets nothing.
+int AllowRebind(SocketHandle s);
 int Bind(SocketHandle s, const Endpoint& local);
 int Listen(SocketHandle s, int backlog);
 SocketHandle Accept(SocketHandle s, Endpoint* peer);

@@ -141,6 +141,8 @@ int SetReuseAddress(SocketHandle s) {
   return ::setsockopt(Fd(s), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0 ? 0 : Fail();
 }
 
+int AllowRebind(SocketHandle s) { return SetReuseAddress(s); }
+
 int Bind(SocketHandle s, const Endpoint& local) {
   sockaddr_in a = ToSockaddr(local);
   return ::bind(Fd(s), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? 0 : Fail();

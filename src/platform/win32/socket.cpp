@@ -73,6 +73,8 @@ int SetReuseAddress(SocketHandle s) {
                       sizeof one) == 0 ? 0 : Fail();
 }
 
+int AllowRebind(SocketHandle) { return 0; }
+
 int Bind(SocketHandle s, const Endpoint& local) {
   sockaddr_in a = ToSockaddr(local);
   return ::bind(Sock(s), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? 0 : Fail();

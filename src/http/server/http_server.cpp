@@ -1,0 +1,581 @@
+#include "http/server/http_server.h"
+
+#include <algorithm>
+#include <random>
+
+#include "http/coding.h"
+#include "http/exceptions.h"
+
+namespace tovi::http {
+namespace {
+
+struct Reason {
+  int code;
+  const char* text;
+};
+constexpr Reason kReasons[] = {
+    {100, "Continue"},
+    {200, "OK"},
+    {201, "Created"},
+    {202, "Accepted"},
+    {203, "Non-authoritative Information"},
+    {204, "No Content"},
+    {205, "Reset Content"},
+    {206, "Partial Content"},
+    {301, "Moved Permanently"},
+    {302, "Moved Temporarily"},
+    {303, "See Other"},
+    {304, "Not Modified"},
+    {305, "Use Proxy"},
+    {400, "Bad Request"},
+    {401, "Unauthorized"},
+    {403, "Forbidden"},
+    {404, "Not Found"},
+    {405, "Method not allowed"},
+    {406, "Not Acceptable"},
+    {407, "Proxy Authentication Required"},
+    {408, "Request Timeout"},
+    {409, "Conflict"},
+    {410, "Gone"},
+    {411, "Length Required"},
+    {412, "Precondition Failed"},
+    {413, "Request Entity To Long"},
+    {414, "Request-URI Too Long. 256 Chars max"},
+    {415, "Unsupported Media Type"},
+    {500, "Internal Server Error"},
+    {501, "Not Implemented"},
+    {502, "Bad Gateway"},
+    {503, "Service Unavailable"},
+    {504, "Gateway timeout"},
+    {505, "HTTP version not supported"},
+};
+
+std::string DefaultPage(int code, const std::string& statusText) {
+  return "<HTML><BODY><B>" + std::to_string(code) + " " + statusText + "</B></BODY></HTML>";
+}
+
+// Path decoding of a request target's path part; the host of an absolute URL goes to *host.
+std::string DecodePath(const std::string& pathPart, std::string* host) {
+  std::string s = pathPart;
+  std::replace(s.begin(), s.end(), '\\', '/');
+  std::size_t scheme = s.find("://");
+  if (scheme != std::string::npos) {
+    std::string rest = s.substr(scheme + 3);
+    std::size_t slash = rest.find('/');
+    std::string authority = rest.substr(0, slash);
+    std::size_t at = authority.find('@');
+    if (at != std::string::npos) authority = authority.substr(at + 1);
+    *host = authority.substr(0, authority.find(':'));
+    s = "/" + (slash == std::string::npos ? std::string() : rest.substr(slash + 1));
+  }
+  std::size_t eq = s.find('=');
+  std::string params;
+  std::string before = s;
+  if (eq != std::string::npos) {
+    params = s.substr(eq);
+    params = params.substr(0, params.find('#'));
+    before = s.substr(0, eq);
+  }
+  std::string directory = before;
+  std::string document;
+  if (eq != std::string::npos) {
+    std::size_t lastSlash = before.rfind('/');
+    directory = lastSlash == std::string::npos ? std::string() : before.substr(0, lastSlash + 1);
+    document = before.substr(directory.size());
+  }
+  return URLDecode(directory) + URLDecode(document) + params;
+}
+
+std::vector<std::string> SplitParams(const std::string& source) {
+  std::vector<std::string> out;
+  if (source.empty()) return out;
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t amp = source.find('&', start);
+    out.push_back(URLDecode(source.substr(start, amp == std::string::npos ? amp : amp - start)));
+    if (amp == std::string::npos) break;
+    start = amp + 1;
+  }
+  return out;
+}
+
+TNetCookieRC CookieFrom(const std::string& piece) {
+  TNetCookieRC c;
+  std::size_t eq = piece.find('=');
+  c.Name = piece.substr(0, eq);
+  if (eq != std::string::npos) c.Value = piece.substr(eq + 1);
+  return c;
+}
+
+TNetCookies ParseCookies(const TNetHeaderList& headers) {
+  TNetCookies out;
+  for (const std::string& value : headers.Extract("Cookie")) {
+    std::size_t start = 0;
+    bool first = true;
+    for (;;) {
+      std::size_t semi = value.find(';', start);
+      std::string piece = value.substr(start, semi == std::string::npos ? semi : semi - start);
+      if (!first) {
+        std::size_t b = 0;
+        while (b < piece.size() && (piece[b] == ' ' || piece[b] == '\t')) ++b;
+        piece.erase(0, b);
+      }
+      if (semi != std::string::npos || !piece.empty()) out.push_back(CookieFrom(piece));
+      if (semi == std::string::npos) break;
+      start = semi + 1;
+      first = false;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string ResponseCodeText(int code) {
+  for (const Reason& r : kReasons) {
+    if (r.code == code) return r.text;
+  }
+  return "Unknown Response Code";
+}
+
+std::string TNetCookieRC::ServerCookie() const {
+  std::string out = Name + "=" + Value;
+  if (!Path.empty()) out += "; path=" + Path;
+  if (!Domain.empty()) out += "; domain=" + Domain;
+  if (Expires > 0) out += "; expires=" + HttpDate(Expires);
+  if (Secure) out += "; secure";
+  return out;
+}
+
+// ---- request ----
+
+void TNetHTTPRequestInfo::ProcessHeaders() { TNetRequestHeaderInfo::ProcessHeaders(); }
+
+// ---- response ----
+
+TNetHTTPResponseInfo::TNetHTTPResponseInfo(TNetTCPConnection& connection)
+    : connection_(connection) {
+  SetContentType("text/html");
+  SetServer(kServerSoftwareName);
+  HeaderLines().SetFoldLines(false);
+}
+
+TNetHTTPResponseInfo::~TNetHTTPResponseInfo() { ReleaseBodyStream(); }
+
+void TNetHTTPResponseInfo::ReleaseBodyStream() {
+  if (bodyStream_ && ownsBodyStream_) delete bodyStream_;
+  bodyStream_ = nullptr;
+}
+
+void TNetHTTPResponseInfo::SetResponseCode(int code) {
+  responseCode_ = code;
+  statusText_ = ResponseCodeText(code);
+  if (code == 404) SetCloseAfterResponse(true);
+}
+
+void TNetHTTPResponseInfo::SetCloseAfterResponse(bool close) {
+  closeAfterResponse_ = close;
+  SetConnection(close ? "close" : "keep-alive");
+}
+
+void TNetHTTPResponseInfo::SendHeaders() {
+  if (headersSent_) throw ENetHTTPHeaderAlreadyWritten();
+  headersSent_ = true;
+  // The challenge page is the body, so its length is worked out from it like any other.
+  if (!basicRealm_.empty()) {
+    SetResponseCode(401);
+    bodyText_ = DefaultPage(401, "Unauthorized");
+  }
+  if (ContentLength() == -1) {
+    if (!bodyText_.empty()) {
+      SetContentLength(static_cast<std::int64_t>(bodyText_.size()));
+    } else if (bodyStream_) {
+      SetContentLength(bodyStream_->Size());
+    } else if (!closeAfterResponse_) {
+      // A kept connection needs the end of every response: no body is a zero length.
+      SetContentLength(0);
+    }
+  }
+  TNetHeaderList& h = HeaderLines();
+  h.Clear();
+  auto setText = [&h](const char* name, const std::string& value) {
+    if (!value.empty()) h.SetValue(name, value);
+  };
+  auto setLength = [&h, this]() {
+    if (ContentLength() >= 0) h.SetValue("Content-Length", std::to_string(ContentLength()));
+  };
+  auto setDate = [&h](const char* name, std::int64_t value) {
+    if (value > 0) h.SetValue(name, HttpDate(value));
+  };
+  setText("Connection", Connection());
+  setText("Content-Version", ContentVersion());
+  setText("Content-Encoding", ContentEncoding());
+  setText("Content-Language", ContentLanguage());
+  setText("Content-Type", ContentType());
+  setLength();
+  setText("Cache-control", CacheControl());
+  setDate("Date", Date());
+  setDate("Expires", Expires());
+  setText("Pragma", Pragma());
+  for (const std::string& line : CustomHeaders().Lines()) h.Add(line);
+  setText("Server", Server());
+  setText("Content-Type", ContentType());
+  setText("Location", Location());
+  setLength();
+  setDate("Last-Modified", LastModified());
+  if (!basicRealm_.empty()) h.SetValue("WWW-Authenticate", "Basic realm=\"" + basicRealm_ + "\"");
+
+  connection_.OpenWriteBuffer();
+  try {
+    connection_.WriteLn("HTTP/1.1 " + std::to_string(responseCode_) + " " + statusText_);
+    for (const std::string& line : h.Lines()) connection_.WriteLn(line);
+    for (const TNetCookieRC& cookie : cookies_) {
+      connection_.WriteLn("Set-Cookie: " + cookie.ServerCookie());
+    }
+    connection_.WriteLn();
+  } catch (...) {
+    connection_.CloseWriteBuffer();
+    throw;
+  }
+  connection_.CloseWriteBuffer();
+}
+
+void TNetHTTPResponseInfo::SendBody() {
+  if (!headersSent_ && !closeAfterResponse_ && bodyText_.empty() && !bodyStream_) {
+    // On a kept connection the default page needs its length in the headers.
+    bodyText_ = DefaultPage(responseCode_, statusText_) + "\r\n";
+  }
+  if (!headersSent_) SendHeaders();
+  if (!headRequest_) {
+    if (!bodyText_.empty()) {
+      connection_.Write(bodyText_);
+    } else if (bodyStream_) {
+      connection_.WriteStream(*bodyStream_, true, false, 0);
+    } else {
+      connection_.WriteLn(DefaultPage(responseCode_, statusText_));
+    }
+  }
+  bodyText_.clear();
+  ReleaseBodyStream();
+}
+
+// ---- sessions ----
+
+TNetHTTPSessionList::SessionPtr TNetHTTPSessionList::Find(const std::string& id,
+                                                          const std::string& remoteHost) {
+  std::lock_guard<std::mutex> lock(lock_);
+  for (Entry& e : entries_) {
+    if (e.session->SessionID == id && e.session->RemoteHost == remoteHost) {
+      e.lastUse = std::chrono::steady_clock::now();
+      return e.session;
+    }
+  }
+  return nullptr;
+}
+
+bool TNetHTTPSessionList::Add(const SessionPtr& session) {
+  std::lock_guard<std::mutex> lock(lock_);
+  for (const Entry& e : entries_) {
+    if (e.session->SessionID == session->SessionID) return false;
+  }
+  entries_.push_back({session, std::chrono::steady_clock::now()});
+  return true;
+}
+
+bool TNetHTTPSessionList::Contains(const std::string& id) const {
+  std::lock_guard<std::mutex> lock(lock_);
+  return std::any_of(entries_.begin(), entries_.end(),
+                     [&id](const Entry& e) { return e.session->SessionID == id; });
+}
+
+std::vector<TNetHTTPSessionList::SessionPtr> TNetHTTPSessionList::RemoveIdle(int timeoutMs) {
+  std::vector<SessionPtr> out;
+  auto now = std::chrono::steady_clock::now();
+  std::lock_guard<std::mutex> lock(lock_);
+  for (auto it = entries_.begin(); it != entries_.end();) {
+    if (now - it->lastUse > std::chrono::milliseconds(timeoutMs)) {
+      out.push_back(it->session);
+      it = entries_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  return out;
+}
+
+std::vector<TNetHTTPSessionList::SessionPtr> TNetHTTPSessionList::RemoveAll() {
+  std::vector<SessionPtr> out;
+  std::lock_guard<std::mutex> lock(lock_);
+  for (Entry& e : entries_) out.push_back(e.session);
+  entries_.clear();
+  return out;
+}
+
+std::size_t TNetHTTPSessionList::Count() const {
+  std::lock_guard<std::mutex> lock(lock_);
+  return entries_.size();
+}
+
+// ---- server ----
+
+TNetCustomHTTPServer::TNetCustomHTTPServer() = default;
+
+TNetCustomHTTPServer::~TNetCustomHTTPServer() {
+  // Connection threads call back into this class: they must end before it goes.
+  try {
+    SetActive(false);
+  } catch (...) {
+    // The base destructor waits for the connections left.
+  }
+  while (ConnectionCount() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  StopSessionCleaner();
+}
+
+void TNetCustomHTTPServer::SetSessionState(bool on) {
+  if (Active() && on != sessionState_) throw ENetHTTPCannotSwitchSessionStateWhenActive();
+  sessionState_ = on;
+}
+
+void TNetCustomHTTPServer::BeforeActivate() {
+  if (sessionState_ && sessionTimeOutMs_ == 0) sessionState_ = false;
+  sessionsOn_ = sessionState_;
+  if (!sessionsOn_) return;
+  {
+    std::lock_guard<std::mutex> lock(cleanerLock_);
+    cleanerStop_ = false;
+  }
+  sessionCleaner_ = std::thread([this] {
+    std::unique_lock<std::mutex> lock(cleanerLock_);
+    while (!cleanerStop_) {
+      cleanerWake_.wait_for(lock, std::chrono::seconds(1));
+      if (cleanerStop_) break;
+      lock.unlock();
+      for (const auto& session : sessions_.RemoveIdle(sessionTimeOutMs_)) {
+        if (OnSessionEnd) OnSessionEnd(*session);
+      }
+      lock.lock();
+    }
+  });
+}
+
+void TNetCustomHTTPServer::StopSessionCleaner() {
+  {
+    std::lock_guard<std::mutex> lock(cleanerLock_);
+    cleanerStop_ = true;
+  }
+  cleanerWake_.notify_all();
+  if (sessionCleaner_.joinable()) sessionCleaner_.join();
+}
+
+void TNetCustomHTTPServer::BeforeDeactivate() {
+  if (!sessionsOn_) return;
+  StopSessionCleaner();
+  for (const auto& session : sessions_.RemoveAll()) {
+    if (OnSessionEnd) OnSessionEnd(*session);
+  }
+}
+
+std::string TNetCustomHTTPServer::NewSessionID() {
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  thread_local std::mt19937 random{std::random_device{}()};
+  std::uniform_int_distribution<int> pick(0, static_cast<int>(sizeof kAlphabet) - 2);
+  for (;;) {
+    std::string id;
+    for (int i = 0; i < 15; ++i) id += kAlphabet[pick(random)];
+    if (!sessions_.Contains(id)) return id;
+  }
+}
+
+bool TNetCustomHTTPServer::ApplySessions(TNetPeerThread& thread, TNetHTTPRequestInfo& request,
+                                         TNetHTTPResponseInfo& response) {
+  if (!sessionsOn_) return true;
+  bool continueProcessing = true;
+  for (const TNetCookieRC& cookie : request.cookies_) {
+    if (!SameText(cookie.Name, kSessionCookieName)) continue;
+    request.session_ = sessions_.Find(cookie.Value, request.remoteAddress_);
+    if (request.session_) break;
+    if (OnInvalidSession) OnInvalidSession(thread, request, response, continueProcessing, cookie.Value);
+  }
+  if (!request.session_ && autoStartSession_) {
+    std::string id = OnCreateSession ? OnCreateSession(request) : std::string();
+    auto session = std::make_shared<TNetHTTPSession>(id.empty() ? NewSessionID() : id,
+                                                     request.remoteAddress_);
+    while (!sessions_.Add(session)) {
+      session = std::make_shared<TNetHTTPSession>(NewSessionID(), request.remoteAddress_);
+    }
+    request.session_ = session;
+    if (OnSessionStart) OnSessionStart(*session);
+    TNetCookieRC cookie;
+    cookie.Name = kSessionCookieName;
+    cookie.Value = session->SessionID;
+    cookie.Path = "/";
+    response.CookieList().push_back(cookie);
+  }
+  return continueProcessing;
+}
+
+void TNetCustomHTTPServer::ReadHead(TNetTCPServerConnection& conn, TNetHTTPRequestInfo& request,
+                                    std::size_t headBytes) {
+  const TNetServerLimits& limits = Limits();
+  int lines = 0;
+  for (;;) {
+    std::string line = conn.ReadLn();
+    if (line.empty()) break;
+    headBytes += line.size() + 2;
+    if (++lines > limits.maxHeaderLines || headBytes > limits.maxRequestHeadBytes) {
+      throw ENetHTTPRequestHeadTooLarge();
+    }
+    if (line.size() >= 2 && line[0] == '.' && line[1] == '.') line.erase(0, 1);
+    request.HeaderLines().Add(line);
+  }
+}
+
+void TNetCustomHTTPServer::ReadBody(TNetPeerThread& thread, TNetHTTPRequestInfo& request) {
+  TNetTCPServerConnection& conn = thread.Connection();
+  const TNetServerLimits& limits = Limits();
+  std::unique_ptr<TStream> stream;
+  if (OnCreatePostStream) OnCreatePostStream(thread, stream);
+  const bool own = !stream;
+  if (own) stream = std::make_unique<TStringStream>();
+  conn.SetReadTimeout(limits.bodyStallTimeoutMs);
+  const std::int64_t length = request.ContentLength();
+  if (length > 0) {
+    if (length > limits.maxRequestBodyBytes) throw ENetHTTPRequestBodyTooLarge();
+    conn.ReadStream(*stream, length);
+  } else if (request.method_ == "POST" && !request.HasContentLength()) {
+    std::string piece;
+    std::int64_t total = 0;
+    for (;;) {
+      piece.clear();
+      std::size_t got = conn.ReadSome(piece, kRecvChunk);
+      if (got == 0) break;
+      total += static_cast<std::int64_t>(got);
+      if (total > limits.maxRequestBodyBytes) throw ENetHTTPRequestBodyTooLarge();
+      stream->Write(piece.data(), got);
+    }
+  }
+  conn.SetReadTimeout(0);
+  if (auto* text = dynamic_cast<TStringStream*>(stream.get())) {
+    request.formText_ = text->DataString();
+    request.paramText_ = request.formText_;
+  }
+  if (!own) {
+    stream->SetPosition(0);
+    request.body_ = std::move(stream);
+  }
+}
+
+bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, const std::string& line) {
+  TNetTCPServerConnection& conn = thread.Connection();
+  std::size_t lastSpace = line.rfind(' ');
+  if (lastSpace == std::string::npos) throw ENetHTTPErrorParsingCommand();
+  const std::string version = line.substr(lastSpace + 1);
+  const std::string rest = line.substr(0, lastSpace);
+  const std::size_t firstSpace = rest.find(' ');
+  const std::string method = UpperCase(rest.substr(0, firstSpace));
+  const std::string target = firstSpace == std::string::npos ? std::string()
+                                                             : rest.substr(firstSpace + 1);
+
+  if (!((method == "GET" || method == "POST" || method == "HEAD") && OnCommandGet)) {
+    conn.ClearReadDeadline();
+    if (OnCommandOther) OnCommandOther(thread, method, target, version);
+    return !keepAlive_;
+  }
+
+  TNetHTTPRequestInfo request;
+  request.rawRequestLine_ = line;
+  request.remoteAddress_ = conn.Binding().PeerIP();
+  request.method_ = method;
+  ReadHead(conn, request, line.size() + 2);
+  conn.ClearReadDeadline();
+  request.ProcessHeaders();
+  ReadBody(thread, request);
+
+  const std::size_t question = target.find('?');
+  const std::string pathPart = target.substr(0, question);
+  if (question != std::string::npos) request.query_ = target.substr(question + 1);
+  if (!request.query_.empty()) {
+    request.paramText_ = request.paramText_.empty()
+                             ? request.query_
+                             : request.paramText_ + "\r\n" + request.query_;
+  }
+  if (parseParams_) {
+    request.params_ = SplitParams(LowerCase(request.ContentType()) ==
+                                          "application/x-www-form-urlencoded"
+                                      ? request.paramText_
+                                      : request.query_);
+  }
+  request.cookies_ = ParseCookies(request.HeaderLines());
+  request.version_ = version;
+  if (pathPart == "*") {
+    request.path_ = "*";
+  } else {
+    std::string host;
+    request.path_ = DecodePath(pathPart, &host);
+    if (request.Host().empty()) request.SetHost(host);
+  }
+  const std::string authorization = request.HeaderLines().Values("Authorization");
+  if (!authorization.empty()) {
+    request.authExists_ = true;
+    const std::size_t space = authorization.find(' ');
+    if (!SameText(authorization.substr(0, space), "Basic")) {
+      throw ENetHTTPUnsupportedAuthorisationScheme();
+    }
+    const std::string decoded = Base64Decode(
+        space == std::string::npos ? std::string() : Trim(authorization.substr(space + 1)));
+    const std::size_t colon = decoded.find(':');
+    request.authUsername_ = decoded.substr(0, colon);
+    if (colon != std::string::npos) request.authPassword_ = decoded.substr(colon + 1);
+  }
+
+  TNetHTTPResponseInfo response(conn);
+  response.SetCloseAfterResponse(!keepAlive_);
+  response.headRequest_ = method == "HEAD";
+  const bool callHandler = ApplySessions(thread, request, response);
+  if (!Trim(serverSoftware_).empty()) response.SetServerSoftware(serverSoftware_);
+  if (callHandler) {
+    try {
+      OnCommandGet(thread, request, response);
+    } catch (const std::exception& e) {
+      // After headers already sent the message lands inside that response: do not reuse it.
+      if (response.HeadersSent()) response.SetCloseAfterResponse(true);
+      response.SetResponseCode(500);
+      response.SetBodyText(e.what());
+    }
+  }
+  if (!response.HeadersSent()) response.SendHeaders();
+  if (!response.BodyText().empty() || response.BodyStream()) response.SendBody();
+  return response.CloseAfterResponse();
+}
+
+bool TNetCustomHTTPServer::DoExecute(TNetPeerThread& thread) {
+  TNetTCPServerConnection& conn = thread.Connection();
+  const TNetServerLimits& limits = Limits();
+  try {
+    for (;;) {
+      conn.SetReadDeadline(TNetTCPConnection::Clock::now() +
+                           std::chrono::milliseconds(limits.requestHeadTimeoutMs));
+      const std::string line = conn.ReadLn();
+      const bool closeAfter = ServeRequest(thread, line);
+      // A handler that closed the connection itself ends it as a close would.
+      if (closeAfter || !conn.Connected()) break;
+    }
+    conn.EndConnection();
+  } catch (const ENetSocketError& e) {
+    conn.EndConnection();
+    if (e.LastError() == net::kErrConnectionReset) return true;
+    throw;
+  } catch (const ENetClosedSocket&) {
+    conn.EndConnection();
+    return true;
+  } catch (...) {
+    conn.EndConnection();
+    throw;
+  }
+  return true;
+}
+
+TNetHTTPServer::TNetHTTPServer() { SetDefaultPort(80); }
+
+}  // namespace tovi::http

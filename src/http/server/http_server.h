@@ -1,0 +1,258 @@
+// The HTTP server engine: TNetHTTPServer runs, on every connection's own thread, a request loop
+// that reads a request (line, header lines, body) into a TNetHTTPRequestInfo, calls OnCommandGet
+// for GET, POST and HEAD with a fresh TNetHTTPResponseInfo, writes what the handler left in the
+// response (status line, headers in a fixed order, body) and then closes the connection, or
+// with KeepAlive reads the next request. A handler may also write the response itself:
+// SendHeaders, then the connection's writes (thread.Connection()), then EndConnection.
+// Limits (TNetServerLimits): a request head must be complete within 30 s, hold at most 100
+// header lines and 64 KiB; a body at most 16 MiB and no 30 s pause; else the connection is
+// closed without a response.
+// Thread safety: as TNetTCPServer; handlers of different connections run at the same time.
+#pragma once
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "http/header_info.h"
+#include "http/stream.h"
+#include "http/server/tcp_server.h"
+
+namespace tovi::http {
+
+inline constexpr const char* kServerSoftwareName = "NetHTTP/1.0";
+inline constexpr const char* kSessionCookieName = "NETHTTPSESSIONID";
+
+// Reason text for a status code ("Unknown Response Code" for codes without one).
+std::string ResponseCodeText(int code);
+
+// One cookie: a request's name=value pair, or a Set-Cookie of a response.
+class TNetCookieRC {
+ public:
+  std::string Name;
+  std::string Value;
+  std::string Path;
+  std::string Domain;
+  std::int64_t Expires = 0;  // seconds since 1970, 0 = none
+  bool Secure = false;
+  // name=value, then "; path=", "; domain=", "; expires=", "; secure" where set.
+  std::string ServerCookie() const;
+  std::string CookieText() const { return Name + "=" + Value; }
+};
+using TNetCookies = std::vector<TNetCookieRC>;
+
+// A session (only while sessions are on); Content holds the handler's values.
+class TNetHTTPSession {
+ public:
+  TNetHTTPSession(std::string id, std::string remoteHost)
+      : SessionID(std::move(id)), RemoteHost(std::move(remoteHost)) {}
+  const std::string SessionID;
+  const std::string RemoteHost;
+  std::map<std::string, std::string> Content;  // guarded by the session list's lock
+};
+
+class TNetHTTPRequestInfo : public TNetRequestHeaderInfo {
+ public:
+  const std::string& RawRequestLine() const { return rawRequestLine_; }
+  const std::string& RequestMethod() const { return method_; }
+  const std::string& HttpVersion() const { return version_; }
+  const std::string& RequestPath() const { return path_; }  // decoded
+  const std::string& Document() const { return path_; }
+  const std::string& QueryText() const { return query_; }    // not decoded
+  const std::string& FormText() const { return formText_; }
+  const std::string& ParamText() const { return paramText_; }
+  const std::vector<std::string>& ParamList() const { return params_; }
+  // The body stream, only when OnCreatePostStream supplied one.
+  TStream* RequestBody() const { return body_.get(); }
+  const std::string& RemoteAddress() const { return remoteAddress_; }
+  const TNetCookies& CookieList() const { return cookies_; }
+  bool AuthExists() const { return authExists_; }
+  const std::string& AuthUsername() const { return authUsername_; }
+  const std::string& AuthPassword() const { return authPassword_; }
+  // The session of this request (sessions on); it stays valid while the request holds it.
+  const std::shared_ptr<TNetHTTPSession>& Session() const { return session_; }
+
+  // Fills the header fields from HeaderLines (Range, lengths, the request's own fields).
+  void ProcessHeaders() override;
+
+ private:
+  friend class TNetCustomHTTPServer;
+  std::string rawRequestLine_, method_, version_, path_, query_, formText_, paramText_;
+  std::vector<std::string> params_;
+  std::unique_ptr<TStream> body_;
+  std::string remoteAddress_;
+  TNetCookies cookies_;
+  bool authExists_ = false;
+  std::string authUsername_, authPassword_;
+  std::shared_ptr<TNetHTTPSession> session_;
+};
+
+class TNetHTTPResponseInfo : public TNetResponseHeaderInfo {
+ public:
+  explicit TNetHTTPResponseInfo(TNetTCPConnection& connection);
+  ~TNetHTTPResponseInfo() override;
+
+  int ResponseCode() const { return responseCode_; }
+  // Also sets StatusText from the reason table; 404 also sets CloseAfterResponse.
+  void SetResponseCode(int code);
+  const std::string& StatusText() const { return statusText_; }
+  void SetStatusText(const std::string& text) { statusText_ = text; }
+  const std::string& ResponseText() const { return statusText_; }
+  const std::string& BodyText() const { return bodyText_; }
+  void SetBodyText(const std::string& text) { bodyText_ = text; }
+  const std::string& ContentText() const { return bodyText_; }
+  void SetContentText(const std::string& text) { bodyText_ = text; }
+  TStream* BodyStream() const { return bodyStream_; }
+  // Written from its start when BodyText is empty; freed after writing when OwnsBodyStream.
+  void SetBodyStream(TStream* stream) { ReleaseBodyStream(); bodyStream_ = stream; }
+  void SetBodyStream(std::unique_ptr<TStream> stream) {
+    SetBodyStream(stream.release());
+    ownsBodyStream_ = true;
+  }
+  bool OwnsBodyStream() const { return ownsBodyStream_; }
+  void SetOwnsBodyStream(bool owns) { ownsBodyStream_ = owns; }
+  bool CloseAfterResponse() const { return closeAfterResponse_; }
+  // Also sets the "Connection" value: "close" or "keep-alive".
+  void SetCloseAfterResponse(bool close);
+  bool CloseConnection() const { return closeAfterResponse_; }
+  bool HeadersSent() const { return headersSent_; }
+  const std::string& ServerSoftware() const { return serverSoftware_; }
+  void SetServerSoftware(const std::string& s) { serverSoftware_ = s; }
+  const std::string& BasicRealm() const { return basicRealm_; }
+  // When set, SendHeaders turns the response into a Basic authentication challenge (401).
+  void SetBasicRealm(const std::string& realm) { basicRealm_ = realm; }
+  TNetCookies& CookieList() { return cookies_; }
+
+  // Status line and headers, once (again: ENetHTTPHeaderAlreadyWritten), in one send.
+  void SendHeaders();
+  // Headers if not sent, then BodyText, else BodyStream, else the default page.
+  void SendBody();
+
+ private:
+  friend class TNetCustomHTTPServer;
+  void ReleaseBodyStream();
+
+  TNetTCPConnection& connection_;
+  bool headRequest_ = false;  // HEAD: headers only, never a body
+  int responseCode_ = 200;
+  std::string statusText_ = "OK";
+  std::string bodyText_;
+  TStream* bodyStream_ = nullptr;
+  bool ownsBodyStream_ = true;
+  bool closeAfterResponse_ = false;
+  bool headersSent_ = false;
+  std::string serverSoftware_ = kServerSoftwareName;
+  std::string basicRealm_;
+  TNetCookies cookies_;
+};
+
+// Sessions by identifier; locked, shared by all connection threads and the cleaning thread.
+class TNetHTTPSessionList {
+ public:
+  using SessionPtr = std::shared_ptr<TNetHTTPSession>;
+  // The session with that identifier from that address, or none; refreshes its time stamp.
+  SessionPtr Find(const std::string& id, const std::string& remoteHost);
+  // False when the identifier is taken.
+  bool Add(const SessionPtr& session);
+  bool Contains(const std::string& id) const;
+  // Removes sessions idle for longer than timeoutMs; returns them for OnSessionEnd.
+  std::vector<SessionPtr> RemoveIdle(int timeoutMs);
+  std::vector<SessionPtr> RemoveAll();
+  std::size_t Count() const;
+  // Guards the sessions' Content.
+  std::mutex& Lock() { return lock_; }
+
+ private:
+  struct Entry {
+    SessionPtr session;
+    std::chrono::steady_clock::time_point lastUse;
+  };
+  mutable std::mutex lock_;
+  std::vector<Entry> entries_;
+};
+
+class TNetCustomHTTPServer : public TNetTCPServer {
+ public:
+  using TNetHTTPCommandEvent =
+      std::function<void(TNetPeerThread&, TNetHTTPRequestInfo&, TNetHTTPResponseInfo&)>;
+  using TNetHTTPCommandOtherEvent = std::function<void(
+      TNetPeerThread&, const std::string& command, const std::string& target,
+      const std::string& version)>;
+  using TNetHTTPCreatePostStreamEvent =
+      std::function<void(TNetPeerThread&, std::unique_ptr<TStream>& stream)>;
+  // Returns the new session's identifier; empty: the engine makes one.
+  using TNetHTTPCreateSessionEvent = std::function<std::string(TNetHTTPRequestInfo&)>;
+  using TNetHTTPInvalidSessionEvent =
+      std::function<void(TNetPeerThread&, TNetHTTPRequestInfo&, TNetHTTPResponseInfo&,
+                         bool& continueProcessing, const std::string& invalidSessionID)>;
+  using TNetHTTPSessionEvent = std::function<void(TNetHTTPSession&)>;
+
+  TNetCustomHTTPServer();
+  ~TNetCustomHTTPServer() override;
+
+  bool KeepAlive() const { return keepAlive_; }
+  void SetKeepAlive(bool on) { keepAlive_ = on; }
+  bool ParseParams() const { return parseParams_; }
+  void SetParseParams(bool on) { parseParams_ = on; }
+  const std::string& ServerSoftware() const { return serverSoftware_; }
+  void SetServerSoftware(const std::string& s) { serverSoftware_ = s; }
+  bool SessionState() const { return sessionState_; }
+  // While active: ENetHTTPCannotSwitchSessionStateWhenActive.
+  void SetSessionState(bool on);
+  int SessionTimeOut() const { return sessionTimeOutMs_; }
+  void SetSessionTimeOut(int ms) { sessionTimeOutMs_ = ms; }
+  bool AutoStartSession() const { return autoStartSession_; }
+  void SetAutoStartSession(bool on) { autoStartSession_ = on; }
+  TNetHTTPSessionList& SessionList() { return sessions_; }
+
+  TNetHTTPCommandEvent OnCommandGet;
+  TNetHTTPCommandOtherEvent OnCommandOther;
+  TNetHTTPCreatePostStreamEvent OnCreatePostStream;
+  TNetHTTPCreateSessionEvent OnCreateSession;
+  TNetHTTPInvalidSessionEvent OnInvalidSession;
+  TNetHTTPSessionEvent OnSessionStart;
+  TNetHTTPSessionEvent OnSessionEnd;
+
+ protected:
+  bool DoExecute(TNetPeerThread& thread) override;
+  void BeforeActivate() override;
+  void BeforeDeactivate() override;
+
+ private:
+  // One request; returns the close-after flag.
+  bool ServeRequest(TNetPeerThread& thread, const std::string& line);
+  void ReadHead(TNetTCPServerConnection& conn, TNetHTTPRequestInfo& request,
+                std::size_t headBytes);
+  void ReadBody(TNetPeerThread& thread, TNetHTTPRequestInfo& request);
+  bool ApplySessions(TNetPeerThread& thread, TNetHTTPRequestInfo& request,
+                     TNetHTTPResponseInfo& response);
+  std::string NewSessionID();
+  void StopSessionCleaner();
+
+  bool keepAlive_ = false;
+  bool parseParams_ = true;
+  std::string serverSoftware_;
+  bool sessionState_ = false;
+  int sessionTimeOutMs_ = 0;
+  bool autoStartSession_ = false;
+  TNetHTTPSessionList sessions_;
+  std::thread sessionCleaner_;
+  std::mutex cleanerLock_;
+  std::condition_variable cleanerWake_;
+  bool cleanerStop_ = false;
+  bool sessionsOn_ = false;
+};
+
+// The server the program creates: default port 80.
+class TNetHTTPServer : public TNetCustomHTTPServer {
+ public:
+  TNetHTTPServer();
+};
+
+}  // namespace tovi::http

@@ -1,0 +1,417 @@
+#include "http/server/tcp_server.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cxxabi.h>
+#include <typeinfo>
+
+#include "http/coding.h"
+#include "http/exceptions.h"
+
+namespace tovi::http {
+namespace {
+
+// Class name without namespaces, as a user of the engine knows it.
+std::string ClassNameOf(const std::exception& e) {
+  const char* mangled = typeid(e).name();
+  int status = 0;
+  char* plain = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
+  std::string name = status == 0 && plain ? plain : mangled;
+  std::free(plain);
+  std::size_t colon = name.rfind("::");
+  return colon == std::string::npos ? name : name.substr(colon + 2);
+}
+
+constexpr int kListenPollMs = 100;
+constexpr int kTerminatePollMs = 250;
+
+}  // namespace
+
+// ---- reply text ----
+
+std::string TNetReplyText::FormattedReply() const {
+  if (IsEmpty()) return {};
+  std::string out;
+  if (code_ < 1) {
+    for (const std::string& line : lines_) out += line + "\r\n";
+    return out;
+  }
+  std::string code = std::to_string(code_);
+  if (lines_.empty()) return code + "\r\n";
+  for (std::size_t i = 0; i < lines_.size(); ++i) {
+    out += code + (i + 1 < lines_.size() ? "-" : " ") + lines_[i] + "\r\n";
+  }
+  return out;
+}
+
+// ---- bindings ----
+
+void TNetSocketHandle::AllocateSocket() {
+  CloseSocket();
+  handle_ = net::OpenStream();
+  if (handle_ == net::kInvalidSocket) throw ENetInvalidSocket();
+}
+
+void TNetSocketHandle::Bind(bool reuseAddress) {
+  net::Endpoint local;
+  if (!ip_.empty()) DottedToAddress(ip_, local.address);
+  local.port = static_cast<std::uint16_t>(port_);
+  if (reuseAddress) {
+    net::SetReuseAddress(handle_);
+  } else {
+    net::AllowRebind(handle_);
+  }
+  if (net::Bind(handle_, local) != 0) {
+    int code = net::LastError();
+    if (code == net::kErrAddressInUse) throw ENetCouldNotBindSocket();
+    throw ENetSocketError(code);
+  }
+  net::Endpoint bound;
+  if (net::LocalEndpoint(handle_, &bound) == 0) {
+    ip_ = AddressToDotted(bound.address);
+    port_ = bound.port;
+  }
+}
+
+void TNetSocketHandle::Listen(int backlog) {
+  if (net::Listen(handle_, backlog) != 0) RaiseLastSocketError();
+}
+
+void TNetSocketHandle::Adopt(net::SocketHandle handle) {
+  handle_ = handle;
+  net::Endpoint e;
+  if (net::LocalEndpoint(handle, &e) == 0) {
+    ip_ = AddressToDotted(e.address);
+    port_ = e.port;
+  }
+  if (net::PeerEndpoint(handle, &e) == 0) {
+    peerIP_ = AddressToDotted(e.address);
+    peerPort_ = e.port;
+  }
+}
+
+void TNetSocketHandle::CloseSocket() {
+  if (handle_ != net::kInvalidSocket) {
+    net::Close(handle_);
+    handle_ = net::kInvalidSocket;
+  }
+}
+
+net::SocketHandle TNetSocketHandle::Release() {
+  net::SocketHandle h = handle_;
+  handle_ = net::kInvalidSocket;
+  return h;
+}
+
+TNetSocketHandle& TNetSocketHandles::Add() {
+  items_.push_back(std::make_unique<TNetSocketHandle>());
+  items_.back()->SetPort(defaultPort_);
+  return *items_.back();
+}
+
+// ---- peer thread ----
+
+TNetPeerThread::TNetPeerThread(TNetTCPServer& server,
+                               std::unique_ptr<TNetTCPServerConnection> connection)
+    : server_(server), connection_(std::move(connection)) {}
+
+TNetPeerThread::~TNetPeerThread() {
+  if (thread_.joinable()) {
+    if (thread_.get_id() == std::this_thread::get_id()) {
+      thread_.detach();
+    } else {
+      thread_.join();
+    }
+  }
+}
+
+void TNetPeerThread::Run() {
+  TNetTCPServer& server = server_;
+  bool inLoop = false;
+  try {
+    if (!connection_ || connection_->Socket() == net::kInvalidSocket) throw ENetTCPServerError();
+    if (!server.greeting_.IsEmpty()) connection_->Write(server.greeting_.FormattedReply());
+    if (server.OnConnect) server.OnConnect(*this);
+    if (!connection_->Connected()) Stop();
+    inLoop = true;
+    while (!Stopped()) {
+      try {
+        if (!server.DoExecute(*this)) throw ENetNoExecuteSpecified();
+      } catch (const ENetSocketError& e) {
+        server.ReportException(*this, e);
+        if (e.LastError() == net::kErrConnectionAborted ||
+            e.LastError() == net::kErrConnectionReset) {
+          connection_->EndConnection();
+        }
+      } catch (const ENetClosedSocket& e) {
+        server.ReportException(*this, e);
+      } catch (const ENetConnClosedGracefully& e) {
+        server.ReportException(*this, e);
+      }
+      if (!connection_->Connected()) Stop();
+    }
+  } catch (const std::exception& e) {
+    if (inLoop) server.ReportException(*this, e);
+    exceptionClass_ = ClassNameOf(e);
+    exceptionMessage_ = e.what();
+  } catch (...) {
+    exceptionClass_ = "unknown";
+  }
+  Stop();
+  if (server.OnDisconnect) {
+    try {
+      server.OnDisconnect(*this);
+    } catch (...) {
+      // The connection ends either way; nothing is left to report to.
+    }
+  }
+  // Release first, leave the live list last: once the list is empty the server may free the
+  // thread manager, and this thread must not touch it any more.
+  connection_->EndConnection();
+  TNetThreadMgr* mgr = server.threadMgr_;
+  mgr->ReleaseThread(this);
+  server.RemoveLive(this);
+}
+
+// ---- thread manager ----
+
+TNetThreadMgr::~TNetThreadMgr() {
+  Reap();
+  std::vector<std::unique_ptr<TNetPeerThread>> left;
+  {
+    std::lock_guard<std::mutex> lock(lock_);
+    left.swap(active_);
+  }
+  left.clear();  // joins any still running
+}
+
+TNetPeerThread* TNetThreadMgr::GetThread(TNetTCPServer& server,
+                                         std::unique_ptr<TNetTCPServerConnection> connection) {
+  auto thread = std::make_unique<TNetPeerThread>(server, std::move(connection));
+  TNetPeerThread* raw = thread.get();
+  std::lock_guard<std::mutex> lock(lock_);
+  active_.push_back(std::move(thread));
+  return raw;
+}
+
+void TNetThreadMgr::ReleaseThread(TNetPeerThread* thread) {
+  std::unique_ptr<TNetPeerThread> owned;
+  {
+    std::lock_guard<std::mutex> lock(lock_);
+    auto it = std::find_if(active_.begin(), active_.end(),
+                           [thread](const auto& p) { return p.get() == thread; });
+    if (it == active_.end()) return;
+    owned = std::move(*it);
+    active_.erase(it);
+    if (owned->thread_.joinable() && owned->thread_.get_id() == std::this_thread::get_id()) {
+      finished_.push_back(std::move(owned));
+      return;
+    }
+  }
+  owned.reset();  // another thread's: joined (if started) and freed here
+}
+
+std::size_t TNetThreadMgr::ActiveCount() const {
+  std::lock_guard<std::mutex> lock(lock_);
+  return active_.size();
+}
+
+void TNetThreadMgr::Reap() {
+  std::vector<std::unique_ptr<TNetPeerThread>> done;
+  {
+    std::lock_guard<std::mutex> lock(lock_);
+    done.swap(finished_);
+  }
+  done.clear();
+}
+
+// ---- listener ----
+
+void TNetListenerThread::Run() {
+  while (!Stopped()) {
+    auto connection = std::make_unique<TNetTCPServerConnection>();
+    try {
+      if (server_.threadMgr_) server_.threadMgr_->Reap();
+      int ready = net::WaitReadable(binding_.Handle(), kListenPollMs);
+      if (Stopped()) break;
+      if (ready == 0) continue;
+      net::SocketHandle accepted = net::kInvalidSocket;
+      if (ready > 0) accepted = net::Accept(binding_.Handle(), nullptr);
+      if (accepted == net::kInvalidSocket) {
+        int code = net::LastError();
+        if (code == net::kErrInterrupted || code == net::kErrNotSocket) break;
+        throw ENetSocketError(code);
+      }
+      connection->Attach(accepted);
+      connection->Binding().Adopt(accepted);
+      server_.AcceptOne(*this, connection);
+    } catch (const std::exception& e) {
+      if (server_.OnListenException) {
+        try {
+          server_.OnListenException(*this, e);
+        } catch (...) {
+          // A failing event must not end the listener.
+        }
+      }
+    }
+  }
+  stopped_ = true;
+  binding_.CloseSocket();
+}
+
+// ---- server ----
+
+TNetTCPServer::TNetTCPServer() { net::Startup(); }
+
+TNetTCPServer::~TNetTCPServer() {
+  try {
+    SetActive(false);
+  } catch (...) {
+    // Connections outlasting TerminateWaitTime: wait for them below; their sockets are shut.
+  }
+  if (active_) {
+    while (ConnectionCount() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ownThreadMgr_.reset();
+  }
+}
+
+void TNetTCPServer::SetActive(bool active) {
+  if (active == active_) return;
+  if (active) {
+    Activate();
+  } else {
+    Deactivate();
+  }
+}
+
+std::size_t TNetTCPServer::ConnectionCount() const {
+  std::lock_guard<std::mutex> lock(liveLock_);
+  return live_.size();
+}
+
+bool TNetTCPServer::DoExecute(TNetPeerThread& thread) {
+  if (!OnExecute) return false;
+  OnExecute(thread);
+  return true;
+}
+
+void TNetTCPServer::ReportException(TNetPeerThread& thread, const std::exception& e) {
+  if (OnException) OnException(thread, e);
+}
+
+void TNetTCPServer::Activate() {
+  if (!net::Startup()) throw ENetWinsockInitError();
+  BeforeActivate();
+  if (bindings_.Count() == 0) bindings_.Add();
+  if (!threadMgr_) {
+    ownThreadMgr_ = std::make_unique<TNetThreadMgrDefault>();
+    threadMgr_ = ownThreadMgr_.get();
+  }
+  try {
+    for (std::size_t i = 0; i < bindings_.Count(); ++i) {
+      TNetSocketHandle& binding = bindings_[i];
+      binding.AllocateSocket();
+      try {
+        binding.Bind(reuseSocket_ == TNetReuseSocket::rsTrue);
+        binding.Listen(listenQueue_);
+      } catch (...) {
+        binding.CloseSocket();
+        throw;
+      }
+      auto listener = std::make_unique<TNetListenerThread>(*this, binding);
+      TNetListenerThread* raw = listener.get();
+      std::lock_guard<std::mutex> lock(listenersLock_);
+      listeners_.push_back(std::move(listener));
+      raw->thread_ = std::thread(&TNetListenerThread::Run, raw);
+    }
+  } catch (...) {
+    // Listeners of earlier bindings do not keep serving while the server reports inactive.
+    StopListeners();
+    if (ownThreadMgr_ && ConnectionCount() == 0) {
+      ownThreadMgr_.reset();
+      threadMgr_ = nullptr;
+    }
+    throw;
+  }
+  active_ = true;
+}
+
+void TNetTCPServer::StopListeners() {
+  std::vector<std::unique_ptr<TNetListenerThread>> listeners;
+  {
+    std::lock_guard<std::mutex> lock(listenersLock_);
+    listeners.swap(listeners_);
+  }
+  for (auto& listener : listeners) {
+    listener->stopped_ = true;
+    if (listener->thread_.joinable()) listener->thread_.join();
+    listener->binding_.CloseSocket();
+  }
+}
+
+void TNetTCPServer::AbortConnections() {
+  std::lock_guard<std::mutex> lock(liveLock_);
+  for (TNetPeerThread* thread : live_) thread->connection_->Abort();
+}
+
+bool TNetTCPServer::WaitForConnections(int polls) {
+  for (int i = 0; i < polls; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(kTerminatePollMs));
+    if (ConnectionCount() == 0) return true;
+  }
+  return false;
+}
+
+void TNetTCPServer::Deactivate() {
+  BeforeDeactivate();
+  StopListeners();
+  AbortConnections();
+  bool ended = WaitForConnections(terminateWaitTimeMs_ / kTerminatePollMs);
+  if (ConnectionCount() == 0 && ownThreadMgr_) {
+    ownThreadMgr_.reset();  // joins the threads that have ended
+    threadMgr_ = nullptr;
+  } else if (threadMgr_) {
+    threadMgr_->Reap();
+  }
+  if (!ended) throw ENetTerminateThreadTimeout();
+  active_ = false;
+}
+
+void TNetTCPServer::AcceptOne(TNetListenerThread&,
+                              std::unique_ptr<TNetTCPServerConnection>& connection) {
+  connection->SetSendTimeout(limits_.sendStallTimeoutMs);
+  TNetThreadMgr& mgr = *threadMgr_;
+  TNetPeerThread* thread = mgr.GetThread(*this, std::move(connection));
+  int limit = limits_.maxServedConnections;
+  if (maxConnections_ > 0 && (limit <= 0 || maxConnections_ < limit)) limit = maxConnections_;
+  bool refuse = false;
+  {
+    std::lock_guard<std::mutex> lock(liveLock_);
+    if (limit > 0 && live_.size() >= static_cast<std::size_t>(limit)) {
+      refuse = true;
+    } else {
+      live_.push_back(thread);
+    }
+  }
+  if (refuse) {
+    try {
+      if (!maxConnectionReply_.IsEmpty()) {
+        thread->Connection().Write(maxConnectionReply_.FormattedReply());
+      }
+    } catch (const ENetException&) {
+      // The refused peer may be gone already; it is closed either way.
+    }
+    thread->Connection().EndConnection();
+    mgr.ReleaseThread(thread);
+    return;
+  }
+  std::lock_guard<std::mutex> lock(mgr.lock_);
+  thread->thread_ = std::thread(&TNetPeerThread::Run, thread);
+}
+
+void TNetTCPServer::RemoveLive(TNetPeerThread* thread) {
+  std::lock_guard<std::mutex> lock(liveLock_);
+  live_.erase(std::remove(live_.begin(), live_.end(), thread), live_.end());
+}
+
+}  // namespace tovi::http

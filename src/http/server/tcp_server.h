@@ -1,0 +1,282 @@
+// TNetTCPServer: listening sockets (one per binding, one listener thread each) and one peer
+// thread per accepted connection, which runs the server's per-connection step. Switching off
+// stops the listeners, wakes every open connection and waits a bounded time for its thread.
+// Safety limits: at most kMaxServedConnections connections at once; accepted sockets give up a
+// send that makes no progress for 120 s.
+// Thread safety: Active, properties and events are set from one controlling thread while the
+// server is inactive (events must not change while it is active). Events run on listener and
+// peer threads, several at once.
+#pragma once
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "http/connection.h"
+#include "platform/socket.h"
+
+namespace tovi::http {
+
+class TNetTCPServer;
+class TNetPeerThread;
+
+enum class TNetReuseSocket { rsOSDependent, rsTrue, rsFalse };
+
+// Limits that keep one client from holding the server; fixed in the product, adjustable for
+// tests. The request-level limits are used by the HTTP server.
+struct TNetServerLimits {
+  int maxServedConnections = 256;        // more are accepted and closed at once
+  int requestHeadTimeoutMs = 30000;      // request line and header lines, complete
+  int bodyStallTimeoutMs = 30000;        // no byte of a request body for this long
+  int sendStallTimeoutMs = 120000;       // a send that makes no progress
+  int maxHeaderLines = 100;
+  std::size_t maxRequestHeadBytes = 64 * 1024;
+  std::int64_t maxRequestBodyBytes = 16 * 1024 * 1024;
+};
+
+// A reply text (Greeting, MaxConnectionReply): a numeric code (0 = none) and lines.
+class TNetReplyText {
+ public:
+  int Code() const { return code_; }
+  void SetCode(int code) { code_ = code; }
+  std::vector<std::string>& Text() { return lines_; }
+  const std::vector<std::string>& Text() const { return lines_; }
+  void SetReply(int code, std::vector<std::string> lines) {
+    code_ = code;
+    lines_ = std::move(lines);
+  }
+  void Clear() { SetReply(0, {}); }
+  // Sent only when it has a code of 1 or more or at least one line.
+  bool IsEmpty() const { return code_ < 1 && lines_.empty(); }
+  // "code-line" CR LF for all but the last line, "code line" CR LF for the last; no code:
+  // the lines; no lines: the code.
+  std::string FormattedReply() const;
+
+ private:
+  int code_ = 0;
+  std::vector<std::string> lines_;
+};
+
+// A local endpoint to listen on, or the description of an accepted socket.
+class TNetSocketHandle {
+ public:
+  const std::string& IP() const { return ip_; }
+  void SetIP(const std::string& ip) { ip_ = ip; }  // dotted IPv4; empty: all local addresses
+  int Port() const { return port_; }
+  void SetPort(int port) { port_ = port; }
+  int ClientPortMin() const { return clientPortMin_; }
+  void SetClientPortMin(int port) { clientPortMin_ = port; }
+  int ClientPortMax() const { return clientPortMax_; }
+  void SetClientPortMax(int port) { clientPortMax_ = port; }
+  net::SocketHandle Handle() const { return handle_; }
+  bool HandleAllocated() const { return handle_ != net::kInvalidSocket; }
+  const std::string& PeerIP() const { return peerIP_; }
+  int PeerPort() const { return peerPort_; }
+
+  // Used by the server: allocate, bind (address in use: ENetCouldNotBindSocket), listen, and
+  // reading back the endpoints of a socket.
+  void AllocateSocket();
+  void Bind(bool reuseAddress);
+  void Listen(int backlog);
+  void Adopt(net::SocketHandle handle);  // an accepted socket; reads both endpoints
+  void CloseSocket();
+  net::SocketHandle Release();           // gives up the handle without closing it
+
+ private:
+  std::string ip_;
+  int port_ = 0;
+  int clientPortMin_ = 0;
+  int clientPortMax_ = 0;
+  net::SocketHandle handle_ = net::kInvalidSocket;
+  std::string peerIP_;
+  int peerPort_ = 0;
+};
+
+class TNetSocketHandles {
+ public:
+  explicit TNetSocketHandles(int defaultPort) : defaultPort_(defaultPort) {}
+  int DefaultPort() const { return defaultPort_; }
+  void SetDefaultPort(int port) { defaultPort_ = port; }
+  // Appends a binding with an empty IP and Port = DefaultPort; the reference stays valid.
+  TNetSocketHandle& Add();
+  std::size_t Count() const { return items_.size(); }
+  TNetSocketHandle& operator[](std::size_t i) { return *items_[i]; }
+  void Clear() { items_.clear(); }
+
+ private:
+  int defaultPort_;
+  std::vector<std::unique_ptr<TNetSocketHandle>> items_;
+};
+
+// The connection a peer thread owns; Binding() describes its socket (peer address and port).
+class TNetTCPServerConnection : public TNetTCPConnection {
+ public:
+  TNetSocketHandle& Binding() { return binding_; }
+
+ private:
+  TNetSocketHandle binding_;
+};
+
+// The thread of one accepted connection, handed to every connection event and to handlers.
+class TNetPeerThread {
+ public:
+  TNetPeerThread(TNetTCPServer& server, std::unique_ptr<TNetTCPServerConnection> connection);
+  ~TNetPeerThread();
+  TNetPeerThread(const TNetPeerThread&) = delete;
+  TNetPeerThread& operator=(const TNetPeerThread&) = delete;
+
+  TNetTCPServerConnection& Connection() { return *connection_; }
+  TNetTCPServer& Server() { return server_; }
+  bool Stopped() const { return stopped_.load(); }
+  void Stop() { stopped_ = true; }
+  // Class name and message of an exception that ended the thread; empty when none did.
+  const std::string& TerminatingExceptionClass() const { return exceptionClass_; }
+  const std::string& TerminatingException() const { return exceptionMessage_; }
+
+ private:
+  friend class TNetTCPServer;
+  friend class TNetThreadMgr;
+  void Run();
+
+  TNetTCPServer& server_;
+  std::unique_ptr<TNetTCPServerConnection> connection_;
+  std::thread thread_;
+  std::atomic<bool> stopped_{false};
+  std::string exceptionClass_;
+  std::string exceptionMessage_;
+};
+
+// Hands out peer threads and keeps the list of those not yet released. Threads that release
+// themselves are joined later (by Reap or the manager's destruction).
+class TNetThreadMgr {
+ public:
+  virtual ~TNetThreadMgr();
+  virtual TNetPeerThread* GetThread(TNetTCPServer& server,
+                                    std::unique_ptr<TNetTCPServerConnection> connection);
+  virtual void ReleaseThread(TNetPeerThread* thread);
+  std::size_t ActiveCount() const;
+  // Joins and frees threads that have released themselves.
+  void Reap();
+
+ protected:
+  friend class TNetTCPServer;
+  mutable std::mutex lock_;
+  std::vector<std::unique_ptr<TNetPeerThread>> active_;
+  std::vector<std::unique_ptr<TNetPeerThread>> finished_;
+};
+
+// A new thread for every connection, never reused.
+class TNetThreadMgrDefault : public TNetThreadMgr {};
+
+// Accepts on one binding until stopped.
+class TNetListenerThread {
+ public:
+  TNetListenerThread(TNetTCPServer& server, TNetSocketHandle& binding)
+      : server_(server), binding_(binding) {}
+  TNetSocketHandle& Binding() { return binding_; }
+  TNetTCPServer& Server() { return server_; }
+  bool Stopped() const { return stopped_.load(); }
+
+ private:
+  friend class TNetTCPServer;
+  void Run();
+
+  TNetTCPServer& server_;
+  TNetSocketHandle& binding_;
+  std::thread thread_;
+  std::atomic<bool> stopped_{false};
+};
+
+class TNetTCPServer {
+ public:
+  using TNetThreadEvent = std::function<void(TNetPeerThread&)>;
+  using TNetExceptionEvent = std::function<void(TNetPeerThread&, const std::exception&)>;
+  using TNetListenExceptionEvent =
+      std::function<void(TNetListenerThread&, const std::exception&)>;
+
+  TNetTCPServer();
+  virtual ~TNetTCPServer();  // switches off first, waiting for every connection thread
+  TNetTCPServer(const TNetTCPServer&) = delete;
+  TNetTCPServer& operator=(const TNetTCPServer&) = delete;
+
+  bool Active() const { return active_; }
+  // Activation / deactivation; setting the current value does nothing. Activation failures
+  // (ENetInvalidSocket, ENetCouldNotBindSocket, ENetSocketError) leave the server inactive
+  // with no listener running; deactivation may raise ENetTerminateThreadTimeout.
+  void SetActive(bool active);
+
+  TNetSocketHandles& Bindings() { return bindings_; }
+  int DefaultPort() const { return bindings_.DefaultPort(); }
+  void SetDefaultPort(int port) { bindings_.SetDefaultPort(port); }
+  int ListenQueue() const { return listenQueue_; }
+  void SetListenQueue(int backlog) { listenQueue_ = backlog; }
+  int MaxConnections() const { return maxConnections_; }
+  void SetMaxConnections(int count) { maxConnections_ = count; }
+  TNetReplyText& MaxConnectionReply() { return maxConnectionReply_; }
+  TNetReplyText& Greeting() { return greeting_; }
+  int TerminateWaitTime() const { return terminateWaitTimeMs_; }
+  void SetTerminateWaitTime(int ms) { terminateWaitTimeMs_ = ms; }
+  TNetReuseSocket ReuseSocket() const { return reuseSocket_; }
+  void SetReuseSocket(TNetReuseSocket reuse) { reuseSocket_ = reuse; }
+  // Not owned; when none is set, activation makes a TNetThreadMgrDefault of its own.
+  TNetThreadMgr* ThreadMgr() const { return threadMgr_; }
+  void SetThreadMgr(TNetThreadMgr* mgr) { threadMgr_ = mgr; }
+  const TNetServerLimits& Limits() const { return limits_; }
+  void SetLimits(const TNetServerLimits& limits) { limits_ = limits; }
+
+  // Connections now served (the live-connection list).
+  std::size_t ConnectionCount() const;
+
+  TNetThreadEvent OnConnect;
+  TNetThreadEvent OnDisconnect;
+  TNetExceptionEvent OnException;
+  TNetListenExceptionEvent OnListenException;
+  // The per-connection step of a bare TCP server; the HTTP server has its request loop instead.
+  TNetThreadEvent OnExecute;
+
+ protected:
+  // The per-connection step; false raises ENetNoExecuteSpecified.
+  virtual bool DoExecute(TNetPeerThread& thread);
+  // Hooks around activation and deactivation for derived servers.
+  virtual void BeforeActivate() {}
+  virtual void BeforeDeactivate() {}
+  // Called for an exception that left DoExecute, before the peer thread classifies it.
+  void ReportException(TNetPeerThread& thread, const std::exception& e);
+
+ private:
+  friend class TNetPeerThread;
+  friend class TNetListenerThread;
+
+  void Activate();
+  void Deactivate();
+  void StopListeners();
+  void AcceptOne(TNetListenerThread& listener, std::unique_ptr<TNetTCPServerConnection>& conn);
+  void RemoveLive(TNetPeerThread* thread);
+  bool WaitForConnections(int polls);
+  void AbortConnections();
+
+  bool active_ = false;
+  TNetSocketHandles bindings_{0};
+  int listenQueue_ = 15;
+  int maxConnections_ = 0;
+  TNetReplyText maxConnectionReply_;
+  TNetReplyText greeting_;
+  int terminateWaitTimeMs_ = 5000;
+  TNetReuseSocket reuseSocket_ = TNetReuseSocket::rsOSDependent;
+  TNetThreadMgr* threadMgr_ = nullptr;
+  std::unique_ptr<TNetThreadMgr> ownThreadMgr_;
+  TNetServerLimits limits_;
+
+  std::mutex listenersLock_;
+  std::vector<std::unique_ptr<TNetListenerThread>> listeners_;
+  mutable std::mutex liveLock_;
+  std::vector<TNetPeerThread*> live_;
+};
+
+}  // namespace tovi::http
