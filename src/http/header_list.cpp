@@ -84,7 +84,8 @@ std::vector<std::string> TNetHeaderList::Extract(const std::string& name) const 
   return out;
 }
 
-std::vector<std::string> TNetHeaderList::Fold(const std::string& line) const {
+std::vector<std::string> TNetHeaderList::Fold(const std::string& line,
+                                              std::size_t keep) const {
   std::vector<std::string> out;
   if (!foldLines_ || foldLength_ <= 0) {
     out.push_back(line);
@@ -100,8 +101,8 @@ std::vector<std::string> TNetHeaderList::Fold(const std::string& line) const {
       char c = rest[i];
       if (c == '"') quoted = !quoted;
       if (quoted || (c != ' ' && c != '\t' && c != ',')) continue;
-      // A break right after the leading space of a continuation line would loop.
-      if (i == 0) continue;
+      // Never inside "name: ", nor right after the leading space of a continuation line.
+      if (i < keep || i == 0) continue;
       if (i + 1 <= limit || best == std::string::npos) best = i;
       if (i + 1 > limit) break;
     }
@@ -114,6 +115,7 @@ std::vector<std::string> TNetHeaderList::Fold(const std::string& line) const {
       break;
     }
     rest = " " + rest.substr(next);
+    keep = 0;
   }
   if (!rest.empty()) out.push_back(rest);
   return out;
@@ -129,7 +131,7 @@ void TNetHeaderList::SetValue(const std::string& name, const std::string& value)
     }
     return;
   }
-  std::vector<std::string> folded = Fold(name + ": " + value);
+  std::vector<std::string> folded = Fold(name + ": " + value, name.size() + 2);
   if (found < 0) {
     lines_.insert(lines_.end(), folded.begin(), folded.end());
     return;

@@ -1,0 +1,144 @@
+// A raw loopback TCP peer for engine tests: connects to 127.0.0.1, sends exact bytes, reads
+// what comes back with bounded waits. Every wait has a limit, so a hanging engine fails a
+// test instead of hanging it. Built on platform/socket.h, so it runs on both builds.
+#pragma once
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "platform/socket.h"
+
+namespace tovi::test {
+
+class RawClient {
+ public:
+  RawClient() { net::Startup(); }
+  explicit RawClient(std::uint16_t port) : RawClient() { Connect(port); }
+  ~RawClient() { Close(); }
+  RawClient(const RawClient&) = delete;
+  RawClient& operator=(const RawClient&) = delete;
+  RawClient(RawClient&& other) noexcept
+      : socket_(other.socket_), closed_(other.closed_), pending_(std::move(other.pending_)) {
+    other.socket_ = net::kInvalidSocket;
+  }
+
+  bool Connect(std::uint16_t port, int timeoutMs = 5000) {
+    Close();
+    socket_ = net::OpenStream();
+    if (socket_ == net::kInvalidSocket) return false;
+    net::Endpoint e;
+    e.address[0] = 127;
+    e.address[3] = 1;
+    e.port = port;
+    if (net::Connect(socket_, e, timeoutMs) != 0) {
+      Close();
+      return false;
+    }
+    closed_ = false;
+    return true;
+  }
+  bool IsOpen() const { return socket_ != net::kInvalidSocket; }
+
+  // False when the bytes could not all be sent.
+  bool Send(std::string_view bytes) {
+    while (!bytes.empty()) {
+      long n = net::Send(socket_, bytes.data(), bytes.size());
+      if (n <= 0) return false;
+      bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+  }
+  void ShutdownSend() { net::ShutdownSend(socket_); }
+
+  // Reads until the peer closes (or resets) or timeoutMs passes; PeerClosed() tells which.
+  std::string ReadAll(int timeoutMs = 5000) { return ReadUntil(timeoutMs, std::string::npos); }
+  // Reads until at least count bytes arrived, the peer closed, or timeoutMs passed.
+  std::string ReadCount(std::size_t count, int timeoutMs = 5000) {
+    return ReadUntil(timeoutMs, count);
+  }
+  // Reads until the end of a response head and the Content-Length body (if any).
+  std::string ReadResponse(int timeoutMs = 5000) {
+    std::string got = pending_;
+    pending_.clear();
+    const auto deadline = Now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+      std::size_t end = got.find("\r\n\r\n");
+      if (end != std::string::npos) {
+        std::size_t want = end + 4 + BodyLength(got.substr(0, end));
+        if (got.size() >= want) {
+          pending_ = got.substr(want);
+          return got.substr(0, want);
+        }
+      }
+      if (!ReadSome(&got, deadline)) return got;
+    }
+  }
+  // True when the peer closed (or reset) the connection within timeoutMs, reading anything
+  // that came before into *data (when given).
+  bool WaitClosed(int timeoutMs, std::string* data = nullptr) {
+    std::string got = ReadAll(timeoutMs);
+    if (data) *data = got;
+    return closed_;
+  }
+  bool PeerClosed() const { return closed_; }
+
+  void Close() {
+    if (socket_ != net::kInvalidSocket) {
+      net::Close(socket_);
+      socket_ = net::kInvalidSocket;
+    }
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  static Clock::time_point Now() { return Clock::now(); }
+
+  static std::size_t BodyLength(const std::string& head) {
+    std::string lower = head;
+    for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    std::size_t at = lower.find("\r\ncontent-length:");
+    if (at == std::string::npos) return 0;
+    return static_cast<std::size_t>(std::stoull(head.substr(at + 17)));
+  }
+
+  // One receive before the deadline; false on close, reset or time-out.
+  bool ReadSome(std::string* out, Clock::time_point deadline) {
+    if (socket_ == net::kInvalidSocket || closed_) return false;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Now()).count();
+    if (left <= 0) return false;
+    int ready = net::WaitReadable(socket_, static_cast<int>(left));
+    if (ready <= 0) return false;
+    char buffer[65536];
+    long n = net::Recv(socket_, buffer, sizeof buffer);
+    if (n <= 0) {
+      closed_ = true;
+      return false;
+    }
+    out->append(buffer, static_cast<std::size_t>(n));
+    return true;
+  }
+
+  std::string ReadUntil(int timeoutMs, std::size_t count) {
+    std::string got = pending_;
+    pending_.clear();
+    const auto deadline = Now() + std::chrono::milliseconds(timeoutMs);
+    while (got.size() < count && ReadSome(&got, deadline)) {
+    }
+    return got;
+  }
+
+  net::SocketHandle socket_ = net::kInvalidSocket;
+  bool closed_ = false;
+  std::string pending_;
+};
+
+// Connects, sends request, reads until the server closes (at most timeoutMs).
+inline std::string Exchange(std::uint16_t port, std::string_view request, int timeoutMs = 5000) {
+  RawClient client(port);
+  client.Send(request);
+  return client.ReadAll(timeoutMs);
+}
+
+}  // namespace tovi::test
