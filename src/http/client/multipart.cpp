@@ -81,7 +81,16 @@ std::string TNetMultiPartFormDataStream::PartOf(const TNetFormDataField& field) 
   return part;
 }
 
-std::size_t TNetMultiPartFormDataStream::Read(char* buffer, std::size_t count) {
+std::int64_t TNetMultiPartFormDataStream::Size() const {
+  return total_ + static_cast<std::int64_t>(ClosingDelimiter().size());
+}
+
+std::size_t TNetMultiPartFormDataStream::Write(const void*, std::size_t) {
+  throw EStreamError("Unsupported operation.");
+}
+
+std::size_t TNetMultiPartFormDataStream::Read(void* data, std::size_t count) {
+  char* buffer = static_cast<char*>(data);
   if (!started_) {
     started_ = true;
     nextField_ = 0;
@@ -110,23 +119,13 @@ std::size_t TNetMultiPartFormDataStream::Read(char* buffer, std::size_t count) {
   return handed;
 }
 
-std::int64_t TNetMultiPartFormDataStream::Seek(std::int64_t offset, SeekOrigin origin) {
-  switch (origin) {
-    case SeekOrigin::Beginning:
-      if (offset == 0) {
-        started_ = false;
-        position_ = 0;
-        nextField_ = 0;
-        pending_.clear();
-        pendingStart_ = 0;
-      }
-      return position_;
-    case SeekOrigin::Current:
-      return position_;
-    case SeekOrigin::End:
-      return Size();
-  }
-  return position_;
+void TNetMultiPartFormDataStream::SetPosition(std::int64_t position) {
+  if (position != 0) return;
+  started_ = false;
+  position_ = 0;
+  nextField_ = 0;
+  pending_.clear();
+  pendingStart_ = 0;
 }
 
 }  // namespace tovi::http

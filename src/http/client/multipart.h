@@ -4,12 +4,19 @@
 // Not thread-safe: a stream is made, filled, sent and destroyed on one thread.
 #pragma once
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "http/client/stream.h"
+#include "http/stream.h"
 
 namespace tovi::http {
+
+// Raised by streams for operations they do not offer.
+class EStreamError : public std::runtime_error {
+ public:
+  explicit EStreamError(const std::string& message) : std::runtime_error(message) {}
+};
 
 // The local date and time a boundary is made from.
 struct BoundaryTime {
@@ -31,7 +38,7 @@ struct TNetFormDataField {
 
 using TNetFormDataFields = std::vector<TNetFormDataField>;
 
-class TNetMultiPartFormDataStream : public TNetStream {
+class TNetMultiPartFormDataStream : public TStream {
  public:
   // The boundary is made once, now, from the local clock.
   TNetMultiPartFormDataStream();
@@ -50,10 +57,16 @@ class TNetMultiPartFormDataStream : public TNetStream {
   const std::string& FormContentType() const { return formContentType_; }
   const TNetFormDataFields& Fields() const { return fields_; }
 
-  std::size_t Read(char* buffer, std::size_t count) override;
-  // Only a rewind (offset 0 from the start) moves; other seeks report without moving.
-  std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
-  std::int64_t Size() override { return total_ + static_cast<std::int64_t>(ClosingDelimiter().size()); }
+  // The next bytes of the body: count, fewer at its end, 0 once it is exhausted.
+  std::size_t Read(void* data, std::size_t count) override;
+  // Raises EStreamError("Unsupported operation.").
+  std::size_t Write(const void* data, std::size_t size) override;
+  // Bytes handed out since the last rewind.
+  std::int64_t Position() const override { return position_; }
+  // Only 0 rewinds; any other position leaves the stream where it is.
+  void SetPosition(std::int64_t position) override;
+  // The whole body's length, known before any read.
+  std::int64_t Size() const override;
 
  private:
   std::string ClosingDelimiter() const;  // CR LF "--" boundary "--" CR LF

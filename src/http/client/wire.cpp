@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <limits>
 
+#include "http/header_list.h"
+
 namespace tovi::http {
 namespace {
-
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -16,14 +16,6 @@ int HexDigit(char c) {
 }
 
 }  // namespace
-
-std::string TrimBlanks(const std::string& text) {
-  std::size_t first = 0;
-  std::size_t last = text.size();
-  while (first < last && static_cast<unsigned char>(text[first]) <= ' ') ++first;
-  while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ') --last;
-  return text.substr(first, last - first);
-}
 
 std::optional<std::int32_t> ParseInt32(const std::string& text) {
   std::size_t i = 0;
@@ -44,7 +36,7 @@ std::optional<std::int32_t> ParseInt32(const std::string& text) {
 int ParseStatusCode(const std::string& statusLine) {
   const std::size_t space = statusLine.find(' ');
   if (space == std::string::npos) return -1;
-  const std::string rest = TrimBlanks(statusLine.substr(space + 1));
+  const std::string rest = Trim(statusLine.substr(space + 1));
   const std::optional<std::int32_t> code = ParseInt32(rest.substr(0, rest.find(' ')));
   return code ? *code : -1;
 }
@@ -65,11 +57,11 @@ std::int64_t ParseChunkSize(const std::string& line) {
 
 bool KeepsConnectionOpen(TNetHTTPProtocolVersion version, const std::string& connection,
                          const std::string& proxyConnection) {
-  const std::string a = TrimBlanks(connection);
-  const std::string b = TrimBlanks(proxyConnection);
+  const std::string a = Trim(connection);
+  const std::string b = Trim(proxyConnection);
   if (version == TNetHTTPProtocolVersion::pv1_0)
-    return EqualsIgnoreCase(a, "keep-alive") || EqualsIgnoreCase(b, "keep-alive");
-  return !EqualsIgnoreCase(a, "close") && !EqualsIgnoreCase(b, "close");
+    return SameText(a, "keep-alive") || SameText(b, "keep-alive");
+  return !SameText(a, "close") && !SameText(b, "close");
 }
 
 std::string HostHeaderValue(const std::string& host, const std::string& port) {
@@ -102,13 +94,6 @@ std::string FormatHttpDate(std::int64_t unixSeconds) {
                 kMonths[month - 1], static_cast<long long>(year), static_cast<int>(secs / 3600),
                 static_cast<int>(secs / 60 % 60), static_cast<int>(secs % 60));
   return out;
-}
-
-bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
 }
 
 }  // namespace tovi::http

@@ -9,9 +9,6 @@ namespace tovi::http {
 
 enum class TNetHTTPProtocolVersion { pv1_0, pv1_1 };
 
-// Drops leading and trailing bytes up to ' ' (blanks and control characters).
-std::string TrimBlanks(const std::string& text);
-
 // A whole decimal integer with an optional sign that fits in 32 bits.
 std::optional<std::int32_t> ParseInt32(const std::string& text);
 
@@ -32,7 +29,5 @@ std::string HostHeaderValue(const std::string& host, const std::string& port);
 
 // Seconds since 1970-01-01 UTC as an HTTP date: "Mon, 07 Dec 2026 00:35:12 GMT".
 std::string FormatHttpDate(std::int64_t unixSeconds);
-
-bool EqualsIgnoreCase(const std::string& a, const std::string& b);
 
 }  // namespace tovi::http

@@ -1,0 +1,565 @@
+#include "http/client/http_client.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "http/coding.h"
+#include "platform/socket.h"
+
+namespace tovi::http {
+namespace {
+
+constexpr int kErrorBodyTimeoutMs = 2000;
+constexpr int kRedirectBodyTimeoutMs = 4000;
+// A counted body's buffer is sized at its announced length, but not beyond this: a server's
+// claim alone must not make us allocate gigabytes.
+constexpr std::int64_t kLargestPreallocation = 64 * 1024 * 1024;
+
+bool IsDottedAddress(const std::string& host, net::Endpoint* out) {
+  int part = 0;
+  int digits = 0;
+  int value = 0;
+  for (std::size_t i = 0; i <= host.size(); ++i) {
+    if (i == host.size() || host[i] == '.') {
+      if (digits == 0 || part > 3) return false;
+      out->address[part++] = static_cast<std::uint8_t>(value);
+      digits = 0;
+      value = 0;
+    } else if (host[i] >= '0' && host[i] <= '9' && digits < 3) {
+      value = value * 10 + (host[i] - '0');
+      if (value > 255) return false;
+      ++digits;
+    } else {
+      return false;
+    }
+  }
+  return part == 4;
+}
+
+// Statuses and methods whose responses never carry a body (RFC 9110); reading one "until close"
+// would wait on a server that keeps the connection.
+bool HasNoBody(int statusCode, TNetHTTPMethod method) {
+  return method == TNetHTTPMethod::hmHead || statusCode / 100 == 1 || statusCode == 204 ||
+         statusCode == 304;
+}
+
+}  // namespace
+
+const char* MethodText(TNetHTTPMethod method) {
+  switch (method) {
+    case TNetHTTPMethod::hmHead: return "HEAD";
+    case TNetHTTPMethod::hmGet: return "GET";
+    case TNetHTTPMethod::hmPost: return "POST";
+    case TNetHTTPMethod::hmOptions: return "OPTIONS";
+    case TNetHTTPMethod::hmTrace: return "TRACE";
+    case TNetHTTPMethod::hmPut: return "PUT";
+    case TNetHTTPMethod::hmDelete: return "DELETE";
+    case TNetHTTPMethod::hmConnect: return "CONNECT";
+  }
+  return "GET";
+}
+
+// ---- response record ----
+
+void TNetHTTPResponse::ProcessHeaders() {
+  const TNetHeaderList& h = RawHeaders();
+  SetLocation(h.Values("Location"));
+  SetServer(h.Values("Server"));
+  SetProxyConnection(h.Values("Proxy-Connection"));
+  SetConnection(h.Values("Connection"));
+  SetContentType(h.Values("Content-Type"));
+  SetContentVersion(h.Values("Content-Version"));
+  SetContentEncoding(h.Values("Content-Encoding"));
+  SetContentLanguage(h.Values("Content-Language"));
+  SetPragma(h.Values("Pragma"));
+  const std::optional<std::int32_t> length = ParseInt32(Trim(h.Values("Content-Length")));
+  SetContentLength(length ? *length : -1);
+  SetWWWAuthenticate(h.Extract("WWW-Authenticate"));
+  SetProxyAuthenticate(h.Extract("Proxy-Authenticate"));
+}
+
+// ---- cookies ----
+
+void TNetCookieManager::AddServerCookie(const std::string& setCookie, const std::string& host,
+                                        const std::string& path) {
+  std::vector<std::string> pieces;
+  std::size_t start = 0;
+  while (start <= setCookie.size()) {
+    std::size_t semi = setCookie.find(';', start);
+    if (semi == std::string::npos) semi = setCookie.size();
+    pieces.push_back(Trim(setCookie.substr(start, semi - start)));
+    start = semi + 1;
+  }
+  const std::size_t eq = pieces[0].find('=');
+  if (eq == std::string::npos || eq == 0) return;
+  Cookie c;
+  c.name = Trim(pieces[0].substr(0, eq));
+  c.value = Trim(pieces[0].substr(eq + 1));
+  c.domain = LowerCase(host);
+  c.path = path.empty() ? "/" : path;
+  bool expired = false;
+  for (std::size_t i = 1; i < pieces.size(); ++i) {
+    const std::size_t e = pieces[i].find('=');
+    const std::string name = Trim(pieces[i].substr(0, e));
+    const std::string value = e == std::string::npos ? "" : Trim(pieces[i].substr(e + 1));
+    if (SameText(name, "Domain") && !value.empty()) {
+      std::string domain = LowerCase(value[0] == '.' ? value.substr(1) : value);
+      const std::string lowHost = LowerCase(host);
+      const bool matches = lowHost == domain ||
+                           (lowHost.size() > domain.size() &&
+                            lowHost.compare(lowHost.size() - domain.size(), domain.size(), domain) == 0 &&
+                            lowHost[lowHost.size() - domain.size() - 1] == '.');
+      if (!matches) return;  // a server may not set cookies for other hosts
+      c.domain = domain;
+      c.hostOnly = false;
+    } else if (SameText(name, "Path") && !value.empty() && value[0] == '/') {
+      c.path = value;
+    } else if (SameText(name, "Max-Age")) {
+      const std::optional<std::int32_t> age = ParseInt32(value);
+      if (age && *age <= 0) expired = true;
+    }
+  }
+  cookies_.erase(std::remove_if(cookies_.begin(), cookies_.end(),
+                                [&](const Cookie& o) {
+                                  return o.name == c.name && o.domain == c.domain && o.path == c.path;
+                                }),
+                 cookies_.end());
+  if (!expired) cookies_.push_back(std::move(c));
+}
+
+std::string TNetCookieManager::CookieHeader(const std::string& host,
+                                            const std::string& path) const {
+  const std::string lowHost = LowerCase(host);
+  std::string out;
+  for (const Cookie& c : cookies_) {
+    bool hostMatches = lowHost == c.domain;
+    if (!hostMatches && !c.hostOnly && lowHost.size() > c.domain.size())
+      hostMatches = lowHost.compare(lowHost.size() - c.domain.size(), c.domain.size(), c.domain) == 0 &&
+                    lowHost[lowHost.size() - c.domain.size() - 1] == '.';
+    const bool pathMatches = path.compare(0, c.path.size(), c.path) == 0 &&
+                             (path.size() == c.path.size() || c.path.back() == '/' ||
+                              path[c.path.size()] == '/');
+    if (!hostMatches || !pathMatches) continue;
+    if (!out.empty()) out += "; ";
+    out += c.name + "=" + c.value;
+  }
+  return out;
+}
+
+// ---- TCP client ----
+
+void TNetTCPClient::Connect() {
+  net::Endpoint remote;
+  if (SameText(host_, "LOCALHOST")) {
+    remote.address[0] = 127;
+    remote.address[3] = 1;
+  } else if (!IsDottedAddress(host_, &remote) && net::ResolveIPv4(host_, &remote) != 0) {
+    RaiseLastSocketError();
+  }
+  if (port_ < 0 || port_ > 65535) throw ENetSocketError(net::kErrAddressNotAvailable);
+  remote.port = static_cast<std::uint16_t>(port_);
+  net::SocketHandle s = net::OpenStream();
+  if (s == net::kInvalidSocket) RaiseLastSocketError();
+  if (net::Connect(s, remote, ReadTimeout()) != 0) {
+    const int code = net::LastError();
+    net::Close(s);
+    if (code == net::kErrTimedOut && ReadTimeout() > 0) throw ENetConnectTimeout();
+    throw ENetSocketError(code);
+  }
+  Attach(s);
+}
+
+// ---- HTTP client ----
+
+TNetCustomHTTP::TNetCustomHTTP() { urlParts_.Port = "80"; }
+
+TNetCustomHTTP::~TNetCustomHTTP() = default;
+
+void TNetCustomHTTP::SetPort(int port) {
+  TNetTCPClient::SetPort(port);
+  urlParts_.Port = std::to_string(port);
+}
+
+std::string TNetCustomHTTP::Get(const std::string& url) {
+  std::string body;
+  Get(url, body);
+  return body;
+}
+
+void TNetCustomHTTP::Get(const std::string& url, std::string& body) {
+  DoRequest(TNetHTTPMethod::hmGet, url, nullptr, body);
+}
+
+std::string TNetCustomHTTP::Post(const std::string& url, TNetMultiPartFormDataStream& form) {
+  std::string body;
+  Post(url, form, body);
+  return body;
+}
+
+void TNetCustomHTTP::Post(const std::string& url, TNetMultiPartFormDataStream& form,
+                          std::string& body) {
+  request_.SetContentType(form.FormContentType());
+  Post(url, static_cast<TStream&>(form), body);
+}
+
+void TNetCustomHTTP::Post(const std::string& url, TStream& source, std::string& body) {
+  Disconnect();
+  const TNetHTTPProtocolVersion before = protocolVersion_;
+  if ((options_ & hoKeepOrigProtocol) == 0) protocolVersion_ = TNetHTTPProtocolVersion::pv1_0;
+  try {
+    DoRequest(TNetHTTPMethod::hmPost, url, &source, body);
+  } catch (...) {
+    protocolVersion_ = before;
+    throw;
+  }
+  protocolVersion_ = before;
+}
+
+void TNetCustomHTTP::DoRequest(TNetHTTPMethod method, const std::string& url, TStream* source,
+                               std::string& body) {
+  const std::size_t bodyStart = body.size();
+  request_.SetMethod(method);
+  request_.SetSource(source);
+  request_.SetURL(url);
+  redirectCount_ = 0;
+  authAttempts_ = 0;
+  proxyAuthAttempts_ = 0;
+  try {
+    for (;;) {
+      ++redirectCount_;
+      PrepareRequest(request_.URL());
+      ConnectToHost();
+      SendRequest();
+      ReadResponse();
+      keptAlive_ = KeepsConnectionOpen(protocolVersion_, response_.Connection(),
+                                       response_.ProxyConnection());
+      const Outcome outcome = Decide(body, bodyStart);
+      CloseUnlessKeptAlive();
+      if (outcome == Outcome::Done) break;
+    }
+  } catch (const ENetHTTPProtocolException&) {
+    request_.SetSource(nullptr);
+    CloseUnlessKeptAlive();
+    throw;
+  } catch (...) {
+    // Whatever is left unread on the connection would be taken for the next response.
+    request_.SetSource(nullptr);
+    keptAlive_ = false;
+    Disconnect();
+    throw;
+  }
+  request_.SetSource(nullptr);
+  redirectCount_ = 0;
+}
+
+void TNetCustomHTTP::PrepareRequest(const std::string& url) {
+  TNetURI parts = TNetURI::Parse(url);
+  if (!parts.Username.empty()) {
+    request_.SetUsername(parts.Username);
+    request_.SetPassword(parts.Password);
+  }
+  parts.Path = ResolvePath(urlParts_.Path, parts.Path);
+  if (parts.Host.empty()) parts.Host = urlParts_.Host;
+  if (parts.Protocol.empty()) parts.Protocol = "http";
+  if (parts.Port.empty()) {
+    const std::optional<std::int32_t> previous = ParseInt32(urlParts_.Port);
+    if (!previous || *previous == 0 || *previous == 80 || *previous == 443) {
+      if (SameText(parts.Protocol, "http")) {
+        parts.Port = "80";
+      } else if (SameText(parts.Protocol, "https")) {
+        parts.Port = "443";
+      } else {
+        throw ENetUnknownProtocol();
+      }
+    } else {
+      parts.Port = urlParts_.Port;
+    }
+  }
+  urlParts_ = parts;
+
+  std::string target = parts.Target();
+  if (!proxyParams_.ProxyServer().empty())
+    target = parts.Protocol + "://" + HostHeaderValue(parts.Host, parts.Port) + target;
+  request_.SetRequestTarget(target);
+  request_.SetContentLength(request_.Source() ? request_.Source()->Size() : -1);
+  request_.SetHost(HostHeaderValue(parts.Host, parts.Port));
+}
+
+void TNetCustomHTTP::ConnectToHost() {
+  const std::optional<std::int32_t> port = ParseInt32(urlParts_.Port);
+  if (!port) throw std::invalid_argument("'" + urlParts_.Port + "' is not a valid integer value");
+  const bool viaProxy = !proxyParams_.ProxyServer().empty();
+  const std::string host = viaProxy ? proxyParams_.ProxyServer() : urlParts_.Host;
+  const int tcpPort = viaProxy ? proxyParams_.ProxyPort() : *port;
+  if (Socket() != net::kInvalidSocket && (!SameText(host, Host()) || tcpPort != Port()))
+    Disconnect();
+  SetHost(host);
+  TNetTCPClient::SetPort(tcpPort);
+
+  if (SameText(urlParts_.Protocol, "https")) throw ENetIOHandlerPropInvalid();
+
+  if (protocolVersion_ == TNetHTTPProtocolVersion::pv1_0) {
+    if (request_.Connection().empty()) request_.SetConnection("keep-alive");
+    if (viaProxy && request_.ProxyConnection().empty()) request_.SetProxyConnection("keep-alive");
+  }
+  if (!keptAlive_) Disconnect();
+  // A kept connection that has become readable was closed by the server (or holds bytes
+  // nobody asked for): either way it cannot carry this request.
+  if (Socket() != net::kInvalidSocket &&
+      (!InputBuffer().empty() || net::WaitReadable(Socket(), 1) != 0))
+    Disconnect();
+  if (Socket() == net::kInvalidSocket) Connect();
+  keptAlive_ = true;
+}
+
+void TNetCustomHTTP::SendRequest() {
+  TNetHTTPRequest& r = request_;
+  TNetHeaderList& h = r.RawHeaders();
+  h.Clear();
+  auto set = [&h](const char* name, const std::string& value) {
+    if (!value.empty()) h.SetValue(name, value);
+  };
+  set("Connection", r.Connection());
+  set("Content-Version", r.ContentVersion());
+  set("Content-Encoding", r.ContentEncoding());
+  set("Content-Language", r.ContentLanguage());
+  set("Content-Type", r.ContentType());
+  if (r.ContentLength() >= 0) set("Content-Length", std::to_string(r.ContentLength()));
+  set("Cache-control", r.CacheControl());
+  if (r.Date()) set("Date", FormatHttpDate(*r.Date()));
+  if (r.Expires()) set("Expires", FormatHttpDate(*r.Expires()));
+  set("Pragma", r.Pragma());
+  for (const std::string& line : r.CustomHeaders().Lines()) h.Add(line);
+  set("Proxy-Connection", r.ProxyConnection());
+  set("Host", r.Host());
+  set("Accept", r.Accept());
+  set("Accept-Charset", r.AcceptCharSet());
+  set("Accept-Encoding", r.AcceptEncoding());
+  set("Accept-Language", r.AcceptLanguage());
+  set("From", r.From());
+  set("Referer", r.Referer());
+  set("User-Agent", r.UserAgent());
+  if (r.LastModified()) set("If-Modified-Since", FormatHttpDate(*r.LastModified()));
+  if (r.ContentRangeStart() > 0 || r.ContentRangeEnd() > 0) {
+    set("Range", "bytes=" + std::to_string(r.ContentRangeStart()) + "-" +
+                     (r.ContentRangeEnd() > 0 ? std::to_string(r.ContentRangeEnd()) : ""));
+  }
+  if (r.BasicAuthentication() && !r.Username().empty())
+    set("Authorization", "Basic " + Base64Encode(r.Username() + ":" + r.Password()));
+  if (proxyParams_.BasicAuthentication() && !proxyParams_.ProxyUsername().empty()) {
+    set("Proxy-Authorization",
+        "Basic " + Base64Encode(proxyParams_.ProxyUsername() + ":" + proxyParams_.ProxyPassword()));
+  }
+  if (cookies_ && allowCookies_) set("Cookie", cookies_->CookieHeader(urlParts_.Host, urlParts_.Path + urlParts_.Document));
+
+  std::string head = std::string(MethodText(r.Method())) + " " + r.RequestTarget() + " HTTP/" +
+                     (protocolVersion_ == TNetHTTPProtocolVersion::pv1_0 ? "1.0" : "1.1") + "\r\n";
+  for (const std::string& line : h.Lines()) {
+    if (line.empty()) continue;
+    head += line;
+    head += "\r\n";
+  }
+  head += "\r\n";
+  Write(head);
+
+  TStream* source = r.Source();
+  if (source == nullptr) return;
+  source->SetPosition(0);
+  std::int64_t left = r.ContentLength();
+  std::string piece(static_cast<std::size_t>(sendBufferSize_), '\0');
+  while (left > 0) {
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::int64_t>(left, sendBufferSize_));
+    const std::size_t got = source->Read(piece.data(), want);
+    if (got == 0) throw ENetNoDataToRead();
+    WriteBuffer(piece.data(), got);
+    left -= static_cast<std::int64_t>(got);
+  }
+}
+
+std::string TNetCustomHTTP::ReadLine() {
+  // The limit counts the line without its CR LF. maSplit hands an over-long line back in
+  // pieces of MaxLineLength bytes instead of failing.
+  const std::size_t max = static_cast<std::size_t>(std::max(1, MaxLineLength()));
+  const bool split = maxLineAction_ == TNetMaxLineAction::maSplit;
+  std::size_t searched = 0;
+  for (;;) {
+    std::string& input = InputBuffer();
+    const std::size_t lf = input.find('\n', searched);
+    if (lf != std::string::npos) {
+      const std::size_t end = lf > 0 && input[lf - 1] == '\r' ? lf - 1 : lf;
+      if (end <= max) {
+        std::string line = input.substr(0, end);
+        input.erase(0, lf + 1);
+        return line;
+      }
+    }
+    // Beyond max + 1 bytes (room for a CR) without an acceptable end, the line is too long.
+    if (lf != std::string::npos || input.size() > max + 1) {
+      if (!split) throw ENetReadLnMaxLineLengthExceeded();
+      std::string piece = input.substr(0, max);
+      input.erase(0, max);
+      return piece;
+    }
+    searched = input.size();
+    if (ReadFromStack(true) == 0) {
+      InputBuffer().clear();  // closed inside a line: it ends as an empty line
+      return {};
+    }
+  }
+}
+
+void TNetCustomHTTP::ReadResponse() {
+  do {
+    response_.Clear();
+    response_.SetStatusLine(ReadLine());
+    try {
+      for (;;) {
+        std::string line = ReadLine();
+        if (line.empty()) break;
+        response_.RawHeaders().Add(line);
+      }
+    } catch (const ENetConnClosedGracefully&) {
+      Disconnect();  // the server closed mid-head: go on with the lines we have
+    }
+    response_.SetStatusCode(ParseStatusCode(response_.StatusLine()));
+    response_.ProcessHeaders();
+    if (allowCookies_ && !cookies_) cookies_ = std::make_unique<TNetCookieManager>();
+    if (allowCookies_) {
+      for (const char* name : {"Set-cookie", "Set-cookie2"}) {
+        for (const std::string& value : response_.RawHeaders().Extract(name))
+          cookies_->AddServerCookie(value, urlParts_.Host, urlParts_.Path);
+      }
+    }
+  } while (response_.StatusCode() == 100);
+}
+
+TNetCustomHTTP::Outcome TNetCustomHTTP::Decide(std::string& body, std::size_t bodyStart) {
+  const int code = response_.StatusCode();
+  if ((code / 100 == 3 && code != 304) || !response_.Location().empty()) {
+    std::string destination = response_.Location();
+    TNetHTTPMethod method = request_.Method();
+    const bool follow = handleRedirects_ && redirectCount_ < redirectMaximum_;
+    bool handled = follow || handleRedirects_;
+    if (OnRedirect) OnRedirect(destination, redirectCount_, handled, method);
+    if (!handled) RaiseProtocolError();
+    DiscardBody(kRedirectBodyTimeoutMs);
+    body.resize(bodyStart);
+    if (!follow) return Outcome::Done;
+    request_.SetURL(destination);
+    if (method != request_.Method()) {
+      request_.SetMethod(method);
+      if (method != TNetHTTPMethod::hmPost && method != TNetHTTPMethod::hmPut)
+        request_.SetSource(nullptr);
+    }
+    return Outcome::Again;
+  }
+  if (code / 100 == 2) {
+    if (!Connected()) throw ENetException("Undefined situation");
+    if (!HasNoBody(code, request_.Method())) ReadBody(body, maxBodyLength_);
+    return Outcome::Done;
+  }
+  const bool proxy = code == 407;
+  TNetAuthorizationEvent& handler = proxy ? OnProxyAuthorization : OnAuthorization;
+  int& attempts = proxy ? proxyAuthAttempts_ : authAttempts_;
+  if ((code == 401 || code == 407) && handler && attempts < authRetries_) {
+    bool handled = false;
+    handler(proxy ? response_.ProxyAuthenticate() : response_.WWWAuthenticate(), handled);
+    if (handled) {
+      ++attempts;
+      if (proxy) {
+        proxyParams_.SetBasicAuthentication(true);
+      } else {
+        request_.SetBasicAuthentication(true);
+      }
+      DiscardBody(kRedirectBodyTimeoutMs);
+      return Outcome::Again;
+    }
+  }
+  RaiseProtocolError();
+}
+
+void TNetCustomHTTP::RaiseProtocolError() {
+  std::string errorBody;
+  if (!HasNoBody(response_.StatusCode(), request_.Method())) {
+    const int saved = ReadTimeout();
+    SetReadTimeout(kErrorBodyTimeoutMs);
+    try {
+      ReadBody(errorBody, maxBodyLength_);
+    } catch (...) {
+      SetReadTimeout(saved);
+      throw;
+    }
+    SetReadTimeout(saved);
+  }
+  throw ENetHTTPProtocolException(response_.StatusCode(), response_.StatusLine(),
+                                  std::move(errorBody));
+}
+
+void TNetCustomHTTP::DiscardBody(int timeoutMs) {
+  if (HasNoBody(response_.StatusCode(), request_.Method())) return;
+  const int saved = ReadTimeout();
+  SetReadTimeout(timeoutMs);
+  std::string dropped;
+  try {
+    ReadBody(dropped, maxBodyLength_);
+  } catch (...) {
+    keptAlive_ = false;  // what is left of the body would spoil the next exchange
+    Disconnect();
+  }
+  SetReadTimeout(saved);
+}
+
+void TNetCustomHTTP::ReadBody(std::string& body, std::int64_t limit) {
+  const std::size_t pieceSize = static_cast<std::size_t>(recvBufferSize_);
+  std::int64_t kept = 0;
+  std::string piece;
+  // Takes up to max bytes; false when the server has closed.
+  auto take = [&](std::size_t max) {
+    piece.clear();
+    if (ReadSome(piece, max) == 0) return false;
+    if (limit > 0 && kept + static_cast<std::int64_t>(piece.size()) > limit) {
+      body.append(piece, 0, static_cast<std::size_t>(limit - kept));
+      keptAlive_ = false;
+      Disconnect();
+      throw ENetHTTPResponseBodyTooLarge();
+    }
+    body += piece;
+    kept += static_cast<std::int64_t>(piece.size());
+    return true;
+  };
+
+  const std::int64_t length = response_.ContentLength();
+  if (length >= 1) {
+    std::int64_t reserve = std::min(length, kLargestPreallocation);
+    if (limit > 0) reserve = std::min(reserve, limit);
+    body.reserve(body.size() + static_cast<std::size_t>(reserve));
+    std::int64_t left = length;
+    while (left > 0 && take(static_cast<std::size_t>(
+                           std::min<std::int64_t>(left, static_cast<std::int64_t>(pieceSize)))))
+      left = length - kept;
+    body.shrink_to_fit();
+  } else if (response_.RawHeaders().Values("Transfer-Encoding").find("chunked") !=
+             std::string::npos) {
+    for (std::int64_t size = ParseChunkSize(ReadLine()); size > 0;
+         size = ParseChunkSize(ReadLine())) {
+      const std::int64_t end = kept + size;
+      while (kept < end) {
+        if (!take(static_cast<std::size_t>(
+                std::min<std::int64_t>(end - kept, static_cast<std::int64_t>(pieceSize)))))
+          throw ENetConnClosedGracefully();
+      }
+      ReadLine();  // the CR LF after the chunk
+    }
+    ReadLine();  // the line after the last chunk; trailer fields are not supported
+  } else if (!response_.HasContentLength()) {
+    while (take(pieceSize)) {
+    }
+  }
+}
+
+void TNetCustomHTTP::CloseUnlessKeptAlive() {
+  if (!keptAlive_) Disconnect();
+}
+
+}  // namespace tovi::http

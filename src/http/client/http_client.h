@@ -1,0 +1,297 @@
+// The HTTP client engine: one-shot GET and POST exchanges over plain HTTP.
+//
+// Use: make a TNetHTTP, optionally set Request().SetUserAgent(...), call Get or Post once, take
+// the body, destroy the object (which closes its connection). A call blocks its thread until
+// the exchange is over; with the defaults nothing limits how long that takes.
+//
+// What the server sees: no URL encoding (backslashes become '/', the fragment is cut), GET as
+// HTTP/1.1 without a Connection line, POST as HTTP/1.0 with "Connection: keep-alive", the
+// header lines in a fixed order, "Content-Type: text/html" on every request unless set.
+// What the caller gets: the body bytes unconverted. Redirects are not followed by default.
+// Every status that is not handled raises ENetHTTPProtocolException (message: the status line
+// as received; ErrorCode, ErrorBody); the other failures raise the ENet* classes of
+// http/exceptions.h, a port that is not a number std::invalid_argument.
+// The overloads taking `std::string& body` append the body there as it arrives, so after an
+// exception it holds what was received (nothing for an error status or a redirect).
+//
+// Limits (all off by default): ReadTimeout bounds the connect and every wait for data (ms);
+// MaxBodyLength bounds the bytes kept of one body: reading stops there, the connection is
+// closed and ENetHTTPResponseBodyTooLarge is raised with the body holding what arrived.
+//
+// Thread safety: an object belongs to the thread that uses it; objects share nothing.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "http/client/multipart.h"
+#include "http/client/uri.h"
+#include "http/client/wire.h"
+#include "http/connection.h"
+#include "http/exceptions.h"
+#include "http/header_list.h"
+#include "http/stream.h"
+
+namespace tovi::http {
+
+// A body longer than the client's MaxBodyLength.
+class ENetHTTPResponseBodyTooLarge : public ENetException {
+ public:
+  ENetHTTPResponseBodyTooLarge() : ENetException("Response body too large.") {}
+};
+
+enum class TNetHTTPMethod { hmHead, hmGet, hmPost, hmOptions, hmTrace, hmPut, hmDelete, hmConnect };
+// "GET", "POST", ...
+const char* MethodText(TNetHTTPMethod method);
+
+enum TNetHTTPOption : unsigned {
+  hoInProcessAuth = 1,      // no effect: credentials come only from the authorization events
+  hoKeepOrigProtocol = 2,   // Post keeps ProtocolVersion instead of switching to HTTP/1.0
+  hoForceEncodeParams = 4,  // no effect: nothing is ever encoded
+};
+using TNetHTTPOptions = unsigned;
+
+enum class TNetMaxLineAction { maException, maSplit };
+
+// A read/write value with the property's name: Name() and SetName(v).
+#define TOVI_HTTP_FIELD(Type, Name, Default)               \
+ public:                                                    \
+  const Type& Name() const { return Name##_; }              \
+  void Set##Name(const Type& value) { Name##_ = value; }    \
+                                                            \
+ private:                                                   \
+  Type Name##_ = Default;
+
+// Proxy use: with ProxyServer set, connections go to the proxy and the request line names the
+// whole URL; BasicAuthentication with a user name adds a Proxy-Authorization line.
+class TNetProxyConnectionInfo {
+  TOVI_HTTP_FIELD(std::string, ProxyServer, {})
+  TOVI_HTTP_FIELD(int, ProxyPort, 0)
+  TOVI_HTTP_FIELD(std::string, ProxyUsername, {})
+  TOVI_HTTP_FIELD(std::string, ProxyPassword, {})
+  TOVI_HTTP_FIELD(bool, BasicAuthentication, false)
+};
+
+// Dates are seconds since 1970-01-01 UTC; unset ones send no line.
+class TNetEntityHeaderInfo {
+  TOVI_HTTP_FIELD(std::string, Connection, {})
+  TOVI_HTTP_FIELD(std::string, ContentVersion, {})
+  TOVI_HTTP_FIELD(std::string, ContentEncoding, {})
+  TOVI_HTTP_FIELD(std::string, ContentLanguage, {})
+  TOVI_HTTP_FIELD(std::string, ContentType, {})
+  TOVI_HTTP_FIELD(std::int64_t, ContentLength, -1)
+  TOVI_HTTP_FIELD(std::string, CacheControl, {})
+  TOVI_HTTP_FIELD(std::string, Pragma, {})
+  TOVI_HTTP_FIELD(std::optional<std::int64_t>, Date, std::nullopt)
+  TOVI_HTTP_FIELD(std::optional<std::int64_t>, Expires, std::nullopt)
+  TOVI_HTTP_FIELD(std::optional<std::int64_t>, LastModified, std::nullopt)
+  TOVI_HTTP_FIELD(std::int64_t, ContentRangeStart, 0)
+  TOVI_HTTP_FIELD(std::int64_t, ContentRangeEnd, 0)
+
+ public:
+  bool HasContentLength() const { return ContentLength_ >= 0; }
+  // Lines added after the entity lines of every request (folded at 78).
+  TNetHeaderList& CustomHeaders() { return customHeaders_; }
+  // The lines as sent (request) or as received (response).
+  TNetHeaderList& RawHeaders() { return rawHeaders_; }
+  const TNetHeaderList& RawHeaders() const { return rawHeaders_; }
+
+ private:
+  TNetHeaderList customHeaders_{kCustomFoldLength};
+  TNetHeaderList rawHeaders_{kRecordFoldLength};
+};
+
+class TNetRequestHeaderInfo : public TNetEntityHeaderInfo {
+  TOVI_HTTP_FIELD(std::string, Accept, "text/html, */*")
+  TOVI_HTTP_FIELD(std::string, AcceptCharSet, {})
+  TOVI_HTTP_FIELD(std::string, AcceptEncoding, {})
+  TOVI_HTTP_FIELD(std::string, AcceptLanguage, {})
+  TOVI_HTTP_FIELD(std::string, From, {})
+  TOVI_HTTP_FIELD(std::string, Referer, {})
+  TOVI_HTTP_FIELD(std::string, UserAgent, "Mozilla/3.0 (compatible; NetHTTP Library)")
+  TOVI_HTTP_FIELD(std::string, Host, {})
+  TOVI_HTTP_FIELD(std::string, ProxyConnection, {})
+  TOVI_HTTP_FIELD(std::string, Username, {})
+  TOVI_HTTP_FIELD(std::string, Password, {})
+  // With a user name, sends "Authorization: Basic ..." on every request.
+  TOVI_HTTP_FIELD(bool, BasicAuthentication, false)
+};
+
+class TNetHTTPRequest : public TNetRequestHeaderInfo {
+  TOVI_HTTP_FIELD(std::string, URL, {})
+  TOVI_HTTP_FIELD(TNetHTTPMethod, Method, TNetHTTPMethod::hmGet)
+  TOVI_HTTP_FIELD(std::string, RequestTarget, {})
+
+ public:
+  TNetHTTPRequest() { SetContentType("text/html"); }
+  // The body of a POST during the call; not owned.
+  TStream* Source() const { return source_; }
+  void SetSource(TStream* source) { source_ = source; }
+
+ private:
+  TStream* source_ = nullptr;
+};
+
+class TNetResponseHeaderInfo : public TNetEntityHeaderInfo {
+  TOVI_HTTP_FIELD(std::string, Location, {})
+  TOVI_HTTP_FIELD(std::string, Server, {})
+  TOVI_HTTP_FIELD(std::string, ProxyConnection, {})
+  TOVI_HTTP_FIELD(std::vector<std::string>, WWWAuthenticate, {})
+  TOVI_HTTP_FIELD(std::vector<std::string>, ProxyAuthenticate, {})
+};
+
+class TNetHTTPResponse : public TNetResponseHeaderInfo {
+  TOVI_HTTP_FIELD(std::string, StatusLine, {})  // as received, without CR LF
+  TOVI_HTTP_FIELD(int, StatusCode, -1)          // -1 when the line holds none
+ public:
+  // Fills the fields from RawHeaders(); values that cannot be read leave fields unset.
+  void ProcessHeaders();
+  // Back to a fresh record.
+  void Clear() { *this = TNetHTTPResponse(); }
+};
+
+#undef TOVI_HTTP_FIELD
+
+// Cookies the server set, kept per object and sent back to matching hosts and paths.
+class TNetCookieManager {
+ public:
+  // A "Set-Cookie" value received from host for a request to path.
+  void AddServerCookie(const std::string& setCookie, const std::string& host,
+                       const std::string& path);
+  // "a=1; b=2" for a request to host and path; "" when none matches.
+  std::string CookieHeader(const std::string& host, const std::string& path) const;
+  std::size_t Count() const { return cookies_.size(); }
+
+ private:
+  struct Cookie {
+    std::string name, value, domain, path;
+    bool hostOnly = true;
+  };
+  std::vector<Cookie> cookies_;
+};
+
+// A TCP client connection: resolves the host, connects (bounded by ReadTimeout when positive).
+class TNetTCPClient : public TNetTCPConnection {
+ public:
+  const std::string& Host() const { return host_; }
+  void SetHost(const std::string& host) { host_ = host; }
+  int Port() const { return port_; }
+  void SetPort(int port) { port_ = port; }
+  // "LOCALHOST" (any case) is 127.0.0.1, a dotted address is used as it is, any other name is
+  // looked up. Raises ENetSocketError, or ENetConnectTimeout when ReadTimeout ran out.
+  void Connect();
+
+ private:
+  std::string host_;
+  int port_ = 80;
+};
+
+class TNetCustomHTTP : public TNetTCPClient {
+ public:
+  // Redirect: may change the destination or the method; handled=false refuses (the response
+  // becomes the error exception).
+  using TNetRedirectEvent = std::function<void(std::string& destination, int count, bool& handled,
+                                               TNetHTTPMethod& method)>;
+  // 401 (OnAuthorization) or 407 (OnProxyAuthorization): the values of the challenge lines;
+  // set the credentials (Request() or ProxyParams()) and handled=true to try again.
+  using TNetAuthorizationEvent =
+      std::function<void(const std::vector<std::string>& challenges, bool& handled)>;
+
+  TNetCustomHTTP();
+  ~TNetCustomHTTP() override;
+
+  // The port used when a URL gives none (replaced from every URL that gives one).
+  void SetPort(int port);
+
+  TNetHTTPProtocolVersion ProtocolVersion() const { return protocolVersion_; }
+  void SetProtocolVersion(TNetHTTPProtocolVersion v) { protocolVersion_ = v; }
+  TNetHTTPOptions HTTPOptions() const { return options_; }
+  void SetHTTPOptions(TNetHTTPOptions options) { options_ = options; }
+  bool HandleRedirects() const { return handleRedirects_; }
+  void SetHandleRedirects(bool on) { handleRedirects_ = on; }
+  int RedirectMaximum() const { return redirectMaximum_; }
+  void SetRedirectMaximum(int n) { redirectMaximum_ = n; }
+  int AuthRetries() const { return authRetries_; }
+  void SetAuthRetries(int n) { authRetries_ = n; }
+  bool AllowCookies() const { return allowCookies_; }
+  void SetAllowCookies(bool on) { allowCookies_ = on; }
+  TNetMaxLineAction MaxLineAction() const { return maxLineAction_; }
+  void SetMaxLineAction(TNetMaxLineAction a) { maxLineAction_ = a; }
+  int RecvBufferSize() const { return recvBufferSize_; }
+  void SetRecvBufferSize(int n) { recvBufferSize_ = n > 0 ? n : 1; }
+  int SendBufferSize() const { return sendBufferSize_; }
+  void SetSendBufferSize(int n) { sendBufferSize_ = n > 0 ? n : 1; }
+  // Most bytes kept of one response body; 0 = no limit.
+  std::int64_t MaxBodyLength() const { return maxBodyLength_; }
+  void SetMaxBodyLength(std::int64_t n) { maxBodyLength_ = n < 0 ? 0 : n; }
+
+  TNetProxyConnectionInfo& ProxyParams() { return proxyParams_; }
+  TNetHTTPRequest& Request() { return request_; }
+  TNetHTTPResponse& Response() { return response_; }
+  const TNetURI& UrlParts() const { return urlParts_; }
+  int RedirectCount() const { return redirectCount_; }
+  // Created on the first response while AllowCookies is on; null before.
+  TNetCookieManager* CookieManager() { return cookies_.get(); }
+
+  TNetRedirectEvent OnRedirect;
+  TNetAuthorizationEvent OnAuthorization;
+  TNetAuthorizationEvent OnProxyAuthorization;
+
+  // The response body of a GET of url.
+  std::string Get(const std::string& url);
+  void Get(const std::string& url, std::string& body);
+  // A POST of the form (Content-Type: its FormContentType) as HTTP/1.0 unless
+  // hoKeepOrigProtocol; returns the response body.
+  std::string Post(const std::string& url, TNetMultiPartFormDataStream& form);
+  void Post(const std::string& url, TNetMultiPartFormDataStream& form, std::string& body);
+  // The same with any body stream; Request().ContentType() is sent as it stands.
+  void Post(const std::string& url, TStream& source, std::string& body);
+
+  // One exchange of any method (source: the body, or null).
+  void DoRequest(TNetHTTPMethod method, const std::string& url, TStream* source,
+                 std::string& body);
+
+ private:
+  enum class Outcome { Done, Again };
+
+  void PrepareRequest(const std::string& url);
+  void ConnectToHost();
+  void SendRequest();
+  void ReadResponse();
+  Outcome Decide(std::string& body, std::size_t bodyStart);
+  [[noreturn]] void RaiseProtocolError();
+  // limit: most bytes kept (0: all); beyond it ENetHTTPResponseBodyTooLarge.
+  void ReadBody(std::string& body, std::int64_t limit);
+  void DiscardBody(int timeoutMs);
+  std::string ReadLine();
+  void CloseUnlessKeptAlive();
+
+  TNetHTTPProtocolVersion protocolVersion_ = TNetHTTPProtocolVersion::pv1_1;
+  TNetHTTPOptions options_ = hoForceEncodeParams;
+  bool handleRedirects_ = false;
+  int redirectMaximum_ = 15;
+  int authRetries_ = 3;
+  bool allowCookies_ = true;
+  TNetMaxLineAction maxLineAction_ = TNetMaxLineAction::maException;
+  int recvBufferSize_ = 32768;
+  int sendBufferSize_ = 32768;
+  std::int64_t maxBodyLength_ = 0;
+
+  TNetProxyConnectionInfo proxyParams_;
+  TNetHTTPRequest request_;
+  TNetHTTPResponse response_;
+  TNetURI urlParts_;
+  std::unique_ptr<TNetCookieManager> cookies_;
+  int redirectCount_ = 0;
+  int authAttempts_ = 0;
+  int proxyAuthAttempts_ = 0;
+  bool keptAlive_ = true;  // the last response allowed the connection to stay open
+};
+
+class TNetHTTP : public TNetCustomHTTP {};
+
+}  // namespace tovi::http
