@@ -1,0 +1,798 @@
+#include "regex/compiler.h"
+
+#include <cstddef>
+
+#include "regex/case_map.h"
+#include "regex/pattern.h"
+
+namespace tovi::regex {
+namespace {
+
+// Properties of a parsed piece.
+constexpr int kHasWidth = 1;  // cannot match the empty string
+constexpr int kSimple = 2;    // matches exactly one byte (or one copy of a group's text)
+
+constexpr int kMaxBraceDigits = 8;
+
+bool IsMeta(unsigned char c) {
+  switch (c) {
+    case '^': case '$': case '.': case '[': case '(': case ')': case '|':
+    case '?': case '+': case '*': case '\\': case '{':
+      return true;
+    default:
+      return false;
+  }
+}
+
+int HexValue(unsigned char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// A brace quantifier as written, before its numbers are checked.
+struct BraceShape {
+  bool valid = false;
+  std::size_t minFirst = 0, minEnd = 0;  // digits of the lower bound
+  std::size_t maxFirst = 0, maxEnd = 0;  // digits of the upper bound (empty: open or exact)
+  bool hasComma = false;
+  std::size_t end = 0;  // just past "}"
+};
+
+class Compiler {
+ public:
+  Compiler(const std::string& pattern, const Flags& flags, const Tables& tables)
+      : pat_(pattern), n_(pattern.size()), initialFlags_(flags), tables_(tables) {}
+
+  Program Run() {
+    Pass(true);
+    std::size_t sized = size_;
+    Pass(false);
+    if (code_.size() != sized) Fail(114);
+    Program program;
+    program.code = std::move(code_);
+    program.prefilter = BuildPrefilter(program.code);
+    return program;
+  }
+
+ private:
+  void Pass(bool sizing) {
+    sizing_ = sizing;
+    size_ = 0;
+    code_.clear();
+    at_ = 0;
+    groups_ = 0;
+    flags_ = initialFlags_;
+    Byte(kCheckByte);
+    int f = 0;
+    ParseReg(false, &f);
+  }
+
+  [[noreturn]] void Fail(int code) { throw EPattern(code, static_cast<int>(at_)); }
+
+  // ---- emission; while sizing only the size moves ----
+
+  int Node(Op op) {
+    int p = static_cast<int>(size_);
+    Byte(op);
+    Int32(0);
+    return p;
+  }
+
+  void Byte(std::uint8_t b) {
+    ++size_;
+    if (!sizing_) code_.push_back(b);
+  }
+
+  void Int32(std::int32_t v) {
+    size_ += 4;
+    if (sizing_) return;
+    std::uint8_t b[4];
+    WriteInt32(b, v);
+    code_.insert(code_.end(), b, b + 4);
+  }
+
+  // Puts a node (and operandBytes of zeros) in front of the node at `at`, which becomes its
+  // operand.
+  void Insert(Op op, int at, int operandBytes) {
+    std::size_t add = kNodeHeader + operandBytes;
+    size_ += add;
+    if (sizing_) return;
+    std::vector<std::uint8_t> head(add, 0);
+    head[0] = op;
+    code_.insert(code_.begin() + at, head.begin(), head.end());
+  }
+
+  int Next(int p) const {
+    std::int32_t off = ReadInt32(&code_[p + 1]);
+    return off == 0 ? -1 : p + off;
+  }
+
+  // Links the last node of the chain starting at p to val.
+  void Tail(int p, int val) {
+    if (sizing_) return;
+    int scan = p;
+    for (int next = Next(scan); next >= 0; next = Next(scan)) scan = next;
+    WriteInt32(&code_[scan + 1], val - scan);
+  }
+
+  // Tail of a branch's operand chain.
+  void OpTail(int p, int val) {
+    if (sizing_ || code_[p] != kBranch) return;
+    Tail(p + kNodeHeader, val);
+  }
+
+  // ---- parsing ----
+
+  unsigned char Peek() const { return static_cast<unsigned char>(pat_[at_]); }
+
+  void SkipX() {
+    if (!flags_.x) return;
+    while (at_ < n_) {
+      unsigned char c = Peek();
+      if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+        ++at_;
+      } else if (c == '#') {
+        while (at_ < n_ && Peek() != '\r' && Peek() != '\n') ++at_;
+      } else {
+        break;
+      }
+    }
+  }
+
+  int ParseReg(bool paren, int* flagp) {
+    *flagp = kHasWidth;
+    int ret = -1;
+    int parno = 0;
+    Flags saved = flags_;
+    if (paren) {
+      if (groups_ >= kMaxGroups - 1) Fail(102);
+      parno = ++groups_;
+      ret = Node(kOpen);
+      Byte(static_cast<std::uint8_t>(parno));
+    }
+    int f = 0;
+    int br = ParseBranch(&f);
+    if (ret >= 0) Tail(ret, br); else ret = br;
+    if (!(f & kHasWidth)) *flagp &= ~kHasWidth;
+    while (at_ < n_ && Peek() == '|') {
+      ++at_;
+      br = ParseBranch(&f);
+      Tail(ret, br);
+      if (!(f & kHasWidth)) *flagp &= ~kHasWidth;
+    }
+    int ender;
+    if (paren) {
+      ender = Node(kClose);
+      Byte(static_cast<std::uint8_t>(parno));
+    } else {
+      ender = Node(kEnd);
+    }
+    Tail(ret, ender);
+    if (!sizing_) {
+      for (int b = ret; b >= 0; b = Next(b)) OpTail(b, ender);
+    }
+    if (paren) {
+      if (at_ >= n_ || Peek() != ')') Fail(103);
+      ++at_;
+      flags_ = saved;
+    } else if (at_ < n_) {
+      Fail(Peek() == ')' ? 104 : 105);
+    }
+    return ret;
+  }
+
+  int ParseBranch(int* flagp) {
+    *flagp = 0;
+    int ret = Node(kBranch);
+    int chain = -1;
+    SkipX();
+    while (at_ < n_ && Peek() != '|' && Peek() != ')') {
+      int f = 0;
+      int latest = ParsePiece(&f);
+      *flagp |= f & kHasWidth;
+      if (chain >= 0) Tail(chain, latest);
+      chain = latest;
+      SkipX();
+    }
+    if (chain < 0) Node(kNothing);
+    return ret;
+  }
+
+  BraceShape ScanBraces(std::size_t p) const {
+    BraceShape b;
+    std::size_t q = p + 1;
+    b.minFirst = q;
+    while (q < n_ && pat_[q] >= '0' && pat_[q] <= '9') ++q;
+    b.minEnd = q;
+    if (b.minEnd == b.minFirst || q >= n_) return b;
+    if (pat_[q] == ',') {
+      b.hasComma = true;
+      ++q;
+      b.maxFirst = q;
+      while (q < n_ && pat_[q] >= '0' && pat_[q] <= '9') ++q;
+      b.maxEnd = q;
+    }
+    if (q >= n_ || pat_[q] != '}') return b;
+    b.end = q + 1;
+    b.valid = true;
+    return b;
+  }
+
+  bool QuantifierAt(std::size_t p) const {
+    if (p >= n_) return false;
+    unsigned char c = static_cast<unsigned char>(pat_[p]);
+    if (c == '*' || c == '+' || c == '?') return true;
+    return c == '{' && ScanBraces(p).valid;
+  }
+
+  std::int32_t BraceNumber(std::size_t first, std::size_t end) {
+    if (end - first > kMaxBraceDigits) {
+      at_ = first + kMaxBraceDigits + 1;
+      Fail(122);
+    }
+    std::int32_t v = 0;
+    for (std::size_t q = first; q < end; ++q) v = v * 10 + (pat_[q] - '0');
+    return v;
+  }
+
+  int ParsePiece(int* flagp) {
+    int f = 0;
+    int ret = ParseAtom(&f);
+    SkipX();
+    if (!QuantifierAt(at_)) {
+      *flagp = f;
+      return ret;
+    }
+    unsigned char op = Peek();
+    if (!(f & kHasWidth) && op != '?') Fail(106);
+    std::int32_t min = 0, max = static_cast<std::int32_t>(kInfiniteCount);
+    if (op == '{') {
+      BraceShape b = ScanBraces(at_);
+      min = BraceNumber(b.minFirst, b.minEnd);
+      if (!b.hasComma) {
+        max = min;
+      } else if (b.maxEnd > b.maxFirst) {
+        max = BraceNumber(b.maxFirst, b.maxEnd);
+      }
+      at_ = b.end;
+      if (max < min) Fail(124);
+    } else {
+      ++at_;
+      if (op == '+') min = 1;
+      if (op == '?') max = 1;
+    }
+    bool greedy = flags_.g;
+    if (at_ < n_ && Peek() == '?') {
+      greedy = false;
+      ++at_;
+    }
+    *flagp = (min > 0) ? (f & kHasWidth) : 0;
+
+    if (f & kSimple) {
+      if (op == '*') {
+        Insert(greedy ? kStar : kStarLazy, ret, 0);
+      } else if (op == '+') {
+        Insert(greedy ? kPlus : kPlusLazy, ret, 0);
+      } else {
+        Insert(greedy ? kBraces : kBracesLazy, ret, 8);
+        if (!sizing_) {
+          WriteInt32(&code_[ret + kNodeHeader], min);
+          WriteInt32(&code_[ret + kNodeHeader + 4], max);
+        }
+      }
+    } else if (greedy && op == '*') {
+      // x* as (x<back to self> | empty)
+      Insert(kBranch, ret, 0);
+      int back = Node(kBack);
+      OpTail(ret, back);
+      OpTail(ret, ret);
+      Tail(ret, Node(kBranch));
+      Tail(ret, Node(kNothing));
+    } else if (greedy && op == '+') {
+      // x+ as x(<back to x> | empty)
+      int next = Node(kBranch);
+      Tail(ret, next);
+      Tail(Node(kBack), ret);
+      Tail(next, Node(kBranch));
+      Tail(ret, Node(kNothing));
+    } else if (greedy && op == '?') {
+      // x? as (x | empty)
+      Insert(kBranch, ret, 0);
+      Tail(ret, Node(kBranch));
+      int next = Node(kNothing);
+      Tail(ret, next);
+      OpTail(ret, next);
+    } else {
+      Insert(kLoopEntry, ret, 0);
+      int loop = Node(greedy ? kLoop : kLoopLazy);
+      Int32(loop - ret);
+      Int32(min);
+      Int32(max);
+      Tail(ret, loop);
+      Tail(ret + kNodeHeader, loop);
+    }
+
+    SkipX();
+    if (QuantifierAt(at_)) Fail(107);
+    return ret;
+  }
+
+  void EmitLiteral(const std::string& bytes) {
+    Node(flags_.i ? kExactlyCi : kExactly);
+    for (unsigned char c : bytes) Byte(c);
+    Byte(0);
+  }
+
+  // A set of bytes as the smallest node that holds it.
+  int EmitSet(const ByteSet& set) {
+    int members = 0;
+    for (bool b : set) members += b;
+    int p;
+    if (members <= 3 || members >= 253) {
+      bool list = members <= 3;
+      p = Node(list ? kAnyOfTiny : kAnyButTiny);
+      std::uint8_t bytes[3] = {0, 0, 0};
+      int k = 0;
+      for (int c = 0; c < 256; ++c) {
+        if (set[c] == list) bytes[k++] = static_cast<std::uint8_t>(c);
+      }
+      Byte(static_cast<std::uint8_t>(k));
+      for (std::uint8_t b : bytes) Byte(b);
+    } else {
+      p = Node(kAnyOfSet);
+      for (int i = 0; i < 32; ++i) {
+        std::uint8_t b = 0;
+        for (int bit = 0; bit < 8; ++bit) {
+          if (set[i * 8 + bit]) b |= static_cast<std::uint8_t>(1u << bit);
+        }
+        Byte(b);
+      }
+    }
+    return p;
+  }
+
+  int EmitByte(std::uint8_t c) {
+    // A zero byte cannot occur in the input, and a literal string cannot hold one.
+    if (c == 0) {
+      ByteSet none{};
+      none[0] = true;
+      return EmitSet(none);
+    }
+    int p = static_cast<int>(size_);
+    EmitLiteral(std::string(1, static_cast<char>(c)));
+    return p;
+  }
+
+  // The byte after "\x": two hex digits or a braced hex number; at_ is past the "x".
+  std::uint8_t ParseHex() {
+    if (at_ >= n_) Fail(111);
+    if (Peek() == '{') {
+      ++at_;
+      unsigned value = 0;
+      for (;;) {
+        if (at_ >= n_) Fail(111);
+        unsigned char d = Peek();
+        ++at_;
+        if (d == '}') break;
+        int h = HexValue(d);
+        if (h < 0) Fail(108);
+        value = value * 16 + static_cast<unsigned>(h);
+        if (value > 0x1000) value = 0x1000;
+      }
+      if (value > 0xFF) Fail(112);
+      return static_cast<std::uint8_t>(value);
+    }
+    unsigned value = 0;
+    for (int k = 0; k < 2; ++k) {
+      if (at_ >= n_) Fail(111);
+      int h = HexValue(Peek());
+      ++at_;
+      if (h < 0) Fail(108);
+      value = value * 16 + static_cast<unsigned>(h);
+    }
+    return static_cast<std::uint8_t>(value);
+  }
+
+  // The byte an escape letter stands for (at_ is past the letter).
+  std::uint8_t EscapedByte(unsigned char c) {
+    switch (c) {
+      case 't': return 9;
+      case 'n': return 10;
+      case 'r': return 13;
+      case 'f': return 12;
+      case 'a': return 7;
+      case 'e': return 27;
+      case 'x': return ParseHex();
+      default: return c;
+    }
+  }
+
+  ByteSet SetOf(const ByteSet& base, bool invert) {
+    ByteSet s = base;
+    if (invert) {
+      for (bool& b : s) b = !b;
+    }
+    return s;
+  }
+
+  ByteSet Digits() {
+    ByteSet s{};
+    for (int c = '0'; c <= '9'; ++c) s[c] = true;
+    return s;
+  }
+
+  int ParseEscape(int* flagp) {
+    if (at_ >= n_) Fail(116);
+    unsigned char c = Peek();
+    ++at_;
+    *flagp = kHasWidth | kSimple;
+    switch (c) {
+      case '1': case '2': case '3': case '4': case '5': case '6': case '7': case '8': case '9': {
+        int p = Node(flags_.i ? kBackRefCi : kBackRef);
+        Byte(static_cast<std::uint8_t>(c - '0'));
+        return p;
+      }
+      case 'A': *flagp = 0; return Node(kBol);
+      case 'Z': *flagp = 0; return Node(kEol);
+      case 'b': *flagp = 0; return Node(kBound);
+      case 'B': *flagp = 0; return Node(kNotBound);
+      case 'd': return Node(kDigit);
+      case 'D': return Node(kNotDigit);
+      case 's': return EmitSet(SetOf(tables_.blank, false));
+      case 'S': return EmitSet(SetOf(tables_.blank, true));
+      case 'w': return EmitSet(SetOf(tables_.word, false));
+      case 'W': return EmitSet(SetOf(tables_.word, true));
+      default: return EmitByte(EscapedByte(c));
+    }
+  }
+
+  // One member of a class: a byte, or a set from \d, \s or \w.
+  struct ClassItem {
+    bool isSet = false;
+    std::uint8_t byte = 0;
+    ByteSet set{};
+  };
+
+  bool SetEscapeAt(std::size_t p) const {
+    if (p + 1 >= n_ || pat_[p] != '\\') return false;
+    switch (pat_[p + 1]) {
+      case 'd': case 'D': case 's': case 'S': case 'w': case 'W': return true;
+      default: return false;
+    }
+  }
+
+  ClassItem ReadClassItem() {
+    ClassItem item;
+    unsigned char c = Peek();
+    ++at_;
+    if (c != '\\') {
+      item.byte = c;
+      return item;
+    }
+    if (at_ >= n_) Fail(110);
+    unsigned char e = Peek();
+    ++at_;
+    switch (e) {
+      case 'd': item.isSet = true; item.set = Digits(); break;
+      case 's': item.isSet = true; item.set = tables_.blank; break;
+      case 'w': item.isSet = true; item.set = tables_.word; break;
+      default: item.byte = EscapedByte(e); break;
+    }
+    return item;
+  }
+
+  void AddRange(ByteSet& set, std::uint8_t first, std::uint8_t last) {
+    constexpr int kLowerFirst = 224, kLowerLast = 255, kLowerOutside = 184;
+    constexpr int kUpperFirst = 192, kUpperLast = 223, kUpperOutside = 168;
+    if (flags_.r && first == kLowerFirst && last == kUpperLast) {
+      for (int c = kUpperFirst; c <= kLowerLast; ++c) set[c] = true;
+      set[kLowerOutside] = set[kUpperOutside] = true;
+      return;
+    }
+    if (first > last) Fail(109);
+    for (int c = first; c <= last; ++c) set[c] = true;
+    if (flags_.r && first == kLowerFirst && last == kLowerLast) set[kLowerOutside] = true;
+    if (flags_.r && first == kUpperFirst && last == kUpperLast) set[kUpperOutside] = true;
+  }
+
+  int ParseClass(int* flagp) {
+    bool negate = false;
+    if (at_ < n_ && Peek() == '^') {
+      negate = true;
+      ++at_;
+    }
+    ByteSet set{};
+    bool first = true;
+    for (;;) {
+      if (at_ >= n_) Fail(113);
+      if (Peek() == ']' && !first) {
+        ++at_;
+        break;
+      }
+      first = false;
+      ClassItem a = ReadClassItem();
+      if (a.isSet) {
+        for (int c = 0; c < 256; ++c) set[c] = set[c] || a.set[c];
+        continue;
+      }
+      bool range = at_ + 1 < n_ && Peek() == '-' && pat_[at_ + 1] != ']' && !SetEscapeAt(at_ + 1);
+      if (!range) {
+        set[a.byte] = true;
+        continue;
+      }
+      ++at_;
+      ClassItem b = ReadClassItem();
+      AddRange(set, a.byte, b.byte);
+    }
+    if (flags_.i) {
+      ByteSet folded = set;
+      for (int c = 0; c < 256; ++c) {
+        if (set[c]) folded[ToggleCase(static_cast<std::uint8_t>(c))] = true;
+      }
+      set = folded;
+    }
+    *flagp = kHasWidth | kSimple;
+    return EmitSet(SetOf(set, negate));
+  }
+
+  // "(?" seen: modifier letters up to ")".
+  void ParseModifiers() {
+    bool on = true;
+    for (;;) {
+      if (at_ >= n_) Fail(127);
+      unsigned char c = Peek();
+      ++at_;
+      if (c == ')') return;
+      if (c == '-') {
+        on = false;
+        continue;
+      }
+      switch (c | 0x20) {
+        case 'i': flags_.i = on; break;
+        case 'r': flags_.r = on; break;
+        case 's': flags_.s = on; break;
+        case 'g': flags_.g = on; break;
+        case 'm': flags_.m = on; break;
+        case 'x': flags_.x = on; break;
+        default: Fail(127);
+      }
+    }
+  }
+
+  int ParseAtom(int* flagp) {
+    *flagp = 0;
+    unsigned char c = Peek();
+    ++at_;
+    switch (c) {
+      case '^':
+        return Node(flags_.m && tables_.LineBreaksDefined() ? kBolMl : kBol);
+      case '$':
+        return Node(flags_.m && tables_.LineBreaksDefined() ? kEolMl : kEol);
+      case '.':
+        *flagp = kHasWidth | kSimple;
+        return Node(flags_.s ? kAny : kAnyMl);
+      case '[':
+        return ParseClass(flagp);
+      case '(':
+        if (at_ < n_ && Peek() == '?') {
+          ++at_;
+          if (at_ < n_ && Peek() == '#') {
+            std::size_t close = pat_.find(')', at_);
+            if (close == std::string::npos) {
+              at_ = n_;
+              Fail(125);
+            }
+            at_ = close + 1;
+          } else {
+            ParseModifiers();
+          }
+          return Node(kComment);
+        } else {
+          int f = 0;
+          int ret = ParseReg(true, &f);
+          *flagp = f & kHasWidth;
+          return ret;
+        }
+      case '|':
+      case ')':
+        Fail(119);
+      case '?':
+      case '+':
+      case '*':
+        Fail(115);
+      case '\\':
+        return ParseEscape(flagp);
+      default:
+        return ParseLiteralRun(c, flagp);
+    }
+  }
+
+  // A run of plain bytes; at_ is past its first byte (which may be a "{" that starts no
+  // quantifier). A quantifier after the run binds to its last byte only.
+  int ParseLiteralRun(unsigned char first, int* flagp) {
+    std::string run(1, static_cast<char>(first));
+    std::size_t lastStart = at_ - 1;
+    for (;;) {
+      SkipX();
+      if (at_ >= n_ || IsMeta(Peek())) break;
+      lastStart = at_;
+      run.push_back(pat_[at_]);
+      ++at_;
+    }
+    if (run.size() > 1 && QuantifierAt(at_)) {
+      run.pop_back();
+      at_ = lastStart;
+    }
+    *flagp = kHasWidth | (run.size() == 1 ? kSimple : 0);
+    int p = static_cast<int>(size_);
+    EmitLiteral(run);
+    return p;
+  }
+
+  // ---- prefilter facts ----
+
+  Prefilter BuildPrefilter(const std::vector<std::uint8_t>& code) const;
+
+  const std::string& pat_;
+  std::size_t n_;
+  Flags initialFlags_;
+  const Tables& tables_;
+  Flags flags_;
+  bool sizing_ = true;
+  std::size_t size_ = 0;
+  std::vector<std::uint8_t> code_;
+  std::size_t at_ = 0;
+  int groups_ = 0;
+};
+
+// ---- first-byte analysis: which bytes can begin a match ----
+
+class FirstBytes {
+ public:
+  explicit FirstBytes(const std::vector<std::uint8_t>& code) : code_(code) {}
+
+  // Adds the bytes that can be consumed first from node onwards; false when the analysis
+  // gives up or the path can match without consuming anything.
+  bool Collect(int node) {
+    while (node >= 0) {
+      if (++visits_ > kMaxVisits) return false;
+      std::uint8_t op = code_[node];
+      switch (op) {
+        case kEnd:
+          return false;
+        case kBol: case kEol: case kBolMl: case kEolMl: case kBound: case kNotBound:
+        case kOpen: case kClose: case kNothing: case kComment:
+          node = Next(node);
+          continue;
+        case kBack: case kLoop: case kLoopLazy:
+          return true;  // reached only after the loop body consumed something
+        case kBranch: {
+          int next = Next(node);
+          if (next < 0 || code_[next] != kBranch) {
+            node = node + kNodeHeader;
+            continue;
+          }
+          for (int b = node; b >= 0 && code_[b] == kBranch; b = Next(b)) {
+            if (!Collect(b + kNodeHeader)) return false;
+          }
+          return true;
+        }
+        case kStar: case kStarLazy:
+          if (!AddSingle(node + kNodeHeader)) return false;
+          node = Next(node);
+          continue;
+        case kPlus: case kPlusLazy:
+          return AddSingle(node + kNodeHeader);
+        case kBraces: case kBracesLazy: {
+          if (!AddSingle(node + kNodeHeader + 8)) return false;
+          if (ReadInt32(&code_[node + kNodeHeader]) > 0) return true;
+          node = Next(node);
+          continue;
+        }
+        case kLoopEntry: {
+          if (!Collect(node + kNodeHeader)) return false;
+          int loop = Next(node);
+          if (ReadInt32(&code_[loop + kNodeHeader + 4]) > 0) return true;
+          node = Next(loop);
+          continue;
+        }
+        default:
+          return AddSingle(node);
+      }
+    }
+    return false;
+  }
+
+  ByteSet set{};
+
+ private:
+  static constexpr int kMaxVisits = 10000;
+
+  int Next(int p) const {
+    std::int32_t off = ReadInt32(&code_[p + 1]);
+    return off == 0 ? -1 : p + off;
+  }
+
+  bool AddSingle(int node) {
+    const std::uint8_t* operand = &code_[node + kNodeHeader];
+    switch (code_[node]) {
+      case kExactly:
+        set[operand[0]] = true;
+        return true;
+      case kExactlyCi:
+        set[operand[0]] = true;
+        set[ToggleCase(operand[0])] = true;
+        return true;
+      case kDigit:
+        for (int c = '0'; c <= '9'; ++c) set[c] = true;
+        return true;
+      case kNotDigit:
+        for (int c = 0; c < 256; ++c) set[c] = set[c] || c < '0' || c > '9';
+        return true;
+      case kAnyOfTiny:
+        for (int k = 0; k < operand[0]; ++k) set[operand[1 + k]] = true;
+        return true;
+      case kAnyOfSet:
+        for (int c = 0; c < 256; ++c) set[c] = set[c] || ((operand[c / 8] >> (c % 8)) & 1);
+        return true;
+      case kAny: case kAnyMl: case kAnyButTiny:
+        set.fill(true);
+        return true;
+      default:
+        return false;  // back-references may be empty
+    }
+  }
+
+  const std::vector<std::uint8_t>& code_;
+  int visits_ = 0;
+};
+
+Prefilter Compiler::BuildPrefilter(const std::vector<std::uint8_t>& code) const {
+  Prefilter pf;
+  auto next = [&code](int p) {
+    std::int32_t off = ReadInt32(&code[p + 1]);
+    return off == 0 ? -1 : p + off;
+  };
+  const int top = 1;
+  int afterTop = next(top);
+  if (code[top] == kBranch && (afterTop < 0 || code[afterTop] != kBranch)) {
+    int scan = top + kNodeHeader;
+    int s = scan;
+    while (s >= 0 && (code[s] == kOpen || code[s] == kClose || code[s] == kNothing ||
+                      code[s] == kComment)) {
+      s = next(s);
+    }
+    if (s >= 0 && code[s] == kBol) pf.anchored = true;
+    if (s >= 0 && code[s] == kExactly) pf.firstByte = code[s + kNodeHeader];
+    for (int p = scan; p >= 0 && pf.required.size() < 8; p = next(p)) {
+      if (code[p] == kExactly) {
+        pf.required.emplace_back(reinterpret_cast<const char*>(&code[p + kNodeHeader]));
+      }
+    }
+  }
+  FirstBytes fb(code);
+  if (fb.Collect(top)) {
+    pf.useFirstSet = true;
+    pf.firstSet = fb.set;
+  }
+  return pf;
+}
+
+}  // namespace
+
+bool Tables::LineBreaksDefined() const {
+  if (hasPair) return true;
+  for (bool b : lineBreak) {
+    if (b) return true;
+  }
+  return false;
+}
+
+Program CompilePattern(const std::string& pattern, const Flags& flags, const Tables& tables) {
+  Compiler compiler(pattern, flags, tables);
+  return compiler.Run();
+}
+
+}  // namespace tovi::regex
