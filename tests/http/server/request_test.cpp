@@ -1,0 +1,304 @@
+// How the request loop reads and parses what a client sends.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <optional>
+
+#include "http/coding.h"
+#include "http/exceptions.h"
+#include "http/raw_client.h"
+#include "http/server/test_server.h"
+
+namespace tovi::http {
+namespace {
+
+struct Seen {
+  std::string method, path, version, query, paramText, formText, host, raw, remote;
+  std::vector<std::string> params, cookies;
+  std::uint64_t rangeStart = 0, rangeEnd = 0;
+  bool auth = false;
+  std::string user, password;
+  std::int64_t contentLength = -2;
+};
+
+// Runs one request through a server whose handler records what it was given.
+std::optional<Seen> Parse(const std::string& request, std::string* reply = nullptr,
+                          bool halfClose = false) {
+  test::TestServer s;
+  std::mutex lock;
+  std::optional<Seen> seen;
+  s.server.OnCommandGet = [&](auto&, TNetHTTPRequestInfo& q, TNetHTTPResponseInfo& r) {
+    Seen v;
+    v.method = q.RequestMethod();
+    v.path = q.RequestPath();
+    v.version = q.HttpVersion();
+    v.query = q.QueryText();
+    v.paramText = q.ParamText();
+    v.formText = q.FormText();
+    v.host = q.Host();
+    v.raw = q.RawRequestLine();
+    v.remote = q.RemoteAddress();
+    v.params = q.ParamList();
+    for (const TNetCookieRC& c : q.CookieList()) v.cookies.push_back(c.CookieText());
+    v.rangeStart = q.ContentRangeStart();
+    v.rangeEnd = q.ContentRangeEnd();
+    v.auth = q.AuthExists();
+    v.user = q.AuthUsername();
+    v.password = q.AuthPassword();
+    v.contentLength = q.ContentLength();
+    r.SetBodyText("ok");
+    std::lock_guard<std::mutex> guard(lock);
+    seen = v;
+  };
+  s.Start();
+  tovi::test::RawClient client(s.Port());
+  client.Send(request);
+  if (halfClose) client.ShutdownSend();
+  std::string got = client.ReadAll(5000);
+  if (reply) *reply = got;
+  s.WaitIdle();
+  std::lock_guard<std::mutex> guard(lock);
+  return seen;
+}
+
+TEST(RequestParsing, RequestLinesAndTargets) {
+  struct Case {
+    const char* line;
+    const char* method;
+    const char* path;
+    const char* version;
+    const char* query;
+    std::vector<std::string> params;
+  };
+  const Case cases[] = {
+      {"GET /a b HTTP/1.1", "GET", "/a b", "HTTP/1.1", "", {}},
+      {"get /x HTTP/1.0", "GET", "/x", "HTTP/1.0", "", {}},
+      {"GET /x", "GET", "", "/x", "", {}},
+      {"GET /file.mp4?x=1 HTTP/1.1", "GET", "/file.mp4", "HTTP/1.1", "x=1", {"x=1"}},
+      {"GET /a=b%20c HTTP/1.1", "GET", "/a=b%20c", "HTTP/1.1", "", {}},
+      {"GET /p%41%2 HTTP/1.1", "GET", "/pA\x02", "HTTP/1.1", "", {}},
+      {"GET /C:/My%20Films/a+b.mp4 HTTP/1.1", "GET", "/C:/My Films/a b.mp4", "HTTP/1.1", "", {}},
+      {"GET /C:\\Films\\a.mkv HTTP/1.1", "GET", "/C:/Films/a.mkv", "HTTP/1.1", "", {}},
+      {"GET /treeview?C:%5CFilms%5C HTTP/1.1", "GET", "/treeview", "HTTP/1.1", "C:%5CFilms%5C",
+       {"C:\\Films\\"}},
+      {"GET /t?a=1&&b HTTP/1.1", "GET", "/t", "HTTP/1.1", "a=1&&b", {"a=1", "", "b"}},
+      {"GET /t?a=1& HTTP/1.1", "GET", "/t", "HTTP/1.1", "a=1&", {"a=1", ""}},
+      {"GET /t?q=%D0%90+b HTTP/1.1", "GET", "/t", "HTTP/1.1", "q=%D0%90+b", {"q=\xD0\x90 b"}},
+      {"GET http://user@host:81/dir/a%20b HTTP/1.1", "GET", "/dir/a b", "HTTP/1.1", "", {}},
+      {"POST /p HTTP/1.1", "POST", "/p", "HTTP/1.1", "", {}},
+      {"HEAD /h HTTP/1.1", "HEAD", "/h", "HTTP/1.1", "", {}},
+  };
+  for (const Case& c : cases) {
+    std::string reply;
+    auto seen = Parse(std::string(c.line) + "\r\nContent-Length: 0\r\n\r\n", &reply);
+    ASSERT_TRUE(seen) << c.line;
+    EXPECT_EQ(seen->method, c.method) << c.line;
+    EXPECT_EQ(seen->path, c.path) << c.line;
+    EXPECT_EQ(seen->version, c.version) << c.line;
+    EXPECT_EQ(seen->query, c.query) << c.line;
+    EXPECT_EQ(seen->params, c.params) << c.line;
+    EXPECT_EQ(seen->raw, c.line);
+    EXPECT_EQ(seen->remote, "127.0.0.1");
+    EXPECT_EQ(reply.substr(0, 15), "HTTP/1.1 200 OK") << c.line;  // whatever the request said
+  }
+  auto absolute = Parse("GET http://media.example:81/a HTTP/1.1\r\n\r\n");
+  ASSERT_TRUE(absolute);
+  EXPECT_EQ(absolute->host, "media.example");
+  auto named = Parse("GET http://other/a HTTP/1.1\r\nHost: given\r\n\r\n");
+  ASSERT_TRUE(named);
+  EXPECT_EQ(named->host, "given");
+}
+
+TEST(RequestParsing, HeaderFieldsRangesCookiesAndAuthorization) {
+  struct Case {
+    const char* headers;
+    std::uint64_t start, end;
+    std::vector<std::string> cookies;
+  };
+  const Case cases[] = {
+      {"", 0, 0, {}},
+      {"Range: bytes=100-200\r\n", 100, 200, {}},
+      {"Range : bytes=1-2\r\n", 0, 0, {}},
+      {"Range: bytes=1-2\r\nRange: bytes=3-4\r\n", 1, 2, {}},
+      {"range: bytes=-500\r\n", 0, 500, {}},
+      {"Cookie: a=1; b=2\r\nCookie: c=3;\r\n", 0, 0, {"a=1", "b=2", "c=3"}},
+      {"Cookie: a=1;  b=2 ;c\r\n", 0, 0, {"a=1", "b=2 ", "c="}},
+      {"X: 1\r\n..Range: bytes=9-10\r\n", 0, 0, {}},  // ".." loses one dot: ".Range"
+  };
+  for (const Case& c : cases) {
+    auto seen = Parse(std::string("GET / HTTP/1.1\r\n") + c.headers + "\r\n");
+    ASSERT_TRUE(seen) << c.headers;
+    EXPECT_EQ(seen->rangeStart, c.start) << c.headers;
+    EXPECT_EQ(seen->rangeEnd, c.end) << c.headers;
+    EXPECT_EQ(seen->cookies, c.cookies) << c.headers;
+  }
+  auto auth = Parse("GET / HTTP/1.1\r\nAuthorization: bAsIc " + Base64Encode("tv:se:cret") +
+                    "\r\n\r\n");
+  ASSERT_TRUE(auth);
+  EXPECT_TRUE(auth->auth);
+  EXPECT_EQ(auth->user, "tv");
+  EXPECT_EQ(auth->password, "se:cret");
+}
+
+TEST(RequestParsing, BodiesFormsAndLengths) {
+  auto form = Parse(
+      "POST /f?q=1&r=2 HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+      "Content-Length: 11\r\n\r\na=x+y&b=%41");
+  ASSERT_TRUE(form);
+  EXPECT_EQ(form->formText, "a=x+y&b=%41");
+  EXPECT_EQ(form->paramText, "a=x+y&b=%41\r\nq=1&r=2");
+  // CR LF is not a separator: the last form field and the first query field share an entry.
+  EXPECT_EQ(form->params, (std::vector<std::string>{"a=x y", "b=A\r\nq=1", "r=2"}));
+  EXPECT_EQ(form->contentLength, 11);
+
+  auto other = Parse(
+      "POST /f?q=1 HTTP/1.1\r\nContent-Type: text/plain\r\nContent-Length: 3\r\n\r\nabc");
+  ASSERT_TRUE(other);
+  EXPECT_EQ(other->params, (std::vector<std::string>{"q=1"}));
+  EXPECT_EQ(other->formText, "abc");
+
+  // Without a Content-Length the body runs to the client's half-close; the answer still
+  // reaches the client.
+  std::string reply;
+  auto untilClose = Parse("POST /u HTTP/1.1\r\n\r\nall of this", &reply, true);
+  ASSERT_TRUE(untilClose);
+  EXPECT_EQ(untilClose->formText, "all of this");
+  EXPECT_NE(reply.find("\r\n\r\nok"), std::string::npos);
+
+  auto getIgnoresBody = Parse("GET /g HTTP/1.1\r\n\r\n");
+  ASSERT_TRUE(getIgnoresBody);
+  EXPECT_EQ(getIgnoresBody->formText, "");
+}
+
+TEST(RequestParsing, ParseParamsOffLeavesTheListEmpty) {
+  test::TestServer s;
+  s.server.SetParseParams(false);
+  std::atomic<std::size_t> count{99};
+  s.server.OnCommandGet = [&](auto&, TNetHTTPRequestInfo& q, auto&) {
+    count = q.ParamList().size();
+  };
+  s.Start();
+  tovi::test::Exchange(s.Port(), "GET /t?a=1&b=2 HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(count.load(), 0u);
+}
+
+TEST(RequestParsing, PostStreamHookReceivesTheBody) {
+  test::TestServer s;
+  std::string body;
+  std::mutex lock;
+  s.server.OnCreatePostStream = [](TNetPeerThread&, std::unique_ptr<TStream>& stream) {
+    stream = std::make_unique<TMemoryStream>();
+  };
+  s.server.OnCommandGet = [&](auto&, TNetHTTPRequestInfo& q, auto&) {
+    ASSERT_NE(q.RequestBody(), nullptr);
+    std::string bytes(static_cast<std::size_t>(q.RequestBody()->Size()), '\0');
+    q.RequestBody()->Read(bytes.data(), bytes.size());
+    std::lock_guard<std::mutex> guard(lock);
+    body = bytes + "|" + q.FormText();
+  };
+  s.Start();
+  tovi::test::Exchange(s.Port(), "POST / HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello");
+  s.WaitIdle();
+  std::lock_guard<std::mutex> guard(lock);
+  EXPECT_EQ(body, "hello|");  // a non-text stream gives no FormText
+}
+
+// Malformed requests close the connection without a byte and reach OnException.
+TEST(RequestParsing, MalformedRequestsCloseWithoutOutput) {
+  struct Case {
+    std::string request;
+    const char* exception;  // nullptr: none expected
+  };
+  const Case cases[] = {
+      {"GARBAGE\r\n\r\n", "Error in parsing command."},
+      {std::string(16385, 'G') + "\r\n\r\n", "Max line length exceeded."},
+      {"GET / HTTP/1.1\r\nX: " + std::string(16400, 'a') + "\r\n\r\n", "Max line length exceeded."},
+      {"GET / HTTP/1.1\r\nAuthorization: Digest x\r\n\r\n", "Unsupported authorization scheme."},
+      {"OPTIONS * HTTP/1.1\r\n\r\n", nullptr},
+      {"", "Connection Closed Gracefully."},
+  };
+  for (const Case& c : cases) {
+    test::TestServer s;
+    bool called = false;
+    s.server.OnCommandGet = [&](auto&, auto&, auto&) { called = true; };
+    s.Start();
+    tovi::test::RawClient client(s.Port());
+    client.Send(c.request);
+    if (c.request.empty()) client.ShutdownSend();
+    std::string got;
+    EXPECT_TRUE(client.WaitClosed(5000, &got)) << c.request.substr(0, 30);
+    EXPECT_EQ(got, "") << c.request.substr(0, 30);
+    ASSERT_TRUE(s.WaitIdle());
+    EXPECT_FALSE(called);
+    auto ex = s.Exceptions();
+    if (c.exception) {
+      ASSERT_EQ(ex.size(), 1u) << c.request.substr(0, 30);
+      EXPECT_EQ(ex[0], c.exception);
+    } else {
+      EXPECT_TRUE(ex.empty());
+    }
+  }
+}
+
+TEST(RequestParsing, OtherMethodsGoToOnCommandOther) {
+  test::TestServer s;
+  std::mutex lock;
+  std::string seen;
+  s.server.OnCommandGet = [](auto&, auto&, auto&) {};
+  s.server.OnCommandOther = [&](TNetPeerThread&, const std::string& m, const std::string& t,
+                                const std::string& v) {
+    std::lock_guard<std::mutex> guard(lock);
+    seen = m + "|" + t + "|" + v;
+  };
+  s.Start();
+  EXPECT_EQ(tovi::test::Exchange(s.Port(), "delete /x y HTTP/1.0\r\n\r\n"), "");
+  s.WaitIdle();
+  std::lock_guard<std::mutex> guard(lock);
+  EXPECT_EQ(seen, "DELETE|/x y|HTTP/1.0");
+}
+
+TEST(Sessions, StartOnceAndAreFoundAgainByTheirCookie) {
+  test::TestServer s;
+  s.server.SetSessionState(true);
+  s.server.SetSessionTimeOut(60000);
+  s.server.SetAutoStartSession(true);
+  std::mutex lock;
+  std::vector<std::string> ids;
+  int started = 0, ended = 0;
+  s.server.OnSessionStart = [&](TNetHTTPSession&) { std::lock_guard<std::mutex> g(lock); ++started; };
+  s.server.OnSessionEnd = [&](TNetHTTPSession&) { std::lock_guard<std::mutex> g(lock); ++ended; };
+  s.server.OnCommandGet = [&](auto&, TNetHTTPRequestInfo& q, auto&) {
+    std::lock_guard<std::mutex> g(lock);
+    ids.push_back(q.Session() ? q.Session()->SessionID : "");
+  };
+  s.Start();
+  EXPECT_THROW(s.server.SetSessionState(false), ENetHTTPCannotSwitchSessionStateWhenActive);
+  std::string first = tovi::test::Exchange(s.Port(), "GET / HTTP/1.1\r\n\r\n");
+  std::size_t at = first.find("Set-Cookie: NETHTTPSESSIONID=");
+  ASSERT_NE(at, std::string::npos) << first;
+  std::string id = first.substr(at + 29, 15);
+  EXPECT_EQ(first.substr(at + 44, 10), "; path=/\r\n");
+  std::string second = tovi::test::Exchange(
+      s.Port(), "GET / HTTP/1.1\r\nCookie: NETHTTPSESSIONID=" + id + "\r\n\r\n");
+  EXPECT_EQ(second.find("Set-Cookie"), std::string::npos);
+  s.WaitIdle();
+  s.server.SetActive(false);
+  std::lock_guard<std::mutex> g(lock);
+  EXPECT_EQ(ids, (std::vector<std::string>{id, id}));
+  EXPECT_EQ(started, 1);
+  EXPECT_EQ(ended, 1);  // switching off discards the session
+}
+
+TEST(Sessions, AZeroTimeOutSwitchesThemOff) {
+  test::TestServer s;
+  s.server.SetSessionState(true);
+  s.server.SetAutoStartSession(true);
+  s.server.OnCommandGet = [](auto&, auto&, auto&) {};
+  s.Start();
+  EXPECT_FALSE(s.server.SessionState());
+  EXPECT_EQ(tovi::test::Exchange(s.Port(), "GET / HTTP/1.1\r\n\r\n").find("Set-Cookie"),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace tovi::http

@@ -1,0 +1,51 @@
+// An HTTP server on 127.0.0.1 (a free port) for the engine suites, with what its events saw.
+#pragma once
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "http/server/http_server.h"
+
+namespace tovi::http::test {
+
+struct TestServer {
+  TNetHTTPServer server;
+  std::mutex lock;
+  std::vector<std::string> exceptions;  // OnException texts, in order
+
+  TestServer() {
+    TNetSocketHandle& binding = server.Bindings().Add();
+    binding.SetIP("127.0.0.1");
+    binding.SetPort(0);
+    server.OnException = [this](TNetPeerThread&, const std::exception& e) {
+      std::lock_guard<std::mutex> guard(lock);
+      exceptions.push_back(e.what());
+    };
+  }
+  ~TestServer() {
+    try {
+      server.SetActive(false);
+    } catch (...) {
+    }
+  }
+  void Start() { server.SetActive(true); }
+  std::uint16_t Port() { return static_cast<std::uint16_t>(server.Bindings()[0].Port()); }
+
+  std::vector<std::string> Exceptions() {
+    std::lock_guard<std::mutex> guard(lock);
+    return exceptions;
+  }
+  // Waits (bounded) until every connection thread has ended.
+  bool WaitIdle(int timeoutMs = 5000) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (server.ConnectionCount() > 0) {
+      if (std::chrono::steady_clock::now() > until) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+  }
+};
+
+}  // namespace tovi::http::test
