@@ -52,10 +52,6 @@ std::string JoinSyncList(const std::vector<std::string>& entries,
   return text;
 }
 
-std::string SyncCaption(const std::string& folder) {
-  return "Синхр. Tovi DLNA (" + folder + ")";
-}
-
 void SyncVideoFolder(const FolderSyncHost& host) {
   if (host.activeDevice.empty()) {
     host.showMessage(kNoActiveDevices);
@@ -70,7 +66,7 @@ void SyncVideoFolder(const FolderSyncHost& host) {
   const std::string text = JoinSyncList(entries, host.pumpMessages);
 
   host.writeSettings(folder);
-  host.setCaption(SyncCaption(folder));
+  host.showSyncFolder(folder);
   host.enableServerStart();
 
   const std::string url = FolderSyncUrl(CurrentServiceHosts().listService, folder,

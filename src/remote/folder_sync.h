@@ -27,8 +27,8 @@ bool IsSyncedMedia(const std::string& path);
 std::string JoinSyncList(const std::vector<std::string>& entries,
                          const std::function<void()>& pumpMessages = {});
 
-// "Синхр. Tovi DLNA (FOLDER)": the menu item's caption once a folder is chosen.
-std::string SyncCaption(const std::string& folder);
+// The folder chooser's title.
+inline constexpr const char* kFolderChooserTitle = "Выберите папку с видео";
 
 // What the sync needs of the main window.
 struct FolderSyncHost {
@@ -37,7 +37,7 @@ struct FolderSyncHost {
   std::function<void()> pumpMessages;
   std::function<void(const std::string& folder)> storeFolder;    // the remembered sync folder
   std::function<void(const std::string& folder)> writeSettings;  // throws EInOutError
-  std::function<void(const std::string& caption)> setCaption;
+  std::function<void(const std::string& folder)> showSyncFolder;  // the menu item's caption
   std::function<void()> enableServerStart;                       // the one-shot start timer
   std::function<std::string()> localAddress;
   std::function<void(const std::string& text)> showMessage;

@@ -11,9 +11,11 @@ namespace {
 constexpr const char* kSendTrace = "New send\n\r";
 }  // namespace
 
-PresenceRegistration::PresenceRegistration(AddressSource localAddress, Transport transport,
+PresenceRegistration::PresenceRegistration(std::string& lastSentAddress,
+                                           AddressSource localAddress, Transport transport,
                                            Trace trace)
-    : localAddress_(std::move(localAddress)),
+    : lastSentAddress_(lastSentAddress),
+      localAddress_(std::move(localAddress)),
       transport_(std::move(transport)),
       trace_(std::move(trace)) {}
 

@@ -15,19 +15,20 @@ class PresenceRegistration {
   using AddressSource = std::function<std::string()>;    // fresh lookup, "" when it fails
   using Trace = std::function<void(const std::string&)>;  // the window's trace text
 
-  PresenceRegistration(AddressSource localAddress, Transport transport, Trace trace);
+  // lastSentAddress is the caller's record of the last attempt ("" at program start); it must
+  // outlive this object.
+  PresenceRegistration(std::string& lastSentAddress, AddressSource localAddress,
+                       Transport transport, Trace trace);
 
   // One registration step: sends a GET to the list service host when the address changed.
   // Swallows every failure of the request.
   void Step(const std::string& serviceVersion);
 
-  const std::string& LastSentAddress() const { return lastSentAddress_; }
-
  private:
+  std::string& lastSentAddress_;
   AddressSource localAddress_;
   Transport transport_;
   Trace trace_;
-  std::string lastSentAddress_;  // "" at start, so the first lookup that yields one sends
 };
 
 }  // namespace tovi::remote

@@ -1,7 +1,6 @@
 #include "remote/service.h"
 
 #include "platform/codepage.h"
-#include "remote/service_hosts.h"
 
 namespace tovi::remote {
 
@@ -26,8 +25,6 @@ std::string FolderSyncUrl(const std::string& host, const std::string& folder,
   return "http://" + host + kServicePath + "?do=dhcpfile&fdir=" + folder + "&initial=" + device +
          "&localip=" + address + ":" + kAnnouncedPort;
 }
-
-std::string MainSiteLine() { return "http://" + CurrentServiceHosts().mainSite; }
 
 std::string AnswerForDisplay(const std::string& utf8Answer) {
   return text::Utf8ToAnsi(utf8Answer);

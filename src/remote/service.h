@@ -28,8 +28,6 @@ std::string UploadUrl(const std::string& host, const std::string& playlistPath,
 // "http://HOST/remote/index.php?do=dhcpfile&fdir=FOLDER&initial=DEVICE&localip=ADDRESS:8027"
 std::string FolderSyncUrl(const std::string& host, const std::string& folder,
                           const std::string& device, const std::string& address);
-// The About box's last line: "http://" and the main site host.
-std::string MainSiteLine();
 
 // How the exchanges reach the service. Both return the answer's body as received and throw the
 // client's exceptions (connection failures, statuses outside 2xx).

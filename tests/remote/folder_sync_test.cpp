@@ -119,7 +119,7 @@ struct SyncRig {
       log.push_back("settings " + folder);
       if (settingsFail) throw EInOutError(5, "File access denied");
     };
-    host.setCaption = [this](const std::string& caption) { log.push_back("caption " + caption); };
+    host.showSyncFolder = [this](const std::string& folder) { log.push_back("caption " + folder); };
     host.enableServerStart = [this] { log.push_back("timer"); };
     host.localAddress = [] { return std::string("192.168.1.5"); };
     host.showMessage = [this](const std::string& text) { log.push_back("message " + text); };
@@ -152,7 +152,7 @@ TEST(FolderSync, StoresListsRemembersThenPosts) {
   const std::string url = "http://list.test/remote/index.php?do=dhcpfile&fdir=" + rig.chosen +
                           "&initial=tv1&localip=192.168.1.5:8027";
   EXPECT_EQ(rig.log, (Entries{"chooser", "store " + rig.chosen, "settings " + rig.chosen,
-                              "caption Синхр. Tovi DLNA (" + rig.chosen + ")", "timer",
+                              "caption " + rig.chosen, "timer",
                               "post " + url, "message ok"}));
   // Either listing order is the file system's; both rules are covered above.
   const std::string avi = rig.chosen + fs::kSeparator + "a.avi";

@@ -1,0 +1,160 @@
+// The exchanges over the real client engine, checked byte for byte on a raw loopback listener.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "remote/folder_sync.h"
+#include "remote/playlist_upload.h"
+#include "remote/raw_listener.h"
+#include "remote/registration.h"
+#include "remote/service.h"
+#include "remote/service_hosts.h"
+#include "remote/temp_folder.h"
+
+namespace tovi::remote {
+namespace {
+
+using testing::RawListener;
+
+const std::string kBrowser =
+    "Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) "
+    "Chrome/40.0.2214.93 Safari/537.36";
+
+TEST(ServiceTransport, RegistrationGetGoesOutByteForByte) {
+  RawListener service;
+  CurrentServiceHosts().listService = service.HostAndPort();
+  std::string lastSent;
+  std::string trace;
+  PresenceRegistration registration(lastSent, [] { return std::string("192.168.1.5"); },
+                                    HttpTransport(), [&](const std::string& t) { trace = t; });
+  registration.Step("1.1");
+  registration.Step("1.1");  // same address: quiet
+  ASSERT_TRUE(service.WaitForConnections(1, 5000));
+  const std::vector<std::string> received = service.Received();
+  ASSERT_EQ(received.size(), 1u);
+  EXPECT_EQ(received[0],
+            "GET /remote/index.php?v=1.1&do=list&localip=192.168.1.5:8027 HTTP/1.1\r\n"
+            "Content-Type: text/html\r\n"
+            "Host: " + service.HostAndPort() + "\r\n"
+            "Accept: text/html, */*\r\n"
+            "User-Agent: " + kBrowser + "\r\n"
+            "\r\n");
+  EXPECT_EQ(trace, "New send\n\r");
+}
+
+TEST(ServiceTransport, ARefusedRegistrationIsSwallowedAndNotRetried) {
+  int closedPort = 0;
+  {
+    RawListener gone;  // take a free port, then let it go
+    closedPort = gone.Port();
+  }
+  CurrentServiceHosts().listService = "127.0.0.1:" + std::to_string(closedPort);
+  std::string lastSent;
+  int lookups = 0;
+  PresenceRegistration registration(lastSent, [&] { ++lookups; return std::string("10.0.0.7"); },
+                                    HttpTransport(), nullptr);
+  EXPECT_NO_THROW(registration.Step("1.1"));
+  EXPECT_EQ(lastSent, "10.0.0.7");  // counts as sent
+  const int afterFirst = lookups;
+  EXPECT_NO_THROW(registration.Step("1.1"));
+  EXPECT_EQ(lookups, afterFirst + 1);  // one lookup, no attempt
+}
+
+// Splits a received request into head and body.
+struct Received {
+  std::string head, body;
+};
+Received Split(const std::string& bytes) {
+  const std::size_t end = bytes.find("\r\n\r\n");
+  if (end == std::string::npos) return {bytes, ""};
+  return {bytes.substr(0, end + 4), bytes.substr(end + 4)};
+}
+
+std::string BoundaryOf(const std::string& head) {
+  const std::string key = "Content-Type: multipart/form-data; boundary=";
+  const std::size_t at = head.find(key);
+  if (at == std::string::npos) return "";
+  return head.substr(at + key.size(), head.find("\r\n", at) - at - key.size());
+}
+
+TEST(ServiceTransport, UploadPostCarriesThePackedFileAsTheTextField) {
+  RawListener site("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nDone");
+  CurrentServiceHosts().mainSite = site.HostAndPort();
+  testing::TempFolder folder;
+  const std::string file = folder.Write("list.m3u", "#EXTM3U\r\nhttp://a/b%20c.mp4\r\n").string();
+
+  PlaylistUploadHost host;
+  host.activeDevice = "TV|7|Hall";
+  // On Windows the path holds backslashes; they reach the request line as "/".
+  host.choosePlaylist = [&](std::string* path) {
+    *path = file;
+    return true;
+  };
+  std::vector<std::string> messages;
+  host.showMessage = [&](const std::string& text) { messages.push_back(text); };
+  host.transport = HttpTransport();
+  UploadPlaylist(host);
+  EXPECT_EQ(messages, std::vector<std::string>{"Done"});
+
+  ASSERT_TRUE(site.WaitForConnections(1, 5000));
+  const Received r = Split(site.Received().at(0));
+  std::string wirePath = file;
+  for (char& c : wirePath) {
+    if (c == '\\') c = '/';
+  }
+  const std::string boundary = BoundaryOf(r.head);
+  ASSERT_EQ(boundary.size(), 23u);
+  const std::string body = "--" + boundary + "\r\n" +
+                           "Content-Disposition: form-data; name=\"text\"\r\n\r\n" +
+                           "#EXTM3Unxs10nxs13http://a/b%20c.mp4nxs10nxs13\r\n" +
+                           "\r\n--" + boundary + "--\r\n";
+  EXPECT_EQ(r.head, "POST /remote/index.php?do=uploadfile&fname=" + wirePath +
+                        "&initial=TV|7|Hall HTTP/1.0\r\n"
+                        "Connection: keep-alive\r\n"
+                        "Content-Type: multipart/form-data; boundary=" + boundary + "\r\n"
+                        "Content-Length: " + std::to_string(body.size()) + "\r\n"
+                        "Host: " + site.HostAndPort() + "\r\n"
+                        "Accept: text/html, */*\r\n"
+                        "User-Agent: Mozilla/3.0 (compatible; NetHTTP Library)\r\n"
+                        "\r\n");
+  EXPECT_EQ(r.body, body);
+}
+
+TEST(ServiceTransport, AnErrorStatusReachesTheUserAsTheStatusLine) {
+  RawListener service(
+      "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 6\r\nConnection: close\r\n\r\nBroken");
+  CurrentServiceHosts().listService = service.HostAndPort();
+  testing::TempFolder folder;
+  folder.Write("a.avi", "");
+
+  FolderSyncHost host;
+  host.activeDevice = "TV";
+  host.chooseFolder = [&](std::string* path) {
+    *path = folder.Native();
+    return true;
+  };
+  host.pumpMessages = [] {};
+  host.storeFolder = [](const std::string&) {};
+  host.writeSettings = [](const std::string&) {};
+  host.showSyncFolder = [](const std::string&) {};
+  bool timer = false;
+  host.enableServerStart = [&] { timer = true; };
+  host.localAddress = [] { return std::string("127.0.0.1"); };
+  std::vector<std::string> messages;
+  host.showMessage = [&](const std::string& text) { messages.push_back(text); };
+  host.transport = HttpTransport();
+  try {
+    SyncVideoFolder(host);
+    ADD_FAILURE() << "a 500 answer was taken as success";
+  } catch (const std::exception& e) {
+    EXPECT_STREQ(e.what(), "HTTP/1.1 500 Internal Server Error");
+  }
+  EXPECT_TRUE(messages.empty());
+  EXPECT_TRUE(timer);  // set before the request, kept after its failure
+  EXPECT_EQ(service.Received().size(), 1u);  // no retry
+}
+
+}  // namespace
+}  // namespace tovi::remote
