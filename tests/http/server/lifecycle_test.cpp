@@ -1,0 +1,258 @@
+// Switching the server on and off, bindings, connection threads and their events.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+
+#include "http/exceptions.h"
+#include "http/raw_client.h"
+#include "http/server/test_server.h"
+
+namespace tovi::http {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5000ms) {
+  auto until = Clock::now() + limit;
+  while (!condition()) {
+    if (Clock::now() > until) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
+
+TEST(Bindings, AddGivesTheDefaultPortAndAnEmptyAddress) {
+  TNetHTTPServer server;
+  EXPECT_EQ(server.DefaultPort(), 80);
+  TNetSocketHandle& b = server.Bindings().Add();
+  EXPECT_EQ(b.IP(), "");
+  EXPECT_EQ(b.Port(), 80);
+  b.SetIP("127.0.0.1");
+  EXPECT_EQ(b.Port(), 80);
+  EXPECT_FALSE(b.HandleAllocated());
+  TNetTCPServer bare;
+  EXPECT_EQ(bare.DefaultPort(), 0);
+  EXPECT_EQ(bare.ListenQueue(), 15);
+  EXPECT_EQ(bare.TerminateWaitTime(), 5000);
+  EXPECT_EQ(bare.MaxConnections(), 0);
+  EXPECT_EQ(bare.ReuseSocket(), TNetReuseSocket::rsOSDependent);
+}
+
+TEST(Activation, ReportsBindFailuresAndStaysInactive) {
+  test::TestServer busy;
+  busy.server.OnCommandGet = [](auto&, auto&, auto&) {};
+  busy.Start();
+  const int taken = busy.Port();
+
+  {  // No bindings: one is added with DefaultPort and every address (in use here).
+    TNetHTTPServer server;
+    server.SetDefaultPort(taken);
+    try {
+      server.SetActive(true);
+      FAIL() << "bound a port in use";
+    } catch (const ENetCouldNotBindSocket& e) {
+      EXPECT_STREQ(e.what(), "Could not bind socket. Address and port are already in use.");
+    }
+    EXPECT_FALSE(server.Active());
+    ASSERT_EQ(server.Bindings().Count(), 1u);
+    EXPECT_EQ(server.Bindings()[0].IP(), "");
+    EXPECT_EQ(server.Bindings()[0].Port(), taken);
+  }
+  {  // A failing second binding: inactive, and the first one's listener is gone too.
+    TNetHTTPServer server;
+    server.OnCommandGet = [](auto&, auto&, auto&) {};
+    TNetSocketHandle& first = server.Bindings().Add();
+    first.SetIP("127.0.0.1");
+    first.SetPort(0);
+    TNetSocketHandle& second = server.Bindings().Add();
+    second.SetIP("127.0.0.1");
+    second.SetPort(taken);
+    EXPECT_THROW(server.SetActive(true), ENetCouldNotBindSocket);
+    EXPECT_FALSE(server.Active());
+    ASSERT_NE(first.Port(), 0);  // read back from the socket after the bind
+    tovi::test::RawClient probe;
+    EXPECT_FALSE(probe.Connect(static_cast<std::uint16_t>(first.Port())));
+  }
+  {  // A binding address that is not a number.
+    TNetHTTPServer server;
+    server.Bindings().Add().SetIP("127.0.0.x");
+    EXPECT_THROW(server.SetActive(true), std::invalid_argument);
+    EXPECT_FALSE(server.Active());
+  }
+}
+
+TEST(Activation, TwiceOpensOnceAndTheServerCanBeSwitchedOnAgain) {
+  test::TestServer s;
+  s.server.OnCommandGet = [](auto&, auto&, TNetHTTPResponseInfo& r) { r.SetBodyText("up"); };
+  s.Start();
+  s.server.SetActive(true);
+  EXPECT_TRUE(s.server.Active());
+  const std::uint16_t port = s.Port();
+  EXPECT_NE(tovi::test::Exchange(port, "GET / HTTP/1.1\r\n\r\n").find("up"), std::string::npos);
+  s.server.SetActive(false);
+  tovi::test::RawClient refused;
+  EXPECT_FALSE(refused.Connect(port));
+  // The same port again, although the last connection may linger on it.
+  s.server.SetActive(true);
+  EXPECT_EQ(s.Port(), port);
+  EXPECT_NE(tovi::test::Exchange(port, "GET / HTTP/1.1\r\n\r\n").find("up"), std::string::npos);
+}
+
+TEST(Deactivation, TakesOnePollWhenIdleAndTimesOutBelowOnePoll) {
+  test::TestServer s;
+  s.server.OnCommandGet = [](auto&, auto&, auto&) {};
+  s.Start();
+  auto start = Clock::now();
+  s.server.SetActive(false);
+  auto took = Clock::now() - start;
+  EXPECT_GE(took, 240ms);
+  EXPECT_LT(took, 2s);
+
+  s.Start();
+  s.server.SetTerminateWaitTime(249);
+  try {
+    s.server.SetActive(false);
+    FAIL() << "no time-out";
+  } catch (const ENetTerminateThreadTimeout& e) {
+    EXPECT_STREQ(e.what(), "Terminate Thread Timeout");
+  }
+  EXPECT_TRUE(s.server.Active());
+  tovi::test::RawClient stopped;
+  EXPECT_FALSE(stopped.Connect(s.Port()));  // the listeners are stopped all the same
+  s.server.SetTerminateWaitTime(5000);
+  s.server.SetActive(false);
+  EXPECT_FALSE(s.server.Active());
+}
+
+TEST(Deactivation, ClosesAConnectionThatNeverSentAnything) {
+  test::TestServer s;
+  s.server.OnCommandGet = [](auto&, auto&, auto&) {};
+  s.Start();
+  tovi::test::RawClient idle(s.Port());
+  ASSERT_TRUE(WaitFor([&] { return s.server.ConnectionCount() == 1; }));
+  auto start = Clock::now();
+  s.server.SetActive(false);
+  EXPECT_LT(Clock::now() - start, 2s);
+  std::string got;
+  EXPECT_TRUE(idle.WaitClosed(2000, &got));
+  EXPECT_EQ(got, "");
+  EXPECT_EQ(s.server.ConnectionCount(), 0u);
+}
+
+TEST(Connections, MaxConnectionsRefusesTheThirdWithItsReply) {
+  for (bool withReply : {false, true}) {
+    test::TestServer s;
+    s.server.SetMaxConnections(2);
+    if (withReply) s.server.MaxConnectionReply().SetReply(503, {"busy"});
+    s.server.OnCommandGet = [](auto&, auto&, TNetHTTPResponseInfo& r) { r.SetBodyText("served"); };
+    s.Start();
+    tovi::test::RawClient a(s.Port()), b(s.Port());
+    ASSERT_TRUE(WaitFor([&] { return s.server.ConnectionCount() == 2; }));
+    tovi::test::RawClient third(s.Port());
+    std::string got;
+    EXPECT_TRUE(third.WaitClosed(3000, &got));
+    EXPECT_EQ(got, withReply ? "503 busy\r\n" : "");
+    a.Send("GET / HTTP/1.1\r\n\r\n");
+    EXPECT_NE(a.ReadAll(3000).find("served"), std::string::npos);
+    ASSERT_TRUE(WaitFor([&] { return s.server.ConnectionCount() == 1; }));
+    tovi::test::RawClient fourth(s.Port());
+    fourth.Send("GET / HTTP/1.1\r\n\r\n");
+    EXPECT_NE(fourth.ReadAll(3000).find("served"), std::string::npos);
+  }
+}
+
+TEST(Connections, GreetingConnectAndDisconnectComeInOrder) {
+  test::TestServer s;
+  std::mutex lock;
+  std::vector<std::string> events;
+  auto note = [&](const std::string& e) {
+    std::lock_guard<std::mutex> guard(lock);
+    events.push_back(e);
+  };
+  s.server.Greeting().SetReply(0, {"hello", "there"});
+  s.server.OnConnect = [&](TNetPeerThread& t) {
+    note("connect " + t.Connection().Binding().PeerIP());
+  };
+  s.server.OnDisconnect = [&](TNetPeerThread&) { note("disconnect"); };
+  s.server.OnCommandGet = [&](auto&, auto&, auto&) { note("request"); };
+  s.Start();
+  tovi::test::RawClient c(s.Port());
+  EXPECT_EQ(c.ReadCount(14, 3000), "hello\r\nthere\r\n");
+  c.Send("GET / HTTP/1.1\r\n\r\n");
+  c.ReadAll(3000);
+  ASSERT_TRUE(s.WaitIdle());
+  std::lock_guard<std::mutex> guard(lock);
+  EXPECT_EQ(events, (std::vector<std::string>{"connect 127.0.0.1", "request", "disconnect"}));
+}
+
+TEST(Connections, AClientThatClosesAtOnceGetsNothing) {
+  test::TestServer s;
+  bool called = false;
+  s.server.OnCommandGet = [&](auto&, auto&, auto&) { called = true; };
+  s.Start();
+  for (int i = 0; i < 20; ++i) {
+    tovi::test::RawClient c(s.Port());
+    c.Close();
+  }
+  ASSERT_TRUE(s.WaitIdle());
+  EXPECT_FALSE(called);
+  for (const std::string& e : s.Exceptions()) EXPECT_EQ(e, "Connection Closed Gracefully.");
+}
+
+TEST(ReplyTexts, AreFormattedByCodeAndLines) {
+  struct Case {
+    int code;
+    std::vector<std::string> lines;
+    const char* text;
+  };
+  const Case cases[] = {
+      {0, {}, ""},
+      {0, {"a", "b"}, "a\r\nb\r\n"},
+      {220, {}, "220\r\n"},
+      {220, {"one"}, "220 one\r\n"},
+      {220, {"one", "two", "three"}, "220-one\r\n220-two\r\n220 three\r\n"},
+  };
+  for (const Case& c : cases) {
+    TNetReplyText r;
+    r.SetReply(c.code, c.lines);
+    EXPECT_EQ(r.FormattedReply(), c.text);
+    EXPECT_EQ(r.IsEmpty(), std::string(c.text).empty());
+  }
+}
+
+TEST(BareTcpServer, RunsOnExecuteAndReportsAMissingOne) {
+  TNetTCPServer echo;
+  TNetSocketHandle& b = echo.Bindings().Add();
+  b.SetIP("127.0.0.1");
+  echo.OnExecute = [](TNetPeerThread& t) {
+    std::string line = t.Connection().ReadLn();
+    t.Connection().WriteLn("echo " + line);
+  };
+  echo.SetActive(true);
+  tovi::test::RawClient c(static_cast<std::uint16_t>(b.Port()));
+  c.Send("one\r\ntwo\r\n");
+  EXPECT_EQ(c.ReadCount(20, 3000), "echo one\r\necho two\r\n");
+  c.Close();
+  echo.SetActive(false);
+
+  TNetTCPServer none;
+  std::mutex lock;
+  std::string reported;
+  TNetSocketHandle& nb = none.Bindings().Add();
+  nb.SetIP("127.0.0.1");
+  none.OnException = [&](TNetPeerThread&, const std::exception& e) {
+    std::lock_guard<std::mutex> guard(lock);
+    reported = e.what();
+  };
+  none.SetActive(true);
+  tovi::test::RawClient d(static_cast<std::uint16_t>(nb.Port()));
+  EXPECT_TRUE(d.WaitClosed(3000));
+  none.SetActive(false);
+  std::lock_guard<std::mutex> guard(lock);
+  EXPECT_EQ(reported, "No execute handler found.");
+}
+
+}  // namespace
+}  // namespace tovi::http
