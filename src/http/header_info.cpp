@@ -162,7 +162,10 @@ void TNetEntityHeaderInfo::ProcessHeaders() {
     // A plain number of seconds counts from now.
     auto now = std::chrono::duration_cast<std::chrono::seconds>(
         std::chrono::system_clock::now().time_since_epoch()).count();
-    expires_ = now + seconds;
+    // Saturates: a huge count from a client must not wrap into the past.
+    expires_ = seconds > std::numeric_limits<std::int64_t>::max() - now
+                   ? std::numeric_limits<std::int64_t>::max()
+                   : now + seconds;
   } else {
     expires_ = ParseHttpDate(expires);
   }

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang (Debian's, with its sanitizer runtime): every
+# fuzz/*_fuzz.cpp becomes build/fuzz/<name>, compiled with the src/ files it needs under
+# AddressSanitizer and UndefinedBehaviorSanitizer. Usage: fuzz/build.sh [target...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+out=${TOVI_FUZZ_OUT:-$root/build/fuzz}
+mkdir -p "$out/obj"
+
+cxx=${CXX_FUZZ:-}
+if [[ -z $cxx ]]; then
+  for c in clang++ clang++-16 clang++-15 clang++-14; do
+    if command -v "$c" >/dev/null; then cxx=$c; break; fi
+  done
+fi
+if [[ -z $cxx ]]; then
+  echo "fuzz/build.sh: clang++ is needed (apt-get install clang libclang-rt-14-dev)" >&2
+  exit 1
+fi
+
+# No recovery: the first sanitizer report ends the run as a crash.
+flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -I"$root/src"
+       -fsanitize=address,undefined -fno-sanitize-recover=all)
+
+# The engine sources each target may need; a target links only what it uses (--gc-sections).
+common=(src/http/coding.cpp src/http/connection.cpp src/http/exceptions.cpp
+        src/http/header_info.cpp src/http/header_list.cpp src/http/stream.cpp
+        src/http/server/tcp_server.cpp src/http/server/http_server.cpp
+        src/platform/posix/socket.cpp src/server/byte_range.cpp)
+for f in src/http/client/*.cpp src/regex/*.cpp; do
+  [[ -f $f ]] && common+=("$f")
+done
+
+objs=()
+for src in "${common[@]}"; do
+  obj=$out/obj/$(echo "$src" | tr '/' '_').o
+  if [[ ! -f $obj || $src -nt $obj ]]; then
+    "$cxx" "${flags[@]}" -fsanitize=fuzzer-no-link -ffunction-sections -c "$src" -o "$obj"
+  fi
+  objs+=("$obj")
+done
+
+targets=("$@")
+if [[ ${#targets[@]} -eq 0 ]]; then
+  for f in fuzz/*_fuzz.cpp; do targets+=("$(basename "$f" _fuzz.cpp)"); done
+fi
+for t in "${targets[@]}"; do
+  echo "fuzz/build.sh: $t"
+  "$cxx" "${flags[@]}" -fsanitize=fuzzer "fuzz/${t}_fuzz.cpp" "${objs[@]}" \
+    -Wl,--gc-sections -lpthread -o "$out/$t"
+done

@@ -1,0 +1,82 @@
+// Fuzzes the server's request head parsing: request line, header lines, Range, Content-Length,
+// cookies, authorization, the body rules, and the handler's range resolution. The input is
+// everything a client sends on one connection.
+#include <algorithm>
+#include <cstdint>
+#include <string>
+
+#include "engine_harness.h"
+#include "http/exceptions.h"
+#include "server/byte_range.h"
+
+using namespace tovi;
+using tovi::fuzz::Fail;
+
+namespace {
+
+void CheckRequest(const http::TNetHTTPRequestInfo& request, http::TNetHTTPResponseInfo& response) {
+  const std::string& raw = request.RawRequestLine();
+  // The path comes from the target, which is part of the line; decoding only shrinks it
+  // (an absolute URL's path gains one leading '/').
+  if (request.RequestPath().size() > raw.size() + 1) Fail("path longer than the request line");
+  if (request.QueryText().size() > raw.size()) Fail("query longer than the request line");
+  if (request.HeaderLines().Count() > 100) Fail("more header lines than the limit let in");
+
+  // Every "&" of the parameter source separates two entries.
+  if (!request.QueryText().empty() && request.ContentType().empty()) {
+    const auto amps = std::count(request.QueryText().begin(), request.QueryText().end(), '&');
+    if (request.ParamList().size() != static_cast<std::size_t>(amps) + 1) Fail("param count");
+  }
+  if (request.RangeIsSuffix() && request.ContentRangeStart() != 0) Fail("suffix with a start");
+  if (!request.HasRange() && (request.ContentRangeStart() || request.ContentRangeEnd())) {
+    Fail("range fields without a Range header");
+  }
+
+  // What the media handler does with the range, against a file size taken from the request.
+  server::ByteRange range;
+  range.present = request.HasRange();
+  range.first = request.ContentRangeStart();
+  range.hasLast = request.RangeHasEnd();
+  range.last = request.ContentRangeEnd();
+  range.suffix = request.RangeIsSuffix();
+  const std::uint64_t sizes[] = {0, 1, 4096, (1ull << 30), (1ull << 63) + 5, ~0ull};
+  for (std::uint64_t size : sizes) {
+    std::uint64_t first = 0, length = 0;
+    if (server::ResolveRange(range, size, &first, &length) == server::RangeAnswer::Partial) {
+      if (length == 0 || first >= size || length > size - first) Fail("range outside the file");
+    }
+  }
+
+  std::string body = request.RequestMethod() + " " + request.RequestPath().substr(0, 256);
+  for (const auto& p : request.ParamList()) body += "\n" + p.substr(0, 64);
+  for (const auto& c : request.CookieList()) body += "\nc " + c.Name.substr(0, 64);
+  if (request.AuthExists()) body += "\nauth " + request.AuthUsername().substr(0, 64);
+  // A handler that throws must give a 500 with the message, not a broken connection.
+  if (request.RequestPath().find("/throw") != std::string::npos) {
+    throw http::ENetException("thrown by the handler");
+  }
+  response.SetContentText(body.substr(0, 4096));
+}
+
+fuzz::LoopServer& Server() {
+  static fuzz::LoopServer* server = [] {
+    auto* s = new fuzz::LoopServer();
+    s->OnCommandGet = [](http::TNetPeerThread&, http::TNetHTTPRequestInfo& request,
+                         http::TNetHTTPResponseInfo& response) { CheckRequest(request, response); };
+    return s;
+  }();
+  return *server;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // KeepAlive stays off as in the product, except for inputs starting with 'k': then pipelined
+  // requests are read too.
+  fuzz::LoopServer& server = Server();
+  server.SetKeepAlive(size > 0 && data[0] == 'k');
+  const std::string answer =
+      fuzz::Exchange(server, std::string_view(reinterpret_cast<const char*>(data), size));
+  if (!answer.empty() && answer.rfind("HTTP/1.1 ", 0) != 0) fuzz::Fail("answer without a status line");
+  return 0;
+}
