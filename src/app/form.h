@@ -1,0 +1,113 @@
+// The main form TForm1: the hidden window, its components, the tray icon and menu, and every
+// event handler of the program. The values the handlers share live here too.
+// Thread safety: handlers run on the GUI thread. Connection threads may call the components'
+// SetCaption/SetText and Caption/Text, ActiveDevice()/SetActiveDevice() and LocalAddress().
+#pragma once
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "platform/gui.h"
+
+namespace tovi::app {
+
+inline constexpr const char* kApplicationTitle = "Remote Toviplayer";
+inline constexpr const char* kServiceVersion = "1.1";
+inline constexpr int kMediaPort = 8027;
+inline constexpr std::uint32_t kTrayCallbackMessage = gui::kWmUser + 1;  // 1025
+inline constexpr std::uint32_t kTrayIconId = 1;
+
+// Captions the handlers set at run time.
+inline constexpr const char* kCaptionSetSyncFolder = "Установить папку Tovi DLNA";
+inline constexpr const char* kCaptionSyncFolderPrefix = "Синхр. Tovi DLNA (";
+inline constexpr const char* kCaptionCheckPrefix = "Проверить http://";
+inline constexpr const char* kCaptionServerOn = "Включить Tovi DLNA";    // switches it on
+inline constexpr const char* kCaptionServerOff = "Выключить Tovi DLNA";  // switches it off
+
+struct FormOptions {
+  std::string settingsPath;                    // "" = SettingsFilePath()
+  std::function<std::string()> localAddress;   // empty = GetLocalAddress
+};
+
+class TForm1 {
+ public:
+  explicit TForm1(gui::Application& app, FormOptions options = {});
+  ~TForm1();
+  TForm1(const TForm1&) = delete;
+  TForm1& operator=(const TForm1&) = delete;
+
+  // The form's creation and destruction events; the program runs them through the framework.
+  void FormCreate();
+  void FormDestroy();
+
+  gui::Application& App() { return app_; }
+  gui::WindowHandle Handle() const { return handle_; }
+  const std::string& SettingsFileName() const { return settingsPath_; }
+  std::string LocalAddress() const { return localAddress_(); }
+  // Closes the main form: the message loop ends and the program with it.
+  void Close();
+  std::string AboutText() const;
+
+  // Tray icon: action 1 adds, 2 deletes, 3 modifies; other codes do nothing.
+  void Ic(int action, gui::IconHandle icon);
+  // WM_SYSCOMMAND: the plain minimise hides the window to the tray; the rest goes on as usual.
+  void ControlWindow(gui::Message& message);
+  // The tray callback (1025): releasing the right button opens the menu at the cursor.
+  void IconMouse(gui::Message& message);
+
+  // Shell handlers.
+  void N1Click();           // About box
+  void N2Click();           // Exit
+  void ToviDLNA1Click();    // the test page in the browser
+  void pmTreyMenuPopup() {}
+  void Timer1Timer();       // clicks Button1
+  void Timer2Timer();       // one-shot: disables itself, then switches the server on if it is off
+  void Button2Click();      // clicks LocalRFS1
+
+  // Handlers of the server and the list service.
+  void LocalRFS1Click();    // server switch
+  void Button1Click();      // presence registration
+  void N4Click();           // playlist upload
+  void N5Click();           // video folder sync
+  // NetHTTPServer1CommandGet: the media server's request handler, added with the server.
+
+  // Shared values. ActiveDevice is written by connection threads, hence the lock.
+  std::string ActiveDevice() const;
+  void SetActiveDevice(const std::string& device);
+  std::string SyncFolder;
+  std::string ServiceVersion;
+  std::string LastSentAddress;
+  bool ServerActive = false;
+  // MediaServer: the server object while ServerActive, added with the server switch.
+
+ private:
+  void WndProc(gui::Message& message);
+
+  gui::Application& app_;
+  std::string settingsPath_;
+  std::function<std::string()> localAddress_;
+  gui::WindowHandle handle_ = 0;
+  mutable std::mutex activeDeviceLock_;
+  std::string activeDevice_;
+
+ public:
+  // Components with their design values (declared after app_: they register with it).
+  gui::Label Label1{app_, "Label1", "Remote ToviPlayer.."};
+  gui::Label Label2{app_, "Label2", "Label2"};
+  gui::Button Button1{app_, "Button1", "Обновить"};
+  gui::Button Button2{app_, "Button2", "Start server"};
+  gui::Memo Memo1{app_, "Memo1", "Memo1", false};
+  gui::Timer Timer1{app_, "Timer1", 3000, true};
+  gui::Timer Timer2{app_, "Timer2", 1500, false};
+  gui::PopupMenu pmTreyMenu{app_, "pmTreyMenu"};
+  gui::MenuItem N3{app_, "N3", "Нет устройства"};
+  gui::MenuItem N4{app_, "N4", "Загрузить m3u, xml лист"};
+  gui::MenuItem N5{app_, "N5", "Синхронизировать Tovi DLNA", false};
+  gui::MenuItem ToviDLNA1{app_, "ToviDLNA1", "Проверить работу Tovi DLNA"};
+  gui::MenuItem LocalRFS1{app_, "LocalRFS1", kCaptionServerOn};
+  gui::MenuItem N1{app_, "N1", "О программе"};
+  gui::MenuItem N2{app_, "N2", "Выход"};
+  gui::OpenDialog OpenDialog1{app_, "OpenDialog1", "*.m3u, *.xml в UTF-8|*.m3u;*.xml"};
+};
+
+}  // namespace tovi::app

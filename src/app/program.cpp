@@ -1,0 +1,36 @@
+#include "app/program.h"
+
+#include <memory>
+
+#include "app/form.h"
+#include "app/options.h"
+#include "platform/gui.h"
+
+namespace tovi::app {
+
+int RunProgram(int argc, const char* const* argv) {
+  const Options options = ParseOptions(argc, argv);
+  std::unique_ptr<gui::Frontend> frontend = gui::CreateSystemFrontend();
+  if (!options.error.empty()) {
+    frontend->ShowMessageBox(kApplicationTitle, options.error + "\n\n" + UsageText());
+    return 2;
+  }
+  if (options.help) {
+    frontend->ShowMessageBox(kApplicationTitle, UsageText());
+    return 0;
+  }
+  ApplyOptions(options);
+
+  gui::Application app(*frontend);
+  app.Initialize();
+  app.SetTitle(kApplicationTitle);
+  {
+    TForm1 form(app);
+    app.Dispatch([&] { form.FormCreate(); });
+    app.Run();
+    app.Dispatch([&] { form.FormDestroy(); });
+  }
+  return 0;
+}
+
+}  // namespace tovi::app

@@ -1,0 +1,31 @@
+#include "app/settings.h"
+
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/text_lines.h"
+
+namespace tovi::app {
+
+std::string SettingsFilePath() { return fs::ExecutableDirectory() + kSettingsFileName; }
+
+StoredSettings ReadSettings(const std::string& path) {
+  StoredSettings settings;
+  if (!fs::FileExists(path)) return settings;
+  const std::vector<std::string> lines = text::SplitLines(fs::ReadWholeFile(path));
+  if (lines.size() > 1) settings.syncFolder = lines[1];
+  settings.startServer = lines.size() > 3 && lines[3] == "true";
+  return settings;
+}
+
+void WriteServerSwitchSettings(const std::string& path, const std::string& syncFolder,
+                               bool switchingOn) {
+  fs::WriteFileAtomically(path, "[Path]\r\n" + syncFolder + "\r\n[LFRS]\r\n" +
+                                    (switchingOn ? "true" : "false") + "\r\n");
+}
+
+void WriteSyncFolderSettings(const std::string& path, const std::string& syncFolder) {
+  fs::WriteFileAtomically(path, "[Path]\r\n" + syncFolder + "\r\n");
+}
+
+}  // namespace tovi::app

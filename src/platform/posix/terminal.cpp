@@ -1,0 +1,351 @@
+// The terminal front end of the Linux build: the tray menu as a numbered list on standard
+// output, commands from standard input (a number, a component name, "menu" or "window"),
+// message boxes and dialogs as printed prompts. SIGINT and SIGTERM choose Exit.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <iostream>
+#include <map>
+#include <thread>
+
+#include "platform/event_loop.h"
+#include "platform/gui.h"
+
+extern char** environ;
+
+namespace tovi::gui {
+
+std::uint32_t NotifyIconDataSize() { return 88; }  // the first form as the 32-bit shell has it
+
+namespace {
+
+// Line breaks of the program's texts (CR LF, LF CR, lone CR) shown as the terminal's own.
+std::string ForTerminal(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\r' || c == '\n') {
+      const char other = c == '\r' ? '\n' : '\r';
+      if (i + 1 < text.size() && text[i + 1] == other) ++i;
+      out += '\n';
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string Trim(const std::string& s) {
+  const std::size_t first = s.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return "";
+  return s.substr(first, s.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+bool ExecutableInPath(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  if (path == nullptr) return false;
+  std::string folders = path;
+  std::size_t start = 0;
+  while (start <= folders.size()) {
+    std::size_t end = folders.find(':', start);
+    if (end == std::string::npos) end = folders.size();
+    const std::string candidate = folders.substr(start, end - start) + "/" + name;
+    if (access(candidate.c_str(), X_OK) == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+class TerminalFrontend : public Frontend {
+ public:
+  TerminalFrontend() {
+    // Block the stop signals before any other thread exists, so only the watcher takes them.
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+    signals_ = std::thread([this, stops] { WatchSignals(stops); });
+    input_ = std::thread([this] { ReadInput(); });
+  }
+
+  ~TerminalFrontend() override {
+    stopping_ = true;
+    signals_.join();
+    input_.join();
+    std::cout.flush();
+  }
+
+  void Attach(Application& app) override { app_ = &app; }
+  void Run(Application&) override { loop_.Run(); }
+  void Quit() override { loop_.Quit(); }
+  void ProcessMessages() override { loop_.ProcessPending(); }
+  void Post(std::function<void()> task) override { loop_.Post(std::move(task)); }
+  void UpdateTimer(Timer& timer) override { loop_.UpdateTimer(timer); }
+
+  WindowHandle MakeWindow(const std::string&, MessageHandler handler) override {
+    const WindowHandle h = nextWindow_++;
+    windows_[h] = std::move(handler);
+    return h;
+  }
+  void DestroyWindow(WindowHandle window) override { windows_.erase(window); }
+  bool PostWindowMessage(WindowHandle window, const Message& message) override {
+    loop_.Post([this, window, message] {
+      auto it = windows_.find(window);
+      if (it == windows_.end() || !it->second || app_ == nullptr) return;
+      MessageHandler handler = it->second;
+      Message m = message;
+      app_->Dispatch([&] { handler(m); });
+    });
+    return true;
+  }
+  void DefaultHandler(WindowHandle, Message&) override {}
+  bool ShowWindow(WindowHandle, int) override { return true; }
+  bool SetForegroundWindow(WindowHandle) override { return true; }
+  Point CursorPos() override { return {}; }
+  IconHandle ApplicationIcon() override { return 1; }
+
+  // The icon's arrival is the moment the program is up: show what the tray would offer.
+  bool NotifyIcon(std::uint32_t action, const NotifyIconData&) override {
+    if (action == kNimAdd) {
+      Print(app_ != nullptr ? app_->Title() + "\n" : "");
+      PrintMenu();
+    }
+    return true;
+  }
+  void TrackPopupMenu(PopupMenu&, Point, WindowHandle) override { PrintMenu(); }
+
+  void ShowMessageBox(const std::string& caption, const std::string& text) override {
+    Print("[" + caption + "]\n" + ForTerminal(text) + "\n");
+    if (isatty(0)) {
+      Print("(press Enter)\n");
+      std::string ignored;
+      WaitForLine(&ignored);
+    }
+  }
+
+  bool OpenFileDialog(const std::string& filter, std::string* path) override {
+    Print("Open (" + filter + "): type a path, or an empty line to cancel\n");
+    return AskPath(path);
+  }
+
+  bool ChooseFolder(WindowHandle, const std::string& title, std::string* path) override {
+    Print(title + ": type a folder, or an empty line to cancel\n");
+    return AskPath(path);
+  }
+
+  bool OpenUrl(WindowHandle, const std::string& url) override {
+    if (!ExecutableInPath("xdg-open")) {
+      Print("Open in a browser: " + url + "\n");
+      return true;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+    const char* argv[] = {"xdg-open", url.c_str(), nullptr};
+    pid_t pid = -1;
+    const int rc = posix_spawnp(&pid, "xdg-open", &actions, &attributes,
+                                const_cast<char* const*>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (rc != 0) return false;
+    // The browser may take its time; reap the helper without holding the GUI thread.
+    std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
+    return true;
+  }
+
+  void CaptionChanged(const std::string& name, const std::string& caption) override {
+    Component* c = app_ != nullptr ? app_->Find(name) : nullptr;
+    if (c == nullptr || c->GetKind() != Component::Kind::MenuItem || !c->Visible()) return;
+    if (shown_[name] == caption) return;
+    shown_[name] = caption;
+    Print(name + ": " + caption + "\n");
+  }
+
+ private:
+  void Print(const std::string& text) {
+    std::cout << text;
+    std::cout.flush();
+  }
+
+  // The visible items in menu order, N4 under N3.
+  void VisibleItems(const std::vector<MenuItem*>& items, int depth,
+                    std::vector<std::pair<MenuItem*, int>>* out) {
+    for (MenuItem* item : items) {
+      if (!item->Visible()) continue;
+      out->emplace_back(item, depth);
+      VisibleItems(item->Items(), depth + 1, out);
+    }
+  }
+
+  std::vector<std::pair<MenuItem*, int>> MenuList() {
+    std::vector<std::pair<MenuItem*, int>> list;
+    if (app_ == nullptr) return list;
+    for (Component* c : app_->Components()) {
+      if (c->GetKind() == Component::Kind::PopupMenu) {
+        VisibleItems(static_cast<PopupMenu*>(c)->Items(), 0, &list);
+      }
+    }
+    return list;
+  }
+
+  void PrintMenu() {
+    std::string text;
+    int number = 0;
+    for (const auto& [item, depth] : MenuList()) {
+      const std::string caption = item->Caption();
+      shown_[item->Name()] = caption;
+      ++number;
+      text += (number < 10 ? "  " : " ") + std::to_string(number) + "  " +
+              std::string(2 * depth, ' ') + caption + "\n";
+    }
+    text += "Type a number or a name (N3, N4, N5, ToviDLNA1, LocalRFS1, N1, N2, Button1, Button2),"
+            " \"menu\" or \"window\".\n";
+    Print(text);
+  }
+
+  void PrintWindow() {
+    std::string text = (app_ != nullptr ? app_->Title() : std::string()) + " (hidden window)\n";
+    for (const char* name : {"Label1", "Label2", "Memo1", "Button1", "Button2"}) {
+      Component* c = app_ != nullptr ? app_->Find(name) : nullptr;
+      if (c == nullptr) continue;
+      std::string value = ForTerminal(c->Caption());
+      for (std::size_t at = value.find('\n'); at != std::string::npos && at + 1 < value.size();
+           at = value.find('\n', at + 1)) {
+        value.insert(at + 1, std::string(std::string(name).size() + 4, ' '));
+      }
+      text += "  " + std::string(name) + ": " + value + (value.empty() || value.back() != '\n' ? "\n" : "");
+    }
+    Print(text);
+  }
+
+  void Command(const std::string& raw) {
+    const std::string command = Trim(raw);
+    if (command.empty()) return;
+    if (command == "menu") return PrintMenu();
+    if (command == "window") return PrintWindow();
+    Component* target = nullptr;
+    if (command.find_first_not_of("0123456789") == std::string::npos && command.size() < 6) {
+      const auto list = MenuList();
+      const std::size_t index = std::stoul(command);
+      if (index >= 1 && index <= list.size()) target = list[index - 1].first;
+    } else if (app_ != nullptr) {
+      target = app_->Find(command);
+      if (target != nullptr && target->GetKind() != Component::Kind::MenuItem &&
+          target->GetKind() != Component::Kind::Button) {
+        target = nullptr;
+      }
+    }
+    if (target == nullptr) {
+      Print("Unknown command: " + command + " (type menu)\n");
+      return;
+    }
+    app_->Dispatch([target] { target->Click(); });
+  }
+
+  // A line from standard input: the answer of an open prompt, else a command.
+  void Line(const std::string& line) {
+    if (waiting_) {
+      answer_ = line;
+      answered_ = true;
+      return;
+    }
+    Command(line);
+  }
+
+  // A nested loop, as a modal dialog runs one: timers and posted work go on meanwhile.
+  bool WaitForLine(std::string* line) {
+    if (inputEnded_) return false;
+    waiting_ = true;
+    answered_ = false;
+    loop_.RunUntil([this] { return answered_ || inputEnded_; });
+    waiting_ = false;
+    if (!answered_) return false;
+    *line = answer_;
+    return true;
+  }
+
+  bool AskPath(std::string* path) {
+    std::string line;
+    if (!WaitForLine(&line)) return false;
+    line = Trim(line);
+    if (line.empty()) return false;
+    *path = line;
+    return true;
+  }
+
+  void ReadInput() {
+    std::string pending;
+    char buffer[4096];
+    while (!stopping_) {
+      pollfd p{0, POLLIN, 0};
+      const int ready = poll(&p, 1, 200);
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0) continue;
+      const ssize_t n = read(0, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      pending.append(buffer, static_cast<std::size_t>(n));
+      for (std::size_t end = pending.find('\n'); end != std::string::npos;
+           end = pending.find('\n')) {
+        std::string line = pending.substr(0, end);
+        pending.erase(0, end + 1);
+        loop_.Post([this, line] { Line(line); });
+      }
+    }
+    if (!pending.empty()) loop_.Post([this, pending] { Line(pending); });
+    // The end of input does not end the program: the tray program has no input to end either.
+    loop_.Post([this] { inputEnded_ = true; });
+  }
+
+  void WatchSignals(sigset_t stops) {
+    const timespec tick{0, 200 * 1000 * 1000};
+    while (!stopping_) {
+      if (sigtimedwait(&stops, nullptr, &tick) < 0) continue;
+      if (exitRequested_.exchange(true)) _exit(130);  // a second signal: the user insists
+      loop_.Post([this] {
+        Component* exit = app_ != nullptr ? app_->Find("N2") : nullptr;
+        if (exit != nullptr) {
+          app_->Dispatch([exit] { exit->Click(); });
+        } else {
+          loop_.Quit();
+        }
+      });
+    }
+  }
+
+  Application* app_ = nullptr;
+  EventLoop loop_;
+  std::map<WindowHandle, MessageHandler> windows_;
+  WindowHandle nextWindow_ = 1;
+  std::map<std::string, std::string> shown_;  // captions as last printed
+  bool waiting_ = false;
+  bool answered_ = false;
+  std::string answer_;
+  bool inputEnded_ = false;
+  std::atomic<bool> stopping_{false};
+  std::atomic<bool> exitRequested_{false};
+  std::thread signals_;
+  std::thread input_;
+};
+
+}  // namespace
+
+std::unique_ptr<Frontend> CreateSystemFrontend() { return std::make_unique<TerminalFrontend>(); }
+
+}  // namespace tovi::gui

@@ -1,0 +1,357 @@
+// The main form driven through a recording front end: start-up, tray, menu and shell handlers.
+#include "app/form.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "platform/files.h"
+#include "remote/service_hosts.h"
+#include "support/fake_frontend.h"
+#include "support/temp_dir.h"
+
+namespace tovi::app {
+namespace {
+
+using testing::FakeFrontend;
+using testing::TempDir;
+
+// One program's GUI side: front end, application, form with a private settings file.
+struct Rig {
+  explicit Rig(std::string address = "192.168.1.20") : address_(std::move(address)) {
+    app.Initialize();
+    app.SetTitle(kApplicationTitle);
+    form = std::make_unique<TForm1>(
+        app, FormOptions{dir.Path("setstovi.cfg"), [this] { return address_; }});
+  }
+  void Create() { app.Dispatch([this] { form->FormCreate(); }); }
+  void Settings(const std::string& bytes) { dir.Write("setstovi.cfg", bytes); }
+
+  TempDir dir;
+  std::string address_;
+  FakeFrontend ui;
+  gui::Application app{ui};
+  std::unique_ptr<TForm1> form;
+};
+
+struct MenuRow {
+  const char* name;
+  const char* caption;
+  bool visible;
+};
+
+std::vector<MenuRow> DesignMenu() {
+  return {{"N3", "Нет устройства", true},
+          {"N5", "Синхронизировать Tovi DLNA", false},
+          {"ToviDLNA1", "Проверить работу Tovi DLNA", true},
+          {"LocalRFS1", "Включить Tovi DLNA", true},
+          {"N1", "О программе", true},
+          {"N2", "Выход", true}};
+}
+
+TEST(MainForm, MenuHasTheDesignItemsInOrder) {
+  Rig rig;
+  const auto& items = rig.form->pmTreyMenu.Items();
+  const std::vector<MenuRow> design = DesignMenu();
+  ASSERT_EQ(items.size(), design.size());
+  for (std::size_t i = 0; i < design.size(); ++i) {
+    EXPECT_EQ(items[i]->Name(), design[i].name);
+    EXPECT_EQ(items[i]->Caption(), design[i].caption) << design[i].name;
+    EXPECT_EQ(items[i]->Visible(), design[i].visible) << design[i].name;
+  }
+  ASSERT_EQ(items[0]->Items().size(), 1u);
+  EXPECT_EQ(items[0]->Items()[0]->Name(), "N4");
+  EXPECT_EQ(items[0]->Items()[0]->Caption(), "Загрузить m3u, xml лист");
+  EXPECT_TRUE(items[0]->Items()[0]->Visible());
+  EXPECT_EQ(rig.form->OpenDialog1.Filter(), "*.m3u, *.xml в UTF-8|*.m3u;*.xml");
+  EXPECT_EQ(rig.form->Timer1.Interval(), 3000);
+  EXPECT_TRUE(rig.form->Timer1.Enabled());
+  EXPECT_EQ(rig.form->Timer2.Interval(), 1500);
+  EXPECT_FALSE(rig.form->Timer2.Enabled());
+  EXPECT_FALSE(rig.form->Memo1.Visible());
+  EXPECT_EQ(rig.form->Button2.Caption(), "Start server");
+}
+
+struct StartCase {
+  const char* what;
+  const char* settings;  // nullptr: no file
+  const char* address;
+  std::string n5;
+  std::string syncFolder;
+  bool timer2;
+};
+
+TEST(MainForm, StartUpSetsCaptionsAndSharedValues) {
+  const StartCase cases[] = {
+      {"no settings file", nullptr, "192.168.1.20", "Установить папку Tovi DLNA", "", false},
+      {"stored folder, server was on", "[Path]\r\nC:\\Video\r\n[LFRS]\r\ntrue\r\n", "10.0.0.5",
+       "Синхр. Tovi DLNA (C:\\Video)", "C:\\Video", true},
+      {"stored folder, server was off", "[Path]\r\nC:\\Video\r\n[LFRS]\r\nfalse\r\n", "10.0.0.5",
+       "Синхр. Tovi DLNA (C:\\Video)", "C:\\Video", false},
+      {"no folder, server was on", "[Path]\r\n\r\n[LFRS]\r\ntrue\r\n", "10.0.0.5",
+       "Установить папку Tovi DLNA", "", true},
+      {"after a folder sync", "[Path]\r\nD:\\\r\n", "10.0.0.5", "Синхр. Tovi DLNA (D:\\)", "D:\\",
+       false},
+      {"True is not true", "[Path]\r\n\r\n[LFRS]\r\nTrue\r\n", "10.0.0.5",
+       "Установить папку Tovi DLNA", "", false},
+      {"address lookup failed", nullptr, "", "Установить папку Tovi DLNA", "", false},
+  };
+  for (const StartCase& c : cases) {
+    Rig rig(c.address);
+    if (c.settings != nullptr) rig.Settings(c.settings);
+    rig.Create();
+    EXPECT_TRUE(rig.ui.boxes.empty()) << c.what;
+    EXPECT_EQ(rig.form->N5.Caption(), c.n5) << c.what;
+    EXPECT_FALSE(rig.form->N5.Visible()) << c.what;
+    EXPECT_EQ(rig.form->ToviDLNA1.Caption(),
+              "Проверить http://" + std::string(c.address) + ":8027/test")
+        << c.what;
+    EXPECT_EQ(rig.form->SyncFolder, c.syncFolder) << c.what;
+    EXPECT_EQ(rig.form->Timer2.Enabled(), c.timer2) << c.what;
+    EXPECT_EQ(rig.ui.TimerRunning(rig.form->Timer2), c.timer2) << c.what;
+    EXPECT_EQ(rig.form->ServiceVersion, "1.1") << c.what;
+    EXPECT_FALSE(rig.form->ServerActive) << c.what;
+    EXPECT_EQ(rig.form->ActiveDevice(), "") << c.what;
+  }
+}
+
+TEST(MainForm, StartUpRunsTheRegistrationOnceAfterTheVersionIsSet) {
+  Rig rig;
+  std::vector<std::string> versions;
+  rig.form->Button1.OnClick = [&] { versions.push_back(rig.form->ServiceVersion); };
+  rig.Create();
+  EXPECT_EQ(versions, std::vector<std::string>{"1.1"});
+}
+
+TEST(MainForm, UnreadableSettingsStopStartUpWithAMessageAndTheProgramRunsOn) {
+  // A file that exists but cannot be read; permissions do not stop root, this does.
+  const std::string unreadable = "/proc/self/mem";
+  if (!fs::FileExists(unreadable)) GTEST_SKIP() << "needs Linux's " << unreadable;
+  std::string expected;
+  try {
+    fs::ReadWholeFile(unreadable);
+  } catch (const std::exception& e) {
+    expected = e.what();
+  }
+  ASSERT_FALSE(expected.empty());
+
+  TempDir dir;
+  FakeFrontend ui;
+  gui::Application app(ui);
+  app.SetTitle(kApplicationTitle);
+  TForm1 form(app, FormOptions{unreadable, [] { return std::string("10.0.0.1"); }});
+  int registrations = 0;
+  form.Button1.OnClick = [&] { ++registrations; };
+  app.Dispatch([&] { form.FormCreate(); });
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].caption, "Remote Toviplayer");
+  EXPECT_EQ(ui.boxes[0].text, expected);
+  EXPECT_EQ(form.N5.Caption(), "Синхронизировать Tovi DLNA");
+  EXPECT_EQ(form.ToviDLNA1.Caption(), "Проверить работу Tovi DLNA");
+  EXPECT_EQ(form.ServiceVersion, "");
+  EXPECT_EQ(registrations, 0);
+  EXPECT_FALSE(form.Timer2.Enabled());
+  EXPECT_TRUE(form.Timer1.Enabled());
+  // The minimise was posted first, so the program still goes to the tray.
+  ui.RunPending();
+  EXPECT_EQ(ui.tray.size(), 1u);
+}
+
+TEST(MainForm, AFolderNamedLikeTheSettingsFileIsNoSettingsFile) {
+  Rig rig;
+  std::filesystem::create_directory(rig.dir.Path("setstovi.cfg"));
+  rig.Create();
+  EXPECT_TRUE(rig.ui.boxes.empty());
+  EXPECT_EQ(rig.form->N5.Caption(), "Установить папку Tovi DLNA");
+}
+
+TEST(MainForm, StartUpHidesToTheTrayOnceTheLoopRuns) {
+  Rig rig;
+  rig.Create();
+  ASSERT_FALSE(rig.ui.posted.empty());
+  EXPECT_EQ(rig.ui.posted[0].first, rig.form->Handle());
+  EXPECT_EQ(rig.ui.posted[0].second.msg, 274u);
+  EXPECT_EQ(rig.ui.posted[0].second.wParam, 61472u);
+  EXPECT_EQ(rig.ui.posted[0].second.lParam, 0);
+  EXPECT_TRUE(rig.ui.tray.empty()) << "nothing happens before the message loop runs";
+
+  rig.ui.RunPending();
+  ASSERT_EQ(rig.ui.tray.size(), 1u);
+  const gui::NotifyIconData& d = rig.ui.tray[0].data;
+  EXPECT_EQ(rig.ui.tray[0].action, gui::kNimAdd);
+  EXPECT_EQ(d.size, gui::NotifyIconDataSize());
+  EXPECT_EQ(d.window, rig.form->Handle());
+  EXPECT_EQ(d.id, 1u);
+  EXPECT_EQ(d.flags, 7u);
+  EXPECT_EQ(d.callbackMessage, 1025u);
+  EXPECT_EQ(d.icon, rig.ui.ApplicationIcon());
+  char tip[64] = "Remote Toviplayer";
+  EXPECT_EQ(std::memcmp(d.tip, tip, sizeof tip), 0) << "17 characters, then zeros";
+  const std::vector<std::pair<gui::WindowHandle, int>> hidden{{rig.form->Handle(), 0},
+                                                              {rig.app.Handle(), 0}};
+  EXPECT_EQ(rig.ui.shown, hidden);
+}
+
+TEST(MainForm, OnlyThePlainMinimiseGoesToTheTray) {
+  Rig rig;
+  const std::uintptr_t others[] = {61472 + 1, 61472 + 0xF0000, 61536, 61488, 61456};
+  for (std::uintptr_t command : others) {
+    rig.ui.Send(rig.form->Handle(), {274, command, 0, 0});
+  }
+  EXPECT_TRUE(rig.ui.tray.empty());
+  EXPECT_TRUE(rig.ui.shown.empty());
+  ASSERT_EQ(rig.ui.defaulted.size(), std::size(others));
+  for (std::size_t i = 0; i < std::size(others); ++i) {
+    EXPECT_EQ(rig.ui.defaulted[i].second.wParam, others[i]);
+  }
+}
+
+TEST(MainForm, OnlyReleasingTheRightButtonOpensTheMenu) {
+  Rig rig;
+  for (std::intptr_t mouse : {512, 513, 514, 515, 516, 518}) {
+    rig.ui.Send(rig.form->Handle(), {1025, 1, mouse, 0});
+  }
+  EXPECT_TRUE(rig.ui.popups.empty());
+  EXPECT_TRUE(rig.ui.foreground.empty());
+
+  bool popupEvent = false;
+  rig.form->pmTreyMenu.OnPopup = [&] { popupEvent = true; };
+  rig.ui.cursor = {640, 470};
+  rig.ui.Send(rig.form->Handle(), {1025, 1, 517, 0});
+  EXPECT_TRUE(popupEvent);
+  ASSERT_EQ(rig.ui.popups.size(), 1u);
+  EXPECT_EQ(rig.ui.popups[0].menu, &rig.form->pmTreyMenu);
+  EXPECT_EQ(rig.ui.popups[0].at.x, 640);
+  EXPECT_EQ(rig.ui.popups[0].at.y, 470);
+  EXPECT_EQ(rig.ui.foreground, std::vector<gui::WindowHandle>{rig.form->Handle()});
+  ASSERT_EQ(rig.ui.posted.size(), 1u);
+  EXPECT_EQ(rig.ui.posted[0].second.msg, 0u);
+  EXPECT_EQ(rig.ui.posted[0].second.wParam, 0u);
+  EXPECT_EQ(rig.ui.posted[0].second.lParam, 0);
+}
+
+TEST(MainForm, AboutBoxTextIsExact) {
+  Rig rig("192.168.1.20");
+  rig.Create();
+  remote::CurrentServiceHosts().mainSite = "site.test:8080";
+  rig.form->N1.Click();
+  remote::CurrentServiceHosts() = remote::ServiceHosts{};
+  ASSERT_EQ(rig.ui.boxes.size(), 1u);
+  EXPECT_EQ(rig.ui.boxes[0].caption, "Remote Toviplayer");
+  EXPECT_EQ(rig.ui.boxes[0].text,
+            "\xD0\x92\xD0\xB5\xD1\x80\xD1\x81\xD0\xB8\xD1\x8F  1.1\r\n"    // Версия
+            "\xD0\x9E\xD0\xBD\xD0\xBB\xD0\xB0\xD0\xB9\xD0\xBD\r\n"         // Онлайн
+            "\xD0\x92\xD1\x81\xD0\xBF\xD0\xBE\xD0\xBC\xD0\xBE\xD0\xB3\xD0\xB0\xD1\x82\xD0\xB5"
+            "\xD0\xBB\xD1\x8C\xD0\xBD\xD0\xB0\xD1\x8F \xD0\xBF\xD1\x80\xD0\xBE\xD0\xB3\xD1\x80"
+            "\xD0\xB0\xD0\xBC\xD0\xBC\xD0\xB0 \xD0\xB4\xD0\xBB\xD1\x8F \xD1\x80\xD0\xB0\xD0\xB1"
+            "\xD0\xBE\xD1\x82\xD1\x8B\r\n"
+            "ToviPlayer \xD0\xBD\xD0\xB0 \xD1\x82\xD0\xB5\xD0\xBB\xD0\xB5\xD0\xB2\xD0\xB8\xD0\xB7"
+            "\xD0\xBE\xD1\x80\xD0\xB0\xD1\x85 \xD0\xA1\xD0\x9C\xD0\x90\xD0\xA0\xD0\xA2\xD0\xA2"
+            "\xD0\x92\r\n"
+            "IP: 192.168.1.20\n\r"
+            "http://site.test:8080");
+}
+
+TEST(MainForm, AboutBoxLooksTheAddressUpAnew) {
+  Rig rig("10.0.0.1");
+  rig.Create();
+  rig.address_ = "";
+  rig.form->N1.Click();
+  ASSERT_EQ(rig.ui.boxes.size(), 1u);
+  EXPECT_NE(rig.ui.boxes[0].text.find("\r\nIP: \n\rhttp://"), std::string::npos);
+  EXPECT_EQ(rig.form->ToviDLNA1.Caption(), "Проверить http://10.0.0.1:8027/test")
+      << "the start-up caption is not updated later";
+}
+
+TEST(MainForm, TestPageOpensInTheBrowserAndFailuresStaySilent) {
+  Rig rig("10.0.0.7");
+  rig.form->ToviDLNA1.Click();
+  rig.ui.openUrlFails = true;
+  rig.address_ = "";
+  rig.form->ToviDLNA1.Click();
+  EXPECT_EQ(rig.ui.urls,
+            (std::vector<std::string>{"http://10.0.0.7:8027/test", "http://:8027/test"}));
+  EXPECT_TRUE(rig.ui.boxes.empty());
+}
+
+TEST(MainForm, ExitRemovesTheIconBeforeTheProgramEnds) {
+  Rig rig;
+  rig.Create();
+  rig.ui.RunPending();
+  rig.form->N2.Click();
+  ASSERT_EQ(rig.ui.tray.size(), 2u);
+  EXPECT_EQ(rig.ui.tray[1].action, gui::kNimDelete);
+  EXPECT_EQ(rig.ui.tray[1].data.id, 1u);
+  EXPECT_EQ(rig.ui.tray[1].data.window, rig.form->Handle());
+  EXPECT_TRUE(rig.ui.QuitCalled());
+  EXPECT_TRUE(rig.app.Terminated());
+}
+
+TEST(MainForm, TrayIconActionsMapToTheShellCalls) {
+  Rig rig;
+  for (int action : {0, 1, 2, 3, 4, -1}) rig.form->Ic(action, 77);
+  ASSERT_EQ(rig.ui.tray.size(), 3u);
+  EXPECT_EQ(rig.ui.tray[0].action, gui::kNimAdd);
+  EXPECT_EQ(rig.ui.tray[1].action, gui::kNimDelete);
+  EXPECT_EQ(rig.ui.tray[2].action, gui::kNimModify);
+  for (const auto& call : rig.ui.tray) EXPECT_EQ(call.data.icon, 77);
+}
+
+TEST(MainForm, Timer2StartsTheServerOnceAndOnlyWhenItIsOff) {
+  Rig rig;
+  rig.Settings("[Path]\r\n\r\n[LFRS]\r\ntrue\r\n");
+  int switches = 0;
+  rig.form->LocalRFS1.OnClick = [&] {
+    ++switches;
+    rig.form->ServerActive = !rig.form->ServerActive;
+  };
+  rig.Create();
+  ASSERT_TRUE(rig.ui.TimerRunning(rig.form->Timer2));
+  rig.ui.TickTimers();
+  EXPECT_EQ(switches, 1);
+  EXPECT_FALSE(rig.form->Timer2.Enabled());
+  EXPECT_FALSE(rig.ui.TimerRunning(rig.form->Timer2));
+  rig.ui.TickTimers();
+  EXPECT_EQ(switches, 1) << "one shot";
+
+  // Enabled again (as the folder sync does) while the server runs: it only disables itself.
+  rig.form->Timer2.SetEnabled(true);
+  rig.ui.TickTimers();
+  EXPECT_EQ(switches, 1);
+  EXPECT_FALSE(rig.form->Timer2.Enabled());
+}
+
+TEST(MainForm, ButtonsAndTimer1ClickThroughToTheirItems) {
+  Rig rig;
+  int switches = 0, registrations = 0;
+  rig.form->LocalRFS1.OnClick = [&] { ++switches; };
+  rig.form->Button1.OnClick = [&] { ++registrations; };
+  rig.form->Button2.Click();
+  rig.form->Button2.Click();
+  rig.ui.TickTimers();  // Timer1 runs from the start
+  EXPECT_EQ(switches, 2);
+  EXPECT_EQ(registrations, 1);
+}
+
+TEST(MainForm, CaptionsChangedFromOtherThreadsReachTheFrontEndOnTheGuiThread) {
+  Rig rig;
+  std::thread worker([&] {
+    rig.form->N3.SetCaption("Hall (Samsung)");
+    rig.form->Label2.SetCaption("C:/Video/film.mkv");
+    rig.form->Memo1.SetText("Не найдено");
+    rig.form->SetActiveDevice("Samsung|x|Hall");
+  });
+  worker.join();
+  EXPECT_TRUE(rig.ui.captions.empty()) << "delivered only when the GUI thread handles messages";
+  rig.ui.RunPending();
+  const std::vector<std::pair<std::string, std::string>> expected{
+      {"N3", "Hall (Samsung)"}, {"Label2", "C:/Video/film.mkv"}, {"Memo1", "Не найдено"}};
+  EXPECT_EQ(rig.ui.captions, expected);
+  EXPECT_EQ(rig.form->ActiveDevice(), "Samsung|x|Hall");
+  EXPECT_EQ(rig.form->Memo1.Text(), "Не найдено");
+}
+
+}  // namespace
+}  // namespace tovi::app

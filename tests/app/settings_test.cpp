@@ -1,0 +1,107 @@
+#include "app/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "support/temp_dir.h"
+
+namespace tovi::app {
+namespace {
+
+using testing::TempDir;
+
+struct ReadCase {
+  const char* what;
+  std::string bytes;
+  std::optional<std::string> syncFolder;
+  bool startServer;
+};
+
+TEST(SettingsFile, ReadingFollowsTheLineRules) {
+  const ReadCase cases[] = {
+      {"written by the switch, on", "[Path]\r\nC:\\Video\r\n[LFRS]\r\ntrue\r\n", "C:\\Video", true},
+      {"written by the switch, off", "[Path]\r\nC:\\Video\r\n[LFRS]\r\nfalse\r\n", "C:\\Video", false},
+      {"no folder set", "[Path]\r\n\r\n[LFRS]\r\ntrue\r\n", "", true},
+      {"written by the folder sync", "[Path]\r\nD:\\Films\r\n", "D:\\Films", false},
+      {"only the label", "[Path]\r\n", std::nullopt, false},
+      {"empty file", "", std::nullopt, false},
+      {"LF line ends", "[Path]\nC:\\V\n[LFRS]\ntrue\n", "C:\\V", true},
+      {"no final line break", "[Path]\r\nC:\\V\r\n[LFRS]\r\ntrue", "C:\\V", true},
+      {"lone CR dropped", "[Path]\rX\r\nC:\\V\r\n[LF\rRS]\r\ntr\rue\r\n", "C:\\V", true},
+      {"lone CRs only, no line ends", "[Path]\rC:\\V\r[LFRS]\rtrue\r", std::nullopt, false},
+      {"Ctrl-Z ends the file", std::string("[Path]\r\nC:\\V\r\n\x1a[LFRS]\r\ntrue\r\n"), "C:\\V", false},
+      {"Ctrl-Z after true", std::string("[Path]\r\nC:\\V\r\n[LFRS]\r\ntrue\x1a junk"), "C:\\V", true},
+      {"extra lines ignored", "[Path]\r\nC:\\V\r\n[LFRS]\r\ntrue\r\nfalse\r\nmore\r\n", "C:\\V", true},
+      {"labels are not checked", "x\r\nC:\\V\r\ny\r\ntrue\r\n", "C:\\V", true},
+      {"True", "[Path]\r\n\r\n[LFRS]\r\nTrue\r\n", "", false},
+      {"trailing blank", "[Path]\r\n\r\n[LFRS]\r\ntrue \r\n", "", false},
+      {"leading blank", "[Path]\r\n\r\n[LFRS]\r\n true\r\n", "", false},
+      {"1", "[Path]\r\n\r\n[LFRS]\r\n1\r\n", "", false},
+      {"missing fourth line", "[Path]\r\nC:\\V\r\n[LFRS]\r\n", "C:\\V", false},
+      {"folder kept byte for byte", "[Path]\r\n  C:\\Мои видео \r\n", "  C:\\Мои видео ", false},
+  };
+  for (const ReadCase& c : cases) {
+    TempDir dir;
+    const StoredSettings s = ReadSettings(dir.Write("setstovi.cfg", c.bytes));
+    EXPECT_EQ(s.syncFolder, c.syncFolder) << c.what;
+    EXPECT_EQ(s.startServer, c.startServer) << c.what;
+  }
+}
+
+TEST(SettingsFile, MissingFileLeavesTheDefaults) {
+  TempDir dir;
+  const StoredSettings s = ReadSettings(dir.Path("setstovi.cfg"));
+  EXPECT_FALSE(s.syncFolder.has_value());
+  EXPECT_FALSE(s.startServer);
+}
+
+TEST(SettingsFile, AFolderInPlaceOfTheFileIsLikeNoFile) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.Path("setstovi.cfg"));
+  EXPECT_FALSE(ReadSettings(dir.Path("setstovi.cfg")).syncFolder.has_value());
+}
+
+TEST(SettingsFile, WritersProduceTheLinesTheReaderTakesBack) {
+  TempDir dir;
+  const std::string path = dir.Path("setstovi.cfg");
+  WriteServerSwitchSettings(path, "C:\\Video", true);
+  EXPECT_EQ(fs::ReadWholeFile(path), "[Path]\r\nC:\\Video\r\n[LFRS]\r\ntrue\r\n");
+  EXPECT_TRUE(ReadSettings(path).startServer);
+
+  WriteServerSwitchSettings(path, "", false);
+  EXPECT_EQ(fs::ReadWholeFile(path), "[Path]\r\n\r\n[LFRS]\r\nfalse\r\n");
+  EXPECT_EQ(ReadSettings(path).syncFolder, std::string());
+
+  // The sync writes two lines: the stored switch state is gone.
+  WriteServerSwitchSettings(path, "C:\\Video", true);
+  WriteSyncFolderSettings(path, "D:\\Films");
+  EXPECT_EQ(fs::ReadWholeFile(path), "[Path]\r\nD:\\Films\r\n");
+  EXPECT_FALSE(ReadSettings(path).startServer);
+}
+
+TEST(SettingsFile, AFailedWriteRaisesTheRuntimeErrorAndKeepsTheOldFile) {
+  TempDir dir;
+  const std::string folder = dir.Path("gone") + fs::kSeparator;
+  try {
+    WriteServerSwitchSettings(folder + "setstovi.cfg", "", true);
+    FAIL() << "wrote into a missing folder";
+  } catch (const EInOutError& e) {
+    EXPECT_STREQ(e.what(), "Path not found");
+  }
+  // The file itself is a folder: the replacement fails and leaves it as it was.
+  const std::string path = dir.Path("setstovi.cfg");
+  std::filesystem::create_directory(path);
+  dir.Write("setstovi.cfg" + std::string(1, fs::kSeparator) + "keep", "k");
+  EXPECT_THROW(WriteSyncFolderSettings(path, "C:\\V"), EInOutError);
+  EXPECT_TRUE(fs::DirectoryExists(path));
+}
+
+TEST(SettingsFile, LivesBesideTheExecutable) {
+  EXPECT_EQ(SettingsFilePath(), fs::ExecutableDirectory() + "setstovi.cfg");
+}
+
+}  // namespace
+}  // namespace tovi::app
