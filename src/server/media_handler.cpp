@@ -1,0 +1,178 @@
+#include "server/media_handler.h"
+
+#include <stdexcept>
+
+#include "http/header_list.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "server/byte_range.h"
+#include "server/playlists.h"
+
+namespace tovi::server {
+
+namespace {
+
+// The framework's silent abort and list error, with the texts the engine's 500 answer carries.
+class EAbort : public std::runtime_error {
+ public:
+  EAbort() : std::runtime_error("Operation aborted") {}
+};
+class EListError : public std::out_of_range {
+ public:
+  explicit EListError(std::size_t index)
+      : std::out_of_range("List index out of bounds (" + std::to_string(index) + ")") {}
+};
+
+// "Не найдено"; fixed texts go to the window in UTF-8, as its own captions are.
+constexpr const char* kNotFoundTrace = "\xD0\x9D\xD0\xB5 \xD0\xBD\xD0\xB0\xD0\xB9\xD0\xB4\xD0\xB5\xD0\xBD\xD0\xBE";
+
+const std::string& FirstParam(const http::TNetHTTPRequestInfo& request) {
+  if (request.ParamList().empty()) throw EListError(0);
+  return request.ParamList().front();
+}
+
+ByteRange RangeOf(const http::TNetHTTPRequestInfo& request) {
+  ByteRange r;
+  r.present = request.HasRange();
+  r.first = request.ContentRangeStart();
+  r.hasLast = request.RangeHasEnd() || request.RangeIsSuffix();
+  r.last = request.ContentRangeEnd();
+  r.suffix = request.RangeIsSuffix();
+  return r;
+}
+
+}  // namespace
+
+MediaHandlerOptions PlatformMediaOptions() {
+  MediaHandlerOptions o;
+  o.separator = fs::kSeparator;
+  o.pathStyle = fs::kSeparator == '\\' ? PathStyle::Windows : PathStyle::Posix;
+  return o;
+}
+
+void MediaRequestHandler::Handle(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
+                                 http::TNetHTTPResponseInfo& response) {
+  const std::string& requestPath = request.RequestPath();
+  const std::string path = RequestFilePath(requestPath, options_.pathStyle,
+                                           [](const std::string& p) { return fs::FileExists(p); });
+  response.CustomHeaders().SetValue("Access-Control-Allow-Origin", "*");
+  host_.SetLabel2Caption(path);
+
+  if (!path.empty() && fs::FileExists(path)) {
+    StreamFile(thread, path, request, response);
+  } else if (requestPath == "/parserlink") {
+    AnswerParserLink(request, response);
+  } else if (requestPath == "/treeview") {
+    AnswerTreeview(request, response);
+  } else if (requestPath == "/test") {
+    AnswerTest(request, response);
+  } else {
+    // This request's own path, not a re-read of the caption another connection may have set.
+    host_.SetLabel2Caption("Not Found/" + path);
+    response.SetResponseCode(404);
+    response.SetBodyText("Not Found");
+  }
+}
+
+void MediaRequestHandler::StreamFile(http::TNetPeerThread& thread, const std::string& path,
+                                     http::TNetHTTPRequestInfo& request,
+                                     http::TNetHTTPResponseInfo& response) {
+  std::unique_ptr<fs::ReadOnlyFile> file;
+  try {
+    file = std::make_unique<fs::ReadOnlyFile>(path);
+  } catch (const std::exception&) {
+    throw EAbort();
+  }
+  const std::int64_t signedSize = file->Size();
+  if (signedSize < 0) throw EAbort();
+  const std::uint64_t size = static_cast<std::uint64_t>(signedSize);
+  std::uint64_t first = 0, length = 0;
+  const RangeAnswer answer = ResolveRange(RangeOf(request), size, &first, &length);
+
+  response.CustomHeaders().Clear();
+  response.CustomHeaders().SetValue("Accept-Ranges", "bytes");
+  response.SetContentType(kStreamContentType);
+  switch (answer) {
+    case RangeAnswer::Whole:
+      response.SetResponseCode(200);
+      break;
+    case RangeAnswer::Partial:
+      response.SetResponseCode(206);
+      response.CustomHeaders().SetValue(
+          "Content-Range", "bytes " + std::to_string(first) + "-" +
+                               std::to_string(first + length - 1) + "/" + std::to_string(size));
+      break;
+    case RangeAnswer::Unsatisfiable:
+      response.SetResponseCode(416);
+      response.SetStatusText("Range Not Satisfiable");
+      response.CustomHeaders().SetValue("Content-Range", "bytes */" + std::to_string(size));
+      length = 0;
+      break;
+  }
+  response.SetContentLength(static_cast<std::int64_t>(length));
+  response.SendHeaders();
+  if (http::SameText(request.RequestMethod(), "HEAD")) return;
+  auto& connection = thread.Connection();
+  connection.WriteFileRange(file->NativeHandle(), first, length);
+  connection.EndConnection();
+}
+
+void MediaRequestHandler::AnswerTreeview(http::TNetHTTPRequestInfo& request,
+                                         http::TNetHTTPResponseInfo& response) {
+  const std::string& query = FirstParam(request);
+  const std::string address = host_.LocalAddress();
+  std::string body;
+  if (query == "/") {
+    body = DrivePlaylist(ListDrives(), address);
+  } else {
+    const char decimal = options_.decimalSeparator;
+    body = FolderPlaylist(ListFolder(text::Utf8ToAnsiStrict(query), options_.separator), address,
+                          options_.separator,
+                          [decimal](const std::string& item) { return FileSizeText(item, decimal); });
+  }
+  response.SetResponseCode(200);
+  response.SetBodyText(body);
+}
+
+void MediaRequestHandler::AnswerParserLink(http::TNetHTTPRequestInfo& request,
+                                           http::TNetHTTPResponseInfo& response) {
+  const std::vector<std::string> pieces = SplitByChars(FirstParam(request), MakeCharSet("|"));
+  const std::string page = FetchPage(pieces[0], options_.pageLimits);
+  std::string result;
+  if (pieces[2].empty()) {
+    result = page;
+  } else {
+    switch (CutBetween(page, pieces[1], pieces[2], &result)) {
+      case CutOutcome::Found: break;
+      case CutOutcome::NotFound: host_.SetMemo1Text(kNotFoundTrace); break;
+      case CutOutcome::Failed: result = "err"; break;
+    }
+  }
+  response.SetResponseCode(200);
+  response.SetBodyText(result);
+}
+
+void MediaRequestHandler::AnswerTest(http::TNetHTTPRequestInfo& request,
+                                     http::TNetHTTPResponseInfo& response) {
+  std::string params;
+  for (const std::string& item : request.ParamList()) params += item + "\r\n";
+  if (params.size() > 2) {
+    const std::string& device = request.ParamList().front();
+    const std::vector<std::string> pieces = SplitByChars(device, MakeCharSet("|"));
+    host_.AnnounceDevice(device, pieces[2] + " (" + pieces[0] + ")");
+  }
+  response.SetResponseCode(200);
+  response.SetBodyText(kTestPage);
+}
+
+std::unique_ptr<http::TNetHTTPServer> CreateMediaServer(
+    const std::string& address, int port, http::TNetCustomHTTPServer::TNetHTTPCommandEvent handler) {
+  auto server = std::make_unique<http::TNetHTTPServer>();
+  http::TNetSocketHandle& binding = server->Bindings().Add();
+  binding.SetIP(address);
+  binding.SetPort(port);
+  server->OnCommandGet = std::move(handler);
+  return server;
+}
+
+}  // namespace tovi::server

@@ -1,0 +1,56 @@
+// The media server's request handler: streams local files (RFC 7233 ranges, HEAD), answers
+// "/treeview" playlists, "/test" announcements, "/parserlink" page cuts and 404 for the rest.
+// It reaches the main window only through MediaHost. CreateMediaServer builds the server the
+// switch turns on: one binding, address:8027, this handler for GET, POST and HEAD.
+// Thread safety: Handle runs on connection threads, several at once; it keeps no state of its own.
+#pragma once
+#include <memory>
+#include <string>
+
+#include "http/server/http_server.h"
+#include "server/link_extraction.h"
+#include "server/media_host.h"
+#include "server/texts.h"
+
+namespace tovi::server {
+
+inline constexpr const char* kTestPage = "<html><h1>ToviPlayer DLNA Work!</h1></html>";
+inline constexpr const char* kStreamContentType = "video/mp4";
+
+struct MediaHandlerOptions {
+  PathStyle pathStyle = PathStyle::Posix;
+  char separator = '/';
+  char decimalSeparator = '.';  // of the size labels
+  PageFetchLimits pageLimits;   // of the "/parserlink" fetch
+};
+
+// The options of the platform the program runs on.
+MediaHandlerOptions PlatformMediaOptions();
+
+class MediaRequestHandler {
+ public:
+  explicit MediaRequestHandler(MediaHost& host, MediaHandlerOptions options = PlatformMediaOptions())
+      : host_(host), options_(options) {}
+
+  // Exceptions leave it for the engine's 500 answer: "Operation aborted" for a file that exists
+  // but cannot be opened, "List index out of bounds (0)" for a playlist or link without a query.
+  void Handle(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
+              http::TNetHTTPResponseInfo& response);
+
+ private:
+  void StreamFile(http::TNetPeerThread& thread, const std::string& path,
+                  http::TNetHTTPRequestInfo& request, http::TNetHTTPResponseInfo& response);
+  void AnswerTreeview(http::TNetHTTPRequestInfo& request, http::TNetHTTPResponseInfo& response);
+  void AnswerParserLink(http::TNetHTTPRequestInfo& request, http::TNetHTTPResponseInfo& response);
+  void AnswerTest(http::TNetHTTPRequestInfo& request, http::TNetHTTPResponseInfo& response);
+
+  MediaHost& host_;
+  MediaHandlerOptions options_;
+};
+
+// A server with one binding at address and port (8027 in the program; "" = all addresses),
+// calling handler for every request. Not yet active.
+std::unique_ptr<http::TNetHTTPServer> CreateMediaServer(
+    const std::string& address, int port, http::TNetCustomHTTPServer::TNetHTTPCommandEvent handler);
+
+}  // namespace tovi::server

@@ -1,0 +1,458 @@
+// The request handler behind a real server engine on a loopback port, with a fake main window.
+#include "server/media_handler.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "server/playlists.h"
+#include "server/wire_client.h"
+#include "support/temp_dir.h"
+
+namespace tovi::server {
+namespace {
+
+namespace stdfs = std::filesystem;
+using testing::Exchange;
+using testing::Request;
+
+const std::string kAddress = "192.0.2.7";  // what the fake window reports; never dialled
+
+class FakeWindow : public MediaHost {
+ public:
+  void SetLabel2Caption(const std::string& caption) override { Set(label2_, caption); }
+  void SetMemo1Text(const std::string& text) override { Set(memo1_, text); }
+  bool AnnounceDevice(const std::string& device, const std::string& n3Caption) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (device == activeDevice_) return false;
+    activeDevice_ = device;
+    n3_ = n3Caption;
+    ++announcements_;
+    return true;
+  }
+  std::string LocalAddress() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++addressLookups_;
+    return kAddress;
+  }
+
+  std::string Label2() { return Get(label2_); }
+  std::string Memo1() { return Get(memo1_); }
+  std::string N3() { return Get(n3_); }
+  std::string ActiveDevice() { return Get(activeDevice_); }
+  int Announcements() { std::lock_guard<std::mutex> lock(mutex_); return announcements_; }
+  int AddressLookups() { std::lock_guard<std::mutex> lock(mutex_); return addressLookups_; }
+
+ private:
+  void Set(std::string& field, const std::string& value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    field = value;
+  }
+  std::string Get(const std::string& field) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return field;
+  }
+  std::mutex mutex_;
+  std::string label2_ = "Label2", memo1_ = "Memo1", n3_ = "Нет устройства", activeDevice_;
+  int announcements_ = 0, addressLookups_ = 0;
+};
+
+// Bytes that differ at every offset, so a shifted or short body cannot pass.
+std::string Pattern(std::size_t size) {
+  std::string s(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+  return s;
+}
+
+// The URL path naming a local file: "/C:/dir/f" for C:\dir\f, the path itself on POSIX.
+std::string UrlPathOf(const std::string& localPath) {
+  std::string p = localPath;
+  if (fs::kSeparator == '\\') {
+    for (char& c : p) if (c == '\\') c = '/';
+    p = "/" + p;
+  }
+  std::string out;
+  for (unsigned char c : text::AnsiToUtf8(p)) {
+    if (c <= ' ' || c >= 0x80 || c == '%' || c == '+' || c == '#' || c == '?' || c == '&') {
+      static const char* hex = "0123456789ABCDEF";
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+class MediaHandler : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server_ = CreateMediaServer("127.0.0.1", 0,
+                                [this](http::TNetPeerThread& t, http::TNetHTTPRequestInfo& rq,
+                                       http::TNetHTTPResponseInfo& rs) { handler_.Handle(t, rq, rs); });
+    server_->SetActive(true);
+    port_ = static_cast<std::uint16_t>(server_->Bindings()[0].Port());
+  }
+  void TearDown() override { server_->SetActive(false); }
+
+  testing::WireResponse Get(const std::string& target, const std::string& headers = "",
+                            const std::string& method = "GET") {
+    return Exchange(port_, Request(method, target, headers));
+  }
+
+  FakeWindow window_;
+  MediaRequestHandler handler_{window_};
+  std::unique_ptr<http::TNetHTTPServer> server_;
+  std::uint16_t port_ = 0;
+  tovi::testing::TempDir dir_;
+};
+
+struct StreamCase {
+  const char* method;
+  const char* range;        // "" = no Range header
+  int status;
+  std::size_t first, length;  // the body, when status is 200 or 206
+  const char* contentRange; // "" = none
+};
+
+TEST_F(MediaHandler, StreamsFilesWithRangesAsRfc7233Says) {
+  const std::string bytes = Pattern(5000);
+  const std::string url = UrlPathOf(dir_.Write("film.mkv", bytes));
+  const StreamCase cases[] = {
+      {"GET", "", 200, 0, 5000, ""},
+      {"GET", "bytes=0-", 200, 0, 5000, ""},
+      {"GET", "bytes=1000-", 206, 1000, 4000, "bytes 1000-4999/5000"},
+      {"GET", "bytes=1000-1999", 206, 1000, 1000, "bytes 1000-1999/5000"},
+      {"GET", "bytes=-500", 206, 4500, 500, "bytes 4500-4999/5000"},
+      {"GET", "bytes=5-5", 206, 5, 1, "bytes 5-5/5000"},
+      {"GET", "bytes=4999-", 206, 4999, 1, "bytes 4999-4999/5000"},
+      {"GET", "bytes=1000-5000", 206, 1000, 4000, "bytes 1000-4999/5000"},
+      {"GET", "bytes=1000-99999999999", 206, 1000, 4000, "bytes 1000-4999/5000"},
+      {"GET", "bytes=-9000", 206, 0, 5000, "bytes 0-4999/5000"},
+      {"GET", "bytes=2000-1000", 200, 0, 5000, ""},
+      {"GET", "bytes=5000-", 416, 0, 0, "bytes */5000"},
+      {"GET", "bytes=7000-8000", 416, 0, 0, "bytes */5000"},
+      {"GET", "bytes=-0", 416, 0, 0, "bytes */5000"},
+      {"POST", "bytes=10-19", 206, 10, 10, "bytes 10-19/5000"},
+      {"HEAD", "", 200, 0, 0, ""},
+      {"HEAD", "bytes=100-199", 206, 0, 0, "bytes 100-199/5000"},
+  };
+  for (const StreamCase& c : cases) {
+    const std::string what = std::string(c.method) + " " + c.range;
+    std::string extra = *c.range ? std::string("Range: ") + c.range + "\r\n" : "";
+    if (std::string(c.method) == "POST") extra += "Content-Length: 0\r\n";
+    const auto r = Get(url, extra, c.method);
+    ASSERT_TRUE(r.connected) << what;
+    EXPECT_EQ(r.status, c.status) << what;
+    EXPECT_TRUE(r.closed) << what;
+    EXPECT_EQ(r.Header("Content-Type"), "video/mp4") << what;
+    EXPECT_EQ(r.Header("Accept-Ranges"), "bytes") << what;
+    EXPECT_FALSE(r.Has("Access-Control-Allow-Origin")) << what;
+    EXPECT_EQ(r.Header("Content-Range"), c.contentRange) << what;
+    const bool head = std::string(c.method) == "HEAD";
+    if (c.status == 416) {
+      EXPECT_EQ(r.Header("Content-Length"), "0") << what;
+      EXPECT_EQ(r.bodyBytes, 0u) << what;
+    } else if (head) {
+      EXPECT_EQ(r.bodyBytes, 0u) << what;
+    } else {
+      EXPECT_EQ(r.Header("Content-Length"), std::to_string(c.length)) << what;
+      EXPECT_EQ(r.body, bytes.substr(c.first, c.length)) << what;
+    }
+  }
+  // HEAD answers with exactly the head a GET would have.
+  const auto get = Get(url, "Range: bytes=100-199\r\n");
+  const auto head = Get(url, "Range: bytes=100-199\r\n", "HEAD");
+  EXPECT_EQ(get.head, head.head);
+  EXPECT_EQ(get.head,
+            "HTTP/1.1 206 Partial Content\r\nConnection: close\r\nContent-Type: video/mp4\r\n"
+            "Content-Length: 100\r\nAccept-Ranges: bytes\r\nContent-Range: bytes 100-199/5000\r\n"
+            "Server: NetHTTP/1.0\r\n\r\n");
+  EXPECT_EQ(window_.Label2(), dir_.Path("film.mkv"));
+}
+
+TEST_F(MediaHandler, StreamsEmptyFilesAndNamesThatNeedDecoding) {
+  auto r = Get(UrlPathOf(dir_.Write("empty.bin", "")));
+  EXPECT_EQ(r.status, 200);
+  EXPECT_EQ(r.Header("Content-Length"), "0");
+  EXPECT_EQ(r.bodyBytes, 0u);
+
+  // Cyrillic where the ANSI page has it (always on POSIX), else a Latin name with an accent.
+  std::string name = "\xD1\x84\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC \xE2\x84\x96" "1&2+3%.mkv";  // фильм №1&2+3%
+  if (text::AnsiToUtf8(text::Utf8ToAnsi(name)) != name) name = "caf\xC3\xA9 1&2+3%.mkv";
+  const std::string local = dir_.Path(text::Utf8ToAnsi(name));
+  std::ofstream(stdfs::u8path(dir_.Folder() + name), std::ios::binary) << "Cyrillic";
+  ASSERT_TRUE(fs::FileExists(local)) << name;
+  r = Get(UrlPathOf(local));
+  EXPECT_EQ(r.status, 200) << name;
+  EXPECT_EQ(r.body, "Cyrillic");
+  EXPECT_EQ(window_.Label2(), local);
+}
+
+TEST_F(MediaHandler, ServesOffsetsPastFourGiB) {
+  constexpr std::uint64_t kSize = 5ull << 30;
+  const std::string path = dir_.Write("big.bin", "");
+  stdfs::resize_file(path, kSize);
+  const std::uint64_t at = (4ull << 30) + 12345;
+  {
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(static_cast<std::streamoff>(at));
+    f << "past four gigabytes";
+    f.seekp(static_cast<std::streamoff>(kSize - 4));
+    f << "tail";
+  }
+  const std::string url = UrlPathOf(path);
+  auto r = Get(url, "Range: bytes=" + std::to_string(at) + "-" + std::to_string(at + 18) + "\r\n");
+  EXPECT_EQ(r.status, 206);
+  EXPECT_EQ(r.body, "past four gigabytes");
+  EXPECT_EQ(r.Header("Content-Range"), "bytes " + std::to_string(at) + "-" +
+                                           std::to_string(at + 18) + "/" + std::to_string(kSize));
+  r = Get(url, "Range: bytes=-4\r\n");
+  EXPECT_EQ(r.body, "tail");
+  r = Get(url, "", "HEAD");
+  EXPECT_EQ(r.status, 200);
+  EXPECT_EQ(r.Header("Content-Length"), std::to_string(kSize));
+}
+
+TEST_F(MediaHandler, AnswersNotFoundForEverythingElse) {
+  stdfs::create_directory(dir_.Path("folder"));
+  struct Case { std::string target; std::string label2; };
+  const std::string abc = fs::kSeparator == '\\' ? "abc" : "/abc";
+  const Case cases[] = {
+      {"/abc", "Not Found/" + abc},
+      {UrlPathOf(dir_.Path("folder")), "Not Found/" + dir_.Path("folder")},
+      {"/Test", "Not Found/" + std::string(fs::kSeparator == '\\' ? "Test" : "/Test")},
+      {"/%FF%FE", "Not Found/"},
+  };
+  for (const Case& c : cases) {
+    const auto r = Get(c.target);
+    EXPECT_EQ(r.status, 404) << c.target;
+    EXPECT_EQ(r.body, "Not Found") << c.target;
+    EXPECT_EQ(r.Header("Access-Control-Allow-Origin"), "*") << c.target;
+    EXPECT_EQ(window_.Label2(), c.label2) << c.target;
+  }
+}
+
+TEST_F(MediaHandler, TestPageTakesAnnouncements) {
+  struct Case { std::string query; std::string device; std::string n3; int changes; };
+  const Case steps[] = {
+      {"", "", "Нет устройства", 0},
+      {"?", "", "Нет устройства", 0},
+      {"?name%7Ccode%7Croom", "name|code|room", "room (name)", 1},
+      {"?name|code|room", "name|code|room", "room (name)", 1},  // the same one again
+      {"?Model", "Model", " (Model)", 2},
+      {"?a|b|c|d|e", "a|b|c|d|e", "c (a)", 3},
+      {"?&x", "", " ()", 4},
+      {"?%D0%A2%D0%92|1|%D0%97%D0%B0%D0%BB", "\xD0\xA2\xD0\x92|1|\xD0\x97\xD0\xB0\xD0\xBB",
+       "\xD0\x97\xD0\xB0\xD0\xBB (\xD0\xA2\xD0\x92)", 5},
+  };
+  for (const Case& c : steps) {
+    const auto r = Get("/test" + c.query);
+    EXPECT_EQ(r.status, 200) << c.query;
+    EXPECT_EQ(r.body, "<html><h1>ToviPlayer DLNA Work!</h1></html>") << c.query;
+    EXPECT_EQ(r.Header("Content-Length"), "43") << c.query;
+    EXPECT_EQ(r.Header("Content-Type"), "text/html") << c.query;
+    EXPECT_EQ(r.Header("Access-Control-Allow-Origin"), "*") << c.query;
+    EXPECT_EQ(window_.ActiveDevice(), c.device) << c.query;
+    EXPECT_EQ(window_.N3(), c.n3) << c.query;
+    EXPECT_EQ(window_.Announcements(), c.changes) << c.query;
+  }
+}
+
+TEST_F(MediaHandler, TreeviewListsDrives) {
+  const auto r = Get("/treeview?/");
+  EXPECT_EQ(r.status, 200);
+  EXPECT_EQ(r.Header("Content-Type"), "text/html");
+  EXPECT_EQ(r.Header("Access-Control-Allow-Origin"), "*");
+  const std::string base = "http://" + kAddress + ":8027/treeview?";
+  ASSERT_EQ(r.body.rfind("#EXTM3U\n\r", 0), 0u);
+  const std::vector<std::string> roots = fs::DriveRoots();
+  ASSERT_FALSE(roots.empty());
+  std::size_t entries = 0;
+  for (std::size_t at = r.body.find("#EXTINF"); at != std::string::npos; at = r.body.find("#EXTINF", at + 1)) {
+    ++entries;
+  }
+  EXPECT_EQ(entries, roots.size());
+  EXPECT_EQ(window_.AddressLookups(), 1);
+  if (fs::kSeparator == '\\') {
+    EXPECT_NE(r.body.find("#EXTINF:-1,\xD0\x94\xD0\xB8\xD1\x81\xD0\xBA C:\n\r" + base + "C:\\\n\r"),
+              std::string::npos) << r.body;
+  } else {
+    EXPECT_NE(r.body.find("#EXTINF:-1,\xD0\x94\xD0\xB8\xD1\x81\xD0\xBA /\n\r" + base + "//\n\r"),
+              std::string::npos) << r.body;
+    // The root entry leads to the root folder, not back to the drive list.
+    const auto root = Get("/treeview?//");
+    EXPECT_EQ(root.status, 200);
+    EXPECT_NE(root.body.find("#EXTINF:-1,tmp\n\r" + base + "/tmp/\n\r"), std::string::npos) << root.body;
+  }
+}
+
+TEST_F(MediaHandler, TreeviewListsFoldersFirstWithSizes) {
+  stdfs::create_directory(dir_.Path("B"));
+  stdfs::create_directory(dir_.Path("A&b+c"));
+  dir_.Write("z.mkv", std::string(3 * 1048576, 'z'));
+  dir_.Write("a 100%.mkv", std::string(500, 'a'));
+  if (fs::kSeparator == '/') {
+    stdfs::create_directory(dir_.Path(".hidden"));
+    dir_.Write(".hidden.mkv", "x");
+  }
+  // The file system's own order is what the playlist keeps, group by group.
+  std::vector<std::string> folders, files;
+  for (const auto& e : stdfs::directory_iterator(dir_.Folder())) {
+    const std::string name = e.path().filename().string();
+    if (name[0] == '.') continue;
+    (e.is_directory() ? folders : files).push_back(name);
+  }
+  const std::string base = "http://" + kAddress + ":8027";
+  const std::string folder = dir_.Folder();
+  const std::string fileSlash = fs::kSeparator == '\\' ? "/" : "";
+  std::string expected = "#EXTM3U\n\r";
+  for (const std::string& n : folders) {
+    expected += "#EXTINF:-1," + n + "\n\r" + base + "/treeview?" + EncodeUrlItem(folder + n) +
+                fs::kSeparator + "\n\r";
+  }
+  for (const std::string& n : files) {
+    expected += "#EXTINF:-1," + n + (n == "z.mkv" ? " 3MB" : " 0.49KB") + "\n\r" + base +
+                fileSlash + EncodeUrlItem(folder + n) + "\n\r";
+  }
+  auto r = Get("/treeview?" + EncodeUrlItem(folder));
+  EXPECT_EQ(r.status, 200);
+  EXPECT_EQ(r.body, expected);
+  EXPECT_EQ(window_.AddressLookups(), 1);
+
+  // The URLs of the playlist open what they name, also with "&", "+" and "%" in the names.
+  const std::string sub = folder + "A&b+c" + fs::kSeparator;
+  r = Get("/treeview?" + EncodeUrlItem(sub));
+  EXPECT_EQ(r.body, "#EXTM3U\n\r");
+  dir_.Write("A&b+c" + std::string(1, fs::kSeparator) + "in.bin", "inside");
+  r = Get("/treeview?" + EncodeUrlItem(sub));
+  const std::string fileUrl = base + fileSlash + EncodeUrlItem(sub + "in.bin");
+  EXPECT_EQ(r.body, "#EXTM3U\n\r#EXTINF:-1,in.bin 0.01KB\n\r" + fileUrl + "\n\r");
+  r = Get(fileUrl.substr(base.size()));
+  EXPECT_EQ(r.body, "inside");
+  r = Get((base + fileSlash + EncodeUrlItem(folder + "a 100%.mkv")).substr(base.size()));
+  EXPECT_EQ(r.bodyBytes, 500u);
+
+  r = Get("/treeview?" + EncodeUrlItem(folder + "missing"));
+  EXPECT_EQ(r.body, "#EXTM3U\n\r");
+  r = Get("/treeview");
+  EXPECT_EQ(r.status, 500);
+  EXPECT_EQ(r.body, "List index out of bounds (0)");
+}
+
+// Pages for "/parserlink" to fetch, served on another loopback port.
+class PageServer {
+ public:
+  PageServer() {
+    server_ = CreateMediaServer("127.0.0.1", 0, [](http::TNetPeerThread& thread,
+                                                   http::TNetHTTPRequestInfo& rq,
+                                                   http::TNetHTTPResponseInfo& rs) {
+      const std::string& path = rq.RequestPath();
+      if (path == "/page") {
+        rs.SetBodyText("<html><b>first</b> and <b>second</b></html>");
+      } else if (path == "/aaa") {
+        rs.SetBodyText(std::string(40, 'a') + "dc");
+      } else if (path == "/slow") {  // 10 of 100 bytes, then silence
+        rs.SetContentLength(100);
+        rs.SendHeaders();
+        thread.Connection().Write("0123456789");
+        for (int i = 0; i < 40 && thread.Connection().Connected(); ++i) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+      } else if (path == "/endless") {  // no length, bytes until the reader gives up (bounded)
+        rs.SendHeaders();
+        const std::string chunk(65536, 'e');
+        for (int i = 0; i < 2048; ++i) thread.Connection().Write(chunk);
+      } else {
+        rs.SetResponseCode(404);
+        rs.SetBodyText("no such page");
+      }
+    });
+    server_->SetActive(true);
+    port_ = server_->Bindings()[0].Port();
+  }
+  ~PageServer() { server_->SetActive(false); }
+  std::string Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
+
+ private:
+  std::unique_ptr<http::TNetHTTPServer> server_;
+  int port_ = 0;
+};
+
+const std::string kNotFoundText = "\xD0\x9D\xD0\xB5 \xD0\xBD\xD0\xB0\xD0\xB9\xD0\xB4\xD0\xB5\xD0\xBD\xD0\xBE";
+
+TEST_F(MediaHandler, ParserLinkCutsFetchedPages) {
+  PageServer pages;
+  const std::string page = "<html><b>first</b> and <b>second</b></html>";
+  struct Case { std::string query; std::string body; bool notFound; };
+  const Case cases[] = {
+      {pages.Url("/page"), page, false},
+      {pages.Url("/page") + "|<b>", page, false},
+      {pages.Url("/page") + "|<b>|</b>", "first", false},
+      {pages.Url("/page") + "|<b>|</b>|ignored", "first", false},
+      {pages.Url("/page") + "||</b>", "<html><b>first", false},
+      {pages.Url("/page") + "|</b> and <b>|<", "second", false},
+      {pages.Url("/page") + "|<b>|</i>", "", true},
+      {pages.Url("/page") + "|(|</b>", "err", false},
+      {pages.Url("/aaa") + "|(aa?)*c|d", "err", false},
+      {pages.Url("/missing"), "", false},
+      {pages.Url("/missing") + "|<b>|</b>", "", true},
+      {"http://127.0.0.1:1/page|<b>|</b>", "", true},
+      {"|<b>|</b>", "", true},
+  };
+  for (const Case& c : cases) {
+    window_.SetMemo1Text("Memo1");
+    std::string target = "/parserlink?";
+    for (char ch : c.query) target += ch == '&' ? std::string("%26") : std::string(1, ch);
+    const auto r = Get(target);
+    EXPECT_EQ(r.status, 200) << c.query;
+    EXPECT_EQ(r.body, c.body) << c.query;
+    EXPECT_EQ(r.Header("Access-Control-Allow-Origin"), "*") << c.query;
+    EXPECT_EQ(window_.Memo1(), c.notFound ? kNotFoundText : "Memo1") << c.query;
+  }
+  const auto r = Get("/parserlink");
+  EXPECT_EQ(r.status, 500);
+  EXPECT_EQ(r.body, "List index out of bounds (0)");
+}
+
+TEST(MediaHandlerLimits, PageFetchesAreBoundedInTimeAndSize) {
+  PageServer pages;
+  FakeWindow window;
+  MediaHandlerOptions options = PlatformMediaOptions();
+  options.pageLimits.timeoutMs = 500;
+  options.pageLimits.maxBodyBytes = 1 << 20;
+  MediaRequestHandler handler(window, options);
+  auto server = CreateMediaServer("127.0.0.1", 0, [&](http::TNetPeerThread& t,
+                                                      http::TNetHTTPRequestInfo& rq,
+                                                      http::TNetHTTPResponseInfo& rs) {
+    handler.Handle(t, rq, rs);
+  });
+  server->SetActive(true);
+  const auto port = static_cast<std::uint16_t>(server->Bindings()[0].Port());
+
+  auto started = std::chrono::steady_clock::now();
+  auto r = Exchange(port, Request("GET", "/parserlink?" + pages.Url("/slow")));
+  EXPECT_EQ(r.body, "0123456789");  // what arrived before the silence
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+
+  r = Exchange(port, Request("GET", "/parserlink?" + pages.Url("/endless")));
+  EXPECT_EQ(r.status, 200);
+  EXPECT_EQ(r.bodyBytes, 1u << 20);
+  EXPECT_EQ(r.body, std::string(1 << 20, 'e'));
+  r = Exchange(port, Request("GET", "/parserlink?" + pages.Url("/endless") + "|e|x"));
+  EXPECT_EQ(r.body, "");
+  EXPECT_EQ(window.Memo1(), kNotFoundText);
+  server->SetActive(false);
+}
+
+}  // namespace
+}  // namespace tovi::server
