@@ -97,7 +97,11 @@ std::int64_t ParseHttpDate(const std::string& text) {
                          &y) == 7) {  // asctime: Sun Nov  6 08:49:37 1994
     month = MonthIndex(mon);
   }
-  if (month == 0 || d < 1 || d > 31 || hh > 23 || mm > 59 || ss > 60 || y < 1970) return 0;
+  // Every field in range, negatives too: a client's "01:-826772594:37" must not overflow.
+  if (month == 0 || d < 1 || d > 31 || hh < 0 || hh > 23 || mm < 0 || mm > 59 || ss < 0 ||
+      ss > 60 || y < 1970 || y > 9999) {
+    return 0;
+  }
   return DaysFromCivil(y, static_cast<unsigned>(month), static_cast<unsigned>(d)) * 86400 +
          hh * 3600 + mm * 60 + ss;
 }

@@ -34,6 +34,14 @@ TEST(FuzzFindings, RequestsThatOnceBrokeTheParserGiveSoundRecords) {
        [](const http::TNetHTTPRequestInfo& r) { EXPECT_GE(r.Expires(), NowSeconds()); }},
       {"negative Expires seconds", "GET /x HTTP/1.1\r\nExpires: -9223372036854775000\r\n\r\n",
        [](const http::TNetHTTPRequestInfo& r) { EXPECT_LT(r.Expires(), 0); }},
+      // Negative clock fields once overflowed "mm * 60" in the date parser.
+      {"negative minutes in Date", "GET /x HTTP/1.1\r\nDate: Sun, 06 Nov 1993 01:-826772594:37 GMT\r\n\r\n",
+       [](const http::TNetHTTPRequestInfo& r) { EXPECT_EQ(r.Date(), 0); }},
+      {"negative hours in Last-Modified",
+       "GET /x HTTP/1.1\r\nLast-Modified: Sun, 06 Nov 1994 -5:49:37 GMT\r\n\r\n",
+       [](const http::TNetHTTPRequestInfo& r) { EXPECT_EQ(r.LastModified(), 0); }},
+      {"a sound date still parses", "GET /x HTTP/1.1\r\nDate: Sun, 06 Nov 1994 08:49:37 GMT\r\n\r\n",
+       [](const http::TNetHTTPRequestInfo& r) { EXPECT_EQ(r.Date(), 784111777); }},
   };
   for (const FindingCase& c : cases) {
     SCOPED_TRACE(c.name);
