@@ -484,6 +484,54 @@ TEST(HttpClientSettings, SmallBuffersSplitLinesAndCredentials) {
   EXPECT_EQ(received.substr(received.size() - 110), expectedBody);
 }
 
+TEST(HttpClientSettings, ReadTimeoutAlsoLimitsTheConnect) {
+  // A listener that never accepts and whose queue is full leaves new connects hanging.
+  net::Endpoint loopback;
+  loopback.address[0] = 127;
+  loopback.address[3] = 1;
+  net::SocketHandle listener = net::OpenStream();
+  ASSERT_EQ(net::Bind(listener, loopback), 0);
+  ASSERT_EQ(net::Listen(listener, 0), 0);
+  net::LocalEndpoint(listener, &loopback);
+  std::vector<net::SocketHandle> fillers;
+  bool hanging = false;
+  for (int i = 0; i < 64 && !hanging; ++i) {
+    fillers.push_back(net::OpenStream());
+    hanging = net::Connect(fillers.back(), loopback, 200) != 0 && net::LastError() == net::kErrTimedOut;
+  }
+  if (hanging) {
+    TNetHTTP http;
+    http.SetReadTimeout(400);
+    const CallResult r = Capture([&](std::string& body) {
+      http.Get("http://127.0.0.1:" + std::to_string(loopback.port) + "/", body);
+    });
+    EXPECT_EQ(r.exceptionClass, "ENetConnectTimeout");
+    EXPECT_EQ(r.message, "Connect timed out.");
+    EXPECT_GE(r.seconds, 0.35);
+    EXPECT_LT(r.seconds, 5.0);
+  }
+  for (net::SocketHandle s : fillers) net::Close(s);
+  net::Close(listener);
+  if (!hanging) GTEST_SKIP() << "this system accepted every connect; none could be made to hang";
+}
+
+// A body source that promises more bytes than it has.
+class ShortStream : public TMemoryStream {
+ public:
+  using TMemoryStream::TMemoryStream;
+  std::int64_t Size() const override { return TMemoryStream::Size() + 5; }
+};
+
+TEST(HttpClientSettings, ABodySourceThatEndsEarlyFails) {
+  ScriptedServer server(Answer("HTTP/1.0 200 OK\r\n\r\n", true));
+  ShortStream source("abc");
+  TNetHTTP http;
+  const CallResult r =
+      Capture([&](std::string& body) { http.Post(server.Url("/"), source, body); });
+  EXPECT_EQ(r.exceptionClass, "ENetNoDataToRead");
+  EXPECT_EQ(r.message, "No data to read.");
+}
+
 TEST(HttpClientSettings, PortAppliesWhenTheUrlGivesNone) {
   ScriptedServer server(Answer("HTTP/1.0 200 OK\r\n\r\nhere", true));
   TNetHTTP http;
