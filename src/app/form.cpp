@@ -52,7 +52,11 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::FormDestroy() {
-  // Stops the media server when it runs (added with the server switch).
+  // The settings file keeps the switch state, so a server on at exit is on again next start.
+  if (!ServerActive) return;
+  MediaServer->SetActive(false);
+  MediaServer.reset();
+  ServerActive = false;
 }
 
 void TForm1::Close() { app_.Terminate(); }
@@ -147,7 +151,41 @@ void TForm1::Timer2Timer() {
 void TForm1::Button2Click() { LocalRFS1.Click(); }
 
 void TForm1::LocalRFS1Click() {
-  // Switches the media server on or off, recording the state in the settings file.
+  // The file is written first; the state and the caption change only once the server has.
+  if (ServerActive) {
+    WriteServerSwitchSettings(settingsPath_, SyncFolder, false);
+    MediaServer->SetActive(false);
+    MediaServer.reset();
+    ServerActive = false;
+    LocalRFS1.SetCaption(kCaptionServerOn);
+    return;
+  }
+  WriteServerSwitchSettings(settingsPath_, SyncFolder, true);
+  auto mediaServer = server::CreateMediaServer(
+      LocalAddress(), kMediaPort,
+      [this](http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
+             http::TNetHTTPResponseInfo& response) {
+        NetHTTPServer1CommandGet(thread, request, response);
+      });
+  mediaServer->SetActive(true);
+  MediaServer = std::move(mediaServer);
+  ServerActive = true;
+  LocalRFS1.SetCaption(kCaptionServerOff);
+}
+
+void TForm1::NetHTTPServer1CommandGet(http::TNetPeerThread& thread,
+                                      http::TNetHTTPRequestInfo& request,
+                                      http::TNetHTTPResponseInfo& response) {
+  mediaHandler_.Handle(thread, request, response);
+}
+
+server::MediaWindow TForm1::MediaWindowOf() {
+  return {[this](const std::string& caption) { Label2.SetCaption(caption); },
+          [this](const std::string& text) { Memo1.SetText(text); },
+          [this](const std::string& caption) { N3.SetCaption(caption); },
+          [this] { return ActiveDevice(); },
+          [this](const std::string& device) { SetActiveDevice(device); },
+          [this] { return LocalAddress(); }};
 }
 
 void TForm1::Button1Click() {

@@ -4,10 +4,14 @@
 // SetCaption/SetText and Caption/Text, ActiveDevice()/SetActiveDevice() and LocalAddress().
 #pragma once
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 
+#include "http/server/http_server.h"
 #include "platform/gui.h"
+#include "server/media_handler.h"
+#include "server/window_host.h"
 
 namespace tovi::app {
 
@@ -69,7 +73,9 @@ class TForm1 {
   void Button1Click();      // presence registration
   void N4Click();           // playlist upload
   void N5Click();           // video folder sync
-  // NetHTTPServer1CommandGet: the media server's request handler, added with the server.
+  // The media server's request handler; runs on connection threads.
+  void NetHTTPServer1CommandGet(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
+                                http::TNetHTTPResponseInfo& response);
 
   // Shared values. ActiveDevice is written by connection threads, hence the lock.
   std::string ActiveDevice() const;
@@ -78,7 +84,7 @@ class TForm1 {
   std::string ServiceVersion;
   std::string LastSentAddress;
   bool ServerActive = false;
-  // MediaServer: the server object while ServerActive, added with the server switch.
+  // MediaServer: the server object while ServerActive; declared last, below.
 
  private:
   void WndProc(gui::Message& message);
@@ -108,6 +114,15 @@ class TForm1 {
   gui::MenuItem N1{app_, "N1", "О программе"};
   gui::MenuItem N2{app_, "N2", "Выход"};
   gui::OpenDialog OpenDialog1{app_, "OpenDialog1", "*.m3u, *.xml в UTF-8|*.m3u;*.xml"};
+
+ private:
+  server::MediaWindow MediaWindowOf();
+  server::WindowMediaHost mediaHost_{MediaWindowOf()};
+  server::MediaRequestHandler mediaHandler_{mediaHost_};
+
+ public:
+  // Declared last so that it is destroyed first, while the components its handler writes exist.
+  std::unique_ptr<http::TNetHTTPServer> MediaServer;
 };
 
 }  // namespace tovi::app
