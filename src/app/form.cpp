@@ -5,6 +5,9 @@
 
 #include "app/address.h"
 #include "app/settings.h"
+#include "remote/folder_sync.h"
+#include "remote/playlist_upload.h"
+#include "remote/registration.h"
 #include "remote/service_hosts.h"
 
 namespace tovi::app {
@@ -189,15 +192,45 @@ server::MediaWindow TForm1::MediaWindowOf() {
 }
 
 void TForm1::Button1Click() {
-  // Registers the PC's address with the list service when it changed.
+  remote::PresenceRegistration(LastSentAddress, [this] { return LocalAddress(); },
+                               remote::HttpTransport(),
+                               [this](const std::string& trace) { Memo1.SetText(trace); })
+      .Step(ServiceVersion);
 }
 
 void TForm1::N4Click() {
-  // Uploads a chosen playlist for the active TV.
+  remote::PlaylistUploadHost host;
+  host.activeDevice = ActiveDevice();
+  host.choosePlaylist = [this](std::string* path) {
+    if (!OpenDialog1.Execute()) return false;
+    *path = OpenDialog1.FileName();
+    return true;
+  };
+  host.showMessage = [this](const std::string& text) { app_.ShowMessage(text); };
+  host.transport = remote::HttpTransport();
+  remote::UploadPlaylist(host);
 }
 
 void TForm1::N5Click() {
-  // Sends the video files of a chosen folder to the list service.
+  remote::FolderSyncHost host;
+  host.activeDevice = ActiveDevice();
+  host.chooseFolder = [this](std::string* folder) {
+    return gui::SelectDirectory(app_, handle_, remote::kFolderChooserTitle, folder);
+  };
+  host.pumpMessages = [this] { app_.ProcessMessages(); };
+  host.storeFolder = [this](const std::string& folder) { SyncFolder = folder; };
+  // All four lines: a sync must not lose the stored server state.
+  host.writeSettings = [this](const std::string& folder) {
+    WriteServerSwitchSettings(settingsPath_, folder, ServerActive);
+  };
+  host.showSyncFolder = [this](const std::string& folder) {
+    N5.SetCaption(kCaptionSyncFolderPrefix + folder + ")");
+  };
+  host.enableServerStart = [this] { Timer2.SetEnabled(true); };
+  host.localAddress = [this] { return LocalAddress(); };
+  host.showMessage = [this](const std::string& text) { app_.ShowMessage(text); };
+  host.transport = remote::HttpTransport();
+  remote::SyncVideoFolder(host);
 }
 
 }  // namespace tovi::app
