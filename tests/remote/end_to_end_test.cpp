@@ -1,0 +1,278 @@
+// The real program (Linux build, terminal front end) against stand-ins for the list service on
+// loopback: what it sends at start, on its timer, and through the upload and sync dialogs.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "http/client/http_client.h"
+#include "platform/socket.h"
+#include "remote/list_service_fixture.h"
+#include "remote/program_run.h"
+#include "remote/raw_listener.h"
+#include "remote/temp_folder.h"
+
+namespace tovi::remote {
+namespace {
+
+namespace stdfs = std::filesystem;
+using testing::ListServiceFixture;
+using testing::ProgramRun;
+using testing::RawListener;
+using testing::RecordedRequest;
+using testing::TempFolder;
+
+constexpr const char* kBox = "[Remote Toviplayer]\n";
+constexpr int kTimerMs = 3000;
+
+stdfs::path ProgramBinary() {
+  const char* built = std::getenv("TOVI_BINARY_DIR");
+  return stdfs::path(built ? built : ".") / "src/app/remote-toviplayer";
+}
+
+std::vector<std::string> ProgramArgs(const std::string& listHost, const std::string& siteHost) {
+  return {"--address", "127.0.0.1", "--list-host", listHost, "--site-host", siteHost};
+}
+
+std::string ReadFile(const stdfs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+bool AcceptsOn(int port) {
+  net::Startup();
+  const net::SocketHandle s = net::OpenStream();
+  net::Endpoint remote;
+  remote.address[0] = 127;
+  remote.address[3] = 1;
+  remote.port = static_cast<std::uint16_t>(port);
+  const bool ok = net::Connect(s, remote, 500) == 0;
+  net::Close(s);
+  return ok;
+}
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(stdfs::exists(ProgramBinary())) << ProgramBinary() << " is not built";
+  }
+  TempFolder work_;
+};
+
+TEST_F(EndToEnd, RegistersOnceAtStartThenStaysQuiet) {
+  RawListener service;
+  ProgramRun program(ProgramBinary(), work_.Path() / "bin",
+                     ProgramArgs(service.HostAndPort(), service.HostAndPort()));
+  ASSERT_TRUE(service.WaitForConnections(1, 10000)) << program.Output();
+  EXPECT_EQ(service.Received().at(0),
+            "GET /remote/index.php?v=1.1&do=list&localip=127.0.0.1:8027 HTTP/1.1\r\n"
+            "Content-Type: text/html\r\n"
+            "Host: " + service.HostAndPort() + "\r\n"
+            "Accept: text/html, */*\r\n"
+            "User-Agent: Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/537.36 (KHTML, like "
+            "Gecko) Chrome/40.0.2214.93 Safari/537.36\r\n"
+            "\r\n");
+
+  // Three timer ticks and a click of the button: the address is the same, nothing goes out.
+  program.WriteLine("Button1");
+  std::this_thread::sleep_for(std::chrono::milliseconds(3 * kTimerMs + 1000));
+  EXPECT_EQ(service.Received().size(), 1u);
+  program.WriteLine("window");
+  EXPECT_NE(program.WaitForOutput("Memo1: New send", 0, 5000), std::string::npos)
+      << program.Output();
+  EXPECT_EQ(program.Output().find(kBox), std::string::npos) << program.Output();
+}
+
+TEST_F(EndToEnd, AnUnreachableServiceIsNeitherReportedNorRetried) {
+  // A service that hangs up without answering fails every registration the same way a dead
+  // host does, but lets the attempts be counted.
+  RawListener hangsUp("");
+  int closedPort = 0;
+  {
+    RawListener gone;
+    closedPort = gone.Port();
+  }
+  const std::vector<std::string> hosts = {hangsUp.HostAndPort(),
+                                          "127.0.0.1:" + std::to_string(closedPort)};
+  for (std::size_t i = 0; i < hosts.size(); ++i) {
+    SCOPED_TRACE(hosts[i]);
+    ProgramRun program(ProgramBinary(), work_.Path() / ("bin" + std::to_string(i)),
+                       ProgramArgs(hosts[i], hosts[i]));
+    ASSERT_NE(program.WaitForOutput("Type a number", 0, 10000), std::string::npos);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2 * kTimerMs + 1000));
+    EXPECT_TRUE(program.Running());
+    EXPECT_EQ(program.Output().find(kBox), std::string::npos) << program.Output();
+  }
+  EXPECT_EQ(hangsUp.Received().size(), 1u);
+}
+
+// The recorded request's header line with this name ("" when absent).
+std::string Header(const RecordedRequest& r, const std::string& name) {
+  for (const std::string& line : r.headerLines) {
+    if (line.rfind(name + ": ", 0) == 0) return line.substr(name.size() + 2);
+  }
+  return "";
+}
+
+// The tree as the program must list it: pre-order, the file system's own order, hidden
+// entries included, folders with a trailing "/".
+void ListTree(const stdfs::path& folder, const std::string& prefix, std::vector<std::string>* out) {
+  for (const stdfs::directory_entry& e : stdfs::directory_iterator(folder)) {
+    const std::string name = e.path().filename().string();
+    if (e.is_directory()) {
+      out->push_back(prefix + name + "/");
+      ListTree(e.path(), prefix + name + "/", out);
+    } else {
+      out->push_back(prefix + name);
+    }
+  }
+}
+
+std::string ExpectedSyncText(const std::vector<std::string>& listing) {
+  static const char* const kTypes[] = {".avi", ".mkv", ".mp4", ".mov", ".flv", ".mpeg", ".mp3"};
+  std::string text;
+  for (std::size_t i = 0; i < listing.size(); ++i) {
+    const bool selected = std::any_of(std::begin(kTypes), std::end(kTypes), [&](const char* t) {
+      return listing[i].find(t) != std::string::npos;
+    });
+    if (!selected) continue;
+    text += listing[i];
+    if (i + 1 < listing.size()) text += ";";
+  }
+  return text;
+}
+
+TEST_F(EndToEnd, UploadsAndSyncsForTheAnnouncedDevice) {
+  // The media server's port is fixed; wait a little for another test that may hold it.
+  for (int i = 0; i < 40 && AcceptsOn(8027); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  }
+  ASSERT_FALSE(AcceptsOn(8027)) << "port 8027 is busy";
+
+  ListServiceFixture service;
+  service.SetAnswer("Список принят");
+  const stdfs::path bin = work_.Path() / "bin";
+  ProgramRun program(ProgramBinary(), bin, ProgramArgs(service.HostAndPort(), service.HostAndPort()));
+
+  // The registration at start, as PHP sees it.
+  ASSERT_TRUE(service.WaitForRequests(1, 10000)) << program.Output();
+  {
+    const RecordedRequest r = service.Requests().at(0);
+    EXPECT_EQ(r.requestLine, "GET /remote/index.php?v=1.1&do=list&localip=127.0.0.1:8027 HTTP/1.1");
+    EXPECT_EQ(r.query.at("v"), "1.1");
+    EXPECT_EQ(r.query.at("do"), "list");
+    EXPECT_EQ(r.query.at("localip"), "127.0.0.1:8027");
+    EXPECT_EQ(Header(r, "Host"), service.HostAndPort());
+    EXPECT_EQ(Header(r, "User-Agent").rfind("Mozilla/5.0 (Windows NT 6.1; WOW64)", 0), 0u);
+  }
+
+  // No TV yet: neither dialog opens.
+  std::size_t mark = program.Output().size();
+  program.WriteLine("N4");
+  ASSERT_NE(program.WaitForOutput(std::string(kBox) + "Нет активных устройств!", mark, 5000),
+            std::string::npos) << program.Output();
+  program.WriteLine("N5");
+  ASSERT_NE(program.WaitForOutput(std::string(kBox) + "Нет активных устройств!",
+                                  program.Output().find("Нет активных", mark) + 1, 5000),
+            std::string::npos) << program.Output();
+  EXPECT_EQ(program.Output().find("Open (", mark), std::string::npos);
+  EXPECT_EQ(program.Output().find("Выберите папку", mark), std::string::npos);
+
+  // The server on, and a TV announces itself.
+  program.WriteLine("LocalRFS1");
+  for (int i = 0; i < 100 && !AcceptsOn(8027); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ASSERT_TRUE(AcceptsOn(8027)) << program.Output();
+  {
+    http::TNetHTTP tv;
+    EXPECT_NE(tv.Get("http://127.0.0.1:8027/test?TV1|code|Room").find("ToviPlayer DLNA Work!"),
+              std::string::npos);
+  }
+
+  // The upload: a two-line playlist, its full path in fname.
+  const std::string playlist = work_.Write("lists/films.m3u", "#EXTM3U\r\nhttp://a/b.mp4\r\n").string();
+  mark = program.Output().size();
+  program.WriteLine("N4");
+  ASSERT_NE(program.WaitForOutput("Open (", mark, 5000), std::string::npos) << program.Output();
+  program.WriteLine(playlist);
+  ASSERT_TRUE(service.WaitForRequests(2, 10000)) << program.Output();
+  {
+    const RecordedRequest r = service.Requests().at(1);
+    EXPECT_EQ(r.requestLine, "POST /remote/index.php?do=uploadfile&fname=" + playlist +
+                                 "&initial=TV1|code|Room HTTP/1.0");
+    EXPECT_EQ(r.query.at("fname"), playlist);
+    EXPECT_EQ(r.query.at("initial"), "TV1|code|Room");
+    ASSERT_TRUE(r.hasText);
+    // The closing delimiter's own CR LF leaves one more at the value's end, as the service sees.
+    EXPECT_EQ(r.text, "#EXTM3Unxs10nxs13http://a/b.mp4nxs10nxs13\r\n");
+    EXPECT_EQ(Header(r, "User-Agent"), "Mozilla/3.0 (compatible; NetHTTP Library)");
+  }
+  EXPECT_NE(program.WaitForOutput(std::string(kBox) + "Список принят", mark, 5000),
+            std::string::npos) << program.Output();
+
+  // The sync of a small tree.
+  TempFolder tree;
+  tree.Write("a.avi", "");
+  tree.Write("b.txt", "");
+  tree.Write(".hidden.mp3", "");
+  tree.Write("MOVIE.AVI", "");
+  tree.Write("clip.mp4.txt", "");
+  tree.Write("x.mkv/inner.txt", "");
+  tree.Write("sub/deep/c.mov", "");
+  std::vector<std::string> listing;
+  ListTree(tree.Path(), tree.Native() + "/", &listing);
+  mark = program.Output().size();
+  program.WriteLine("N5");
+  ASSERT_NE(program.WaitForOutput("Выберите папку с видео", mark, 5000), std::string::npos)
+      << program.Output();
+  program.WriteLine(tree.Native());
+  ASSERT_TRUE(service.WaitForRequests(3, 10000)) << program.Output();
+  {
+    const RecordedRequest r = service.Requests().at(2);
+    EXPECT_EQ(r.requestLine, "POST /remote/index.php?do=dhcpfile&fdir=" + tree.Native() +
+                                 "&initial=TV1|code|Room&localip=127.0.0.1:8027 HTTP/1.0");
+    EXPECT_EQ(r.query.at("fdir"), tree.Native());
+    EXPECT_EQ(r.query.at("initial"), "TV1|code|Room");
+    EXPECT_EQ(r.query.at("localip"), "127.0.0.1:8027");
+    ASSERT_TRUE(r.hasText);
+    EXPECT_EQ(r.text, ExpectedSyncText(listing) + "\r\n");
+    EXPECT_NE(r.text.find(".hidden.mp3"), std::string::npos);
+    EXPECT_EQ(r.text.find("MOVIE.AVI"), std::string::npos);
+  }
+  EXPECT_NE(program.WaitForOutput(std::string(kBox) + "Список принят", mark, 5000),
+            std::string::npos) << program.Output();
+  // All four lines survive the sync, the server's running state included.
+  EXPECT_EQ(ReadFile(bin / "setstovi.cfg"), "[Path]\r\n" + tree.Native() + "\r\n[LFRS]\r\ntrue\r\n");
+
+  // A failing service: its status line reaches a message box.
+  service.SetStatus("500 Internal Server Error");
+  mark = program.Output().size();
+  program.WriteLine("N5");
+  ASSERT_NE(program.WaitForOutput("Выберите папку с видео", mark, 5000), std::string::npos);
+  program.WriteLine(tree.Native());
+  ASSERT_TRUE(service.WaitForRequests(4, 10000)) << program.Output();
+  const std::size_t box = program.WaitForOutput(kBox, mark, 5000);
+  ASSERT_NE(box, std::string::npos) << program.Output();
+  const std::string shown = program.Output().substr(box + std::string(kBox).size());
+  EXPECT_EQ(shown.rfind("HTTP/1.", 0), 0u) << shown;
+  EXPECT_NE(shown.find(" 500 Internal Server Error\n"), std::string::npos) << shown;
+  EXPECT_EQ(service.Requests().size(), 4u);  // no retry
+
+  program.WriteLine("N2");  // Exit stops the server, freeing the port for others
+  for (int i = 0; i < 50 && program.Running(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+}
+
+}  // namespace
+}  // namespace tovi::remote
