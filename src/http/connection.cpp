@@ -80,14 +80,26 @@ void TNetTCPConnection::Abort() {
   if (socket_ != net::kInvalidSocket) net::ShutdownBoth(socket_);
 }
 
-int TNetTCPConnection::WaitLimitMs() const {
-  int limit = readTimeoutMs_ > 0 ? readTimeoutMs_ : -1;
-  if (hasDeadline_) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now());
-    long long ms = left.count() < 0 ? 0 : left.count();
-    if (limit < 0 || ms < limit) limit = static_cast<int>(std::min<long long>(ms, 0x7FFFFFFF));
+void TNetTCPConnection::WaitForData() {
+  // Waits in short slices so that Abort() is noticed even where shutting a socket down does
+  // not wake a thread waiting on it.
+  constexpr long long kSliceMs = 250;
+  bool limited = readTimeoutMs_ > 0 || hasDeadline_;
+  Clock::time_point until = Clock::time_point::max();
+  if (readTimeoutMs_ > 0) until = Clock::now() + std::chrono::milliseconds(readTimeoutMs_);
+  if (hasDeadline_ && deadline_ < until) until = deadline_;
+  for (;;) {
+    if (aborted_) return;
+    long long slice = kSliceMs;
+    if (limited) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+      if (left.count() <= 0) throw ENetReadTimeout();
+      slice = std::min<long long>(left.count(), kSliceMs);
+    }
+    int ready = net::WaitReadable(socket_, static_cast<int>(slice));
+    if (ready < 0) RaiseLastSocketError();
+    if (ready > 0) return;
   }
-  return limit;
 }
 
 std::size_t TNetTCPConnection::ReadFromStack(bool raiseWhenClosed) {
@@ -98,14 +110,9 @@ std::size_t TNetTCPConnection::ReadFromStack(bool raiseWhenClosed) {
     }
     return 0;
   }
-  int limit = WaitLimitMs();
-  if (limit >= 0) {
-    int ready = net::WaitReadable(socket_, limit);
-    if (ready < 0) RaiseLastSocketError();
-    if (ready == 0) throw ENetReadTimeout();
-  }
+  WaitForData();
   char chunk[kRecvChunk];
-  long n = net::Recv(socket_, chunk, sizeof chunk);
+  long n = aborted_ ? 0 : net::Recv(socket_, chunk, sizeof chunk);
   if (n > 0) {
     input_.append(chunk, static_cast<std::size_t>(n));
     return static_cast<std::size_t>(n);

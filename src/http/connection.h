@@ -107,7 +107,7 @@ class TNetTCPConnection {
   void SendRaw(const char* data, std::size_t size);
   [[noreturn]] void RaiseSendError(int code);
   void CheckWritable();
-  int WaitLimitMs() const;
+  void WaitForData();
 
   net::SocketHandle socket_ = net::kInvalidSocket;
   mutable std::mutex socketLock_;  // socket_ changes and Abort()

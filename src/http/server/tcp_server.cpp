@@ -405,8 +405,16 @@ void TNetTCPServer::AcceptOne(TNetListenerThread&,
     mgr.ReleaseThread(thread);
     return;
   }
-  std::lock_guard<std::mutex> lock(mgr.lock_);
-  thread->thread_ = std::thread(&TNetPeerThread::Run, thread);
+  try {
+    std::lock_guard<std::mutex> lock(mgr.lock_);
+    thread->thread_ = std::thread(&TNetPeerThread::Run, thread);
+  } catch (...) {
+    // No thread to be had (the system is out of them): this connection is closed unserved.
+    RemoveLive(thread);
+    thread->Connection().EndConnection();
+    mgr.ReleaseThread(thread);
+    throw;
+  }
 }
 
 void TNetTCPServer::RemoveLive(TNetPeerThread* thread) {
