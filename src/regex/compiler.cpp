@@ -655,7 +655,8 @@ class FirstBytes {
 
   // Adds the bytes that can be consumed first from node onwards; false when the analysis
   // gives up or the path can match without consuming anything.
-  bool Collect(int node) {
+  bool Collect(int node, int depth = 0) {
+    if (depth > kMaxDepth) return false;
     while (node >= 0) {
       if (++visits_ > kMaxVisits) return false;
       std::uint8_t op = code_[node];
@@ -675,7 +676,7 @@ class FirstBytes {
             continue;
           }
           for (int b = node; b >= 0 && code_[b] == kBranch; b = Next(b)) {
-            if (!Collect(b + kNodeHeader)) return false;
+            if (!Collect(b + kNodeHeader, depth + 1)) return false;
           }
           return true;
         }
@@ -692,7 +693,7 @@ class FirstBytes {
           continue;
         }
         case kLoopEntry: {
-          if (!Collect(node + kNodeHeader)) return false;
+          if (!Collect(node + kNodeHeader, depth + 1)) return false;
           int loop = Next(node);
           if (ReadInt32(&code_[loop + kNodeHeader + 4]) > 0) return true;
           node = Next(loop);
@@ -709,6 +710,7 @@ class FirstBytes {
 
  private:
   static constexpr int kMaxVisits = 10000;
+  static constexpr int kMaxDepth = 100;  // keeps the call stack small on any pattern
 
   int Next(int p) const {
     std::int32_t off = ReadInt32(&code_[p + 1]);
@@ -765,7 +767,9 @@ Prefilter Compiler::BuildPrefilter(const std::vector<std::uint8_t>& code) const 
       s = next(s);
     }
     if (s >= 0 && code[s] == kBol) pf.anchored = true;
-    if (s >= 0 && code[s] == kExactly) pf.firstByte = code[s + kNodeHeader];
+    if (s >= 0 && code[s] == kExactly) {
+      pf.firstLiteral = reinterpret_cast<const char*>(&code[s + kNodeHeader]);
+    }
     for (int p = scan; p >= 0 && pf.required.size() < 8; p = next(p)) {
       if (code[p] == kExactly) {
         pf.required.emplace_back(reinterpret_cast<const char*>(&code[p + kNodeHeader]));

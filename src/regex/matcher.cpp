@@ -40,14 +40,14 @@ bool Matcher::Search(Captures* groups) {
   bool found = false;
   if (prefilter_.anchored) {
     found = TryAt(0);
-  } else if (prefilter_.firstByte >= 0) {
-    std::int64_t s = 0;
-    while (!found && s < len_) {
-      const void* hit = std::memchr(in_ + s, prefilter_.firstByte, static_cast<std::size_t>(len_ - s));
-      if (hit == nullptr) break;
-      s = static_cast<const std::uint8_t*>(hit) - in_;
-      found = TryAt(s);
-      ++s;
+  } else if (!prefilter_.firstLiteral.empty()) {
+    const std::string& first = prefilter_.firstLiteral;
+    std::boyer_moore_horspool_searcher searcher(first.begin(), first.end());
+    for (auto at = text.begin(); !found;) {
+      at = std::search(at, text.end(), searcher);
+      if (at == text.end()) break;
+      found = TryAt(at - text.begin());
+      ++at;
     }
   } else {
     for (std::int64_t s = 0; !found && s <= len_; ++s) {
@@ -82,16 +82,16 @@ int Matcher::Next(int node) const {
   return off == 0 ? -1 : node + off;
 }
 
-// The first byte of a case-sensitive literal that comes next, looking past nodes that neither
-// consume nor test input.
-int Matcher::NextLiteral(int node) const {
+// The case-sensitive literal that comes next, looking past nodes that neither consume nor test
+// input; -1 when something else comes first.
+int Matcher::NextLiteralNode(int node) const {
   while (node >= 0) {
     switch (code_[node]) {
       case kOpen: case kClose: case kNothing: case kComment:
         node = Next(node);
         break;
       case kExactly:
-        return code_[node + kNodeHeader];
+        return node;
       default:
         return -1;
     }
@@ -333,7 +333,9 @@ Matcher::Repeat Matcher::RepeatOf(int node) const {
   }
   r.next = Next(node);
   if (r.next < 0) Raise(1002);
-  r.literal = NextLiteral(r.next);
+  int literalNode = NextLiteralNode(r.next);
+  r.literal = literalNode < 0 ? -1 : code_[literalNode + kNodeHeader];
+  r.literalText = literalNode < 0 ? nullptr : reinterpret_cast<const char*>(&code_[literalNode + kNodeHeader]);
   r.unit = 1;
   if (code_[r.atom] == kBackRef || code_[r.atom] == kBackRefCi) {
     int g = code_[r.atom + kNodeHeader];
@@ -393,16 +395,17 @@ bool Matcher::GreedyFrom(int& node, std::int64_t& pos, const Repeat& r, std::int
 bool Matcher::LazyFrom(int& node, std::int64_t& pos, const Repeat& r, std::int64_t base,
                        std::int64_t count) {
   if (r.literal >= 0 && code_[r.atom] == kAny) {
+    // Any byte repeats: skip straight to the next place where the whole literal stands.
     std::int64_t from = base + count;
-    std::int64_t limit = std::min(len_, base + r.max + 1);
-    if (from >= limit) return false;
-    const void* hit = std::memchr(in_ + from, r.literal, static_cast<std::size_t>(limit - from));
-    if (hit == nullptr) {
-      Charge(limit - from);
-      return false;
-    }
-    std::int64_t at = static_cast<const std::uint8_t*>(hit) - in_;
+    std::int64_t last = std::min(len_, base + r.max);  // the furthest place to try
+    std::string_view literal(r.literalText);
+    std::string_view window(reinterpret_cast<const char*>(in_) + from,
+                            static_cast<std::size_t>(std::min(len_, last + static_cast<std::int64_t>(literal.size())) - from));
+    auto hit = std::search(window.begin(), window.end(),
+                           std::boyer_moore_horspool_searcher(literal.begin(), literal.end()));
+    std::int64_t at = from + (hit - window.begin());
     Charge(at - from);
+    if (hit == window.end() || at > last) return false;
     count = at - base;
   } else {
     std::int64_t first = count;

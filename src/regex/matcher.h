@@ -41,6 +41,7 @@ class Matcher {
     std::int64_t min, max;
     int next;
     int literal;        // first byte of a case-sensitive literal that must follow, or -1
+    const char* literalText;  // that whole literal (zero-terminated)
     std::int64_t unit;  // bytes per repetition; -1 for a back-reference without text
   };
 
@@ -70,7 +71,7 @@ class Matcher {
   bool AtLineStart(std::int64_t pos) const;
   bool AtLineEnd(std::int64_t pos) const;
   int Next(int node) const;
-  int NextLiteral(int node) const;
+  int NextLiteralNode(int node) const;
 
   void Push(FrameKind kind, int index, int node, std::int64_t pos, std::int64_t value);
   void Step() {

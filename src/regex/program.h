@@ -68,7 +68,7 @@ using ByteSet = std::array<bool, 256>;
 // changes which match is found.
 struct Prefilter {
   bool anchored = false;            // only position 0 can match
-  int firstByte = -1;               // every match starts with this byte
+  std::string firstLiteral;         // every match starts with this text (when not empty)
   bool useFirstSet = false;         // every match starts with a byte of firstSet
   ByteSet firstSet{};
   std::vector<std::string> required;  // literals every match contains (case-sensitive)
