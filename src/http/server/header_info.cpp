@@ -1,10 +1,10 @@
-#include "http/header_info.h"
+#include "http/server/header_info.h"
 
 #include <chrono>
 #include <cstdio>
 #include <limits>
 
-namespace tovi::http {
+namespace tovi::http::serverside {
 namespace {
 
 constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -201,4 +201,4 @@ void TNetResponseHeaderInfo::ProcessHeaders() {
   proxyAuthenticate_ = h.Extract("Proxy-Authenticate");
 }
 
-}  // namespace tovi::http
+}  // namespace tovi::http::serverside

@@ -1,6 +1,7 @@
-// The header fields of HTTP requests and responses as records both engines fill and write:
-// entity fields (TNetEntityHeaderInfo), request fields (TNetRequestHeaderInfo) and response
-// fields (TNetResponseHeaderInfo), each with its raw header list (HeaderLines).
+// The header fields of the server's request and response records: entity fields
+// (TNetEntityHeaderInfo), request fields (TNetRequestHeaderInfo) and response fields
+// (TNetResponseHeaderInfo), each with its raw header list (HeaderLines). They live in their own
+// namespace because the client engine keeps records of the same names for its side.
 // Dates are seconds since 1970-01-01 UTC, 0 = not set. Lengths and ranges are 64-bit.
 // Thread safety: none; a record belongs to one request on one thread.
 #pragma once
@@ -10,7 +11,7 @@
 
 #include "http/header_list.h"
 
-namespace tovi::http {
+namespace tovi::http::serverside {
 
 #define TOVI_TEXT_PROPERTY(Name)                                      \
  public:                                                              \
@@ -131,4 +132,4 @@ std::int64_t ParseHttpDate(const std::string& text);
 // Seconds since 1970 as "Sun, 06 Nov 1994 08:49:37 GMT".
 std::string HttpDate(std::int64_t unixSeconds);
 
-}  // namespace tovi::http
+}  // namespace tovi::http::serverside

@@ -142,14 +142,16 @@ std::string TNetCookieRC::ServerCookie() const {
   std::string out = Name + "=" + Value;
   if (!Path.empty()) out += "; path=" + Path;
   if (!Domain.empty()) out += "; domain=" + Domain;
-  if (Expires > 0) out += "; expires=" + HttpDate(Expires);
+  if (Expires > 0) out += "; expires=" + serverside::HttpDate(Expires);
   if (Secure) out += "; secure";
   return out;
 }
 
 // ---- request ----
 
-void TNetHTTPRequestInfo::ProcessHeaders() { TNetRequestHeaderInfo::ProcessHeaders(); }
+void TNetHTTPRequestInfo::ProcessHeaders() {
+  serverside::TNetRequestHeaderInfo::ProcessHeaders();
+}
 
 // ---- response ----
 
@@ -205,7 +207,7 @@ void TNetHTTPResponseInfo::SendHeaders() {
     if (ContentLength() >= 0) h.SetValue("Content-Length", std::to_string(ContentLength()));
   };
   auto setDate = [&h](const char* name, std::int64_t value) {
-    if (value > 0) h.SetValue(name, HttpDate(value));
+    if (value > 0) h.SetValue(name, serverside::HttpDate(value));
   };
   setText("Connection", Connection());
   setText("Content-Version", ContentVersion());

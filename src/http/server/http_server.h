@@ -20,8 +20,8 @@
 #include <thread>
 #include <vector>
 
-#include "http/header_info.h"
 #include "http/stream.h"
+#include "http/server/header_info.h"
 #include "http/server/tcp_server.h"
 
 namespace tovi::http {
@@ -57,7 +57,7 @@ class TNetHTTPSession {
   std::map<std::string, std::string> Content;  // guarded by the session list's lock
 };
 
-class TNetHTTPRequestInfo : public TNetRequestHeaderInfo {
+class TNetHTTPRequestInfo : public serverside::TNetRequestHeaderInfo {
  public:
   const std::string& RawRequestLine() const { return rawRequestLine_; }
   const std::string& RequestMethod() const { return method_; }
@@ -93,7 +93,7 @@ class TNetHTTPRequestInfo : public TNetRequestHeaderInfo {
   std::shared_ptr<TNetHTTPSession> session_;
 };
 
-class TNetHTTPResponseInfo : public TNetResponseHeaderInfo {
+class TNetHTTPResponseInfo : public serverside::TNetResponseHeaderInfo {
  public:
   explicit TNetHTTPResponseInfo(TNetTCPConnection& connection);
   ~TNetHTTPResponseInfo() override;
