@@ -32,14 +32,19 @@ for f in src/http/client/*.cpp src/regex/*.cpp; do
   [[ -f $f ]] && common+=("$f")
 done
 
+# Two compilers at a time (the machine has two cores); any failure fails the build.
+jobs=${FUZZ_BUILD_JOBS:-2}
 objs=()
+running=0
 for src in "${common[@]}"; do
   obj=$out/obj/$(echo "$src" | tr '/' '_').o
-  if [[ ! -f $obj || $src -nt $obj ]]; then
-    "$cxx" "${flags[@]}" -fsanitize=fuzzer-no-link -ffunction-sections -c "$src" -o "$obj"
-  fi
   objs+=("$obj")
+  if [[ -f $obj && ! $src -nt $obj && ! fuzz/build.sh -nt $obj ]]; then continue; fi
+  "$cxx" "${flags[@]}" -fsanitize=fuzzer-no-link -ffunction-sections -c "$src" -o "$obj" &
+  running=$((running + 1))
+  if [[ $running -ge $jobs ]]; then wait -n; running=$((running - 1)); fi
 done
+while [[ $running -gt 0 ]]; do wait -n; running=$((running - 1)); done
 
 targets=("$@")
 if [[ ${#targets[@]} -eq 0 ]]; then

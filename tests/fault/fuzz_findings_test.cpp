@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "http/client/http_client.h"
 #include "http/raw_client.h"
 #include "http/server/test_server.h"
 
@@ -63,6 +64,32 @@ TEST(FuzzFindings, RequestsThatOnceBrokeTheParserGiveSoundRecords) {
     std::lock_guard<std::mutex> guard(lock);
     EXPECT_TRUE(called);
   }
+}
+
+// The client's header records once had the same link names as the engine's but another layout;
+// in one program the linker kept one copy of their inline members for both, and the response
+// fuzzer crashed in a constructor. Here both engines build, fill and free their records.
+TEST(FuzzFindings, BothEnginesWorkInOneProgram) {
+  http::test::TestServer server;
+  std::string seenAgent;
+  server.server.OnCommandGet = [&](http::TNetPeerThread&, http::TNetHTTPRequestInfo& request,
+                                   http::TNetHTTPResponseInfo& response) {
+    seenAgent = request.UserAgent();
+    response.SetContentType("text/plain");
+    response.SetContentText("from the engine");
+  };
+  server.Start();
+  for (int i = 0; i < 20; ++i) {
+    http::TNetHTTP client;
+    client.Request().SetUserAgent("fault-suite");
+    const std::string body =
+        client.Get("http://127.0.0.1:" + std::to_string(server.Port()) + "/x");
+    EXPECT_EQ(body, "from the engine");
+    EXPECT_EQ(client.Response().ContentType(), "text/plain");
+    EXPECT_EQ(client.Response().ContentLength(), 15);
+  }
+  ASSERT_TRUE(server.WaitIdle());
+  EXPECT_EQ(seenAgent, "fault-suite");
 }
 
 }  // namespace

@@ -76,6 +76,10 @@ class TNetProxyConnectionInfo {
   TOVI_HTTP_FIELD(bool, BasicAuthentication, false)
 };
 
+// The server engine has header records of the same names (http/header_info.h) with another
+// layout; both engines live in one program, so these get their own link names.
+inline namespace client_records {
+
 // Dates are seconds since 1970-01-01 UTC; unset ones send no line.
 class TNetEntityHeaderInfo {
   TOVI_HTTP_FIELD(std::string, Connection, {})
@@ -143,6 +147,8 @@ class TNetResponseHeaderInfo : public TNetEntityHeaderInfo {
   TOVI_HTTP_FIELD(std::vector<std::string>, WWWAuthenticate, {})
   TOVI_HTTP_FIELD(std::vector<std::string>, ProxyAuthenticate, {})
 };
+
+}  // namespace client_records
 
 class TNetHTTPResponse : public TNetResponseHeaderInfo {
   TOVI_HTTP_FIELD(std::string, StatusLine, {})  // as received, without CR LF
