@@ -58,7 +58,9 @@ void MediaRequestHandler::Handle(http::TNetPeerThread& thread, http::TNetHTTPReq
   response.CustomHeaders().SetValue("Access-Control-Allow-Origin", "*");
   host_.SetLabel2Caption(path);
 
-  if (!path.empty() && fs::FileExists(path)) {
+  // A NUL ends a name early in the system's calls: "a.txt\0.mp4" must not open a.txt.
+  const bool nameable = !path.empty() && path.find('\0') == std::string::npos;
+  if (nameable && fs::FileExists(path)) {
     StreamFile(thread, path, request, response);
   } else if (requestPath == "/parserlink") {
     AnswerParserLink(request, response);

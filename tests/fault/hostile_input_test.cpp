@@ -1,0 +1,111 @@
+// Malformed and hostile requests over real sockets to the real media server: each gets the
+// answer the engine and handler promise, and the server still answers "/test" afterwards.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fault_support.h"
+#include "support/temp_dir.h"
+
+namespace tovi::fault {
+namespace {
+
+enum class Outcome { ClosedSilently, Status };
+
+struct HostileCase {
+  const char* name;
+  std::string request;
+  Outcome outcome;
+  std::string statusLine;     // for Outcome::Status
+  std::string bodyOrLength;   // the exact body, or "#N" for a Content-Length of N
+};
+
+std::string Header(const std::string& answer, const std::string& name) {
+  const std::size_t at = answer.find("\r\n" + name + ": ");
+  if (at == std::string::npos) return {};
+  const std::size_t from = at + name.size() + 4;
+  return answer.substr(from, answer.find("\r\n", from) - from);
+}
+
+TEST(HostileInput, EachRequestGetsItsAnswerAndTheServerAnswersAfterwards) {
+  testing::TempDir dir;
+  dir.Write("secret.txt", "secret");
+  dir.Write("data.bin", std::string(1000, 'd'));
+  std::filesystem::create_directory(dir.Path("sub"));
+  dir.Write("sub/x.txt", "x");
+  const std::string folder = dir.Folder();  // absolute, ends in '/'
+  auto get = [](const std::string& target, const std::string& headers = {}) {
+    return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "\r\n";
+  };
+  auto ranged = [&](const std::string& range) {
+    return get(folder + "data.bin", "Range: " + range + "\r\n");
+  };
+  std::string manyLines = "GET /test HTTP/1.1\r\n";
+  for (int i = 0; i < 10000; ++i) manyLines += "X-Line-" + std::to_string(i) + ": v\r\n";
+  manyLines += "\r\n";
+
+  const std::vector<HostileCase> cases = {
+      {"10 MB request line", "GET /" + std::string(10 << 20, 'a') + " HTTP/1.1\r\n\r\n",
+       Outcome::ClosedSilently, "", ""},
+      {"10,000 header lines", manyLines, Outcome::ClosedSilently, "", ""},
+      // A NUL must not cut the name short: "secret.txt\0.mp4" is not secret.txt.
+      {"raw NUL byte in the path", get(folder + std::string("secret.txt\0.mp4", 15)),
+       Outcome::Status, "HTTP/1.1 404 Not Found", "Not Found"},
+      {"escaped NUL before an extension", get(folder + "secret.txt%00.mp4"), Outcome::Status,
+       "HTTP/1.1 404 Not Found", "Not Found"},
+      {"invalid UTF-8 in the path", get(folder + "%FF%FE.txt"), Outcome::Status,
+       "HTTP/1.1 404 Not Found", "Not Found"},
+      {"raw invalid UTF-8 in the path", get(folder + "\xC3\x28.txt"), Outcome::Status,
+       "HTTP/1.1 404 Not Found", "Not Found"},
+      // Overlong forms of '/' and '.' must not reach another file.
+      {"overlong UTF-8 slash", get(folder + "sub%C0%AFx.txt"), Outcome::Status,
+       "HTTP/1.1 404 Not Found", "Not Found"},
+      {"overlong UTF-8 dots", get(folder + "sub/%C0%AE%C0%AE/secret.txt"), Outcome::Status,
+       "HTTP/1.1 404 Not Found", "Not Found"},
+      // URL decoding takes a '%' with nothing after it as no byte at all.
+      {"'%' at the end of the path", get(folder + "secret.txt%"), Outcome::Status,
+       "HTTP/1.1 200 OK", "secret"},
+      // ... while "%4" at the end is the byte 4: no such file.
+      {"'%' and one digit at the end", get(folder + "secret.txt%4"), Outcome::Status,
+       "HTTP/1.1 404 Not Found", "Not Found"},
+      // Range numbers past 64 bits are no numbers: the header is as good as absent.
+      {"Range start past 64 bits", ranged("bytes=18446744073709551616-"), Outcome::Status,
+       "HTTP/1.1 200 OK", "#1000"},
+      {"Range end past 64 bits", ranged("bytes=0-99999999999999999999999"), Outcome::Status,
+       "HTTP/1.1 200 OK", "#1000"},
+      {"Range suffix past 64 bits", ranged("bytes=-18446744073709551616"), Outcome::Status,
+       "HTTP/1.1 200 OK", "#1000"},
+      {"Range start at the 63-bit limit", ranged("bytes=9223372036854775807-"), Outcome::Status,
+       "HTTP/1.1 416 Range Not Satisfiable", "#0"},
+      {"Range end at the 64-bit limit", ranged("bytes=100-18446744073709551615"), Outcome::Status,
+       "HTTP/1.1 206 Partial Content", "#900"},
+      // A list of ranges reads as a start of 0 and no end: the whole file.
+      {"Range with a list of ranges", ranged("bytes=0-10,20-30"), Outcome::Status,
+       "HTTP/1.1 200 OK", "#1000"},
+  };
+
+  MediaServer server;
+  for (const HostileCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::RawClient client(server.Port());
+    client.Send(c.request);  // may fail half-way once the server has hung up: that is the point
+    std::string answer;
+    ASSERT_TRUE(client.WaitClosed(10000, &answer)) << "the server kept the connection";
+    if (c.outcome == Outcome::ClosedSilently) {
+      EXPECT_EQ(answer, "");
+    } else {
+      EXPECT_EQ(StatusLine(answer), c.statusLine);
+      if (!c.bodyOrLength.empty() && c.bodyOrLength[0] == '#') {
+        EXPECT_EQ(Header(answer, "Content-Length"), c.bodyOrLength.substr(1));
+      } else {
+        EXPECT_EQ(Body(answer), c.bodyOrLength);
+      }
+    }
+    EXPECT_EQ(StatusLine(Get(server.Port(), "/test")), "HTTP/1.1 200 OK");
+  }
+  EXPECT_TRUE(server.WaitConnectionsAtMost(0, 5000));
+}
+
+}  // namespace
+}  // namespace tovi::fault

@@ -1,0 +1,246 @@
+// Clients that die, stall or crawl, against the real media server with the engine's real limits
+// (30 s for a head or a stalled body, 120 s for a send without progress). The slow cases run at
+// the same time while a well-behaved client keeps fetching; afterwards every thread and handle
+// of the dead connections must be back (this process's /proc counts).
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <future>
+#include <string>
+#include <vector>
+
+#include "fault_support.h"
+#include "support/temp_dir.h"
+
+namespace tovi::fault {
+namespace {
+
+constexpr std::uint64_t kGiB = 1ull << 30;
+
+// A sparse 1 GiB file: made at once, reads as zeros.
+std::string MakeBigFile(const testing::TempDir& dir) {
+  const std::string path = dir.Write("big.bin", "");
+  std::filesystem::resize_file(path, kGiB);
+  return path;
+}
+
+double SecondsSince(Clock::time_point t) {
+  return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+struct SlowResult {
+  std::string answer;
+  bool closed = false;
+  double seconds = 0;
+};
+
+// Sends `head` one byte per second until the server hangs up (at most 45 s).
+SlowResult TrickleHead(std::uint16_t port, const std::string& head) {
+  SlowResult r;
+  const auto start = Clock::now();
+  test::RawClient client(port);
+  for (std::size_t i = 0; i < 45 && !r.closed; ++i) {
+    if (!client.Send(head.substr(i % head.size(), 1))) {
+      r.closed = true;
+      break;
+    }
+    std::string got;
+    r.closed = client.WaitClosed(1000, &got);
+    r.answer += got;
+  }
+  r.seconds = SecondsSince(start);
+  return r;
+}
+
+// Sends `request`, then nothing, waiting (at most timeoutMs) for the answer and the close.
+SlowResult SendAndWait(std::uint16_t port, const std::string& request, int timeoutMs) {
+  SlowResult r;
+  const auto start = Clock::now();
+  test::RawClient client(port);
+  client.Send(request);
+  r.closed = client.WaitClosed(timeoutMs, &r.answer);
+  r.seconds = SecondsSince(start);
+  return r;
+}
+
+// A plain socket to the server with a small receive buffer, for clients that misbehave.
+int OpenSmallWindow(std::uint16_t port) {
+  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  int small = 4096;
+  ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    ::close(s);
+    return -1;
+  }
+  return s;
+}
+
+// Reads a whole stream of the file; returns the body bytes received.
+std::uint64_t StreamAll(std::uint16_t port, const std::string& path, int timeoutMs) {
+  test::RawClient client(port);
+  client.Send("GET " + path + " HTTP/1.1\r\n\r\n");
+  const std::string head = client.ReadCount(1, timeoutMs);
+  std::uint64_t total = head.size();
+  const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!client.PeerClosed() && Clock::now() < until) {
+    total += client.ReadCount(1 << 20, 2000).size();
+  }
+  return total;
+}
+
+TEST(DeadClients, ADroppedStreamIsReclaimedWhileAnotherStreamGoesOn) {
+  testing::TempDir dir;
+  const std::string big = MakeBigFile(dir);
+  MediaServer server;
+  const int threads = ThreadCount(), handles = HandleCount();
+
+  auto other = std::async(std::launch::async, [&] { return StreamAll(server.Port(), big, 60000); });
+  for (int round = 0; round < 5; ++round) {
+    int s = OpenSmallWindow(server.Port());
+    ASSERT_GE(s, 0);
+    const std::string request = "GET " + big + " HTTP/1.1\r\n\r\n";
+    ASSERT_EQ(::send(s, request.data(), request.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(request.size()));
+    std::vector<char> buffer(65536);
+    std::uint64_t got = 0;
+    while (got < (8u << 20)) {
+      ssize_t n = ::recv(s, buffer.data(), buffer.size(), 0);
+      ASSERT_GT(n, 0);
+      got += static_cast<std::uint64_t>(n);
+    }
+    ::close(s);  // in the middle of a 1 GiB answer
+  }
+  const std::uint64_t otherBytes = other.get();
+  EXPECT_GT(otherBytes, kGiB) << "the other stream was cut short";
+  EXPECT_TRUE(server.WaitConnectionsAtMost(0, 5000));
+  EXPECT_TRUE(WaitCountsAtMost(threads, handles, 5000))
+      << "threads " << ThreadCount() << " (were " << threads << "), handles " << HandleCount()
+      << " (were " << handles << ")";
+}
+
+TEST(SlowClients, AreCutOffAtTheirLimitsWhileOthersAreServed) {
+  testing::TempDir dir;
+  const std::string big = MakeBigFile(dir);
+  dir.Write("small.bin", std::string(100000, 's'));
+  MediaServer server;
+  const std::uint16_t port = server.Port();
+  const int threads = ThreadCount(), handles = HandleCount();
+  const auto start = Clock::now();
+
+  // Asks for the 1 GiB file and never reads: the server's send makes no progress.
+  const int stalled = OpenSmallWindow(port);
+  ASSERT_GE(stalled, 0);
+  const std::string request = "GET " + big + " HTTP/1.1\r\n\r\n";
+  ASSERT_EQ(::send(stalled, request.data(), request.size(), MSG_NOSIGNAL),
+            static_cast<ssize_t>(request.size()));
+
+  EndlessPage flood(EndlessPage::Mode::Flood, "<b>start</b>");
+  EndlessPage silent(EndlessPage::Mode::Silent, "<b>start</b>");
+  auto trickle = std::async(std::launch::async, [&] {
+    return TrickleHead(port, "GET /test HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Pad: " +
+                                 std::string(200, 'p') + "\r\n\r\n");
+  });
+  auto post = std::async(std::launch::async, [&] {
+    return SendAndWait(port, "POST /test HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\nsome body", 45000);
+  });
+  auto floodCut = std::async(std::launch::async, [&] {
+    return SendAndWait(port, "GET /parserlink?" + flood.Url() + "|<b>|</b> HTTP/1.1\r\n\r\n", 90000);
+  });
+  auto silentCut = std::async(std::launch::async, [&] {
+    return SendAndWait(port, "GET /parserlink?" + silent.Url() + "|<b>|</b> HTTP/1.1\r\n\r\n", 60000);
+  });
+
+  // Meanwhile a well-behaved client gets every answer.
+  int served = 0, failed = 0;
+  auto done = [](auto& f) {
+    return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+  };
+  while (!(done(trickle) && done(post) && done(floodCut) && done(silentCut)) &&
+         SecondsSince(start) < 100) {
+    const std::string a = Get(port, "/test");
+    const std::string b = test::Exchange(
+        port, "GET " + dir.Path("small.bin") + " HTTP/1.1\r\nRange: bytes=10-20\r\n\r\n");
+    if (StatusLine(a) == "HTTP/1.1 200 OK" && StatusLine(b) == "HTTP/1.1 206 Partial Content") {
+      ++served;
+    } else {
+      ++failed;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  EXPECT_GT(served, 50);
+  EXPECT_EQ(failed, 0);
+
+  const SlowResult t = trickle.get();
+  EXPECT_TRUE(t.closed);
+  EXPECT_EQ(t.answer, "") << "a head that never completes gets no answer";
+  EXPECT_GE(t.seconds, 28);
+  EXPECT_LE(t.seconds, 40);
+
+  const SlowResult p = post.get();
+  EXPECT_TRUE(p.closed);
+  EXPECT_EQ(p.answer, "") << "a body that stalls gets no answer";
+  EXPECT_GE(p.seconds, 28);
+  EXPECT_LE(p.seconds, 40);
+
+  // The flood is cut at the fetch's 32 MiB cap; nothing between the markers ends in it.
+  const SlowResult f = floodCut.get();
+  EXPECT_EQ(StatusLine(f.answer), "HTTP/1.1 200 OK");
+  EXPECT_GE(flood.BytesSent(), 32ll << 20);
+  EXPECT_LT(flood.BytesSent(), 200ll << 20);
+  // The silent page is given up after 30 s of silence; what came is the page.
+  const SlowResult s = silentCut.get();
+  EXPECT_EQ(StatusLine(s.answer), "HTTP/1.1 200 OK");
+  EXPECT_GE(s.seconds, 28);
+  EXPECT_LE(s.seconds, 45);
+
+  // Only the stalled stream is left; its send limit ends it at 120 s.
+  EXPECT_EQ(server.Connections(), 1u);
+  EXPECT_TRUE(server.WaitConnectionsAtMost(0, 150000 - static_cast<int>(SecondsSince(start) * 1000)));
+  const double stallEnd = SecondsSince(start);
+  EXPECT_GE(stallEnd, 110);
+  EXPECT_LE(stallEnd, 150);
+  // Its thread and file handle are back; the client's own socket is still open here.
+  EXPECT_TRUE(WaitCountsAtMost(threads, handles + 1, 5000))
+      << "threads " << ThreadCount() << " (were " << threads << "), handles " << HandleCount()
+      << " (were " << handles << " + 1)";
+  ::close(stalled);
+}
+
+TEST(IdleConnections, ThreeHundredHeldWhileOneStreamsAndAnotherBrowses) {
+  testing::TempDir dir;
+  const std::string big = MakeBigFile(dir);
+  for (int i = 0; i < 50; ++i) dir.Write("clip" + std::to_string(i) + ".mp4", "c");
+  MediaServer server;
+  const int threads = ThreadCount(), handles = HandleCount();
+
+  std::vector<std::unique_ptr<test::RawClient>> idle;
+  for (int i = 0; i < 300; ++i) idle.push_back(std::make_unique<test::RawClient>(server.Port()));
+
+  auto stream = std::async(std::launch::async, [&] { return StreamAll(server.Port(), big, 60000); });
+  int playlists = 0;
+  for (int i = 0; i < 20; ++i) {
+    const std::string a = Get(server.Port(), "/treeview?" + dir.Folder());
+    if (StatusLine(a) == "HTTP/1.1 200 OK" && Body(a).find("clip49.mp4") != std::string::npos) {
+      ++playlists;
+    }
+  }
+  EXPECT_EQ(playlists, 20);
+  EXPECT_GT(stream.get(), kGiB) << "the stream was refused or cut short";
+
+  idle.clear();
+  EXPECT_TRUE(server.WaitConnectionsAtMost(0, 10000));
+  EXPECT_TRUE(WaitCountsAtMost(threads, handles, 10000))
+      << "threads " << ThreadCount() << " (were " << threads << "), handles " << HandleCount()
+      << " (were " << handles << ")";
+}
+
+}  // namespace
+}  // namespace tovi::fault
