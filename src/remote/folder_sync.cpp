@@ -1,6 +1,8 @@
 #include "remote/folder_sync.h"
 
+#include <algorithm>
 #include <array>
+#include <filesystem>
 #include <string_view>
 
 #include "platform/files.h"
@@ -13,12 +15,25 @@ constexpr std::array<std::string_view, 7> kMediaTypes = {".avi", ".mkv", ".mp4",
                                                          ".flv", ".mpeg", ".mp3"};
 }  // namespace
 
-void ListFolderTree(const std::string& folder, const std::string& mask,
-                    std::vector<std::string>& list, const std::function<void()>& pumpMessages) {
-  const std::string pattern = mask.empty() ? "*.*" : mask;
+namespace {
+
+// The folder's real location, or "" when it cannot be resolved.
+std::string RealFolder(const std::string& folder) {
+  std::error_code error;
+  const std::filesystem::path real = std::filesystem::canonical(folder, error);
+  return error ? std::string() : real.string();
+}
+
+// realAncestors: the real locations of the folders being listed above this one. A link back to
+// one of them is listed but not entered: it would repeat the tree until the path length gave
+// out, and a few such links multiply the work beyond any end.
+void ListFolderTreeBelow(const std::string& folder, const std::string& mask,
+                         std::vector<std::string>& list,
+                         const std::function<void()>& pumpMessages,
+                         std::vector<std::string>& realAncestors) {
   std::string base = folder;
   if (base.empty() || base.back() != fs::kSeparator) base += fs::kSeparator;
-  for (const fs::DirEntry& entry : fs::FindEntries(base, pattern, fs::kAttrAnyFile)) {
+  for (const fs::DirEntry& entry : fs::FindEntries(base, mask, fs::kAttrAnyFile)) {
     if (pumpMessages) pumpMessages();
     if (!entry.IsDirectory()) {
       list.push_back(base + entry.name);
@@ -27,8 +42,23 @@ void ListFolderTree(const std::string& folder, const std::string& mask,
     if (entry.name == "." || entry.name == "..") continue;
     const std::string sub = base + entry.name + fs::kSeparator;
     list.push_back(sub);
-    ListFolderTree(sub, pattern, list, pumpMessages);
+    const std::string real = RealFolder(sub);
+    if (!real.empty() &&
+        std::find(realAncestors.begin(), realAncestors.end(), real) != realAncestors.end()) {
+      continue;
+    }
+    realAncestors.push_back(real);
+    ListFolderTreeBelow(sub, mask, list, pumpMessages, realAncestors);
+    realAncestors.pop_back();
   }
+}
+
+}  // namespace
+
+void ListFolderTree(const std::string& folder, const std::string& mask,
+                    std::vector<std::string>& list, const std::function<void()>& pumpMessages) {
+  std::vector<std::string> realAncestors{RealFolder(folder)};
+  ListFolderTreeBelow(folder, mask.empty() ? "*.*" : mask, list, pumpMessages, realAncestors);
 }
 
 bool IsSyncedMedia(const std::string& path) {

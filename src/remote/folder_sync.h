@@ -14,7 +14,8 @@ namespace tovi::remote {
 
 // Appends every entry under folder matching mask ("" means "*.*"), depth first, a folder's own
 // entry (with a trailing separator) directly before its contents. Hidden and system entries are
-// included; folders that cannot be searched add nothing. pumpMessages runs once per entry.
+// included; folders that cannot be searched add nothing. A linked folder that leads back to one
+// of its own ancestors is listed but not entered. pumpMessages runs once per entry.
 void ListFolderTree(const std::string& folder, const std::string& mask,
                     std::vector<std::string>& list,
                     const std::function<void()>& pumpMessages = {});

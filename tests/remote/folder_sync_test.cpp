@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -97,6 +98,29 @@ TEST(ListFolderTree, AMissingFolderAddsNothing) {
   Entries list;
   ListFolderTree((tree.Path() / "gone").string(), "", list);
   EXPECT_TRUE(list.empty());
+}
+
+TEST(ListFolderTree, EntersLinkedFoldersButNotLinksBackUpTheTree) {
+  testing::TempFolder tree, elsewhere;
+  tree.Write("a.avi", "");
+  tree.Write("sub/b.mp4", "");
+  elsewhere.Write("c.mkv", "");
+  std::error_code error;
+  std::filesystem::create_directory_symlink(tree.Path(), tree.Path() / "loop", error);
+  if (!error) std::filesystem::create_directory_symlink(tree.Path(), tree.Path() / "sub" / "up", error);
+  if (!error) std::filesystem::create_directory_symlink(elsewhere.Path(), tree.Path() / "ext", error);
+  if (error) GTEST_SKIP() << "this system does not let us make folder links: " << error.message();
+
+  const std::string root = tree.Native() + fs::kSeparator;
+  const std::string s(1, fs::kSeparator);
+  Entries list;
+  ListFolderTree(tree.Native(), "", list);
+  EXPECT_EQ(std::set<std::string>(list.begin(), list.end()),
+            (std::set<std::string>{root + "a.avi", root + "sub" + s, root + "sub" + s + "b.mp4",
+                                   root + "sub" + s + "up" + s, root + "loop" + s,
+                                   root + "ext" + s, root + "ext" + s + "c.mkv"}));
+  EXPECT_EQ(list.size(), 7u);
+  ExpectPreOrder(list);
 }
 
 // The main window as the sync sees it; every effect is logged in order.
