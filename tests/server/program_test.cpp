@@ -1,0 +1,414 @@
+// End to end (Linux build): the real program as a child process with --address 127.0.0.1,
+// switched through its terminal front end or its settings file, answering on 127.0.0.1:8027.
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "http/server/http_server.h"
+#include "server/media_handler.h"
+#include "server/program_process.h"
+#include "server/wire_client.h"
+#include "support/temp_dir.h"
+
+namespace tovi::server {
+namespace {
+
+namespace stdfs = std::filesystem;
+using testing::Exchange;
+using testing::Request;
+using testing::WireResponse;
+
+constexpr std::uint16_t kPort = 8027;
+const std::string kOn = "LocalRFS1: \xD0\x92\xD1\x8B\xD0\xBA\xD0\xBB\xD1\x8E\xD1\x87\xD0\xB8\xD1\x82\xD1\x8C Tovi DLNA";  // Выключить
+const std::string kOff = "LocalRFS1: \xD0\x92\xD0\xBA\xD0\xBB\xD1\x8E\xD1\x87\xD0\xB8\xD1\x82\xD1\x8C Tovi DLNA";      // Включить
+const std::string kNotFoundMemo = "Memo1: \xD0\x9D\xD0\xB5 \xD0\xBD\xD0\xB0\xD0\xB9\xD0\xB4\xD0\xB5\xD0\xBD\xD0\xBE";
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool Answers() {
+  const WireResponse r = Exchange(kPort, Request("GET", "/test"), 2000);
+  return r.status == 200;
+}
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return done();
+}
+
+// A listening socket on 127.0.0.1:port, closed when it goes. Like the program it may bind
+// beside connections lingering in TIME_WAIT, but not beside another listener.
+class PortHolder {
+ public:
+  explicit PortHolder(std::uint16_t port) {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    const int on = 1;
+    setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    held_ = bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(fd_, 1) == 0;
+  }
+  ~PortHolder() { close(fd_); }
+  bool Held() const { return held_; }
+
+ private:
+  int fd_ = -1;
+  bool held_ = false;
+};
+
+class Program : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Another run of the program may still hold the port for a moment; wait for it, bounded.
+    ASSERT_TRUE(WaitUntil([] { return PortHolder(kPort).Held(); }, 30000))
+        << "127.0.0.1:8027 stays taken by another process";
+  }
+
+  void Start() {
+    process_ = std::make_unique<testing::ProgramProcess>(
+        TOVI_PROGRAM_PATH, home_.Folder(), std::vector<std::string>{"--address", "127.0.0.1"});
+    ASSERT_TRUE(process_->Started());
+    ASSERT_TRUE(process_->WaitFor("Type a number", 10000)) << process_->Output();
+  }
+  void TearDown() override {
+    if (process_) process_->Stop();
+  }
+
+  // Sends a command and waits for text to follow in the output.
+  bool Command(const std::string& command, const std::string& expect, int timeoutMs = 10000) {
+    const std::size_t from = process_->OutputSize();
+    process_->Send(command);
+    return process_->WaitFor(expect, timeoutMs, from);
+  }
+  void SwitchOn() {
+    ASSERT_TRUE(Command("LocalRFS1", kOn)) << process_->Output();
+    ASSERT_TRUE(WaitUntil(Answers, 5000));
+  }
+  std::string Settings() { return ReadFile(home_.Path("setstovi.cfg")); }
+  std::string WindowText() {
+    const std::size_t from = process_->OutputSize();
+    process_->Send("window");
+    process_->WaitFor("Button2:", 5000, from);
+    return process_->Output().substr(from);
+  }
+  WireResponse Get(const std::string& target, const std::string& headers = "",
+                   const std::string& method = "GET", std::size_t keep = 64u << 20) {
+    return Exchange(kPort, Request(method, target, headers), 120000, keep);
+  }
+
+  tovi::testing::TempDir home_;   // the program's copy and its settings file
+  tovi::testing::TempDir media_;  // what it serves
+  std::unique_ptr<testing::ProgramProcess> process_;
+};
+
+std::string Pattern(std::size_t size) {
+  std::string s(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 13 + i / 509) & 0xFF);
+  return s;
+}
+
+std::string PercentEncoded(const std::string& path) {
+  std::string out;
+  for (unsigned char c : path) {
+    if (c <= ' ' || c >= 0x80 || c == '%' || c == '+' || c == '#' || c == '?' || c == '&') {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", c);
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+TEST_F(Program, SwitchesFromTheTerminalAndRecordsEachSwitch) {
+  Start();
+  EXPECT_FALSE(Answers());
+  SwitchOn();
+  EXPECT_EQ(Settings(), "[Path]\r\n\r\n[LFRS]\r\ntrue\r\n");
+  ASSERT_TRUE(Command("Button2", kOff)) << process_->Output();
+  EXPECT_FALSE(Answers());
+  EXPECT_EQ(Settings(), "[Path]\r\n\r\n[LFRS]\r\nfalse\r\n");
+  ASSERT_TRUE(Command("Button2", kOn)) << process_->Output();
+  EXPECT_TRUE(WaitUntil(Answers, 5000));
+  EXPECT_EQ(Settings(), "[Path]\r\n\r\n[LFRS]\r\ntrue\r\n");
+}
+
+TEST_F(Program, StartsTheServerFromTheSettingsFileAndLeavesItOnExit) {
+  const std::string stored = "[Path]\r\n/srv/films\r\n[LFRS]\r\ntrue\r\n";
+  home_.Write("setstovi.cfg", stored);
+  const auto started = std::chrono::steady_clock::now();
+  Start();
+  ASSERT_TRUE(process_->WaitFor(kOn, 10000)) << process_->Output();
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1400));
+  EXPECT_TRUE(WaitUntil(Answers, 5000));
+  // The switch rewrote the file with the stored folder; exit stops the server, file untouched.
+  EXPECT_EQ(Settings(), stored);
+  process_->Send("N2");
+  EXPECT_TRUE(process_->CloseInputAndWait(10000));
+  EXPECT_FALSE(Answers());
+  EXPECT_EQ(Settings(), stored);
+}
+
+TEST_F(Program, SwitchingOnWhileThePortIsTakenLeavesTheServerOff) {
+  Start();
+  {
+    PortHolder holder(kPort);
+    ASSERT_TRUE(holder.Held());
+    ASSERT_TRUE(Command("LocalRFS1", "Could not bind socket. Address and port are already in use."))
+        << process_->Output();
+    EXPECT_EQ(process_->Output().find(kOn), std::string::npos);
+    EXPECT_EQ(Settings(), "[Path]\r\n\r\n[LFRS]\r\ntrue\r\n");
+  }
+  SwitchOn();  // the same switch works once the port is free
+}
+
+TEST_F(Program, StreamsFilesByteExactWithRanges) {
+  const std::string bytes = Pattern(100000);
+  const std::string film = media_.Write("film.mkv", bytes);
+  Start();
+  SwitchOn();
+  struct Case { const char* range; int status; std::size_t first, length; const char* contentRange; };
+  const Case cases[] = {
+      {"", 200, 0, 100000, ""},
+      {"bytes=0-", 200, 0, 100000, ""},
+      {"bytes=1000-1999", 206, 1000, 1000, "bytes 1000-1999/100000"},
+      {"bytes=99000-", 206, 99000, 1000, "bytes 99000-99999/100000"},
+      {"bytes=-500", 206, 99500, 500, "bytes 99500-99999/100000"},
+      {"bytes=50000-200000", 206, 50000, 50000, "bytes 50000-99999/100000"},
+      {"bytes=2000-1000", 200, 0, 100000, ""},
+      {"bytes=100000-", 416, 0, 0, "bytes */100000"},
+  };
+  for (const Case& c : cases) {
+    const auto r = Get(film, *c.range ? std::string("Range: ") + c.range + "\r\n" : "");
+    EXPECT_EQ(r.status, c.status) << c.range;
+    EXPECT_EQ(r.Header("Content-Range"), c.contentRange) << c.range;
+    EXPECT_EQ(r.Header("Content-Length"), std::to_string(c.length)) << c.range;
+    EXPECT_EQ(r.Header("Content-Type"), "video/mp4") << c.range;
+    EXPECT_EQ(r.Header("Accept-Ranges"), "bytes") << c.range;
+    EXPECT_FALSE(r.Has("Access-Control-Allow-Origin")) << c.range;
+    EXPECT_TRUE(r.closed) << c.range;
+    EXPECT_EQ(r.body, bytes.substr(c.first, c.length)) << c.range;
+  }
+  const auto head = Get(film, "", "HEAD");
+  EXPECT_EQ(head.head,
+            "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: video/mp4\r\n"
+            "Content-Length: 100000\r\nAccept-Ranges: bytes\r\nServer: NetHTTP/1.0\r\n\r\n");
+  EXPECT_EQ(head.bodyBytes, 0u);
+
+  // A Cyrillic name, sent as percent-encoded UTF-8.
+  const std::string cyrillic = media_.Write("\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC 1.avi", "kino");
+  const auto r = Get(PercentEncoded(cyrillic));
+  EXPECT_EQ(r.status, 200);
+  EXPECT_EQ(r.body, "kino");
+  EXPECT_NE(WindowText().find("Label2: " + cyrillic), std::string::npos);
+}
+
+TEST_F(Program, StreamsAFileLargerThanFourGiB) {
+  constexpr std::uint64_t kSize = (5ull << 30) + 7;
+  const std::string big = media_.Write("big.bin", "");
+  stdfs::resize_file(big, kSize);  // sparse: zeros but for the marks
+  const std::uint64_t mark = (4ull << 30) + 4096 + 3;
+  {
+    std::fstream f(big, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(static_cast<std::streamoff>(mark));
+    f << "mark past 4 GiB";
+    f.seekp(static_cast<std::streamoff>(kSize - 5));
+    f << "tail!";
+  }
+  Start();
+  SwitchOn();
+  auto r = Get(big, "Range: bytes=" + std::to_string(mark) + "-" + std::to_string(mark + 14) + "\r\n");
+  EXPECT_EQ(r.status, 206);
+  EXPECT_EQ(r.body, "mark past 4 GiB");
+  EXPECT_EQ(r.Header("Content-Range"),
+            "bytes " + std::to_string(mark) + "-" + std::to_string(mark + 14) + "/" + std::to_string(kSize));
+  r = Get(big, "Range: bytes=" + std::to_string(mark - 3) + "-\r\n", "GET", 32);
+  EXPECT_EQ(r.status, 206);
+  EXPECT_EQ(r.Header("Content-Length"), std::to_string(kSize - mark + 3));
+  EXPECT_EQ(r.body.substr(3, 15), "mark past 4 GiB");
+  EXPECT_EQ(r.bodyBytes, kSize - mark + 3);
+  r = Get(big, "Range: bytes=-5\r\n");
+  EXPECT_EQ(r.body, "tail!");
+  r = Get(big, "", "GET", 0);  // the whole file
+  EXPECT_EQ(r.status, 200);
+  EXPECT_EQ(r.Header("Content-Length"), std::to_string(kSize));
+  EXPECT_EQ(r.bodyBytes, kSize);
+}
+
+TEST_F(Program, ServesDriveAndFolderPlaylists) {
+  stdfs::create_directory(media_.Path("Season 1"));
+  stdfs::create_directory(media_.Path("\xD0\x9C\xD1\x83\xD0\xBB\xD1\x8C\xD1\x82\xD1\x84\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC\xD1\x8B"));  // Мультфильмы
+  stdfs::create_directory(media_.Path(".cache"));
+  media_.Write("a&b 100%.mkv", std::string(1536, 'x'));
+  media_.Write("big.mkv", std::string(3 * 1048576, 'y'));
+  media_.Write(".hidden.mkv", "h");
+  std::vector<std::string> folders, files;
+  for (const auto& e : stdfs::directory_iterator(media_.Folder())) {
+    const std::string name = e.path().filename().string();
+    if (name[0] != '.') (e.is_directory() ? folders : files).push_back(name);
+  }
+  const std::string base = "http://127.0.0.1:8027";
+  std::string expected = "#EXTM3U\n\r";
+  for (const std::string& n : folders) {
+    expected += "#EXTINF:-1," + n + "\n\r" + base + "/treeview?" + media_.Folder() + n + "/\n\r";
+  }
+  for (const std::string& n : files) {
+    const std::string url = n == "big.mkv" ? "big.mkv" : "a%26b 100%25.mkv";
+    expected += "#EXTINF:-1," + n + (n == "big.mkv" ? " 3MB" : " 1.5KB") + "\n\r" + base +
+                media_.Folder() + url + "\n\r";
+  }
+  Start();
+  SwitchOn();
+  auto r = Get("/treeview?" + PercentEncoded(media_.Folder()));
+  EXPECT_EQ(r.status, 200);
+  EXPECT_EQ(r.body, expected);
+  EXPECT_EQ(r.Header("Access-Control-Allow-Origin"), "*");
+
+  // Following the playlist's own URLs: a file with "&" and "%" streams.
+  r = Get(media_.Folder() + "a%26b 100%25.mkv");
+  EXPECT_EQ(r.bodyBytes, 1536u);
+
+  r = Get("/treeview?/");
+  EXPECT_EQ(r.status, 200);
+  EXPECT_EQ(r.body.rfind("#EXTM3U\n\r#EXTINF:-1,\xD0\x94\xD0\xB8\xD1\x81\xD0\xBA /\n\r" + base +
+                             "/treeview?//\n\r", 0), 0u) << r.body;
+  for (const char* system : {"/proc", "/sys", "/dev", "/run"}) {
+    EXPECT_EQ(r.body.find(std::string("?") + system + "/\n"), std::string::npos) << system;
+  }
+  r = Get("/treeview?//");
+  EXPECT_NE(r.body.find("#EXTINF:-1,tmp\n\r" + base + "/treeview?/tmp/\n\r"), std::string::npos);
+  r = Get("/treeview");
+  EXPECT_EQ(r.status, 500);
+  EXPECT_EQ(r.body, "List index out of bounds (0)");
+}
+
+TEST_F(Program, TakesAnnouncementsAndAnswersNotFound) {
+  Start();
+  SwitchOn();
+  auto r = Get("/test?LG%20OLED|42|%D0%97%D0%B0%D0%BB");
+  EXPECT_EQ(r.body, "<html><h1>ToviPlayer DLNA Work!</h1></html>");
+  EXPECT_TRUE(process_->WaitFor("N3: \xD0\x97\xD0\xB0\xD0\xBB (LG OLED)\n", 5000)) << process_->Output();
+  r = Get("/test");
+  EXPECT_EQ(r.status, 200);
+  std::size_t from = process_->OutputSize();
+  r = Get("/test?Model");
+  EXPECT_TRUE(process_->WaitFor("N3:  (Model)\n", 5000, from));
+
+  r = Get("/no/such/thing");
+  EXPECT_EQ(r.status, 404);
+  EXPECT_EQ(r.body, "Not Found");
+  EXPECT_EQ(r.Header("Access-Control-Allow-Origin"), "*");
+  EXPECT_NE(WindowText().find("Label2: Not Found//no/such/thing\n"), std::string::npos);
+  r = Get(media_.Folder());  // a folder is not a file
+  EXPECT_EQ(r.status, 404);
+}
+
+// A loopback page for "/parserlink" to fetch, served from this test process.
+class PageServer {
+ public:
+  PageServer() {
+    server_ = CreateMediaServer("127.0.0.1", 0, [](http::TNetPeerThread& thread,
+                                                   http::TNetHTTPRequestInfo& rq,
+                                                   http::TNetHTTPResponseInfo& rs) {
+      if (rq.RequestPath() == "/endless") {
+        rs.SendHeaders();
+        const std::string chunk(1 << 20, 'e');
+        for (int i = 0; i < 64; ++i) thread.Connection().Write(chunk);
+      } else if (rq.RequestPath() == "/aaa") {
+        rs.SetBodyText(std::string(40, 'a') + "dc");
+      } else {
+        rs.SetBodyText("<p>one <b>two</b> three</p>");
+      }
+    });
+    server_->SetActive(true);
+  }
+  ~PageServer() { server_->SetActive(false); }
+  std::string Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(server_->Bindings()[0].Port()) + path;
+  }
+
+ private:
+  std::unique_ptr<http::TNetHTTPServer> server_;
+};
+
+TEST_F(Program, ParserLinkCutsPagesFetchedOnLoopback) {
+  PageServer pages;
+  Start();
+  SwitchOn();
+  const std::string page = pages.Url("/page");
+  EXPECT_EQ(Get("/parserlink?" + page + "|<b>|</b>").body, "two");
+  EXPECT_EQ(Get("/parserlink?" + page + "|<b>").body, "<p>one <b>two</b> three</p>");
+  EXPECT_EQ(WindowText().find(kNotFoundMemo), std::string::npos);
+  auto r = Get("/parserlink?" + page + "|<i>|</i>");
+  EXPECT_EQ(r.status, 200);
+  EXPECT_EQ(r.body, "");
+  EXPECT_NE(WindowText().find(kNotFoundMemo), std::string::npos);
+  EXPECT_EQ(Get("/parserlink?" + page + "|(|</b>").body, "err");
+  EXPECT_EQ(Get("/parserlink?" + pages.Url("/aaa") + "|(aa?)*c|d").body, "err");
+  // An endless page is cut off at 32 MiB, which is answered whole.
+  r = Get("/parserlink?" + pages.Url("/endless"), "", "GET", 0);
+  EXPECT_EQ(r.status, 200);
+  EXPECT_EQ(r.bodyBytes, 32u << 20);
+}
+
+// ffmpeg from Debian, installed when missing; a test that needs it never passes without it.
+std::string Ffmpeg(const std::string& tool) {
+  const std::string probe = "command -v " + tool + " >/dev/null 2>&1";
+  if (std::system(probe.c_str()) != 0) {
+    std::system("(apt-get install -y ffmpeg || (apt-get update && apt-get install -y ffmpeg)) "
+                ">/dev/null 2>&1");
+  }
+  return std::system(probe.c_str()) == 0 ? tool : "";
+}
+
+std::string RunCapture(const std::string& command) {
+  std::string out;
+  FILE* p = popen(command.c_str(), "r");
+  if (p == nullptr) return out;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
+  pclose(p);
+  return out;
+}
+
+TEST_F(Program, FfmpegPlaysAndSeeksWhatItServes) {
+  const std::string ffmpeg = Ffmpeg("ffmpeg");
+  ASSERT_FALSE(ffmpeg.empty()) << "ffmpeg is missing and could not be installed";
+  const std::string video = media_.Path("test video.mp4");
+  // The index sits at the end of the file (no faststart), so the player must seek by range.
+  ASSERT_EQ(std::system(("timeout 120 ffmpeg -v error -y -f lavfi -i testsrc=duration=10:size=320x240:rate=25 "
+                         "-c:v mpeg4 -f mp4 '" + video + "'").c_str()), 0);
+  Start();
+  SwitchOn();
+  const std::string url = "http://127.0.0.1:8027" + PercentEncoded(video);
+  const std::string frame = " -frames:v 1 -f framemd5 - 2>/dev/null";
+  const std::string local = RunCapture("timeout 120 ffmpeg -v error -ss 5 -i '" + video + "'" + frame);
+  const std::string served = RunCapture("timeout 120 ffmpeg -v error -ss 5 -i '" + url + "'" + frame);
+  ASSERT_NE(local.find("0,"), std::string::npos) << local;
+  EXPECT_EQ(served, local);
+  // The frame decoded over HTTP is the one at 5 s, not the first one.
+  const std::string first = RunCapture("timeout 120 ffmpeg -v error -i '" + video + "'" + frame);
+  EXPECT_NE(served, first);
+}
+
+}  // namespace
+}  // namespace tovi::server
