@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <set>
 
@@ -194,7 +196,31 @@ std::string ReadWholeFile(const std::string& path) {
   }
 }
 
+namespace {
+
+// Removes "path.~PID-N" files of writers that died before their rename (killed, power cut):
+// without this every crash during a write would leave one more beside the file.
+void RemoveOrphanedTemps(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const std::string prefix = (slash == std::string::npos ? path : path.substr(slash + 1)) + ".~";
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+    if (pid > 0 && pid != getpid() && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+      unlink((folder + name).c_str());
+    }
+  }
+  closedir(dir);
+}
+
+}  // namespace
+
 void WriteFileAtomically(const std::string& path, const std::string& bytes) {
+  RemoveOrphanedTemps(path);
   static std::atomic<unsigned> counter{0};
   std::string temp;
   int fd = -1;
