@@ -322,6 +322,32 @@ TEST(PatternCase, FollowsWindows1251) {
   });
 }
 
+// Start positions are skipped by what a match must begin with or contain; none of that may
+// lose a match.
+TEST(PatternSearch, SkipsOnlyPositionsThatCannotMatch) {
+  RunCases({
+      {"", "(abc)?d", "abd", "d", 2},
+      {"", "x*abc", "ababc", "abc", 2},
+      {"", "(a|b)c", "abc", "bc|b", 1},
+      {"", "^a|b", "xb", "b", 1},
+      {"", "(^a|b)", "xb", "b|b", 1},
+      {"", "b?^a", "a", "a", 0},
+      {"", "[ab]*c", "xc", "c", 1},
+      {"", "x?$", "ab", "", 2},
+      {"", "a*", "", "", 0},
+      {"", "(a)\\1*b|c", "xc", "c", 1},
+      {"", "(?i)abc", "xABC", "ABC", 1},
+      {"", "ab(?i)cd", "abCD", "abCD", 0},
+      {"", "(?-s).*z", "ab\nz", "z", 3},
+      {"", "\\bz", "a z", "z", 2},
+      {"", "(x(a|b){1,2}){2}y", "xaxxaby", nullptr},
+      {"", "abcabd", "abcabcabd", "abcabd", 3},
+      {"", "(.*?)abd", "abcabd", "abcabd|abc", 0},
+      {"", "a(.*?)bb", "a b bb", "a b bb| b ", 0},
+      {"", "a(.{0,2}?)c", "a123c a1c", "a1c|1", 6},
+  });
+}
+
 // The marker cut of the link extraction: start + "(.*?)" + end with default modifiers.
 TEST(PatternMarkerCut, TakesTheShortestTextAfterTheLeftmostStart) {
   RunCases({
