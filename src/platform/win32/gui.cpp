@@ -1,0 +1,341 @@
+// The Win32 front end: a real message loop, hidden windows, the tray icon through
+// Shell_NotifyIconA, the popup menu, message boxes and the common dialogs. Texts reach the
+// system through the wide API so the fixed Russian texts show whatever the system code page.
+#include <windows.h>
+#include <commdlg.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <deque>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "platform/gui.h"
+#include "platform/win32/wide.h"
+
+namespace tovi::gui {
+
+std::uint32_t NotifyIconDataSize() { return NOTIFYICONDATAA_V1_SIZE; }
+
+namespace {
+
+constexpr UINT kTaskMessage = WM_APP + 1;
+constexpr UINT kFirstMenuCommand = 100;
+constexpr const wchar_t* kWindowClass = L"TRemoteToviplayerWindow";
+
+HWND AsHwnd(WindowHandle h) { return reinterpret_cast<HWND>(h); }
+WindowHandle AsHandle(HWND h) { return reinterpret_cast<WindowHandle>(h); }
+
+class Win32Frontend;
+Win32Frontend* g_frontend = nullptr;  // one front end per process: the window procedure's target
+
+LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// The program's other windows are disabled while a modal dialog of ours is open.
+class DisabledThreadWindows {
+ public:
+  DisabledThreadWindows() {
+    EnumThreadWindows(GetCurrentThreadId(), &Collect, reinterpret_cast<LPARAM>(&windows_));
+    for (HWND w : windows_) EnableWindow(w, FALSE);
+  }
+  ~DisabledThreadWindows() {
+    for (HWND w : windows_) EnableWindow(w, TRUE);
+  }
+
+ private:
+  static BOOL CALLBACK Collect(HWND w, LPARAM list) {
+    if (IsWindowVisible(w) && IsWindowEnabled(w)) {
+      reinterpret_cast<std::vector<HWND>*>(list)->push_back(w);
+    }
+    return TRUE;
+  }
+  std::vector<HWND> windows_;
+};
+
+class Win32Frontend : public Frontend {
+ public:
+  Win32Frontend() {
+    g_frontend = this;
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = &WindowProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hIcon = LoadAppIcon();
+    wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = kWindowClass;
+    RegisterClassExW(&wc);
+    // Posted tasks and timer ticks arrive at a message-only window of their own.
+    utility_ = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                               GetModuleHandleW(nullptr), nullptr);
+  }
+
+  ~Win32Frontend() override {
+    for (auto& [timer, id] : timerIds_) KillTimer(utility_, id);
+    DestroyWindow(AsHandle(utility_));
+    g_frontend = nullptr;
+    CoUninitialize();
+  }
+
+  LRESULT Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (hwnd == utility_ && hwnd != nullptr) {
+      if (msg == kTaskMessage) {
+        RunOneTask();
+        return 0;
+      }
+      if (msg == WM_TIMER) {
+        for (auto& [timer, id] : timerIds_) {
+          if (id == wParam) {
+            timer->Tick();
+            break;
+          }
+        }
+        return 0;
+      }
+    }
+    if (msg == WM_COMMAND && HIWORD(wParam) == 0 && lParam == 0) {
+      auto it = menuCommands_.find(LOWORD(wParam));
+      if (it != menuCommands_.end() && app_ != nullptr) {
+        MenuItem* item = it->second;
+        app_->Dispatch([item] { item->Click(); });
+        return 0;
+      }
+    }
+    auto handler = handlers_.find(hwnd);
+    if (handler == handlers_.end() || !handler->second || app_ == nullptr) {
+      return DefWindowProcW(hwnd, msg, wParam, lParam);
+    }
+    Message m{msg, static_cast<std::uintptr_t>(wParam), static_cast<std::intptr_t>(lParam), 0};
+    MessageHandler h = handler->second;
+    app_->Dispatch([&] { h(m); });
+    return m.result;
+  }
+
+  void Attach(Application& app) override { app_ = &app; }
+
+  void Run(Application&) override {
+    MSG msg;
+    while (!quit_ && GetMessageW(&msg, nullptr, 0, 0) > 0) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+
+  void Quit() override {
+    quit_ = true;
+    PostQuitMessage(0);
+  }
+
+  void ProcessMessages() override {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        quit_ = true;
+        PostQuitMessage(static_cast<int>(msg.wParam));
+        return;
+      }
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+
+  void Post(std::function<void()> task) override {
+    {
+      std::lock_guard<std::mutex> lock(tasksLock_);
+      tasks_.push_back(std::move(task));
+    }
+    PostMessageW(utility_, kTaskMessage, 0, 0);
+  }
+
+  void UpdateTimer(Timer& timer) override {
+    auto it = timerIds_.find(&timer);
+    if (timer.Enabled() && timer.Interval() > 0) {
+      const UINT_PTR id = it != timerIds_.end() ? it->second : nextTimerId_++;
+      timerIds_[&timer] = id;
+      SetTimer(utility_, id, static_cast<UINT>(timer.Interval()), nullptr);  // restarts it
+    } else if (it != timerIds_.end()) {
+      KillTimer(utility_, it->second);
+      timerIds_.erase(it);
+    }
+  }
+
+  WindowHandle MakeWindow(const std::string& caption, MessageHandler handler) override {
+    HWND hwnd = CreateWindowExW(0, kWindowClass, text::DisplayToWide(caption).c_str(),
+                                WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 400, 300,
+                                nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    handlers_[hwnd] = std::move(handler);
+    return AsHandle(hwnd);
+  }
+
+  void DestroyWindow(WindowHandle window) override {
+    handlers_.erase(AsHwnd(window));
+    if (window != 0) ::DestroyWindow(AsHwnd(window));
+  }
+
+  bool PostWindowMessage(WindowHandle window, const Message& m) override {
+    return PostMessageW(AsHwnd(window), m.msg, static_cast<WPARAM>(m.wParam),
+                        static_cast<LPARAM>(m.lParam)) != 0;
+  }
+
+  void DefaultHandler(WindowHandle window, Message& m) override {
+    if (m.msg == WM_CLOSE && app_ != nullptr) {
+      app_->Terminate();  // closing the main window ends the program
+      return;
+    }
+    m.result = DefWindowProcW(AsHwnd(window), m.msg, static_cast<WPARAM>(m.wParam),
+                              static_cast<LPARAM>(m.lParam));
+  }
+
+  bool ShowWindow(WindowHandle window, int command) override {
+    return ::ShowWindow(AsHwnd(window), command) != 0;
+  }
+
+  bool SetForegroundWindow(WindowHandle window) override {
+    return ::SetForegroundWindow(AsHwnd(window)) != 0;
+  }
+
+  Point CursorPos() override {
+    POINT p{};
+    GetCursorPos(&p);
+    return {p.x, p.y};
+  }
+
+  IconHandle ApplicationIcon() override { return reinterpret_cast<IconHandle>(LoadAppIcon()); }
+
+  bool NotifyIcon(std::uint32_t action, const NotifyIconData& data) override {
+    NOTIFYICONDATAA nid{};
+    nid.cbSize = data.size;
+    nid.hWnd = AsHwnd(data.window);
+    nid.uID = data.id;
+    nid.uFlags = data.flags;
+    nid.uCallbackMessage = data.callbackMessage;
+    nid.hIcon = reinterpret_cast<HICON>(data.icon);
+    static_assert(sizeof nid.szTip >= sizeof data.tip);
+    CopyMemory(nid.szTip, data.tip, sizeof data.tip);
+    return Shell_NotifyIconA(action, &nid) != 0;
+  }
+
+  void TrackPopupMenu(PopupMenu& menu, Point at, WindowHandle owner) override {
+    menuCommands_.clear();
+    HMENU popup = BuildMenu(menu.Items());
+    ::TrackPopupMenu(popup, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0,
+                     AsHwnd(owner), nullptr);
+    DestroyMenu(popup);
+  }
+
+  void ShowMessageBox(const std::string& caption, const std::string& text) override {
+    MessageBoxW(nullptr, text::DisplayToWide(text).c_str(), text::DisplayToWide(caption).c_str(),
+                MB_OK | MB_SETFOREGROUND);
+  }
+
+  bool OpenFileDialog(const std::string& filter, std::string* path) override {
+    // "description|patterns|..." becomes the dialog's list of NUL-separated pairs.
+    std::wstring filters = text::DisplayToWide(filter);
+    for (wchar_t& c : filters) {
+      if (c == L'|') c = L'\0';
+    }
+    filters.append(2, L'\0');
+    std::vector<wchar_t> file(32768, L'\0');
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = app_ != nullptr ? AsHwnd(app_->Handle()) : nullptr;
+    ofn.lpstrFilter = filters.c_str();
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = file.data();
+    ofn.nMaxFile = static_cast<DWORD>(file.size());
+    ofn.Flags = OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_EXPLORER;
+    DisabledThreadWindows disabled;
+    if (!GetOpenFileNameW(&ofn)) return false;
+    *path = text::WideToAnsi(file.data());
+    return true;
+  }
+
+  bool ChooseFolder(WindowHandle owner, const std::string& title, std::string* path) override {
+    const std::wstring wideTitle = text::DisplayToWide(title);
+    BROWSEINFOW bi{};
+    bi.hwndOwner = AsHwnd(owner);
+    bi.pidlRoot = nullptr;  // the desktop
+    bi.lpszTitle = wideTitle.c_str();
+    bi.ulFlags = BIF_RETURNONLYFSDIRS;
+    const UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS);
+    PIDLIST_ABSOLUTE chosen;
+    {
+      DisabledThreadWindows disabled;
+      chosen = SHBrowseForFolderW(&bi);
+    }
+    SetErrorMode(oldMode);
+    if (chosen == nullptr) return false;
+    wchar_t buffer[MAX_PATH] = {};
+    const bool ok = SHGetPathFromIDListW(chosen, buffer) != 0;
+    CoTaskMemFree(chosen);
+    if (!ok) return false;
+    *path = text::WideToAnsi(buffer);
+    return true;
+  }
+
+  bool OpenUrl(WindowHandle owner, const std::string& url) override {
+    const HINSTANCE result =
+        ShellExecuteA(AsHwnd(owner), "Open", url.c_str(), nullptr, nullptr, SW_SHOW);
+    return reinterpret_cast<INT_PTR>(result) > 32;
+  }
+
+  // Menus are built from the captions when they pop up; nothing else shows captions.
+  void CaptionChanged(const std::string&, const std::string&) override {}
+
+ private:
+  static HICON LoadAppIcon() {
+    HICON icon = LoadIconW(GetModuleHandleW(nullptr), L"MAINICON");
+    return icon != nullptr ? icon : LoadIconW(nullptr, MAKEINTRESOURCEW(32512));  // IDI_APPLICATION
+  }
+
+  HMENU BuildMenu(const std::vector<MenuItem*>& items) {
+    HMENU menu = CreatePopupMenu();
+    for (MenuItem* item : items) {
+      if (!item->Visible()) continue;
+      const std::wstring caption = text::DisplayToWide(item->Caption());
+      if (!item->Items().empty()) {
+        AppendMenuW(menu, MF_STRING | MF_POPUP,
+                    reinterpret_cast<UINT_PTR>(BuildMenu(item->Items())), caption.c_str());
+      } else {
+        const UINT id = kFirstMenuCommand + static_cast<UINT>(menuCommands_.size());
+        menuCommands_[id] = item;
+        AppendMenuW(menu, MF_STRING, id, caption.c_str());
+      }
+    }
+    return menu;
+  }
+
+  void RunOneTask() {
+    std::function<void()> task;
+    {
+      std::lock_guard<std::mutex> lock(tasksLock_);
+      if (tasks_.empty()) return;
+      task = std::move(tasks_.front());
+      tasks_.pop_front();
+    }
+    task();
+  }
+
+  Application* app_ = nullptr;
+  HWND utility_ = nullptr;
+  bool quit_ = false;
+  std::mutex tasksLock_;
+  std::deque<std::function<void()>> tasks_;
+  std::map<HWND, MessageHandler> handlers_;
+  std::map<Timer*, UINT_PTR> timerIds_;
+  UINT_PTR nextTimerId_ = 1;
+  std::map<UINT, MenuItem*> menuCommands_;  // of the menu shown last
+};
+
+LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (g_frontend == nullptr) return DefWindowProcW(hwnd, msg, wParam, lParam);
+  return g_frontend->Handle(hwnd, msg, wParam, lParam);
+}
+
+}  // namespace
+
+std::unique_ptr<Frontend> CreateSystemFrontend() { return std::make_unique<Win32Frontend>(); }
+
+}  // namespace tovi::gui
