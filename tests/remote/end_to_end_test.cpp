@@ -229,6 +229,7 @@ TEST_F(EndToEnd, UploadsAndSyncsForTheAnnouncedDevice) {
   tree.Write("clip.mp4.txt", "");
   tree.Write("x.mkv/inner.txt", "");
   tree.Write("sub/deep/c.mov", "");
+  tree.Write("Фильмы/d.mp4", "");  // raw UTF-8 bytes on POSIX, as the service receives them
   std::vector<std::string> listing;
   ListTree(tree.Path(), tree.Native() + "/", &listing);
   mark = program.Output().size();
