@@ -12,6 +12,9 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <vector>
+
+#include "platform/socket.h"
 
 #include "http/server/http_server.h"
 #include "server/media_handler.h"
@@ -178,6 +181,44 @@ TEST_F(Program, SwitchingOnWhileThePortIsTakenLeavesTheServerOff) {
     EXPECT_EQ(Settings(), "[Path]\r\n\r\n[LFRS]\r\ntrue\r\n");
   }
   SwitchOn();  // the same switch works once the port is free
+}
+
+TEST_F(Program, ASettingsFileThatCannotBeWrittenLeavesTheServerAsItWas) {
+  stdfs::create_directory(home_.Path("setstovi.cfg"));  // neither readable nor writable as a file
+  Start();
+  ASSERT_TRUE(Command("LocalRFS1", "[Remote Toviplayer]")) << process_->Output();
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(process_->Output().find(kOn), std::string::npos);
+  EXPECT_FALSE(Answers());
+}
+
+TEST_F(Program, SwitchingOffEndsAStreamThatIsStillRunning) {
+  const std::string big = media_.Write("long.bin", "");
+  stdfs::resize_file(big, 1ull << 30);
+  Start();
+  SwitchOn();
+  // A player that asked for the whole file and stopped reading: its stream waits on the socket.
+  net::Startup();
+  const net::SocketHandle player = net::OpenStream();
+  ASSERT_EQ(net::Connect(player, testing::Loopback(kPort), 5000), 0);
+  const std::string request = Request("GET", big);
+  ASSERT_EQ(net::Send(player, request.data(), request.size()), static_cast<long>(request.size()));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_TRUE(Command("Button2", kOff, 10000)) << process_->Output();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(6));
+  EXPECT_FALSE(Answers());
+  // What the player gets ends well before the whole file.
+  std::uint64_t received = 0;
+  std::vector<char> buffer(1 << 20);
+  for (int i = 0; i < 10000; ++i) {
+    if (net::WaitReadable(player, 5000) != 1) break;
+    const long n = net::Recv(player, buffer.data(), buffer.size());
+    if (n <= 0) break;
+    received += static_cast<std::uint64_t>(n);
+  }
+  net::Close(player);
+  EXPECT_LT(received, 1ull << 30);
 }
 
 TEST_F(Program, StreamsFilesByteExactWithRanges) {
