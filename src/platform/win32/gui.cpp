@@ -6,6 +6,8 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -26,6 +28,30 @@ constexpr const wchar_t* kWindowClass = L"TRemoteToviplayerWindow";
 
 HWND AsHwnd(WindowHandle h) { return reinterpret_cast<HWND>(h); }
 WindowHandle AsHandle(HWND h) { return reinterpret_cast<WindowHandle>(h); }
+
+// With TOVI_GUI_TRACE naming a file, the tray and menu calls are appended to it as they happen,
+// the menu read back through the menu API: the GUI test under wine reads it (other processes
+// cannot read our menus there).
+void Trace(const std::string& line) {
+  const char* path = std::getenv("TOVI_GUI_TRACE");
+  if (path == nullptr || *path == '\0') return;
+  if (FILE* f = std::fopen(path, "ab")) {
+    std::fputs((line + "\n").c_str(), f);
+    std::fclose(f);
+  }
+}
+
+void TraceMenu(HMENU menu, int depth) {
+  const int count = GetMenuItemCount(menu);
+  for (int i = 0; i < count; ++i) {
+    wchar_t caption[512] = {};
+    GetMenuStringW(menu, static_cast<UINT>(i), caption, 511, MF_BYPOSITION);
+    HMENU sub = GetSubMenu(menu, i);
+    Trace("menu|" + std::to_string(depth) + "|" + text::WideToUtf8(caption) + "|" +
+          (sub != nullptr ? "submenu" : "item"));
+    if (sub != nullptr) TraceMenu(sub, depth + 1);
+  }
+}
 
 class Win32Frontend;
 Win32Frontend* g_frontend = nullptr;  // one front end per process: the window procedure's target
@@ -77,6 +103,7 @@ class Win32Frontend : public Frontend {
     DestroyWindow(AsHandle(utility_));
     g_frontend = nullptr;
     CoUninitialize();
+    Trace("closed");
   }
 
   LRESULT Handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -189,6 +216,7 @@ class Win32Frontend : public Frontend {
   }
 
   bool ShowWindow(WindowHandle window, int command) override {
+    Trace("show|" + std::to_string(command));
     return ::ShowWindow(AsHwnd(window), command) != 0;
   }
 
@@ -214,18 +242,26 @@ class Win32Frontend : public Frontend {
     nid.hIcon = reinterpret_cast<HICON>(data.icon);
     static_assert(sizeof nid.szTip >= sizeof data.tip);
     CopyMemory(nid.szTip, data.tip, sizeof data.tip);
-    return Shell_NotifyIconA(action, &nid) != 0;
+    const bool ok = Shell_NotifyIconA(action, &nid) != 0;
+    Trace("tray|" + std::to_string(action) + "|" + std::to_string(data.size) + "|" +
+          std::to_string(data.flags) + "|" + std::to_string(data.callbackMessage) + "|" +
+          (ok ? "ok" : "failed"));
+    return ok;
   }
 
   void TrackPopupMenu(PopupMenu& menu, Point at, WindowHandle owner) override {
     menuCommands_.clear();
     HMENU popup = BuildMenu(menu.Items());
+    Trace("popup|" + std::to_string(at.x) + "|" + std::to_string(at.y));
+    TraceMenu(popup, 0);
     ::TrackPopupMenu(popup, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0,
                      AsHwnd(owner), nullptr);
     DestroyMenu(popup);
+    Trace("popup-closed");
   }
 
   void ShowMessageBox(const std::string& caption, const std::string& text) override {
+    Trace("box|" + caption);
     MessageBoxW(nullptr, text::DisplayToWide(text).c_str(), text::DisplayToWide(caption).c_str(),
                 MB_OK | MB_SETFOREGROUND);
   }
