@@ -1,0 +1,46 @@
+// Threads and open handles of this process, for leak checks after a test: /proc on Linux,
+// a Toolhelp snapshot and the handle count on Windows.
+#pragma once
+
+#ifdef _WIN32
+#include <windows.h>
+#include <tlhelp32.h>
+#else
+#include <filesystem>
+#endif
+
+namespace tovi::test {
+
+#ifdef _WIN32
+inline long ThreadCount() {
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snap == INVALID_HANDLE_VALUE) return -1;
+  THREADENTRY32 entry;
+  entry.dwSize = sizeof entry;
+  long n = 0;
+  const DWORD self = GetCurrentProcessId();
+  for (BOOL more = Thread32First(snap, &entry); more; more = Thread32Next(snap, &entry)) {
+    if (entry.th32OwnerProcessID == self) ++n;
+  }
+  CloseHandle(snap);
+  return n;
+}
+inline long HandleCount() {
+  DWORD n = 0;
+  return GetProcessHandleCount(GetCurrentProcess(), &n) ? static_cast<long>(n) : -1;
+}
+#else
+inline long CountEntries(const char* dir) {
+  std::error_code ec;
+  long n = 0;
+  for (auto it = std::filesystem::directory_iterator(dir, ec);
+       !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    ++n;
+  }
+  return ec ? -1 : n;
+}
+inline long ThreadCount() { return CountEntries("/proc/self/task"); }
+inline long HandleCount() { return CountEntries("/proc/self/fd"); }
+#endif
+
+}  // namespace tovi::test
