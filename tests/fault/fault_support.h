@@ -49,13 +49,15 @@ class QuietHost : public server::MediaHost {
 // The program's media server with the engine's real limits, on 127.0.0.1 and a free port.
 class MediaServer {
  public:
-  MediaServer() {
+  // Limits other than the engine's own only where a test says why.
+  explicit MediaServer(const http::TNetServerLimits& limits = {}) {
     handler_ = std::make_unique<server::MediaRequestHandler>(host_);
     server_ = server::CreateMediaServer(
         "127.0.0.1", 0,
         [this](http::TNetPeerThread& t, http::TNetHTTPRequestInfo& q, http::TNetHTTPResponseInfo& r) {
           handler_->Handle(t, q, r);
         });
+    server_->SetLimits(limits);
     server_->SetActive(true);
   }
   ~MediaServer() {

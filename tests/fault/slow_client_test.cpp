@@ -126,6 +126,32 @@ TEST(DeadClients, ADroppedStreamIsReclaimedWhileAnotherStreamGoesOn) {
       << " (were " << handles << ")";
 }
 
+// A send that moved some bytes and then waited out the whole limit used to return those bytes,
+// and the next send waited the limit again: a reader that stopped held its connection for twice
+// the limit. With a 2 s limit (so the case is quick) it must end within the limit and a margin.
+TEST(DeadClients, AStoppedReaderIsCutOffAfterOneSendLimitNotTwo) {
+  testing::TempDir dir;
+  const std::string big = MakeBigFile(dir);
+  http::TNetServerLimits limits;
+  limits.sendStallTimeoutMs = 2000;
+  MediaServer server(limits);
+  const auto start = Clock::now();
+  const int s = OpenSmallWindow(server.Port());
+  ASSERT_GE(s, 0);
+  const std::string request = "GET " + big + " HTTP/1.1\r\n\r\n";
+  ASSERT_EQ(::send(s, request.data(), request.size(), MSG_NOSIGNAL),
+            static_cast<ssize_t>(request.size()));
+  for (int i = 0; i < 250 && server.Connections() == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_EQ(server.Connections(), 1u);
+  EXPECT_TRUE(server.WaitConnectionsAtMost(0, 10000));
+  const double seconds = SecondsSince(start);
+  EXPECT_GE(seconds, 1.9);
+  EXPECT_LT(seconds, 3.5) << "the stall was noticed only after a second send limit";
+  ::close(s);
+}
+
 TEST(SlowClients, AreCutOffAtTheirLimitsWhileOthersAreServed) {
   testing::TempDir dir;
   const std::string big = MakeBigFile(dir);
@@ -142,8 +168,10 @@ TEST(SlowClients, AreCutOffAtTheirLimitsWhileOthersAreServed) {
   ASSERT_EQ(::send(stalled, request.data(), request.size(), MSG_NOSIGNAL),
             static_cast<ssize_t>(request.size()));
 
-  EndlessPage flood(EndlessPage::Mode::Flood, "<b>start</b>");
-  EndlessPage silent(EndlessPage::Mode::Silent, "<b>start</b>");
+  auto floodPage = std::make_unique<EndlessPage>(EndlessPage::Mode::Flood, "<b>start</b>");
+  auto silentPage = std::make_unique<EndlessPage>(EndlessPage::Mode::Silent, "<b>start</b>");
+  EndlessPage& flood = *floodPage;
+  EndlessPage& silent = *silentPage;
   auto trickle = std::async(std::launch::async, [&] {
     return TrickleHead(port, "GET /test HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Pad: " +
                                  std::string(200, 'p') + "\r\n\r\n");
@@ -200,6 +228,9 @@ TEST(SlowClients, AreCutOffAtTheirLimitsWhileOthersAreServed) {
   EXPECT_EQ(StatusLine(s.answer), "HTTP/1.1 200 OK");
   EXPECT_GE(s.seconds, 28);
   EXPECT_LE(s.seconds, 45);
+
+  floodPage.reset();
+  silentPage.reset();
 
   // Only the stalled stream is left; its send limit ends it at 120 s.
   EXPECT_EQ(server.Connections(), 1u);

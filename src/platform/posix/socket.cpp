@@ -220,9 +220,35 @@ int PeerEndpoint(SocketHandle s, Endpoint* out) {
 int WaitReadable(SocketHandle s, int timeoutMs) { return WaitFor(s, POLLIN, timeoutMs); }
 int WaitWritable(SocketHandle s, int timeoutMs) { return WaitFor(s, POLLOUT, timeoutMs); }
 
+namespace {
+
+// SO_SNDTIMEO in ms (0: none).
+long SendTimeoutMs(int fd) {
+  timeval tv{};
+  socklen_t len = sizeof tv;
+  if (::getsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, &len) != 0) return 0;
+  return static_cast<long>(tv.tv_sec) * 1000 + static_cast<long>(tv.tv_usec) / 1000;
+}
+
+// A send that moved some bytes and then waited out the whole send time-out returns those bytes
+// instead of failing; the next call would wait the time-out again. Such a short return is the
+// stall itself, or a peer that stops reading would hold the connection twice as long.
+bool StalledOut(std::chrono::steady_clock::time_point start, long timeoutMs) {
+  return timeoutMs > 0 && std::chrono::steady_clock::now() - start >=
+                              std::chrono::milliseconds(timeoutMs);
+}
+
+}  // namespace
+
 long Send(SocketHandle s, const void* data, std::size_t size) {
+  const long timeoutMs = SendTimeoutMs(Fd(s));
   for (;;) {
+    const auto start = std::chrono::steady_clock::now();
     ssize_t n = ::send(Fd(s), data, size, MSG_NOSIGNAL);
+    if (n >= 0 && static_cast<std::size_t>(n) < size && StalledOut(start, timeoutMs)) {
+      tLastError = kErrTimedOut;
+      return -1;
+    }
     if (n >= 0) return static_cast<long>(n);
     if (errno != EINTR) return FailSend();
   }
@@ -258,20 +284,54 @@ int Close(SocketHandle s) { return ::close(Fd(s)) == 0 ? 0 : Fail(); }
 
 long long SendFile(SocketHandle s, std::intptr_t nativeFileHandle, std::uint64_t offset,
                    std::uint64_t count) {
+  // Non-blocking, with our own wait: one blocking sendfile() call can wait out the send
+  // time-out several times over (the kernel restarts it for every piece that moves a little),
+  // so a reader that stopped would hold the connection far longer than the limit. Here any
+  // bytes moved restart the wait, and a wait that runs out is the stall.
+  const int fd = Fd(s);
+  const long timeoutMs = SendTimeoutMs(fd);
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return Fail();
   off_t pos = static_cast<off_t>(offset);
   std::uint64_t sent = 0;
-  while (sent < count) {
+  long long result = -1;
+  int error = 0;  // a socket code when result stays -1
+  for (;;) {
+    if (sent >= count) {
+      result = static_cast<long long>(sent);
+      break;
+    }
     std::uint64_t left = count - sent;
     std::size_t piece = left > (1u << 30) ? (1u << 30) : static_cast<std::size_t>(left);
-    ssize_t n = ::sendfile(Fd(s), static_cast<int>(nativeFileHandle), &pos, piece);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return FailSend();
+    ssize_t n = ::sendfile(fd, static_cast<int>(nativeFileHandle), &pos, piece);
+    if (n > 0) {
+      sent += static_cast<std::uint64_t>(n);
+      continue;
     }
-    if (n == 0) break;  // the file ended early
-    sent += static_cast<std::uint64_t>(n);
+    if (n == 0) {  // the file ended early
+      result = static_cast<long long>(sent);
+      break;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      error = MapErrno(errno);
+      break;
+    }
+    pollfd p{fd, POLLOUT, 0};
+    const int ready = ::poll(&p, 1, timeoutMs > 0 ? static_cast<int>(timeoutMs) : -1);
+    if (ready == 0) {
+      error = kErrTimedOut;
+      break;
+    }
+    if (ready < 0 && errno != EINTR) {
+      error = MapErrno(errno);
+      break;
+    }
+    // Ready, or an error or hang-up that the next sendfile() reports.
   }
-  return static_cast<long long>(sent);
+  ::fcntl(fd, F_SETFL, flags);
+  if (result < 0) tLastError = error;
+  return result;
 }
 
 int ResolveIPv4(const std::string& host, Endpoint* out) {
