@@ -162,10 +162,10 @@ TNetHTTPResponseInfo::TNetHTTPResponseInfo(TNetTCPConnection& connection)
   HeaderLines().SetFoldLines(false);
 }
 
-TNetHTTPResponseInfo::~TNetHTTPResponseInfo() { ReleaseBodyStream(); }
+TNetHTTPResponseInfo::~TNetHTTPResponseInfo() = default;
 
 void TNetHTTPResponseInfo::ReleaseBodyStream() {
-  if (bodyStream_ && ownsBodyStream_) delete bodyStream_;
+  ownedBodyStream_.reset();
   bodyStream_ = nullptr;
 }
 

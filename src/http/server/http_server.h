@@ -109,14 +109,17 @@ class TNetHTTPResponseInfo : public serverside::TNetResponseHeaderInfo {
   const std::string& ContentText() const { return bodyText_; }
   void SetContentText(const std::string& text) { bodyText_ = text; }
   TStream* BodyStream() const { return bodyStream_; }
-  // Written from its start when BodyText is empty; freed after writing when OwnsBodyStream.
-  void SetBodyStream(TStream* stream) { ReleaseBodyStream(); bodyStream_ = stream; }
+  // Written from its start when BodyText is empty. An owned stream (OwnsBodyStream) is freed
+  // after writing and with the record; a borrowed one is only forgotten.
   void SetBodyStream(std::unique_ptr<TStream> stream) {
-    SetBodyStream(stream.release());
-    ownsBodyStream_ = true;
+    ownedBodyStream_ = std::move(stream);
+    bodyStream_ = ownedBodyStream_.get();
   }
-  bool OwnsBodyStream() const { return ownsBodyStream_; }
-  void SetOwnsBodyStream(bool owns) { ownsBodyStream_ = owns; }
+  void SetBodyStream(TStream* borrowed) {
+    ownedBodyStream_.reset();
+    bodyStream_ = borrowed;
+  }
+  bool OwnsBodyStream() const { return bodyStream_ && ownedBodyStream_.get() == bodyStream_; }
   bool CloseAfterResponse() const { return closeAfterResponse_; }
   // Also sets the "Connection" value: "close" or "keep-alive".
   void SetCloseAfterResponse(bool close);
@@ -144,7 +147,7 @@ class TNetHTTPResponseInfo : public serverside::TNetResponseHeaderInfo {
   std::string statusText_ = "OK";
   std::string bodyText_;
   TStream* bodyStream_ = nullptr;
-  bool ownsBodyStream_ = true;
+  std::unique_ptr<TStream> ownedBodyStream_;
   bool closeAfterResponse_ = false;
   bool headersSent_ = false;
   std::string serverSoftware_ = kServerSoftwareName;
