@@ -241,6 +241,31 @@ TEST(ConnectionWrites, AStalledPeerEndsTheSendWithATimeout) {
   EXPECT_FALSE(p.connection.Connected());
 }
 
+TEST(ConnectionWrites, AStalledPeerEndsAFileRangeWithATimeout) {
+  std::string path = ::testing::TempDir() + "tovi_stall_test.bin";
+  const std::uint64_t size = 64u << 20;
+  {
+    std::ofstream out(path, std::ios::binary);
+    out.seekp(static_cast<std::streamoff>(size - 1));
+    out.put('e');
+  }
+  {
+    fs::ReadOnlyFile file(path);
+    Pair p;
+    p.connection.SetSendTimeout(300);
+    auto start = Clock::now();
+    try {
+      p.connection.WriteFileRange(file.NativeHandle(), 0, size);  // the client never reads
+      FAIL() << "64 MiB went into a peer that reads nothing";
+    } catch (const ENetSocketError& e) {
+      EXPECT_EQ(e.LastError(), net::kErrTimedOut);
+    }
+    EXPECT_LT(Clock::now() - start, 20s);
+    EXPECT_FALSE(p.connection.Connected());
+  }
+  std::remove(path.c_str());
+}
+
 TEST(Sockets, ReportWindowsSocketsCodesOnEveryPlatform) {
   net::Startup();
   net::SocketHandle a = net::OpenStream();
