@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# The Linux program through its terminal front end, as a person uses it from the README: the
+# menu on start, About by number, Exit by number; names, "menu", "window"; the end of input does
+# not end it, SIGINT and SIGTERM do; the options.
+# Usage: terminal_test.sh REMOTE_TOVIPLAYER
+set -uo pipefail
+binary=$(realpath "$1")
+work=$(mktemp -d)
+pid=
+cleanup() {
+  [ -n "$pid" ] && kill -9 "$pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+failures=0
+check() {  # check WHAT CONDITION...
+  local what=$1
+  shift
+  if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; failures=$((failures + 1)); fi
+}
+has() { grep -qxF -- "$2" "$1"; }
+
+# A private copy, so the settings file beside it is ours (and there is none).
+cp "$binary" "$work/remote-toviplayer"
+prog=$work/remote-toviplayer
+run() { (cd "$work" && timeout 20 "$prog" --address 10.1.2.3 --list-host 127.0.0.1:9 "$@"); }
+
+printf '5\nwindow\nN5\nbogus\nmenu\n6\n' | run >"$work/out.txt" 2>&1
+rc=$?
+check "Exit ends the program with status 0" test "$rc" = 0
+out=$work/out.txt
+check "title first" test "$(head -1 "$out")" = "Remote Toviplayer"
+check "menu: N3" has "$out" "  1  Нет устройства"
+check "menu: N4 under N3" has "$out" "  2    Загрузить m3u, xml лист"
+check "menu: test page with the address" has "$out" "  3  Проверить http://10.1.2.3:8027/test"
+check "menu: switch" has "$out" "  4  Включить Tovi DLNA"
+check "menu: About" has "$out" "  5  О программе"
+check "menu: Exit" has "$out" "  6  Выход"
+check "the hidden N5 is never printed" bash -c "! grep -q 'Синхронизировать\|Установить папку' '$out'"
+check "About box caption" has "$out" "[Remote Toviplayer]"
+check "About: version" has "$out" "Версия  1.1"
+check "About: status" has "$out" "Онлайн"
+check "About: address" has "$out" "IP: 10.1.2.3"
+check "About: site" has "$out" "http://toviplayer.example"
+check "window: Label1" has "$out" "  Label1: Remote ToviPlayer.."
+check "window: Button2" has "$out" "  Button2: Start server"
+check "unknown command" has "$out" "Unknown command: bogus (type menu)"
+check "menu printed twice" test "$(grep -c '^  6  Выход$' "$out")" = 2
+
+# The end of input does not end the program; SIGTERM and SIGINT end it as Exit does.
+for signal in TERM INT; do
+  (cd "$work" && exec "$prog" --address 10.1.2.3 --list-host 127.0.0.1:9 </dev/null >"$work/sig.txt" 2>&1) &
+  pid=$!
+  for _ in $(seq 1 50); do grep -q "Выход" "$work/sig.txt" && break; sleep 0.1; done
+  sleep 0.5
+  check "runs on after the end of input ($signal)" kill -0 "$pid"
+  kill -"$signal" "$pid"
+  for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  check "SIG$signal ends it" bash -c "! kill -0 $pid 2>/dev/null"
+  wait "$pid"
+  check "SIG$signal exit status 0" test "$?" = 0
+  pid=
+done
+
+(cd "$work" && timeout 10 "$prog" --help) >"$work/help.txt" 2>&1
+check "--help exits 0" test "$?" = 0
+check "--help names the options" grep -q -- "--list-host HOST\[:PORT\]" "$work/help.txt"
+(cd "$work" && timeout 10 "$prog" --bogus) >"$work/bad.txt" 2>&1
+check "an unknown option exits 2" test "$?" = 2
+
+if [ "$failures" -gt 0 ]; then
+  echo "terminal test: FAIL ($failures)"
+  exit 1
+fi
+echo "terminal test: PASS"
