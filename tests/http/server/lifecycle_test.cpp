@@ -201,6 +201,38 @@ TEST(Connections, AClientThatClosesAtOnceGetsNothing) {
   for (const std::string& e : s.Exceptions()) EXPECT_EQ(e, "Connection Closed Gracefully.");
 }
 
+// A manager that cannot hand out threads: each connection is closed, the listener goes on.
+class NoThreads : public TNetThreadMgrDefault {
+ public:
+  TNetPeerThread* GetThread(TNetTCPServer&, std::unique_ptr<TNetTCPServerConnection>) override {
+    throw std::runtime_error("no threads left");
+  }
+};
+
+TEST(Connections, AcceptFailuresGoToOnListenExceptionAndTheListenerGoesOn) {
+  NoThreads mgr;
+  test::TestServer s;
+  s.server.SetThreadMgr(&mgr);
+  std::mutex lock;
+  std::vector<std::string> reported;
+  s.server.OnListenException = [&](TNetListenerThread& l, const std::exception& e) {
+    std::lock_guard<std::mutex> guard(lock);
+    reported.push_back(std::string(e.what()) + " on " + l.Binding().IP());
+  };
+  s.server.OnCommandGet = [](auto&, auto&, auto&) {};
+  s.Start();
+  for (int i = 0; i < 2; ++i) {
+    tovi::test::RawClient c(s.Port());
+    std::string got;
+    EXPECT_TRUE(c.WaitClosed(3000, &got));
+    EXPECT_EQ(got, "");
+  }
+  s.server.SetActive(false);
+  std::lock_guard<std::mutex> guard(lock);
+  EXPECT_EQ(reported, (std::vector<std::string>{"no threads left on 127.0.0.1",
+                                                "no threads left on 127.0.0.1"}));
+}
+
 TEST(ReplyTexts, AreFormattedByCodeAndLines) {
   struct Case {
     int code;
