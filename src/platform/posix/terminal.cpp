@@ -73,13 +73,12 @@ class TerminalFrontend : public Frontend {
     sigaddset(&stops, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stops, nullptr);
     signals_ = std::thread([this, stops] { WatchSignals(stops); });
-    input_ = std::thread([this] { ReadInput(); });
   }
 
   ~TerminalFrontend() override {
     stopping_ = true;
     signals_.join();
-    input_.join();
+    if (input_.joinable()) input_.join();
     std::cout.flush();
   }
 
@@ -117,6 +116,7 @@ class TerminalFrontend : public Frontend {
     if (action == kNimAdd) {
       Print(app_ != nullptr ? app_->Title() + "\n" : "");
       PrintMenu();
+      StartInput();
     }
     return true;
   }
@@ -270,6 +270,7 @@ class TerminalFrontend : public Frontend {
 
   // A nested loop, as a modal dialog runs one: timers and posted work go on meanwhile.
   bool WaitForLine(std::string* line) {
+    StartInput();
     if (inputEnded_) return false;
     waiting_ = true;
     answered_ = false;
@@ -287,6 +288,11 @@ class TerminalFrontend : public Frontend {
     if (line.empty()) return false;
     *path = line;
     return true;
+  }
+
+  // Commands are read once the menu they refer to is shown (or a prompt wants a line).
+  void StartInput() {
+    if (!input_.joinable()) input_ = std::thread([this] { ReadInput(); });
   }
 
   void ReadInput() {
