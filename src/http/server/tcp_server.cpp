@@ -225,6 +225,23 @@ void TNetThreadMgr::Reap() {
   done.clear();
 }
 
+// ---- accepting ----
+
+net::SocketHandle TNetServerIOHandlerSocket::Accept(TNetSocketHandle& listening,
+                                                    const std::function<bool()>& stopped) {
+  for (;;) {
+    int ready = net::WaitReadable(listening.Handle(), kListenPollMs);
+    if (stopped()) return net::kInvalidSocket;
+    if (ready == 0) continue;
+    net::SocketHandle accepted = net::kInvalidSocket;
+    if (ready > 0) accepted = net::Accept(listening.Handle(), nullptr);
+    if (accepted != net::kInvalidSocket) return accepted;
+    int code = net::LastError();
+    if (code == net::kErrInterrupted || code == net::kErrNotSocket) return net::kInvalidSocket;
+    throw ENetSocketError(code);
+  }
+}
+
 // ---- listener ----
 
 void TNetListenerThread::Run() {
@@ -232,16 +249,9 @@ void TNetListenerThread::Run() {
     auto connection = std::make_unique<TNetTCPServerConnection>();
     try {
       if (server_.threadMgr_) server_.threadMgr_->Reap();
-      int ready = net::WaitReadable(binding_.Handle(), kListenPollMs);
-      if (Stopped()) break;
-      if (ready == 0) continue;
-      net::SocketHandle accepted = net::kInvalidSocket;
-      if (ready > 0) accepted = net::Accept(binding_.Handle(), nullptr);
-      if (accepted == net::kInvalidSocket) {
-        int code = net::LastError();
-        if (code == net::kErrInterrupted || code == net::kErrNotSocket) break;
-        throw ENetSocketError(code);
-      }
+      net::SocketHandle accepted =
+          server_.ioHandler_->Accept(binding_, [this] { return Stopped(); });
+      if (accepted == net::kInvalidSocket) break;  // no connection: this listener ends
       connection->Attach(accepted);
       connection->Binding().Adopt(accepted);
       server_.AcceptOne(*this, connection);
@@ -306,6 +316,10 @@ void TNetTCPServer::Activate() {
   if (!threadMgr_) {
     ownThreadMgr_ = std::make_unique<TNetThreadMgrDefault>();
     threadMgr_ = ownThreadMgr_.get();
+  }
+  if (!ioHandler_) {
+    ownIOHandler_ = std::make_unique<TNetServerIOHandlerSocket>();
+    ioHandler_ = ownIOHandler_.get();
   }
   try {
     for (std::size_t i = 0; i < bindings_.Count(); ++i) {

@@ -174,6 +174,17 @@ class TNetThreadMgr {
 // A new thread for every connection, never reused.
 class TNetThreadMgrDefault : public TNetThreadMgr {};
 
+// Accepts connections on a listening binding; activation makes one when none is set.
+class TNetServerIOHandlerSocket {
+ public:
+  virtual ~TNetServerIOHandlerSocket() = default;
+  // Polls the listening socket in 100 ms steps until a connection comes; kInvalidSocket when
+  // stopped() turns true or the socket is gone (errors 10004, 10038). Other failures raise
+  // ENetSocketError.
+  virtual net::SocketHandle Accept(TNetSocketHandle& listening,
+                                   const std::function<bool()>& stopped);
+};
+
 // Accepts on one binding until stopped.
 class TNetListenerThread {
  public:
@@ -227,6 +238,9 @@ class TNetTCPServer {
   // Not owned; when none is set, activation makes a TNetThreadMgrDefault of its own.
   TNetThreadMgr* ThreadMgr() const { return threadMgr_; }
   void SetThreadMgr(TNetThreadMgr* mgr) { threadMgr_ = mgr; }
+  // Not owned; when none is set, activation makes a TNetServerIOHandlerSocket of its own.
+  TNetServerIOHandlerSocket* IOHandler() const { return ioHandler_; }
+  void SetIOHandler(TNetServerIOHandlerSocket* handler) { ioHandler_ = handler; }
   const TNetServerLimits& Limits() const { return limits_; }
   void SetLimits(const TNetServerLimits& limits) { limits_ = limits; }
 
@@ -271,6 +285,8 @@ class TNetTCPServer {
   TNetReuseSocket reuseSocket_ = TNetReuseSocket::rsOSDependent;
   TNetThreadMgr* threadMgr_ = nullptr;
   std::unique_ptr<TNetThreadMgr> ownThreadMgr_;
+  TNetServerIOHandlerSocket* ioHandler_ = nullptr;
+  std::unique_ptr<TNetServerIOHandlerSocket> ownIOHandler_;
   TNetServerLimits limits_;
 
   std::mutex listenersLock_;

@@ -233,6 +233,33 @@ TEST(Connections, AcceptFailuresGoToOnListenExceptionAndTheListenerGoesOn) {
                                                 "no threads left on 127.0.0.1"}));
 }
 
+// A socket handler that only lets every second connection through.
+class EverySecond : public TNetServerIOHandlerSocket {
+ public:
+  net::SocketHandle Accept(TNetSocketHandle& listening,
+                           const std::function<bool()>& stopped) override {
+    for (;;) {
+      net::SocketHandle s = TNetServerIOHandlerSocket::Accept(listening, stopped);
+      if (s == net::kInvalidSocket || ++count % 2 == 0) return s;
+      net::Close(s);
+    }
+  }
+  std::atomic<int> count{0};
+};
+
+TEST(Connections, AnIOHandlerSetByTheCallerAccepts) {
+  EverySecond handler;
+  test::TestServer s;
+  s.server.SetIOHandler(&handler);
+  s.server.OnCommandGet = [](auto&, auto&, TNetHTTPResponseInfo& r) { r.SetBodyText("via"); };
+  s.Start();
+  EXPECT_EQ(tovi::test::Exchange(s.Port(), "GET / HTTP/1.1\r\n\r\n"), "");
+  EXPECT_NE(tovi::test::Exchange(s.Port(), "GET / HTTP/1.1\r\n\r\n").find("via"),
+            std::string::npos);
+  s.server.SetActive(false);
+  EXPECT_EQ(handler.count.load(), 2);
+}
+
 TEST(ReplyTexts, AreFormattedByCodeAndLines) {
   struct Case {
     int code;
