@@ -20,15 +20,12 @@ if [[ -z $cxx ]]; then
 fi
 
 # No recovery: the first sanitizer report ends the run as a crash.
-flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -I"$root/src"
+flags=(-std=c++20 -O1 -gline-tables-only -fno-omit-frame-pointer -I"$root/src"
        -fsanitize=address,undefined -fno-sanitize-recover=all)
 
 # The engine sources each target may need; a target links only what it uses (--gc-sections).
-common=(src/http/coding.cpp src/http/connection.cpp src/http/exceptions.cpp
-        src/http/header_info.cpp src/http/header_list.cpp src/http/stream.cpp
-        src/http/server/tcp_server.cpp src/http/server/http_server.cpp
-        src/platform/posix/socket.cpp src/server/byte_range.cpp)
-for f in src/http/client/*.cpp src/regex/*.cpp; do
+common=(src/platform/posix/socket.cpp src/server/byte_range.cpp)
+for f in src/http/*.cpp src/http/server/*.cpp src/http/client/*.cpp src/regex/*.cpp; do
   [[ -f $f ]] && common+=("$f")
 done
 
