@@ -6,7 +6,7 @@ what=${1:-build}
 pkgs=(g++ cmake ninja-build make)
 if [ "$what" = test ]; then
   pkgs+=(libgtest-dev libgmock-dev googletest
-         g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 xvfb xdotool imagemagick
+         g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb xauth xdotool imagemagick
          php-cli nginx-light ffmpeg curl clang libclang-rt-14-dev libpcre2-dev procps iproute2)
 fi
 missing=()
