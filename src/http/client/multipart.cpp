@@ -82,6 +82,8 @@ std::string TNetMultiPartFormDataStream::PartOf(const TNetFormDataField& field) 
 }
 
 std::int64_t TNetMultiPartFormDataStream::Size() const {
+  // The closing delimiter follows the last part, so a form without fields yields nothing.
+  if (fields_.empty()) return 0;
   return total_ + static_cast<std::int64_t>(ClosingDelimiter().size());
 }
 

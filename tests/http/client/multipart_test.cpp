@@ -119,5 +119,10 @@ TEST(MultipartBody, BoundaryComesFromTheLocalClock) {
             TNetMultiPartFormDataStream(late).Boundary());
 }
 
+TEST(MultipartBody, FormWithoutFieldsAnnouncesWhatItYields) {
+  TNetMultiPartFormDataStream form(kExampleTime);
+  EXPECT_EQ(form.Size(), static_cast<std::int64_t>(ReadInPieces(form, 32768).size()));
+}
+
 }  // namespace
 }  // namespace tovi::http
