@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 
 #include "platform/errors.h"
@@ -32,6 +33,18 @@ TEST(Files, ExistenceTellsFilesFromFolders) {
   EXPECT_FALSE(FileExists(""));
   EXPECT_TRUE(DirectoryExists(dir.Path("sub")));
   EXPECT_FALSE(DirectoryExists(file));
+}
+
+// A request naming a FIFO or a device must neither block a connection thread in open() nor
+// stream without end.
+TEST(Files, OnlyRegularFilesCountAsFiles) {
+  if (kSeparator != '/') GTEST_SKIP() << "FIFOs and device nodes are POSIX things";
+  TempDir dir;
+  const std::string fifo = dir.Path("pipe.mkv");
+  ASSERT_EQ(std::system(("mkfifo '" + fifo + "'").c_str()), 0);
+  EXPECT_FALSE(FileExists(fifo));
+  EXPECT_FALSE(FileExists("/dev/zero"));
+  EXPECT_THROW(ReadOnlyFile{fifo}, EInOutError);  // returns at once instead of waiting for a writer
 }
 
 TEST(Files, FindEntriesMatchesMasksAndMarksFolders) {

@@ -89,7 +89,8 @@ bool IsBrowsableMount(const std::string& device, const std::string& mountPoint) 
 
 bool FileExists(const std::string& path) {
   struct stat st;
-  return !path.empty() && stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  // Only regular files: opening a FIFO or a device would block or never end a stream.
+  return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool DirectoryExists(const std::string& path) {
@@ -155,12 +156,14 @@ std::string ExecutableDirectory() {
 }
 
 ReadOnlyFile::ReadOnlyFile(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK so that a FIFO put in the file's place cannot block the open; regular files
+  // ignore the flag.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) ThrowErrno(errno);
   struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);
-    ThrowErrno(EISDIR);
+    ThrowErrno(S_ISDIR(st.st_mode) ? EISDIR : EACCES);
   }
   handle_ = fd;
 }
