@@ -114,7 +114,7 @@ std::vector<std::string> TNetHeaderList::Fold(const std::string& line,
       rest.clear();
       break;
     }
-    rest = " " + rest.substr(next);
+    rest.replace(0, next, 1, ' ');  // a continuation line starts with one space
     keep = 0;
   }
   if (!rest.empty()) out.push_back(rest);
