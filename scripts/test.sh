@@ -44,7 +44,8 @@ xvfb-run -a ctest --test-dir build/windows --output-on-failure -j "$jobs" ||
 }
 if wanted windows; then
   step "Windows build (mingw-w64)"
-  if scripts/build.sh windows -DTOVI_WERROR=ON -DCMAKE_BUILD_TYPE=Release; then
+  if scripts/build.sh windows -DTOVI_WERROR=ON -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG"; then
     step "Windows tests under wine"
     windows_tests
   else
