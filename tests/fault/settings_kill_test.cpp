@@ -3,6 +3,7 @@
 // always one whole settings file (the old one or the new one), never cut short or missing.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -61,6 +62,8 @@ bool RunAndKill(const std::string& program, int toggles, int killAfterMs) {
   const pid_t pid = fork();
   if (pid < 0) return false;
   if (pid == 0) {
+    // A test killed by its time limit must not leave the program serving on its port.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     dup2(input[0], 0);
     close(input[0]);
     close(input[1]);

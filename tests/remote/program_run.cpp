@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -40,6 +41,8 @@ ProgramRun::ProgramRun(const std::filesystem::path& binary, const std::filesyste
   const std::string cwd = folder.string();
   pid_ = fork();
   if (pid_ == 0) {
+    // A test killed by its time limit must not leave the program serving on its port.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     dup2(in[0], 0);
     dup2(out[1], 1);
     dup2(out[1], 2);

@@ -4,6 +4,7 @@
 #pragma once
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,6 +31,8 @@ class ProgramProcess {
     if (pipe(in) != 0 || pipe(out) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
+      // A test killed by its time limit must not leave the program serving on its port.
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
       dup2(in[0], 0);
       dup2(out[1], 1);
       dup2(out[1], 2);
