@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -55,8 +56,9 @@ std::string SwitchState(const std::string& text, const std::string& folder) {
 }
 
 // Starts the program in `folder` (its own copy, so the settings file lands there), types the
-// switch `toggles` times, kills it with SIGKILL after `killAfterMs`.
-bool RunAndKill(const std::string& program, int toggles, int killAfterMs) {
+// switch every `paceMs` (a switch-on is followed at once by the next command, so typing ahead would
+// leave the "true" state almost no time), kills it with SIGKILL after `killAfterMs`.
+bool RunAndKill(const std::string& program, int paceMs, int killAfterMs) {
   int input[2];
   if (pipe(input) != 0) return false;
   const pid_t pid = fork();
@@ -76,15 +78,20 @@ bool RunAndKill(const std::string& program, int toggles, int killAfterMs) {
     _exit(127);
   }
   close(input[0]);
-  std::string typed;
-  for (int i = 0; i < toggles; ++i) typed += "LocalRFS1\n";
-  const ssize_t written = write(input[1], typed.data(), typed.size());
-  std::this_thread::sleep_for(std::chrono::milliseconds(killAfterMs));
+  const std::string command = "LocalRFS1\n";
+  bool typed = true;
+  const auto killAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(killAfterMs);
+  while (std::chrono::steady_clock::now() < killAt) {
+    typed = typed && write(input[1], command.data(), command.size()) ==
+                         static_cast<ssize_t>(command.size());
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+        std::chrono::milliseconds(paceMs), killAt - std::chrono::steady_clock::now()));
+  }
   kill(pid, SIGKILL);
   int status = 0;
   waitpid(pid, &status, 0);
   close(input[1]);
-  return written == static_cast<ssize_t>(typed.size()) && WIFSIGNALED(status);
+  return typed && WIFSIGNALED(status);
 }
 
 TEST(SettingsFile, SurvivesAHundredKillsDuringRewrites) {
@@ -108,7 +115,7 @@ TEST(SettingsFile, SurvivesAHundredKillsDuringRewrites) {
   int seenTrue = 0, seenFalse = 0;
   for (int round = 0; round < 100; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
-    ASSERT_TRUE(RunAndKill(program, 40, killAfter(random)));
+    ASSERT_TRUE(RunAndKill(program, 60, killAfter(random)));
     const std::string state = SwitchState(ReadFile(settings), folder);
     ASSERT_NE(state, "?") << "settings file after the kill:\n" << ReadFile(settings);
     (state == "true" ? seenTrue : seenFalse)++;
