@@ -2,10 +2,14 @@
 // between two pattern markers. The fetch is bounded so a slow or endless page cannot hold a
 // connection thread or its memory: a time limit on the connect and on every silence, and a
 // most bytes kept of the body (what arrived by then is the page, as for a broken transfer).
+// Services that listen on the PC's loopback trust the PC alone, so a peer elsewhere on the
+// network never has a page fetched from there (FetchAllowed).
 // Thread safety: every call uses its own client and matcher; nothing is shared.
 #pragma once
 #include <cstdint>
 #include <string>
+
+#include "platform/socket.h"
 
 namespace tovi::server {
 
@@ -18,9 +22,16 @@ struct PageFetchLimits {
   std::int64_t maxBodyBytes = 32ll << 20;   // kept of the body; reading stops there
 };
 
+// Whether a fetch for the peer at peerAddress (dotted) may connect to target: not to a loopback
+// or unspecified address (both reach the PC's loopback services) unless the peer is on the PC's
+// own loopback.
+bool FetchAllowed(const std::string& peerAddress, const net::Endpoint& target);
+
 // The page's body as bytes, unconverted; every failure is swallowed: "" for an error status, a
-// redirect or no connection, the bytes received so far when the transfer broke off or hit a limit.
-std::string FetchPage(const std::string& url, const PageFetchLimits& limits);
+// redirect, no connection or one FetchAllowed refuses (decided on the address the URL's host
+// resolved to), the bytes received so far when the transfer broke off or hit a limit.
+std::string FetchPage(const std::string& url, const PageFetchLimits& limits,
+                      const std::string& peerAddress);
 
 enum class CutOutcome { Found, NotFound, Failed };
 

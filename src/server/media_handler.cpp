@@ -139,7 +139,7 @@ void MediaRequestHandler::AnswerTreeview(http::TNetHTTPRequestInfo& request,
 void MediaRequestHandler::AnswerParserLink(http::TNetHTTPRequestInfo& request,
                                            http::TNetHTTPResponseInfo& response) {
   const std::vector<std::string> pieces = SplitByChars(FirstParam(request), MakeCharSet("|"));
-  const std::string page = FetchPage(pieces[0], options_.pageLimits);
+  const std::string page = FetchPage(pieces[0], options_.pageLimits, request.RemoteAddress());
   std::string result;
   if (pieces[2].empty()) {
     result = page;
