@@ -7,7 +7,7 @@ pkgs=(g++ cmake ninja-build make)
 if [ "$what" = test ]; then
   pkgs+=(libgtest-dev libgmock-dev googletest
          g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb xauth xdotool imagemagick
-         php-cli nginx-light ffmpeg curl clang libclang-rt-14-dev libpcre2-dev procps iproute2)
+         php-cli php-cgi nginx-light ffmpeg curl clang libclang-rt-14-dev libpcre2-dev procps iproute2)
 fi
 missing=()
 for p in "${pkgs[@]}"; do
