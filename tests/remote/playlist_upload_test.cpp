@@ -83,8 +83,10 @@ TEST(PlaylistUpload, PostsThePackedFileForTheActiveDevice) {
   rig.chosen = folder.Write("my list.m3u", "#EXTM3U\r\nhttp://a/b.mp4").string();
   UploadPlaylist(rig.Host());
   ASSERT_EQ(rig.urls.size(), 1u);
-  EXPECT_EQ(rig.urls[0], "http://site.test/remote/index.php?do=uploadfile&fname=" + rig.chosen +
-                             "&initial=Samsung|42|Kitchen");
+  // The space would break the request line; the rest of the path goes as it is.
+  const std::string folderPart = rig.chosen.substr(0, rig.chosen.size() - 11);
+  EXPECT_EQ(rig.urls[0], "http://site.test/remote/index.php?do=uploadfile&fname=" + folderPart +
+                             "my%20list.m3u&initial=Samsung|42|Kitchen");
   EXPECT_EQ(rig.texts[0], "#EXTM3Unxs10nxs13http://a/b.mp4nxs10nxs13");
   // Shown in the system's code page: the identity on POSIX, Windows-1251 on a Russian Windows.
   EXPECT_EQ(rig.messages, std::vector<std::string>{text::Utf8ToAnsi("Список загружен")});
