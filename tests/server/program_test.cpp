@@ -118,6 +118,19 @@ class Program : public ::testing::Test {
     return Exchange(kPort, Request(method, target, headers), 120000, keep);
   }
 
+  // A connection that has asked for path and reads nothing yet; kInvalidSocket on failure.
+  net::SocketHandle Player(const std::string& path) {
+    net::Startup();
+    const net::SocketHandle player = net::OpenStream();
+    const std::string request = Request("GET", path);
+    if (net::Connect(player, testing::Loopback(kPort), 5000) != 0 ||
+        net::Send(player, request.data(), request.size()) != static_cast<long>(request.size())) {
+      net::Close(player);
+      return net::kInvalidSocket;
+    }
+    return player;
+  }
+
   tovi::testing::TempDir home_;   // the program's copy and its settings file
   tovi::testing::TempDir media_;  // what it serves
   std::unique_ptr<testing::ProgramProcess> process_;
@@ -129,10 +142,12 @@ std::string Pattern(std::size_t size) {
   return s;
 }
 
-std::string PercentEncoded(const std::string& path) {
+// Spaces, control bytes and non-ASCII bytes percent-encoded, and the characters of also; the
+// rest as it is.
+std::string Encoded(const std::string& text, const std::string& also) {
   std::string out;
-  for (unsigned char c : path) {
-    if (c <= ' ' || c >= 0x80 || c == '%' || c == '+' || c == '#' || c == '?' || c == '&') {
+  for (const unsigned char c : text) {
+    if (c <= ' ' || c >= 0x7F || also.find(static_cast<char>(c)) != std::string::npos) {
       char hex[4];
       std::snprintf(hex, sizeof hex, "%%%02X", c);
       out += hex;
@@ -142,6 +157,12 @@ std::string PercentEncoded(const std::string& path) {
   }
   return out;
 }
+
+// A local path as a URL path or query item that decodes back to it.
+std::string PercentEncoded(const std::string& path) { return Encoded(path, "%+#?&"); }
+
+// The URL as a player sends it: the playlist's own escapes as listed, the rest encoded.
+std::string AsAPlayerSendsIt(const std::string& url) { return Encoded(url, ""); }
 
 TEST_F(Program, SwitchesFromTheTerminalAndRecordsEachSwitch) {
   Start();
@@ -200,11 +221,8 @@ TEST_F(Program, SwitchingOffEndsAStreamThatIsStillRunning) {
   Start();
   SwitchOn();
   // A player that asked for the whole file and stopped reading: its stream waits on the socket.
-  net::Startup();
-  const net::SocketHandle player = net::OpenStream();
-  ASSERT_EQ(net::Connect(player, testing::Loopback(kPort), 5000), 0);
-  const std::string request = Request("GET", big);
-  ASSERT_EQ(net::Send(player, request.data(), request.size()), static_cast<long>(request.size()));
+  const net::SocketHandle player = Player(big);
+  ASSERT_NE(player, net::kInvalidSocket);
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   const auto started = std::chrono::steady_clock::now();
   EXPECT_TRUE(Command("Button2", kOff, 10000)) << process_->Output();
@@ -459,22 +477,6 @@ TEST_F(Program, FfmpegPlaysAndSeeksWhatItServes) {
   EXPECT_NE(served, first);
 }
 
-// The URL as a player sends it: spaces, control bytes and non-ASCII bytes percent-encoded, the
-// rest (the playlist's own escapes included) as listed.
-std::string AsAPlayerSendsIt(const std::string& url) {
-  std::string out;
-  for (const unsigned char c : url) {
-    if (c <= ' ' || c >= 0x7F) {
-      char hex[4];
-      std::snprintf(hex, sizeof hex, "%%%02X", c);
-      out += hex;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
 // The MD5 of every 1024-byte packet ffprobe reads from source, a file or a URL.
 std::string ProbedHashes(const std::string& source) {
   return RunCapture("timeout 60 ffprobe -v error -f data -i '" + source +
@@ -534,11 +536,8 @@ TEST_F(Program, AFileCutWhileItStreamsEndsShortWithNoErrorText) {
   Start();
   SwitchOn();
   // A player that takes the head, then nothing until the file has been cut short.
-  net::Startup();
-  const net::SocketHandle player = net::OpenStream();
-  ASSERT_EQ(net::Connect(player, testing::Loopback(kPort), 5000), 0);
-  const std::string request = Request("GET", film);
-  ASSERT_EQ(net::Send(player, request.data(), request.size()), static_cast<long>(request.size()));
+  const net::SocketHandle player = Player(film);
+  ASSERT_NE(player, net::kInvalidSocket);
   std::string received;
   std::vector<char> buffer(1 << 20);
   for (int i = 0; i < 1000 && received.find("\r\n\r\n") == std::string::npos; ++i) {
