@@ -172,26 +172,25 @@ click_item() {  # click_item K: the K-th of the menu's five visible items (from 
   xdotool mousemove $((left + 40)) $((top + (2 * $1 - 1) * (bottom - top) / 10)) click 1
 }
 
+expect_menu() {  # expect_menu DEVICE_CAPTION SWITCH_CAPTION FAILURE: the menu shown last
+  local expected actual
+  expected=$(printf '%s\n' "menu|0|$1|submenu" "menu|1|Загрузить m3u, xml лист|item" \
+    "menu|0|Проверить http://127.0.0.1:8027/test|item" "menu|0|$2|item" \
+    "menu|0|О программе|item" "menu|0|Выход|item")
+  actual=$(menu_items)
+  if [ "$actual" != "$expected" ]; then
+    diff <(echo "$expected") <(echo "$actual") | sed 's/^/  /'
+    fail "$3"
+  fi
+}
+
 open_menu 1
 sleep 1
 shot menu
 probe windows "$work/windows-menu.txt"
 rect=$(grep '^window|0|#32768||1|' "$work/windows-menu.txt" | head -1 | cut -d'|' -f6)
 [ -n "$rect" ] || fail "no menu window is shown"
-expected=$(cat <<'EOF'
-menu|0|Нет устройства|submenu
-menu|1|Загрузить m3u, xml лист|item
-menu|0|Проверить http://127.0.0.1:8027/test|item
-menu|0|Включить Tovi DLNA|item
-menu|0|О программе|item
-menu|0|Выход|item
-EOF
-)
-actual=$(menu_items)
-if [ "$actual" != "$expected" ]; then
-  diff <(echo "$expected") <(echo "$actual") | sed 's/^/  /'
-  fail "the menu's items differ from the design"
-fi
+expect_menu "Нет устройства" "Включить Tovi DLNA" "the menu's items differ from the design"
 
 # About: the box's text, as traced and as shown.
 click_item 4
@@ -267,20 +266,7 @@ grep -qx 'connections 0' "$work/smb.state" || fail "a connection to 127.0.0.1:44
 open_menu 3
 sleep 1
 shot menu-server-on
-expected=$(cat <<'EOF'
-menu|0|Зал (ТВ№2)|submenu
-menu|1|Загрузить m3u, xml лист|item
-menu|0|Проверить http://127.0.0.1:8027/test|item
-menu|0|Выключить Tovi DLNA|item
-menu|0|О программе|item
-menu|0|Выход|item
-EOF
-)
-actual=$(menu_items)
-if [ "$actual" != "$expected" ]; then
-  diff <(echo "$expected") <(echo "$actual") | sed 's/^/  /'
-  fail "the menu does not show the TV and the running server"
-fi
+expect_menu "Зал (ТВ№2)" "Выключить Tovi DLNA" "the menu does not show the TV and the running server"
 click_item 5
 wait_for '^tray|2|' 20 || { shot after-exit; fail "Exit did not remove the tray icon"; }
 wait_for '^closed$' 20 || fail "the program did not end after Exit"
