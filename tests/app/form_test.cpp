@@ -206,7 +206,11 @@ TEST(MainForm, TheIconComesBackWhenTheShellRestarts) {
   rig.ui.Send(rig.form->Handle(), shellRestarted);
   ASSERT_EQ(rig.ui.tray.size(), 2u);
   EXPECT_EQ(rig.ui.tray[1].action, gui::kNimAdd);
-  EXPECT_EQ(std::memcmp(&rig.ui.tray[1].data, &rig.ui.tray[0].data, sizeof(gui::NotifyIconData)), 0)
+  const gui::NotifyIconData& first = rig.ui.tray[0].data;
+  const gui::NotifyIconData& again = rig.ui.tray[1].data;
+  EXPECT_TRUE(again.size == first.size && again.window == first.window && again.id == first.id &&
+              again.flags == first.flags && again.callbackMessage == first.callbackMessage &&
+              again.icon == first.icon && std::memcmp(again.tip, first.tip, sizeof first.tip) == 0)
       << "the same record";
   EXPECT_EQ(rig.ui.shown.size(), 2u) << "the windows stay as they are";
 
