@@ -50,7 +50,7 @@ std::string FolderSyncUrl(const std::string& host, const std::string& folder,
 }
 
 std::string AnswerForDisplay(const std::string& utf8Answer) {
-  return text::Utf8ToAnsi(utf8Answer);
+  return text::AnsiToUtf8(text::Utf8ToAnsi(utf8Answer));
 }
 
 }  // namespace tovi::remote

@@ -42,7 +42,8 @@ struct Transport {
 // The client engine, one fresh client (and body) per call.
 Transport HttpTransport();
 
-// The service answers in UTF-8; message boxes show the system's code page.
+// The service answers in UTF-8, and users have always seen its answers through the system's
+// code page: what the page lacks shows as "?". The result is a display text (UTF-8).
 std::string AnswerForDisplay(const std::string& utf8Answer);
 
 }  // namespace tovi::remote
