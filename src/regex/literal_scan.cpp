@@ -23,6 +23,9 @@ constexpr std::size_t kMaxRememberedHits = 4096;
 // bytes, judged after kDenseAfterHits hits.
 constexpr std::int64_t kDenseAfterHits = 16;
 constexpr std::int64_t kSparseGap = 256;
+// The probes are the rarest bytes among the literal's first and last ones: the bytes in between
+// of a longer literal add little.
+constexpr int kProbeChoices = 64;
 
 // How common a byte is in web pages and text, 0 (rare) to 9; the scan looks for the rarest
 // bytes of a literal so that it seldom stops for nothing.
@@ -48,6 +51,7 @@ constexpr std::array<std::uint8_t, 256> BuildRanks() {
 }
 
 constexpr std::array<std::uint8_t, 256> kRank = BuildRanks();
+constexpr int kMaxRank = 9;
 
 // The first position in [at, stop) where both probes stand, scanning whole blocks only; when no
 // whole block is left, the position where the unscanned rest begins (at least stop - kLanes).
@@ -81,22 +85,25 @@ std::int64_t NextPairInBlocks(const std::uint8_t* in, std::int64_t at, std::int6
 
 }  // namespace
 
-LiteralScan::LiteralScan(std::string literal, bool ignoreCase)
-    : literal_(std::move(literal)), ignoreCase_(ignoreCase) {
+LiteralScan::LiteralScan(std::string_view literal, bool ignoreCase)
+    : literal_(literal), ignoreCase_(ignoreCase) {
   auto probeAt = [this](int offset) {
     auto byte = static_cast<std::uint8_t>(literal_[offset]);
     return Probe{offset, byte, ignoreCase_ ? ToggleCase(byte) : byte};
   };
   auto cost = [](const Probe& p) { return kRank[p.byte] + (p.partner != p.byte ? kRank[p.partner] : 0); };
+  // A second probe of the same byte tells little more than the first.
+  auto secondCost = [&](const Probe& p) { return cost(p) + (p.byte == rare_.byte ? 2 * kMaxRank : 0); };
   const int n = static_cast<int>(literal_.size());
+  auto nextChoice = [n](int k) { return k + 1 == kProbeChoices / 2 && n > kProbeChoices ? n - kProbeChoices / 2 : k + 1; };
   rare_ = probeAt(0);
-  for (int k = 1; k < n; ++k) {
+  for (int k = 1; k < n; k = nextChoice(k)) {
     if (cost(probeAt(k)) < cost(rare_)) rare_ = probeAt(k);
   }
   second_ = rare_;
-  for (int k = 0; k < n; ++k) {
+  for (int k = 0; k < n; k = nextChoice(k)) {
     if (k == rare_.offset) continue;
-    if (second_.offset == rare_.offset || cost(probeAt(k)) < cost(second_)) second_ = probeAt(k);
+    if (second_.offset == rare_.offset || secondCost(probeAt(k)) < secondCost(second_)) second_ = probeAt(k);
   }
   byteSearch_ = rare_.partner == rare_.byte;
 }

@@ -4,7 +4,7 @@
 // a page even when the end marker is missing.
 #pragma once
 #include <cstdint>
-#include <string>
+#include <string_view>
 #include <vector>
 
 #include "regex/budget.h"
@@ -13,8 +13,9 @@ namespace tovi::regex {
 
 class LiteralScan {
  public:
-  // literal: non-empty, no zero byte. ignoreCase: a byte also matches its ToggleCase partner.
-  LiteralScan(std::string literal, bool ignoreCase);
+  // literal: non-empty, no zero byte, kept by reference (the program's text outlives a search).
+  // ignoreCase: a byte also matches its ToggleCase partner.
+  LiteralScan(std::string_view literal, bool ignoreCase);
 
   // The first offset at or after from where the literal stands in in[0, length), or -1.
   // Charges the budget for every byte scanned or compared.
@@ -36,7 +37,7 @@ class LiteralScan {
   bool StandsAt(const std::uint8_t* at) const;
   void Remember(std::int64_t hit, std::int64_t scannedTo, MatchBudget& budget);
 
-  std::string literal_;
+  std::string_view literal_;
   bool ignoreCase_;
   Probe rare_, second_;  // the two rarest bytes (the same one for a single byte)
   bool byteSearch_;      // memchr for rare_ while it proves rare in the input

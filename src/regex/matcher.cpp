@@ -262,7 +262,7 @@ bool Matcher::Admits(int node, std::int64_t pos) const {
 // The first alternative from branch on whose path pos can begin, or -1.
 int Matcher::ViableAlternative(int branch, std::int64_t pos) {
   while (branch >= 0 && !Admits(branch, pos)) {
-    budget_.Charge(1);
+    budget_.Charge(MatchBudget::kPassCost);
     branch = NextAlternative(code_, branch);
   }
   return branch;

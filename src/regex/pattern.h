@@ -63,10 +63,10 @@ enum PatternError : int {
 
 // What one Exec may cost. A search that reaches a limit ends with its error rather than run on.
 struct TPatternLimits {
-  // Units of work: one per byte compared or scanned, kStepCost per step of the backtracking
-  // (see regex/matcher.h). The default ends any search within about a second on a current PC,
-  // while a one-pass cut of a 32 MiB page uses a fraction of it.
-  std::int64_t workUnits = 640'000'000;
+  // Units of work: one per byte compared or scanned, more per step of the backtracking (see
+  // regex/budget.h), about a nanosecond each. The default ends any search within about half a
+  // second on a current PC, while a one-pass cut of a 32 MiB page uses a twelfth of it.
+  std::int64_t workUnits = 400'000'000;
   // Bytes of backtracking state and search memos: the "/parserlink" cut of a 32 MiB page needs
   // none of it; (a|b)*c over a few megabytes fits.
   std::size_t memoryBytes = std::size_t{64} << 20;
