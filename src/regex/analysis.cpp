@@ -1,6 +1,7 @@
 #include "regex/analysis.h"
 
 #include "regex/case_map.h"
+#include "regex/literal_scan.h"
 
 namespace tovi::regex {
 namespace {
@@ -127,16 +128,27 @@ bool StartsWithOpenAnyRun(const Code& code, int node) {
   return KindAt(code, r.atom) == kAny && r.max == kInfiniteCount;
 }
 
-Prefilter AnalyzeStart(const Code& code, PathStarts& starts) {
+// The index of a literal node in program->scanned, added with its probes when new.
+int Scanned(Program* program, int node) {
+  for (std::size_t k = 0; k < program->scanned.size(); ++k) {
+    if (program->scanned[k].node == node) return static_cast<int>(k);
+  }
+  ProbePair probes = ChooseProbes(LiteralText(program->code, node), KindAt(program->code, node) == kExactlyCi);
+  program->scanned.push_back(ScannedLiteral{node, probes.rare, probes.second});
+  return static_cast<int>(program->scanned.size() - 1);
+}
+
+Prefilter AnalyzeStart(Program* program, PathStarts& starts) {
+  const Code& code = program->code;
   Prefilter pf;
   if (KindAt(code, kFirstNode) == kBranch && NextAlternative(code, kFirstNode) < 0) {
     const int top = OperandAt(kFirstNode);
     int first = SkipEmpty(code, top, true);
     pf.anchored = (first >= 0 && KindAt(code, first) == kBol) ||
                   StartsWithOpenAnyRun(code, SkipEmpty(code, top, false));
-    if (IsLiteral(code, first)) pf.firstLiteral = first;
+    if (IsLiteral(code, first)) pf.firstLiteral = Scanned(program, first);
     for (int p = top; p >= 0 && pf.required.size() < kMaxRequired; p = NextNode(code, p)) {
-      if (IsLiteral(code, p)) pf.required.push_back(p);
+      if (IsLiteral(code, p)) pf.required.push_back(Scanned(program, p));
     }
   }
   pf.useFirstSet = starts.Collect(kFirstNode, &pf.firstSet);
@@ -164,7 +176,7 @@ void AnalyzeNode(Program* program, PathStarts& starts, int node) {
   }
   if (IsLazyRepeat(op) && KindAt(code, RepeatOf(code, node).atom) == kAny) {
     int literal = SkipEmpty(code, NextNode(code, node), true);
-    if (IsLiteral(code, literal)) program->hints[node].skipLiteral = literal;
+    if (IsLiteral(code, literal)) program->hints[node].skipLiteral = Scanned(program, literal);
   }
 }
 
@@ -173,7 +185,8 @@ void AnalyzeNode(Program* program, PathStarts& starts, int node) {
 void AnalyzeProgram(Program* program) {
   const Code& code = program->code;
   PathStarts starts(code);
-  program->prefilter = AnalyzeStart(code, starts);
+  program->scanned.clear();
+  program->prefilter = AnalyzeStart(program, starts);
   program->hints.assign(code.size(), NodeHint{});
   program->guards.clear();
   for (int node = kFirstNode; node < static_cast<int>(code.size()); node += NodeSize(code, node)) {

@@ -57,7 +57,7 @@ constexpr int kMaxRank = 9;
 // whole block is left, the position where the unscanned rest begins (at least stop - kLanes).
 template <bool kEitherCase>
 std::int64_t NextPairInBlocks(const std::uint8_t* in, std::int64_t at, std::int64_t stop,
-                              const LiteralScan::Probe& a, const LiteralScan::Probe& b) {
+                              const ScanProbe& a, const ScanProbe& b) {
   const Lanes a1(a.byte), a2(a.partner), b1(b.byte), b2(b.partner);
   const std::uint8_t* pa = in + a.offset;
   const std::uint8_t* pb = in + b.offset;
@@ -85,28 +85,34 @@ std::int64_t NextPairInBlocks(const std::uint8_t* in, std::int64_t at, std::int6
 
 }  // namespace
 
-LiteralScan::LiteralScan(std::string_view literal, bool ignoreCase)
-    : literal_(literal), ignoreCase_(ignoreCase) {
-  auto probeAt = [this](int offset) {
-    auto byte = static_cast<std::uint8_t>(literal_[offset]);
-    return Probe{offset, byte, ignoreCase_ ? ToggleCase(byte) : byte};
+ProbePair ChooseProbes(std::string_view literal, bool ignoreCase) {
+  auto probeAt = [&](int offset) {
+    auto byte = static_cast<std::uint8_t>(literal[offset]);
+    return ScanProbe{offset, byte, ignoreCase ? ToggleCase(byte) : byte};
   };
-  auto cost = [](const Probe& p) { return kRank[p.byte] + (p.partner != p.byte ? kRank[p.partner] : 0); };
-  // A second probe of the same byte tells little more than the first.
-  auto secondCost = [&](const Probe& p) { return cost(p) + (p.byte == rare_.byte ? 2 * kMaxRank : 0); };
-  const int n = static_cast<int>(literal_.size());
+  auto cost = [](const ScanProbe& p) { return kRank[p.byte] + (p.partner != p.byte ? kRank[p.partner] : 0); };
+  const int n = static_cast<int>(literal.size());
   auto nextChoice = [n](int k) { return k + 1 == kProbeChoices / 2 && n > kProbeChoices ? n - kProbeChoices / 2 : k + 1; };
-  rare_ = probeAt(0);
+  ProbePair p{probeAt(0), probeAt(0)};
   for (int k = 1; k < n; k = nextChoice(k)) {
-    if (cost(probeAt(k)) < cost(rare_)) rare_ = probeAt(k);
+    if (cost(probeAt(k)) < cost(p.rare)) p.rare = probeAt(k);
   }
-  second_ = rare_;
+  // A second probe of the same byte tells little more than the first.
+  auto secondCost = [&](const ScanProbe& q) { return cost(q) + (q.byte == p.rare.byte ? 2 * kMaxRank : 0); };
+  p.second = p.rare;
   for (int k = 0; k < n; k = nextChoice(k)) {
-    if (k == rare_.offset) continue;
-    if (second_.offset == rare_.offset || secondCost(probeAt(k)) < secondCost(second_)) second_ = probeAt(k);
+    if (k == p.rare.offset) continue;
+    if (p.second.offset == p.rare.offset || secondCost(probeAt(k)) < secondCost(p.second)) p.second = probeAt(k);
   }
-  byteSearch_ = rare_.partner == rare_.byte;
+  return p;
 }
+
+LiteralScan::LiteralScan(std::string_view literal, bool ignoreCase, const ProbePair& probes)
+    : literal_(literal),
+      ignoreCase_(ignoreCase),
+      rare_(probes.rare),
+      second_(probes.second),
+      byteSearch_(probes.rare.partner == probes.rare.byte) {}
 
 std::int64_t LiteralScan::NextAt(const std::uint8_t* in, std::int64_t length, std::int64_t from,
                                  MatchBudget& budget) {

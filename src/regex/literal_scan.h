@@ -8,25 +8,27 @@
 #include <vector>
 
 #include "regex/budget.h"
+#include "regex/program.h"
 
 namespace tovi::regex {
+
+struct ProbePair {
+  ScanProbe rare, second;  // the same one for a single byte
+};
+
+// The two bytes of a literal a scan should look for: the rarest in web pages and text.
+ProbePair ChooseProbes(std::string_view literal, bool ignoreCase);
 
 class LiteralScan {
  public:
   // literal: non-empty, no zero byte, kept by reference (the program's text outlives a search).
-  // ignoreCase: a byte also matches its ToggleCase partner.
-  LiteralScan(std::string_view literal, bool ignoreCase);
+  // ignoreCase: a byte also matches its ToggleCase partner. probes: from ChooseProbes.
+  LiteralScan(std::string_view literal, bool ignoreCase, const ProbePair& probes);
 
   // The first offset at or after from where the literal stands in in[0, length), or -1.
   // Charges the budget for every byte scanned or compared.
   std::int64_t NextAt(const std::uint8_t* in, std::int64_t length, std::int64_t from,
                       MatchBudget& budget);
-
-  // A byte of the literal the scan looks for, at its offset in the literal.
-  struct Probe {
-    int offset;
-    std::uint8_t byte, partner;  // partner == byte when case does not matter
-  };
 
  private:
   std::int64_t Scan(const std::uint8_t* in, std::int64_t length, std::int64_t from,
@@ -39,7 +41,7 @@ class LiteralScan {
 
   std::string_view literal_;
   bool ignoreCase_;
-  Probe rare_, second_;  // the two rarest bytes (the same one for a single byte)
+  ScanProbe rare_, second_;
   bool byteSearch_;      // memchr for rare_ while it proves rare in the input
 
   // What is known: every occurrence starting in [knownFrom_, knownTo_) is in hits_.

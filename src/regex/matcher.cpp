@@ -22,7 +22,14 @@ Matcher::Matcher(const Program& program, const std::uint8_t* input, std::int64_t
       in_(input),
       len_(length),
       accelerate_(path == MatchPath::kAccelerated && program.hints.size() == program.code.size()),
-      budget_(limits) {}
+      budget_(limits) {
+  if (!accelerate_) return;
+  scans_.reserve(program.scanned.size());
+  for (const ScannedLiteral& s : program.scanned) {
+    scans_.emplace_back(LiteralText(code_, s.node), KindAt(code_, s.node) == kExactlyCi,
+                        ProbePair{s.rare, s.second});
+  }
+}
 
 // ---- the search over start positions ----
 
@@ -59,7 +66,7 @@ std::int64_t Matcher::NextCandidate(std::int64_t from) {
   const Prefilter& pf = program_.prefilter;
   if (from > len_) return -1;
   if (pf.anchored) return from == 0 ? 0 : -1;
-  if (pf.firstLiteral >= 0) return ScanOf(pf.firstLiteral).NextAt(in_, len_, from, budget_);
+  if (pf.firstLiteral >= 0) return scans_[pf.firstLiteral].NextAt(in_, len_, from, budget_);
   if (!pf.useFirstSet) return from;
   std::int64_t s = from;
   while (s < len_ && !pf.firstSet.Has(in_[s])) ++s;
@@ -70,19 +77,10 @@ std::int64_t Matcher::NextCandidate(std::int64_t from) {
 // A match from start passes through every required literal at or after start; when one occurs
 // nowhere from here, no later start can match either.
 bool Matcher::RequiredLiteralsFrom(std::int64_t start) {
-  for (int node : program_.prefilter.required) {
-    if (ScanOf(node).NextAt(in_, len_, start, budget_) < 0) return false;
+  for (int literal : program_.prefilter.required) {
+    if (scans_[literal].NextAt(in_, len_, start, budget_) < 0) return false;
   }
   return true;
-}
-
-LiteralScan& Matcher::ScanOf(int literalNode) {
-  for (KnownLiteral& k : literals_) {
-    if (k.node == literalNode) return *k.scan;
-  }
-  auto scan = std::make_unique<LiteralScan>(LiteralText(code_, literalNode), KindAt(code_, literalNode) == kExactlyCi);
-  literals_.push_back(KnownLiteral{literalNode, std::move(scan)});
-  return *literals_.back().scan;
 }
 
 bool Matcher::TryAt(std::int64_t start) {
@@ -346,7 +344,7 @@ bool Matcher::LazyFrom(int& node, std::int64_t& pos, const Repeat& r, std::int64
   const std::int32_t literal = accelerate_ ? program_.hints[node].skipLiteral : -1;
   if (literal >= 0) {
     // Any byte repeats: straight to the next place where the literal that follows stands.
-    std::int64_t at = ScanOf(literal).NextAt(in_, len_, base + count, budget_);
+    std::int64_t at = scans_[literal].NextAt(in_, len_, base + count, budget_);
     if (at < 0 || at - base > r.shape.max) return false;
     count = at - base;
   } else if (!LazyAdvance(node, r, base, &count)) {

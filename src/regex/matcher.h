@@ -11,7 +11,6 @@
 #pragma once
 #include <array>
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 #include "regex/budget.h"
@@ -58,7 +57,6 @@ class Matcher {
   bool SearchPlain();
   std::int64_t NextCandidate(std::int64_t from);
   bool RequiredLiteralsFrom(std::int64_t start);
-  LiteralScan& ScanOf(int literalNode);
 
   bool TryAt(std::int64_t start);
   bool Run(int node, std::int64_t pos);
@@ -110,11 +108,11 @@ class Matcher {
   MatchBudget budget_;
   std::vector<Frame> frames_;
 
-  // Group n starts at slots_[2n] and ends at slots_[2n + 1]; -1 when unset.
-  std::array<std::int64_t, 2 * kMaxGroups> slots_{};
+  // Group n starts at slots_[2n] and ends at slots_[2n + 1]; -1 when unset. Set by TryAt.
+  std::array<std::int64_t, 2 * kMaxGroups> slots_;
   // The choice count when each slot's live undo record was pushed (-1: none): a slot written
-  // again before any new choice needs no second record.
-  std::array<std::int64_t, 2 * kMaxGroups> slotChoice_{};
+  // again before any new choice needs no second record. Set by TryAt.
+  std::array<std::int64_t, 2 * kMaxGroups> slotChoice_;
   std::int64_t choices_ = 0;  // choices pushed so far in this search
 
   std::array<std::int64_t, kMaxLoopDepth + 1> loopCount_{};
@@ -122,11 +120,7 @@ class Matcher {
   int loopDepth_ = 0;
   std::int64_t matchEnd_ = 0;
 
-  struct KnownLiteral {
-    int node;
-    std::unique_ptr<LiteralScan> scan;
-  };
-  std::vector<KnownLiteral> literals_;
+  std::vector<LiteralScan> scans_;  // one per Program::scanned (none on the plain path)
 };
 
 }  // namespace tovi::regex

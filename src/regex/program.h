@@ -203,14 +203,26 @@ struct Tables {
   bool LineBreaksDefined() const { return hasPair || !(lineBreak == ByteSet()); }
 };
 
+// A byte of a literal that a scan for the literal looks for, at its offset in the literal.
+struct ScanProbe {
+  int offset = 0;
+  std::uint8_t byte = 0, partner = 0;  // partner == byte when case does not matter
+};
+
+// A literal node the search scans the input for, with the two probes the scan uses.
+struct ScannedLiteral {
+  int node;
+  ScanProbe rare, second;
+};
+
 // What the analysis learns about a program to skip work that cannot lead to a match; none of it
-// changes which match is found.
+// changes which match is found. Literals are indices into Program::scanned.
 struct Prefilter {
   bool anchored = false;      // only position 0 can start a match
-  int firstLiteral = -1;      // a literal node every match starts with, or -1
+  int firstLiteral = -1;      // a literal every match starts with, or -1
   bool useFirstSet = false;   // every match starts with a byte of firstSet
   ByteSet firstSet;
-  std::vector<int> required;  // literal nodes every match passes through
+  std::vector<int> required;  // literals every match passes through
 };
 
 // Per node offset: hints the matcher may use to skip choices (see analysis.h).
@@ -219,15 +231,17 @@ struct NodeHint {
   // begin with; for a repetition or a counted loop, the bytes what follows it can begin with;
   // for the single-byte node a repetition repeats, the bytes it takes.
   std::int32_t guard = -1;
-  std::int32_t skipLiteral = -1;  // a lazy repeat of any byte: the literal node it runs up to
+  // A lazy repeat of any byte: the literal it runs up to (index into Program::scanned), or -1.
+  std::int32_t skipLiteral = -1;
 };
 
 struct Program {
   Code code;  // code[0] == kCheckByte, first node at kFirstNode
   Prefilter prefilter;
-  std::vector<NodeHint> hints;   // empty, or one per byte of code
-  std::vector<ByteSet> guards;   // bytes a path can begin with (see NodeHint::guard)
-  Tables tables;                 // the tables the program was compiled with
+  std::vector<NodeHint> hints;          // empty, or one per byte of code
+  std::vector<ByteSet> guards;          // bytes a path can begin with (see NodeHint::guard)
+  std::vector<ScannedLiteral> scanned;  // the literals the search scans for
+  Tables tables;                        // the tables the program was compiled with
 };
 
 // Modifier flags by letter, in the order of the letters i r s g m x.

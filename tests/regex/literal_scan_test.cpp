@@ -38,7 +38,7 @@ TEST(LiteralScan, FindsWhatAByteByByteSearchFinds) {
       while (in.size() < length) {
         in += rng() % 4 == 0 ? literal : std::string(1, "abxyzXYZ<>-\""[rng() % 12]);
       }
-      LiteralScan scan(literal, ignoreCase);
+      LiteralScan scan(literal, ignoreCase, ChooseProbes(literal, ignoreCase));
       MatchBudget budget(TPatternLimits{});
       std::int64_t from = 0;
       for (int q = 0; q < 400; ++q) {
