@@ -68,7 +68,7 @@ struct TPatternLimits {
   // second on a current PC, while a one-pass cut of a 32 MiB page uses a twelfth of it.
   std::int64_t workUnits = 400'000'000;
   // Bytes of backtracking state and search memos: the "/parserlink" cut of a 32 MiB page needs
-  // none of it; (a|b)*c over a few megabytes fits.
+  // a few kilobytes of it; (a|b)*c over megabytes fits.
   std::size_t memoryBytes = std::size_t{64} << 20;
 };
 
