@@ -662,6 +662,35 @@ TEST(PatternLimits, EverySearchEndsWithinASecond) {
   }
 }
 
+// start + "(.*?)" + end with a literal end marker: a budget of a few passes over the page is
+// enough, however often the start marker stands, whether or not the end marker does.
+TEST(PatternMarkerCut, CostsAboutOnePassOverThePage) {
+  struct Case {
+    const char* pattern;
+    std::string page;
+    std::int64_t group1;  // its length, or -1 for no match
+  };
+  const std::string items = Times("<li>a", 200000);  // a megabyte
+  const Case cases[] = {
+      {"<li>(.*?)</ul>", "</ul>" + items, -1},
+      {"<li>(.*?)</ul>", items + "</ul>", 999'996},
+      {"<li>(.*?)</ul>", items.substr(0, 500'000) + "</ul>" + items, 499'996},
+      {"(?i)<LI>(.*?)</UL>", "</ul>" + items, -1},
+      {"x(.*?)y", "y" + std::string(1'000'000, 'x'), -1},
+      {"(.*?)</ul>", items, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.pattern);
+    TPattern p;
+    p.SetLimits({4 * static_cast<std::int64_t>(c.page.size()), TPatternLimits().memoryBytes});
+    p.SetInputString(c.page);
+    p.SetExpression(c.pattern);
+    bool found = false;
+    EXPECT_NO_THROW(found = p.Exec());
+    EXPECT_EQ(found ? p.GroupLength(1) : -1, c.group1);
+  }
+}
+
 // A pass through a loop that consumes nothing (a back-reference to an empty text) ends the
 // loop instead of repeating it until the budget runs out.
 TEST(PatternLimits, APassThatConsumesNothingEndsTheLoop) {
