@@ -9,6 +9,6 @@ mkdir -p "$out"
 cxx=${CXX_FUZZ:-clang++}
 command -v "$cxx" >/dev/null || { echo "pattern_build.sh: clang++ is needed" >&2; exit 1; }
 "$cxx" -std=c++20 -O1 -g -fno-omit-frame-pointer -Isrc \
-  -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
+  -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -D_GLIBCXX_ASSERTIONS \
   fuzz/pattern_fuzz.cpp src/regex/*.cpp -o "$out/pattern"
 echo "built $out/pattern"

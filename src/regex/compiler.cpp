@@ -4,14 +4,17 @@
 
 #include "regex/case_map.h"
 #include "regex/pattern.h"
-#include "regex/prefilter.h"
+#include "regex/analysis.h"
 
 namespace tovi::regex {
 namespace {
 
 // Properties of a parsed piece.
-constexpr int kHasWidth = 1;  // cannot match the empty string
-constexpr int kSimple = 2;    // matches exactly one byte (or one copy of a group's text)
+constexpr int kHasWidth = 1;   // cannot match the empty string, as the syntax rules count it
+constexpr int kSimple = 2;     // matches exactly one byte (or one copy of a group's text)
+constexpr int kSureWidth = 4;  // cannot match empty even where a back-reference's text is empty
+constexpr int kWidthFlags = kHasWidth | kSureWidth;
+constexpr int kConsumesByte = kHasWidth | kSimple | kSureWidth;
 
 constexpr int kMaxBraceDigits = 8;
 
@@ -49,11 +52,13 @@ class Compiler {
   Program Run() {
     Pass(true);
     std::size_t sized = size_;
+    code_.reserve(sized);
     Pass(false);
-    if (code_.size() != sized) Fail(114);
+    if (code_.size() != sized) Fail(kErrInternalUrp);
     Program program;
     program.code = std::move(code_);
-    program.prefilter = AnalyzeProgram(program.code);
+    program.tables = tables_;
+    AnalyzeProgram(&program);
     return program;
   }
 
@@ -70,7 +75,7 @@ class Compiler {
     ParseReg(false, &f);
   }
 
-  [[noreturn]] void Fail(int code) { throw EPattern(code, static_cast<int>(at_)); }
+  [[noreturn]] void Fail(PatternError code) { throw EPattern(code, static_cast<int>(at_)); }
 
   // ---- emission; while sizing only the size moves ----
 
@@ -105,23 +110,18 @@ class Compiler {
     code_.insert(code_.begin() + at, head.begin(), head.end());
   }
 
-  int Next(int p) const {
-    std::int32_t off = ReadInt32(&code_[p + 1]);
-    return off == 0 ? -1 : p + off;
-  }
-
   // Links the last node of the chain starting at p to val.
   void Tail(int p, int val) {
     if (sizing_) return;
     int scan = p;
-    for (int next = Next(scan); next >= 0; next = Next(scan)) scan = next;
-    WriteInt32(&code_[scan + 1], val - scan);
+    for (int next = NextNode(code_, scan); next >= 0; next = NextNode(code_, scan)) scan = next;
+    WriteInt32(code_.data() + scan + 1, val - scan);
   }
 
   // Tail of a branch's operand chain.
   void OpTail(int p, int val) {
-    if (sizing_ || code_[p] != kBranch) return;
-    Tail(p + kNodeHeader, val);
+    if (sizing_ || KindAt(code_, p) != kBranch) return;
+    Tail(OperandAt(p), val);
   }
 
   // ---- parsing ----
@@ -143,12 +143,12 @@ class Compiler {
   }
 
   int ParseReg(bool paren, int* flagp) {
-    *flagp = kHasWidth;
+    *flagp = kWidthFlags;
     int ret = -1;
     int parno = 0;
     Flags saved = flags_;
     if (paren) {
-      if (groups_ >= kMaxGroups - 1) Fail(102);
+      if (groups_ >= kMaxGroups - 1) Fail(kErrTooManyGroups);
       parno = ++groups_;
       ret = Node(kOpen);
       Byte(static_cast<std::uint8_t>(parno));
@@ -156,12 +156,12 @@ class Compiler {
     int f = 0;
     int br = ParseBranch(&f);
     if (ret >= 0) Tail(ret, br); else ret = br;
-    if (!(f & kHasWidth)) *flagp &= ~kHasWidth;
+    *flagp &= f | ~kWidthFlags;
     while (at_ < n_ && Peek() == '|') {
       ++at_;
       br = ParseBranch(&f);
       Tail(ret, br);
-      if (!(f & kHasWidth)) *flagp &= ~kHasWidth;
+      *flagp &= f | ~kWidthFlags;
     }
     int ender;
     if (paren) {
@@ -172,14 +172,14 @@ class Compiler {
     }
     Tail(ret, ender);
     if (!sizing_) {
-      for (int b = ret; b >= 0; b = Next(b)) OpTail(b, ender);
+      for (int b = ret; b >= 0; b = NextNode(code_, b)) OpTail(b, ender);
     }
     if (paren) {
-      if (at_ >= n_ || Peek() != ')') Fail(103);
+      if (at_ >= n_ || Peek() != ')') Fail(kErrUnmatchedOpen);
       ++at_;
       flags_ = saved;
     } else if (at_ < n_) {
-      Fail(Peek() == ')' ? 104 : 105);
+      Fail(Peek() == ')' ? kErrUnmatchedClose : kErrJunkOnEnd);
     }
     return ret;
   }
@@ -192,7 +192,7 @@ class Compiler {
     while (at_ < n_ && Peek() != '|' && Peek() != ')') {
       int f = 0;
       int latest = ParsePiece(&f);
-      *flagp |= f & kHasWidth;
+      *flagp |= f & kWidthFlags;
       if (chain >= 0) Tail(chain, latest);
       chain = latest;
       SkipX();
@@ -231,11 +231,42 @@ class Compiler {
   std::int32_t BraceNumber(std::size_t first, std::size_t end) {
     if (end - first > kMaxBraceDigits) {
       at_ = first + kMaxBraceDigits + 1;
-      Fail(122);
+      Fail(kErrBracesTooBig);
     }
     std::int32_t v = 0;
     for (std::size_t q = first; q < end; ++q) v = v * 10 + (pat_[q] - '0');
     return v;
+  }
+
+  // A quantifier as written: its bounds, its greediness and the character that began it.
+  struct Quantifier {
+    unsigned char op;
+    std::int32_t min = 0, max = static_cast<std::int32_t>(kInfiniteCount);
+    bool greedy;
+  };
+
+  Quantifier ParseQuantifier() {
+    Quantifier q{Peek(), 0, static_cast<std::int32_t>(kInfiniteCount), flags_.g};
+    if (q.op == '{') {
+      BraceShape b = ScanBraces(at_);
+      q.min = BraceNumber(b.minFirst, b.minEnd);
+      if (!b.hasComma) {
+        q.max = q.min;
+      } else if (b.maxEnd > b.maxFirst) {
+        q.max = BraceNumber(b.maxFirst, b.maxEnd);
+      }
+      at_ = b.end;
+      if (q.max < q.min) Fail(kErrBracesMinAboveMax);
+    } else {
+      ++at_;
+      if (q.op == '+') q.min = 1;
+      if (q.op == '?') q.max = 1;
+    }
+    if (at_ < n_ && Peek() == '?') {
+      q.greedy = false;
+      ++at_;
+    }
+    return q;
   }
 
   int ParsePiece(int* flagp) {
@@ -246,44 +277,40 @@ class Compiler {
       *flagp = f;
       return ret;
     }
-    unsigned char op = Peek();
-    if (!(f & kHasWidth) && op != '?') Fail(106);
-    std::int32_t min = 0, max = static_cast<std::int32_t>(kInfiniteCount);
-    if (op == '{') {
-      BraceShape b = ScanBraces(at_);
-      min = BraceNumber(b.minFirst, b.minEnd);
-      if (!b.hasComma) {
-        max = min;
-      } else if (b.maxEnd > b.maxFirst) {
-        max = BraceNumber(b.maxFirst, b.maxEnd);
-      }
-      at_ = b.end;
-      if (max < min) Fail(124);
-    } else {
-      ++at_;
-      if (op == '+') min = 1;
-      if (op == '?') max = 1;
-    }
-    bool greedy = flags_.g;
-    if (at_ < n_ && Peek() == '?') {
-      greedy = false;
-      ++at_;
-    }
-    *flagp = (min > 0) ? (f & kHasWidth) : 0;
-
+    if (!(f & kHasWidth) && Peek() != '?') Fail(kErrOperandCouldBeEmpty);
+    Quantifier q = ParseQuantifier();
+    *flagp = (q.min > 0) ? (f & kWidthFlags) : 0;
     if (f & kSimple) {
-      if (op == '*') {
-        Insert(greedy ? kStar : kStarLazy, ret, 0);
-      } else if (op == '+') {
-        Insert(greedy ? kPlus : kPlusLazy, ret, 0);
-      } else {
-        Insert(greedy ? kBraces : kBracesLazy, ret, 8);
-        if (!sizing_) {
-          WriteInt32(&code_[ret + kNodeHeader], min);
-          WriteInt32(&code_[ret + kNodeHeader + 4], max);
-        }
+      EmitSingleRepeat(ret, q);
+    } else if (q.greedy && q.op != '{' && (q.op == '?' || (f & kSureWidth))) {
+      EmitBranchRepeat(ret, q.op);
+    } else {
+      // A loop whose body a back-reference can make empty is counted, so that an empty pass
+      // can end it.
+      EmitCountedLoop(ret, q);
+    }
+    SkipX();
+    if (QuantifierAt(at_)) Fail(kErrNestedQuantifier);
+    return ret;
+  }
+
+  void EmitSingleRepeat(int ret, const Quantifier& q) {
+    if (q.op == '*') {
+      Insert(q.greedy ? kStar : kStarLazy, ret, 0);
+    } else if (q.op == '+') {
+      Insert(q.greedy ? kPlus : kPlusLazy, ret, 0);
+    } else {
+      Insert(q.greedy ? kBraces : kBracesLazy, ret, kBracesOperand);
+      if (!sizing_) {
+        WriteInt32(code_.data() + OperandAt(ret), q.min);
+        WriteInt32(code_.data() + OperandAt(ret) + 4, q.max);
       }
-    } else if (greedy && op == '*') {
+    }
+  }
+
+  // Greedy *, + and ? of a longer operand, from alternatives and loop-back links.
+  void EmitBranchRepeat(int ret, unsigned char op) {
+    if (op == '*') {
       // x* as (x<back to self> | empty)
       Insert(kBranch, ret, 0);
       int back = Node(kBack);
@@ -291,33 +318,31 @@ class Compiler {
       OpTail(ret, ret);
       Tail(ret, Node(kBranch));
       Tail(ret, Node(kNothing));
-    } else if (greedy && op == '+') {
+    } else if (op == '+') {
       // x+ as x(<back to x> | empty)
       int next = Node(kBranch);
       Tail(ret, next);
       Tail(Node(kBack), ret);
       Tail(next, Node(kBranch));
       Tail(ret, Node(kNothing));
-    } else if (greedy && op == '?') {
+    } else {
       // x? as (x | empty)
       Insert(kBranch, ret, 0);
       Tail(ret, Node(kBranch));
       int next = Node(kNothing);
       Tail(ret, next);
       OpTail(ret, next);
-    } else {
-      Insert(kLoopEntry, ret, 0);
-      int loop = Node(greedy ? kLoop : kLoopLazy);
-      Int32(loop - ret);
-      Int32(min);
-      Int32(max);
-      Tail(ret, loop);
-      Tail(ret + kNodeHeader, loop);
     }
+  }
 
-    SkipX();
-    if (QuantifierAt(at_)) Fail(107);
-    return ret;
+  void EmitCountedLoop(int ret, const Quantifier& q) {
+    Insert(kLoopEntry, ret, 0);
+    int loop = Node(q.greedy ? kLoop : kLoopLazy);
+    Int32(loop - ret);
+    Int32(q.min);
+    Int32(q.max);
+    Tail(ret, loop);
+    Tail(OperandAt(ret), loop);
   }
 
   void EmitLiteral(const std::string& bytes) {
@@ -328,8 +353,7 @@ class Compiler {
 
   // A set of bytes as the smallest node that holds it.
   int EmitSet(const ByteSet& set) {
-    int members = 0;
-    for (bool b : set) members += b;
+    const int members = set.Count();
     int p;
     if (members <= 3 || members >= 253) {
       bool list = members <= 3;
@@ -337,7 +361,7 @@ class Compiler {
       std::uint8_t bytes[3] = {0, 0, 0};
       int k = 0;
       for (int c = 0; c < 256; ++c) {
-        if (set[c] == list) bytes[k++] = static_cast<std::uint8_t>(c);
+        if (set.Has(static_cast<std::uint8_t>(c)) == list) bytes[k++] = static_cast<std::uint8_t>(c);
       }
       Byte(static_cast<std::uint8_t>(k));
       for (std::uint8_t b : bytes) Byte(b);
@@ -346,7 +370,7 @@ class Compiler {
       for (int i = 0; i < 32; ++i) {
         std::uint8_t b = 0;
         for (int bit = 0; bit < 8; ++bit) {
-          if (set[i * 8 + bit]) b |= static_cast<std::uint8_t>(1u << bit);
+          if (set.Has(static_cast<std::uint8_t>(i * 8 + bit))) b |= static_cast<std::uint8_t>(1u << bit);
         }
         Byte(b);
       }
@@ -357,8 +381,8 @@ class Compiler {
   int EmitByte(std::uint8_t c) {
     // A zero byte cannot occur in the input, and a literal string cannot hold one.
     if (c == 0) {
-      ByteSet none{};
-      none[0] = true;
+      ByteSet none;
+      none.Add(0);
       return EmitSet(none);
     }
     int p = static_cast<int>(size_);
@@ -368,29 +392,29 @@ class Compiler {
 
   // The byte after "\x": two hex digits or a braced hex number; at_ is past the "x".
   std::uint8_t ParseHex() {
-    if (at_ >= n_) Fail(111);
+    if (at_ >= n_) Fail(kErrNoHexCode);
     if (Peek() == '{') {
       ++at_;
       unsigned value = 0;
       for (;;) {
-        if (at_ >= n_) Fail(111);
+        if (at_ >= n_) Fail(kErrNoHexCode);
         unsigned char d = Peek();
         ++at_;
         if (d == '}') break;
         int h = HexValue(d);
-        if (h < 0) Fail(108);
+        if (h < 0) Fail(kErrBadHexDigit);
         value = value * 16 + static_cast<unsigned>(h);
         if (value > 0x1000) value = 0x1000;
       }
-      if (value > 0xFF) Fail(112);
+      if (value > 0xFF) Fail(kErrHexCodeTooBig);
       return static_cast<std::uint8_t>(value);
     }
     unsigned value = 0;
     for (int k = 0; k < 2; ++k) {
-      if (at_ >= n_) Fail(111);
+      if (at_ >= n_) Fail(kErrNoHexCode);
       int h = HexValue(Peek());
       ++at_;
-      if (h < 0) Fail(108);
+      if (h < 0) Fail(kErrBadHexDigit);
       value = value * 16 + static_cast<unsigned>(h);
     }
     return static_cast<std::uint8_t>(value);
@@ -410,27 +434,22 @@ class Compiler {
     }
   }
 
-  ByteSet SetOf(const ByteSet& base, bool invert) {
-    ByteSet s = base;
-    if (invert) {
-      for (bool& b : s) b = !b;
-    }
-    return s;
-  }
+  static ByteSet SetOf(const ByteSet& base, bool invert) { return invert ? base.Inverted() : base; }
 
   ByteSet Digits() {
-    ByteSet s{};
-    for (int c = '0'; c <= '9'; ++c) s[c] = true;
+    ByteSet s;
+    for (int c = '0'; c <= '9'; ++c) s.Add(static_cast<std::uint8_t>(c));
     return s;
   }
 
   int ParseEscape(int* flagp) {
-    if (at_ >= n_) Fail(116);
+    if (at_ >= n_) Fail(kErrTrailingBackslash);
     unsigned char c = Peek();
     ++at_;
-    *flagp = kHasWidth | kSimple;
+    *flagp = kConsumesByte;
     switch (c) {
       case '1': case '2': case '3': case '4': case '5': case '6': case '7': case '8': case '9': {
+        *flagp = kHasWidth | kSimple;  // the group's text may turn out empty
         int p = Node(flags_.i ? kBackRefCi : kBackRef);
         Byte(static_cast<std::uint8_t>(c - '0'));
         return p;
@@ -453,7 +472,7 @@ class Compiler {
   struct ClassItem {
     bool isSet = false;
     std::uint8_t byte = 0;
-    ByteSet set{};
+    ByteSet set;
   };
 
   bool SetEscapeAt(std::size_t p) const {
@@ -472,7 +491,7 @@ class Compiler {
       item.byte = c;
       return item;
     }
-    if (at_ >= n_) Fail(110);
+    if (at_ >= n_) Fail(kErrClassTrailingBackslash);
     unsigned char e = Peek();
     ++at_;
     switch (e) {
@@ -488,14 +507,15 @@ class Compiler {
     constexpr int kLowerFirst = 224, kLowerLast = 255, kLowerOutside = 184;
     constexpr int kUpperFirst = 192, kUpperLast = 223, kUpperOutside = 168;
     if (flags_.r && first == kLowerFirst && last == kUpperLast) {
-      for (int c = kUpperFirst; c <= kLowerLast; ++c) set[c] = true;
-      set[kLowerOutside] = set[kUpperOutside] = true;
+      for (int c = kUpperFirst; c <= kLowerLast; ++c) set.Add(static_cast<std::uint8_t>(c));
+      set.Add(kLowerOutside);
+      set.Add(kUpperOutside);
       return;
     }
-    if (first > last) Fail(109);
-    for (int c = first; c <= last; ++c) set[c] = true;
-    if (flags_.r && first == kLowerFirst && last == kLowerLast) set[kLowerOutside] = true;
-    if (flags_.r && first == kUpperFirst && last == kUpperLast) set[kUpperOutside] = true;
+    if (first > last) Fail(kErrInvalidRange);
+    for (int c = first; c <= last; ++c) set.Add(static_cast<std::uint8_t>(c));
+    if (flags_.r && first == kLowerFirst && last == kLowerLast) set.Add(kLowerOutside);
+    if (flags_.r && first == kUpperFirst && last == kUpperLast) set.Add(kUpperOutside);
   }
 
   int ParseClass(int* flagp) {
@@ -504,10 +524,10 @@ class Compiler {
       negate = true;
       ++at_;
     }
-    ByteSet set{};
+    ByteSet set;
     bool first = true;
     for (;;) {
-      if (at_ >= n_) Fail(113);
+      if (at_ >= n_) Fail(kErrUnmatchedBracket);
       if (Peek() == ']' && !first) {
         ++at_;
         break;
@@ -515,12 +535,12 @@ class Compiler {
       first = false;
       ClassItem a = ReadClassItem();
       if (a.isSet) {
-        for (int c = 0; c < 256; ++c) set[c] = set[c] || a.set[c];
+        set.AddAll(a.set);
         continue;
       }
       bool range = at_ + 1 < n_ && Peek() == '-' && pat_[at_ + 1] != ']' && !SetEscapeAt(at_ + 1);
       if (!range) {
-        set[a.byte] = true;
+        set.Add(a.byte);
         continue;
       }
       ++at_;
@@ -530,11 +550,11 @@ class Compiler {
     if (flags_.i) {
       ByteSet folded = set;
       for (int c = 0; c < 256; ++c) {
-        if (set[c]) folded[ToggleCase(static_cast<std::uint8_t>(c))] = true;
+        if (set.Has(static_cast<std::uint8_t>(c))) folded.Add(ToggleCase(static_cast<std::uint8_t>(c)));
       }
       set = folded;
     }
-    *flagp = kHasWidth | kSimple;
+    *flagp = kConsumesByte;
     return EmitSet(SetOf(set, negate));
   }
 
@@ -542,7 +562,7 @@ class Compiler {
   void ParseModifiers() {
     bool on = true;
     for (;;) {
-      if (at_ >= n_) Fail(127);
+      if (at_ >= n_) Fail(kErrBadModifier);
       unsigned char c = Peek();
       ++at_;
       if (c == ')') return;
@@ -557,7 +577,7 @@ class Compiler {
         case 'g': flags_.g = on; break;
         case 'm': flags_.m = on; break;
         case 'x': flags_.x = on; break;
-        default: Fail(127);
+        default: Fail(kErrBadModifier);
       }
     }
   }
@@ -572,7 +592,7 @@ class Compiler {
       case '$':
         return Node(flags_.m && tables_.LineBreaksDefined() ? kEolMl : kEol);
       case '.':
-        *flagp = kHasWidth | kSimple;
+        *flagp = kConsumesByte;
         return Node(flags_.s ? kAny : kAnyMl);
       case '[':
         return ParseClass(flagp);
@@ -583,7 +603,7 @@ class Compiler {
             std::size_t close = pat_.find(')', at_);
             if (close == std::string::npos) {
               at_ = n_;
-              Fail(125);
+              Fail(kErrUnclosedComment);
             }
             at_ = close + 1;
           } else {
@@ -593,16 +613,16 @@ class Compiler {
         } else {
           int f = 0;
           int ret = ParseReg(true, &f);
-          *flagp = f & kHasWidth;
+          *flagp = f & kWidthFlags;
           return ret;
         }
       case '|':
       case ')':
-        Fail(119);
+        Fail(kErrAtomDisaster);
       case '?':
       case '+':
       case '*':
-        Fail(115);
+        Fail(kErrFollowsNothing);
       case '\\':
         return ParseEscape(flagp);
       default:
@@ -626,7 +646,7 @@ class Compiler {
       run.pop_back();
       at_ = lastStart;
     }
-    *flagp = kHasWidth | (run.size() == 1 ? kSimple : 0);
+    *flagp = kHasWidth | kSureWidth | (run.size() == 1 ? kSimple : 0);
     int p = static_cast<int>(size_);
     EmitLiteral(run);
     return p;
@@ -645,14 +665,6 @@ class Compiler {
 };
 
 }  // namespace
-
-bool Tables::LineBreaksDefined() const {
-  if (hasPair) return true;
-  for (bool b : lineBreak) {
-    if (b) return true;
-  }
-  return false;
-}
 
 Program CompilePattern(const std::string& pattern, const Flags& flags, const Tables& tables) {
   Compiler compiler(pattern, flags, tables);

@@ -16,55 +16,57 @@ const char kDefaultLineBreakChars[] = "\r\n";
 std::string UpToZero(const std::string& text) { return text.substr(0, text.find('\0')); }
 
 regex::ByteSet SetOf(const std::string& bytes) {
-  regex::ByteSet set{};
-  for (unsigned char c : bytes) set[c] = true;
+  regex::ByteSet set;
+  for (unsigned char c : bytes) set.Add(c);
   return set;
 }
 
 std::string BuildMessage(int code, int offset) {
   std::string text = TPattern::ErrorMessage(code);
-  if (code < 1000) text += " (pos " + std::to_string(offset) + ")";
+  if (code < kFirstMatchError) text += " (pos " + std::to_string(offset) + ")";
   return text;
 }
 
 }  // namespace
 
 EPattern::EPattern(int code, int offset)
-    : std::runtime_error(BuildMessage(code, offset)), code_(code), offset_(code < 1000 ? offset : -1) {}
+    : std::runtime_error(BuildMessage(code, offset)), code_(code), offset_(code < kFirstMatchError ? offset : -1) {}
 
 std::string TPattern::ErrorMessage(int code) {
   switch (code) {
-    case 100: return "Pattern(comp): Null Argument";
-    case 102: return "Pattern(comp): ParseReg Too Many ()";
-    case 103: return "Pattern(comp): ParseReg Unmatched ()";
-    case 104: return "Pattern(comp): ParseReg Unmatched ()";
-    case 105: return "Pattern(comp): ParseReg Junk On End";
-    case 106: return "Pattern(comp): *+ Operand Could Be Empty";
-    case 107: return "Pattern(comp): Nested *?+";
-    case 108: return "Pattern(comp): Bad Hex Digit";
-    case 109: return "Pattern(comp): Invalid [] Range";
-    case 110: return "Pattern(comp): Parse Atom Trailing \\";
-    case 111: return "Pattern(comp): No Hex Code After \\x";
-    case 112: return "Pattern(comp): Hex Code After \\x Is Too Big";
-    case 113: return "Pattern(comp): Unmatched []";
-    case 114: return "Pattern(comp): Internal Urp";
-    case 115: return "Pattern(comp): ?+*{ Follows Nothing";
-    case 116: return "Pattern(comp): Trailing \\";
-    case 119: return "Pattern(comp): ParseAtom Internal Disaster";
-    case 122: return "Pattern(comp): BRACES Argument Too Big";
-    case 124: return "Pattern(comp): BRACE Min Param Greater than Max";
-    case 125: return "Pattern(comp): Unclosed (?#Comment)";
-    case 127: return "Pattern(comp): Unrecognized Modifier";
-    case 128: return "Pattern(comp): LinePairedSeparator must contain two different chars or no chars at all";
-    case 1000: return "Pattern(exec): RegRepeat Called Inappropriately";
-    case 1001: return "Pattern(exec): MatchPrim Memory Corruption";
-    case 1002: return "Pattern(exec): MatchPrim Corrupted Pointers";
-    case 1003: return "Pattern(exec): Not Assigned Expression Property";
-    case 1004: return "Pattern(exec): Corrupted Program";
-    case 1005: return "Pattern(exec): No Input String Specified";
-    case 1014: return "Pattern(exec): Loop Stack Exceeded";
-    case 1015: return "Pattern(exec): Loop Without LoopEntry !";
-    case kStepLimitExceeded: return "Pattern(exec): Match Step Limit Exceeded";
+    case kErrNullArgument: return "Pattern(comp): Null Argument";
+    case kErrTooManyGroups: return "Pattern(comp): ParseReg Too Many ()";
+    case kErrUnmatchedOpen: return "Pattern(comp): ParseReg Unmatched ()";
+    case kErrUnmatchedClose: return "Pattern(comp): ParseReg Unmatched ()";
+    case kErrJunkOnEnd: return "Pattern(comp): ParseReg Junk On End";
+    case kErrOperandCouldBeEmpty: return "Pattern(comp): *+ Operand Could Be Empty";
+    case kErrNestedQuantifier: return "Pattern(comp): Nested *?+";
+    case kErrBadHexDigit: return "Pattern(comp): Bad Hex Digit";
+    case kErrInvalidRange: return "Pattern(comp): Invalid [] Range";
+    case kErrClassTrailingBackslash: return "Pattern(comp): Parse Atom Trailing \\";
+    case kErrNoHexCode: return "Pattern(comp): No Hex Code After \\x";
+    case kErrHexCodeTooBig: return "Pattern(comp): Hex Code After \\x Is Too Big";
+    case kErrUnmatchedBracket: return "Pattern(comp): Unmatched []";
+    case kErrInternalUrp: return "Pattern(comp): Internal Urp";
+    case kErrFollowsNothing: return "Pattern(comp): ?+*{ Follows Nothing";
+    case kErrTrailingBackslash: return "Pattern(comp): Trailing \\";
+    case kErrAtomDisaster: return "Pattern(comp): ParseAtom Internal Disaster";
+    case kErrBracesTooBig: return "Pattern(comp): BRACES Argument Too Big";
+    case kErrBracesMinAboveMax: return "Pattern(comp): BRACE Min Param Greater than Max";
+    case kErrUnclosedComment: return "Pattern(comp): Unclosed (?#Comment)";
+    case kErrBadModifier: return "Pattern(comp): Unrecognized Modifier";
+    case kErrBadPairedSeparator:
+      return "Pattern(comp): LinePairedSeparator must contain two different chars or no chars at all";
+    case kErrRepeatInappropriate: return "Pattern(exec): RegRepeat Called Inappropriately";
+    case kErrMemoryCorruption: return "Pattern(exec): MatchPrim Memory Corruption";
+    case kErrCorruptedPointers: return "Pattern(exec): MatchPrim Corrupted Pointers";
+    case kErrNoExpression: return "Pattern(exec): Not Assigned Expression Property";
+    case kErrCorruptedProgram: return "Pattern(exec): Corrupted Program";
+    case kErrNoInput: return "Pattern(exec): No Input String Specified";
+    case kErrLoopStackExceeded: return "Pattern(exec): Loop Stack Exceeded";
+    case kErrLoopWithoutEntry: return "Pattern(exec): Loop Without LoopEntry !";
+    case kErrStepLimitExceeded: return "Pattern(exec): Match Step Limit Exceeded";
+    case kErrMemoryLimitExceeded: return "Pattern(exec): Match Memory Limit Exceeded";
     default: return "Unknown error";
   }
 }
@@ -125,7 +127,7 @@ void TPattern::SetLinePairedSeparator(const std::string& pair) {
     pairHead_ = static_cast<unsigned char>(pair[0]);
     pairTail_ = static_cast<unsigned char>(pair[1]);
   } else {
-    Raise(128, 0);
+    Raise(kErrBadPairedSeparator, 0);
   }
   DropProgram();
 }
@@ -145,7 +147,7 @@ void TPattern::Raise(int code, int offset) {
 }
 
 void TPattern::Compile() {
-  if (expression_.empty()) Raise(100, 0);
+  if (expression_.empty()) Raise(kErrNullArgument, 0);
   DropProgram();
   regex::Flags flags{flags_[kI], flags_[kR], flags_[kS], flags_[kG], flags_[kM], flags_[kX]};
   regex::Tables tables;
@@ -157,7 +159,6 @@ void TPattern::Compile() {
   tables.pairTail = pairTail_;
   try {
     program_ = std::make_unique<regex::Program>(regex::CompilePattern(expression_, flags, tables));
-    program_->tables = tables;
   } catch (const EPattern& e) {
     lastError_ = e.FailCode();
     throw;
@@ -166,14 +167,13 @@ void TPattern::Compile() {
 
 bool TPattern::Exec() {
   ClearGroups();
-  if (expression_.empty()) Raise(1003, -1);
+  if (expression_.empty()) Raise(kErrNoExpression, -1);
   if (!program_) Compile();
-  if (!hasInput_) Raise(1005, -1);
+  if (!hasInput_) Raise(kErrNoInput, -1);
   regex::Captures found;
   try {
-    regex::Matcher matcher(*program_, program_->tables,
-                           reinterpret_cast<const std::uint8_t*>(input_.data()),
-                           static_cast<std::int64_t>(input_.size()), stepLimit_);
+    regex::Matcher matcher(*program_, reinterpret_cast<const std::uint8_t*>(input_.data()),
+                           static_cast<std::int64_t>(input_.size()), limits_);
     if (!matcher.Search(&found)) return false;
   } catch (const EPattern& e) {
     lastError_ = e.FailCode();

@@ -4,12 +4,14 @@
 //
 // Use: set InputString and Expression, call Exec, read GroupText(n). The pattern compiles on the
 // first Exec after it or the modifiers changed; every failure, at compile or match time, is an
-// EPattern with a numeric code. Matching work is bounded: a search that takes more than
-// MatchStepLimit steps stops with EPattern 1016 instead of holding its thread.
+// EPattern with a numeric code (PatternError). Matching work is bounded (TPatternLimits): a
+// search that would compare or scan more than its budget stops with 1016, one that would need
+// more memory than its cap with 1017, instead of holding its thread or the machine's memory.
 //
 // Thread safety: one object per thread at a time; objects share nothing.
 #pragma once
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -20,6 +22,55 @@ namespace tovi {
 namespace regex {
 struct Program;
 }
+
+// The codes of EPattern::FailCode: pattern errors below kFirstMatchError, match-time errors
+// from it. TPattern::ErrorMessage holds their texts.
+inline constexpr int kFirstMatchError = 1000;
+enum PatternError : int {
+  kErrNullArgument = 100,
+  kErrTooManyGroups = 102,
+  kErrUnmatchedOpen = 103,
+  kErrUnmatchedClose = 104,
+  kErrJunkOnEnd = 105,
+  kErrOperandCouldBeEmpty = 106,
+  kErrNestedQuantifier = 107,
+  kErrBadHexDigit = 108,
+  kErrInvalidRange = 109,
+  kErrClassTrailingBackslash = 110,
+  kErrNoHexCode = 111,
+  kErrHexCodeTooBig = 112,
+  kErrUnmatchedBracket = 113,
+  kErrInternalUrp = 114,
+  kErrFollowsNothing = 115,
+  kErrTrailingBackslash = 116,
+  kErrAtomDisaster = 119,
+  kErrBracesTooBig = 122,
+  kErrBracesMinAboveMax = 124,
+  kErrUnclosedComment = 125,
+  kErrBadModifier = 127,
+  kErrBadPairedSeparator = 128,
+  kErrRepeatInappropriate = 1000,
+  kErrMemoryCorruption = 1001,
+  kErrCorruptedPointers = 1002,
+  kErrNoExpression = 1003,
+  kErrCorruptedProgram = 1004,
+  kErrNoInput = 1005,
+  kErrLoopStackExceeded = 1014,
+  kErrLoopWithoutEntry = 1015,
+  kErrStepLimitExceeded = 1016,    // the work budget ran out
+  kErrMemoryLimitExceeded = 1017,  // the memory cap would be passed
+};
+
+// What one Exec may cost. A search that reaches a limit ends with its error rather than run on.
+struct TPatternLimits {
+  // Units of work: one per byte compared or scanned, more per step of the backtracking (see
+  // regex/budget.h), about a nanosecond each. The default ends any search within about half a
+  // second on a current PC, while a one-pass cut of a 32 MiB page uses a twelfth of it.
+  std::int64_t workUnits = 400'000'000;
+  // Bytes of backtracking state and search memos: the "/parserlink" cut of a 32 MiB page needs
+  // a few kilobytes of it; (a|b)*c over megabytes fits.
+  std::size_t memoryBytes = std::size_t{64} << 20;
+};
 
 class EPattern : public std::runtime_error {
  public:
@@ -37,8 +88,6 @@ class EPattern : public std::runtime_error {
 class TPattern {
  public:
   static constexpr int kGroupCount = 15;  // group 0 (the whole match) and groups 1 to 14
-  static constexpr std::int64_t kDefaultStepLimit = 30'000'000;
-  static constexpr int kStepLimitExceeded = 1016;
 
   TPattern();
   ~TPattern();
@@ -95,8 +144,8 @@ class TPattern {
 
   int LastError() const { return lastError_; }  // code of the last error raised, 0 for none
 
-  std::int64_t MatchStepLimit() const { return stepLimit_; }
-  void SetMatchStepLimit(std::int64_t steps) { stepLimit_ = steps; }
+  const TPatternLimits& Limits() const { return limits_; }
+  void SetLimits(const TPatternLimits& limits) { limits_ = limits; }
 
   static std::string ErrorMessage(int code);
 
@@ -121,7 +170,7 @@ class TPattern {
   std::array<std::int64_t, kGroupCount> groupStart_{};
   std::array<std::int64_t, kGroupCount> groupEnd_{};
   int lastError_ = 0;
-  std::int64_t stepLimit_ = kDefaultStepLimit;
+  TPatternLimits limits_;
 };
 
 }  // namespace tovi

@@ -1,8 +1,10 @@
 // The compiled form of a pattern: a byte buffer of nodes, each one kind byte, a 4-byte signed
-// link to the next node relative to its own start (0 = none) and an operand. Shared by the
-// compiler, which writes it, and the matcher, which walks it. Internal to the regex library.
+// link to the next node relative to its own start (0 = none) and an operand. The compiler writes
+// it, the analysis and the matcher read it, all through the accessors below: they are the one
+// place that knows where a node's fields lie. Internal to the regex library.
 #pragma once
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -11,6 +13,7 @@
 namespace tovi::regex {
 
 inline constexpr std::uint8_t kCheckByte = 0x9C;  // first byte of every program
+inline constexpr int kFirstNode = 1;              // the node right after the check byte
 inline constexpr int kMaxGroups = 15;             // group 0 (whole match) and groups 1 to 14
 inline constexpr int kMaxLoopDepth = 10;          // nesting of counted loops at match time
 inline constexpr std::int64_t kInfiniteCount = 2147483646;
@@ -53,6 +56,12 @@ enum Op : std::uint8_t {
 };
 
 inline constexpr int kNodeHeader = 5;
+inline constexpr int kBracesOperand = 8;   // min and max before the repeated node
+inline constexpr int kLoopOperand = 12;    // distance back, min, max
+inline constexpr int kSetBytes = 32;       // a kAnyOfSet bitmap
+inline constexpr int kTinyOperand = 4;     // count and three bytes
+
+using Code = std::vector<std::uint8_t>;
 
 inline std::int32_t ReadInt32(const std::uint8_t* p) {
   std::int32_t v;
@@ -62,33 +71,177 @@ inline std::int32_t ReadInt32(const std::uint8_t* p) {
 
 inline void WriteInt32(std::uint8_t* p, std::int32_t v) { std::memcpy(p, &v, sizeof v); }
 
-using ByteSet = std::array<bool, 256>;
+// ---- the node accessors: every reader of a program goes through these ----
 
-// What the compiler learns about a pattern to skip hopeless start positions; none of it
-// changes which match is found.
-struct Prefilter {
-  bool anchored = false;            // only position 0 can match
-  std::string firstLiteral;         // every match starts with this text (when not empty)
-  bool useFirstSet = false;         // every match starts with a byte of firstSet
-  ByteSet firstSet{};
-  std::vector<std::string> required;  // literals every match contains (case-sensitive)
+inline Op KindAt(const Code& code, int node) { return static_cast<Op>(code[node]); }
+
+// The operand starts right after the header; for the last node that is one past the buffer, so
+// this is an offset, never an element access.
+inline int OperandAt(int node) { return node + kNodeHeader; }
+
+inline const std::uint8_t* OperandBytes(const Code& code, int node) {
+  return code.data() + OperandAt(node);
+}
+
+// The node linked after this one, or -1 for none.
+inline int NextNode(const Code& code, int node) {
+  std::int32_t off = ReadInt32(code.data() + node + 1);
+  return off == 0 ? -1 : node + off;
+}
+
+// Further alternatives of an alternation are kBranch nodes linked one after another.
+inline int NextAlternative(const Code& code, int branch) {
+  int next = NextNode(code, branch);
+  return next >= 0 && KindAt(code, next) == kBranch ? next : -1;
+}
+
+inline const char* LiteralText(const Code& code, int node) {
+  return reinterpret_cast<const char*>(OperandBytes(code, node));
+}
+
+inline int GroupNumber(const Code& code, int node) { return code[OperandAt(node)]; }
+
+inline bool IsRepeat(Op op) { return op >= kStar && op <= kBracesLazy; }
+inline bool IsLazyRepeat(Op op) { return op == kStarLazy || op == kPlusLazy || op == kBracesLazy; }
+inline bool IsBackRef(Op op) { return op == kBackRef || op == kBackRefCi; }
+
+// Bytes from this node's start to the node laid out after it (its operand's own nodes, such as
+// a repetition's single-byte node or a loop's body, are laid out right after the header).
+inline int NodeSize(const Code& code, int node) {
+  switch (KindAt(code, node)) {
+    case kExactly: case kExactlyCi:
+      return kNodeHeader + static_cast<int>(std::strlen(LiteralText(code, node))) + 1;
+    case kAnyOfTiny: case kAnyButTiny: return kNodeHeader + kTinyOperand;
+    case kAnyOfSet: return kNodeHeader + kSetBytes;
+    case kBraces: case kBracesLazy: return kNodeHeader + kBracesOperand;
+    case kLoop: case kLoopLazy: return kNodeHeader + kLoopOperand;
+    case kOpen: case kClose: case kBackRef: case kBackRefCi: return kNodeHeader + 1;
+    default: return kNodeHeader;
+  }
+}
+
+// A repetition of a single-byte node (kStar to kBracesLazy).
+struct RepeatShape {
+  int atom;  // the repeated node
+  std::int64_t min, max;
 };
+
+inline RepeatShape RepeatOf(const Code& code, int node) {
+  const Op op = KindAt(code, node);
+  RepeatShape r{OperandAt(node), (op == kPlus || op == kPlusLazy) ? 1 : 0, kInfiniteCount};
+  if (op == kBraces || op == kBracesLazy) {
+    r.min = ReadInt32(code.data() + r.atom);
+    r.max = ReadInt32(code.data() + r.atom + 4);
+    r.atom += kBracesOperand;
+  }
+  return r;
+}
+
+// A counted loop's closing node (kLoop, kLoopLazy).
+struct LoopShape {
+  int entry;  // its kLoopEntry; the body starts at OperandAt(entry)
+  std::int64_t min, max;
+};
+
+inline LoopShape LoopOf(const Code& code, int loopNode) {
+  const std::uint8_t* operand = OperandBytes(code, loopNode);
+  return LoopShape{loopNode - ReadInt32(operand), ReadInt32(operand + 4), ReadInt32(operand + 8)};
+}
+
+// ---- sets of bytes ----
+
+class ByteSet {
+ public:
+  bool Has(std::uint8_t c) const { return (bits_[c >> 6] >> (c & 63)) & 1; }
+  void Add(std::uint8_t c) { bits_[c >> 6] |= std::uint64_t{1} << (c & 63); }
+  void Fill() { bits_.fill(~std::uint64_t{0}); }
+  void AddAll(const ByteSet& other) {
+    for (int w = 0; w < 4; ++w) bits_[w] |= other.bits_[w];
+  }
+  ByteSet Inverted() const {
+    ByteSet s;
+    for (int w = 0; w < 4; ++w) s.bits_[w] = ~bits_[w];
+    return s;
+  }
+  int Count() const {
+    int n = 0;
+    for (std::uint64_t w : bits_) n += std::popcount(w);
+    return n;
+  }
+  bool operator==(const ByteSet&) const = default;
+
+ private:
+  std::array<std::uint64_t, 4> bits_{};
+};
+
+// Whether a single-byte node (kAny to kAnyOfSet, not kExactly) takes byte c, ignoring the
+// line-break rules that need the following byte (the caller handles kAnyMl's pair).
+inline bool SetNodeTakes(const Code& code, int node, std::uint8_t c) {
+  const std::uint8_t* operand = OperandBytes(code, node);
+  switch (KindAt(code, node)) {
+    case kDigit: return c >= '0' && c <= '9';
+    case kNotDigit: return c < '0' || c > '9';
+    case kAnyOfTiny:
+    case kAnyButTiny: {
+      bool listed = false;
+      for (int k = 0; k < operand[0]; ++k) listed = listed || operand[1 + k] == c;
+      return listed == (KindAt(code, node) == kAnyOfTiny);
+    }
+    case kAnyOfSet: return (operand[c / 8] >> (c % 8)) & 1;
+    default: return true;  // kAny, kAnyMl
+  }
+}
 
 // Character tables the compiler bakes into a program and the matcher consults.
 struct Tables {
-  ByteSet blank{};
-  ByteSet word{};
-  ByteSet lineBreak{};
+  ByteSet blank;
+  ByteSet word;
+  ByteSet lineBreak;
   bool hasPair = false;
   std::uint8_t pairHead = 13;
   std::uint8_t pairTail = 10;
-  bool LineBreaksDefined() const;
+  bool LineBreaksDefined() const { return hasPair || !(lineBreak == ByteSet()); }
+};
+
+// A byte of a literal that a scan for the literal looks for, at its offset in the literal.
+struct ScanProbe {
+  int offset = 0;
+  std::uint8_t byte = 0, partner = 0;  // partner == byte when case does not matter
+};
+
+// A literal node the search scans the input for, with the two probes the scan uses.
+struct ScannedLiteral {
+  int node;
+  ScanProbe rare, second;
+};
+
+// What the analysis learns about a program to skip work that cannot lead to a match; none of it
+// changes which match is found. Literals are indices into Program::scanned.
+struct Prefilter {
+  bool anchored = false;      // only position 0 can start a match
+  int firstLiteral = -1;      // a literal every match starts with, or -1
+  bool useFirstSet = false;   // every match starts with a byte of firstSet
+  ByteSet firstSet;
+  std::vector<int> required;  // literals every match passes through
+};
+
+// Per node offset: hints the matcher may use to skip choices (see analysis.h).
+struct NodeHint {
+  // Index into Program::guards, -1 when unknown: for a kBranch, the bytes its alternative can
+  // begin with; for a repetition or a counted loop, the bytes what follows it can begin with;
+  // for the single-byte node a repetition repeats, the bytes it takes.
+  std::int32_t guard = -1;
+  // A lazy repeat of any byte: the literal it runs up to (index into Program::scanned), or -1.
+  std::int32_t skipLiteral = -1;
 };
 
 struct Program {
-  std::vector<std::uint8_t> code;  // code[0] == kCheckByte, first node at 1
+  Code code;  // code[0] == kCheckByte, first node at kFirstNode
   Prefilter prefilter;
-  Tables tables;  // the tables the program was compiled with
+  std::vector<NodeHint> hints;          // empty, or one per byte of code
+  std::vector<ByteSet> guards;          // bytes a path can begin with (see NodeHint::guard)
+  std::vector<ScannedLiteral> scanned;  // the literals the search scans for
+  Tables tables;                        // the tables the program was compiled with
 };
 
 // Modifier flags by letter, in the order of the letters i r s g m x.

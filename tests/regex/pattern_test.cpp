@@ -447,9 +447,11 @@ TEST(PatternErrors, MessagesAreTheFixedTexts) {
       {1014, "Pattern(exec): Loop Stack Exceeded"},
       {1015, "Pattern(exec): Loop Without LoopEntry !"},
       {1016, "Pattern(exec): Match Step Limit Exceeded"},
+      {1017, "Pattern(exec): Match Memory Limit Exceeded"},
       {101, "Unknown error"},
       {0, "Unknown error"},
       {1006, "Unknown error"},
+      {1018, "Unknown error"},
   };
   for (const auto& [code, text] : texts) EXPECT_EQ(TPattern::ErrorMessage(code), text) << code;
   EXPECT_EQ(std::string(EPattern(1005, 7).what()), "Pattern(exec): No Input String Specified");
@@ -588,31 +590,133 @@ TEST(PatternLimits, CountedLoopsNestTenDeep) {
   EXPECT_EQ(ExecError(p), 106);
 }
 
-TEST(PatternLimits, CatastrophicBacktrackingStopsWithinTheStepBudget) {
-  TPattern p;
-  p.SetInputString(std::string(40, 'a') + "dc");
-  p.SetExpression("(a|aa)*c");
-  auto begin = std::chrono::steady_clock::now();
-  EXPECT_EQ(ExecError(p), TPattern::kStepLimitExceeded);
-  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-  std::printf("(a|aa)*c over 42 bytes gave up after %.3f s\n", seconds);
-  EXPECT_LT(seconds, 30.0);  // does not hang
+// The code and text of the error Exec raises; empty when it raises none.
+std::string ExecFailure(TPattern& p) {
   try {
     p.Exec();
   } catch (const EPattern& e) {
-    EXPECT_STREQ(e.what(), "Pattern(exec): Match Step Limit Exceeded");
+    return std::to_string(e.FailCode()) + " " + e.what();
   }
-  p.SetMatchStepLimit(1000);
-  p.SetInputString(std::string(10000, 'a') + "cb");
-  p.SetExpression("(ab|a)*b");
-  EXPECT_EQ(ExecError(p), TPattern::kStepLimitExceeded);
+  return "";
 }
 
-TEST(PatternLimits, EmptyRepetitionsOfABackReferenceStayBounded) {
+TEST(PatternLimits, CatastrophicBacktrackingStopsWithinTheWorkBudget) {
   TPattern p;
-  p.SetInputString("b");
-  p.SetExpression("(a?)(\\1)*b");
-  EXPECT_EQ(ExecError(p), TPattern::kStepLimitExceeded);
+  p.SetLimits({5'000'000, TPatternLimits().memoryBytes});
+  p.SetInputString(std::string(40, 'a') + "dc");
+  p.SetExpression("(a|aa)*c");
+  EXPECT_EQ(ExecFailure(p), "1016 Pattern(exec): Match Step Limit Exceeded");
+  p.SetLimits({1000, TPatternLimits().memoryBytes});
+  p.SetInputString(std::string(10000, 'a') + "cb");
+  p.SetExpression("(ab|a)*b");
+  EXPECT_EQ(ExecError(p), kErrStepLimitExceeded);
+}
+
+std::string Times(const std::string& text, int n) {
+  std::string s;
+  for (int k = 0; k < n; ++k) s += text;
+  return s;
+}
+
+// Searches that ran for seconds within the old step budget, which counted neither the bytes
+// compared nor the bytes scanned: each now ends within a second, with its answer or 1016.
+TEST(PatternLimits, EverySearchEndsWithinASecond) {
+  struct Case {
+    std::string pattern, input;
+    const char* match;  // group 0, or nullptr for none
+    std::int64_t workUnits = TPatternLimits().workUnits;
+  };
+  const Case cases[] = {
+      {"x(.*?)y", "y" + std::string(300000, 'x'), nullptr},
+      {"<li>(.*?)</ul>", "</ul>" + Times("<li>a", 60000), nullptr},
+      {"a[^z]*q", "q" + std::string(100000, 'a'), nullptr},
+      {".*(?i)" + std::string(4000, 'a') + "b", std::string(8192, 'a'), nullptr},
+      {"(a*?)a*\\1b", std::string(7000, 'a') + "cb", "b"},
+      // Few steps, each comparing kilobytes: the budget counts the bytes.
+      {"(.*)\\1x", std::string(20000, 'a') + "bx", nullptr, 2'000'000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.pattern.substr(0, 20));
+    TPattern p;
+    p.SetLimits({c.workUnits, TPatternLimits().memoryBytes});
+    p.SetInputString(c.input);
+    p.SetExpression(c.pattern);
+    const auto begin = std::chrono::steady_clock::now();
+    int error = 0;
+    bool found = false;
+    try {
+      found = p.Exec();
+    } catch (const EPattern& e) {
+      error = e.FailCode();
+    }
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - begin;
+    EXPECT_LT(took.count(), 1.0 * TOVI_TIME_SCALE);
+    if (error != 0) {
+      EXPECT_EQ(error, kErrStepLimitExceeded);
+    } else if (c.match == nullptr) {
+      EXPECT_FALSE(found);
+    } else {
+      EXPECT_TRUE(found);
+      EXPECT_EQ(p.GroupText(0), c.match);
+    }
+  }
+}
+
+// start + "(.*?)" + end with a literal end marker: a budget of a few passes over the page is
+// enough, however often the start marker stands, whether or not the end marker does.
+TEST(PatternMarkerCut, CostsAboutOnePassOverThePage) {
+  struct Case {
+    const char* pattern;
+    std::string page;
+    std::int64_t group1;  // its length, or -1 for no match
+  };
+  const std::string items = Times("<li>a", 200000);  // a megabyte
+  const Case cases[] = {
+      {"<li>(.*?)</ul>", "</ul>" + items, -1},
+      {"<li>(.*?)</ul>", items + "</ul>", 999'996},
+      {"<li>(.*?)</ul>", items.substr(0, 500'000) + "</ul>" + items, 499'996},
+      {"(?i)<LI>(.*?)</UL>", "</ul>" + items, -1},
+      {"x(.*?)y", "y" + std::string(1'000'000, 'x'), -1},
+      {"(.*?)</ul>", items, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.pattern);
+    TPattern p;
+    p.SetLimits({4 * static_cast<std::int64_t>(c.page.size()), TPatternLimits().memoryBytes});
+    p.SetInputString(c.page);
+    p.SetExpression(c.pattern);
+    bool found = false;
+    EXPECT_NO_THROW(found = p.Exec());
+    EXPECT_EQ(found ? p.GroupLength(1) : -1, c.group1);
+  }
+}
+
+// A pass through a loop that consumes nothing (a back-reference to an empty text) ends the
+// loop instead of repeating it until the budget runs out.
+TEST(PatternLimits, APassThatConsumesNothingEndsTheLoop) {
+  RunCases({
+      {"", "(a?)(\\1)*b", "b", "b||", 0},
+      {"", "(a?)(\\1)+b", "b", "b||", 0},
+      {"", "(a?)(\\1){3,5}b", "b", "b||", 0},
+      {"", "(a?)(\\1)*?b", "b", "b|", 0},
+      {"", "(a?)(\\1|x)*b", "xxb", "xxb||", 0},  // the empty pass is the last one
+      {"", "(a?)(\\1c?)*b", "ccb", "ccb||", 0},
+  });
+}
+
+// Backtracking state stays within its memory cap: (a|b)*c over megabytes needs none kept per
+// repetition, and a match that needs more than the cap ends with its own error.
+TEST(PatternLimits, MemoryStaysWithinItsCap) {
+  TPattern p;
+  p.SetInputString(std::string(1'500'000, 'a') + "c");
+  p.SetExpression("(a|b)*c");
+  ASSERT_TRUE(p.Exec()) << ExecFailure(p);
+  EXPECT_EQ(p.GroupLength(0), 1'500'001);
+  EXPECT_EQ(p.GroupText(1), "a");
+  p.SetLimits({TPatternLimits().workUnits, std::size_t{1} << 20});
+  p.SetInputString(Times("ab", 100000) + "c");
+  p.SetExpression("(a|ab)*c");
+  EXPECT_EQ(ExecFailure(p), "1017 Pattern(exec): Match Memory Limit Exceeded");
 }
 
 // A page of about a megabyte of markup-like text with line breaks.
@@ -639,7 +743,9 @@ TEST(PatternLongInput, CutsAMegabytePageWithoutDeepRecursion) {
   p.SetExpression("(?-s)<div>(.*?)</div>");
   EXPECT_TRUE(p.Exec());
   p.SetExpression("<div>(.*?)\\d");  // no literal to skip to: quadratic, so it hits the budget
-  EXPECT_EQ(ExecError(p), TPattern::kStepLimitExceeded);
+  p.SetLimits({20'000'000, TPatternLimits().memoryBytes});
+  EXPECT_EQ(ExecError(p), kErrStepLimitExceeded);
+  p.SetLimits(TPatternLimits());
   p.SetExpression("<div>(.*)</title>");
   EXPECT_FALSE(p.Exec());
 
