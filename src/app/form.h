@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "http/server/http_server.h"
 #include "platform/gui.h"
@@ -43,6 +44,9 @@ class TForm1 {
   // The form's creation and destruction events; the program runs them through the framework.
   void FormCreate();
   void FormDestroy();
+  // Whether connection threads of a server already freed still run: they call this form's
+  // request handler until they end, so the form must outlive them.
+  bool ServerConnectionsRunning() const;
 
   gui::Application& App() { return app_; }
   gui::WindowHandle Handle() const { return handle_; }
@@ -88,6 +92,9 @@ class TForm1 {
 
  private:
   void WndProc(gui::Message& message);
+  // Switches MediaServer off and frees it. "Terminate Thread Timeout" leaves it in place; the
+  // next call then frees it without waiting again (its connections hold it until they end).
+  void StopMediaServer();
 
   gui::Application& app_;
   std::string settingsPath_;
@@ -95,6 +102,8 @@ class TForm1 {
   gui::WindowHandle handle_ = 0;
   mutable std::mutex activeDeviceLock_;
   std::string activeDevice_;
+  bool switchOffStarted_ = false;  // from a switch-off attempt until the server is freed
+  std::vector<std::weak_ptr<http::TNetHTTPServer>> freedServers_;
 
  public:
   // Components with their design values (declared after app_: they register with it).
@@ -122,7 +131,7 @@ class TForm1 {
 
  public:
   // Declared last so that it is destroyed first, while the components its handler writes exist.
-  std::unique_ptr<http::TNetHTTPServer> MediaServer;
+  std::shared_ptr<http::TNetHTTPServer> MediaServer;
 };
 
 }  // namespace tovi::app

@@ -387,7 +387,7 @@ class PageServer {
   }
 
  private:
-  std::unique_ptr<http::TNetHTTPServer> server_;
+  std::shared_ptr<http::TNetHTTPServer> server_;
 };
 
 TEST_F(Program, ParserLinkCutsPagesFetchedOnLoopback) {
