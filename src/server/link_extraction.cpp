@@ -14,6 +14,9 @@ std::string FetchPage(const std::string& url, const PageFetchLimits& limits,
                       const Abandoned& abandoned) {
   std::string page;
   try {
+    // Room for the largest page at once: growing by doubling would copy it and, for a moment,
+    // hold it one and a half times. Only what arrives is backed by memory.
+    page.reserve(static_cast<std::size_t>(limits.maxBodyBytes));
     http::TNetHTTP client;
     client.Request().SetUserAgent(kBrowserIdentity);
     client.SetReadTimeout(limits.timeoutMs);
