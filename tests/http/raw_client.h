@@ -151,19 +151,26 @@ inline net::Endpoint LoopbackEndpoint(std::uint16_t port = 0) {
   return e;
 }
 
+// A listening socket on 127.0.0.1 at a free port (*port), or kInvalidSocket.
+inline net::SocketHandle ListenOnLoopback(int backlog, std::uint16_t* port) {
+  net::Startup();
+  net::SocketHandle s = net::OpenStream();
+  net::Endpoint e = LoopbackEndpoint();
+  if (net::Bind(s, e) != 0 || net::Listen(s, backlog) != 0 || net::LocalEndpoint(s, &e) != 0) {
+    net::Close(s);
+    return net::kInvalidSocket;
+  }
+  *port = e.port;
+  return s;
+}
+
 // A peer that never answers: accepts every connection on 127.0.0.1 and holds it open, reading
 // and sending nothing, until destroyed.
 class SilentListener {
  public:
   SilentListener() {
-    net::Startup();
-    listener_ = net::OpenStream();
-    net::Endpoint e = LoopbackEndpoint();
-    if (net::Bind(listener_, e) != 0 || net::Listen(listener_, 16) != 0 ||
-        net::LocalEndpoint(listener_, &e) != 0) {
-      return;
-    }
-    port_ = e.port;
+    listener_ = ListenOnLoopback(16, &port_);
+    if (listener_ == net::kInvalidSocket) return;
     thread_ = std::thread([this] {
       // Polls so the destructor can stop it; gives up after ten minutes in any case.
       for (int poll = 0; poll < 6000 && !stop_; ++poll) {
@@ -199,14 +206,9 @@ class SilentListener {
 class FullBacklog {
  public:
   FullBacklog() {
-    net::Startup();
-    listener_ = net::OpenStream();
-    net::Endpoint e = LoopbackEndpoint();
-    if (net::Bind(listener_, e) != 0 || net::Listen(listener_, 0) != 0 ||
-        net::LocalEndpoint(listener_, &e) != 0) {
-      return;
-    }
-    port_ = e.port;
+    listener_ = ListenOnLoopback(0, &port_);
+    if (listener_ == net::kInvalidSocket) return;
+    const net::Endpoint e = LoopbackEndpoint(port_);
     for (int i = 0; i < 64 && !hanging_; ++i) {
       fillers_.push_back(net::OpenStream());
       hanging_ = net::Connect(fillers_.back(), e, 200) != 0 && net::LastError() == net::kErrTimedOut;

@@ -21,6 +21,7 @@
 #include "remote/program_run.h"
 #include "remote/raw_listener.h"
 #include "remote/temp_folder.h"
+#include "support/wait.h"
 
 namespace tovi::remote {
 namespace {
@@ -61,15 +62,6 @@ bool AcceptsOn(int port, std::uint8_t lastByte = 1) {
   const bool ok = net::Connect(s, remote, 500) == 0;
   net::Close(s);
   return ok;
-}
-
-bool WaitUntilTrue(const std::function<bool()>& done, int timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return true;
 }
 
 class EndToEnd : public ::testing::Test {
@@ -161,7 +153,7 @@ TEST_F(EndToEnd, AServiceThatNeverAnswersOrNeverAcceptsFreezesNeitherMenuNorUplo
     ASSERT_NE(program.WaitForOutput("Type a number", 0, 10000), std::string::npos);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
     program.WriteLine("LocalRFS1");
-    ASSERT_TRUE(WaitUntilTrue([&] { return AcceptsOn(8027, peers[i].addressByte); }, 10000))
+    ASSERT_TRUE(tovi::testing::WaitUntil([&] { return AcceptsOn(8027, peers[i].addressByte); }, 10000))
         << program.Output();
     http::TNetHTTP tv;
     tv.Get("http://127.0.0." + std::to_string(peers[i].addressByte) + ":8027/test?TV1|code|Room");

@@ -17,6 +17,7 @@
 #include "server/playlists.h"
 #include "server/wire_client.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 
 namespace tovi::server {
 namespace {
@@ -24,6 +25,7 @@ namespace {
 namespace stdfs = std::filesystem;
 using testing::Exchange;
 using testing::Request;
+using testing::WaitUntil;
 
 const std::string kAddress = "192.0.2.7";  // what the fake window reports; never dialled
 
@@ -65,15 +67,6 @@ class FakeWindow : public MediaHost {
   std::string label2_ = "Label2", memo1_ = "Memo1", n3_ = "Нет устройства", activeDevice_;
   int announcements_ = 0, addressLookups_ = 0;
 };
-
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
 
 // Bytes that differ at every offset, so a shifted or short body cannot pass.
 std::string Pattern(std::size_t size) {
