@@ -7,7 +7,8 @@ pkgs=(g++ cmake ninja-build make)
 if [ "$what" = test ]; then
   pkgs+=(libgtest-dev libgmock-dev googletest
          g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb xauth xdotool imagemagick
-         php-cli nginx-light ffmpeg curl clang libclang-rt-14-dev libpcre2-dev procps iproute2)
+         php-cli php-cgi nginx-light ffmpeg curl clang libclang-rt-14-dev libpcre2-dev procps iproute2
+         locales)
 fi
 missing=()
 for p in "${pkgs[@]}"; do
@@ -18,4 +19,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+# The Windows suites run wine in a Russian locale (ANSI code page 1251).
+if [ "$what" = test ] && ! locale -a 2>/dev/null | grep -qix 'ru_RU.utf8'; then
+  echo "setup: making the locale ru_RU.UTF-8"
+  localedef -i ru_RU -f UTF-8 ru_RU.UTF-8
 fi

@@ -6,6 +6,7 @@
 #include "app/address.h"
 #include "app/settings.h"
 #include "http/exceptions.h"
+#include "platform/codepage.h"
 #include "remote/folder_sync.h"
 #include "remote/playlist_upload.h"
 #include "remote/registration.h"
@@ -48,7 +49,7 @@ void TForm1::FormCreate() {
   if (stored.syncFolder) SyncFolder = *stored.syncFolder;
   if (stored.startServer) Timer2.SetEnabled(true);
   N5.SetCaption(SyncFolder.empty() ? std::string(kCaptionSetSyncFolder)
-                                   : kCaptionSyncFolderPrefix + SyncFolder + ")");
+                                   : SyncFolderCaption(SyncFolder));
   ToviDLNA1.SetCaption(kCaptionCheckPrefix + LocalAddress() + ":8027/test");
   ServerActive = false;
   ServiceVersion = kServiceVersion;
@@ -100,6 +101,8 @@ void TForm1::WndProc(gui::Message& message) {
     ControlWindow(message);
   } else if (message.msg == kTrayCallbackMessage) {
     IconMouse(message);
+  } else if (message.msg != 0 && message.msg == app_.Ui().ShellRestartMessage()) {
+    TaskbarCreated();
   } else {
     app_.Ui().DefaultHandler(handle_, message);
   }
@@ -115,8 +118,8 @@ void TForm1::Ic(int action, gui::IconHandle icon) {
   data.icon = icon;
   std::strncpy(data.tip, kApplicationTitle, sizeof data.tip - 1);
   switch (action) {
-    case 1: app_.Ui().NotifyIcon(gui::kNimAdd, data); break;
-    case 2: app_.Ui().NotifyIcon(gui::kNimDelete, data); break;
+    case 1: app_.Ui().NotifyIcon(gui::kNimAdd, data); inTray_ = true; break;
+    case 2: app_.Ui().NotifyIcon(gui::kNimDelete, data); inTray_ = false; break;
     case 3: app_.Ui().NotifyIcon(gui::kNimModify, data); break;
     default: break;
   }
@@ -141,6 +144,10 @@ void TForm1::IconMouse(gui::Message& message) {
   app_.Ui().SetForegroundWindow(handle_);
   pmTreyMenu.Popup(at, handle_);
   app_.Ui().PostWindowMessage(handle_, {gui::kWmNull, 0, 0, 0});
+}
+
+void TForm1::TaskbarCreated() {
+  if (inTray_) Ic(1, app_.Ui().ApplicationIcon());
 }
 
 std::string TForm1::AboutText() const {
@@ -202,6 +209,10 @@ void TForm1::NetHTTPServer1CommandGet(http::TNetPeerThread& thread,
   mediaHandler_.Handle(thread, request, response);
 }
 
+std::string TForm1::SyncFolderCaption(const std::string& folder) {
+  return kCaptionSyncFolderPrefix + text::AnsiToUtf8(folder) + ")";
+}
+
 server::MediaWindow TForm1::MediaWindowOf() {
   return {[this](const std::string& caption) { Label2.SetCaption(caption); },
           [this](const std::string& text) { Memo1.SetText(text); },
@@ -244,7 +255,7 @@ void TForm1::N5Click() {
     WriteServerSwitchSettings(settingsPath_, folder, ServerActive);
   };
   host.showSyncFolder = [this](const std::string& folder) {
-    N5.SetCaption(kCaptionSyncFolderPrefix + folder + ")");
+    N5.SetCaption(SyncFolderCaption(folder));
   };
   host.enableServerStart = [this] { Timer2.SetEnabled(true); };
   host.localAddress = [this] { return LocalAddress(); };

@@ -62,6 +62,9 @@ class TForm1 {
   void ControlWindow(gui::Message& message);
   // The tray callback (1025): releasing the right button opens the menu at the cursor.
   void IconMouse(gui::Message& message);
+  // The shell started anew (Explorer restarted) and lost every tray icon: ours is added again,
+  // with the same record, unless Exit removed it or the window was never sent to the tray.
+  void TaskbarCreated();
 
   // Shell handlers.
   void N1Click();           // About box
@@ -95,11 +98,14 @@ class TForm1 {
   // Switches MediaServer off and frees it. "Terminate Thread Timeout" leaves it in place; the
   // next call then frees it without waiting again (its connections hold it until they end).
   void StopMediaServer();
+  // The caption of N5 for a sync folder (system code page).
+  static std::string SyncFolderCaption(const std::string& folder);
 
   gui::Application& app_;
   std::string settingsPath_;
   std::function<std::string()> localAddress_;
   gui::WindowHandle handle_ = 0;
+  bool inTray_ = false;  // the icon was added and not deleted since
   mutable std::mutex activeDeviceLock_;
   std::string activeDevice_;
   bool switchOffStarted_ = false;  // from a switch-off attempt until the server is freed

@@ -6,10 +6,12 @@
 #include "app/form.h"
 #include "app/options.h"
 #include "platform/gui.h"
+#include "platform/process.h"
 
 namespace tovi::app {
 
 int RunProgram(int argc, const char* const* argv) {
+  process::SuppressCriticalErrorBoxes();
   const Options options = ParseOptions(argc, argv);
   std::unique_ptr<gui::Frontend> frontend = gui::CreateSystemFrontend();
   if (!options.error.empty()) {

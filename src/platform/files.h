@@ -1,10 +1,11 @@
 // The file system as the program needs it: existence tests, directory search with an attribute
 // filter, drive roots, shared read-only opening, sizes, whole-file reads and atomic rewrites.
-// Paths are byte strings in the system's ANSI code page (UTF-8 on POSIX).
+// Paths and names are UTF-8 (Windows reaches every name the file system holds through its wide
+// API; POSIX passes the bytes on as they are). Nothing here refuses network or device paths:
+// callers that take paths from the network check them first.
 // Thread safety: every function is independent and may be called from any thread.
 #pragma once
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -70,9 +71,19 @@ class ReadOnlyFile {
 // Whole file as bytes. Throws EInOutError when it cannot be opened or read.
 std::string ReadWholeFile(const std::string& path);
 
-// Replaces path with bytes atomically (a temporary file in the same folder, then a rename), so
-// a crash or a full disk leaves the old file or the new one, never a truncated one.
-// Throws EInOutError ("File access denied", ...) and leaves the old file when it fails.
-void WriteFileAtomically(const std::string& path, const std::string& bytes);
+struct AtomicWriteLimits {
+  // An antivirus or the indexer holds a file it scans for a moment; the rename waits this long
+  // for it before the write fails.
+  int heldFileWaitMs = 1000;
+  int heldFileRetryMs = 50;     // pause between tries while it is held
+  int temporaryNameTries = 100;  // names already taken by other writers before giving up
+};
+
+// Replaces path with bytes atomically (a temporary file "path.~PID-N" in the same folder, then a
+// rename), so a crash or a full disk leaves the old file or the new one, never a truncated one.
+// Temporary files of writers that died first are removed. Throws EInOutError ("File access
+// denied", ...) and leaves the old file when it fails.
+void WriteFileAtomically(const std::string& path, const std::string& bytes,
+                         const AtomicWriteLimits& limits = {});
 
 }  // namespace tovi::fs

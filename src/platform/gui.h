@@ -2,8 +2,9 @@
 // message loop, components that hold captions (labels, buttons, a memo, menu items, a popup
 // menu), timers, dialogs, and the window and tray calls of the tray program.
 // A Frontend does the showing: the Win32 tray program, the terminal front end on Linux, or a
-// test double. Texts handed to the GUI may mix the program's fixed texts (UTF-8) with data in
-// the system code page; the front end shows both (on Linux they are the same).
+// test double. Every text that crosses this interface, either way, is UTF-8: the program's fixed
+// texts are, and data in another encoding (the system code page) is converted where it enters
+// the program, never guessed at here.
 // Thread safety: everything runs on the GUI thread, except Caption()/SetCaption() of components,
 // Application::Post and Application::InGuiThread, which any thread may call.
 // Framework rule: an exception that leaves an event handler (click, timer, posted message, form
@@ -101,11 +102,14 @@ class Frontend {
   virtual Point CursorPos() = 0;
   virtual IconHandle ApplicationIcon() = 0;
   virtual bool NotifyIcon(std::uint32_t action, const NotifyIconData& data) = 0;
+  // The message the shell broadcasts to every top-level window when it starts anew (Explorer
+  // restarted): tray icons are gone and must be added again. 0 where there is no such shell.
+  virtual std::uint32_t ShellRestartMessage() { return 0; }
   // Shows menu at point, owned by window; returns when it has closed. A chosen item's click
   // runs afterwards from the message loop.
   virtual void TrackPopupMenu(PopupMenu& menu, Point at, WindowHandle owner) = 0;
 
-  // Dialogs. Paths come back in the system code page.
+  // Dialogs. Paths come back in UTF-8.
   virtual void ShowMessageBox(const std::string& caption, const std::string& text) = 0;
   virtual bool OpenFileDialog(const std::string& filter, std::string* path) = 0;
   virtual bool ChooseFolder(WindowHandle owner, const std::string& title, std::string* path) = 0;
@@ -276,7 +280,7 @@ class OpenDialog : public Component {
       : Component(app, Kind::OpenDialog, std::move(name), ""), filter_(std::move(filter)) {}
   // "description|patterns", as the form stores it.
   const std::string& Filter() const { return filter_; }
-  // The chosen file's full path (system code page).
+  // The chosen file's full path (UTF-8).
   const std::string& FileName() const { return fileName_; }
   // Shows the dialog; false when the user cancelled.
   bool Execute();

@@ -48,6 +48,16 @@ bool DecodeUtf8(const std::string& utf8, std::u32string* out) {
   return wellFormed;
 }
 
+bool IsWellFormedUtf8(const std::string& bytes) {
+  char32_t cp;
+  for (std::size_t pos = 0; pos < bytes.size();) {
+    const std::size_t length = Utf8SequenceLength(bytes, pos, &cp);
+    if (length == 0) return false;
+    pos += length;
+  }
+  return true;
+}
+
 void AppendUtf8(char32_t cp, std::string* out) {
   if (cp < 0x80) {
     out->push_back(static_cast<char>(cp));

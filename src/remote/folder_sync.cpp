@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string_view>
 
+#include "platform/codepage.h"
 #include "platform/files.h"
 #include "remote/service_hosts.h"
 
@@ -17,11 +18,12 @@ constexpr std::array<std::string_view, 7> kMediaTypes = {".avi", ".mkv", ".mp4",
 
 namespace {
 
-// The folder's real location, or "" when it cannot be resolved.
-std::string RealFolder(const std::string& folder) {
+// The folder's real location, or an empty path when it cannot be resolved.
+std::filesystem::path RealFolder(const std::string& utf8Folder) {
+  const std::u8string name(utf8Folder.begin(), utf8Folder.end());
   std::error_code error;
-  const std::filesystem::path real = std::filesystem::canonical(folder, error);
-  return error ? std::string() : real.string();
+  std::filesystem::path real = std::filesystem::canonical(std::filesystem::path(name), error);
+  return error ? std::filesystem::path() : real;
 }
 
 // realAncestors: the real locations of the folders being listed above this one. A link back to
@@ -30,7 +32,7 @@ std::string RealFolder(const std::string& folder) {
 void ListFolderTreeBelow(const std::string& folder, const std::string& mask,
                          std::vector<std::string>& list,
                          const std::function<void()>& pumpMessages,
-                         std::vector<std::string>& realAncestors) {
+                         std::vector<std::filesystem::path>& realAncestors) {
   std::string base = folder;
   if (base.empty() || base.back() != fs::kSeparator) base += fs::kSeparator;
   for (const fs::DirEntry& entry : fs::FindEntries(base, mask, fs::kAttrAnyFile)) {
@@ -42,7 +44,7 @@ void ListFolderTreeBelow(const std::string& folder, const std::string& mask,
     if (entry.name == "." || entry.name == "..") continue;
     const std::string sub = base + entry.name + fs::kSeparator;
     list.push_back(sub);
-    const std::string real = RealFolder(sub);
+    const std::filesystem::path real = RealFolder(sub);
     if (!real.empty() &&
         std::find(realAncestors.begin(), realAncestors.end(), real) != realAncestors.end()) {
       continue;
@@ -57,7 +59,7 @@ void ListFolderTreeBelow(const std::string& folder, const std::string& mask,
 
 void ListFolderTree(const std::string& folder, const std::string& mask,
                     std::vector<std::string>& list, const std::function<void()>& pumpMessages) {
-  std::vector<std::string> realAncestors{RealFolder(folder)};
+  std::vector<std::filesystem::path> realAncestors{RealFolder(folder)};
   ListFolderTreeBelow(folder, mask.empty() ? "*.*" : mask, list, pumpMessages, realAncestors);
 }
 
@@ -73,8 +75,9 @@ std::string JoinSyncList(const std::vector<std::string>& entries,
   std::string text;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     if (pumpMessages) pumpMessages();
-    if (!IsSyncedMedia(entries[i])) continue;
-    text += entries[i];
+    std::string ansi;
+    if (!IsSyncedMedia(entries[i]) || !text::Utf8ToAnsiExact(entries[i], &ansi)) continue;
+    text += ansi;
     // Keyed to the listing, not the selection: the text ends in ";" when the last entry is not
     // sent, which the service has always received.
     if (i + 1 < entries.size()) text += ';';
@@ -87,12 +90,13 @@ void SyncVideoFolder(const FolderSyncHost& host) {
     host.showMessage(kNoActiveDevices);
     return;
   }
-  std::string folder;
-  if (!host.chooseFolder(&folder)) return;
+  std::string chosen;
+  if (!host.chooseFolder(&chosen)) return;
+  const std::string folder = text::Utf8ToAnsi(chosen);
   host.storeFolder(folder);
 
   std::vector<std::string> entries;
-  ListFolderTree(folder, "", entries, host.pumpMessages);
+  ListFolderTree(chosen, "", entries, host.pumpMessages);
   const std::string text = JoinSyncList(entries, host.pumpMessages);
 
   host.writeSettings(folder);

@@ -12,10 +12,11 @@
 
 namespace tovi::remote {
 
-// Appends every entry under folder matching mask ("" means "*.*"), depth first, a folder's own
-// entry (with a trailing separator) directly before its contents. Hidden and system entries are
-// included; folders that cannot be searched add nothing. A linked folder that leads back to one
-// of its own ancestors is listed but not entered. pumpMessages runs once per entry.
+// Appends every entry (UTF-8) under folder (UTF-8) matching mask ("" means "*.*"), depth first,
+// a folder's own entry (with a trailing separator) directly before its contents. Hidden and
+// system entries are included; folders that cannot be searched add nothing. A linked folder
+// that leads back to one of its own ancestors is listed but not entered. pumpMessages runs once
+// per entry.
 void ListFolderTree(const std::string& folder, const std::string& mask,
                     std::vector<std::string>& list,
                     const std::function<void()>& pumpMessages = {});
@@ -24,14 +25,18 @@ void ListFolderTree(const std::string& folder, const std::string& mask,
 // ".mp3" anywhere, case-sensitive (so a folder "x.mkv" and all beneath it are sent).
 bool IsSyncedMedia(const std::string& path);
 
-// The selected entries, each followed by ";" unless it is the listing's last entry.
+// The selected entries (UTF-8) in the system code page, each followed by ";" unless it is the
+// listing's last entry. An entry whose name the code page cannot hold is left out rather than
+// sent mangled: the TV could not open it.
 std::string JoinSyncList(const std::vector<std::string>& entries,
                          const std::function<void()>& pumpMessages = {});
 
 // The folder chooser's title.
 inline constexpr const char* kFolderChooserTitle = "Выберите папку с видео";
 
-// What the sync needs of the main window.
+// What the sync needs of the main window. The chooser gives the folder in UTF-8; the folder is
+// remembered, stored and sent in the system code page, as the settings file and the service
+// have always had it.
 struct FolderSyncHost {
   std::string activeDevice;                                      // "" while no TV announced itself
   std::function<bool(std::string* folder)> chooseFolder;         // false: cancelled

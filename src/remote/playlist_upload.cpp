@@ -1,5 +1,6 @@
 #include "remote/playlist_upload.h"
 
+#include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/text_lines.h"
 #include "remote/service_hosts.h"
@@ -27,8 +28,10 @@ void UploadPlaylist(const PlaylistUploadHost& host) {
   std::string path;
   if (!host.choosePlaylist(&path)) return;
   const std::string text = PackPlaylistLines(fs::ReadWholeFile(path));
-  const std::string answer =
-      host.transport.postText(UploadUrl(CurrentServiceHosts().mainSite, path, host.activeDevice), text);
+  // The service has always been sent the path in the system code page.
+  const std::string url =
+      UploadUrl(CurrentServiceHosts().mainSite, text::Utf8ToAnsi(path), host.activeDevice);
+  const std::string answer = host.transport.postText(url, text);
   host.showMessage(AnswerForDisplay(answer));
 }
 

@@ -16,7 +16,8 @@ std::string PackPlaylistLines(const std::string& fileBytes);
 // What the upload needs of the main window.
 struct PlaylistUploadHost {
   std::string activeDevice;                                // "" while no TV has announced itself
-  std::function<bool(std::string* path)> choosePlaylist;   // the file-open dialog; false: cancelled
+  std::function<bool(std::string* path)> choosePlaylist;   // the file-open dialog (UTF-8 path);
+                                                           // false: cancelled
   std::function<void(const std::string& text)> showMessage;
   Transport transport;
 };

@@ -1,6 +1,7 @@
 // The list service's three exchanges as this program makes them: their URLs (built from the hosts
-// of service_hosts.h, nothing percent-encoded: the client sends them as they are), the transport
-// they go through, and the decoding of the service's answers for display.
+// of service_hosts.h; the inserted values percent-encoded only where a byte would break the
+// request line or the query, the rest sent as it is), the transport they go through, and the
+// decoding of the service's answers for display.
 // Pure functions and plain types; safe from any thread. The real transport blocks its caller.
 #pragma once
 #include <functional>
@@ -19,7 +20,7 @@ inline constexpr const char* kBrowserUserAgent =
 // Shown instead of an upload or a sync while no TV has announced itself.
 inline constexpr const char* kNoActiveDevices = "Нет активных устройств!";
 
-// "http://HOST/remote/index.php?v=VERSION&do=list&localip=ADDRESS:8027"
+// "http://HOST/remote/index.php?v=VERSION&do=list&localip=ADDRESS:8027", values encoded as above
 std::string RegistrationUrl(const std::string& host, const std::string& version,
                             const std::string& address);
 // "http://HOST/remote/index.php?do=uploadfile&fname=PATH&initial=DEVICE"
@@ -51,7 +52,8 @@ struct Transport {
 // The client engine, one fresh client (and body) per call, bounded by limits.
 Transport HttpTransport(const ExchangeLimits& limits);
 
-// The service answers in UTF-8; message boxes show the system's code page.
+// The service answers in UTF-8, and users have always seen its answers through the system's
+// code page: what the page lacks shows as "?". The result is a display text (UTF-8).
 std::string AnswerForDisplay(const std::string& utf8Answer);
 
 }  // namespace tovi::remote

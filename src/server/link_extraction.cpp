@@ -10,14 +10,31 @@
 
 namespace tovi::server {
 
+namespace {
+
+// 127.0.0.0/8, and 0.0.0.0/8, which a connect takes for this host.
+bool ReachesThisHost(const std::uint8_t address[4]) {
+  return address[0] == 127 || address[0] == 0;
+}
+
+}  // namespace
+
+bool FetchAllowed(const std::string& peerAddress, const net::Endpoint& target) {
+  // The engine gives the peer in dotted form; a loopback peer is 127.x.x.x.
+  return peerAddress.rfind("127.", 0) == 0 || !ReachesThisHost(target.address);
+}
+
 std::string FetchPage(const std::string& url, const PageFetchLimits& limits,
-                      const Abandoned& abandoned) {
+                      const std::string& peerAddress, const Abandoned& abandoned) {
   std::string page;
   try {
     // Room for the largest page at once: growing by doubling would copy it and, for a moment,
     // hold it one and a half times. Only what arrives is backed by memory.
     page.reserve(static_cast<std::size_t>(limits.maxBodyBytes));
     http::TNetHTTP client;
+    client.OnCheckEndpoint = [&peerAddress](const net::Endpoint& target) {
+      return FetchAllowed(peerAddress, target);
+    };
     client.Request().SetUserAgent(kBrowserIdentity);
     client.SetReadTimeout(limits.timeoutMs);
     client.SetSendTimeout(limits.timeoutMs);

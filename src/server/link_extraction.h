@@ -3,6 +3,8 @@
 // connection thread or its memory: a time limit on the connect, on every silence and on the
 // whole fetch, a most bytes kept of the body (what arrived by then is the page, as for a broken
 // transfer), and a most pages held at once (PageSlots).
+// Services that listen on the PC's loopback trust the PC alone, so a peer elsewhere on the
+// network never has a page fetched from there (FetchAllowed).
 // Thread safety: every fetch uses its own client and matcher; PageSlots is shared and locked.
 #pragma once
 #include <condition_variable>
@@ -11,6 +13,8 @@
 #include <mutex>
 #include <string>
 #include <utility>
+
+#include "platform/socket.h"
 
 namespace tovi::server {
 
@@ -29,11 +33,17 @@ struct PageFetchLimits {
 // True once nobody waits for the answer any more (the server is switching off).
 using Abandoned = std::function<bool()>;
 
+// Whether a fetch for the peer at peerAddress (dotted) may connect to target: not to a loopback
+// or unspecified address (both reach the PC's loopback services) unless the peer is on the PC's
+// own loopback.
+bool FetchAllowed(const std::string& peerAddress, const net::Endpoint& target);
+
 // The page's body as bytes, unconverted; every failure is swallowed: "" for an error status, a
-// redirect or no connection, the bytes received so far when the transfer broke off, hit a limit
-// or was abandoned (every wait of the fetch asks abandoned).
+// redirect, no connection or one FetchAllowed refuses (decided on the address the URL's host
+// resolved to), the bytes received so far when the transfer broke off, hit a limit or was
+// abandoned (every wait of the fetch asks abandoned).
 std::string FetchPage(const std::string& url, const PageFetchLimits& limits,
-                      const Abandoned& abandoned = {});
+                      const std::string& peerAddress, const Abandoned& abandoned = {});
 
 // Counts the pages held at once, from the fetch until the answer is sent.
 class PageSlots {

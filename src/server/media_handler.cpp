@@ -5,6 +5,8 @@
 #include "http/header_list.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/regional.h"
+#include "platform/utf8.h"
 #include "server/byte_range.h"
 #include "server/playlists.h"
 
@@ -58,6 +60,7 @@ MediaHandlerOptions PlatformMediaOptions() {
   MediaHandlerOptions o;
   o.separator = fs::kSeparator;
   o.pathStyle = fs::kSeparator == '\\' ? PathStyle::Windows : PathStyle::Posix;
+  o.decimalSeparator = regional::DecimalSeparator();
   return o;
 }
 
@@ -65,13 +68,11 @@ void MediaRequestHandler::Handle(http::TNetPeerThread& thread, http::TNetHTTPReq
                                  http::TNetHTTPResponseInfo& response) {
   const std::string& requestPath = request.RequestPath();
   const std::string path = RequestFilePath(requestPath, options_.pathStyle,
-                                           [](const std::string& p) { return fs::FileExists(p); });
+                                           [this](const std::string& p) { return IsLocalFile(p); });
   response.CustomHeaders().SetValue("Access-Control-Allow-Origin", "*");
   host_.SetLabel2Caption(path);
 
-  // A NUL ends a name early in the system's calls: "a.txt\0.mp4" must not open a.txt.
-  const bool nameable = !path.empty() && path.find('\0') == std::string::npos;
-  if (nameable && fs::FileExists(path)) {
+  if (IsLocalFile(path)) {
     StreamFile(thread, path, request, response);
   } else if (requestPath == "/parserlink") {
     AnswerParserLink(thread, request, response);
@@ -85,6 +86,12 @@ void MediaRequestHandler::Handle(http::TNetPeerThread& thread, http::TNetHTTPReq
     response.SetResponseCode(404);
     response.SetBodyText("Not Found");
   }
+}
+
+bool MediaRequestHandler::IsLocalFile(const std::string& path) const {
+  // A NUL ends a name early in the system's calls: "a.txt\0.mp4" must not open a.txt.
+  return !path.empty() && path.find('\0') == std::string::npos &&
+         StaysOnLocalDrives(path, options_.pathStyle) && fs::FileExists(path);
 }
 
 void MediaRequestHandler::StreamFile(http::TNetPeerThread& thread, const std::string& path,
@@ -138,10 +145,16 @@ void MediaRequestHandler::AnswerTreeview(http::TNetHTTPRequestInfo& request,
   if (query == "/") {
     body = DrivePlaylist(ListDrives(), address);
   } else {
-    const char decimal = options_.decimalSeparator;
-    body = FolderPlaylist(ListFolder(text::Utf8ToAnsiStrict(query), options_.separator), address,
-                          options_.separator,
-                          [decimal](const std::string& item) { return FileSizeText(item, decimal); });
+    // Malformed UTF-8 names no folder: "" lists the current drive's root, as it always has.
+    const std::string folder = text::IsWellFormedUtf8(query) ? query : std::string();
+    std::vector<std::string> items;
+    if (StaysOnLocalDrives(folder, options_.pathStyle)) {
+      items = ListFolder(folder, options_.separator);
+    }
+    const std::string& decimal = options_.decimalSeparator;
+    body = FolderPlaylist(items, address, options_.separator, [&decimal](const std::string& item) {
+      return FileSizeText(item, decimal);
+    });
   }
   response.SetResponseCode(200);
   response.SetBodyText(body);
@@ -158,7 +171,8 @@ void MediaRequestHandler::AnswerParserLink(http::TNetPeerThread& thread,
     response.SetBodyText("err");
     return;
   }
-  std::string page = FetchPage(pieces[0], options_.pageLimits, abandoned);
+  std::string page =
+      FetchPage(pieces[0], options_.pageLimits, request.RemoteAddress(), abandoned);
   std::string result;
   if (pieces[2].empty()) {
     result = std::move(page);
@@ -181,7 +195,8 @@ void MediaRequestHandler::AnswerTest(http::TNetHTTPRequestInfo& request,
   if (params.size() > 2) {
     const std::string& device = request.ParamList().front();
     const std::vector<std::string> pieces = SplitByChars(device, MakeCharSet("|"));
-    host_.AnnounceDevice(device, pieces[2] + " (" + pieces[0] + ")");
+    // The TV's name comes in the system code page; the window shows UTF-8.
+    host_.AnnounceDevice(device, text::AnsiToUtf8(pieces[2] + " (" + pieces[0] + ")"));
   }
   response.SetResponseCode(200);
   response.SetBodyText(kTestPage);

@@ -20,7 +20,7 @@ inline constexpr const char* kStreamContentType = "video/mp4";
 struct MediaHandlerOptions {
   PathStyle pathStyle = PathStyle::Posix;
   char separator = '/';
-  char decimalSeparator = '.';  // of the size labels
+  std::string decimalSeparator = ".";  // of the size labels
   PageFetchLimits pageLimits;   // of the "/parserlink" fetch
 };
 
@@ -44,6 +44,8 @@ class MediaRequestHandler {
   void AnswerParserLink(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
                         http::TNetHTTPResponseInfo& response);
   void AnswerTest(http::TNetHTTPRequestInfo& request, http::TNetHTTPResponseInfo& response);
+  // Nothing from the network reaches the file system unless it stays on the local drives.
+  bool IsLocalFile(const std::string& path) const;
 
   MediaHost& host_;
   MediaHandlerOptions options_;

@@ -11,10 +11,11 @@ class MediaHost {
  public:
   virtual ~MediaHost() = default;
 
+  // Every text given to the window is UTF-8, as the window's own are: the handler converts data
+  // in the system code page (a TV's name) where it takes it in.
   // The caption of Label2: the file path text of the last request.
   virtual void SetLabel2Caption(const std::string& caption) = 0;
-  // The text of Memo1: "Не найдено" after a failed cut. Fixed texts are UTF-8; data (paths,
-  // announcements) is passed on in the system code page, as received.
+  // The text of Memo1: "Не найдено" after a failed cut.
   virtual void SetMemo1Text(const std::string& text) = 0;
   // Under the lock that guards ActiveDevice: when device differs from it, stores device and sets
   // the caption of N3 to n3Caption, both before the lock is released. Returns whether it changed.

@@ -1,6 +1,5 @@
 #include "server/playlists.h"
 
-#include "platform/codepage.h"
 #include "platform/files.h"
 #include "server/texts.h"
 
@@ -38,18 +37,17 @@ std::vector<std::string> ListFolder(std::string folder, char separator) {
       if (n == "." || n == ".." || n == "$Recycle.Bin" || n == "$RECYCLE.BIN" || n == "Thumbs.db") {
         continue;
       }
-      items.push_back(text::AnsiToUtf8(folder + n + separator));
+      items.push_back(folder + n + separator);
     } else {
-      items.push_back(text::AnsiToUtf8(folder + entry.name));
+      items.push_back(folder + entry.name);
     }
   }
   return items;
 }
 
-std::string FileSizeText(const std::string& path, char decimalSeparator) {
-  const std::string ansi = text::Utf8ToAnsi(path);
-  if (!fs::FileExists(ansi)) return "nf";
-  const std::int64_t size = fs::FileSize(ansi);
+std::string FileSizeText(const std::string& path, const std::string& decimalSeparator) {
+  if (!fs::FileExists(path)) return "nf";
+  const std::int64_t size = fs::FileSize(path);
   return size < 0 ? std::string() : FormatSizeLabel(size, decimalSeparator);
 }
 
@@ -60,8 +58,7 @@ std::string DrivePlaylist(const std::vector<std::string>& roots, const std::stri
     std::string label = root;
     if (label.size() > 1) label.pop_back();  // "C:\" reads "C:", "/media/usb/" reads "/media/usb"
     const std::string query = root == "/" ? "//" : root;
-    body += M3uEntry(kDriveTitle + text::AnsiToUtf8(label),
-                     base + "/treeview?" + EncodeUrlItem(text::AnsiToUtf8(query)));
+    body += M3uEntry(kDriveTitle + label, base + "/treeview?" + EncodeUrlItem(query));
   }
   return body;
 }

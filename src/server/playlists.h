@@ -17,14 +17,14 @@ std::string ServerBaseUrl(const std::string& address);
 // Roots a user would browse (platform order), each ending with its separator.
 std::vector<std::string> ListDrives();
 
-// UTF-8 paths of the folder's entries in file-system order: folders end with the separator;
-// hidden and system entries, ".", ".." and the recycle bin are left out. A folder that cannot
-// be read gives an empty list. A folder made of "/" only is the root "/".
+// Paths of the folder's entries in file-system order (UTF-8, as the folder is): folders end
+// with the separator; hidden and system entries, ".", ".." and the recycle bin are left out. A
+// folder that cannot be read gives an empty list. A folder made of "/" only is the root "/".
 std::vector<std::string> ListFolder(std::string folder, char separator);
 
 // Size label of the file at the UTF-8 path: "nf" when no file is there, "" when its size cannot
 // be read. Never opens the file for writing.
-std::string FileSizeText(const std::string& path, char decimalSeparator);
+std::string FileSizeText(const std::string& path, const std::string& decimalSeparator);
 
 // The playlist of drive roots. The root "/" is asked for as "//", since "/" is the drive list.
 std::string DrivePlaylist(const std::vector<std::string>& roots, const std::string& address);

@@ -28,7 +28,8 @@ std::string LastPathComponent(const std::string& path, char separator);
 
 // Size label of a playlist entry: kilobytes up to 1024 KB, then megabytes, rounded to two
 // decimals (exact halves to even), shortest form, no space before the unit: "0.49KB", "3MB".
-std::string FormatSizeLabel(std::int64_t bytes, char decimalSeparator);
+// The decimal separator is the user's (Windows: "," on a Russian system).
+std::string FormatSizeLabel(std::int64_t bytes, const std::string& decimalSeparator);
 
 // Percent-encodes what the request decoding would otherwise change or cut: "%", "&", "+", "#"
 // and "?". Everything else passes unchanged, so ordinary names keep their plain URLs.
@@ -45,8 +46,17 @@ std::string M3uEntry(const std::string& title, const std::string& url);
 // "/" is dropped). Posix: the request path is the absolute path itself.
 enum class PathStyle { Windows, Posix };
 
-// The file path text of a request: the raw path if a file exists under it, else the path decoded
-// from UTF-8 to the ANSI code page (empty when malformed); separators made native.
+// Whether a path taken from the network stays on the PC's own drives, so that the file system
+// may be asked about it. Windows ("/" and "\" alike): no UNC path ("\\host\share", which
+// would make the PC connect and log on to any host), no "\\?\", "\\.\" or "\??\" prefix,
+// no device name (CON, PRN, AUX, NUL, COM0-9, LPT0-9, also with a superscript 1-3, CONIN$,
+// CONOUT$) as any component, with or without an extension. Posix: every path does (devices and
+// FIFOs are refused as files by the file layer).
+bool StaysOnLocalDrives(std::string_view path, PathStyle style);
+
+// The file path text (UTF-8) of a request: the raw path read in the ANSI code page, if a file
+// exists under it, else the path itself when it is well-formed UTF-8 (else empty); separators
+// made native. fileExists is asked only about paths that stay on the local drives.
 std::string RequestFilePath(const std::string& requestPath, PathStyle style,
                             const std::function<bool(const std::string&)>& fileExists);
 

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "http/raw_client.h"
+#include "platform/codepage.h"
 #include "platform/files.h"
 #include "remote/service_hosts.h"
 #include "support/fake_frontend.h"
@@ -198,6 +199,40 @@ TEST(MainForm, StartUpHidesToTheTrayOnceTheLoopRuns) {
   const std::vector<std::pair<gui::WindowHandle, int>> hidden{{rig.form->Handle(), 0},
                                                               {rig.app.Handle(), 0}};
   EXPECT_EQ(rig.ui.shown, hidden);
+}
+
+TEST(MainForm, TheIconComesBackWhenTheShellRestarts) {
+  Rig rig;
+  const gui::Message shellRestarted{rig.ui.shellRestartMessage, 0, 0, 0};
+  rig.ui.Send(rig.form->Handle(), shellRestarted);
+  EXPECT_TRUE(rig.ui.tray.empty()) << "no icon before the window went to the tray";
+
+  rig.Create();
+  rig.ui.RunPending();
+  rig.ui.Send(rig.form->Handle(), shellRestarted);
+  ASSERT_EQ(rig.ui.tray.size(), 2u);
+  EXPECT_EQ(rig.ui.tray[1].action, gui::kNimAdd);
+  const gui::NotifyIconData& first = rig.ui.tray[0].data;
+  const gui::NotifyIconData& again = rig.ui.tray[1].data;
+  EXPECT_TRUE(again.size == first.size && again.window == first.window && again.id == first.id &&
+              again.flags == first.flags && again.callbackMessage == first.callbackMessage &&
+              again.icon == first.icon && std::memcmp(again.tip, first.tip, sizeof first.tip) == 0)
+      << "the same record";
+  EXPECT_EQ(rig.ui.shown.size(), 2u) << "the windows stay as they are";
+
+  rig.form->N2.Click();
+  rig.ui.Send(rig.form->Handle(), shellRestarted);
+  ASSERT_EQ(rig.ui.tray.size(), 3u) << "not after Exit removed it";
+  EXPECT_EQ(rig.ui.tray[2].action, gui::kNimDelete);
+}
+
+TEST(MainForm, AStoredFolderShowsAsItsCharacters) {
+  const std::string folder = "C:\\\xD0\x92\xD0\xB8\xD0\xB4\xD0\xB5\xD0\xBE";  // C:\Видео
+  Rig rig;
+  rig.Settings("[Path]\r\n" + text::Utf8ToAnsi(folder) + "\r\n");  // as the file holds it
+  rig.Create();
+  EXPECT_EQ(rig.form->SyncFolder, text::Utf8ToAnsi(folder));
+  EXPECT_EQ(rig.form->N5.Caption(), "Синхр. Tovi DLNA (" + folder + ")");
 }
 
 TEST(MainForm, OnlyThePlainMinimiseGoesToTheTray) {

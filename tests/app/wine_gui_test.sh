@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
-# The tray program under wine on a virtual X screen: it comes up in the tray with its window
-# hidden, a left click does nothing, a right click on the icon opens the menu with the design
-# captions and visibility, and the menu's Exit ends it with the icon removed.
+# The tray program under wine on a virtual X screen, on a Russian Windows (ANSI code page 1251):
+# it comes up in the tray with its window hidden; when Explorer restarts (the tray forgets the
+# icon, then "TaskbarCreated" is broadcast) the icon comes back; a left click does nothing, a
+# right click on the icon opens the menu with the design captions and visibility; About shows
+# its text; the menu switches the server on, and the .exe then answers "/test", a ranged file,
+# a folder playlist listing a Cyrillic name and "Amélie.mkv" (outside code page 1251) and
+# streams both, while requests naming shares or devices get 404 and no connection is made to
+# 127.0.0.1:445; the menu's Exit ends it with the icon removed.
 # Usage: wine_gui_test.sh REMOTE_TOVIPLAYER_EXE GUI_PROBE_EXE OUTPUT_DIR
 # Screenshots and the program's GUI trace are kept in OUTPUT_DIR/wine-gui/.
 set -uo pipefail
@@ -20,7 +25,7 @@ fail() {
 }
 
 # The tools come from Debian's packages; install them when missing.
-for tool in wine Xvfb xdotool import convert; do
+for tool in wine Xvfb xdotool import convert curl php; do
   if ! command -v "$tool" >/dev/null; then
     bash "$here/../../scripts/setup.sh" test || fail "cannot install $tool"
     break
@@ -30,11 +35,15 @@ done
 export WINEPREFIX=${TOVI_WINEPREFIX:-$out/wine-prefix}
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko prompts in CI
+locale -a 2>/dev/null | grep -qix 'ru_RU.utf8' || fail "the locale ru_RU.UTF-8 is missing (scripts/setup.sh test makes it)"
+export LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8  # wine's ANSI code page becomes 1251
 
 xvfb_pid=
 wine_pid=
+smb_pid=
 cleanup() {
   [ -n "$wine_pid" ] && kill "$wine_pid" 2>/dev/null
+  [ -n "$smb_pid" ] && kill "$smb_pid" 2>/dev/null
   # The prefix is this test's own: whatever still runs in it was started here.
   if [ -f "$WINEPREFIX/system.reg" ]; then timeout 20 wineserver -k 2>/dev/null; fi
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
@@ -64,12 +73,23 @@ cp "$probe" "$work/app/gui_probe.exe"
 trace=$work/trace.txt
 : >"$trace"
 
+# Files to serve: a Cyrillic name (in code page 1251) and one outside it.
+media=$work/media
+mkdir -p "$media"
+film="Фильм №1.mkv"
+amelie="Amélie.mkv"
+seq 1 1000 | head -c 1536 >"$media/$film"       # 1,5KB
+seq 1001 2000 | head -c 2560 >"$media/$amelie"  # 2,5KB
+seq 1 2000 >"$media/range.bin"
+winpath() { echo "Z:${1//\//\\}"; }             # wine's drive Z: is the Unix root
+media_win=$(winpath "$media")\\
+
 # Runs the probe inside the same virtual desktop, so it sees the program's windows; it writes
 # its answer to a file (the desktop may start it away from our standard output).
 probe() {  # probe COMMAND OUTPUT_FILE
   rm -f "$2"
   (cd "$work/app" && timeout 60 wine explorer /desktop=shell,800x600 gui_probe.exe "$1" \
-     "Z:${2//\//\\}" >/dev/null 2>&1)
+     "$(winpath "$2")" >/dev/null 2>&1)
   for _ in $(seq 1 100); do [ -f "$2" ] && return 0; sleep 0.2; done
   echo "probe: no answer" >"$2"
 }
@@ -77,67 +97,182 @@ wait_for() {  # wait_for PATTERN SECONDS: a line of the trace matching PATTERN
   for _ in $(seq 1 $(($2 * 5))); do grep -q -- "$1" "$trace" && return 0; sleep 0.2; done
   return 1
 }
+count() { grep -c -- "$1" "$trace"; }
 shot() { import -window root "$work/$1.png"; }
 # Pixels of the icon's own blue in the taskbar (the desktop's bottom 20 rows).
 icon_pixels() { convert "$work/$1.png" -crop 800x20+0+580 +repage txt:- | grep -i "#1E6FD9"; }
+wait_icon() {  # wait_icon SHOT there|gone: screenshots until the tray shows it so (10 s)
+  for _ in $(seq 1 20); do
+    shot "$1"
+    if [ "$2" = there ]; then [ -n "$(icon_pixels "$1")" ] && return 0
+    else [ -z "$(icon_pixels "$1")" ] && return 0; fi
+    sleep 0.5
+  done
+  return 1
+}
+encode() {  # encode TEXT: percent-encodes every byte but the plainest
+  local out= c i
+  local LC_ALL=C
+  for ((i = 0; i < ${#1}; i++)); do
+    c=${1:i:1}
+    case "$c" in [A-Za-z0-9/:._~-]) out+=$c ;; *) out+=$(printf '%%%02X' "'$c") ;; esac
+  done
+  echo "$out"
+}
+url() { echo "http://127.0.0.1:8027$(encode "$1")${2:+?$(encode "$2")}"; }  # url PATH [QUERY]
+get() { curl -s --path-as-is --max-time 10 "$@"; }
 
 (cd "$work/app" && TOVI_GUI_TRACE=$trace exec wine explorer /desktop=shell,800x600 \
-   remote-toviplayer.exe --address 10.1.2.3 >"$work/wine.log" 2>&1) &
+   remote-toviplayer.exe --address 127.0.0.1 --list-host 127.0.0.1:9 >"$work/wine.log" 2>&1) &
 wine_pid=$!
 
 wait_for '^tray|0|' 90 || { shot start; fail "no tray icon was added"; }
 grep -q '^tray|0|.*|7|1025|ok$' "$trace" || fail "the tray icon record was refused: $(grep '^tray' "$trace")"
-sleep 2
-shot start
+mode=$(grep -m1 '^error-mode|' "$trace" | cut -d'|' -f2)
+[ -n "$mode" ] && [ $((mode & 1)) = 1 ] || fail "critical-error boxes are not off at start ($mode)"
+wait_icon start there || fail "the icon is not in the tray (start.png)"
 probe windows "$work/windows-start.txt"
 grep -q '^window|0|TRemoteToviplayerWindow|Remote Toviplayer|0|' "$work/windows-start.txt" ||
   fail "the main window is not there hidden: $(grep Tovi "$work/windows-start.txt")"
 grep -q '|TRemoteToviplayerWindow|[^|]*|1|' "$work/windows-start.txt" && fail "a window of the program is visible"
 
 pixels=$(icon_pixels start)
-[ -n "$pixels" ] || fail "the icon is not in the tray (start.png)"
 xs=$(echo "$pixels" | cut -d, -f1 | sort -n)
 ys=$(echo "$pixels" | cut -d: -f1 | cut -d, -f2 | sort -n)
 x=$(( ($(echo "$xs" | head -1) + $(echo "$xs" | tail -1)) / 2 ))
 y=$(( 580 + ($(echo "$ys" | head -1) + $(echo "$ys" | tail -1)) / 2 ))
 
+# Explorer restarts: its new tray knows no icons until the program adds its own again.
+adds=$(count '^tray|0|.*ok$')
+probe forget-icon "$work/forget.txt"
+grep -q '^forgotten|1' "$work/forget.txt" || fail "the probe could not take the icon away"
+wait_icon tray-forgotten gone || fail "the icon is still in the tray (tray-forgotten.png)"
+probe taskbar-created "$work/broadcast.txt"
+wait_for '^shell-restart$' 20 || fail "the program did not get the TaskbarCreated broadcast"
+for _ in $(seq 1 50); do [ "$(count '^tray|0|.*ok$')" -gt "$adds" ] && break; sleep 0.2; done
+[ "$(count '^tray|0|.*ok$')" -gt "$adds" ] || fail "the icon was not added again: $(grep '^tray' "$trace")"
+[ "$(grep '^tray|0|' "$trace" | tail -1)" = "$(grep '^tray|0|' "$trace" | head -1)" ] ||
+  fail "the icon came back with another record: $(grep '^tray' "$trace")"
+wait_icon tray-restored there || fail "the icon is not back in the tray (tray-restored.png)"
+
 xdotool mousemove "$x" "$y" click 1
 sleep 2
 grep -q '^popup|' "$trace" && fail "a left click opened the menu"
 
-xdotool mousemove "$x" "$y" click 3
-wait_for '^popup|' 20 || fail "a right click on the icon did not open the menu"
+open_menu() {  # open_menu N: right click on the icon, the N-th menu of the run
+  xdotool mousemove "$x" "$y" click 3
+  for _ in $(seq 1 100); do [ "$(count '^popup|')" -ge "$1" ] && return 0; sleep 0.2; done
+  fail "a right click on the icon did not open the menu"
+}
+menu_items() {  # the captions of the menu shown last, as the program built it
+  tac "$trace" | sed -n '/^popup|/q;p' | tac | grep '^menu|'
+}
+click_item() {  # click_item K: the K-th of the menu's five visible items (from 1)
+  IFS=, read -r left top right bottom <<<"$rect"
+  xdotool mousemove $((left + 40)) $((top + (2 * $1 - 1) * (bottom - top) / 10)) click 1
+}
+
+expect_menu() {  # expect_menu DEVICE_CAPTION SWITCH_CAPTION FAILURE: the menu shown last
+  local expected actual
+  expected=$(printf '%s\n' "menu|0|$1|submenu" "menu|1|Загрузить m3u, xml лист|item" \
+    "menu|0|Проверить http://127.0.0.1:8027/test|item" "menu|0|$2|item" \
+    "menu|0|О программе|item" "menu|0|Выход|item")
+  actual=$(menu_items)
+  if [ "$actual" != "$expected" ]; then
+    diff <(echo "$expected") <(echo "$actual") | sed 's/^/  /'
+    fail "$3"
+  fi
+}
+
+open_menu 1
 sleep 1
 shot menu
 probe windows "$work/windows-menu.txt"
 rect=$(grep '^window|0|#32768||1|' "$work/windows-menu.txt" | head -1 | cut -d'|' -f6)
 [ -n "$rect" ] || fail "no menu window is shown"
+expect_menu "Нет устройства" "Включить Tovi DLNA" "the menu's items differ from the design"
 
-expected=$(cat <<'EOF'
-menu|0|Нет устройства|submenu
-menu|1|Загрузить m3u, xml лист|item
-menu|0|Проверить http://10.1.2.3:8027/test|item
-menu|0|Включить Tovi DLNA|item
-menu|0|О программе|item
-menu|0|Выход|item
-EOF
-)
-actual=$(grep '^menu|' "$trace")
-if [ "$actual" != "$expected" ]; then
-  diff <(echo "$expected") <(echo "$actual") | sed 's/^/  /'
-  fail "the menu's items differ from the design"
-fi
+# About: the box's text, as traced and as shown.
+click_item 4
+wait_for '^box|' 20 || fail "About showed no box"
+about='Версия  1.1\r\nОнлайн\r\nВспомогательная программа для работы\r\nToviPlayer на телевизорах СМАРТТВ\r\nIP: 127.0.0.1\n\rhttp://'
+box=$(grep -m1 '^box|' "$trace")
+[[ "$box" == "box|Remote Toviplayer|$about"* ]] || fail "the About box says: $box"
+probe windows "$work/windows-about.txt"
+shot about
+ok=$(grep '^window|1|Button|' "$work/windows-about.txt" | grep '|1|' | head -1 | cut -d'|' -f6)
+[ -n "$ok" ] || fail "the About box is not shown: $(grep -v '^window|1|' "$work/windows-about.txt" | grep '|1|')"
+IFS=, read -r left top right bottom <<<"$ok"
+xdotool mousemove $(((left + right) / 2)) $(((top + bottom) / 2)) click 1
+wait_for '^box-closed$' 20 || fail "the About box did not close on OK"
 
-# Exit is the last of the five items of equal height.
-IFS=, read -r left top right bottom <<<"$rect"
-xdotool mousemove $((left + 40)) $((bottom - (bottom - top) / 10 - 1)) click 1
+# The server, switched on from the menu.
+open_menu 2
+click_item 3
+wait_for '^click|LocalRFS1$' 20 || fail "the server switch was not clicked"
+for _ in $(seq 1 50); do get -o /dev/null http://127.0.0.1:8027/test && break; sleep 0.2; done
+[ "$(get http://127.0.0.1:8027/test)" = '<html><h1>ToviPlayer DLNA Work!</h1></html>' ] ||
+  fail "the server does not answer /test"
+[ "$(sed -n 4p "$work/app/setstovi.cfg" | tr -d '\r')" = true ] || fail "the switch did not store true"
+# A TV announces itself with its name in the system code page: ТВ№2, room Зал.
+get -o /dev/null "http://127.0.0.1:8027/test?%D2%C2%B9%32%7C1%7C%C7%E0%EB"
+
+range=$(url "/$(winpath "$media/range.bin" | tr '\\' /)")
+get -D "$work/range.head" -o "$work/range.body" -r 100-199 "$range"
+grep -q '^HTTP/1.1 206' "$work/range.head" || fail "the ranged fetch was not answered 206: $(head -1 "$work/range.head")"
+grep -qi '^Content-Range: bytes 100-199/' "$work/range.head" || fail "the ranged fetch has no Content-Range"
+cmp -s "$work/range.body" <(tail -c +101 "$media/range.bin" | head -c 100) || fail "the ranged fetch sent other bytes"
+
+get -o "$work/playlist.m3u" "$(url /treeview "$media_win")"
+for entry in "$film 1,5KB" "$amelie 2,5KB"; do
+  grep -qF "#EXTINF:-1,$entry" "$work/playlist.m3u" ||
+    fail "the folder playlist does not list $entry: $(tr -d '\r' <"$work/playlist.m3u")"
+done
+for name in "$film" "$amelie"; do
+  link=$(tr -d '\r' <"$work/playlist.m3u" | grep -F -A1 "#EXTINF:-1,$name " | tail -1)
+  [ -n "$link" ] || fail "no link for $name"
+  get -o "$work/streamed.bin" "$(url "${link#http://127.0.0.1:8027}")"
+  cmp -s "$work/streamed.bin" "$media/$name" || fail "$name was not streamed: $link"
+done
+
+# Requests naming shares or devices: 404, and no connection to the PC's file-sharing port.
+rm -f "$work/smb.state" "$work/smb.stop"
+php -r '$s = @stream_socket_server("tcp://127.0.0.1:445", $no, $why);
+  if (!$s) { file_put_contents($argv[1], "failed $why\n"); exit(1); }
+  file_put_contents($argv[1], "listening\n");
+  $n = 0; $end = microtime(true) + 60;
+  while (microtime(true) < $end && !file_exists($argv[2])) {
+    $c = @stream_socket_accept($s, 0.2);
+    if ($c) { $n++; fclose($c); }
+  }
+  file_put_contents($argv[1], "connections $n\n");' "$work/smb.state" "$work/smb.stop" &
+smb_pid=$!
+for _ in $(seq 1 50); do [ -s "$work/smb.state" ] && break; sleep 0.1; done
+grep -q '^listening' "$work/smb.state" || fail "no listener on 127.0.0.1:445: $(cat "$work/smb.state")"
+for target in //127.0.0.1/share/x.mkv ///127.0.0.1/share/x.mkv /%5C%5C127.0.0.1%5Cshare%5Cx.mkv \
+              /%5C%5C%3F%5CUNC%5C127.0.0.1%5Cshare%5Cx.mkv /%5C%5C.%5Cpipe%5Cx /C:/nul /con.mkv \
+              /C:/Films/COM1.mkv; do
+  status=$(get -o /dev/null -w '%{http_code}' "http://127.0.0.1:8027$target")
+  [ "$status" = 404 ] || fail "$target was answered $status"
+done
+[ "$(get "http://127.0.0.1:8027/treeview?%5C%5C127.0.0.1%5Cshare%5C")" = $'#EXTM3U\n\r' ] ||
+  fail "a share was listed"
+touch "$work/smb.stop"
+for _ in $(seq 1 50); do grep -q '^connections' "$work/smb.state" && break; sleep 0.1; done
+smb_pid=
+grep -qx 'connections 0' "$work/smb.state" || fail "a connection to 127.0.0.1:445 was made: $(cat "$work/smb.state")"
+
+# The menu now names the TV and offers to switch the server off; Exit ends the program.
+open_menu 3
+sleep 1
+shot menu-server-on
+expect_menu "Зал (ТВ№2)" "Выключить Tovi DLNA" "the menu does not show the TV and the running server"
+click_item 5
 wait_for '^tray|2|' 20 || { shot after-exit; fail "Exit did not remove the tray icon"; }
 wait_for '^closed$' 20 || fail "the program did not end after Exit"
 for _ in $(seq 1 50); do kill -0 "$wine_pid" 2>/dev/null || break; sleep 0.2; done
-sleep 1
-shot after-exit
-[ -z "$(icon_pixels after-exit)" ] || fail "the icon is still in the tray after Exit"
 kill -0 "$wine_pid" 2>/dev/null && fail "the program is still running after Exit"
 wine_pid=
+wait_icon after-exit gone || fail "the icon is still in the tray after Exit"
 
-echo "wine GUI test: PASS (screenshots: $work/start.png, $work/menu.png, $work/after-exit.png)"
+echo "wine GUI test: PASS (screenshots in $work: start, tray-forgotten, tray-restored, menu, about, menu-server-on, after-exit)"

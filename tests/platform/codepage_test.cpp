@@ -49,15 +49,21 @@ TEST(Utf8, EncodingRoundTripsEveryPlane) {
 
 TEST(CodePage, AsciiPassesBothWaysUnchanged) {
   const std::string ascii = "C:\\Video\\film 1.mkv?a=b&c";
+  std::string exact;
   EXPECT_EQ(Utf8ToAnsi(ascii), ascii);
-  EXPECT_EQ(Utf8ToAnsiStrict(ascii), ascii);
+  EXPECT_TRUE(Utf8ToAnsiExact(ascii, &exact));
+  EXPECT_EQ(exact, ascii);
   EXPECT_EQ(AnsiToUtf8(ascii), ascii);
 }
 
-TEST(CodePage, StrictDecodingRejectsTheWholeTextOnOneBadSequence) {
-  EXPECT_EQ(Utf8ToAnsiStrict("/C:/Video/a\xFF" "b.mkv"), "");
-  EXPECT_EQ(Utf8ToAnsi("/C:/Video/a\xFF" "b.mkv"), "/C:/Video/ab.mkv");
-  EXPECT_EQ(Utf8ToAnsiStrict(""), "");
+TEST(CodePage, MalformedUtf8IsDroppedOrRefusedWhole) {
+  const std::string bad = "/C:/Video/a\xFF" "b.mkv";
+  std::string exact;
+  EXPECT_FALSE(IsWellFormedUtf8(bad));
+  EXPECT_FALSE(Utf8ToAnsiExact(bad, &exact));
+  EXPECT_EQ(Utf8ToAnsi(bad), "/C:/Video/ab.mkv");
+  EXPECT_TRUE(IsWellFormedUtf8(""));
+  EXPECT_TRUE(IsWellFormedUtf8("\xD0\x9F\xF0\x9F\x8E\xAC"));
 }
 
 TEST(CodePage, TextTheCodePageHoldsSurvivesTheRoundTrip) {

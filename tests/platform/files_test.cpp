@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/atomic_write_parts.h"
 #include "platform/errors.h"
 #include "support/temp_dir.h"
 
@@ -117,6 +118,24 @@ TEST(Files, AtomicWriteReplacesTheWholeFileAndLeavesNoTemporaryFile) {
   EXPECT_EQ(ReadWholeFile(dir.Path("new.cfg")), std::string("a\0b", 3));
   EXPECT_EQ(Names(FindEntries(dir.Folder(), "*.*", kAttrAnyFile)),
             (std::vector<std::string>{"new.cfg", "setstovi.cfg"}));
+}
+
+// A writer killed before its rename leaves its temporary file; the next write removes it, and
+// nothing of a writer that may still run.
+TEST(Files, AtomicWriteRemovesWhatDeadWritersLeft) {
+  TempDir dir;
+  const std::string own = std::to_string(detail::CurrentProcessId());
+  const std::vector<std::string> leftovers = {
+      "setstovi.cfg.~999999999-0",  // a writer that ended: no system hands out such an id
+      "setstovi.cfg.~" + own + "-7", "setstovi.cfg.~x-1", "other.cfg.~999999999-0"};
+  for (const std::string& name : leftovers) {
+    dir.Write(name, "half a file");
+  }
+  WriteFileAtomically(dir.Path("setstovi.cfg"), "[Path]\r\n");
+  EXPECT_EQ(ReadWholeFile(dir.Path("setstovi.cfg")), "[Path]\r\n");
+  EXPECT_EQ(Names(FindEntries(dir.Folder(), "*.*", kAttrAnyFile)),
+            (std::vector<std::string>{"other.cfg.~999999999-0", "setstovi.cfg",
+                                      "setstovi.cfg.~" + own + "-7", "setstovi.cfg.~x-1"}));
 }
 
 TEST(Files, FailedAtomicWriteReportsAndKeepsWhatWasThere) {

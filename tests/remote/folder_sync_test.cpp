@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "remote/service_hosts.h"
@@ -36,6 +37,7 @@ const SelectionCase kSelectionCases[] = {
      {"v/x.mkv/", "v/x.mkv/readme.txt", "v/other/"}, "v/x.mkv/;v/x.mkv/readme.txt;"},
     {"near misses", {"a.mpg", "b.mp", "c.avi_", "mp4", "d.wmv"}, "c.avi_;"},
     {"empty listing", {}, ""},
+    {"a name that is not text is left out", {"a\xFF.avi", "b.avi"}, "b.avi"},
 };
 
 TEST(FolderSyncSelection, JoinsSelectedEntriesByTheListingsRule) {
@@ -182,6 +184,27 @@ TEST(FolderSync, StoresListsRemembersThenPosts) {
   const std::string avi = rig.chosen + fs::kSeparator + "a.avi";
   EXPECT_TRUE(rig.posted == avi || rig.posted == avi + ";") << rig.posted;
   EXPECT_GE(rig.pumps, 4);  // two entries, listed and then filtered
+}
+
+TEST(FolderSync, SendsNamesInTheCodePageAndLeavesOutWhatItLacks) {
+  testing::TempFolder tree;
+  const std::string film = "\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC.avi";  // Фильм.avi
+  tree.Write(film, "");
+  tree.Write("Am\xC3\xA9lie.avi", "");
+  SyncRig rig;
+  rig.chosen = tree.Native();
+  SyncVideoFolder(rig.Host());
+  const std::string folder = rig.chosen + fs::kSeparator;
+  std::set<std::string> sent;
+  for (std::size_t start = 0; start < rig.posted.size();) {
+    const std::size_t end = std::min(rig.posted.find(';', start), rig.posted.size());
+    sent.insert(rig.posted.substr(start, end - start));
+    start = end + 1;
+  }
+  // The Windows suites run with code page 1251, which has Cyrillic and lacks "é"; POSIX's is UTF-8.
+  std::set<std::string> expected{text::Utf8ToAnsi(folder + film)};
+  if (fs::kSeparator == '/') expected.insert(folder + "Am\xC3\xA9lie.avi");
+  EXPECT_EQ(sent, expected) << rig.posted;
 }
 
 TEST(FolderSync, AnEmptyFolderIsStillSent) {

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,12 +10,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
 
 #include "platform/socket.h"
+
+extern char** environ;
 
 namespace tovi::remote::testing {
 
@@ -33,19 +37,12 @@ void WriteFile(const stdfs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
-std::string FindPhp() {
-  for (const char* candidate : {"/usr/bin/php", "/usr/local/bin/php"}) {
-    if (access(candidate, X_OK) == 0) return candidate;
+// A tool scripts/setup.sh installs, at the first of these paths where it is.
+std::string Tool(const std::vector<std::string>& candidates) {
+  for (const std::string& candidate : candidates) {
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
   }
-  return "";
-}
-
-// The fixture needs PHP; a machine without it gets it from the distribution.
-std::string PhpOrInstall() {
-  std::string php = FindPhp();
-  if (php.empty() && std::system("apt-get install -y php-cli >/dev/null 2>&1") == 0) php = FindPhp();
-  if (php.empty()) throw std::runtime_error("php-cli is missing and could not be installed");
-  return php;
+  throw std::runtime_error(candidates.front() + " is missing: run scripts/setup.sh test");
 }
 
 int FreeLoopbackPort() {
@@ -79,10 +76,80 @@ bool WaitForExit(pid_t pid, int timeoutMs) {
   return false;
 }
 
+void Stop(pid_t pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGTERM);
+  if (!WaitForExit(pid, 3000)) {
+    kill(pid, SIGKILL);
+    WaitForExit(pid, 3000);
+  }
+}
+
+// Starts the command made for a free loopback port until it listens there; a port found free
+// may be taken before the program binds it, so a few ports are tried. Output goes to the file
+// output; extraEnvironment ("NAME=value") is added to this process's own. Returns the process
+// id; *port receives the port.
+pid_t StartListening(const std::function<std::vector<std::string>(int port)>& command,
+                     const std::string& output, int* port,
+                     std::vector<std::string> extraEnvironment = {}) {
+  std::vector<char*> environment;
+  for (char** e = environ; *e != nullptr; ++e) environment.push_back(*e);
+  for (std::string& e : extraEnvironment) environment.push_back(e.data());
+  environment.push_back(nullptr);
+  std::string name;
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    *port = FreeLoopbackPort();
+    std::vector<std::string> args = command(*port);
+    name = args.front();
+    std::vector<char*> raw;
+    for (std::string& a : args) raw.push_back(a.data());
+    raw.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGKILL);  // a test killed by its time limit takes it along
+      const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+      if (fd >= 0) {
+        dup2(fd, 1);
+        dup2(fd, 2);
+      }
+      execve(raw[0], raw.data(), environment.data());
+      _exit(127);
+    }
+    if (pid < 0) throw std::runtime_error("fork failed");
+    for (int waited = 0; waited < 5000; waited += 50) {
+      if (Accepts(*port)) return pid;
+      if (waitpid(pid, nullptr, WNOHANG) == pid) break;  // it died: port taken
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    Stop(pid);
+  }
+  throw std::runtime_error(name + " did not start: " + ReadFile(output));
+}
+
+// nginx in the foreground as one process, handing every request to PHP over FastCGI as a
+// production front does (PHP's own server would reject the raw bytes nginx passes on).
+std::string NginxConfig(const stdfs::path& root, int port, int phpPort) {
+  const std::string p = (root / "nginx").string();
+  std::string params;
+  for (const char* param : {"SCRIPT_NAME $fastcgi_script_name", "REQUEST_METHOD $request_method",
+                            "REQUEST_URI $request_uri", "QUERY_STRING $query_string",
+                            "CONTENT_TYPE $content_type", "CONTENT_LENGTH $content_length",
+                            "SERVER_PROTOCOL $server_protocol", "REDIRECT_STATUS 200"}) {
+    params += std::string("      fastcgi_param ") + param + ";\n";
+  }
+  return "daemon off;\nmaster_process off;\npid " + p + "/nginx.pid;\nerror_log " + p +
+         "/error.log;\nevents { worker_connections 64; }\nhttp {\n  access_log off;\n" +
+         "  client_body_temp_path " + p + "/body;\n  proxy_temp_path " + p + "/proxy;\n" +
+         "  fastcgi_temp_path " + p + "/fastcgi;\n  uwsgi_temp_path " + p + "/uwsgi;\n" +
+         "  scgi_temp_path " + p + "/scgi;\n  server {\n    listen 127.0.0.1:" +
+         std::to_string(port) + ";\n    location / {\n      fastcgi_pass 127.0.0.1:" +
+         std::to_string(phpPort) + ";\n      fastcgi_param SCRIPT_FILENAME " + root.string() +
+         "$fastcgi_script_name;\n" + params + "    }\n  }\n}\n";
+}
+
 }  // namespace
 
-ListServiceFixture::ListServiceFixture() {
-  const std::string php = PhpOrInstall();
+ListServiceFixture::ListServiceFixture(Front front) {
   root_ = stdfs::temp_directory_path() /
           ("tovi-list-service-" + std::to_string(getpid()) + "-" + std::to_string(std::random_device{}()));
   stdfs::create_directories(root_ / "remote");
@@ -92,48 +159,45 @@ ListServiceFixture::ListServiceFixture() {
   if (!stdfs::exists(script)) throw std::runtime_error("fixture script not found: " + script.string());
   stdfs::copy_file(script, root_ / "remote/index.php");
 
-  // A port found free may be taken before php binds it; try a few.
-  for (int attempt = 0; attempt < 5 && pid_ < 0; ++attempt) {
-    port_ = FreeLoopbackPort();
-    const std::string address = "127.0.0.1:" + std::to_string(port_);
-    const std::string docroot = root_.string();
-    const std::string output = (root_ / "php.out").string();
-    const pid_t pid = fork();
-    if (pid == 0) {
-      const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-      if (fd >= 0) {
-        dup2(fd, 1);
-        dup2(fd, 2);
-      }
-      execl(php.c_str(), "php", "-S", address.c_str(), "-t", docroot.c_str(),
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    if (pid < 0) throw std::runtime_error("fork failed");
-    for (int waited = 0; waited < 5000; waited += 50) {
-      if (Accepts(port_)) {
-        pid_ = pid;
-        break;
-      }
-      if (waitpid(pid, nullptr, WNOHANG) == pid) break;  // it died: port taken
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    if (pid_ < 0) {
-      kill(pid, SIGKILL);
-      WaitForExit(pid, 2000);
-    }
+  if (front == Front::Php) {
+    const std::string php = Tool({"/usr/bin/php", "/usr/local/bin/php"});
+    phpPid_ = StartListening(
+        [&](int port) {
+          return std::vector<std::string>{php, "-S", "127.0.0.1:" + std::to_string(port), "-t",
+                                          root_.string()};
+        },
+        (root_ / "php.out").string(), &frontPort_);
+    return;
   }
-  if (pid_ < 0) throw std::runtime_error("php -S did not start: " + ReadFile(root_ / "php.out"));
+  const std::string phpCgi = Tool({"/usr/bin/php-cgi", "/usr/local/bin/php-cgi"});
+  const std::string nginx = Tool({"/usr/sbin/nginx", "/usr/local/sbin/nginx"});
+  int phpPort = 0;
+  phpPid_ = StartListening(
+      [&](int port) {
+        return std::vector<std::string>{phpCgi, "-b", "127.0.0.1:" + std::to_string(port)};
+      },
+      (root_ / "php.out").string(), &phpPort,
+      {"PHP_FCGI_CHILDREN=0"});  // one process serving every request: no children to outlive it
+  const stdfs::path prefix = root_ / "nginx";
+  stdfs::create_directories(prefix);
+  try {
+    nginxPid_ = StartListening(
+        [&](int port) {
+          WriteFile(prefix / "nginx.conf", NginxConfig(root_, port, phpPort));
+          return std::vector<std::string>{nginx, "-p", prefix.string() + "/", "-e",
+                                          (prefix / "error.log").string(), "-c",
+                                          (prefix / "nginx.conf").string()};
+        },
+        (prefix / "nginx.out").string(), &frontPort_);
+  } catch (...) {
+    Stop(phpPid_);  // no destructor runs for a constructor that throws
+    throw;
+  }
 }
 
 ListServiceFixture::~ListServiceFixture() {
-  if (pid_ > 0) {
-    kill(pid_, SIGTERM);
-    if (!WaitForExit(pid_, 3000)) {
-      kill(pid_, SIGKILL);
-      WaitForExit(pid_, 3000);
-    }
-  }
+  Stop(nginxPid_);
+  Stop(phpPid_);
   std::error_code ignored;
   stdfs::remove_all(root_, ignored);
 }

@@ -1,6 +1,8 @@
-// The fake list service for end-to-end tests: fixture/index.php under `php -S` on a free
-// loopback port, with a private document root. Started in the constructor, stopped by its process
-// id in the destructor. Linux only (it spawns the php binary, installing php-cli when missing).
+// The fake list service for end-to-end tests: fixture/index.php with a private document root,
+// served on a free loopback port by PHP's own server, or by nginx as a front handing requests to
+// PHP over FastCGI (nginx's configuration and prefix in the same temporary folder). Started in
+// the constructor, stopped by their process ids in the destructor. Linux only; php-cli, php-cgi
+// and nginx-light come from scripts/setup.sh.
 #pragma once
 #include <filesystem>
 #include <map>
@@ -20,15 +22,21 @@ struct RecordedRequest {
   std::string text;                           // PHP's parsed multipart field "text"
 };
 
+// What the program talks to: PHP's own server, which refuses any raw byte above 0x7F on the
+// request line, or nginx, which takes those and refuses spaces and control bytes instead.
+enum class Front { Php, Nginx };
+
 class ListServiceFixture {
  public:
-  ListServiceFixture();   // throws std::runtime_error when php cannot be started
-  ~ListServiceFixture();  // stops php by its process id
+  // Throws std::runtime_error when php (or nginx) cannot be started.
+  explicit ListServiceFixture(Front front = Front::Php);
+  ~ListServiceFixture();  // stops nginx and php by their process ids
   ListServiceFixture(const ListServiceFixture&) = delete;
   ListServiceFixture& operator=(const ListServiceFixture&) = delete;
 
-  int Port() const { return port_; }
-  std::string HostAndPort() const { return "127.0.0.1:" + std::to_string(port_); }
+  // Where the program sends its requests (the front's port).
+  int Port() const { return frontPort_; }
+  std::string HostAndPort() const { return "127.0.0.1:" + std::to_string(frontPort_); }
 
   // What the service answers from now on.
   void SetAnswer(const std::string& utf8Body) const;
@@ -41,8 +49,9 @@ class ListServiceFixture {
 
  private:
   std::filesystem::path root_;
-  int port_ = 0;
-  pid_t pid_ = -1;
+  int frontPort_ = 0;
+  pid_t phpPid_ = -1;
+  pid_t nginxPid_ = -1;
 };
 
 }  // namespace tovi::remote::testing

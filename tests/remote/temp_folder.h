@@ -25,12 +25,17 @@ class TempFolder {
   TempFolder& operator=(const TempFolder&) = delete;
 
   const std::filesystem::path& Path() const { return path_; }
-  // The folder as the program spells it: native separators, no trailing one.
-  std::string Native() const { return path_.string(); }
+  // The folder as the program spells it: UTF-8, native separators, no trailing one.
+  std::string Native() const {
+    const std::u8string folder = path_.u8string();
+    return std::string(folder.begin(), folder.end());
+  }
 
-  // Writes a file (creating its folders) from a path relative to the folder, "/" separated.
+  // Writes a file (creating its folders) from a path relative to the folder, "/" separated,
+  // UTF-8.
   std::filesystem::path Write(const std::string& relative, const std::string& bytes) const {
-    const std::filesystem::path file = path_ / std::filesystem::path(relative).make_preferred();
+    const std::u8string name(relative.begin(), relative.end());
+    const std::filesystem::path file = path_ / std::filesystem::path(name).make_preferred();
     std::filesystem::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary) << bytes;
     return file;

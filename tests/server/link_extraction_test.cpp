@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <string>
 
+#include "server/media_handler.h"
 #include "regex/pattern.h"
 
 namespace tovi::server {
@@ -49,6 +52,43 @@ TEST(LinkCuts, ACatastrophicPatternFailsWithinItsStepBudget) {
     EXPECT_EQ(CutBetween(page, start, "d", &text), CutOutcome::Failed) << start;
   }
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));  // does not hang
+}
+
+net::Endpoint At(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
+  net::Endpoint e;
+  e.address[0] = a, e.address[1] = b, e.address[2] = c, e.address[3] = d;
+  return e;
+}
+
+TEST(PageFetch, APeerOffThePcNeverGetsPagesFromItsLoopback) {
+  struct Target { net::Endpoint at; bool reachesLoopbackServices; };
+  const Target targets[] = {{At(127, 0, 0, 1), true},  {At(127, 200, 1, 1), true},
+                            {At(0, 0, 0, 0), true},    {At(192, 168, 1, 5), false},
+                            {At(93, 184, 216, 34), false}};
+  for (const Target& t : targets) {
+    const std::string what = std::to_string(t.at.address[0]) + "." + std::to_string(t.at.address[1]);
+    for (const char* pc : {"127.0.0.1", "127.8.9.10"}) EXPECT_TRUE(FetchAllowed(pc, t.at)) << what;
+    for (const char* lan : {"192.168.1.20", "10.0.0.3"}) {
+      EXPECT_EQ(FetchAllowed(lan, t.at), !t.reachesLoopbackServices) << what;
+    }
+  }
+
+  // Wired into the fetch: decided on the address a name resolves to, before any connect.
+  std::atomic<int> connections{0};
+  auto pages = CreateMediaServer("127.0.0.1", 0, [&](auto&, auto&, http::TNetHTTPResponseInfo& r) {
+    ++connections;
+    r.SetBodyText("local only");
+  });
+  pages->SetActive(true);
+  const std::string port = std::to_string(pages->Bindings()[0].Port());
+  for (const char* host : {"127.0.0.1", "127.1", "localhost"}) {
+    const std::string url = "http://" + std::string(host) + ":" + port + "/";
+    EXPECT_EQ(FetchPage(url, PageFetchLimits{}, "192.168.1.20"), "") << host;
+    EXPECT_EQ(connections.load(), 0) << host;
+  }
+  EXPECT_EQ(FetchPage("http://127.1:" + port + "/", PageFetchLimits{}, "127.0.0.1"), "local only");
+  EXPECT_EQ(connections.load(), 1);
+  pages->SetActive(false);
 }
 
 }  // namespace

@@ -60,7 +60,8 @@ class FolderListing : public ::testing::Test {
     std::ofstream(root_ / stdfs::u8path(name), std::ios::binary) << std::string(bytes, 'x');
   }
   std::string Root() const {
-    std::string r = root_.string();
+    const std::u8string u8 = root_.u8string();
+    std::string r(u8.begin(), u8.end());
     if (r.back() != fs::kSeparator) r += fs::kSeparator;
     return r;
   }
@@ -73,6 +74,7 @@ TEST_F(FolderListing, ListsVisibleEntriesWithFolderMarks) {
   stdfs::create_directory(root_ / "Thumbs.db");
   MakeFile("z.mkv", 10);
   MakeFile("Thumbs.db2", 1);
+  MakeFile("Am\xC3\xA9lie.mkv", 1);
   const bool posix = fs::kSeparator == '/';
   if (posix) {  // a leading dot is what hides a name here
     stdfs::create_directory(root_ / ".hidden");
@@ -81,11 +83,12 @@ TEST_F(FolderListing, ListsVisibleEntriesWithFolderMarks) {
   std::vector<std::string> items = ListFolder(Root(), fs::kSeparator);
   std::sort(items.begin(), items.end());
   const std::string r = Root();
-  EXPECT_EQ(items, (std::vector<std::string>{r + "B" + fs::kSeparator, r + "Thumbs.db2", r + "z.mkv"}));
+  EXPECT_EQ(items, (std::vector<std::string>{r + "Am\xC3\xA9lie.mkv", r + "B" + fs::kSeparator,
+                                             r + "Thumbs.db2", r + "z.mkv"}));
   // Without the trailing separator the same folder is listed.
   std::string bare = r;
   bare.pop_back();
-  EXPECT_EQ(ListFolder(bare, fs::kSeparator).size(), 3u);
+  EXPECT_EQ(ListFolder(bare, fs::kSeparator).size(), 4u);
   EXPECT_TRUE(ListFolder(r + "missing", fs::kSeparator).empty());
 }
 
@@ -93,16 +96,18 @@ TEST_F(FolderListing, SizeLabelsReadTrueSizes) {
   MakeFile("small.bin", 500);
   MakeFile("three.bin", 3 * 1048576);
   const std::string r = Root();
-  EXPECT_EQ(FileSizeText(r + "small.bin", '.'), "0.49KB");
-  EXPECT_EQ(FileSizeText(r + "three.bin", '.'), "3MB");
-  if (fs::kSeparator == '/') {  // UTF-8 names; the Windows build sees only its ANSI page
-    MakeFile("\xD1\x84\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC.bin", 1536);  // "фильм"
-    EXPECT_EQ(FileSizeText(r + "\xD1\x84\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC.bin", '.'), "1.5KB");
+  EXPECT_EQ(FileSizeText(r + "small.bin", "."), "0.49KB");
+  EXPECT_EQ(FileSizeText(r + "three.bin", ","), "3MB");
+  // Names in any script, whatever the system code page holds (on Windows: 1251, no "é").
+  for (const char* name : {"\xD1\x84\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC.bin", "Am\xC3\xA9lie.bin",
+                           "\xE6\x98\xA0\xE7\x94\xBB \xF0\x9F\x8E\xAC.bin"}) {  // фильм, 映画 🎬
+    MakeFile(name, 1536);
+    EXPECT_EQ(FileSizeText(r + name, ","), "1,5KB") << name;
   }
-  EXPECT_EQ(FileSizeText(r + "gone.bin", '.'), "nf");
+  EXPECT_EQ(FileSizeText(r + "gone.bin", "."), "nf");
   // A read-only file still gets its size: nothing opens it for writing.
   stdfs::permissions(root_ / "small.bin", stdfs::perms::owner_read, stdfs::perm_options::replace);
-  EXPECT_EQ(FileSizeText(r + "small.bin", '.'), "0.49KB");
+  EXPECT_EQ(FileSizeText(r + "small.bin", "."), "0.49KB");
   stdfs::permissions(root_ / "small.bin", stdfs::perms::owner_all, stdfs::perm_options::replace);
 }
 

@@ -91,19 +91,18 @@ class ProgramProcess {
     return false;
   }
 
-  // Closes stdin, then ends the process by its id: politely first, then for sure.
+  // Closes stdin, then ends the process by its id: politely first (SIGTERM is the program's
+  // Exit; the end of input alone does not end it), then for sure.
   void Stop() {
     if (pid_ <= 0) return;
     if (stdin_ >= 0) {
       close(stdin_);
       stdin_ = -1;
     }
+    if (!exited_) kill(pid_, SIGTERM);
     if (!WaitExit(3000)) {
-      kill(pid_, SIGTERM);
-      if (!WaitExit(3000)) {
-        kill(pid_, SIGKILL);
-        WaitExit(5000);
-      }
+      kill(pid_, SIGKILL);
+      WaitExit(5000);
     }
     pid_ = -1;
   }

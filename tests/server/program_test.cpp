@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <map>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -120,6 +122,19 @@ class Program : public ::testing::Test {
     return Exchange(kPort, Request(method, target, headers), 120000, keep);
   }
 
+  // A connection that has asked for path and reads nothing yet; kInvalidSocket on failure.
+  net::SocketHandle Player(const std::string& path) {
+    net::Startup();
+    const net::SocketHandle player = net::OpenStream();
+    const std::string request = Request("GET", path);
+    if (net::Connect(player, testing::Loopback(kPort), 5000) != 0 ||
+        net::Send(player, request.data(), request.size()) != static_cast<long>(request.size())) {
+      net::Close(player);
+      return net::kInvalidSocket;
+    }
+    return player;
+  }
+
   tovi::testing::TempDir home_;   // the program's copy and its settings file
   tovi::testing::TempDir media_;  // what it serves
   std::unique_ptr<testing::ProgramProcess> process_;
@@ -131,10 +146,12 @@ std::string Pattern(std::size_t size) {
   return s;
 }
 
-std::string PercentEncoded(const std::string& path) {
+// Spaces, control bytes and non-ASCII bytes percent-encoded, and the characters of also; the
+// rest as it is.
+std::string Encoded(const std::string& text, const std::string& also) {
   std::string out;
-  for (unsigned char c : path) {
-    if (c <= ' ' || c >= 0x80 || c == '%' || c == '+' || c == '#' || c == '?' || c == '&') {
+  for (const unsigned char c : text) {
+    if (c <= ' ' || c >= 0x7F || also.find(static_cast<char>(c)) != std::string::npos) {
       char hex[4];
       std::snprintf(hex, sizeof hex, "%%%02X", c);
       out += hex;
@@ -144,6 +161,12 @@ std::string PercentEncoded(const std::string& path) {
   }
   return out;
 }
+
+// A local path as a URL path or query item that decodes back to it.
+std::string PercentEncoded(const std::string& path) { return Encoded(path, "%+#?&"); }
+
+// The URL as a player sends it: the playlist's own escapes as listed, the rest encoded.
+std::string AsAPlayerSendsIt(const std::string& url) { return Encoded(url, ""); }
 
 TEST_F(Program, SwitchesFromTheTerminalAndRecordsEachSwitch) {
   Start();
@@ -335,6 +358,17 @@ TEST_F(Program, TakesAnnouncementsAndAnswersNotFound) {
   EXPECT_NE(WindowText().find("Label2: Not Found//no/such/thing\n"), std::string::npos);
   r = Get(media_.Folder());  // a folder is not a file
   EXPECT_EQ(r.status, 404);
+
+  // A hostile announcement and path are printed with their control bytes as escapes: the
+  // screen is not cleared, the title not set, no line forged.
+  from = process_->OutputSize();
+  Get("/test?%1B%5B2J%1B%5D0%3Bowned%07|x|room%0Afake");
+  EXPECT_TRUE(process_->WaitFor("N3: room\\x0Afake (\\x1B[2J\\x1B]0;owned\\x07)\n", 5000, from))
+      << process_->Output();
+  Get("/%1B%5B31mred%C2%9B");
+  EXPECT_NE(WindowText().find("Label2: Not Found//\\x1B[31mred\\xC2\\x9B\n"), std::string::npos)
+      << process_->Output();
+  EXPECT_EQ(process_->Output().find('\x1B'), std::string::npos);
 }
 
 // A loopback page for "/parserlink" to fetch, served from this test process.
@@ -444,20 +478,14 @@ struct BusyConnection {
 // A player that asked for a file and stopped reading: its stream waits on the socket.
 class StoppedReader : public BusyConnection {
  public:
-  explicit StoppedReader(const std::string& file) {
-    net::Startup();
-    socket_ = net::OpenStream();
-    if (net::Connect(socket_, testing::Loopback(kPort), 5000) != 0) return;
-    const std::string request = Request("GET", file);
-    net::Send(socket_, request.data(), request.size());
-    started_ = net::WaitReadable(socket_, 5000) == 1;  // the stream has begun
-  }
+  explicit StoppedReader(net::SocketHandle player)
+      : socket_(player), started_(net::WaitReadable(player, 5000) == 1) {}
   ~StoppedReader() override { net::Close(socket_); }
-  bool Started() const { return started_; }
+  bool Started() const { return started_; }  // the stream has begun
 
  private:
-  net::SocketHandle socket_ = net::kInvalidSocket;
-  bool started_ = false;
+  net::SocketHandle socket_;
+  bool started_;
 };
 
 // A client sending a request body a byte every 200 ms, until it fails or is destroyed.
@@ -503,7 +531,7 @@ TEST_F(Program, SwitchOffAndExitFinishWhateverTheConnectionsDo) {
   const Case cases[] = {
       {"a reader that stopped reading a 1 GiB stream",
        [&]() -> std::unique_ptr<BusyConnection> {
-         auto reader = std::make_unique<StoppedReader>(big);
+         auto reader = std::make_unique<StoppedReader>(Player(big));
          EXPECT_TRUE(reader->Started());
          return reader;
        }},
@@ -545,13 +573,9 @@ TEST_F(Program, SwitchOffAndExitFinishWhateverTheConnectionsDo) {
   for (auto& fetch : fetches) fetch.get();
 }
 
-// ffmpeg from Debian, installed when missing; a test that needs it never passes without it.
-std::string Ffmpeg(const std::string& tool) {
+// A tool of scripts/setup.sh (ffmpeg, ffprobe, curl); a test that needs it never passes without.
+std::string Tool(const std::string& tool) {
   const std::string probe = "command -v " + tool + " >/dev/null 2>&1";
-  if (std::system(probe.c_str()) != 0) {
-    std::system("(apt-get install -y ffmpeg || (apt-get update && apt-get install -y ffmpeg)) "
-                ">/dev/null 2>&1");
-  }
   return std::system(probe.c_str()) == 0 ? tool : "";
 }
 
@@ -567,8 +591,7 @@ std::string RunCapture(const std::string& command) {
 }
 
 TEST_F(Program, FfmpegPlaysAndSeeksWhatItServes) {
-  const std::string ffmpeg = Ffmpeg("ffmpeg");
-  ASSERT_FALSE(ffmpeg.empty()) << "ffmpeg is missing and could not be installed";
+  ASSERT_FALSE(Tool("ffmpeg").empty()) << "ffmpeg is missing: run scripts/setup.sh test";
   const std::string video = media_.Path("test video.mp4");
   // The index sits at the end of the file (no faststart), so the player must seek by range.
   ASSERT_EQ(std::system(("timeout 120 ffmpeg -v error -y -f lavfi -i testsrc=duration=10:size=320x240:rate=25 "
@@ -584,6 +607,98 @@ TEST_F(Program, FfmpegPlaysAndSeeksWhatItServes) {
   // The frame decoded over HTTP is the one at 5 s, not the first one.
   const std::string first = RunCapture("timeout 120 ffmpeg -v error -i '" + video + "'" + frame);
   EXPECT_NE(served, first);
+}
+
+// The MD5 of every 1024-byte packet ffprobe reads from source, a file or a URL.
+std::string ProbedHashes(const std::string& source) {
+  return RunCapture("timeout 60 ffprobe -v error -f data -i '" + source +
+                    "' -show_entries packet=data_hash -show_data_hash MD5 -of csv=p=0 2>&1");
+}
+
+TEST_F(Program, EveryPlaylistEntryPlaysByItsUrlAsListedAndAsPlayersSendIt) {
+  for (const char* tool : {"curl", "ffprobe"}) {
+    ASSERT_FALSE(Tool(tool).empty()) << tool << " is missing: run scripts/setup.sh test";
+  }
+  // Names as downloads have them: "=", spaces, "&", "#", "%", "+", "?" and Cyrillic.
+  const std::vector<std::string> names = {
+      "a=b c.mkv", "x=1&2.mkv", "#1 100%+50.mkv", "q?x=y.mkv",
+      "\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC=2 \xE2\x84\x96" "5.mkv",  // Фильм=2 №5
+      "sub=dir/film 1.mkv"};
+  stdfs::create_directory(media_.Path("sub=dir"));
+  std::map<std::string, std::string> files;  // local path -> bytes
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const std::string bytes = Pattern(3000 + 7 * i).substr(i);
+    files[media_.Write(names[i], bytes)] = bytes;
+  }
+  Start();
+  SwitchOn();
+  const std::string base = "http://127.0.0.1:8027";
+  std::vector<std::string> urls;
+  for (const std::string& folder : {media_.Folder(), media_.Folder() + "sub=dir/"}) {
+    const auto playlist = Get("/treeview?" + PercentEncoded(folder));
+    for (std::size_t at = playlist.body.find(base); at != std::string::npos;
+         at = playlist.body.find(base, at + 1)) {
+      const std::string url = playlist.body.substr(at, playlist.body.find('\n', at) - at);
+      if (url.find("/treeview?") == std::string::npos) urls.push_back(url);
+    }
+  }
+  ASSERT_EQ(urls.size(), names.size());
+  std::size_t matched = 0;
+  for (const std::string& url : urls) {
+    SCOPED_TRACE(url);
+    // Which file the entry names: the one whose bytes the server sends as listed.
+    const auto listed = Get(url.substr(base.size()));
+    EXPECT_EQ(listed.status, 200);
+    const auto file = std::find_if(files.begin(), files.end(),
+                                   [&](const auto& f) { return f.second == listed.body; });
+    ASSERT_NE(file, files.end());
+    ++matched;
+    const std::string curled = RunCapture("timeout 60 curl -s --globoff '" + AsAPlayerSendsIt(url) + "'");
+    EXPECT_EQ(curled, file->second);
+    const std::string probed = ProbedHashes(url);
+    EXPECT_NE(probed.find("MD5:"), std::string::npos) << probed;
+    EXPECT_EQ(probed, ProbedHashes(file->first));
+  }
+  EXPECT_EQ(matched, files.size());
+}
+
+TEST_F(Program, AFileCutWhileItStreamsEndsShortWithNoErrorText) {
+  const std::string bytes = Pattern(32u << 20);
+  const std::string film = media_.Write("cut.mkv", bytes);
+  Start();
+  SwitchOn();
+  // A player that takes the head, then nothing until the file has been cut short.
+  const net::SocketHandle player = Player(film);
+  ASSERT_NE(player, net::kInvalidSocket);
+  std::string received;
+  std::vector<char> buffer(1 << 20);
+  for (int i = 0; i < 1000 && received.find("\r\n\r\n") == std::string::npos; ++i) {
+    if (net::WaitReadable(player, 5000) != 1) break;
+    const long n = net::Recv(player, buffer.data(), 4096);
+    if (n <= 0) break;
+    received.append(buffer.data(), static_cast<std::size_t>(n));
+  }
+  const std::size_t headEnd = received.find("\r\n\r\n");
+  ASSERT_NE(headEnd, std::string::npos) << received;
+  EXPECT_NE(received.find("Content-Length: " + std::to_string(bytes.size()) + "\r\n"),
+            std::string::npos);
+  stdfs::resize_file(film, 1u << 20);
+  for (int i = 0; i < 100000; ++i) {
+    if (net::WaitReadable(player, 10000) != 1) break;
+    const long n = net::Recv(player, buffer.data(), buffer.size());
+    if (n <= 0) break;
+    received.append(buffer.data(), static_cast<std::size_t>(n));
+  }
+  net::Close(player);
+  const std::string body = received.substr(headEnd + 4);
+  EXPECT_LT(body.size(), bytes.size());
+  // The bytes before the cut are the file's own. What the system had queued beyond it is what
+  // its page cache then held (zeros here), but nothing of ours follows: no error text.
+  const std::size_t kept = std::min<std::size_t>(body.size(), 1u << 20);
+  EXPECT_TRUE(body.compare(0, kept, bytes, 0, kept) == 0);
+  for (const char* text : {"No data to read.", "Socket Error", "Operation aborted"}) {
+    EXPECT_EQ(body.find(text), std::string::npos) << text;
+  }
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/codepage.h"
+
 #include <cmath>
 #include <cstdio>
 #include <set>
@@ -63,8 +65,9 @@ TEST(SizeLabels, RoundToTwoDecimalsHalfEven) {
       {4294967296LL + 1048576LL * 512, "4608MB"},
       {1099511627776LL * 3, "3145728MB"},
   };
-  for (const Case& c : cases) EXPECT_EQ(FormatSizeLabel(c.bytes, '.'), c.label) << c.bytes;
-  EXPECT_EQ(FormatSizeLabel(1536, ','), "1,5KB");
+  for (const Case& c : cases) EXPECT_EQ(FormatSizeLabel(c.bytes, "."), c.label) << c.bytes;
+  EXPECT_EQ(FormatSizeLabel(1536, ","), "1,5KB");
+  EXPECT_EQ(FormatSizeLabel(1536, "\xD9\xAB"), "1\xD9\xAB" "5KB");  // the Arabic separator
   // Against floating point where the value is far from a half: the label is that of k.
   for (std::int64_t bytes = 0; bytes < 1048576; bytes += 4099) {
     const double k = bytes / 1024.0;
@@ -74,7 +77,7 @@ TEST(SizeLabels, RoundToTwoDecimalsHalfEven) {
     while (want.back() == '0') want.pop_back();
     if (want.back() == '.') want.pop_back();
     if (std::abs(k * 100 - std::floor(k * 100) - 0.5) > 1e-6) {
-      EXPECT_EQ(FormatSizeLabel(bytes, '.'), want + "KB") << bytes;
+      EXPECT_EQ(FormatSizeLabel(bytes, "."), want + "KB") << bytes;
     }
   }
 }
@@ -86,25 +89,66 @@ TEST(PlaylistUrls, EncodeOnlyWhatDecodingWouldBreak) {
   EXPECT_EQ(M3uEntry("T", "http://x/"), "#EXTINF:-1,T\n\rhttp://x/\n\r");
 }
 
-struct PathCase { const char* request; PathStyle style; std::set<std::string> files; const char* path; };
+struct PathCase {
+  const char* request;
+  PathStyle style;
+  std::set<std::string> files;
+  std::string path;
+};
 
 TEST(RequestPaths, NameLocalFiles) {
+  // Raw bytes are read in the ANSI code page (the same bytes on POSIX, where it is UTF-8).
+  const std::string rawName = text::AnsiToUtf8("x\xFF.mkv");
   const PathCase cases[] = {
       {"/C:/Films/a.mkv", PathStyle::Windows, {}, "C:\\Films\\a.mkv"},
+      {"/C:/Am\xC3\xA9lie.mkv", PathStyle::Windows, {}, "C:\\Am\xC3\xA9lie.mkv"},  // UTF-8 as it is
       {"/test", PathStyle::Windows, {}, "test"},
       {"/", PathStyle::Windows, {}, ""},
       {"", PathStyle::Windows, {}, ""},
       {"/C:/x\xFF.mkv", PathStyle::Windows, {}, ""},                  // malformed UTF-8
-      {"/C:/x\xFF.mkv", PathStyle::Windows, {"\\C:\\x\xFF.mkv"}, "C:\\x\xFF.mkv"},  // raw name exists
+      {"/C:/x\xFF.mkv", PathStyle::Windows, {"\\C:\\" + rawName}, "C:\\" + rawName},  // raw exists
       {"/home/me/film.mkv", PathStyle::Posix, {"/home/me/film.mkv"}, "/home/me/film.mkv"},
       {"/home/me/film.mkv", PathStyle::Posix, {}, "/home/me/film.mkv"},
       {"/abc", PathStyle::Posix, {}, "/abc"},
       {"/a\xFF", PathStyle::Posix, {}, ""},
-      {"/a\xFF", PathStyle::Posix, {"/a\xFF"}, "/a\xFF"},
+      {"/a\xFF", PathStyle::Posix, {"/a" + text::AnsiToUtf8("\xFF")}, "/a" + text::AnsiToUtf8("\xFF")},
   };
   for (const PathCase& c : cases) {
     const auto exists = [&](const std::string& p) { return c.files.count(p) != 0; };
     EXPECT_EQ(RequestFilePath(c.request, c.style, exists), c.path) << c.request;
+  }
+}
+
+TEST(RequestPaths, NeverLeaveTheLocalDrives) {
+  struct Case { const char* path; bool local; };
+  const Case cases[] = {
+      {"C:\\Films\\a.mkv", true}, {"\\C:\\Films\\a.mkv", true}, {"test", true}, {"", true},
+      {"\\127.0.0.1\\share\\x", true},  // the current drive's folder "127.0.0.1"
+      {"C:\\Films\\console.mkv", true}, {"C:\\nully\\a.mkv", true}, {"C:\\COM10", true},
+      {"C:\\LPT", true}, {"C:\\a.nul", true}, {"C:\\Films\\x\\\\y", true},
+      {"\\\\host\\share\\x", false}, {"//host/share/x", false}, {"\\/host/x", false},
+      {"\\\\?\\C:\\x", false}, {"\\\\.\\PhysicalDrive0", false}, {"\\?" "?\\UNC\\host\\x", false},
+      {"/?" "?/C:/x", false}, {"\\\\", false},
+      {"C:\\Films\\nul.mkv", false}, {"NUL", false}, {"con", false}, {"C:\\aux.tar.gz", false},
+      {"C:\\x\\COM1", false}, {"lpt9.txt", false}, {"C:\\Com\xC2\xB9.mkv", false},
+      {"CONIN$", false}, {"conout$.x", false}, {"C:\\prn  .txt", false}, {"C:nul", false},
+      {"C:\\nul\\a.mkv", false}, {"C:/Films/COM0", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(StaysOnLocalDrives(c.path, PathStyle::Windows), c.local) << c.path;
+  }
+  for (const char* posix : {"//host/share/x", "/home/me/NUL", "/dev/con"}) {
+    EXPECT_TRUE(StaysOnLocalDrives(posix, PathStyle::Posix)) << posix;
+  }
+  // The file system is not even asked about a request that names a share or a device.
+  std::vector<std::string> asked;
+  const auto exists = [&](const std::string& p) { asked.push_back(p); return false; };
+  for (const char* request : {"//127.0.0.1/share/x", "///127.0.0.1/share/x",
+                              "/\\\\127.0.0.1\\share\\x", "/\\\\?\\UNC\\127.0.0.1\\s\\x",
+                              "/\\\\.\\pipe\\x", "/C:/nul", "/con.mkv", "/C:/Films/COM1.mkv"}) {
+    RequestFilePath(request, PathStyle::Windows, exists);
+    EXPECT_TRUE(asked.empty()) << request << " asked about " << asked.front();
+    asked.clear();
   }
 }
 

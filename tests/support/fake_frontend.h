@@ -48,6 +48,7 @@ class FakeFrontend : public gui::Frontend {
   std::vector<std::string> fileFilters;
   bool openUrlFails = false;
   gui::Point cursor{100, 200};
+  std::uint32_t shellRestartMessage = 0xC0F3;  // as registered window messages are numbered
   // Called inside ShowMessageBox, e.g. to act while a modal box is open.
   std::function<void(const Box&)> onMessageBox;
 
@@ -87,6 +88,7 @@ class FakeFrontend : public gui::Frontend {
     tray.push_back({action, data});
     return true;
   }
+  std::uint32_t ShellRestartMessage() override { return shellRestartMessage; }
   void TrackPopupMenu(gui::PopupMenu& menu, gui::Point at, gui::WindowHandle owner) override {
     popups.push_back({&menu, at, owner});
   }

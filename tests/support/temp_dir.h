@@ -30,13 +30,18 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
-  // The folder with the platform's separator at the end, as the program's paths are formed.
-  std::string Folder() const { return path_.string() + fs::kSeparator; }
+  // The folder (UTF-8) with the platform's separator at the end, as the program's paths are.
+  std::string Folder() const {
+    const std::u8string folder = path_.u8string();
+    return std::string(folder.begin(), folder.end()) + fs::kSeparator;
+  }
   std::string Path(const std::string& name) const { return Folder() + name; }
 
+  // name and the result are UTF-8.
   std::string Write(const std::string& name, const std::string& bytes) const {
     const std::string p = Path(name);
-    std::ofstream(p, std::ios::binary) << bytes;
+    const std::filesystem::path file(std::u8string(p.begin(), p.end()));
+    std::ofstream(file, std::ios::binary) << bytes;
     return p;
   }
 

@@ -158,6 +158,7 @@ void TNetTCPClient::Connect() {
   }
   if (port_ < 0 || port_ > 65535) throw ENetSocketError(net::kErrAddressNotAvailable);
   remote.port = static_cast<std::uint16_t>(port_);
+  if (OnCheckEndpoint && !OnCheckEndpoint(remote)) throw ENetConnectionNotAllowed();
   net::SocketHandle s = net::OpenStream();
   if (s == net::kInvalidSocket) RaiseLastSocketError();
   const int limitMs = connectTimeoutMs_ > 0 ? connectTimeoutMs_ : ReadTimeout();

@@ -47,6 +47,12 @@ class ENetHTTPResponseBodyTooLarge : public ENetException {
   ENetHTTPResponseBodyTooLarge() : ENetException("Response body too large.") {}
 };
 
+// A connect that the client's OnCheckEndpoint refused.
+class ENetConnectionNotAllowed : public ENetException {
+ public:
+  ENetConnectionNotAllowed() : ENetException("Connection not allowed.") {}
+};
+
 enum class TNetHTTPMethod { hmHead, hmGet, hmPost, hmOptions, hmTrace, hmPut, hmDelete, hmConnect };
 // "GET", "POST", ...
 const char* MethodText(TNetHTTPMethod method);
@@ -198,6 +204,11 @@ class TNetTCPClient : public TNetTCPConnection {
   // looked up. Raises ENetSocketError (code 10004 when the abort source ended the wait), or
   // ENetConnectTimeout when the connect's limit ran out.
   void Connect();
+
+  // When set, asked with the very address a connect goes to, after any name lookup (so a name
+  // cannot answer one way here and another way at the connect); false refuses the connect
+  // with ENetConnectionNotAllowed before a socket is opened.
+  std::function<bool(const net::Endpoint& remote)> OnCheckEndpoint;
 
  private:
   std::string host_;

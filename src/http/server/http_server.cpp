@@ -55,6 +55,8 @@ std::string DefaultPage(int code, const std::string& statusText) {
 }
 
 // Path decoding of a request target's path part; the host of an absolute URL goes to *host.
+// The whole path is decoded, "=" and all: players percent-encode the names a playlist lists,
+// and names with "=" are common. A raw "#" after the first "=" still ends the path, as ever.
 std::string DecodePath(const std::string& pathPart, std::string* host) {
   std::string s = pathPart;
   std::replace(s.begin(), s.end(), '\\', '/');
@@ -68,22 +70,9 @@ std::string DecodePath(const std::string& pathPart, std::string* host) {
     *host = authority.substr(0, authority.find(':'));
     s = "/" + (slash == std::string::npos ? std::string() : rest.substr(slash + 1));
   }
-  std::size_t eq = s.find('=');
-  std::string params;
-  std::string before = s;
-  if (eq != std::string::npos) {
-    params = s.substr(eq);
-    params = params.substr(0, params.find('#'));
-    before = s.substr(0, eq);
-  }
-  std::string directory = before;
-  std::string document;
-  if (eq != std::string::npos) {
-    std::size_t lastSlash = before.rfind('/');
-    directory = lastSlash == std::string::npos ? std::string() : before.substr(0, lastSlash + 1);
-    document = before.substr(directory.size());
-  }
-  return URLDecode(directory) + URLDecode(document) + params;
+  const std::size_t eq = s.find('=');
+  if (eq != std::string::npos) s = s.substr(0, s.find('#', eq));
+  return URLDecode(s);
 }
 
 std::vector<std::string> SplitParams(const std::string& source) {
@@ -468,6 +457,65 @@ void TNetCustomHTTPServer::ReadBody(TNetPeerThread& thread, TNetHTTPRequestInfo&
   }
 }
 
+void TNetCustomHTTPServer::ApplyTarget(TNetHTTPRequestInfo& request, const std::string& target) {
+  const std::size_t question = target.find('?');
+  const std::string pathPart = target.substr(0, question);
+  if (question != std::string::npos) request.query_ = target.substr(question + 1);
+  if (!request.query_.empty()) {
+    request.paramText_ = request.paramText_.empty()
+                             ? request.query_
+                             : request.paramText_ + "\r\n" + request.query_;
+  }
+  if (parseParams_) {
+    request.params_ = SplitParams(LowerCase(request.ContentType()) ==
+                                          "application/x-www-form-urlencoded"
+                                      ? request.paramText_
+                                      : request.query_);
+  }
+  request.cookies_ = ParseCookies(request.HeaderLines());
+  if (pathPart == "*") {
+    request.path_ = "*";
+  } else {
+    std::string host;
+    request.path_ = DecodePath(pathPart, &host);
+    if (request.Host().empty()) request.SetHost(host);
+  }
+}
+
+void TNetCustomHTTPServer::ApplyAuthorization(TNetHTTPRequestInfo& request) {
+  const std::string authorization = request.HeaderLines().Values("Authorization");
+  if (authorization.empty()) return;
+  request.authExists_ = true;
+  const std::size_t space = authorization.find(' ');
+  if (!SameText(authorization.substr(0, space), "Basic")) {
+    throw ENetHTTPUnsupportedAuthorisationScheme();
+  }
+  const std::string decoded = Base64Decode(
+      space == std::string::npos ? std::string() : Trim(authorization.substr(space + 1)));
+  const std::size_t colon = decoded.find(':');
+  request.authUsername_ = decoded.substr(0, colon);
+  if (colon != std::string::npos) request.authPassword_ = decoded.substr(colon + 1);
+}
+
+bool TNetCustomHTTPServer::CallHandler(TNetPeerThread& thread, TNetHTTPRequestInfo& request,
+                                       TNetHTTPResponseInfo& response) {
+  try {
+    OnCommandGet(thread, request, response);
+  } catch (const std::exception& e) {
+    // Once the status and the length are on the wire, any text now would be taken for body
+    // bytes (a player would play the message as media): the peer gets a short body instead.
+    if (response.HeadersSent()) return false;
+    response.SetResponseCode(500);
+    response.SetBodyText(e.what());
+  }
+  return true;
+}
+
+void TNetCustomHTTPServer::FinishResponse(TNetHTTPResponseInfo& response) {
+  if (!response.HeadersSent()) response.SendHeaders();
+  if (!response.BodyText().empty() || response.BodyStream()) response.SendBody();
+}
+
 bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, const std::string& line) {
   TNetTCPServerConnection& conn = thread.Connection();
   std::size_t lastSpace = line.rfind(' ');
@@ -489,65 +537,21 @@ bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, const std::strin
   request.rawRequestLine_ = line;
   request.remoteAddress_ = conn.Binding().PeerIP();
   request.method_ = method;
+  request.version_ = version;
   ReadHead(conn, request, line.size() + 2);
   conn.ClearReadDeadline();
   request.ProcessHeaders();
   ReadBody(thread, request);
-
-  const std::size_t question = target.find('?');
-  const std::string pathPart = target.substr(0, question);
-  if (question != std::string::npos) request.query_ = target.substr(question + 1);
-  if (!request.query_.empty()) {
-    request.paramText_ = request.paramText_.empty()
-                             ? request.query_
-                             : request.paramText_ + "\r\n" + request.query_;
-  }
-  if (parseParams_) {
-    request.params_ = SplitParams(LowerCase(request.ContentType()) ==
-                                          "application/x-www-form-urlencoded"
-                                      ? request.paramText_
-                                      : request.query_);
-  }
-  request.cookies_ = ParseCookies(request.HeaderLines());
-  request.version_ = version;
-  if (pathPart == "*") {
-    request.path_ = "*";
-  } else {
-    std::string host;
-    request.path_ = DecodePath(pathPart, &host);
-    if (request.Host().empty()) request.SetHost(host);
-  }
-  const std::string authorization = request.HeaderLines().Values("Authorization");
-  if (!authorization.empty()) {
-    request.authExists_ = true;
-    const std::size_t space = authorization.find(' ');
-    if (!SameText(authorization.substr(0, space), "Basic")) {
-      throw ENetHTTPUnsupportedAuthorisationScheme();
-    }
-    const std::string decoded = Base64Decode(
-        space == std::string::npos ? std::string() : Trim(authorization.substr(space + 1)));
-    const std::size_t colon = decoded.find(':');
-    request.authUsername_ = decoded.substr(0, colon);
-    if (colon != std::string::npos) request.authPassword_ = decoded.substr(colon + 1);
-  }
+  ApplyTarget(request, target);
+  ApplyAuthorization(request);
 
   TNetHTTPResponseInfo response(conn);
   response.SetCloseAfterResponse(!keepAlive_);
   response.headRequest_ = method == "HEAD";
   const bool callHandler = ApplySessions(thread, request, response);
   if (!Trim(serverSoftware_).empty()) response.SetServerSoftware(serverSoftware_);
-  if (callHandler) {
-    try {
-      OnCommandGet(thread, request, response);
-    } catch (const std::exception& e) {
-      // After headers already sent the message lands inside that response: do not reuse it.
-      if (response.HeadersSent()) response.SetCloseAfterResponse(true);
-      response.SetResponseCode(500);
-      response.SetBodyText(e.what());
-    }
-  }
-  if (!response.HeadersSent()) response.SendHeaders();
-  if (!response.BodyText().empty() || response.BodyStream()) response.SendBody();
+  if (callHandler && !CallHandler(thread, request, response)) return true;
+  FinishResponse(response);
   return response.CloseAfterResponse();
 }
 

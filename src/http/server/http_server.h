@@ -4,6 +4,8 @@
 // response (status line, headers in a fixed order, body) and then closes the connection, or
 // with KeepAlive reads the next request. A handler may also write the response itself:
 // SendHeaders, then the connection's writes (thread.Connection()), then EndConnection.
+// An exception out of the handler becomes a 500 answer whose body is its message; once the
+// handler's headers are on the wire, it only closes the connection (the peer sees a short body).
 // Limits (TNetServerLimits): a request head must be complete within 30 s, hold at most 100
 // header lines and 64 KiB; a body at most 16 MiB and no 30 s pause; else the connection is
 // closed without a response.
@@ -230,6 +232,13 @@ class TNetCustomHTTPServer : public TNetTCPServer {
  private:
   // One request; returns the close-after flag.
   bool ServeRequest(TNetPeerThread& thread, const std::string& line);
+  // Query, parameters, cookies, decoded path (and the host of an absolute target).
+  void ApplyTarget(TNetHTTPRequestInfo& request, const std::string& target);
+  void ApplyAuthorization(TNetHTTPRequestInfo& request);
+  // False when the handler failed after its headers went out: the connection must just close.
+  bool CallHandler(TNetPeerThread& thread, TNetHTTPRequestInfo& request,
+                   TNetHTTPResponseInfo& response);
+  void FinishResponse(TNetHTTPResponseInfo& response);
   void ReadHead(TNetTCPServerConnection& conn, TNetHTTPRequestInfo& request,
                 std::size_t headBytes);
   void ReadBody(TNetPeerThread& thread, TNetHTTPRequestInfo& request);

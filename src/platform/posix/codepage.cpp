@@ -5,28 +5,20 @@
 
 namespace tovi::text {
 
-namespace {
-std::string WellFormedPart(const std::string& utf8, bool* wellFormed) {
+std::string AnsiToUtf8(const std::string& ansi) { return ansi; }
+
+std::string Utf8ToAnsi(const std::string& utf8) {
   std::u32string codePoints;
-  *wellFormed = DecodeUtf8(utf8, &codePoints);
-  if (*wellFormed) return utf8;
+  if (DecodeUtf8(utf8, &codePoints)) return utf8;
   std::string out;
   for (char32_t cp : codePoints) AppendUtf8(cp, &out);
   return out;
 }
-}  // namespace
 
-std::string AnsiToUtf8(const std::string& ansi) { return ansi; }
-
-std::string Utf8ToAnsi(const std::string& utf8) {
-  bool wellFormed;
-  return WellFormedPart(utf8, &wellFormed);
-}
-
-std::string Utf8ToAnsiStrict(const std::string& utf8) {
-  bool wellFormed;
-  std::string out = WellFormedPart(utf8, &wellFormed);
-  return wellFormed ? out : std::string();
+bool Utf8ToAnsiExact(const std::string& utf8, std::string* ansi) {
+  if (!IsWellFormedUtf8(utf8)) return false;
+  *ansi = utf8;
+  return true;
 }
 
 }  // namespace tovi::text

@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -15,6 +14,7 @@
 #include <fstream>
 #include <set>
 
+#include "platform/atomic_write_parts.h"
 #include "platform/errors.h"
 
 namespace tovi::fs {
@@ -31,6 +31,7 @@ int WindowsCode(int error) {
     case EACCES: case EPERM: case EROFS: case EISDIR: case ETXTBSY: return 5;
     case ENOSPC: case EDQUOT: case EFBIG: return 112;
     case ENAMETOOLONG: return 206;
+    case EEXIST: return detail::kErrorFileExists;
     case EIO: return 1117;
     default: return 31;
   }
@@ -199,44 +200,34 @@ std::string ReadWholeFile(const std::string& path) {
   }
 }
 
-namespace {
+namespace detail {
 
-// Removes "path.~PID-N" files of writers that died before their rename (killed, power cut):
-// without this every crash during a write would leave one more beside the file.
-void RemoveOrphanedTemps(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  const std::string prefix = (slash == std::string::npos ? path : path.substr(slash + 1)) + ".~";
-  DIR* dir = opendir(folder.c_str());
-  if (dir == nullptr) return;
-  while (const dirent* entry = readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name.compare(0, prefix.size(), prefix) != 0) continue;
-    const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
-    if (pid > 0 && pid != getpid() && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
-      unlink((folder + name).c_str());
-    }
-  }
-  closedir(dir);
+std::uint64_t CurrentProcessId() { return static_cast<std::uint64_t>(getpid()); }
+
+bool ProcessEnded(std::uint64_t pid) {
+  return pid <= static_cast<std::uint64_t>(INT_MAX) && kill(static_cast<pid_t>(pid), 0) != 0 &&
+         errno == ESRCH;
 }
 
-}  // namespace
-
-void WriteFileAtomically(const std::string& path, const std::string& bytes) {
-  RemoveOrphanedTemps(path);
-  static std::atomic<unsigned> counter{0};
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-    temp = path + ".~" + std::to_string(getpid()) + "-" + std::to_string(counter++);
-    fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);  // umask applies
-    if (fd < 0 && errno == ENOENT) ThrowErrno(ENOTDIR);  // the folder itself is missing
-    if (fd < 0 && errno != EEXIST) ThrowErrno(errno);
-  }
-  if (fd < 0) ThrowErrno(EEXIST);
-  int error = 0;
+int CreateExclusive(const std::string& path, const std::string& permissionsOf,
+                    std::intptr_t* handle) {
+  // 0666: the umask applies, as for any file the user's programs make.
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return WindowsCode(errno == ENOENT ? ENOTDIR : errno);  // the folder is missing
   struct stat old;
-  if (stat(path.c_str(), &old) == 0 && fchmod(fd, old.st_mode & 07777) != 0) error = errno;
+  if (stat(permissionsOf.c_str(), &old) == 0 && fchmod(fd, old.st_mode & 07777) != 0) {
+    const int error = errno;
+    close(fd);
+    unlink(path.c_str());
+    return WindowsCode(error);
+  }
+  *handle = fd;
+  return 0;
+}
+
+int WriteDurablyAndClose(std::intptr_t handle, const std::string& bytes) {
+  const int fd = static_cast<int>(handle);
+  int error = 0;
   for (std::size_t done = 0; error == 0 && done < bytes.size();) {
     const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
@@ -245,11 +236,18 @@ void WriteFileAtomically(const std::string& path, const std::string& bytes) {
   }
   if (error == 0 && fsync(fd) != 0) error = errno;
   if (close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && rename(temp.c_str(), path.c_str()) != 0) error = errno;
-  if (error != 0) {
-    unlink(temp.c_str());
-    ThrowErrno(error);
-  }
+  return error == 0 ? 0 : WindowsCode(error);
 }
+
+int RenameOver(const std::string& from, const std::string& to) {
+  return rename(from.c_str(), to.c_str()) == 0 ? 0 : WindowsCode(errno);
+}
+
+// A rename never waits for readers on POSIX.
+bool MayBeHeldByAnotherProcess(int) { return false; }
+
+void RemoveFile(const std::string& path) { unlink(path.c_str()); }
+
+}  // namespace detail
 
 }  // namespace tovi::fs

@@ -17,6 +17,7 @@
 
 #include "platform/event_loop.h"
 #include "platform/gui.h"
+#include "platform/posix/terminal_text.h"
 
 extern char** environ;
 
@@ -40,6 +41,13 @@ std::string ForTerminal(const std::string& text) {
     }
   }
   return out;
+}
+
+// A caption: one line, whatever it holds.
+std::string OneLine(const std::string& text) { return EscapeControls(text, LineBreaks::Escape); }
+// A text with lines of its own (a message box, Memo1).
+std::string Lines(const std::string& text) {
+  return ForTerminal(EscapeControls(text, LineBreaks::Keep));
 }
 
 std::string Trim(const std::string& s) {
@@ -123,7 +131,7 @@ class TerminalFrontend : public Frontend {
   void TrackPopupMenu(PopupMenu&, Point, WindowHandle) override { PrintMenu(); }
 
   void ShowMessageBox(const std::string& caption, const std::string& text) override {
-    Print("[" + caption + "]\n" + ForTerminal(text) + "\n");
+    Print("[" + OneLine(caption) + "]\n" + Lines(text) + "\n");
     if (isatty(0)) {
       Print("(press Enter)\n");
       std::string ignored;
@@ -143,7 +151,7 @@ class TerminalFrontend : public Frontend {
 
   bool OpenUrl(WindowHandle, const std::string& url) override {
     if (!ExecutableInPath("xdg-open")) {
-      Print("Open in a browser: " + url + "\n");
+      Print("Open in a browser: " + OneLine(url) + "\n");
       return true;
     }
     posix_spawn_file_actions_t actions;
@@ -174,7 +182,7 @@ class TerminalFrontend : public Frontend {
     if (c == nullptr || c->GetKind() != Component::Kind::MenuItem || !c->Visible()) return;
     if (shown_[name] == caption) return;
     shown_[name] = caption;
-    Print(name + ": " + caption + "\n");
+    Print(name + ": " + OneLine(caption) + "\n");
   }
 
  private:
@@ -212,7 +220,7 @@ class TerminalFrontend : public Frontend {
       shown_[item->Name()] = caption;
       ++number;
       text += (number < 10 ? "  " : " ") + std::to_string(number) + "  " +
-              std::string(2 * depth, ' ') + caption + "\n";
+              std::string(2 * depth, ' ') + OneLine(caption) + "\n";
     }
     text += "Type a number or a name (N3, N4, N5, ToviDLNA1, LocalRFS1, N1, N2, Button1, Button2),"
             " \"menu\" or \"window\".\n";
@@ -224,7 +232,8 @@ class TerminalFrontend : public Frontend {
     for (const char* name : {"Label1", "Label2", "Memo1", "Button1", "Button2"}) {
       Component* c = app_ != nullptr ? app_->Find(name) : nullptr;
       if (c == nullptr) continue;
-      std::string value = ForTerminal(c->Caption());
+      std::string value = c->GetKind() == Component::Kind::Memo ? Lines(c->Caption())
+                                                                : OneLine(c->Caption());
       for (std::size_t at = value.find('\n'); at != std::string::npos && at + 1 < value.size();
            at = value.find('\n', at + 1)) {
         value.insert(at + 1, std::string(std::string(name).size() + 4, ' '));
@@ -252,7 +261,7 @@ class TerminalFrontend : public Frontend {
       }
     }
     if (target == nullptr) {
-      Print("Unknown command: " + command + " (type menu)\n");
+      Print("Unknown command: " + OneLine(command) + " (type menu)\n");
       return;
     }
     app_->Dispatch([target] { target->Click(); });

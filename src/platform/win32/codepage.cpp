@@ -9,48 +9,44 @@
 namespace tovi::text {
 
 namespace {
-std::wstring CodePointsToWide(const std::u32string& codePoints) {
-  std::wstring wide;
-  for (char32_t cp : codePoints) {
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      wide.push_back(static_cast<wchar_t>(0xD800 + (cp >> 10)));
-      wide.push_back(static_cast<wchar_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      wide.push_back(static_cast<wchar_t>(cp));
-    }
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+void AppendWide(char32_t cp, std::wstring* wide) {
+  if (cp >= 0x10000) {
+    cp -= 0x10000;
+    wide->push_back(static_cast<wchar_t>(0xD800 + (cp >> 10)));
+    wide->push_back(static_cast<wchar_t>(0xDC00 + (cp & 0x3FF)));
+  } else {
+    wide->push_back(static_cast<wchar_t>(cp));
   }
-  return wide;
 }
+
 }  // namespace
 
-std::wstring AnsiToWide(const std::string& ansi) {
-  if (ansi.empty()) return {};
-  const int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-  std::wstring wide(n, L'\0');
-  MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), n);
+std::wstring Utf8ToWide(const std::string& utf8) {
+  std::wstring wide;
+  wide.reserve(utf8.size());
+  for (std::size_t pos = 0; pos < utf8.size();) {
+    char32_t cp;
+    const std::size_t length = Utf8SequenceLength(utf8, pos, &cp);
+    AppendWide(length == 0 ? kReplacement : cp, &wide);
+    pos += length == 0 ? 1 : length;
+  }
   return wide;
-}
-
-std::string WideToAnsi(const std::wstring& wide) {
-  if (wide.empty()) return {};
-  const int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
-                                    0, "?", nullptr);
-  std::string ansi(n, '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), ansi.data(), n, "?",
-                      nullptr);
-  return ansi;
 }
 
 std::string WideToUtf8(const std::wstring& wide) {
   std::string out;
   for (std::size_t i = 0; i < wide.size(); ++i) {
     char32_t cp = static_cast<char16_t>(wide[i]);
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < wide.size()) {
-      const char32_t low = static_cast<char16_t>(wide[i + 1]);
-      if (low >= 0xDC00 && low <= 0xDFFF) {
+    if (cp >= 0xD800 && cp <= 0xDFFF) {
+      const char32_t low = i + 1 < wide.size() ? static_cast<char16_t>(wide[i + 1]) : 0;
+      if (cp <= 0xDBFF && low >= 0xDC00 && low <= 0xDFFF) {
         cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
         ++i;
+      } else {
+        cp = kReplacement;
       }
     }
     AppendUtf8(cp, &out);
@@ -58,27 +54,30 @@ std::string WideToUtf8(const std::wstring& wide) {
   return out;
 }
 
-std::wstring DisplayToWide(const std::string& text) {
-  std::wstring wide;
-  std::string ansiRun;
-  const auto flush = [&] {
-    wide += AnsiToWide(ansiRun);
-    ansiRun.clear();
-  };
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    char32_t cp;
-    const std::size_t length = Utf8SequenceLength(text, pos, &cp);
-    if (length == 0) {
-      ansiRun += text[pos++];
-      continue;
-    }
-    flush();
-    wide += CodePointsToWide(std::u32string(1, cp));
-    pos += length;
-  }
-  flush();
+std::wstring AnsiToWide(const std::string& ansi) {
+  if (ansi.empty()) return {};
+  const int size = static_cast<int>(ansi.size());
+  const int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), size, nullptr, 0);
+  std::wstring wide(n, L'\0');
+  MultiByteToWideChar(CP_ACP, 0, ansi.data(), size, wide.data(), n);
   return wide;
+}
+
+std::string WideToAnsi(const std::wstring& wide, bool* lossy) {
+  if (lossy != nullptr) *lossy = false;
+  if (wide.empty()) return {};
+  // A system whose ANSI page is UTF-8 holds every character, and refuses the default-character
+  // arguments.
+  if (GetACP() == CP_UTF8) return WideToUtf8(wide);
+  // No best fit: "é" must not turn into "e", nor a full-width "＼" into a path separator.
+  const DWORD flags = WC_NO_BEST_FIT_CHARS;
+  const int size = static_cast<int>(wide.size());
+  const int n = WideCharToMultiByte(CP_ACP, flags, wide.data(), size, nullptr, 0, "?", nullptr);
+  std::string ansi(n, '\0');
+  BOOL usedDefault = FALSE;
+  WideCharToMultiByte(CP_ACP, flags, wide.data(), size, ansi.data(), n, "?", &usedDefault);
+  if (lossy != nullptr) *lossy = usedDefault != FALSE;
+  return ansi;
 }
 
 std::string AnsiToUtf8(const std::string& ansi) { return WideToUtf8(AnsiToWide(ansi)); }
@@ -86,13 +85,16 @@ std::string AnsiToUtf8(const std::string& ansi) { return WideToUtf8(AnsiToWide(a
 std::string Utf8ToAnsi(const std::string& utf8) {
   std::u32string codePoints;
   DecodeUtf8(utf8, &codePoints);
-  return WideToAnsi(CodePointsToWide(codePoints));
+  std::wstring wide;
+  for (char32_t cp : codePoints) AppendWide(cp, &wide);
+  return WideToAnsi(wide);
 }
 
-std::string Utf8ToAnsiStrict(const std::string& utf8) {
-  std::u32string codePoints;
-  if (!DecodeUtf8(utf8, &codePoints)) return {};
-  return WideToAnsi(CodePointsToWide(codePoints));
+bool Utf8ToAnsiExact(const std::string& utf8, std::string* ansi) {
+  if (!IsWellFormedUtf8(utf8)) return false;
+  bool lossy = false;
+  *ansi = WideToAnsi(Utf8ToWide(utf8), &lossy);
+  return !lossy;
 }
 
 }  // namespace tovi::text

@@ -1,11 +1,14 @@
-// Windows files through the ANSI API, so paths are bytes of the system code page.
+// Windows files through the wide API, so every name the file system holds can be reached
+// whatever the system code page; the program's paths are UTF-8.
 #include "platform/files.h"
 
 #include <windows.h>
 
-#include <atomic>
+#include <vector>
 
+#include "platform/atomic_write_parts.h"
 #include "platform/errors.h"
+#include "platform/win32/wide.h"
 
 namespace tovi::fs {
 
@@ -19,30 +22,36 @@ namespace {
 
 HANDLE AsHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
+std::wstring Wide(const std::string& path) { return text::Utf8ToWide(path); }
+
+DWORD AttributesOf(const std::string& path) {
+  return path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(Wide(path).c_str());
+}
+
 }  // namespace
 
 bool FileExists(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+  const DWORD attributes = AttributesOf(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 bool DirectoryExists(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+  const DWORD attributes = AttributesOf(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 std::vector<DirEntry> FindEntries(const std::string& folder, const std::string& mask,
                                   std::uint32_t allowed) {
   std::vector<DirEntry> entries;
-  WIN32_FIND_DATAA data;
-  HANDLE search = FindFirstFileA((folder + mask).c_str(), &data);
+  WIN32_FIND_DATAW data;
+  HANDLE search = FindFirstFileW(Wide(folder + mask).c_str(), &data);
   if (search == INVALID_HANDLE_VALUE) return entries;
   const std::uint32_t excluded = (kAttrHidden | kAttrSystem | kAttrVolumeLabel) & ~allowed;
   do {
     const std::uint32_t attributes = data.dwFileAttributes & kAttrAnyFile;
     if ((attributes & excluded) != 0) continue;
-    entries.push_back(DirEntry{data.cFileName, attributes});
-  } while (FindNextFileA(search, &data));
+    entries.push_back(DirEntry{text::WideToUtf8(data.cFileName), attributes});
+  } while (FindNextFileW(search, &data));
   FindClose(search);
   return entries;
 }
@@ -51,7 +60,7 @@ std::vector<std::string> DriveRoots() {
   std::vector<std::string> roots;
   for (char letter = 'A'; letter <= 'Z'; ++letter) {
     const std::string root = std::string(1, letter) + ":\\";
-    const UINT type = GetDriveTypeA(root.c_str());
+    const UINT type = GetDriveTypeW(Wide(root).c_str());
     if (type != DRIVE_UNKNOWN && type != DRIVE_NO_ROOT_DIR) roots.push_back(root);
   }
   return roots;
@@ -59,7 +68,7 @@ std::vector<std::string> DriveRoots() {
 
 std::int64_t FileSize(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+  if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data) ||
       (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return -1;
   }
@@ -67,15 +76,15 @@ std::int64_t FileSize(const std::string& path) {
 }
 
 std::string ExecutableDirectory() {
-  char buffer[MAX_PATH * 4];
-  const DWORD n = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
-  std::string path(buffer, n);
+  std::vector<wchar_t> buffer(32768);  // the longest path the system allows
+  const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+  const std::string path = text::WideToUtf8(std::wstring(buffer.data(), n));
   return path.substr(0, path.find_last_of("\\/") + 1);
 }
 
 ReadOnlyFile::ReadOnlyFile(const std::string& path) {
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) ThrowLastError();
   handle_ = reinterpret_cast<std::intptr_t>(h);
 }
@@ -115,17 +124,30 @@ std::string ReadWholeFile(const std::string& path) {
   }
 }
 
-void WriteFileAtomically(const std::string& path, const std::string& bytes) {
-  static std::atomic<unsigned> counter{0};
-  std::string temp;
-  HANDLE h = INVALID_HANDLE_VALUE;
-  for (int attempt = 0; h == INVALID_HANDLE_VALUE && attempt < 100; ++attempt) {
-    temp = path + ".~" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(counter++);
-    h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                    nullptr);
-    if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) ThrowLastError();
-  }
-  if (h == INVALID_HANDLE_VALUE) ThrowLastError();
+namespace detail {
+
+std::uint64_t CurrentProcessId() { return GetCurrentProcessId(); }
+
+bool ProcessEnded(std::uint64_t pid) {
+  if (pid > 0xFFFFFFFFu) return true;  // no process has such an id
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+  if (process == nullptr) return GetLastError() == ERROR_INVALID_PARAMETER;  // no such id
+  // An ended process whose handle someone still holds keeps its id until then.
+  const bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+  CloseHandle(process);
+  return ended;
+}
+
+int CreateExclusive(const std::string& path, const std::string&, std::intptr_t* handle) {
+  HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+  *handle = reinterpret_cast<std::intptr_t>(h);
+  return 0;
+}
+
+int WriteDurablyAndClose(std::intptr_t handle, const std::string& bytes) {
+  HANDLE h = AsHandle(handle);
   DWORD error = 0;
   for (std::size_t done = 0; error == 0 && done < bytes.size();) {
     const std::size_t chunk = bytes.size() - done > 0x100000 ? 0x100000 : bytes.size() - done;
@@ -138,14 +160,24 @@ void WriteFileAtomically(const std::string& path, const std::string& bytes) {
   }
   if (error == 0 && !FlushFileBuffers(h)) error = GetLastError();
   CloseHandle(h);
-  if (error == 0 &&
-      !MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    error = GetLastError();
-  }
-  if (error != 0) {
-    DeleteFileA(temp.c_str());
-    throw EInOutError::FromCode(static_cast<int>(error));
-  }
+  return static_cast<int>(error);
 }
+
+int RenameOver(const std::string& from, const std::string& to) {
+  if (MoveFileExW(Wide(from).c_str(), Wide(to).c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return 0;
+  }
+  return static_cast<int>(GetLastError());
+}
+
+bool MayBeHeldByAnotherProcess(int error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+         error == ERROR_ACCESS_DENIED;  // what a file open without delete sharing answers
+}
+
+void RemoveFile(const std::string& path) { DeleteFileW(Wide(path).c_str()); }
+
+}  // namespace detail
 
 }  // namespace tovi::fs

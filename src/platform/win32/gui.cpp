@@ -1,6 +1,6 @@
 // The Win32 front end: a real message loop, hidden windows, the tray icon through
-// Shell_NotifyIconA, the popup menu, message boxes and the common dialogs. Texts reach the
-// system through the wide API so the fixed Russian texts show whatever the system code page.
+// Shell_NotifyIconA, the popup menu, message boxes and the common dialogs. Texts (UTF-8) reach
+// the system through the wide API, so they show whatever the system code page.
 #include <windows.h>
 #include <commdlg.h>
 #include <shellapi.h>
@@ -29,14 +29,21 @@ constexpr const wchar_t* kWindowClass = L"TRemoteToviplayerWindow";
 HWND AsHwnd(WindowHandle h) { return reinterpret_cast<HWND>(h); }
 WindowHandle AsHandle(HWND h) { return reinterpret_cast<WindowHandle>(h); }
 
-// With TOVI_GUI_TRACE naming a file, the tray and menu calls are appended to it as they happen,
+// With TOVI_GUI_TRACE naming a file, the tray, menu and message box calls, the menu commands,
+// the shell's restart broadcast and the error mode at start are appended to it as they happen,
 // the menu read back through the menu API: the GUI test under wine reads it (other processes
 // cannot read our menus there).
 void Trace(const std::string& line) {
   const char* path = std::getenv("TOVI_GUI_TRACE");
   if (path == nullptr || *path == '\0') return;
   if (FILE* f = std::fopen(path, "ab")) {
-    std::fputs((line + "\n").c_str(), f);
+    std::string flat;  // one record a line: line breaks inside texts are escaped
+    for (char c : line) {
+      if (c == '\r') flat += "\\r";
+      else if (c == '\n') flat += "\\n";
+      else flat += c;
+    }
+    std::fputs((flat + "\n").c_str(), f);
     std::fclose(f);
   }
 }
@@ -96,6 +103,8 @@ class Win32Frontend : public Frontend {
     // Posted tasks and timer ticks arrive at a message-only window of their own.
     utility_ = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                GetModuleHandleW(nullptr), nullptr);
+    shellRestart_ = RegisterWindowMessageW(L"TaskbarCreated");
+    Trace("error-mode|" + std::to_string(GetErrorMode()));
   }
 
   ~Win32Frontend() override {
@@ -126,10 +135,12 @@ class Win32Frontend : public Frontend {
       auto it = menuCommands_.find(LOWORD(wParam));
       if (it != menuCommands_.end() && app_ != nullptr) {
         MenuItem* item = it->second;
+        Trace("click|" + item->Name());
         app_->Dispatch([item] { item->Click(); });
         return 0;
       }
     }
+    if (msg == shellRestart_ && shellRestart_ != 0) Trace("shell-restart");
     auto handler = handlers_.find(hwnd);
     if (handler == handlers_.end() || !handler->second || app_ == nullptr) {
       return DefWindowProcW(hwnd, msg, wParam, lParam);
@@ -189,7 +200,7 @@ class Win32Frontend : public Frontend {
   }
 
   WindowHandle MakeWindow(const std::string& caption, MessageHandler handler) override {
-    HWND hwnd = CreateWindowExW(0, kWindowClass, text::DisplayToWide(caption).c_str(),
+    HWND hwnd = CreateWindowExW(0, kWindowClass, text::Utf8ToWide(caption).c_str(),
                                 WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 400, 300,
                                 nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     handlers_[hwnd] = std::move(handler);
@@ -249,6 +260,8 @@ class Win32Frontend : public Frontend {
     return ok;
   }
 
+  std::uint32_t ShellRestartMessage() override { return shellRestart_; }
+
   void TrackPopupMenu(PopupMenu& menu, Point at, WindowHandle owner) override {
     menuCommands_.clear();
     HMENU popup = BuildMenu(menu.Items());
@@ -261,14 +274,15 @@ class Win32Frontend : public Frontend {
   }
 
   void ShowMessageBox(const std::string& caption, const std::string& text) override {
-    Trace("box|" + caption);
-    MessageBoxW(nullptr, text::DisplayToWide(text).c_str(), text::DisplayToWide(caption).c_str(),
+    Trace("box|" + caption + "|" + text);
+    MessageBoxW(nullptr, text::Utf8ToWide(text).c_str(), text::Utf8ToWide(caption).c_str(),
                 MB_OK | MB_SETFOREGROUND);
+    Trace("box-closed");
   }
 
   bool OpenFileDialog(const std::string& filter, std::string* path) override {
     // "description|patterns|..." becomes the dialog's list of NUL-separated pairs.
-    std::wstring filters = text::DisplayToWide(filter);
+    std::wstring filters = text::Utf8ToWide(filter);
     for (wchar_t& c : filters) {
       if (c == L'|') c = L'\0';
     }
@@ -284,12 +298,12 @@ class Win32Frontend : public Frontend {
     ofn.Flags = OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_EXPLORER;
     DisabledThreadWindows disabled;
     if (!GetOpenFileNameW(&ofn)) return false;
-    *path = text::WideToAnsi(file.data());
+    *path = text::WideToUtf8(file.data());
     return true;
   }
 
   bool ChooseFolder(WindowHandle owner, const std::string& title, std::string* path) override {
-    const std::wstring wideTitle = text::DisplayToWide(title);
+    const std::wstring wideTitle = text::Utf8ToWide(title);
     BROWSEINFOW bi{};
     bi.hwndOwner = AsHwnd(owner);
     bi.pidlRoot = nullptr;  // the desktop
@@ -307,13 +321,13 @@ class Win32Frontend : public Frontend {
     const bool ok = SHGetPathFromIDListW(chosen, buffer) != 0;
     CoTaskMemFree(chosen);
     if (!ok) return false;
-    *path = text::WideToAnsi(buffer);
+    *path = text::WideToUtf8(buffer);
     return true;
   }
 
   bool OpenUrl(WindowHandle owner, const std::string& url) override {
-    const HINSTANCE result =
-        ShellExecuteA(AsHwnd(owner), "Open", url.c_str(), nullptr, nullptr, SW_SHOW);
+    const HINSTANCE result = ShellExecuteW(AsHwnd(owner), L"Open", text::Utf8ToWide(url).c_str(),
+                                           nullptr, nullptr, SW_SHOW);
     return reinterpret_cast<INT_PTR>(result) > 32;
   }
 
@@ -330,7 +344,7 @@ class Win32Frontend : public Frontend {
     HMENU menu = CreatePopupMenu();
     for (MenuItem* item : items) {
       if (!item->Visible()) continue;
-      const std::wstring caption = text::DisplayToWide(item->Caption());
+      const std::wstring caption = text::Utf8ToWide(item->Caption());
       if (!item->Items().empty()) {
         AppendMenuW(menu, MF_STRING | MF_POPUP,
                     reinterpret_cast<UINT_PTR>(BuildMenu(item->Items())), caption.c_str());
@@ -356,6 +370,7 @@ class Win32Frontend : public Frontend {
 
   Application* app_ = nullptr;
   HWND utility_ = nullptr;
+  UINT shellRestart_ = 0;
   bool quit_ = false;
   std::mutex tasksLock_;
   std::deque<std::function<void()>> tasks_;

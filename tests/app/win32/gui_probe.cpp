@@ -1,8 +1,10 @@
-// A small Win32 tool for the GUI test under wine: reports windows, the open popup menu's items
-// (through the menu API, with their screen rectangles) and where the tray icons are.
+// A small Win32 tool for the GUI test under wine: reports windows and the open popup menu's
+// items (through the menu API, with their screen rectangles), and plays an Explorer restart:
+// the tray forgets the program's icon, then the shell broadcasts "TaskbarCreated".
 // Output is UTF-8, one record a line, written to the file named by the second argument (the
 // desktop may start the probe where its standard output is not ours); the file appears whole.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <string>
@@ -105,7 +107,26 @@ int Probe(const std::string& command) {
     PrintMenu(menu, 0);
     return 0;
   }
-  std::fprintf(stderr, "usage: gui_probe windows|menu [OUTPUT_FILE]\n");
+  if (command == "forget-icon") {
+    // What a crashed Explorer leaves: the tray without the program's icon (window, id 1).
+    HWND form = FindWindowW(L"TRemoteToviplayerWindow", L"Remote Toviplayer");
+    NOTIFYICONDATAW icon{};
+    icon.cbSize = sizeof icon;
+    icon.hWnd = form;
+    icon.uID = 1;
+    const bool deleted = form != nullptr && Shell_NotifyIconW(NIM_DELETE, &icon);
+    std::fprintf(g_out, "forgotten|%d\n", deleted ? 1 : 0);
+    return deleted ? 0 : 1;
+  }
+  if (command == "taskbar-created") {
+    // What a new Explorer sends to every top-level window once its taskbar is up.
+    const UINT message = RegisterWindowMessageW(L"TaskbarCreated");
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(HWND_BROADCAST, message, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+    std::fprintf(g_out, "broadcast|%u\n", message);
+    return 0;
+  }
+  std::fprintf(stderr, "usage: gui_probe windows|menu|forget-icon|taskbar-created [OUTPUT_FILE]\n");
   return 2;
 }
 

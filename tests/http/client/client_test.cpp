@@ -6,8 +6,10 @@
 #include <optional>
 #include <string>
 #include <typeinfo>
+#include <vector>
 
 #include "http/client/http_client.h"
+#include "http/coding.h"
 #include "http/raw_client.h"
 #include "scripted_server.h"
 
@@ -71,6 +73,9 @@ CallResult Capture(Call call) {
     r.message = e.what();
   } catch (const ENetNoDataToRead& e) {
     r.exceptionClass = "ENetNoDataToRead";
+    r.message = e.what();
+  } catch (const ENetConnectionNotAllowed& e) {
+    r.exceptionClass = "ENetConnectionNotAllowed";
     r.message = e.what();
   } catch (const ENetException& e) {
     r.exceptionClass = "ENetException";
@@ -206,6 +211,29 @@ TEST(HttpClientRequest, FailsBeforeSendingAnything) {
   });
   EXPECT_EQ(refused.exceptionClass, "ENetSocketError");
   EXPECT_EQ(refused.message, "Socket Error # 10061\r\nConnection refused.");
+}
+
+TEST(HttpClientRequest, EndpointCheckSeesTheAddressALookupGaveAndCanRefuse) {
+  ScriptedServer server(Answer("HTTP/1.0 200 OK\r\n\r\nok", true));
+  const std::string port = std::to_string(server.Port());
+  // Short and decimal forms of 127.0.0.1 are read by the system's lookup, like any name.
+  for (const char* host : {"127.0.0.1", "127.1", "2130706433", "LocalHost"}) {
+    for (const bool allow : {false, true}) {
+      std::vector<std::string> asked;
+      TNetHTTP http;
+      http.OnCheckEndpoint = [&](const net::Endpoint& e) {
+        asked.push_back(AddressToDotted(e.address) + ":" + std::to_string(e.port));
+        return allow;
+      };
+      const CallResult r = Capture(
+          [&](std::string& body) { http.Get("http://" + std::string(host) + ":" + port + "/", body); });
+      EXPECT_EQ(asked, std::vector<std::string>{"127.0.0.1:" + port}) << host;
+      EXPECT_EQ(r.exceptionClass, allow ? "" : "ENetConnectionNotAllowed") << host;
+      EXPECT_EQ(r.message, allow ? "" : "Connection not allowed.") << host;
+      EXPECT_EQ(r.body, allow ? "ok" : "") << host;
+    }
+  }
+  EXPECT_EQ(server.Connections(), 4);  // the allowed calls alone
 }
 
 struct AnswerCase {

@@ -167,8 +167,8 @@ TEST(Limits, AStalledReaderFreesItsThread) {
   // The client reads nothing more: the thread must end by itself.
   EXPECT_TRUE(s.WaitIdle(30000));
   EXPECT_GE(Clock::now() - start, 250ms);
-  // The time-out closed the socket, so writing the 500 for it finds the connection closed.
-  EXPECT_EQ(s.Exceptions(), std::vector<std::string>{"Connection Closed Gracefully."});
+  // The time-out came after the headers: the connection is just closed, nothing more written.
+  EXPECT_EQ(s.Exceptions(), std::vector<std::string>{});
 }
 
 TEST(Limits, AtMost256ConnectionsAreServedAtOnce) {

@@ -75,7 +75,10 @@ TEST(RequestParsing, RequestLinesAndTargets) {
       {"get /x HTTP/1.0", "GET", "/x", "HTTP/1.0", "", {}},
       {"GET /x", "GET", "", "/x", "", {}},
       {"GET /file.mp4?x=1 HTTP/1.1", "GET", "/file.mp4", "HTTP/1.1", "x=1", {"x=1"}},
-      {"GET /a=b%20c HTTP/1.1", "GET", "/a=b%20c", "HTTP/1.1", "", {}},
+      // The whole path is decoded, after an "=" too; a raw "#" after it still ends the path.
+      {"GET /a=b%20c HTTP/1.1", "GET", "/a=b c", "HTTP/1.1", "", {}},
+      {"GET /sub=dir/x=1%262%2B%D0%90%201.mkv#f%20 HTTP/1.1", "GET",
+       "/sub=dir/x=1&2+\xD0\x90 1.mkv", "HTTP/1.1", "", {}},
       {"GET /p%41%2 HTTP/1.1", "GET", "/pA\x02", "HTTP/1.1", "", {}},
       {"GET /C:/My%20Films/a+b.mp4 HTTP/1.1", "GET", "/C:/My Films/a b.mp4", "HTTP/1.1", "", {}},
       {"GET /C:\\Films\\a.mkv HTTP/1.1", "GET", "/C:/Films/a.mkv", "HTTP/1.1", "", {}},

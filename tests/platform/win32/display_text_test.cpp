@@ -1,5 +1,5 @@
-// The GUI boundary of the Windows build: fixed texts (UTF-8) and data in the system code page
-// reach the wide API as the characters they stand for.
+// The GUI boundary of the Windows build: texts are UTF-8 and reach the wide API as the
+// characters they stand for, whatever bytes they hold; nothing is guessed from the bytes.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -11,21 +11,24 @@
 namespace tovi::text {
 namespace {
 
-TEST(DisplayText, FixedTextsShowAsUnicodeWhateverTheCodePage) {
-  // "Выход" and the filter of the playlist dialog, as the source holds them.
-  EXPECT_EQ(DisplayToWide("\xD0\x92\xD1\x8B\xD1\x85\xD0\xBE\xD0\xB4"), L"\u0412\u044B\u0445\u043E\u0434");
-  EXPECT_EQ(DisplayToWide("*.m3u, *.xml \xD0\xB2 UTF-8|*.m3u;*.xml"), L"*.m3u, *.xml \u0432 UTF-8|*.m3u;*.xml");
-  EXPECT_EQ(DisplayToWide("Remote Toviplayer"), L"Remote Toviplayer");
-  EXPECT_EQ(DisplayToWide(""), L"");
-}
-
-TEST(DisplayText, DataInTheCodePageShowsAsItsCharacters) {
-  // A byte that cannot start UTF-8 is taken from the system code page, also inside mixed text.
-  const std::string ansiByte = "\xE9";
-  const std::wstring expected = AnsiToWide(ansiByte);
-  ASSERT_EQ(expected.size(), 1u);
-  EXPECT_EQ(DisplayToWide("C:\\" + ansiByte + "t\xC3\xA9"), L"C:\\" + expected + L"t\u00E9");
-  EXPECT_EQ(AnsiToUtf8(ansiByte), WideToUtf8(expected));
+TEST(DisplayText, Utf8TextsShowAsTheirCharacters) {
+  struct Case { const char* utf8; const wchar_t* shown; };
+  // Texts a cp1251 byte guess garbled: a capital В-Я before ё, і, №, «, », — or a no-break space.
+  const Case cases[] = {
+      {"\xD0\x92\xD1\x96\xD0\xB4\xD0\xB5\xD0\xBE", L"\u0412\u0456\u0434\u0435\u043E"},  // Відео
+      {"\xD0\xA2\xD0\x92\xE2\x84\x96" "2", L"\u0422\u0412\u21162"},                     // ТВ№2
+      {"\xD0\x9F\xD1\x91\xD1\x82\xD1\x80", L"\u041F\u0451\u0442\u0440"},                // Пётр
+      {"\xD0\xAF\xC2\xA0\xC2\xAB\xD0\x90\xC2\xBB\xE2\x80\x94", L"\u042F\u00A0\u00AB\u0410\u00BB\u2014"},
+      {"*.m3u, *.xml \xD0\xB2 UTF-8|*.m3u;*.xml", L"*.m3u, *.xml \u0432 UTF-8|*.m3u;*.xml"},
+      {"Am\xC3\xA9lie.mkv \xF0\x9F\x8E\xAC", L"Am\u00E9lie.mkv \U0001F3AC"},
+      {"", L""},
+      // Bytes that are not UTF-8 show as the replacement character, not as code page letters.
+      {"\xC2\xD0\xC2" "a\xFF", L"\uFFFD\uFFFD\uFFFDa\uFFFD"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Utf8ToWide(c.utf8), c.shown) << c.utf8;
+  EXPECT_EQ(WideToUtf8(L"\u0412\u0456\u0434\u0435\u043E \U0001F3AC"),
+            "\xD0\x92\xD1\x96\xD0\xB4\xD0\xB5\xD0\xBE \xF0\x9F\x8E\xAC");
+  EXPECT_EQ(WideToUtf8(std::wstring(L"a\xD800" L"b")), "a\xEF\xBF\xBD" "b");  // lone surrogate
 }
 
 TEST(DisplayText, TrayRecordIsTheFirstFormOfThePlatform) {

@@ -1,0 +1,28 @@
+// What the shared atomic write (atomic_write.cpp) needs of each platform; internal to the
+// platform layer. Errors are Windows error codes (POSIX maps its errno values to them).
+// Thread safety: every function is independent.
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace tovi::fs::detail {
+
+inline constexpr int kErrorFileExists = 80;  // ERROR_FILE_EXISTS
+
+std::uint64_t CurrentProcessId();
+// True only when no process with this id runs; a live or unknowable one counts as running.
+bool ProcessEnded(std::uint64_t pid);
+
+// Creates path, which must not exist yet, for writing; on POSIX it takes the permissions of
+// the file at permissionsOf when there is one. 0 and *handle, or the error.
+int CreateExclusive(const std::string& path, const std::string& permissionsOf,
+                    std::intptr_t* handle);
+// Writes all bytes, makes them durable and closes the handle, also after an error.
+int WriteDurablyAndClose(std::intptr_t handle, const std::string& bytes);
+// Renames from over to, replacing it.
+int RenameOver(const std::string& from, const std::string& to);
+// Whether a failed replacement may succeed once another process lets go of the file.
+bool MayBeHeldByAnotherProcess(int error);
+void RemoveFile(const std::string& path);
+
+}  // namespace tovi::fs::detail

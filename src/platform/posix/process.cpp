@@ -1,0 +1,7 @@
+#include "platform/process.h"
+
+namespace tovi::process {
+
+void SuppressCriticalErrorBoxes() {}
+
+}  // namespace tovi::process

@@ -1,0 +1,86 @@
+// What the Windows build asks of the system beyond files and texts: retries while another
+// process holds the settings file, the error mode, the user's decimal separator.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/regional.h"
+#include "platform/win32/wide.h"
+#include "support/temp_dir.h"
+
+namespace tovi {
+namespace {
+
+// What an antivirus or the indexer does while it scans a file: read it, sharing neither
+// writing nor deletion out of hand.
+class HeldFile {
+ public:
+  explicit HeldFile(const std::string& path)
+      : handle_(CreateFileW(text::Utf8ToWide(path).c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr)) {}
+  ~HeldFile() { Release(); }
+  bool Held() const { return handle_ != INVALID_HANDLE_VALUE; }
+  void Release() {
+    if (Held()) CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+bool TemporaryFileExists(const testing::TempDir& dir) {
+  return !fs::FindEntries(dir.Folder(), "setstovi.cfg.~*", fs::kAttrAnyFile).empty();
+}
+
+TEST(HeldSettingsFile, TheWriteWaitsForAShortHoldAndGivesUpOnALongOne) {
+  testing::TempDir dir;
+  const std::string path = dir.Write("setstovi.cfg", "old");
+
+  HeldFile scanner(path);
+  ASSERT_TRUE(scanner.Held());
+  fs::AtomicWriteLimits impatient;
+  impatient.heldFileWaitMs = 0;
+  EXPECT_THROW(fs::WriteFileAtomically(path, "new", impatient), EInOutError);
+  fs::AtomicWriteLimits brief;
+  brief.heldFileWaitMs = 100;
+  brief.heldFileRetryMs = 10;
+  EXPECT_THROW(fs::WriteFileAtomically(path, "new", brief), EInOutError);
+  EXPECT_EQ(fs::ReadWholeFile(path), "old");
+  EXPECT_FALSE(TemporaryFileExists(dir));
+
+  // Let go while the writer waits: its rename then goes through.
+  std::string failure;
+  std::thread writer([&] {
+    try {
+      fs::WriteFileAtomically(path, "new");  // the program's own limits
+    } catch (const std::exception& e) {
+      failure = e.what();
+    }
+  });
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!TemporaryFileExists(dir) && std::chrono::steady_clock::now() < giveUp) {
+    std::this_thread::yield();
+  }
+  scanner.Release();
+  writer.join();
+  EXPECT_EQ(failure, "");
+  EXPECT_EQ(fs::ReadWholeFile(path), "new");
+  EXPECT_FALSE(TemporaryFileExists(dir));
+}
+
+TEST(ProcessStart, CriticalErrorBoxesAreOffAndNumbersUseTheUsersSeparator) {
+  process::SuppressCriticalErrorBoxes();
+  EXPECT_NE(GetErrorMode() & SEM_FAILCRITICALERRORS, 0u);
+  // The Windows suites run in a Russian locale.
+  EXPECT_EQ(regional::DecimalSeparator(), ",");
+}
+
+}  // namespace
+}  // namespace tovi
