@@ -41,7 +41,8 @@ bool FetchAllowed(const std::string& peerAddress, const net::Endpoint& target);
 // The page's body as bytes, unconverted; every failure is swallowed: "" for an error status, a
 // redirect, no connection or one FetchAllowed refuses (decided on the address the URL's host
 // resolved to), the bytes received so far when the transfer broke off, hit a limit or was
-// abandoned (every wait of the fetch asks abandoned).
+// abandoned (every wait on the connection asks abandoned; the name lookup, bounded by the
+// system's resolver, does not).
 std::string FetchPage(const std::string& url, const PageFetchLimits& limits,
                       const std::string& peerAddress, const Abandoned& abandoned = {});
 
