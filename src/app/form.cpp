@@ -5,6 +5,7 @@
 
 #include "app/address.h"
 #include "app/settings.h"
+#include "http/exceptions.h"
 #include "platform/codepage.h"
 #include "remote/folder_sync.h"
 #include "remote/playlist_upload.h"
@@ -58,9 +59,29 @@ void TForm1::FormCreate() {
 void TForm1::FormDestroy() {
   // The settings file keeps the switch state, so a server on at exit is on again next start.
   if (!ServerActive) return;
-  MediaServer->SetActive(false);
-  MediaServer.reset();
+  try {
+    StopMediaServer();
+  } catch (const http::ENetTerminateThreadTimeout&) {
+    // Nobody can switch again at program end: free it now; what still runs ends with the process.
+    StopMediaServer();
+  }
   ServerActive = false;
+}
+
+void TForm1::StopMediaServer() {
+  if (!switchOffStarted_) {
+    switchOffStarted_ = true;
+    MediaServer->SetActive(false);
+  }
+  switchOffStarted_ = false;
+  std::erase_if(freedServers_, [](const auto& freed) { return freed.expired(); });
+  freedServers_.push_back(MediaServer);
+  MediaServer.reset();
+}
+
+bool TForm1::ServerConnectionsRunning() const {
+  return std::any_of(freedServers_.begin(), freedServers_.end(),
+                     [](const auto& freed) { return !freed.expired(); });
 }
 
 void TForm1::Close() { app_.Terminate(); }
@@ -164,8 +185,7 @@ void TForm1::LocalRFS1Click() {
   // The file is written first; the state and the caption change only once the server has.
   if (ServerActive) {
     WriteServerSwitchSettings(settingsPath_, SyncFolder, false);
-    MediaServer->SetActive(false);
-    MediaServer.reset();
+    StopMediaServer();
     ServerActive = false;
     LocalRFS1.SetCaption(kCaptionServerOn);
     return;
@@ -204,7 +224,7 @@ server::MediaWindow TForm1::MediaWindowOf() {
 
 void TForm1::Button1Click() {
   remote::PresenceRegistration(LastSentAddress, [this] { return LocalAddress(); },
-                               remote::HttpTransport(),
+                               remote::HttpTransport(remote::kRegistrationLimits),
                                [this](const std::string& trace) { Memo1.SetText(trace); })
       .Step(ServiceVersion);
 }
@@ -218,7 +238,7 @@ void TForm1::N4Click() {
     return true;
   };
   host.showMessage = [this](const std::string& text) { app_.ShowMessage(text); };
-  host.transport = remote::HttpTransport();
+  host.transport = remote::HttpTransport(remote::kUploadLimits);
   remote::UploadPlaylist(host);
 }
 
@@ -240,7 +260,7 @@ void TForm1::N5Click() {
   host.enableServerStart = [this] { Timer2.SetEnabled(true); };
   host.localAddress = [this] { return LocalAddress(); };
   host.showMessage = [this](const std::string& text) { app_.ShowMessage(text); };
-  host.transport = remote::HttpTransport();
+  host.transport = remote::HttpTransport(remote::kUploadLimits);
   remote::SyncVideoFolder(host);
 }
 

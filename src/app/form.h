@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "http/server/http_server.h"
 #include "platform/gui.h"
@@ -43,6 +44,9 @@ class TForm1 {
   // The form's creation and destruction events; the program runs them through the framework.
   void FormCreate();
   void FormDestroy();
+  // Whether connection threads of a server already freed still run: they call this form's
+  // request handler until they end, so the form must outlive them.
+  bool ServerConnectionsRunning() const;
 
   gui::Application& App() { return app_; }
   gui::WindowHandle Handle() const { return handle_; }
@@ -91,6 +95,9 @@ class TForm1 {
 
  private:
   void WndProc(gui::Message& message);
+  // Switches MediaServer off and frees it. "Terminate Thread Timeout" leaves it in place; the
+  // next call then frees it without waiting again (its connections hold it until they end).
+  void StopMediaServer();
   // The caption of N5 for a sync folder (system code page).
   static std::string SyncFolderCaption(const std::string& folder);
 
@@ -101,6 +108,8 @@ class TForm1 {
   bool inTray_ = false;  // the icon was added and not deleted since
   mutable std::mutex activeDeviceLock_;
   std::string activeDevice_;
+  bool switchOffStarted_ = false;  // from a switch-off attempt until the server is freed
+  std::vector<std::weak_ptr<http::TNetHTTPServer>> freedServers_;
 
  public:
   // Components with their design values (declared after app_: they register with it).
@@ -128,7 +137,7 @@ class TForm1 {
 
  public:
   // Declared last so that it is destroyed first, while the components its handler writes exist.
-  std::unique_ptr<http::TNetHTTPServer> MediaServer;
+  std::shared_ptr<http::TNetHTTPServer> MediaServer;
 };
 
 }  // namespace tovi::app

@@ -1,5 +1,6 @@
 #include "app/program.h"
 
+#include <cstdlib>
 #include <memory>
 
 #include "app/form.h"
@@ -31,6 +32,9 @@ int RunProgram(int argc, const char* const* argv) {
     app.Dispatch([&] { form.FormCreate(); });
     app.Run();
     app.Dispatch([&] { form.FormDestroy(); });
+    // A connection thread that outlasted the switch-off still uses the form: the process ends
+    // with that thread rather than freeing the form under it.
+    if (form.ServerConnectionsRunning()) std::_Exit(0);
   }
   return 0;
 }

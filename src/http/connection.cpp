@@ -80,21 +80,28 @@ void TNetTCPConnection::Abort() {
   if (socket_ != net::kInvalidSocket) net::ShutdownBoth(socket_);
 }
 
+bool TNetTCPConnection::Stopping() {
+  if (!aborted_ && abortSource_ && abortSource_()) {
+    closedGracefully_ = true;
+    aborted_ = true;
+  }
+  return aborted_;
+}
+
 void TNetTCPConnection::WaitForData() {
   // Waits in short slices so that Abort() is noticed even where shutting a socket down does
   // not wake a thread waiting on it.
-  constexpr long long kSliceMs = 250;
   bool limited = readTimeoutMs_ > 0 || hasDeadline_;
   Clock::time_point until = Clock::time_point::max();
   if (readTimeoutMs_ > 0) until = Clock::now() + std::chrono::milliseconds(readTimeoutMs_);
   if (hasDeadline_ && deadline_ < until) until = deadline_;
   for (;;) {
-    if (aborted_) return;
-    long long slice = kSliceMs;
+    if (Stopping()) return;
+    long long slice = net::kWakeCheckMs;
     if (limited) {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
       if (left.count() <= 0) throw ENetReadTimeout();
-      slice = std::min<long long>(left.count(), kSliceMs);
+      slice = std::min<long long>(left.count(), net::kWakeCheckMs);
     }
     int ready = net::WaitReadable(socket_, static_cast<int>(slice));
     if (ready < 0) RaiseLastSocketError();
@@ -103,7 +110,7 @@ void TNetTCPConnection::WaitForData() {
 }
 
 std::size_t TNetTCPConnection::ReadFromStack(bool raiseWhenClosed) {
-  if (socket_ == net::kInvalidSocket || peerClosed_ || aborted_) {
+  if (socket_ == net::kInvalidSocket || peerClosed_ || Stopping()) {
     if (raiseWhenClosed && input_.empty()) {
       if (closedGracefully_ || peerClosed_) throw ENetConnClosedGracefully();
       throw ENetClosedSocket();
@@ -112,7 +119,7 @@ std::size_t TNetTCPConnection::ReadFromStack(bool raiseWhenClosed) {
   }
   WaitForData();
   char chunk[kRecvChunk];
-  long n = aborted_ ? 0 : net::Recv(socket_, chunk, sizeof chunk);
+  long n = Stopping() ? 0 : net::Recv(socket_, chunk, sizeof chunk);
   if (n > 0) {
     input_.append(chunk, static_cast<std::size_t>(n));
     return static_cast<std::size_t>(n);
@@ -195,7 +202,7 @@ void TNetTCPConnection::ReadStream(TStream& stream, std::int64_t count) {
 }
 
 void TNetTCPConnection::CheckWritable() {
-  if (aborted_) throw ENetConnClosedGracefully();
+  if (Stopping()) throw ENetConnClosedGracefully();
   if (socket_ == net::kInvalidSocket) {
     if (closedGracefully_) throw ENetConnClosedGracefully();
     throw ENetNotConnected();
@@ -211,12 +218,25 @@ void TNetTCPConnection::RaiseSendError(int code) {
 }
 
 void TNetTCPConnection::SendRaw(const char* data, std::size_t size) {
-  CheckWritable();
+  // Sends in slices of waiting, so that Abort() is noticed on every platform and a peer that
+  // takes nothing for the send time-out ends the connection.
+  const auto stallLimit = std::chrono::milliseconds(sendTimeoutMs_);
+  Clock::time_point stallEnd = Clock::now() + stallLimit;
   while (size > 0) {
-    long n = net::Send(socket_, data, size);
+    CheckWritable();
+    int slice = net::kWakeCheckMs;
+    if (sendTimeoutMs_ > 0) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(stallEnd - Clock::now()).count();
+      if (left <= 0) RaiseSendError(net::kErrTimedOut);
+      slice = std::min<int>(slice, static_cast<int>(left));
+    }
+    long n = net::SendWithin(socket_, data, size, slice);
     if (n < 0) RaiseSendError(net::LastError());
+    if (n == 0) continue;
     data += n;
     size -= static_cast<std::size_t>(n);
+    stallEnd = Clock::now() + stallLimit;
   }
 }
 
@@ -274,7 +294,9 @@ void TNetTCPConnection::WriteFileRange(std::intptr_t nativeFile, std::uint64_t o
   if (count == 0) return;
   FlushWriteBuffer();
   CheckWritable();
-  long long sent = net::SendFile(socket_, nativeFile, offset, count);
+  long long sent = net::SendFile(socket_, nativeFile, offset, count, sendTimeoutMs_,
+                                 [this] { return Stopping(); });
+  if (sent < 0 && aborted_) throw ENetConnClosedGracefully();
   if (sent < 0) RaiseSendError(net::LastError());
   if (static_cast<std::uint64_t>(sent) < count) throw ENetNoDataToRead();
 }
@@ -298,9 +320,5 @@ void TNetTCPConnection::CloseWriteBuffer() {
 }
 
 void TNetTCPConnection::ClearWriteBuffer() { writeBuffer_.clear(); }
-
-void TNetTCPConnection::SetSendTimeout(int timeoutMs) {
-  if (socket_ != net::kInvalidSocket) net::SetSendTimeout(socket_, timeoutMs);
-}
 
 }  // namespace tovi::http

@@ -1,13 +1,15 @@
 // TNetTCPConnection: one buffered TCP connection as both HTTP engines use it. Reads go through
 // an input buffer (32768 bytes asked per receive), lines end at LF, writes can be collected in a
 // write buffer. Failures raise the ENet* exceptions of http/exceptions.h.
-// Thread safety: a connection is used by one thread; only Abort() may be called from another
-// thread at any time (it wakes a blocked read or write, which then fails).
+// Thread safety: a connection is used by one thread; only Abort() and Aborted() may be called
+// from another thread at any time (Abort wakes a blocked read or write within
+// net::kWakeCheckMs, which then fails).
 #pragma once
 #include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -49,6 +51,11 @@ class TNetTCPConnection {
   // From any thread: wakes a blocked read (it then finds the connection closed) and makes later
   // writes fail; the owning thread still closes the socket.
   void Abort();
+  bool Aborted() const { return aborted_.load(); }
+  // A second reason to give up, asked wherever this connection waits (connect, reads, sends) and
+  // then handled as an Abort(): a request served on one connection that opens another for its
+  // answer passes the first one's Aborted(), so a switch-off ends both.
+  void SetAbortSource(std::function<bool()> aborted) { abortSource_ = std::move(aborted); }
 
   // Read limits. ReadTimeout: ms one wait for data may take, 0 = none. ReadDeadline: a point in
   // time after which every read fails. Either raises ENetReadTimeout.
@@ -96,10 +103,14 @@ class TNetTCPConnection {
   void ClearWriteBuffer();
   bool WriteBufferOpen() const { return writeBufferOpen_; }
 
-  // How long one send may make no progress before the connection fails (0: no limit).
-  void SetSendTimeout(int timeoutMs);
+  // How long a write may make no progress before the connection fails with kErrTimedOut (0: no
+  // limit); kept across Attach.
+  void SetSendTimeout(int timeoutMs) { sendTimeoutMs_ = timeoutMs; }
 
  protected:
+  // Whether Abort() was called or the abort source says so (which then counts as an Abort()).
+  bool Stopping();
+
   // Closes the socket without the graceful send shutdown (after a failure).
   void CloseSocket();
 
@@ -118,7 +129,9 @@ class TNetTCPConnection {
   std::string writeBuffer_;
   bool writeBufferOpen_ = false;
   int writeThreshold_ = -1;
+  std::function<bool()> abortSource_;
   int readTimeoutMs_ = 0;
+  int sendTimeoutMs_ = 0;
   int maxLineLength_ = kDefaultMaxLineLength;
   bool hasDeadline_ = false;
   Clock::time_point deadline_{};

@@ -3,9 +3,12 @@
 // mapped), so the engines raise the same exceptions with the same texts everywhere.
 // Thread safety: every call is independent; a socket may be closed from one thread while
 // another waits on it (the wait then fails or reports readiness, and the next call fails).
+// Waits that take a `cancelled` check ask it at least every kWakeCheckMs and give up when it
+// says so: a shutdown does not wake every blocked call on every platform, asking does.
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace tovi::net {
@@ -37,6 +40,10 @@ inline constexpr int kErrTimedOut = 10060;           // WSAETIMEDOUT
 inline constexpr int kErrConnectionRefused = 10061;  // WSAECONNREFUSED
 inline constexpr int kErrHostNotFound = 11001;       // WSAHOST_NOT_FOUND
 
+// How long a cancellable wait may go without looking at its reason to stop: the delay between a
+// switch-off and a blocked connection noticing it.
+inline constexpr int kWakeCheckMs = 250;
+
 // Starts the socket library (Winsock 2.2); idempotent, true on success. POSIX: always true,
 // and SIGPIPE is ignored so a write to a closed peer fails with an error instead.
 bool Startup();
@@ -54,8 +61,10 @@ int AllowRebind(SocketHandle s);
 int Bind(SocketHandle s, const Endpoint& local);
 int Listen(SocketHandle s, int backlog);
 SocketHandle Accept(SocketHandle s, Endpoint* peer);
-// timeoutMs <= 0: as long as the system lets it; on expiry fails with kErrTimedOut.
-int Connect(SocketHandle s, const Endpoint& remote, int timeoutMs);
+// timeoutMs <= 0: as long as the system lets it; on expiry fails with kErrTimedOut. When
+// cancelled() turns true meanwhile, fails with kErrInterrupted.
+int Connect(SocketHandle s, const Endpoint& remote, int timeoutMs,
+            const std::function<bool()>& cancelled = {});
 int LocalEndpoint(SocketHandle s, Endpoint* out);
 int PeerEndpoint(SocketHandle s, Endpoint* out);
 
@@ -63,12 +72,12 @@ int PeerEndpoint(SocketHandle s, Endpoint* out);
 int WaitReadable(SocketHandle s, int timeoutMs);
 int WaitWritable(SocketHandle s, int timeoutMs);
 
-// Bytes moved (Recv: 0 = the peer closed), or -1 on error.
+// Bytes moved (Recv: 0 = the peer closed), or -1 on error. Send blocks until it moved some.
 long Send(SocketHandle s, const void* data, std::size_t size);
 long Recv(SocketHandle s, void* data, std::size_t size);
-
-// Limits how long one blocking Send may make no progress; it then fails with kErrTimedOut.
-int SetSendTimeout(SocketHandle s, int timeoutMs);
+// Waits up to waitMs for room, then sends what fits without blocking: the bytes sent, 0 when no
+// room came in time, -1 on error.
+long SendWithin(SocketHandle s, const void* data, std::size_t size, int waitMs);
 
 int ShutdownSend(SocketHandle s);
 // Shuts down both directions: a thread blocked in Recv or WaitReadable on s then returns (Recv
@@ -78,10 +87,10 @@ int Close(SocketHandle s);
 
 // Sends count bytes of an open file (fd on POSIX, HANDLE on Windows) from offset (the file's own
 // position is neither used nor kept). Returns the bytes sent: fewer than count only when the file
-// ends early; -1 on a socket or file error with LastError() set (kErrTimedOut when the peer
-// accepted nothing for the send time-out).
+// ends early; -1 on a socket or file error with LastError() set: kErrTimedOut when the peer took
+// nothing for stallMs (0: no limit), kErrInterrupted when cancelled() turned true.
 long long SendFile(SocketHandle s, std::intptr_t nativeFileHandle, std::uint64_t offset,
-                   std::uint64_t count);
+                   std::uint64_t count, int stallMs, const std::function<bool()>& cancelled);
 
 // Resolves a host name to its first IPv4 address; -1 with kErrHostNotFound when none.
 int ResolveIPv4(const std::string& host, Endpoint* out);

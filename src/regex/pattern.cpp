@@ -1,5 +1,7 @@
 #include "regex/pattern.h"
 
+#include <algorithm>
+
 #include "regex/case_map.h"
 #include "regex/compiler.h"
 #include "regex/matcher.h"
@@ -88,8 +90,9 @@ void TPattern::SetExpression(const std::string& pattern) {
   expression_ = std::move(text);
 }
 
-void TPattern::SetInputString(const std::string& input) {
-  input_ = UpToZero(input);
+void TPattern::SetInputString(std::string input) {
+  input.resize(std::min(input.size(), input.find('\0')));
+  input_ = std::move(input);
   hasInput_ = true;
   ClearGroups();
 }

@@ -98,7 +98,9 @@ class TPattern {
   const std::string& Expression() const { return expression_; }
   void SetExpression(const std::string& pattern);
   const std::string& InputString() const { return input_; }
-  void SetInputString(const std::string& input);  // also clears the group positions
+  // Also clears the group positions. Taken by value: a page handed over with std::move is not
+  // copied.
+  void SetInputString(std::string input);
 
   // Modifiers, by their letters in the pattern's (?...) groups. Defaults: i off, r on, s on,
   // g on, m off, x off.

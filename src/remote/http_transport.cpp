@@ -3,15 +3,27 @@
 
 namespace tovi::remote {
 
-Transport HttpTransport() {
+namespace {
+
+void Bound(http::TNetHTTP& client, const ExchangeLimits& limits) {
+  client.SetConnectTimeout(limits.connectTimeoutMs);
+  client.SetReadTimeout(limits.readTimeoutMs);
+  client.SetSendTimeout(limits.readTimeoutMs);
+}
+
+}  // namespace
+
+Transport HttpTransport(const ExchangeLimits& limits) {
   Transport transport;
-  transport.get = [](const std::string& url, const std::string& userAgent) {
+  transport.get = [limits](const std::string& url, const std::string& userAgent) {
     http::TNetHTTP client;
+    Bound(client, limits);
     client.Request().SetUserAgent(userAgent);
     return client.Get(url);
   };
-  transport.postText = [](const std::string& url, const std::string& text) {
+  transport.postText = [limits](const std::string& url, const std::string& text) {
     http::TNetHTTP client;
+    Bound(client, limits);
     http::TNetMultiPartFormDataStream form;
     form.AddTextField("text", text);
     return client.Post(url, form);

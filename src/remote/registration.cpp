@@ -21,15 +21,17 @@ PresenceRegistration::PresenceRegistration(std::string& lastSentAddress,
 
 void PresenceRegistration::Step(const std::string& serviceVersion) {
   if (localAddress_() == lastSentAddress_) return;
+  const std::string address = localAddress_();
   const std::string url =
-      RegistrationUrl(CurrentServiceHosts().listService, serviceVersion, localAddress_());
+      RegistrationUrl(CurrentServiceHosts().listService, serviceVersion, address);
   if (trace_) trace_(kSendTrace);
   try {
     transport_.get(url, kBrowserUserAgent);
   } catch (...) {
     // The service is a convenience for the TVs; the timer must stay silent when it is away.
   }
-  lastSentAddress_ = localAddress_();
+  // What was sent, not a fresh lookup: an address that changed during the request is still due.
+  lastSentAddress_ = address;
 }
 
 }  // namespace tovi::remote

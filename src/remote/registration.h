@@ -20,8 +20,8 @@ class PresenceRegistration {
   PresenceRegistration(std::string& lastSentAddress, AddressSource localAddress,
                        Transport transport, Trace trace);
 
-  // One registration step: sends a GET to the list service host when the address changed.
-  // Swallows every failure of the request.
+  // One registration step: sends a GET to the list service host when the address changed, and
+  // records the address it sent. Swallows every failure of the request.
   void Step(const std::string& serviceVersion);
 
  private:

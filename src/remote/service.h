@@ -30,8 +30,18 @@ std::string UploadUrl(const std::string& host, const std::string& playlistPath,
 std::string FolderSyncUrl(const std::string& host, const std::string& folder,
                           const std::string& device, const std::string& address);
 
+// How long one exchange may wait on the service; the client's own defaults have no limit.
+struct ExchangeLimits {
+  int connectTimeoutMs;  // to connect
+  int readTimeoutMs;     // without a received byte (or a sent one); then "Read Timeout"
+};
+// The registration runs again every 3 s anyway, on the GUI thread: it must not freeze the menu.
+inline constexpr ExchangeLimits kRegistrationLimits{5000, 5000};
+// The upload and the sync: the user waits for the service's answer, within reason.
+inline constexpr ExchangeLimits kUploadLimits{10000, 30000};
+
 // How the exchanges reach the service. Both return the answer's body as received and throw the
-// client's exceptions (connection failures, statuses outside 2xx).
+// client's exceptions (connection failures, time-outs, statuses outside 2xx).
 struct Transport {
   // One GET with the given User-Agent.
   std::function<std::string(const std::string& url, const std::string& userAgent)> get;
@@ -39,8 +49,8 @@ struct Transport {
   std::function<std::string(const std::string& url, const std::string& text)> postText;
 };
 
-// The client engine, one fresh client (and body) per call.
-Transport HttpTransport();
+// The client engine, one fresh client (and body) per call, bounded by limits.
+Transport HttpTransport(const ExchangeLimits& limits);
 
 // The service answers in UTF-8, and users have always seen its answers through the system's
 // code page: what the page lacks shows as "?". The result is a display text (UTF-8).

@@ -1,8 +1,11 @@
 #include "server/link_extraction.h"
 
+#include <algorithm>
+#include <chrono>
 #include <exception>
 
 #include "http/client/http_client.h"
+#include "platform/socket.h"
 #include "regex/pattern.h"
 
 namespace tovi::server {
@@ -22,16 +25,23 @@ bool FetchAllowed(const std::string& peerAddress, const net::Endpoint& target) {
 }
 
 std::string FetchPage(const std::string& url, const PageFetchLimits& limits,
-                      const std::string& peerAddress) {
+                      const std::string& peerAddress, const Abandoned& abandoned) {
   std::string page;
   try {
+    // Room for the largest page at once: growing by doubling would copy it and, for a moment,
+    // hold it one and a half times. Only what arrives is backed by memory.
+    page.reserve(static_cast<std::size_t>(limits.maxBodyBytes));
     http::TNetHTTP client;
     client.OnCheckEndpoint = [&peerAddress](const net::Endpoint& target) {
       return FetchAllowed(peerAddress, target);
     };
     client.Request().SetUserAgent(kBrowserIdentity);
     client.SetReadTimeout(limits.timeoutMs);
+    client.SetSendTimeout(limits.timeoutMs);
+    client.SetReadDeadline(http::TNetHTTP::Clock::now() +
+                           std::chrono::milliseconds(limits.totalTimeoutMs));
     client.SetMaxBodyLength(limits.maxBodyBytes);
+    client.SetAbortSource(abandoned);
     client.Get(url, page);
   } catch (const std::exception&) {
     // Whatever arrived is the page; an unreachable page is an empty one.
@@ -39,11 +49,34 @@ std::string FetchPage(const std::string& url, const PageFetchLimits& limits,
   return page;
 }
 
-CutOutcome CutBetween(const std::string& page, const std::string& start, const std::string& end,
+PageSlots::Slot PageSlots::Acquire(int waitMs, const Abandoned& abandoned) {
+  using Clock = std::chrono::steady_clock;
+  const auto until = Clock::now() + std::chrono::milliseconds(waitMs);
+  std::unique_lock<std::mutex> lock(lock_);
+  while (free_ == 0) {
+    if (abandoned && abandoned()) return Slot();
+    const auto now = Clock::now();
+    if (now >= until) return Slot();
+    // In slices, so that a switch-off is noticed while waiting.
+    freed_.wait_until(lock, std::min(until, now + std::chrono::milliseconds(net::kWakeCheckMs)));
+  }
+  --free_;
+  return Slot(this);
+}
+
+void PageSlots::Release() {
+  {
+    std::lock_guard<std::mutex> lock(lock_);
+    ++free_;
+  }
+  freed_.notify_one();
+}
+
+CutOutcome CutBetween(std::string page, const std::string& start, const std::string& end,
                       std::string* text) {
   try {
     TPattern pattern;
-    pattern.SetInputString(page);
+    pattern.SetInputString(std::move(page));
     pattern.SetExpression(start + "(.*?)" + end);
     if (!pattern.Exec()) return CutOutcome::NotFound;
     *text = pattern.GroupText(1);

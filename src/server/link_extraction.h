@@ -1,13 +1,18 @@
 // "/parserlink": fetch a page through the PC with a desktop browser's identity and cut the text
 // between two pattern markers. The fetch is bounded so a slow or endless page cannot hold a
-// connection thread or its memory: a time limit on the connect and on every silence, and a
-// most bytes kept of the body (what arrived by then is the page, as for a broken transfer).
+// connection thread or its memory: a time limit on the connect, on every silence and on the
+// whole fetch, a most bytes kept of the body (what arrived by then is the page, as for a broken
+// transfer), and a most pages held at once (PageSlots).
 // Services that listen on the PC's loopback trust the PC alone, so a peer elsewhere on the
 // network never has a page fetched from there (FetchAllowed).
-// Thread safety: every call uses its own client and matcher; nothing is shared.
+// Thread safety: every fetch uses its own client and matcher; PageSlots is shared and locked.
 #pragma once
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <string>
+#include <utility>
 
 #include "platform/socket.h"
 
@@ -19,8 +24,14 @@ inline constexpr const char* kBrowserIdentity =
 
 struct PageFetchLimits {
   int timeoutMs = 30000;                    // connect, and each wait for the next bytes
+  int totalTimeoutMs = 60000;               // the whole fetch: a trickling page ends here
   std::int64_t maxBodyBytes = 32ll << 20;   // kept of the body; reading stops there
+  int maxPagesAtOnce = 4;                   // fetched or being answered: 4 x 32 MiB at most
+  int slotWaitMs = 10000;                   // a further request waits this long, then gets "err"
 };
+
+// True once nobody waits for the answer any more (the server is switching off).
+using Abandoned = std::function<bool()>;
 
 // Whether a fetch for the peer at peerAddress (dotted) may connect to target: not to a loopback
 // or unspecified address (both reach the PC's loopback services) unless the peer is on the PC's
@@ -29,16 +40,49 @@ bool FetchAllowed(const std::string& peerAddress, const net::Endpoint& target);
 
 // The page's body as bytes, unconverted; every failure is swallowed: "" for an error status, a
 // redirect, no connection or one FetchAllowed refuses (decided on the address the URL's host
-// resolved to), the bytes received so far when the transfer broke off or hit a limit.
+// resolved to), the bytes received so far when the transfer broke off, hit a limit or was
+// abandoned (every wait on the connection asks abandoned; the name lookup, bounded by the
+// system's resolver, does not).
 std::string FetchPage(const std::string& url, const PageFetchLimits& limits,
-                      const std::string& peerAddress);
+                      const std::string& peerAddress, const Abandoned& abandoned = {});
+
+// Counts the pages held at once, from the fetch until the answer is sent.
+class PageSlots {
+ public:
+  // One slot while it lives (empty: none was had).
+  class Slot {
+   public:
+    Slot() = default;
+    explicit Slot(PageSlots* owner) : owner_(owner) {}
+    Slot(Slot&& other) noexcept : owner_(std::exchange(other.owner_, nullptr)) {}
+    Slot& operator=(Slot&&) = delete;
+    ~Slot() {
+      if (owner_) owner_->Release();
+    }
+    explicit operator bool() const { return owner_ != nullptr; }
+
+   private:
+    PageSlots* owner_ = nullptr;
+  };
+
+  explicit PageSlots(int count) : free_(count) {}
+  // Waits up to waitMs for a free slot; an empty one when none came or abandoned() turned true.
+  Slot Acquire(int waitMs, const Abandoned& abandoned);
+
+ private:
+  void Release();
+
+  std::mutex lock_;
+  std::condition_variable freed_;
+  int free_;
+};
 
 enum class CutOutcome { Found, NotFound, Failed };
 
 // Matches start + "(.*?)" + end (the markers are pattern text, not escaped) once from the start
 // of page; Found puts group 1 into *text. Failed: the matcher raised (a broken pattern, or a
 // search over its step budget).
-CutOutcome CutBetween(const std::string& page, const std::string& start, const std::string& end,
+CutOutcome CutBetween(std::string page, const std::string& start, const std::string& end,
                       std::string* text);
 
 }  // namespace tovi::server

@@ -28,6 +28,17 @@ class EListError : public std::out_of_range {
 // "Не найдено"; fixed texts go to the window in UTF-8, as its own captions are.
 constexpr const char* kNotFoundTrace = "\xD0\x9D\xD0\xB5 \xD0\xBD\xD0\xB0\xD0\xB9\xD0\xB4\xD0\xB5\xD0\xBD\xD0\xBE";
 
+// A "/parserlink" answer that keeps its page slot until the engine has sent it and lets it go:
+// a reader that takes its time must not let more pages into memory meanwhile.
+class HeldAnswer : public http::TMemoryStream {
+ public:
+  HeldAnswer(std::string bytes, PageSlots::Slot slot)
+      : TMemoryStream(std::move(bytes)), slot_(std::move(slot)) {}
+
+ private:
+  PageSlots::Slot slot_;
+};
+
 const std::string& FirstParam(const http::TNetHTTPRequestInfo& request) {
   if (request.ParamList().empty()) throw EListError(0);
   return request.ParamList().front();
@@ -64,7 +75,7 @@ void MediaRequestHandler::Handle(http::TNetPeerThread& thread, http::TNetHTTPReq
   if (IsLocalFile(path)) {
     StreamFile(thread, path, request, response);
   } else if (requestPath == "/parserlink") {
-    AnswerParserLink(request, response);
+    AnswerParserLink(thread, request, response);
   } else if (requestPath == "/treeview") {
     AnswerTreeview(request, response);
   } else if (requestPath == "/test") {
@@ -149,22 +160,32 @@ void MediaRequestHandler::AnswerTreeview(http::TNetHTTPRequestInfo& request,
   response.SetBodyText(body);
 }
 
-void MediaRequestHandler::AnswerParserLink(http::TNetHTTPRequestInfo& request,
+void MediaRequestHandler::AnswerParserLink(http::TNetPeerThread& thread,
+                                           http::TNetHTTPRequestInfo& request,
                                            http::TNetHTTPResponseInfo& response) {
   const std::vector<std::string> pieces = SplitByChars(FirstParam(request), MakeCharSet("|"));
-  const std::string page = FetchPage(pieces[0], options_.pageLimits, request.RemoteAddress());
+  const Abandoned abandoned = [&thread] { return thread.Connection().Aborted(); };
+  response.SetResponseCode(200);
+  PageSlots::Slot slot = pageSlots_.Acquire(options_.pageLimits.slotWaitMs, abandoned);
+  if (!slot) {  // every slot stayed taken
+    response.SetBodyText("err");
+    return;
+  }
+  std::string page =
+      FetchPage(pieces[0], options_.pageLimits, request.RemoteAddress(), abandoned);
   std::string result;
   if (pieces[2].empty()) {
-    result = page;
+    result = std::move(page);
   } else {
-    switch (CutBetween(page, pieces[1], pieces[2], &result)) {
+    switch (CutBetween(std::move(page), pieces[1], pieces[2], &result)) {
       case CutOutcome::Found: break;
       case CutOutcome::NotFound: host_.SetMemo1Text(kNotFoundTrace); break;
       case CutOutcome::Failed: result = "err"; break;
     }
   }
-  response.SetResponseCode(200);
-  response.SetBodyText(result);
+  if (!result.empty()) {
+    response.SetBodyStream(std::make_unique<HeldAnswer>(std::move(result), std::move(slot)));
+  }
 }
 
 void MediaRequestHandler::AnswerTest(http::TNetHTTPRequestInfo& request,
@@ -181,9 +202,9 @@ void MediaRequestHandler::AnswerTest(http::TNetHTTPRequestInfo& request,
   response.SetBodyText(kTestPage);
 }
 
-std::unique_ptr<http::TNetHTTPServer> CreateMediaServer(
+std::shared_ptr<http::TNetHTTPServer> CreateMediaServer(
     const std::string& address, int port, http::TNetCustomHTTPServer::TNetHTTPCommandEvent handler) {
-  auto server = std::make_unique<http::TNetHTTPServer>();
+  auto server = std::make_shared<http::TNetHTTPServer>();
   http::TNetSocketHandle& binding = server->Bindings().Add();
   binding.SetIP(address);
   binding.SetPort(port);

@@ -30,7 +30,7 @@ MediaHandlerOptions PlatformMediaOptions();
 class MediaRequestHandler {
  public:
   explicit MediaRequestHandler(MediaHost& host, MediaHandlerOptions options = PlatformMediaOptions())
-      : host_(host), options_(options) {}
+      : host_(host), options_(options), pageSlots_(options.pageLimits.maxPagesAtOnce) {}
 
   // Exceptions leave it for the engine's 500 answer: "Operation aborted" for a file that exists
   // but cannot be opened, "List index out of bounds (0)" for a playlist or link without a query.
@@ -41,18 +41,20 @@ class MediaRequestHandler {
   void StreamFile(http::TNetPeerThread& thread, const std::string& path,
                   http::TNetHTTPRequestInfo& request, http::TNetHTTPResponseInfo& response);
   void AnswerTreeview(http::TNetHTTPRequestInfo& request, http::TNetHTTPResponseInfo& response);
-  void AnswerParserLink(http::TNetHTTPRequestInfo& request, http::TNetHTTPResponseInfo& response);
+  void AnswerParserLink(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
+                        http::TNetHTTPResponseInfo& response);
   void AnswerTest(http::TNetHTTPRequestInfo& request, http::TNetHTTPResponseInfo& response);
   // Nothing from the network reaches the file system unless it stays on the local drives.
   bool IsLocalFile(const std::string& path) const;
 
   MediaHost& host_;
   MediaHandlerOptions options_;
+  PageSlots pageSlots_;
 };
 
 // A server with one binding at address and port (8027 in the program; "" = all addresses),
-// calling handler for every request. Not yet active.
-std::unique_ptr<http::TNetHTTPServer> CreateMediaServer(
+// calling handler for every request. Not yet active; shared, as the engine needs to switch on.
+std::shared_ptr<http::TNetHTTPServer> CreateMediaServer(
     const std::string& address, int port, http::TNetCustomHTTPServer::TNetHTTPCommandEvent handler);
 
 }  // namespace tovi::server

@@ -3,15 +3,21 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <thread>
 
+#include "http/raw_client.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "remote/service_hosts.h"
 #include "support/fake_frontend.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 
 namespace tovi::app {
 namespace {
@@ -356,6 +362,75 @@ TEST(MainForm, Timer2StartsTheServerOnceAndOnlyWhenItIsOff) {
   rig.ui.TickTimers();
   EXPECT_EQ(switches, 1);
   EXPECT_FALSE(rig.form->Timer2.Enabled());
+}
+
+// A media server whose one connection is stuck in a handler that ignores the switch-off, as a
+// slow disk or name lookup would be, until Release().
+class StuckServer {
+ public:
+  StuckServer() : server_(std::make_shared<http::TNetHTTPServer>()) {
+    http::TNetSocketHandle& binding = server_->Bindings().Add();
+    binding.SetIP("127.0.0.1");
+    binding.SetPort(0);
+    server_->SetTerminateWaitTime(300);
+    server_->OnCommandGet = [this](auto&, auto&, auto&) {
+      entered_ = true;
+      std::unique_lock<std::mutex> guard(lock_);
+      released_.wait_for(guard, std::chrono::seconds(10), [this] { return release_; });
+    };
+    server_->SetActive(true);
+    client_.Connect(static_cast<std::uint16_t>(binding.Port()));
+    client_.Send("GET / HTTP/1.1\r\n\r\n");
+  }
+  ~StuckServer() { Release(); }
+  bool Entered() const { return entered_; }
+  void Release() {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      release_ = true;
+    }
+    released_.notify_all();
+  }
+  std::shared_ptr<http::TNetHTTPServer> Handover() { return std::move(server_); }
+
+ private:
+  std::shared_ptr<http::TNetHTTPServer> server_;
+  std::mutex lock_;
+  std::condition_variable released_;
+  bool release_ = false;
+  std::atomic<bool> entered_{false};
+  tovi::test::RawClient client_;
+};
+
+TEST(MainForm, ASwitchOffThatTimesOutFreesTheServerNextTimeAndExitDoesAtOnce) {
+  for (const bool viaExit : {false, true}) {
+    SCOPED_TRACE(viaExit ? "Exit" : "the switch, twice");
+    Rig rig;
+    StuckServer stuck;
+    ASSERT_TRUE(tovi::testing::WaitUntil([&] { return stuck.Entered(); }, 5000));
+    std::weak_ptr<http::TNetHTTPServer> server = rig.form->MediaServer = stuck.Handover();
+    rig.form->ServerActive = true;  // as a switch-on leaves it
+    rig.form->LocalRFS1.SetCaption(kCaptionServerOff);
+    if (viaExit) {
+      rig.app.Dispatch([&] { rig.form->FormDestroy(); });
+      EXPECT_TRUE(rig.ui.boxes.empty()) << "nobody could act on it at the end";
+    } else {
+      rig.app.Dispatch([&] { rig.form->LocalRFS1Click(); });
+      ASSERT_EQ(rig.ui.boxes.size(), 1u);
+      EXPECT_EQ(rig.ui.boxes[0].text, "Terminate Thread Timeout");
+      EXPECT_TRUE(rig.form->ServerActive);
+      EXPECT_EQ(rig.form->LocalRFS1.Caption(), kCaptionServerOff);
+      rig.app.Dispatch([&] { rig.form->LocalRFS1Click(); });  // frees it, no second wait
+      EXPECT_EQ(rig.ui.boxes.size(), 1u);
+      EXPECT_EQ(rig.form->LocalRFS1.Caption(), kCaptionServerOn);
+    }
+    EXPECT_FALSE(rig.form->ServerActive);
+    EXPECT_EQ(rig.form->MediaServer, nullptr);
+    EXPECT_FALSE(server.expired()) << "freed under its connection thread";
+    EXPECT_TRUE(rig.form->ServerConnectionsRunning());
+    stuck.Release();
+    EXPECT_TRUE(tovi::testing::WaitUntil([&] { return !rig.form->ServerConnectionsRunning(); }, 5000));
+  }
 }
 
 TEST(MainForm, ButtonsAndTimer1ClickThroughToTheirItems) {

@@ -83,7 +83,7 @@ class MediaServer {
  private:
   QuietHost host_;
   std::unique_ptr<server::MediaRequestHandler> handler_;
-  std::unique_ptr<http::TNetHTTPServer> server_;
+  std::shared_ptr<http::TNetHTTPServer> server_;
 };
 
 inline int CountEntries(const char* folder) {

@@ -2,11 +2,13 @@
 // what comes back with bounded waits. Every wait has a limit, so a hanging engine fails a
 // test instead of hanging it. Built on platform/socket.h, so it runs on both builds.
 #pragma once
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "platform/socket.h"
 
@@ -140,5 +142,92 @@ inline std::string Exchange(std::uint16_t port, std::string_view request, int ti
   client.Send(request);
   return client.ReadAll(timeoutMs);
 }
+
+inline net::Endpoint LoopbackEndpoint(std::uint16_t port = 0) {
+  net::Endpoint e;
+  e.address[0] = 127;
+  e.address[3] = 1;
+  e.port = port;
+  return e;
+}
+
+// A listening socket on 127.0.0.1 at a free port (*port), or kInvalidSocket.
+inline net::SocketHandle ListenOnLoopback(int backlog, std::uint16_t* port) {
+  net::Startup();
+  net::SocketHandle s = net::OpenStream();
+  net::Endpoint e = LoopbackEndpoint();
+  if (net::Bind(s, e) != 0 || net::Listen(s, backlog) != 0 || net::LocalEndpoint(s, &e) != 0) {
+    net::Close(s);
+    return net::kInvalidSocket;
+  }
+  *port = e.port;
+  return s;
+}
+
+// A peer that never answers: accepts every connection on 127.0.0.1 and holds it open, reading
+// and sending nothing, until destroyed.
+class SilentListener {
+ public:
+  SilentListener() {
+    listener_ = ListenOnLoopback(16, &port_);
+    if (listener_ == net::kInvalidSocket) return;
+    thread_ = std::thread([this] {
+      // Polls so the destructor can stop it; gives up after ten minutes in any case.
+      for (int poll = 0; poll < 6000 && !stop_; ++poll) {
+        if (net::WaitReadable(listener_, 100) != 1) continue;
+        const net::SocketHandle s = net::Accept(listener_, nullptr);
+        if (s != net::kInvalidSocket) held_.push_back(s);
+        accepted_ = static_cast<int>(held_.size());
+      }
+    });
+  }
+  ~SilentListener() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    for (net::SocketHandle s : held_) net::Close(s);
+    net::Close(listener_);
+  }
+  SilentListener(const SilentListener&) = delete;
+  SilentListener& operator=(const SilentListener&) = delete;
+  std::uint16_t Port() const { return port_; }
+  int Accepted() const { return accepted_; }
+
+ private:
+  net::SocketHandle listener_ = net::kInvalidSocket;
+  std::uint16_t port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> accepted_{0};
+  std::vector<net::SocketHandle> held_;  // the accepting thread's
+  std::thread thread_;
+};
+
+// A peer that never accepts: a listener on 127.0.0.1 whose queue is full, so that a further
+// connect hangs. Hanging() is false where the system accepted every connect anyway.
+class FullBacklog {
+ public:
+  FullBacklog() {
+    listener_ = ListenOnLoopback(0, &port_);
+    if (listener_ == net::kInvalidSocket) return;
+    const net::Endpoint e = LoopbackEndpoint(port_);
+    for (int i = 0; i < 64 && !hanging_; ++i) {
+      fillers_.push_back(net::OpenStream());
+      hanging_ = net::Connect(fillers_.back(), e, 200) != 0 && net::LastError() == net::kErrTimedOut;
+    }
+  }
+  ~FullBacklog() {
+    for (net::SocketHandle s : fillers_) net::Close(s);
+    net::Close(listener_);
+  }
+  FullBacklog(const FullBacklog&) = delete;
+  FullBacklog& operator=(const FullBacklog&) = delete;
+  std::uint16_t Port() const { return port_; }
+  bool Hanging() const { return hanging_; }
+
+ private:
+  net::SocketHandle listener_ = net::kInvalidSocket;
+  std::uint16_t port_ = 0;
+  bool hanging_ = false;
+  std::vector<net::SocketHandle> fillers_;
+};
 
 }  // namespace tovi::test

@@ -7,18 +7,22 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "http/client/http_client.h"
+#include "http/raw_client.h"
 #include "platform/socket.h"
 #include "remote/list_service_fixture.h"
 #include "remote/program_run.h"
 #include "remote/raw_listener.h"
 #include "remote/service.h"
 #include "remote/temp_folder.h"
+#include "support/wait.h"
 
 namespace tovi::remote {
 namespace {
@@ -50,12 +54,12 @@ std::string ReadFile(const stdfs::path& path) {
   return bytes.str();
 }
 
-bool AcceptsOn(int port) {
+bool AcceptsOn(int port, std::uint8_t lastByte = 1) {
   net::Startup();
   const net::SocketHandle s = net::OpenStream();
   net::Endpoint remote;
   remote.address[0] = 127;
-  remote.address[3] = 1;
+  remote.address[3] = lastByte;
   remote.port = static_cast<std::uint16_t>(port);
   const bool ok = net::Connect(s, remote, 500) == 0;
   net::Close(s);
@@ -117,6 +121,91 @@ TEST_F(EndToEnd, AnUnreachableServiceIsNeitherReportedNorRetried) {
   EXPECT_EQ(hangsUp.Received().size(), 1u);
 }
 
+TEST_F(EndToEnd, AServiceThatNeverAnswersOrNeverAcceptsFreezesNeitherMenuNorUpload) {
+  for (int i = 0; i < 40 && AcceptsOn(8027); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  }
+  ASSERT_FALSE(AcceptsOn(8027)) << "port 8027 is busy";
+  tovi::test::SilentListener silent;
+  tovi::test::FullBacklog backlog;
+  ASSERT_TRUE(backlog.Hanging()) << "no connect could be made to hang";
+  const std::string playlist = work_.Write("lists/a.m3u", "#EXTM3U\r\n").string();
+  struct Peer {
+    const char* what;
+    std::uint16_t port;
+    std::uint8_t addressByte;  // each program serves at its own loopback address
+    const char* error;
+  };
+  const Peer peers[] = {{"accepts and never answers", silent.Port(), 1, "Read Timeout"},
+                        {"never accepts", backlog.Port(), 2, "Connect timed out."}};
+  // Both at once: the upload's limits are waited out in parallel.
+  std::vector<std::unique_ptr<ProgramRun>> programs;
+  const auto started = std::chrono::steady_clock::now();
+  for (const Peer& p : peers) {
+    const std::string host = "127.0.0.1:" + std::to_string(p.port);
+    const std::string address = "127.0.0." + std::to_string(p.addressByte);
+    programs.push_back(std::make_unique<ProgramRun>(
+        ProgramBinary(), work_.Path() / ("bin" + std::to_string(p.addressByte)),
+        std::vector<std::string>{"--address", address, "--list-host", host, "--site-host", host}));
+  }
+  for (std::size_t i = 0; i < programs.size(); ++i) {
+    SCOPED_TRACE(peers[i].what);
+    ProgramRun& program = *programs[i];
+    // The registration at start gives up within its limits, and the menu is there.
+    ASSERT_NE(program.WaitForOutput("Type a number", 0, 10000), std::string::npos);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    program.WriteLine("LocalRFS1");
+    const std::uint8_t addressByte = peers[i].addressByte;
+    ASSERT_TRUE(tovi::testing::WaitUntil([&] { return AcceptsOn(8027, addressByte); }, 10000))
+        << program.Output();
+    http::TNetHTTP tv;
+    tv.Get("http://127.0.0." + std::to_string(peers[i].addressByte) + ":8027/test?TV1|code|Room");
+  }
+  std::vector<std::size_t> marks;
+  for (auto& program : programs) {
+    marks.push_back(program->Output().size());
+    program->WriteLine("N4");
+    ASSERT_NE(program->WaitForOutput("Open (", marks.back(), 5000), std::string::npos);
+    program->WriteLine(playlist);
+  }
+  const auto uploaded = std::chrono::steady_clock::now();
+  for (std::size_t i = 0; i < programs.size(); ++i) {
+    SCOPED_TRACE(peers[i].what);
+    EXPECT_NE(programs[i]->WaitForOutput(std::string(kBox) + peers[i].error, marks[i], 45000),
+              std::string::npos)
+        << programs[i]->Output();
+    EXPECT_LT(std::chrono::steady_clock::now() - uploaded, std::chrono::seconds(45));
+    programs[i]->WriteLine("N2");
+  }
+  EXPECT_EQ(silent.Accepted(), 2);  // the registration and the upload, neither retried
+}
+
+TEST_F(EndToEnd, AnAddressThatChangesDuringTheRegistrationIsSentOnTheNextTick) {
+  // The program looks its address up by its host name: it runs with a host name and a hosts
+  // file of its own, which the test rewrites while the service holds the first registration.
+  if (std::system("unshare --mount --uts sh -c 'mount --bind /etc/hosts /etc/hosts' "
+                  ">/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "needs mount and host name namespaces (root)";
+  }
+  const stdfs::path hosts = work_.Write("hosts", "127.0.0.1 localhost\n10.20.30.40 tovi-pc\n");
+  RawListener service("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nOK", 1500);
+  const std::vector<std::string> ownHostName = {
+      "unshare", "--mount", "--uts", "sh", "-c",
+      "mount --bind '" + hosts.string() + "' /etc/hosts && "
+      "echo tovi-pc > /proc/sys/kernel/hostname && exec \"$0\" \"$@\""};
+  ProgramRun program(ProgramBinary(), work_.Path() / "bin",
+                     {"--list-host", service.HostAndPort(), "--site-host", service.HostAndPort()},
+                     ownHostName);
+  ASSERT_TRUE(service.WaitForConnections(1, 10000)) << program.Output();
+  EXPECT_NE(service.Received()[0].find("&localip=10.20.30.40:8027 "), std::string::npos);
+  {
+    std::ofstream rewrite(hosts, std::ios::binary | std::ios::trunc);  // in place: it is bound
+    rewrite << "127.0.0.1 localhost\n10.20.30.41 tovi-pc\n";
+  }
+  ASSERT_TRUE(service.WaitForConnections(2, 2 * kTimerMs + 5000)) << program.Output();
+  EXPECT_NE(service.Received()[1].find("&localip=10.20.30.41:8027 "), std::string::npos);
+}
+
 // Every inserted value, whatever bytes it holds, is what PHP's $_GET yields: from PHP's own
 // server and behind nginx, which refuses request lines with spaces or control bytes.
 TEST(ListServiceQueries, EveryValueArrivesWholeStraightAndBehindNginx) {
@@ -132,7 +221,7 @@ TEST(ListServiceQueries, EveryValueArrivesWholeStraightAndBehindNginx) {
   };
   for (const Front front : {Front::Php, Front::Nginx}) {
     ListServiceFixture service(front);
-    const Transport transport = HttpTransport();
+    const Transport transport = HttpTransport(kUploadLimits);
     const std::string host = service.HostAndPort();
     std::size_t sent = 0;
     for (const Case& c : cases) {

@@ -25,12 +25,14 @@ bool WaitForExit(pid_t pid, int timeoutMs) {
 }  // namespace
 
 ProgramRun::ProgramRun(const std::filesystem::path& binary, const std::filesystem::path& folder,
-                       const std::vector<std::string>& args) {
+                       const std::vector<std::string>& args,
+                       const std::vector<std::string>& launcher) {
   std::filesystem::create_directories(folder);
   const std::filesystem::path copy = folder / binary.filename();
   std::filesystem::copy_file(binary, copy, std::filesystem::copy_options::overwrite_existing);
 
-  std::vector<std::string> argvText{copy.string()};
+  std::vector<std::string> argvText = launcher;
+  argvText.push_back(copy.string());
   argvText.insert(argvText.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& a : argvText) argv.push_back(a.data());
@@ -47,7 +49,7 @@ ProgramRun::ProgramRun(const std::filesystem::path& binary, const std::filesyste
     dup2(out[1], 1);
     dup2(out[1], 2);
     if (chdir(cwd.c_str()) != 0) _exit(126);
-    execv(argv[0], argv.data());
+    execvp(argv[0], argv.data());
     _exit(127);
   }
   close(in[0]);

@@ -14,9 +14,11 @@ namespace tovi::remote::testing {
 
 class ProgramRun {
  public:
-  // folder receives a copy of binary; the program is started there with args.
+  // folder receives a copy of binary; the program is started there with args, through
+  // launcher when one is given (a command line that ends by running the words after it).
   ProgramRun(const std::filesystem::path& binary, const std::filesystem::path& folder,
-             const std::vector<std::string>& args);
+             const std::vector<std::string>& args,
+             const std::vector<std::string>& launcher = {});
   ~ProgramRun();
   ProgramRun(const ProgramRun&) = delete;
   ProgramRun& operator=(const ProgramRun&) = delete;

@@ -51,7 +51,8 @@ struct RawListener::State {
   std::thread thread;
 };
 
-RawListener::RawListener(std::string response) : state_(std::make_unique<State>()) {
+RawListener::RawListener(std::string response, int answerDelayMs)
+    : state_(std::make_unique<State>()) {
   state_->response = std::move(response);
   net::Startup();
   state_->listener = net::OpenStream();
@@ -64,7 +65,7 @@ RawListener::RawListener(std::string response) : state_(std::make_unique<State>(
   }
   port_ = local.port;
   State* state = state_.get();
-  state_->thread = std::thread([state] {
+  state_->thread = std::thread([state, answerDelayMs] {
     // Polls so the destructor can stop it; gives up after ten minutes in any case.
     for (int poll = 0; poll < 6000 && !state->stopping; ++poll) {
       if (net::WaitReadable(state->listener, 100) != 1) continue;
@@ -72,12 +73,15 @@ RawListener::RawListener(std::string response) : state_(std::make_unique<State>(
       const net::SocketHandle client = net::Accept(state->listener, &peer);
       if (client == net::kInvalidSocket) continue;
       std::string request = ReadRequest(client);
+      {
+        std::lock_guard<std::mutex> lock(state->mutex);
+        state->received.push_back(std::move(request));
+        state->changed.notify_all();
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(answerDelayMs));
       net::Send(client, state->response.data(), state->response.size());
       net::ShutdownSend(client);
       net::Close(client);
-      std::lock_guard<std::mutex> lock(state->mutex);
-      state->received.push_back(std::move(request));
-      state->changed.notify_all();
     }
   });
 }

@@ -24,6 +24,7 @@ class RegistrationRig {
                       Transport{[this](const std::string& url, const std::string& agent) {
                                   sent.push_back({url, agent});
                                   traceAtSend.push_back(trace);
+                                  if (!addressDuringSend.empty()) address = addressDuringSend;
                                   if (failSends) throw std::runtime_error("Socket Error # 10061");
                                   return std::string("ok");
                                 },
@@ -34,6 +35,7 @@ class RegistrationRig {
   void Step() { registration_.Step("1.1"); }
   std::string lastSent;  // declared before the registration that refers to it
   std::string address;
+  std::string addressDuringSend;  // the PC's address changes while the GET is out
   bool failSends = false;
   std::vector<Sent> sent;
   std::string trace = "Memo1";
@@ -52,6 +54,7 @@ struct AddressCase {
   std::vector<std::string> addressPerTick;
   bool failSends;
   std::vector<std::string> expectedAddressesSent;
+  std::string addressDuringFirstSend = "";
 };
 
 const AddressCase kAddressCases[] = {
@@ -67,6 +70,8 @@ const AddressCase kAddressCases[] = {
      {"10.0.0.5", "10.0.0.6"}},
     {"returning to an earlier address sends again", {"10.0.0.5", "10.0.0.6", "10.0.0.5"}, false,
      {"10.0.0.5", "10.0.0.6", "10.0.0.5"}},
+    {"an address that changes during the send is sent on the next tick",
+     {"10.0.0.5", "10.0.0.9", "10.0.0.9"}, false, {"10.0.0.5", "10.0.0.9"}, "10.0.0.9"},
 };
 
 TEST(PresenceRegistration, SendsExactlyWhenTheAddressChanged) {
@@ -74,9 +79,11 @@ TEST(PresenceRegistration, SendsExactlyWhenTheAddressChanged) {
     SCOPED_TRACE(c.name);
     RegistrationRig rig;
     rig.failSends = c.failSends;
+    rig.addressDuringSend = c.addressDuringFirstSend;
     for (const std::string& address : c.addressPerTick) {
       rig.address = address;
       EXPECT_NO_THROW(rig.Step());
+      if (!rig.sent.empty()) rig.addressDuringSend.clear();
     }
     ASSERT_EQ(rig.sent.size(), c.expectedAddressesSent.size());
     for (std::size_t i = 0; i < rig.sent.size(); ++i) {

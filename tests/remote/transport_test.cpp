@@ -1,10 +1,12 @@
 // The exchanges over the real client engine, checked byte for byte on a raw loopback listener.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "http/raw_client.h"
 #include "remote/folder_sync.h"
 #include "remote/playlist_upload.h"
 #include "remote/raw_listener.h"
@@ -28,7 +30,8 @@ TEST(ServiceTransport, RegistrationGetGoesOutByteForByte) {
   std::string lastSent;
   std::string trace;
   PresenceRegistration registration(lastSent, [] { return std::string("192.168.1.5"); },
-                                    HttpTransport(), [&](const std::string& t) { trace = t; });
+                                    HttpTransport(kRegistrationLimits),
+                                    [&](const std::string& t) { trace = t; });
   registration.Step("1.1");
   registration.Step("1.1");  // same address: quiet
   ASSERT_TRUE(service.WaitForConnections(1, 5000));
@@ -54,12 +57,45 @@ TEST(ServiceTransport, ARefusedRegistrationIsSwallowedAndNotRetried) {
   std::string lastSent;
   int lookups = 0;
   PresenceRegistration registration(lastSent, [&] { ++lookups; return std::string("10.0.0.7"); },
-                                    HttpTransport(), nullptr);
+                                    HttpTransport(kRegistrationLimits), nullptr);
   EXPECT_NO_THROW(registration.Step("1.1"));
   EXPECT_EQ(lastSent, "10.0.0.7");  // counts as sent
   const int afterFirst = lookups;
   EXPECT_NO_THROW(registration.Step("1.1"));
   EXPECT_EQ(lookups, afterFirst + 1);  // one lookup, no attempt
+}
+
+TEST(ServiceTransport, AServiceThatNeverAnswersOrNeverAcceptsEndsEachExchangeAtItsLimit) {
+  tovi::test::SilentListener silent;
+  tovi::test::FullBacklog backlog;
+  const ExchangeLimits limits{300, 300};
+  const Transport transport = HttpTransport(limits);
+  struct Case {
+    std::uint16_t port;
+    bool post;
+    const char* error;
+  };
+  std::vector<Case> cases = {{silent.Port(), false, "Read Timeout"},
+                             {silent.Port(), true, "Read Timeout"}};
+  if (backlog.Hanging()) {
+    cases.push_back({backlog.Port(), false, "Connect timed out."});
+    cases.push_back({backlog.Port(), true, "Connect timed out."});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.post ? "POST " : "GET ") + c.error);
+    const std::string url = "http://127.0.0.1:" + std::to_string(c.port) + "/remote/index.php";
+    const auto start = std::chrono::steady_clock::now();
+    try {
+      c.post ? transport.postText(url, "list") : transport.get(url, kBrowser);
+      ADD_FAILURE() << "an exchange without an answer succeeded";
+    } catch (const std::exception& e) {
+      EXPECT_STREQ(e.what(), c.error);
+    }
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(250));
+    EXPECT_LT(took, std::chrono::seconds(3));
+  }
+  EXPECT_EQ(silent.Accepted(), 2);
 }
 
 // Splits a received request into head and body.
@@ -94,7 +130,7 @@ TEST(ServiceTransport, UploadPostCarriesThePackedFileAsTheTextField) {
   };
   std::vector<std::string> messages;
   host.showMessage = [&](const std::string& text) { messages.push_back(text); };
-  host.transport = HttpTransport();
+  host.transport = HttpTransport(kUploadLimits);
   UploadPlaylist(host);
   EXPECT_EQ(messages, std::vector<std::string>{"Done"});
 
@@ -144,7 +180,7 @@ TEST(ServiceTransport, AnErrorStatusReachesTheUserAsTheStatusLine) {
   host.localAddress = [] { return std::string("127.0.0.1"); };
   std::vector<std::string> messages;
   host.showMessage = [&](const std::string& text) { messages.push_back(text); };
-  host.transport = HttpTransport();
+  host.transport = HttpTransport(kUploadLimits);
   try {
     SyncVideoFolder(host);
     ADD_FAILURE() << "a 500 answer was taken as success";

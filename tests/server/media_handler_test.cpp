@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <chrono>
+#include <functional>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -14,6 +17,7 @@
 #include "server/playlists.h"
 #include "server/wire_client.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 
 namespace tovi::server {
 namespace {
@@ -21,6 +25,7 @@ namespace {
 namespace stdfs = std::filesystem;
 using testing::Exchange;
 using testing::Request;
+using testing::WaitUntil;
 
 const std::string kAddress = "192.0.2.7";  // what the fake window reports; never dialled
 
@@ -113,7 +118,7 @@ class MediaHandler : public ::testing::Test {
 
   FakeWindow window_;
   MediaRequestHandler handler_{window_};
-  std::unique_ptr<http::TNetHTTPServer> server_;
+  std::shared_ptr<http::TNetHTTPServer> server_;
   std::uint16_t port_ = 0;
   tovi::testing::TempDir dir_;
 };
@@ -360,19 +365,27 @@ TEST_F(MediaHandler, TreeviewListsFoldersFirstWithSizes) {
 class PageServer {
  public:
   PageServer() {
-    server_ = CreateMediaServer("127.0.0.1", 0, [](http::TNetPeerThread& thread,
-                                                   http::TNetHTTPRequestInfo& rq,
-                                                   http::TNetHTTPResponseInfo& rs) {
+    server_ = CreateMediaServer("127.0.0.1", 0, [this](http::TNetPeerThread& thread,
+                                                       http::TNetHTTPRequestInfo& rq,
+                                                       http::TNetHTTPResponseInfo& rs) {
       const std::string& path = rq.RequestPath();
       if (path == "/page") {
         rs.SetBodyText("<html><b>first</b> and <b>second</b></html>");
       } else if (path == "/aaa") {
         rs.SetBodyText(std::string(40, 'a') + "dc");
       } else if (path == "/slow") {  // 10 of 100 bytes, then silence
+        slowRequests_++;
         rs.SetContentLength(100);
         rs.SendHeaders();
         thread.Connection().Write("0123456789");
         for (int i = 0; i < 40 && thread.Connection().Connected(); ++i) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+      } else if (path == "/trickle") {  // no length, a byte every 100 ms while read (bounded)
+        slowRequests_++;
+        rs.SendHeaders();
+        for (int i = 0; i < 100 && thread.Connection().Connected(); ++i) {
+          thread.Connection().Write("t");
           std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
       } else if (path == "/endless") {  // no length, bytes until the reader gives up (bounded)
@@ -391,10 +404,48 @@ class PageServer {
   std::string Url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
   }
+  // Fetches of "/slow" and "/trickle" begun so far.
+  int SlowRequests() const { return slowRequests_; }
 
  private:
-  std::unique_ptr<http::TNetHTTPServer> server_;
+  std::atomic<int> slowRequests_{0};
+  std::shared_ptr<http::TNetHTTPServer> server_;
   int port_ = 0;
+};
+
+// The handler with these options behind its own engine on a free loopback port.
+class HandlerServer {
+ public:
+  explicit HandlerServer(const PageFetchLimits& limits) : handler_(window_, WithLimits(limits)) {
+    engine_ = CreateMediaServer("127.0.0.1", 0, [this](http::TNetPeerThread& t,
+                                                       http::TNetHTTPRequestInfo& rq,
+                                                       http::TNetHTTPResponseInfo& rs) {
+      handler_.Handle(t, rq, rs);
+    });
+    engine_->SetActive(true);
+  }
+  ~HandlerServer() {
+    try {
+      engine_->SetActive(false);
+    } catch (...) {
+    }
+  }
+  std::uint16_t Port() const { return static_cast<std::uint16_t>(engine_->Bindings()[0].Port()); }
+  http::TNetHTTPServer& Engine() { return *engine_; }
+  FakeWindow& Window() { return window_; }
+  testing::WireResponse ParserLink(const std::string& query) {
+    return Exchange(Port(), Request("GET", "/parserlink?" + query));
+  }
+
+ private:
+  static MediaHandlerOptions WithLimits(const PageFetchLimits& limits) {
+    MediaHandlerOptions options = PlatformMediaOptions();
+    options.pageLimits = limits;
+    return options;
+  }
+  FakeWindow window_;
+  MediaRequestHandler handler_;
+  std::shared_ptr<http::TNetHTTPServer> engine_;
 };
 
 const std::string kNotFoundText = "\xD0\x9D\xD0\xB5 \xD0\xBD\xD0\xB0\xD0\xB9\xD0\xB4\xD0\xB5\xD0\xBD\xD0\xBE";
@@ -435,32 +486,70 @@ TEST_F(MediaHandler, ParserLinkCutsFetchedPages) {
 
 TEST(MediaHandlerLimits, PageFetchesAreBoundedInTimeAndSize) {
   PageServer pages;
-  FakeWindow window;
-  MediaHandlerOptions options = PlatformMediaOptions();
-  options.pageLimits.timeoutMs = 500;
-  options.pageLimits.maxBodyBytes = 1 << 20;
-  MediaRequestHandler handler(window, options);
-  auto server = CreateMediaServer("127.0.0.1", 0, [&](http::TNetPeerThread& t,
-                                                      http::TNetHTTPRequestInfo& rq,
-                                                      http::TNetHTTPResponseInfo& rs) {
-    handler.Handle(t, rq, rs);
-  });
-  server->SetActive(true);
-  const auto port = static_cast<std::uint16_t>(server->Bindings()[0].Port());
+  PageFetchLimits limits;
+  limits.timeoutMs = 500;
+  limits.totalTimeoutMs = 1200;
+  limits.maxBodyBytes = 1 << 20;
+  HandlerServer server(limits);
 
   auto started = std::chrono::steady_clock::now();
-  auto r = Exchange(port, Request("GET", "/parserlink?" + pages.Url("/slow")));
+  auto r = server.ParserLink(pages.Url("/slow"));
   EXPECT_EQ(r.body, "0123456789");  // what arrived before the silence
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
 
-  r = Exchange(port, Request("GET", "/parserlink?" + pages.Url("/endless")));
+  // Never silent for long, but the whole fetch ends all the same; what came is the page.
+  started = std::chrono::steady_clock::now();
+  r = server.ParserLink(pages.Url("/trickle"));
+  EXPECT_EQ(r.status, 200);
+  EXPECT_GE(r.body.size(), 5u);
+  EXPECT_EQ(r.body, std::string(r.body.size(), 't'));
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+
+  r = server.ParserLink(pages.Url("/endless"));
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(r.bodyBytes, 1u << 20);
   EXPECT_EQ(r.body, std::string(1 << 20, 'e'));
-  r = Exchange(port, Request("GET", "/parserlink?" + pages.Url("/endless") + "|e|x"));
+  r = server.ParserLink(pages.Url("/endless") + "|e|x");
   EXPECT_EQ(r.body, "");
-  EXPECT_EQ(window.Memo1(), kNotFoundText);
-  server->SetActive(false);
+  EXPECT_EQ(server.Window().Memo1(), kNotFoundText);
+}
+
+TEST(MediaHandlerLimits, AFurtherFetchWaitsForAFreeSlotThenAnswersErr) {
+  PageServer pages;
+  PageFetchLimits limits;
+  limits.timeoutMs = 1500;
+  limits.maxPagesAtOnce = 2;
+  limits.slotWaitMs = 300;
+  HandlerServer server(limits);
+  auto first = std::async(std::launch::async, [&] { return server.ParserLink(pages.Url("/slow")); });
+  auto second = std::async(std::launch::async, [&] { return server.ParserLink(pages.Url("/slow")); });
+  ASSERT_TRUE(WaitUntil([&] { return pages.SlowRequests() == 2; }, 5000));
+
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(server.ParserLink(pages.Url("/page")).body, "err");
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+  EXPECT_EQ(first.get().body, "0123456789");
+  EXPECT_EQ(second.get().body, "0123456789");
+  // Both slots are free again once those answers are out.
+  EXPECT_EQ(server.ParserLink(pages.Url("/page") + "|<b>|</b>").body, "first");
+}
+
+TEST(MediaHandlerLimits, SwitchingOffEndsFetchesAndWaitsForSlotsAtOnce) {
+  PageServer pages;
+  PageFetchLimits limits;  // 30 s of silence would be allowed
+  limits.maxPagesAtOnce = 1;
+  HandlerServer server(limits);
+  auto fetching = std::async(std::launch::async, [&] { return server.ParserLink(pages.Url("/slow")); });
+  ASSERT_TRUE(WaitUntil([&] { return pages.SlowRequests() == 1; }, 5000));
+  auto waiting = std::async(std::launch::async, [&] { return server.ParserLink(pages.Url("/page")); });
+  ASSERT_TRUE(WaitUntil([&] { return server.Engine().ConnectionCount() == 2; }, 5000));
+
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_NO_THROW(server.Engine().SetActive(false));
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+  EXPECT_EQ(server.Engine().ConnectionCount(), 0u);
+  fetching.get();
+  waiting.get();
 }
 
 }  // namespace

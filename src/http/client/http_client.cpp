@@ -161,10 +161,11 @@ void TNetTCPClient::Connect() {
   if (OnCheckEndpoint && !OnCheckEndpoint(remote)) throw ENetConnectionNotAllowed();
   net::SocketHandle s = net::OpenStream();
   if (s == net::kInvalidSocket) RaiseLastSocketError();
-  if (net::Connect(s, remote, ReadTimeout()) != 0) {
+  const int limitMs = connectTimeoutMs_ > 0 ? connectTimeoutMs_ : ReadTimeout();
+  if (net::Connect(s, remote, limitMs, [this] { return Stopping(); }) != 0) {
     const int code = net::LastError();
     net::Close(s);
-    if (code == net::kErrTimedOut && ReadTimeout() > 0) throw ENetConnectTimeout();
+    if (code == net::kErrTimedOut && limitMs > 0) throw ENetConnectTimeout();
     throw ENetSocketError(code);
   }
   Attach(s);

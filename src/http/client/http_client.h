@@ -14,9 +14,12 @@
 // The overloads taking `std::string& body` append the body there as it arrives, so after an
 // exception it holds what was received (nothing for an error status or a redirect).
 //
-// Limits (all off by default): ReadTimeout bounds the connect and every wait for data (ms);
-// MaxBodyLength bounds the bytes kept of one body: reading stops there, the connection is
-// closed and ENetHTTPResponseBodyTooLarge is raised with the body holding what arrived.
+// Limits (all off by default): ReadTimeout bounds every wait for data (ms) and, unless
+// ConnectTimeout is set, the connect; ReadDeadline ends every read at a point in time;
+// SendTimeout bounds a send that makes no progress; MaxBodyLength bounds the bytes kept of one
+// body: reading stops there, the connection is closed and ENetHTTPResponseBodyTooLarge is
+// raised with the body holding what arrived. An abort source (SetAbortSource) ends a call at
+// any wait.
 //
 // Thread safety: an object belongs to the thread that uses it; objects share nothing.
 #pragma once
@@ -186,15 +189,20 @@ class TNetCookieManager {
   std::vector<Cookie> cookies_;
 };
 
-// A TCP client connection: resolves the host, connects (bounded by ReadTimeout when positive).
+// A TCP client connection: resolves the host, connects (bounded by ConnectTimeout, else by
+// ReadTimeout, when positive).
 class TNetTCPClient : public TNetTCPConnection {
  public:
   const std::string& Host() const { return host_; }
   void SetHost(const std::string& host) { host_ = host; }
   int Port() const { return port_; }
   void SetPort(int port) { port_ = port; }
+  // ms a connect may take; 0: ReadTimeout's value limits it.
+  int ConnectTimeout() const { return connectTimeoutMs_; }
+  void SetConnectTimeout(int timeoutMs) { connectTimeoutMs_ = timeoutMs; }
   // "LOCALHOST" (any case) is 127.0.0.1, a dotted address is used as it is, any other name is
-  // looked up. Raises ENetSocketError, or ENetConnectTimeout when ReadTimeout ran out.
+  // looked up. Raises ENetSocketError (code 10004 when the abort source ended the wait), or
+  // ENetConnectTimeout when the connect's limit ran out.
   void Connect();
 
   // When set, asked with the very address a connect goes to, after any name lookup (so a name
@@ -205,6 +213,7 @@ class TNetTCPClient : public TNetTCPConnection {
  private:
   std::string host_;
   int port_ = 80;
+  int connectTimeoutMs_ = 0;
 };
 
 class TNetCustomHTTP : public TNetTCPClient {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cxxabi.h>
+#include <stdexcept>
 #include <typeinfo>
 
 #include "http/coding.h"
@@ -126,6 +127,9 @@ TNetPeerThread::~TNetPeerThread() {
 }
 
 void TNetPeerThread::Run() {
+  // Declared first, so released last: when this is the server's last holder, the server (and
+  // with it this object) goes here, after everything else this thread does.
+  const std::shared_ptr<TNetTCPServer> keep = std::move(keepAlive_);
   TNetTCPServer& server = server_;
   bool inLoop = false;
   try {
@@ -204,6 +208,8 @@ void TNetThreadMgr::ReleaseThread(TNetPeerThread* thread) {
     owned = std::move(*it);
     active_.erase(it);
     if (owned->thread_.joinable() && owned->thread_.get_id() == std::this_thread::get_id()) {
+      // Whoever frees the object must not have to wait for this thread's last steps.
+      owned->thread_.detach();
       finished_.push_back(std::move(owned));
       return;
     }
@@ -277,11 +283,7 @@ TNetTCPServer::~TNetTCPServer() {
   try {
     SetActive(false);
   } catch (...) {
-    // Connections outlasting TerminateWaitTime: wait for them below; their sockets are shut.
-  }
-  if (active_) {
-    while (ConnectionCount() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ownThreadMgr_.reset();
+    // Only a TerminateWaitTime below one poll: no peer thread holds the server any more.
   }
 }
 
@@ -310,6 +312,9 @@ void TNetTCPServer::ReportException(TNetPeerThread& thread, const std::exception
 }
 
 void TNetTCPServer::Activate() {
+  if (weak_from_this().expired()) {
+    throw std::logic_error("a server is switched on only while owned by a std::shared_ptr");
+  }
   if (!net::Startup()) throw ENetWinsockInitError();
   BeforeActivate();
   if (bindings_.Count() == 0) bindings_.Add();
@@ -321,6 +326,7 @@ void TNetTCPServer::Activate() {
     ownIOHandler_ = std::make_unique<TNetServerIOHandlerSocket>();
     ioHandler_ = ownIOHandler_.get();
   }
+  selfWhileListening_ = shared_from_this();
   try {
     for (std::size_t i = 0; i < bindings_.Count(); ++i) {
       TNetSocketHandle& binding = bindings_[i];
@@ -341,6 +347,7 @@ void TNetTCPServer::Activate() {
   } catch (...) {
     // Listeners of earlier bindings do not keep serving while the server reports inactive.
     StopListeners();
+    selfWhileListening_.reset();
     if (ownThreadMgr_ && ConnectionCount() == 0) {
       ownThreadMgr_.reset();
       threadMgr_ = nullptr;
@@ -379,6 +386,8 @@ bool TNetTCPServer::WaitForConnections(int polls) {
 void TNetTCPServer::Deactivate() {
   BeforeDeactivate();
   StopListeners();
+  // The caller holds a reference of its own: this is never the last one.
+  selfWhileListening_.reset();
   AbortConnections();
   bool ended = WaitForConnections(terminateWaitTimeMs_ / kTerminatePollMs);
   if (ConnectionCount() == 0 && ownThreadMgr_) {
@@ -393,9 +402,11 @@ void TNetTCPServer::Deactivate() {
 
 void TNetTCPServer::AcceptOne(TNetListenerThread&,
                               std::unique_ptr<TNetTCPServerConnection>& connection) {
+  std::shared_ptr<TNetTCPServer> keep = shared_from_this();  // selfWhileListening_ holds one
   connection->SetSendTimeout(limits_.sendStallTimeoutMs);
   TNetThreadMgr& mgr = *threadMgr_;
   TNetPeerThread* thread = mgr.GetThread(*this, std::move(connection));
+  thread->keepAlive_ = std::move(keep);
   int limit = limits_.maxServedConnections;
   if (maxConnections_ > 0 && (limit <= 0 || maxConnections_ < limit)) limit = maxConnections_;
   bool refuse = false;

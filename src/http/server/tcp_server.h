@@ -1,6 +1,13 @@
 // TNetTCPServer: listening sockets (one per binding, one listener thread each) and one peer
 // thread per accepted connection, which runs the server's per-connection step. Switching off
-// stops the listeners, wakes every open connection and waits a bounded time for its thread.
+// stops the listeners, wakes every open connection (each engine wait notices within
+// net::kWakeCheckMs) and waits a bounded time for its thread.
+// Ownership: a server is switched on only while owned by a std::shared_ptr, and every peer
+// thread shares that ownership until it ends. Dropping the last outside reference therefore
+// never waits for connections: a thread that outlasts a switch-off (a handler that does not
+// return) keeps the server, and ends it when it ends. Whatever the events use must likewise
+// outlive their threads. While its listeners run, the server also holds itself: switch it off
+// before dropping it (one dropped while on stays on).
 // Safety limits: at most kMaxServedConnections connections at once; accepted sockets give up a
 // send that makes no progress for 120 s.
 // Thread safety: Active, properties and events are set from one controlling thread while the
@@ -145,6 +152,7 @@ class TNetPeerThread {
   void Run();
 
   TNetTCPServer& server_;
+  std::shared_ptr<TNetTCPServer> keepAlive_;  // handed to Run, which holds it to its end
   std::unique_ptr<TNetTCPServerConnection> connection_;
   std::thread thread_;
   std::atomic<bool> stopped_{false};
@@ -152,8 +160,9 @@ class TNetPeerThread {
   std::string exceptionMessage_;
 };
 
-// Hands out peer threads and keeps the list of those not yet released. Threads that release
-// themselves are joined later (by Reap or the manager's destruction).
+// Hands out peer threads and keeps the list of those not yet released. A thread that releases
+// itself is detached (it touches nothing of the manager afterwards) and its object freed later
+// by Reap or the manager's destruction.
 class TNetThreadMgr {
  public:
   virtual ~TNetThreadMgr();
@@ -161,7 +170,7 @@ class TNetThreadMgr {
                                     std::unique_ptr<TNetTCPServerConnection> connection);
   virtual void ReleaseThread(TNetPeerThread* thread);
   std::size_t ActiveCount() const;
-  // Joins and frees threads that have released themselves.
+  // Frees the objects of threads that have released themselves; never waits.
   void Reap();
 
  protected:
@@ -204,7 +213,7 @@ class TNetListenerThread {
   std::atomic<bool> stopped_{false};
 };
 
-class TNetTCPServer {
+class TNetTCPServer : public std::enable_shared_from_this<TNetTCPServer> {
  public:
   using TNetThreadEvent = std::function<void(TNetPeerThread&)>;
   using TNetExceptionEvent = std::function<void(TNetPeerThread&, const std::exception&)>;
@@ -212,14 +221,18 @@ class TNetTCPServer {
       std::function<void(TNetListenerThread&, const std::exception&)>;
 
   TNetTCPServer();
-  virtual ~TNetTCPServer();  // switches off first, waiting for every connection thread
+  // Switches off first (bounded by TerminateWaitTime). Runs only once no peer thread holds the
+  // server, so it never waits for one.
+  virtual ~TNetTCPServer();
   TNetTCPServer(const TNetTCPServer&) = delete;
   TNetTCPServer& operator=(const TNetTCPServer&) = delete;
 
   bool Active() const { return active_; }
   // Activation / deactivation; setting the current value does nothing. Activation failures
   // (ENetInvalidSocket, ENetCouldNotBindSocket, ENetSocketError) leave the server inactive
-  // with no listener running; deactivation may raise ENetTerminateThreadTimeout.
+  // with no listener running; a server not owned by a std::shared_ptr raises std::logic_error.
+  // Deactivation may raise ENetTerminateThreadTimeout: the listeners are stopped all the same
+  // and the connections aborted; their threads end on their own, keeping the server meanwhile.
   void SetActive(bool active);
 
   TNetSocketHandles& Bindings() { return bindings_; }
@@ -291,6 +304,9 @@ class TNetTCPServer {
 
   std::mutex listenersLock_;
   std::vector<std::unique_ptr<TNetListenerThread>> listeners_;
+  // Held from activation until the listeners have stopped: a listener never holds the last
+  // reference, so the server is never destroyed on (and never has to join) a listener thread.
+  std::shared_ptr<TNetTCPServer> selfWhileListening_;
   mutable std::mutex liveLock_;
   std::vector<TNetPeerThread*> live_;
 };

@@ -14,6 +14,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 
@@ -70,12 +71,6 @@ int MapErrno(int e) {
 
 int Fail() {
   tLastError = MapErrno(errno);
-  return -1;
-}
-
-// A blocking send that hit SO_SNDTIMEO reports EAGAIN; Windows reports that as a time-out.
-int FailSend() {
-  tLastError = (errno == EAGAIN || errno == EWOULDBLOCK) ? kErrTimedOut : MapErrno(errno);
   return -1;
 }
 
@@ -166,26 +161,47 @@ SocketHandle Accept(SocketHandle s, Endpoint* peer) {
   }
 }
 
-int Connect(SocketHandle s, const Endpoint& remote, int timeoutMs) {
-  sockaddr_in a = ToSockaddr(remote);
-  if (timeoutMs <= 0) {
-    if (::connect(Fd(s), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return 0;
-    if (errno != EINTR) return Fail();
-    // Interrupted: the connect goes on in the background; wait for its outcome.
-    timeoutMs = -1;
-  } else {
-    int flags = ::fcntl(Fd(s), F_GETFL);
-    ::fcntl(Fd(s), F_SETFL, flags | O_NONBLOCK);
-    int r = ::connect(Fd(s), reinterpret_cast<sockaddr*>(&a), sizeof a);
-    int saved = errno;
-    ::fcntl(Fd(s), F_SETFL, flags);
-    if (r == 0) return 0;
-    if (saved != EINPROGRESS) {
-      errno = saved;
-      return Fail();
+namespace {
+
+// Waits for a connect in progress in slices, so cancelled() is asked. 1 when it has an outcome
+// (SO_ERROR tells which), 0 on time-out, -1 when cancelled or on error.
+int WaitConnecting(SocketHandle s, int timeoutMs, const std::function<bool()>& cancelled) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0);
+  for (;;) {
+    if (cancelled && cancelled()) {
+      tLastError = kErrInterrupted;
+      return -1;
     }
+    int slice = cancelled ? kWakeCheckMs : -1;
+    if (timeoutMs > 0) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) return 0;
+      slice = slice < 0 ? static_cast<int>(left) : std::min(slice, static_cast<int>(left));
+    }
+    const int ready = WaitFor(s, POLLOUT, slice);
+    if (ready != 0) return ready;
   }
-  int w = WaitFor(s, POLLOUT, timeoutMs);
+}
+
+}  // namespace
+
+int Connect(SocketHandle s, const Endpoint& remote, int timeoutMs,
+            const std::function<bool()>& cancelled) {
+  sockaddr_in a = ToSockaddr(remote);
+  const int flags = ::fcntl(Fd(s), F_GETFL);
+  ::fcntl(Fd(s), F_SETFL, flags | O_NONBLOCK);
+  const int r = ::connect(Fd(s), reinterpret_cast<sockaddr*>(&a), sizeof a);
+  const int saved = errno;
+  ::fcntl(Fd(s), F_SETFL, flags);
+  if (r == 0) return 0;
+  // Interrupted or not, the connect goes on in the background; wait for its outcome.
+  if (saved != EINPROGRESS && saved != EINTR) {
+    errno = saved;
+    return Fail();
+  }
+  const int w = WaitConnecting(s, timeoutMs, cancelled);
   if (w < 0) return -1;
   if (w == 0) {
     tLastError = kErrTimedOut;
@@ -220,38 +236,34 @@ int PeerEndpoint(SocketHandle s, Endpoint* out) {
 int WaitReadable(SocketHandle s, int timeoutMs) { return WaitFor(s, POLLIN, timeoutMs); }
 int WaitWritable(SocketHandle s, int timeoutMs) { return WaitFor(s, POLLOUT, timeoutMs); }
 
-namespace {
-
-// SO_SNDTIMEO in ms (0: none).
-long SendTimeoutMs(int fd) {
-  timeval tv{};
-  socklen_t len = sizeof tv;
-  if (::getsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, &len) != 0) return 0;
-  return static_cast<long>(tv.tv_sec) * 1000 + static_cast<long>(tv.tv_usec) / 1000;
+long Send(SocketHandle s, const void* data, std::size_t size) {
+  for (;;) {
+    ssize_t n = ::send(Fd(s), data, size, MSG_NOSIGNAL);
+    if (n >= 0) return static_cast<long>(n);
+    if (errno != EINTR) return Fail();
+  }
 }
 
-// A send that moved some bytes and then waited out the whole send time-out returns those bytes
-// instead of failing; the next call would wait the time-out again. Such a short return is the
-// stall itself, or a peer that stops reading would hold the connection twice as long.
-bool StalledOut(std::chrono::steady_clock::time_point start, long timeoutMs) {
-  return timeoutMs > 0 && std::chrono::steady_clock::now() - start >=
-                              std::chrono::milliseconds(timeoutMs);
+namespace {
+
+// One send that never blocks: bytes sent, 0 when there is no room, -1 on error.
+long SendNow(SocketHandle s, const void* data, std::size_t size) {
+  for (;;) {
+    ssize_t n = ::send(Fd(s), data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n >= 0) return static_cast<long>(n);
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    if (errno != EINTR) return Fail();
+  }
 }
 
 }  // namespace
 
-long Send(SocketHandle s, const void* data, std::size_t size) {
-  const long timeoutMs = SendTimeoutMs(Fd(s));
-  for (;;) {
-    const auto start = std::chrono::steady_clock::now();
-    ssize_t n = ::send(Fd(s), data, size, MSG_NOSIGNAL);
-    if (n >= 0 && static_cast<std::size_t>(n) < size && StalledOut(start, timeoutMs)) {
-      tLastError = kErrTimedOut;
-      return -1;
-    }
-    if (n >= 0) return static_cast<long>(n);
-    if (errno != EINTR) return FailSend();
-  }
+long SendWithin(SocketHandle s, const void* data, std::size_t size, int waitMs) {
+  const long n = SendNow(s, data, size);
+  if (n != 0) return n;
+  const int ready = WaitFor(s, POLLOUT, waitMs);
+  if (ready <= 0) return ready;
+  return SendNow(s, data, size);
 }
 
 long Recv(SocketHandle s, void* data, std::size_t size) {
@@ -269,36 +281,31 @@ long Recv(SocketHandle s, void* data, std::size_t size) {
   }
 }
 
-int SetSendTimeout(SocketHandle s, int timeoutMs) {
-  timeval tv{};
-  if (timeoutMs > 0) {
-    tv.tv_sec = timeoutMs / 1000;
-    tv.tv_usec = (timeoutMs % 1000) * 1000;
-  }
-  return ::setsockopt(Fd(s), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0 ? 0 : Fail();
-}
-
 int ShutdownSend(SocketHandle s) { return ::shutdown(Fd(s), SHUT_WR) == 0 ? 0 : Fail(); }
 int ShutdownBoth(SocketHandle s) { return ::shutdown(Fd(s), SHUT_RDWR) == 0 ? 0 : Fail(); }
 int Close(SocketHandle s) { return ::close(Fd(s)) == 0 ? 0 : Fail(); }
 
 long long SendFile(SocketHandle s, std::intptr_t nativeFileHandle, std::uint64_t offset,
-                   std::uint64_t count) {
-  // Non-blocking, with our own wait: one blocking sendfile() call can wait out the send
-  // time-out several times over (the kernel restarts it for every piece that moves a little),
-  // so a reader that stopped would hold the connection far longer than the limit. Here any
-  // bytes moved restart the wait, and a wait that runs out is the stall.
+                   std::uint64_t count, int stallMs, const std::function<bool()>& cancelled) {
+  // Non-blocking, with our own wait: one blocking sendfile() call can wait out a stall limit
+  // several times over (the kernel restarts it for every piece that moves a little), and only a
+  // wait of our own can ask cancelled(). Any bytes moved restart the stall limit.
+  using Clock = std::chrono::steady_clock;
   const int fd = Fd(s);
-  const long timeoutMs = SendTimeoutMs(fd);
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return Fail();
   off_t pos = static_cast<off_t>(offset);
   std::uint64_t sent = 0;
   long long result = -1;
   int error = 0;  // a socket code when result stays -1
+  auto stallEnd = Clock::now() + std::chrono::milliseconds(stallMs);
   for (;;) {
     if (sent >= count) {
       result = static_cast<long long>(sent);
+      break;
+    }
+    if (cancelled && cancelled()) {
+      error = kErrInterrupted;
       break;
     }
     std::uint64_t left = count - sent;
@@ -306,6 +313,7 @@ long long SendFile(SocketHandle s, std::intptr_t nativeFileHandle, std::uint64_t
     ssize_t n = ::sendfile(fd, static_cast<int>(nativeFileHandle), &pos, piece);
     if (n > 0) {
       sent += static_cast<std::uint64_t>(n);
+      stallEnd = Clock::now() + std::chrono::milliseconds(stallMs);
       continue;
     }
     if (n == 0) {  // the file ended early
@@ -317,17 +325,22 @@ long long SendFile(SocketHandle s, std::intptr_t nativeFileHandle, std::uint64_t
       error = MapErrno(errno);
       break;
     }
-    pollfd p{fd, POLLOUT, 0};
-    const int ready = ::poll(&p, 1, timeoutMs > 0 ? static_cast<int>(timeoutMs) : -1);
-    if (ready == 0) {
-      error = kErrTimedOut;
-      break;
+    int slice = kWakeCheckMs;
+    if (stallMs > 0) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(stallEnd - Clock::now()).count();
+      if (left <= 0) {
+        error = kErrTimedOut;
+        break;
+      }
+      slice = std::min(slice, static_cast<int>(left));
     }
-    if (ready < 0 && errno != EINTR) {
+    pollfd p{fd, POLLOUT, 0};
+    if (::poll(&p, 1, slice) < 0 && errno != EINTR) {
       error = MapErrno(errno);
       break;
     }
-    // Ready, or an error or hang-up that the next sendfile() reports.
+    // Ready, a slice over, or an error or hang-up that the next sendfile() reports.
   }
   ::fcntl(fd, F_SETFL, flags);
   if (result < 0) tLastError = error;

@@ -5,6 +5,8 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -91,36 +93,52 @@ SocketHandle Accept(SocketHandle s, Endpoint* peer) {
   return static_cast<SocketHandle>(c);
 }
 
-int Connect(SocketHandle s, const Endpoint& remote, int timeoutMs) {
+namespace {
+
+// Waits in slices for a connect in progress, asking cancelled(); a failed connect shows in the
+// exception set. 0 connected, else a Winsock code (WSAETIMEDOUT, WSAEINTR when cancelled).
+int WaitConnecting(SocketHandle s, int timeoutMs, const std::function<bool()>& cancelled) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0);
+  for (;;) {
+    if (cancelled && cancelled()) return WSAEINTR;
+    long slice = cancelled ? kWakeCheckMs : -1;
+    if (timeoutMs > 0) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) return WSAETIMEDOUT;
+      slice = slice < 0 ? static_cast<long>(left) : std::min<long>(slice, static_cast<long>(left));
+    }
+    fd_set wr, ex;
+    FD_ZERO(&wr);
+    FD_ZERO(&ex);
+    FD_SET(Sock(s), &wr);
+    FD_SET(Sock(s), &ex);
+    timeval tv{slice / 1000, (slice % 1000) * 1000};
+    const int w = ::select(0, nullptr, &wr, &ex, slice < 0 ? nullptr : &tv);
+    if (w < 0) return ::WSAGetLastError();
+    if (w == 0) continue;
+    if (!FD_ISSET(Sock(s), &ex)) return 0;
+    int soErr = 0;
+    int len = sizeof soErr;
+    ::getsockopt(Sock(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soErr), &len);
+    return soErr != 0 ? soErr : WSAECONNREFUSED;
+  }
+}
+
+}  // namespace
+
+int Connect(SocketHandle s, const Endpoint& remote, int timeoutMs,
+            const std::function<bool()>& cancelled) {
   sockaddr_in a = ToSockaddr(remote);
-  if (timeoutMs <= 0) {
+  if (timeoutMs <= 0 && !cancelled) {
     return ::connect(Sock(s), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? 0 : Fail();
   }
   u_long on = 1;
   ::ioctlsocket(Sock(s), FIONBIO, &on);
   int r = ::connect(Sock(s), reinterpret_cast<sockaddr*>(&a), sizeof a);
   int err = r == 0 ? 0 : ::WSAGetLastError();
-  if (r != 0 && err == WSAEWOULDBLOCK) {
-    fd_set wr, ex;
-    FD_ZERO(&wr);
-    FD_ZERO(&ex);
-    FD_SET(Sock(s), &wr);
-    FD_SET(Sock(s), &ex);
-    timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    int w = ::select(0, nullptr, &wr, &ex, &tv);
-    if (w == 0) {
-      err = WSAETIMEDOUT;
-    } else if (w < 0) {
-      err = ::WSAGetLastError();
-    } else if (FD_ISSET(Sock(s), &ex)) {
-      int soErr = 0;
-      int len = sizeof soErr;
-      ::getsockopt(Sock(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soErr), &len);
-      err = soErr != 0 ? soErr : WSAECONNREFUSED;
-    } else {
-      err = 0;
-    }
-  }
+  if (r != 0 && err == WSAEWOULDBLOCK) err = WaitConnecting(s, timeoutMs, cancelled);
   u_long off = 0;
   ::ioctlsocket(Sock(s), FIONBIO, &off);
   if (err != 0) {
@@ -161,10 +179,23 @@ long Recv(SocketHandle s, void* data, std::size_t size) {
   return n == SOCKET_ERROR ? -1 : n;
 }
 
-int SetSendTimeout(SocketHandle s, int timeoutMs) {
-  DWORD ms = timeoutMs > 0 ? static_cast<DWORD>(timeoutMs) : 0;
-  return ::setsockopt(Sock(s), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&ms),
-                      sizeof ms) == 0 ? 0 : Fail();
+long SendWithin(SocketHandle s, const void* data, std::size_t size, int waitMs) {
+  // A blocking send here is not woken by a shutdown from another thread, and one that has
+  // started waits until all of its bytes are taken: wait for room ourselves, then send only
+  // what fits.
+  const int ready = WaitFor(s, true, waitMs);
+  if (ready <= 0) return ready;
+  int piece = size > 0x40000000u ? 0x40000000 : static_cast<int>(size);
+  u_long on = 1;
+  ::ioctlsocket(Sock(s), FIONBIO, &on);
+  const int n = ::send(Sock(s), static_cast<const char*>(data), piece, 0);
+  const int err = n == SOCKET_ERROR ? ::WSAGetLastError() : 0;
+  u_long off = 0;
+  ::ioctlsocket(Sock(s), FIONBIO, &off);
+  if (n != SOCKET_ERROR) return n;
+  if (err == WSAEWOULDBLOCK) return 0;
+  ::WSASetLastError(err);
+  return -1;
 }
 
 int ShutdownSend(SocketHandle s) { return ::shutdown(Sock(s), SD_SEND) == 0 ? 0 : Fail(); }
@@ -172,11 +203,13 @@ int ShutdownBoth(SocketHandle s) { return ::shutdown(Sock(s), SD_BOTH) == 0 ? 0 
 int Close(SocketHandle s) { return ::closesocket(Sock(s)) == 0 ? 0 : Fail(); }
 
 long long SendFile(SocketHandle s, std::intptr_t nativeFileHandle, std::uint64_t offset,
-                   std::uint64_t count) {
+                   std::uint64_t count, int stallMs, const std::function<bool()>& cancelled) {
+  using Clock = std::chrono::steady_clock;
   constexpr DWORD kPiece = 256 * 1024;
   std::vector<char> buffer(kPiece);
   HANDLE file = reinterpret_cast<HANDLE>(nativeFileHandle);
   std::uint64_t sent = 0;
+  auto stallEnd = Clock::now() + std::chrono::milliseconds(stallMs);
   while (sent < count) {
     std::uint64_t left = count - sent;
     DWORD want = left < kPiece ? static_cast<DWORD>(left) : kPiece;
@@ -193,8 +226,23 @@ long long SendFile(SocketHandle s, std::intptr_t nativeFileHandle, std::uint64_t
     if (got == 0) break;  // the file ended early
     DWORD done = 0;
     while (done < got) {
-      int n = ::send(Sock(s), buffer.data() + done, static_cast<int>(got - done), 0);
-      if (n == SOCKET_ERROR) return -1;
+      if (cancelled && cancelled()) {
+        ::WSASetLastError(WSAEINTR);
+        return -1;
+      }
+      int slice = kWakeCheckMs;
+      if (stallMs > 0) {
+        const auto wait =
+            std::chrono::duration_cast<std::chrono::milliseconds>(stallEnd - Clock::now()).count();
+        if (wait <= 0) {
+          ::WSASetLastError(WSAETIMEDOUT);
+          return -1;
+        }
+        slice = std::min(slice, static_cast<int>(wait));
+      }
+      const long n = SendWithin(s, buffer.data() + done, got - done, slice);
+      if (n < 0) return -1;
+      if (n > 0) stallEnd = Clock::now() + std::chrono::milliseconds(stallMs);
       done += static_cast<DWORD>(n);
     }
     sent += got;

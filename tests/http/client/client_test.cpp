@@ -10,6 +10,7 @@
 
 #include "http/client/http_client.h"
 #include "http/coding.h"
+#include "http/raw_client.h"
 #include "scripted_server.h"
 
 namespace tovi::http {
@@ -512,35 +513,39 @@ TEST(HttpClientSettings, SmallBuffersSplitLinesAndCredentials) {
   EXPECT_EQ(received.substr(received.size() - 110), expectedBody);
 }
 
-TEST(HttpClientSettings, ReadTimeoutAlsoLimitsTheConnect) {
-  // A listener that never accepts and whose queue is full leaves new connects hanging.
-  net::Endpoint loopback;
-  loopback.address[0] = 127;
-  loopback.address[3] = 1;
-  net::SocketHandle listener = net::OpenStream();
-  ASSERT_EQ(net::Bind(listener, loopback), 0);
-  ASSERT_EQ(net::Listen(listener, 0), 0);
-  net::LocalEndpoint(listener, &loopback);
-  std::vector<net::SocketHandle> fillers;
-  bool hanging = false;
-  for (int i = 0; i < 64 && !hanging; ++i) {
-    fillers.push_back(net::OpenStream());
-    hanging = net::Connect(fillers.back(), loopback, 200) != 0 && net::LastError() == net::kErrTimedOut;
-  }
-  if (hanging) {
+TEST(HttpClientSettings, AConnectEndsAtItsOwnLimitElseTheReadLimitOrWhenAborted) {
+  tovi::test::FullBacklog backlog;  // further connects to it hang
+  if (!backlog.Hanging()) GTEST_SKIP() << "this system accepted every connect; none could hang";
+  struct Case {
+    int readMs, connectMs, abortAfterMs;
+    const char* exceptionClass;
+  };
+  const Case cases[] = {
+      {400, 0, 0, "ENetConnectTimeout"},      // the read limit stands in for a connect limit
+      {20000, 400, 0, "ENetConnectTimeout"},  // a connect limit of its own wins
+      {0, 0, 400, "ENetSocketError"},         // no limit at all, but the abort source ends it
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.readMs) + "/" + std::to_string(c.connectMs));
     TNetHTTP http;
-    http.SetReadTimeout(400);
+    http.SetReadTimeout(c.readMs);
+    http.SetConnectTimeout(c.connectMs);
+    const auto start = std::chrono::steady_clock::now();
+    if (c.abortAfterMs > 0) {
+      http.SetAbortSource([&] {
+        return std::chrono::steady_clock::now() - start > std::chrono::milliseconds(c.abortAfterMs);
+      });
+    }
     const CallResult r = Capture([&](std::string& body) {
-      http.Get("http://127.0.0.1:" + std::to_string(loopback.port) + "/", body);
+      http.Get("http://127.0.0.1:" + std::to_string(backlog.Port()) + "/", body);
     });
-    EXPECT_EQ(r.exceptionClass, "ENetConnectTimeout");
-    EXPECT_EQ(r.message, "Connect timed out.");
+    EXPECT_EQ(r.exceptionClass, c.exceptionClass);
+    if (c.abortAfterMs == 0) {
+      EXPECT_EQ(r.message, "Connect timed out.");
+    }
     EXPECT_GE(r.seconds, 0.35);
-    EXPECT_LT(r.seconds, 5.0);
+    EXPECT_LT(r.seconds, 3.0);
   }
-  for (net::SocketHandle s : fillers) net::Close(s);
-  net::Close(listener);
-  if (!hanging) GTEST_SKIP() << "this system accepted every connect; none could be made to hang";
 }
 
 // A body source that promises more bytes than it has.

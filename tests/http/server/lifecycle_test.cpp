@@ -3,10 +3,15 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <fstream>
+#include <memory>
 
 #include "http/exceptions.h"
 #include "http/raw_client.h"
 #include "http/server/test_server.h"
+#include "platform/files.h"
 
 namespace tovi::http {
 namespace {
@@ -47,7 +52,8 @@ TEST(Activation, ReportsBindFailuresAndStaysInactive) {
   const int taken = busy.Port();
 
   {  // No bindings: one is added with DefaultPort and every address (in use here).
-    TNetHTTPServer server;
+    auto owned = std::make_shared<TNetHTTPServer>();
+    TNetHTTPServer& server = *owned;
     server.SetDefaultPort(taken);
     try {
       server.SetActive(true);
@@ -61,7 +67,8 @@ TEST(Activation, ReportsBindFailuresAndStaysInactive) {
     EXPECT_EQ(server.Bindings()[0].Port(), taken);
   }
   {  // A failing second binding: inactive, and the first one's listener is gone too.
-    TNetHTTPServer server;
+    auto owned = std::make_shared<TNetHTTPServer>();
+    TNetHTTPServer& server = *owned;
     server.OnCommandGet = [](auto&, auto&, auto&) {};
     TNetSocketHandle& first = server.Bindings().Add();
     first.SetIP("127.0.0.1");
@@ -76,7 +83,8 @@ TEST(Activation, ReportsBindFailuresAndStaysInactive) {
     EXPECT_FALSE(probe.Connect(static_cast<std::uint16_t>(first.Port())));
   }
   {  // A binding address that is not a number.
-    TNetHTTPServer server;
+    auto owned = std::make_shared<TNetHTTPServer>();
+    TNetHTTPServer& server = *owned;
     server.Bindings().Add().SetIP("127.0.0.x");
     EXPECT_THROW(server.SetActive(true), std::invalid_argument);
     EXPECT_FALSE(server.Active());
@@ -139,6 +147,97 @@ TEST(Deactivation, ClosesAConnectionThatNeverSentAnything) {
   EXPECT_TRUE(idle.WaitClosed(2000, &got));
   EXPECT_EQ(got, "");
   EXPECT_EQ(s.server.ConnectionCount(), 0u);
+}
+
+TEST(Deactivation, EndsConnectionsBlockedInASendOrAReadAtOnce) {
+  // Larger than any socket buffer: a reader that stopped leaves the send blocked.
+  const std::string path = ::testing::TempDir() + "tovi_switch_off.bin";
+  const std::uint64_t size = 64u << 20;
+  {
+    std::ofstream out(path, std::ios::binary);
+    out.seekp(static_cast<std::streamoff>(size - 1));
+    out.put('e');
+  }
+  fs::ReadOnlyFile file(path);
+  struct Case {
+    const char* what;
+    std::string request;
+  };
+  const Case cases[] = {
+      {"writes to a reader that stopped", "GET /write HTTP/1.1\r\n\r\n"},
+      {"a file range to a reader that stopped", "GET /file HTTP/1.1\r\n\r\n"},
+      {"a request body that stopped", "POST /x HTTP/1.1\r\nContent-Length: 1000\r\n\r\nabc"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::TestServer s;
+    std::atomic<bool> sending{false};
+    s.server.OnCommandGet = [&](TNetPeerThread& t, TNetHTTPRequestInfo& rq,
+                                TNetHTTPResponseInfo& rs) {
+      rs.SendHeaders();
+      sending = true;
+      if (rq.RequestPath() == "/file") t.Connection().WriteFileRange(file.NativeHandle(), 0, size);
+      const std::string chunk(1 << 20, 'w');
+      for (int i = 0; i < 64; ++i) t.Connection().Write(chunk);
+    };
+    s.Start();
+    tovi::test::RawClient client(s.Port());
+    ASSERT_TRUE(client.Send(c.request));
+    ASSERT_TRUE(WaitFor([&] { return sending || c.request[0] == 'P'; }));
+    ASSERT_TRUE(WaitFor([&] { return s.server.ConnectionCount() == 1; }));
+    const auto start = Clock::now();
+    EXPECT_NO_THROW(s.server.SetActive(false));
+    EXPECT_LT(Clock::now() - start, 2s);
+    EXPECT_EQ(s.server.ConnectionCount(), 0u);
+  }
+  std::remove(path.c_str());
+}
+
+TEST(Deactivation, AThreadOutlastingTheSwitchOffKeepsItsServerWhileThePortServesAgain) {
+  std::mutex lock;
+  std::condition_variable released;
+  bool release = false;
+  std::atomic<bool> inHandler{false};
+  auto stuck = std::make_shared<TNetHTTPServer>();
+  TNetSocketHandle& binding = stuck->Bindings().Add();
+  binding.SetIP("127.0.0.1");
+  binding.SetPort(0);
+  stuck->SetTerminateWaitTime(300);
+  // A handler that does not notice the switch-off (as a slow disk or name lookup would not).
+  stuck->OnCommandGet = [&](auto&, auto&, TNetHTTPResponseInfo& r) {
+    inHandler = true;
+    std::unique_lock<std::mutex> guard(lock);
+    released.wait_for(guard, 10s, [&] { return release; });
+    r.SetBodyText("late");
+  };
+  stuck->SetActive(true);
+  const auto port = static_cast<std::uint16_t>(binding.Port());
+  tovi::test::RawClient client(port);
+  ASSERT_TRUE(client.Send("GET / HTTP/1.1\r\n\r\n"));
+  ASSERT_TRUE(WaitFor([&] { return inHandler.load(); }));
+  EXPECT_THROW(stuck->SetActive(false), ENetTerminateThreadTimeout);
+
+  std::weak_ptr<TNetHTTPServer> watch = stuck;
+  const auto start = Clock::now();
+  stuck.reset();  // the owner's last reference: no wait for the thread
+  EXPECT_LT(Clock::now() - start, 1s);
+  EXPECT_FALSE(watch.expired()) << "freed under its connection thread";
+
+  auto again = std::make_shared<TNetHTTPServer>();
+  TNetSocketHandle& same = again->Bindings().Add();
+  same.SetIP("127.0.0.1");
+  same.SetPort(port);
+  again->OnCommandGet = [](auto&, auto&, TNetHTTPResponseInfo& r) { r.SetBodyText("again"); };
+  ASSERT_NO_THROW(again->SetActive(true));
+  EXPECT_NE(tovi::test::Exchange(port, "GET / HTTP/1.1\r\n\r\n").find("again"), std::string::npos);
+
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    release = true;
+  }
+  released.notify_all();
+  EXPECT_TRUE(WaitFor([&] { return watch.expired(); })) << "the last thread did not free it";
+  again->SetActive(false);
 }
 
 TEST(Connections, MaxConnectionsRefusesTheThirdWithItsReply) {
@@ -282,7 +381,8 @@ TEST(ReplyTexts, AreFormattedByCodeAndLines) {
 }
 
 TEST(BareTcpServer, RunsOnExecuteAndReportsAMissingOne) {
-  TNetTCPServer echo;
+  auto ownedEcho = std::make_shared<TNetTCPServer>();
+  TNetTCPServer& echo = *ownedEcho;
   TNetSocketHandle& b = echo.Bindings().Add();
   b.SetIP("127.0.0.1");
   echo.OnExecute = [](TNetPeerThread& t) {
@@ -296,7 +396,8 @@ TEST(BareTcpServer, RunsOnExecuteAndReportsAMissingOne) {
   c.Close();
   echo.SetActive(false);
 
-  TNetTCPServer none;
+  auto ownedNone = std::make_shared<TNetTCPServer>();
+  TNetTCPServer& none = *ownedNone;
   std::mutex lock;
   std::string reported;
   TNetSocketHandle& nb = none.Bindings().Add();

@@ -1,6 +1,7 @@
 // An HTTP server on 127.0.0.1 (a free port) for the engine suites, with what its events saw.
 #pragma once
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -11,7 +12,9 @@
 namespace tovi::http::test {
 
 struct TestServer {
-  TNetHTTPServer server;
+  // The engine switches on only servers owned by a shared_ptr.
+  std::shared_ptr<TNetHTTPServer> owner = std::make_shared<TNetHTTPServer>();
+  TNetHTTPServer& server = *owner;
   std::mutex lock;
   std::vector<std::string> exceptions;  // OnException texts, in order
 
