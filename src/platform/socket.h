@@ -92,6 +92,10 @@ int Close(SocketHandle s);
 long long SendFile(SocketHandle s, std::intptr_t nativeFileHandle, std::uint64_t offset,
                    std::uint64_t count, int stallMs, const std::function<bool()>& cancelled);
 
+// How many sockets and files this process may have open at once: the open-file limit on POSIX;
+// Windows sets none short of its per-process handle count.
+std::size_t OpenHandleLimit();
+
 // Resolves a host name to its first IPv4 address; -1 with kErrHostNotFound when none.
 int ResolveIPv4(const std::string& host, Endpoint* out);
 

@@ -10,6 +10,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/sendfile.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -345,6 +346,12 @@ long long SendFile(SocketHandle s, std::intptr_t nativeFileHandle, std::uint64_t
   ::fcntl(fd, F_SETFL, flags);
   if (result < 0) tLastError = error;
   return result;
+}
+
+std::size_t OpenHandleLimit() {
+  rlimit r{};
+  if (::getrlimit(RLIMIT_NOFILE, &r) != 0 || r.rlim_cur == RLIM_INFINITY) return 1u << 20;
+  return static_cast<std::size_t>(r.rlim_cur);
 }
 
 int ResolveIPv4(const std::string& host, Endpoint* out) {

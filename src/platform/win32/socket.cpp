@@ -250,6 +250,8 @@ long long SendFile(SocketHandle s, std::intptr_t nativeFileHandle, std::uint64_t
   return static_cast<long long>(sent);
 }
 
+std::size_t OpenHandleLimit() { return 1u << 24; }
+
 int ResolveIPv4(const std::string& host, Endpoint* out) {
   addrinfo hints{};
   hints.ai_family = AF_INET;
