@@ -118,6 +118,10 @@ std::size_t TNetTCPConnection::ReadFromStack(bool raiseWhenClosed) {
     return 0;
   }
   WaitForData();
+  return ReceiveOnce(raiseWhenClosed);
+}
+
+std::size_t TNetTCPConnection::ReceiveOnce(bool raiseWhenClosed) {
   char chunk[kRecvChunk];
   long n = Stopping() ? 0 : net::Recv(socket_, chunk, sizeof chunk);
   if (n > 0) {
@@ -137,6 +141,14 @@ std::size_t TNetTCPConnection::ReadFromStack(bool raiseWhenClosed) {
   closedGracefully_ = true;
   if (raiseWhenClosed && input_.empty()) throw ENetConnClosedGracefully();
   return 0;
+}
+
+bool TNetTCPConnection::ReceiveArrived() {
+  if (socket_ == net::kInvalidSocket || peerClosed_ || Stopping()) return false;
+  if (hasDeadline_ && Clock::now() >= deadline_) return false;
+  const int ready = net::WaitReadable(socket_, 0);
+  if (ready < 0) return false;
+  return ready == 0 || ReceiveOnce(false) > 0;
 }
 
 std::string TNetTCPConnection::ReadLn() {

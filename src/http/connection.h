@@ -63,6 +63,8 @@ class TNetTCPConnection {
   void SetReadTimeout(int timeoutMs) { readTimeoutMs_ = timeoutMs; }
   void SetReadDeadline(Clock::time_point deadline) { deadline_ = deadline; hasDeadline_ = true; }
   void ClearReadDeadline() { hasDeadline_ = false; }
+  bool HasReadDeadline() const { return hasDeadline_; }
+  Clock::time_point ReadDeadline() const { return deadline_; }
   int MaxLineLength() const { return maxLineLength_; }
   void SetMaxLineLength(int length) { maxLineLength_ = length; }
 
@@ -81,6 +83,10 @@ class TNetTCPConnection {
   // Receives once into the input buffer; returns the bytes added, 0 when the peer has closed.
   // With raiseWhenClosed, a closed connection with an empty buffer raises instead.
   std::size_t ReadFromStack(bool raiseWhenClosed = true);
+  // Receives once what has already arrived, never waiting. True while waiting for more makes
+  // sense; false once the peer has closed, the connection was aborted or closed, or the read
+  // deadline has passed (a read then reports it). Socket failures raise as reads do.
+  bool ReceiveArrived();
   std::string& InputBuffer() { return input_; }
 
   // Writes; an empty text sends nothing. With a write buffer open the bytes are collected.
@@ -115,6 +121,8 @@ class TNetTCPConnection {
   void CloseSocket();
 
  private:
+  // One receive into the input buffer, the socket being readable; as ReadFromStack.
+  std::size_t ReceiveOnce(bool raiseWhenClosed);
   void SendRaw(const char* data, std::size_t size);
   [[noreturn]] void RaiseSendError(int code);
   void CheckWritable();

@@ -118,6 +118,26 @@ TNetCookies ParseCookies(const TNetHeaderList& headers) {
   return out;
 }
 
+// A request line's parts: the method in upper case, the target, the text after the last space.
+struct RequestLine {
+  std::string method;
+  std::string target;
+  std::string version;
+};
+
+// False when the line has no space: the loop then fails with "Error in parsing command.".
+bool SplitRequestLine(std::string_view line, RequestLine* out) {
+  const std::size_t lastSpace = line.rfind(' ');
+  if (lastSpace == std::string_view::npos) return false;
+  out->version = line.substr(lastSpace + 1);
+  const std::string_view rest = line.substr(0, lastSpace);
+  const std::size_t firstSpace = rest.find(' ');
+  out->method = UpperCase(std::string(rest.substr(0, firstSpace)));
+  out->target = firstSpace == std::string_view::npos ? std::string_view()
+                                                     : rest.substr(firstSpace + 1);
+  return true;
+}
+
 }  // namespace
 
 std::string ResponseCodeText(int code) {
@@ -516,20 +536,18 @@ void TNetCustomHTTPServer::FinishResponse(TNetHTTPResponseInfo& response) {
   if (!response.BodyText().empty() || response.BodyStream()) response.SendBody();
 }
 
+bool TNetCustomHTTPServer::Answers(const std::string& method) const {
+  return (method == "GET" || method == "POST" || method == "HEAD") && OnCommandGet;
+}
+
 bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, const std::string& line) {
   TNetTCPServerConnection& conn = thread.Connection();
-  std::size_t lastSpace = line.rfind(' ');
-  if (lastSpace == std::string::npos) throw ENetHTTPErrorParsingCommand();
-  const std::string version = line.substr(lastSpace + 1);
-  const std::string rest = line.substr(0, lastSpace);
-  const std::size_t firstSpace = rest.find(' ');
-  const std::string method = UpperCase(rest.substr(0, firstSpace));
-  const std::string target = firstSpace == std::string::npos ? std::string()
-                                                             : rest.substr(firstSpace + 1);
-
-  if (!((method == "GET" || method == "POST" || method == "HEAD") && OnCommandGet)) {
+  RequestLine parts;
+  if (!SplitRequestLine(line, &parts)) throw ENetHTTPErrorParsingCommand();
+  const std::string& method = parts.method;
+  if (!Answers(method)) {
     conn.ClearReadDeadline();
-    if (OnCommandOther) OnCommandOther(thread, method, target, version);
+    if (OnCommandOther) OnCommandOther(thread, method, parts.target, parts.version);
     return !keepAlive_;
   }
 
@@ -537,12 +555,12 @@ bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, const std::strin
   request.rawRequestLine_ = line;
   request.remoteAddress_ = conn.Binding().PeerIP();
   request.method_ = method;
-  request.version_ = version;
+  request.version_ = parts.version;
   ReadHead(conn, request, line.size() + 2);
   conn.ClearReadDeadline();
   request.ProcessHeaders();
   ReadBody(thread, request);
-  ApplyTarget(request, target);
+  ApplyTarget(request, parts.target);
   ApplyAuthorization(request);
 
   TNetHTTPResponseInfo response(conn);
@@ -555,13 +573,59 @@ bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, const std::strin
   return response.CloseAfterResponse();
 }
 
+bool TNetCustomHTTPServer::ReadsHeaderLines(std::string_view requestLine) const {
+  RequestLine parts;
+  return SplitRequestLine(requestLine, &parts) && Answers(parts.method);
+}
+
+// The request line, and for a request the loop answers, its header lines up to the empty one.
+// A head the reading refuses (a line or a head over its limit, a request line without a space)
+// counts as complete too: the reading then fails at once, as it would have.
+bool TNetCustomHTTPServer::HeadComplete(TNetTCPConnection& conn) const {
+  const std::string& in = conn.InputBuffer();
+  const std::size_t maxLine = static_cast<std::size_t>(conn.MaxLineLength());
+  const TNetServerLimits& limits = Limits();
+  std::size_t start = 0;
+  std::size_t headBytes = 0;
+  int lines = 0;
+  for (;;) {
+    const std::size_t lf = in.find('\n', start);
+    const std::size_t length = (lf == std::string::npos ? in.size() : lf) - start;
+    if (length > maxLine) return true;
+    if (lf == std::string::npos) return false;
+    std::string_view line(in.data() + start, length);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (lines == 0 && !ReadsHeaderLines(line)) return true;
+    if (lines > 0 && line.empty()) return true;
+    headBytes += line.size() + 2;
+    if (lines > 0 && (lines > limits.maxHeaderLines || headBytes > limits.maxRequestHeadBytes)) {
+      return true;
+    }
+    ++lines;
+    start = lf + 1;
+  }
+}
+
+bool TNetCustomHTTPServer::WaitForHeadIdle(TNetPeerThread& thread) {
+  if (!thread.CanWaitIdle()) return false;
+  TNetTCPServerConnection& conn = thread.Connection();
+  if (HeadComplete(conn)) return false;
+  if (!conn.ReceiveArrived() || HeadComplete(conn)) return false;
+  thread.WaitIdle();
+  return true;
+}
+
 bool TNetCustomHTTPServer::DoExecute(TNetPeerThread& thread) {
   TNetTCPServerConnection& conn = thread.Connection();
   const TNetServerLimits& limits = Limits();
   try {
     for (;;) {
-      conn.SetReadDeadline(TNetTCPConnection::Clock::now() +
-                           std::chrono::milliseconds(limits.requestHeadTimeoutMs));
+      // A head waited for without a thread keeps the deadline it began with.
+      if (!conn.HasReadDeadline()) {
+        conn.SetReadDeadline(TNetTCPConnection::Clock::now() +
+                             std::chrono::milliseconds(limits.requestHeadTimeoutMs));
+      }
+      if (WaitForHeadIdle(thread)) return true;
       const std::string line = conn.ReadLn();
       const bool closeAfter = ServeRequest(thread, line);
       // A handler that closed the connection itself ends it as a close would.

@@ -19,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -232,6 +233,15 @@ class TNetCustomHTTPServer : public TNetTCPServer {
  private:
   // One request; returns the close-after flag.
   bool ServeRequest(TNetPeerThread& thread, const std::string& line);
+  // With a thread manager that lets connections wait idle: takes what has arrived and, while
+  // the request head is not all there, has the connection wait for the rest without a thread.
+  // True when it does.
+  bool WaitForHeadIdle(TNetPeerThread& thread);
+  // Whether the input holds all the loop reads before it can answer (see the definition).
+  bool HeadComplete(TNetTCPConnection& conn) const;
+  // Whether the loop reads header lines after this request line: one it answers itself.
+  bool ReadsHeaderLines(std::string_view requestLine) const;
+  bool Answers(const std::string& method) const;
   // Query, parameters, cookies, decoded path (and the host of an absolute target).
   void ApplyTarget(TNetHTTPRequestInfo& request, const std::string& target);
   void ApplyAuthorization(TNetHTTPRequestInfo& request);

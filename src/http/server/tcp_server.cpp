@@ -5,6 +5,7 @@
 #include <cxxabi.h>
 #include <stdexcept>
 #include <typeinfo>
+#include <utility>
 
 #include "http/coding.h"
 #include "http/exceptions.h"
@@ -116,51 +117,77 @@ TNetPeerThread::TNetPeerThread(TNetTCPServer& server,
                                std::unique_ptr<TNetTCPServerConnection> connection)
     : server_(server), connection_(std::move(connection)) {}
 
-TNetPeerThread::~TNetPeerThread() {
-  if (thread_.joinable()) {
-    if (thread_.get_id() == std::this_thread::get_id()) {
-      thread_.detach();
-    } else {
-      thread_.join();
+bool TNetPeerThread::CanWaitIdle() const { return server_.threadMgr_->WaitsIdle(); }
+
+bool TNetPeerThread::Run() {
+  ran_ = true;
+  TNetThreadMgr& mgr = *server_.threadMgr_;
+  while (Turn()) {
+    // Handed over: from here on another system thread may run this connection.
+    if (mgr.WaitIdle(this)) return true;
+    // Not taken (the server is switching off): the step runs again and waits on this thread.
+  }
+  const bool fit = !foreignException_;
+  Finish();
+  return fit;
+}
+
+bool TNetPeerThread::Turn() {
+  try {
+    if (!begun_) Begin();
+    while (!Stopped()) {
+      ExecuteStep();
+      if (std::exchange(waitIdle_, false)) return true;
+      if (!connection_->Connected()) Stop();
     }
+  } catch (const std::exception& e) {
+    if (begun_) {
+      try {
+        server_.ReportException(*this, e);
+      } catch (...) {
+        // A failing event must not take the system thread down; the connection ends anyway.
+      }
+    }
+    exceptionClass_ = ClassNameOf(e);
+    exceptionMessage_ = e.what();
+    foreignException_ = dynamic_cast<const ENetException*>(&e) == nullptr;
+  } catch (...) {
+    exceptionClass_ = "unknown";
+    foreignException_ = true;
+  }
+  return false;
+}
+
+void TNetPeerThread::Begin() {
+  TNetTCPServer& server = server_;
+  if (!connection_ || connection_->Socket() == net::kInvalidSocket) throw ENetTCPServerError();
+  if (!server.greeting_.IsEmpty()) connection_->Write(server.greeting_.FormattedReply());
+  if (server.OnConnect) server.OnConnect(*this);
+  if (!connection_->Connected()) Stop();
+  begun_ = true;
+}
+
+void TNetPeerThread::ExecuteStep() {
+  try {
+    if (!server_.DoExecute(*this)) throw ENetNoExecuteSpecified();
+  } catch (const ENetSocketError& e) {
+    server_.ReportException(*this, e);
+    if (e.LastError() == net::kErrConnectionAborted ||
+        e.LastError() == net::kErrConnectionReset) {
+      connection_->EndConnection();
+    }
+  } catch (const ENetClosedSocket& e) {
+    server_.ReportException(*this, e);
+  } catch (const ENetConnClosedGracefully& e) {
+    server_.ReportException(*this, e);
   }
 }
 
-void TNetPeerThread::Run() {
+void TNetPeerThread::Finish() {
   // Declared first, so released last: when this is the server's last holder, the server (and
   // with it this object) goes here, after everything else this thread does.
   const std::shared_ptr<TNetTCPServer> keep = std::move(keepAlive_);
   TNetTCPServer& server = server_;
-  bool inLoop = false;
-  try {
-    if (!connection_ || connection_->Socket() == net::kInvalidSocket) throw ENetTCPServerError();
-    if (!server.greeting_.IsEmpty()) connection_->Write(server.greeting_.FormattedReply());
-    if (server.OnConnect) server.OnConnect(*this);
-    if (!connection_->Connected()) Stop();
-    inLoop = true;
-    while (!Stopped()) {
-      try {
-        if (!server.DoExecute(*this)) throw ENetNoExecuteSpecified();
-      } catch (const ENetSocketError& e) {
-        server.ReportException(*this, e);
-        if (e.LastError() == net::kErrConnectionAborted ||
-            e.LastError() == net::kErrConnectionReset) {
-          connection_->EndConnection();
-        }
-      } catch (const ENetClosedSocket& e) {
-        server.ReportException(*this, e);
-      } catch (const ENetConnClosedGracefully& e) {
-        server.ReportException(*this, e);
-      }
-      if (!connection_->Connected()) Stop();
-    }
-  } catch (const std::exception& e) {
-    if (inLoop) server.ReportException(*this, e);
-    exceptionClass_ = ClassNameOf(e);
-    exceptionMessage_ = e.what();
-  } catch (...) {
-    exceptionClass_ = "unknown";
-  }
   Stop();
   if (server.OnDisconnect) {
     try {
@@ -172,63 +199,8 @@ void TNetPeerThread::Run() {
   // Release first, leave the live list last: once the list is empty the server may free the
   // thread manager, and this thread must not touch it any more.
   connection_->EndConnection();
-  TNetThreadMgr* mgr = server.threadMgr_;
-  mgr->ReleaseThread(this);
+  server.threadMgr_->ReleaseThread(this);
   server.RemoveLive(this);
-}
-
-// ---- thread manager ----
-
-TNetThreadMgr::~TNetThreadMgr() {
-  Reap();
-  std::vector<std::unique_ptr<TNetPeerThread>> left;
-  {
-    std::lock_guard<std::mutex> lock(lock_);
-    left.swap(active_);
-  }
-  left.clear();  // joins any still running
-}
-
-TNetPeerThread* TNetThreadMgr::GetThread(TNetTCPServer& server,
-                                         std::unique_ptr<TNetTCPServerConnection> connection) {
-  auto thread = std::make_unique<TNetPeerThread>(server, std::move(connection));
-  TNetPeerThread* raw = thread.get();
-  std::lock_guard<std::mutex> lock(lock_);
-  active_.push_back(std::move(thread));
-  return raw;
-}
-
-void TNetThreadMgr::ReleaseThread(TNetPeerThread* thread) {
-  std::unique_ptr<TNetPeerThread> owned;
-  {
-    std::lock_guard<std::mutex> lock(lock_);
-    auto it = std::find_if(active_.begin(), active_.end(),
-                           [thread](const auto& p) { return p.get() == thread; });
-    if (it == active_.end()) return;
-    owned = std::move(*it);
-    active_.erase(it);
-    if (owned->thread_.joinable() && owned->thread_.get_id() == std::this_thread::get_id()) {
-      // Whoever frees the object must not have to wait for this thread's last steps.
-      owned->thread_.detach();
-      finished_.push_back(std::move(owned));
-      return;
-    }
-  }
-  owned.reset();  // another thread's: joined (if started) and freed here
-}
-
-std::size_t TNetThreadMgr::ActiveCount() const {
-  std::lock_guard<std::mutex> lock(lock_);
-  return active_.size();
-}
-
-void TNetThreadMgr::Reap() {
-  std::vector<std::unique_ptr<TNetPeerThread>> done;
-  {
-    std::lock_guard<std::mutex> lock(lock_);
-    done.swap(finished_);
-  }
-  done.clear();
 }
 
 // ---- accepting ----
@@ -328,33 +300,34 @@ void TNetTCPServer::Activate() {
   }
   selfWhileListening_ = shared_from_this();
   try {
-    for (std::size_t i = 0; i < bindings_.Count(); ++i) {
-      TNetSocketHandle& binding = bindings_[i];
-      binding.AllocateSocket();
-      try {
-        binding.Bind(reuseSocket_ == TNetReuseSocket::rsTrue);
-        binding.Listen(listenQueue_);
-      } catch (...) {
-        binding.CloseSocket();
-        throw;
-      }
-      auto listener = std::make_unique<TNetListenerThread>(*this, binding);
-      TNetListenerThread* raw = listener.get();
-      std::lock_guard<std::mutex> lock(listenersLock_);
-      listeners_.push_back(std::move(listener));
-      raw->thread_ = std::thread(&TNetListenerThread::Run, raw);
-    }
+    threadMgr_->Open(*this);
+    for (std::size_t i = 0; i < bindings_.Count(); ++i) OpenListener(bindings_[i]);
   } catch (...) {
     // Listeners of earlier bindings do not keep serving while the server reports inactive.
     StopListeners();
     selfWhileListening_.reset();
-    if (ownThreadMgr_ && ConnectionCount() == 0) {
-      ownThreadMgr_.reset();
-      threadMgr_ = nullptr;
-    }
+    threadMgr_->StopWaitingIdle();
+    threadMgr_->EndThreads();
+    ReleaseThreadMgr();
     throw;
   }
   active_ = true;
+}
+
+void TNetTCPServer::OpenListener(TNetSocketHandle& binding) {
+  binding.AllocateSocket();
+  try {
+    binding.Bind(reuseSocket_ == TNetReuseSocket::rsTrue);
+    binding.Listen(listenQueue_);
+  } catch (...) {
+    binding.CloseSocket();
+    throw;
+  }
+  auto listener = std::make_unique<TNetListenerThread>(*this, binding);
+  TNetListenerThread* raw = listener.get();
+  std::lock_guard<std::mutex> lock(listenersLock_);
+  listeners_.push_back(std::move(listener));
+  raw->thread_ = std::thread(&TNetListenerThread::Run, raw);
 }
 
 void TNetTCPServer::StopListeners() {
@@ -383,19 +356,26 @@ bool TNetTCPServer::WaitForConnections(int polls) {
   return false;
 }
 
-void TNetTCPServer::Deactivate() {
-  BeforeDeactivate();
-  StopListeners();
-  // The caller holds a reference of its own: this is never the last one.
-  selfWhileListening_.reset();
-  AbortConnections();
-  bool ended = WaitForConnections(terminateWaitTimeMs_ / kTerminatePollMs);
+void TNetTCPServer::ReleaseThreadMgr() {
   if (ConnectionCount() == 0 && ownThreadMgr_) {
     ownThreadMgr_.reset();  // joins the threads that have ended
     threadMgr_ = nullptr;
   } else if (threadMgr_) {
     threadMgr_->Reap();
   }
+}
+
+void TNetTCPServer::Deactivate() {
+  BeforeDeactivate();
+  StopListeners();
+  // The caller holds a reference of its own: this is never the last one.
+  selfWhileListening_.reset();
+  AbortConnections();
+  // A switch-off that timed out before may have freed its own manager already.
+  if (threadMgr_) threadMgr_->StopWaitingIdle();  // each gets a thread to end on
+  const bool ended = WaitForConnections(terminateWaitTimeMs_ / kTerminatePollMs);
+  if (threadMgr_) threadMgr_->EndThreads();
+  ReleaseThreadMgr();
   if (!ended) throw ENetTerminateThreadTimeout();
   active_ = false;
 }
@@ -407,32 +387,12 @@ void TNetTCPServer::AcceptOne(TNetListenerThread&,
   TNetThreadMgr& mgr = *threadMgr_;
   TNetPeerThread* thread = mgr.GetThread(*this, std::move(connection));
   thread->keepAlive_ = std::move(keep);
-  int limit = limits_.maxServedConnections;
-  if (maxConnections_ > 0 && (limit <= 0 || maxConnections_ < limit)) limit = maxConnections_;
-  bool refuse = false;
-  {
-    std::lock_guard<std::mutex> lock(liveLock_);
-    if (limit > 0 && live_.size() >= static_cast<std::size_t>(limit)) {
-      refuse = true;
-    } else {
-      live_.push_back(thread);
-    }
-  }
-  if (refuse) {
-    try {
-      if (!maxConnectionReply_.IsEmpty()) {
-        thread->Connection().Write(maxConnectionReply_.FormattedReply());
-      }
-    } catch (const ENetException&) {
-      // The refused peer may be gone already; it is closed either way.
-    }
-    thread->Connection().EndConnection();
-    mgr.ReleaseThread(thread);
+  if (!Admit(thread)) {
+    Refuse(thread);
     return;
   }
   try {
-    std::lock_guard<std::mutex> lock(mgr.lock_);
-    thread->thread_ = std::thread(&TNetPeerThread::Run, thread);
+    mgr.Start(thread);
   } catch (...) {
     // No thread to be had (the system is out of them): this connection is closed unserved.
     RemoveLive(thread);
@@ -442,9 +402,42 @@ void TNetTCPServer::AcceptOne(TNetListenerThread&,
   }
 }
 
+bool TNetTCPServer::Admit(TNetPeerThread* thread) {
+  {
+    std::lock_guard<std::mutex> lock(liveLock_);
+    const std::size_t limit = ConnectionLimit();
+    if (limit > 0 && live_.size() >= limit) return false;
+    live_.push_back(thread);
+    thread->listed_ = true;
+  }
+  if (threadMgr_->MakeRoomForIdle()) return true;
+  RemoveLive(thread);
+  return false;
+}
+
+std::size_t TNetTCPServer::ConnectionLimit() const {
+  // Where connections wait for a thread, the served cap does not refuse any.
+  int limit = threadMgr_->WaitsIdle() ? 0 : limits_.maxServedConnections;
+  if (maxConnections_ > 0 && (limit <= 0 || maxConnections_ < limit)) limit = maxConnections_;
+  return limit > 0 ? static_cast<std::size_t>(limit) : 0;
+}
+
+void TNetTCPServer::Refuse(TNetPeerThread* thread) {
+  try {
+    if (!maxConnectionReply_.IsEmpty()) {
+      thread->Connection().Write(maxConnectionReply_.FormattedReply());
+    }
+  } catch (const ENetException&) {
+    // The refused peer may be gone already; it is closed either way.
+  }
+  thread->Connection().EndConnection();
+  threadMgr_->ReleaseThread(thread);
+}
+
 void TNetTCPServer::RemoveLive(TNetPeerThread* thread) {
   std::lock_guard<std::mutex> lock(liveLock_);
   live_.erase(std::remove(live_.begin(), live_.end(), thread), live_.end());
+  thread->listed_ = false;
 }
 
 }  // namespace tovi::http

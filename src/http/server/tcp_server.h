@@ -1,15 +1,17 @@
-// TNetTCPServer: listening sockets (one per binding, one listener thread each) and one peer
-// thread per accepted connection, which runs the server's per-connection step. Switching off
-// stops the listeners, wakes every open connection (each engine wait notices within
-// net::kWakeCheckMs) and waits a bounded time for its thread.
+// TNetTCPServer: listening sockets (one per binding, one listener thread each) and a peer thread
+// for every accepted connection, which runs the server's per-connection step on a system thread
+// of its thread manager (thread_mgr.h: one new thread per connection by default; a pool keeps
+// threads and lets connections that wait for a request hold none). Switching off stops the
+// listeners, wakes every open connection (each engine wait notices within net::kWakeCheckMs)
+// and waits a bounded time for them to end.
 // Ownership: a server is switched on only while owned by a std::shared_ptr, and every peer
-// thread shares that ownership until it ends. Dropping the last outside reference therefore
-// never waits for connections: a thread that outlasts a switch-off (a handler that does not
-// return) keeps the server, and ends it when it ends. Whatever the events use must likewise
-// outlive their threads. While its listeners run, the server also holds itself: switch it off
-// before dropping it (one dropped while on stays on).
-// Safety limits: at most kMaxServedConnections connections at once; accepted sockets give up a
-// send that makes no progress for 120 s.
+// thread shares that ownership until its connection ends. Dropping the last outside reference
+// therefore never waits for connections: a thread that outlasts a switch-off (a handler that
+// does not return) keeps the server, and ends it when it ends. Whatever the events use must
+// likewise outlive their threads. While its listeners run, the server also holds itself: switch
+// it off before dropping it (one dropped while on stays on).
+// Safety limits (TNetServerLimits): at most 256 connections served at once; accepted sockets
+// give up a send that makes no progress for 120 s.
 // Thread safety: Active, properties and events are set from one controlling thread while the
 // server is inactive (events must not change while it is active). Events run on listener and
 // peer threads, several at once.
@@ -26,6 +28,7 @@
 #include <vector>
 
 #include "http/connection.h"
+#include "http/server/thread_mgr.h"
 #include "platform/socket.h"
 
 namespace tovi::http {
@@ -38,7 +41,15 @@ enum class TNetReuseSocket { rsOSDependent, rsTrue, rsFalse };
 // Limits that keep one client from holding the server; fixed in the product, adjustable for
 // tests. The request-level limits are used by the HTTP server.
 struct TNetServerLimits {
-  int maxServedConnections = 256;        // more are accepted and closed at once
+  // Connections run on a thread at once. The default manager accepts and closes more at once; a
+  // pool has them wait for a thread, in order.
+  int maxServedConnections = 256;
+  // Pool: open connections waiting for a request without a thread (the process's handle limit
+  // may lower it); past it, the one waiting longest is closed, so one peer cannot crowd out all.
+  int maxIdleConnections = 4096;
+  // Pool: finished threads kept for the next connection (about the busiest moment's count);
+  // more end.
+  int keptThreads = 64;
   int requestHeadTimeoutMs = 30000;      // request line and header lines, complete
   int bodyStallTimeoutMs = 30000;        // no byte of a request body for this long
   int sendStallTimeoutMs = 120000;       // a send that makes no progress
@@ -130,11 +141,12 @@ class TNetTCPServerConnection : public TNetTCPConnection {
   TNetSocketHandle binding_;
 };
 
-// The thread of one accepted connection, handed to every connection event and to handlers.
+// The peer thread of one accepted connection, handed to every connection event and to handlers:
+// it owns the connection, and its manager runs it on a system thread, in turns: a connection
+// that waits for its next request without a thread gets one again when its bytes come.
 class TNetPeerThread {
  public:
   TNetPeerThread(TNetTCPServer& server, std::unique_ptr<TNetTCPServerConnection> connection);
-  ~TNetPeerThread();
   TNetPeerThread(const TNetPeerThread&) = delete;
   TNetPeerThread& operator=(const TNetPeerThread&) = delete;
 
@@ -146,42 +158,40 @@ class TNetPeerThread {
   const std::string& TerminatingExceptionClass() const { return exceptionClass_; }
   const std::string& TerminatingException() const { return exceptionMessage_; }
 
+  // Whether the per-connection step may give up the system thread while the connection waits
+  // for its next bytes (a manager that lets connections wait idle, while the server is on).
+  bool CanWaitIdle() const;
+  // Asks for that: the step returns at once, leaving the connection open, and runs again on a
+  // system thread when bytes or the peer's close come, the connection's read deadline passes, or
+  // the server switches off (the connection then aborted).
+  void WaitIdle() { waitIdle_ = true; }
+
  private:
   friend class TNetTCPServer;
   friend class TNetThreadMgr;
-  void Run();
+  friend class TNetThreadPool;
+  // One turn on a system thread; false when that thread should not run others (an exception
+  // the engine does not know of ended the connection).
+  bool Run();
+  // The start of the connection (first turn), then the step until the connection ends (false)
+  // or waits idle (true).
+  bool Turn();
+  void Begin();
+  void ExecuteStep();
+  void Finish();
 
   TNetTCPServer& server_;
-  std::shared_ptr<TNetTCPServer> keepAlive_;  // handed to Run, which holds it to its end
+  std::shared_ptr<TNetTCPServer> keepAlive_;  // from accept until the connection has ended
   std::unique_ptr<TNetTCPServerConnection> connection_;
-  std::thread thread_;
   std::atomic<bool> stopped_{false};
+  std::atomic<bool> listed_{false};  // on the server's live-connection list
+  bool ran_ = false;                 // a turn has begun
+  bool begun_ = false;               // greeting and OnConnect done
+  bool waitIdle_ = false;
+  bool foreignException_ = false;    // ended by an exception the engine does not know of
   std::string exceptionClass_;
   std::string exceptionMessage_;
 };
-
-// Hands out peer threads and keeps the list of those not yet released. A thread that releases
-// itself is detached (it touches nothing of the manager afterwards) and its object freed later
-// by Reap or the manager's destruction.
-class TNetThreadMgr {
- public:
-  virtual ~TNetThreadMgr();
-  virtual TNetPeerThread* GetThread(TNetTCPServer& server,
-                                    std::unique_ptr<TNetTCPServerConnection> connection);
-  virtual void ReleaseThread(TNetPeerThread* thread);
-  std::size_t ActiveCount() const;
-  // Frees the objects of threads that have released themselves; never waits.
-  void Reap();
-
- protected:
-  friend class TNetTCPServer;
-  mutable std::mutex lock_;
-  std::vector<std::unique_ptr<TNetPeerThread>> active_;
-  std::vector<std::unique_ptr<TNetPeerThread>> finished_;
-};
-
-// A new thread for every connection, never reused.
-class TNetThreadMgrDefault : public TNetThreadMgr {};
 
 // Accepts connections on a listening binding; activation makes one when none is set.
 class TNetServerIOHandlerSocket {
@@ -248,16 +258,24 @@ class TNetTCPServer : public std::enable_shared_from_this<TNetTCPServer> {
   void SetTerminateWaitTime(int ms) { terminateWaitTimeMs_ = ms; }
   TNetReuseSocket ReuseSocket() const { return reuseSocket_; }
   void SetReuseSocket(TNetReuseSocket reuse) { reuseSocket_ = reuse; }
-  // Not owned; when none is set, activation makes a TNetThreadMgrDefault of its own.
+  // When none is set, activation makes a TNetThreadMgrDefault of its own. A borrowed manager
+  // must outlive the server's connections; a shared one lives as long as the server.
   TNetThreadMgr* ThreadMgr() const { return threadMgr_; }
-  void SetThreadMgr(TNetThreadMgr* mgr) { threadMgr_ = mgr; }
+  void SetThreadMgr(TNetThreadMgr* borrowed) {
+    sharedThreadMgr_.reset();
+    threadMgr_ = borrowed;
+  }
+  void SetThreadMgr(std::shared_ptr<TNetThreadMgr> shared) {
+    sharedThreadMgr_ = std::move(shared);
+    threadMgr_ = sharedThreadMgr_.get();
+  }
   // Not owned; when none is set, activation makes a TNetServerIOHandlerSocket of its own.
   TNetServerIOHandlerSocket* IOHandler() const { return ioHandler_; }
   void SetIOHandler(TNetServerIOHandlerSocket* handler) { ioHandler_ = handler; }
   const TNetServerLimits& Limits() const { return limits_; }
   void SetLimits(const TNetServerLimits& limits) { limits_ = limits; }
 
-  // Connections now served (the live-connection list).
+  // Connections open now, served or waiting without a thread (the live-connection list).
   std::size_t ConnectionCount() const;
 
   TNetThreadEvent OnConnect;
@@ -283,8 +301,14 @@ class TNetTCPServer : public std::enable_shared_from_this<TNetTCPServer> {
   void Activate();
   void Deactivate();
   void StopListeners();
+  void OpenListener(TNetSocketHandle& binding);
   void AcceptOne(TNetListenerThread& listener, std::unique_ptr<TNetTCPServerConnection>& conn);
+  // Lists the connection as live, or false when a limit refuses it.
+  bool Admit(TNetPeerThread* thread);
+  std::size_t ConnectionLimit() const;
+  void Refuse(TNetPeerThread* thread);
   void RemoveLive(TNetPeerThread* thread);
+  void ReleaseThreadMgr();
   bool WaitForConnections(int polls);
   void AbortConnections();
 
@@ -298,6 +322,7 @@ class TNetTCPServer : public std::enable_shared_from_this<TNetTCPServer> {
   TNetReuseSocket reuseSocket_ = TNetReuseSocket::rsOSDependent;
   TNetThreadMgr* threadMgr_ = nullptr;
   std::unique_ptr<TNetThreadMgr> ownThreadMgr_;
+  std::shared_ptr<TNetThreadMgr> sharedThreadMgr_;
   TNetServerIOHandlerSocket* ioHandler_ = nullptr;
   std::unique_ptr<TNetServerIOHandlerSocket> ownIOHandler_;
   TNetServerLimits limits_;

@@ -4,11 +4,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <list>
 
 #include "http/raw_client.h"
 #include "http/server/process_counts.h"
 #include "http/server/test_server.h"
+#include "support/wait.h"
 
 namespace tovi::http {
 namespace {
@@ -19,6 +21,41 @@ using Clock = std::chrono::steady_clock;
 constexpr int kIdle = 300;
 constexpr int kClients = 200;
 constexpr int kRequestsEach = 5;
+
+void Answer(TNetPeerThread&, TNetHTTPRequestInfo& q, TNetHTTPResponseInfo& r) {
+  r.SetBodyText("answer to " + q.RequestPath() + " " + q.ParamList().at(0));
+}
+
+// kClients threads at once, each making kRequestsEach requests on fresh connections; returns how
+// many answers were right to the byte (a wrong one also fails the test).
+int RightAnswersOfConcurrentClients(std::uint16_t port) {
+  std::atomic<int> right{0}, wrong{0};
+  std::vector<std::thread> clients;
+  for (int c = 0; c < kClients; ++c) {
+    clients.emplace_back([&, c] {
+      for (int r = 0; r < kRequestsEach; ++r) {
+        std::string path = "/client" + std::to_string(c) + "/" + std::to_string(r);
+        std::string body = "answer to " + path + " n=" + std::to_string(c * 100 + r);
+        std::string expected = "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html\r\n"
+                               "Content-Length: " + std::to_string(body.size()) +
+                               "\r\nServer: NetHTTP/1.0\r\n\r\n" + body;
+        tovi::test::RawClient client;
+        std::string got;
+        if (client.Connect(port, 60000)) {
+          client.Send("GET " + path + "?n=" + std::to_string(c * 100 + r) + " HTTP/1.1\r\n\r\n");
+          got = client.ReadAll(60000);
+        }
+        if (got != expected && wrong.fetch_add(1) == 0) {
+          ADD_FAILURE() << "first wrong answer: [" << got << "] for " << path;
+        } else if (got == expected) {
+          ++right;
+        }
+      }
+    });
+  }
+  for (std::thread& t : clients) t.join();
+  return right.load();
+}
 
 TEST(Stress, ConcurrentClientsBesideIdleConnectionsGetTheirAnswers) {
   const long threadsBefore = tovi::test::ThreadCount();
@@ -33,9 +70,7 @@ TEST(Stress, ConcurrentClientsBesideIdleConnectionsGetTheirAnswers) {
     limits.maxServedConnections = 4 * (kIdle + kClients);
     s.server.SetLimits(limits);
     s.server.SetListenQueue(256);
-    s.server.OnCommandGet = [](auto&, TNetHTTPRequestInfo& q, TNetHTTPResponseInfo& r) {
-      r.SetBodyText("answer to " + q.RequestPath() + " " + q.ParamList().at(0));
-    };
+    s.server.OnCommandGet = Answer;
     s.Start();
 
     std::list<tovi::test::RawClient> idle;
@@ -53,33 +88,7 @@ TEST(Stress, ConcurrentClientsBesideIdleConnectionsGetTheirAnswers) {
     }
     ASSERT_EQ(s.server.ConnectionCount(), static_cast<std::size_t>(kIdle));
 
-    std::atomic<int> right{0}, wrong{0};
-    std::vector<std::thread> clients;
-    for (int c = 0; c < kClients; ++c) {
-      clients.emplace_back([&, c] {
-        for (int r = 0; r < kRequestsEach; ++r) {
-          std::string path = "/client" + std::to_string(c) + "/" + std::to_string(r);
-          std::string body = "answer to " + path + " n=" + std::to_string(c * 100 + r);
-          std::string expected = "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html\r\n"
-                                 "Content-Length: " + std::to_string(body.size()) +
-                                 "\r\nServer: NetHTTP/1.0\r\n\r\n" + body;
-          tovi::test::RawClient client;
-          std::string got;
-          if (client.Connect(s.Port(), 60000)) {
-            client.Send("GET " + path + "?n=" + std::to_string(c * 100 + r) + " HTTP/1.1\r\n\r\n");
-            got = client.ReadAll(60000);
-          }
-          if (got != expected && wrong.fetch_add(1) == 0) {
-            ADD_FAILURE() << "first wrong answer: [" << got << "] for " << path;
-          } else if (got == expected) {
-            ++right;
-          }
-        }
-      });
-    }
-    for (std::thread& t : clients) t.join();
-    EXPECT_EQ(right.load(), kClients * kRequestsEach);
-    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(RightAnswersOfConcurrentClients(s.Port()), kClients * kRequestsEach);
     // The last threads may still be cleaning up after their clients saw the close.
     until = Clock::now() + 10s;
     while (s.server.ConnectionCount() > kIdle && Clock::now() < until) {
@@ -104,6 +113,72 @@ TEST(Stress, ConcurrentClientsBesideIdleConnectionsGetTheirAnswers) {
     // wine answers 0 for the handle count; real Windows and Linux check it.
     std::printf("NOTE: this system reports no handle count; only threads were counted\n");
   }
+}
+
+}  // namespace
+}  // namespace tovi::http
+
+namespace tovi::http {
+namespace {
+
+constexpr int kManyIdle = 1000;
+constexpr int kKeptThreads = 8;
+// The listener and the watcher of connections that wait without a thread.
+constexpr long kServerOwnThreads = 2;
+
+// The most threads this process had while work() ran (sampled every 5 ms).
+long PeakThreadsDuring(const std::function<void()>& work) {
+  std::atomic<bool> done{false};
+  std::atomic<long> peak{tovi::test::ThreadCount()};
+  std::thread sampler([&] {
+    while (!done) {
+      peak = std::max(peak.load(), tovi::test::ThreadCount());
+      std::this_thread::sleep_for(5ms);
+    }
+  });
+  work();
+  done = true;
+  sampler.join();
+  return peak.load() - 1;  // not the sampler
+}
+
+TEST(Stress, AThousandIdleConnectionsHoldNoThreadsBesideTwoHundredActiveClients) {
+  const long threadsBefore = tovi::test::ThreadCount();
+  {
+    test::TestServer s;
+    TNetThreadMgr& pool = s.UsePool();
+    TNetServerLimits limits;
+    limits.keptThreads = kKeptThreads;
+    limits.maxServedConnections = kClients;  // one thread per active client at most
+    s.server.SetLimits(limits);
+    s.server.SetListenQueue(511);
+    s.server.OnCommandGet = Answer;
+    s.Start();
+    std::list<tovi::test::RawClient> idle;
+    for (int i = 0; i < kManyIdle; ++i) idle.emplace_back(s.Port());
+    ASSERT_TRUE(tovi::testing::WaitUntil(
+        [&] { return pool.WaitingIdleCount() == static_cast<std::size_t>(kManyIdle); }, 60000));
+    const long serverThreads = kServerOwnThreads + kKeptThreads;
+    EXPECT_TRUE(tovi::testing::WaitUntil(
+        [&] { return tovi::test::ThreadCount() <= threadsBefore + serverThreads; }, 5000))
+        << tovi::test::ThreadCount() - threadsBefore << " threads for " << kManyIdle << " idle";
+
+    const long peak = PeakThreadsDuring([&] {
+      EXPECT_EQ(RightAnswersOfConcurrentClients(s.Port()), kClients * kRequestsEach);
+    });
+    // The clients' own threads count too; beyond them, one per active client and the server's.
+    EXPECT_LE(peak - threadsBefore - kClients, kClients + serverThreads);
+    // The last threads may still be cleaning up after their clients saw the close.
+    EXPECT_TRUE(tovi::testing::WaitUntil(
+        [&] { return s.server.ConnectionCount() == static_cast<std::size_t>(kManyIdle); }, 10000));
+
+    const auto start = Clock::now();
+    s.server.SetActive(false);
+    EXPECT_LT(Clock::now() - start, 5s);
+    for (auto& c : idle) EXPECT_TRUE(c.WaitClosed(2000));
+  }
+  EXPECT_TRUE(tovi::testing::WaitUntil(
+      [&] { return tovi::test::ThreadCount() == threadsBefore; }, 5000));
 }
 
 }  // namespace

@@ -34,6 +34,12 @@ struct TestServer {
     }
   }
   void Start() { server.SetActive(true); }
+  // Threads kept for the next connection, and connections waiting for a request holding none.
+  TNetThreadMgr& UsePool() {
+    auto pool = std::make_shared<TNetThreadMgrPool>();
+    server.SetThreadMgr(pool);
+    return *pool;
+  }
   std::uint16_t Port() { return static_cast<std::uint16_t>(server.Bindings()[0].Port()); }
 
   std::vector<std::string> Exceptions() {

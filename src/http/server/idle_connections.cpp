@@ -1,0 +1,161 @@
+#include "http/server/idle_connections.h"
+
+#include "http/server/tcp_server.h"
+
+namespace tovi::http {
+namespace {
+
+// After the readiness wait itself failed: a pause, so a lasting failure does not spin. The
+// deadlines are still kept.
+constexpr auto kRetryPause = std::chrono::milliseconds(50);
+// The longest single wait, far beyond any deadline in use; keeps the milliseconds in an int.
+constexpr auto kLongestWait = std::chrono::hours(1);
+
+}  // namespace
+
+TNetIdleConnections::~TNetIdleConnections() { Close(); }
+
+void TNetIdleConnections::Open(std::size_t bound) {
+  std::lock_guard<std::mutex> lock(lock_);
+  if (open_) return;
+  if (!wait_) wait_ = std::make_unique<net::ReadinessWait>();
+  bound_ = bound;
+  open_ = true;
+  try {
+    watcher_ = std::thread(&TNetIdleConnections::Watch, this);
+  } catch (...) {
+    open_ = false;
+    throw;
+  }
+}
+
+void TNetIdleConnections::Close() {
+  {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (!open_) return;
+    open_ = false;
+  }
+  wait_->Wake();
+  if (watcher_.joinable()) watcher_.join();
+  std::vector<TNetPeerThread*> all;
+  {
+    std::lock_guard<std::mutex> lock(lock_);
+    for (const auto& [tag, waiting] : waiting_) {
+      wait_->Forget(waiting.thread->Connection().Socket());
+      all.push_back(waiting.thread);
+    }
+    waiting_.clear();
+    byDeadline_.clear();
+  }
+  HandBackAll(all);
+}
+
+bool TNetIdleConnections::IsOpen() const {
+  std::lock_guard<std::mutex> lock(lock_);
+  return open_;
+}
+
+bool TNetIdleConnections::Add(TNetPeerThread* thread) {
+  TNetTCPConnection& connection = thread->Connection();
+  const Clock::time_point deadline =
+      connection.HasReadDeadline() ? connection.ReadDeadline() : Clock::time_point::max();
+  std::lock_guard<std::mutex> lock(lock_);
+  if (!open_) return false;
+  const std::uint64_t tag = nextTag_++;
+  // Watched under the lock: a report that comes at once finds the connection listed.
+  if (!wait_->Watch(connection.Socket(), tag)) return false;
+  waiting_.emplace(tag, Waiting{thread, deadline});
+  byDeadline_.emplace(deadline, tag);
+  if (deadline < watchUntil_) wait_->Wake();
+  return true;
+}
+
+bool TNetIdleConnections::CloseFirstDue() {
+  TNetPeerThread* thread = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (byDeadline_.empty()) return false;
+    thread = Take(byDeadline_.begin()->second);
+    wait_->Forget(thread->Connection().Socket());
+  }
+  TNetTCPConnection& connection = thread->Connection();
+  connection.EndConnection();
+  std::string().swap(connection.InputBuffer());  // a part of a head is all it could hold
+  handBack_(thread);
+  return true;
+}
+
+std::size_t TNetIdleConnections::Count() const {
+  std::lock_guard<std::mutex> lock(lock_);
+  return waiting_.size();
+}
+
+std::size_t TNetIdleConnections::Bound() const {
+  std::lock_guard<std::mutex> lock(lock_);
+  return bound_;
+}
+
+void TNetIdleConnections::Watch() {
+  std::vector<std::uint64_t> ready;
+  for (;;) {
+    int waitMs = -1;
+    {
+      std::lock_guard<std::mutex> lock(lock_);
+      if (!open_) return;
+      const Clock::time_point now = Clock::now();
+      waitMs = MsUntilFirstDue(now);
+      watchUntil_ = waitMs < 0 ? Clock::time_point::max() : now + std::chrono::milliseconds(waitMs);
+    }
+    ready.clear();
+    if (!wait_->Wait(waitMs, ready)) std::this_thread::sleep_for(kRetryPause);
+    HandBackAll(TakeReady(ready));
+    HandBackAll(TakeDue());
+  }
+}
+
+int TNetIdleConnections::MsUntilFirstDue(Clock::time_point now) const {
+  if (byDeadline_.empty()) return -1;
+  const Clock::time_point first = byDeadline_.begin()->first;
+  if (first <= now) return 0;
+  if (first - now > kLongestWait) return static_cast<int>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(kLongestWait).count());
+  // Rounded up: a wait that ends before the deadline would only come round again at once.
+  return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(first - now).count());
+}
+
+std::vector<TNetPeerThread*> TNetIdleConnections::TakeReady(
+    const std::vector<std::uint64_t>& tags) {
+  std::vector<TNetPeerThread*> taken;
+  std::lock_guard<std::mutex> lock(lock_);
+  for (std::uint64_t tag : tags) {
+    if (TNetPeerThread* thread = Take(tag)) taken.push_back(thread);
+  }
+  return taken;
+}
+
+std::vector<TNetPeerThread*> TNetIdleConnections::TakeDue() {
+  std::vector<TNetPeerThread*> taken;
+  std::lock_guard<std::mutex> lock(lock_);
+  const Clock::time_point now = Clock::now();
+  while (!byDeadline_.empty() && byDeadline_.begin()->first <= now) {
+    TNetPeerThread* thread = Take(byDeadline_.begin()->second);
+    wait_->Forget(thread->Connection().Socket());
+    taken.push_back(thread);
+  }
+  return taken;
+}
+
+TNetPeerThread* TNetIdleConnections::Take(std::uint64_t tag) {
+  const auto it = waiting_.find(tag);
+  if (it == waiting_.end()) return nullptr;
+  TNetPeerThread* thread = it->second.thread;
+  byDeadline_.erase({it->second.deadline, tag});
+  waiting_.erase(it);
+  return thread;
+}
+
+void TNetIdleConnections::HandBackAll(const std::vector<TNetPeerThread*>& threads) {
+  for (TNetPeerThread* thread : threads) handBack_(thread);
+}
+
+}  // namespace tovi::http

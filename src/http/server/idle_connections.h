@@ -1,0 +1,73 @@
+// Connections that wait for their next bytes without a thread: one thread watches them all in
+// the platform's readiness wait, and hands each back (to be run again) when bytes or its peer's
+// close come, when its read deadline passes, or when the waiting is closed. At most a bound of
+// them wait; to make room, the one whose deadline comes first is closed and handed back, to end
+// as a connection closed under its reader does.
+// Thread safety: every operation from any thread. A connection here is used by no other thread
+// (only Abort() may be called on it) until it is handed back.
+#pragma once
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "platform/readiness.h"
+
+namespace tovi::http {
+
+class TNetPeerThread;
+
+class TNetIdleConnections {
+ public:
+  using Clock = std::chrono::steady_clock;
+  using HandBack = std::function<void(TNetPeerThread*)>;
+
+  explicit TNetIdleConnections(HandBack handBack) : handBack_(std::move(handBack)) {}
+  ~TNetIdleConnections();  // Close()
+
+  // Starts watching (one thread, one readiness wait); std::system_error when the system gives
+  // neither.
+  void Open(std::size_t bound);
+  // Hands every waiting connection back and ends the watching thread; Add fails from now on.
+  void Close();
+  bool IsOpen() const;
+  // Takes the connection to wait; false when closed or when its socket cannot be watched.
+  bool Add(TNetPeerThread* thread);
+  // Closes and hands back the connection whose deadline comes first; false when none waits.
+  bool CloseFirstDue();
+  std::size_t Count() const;
+  std::size_t Bound() const;
+
+ private:
+  struct Waiting {
+    TNetPeerThread* thread;
+    Clock::time_point deadline;
+  };
+
+  void Watch();
+  int MsUntilFirstDue(Clock::time_point now) const;
+  std::vector<TNetPeerThread*> TakeReady(const std::vector<std::uint64_t>& tags);
+  std::vector<TNetPeerThread*> TakeDue();
+  TNetPeerThread* Take(std::uint64_t tag);
+  void HandBackAll(const std::vector<TNetPeerThread*>& threads);
+
+  HandBack handBack_;
+  std::unique_ptr<net::ReadinessWait> wait_;
+  std::thread watcher_;
+  mutable std::mutex lock_;
+  bool open_ = false;
+  std::size_t bound_ = 0;
+  std::uint64_t nextTag_ = 1;
+  std::unordered_map<std::uint64_t, Waiting> waiting_;
+  std::set<std::pair<Clock::time_point, std::uint64_t>> byDeadline_;
+  Clock::time_point watchUntil_ = Clock::time_point::max();  // when the current wait ends
+};
+
+}  // namespace tovi::http

@@ -1,0 +1,117 @@
+#include "http/server/thread_mgr.h"
+
+#include <algorithm>
+
+#include "http/server/idle_connections.h"
+#include "http/server/tcp_server.h"
+#include "http/server/thread_pool.h"
+#include "platform/socket.h"
+
+namespace tovi::http {
+namespace {
+
+// Handles left to the rest of the process (listeners, the readiness wait, settings and log
+// files) when the handle limit lowers the bound of idle connections.
+constexpr std::size_t kOtherHandles = 64;
+
+// The idle bound the process's handle limit allows: each served connection may hold its socket
+// and a file.
+std::size_t IdleBound(const TNetServerLimits& limits) {
+  const std::size_t served = static_cast<std::size_t>(std::max(limits.maxServedConnections, 0));
+  const std::size_t needed = 2 * served + kOtherHandles;
+  const std::size_t handles = net::OpenHandleLimit();
+  const std::size_t room = handles > needed ? handles - needed : 0;
+  return std::min(static_cast<std::size_t>(std::max(limits.maxIdleConnections, 0)), room);
+}
+
+}  // namespace
+
+TNetThreadMgr::TNetThreadMgr() : TNetThreadMgr(false) {}
+
+TNetThreadMgr::TNetThreadMgr(bool keepsThreads)
+    : keepsThreads_(keepsThreads), pool_(std::make_shared<TNetThreadPool>()) {
+  if (keepsThreads_) {
+    idle_ = std::make_unique<TNetIdleConnections>(
+        [pool = pool_](TNetPeerThread* thread) { pool->RunWhenPossible(thread); });
+  }
+}
+
+TNetThreadMgr::~TNetThreadMgr() {
+  if (idle_) idle_->Close();
+  pool_->Stop();
+  Reap();
+}
+
+TNetPeerThread* TNetThreadMgr::GetThread(TNetTCPServer& server,
+                                         std::unique_ptr<TNetTCPServerConnection> connection) {
+  auto thread = std::make_unique<TNetPeerThread>(server, std::move(connection));
+  TNetPeerThread* raw = thread.get();
+  std::lock_guard<std::mutex> lock(lock_);
+  active_.push_back(std::move(thread));
+  return raw;
+}
+
+void TNetThreadMgr::ReleaseThread(TNetPeerThread* thread) {
+  std::unique_ptr<TNetPeerThread> owned;
+  {
+    std::lock_guard<std::mutex> lock(lock_);
+    auto it = std::find_if(active_.begin(), active_.end(),
+                           [thread](const auto& p) { return p.get() == thread; });
+    if (it == active_.end()) return;
+    owned = std::move(*it);
+    active_.erase(it);
+    if (owned->ran_) {
+      finished_.push_back(std::move(owned));
+      return;
+    }
+  }
+}
+
+std::size_t TNetThreadMgr::ActiveCount() const {
+  std::lock_guard<std::mutex> lock(lock_);
+  return active_.size();
+}
+
+std::size_t TNetThreadMgr::WaitingIdleCount() const { return idle_ ? idle_->Count() : 0; }
+
+void TNetThreadMgr::Reap() {
+  std::vector<std::unique_ptr<TNetPeerThread>> done;
+  {
+    std::lock_guard<std::mutex> lock(lock_);
+    // One still on the server's list is on its way out: its address must not be reused before.
+    auto unlisted = std::partition(finished_.begin(), finished_.end(),
+                                   [](const auto& p) { return p->listed_.load(); });
+    done.assign(std::make_move_iterator(unlisted), std::make_move_iterator(finished_.end()));
+    finished_.erase(unlisted, finished_.end());
+  }
+  done.clear();
+  pool_->Reap();
+}
+
+void TNetThreadMgr::Open(TNetTCPServer& server) {
+  const TNetServerLimits& limits = server.Limits();
+  pool_->Open(keepsThreads_ ? limits.keptThreads : 0,
+              keepsThreads_ ? std::max(limits.maxServedConnections, 0) : 0);
+  if (idle_) idle_->Open(IdleBound(limits));
+}
+
+void TNetThreadMgr::StopWaitingIdle() {
+  if (idle_) idle_->Close();
+}
+
+void TNetThreadMgr::EndThreads() { pool_->Stop(); }
+
+void TNetThreadMgr::Start(TNetPeerThread* thread) { pool_->Run(thread); }
+
+bool TNetThreadMgr::WaitsIdle() const { return idle_ && idle_->IsOpen(); }
+
+bool TNetThreadMgr::WaitIdle(TNetPeerThread* thread) { return idle_ && idle_->Add(thread); }
+
+bool TNetThreadMgr::MakeRoomForIdle() {
+  if (!WaitsIdle()) return true;
+  // Those waiting in line for a thread hold their sockets too.
+  if (idle_->Count() + pool_->Waiting() < idle_->Bound()) return true;
+  return idle_->CloseFirstDue();
+}
+
+}  // namespace tovi::http

@@ -1,0 +1,90 @@
+// Thread managers: they hand out a peer thread (the object every connection event receives) for
+// each connection and run its turns on system threads. TNetThreadMgrDefault makes a system
+// thread for every connection and ends it after. TNetThreadMgrPool, what a busy server wants,
+// keeps finished threads for the next connection, and lets a connection that waits for its next
+// request hold no thread: it waits in one readiness wait with all the others and gets a thread
+// again when its bytes come (bounds: TNetServerLimits). Events fire the same with either.
+// A manager serves one server at a time; the server opens it at activation and closes it at
+// deactivation. Threads of its own never outlive what they use: each holds the thread pool, and
+// while it runs a connection, the server.
+// Thread safety: GetThread, ReleaseThread, ActiveCount and Reap from any thread.
+#pragma once
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace tovi::http {
+
+class TNetIdleConnections;
+class TNetPeerThread;
+class TNetTCPServer;
+class TNetTCPServerConnection;
+class TNetThreadPool;
+
+class TNetThreadMgr {
+ public:
+  TNetThreadMgr();
+  virtual ~TNetThreadMgr();  // kept threads end; busy ones when their connection does
+  TNetThreadMgr(const TNetThreadMgr&) = delete;
+  TNetThreadMgr& operator=(const TNetThreadMgr&) = delete;
+
+  // A peer thread for a new connection, listed as active until released.
+  virtual TNetPeerThread* GetThread(TNetTCPServer& server,
+                                    std::unique_ptr<TNetTCPServerConnection> connection);
+  // Takes the thread off the active list: one that has run is freed by a later Reap (it may
+  // still be on its way out), one that never ran at once.
+  virtual void ReleaseThread(TNetPeerThread* thread);
+  std::size_t ActiveCount() const;
+  // Connections now waiting for their next bytes without a thread.
+  std::size_t WaitingIdleCount() const;
+  // Frees released peer threads and joins ended system threads; never waits for a running one.
+  void Reap();
+
+ protected:
+  // keepsThreads: threads are kept and connections wait for requests without one.
+  explicit TNetThreadMgr(bool keepsThreads);
+
+ private:
+  friend class TNetTCPServer;
+  friend class TNetPeerThread;
+
+  void Open(TNetTCPServer& server);
+  // Hands every connection waiting without a thread back to be run (to end, the server being
+  // switched off); from now on none waits so.
+  void StopWaitingIdle();
+  // Kept threads end; busy ones end when their turns do.
+  void EndThreads();
+  // Runs the thread's next turn; std::system_error when no system thread can run it.
+  void Start(TNetPeerThread* thread);
+  bool WaitsIdle() const;
+  // Takes the connection to wait for its next bytes without a thread; false when it cannot.
+  bool WaitIdle(TNetPeerThread* thread);
+  // Room for one more connection without a thread: false when the bound is reached and no
+  // waiting connection could be closed for it.
+  bool MakeRoomForIdle();
+
+  const bool keepsThreads_;
+  std::shared_ptr<TNetThreadPool> pool_;
+  std::unique_ptr<TNetIdleConnections> idle_;
+  mutable std::mutex lock_;
+  std::vector<std::unique_ptr<TNetPeerThread>> active_;
+  std::vector<std::unique_ptr<TNetPeerThread>> finished_;
+};
+
+// A new system thread for every connection, never reused; a connection holds it throughout.
+class TNetThreadMgrDefault : public TNetThreadMgr {
+ public:
+  TNetThreadMgrDefault() : TNetThreadMgr(false) {}
+};
+
+// Up to TNetServerLimits::keptThreads finished threads kept for the next connection; at most
+// maxServedConnections connections run at once (more wait for a thread, in order); up to
+// maxIdleConnections (or what the handle limit leaves) wait for a request without a thread,
+// past which the one waiting longest is closed.
+class TNetThreadMgrPool : public TNetThreadMgr {
+ public:
+  TNetThreadMgrPool() : TNetThreadMgr(true) {}
+};
+
+}  // namespace tovi::http

@@ -1,0 +1,160 @@
+#include "http/server/thread_pool.h"
+
+#include <chrono>
+#include <system_error>
+
+#include "http/server/tcp_server.h"
+
+namespace tovi::http {
+namespace {
+
+// How long Stop waits for idle threads to leave; called, they leave at once.
+constexpr auto kIdleLeaveWait = std::chrono::seconds(2);
+
+}  // namespace
+
+TNetThreadPool::~TNetThreadPool() {
+  // Only threads past their last use of the pool are left, this one maybe among them.
+  for (Worker& worker : workers_) {
+    if (worker.thread.joinable()) worker.thread.detach();
+  }
+  for (std::thread& thread : ended_) {
+    if (thread.joinable()) thread.detach();
+  }
+}
+
+void TNetThreadPool::Open(int kept, int maxBusy) {
+  std::lock_guard<std::mutex> lock(lock_);
+  kept_ = kept;
+  maxBusy_ = maxBusy;
+  stopping_ = false;
+}
+
+void TNetThreadPool::Run(TNetPeerThread* turn) {
+  std::lock_guard<std::mutex> lock(lock_);
+  line_.push_back(turn);
+  try {
+    WakeOrMakeThread();
+  } catch (const std::system_error&) {
+    if (busy_ + idle_ + starting_ > 0) return;  // one of them takes it
+    line_.pop_back();
+    throw;
+  }
+}
+
+void TNetThreadPool::RunWhenPossible(TNetPeerThread* turn) {
+  std::lock_guard<std::mutex> lock(lock_);
+  line_.push_back(turn);
+  try {
+    WakeOrMakeThread();
+  } catch (const std::system_error&) {
+    // The system has no thread to give now; the next one made takes it.
+  }
+}
+
+void TNetThreadPool::Stop() {
+  std::vector<std::thread> ended;
+  {
+    std::unique_lock<std::mutex> lock(lock_);
+    stopping_ = true;
+    called_.notify_all();
+    idleGone_.wait_for(lock, kIdleLeaveWait, [this] { return idle_ == 0; });
+    ended.swap(ended_);
+  }
+  JoinAll(ended);
+}
+
+void TNetThreadPool::Reap() {
+  std::vector<std::thread> ended;
+  {
+    std::lock_guard<std::mutex> lock(lock_);
+    ended.swap(ended_);
+  }
+  JoinAll(ended);
+}
+
+std::size_t TNetThreadPool::Waiting() const {
+  std::lock_guard<std::mutex> lock(lock_);
+  return line_.size();
+}
+
+void TNetThreadPool::WakeOrMakeThread() {
+  // At the limit, a thread that finishes its turn takes the next.
+  if (maxBusy_ > 0 && busy_ + starting_ + calls_ >= maxBusy_) return;
+  if (idle_ > calls_) {
+    ++calls_;
+    called_.notify_one();
+    return;
+  }
+  MakeThread();
+}
+
+void TNetThreadPool::MakeThread() {
+  workers_.emplace_back();
+  const WorkerList::iterator self = std::prev(workers_.end());
+  try {
+    // Started under the lock, so it finds its handle in place when it first takes the lock.
+    self->thread = std::thread(&TNetThreadPool::Loop, this, self, shared_from_this());
+  } catch (...) {
+    workers_.erase(self);
+    throw;
+  }
+  ++starting_;
+}
+
+// keep is held by the thread's state and released after the function: when it is the pool's
+// last holder, the pool goes then, after everything this thread does with it.
+void TNetThreadPool::Loop(WorkerList::iterator self,
+                          [[maybe_unused]] std::shared_ptr<TNetThreadPool> keep) {
+  std::unique_lock<std::mutex> lock(lock_);
+  --starting_;
+  bool fit = true;
+  do {
+    while (fit && TakeTurn(lock, &fit)) {
+    }
+  } while (fit && WaitForCall(lock));
+  Leave(self);
+}
+
+bool TNetThreadPool::TakeTurn(std::unique_lock<std::mutex>& lock, bool* keep) {
+  if (line_.empty() || (maxBusy_ > 0 && busy_ >= maxBusy_)) return false;
+  TNetPeerThread* turn = line_.front();
+  line_.pop_front();
+  ++busy_;
+  lock.unlock();
+  *keep = turn->Run();
+  lock.lock();
+  --busy_;
+  return true;
+}
+
+bool TNetThreadPool::WaitForCall(std::unique_lock<std::mutex>& lock) {
+  if (stopping_ || idle_ >= kept_) return false;
+  ++idle_;
+  called_.wait(lock, [this] { return calls_ > 0 || stopping_; });
+  --idle_;
+  // A call means a turn was lined up for an idle thread: it is taken even while stopping.
+  if (calls_ == 0) return false;
+  --calls_;
+  return true;
+}
+
+void TNetThreadPool::Leave(WorkerList::iterator self) {
+  if (self->thread.joinable()) ended_.push_back(std::move(self->thread));
+  workers_.erase(self);
+  idleGone_.notify_all();
+}
+
+void TNetThreadPool::JoinAll(std::vector<std::thread>& threads) {
+  for (std::thread& thread : threads) {
+    if (!thread.joinable()) continue;
+    if (thread.get_id() == std::this_thread::get_id()) {
+      thread.detach();
+    } else {
+      thread.join();
+    }
+  }
+  threads.clear();
+}
+
+}  // namespace tovi::http

@@ -1,0 +1,72 @@
+// The system threads of a thread manager: each runs one peer thread's turn at a time (a turn is
+// a connection's work until it ends or waits without a thread). Turns wait in line, in order,
+// while maxBusy threads are running; a thread that finishes takes the next, or waits for one if
+// fewer than `kept` wait already, or ends. Ended threads are joined by Reap or Stop, never while
+// they run a turn. Owned by a std::shared_ptr: each thread holds the pool, so a thread still in
+// a turn when the manager goes keeps it, and the last one frees it.
+// Thread safety: every operation from any thread.
+#pragma once
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace tovi::http {
+
+class TNetPeerThread;
+
+class TNetThreadPool : public std::enable_shared_from_this<TNetThreadPool> {
+ public:
+  ~TNetThreadPool();
+
+  // kept: idle threads kept; maxBusy: turns run at once (0: no limit). Also undoes Stop.
+  void Open(int kept, int maxBusy);
+  // Lines the turn up and wakes or makes a thread for it. When no thread can be made and none
+  // would take it, it is taken out of the line again and std::system_error raised.
+  void Run(TNetPeerThread* turn);
+  // Lines the turn up even when no thread can be made now: the next thread made takes it.
+  void RunWhenPossible(TNetPeerThread* turn);
+  // Idle threads end (joined here, within a short bound); busy ones end once the line is empty.
+  void Stop();
+  // Joins threads that have ended; never waits for one in a turn.
+  void Reap();
+  // Turns in line, waiting for a thread.
+  std::size_t Waiting() const;
+
+ private:
+  struct Worker {
+    std::thread thread;
+  };
+  using WorkerList = std::list<Worker>;
+
+  void Loop(WorkerList::iterator self, std::shared_ptr<TNetThreadPool> keep);
+  // Runs the first turn in line when one may run; false when none did. keep: whether the thread
+  // may go on to others.
+  bool TakeTurn(std::unique_lock<std::mutex>& lock, bool* keep);
+  // Waits to be called; false when the thread is to end instead.
+  bool WaitForCall(std::unique_lock<std::mutex>& lock);
+  void Leave(WorkerList::iterator self);
+  void WakeOrMakeThread();
+  void MakeThread();
+  static void JoinAll(std::vector<std::thread>& threads);
+
+  mutable std::mutex lock_;
+  std::condition_variable called_;
+  std::condition_variable idleGone_;
+  std::deque<TNetPeerThread*> line_;
+  WorkerList workers_;
+  std::vector<std::thread> ended_;
+  int kept_ = 0;
+  int maxBusy_ = 0;
+  int busy_ = 0;      // threads in a turn
+  int idle_ = 0;      // threads waiting to be called
+  int calls_ = 0;     // calls made to idle threads and not yet taken
+  int starting_ = 0;  // threads made that have not yet looked at the line
+  bool stopping_ = false;
+};
+
+}  // namespace tovi::http

@@ -1,0 +1,180 @@
+// The pool thread manager: threads kept for the next connection, connections that wait for a
+// request holding no thread, the bound on those, and the switch-off.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <vector>
+
+#include "http/raw_client.h"
+#include "http/server/process_counts.h"
+#include "http/server/test_server.h"
+#include "support/wait.h"
+
+namespace tovi::http {
+namespace {
+
+using tovi::testing::WaitUntil;
+using Clock = std::chrono::steady_clock;
+
+// A number of the system thread that asks, never given to another: reuse shows as a repeat.
+int ThreadSerial() {
+  static std::atomic<int> next{0};
+  thread_local const int serial = ++next;
+  return serial;
+}
+
+std::string Body(const std::string& answer) {
+  const std::size_t end = answer.find("\r\n\r\n");
+  return end == std::string::npos ? std::string() : answer.substr(end + 4);
+}
+
+TEST(ThreadPool, KeepsThreadsForTheNextConnectionButNotOneAForeignExceptionEnded) {
+  test::TestServer s;
+  s.UsePool();
+  TNetServerLimits limits;
+  limits.keptThreads = 1;
+  s.server.SetLimits(limits);
+  std::mutex lock;
+  std::vector<std::pair<std::string, int>> served;  // path, thread
+  std::atomic<int> staleStarts{0};
+  s.server.OnConnect = [&](TNetPeerThread& t) {
+    if (t.Stopped() || !t.TerminatingException().empty()) ++staleStarts;
+  };
+  s.server.OnCommandGet = [&](auto&, TNetHTTPRequestInfo& q, TNetHTTPResponseInfo& r) {
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      served.emplace_back(q.RequestPath(), ThreadSerial());
+    }
+    if (q.RequestPath() == "/fails") throw std::runtime_error("failed");  // a 500
+    if (q.RequestPath() == "/foreign") throw 42;  // no exception of the engine's: escapes
+    r.SetBodyText("ok " + q.RequestPath());
+  };
+  s.Start();
+  const std::vector<std::string> paths = {"/a", "/b", "/c", "/fails", "/d", "/e",
+                                          "/foreign", "/f", "/g", "/h"};
+  for (const std::string& path : paths) {
+    const std::string answer = tovi::test::Exchange(s.Port(), "GET " + path + " HTTP/1.1\r\n\r\n");
+    if (path == "/fails") {
+      EXPECT_EQ(Body(answer), "failed");
+    } else if (path == "/foreign") {
+      EXPECT_EQ(answer, "");
+    } else {
+      EXPECT_EQ(Body(answer), "ok " + path);
+    }
+    ASSERT_TRUE(s.WaitIdle());
+  }
+  std::lock_guard<std::mutex> guard(lock);
+  ASSERT_EQ(served.size(), paths.size());
+  std::set<int> threads;
+  for (const auto& [path, thread] : served) threads.insert(thread);
+  EXPECT_LE(threads.size(), 4u) << "a thread per connection";
+  auto threadOf = [&](const std::string& path) {
+    return std::find_if(served.begin(), served.end(), [&](auto& e) { return e.first == path; })->second;
+  };
+  auto servesFrom = [&](int thread, std::size_t first) {
+    return std::any_of(served.begin() + static_cast<std::ptrdiff_t>(first), served.end(),
+                       [&](auto& e) { return e.second == thread; });
+  };
+  EXPECT_TRUE(servesFrom(threadOf("/fails"), 4)) << "a handler's exception ended its thread";
+  EXPECT_FALSE(servesFrom(threadOf("/foreign"), 7)) << "a thread an unknown exception ended";
+  EXPECT_EQ(staleStarts.load(), 0);
+}
+
+TEST(ThreadPool, ConnectionsWaitingForARequestHoldNoThread) {
+  test::TestServer s;
+  TNetThreadMgr& pool = s.UsePool();
+  s.server.SetKeepAlive(true);
+  s.server.OnCommandGet = [](auto&, TNetHTTPRequestInfo& q, TNetHTTPResponseInfo& r) {
+    r.SetBodyText(q.RequestPath());
+  };
+  s.Start();
+  tovi::test::RawClient silent(s.Port()), partial(s.Port()), kept(s.Port());
+  ASSERT_TRUE(partial.Send("GET /second HTTP/1.1\r\nHost: x\r\n"));  // no empty line yet
+  ASSERT_TRUE(kept.Send("GET /first HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(Body(kept.ReadResponse()), "/first");
+  // Between requests and before the end of a head alike.
+  ASSERT_TRUE(WaitUntil([&] { return pool.WaitingIdleCount() == 3; }, 5000));
+  ASSERT_TRUE(kept.Send("GET /third HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(Body(kept.ReadResponse()), "/third");
+  ASSERT_TRUE(partial.Send("\r\n"));
+  EXPECT_EQ(Body(partial.ReadResponse()), "/second");
+  EXPECT_EQ(s.server.ConnectionCount(), 3u);
+}
+
+TEST(ThreadPool, IdleConnectionsEndAtTheirHeadDeadlineOrWhenTheBoundNeedsRoom) {
+  test::TestServer s;
+  TNetThreadMgr& pool = s.UsePool();
+  TNetServerLimits limits;
+  limits.maxIdleConnections = 3;
+  limits.requestHeadTimeoutMs = 2000;
+  s.server.SetLimits(limits);
+  s.server.OnCommandGet = [](auto&, auto&, TNetHTTPResponseInfo& r) { r.SetBodyText("served"); };
+  s.Start();
+  // One after another, so the first waits longest.
+  tovi::test::RawClient first(s.Port());
+  ASSERT_TRUE(WaitUntil([&] { return pool.WaitingIdleCount() == 1; }, 5000));
+  tovi::test::RawClient partial(s.Port());
+  ASSERT_TRUE(partial.Send("GET / HT"));
+  ASSERT_TRUE(WaitUntil([&] { return pool.WaitingIdleCount() == 2; }, 5000));
+  tovi::test::RawClient third(s.Port());
+  ASSERT_TRUE(WaitUntil([&] { return pool.WaitingIdleCount() == 3; }, 5000));
+
+  tovi::test::RawClient fourth(s.Port());
+  std::string got;
+  EXPECT_TRUE(first.WaitClosed(5000, &got));
+  EXPECT_EQ(got, "");
+  ASSERT_TRUE(fourth.Send("GET / HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(Body(fourth.ReadAll()), "served");
+  for (tovi::test::RawClient* c : {&partial, &third}) {
+    EXPECT_TRUE(c->WaitClosed(5000, &got));
+    EXPECT_EQ(got, "");
+  }
+  ASSERT_TRUE(s.WaitIdle());
+  std::vector<std::string> exceptions = s.Exceptions();
+  std::sort(exceptions.begin(), exceptions.end());
+  EXPECT_EQ(exceptions, (std::vector<std::string>{"Connection Closed Gracefully.", "Read Timeout",
+                                                  "Read Timeout"}));
+}
+
+TEST(ThreadPool, SwitchingOffEndsWaitingAndBusyConnectionsAndTheKeptThreads) {
+  const long threadsBefore = tovi::test::ThreadCount();
+  {
+    test::TestServer s;
+    TNetThreadMgr& pool = s.UsePool();
+    std::atomic<bool> sending{false};
+    std::atomic<int> disconnects{0};
+    s.server.OnDisconnect = [&](TNetPeerThread&) { ++disconnects; };
+    s.server.OnCommandGet = [&](TNetPeerThread& t, TNetHTTPRequestInfo& q,
+                                TNetHTTPResponseInfo& r) {
+      if (q.RequestPath() != "/endless") return r.SetBodyText("served");
+      r.SendHeaders();
+      sending = true;
+      const std::string chunk(1 << 20, 'e');
+      for (int i = 0; i < 256; ++i) t.Connection().Write(chunk);  // to a reader that stopped
+    };
+    s.Start();
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_EQ(Body(tovi::test::Exchange(s.Port(), "GET / HTTP/1.1\r\n\r\n")), "served");
+    }
+    tovi::test::RawClient silent(s.Port()), partial(s.Port()), reader(s.Port());
+    ASSERT_TRUE(partial.Send("GET /x HTTP/1.1\r\n"));
+    ASSERT_TRUE(reader.Send("GET /endless HTTP/1.1\r\n\r\n"));
+    ASSERT_TRUE(WaitUntil([&] { return sending && pool.WaitingIdleCount() == 2; }, 5000));
+    const auto start = Clock::now();
+    EXPECT_NO_THROW(s.server.SetActive(false));
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(s.server.ConnectionCount(), 0u);
+    for (tovi::test::RawClient* c : {&silent, &partial}) EXPECT_TRUE(c->WaitClosed(2000));
+    EXPECT_EQ(disconnects.load(), 7);
+  }
+  EXPECT_TRUE(WaitUntil([&] { return tovi::test::ThreadCount() == threadsBefore; }, 5000))
+      << tovi::test::ThreadCount() << " threads, " << threadsBefore << " before";
+}
+
+}  // namespace
+}  // namespace tovi::http
