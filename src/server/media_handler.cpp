@@ -208,6 +208,8 @@ std::shared_ptr<http::TNetHTTPServer> CreateMediaServer(
   http::TNetSocketHandle& binding = server->Bindings().Add();
   binding.SetIP(address);
   binding.SetPort(port);
+  server->SetListenQueue(kMediaListenQueue);
+  server->SetThreadMgr(std::make_shared<http::TNetThreadMgrPool>());
   server->OnCommandGet = std::move(handler);
   return server;
 }

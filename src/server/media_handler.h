@@ -1,7 +1,8 @@
 // The media server's request handler: streams local files (RFC 7233 ranges, HEAD), answers
 // "/treeview" playlists, "/test" announcements, "/parserlink" page cuts and 404 for the rest.
 // It reaches the main window only through MediaHost. CreateMediaServer builds the server the
-// switch turns on: one binding, address:8027, this handler for GET, POST and HEAD.
+// switch turns on: one binding, address:8027, this handler for GET, POST and HEAD, threads kept
+// for the next connection and idle connections holding none (TNetThreadMgrPool).
 // Thread safety: Handle runs on connection threads, several at once; it keeps no state of its own.
 #pragma once
 #include <memory>
@@ -16,6 +17,9 @@ namespace tovi::server {
 
 inline constexpr const char* kTestPage = "<html><h1>ToviPlayer DLNA Work!</h1></html>";
 inline constexpr const char* kStreamContentType = "video/mp4";
+// The media server's listen backlog: a TV opens connections in bursts, and a full backlog drops
+// them for a second-long retry (the engine's default, 15, is for quieter servers).
+inline constexpr int kMediaListenQueue = 511;
 
 struct MediaHandlerOptions {
   PathStyle pathStyle = PathStyle::Posix;

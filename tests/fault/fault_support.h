@@ -68,6 +68,8 @@ class MediaServer {
   }
   std::uint16_t Port() { return static_cast<std::uint16_t>(server_->Bindings()[0].Port()); }
   http::TNetHTTPServer& Engine() { return *server_; }
+  // Threads kept for the next connection end here too: the counts are back at their start.
+  void SwitchOff() { server_->SetActive(false); }
   std::size_t Connections() { return server_->ConnectionCount(); }
 
   // Waits (bounded) until at most `count` connections are open.

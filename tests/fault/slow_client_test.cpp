@@ -15,6 +15,7 @@
 
 #include "fault_support.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 
 namespace tovi::fault {
 namespace {
@@ -121,6 +122,7 @@ TEST(DeadClients, ADroppedStreamIsReclaimedWhileAnotherStreamGoesOn) {
   const std::uint64_t otherBytes = other.get();
   EXPECT_GT(otherBytes, kGiB) << "the other stream was cut short";
   EXPECT_TRUE(server.WaitConnectionsAtMost(0, 5000));
+  server.SwitchOff();
   EXPECT_TRUE(WaitCountsAtMost(threads, handles, 5000))
       << "threads " << ThreadCount() << " (were " << threads << "), handles " << HandleCount()
       << " (were " << handles << ")";
@@ -239,74 +241,66 @@ TEST(SlowClients, AreCutOffAtTheirLimitsWhileOthersAreServed) {
   EXPECT_GE(stallEnd, 110);
   EXPECT_LE(stallEnd, 150);
   // Its thread and file handle are back; the client's own socket is still open here.
+  server.SwitchOff();
   EXPECT_TRUE(WaitCountsAtMost(threads, handles + 1, 5000))
       << "threads " << ThreadCount() << " (were " << threads << "), handles " << HandleCount()
       << " (were " << handles << " + 1)";
   ::close(stalled);
 }
 
-// The engine serves at most 256 connections; idle ones beyond that are refused at once, and
-// those held are closed when their head has not come within 30 s. A stream begun before the
-// flood runs on at full speed; a client that browses is refused while the cap is full and
-// served again once the idle ones are closed, within the head limit and a margin.
-TEST(IdleConnections, ThreeHundredHeldWhileOneStreamsAndAnotherBrowses) {
+// Idle connections hold no thread: 300 held open by one peer neither refuse nor slow anyone. A
+// stream begun before them runs on complete; a client that browses is served at once every
+// time; the idle ones are closed by the head limit (3 s here, so the case is quick: the limit's
+// own value has its test in the engine suite).
+TEST(IdleConnections, ThreeHundredHeldWithoutThreadsWhileOneStreamsAndAnotherBrowses) {
   testing::TempDir dir;
   const std::string big = MakeBigFile(dir);
   for (int i = 0; i < 50; ++i) dir.Write("clip" + std::to_string(i) + ".mp4", "c");
-  MediaServer server;
+  http::TNetServerLimits limits;
+  limits.requestHeadTimeoutMs = 3000;
+  MediaServer server(limits);
   const std::uint16_t port = server.Port();
   const int threads = ThreadCount(), handles = HandleCount();
   const auto start = Clock::now();
 
-  std::atomic<bool> flooded{false};
+  std::atomic<bool> browsed{false};
   auto stream = std::async(std::launch::async, [&] {
-    // Whole-file streams one after another until the idle connections are gone: every one
-    // that is begun must end complete.
+    // Whole-file streams one after another until the browsing is done: each must end complete.
     int whole = 0, cut = 0;
-    while (SecondsSince(start) < 50) {
-      const std::uint64_t got = StreamAll(port, big, 30000);
-      if (got > kGiB) {
-        ++whole;
-      } else if (got > 0) {
-        ++cut;
-      }
-      if (flooded && server.Connections() <= 1 && whole > 1) break;
-      if (got == 0) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    while (!browsed && SecondsSince(start) < 60) {
+      (StreamAll(port, big, 30000) > kGiB ? whole : cut) += 1;
     }
     return std::make_pair(whole, cut);
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-
   std::vector<std::unique_ptr<test::RawClient>> idle;
-  for (int i = 0; i < 300; ++i) {
-    idle.push_back(std::make_unique<test::RawClient>(port));
-    if (i % 16 == 15) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  flooded = true;
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  EXPECT_LE(server.Connections(), 256u);
+  for (int i = 0; i < 300; ++i) idle.push_back(std::make_unique<test::RawClient>(port));
+  ASSERT_TRUE(testing::WaitUntil(
+      [&] { return server.Engine().ThreadMgr()->WaitingIdleCount() == 300; }, 10000));
+  // This test's streaming client, the thread that streams to it, and threads kept.
+  const int most = threads + 2 + limits.keptThreads;
+  EXPECT_TRUE(testing::WaitUntil([&] { return ThreadCount() <= most; }, 5000))
+      << ThreadCount() << " threads with 300 idle connections, " << threads << " before";
 
-  // Browsing: retried while refused; every playlist must come whole within 45 s.
   int playlists = 0;
-  while (playlists < 20 && SecondsSince(start) < 45) {
+  for (int i = 0; i < 20; ++i) {
     const std::string a = Get(port, "/treeview?" + dir.Folder(), 5000);
     if (StatusLine(a) == "HTTP/1.1 200 OK" && Body(a).find("clip49.mp4") != std::string::npos) {
       ++playlists;
-    } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(250));
     }
   }
   EXPECT_EQ(playlists, 20);
+  browsed = true;
   const auto [whole, cut] = stream.get();
-  EXPECT_GE(whole, 2);
+  EXPECT_GE(whole, 1);
   EXPECT_EQ(cut, 0) << "a stream was cut short";
 
-  // The held idle connections were closed by the server's head limit.
   int closedByServer = 0;
-  for (auto& c : idle) closedByServer += c->WaitClosed(100) ? 1 : 0;
+  for (auto& c : idle) closedByServer += c->WaitClosed(10000) ? 1 : 0;
   EXPECT_EQ(closedByServer, 300);
+  EXPECT_GE(SecondsSince(start), 2.9) << "closed before their head limit";
   idle.clear();
   EXPECT_TRUE(server.WaitConnectionsAtMost(0, 10000));
+  server.SwitchOff();
   EXPECT_TRUE(WaitCountsAtMost(threads, handles, 10000))
       << "threads " << ThreadCount() << " (were " << threads << "), handles " << HandleCount()
       << " (were " << handles << ")";
