@@ -46,14 +46,12 @@ void TNetIdleConnections::Close() {
     }
     waiting_.clear();
     byDeadline_.clear();
+    count_ = 0;
   }
   HandBackAll(all);
 }
 
-bool TNetIdleConnections::IsOpen() const {
-  std::lock_guard<std::mutex> lock(lock_);
-  return open_;
-}
+bool TNetIdleConnections::IsOpen() const { return open_.load(); }
 
 bool TNetIdleConnections::Add(TNetPeerThread* thread) {
   TNetTCPConnection& connection = thread->Connection();
@@ -66,6 +64,7 @@ bool TNetIdleConnections::Add(TNetPeerThread* thread) {
   if (!wait_->Watch(connection.Socket(), tag)) return false;
   waiting_.emplace(tag, Waiting{thread, deadline});
   byDeadline_.emplace(deadline, tag);
+  count_ = waiting_.size();
   if (deadline < watchUntil_) wait_->Wake();
   return true;
 }
@@ -85,15 +84,9 @@ bool TNetIdleConnections::CloseFirstDue() {
   return true;
 }
 
-std::size_t TNetIdleConnections::Count() const {
-  std::lock_guard<std::mutex> lock(lock_);
-  return waiting_.size();
-}
+std::size_t TNetIdleConnections::Count() const { return count_.load(); }
 
-std::size_t TNetIdleConnections::Bound() const {
-  std::lock_guard<std::mutex> lock(lock_);
-  return bound_;
-}
+std::size_t TNetIdleConnections::Bound() const { return bound_.load(); }
 
 void TNetIdleConnections::Watch() {
   std::vector<std::uint64_t> ready;
@@ -151,6 +144,7 @@ TNetPeerThread* TNetIdleConnections::Take(std::uint64_t tag) {
   TNetPeerThread* thread = it->second.thread;
   byDeadline_.erase({it->second.deadline, tag});
   waiting_.erase(it);
+  count_ = waiting_.size();
   return thread;
 }
 

@@ -6,6 +6,7 @@
 // Thread safety: every operation from any thread. A connection here is used by no other thread
 // (only Abort() may be called on it) until it is handed back.
 #pragma once
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -62,8 +63,10 @@ class TNetIdleConnections {
   std::unique_ptr<net::ReadinessWait> wait_;
   std::thread watcher_;
   mutable std::mutex lock_;
-  bool open_ = false;
-  std::size_t bound_ = 0;
+  // Written under the lock, read without it.
+  std::atomic<bool> open_{false};
+  std::atomic<std::size_t> bound_{0};
+  std::atomic<std::size_t> count_{0};  // waiting_.size()
   std::uint64_t nextTag_ = 1;
   std::unordered_map<std::uint64_t, Waiting> waiting_;
   std::set<std::pair<Clock::time_point, std::uint64_t>> byDeadline_;

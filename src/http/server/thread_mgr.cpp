@@ -47,7 +47,7 @@ TNetPeerThread* TNetThreadMgr::GetThread(TNetTCPServer& server,
   auto thread = std::make_unique<TNetPeerThread>(server, std::move(connection));
   TNetPeerThread* raw = thread.get();
   std::lock_guard<std::mutex> lock(lock_);
-  active_.push_back(std::move(thread));
+  active_.emplace(raw, std::move(thread));
   return raw;
 }
 
@@ -55,10 +55,9 @@ void TNetThreadMgr::ReleaseThread(TNetPeerThread* thread) {
   std::unique_ptr<TNetPeerThread> owned;
   {
     std::lock_guard<std::mutex> lock(lock_);
-    auto it = std::find_if(active_.begin(), active_.end(),
-                           [thread](const auto& p) { return p.get() == thread; });
+    const auto it = active_.find(thread);
     if (it == active_.end()) return;
-    owned = std::move(*it);
+    owned = std::move(it->second);
     active_.erase(it);
     if (owned->ran_) {
       finished_.push_back(std::move(owned));

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 namespace tovi::http {
@@ -68,7 +69,7 @@ class TNetThreadMgr {
   std::shared_ptr<TNetThreadPool> pool_;
   std::unique_ptr<TNetIdleConnections> idle_;
   mutable std::mutex lock_;
-  std::vector<std::unique_ptr<TNetPeerThread>> active_;
+  std::unordered_map<TNetPeerThread*, std::unique_ptr<TNetPeerThread>> active_;
   std::vector<std::unique_ptr<TNetPeerThread>> finished_;
 };
 

@@ -31,24 +31,26 @@ void TNetThreadPool::Open(int kept, int maxBusy) {
 }
 
 void TNetThreadPool::Run(TNetPeerThread* turn) {
-  std::lock_guard<std::mutex> lock(lock_);
-  line_.push_back(turn);
-  try {
-    WakeOrMakeThread();
-  } catch (const std::system_error&) {
-    if (busy_ + idle_ + starting_ > 0) return;  // one of them takes it
-    line_.pop_back();
-    throw;
-  }
+  // Called after the lock: the called thread need not wait for it.
+  if (LineUp(turn, true)) called_.notify_one();
 }
 
 void TNetThreadPool::RunWhenPossible(TNetPeerThread* turn) {
+  if (LineUp(turn, false)) called_.notify_one();
+}
+
+bool TNetThreadPool::LineUp(TNetPeerThread* turn, bool mayFail) {
   std::lock_guard<std::mutex> lock(lock_);
   line_.push_back(turn);
+  waiting_ = line_.size();
   try {
-    WakeOrMakeThread();
+    return CallOrMakeThread();
   } catch (const std::system_error&) {
-    // The system has no thread to give now; the next one made takes it.
+    // With no thread to be had now, one that runs takes it, or the next one made.
+    if (!mayFail || busy_ + idle_ + starting_ > 0) return false;
+    line_.pop_back();
+    waiting_ = line_.size();
+    throw;
   }
 }
 
@@ -73,20 +75,17 @@ void TNetThreadPool::Reap() {
   JoinAll(ended);
 }
 
-std::size_t TNetThreadPool::Waiting() const {
-  std::lock_guard<std::mutex> lock(lock_);
-  return line_.size();
-}
+std::size_t TNetThreadPool::Waiting() const { return waiting_.load(); }
 
-void TNetThreadPool::WakeOrMakeThread() {
+bool TNetThreadPool::CallOrMakeThread() {
   // At the limit, a thread that finishes its turn takes the next.
-  if (maxBusy_ > 0 && busy_ + starting_ + calls_ >= maxBusy_) return;
+  if (maxBusy_ > 0 && busy_ + starting_ + calls_ >= maxBusy_) return false;
   if (idle_ > calls_) {
     ++calls_;
-    called_.notify_one();
-    return;
+    return true;
   }
   MakeThread();
+  return false;
 }
 
 void TNetThreadPool::MakeThread() {
@@ -120,6 +119,7 @@ bool TNetThreadPool::TakeTurn(std::unique_lock<std::mutex>& lock, bool* keep) {
   if (line_.empty() || (maxBusy_ > 0 && busy_ >= maxBusy_)) return false;
   TNetPeerThread* turn = line_.front();
   line_.pop_front();
+  waiting_ = line_.size();
   ++busy_;
   lock.unlock();
   *keep = turn->Run();

@@ -6,6 +6,7 @@
 // a turn when the manager goes keeps it, and the last one frees it.
 // Thread safety: every operation from any thread.
 #pragma once
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -44,13 +45,16 @@ class TNetThreadPool : public std::enable_shared_from_this<TNetThreadPool> {
   using WorkerList = std::list<Worker>;
 
   void Loop(WorkerList::iterator self, std::shared_ptr<TNetThreadPool> keep);
+  // Lines the turn up; true when an idle thread is to be called for it (after the lock).
+  bool LineUp(TNetPeerThread* turn, bool mayFail);
   // Runs the first turn in line when one may run; false when none did. keep: whether the thread
   // may go on to others.
   bool TakeTurn(std::unique_lock<std::mutex>& lock, bool* keep);
   // Waits to be called; false when the thread is to end instead.
   bool WaitForCall(std::unique_lock<std::mutex>& lock);
   void Leave(WorkerList::iterator self);
-  void WakeOrMakeThread();
+  // True when an idle thread is to be called; else makes a thread when the limit allows.
+  bool CallOrMakeThread();
   void MakeThread();
   static void JoinAll(std::vector<std::thread>& threads);
 
@@ -58,6 +62,7 @@ class TNetThreadPool : public std::enable_shared_from_this<TNetThreadPool> {
   std::condition_variable called_;
   std::condition_variable idleGone_;
   std::deque<TNetPeerThread*> line_;
+  std::atomic<std::size_t> waiting_{0};  // line_.size(), read without the lock
   WorkerList workers_;
   std::vector<std::thread> ended_;
   int kept_ = 0;
