@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/sendfile.h>
 #include <sys/resource.h>
@@ -286,6 +287,50 @@ int ShutdownSend(SocketHandle s) { return ::shutdown(Fd(s), SHUT_WR) == 0 ? 0 : 
 int ShutdownBoth(SocketHandle s) { return ::shutdown(Fd(s), SHUT_RDWR) == 0 ? 0 : Fail(); }
 int Close(SocketHandle s) { return ::close(Fd(s)) == 0 ? 0 : Fail(); }
 
+namespace {
+
+// While it lives, a socket is non-blocking and corked: only full segments go out, and the last,
+// partial one leaves at once when the range is done. (Uncorked, Nagle's algorithm holds a
+// range's short tail until the peer has acknowledged the rest: a delay on every range.)
+class FileSending {
+ public:
+  explicit FileSending(int fd) : fd_(fd), flags_(::fcntl(fd, F_GETFL)) {
+    ok_ = flags_ >= 0 && ::fcntl(fd, F_SETFL, flags_ | O_NONBLOCK) == 0;
+    if (ok_) SetCork(1);
+  }
+  ~FileSending() {
+    if (!ok_) return;
+    SetCork(0);
+    ::fcntl(fd_, F_SETFL, flags_);
+  }
+  FileSending(const FileSending&) = delete;
+  FileSending& operator=(const FileSending&) = delete;
+  bool Ok() const { return ok_; }
+
+ private:
+  void SetCork(int on) { ::setsockopt(fd_, IPPROTO_TCP, TCP_CORK, &on, sizeof on); }
+  int fd_;
+  int flags_;
+  bool ok_ = false;
+};
+
+// Waits for room to send, at most a wake-check slice and what is left of the stall limit: 0 to
+// go on (ready, a slice over, or a failure the next send reports), else a socket code.
+int WaitForRoom(int fd, int stallMs, std::chrono::steady_clock::time_point stallEnd) {
+  int slice = kWakeCheckMs;
+  if (stallMs > 0) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          stallEnd - std::chrono::steady_clock::now()).count();
+    if (left <= 0) return kErrTimedOut;
+    slice = std::min(slice, static_cast<int>(left));
+  }
+  pollfd p{fd, POLLOUT, 0};
+  if (::poll(&p, 1, slice) < 0 && errno != EINTR) return MapErrno(errno);
+  return 0;
+}
+
+}  // namespace
+
 long long SendFile(SocketHandle s, std::intptr_t nativeFileHandle, std::uint64_t offset,
                    std::uint64_t count, int stallMs, const std::function<bool()>& cancelled) {
   // Non-blocking, with our own wait: one blocking sendfile() call can wait out a stall limit
@@ -293,59 +338,33 @@ long long SendFile(SocketHandle s, std::intptr_t nativeFileHandle, std::uint64_t
   // wait of our own can ask cancelled(). Any bytes moved restart the stall limit.
   using Clock = std::chrono::steady_clock;
   const int fd = Fd(s);
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return Fail();
+  FileSending sending(fd);
+  if (!sending.Ok()) return Fail();
   off_t pos = static_cast<off_t>(offset);
   std::uint64_t sent = 0;
-  long long result = -1;
-  int error = 0;  // a socket code when result stays -1
+  int error = 0;  // a socket code
   auto stallEnd = Clock::now() + std::chrono::milliseconds(stallMs);
-  for (;;) {
-    if (sent >= count) {
-      result = static_cast<long long>(sent);
-      break;
-    }
+  while (sent < count && error == 0) {
     if (cancelled && cancelled()) {
       error = kErrInterrupted;
       break;
     }
-    std::uint64_t left = count - sent;
-    std::size_t piece = left > (1u << 30) ? (1u << 30) : static_cast<std::size_t>(left);
-    ssize_t n = ::sendfile(fd, static_cast<int>(nativeFileHandle), &pos, piece);
+    const std::uint64_t piece = std::min<std::uint64_t>(count - sent, 1u << 30);
+    const ssize_t n = ::sendfile(fd, static_cast<int>(nativeFileHandle), &pos, piece);
     if (n > 0) {
       sent += static_cast<std::uint64_t>(n);
       stallEnd = Clock::now() + std::chrono::milliseconds(stallMs);
-      continue;
-    }
-    if (n == 0) {  // the file ended early
-      result = static_cast<long long>(sent);
-      break;
-    }
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+    } else if (n == 0) {
+      break;  // the file ended early
+    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      error = WaitForRoom(fd, stallMs, stallEnd);
+    } else if (errno != EINTR) {
       error = MapErrno(errno);
-      break;
     }
-    int slice = kWakeCheckMs;
-    if (stallMs > 0) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(stallEnd - Clock::now()).count();
-      if (left <= 0) {
-        error = kErrTimedOut;
-        break;
-      }
-      slice = std::min(slice, static_cast<int>(left));
-    }
-    pollfd p{fd, POLLOUT, 0};
-    if (::poll(&p, 1, slice) < 0 && errno != EINTR) {
-      error = MapErrno(errno);
-      break;
-    }
-    // Ready, a slice over, or an error or hang-up that the next sendfile() reports.
   }
-  ::fcntl(fd, F_SETFL, flags);
-  if (result < 0) tLastError = error;
-  return result;
+  if (error == 0) return static_cast<long long>(sent);
+  tLastError = error;
+  return -1;
 }
 
 std::size_t OpenHandleLimit() {
