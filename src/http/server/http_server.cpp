@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <random>
+#include <utility>
 
 #include "http/coding.h"
 #include "http/exceptions.h"
@@ -207,6 +208,23 @@ void TNetHTTPResponseInfo::SendHeaders() {
       SetContentLength(0);
     }
   }
+  BuildHeaderLines();
+  connection_.OpenWriteBuffer();
+  try {
+    connection_.WriteLn("HTTP/1.1 " + std::to_string(responseCode_) + " " + statusText_);
+    for (const std::string& line : HeaderLines().Lines()) connection_.WriteLn(line);
+    for (const TNetCookieRC& cookie : cookies_) {
+      connection_.WriteLn("Set-Cookie: " + cookie.ServerCookie());
+    }
+    connection_.WriteLn();
+  } catch (...) {
+    connection_.CloseWriteBuffer();
+    throw;
+  }
+  if (!bodyWithHeaders_) connection_.CloseWriteBuffer();
+}
+
+void TNetHTTPResponseInfo::BuildHeaderLines() {
   TNetHeaderList& h = HeaderLines();
   h.Clear();
   auto setText = [&h](const char* name, const std::string& value) {
@@ -235,20 +253,6 @@ void TNetHTTPResponseInfo::SendHeaders() {
   setLength();
   setDate("Last-Modified", LastModified());
   if (!basicRealm_.empty()) h.SetValue("WWW-Authenticate", "Basic realm=\"" + basicRealm_ + "\"");
-
-  connection_.OpenWriteBuffer();
-  try {
-    connection_.WriteLn("HTTP/1.1 " + std::to_string(responseCode_) + " " + statusText_);
-    for (const std::string& line : h.Lines()) connection_.WriteLn(line);
-    for (const TNetCookieRC& cookie : cookies_) {
-      connection_.WriteLn("Set-Cookie: " + cookie.ServerCookie());
-    }
-    connection_.WriteLn();
-  } catch (...) {
-    connection_.CloseWriteBuffer();
-    throw;
-  }
-  connection_.CloseWriteBuffer();
 }
 
 void TNetHTTPResponseInfo::SendBody() {
@@ -266,6 +270,7 @@ void TNetHTTPResponseInfo::SendBody() {
       connection_.WriteLn(DefaultPage(responseCode_, statusText_));
     }
   }
+  if (std::exchange(bodyWithHeaders_, false)) connection_.CloseWriteBuffer();
   bodyText_.clear();
   ReleaseBodyStream();
 }
@@ -532,6 +537,9 @@ bool TNetCustomHTTPServer::CallHandler(TNetPeerThread& thread, TNetHTTPRequestIn
 }
 
 void TNetCustomHTTPServer::FinishResponse(TNetHTTPResponseInfo& response) {
+  // A short text answer leaves with its headers: one send, one segment for the peer to take.
+  response.bodyWithHeaders_ = !response.HeadersSent() && !response.BodyText().empty() &&
+                              response.BodyText().size() <= kSendChunk;
   if (!response.HeadersSent()) response.SendHeaders();
   if (!response.BodyText().empty() || response.BodyStream()) response.SendBody();
 }

@@ -143,6 +143,7 @@ class TNetHTTPResponseInfo : public serverside::TNetResponseHeaderInfo {
  private:
   friend class TNetCustomHTTPServer;
   void ReleaseBodyStream();
+  void BuildHeaderLines();
 
   TNetTCPConnection& connection_;
   bool headRequest_ = false;  // HEAD: headers only, never a body
@@ -153,6 +154,7 @@ class TNetHTTPResponseInfo : public serverside::TNetResponseHeaderInfo {
   std::unique_ptr<TStream> ownedBodyStream_;
   bool closeAfterResponse_ = false;
   bool headersSent_ = false;
+  bool bodyWithHeaders_ = false;  // SendHeaders leaves its bytes for SendBody to send with the body
   std::string serverSoftware_ = kServerSoftwareName;
   std::string basicRealm_;
   TNetCookies cookies_;
