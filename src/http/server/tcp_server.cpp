@@ -117,7 +117,9 @@ TNetPeerThread::TNetPeerThread(TNetTCPServer& server,
                                std::unique_ptr<TNetTCPServerConnection> connection)
     : server_(server), connection_(std::move(connection)) {}
 
-bool TNetPeerThread::CanWaitIdle() const { return server_.threadMgr_->WaitsIdle(); }
+bool TNetPeerThread::CanWaitIdle() const {
+  return !idleRefused_ && server_.threadMgr_->WaitsIdle();
+}
 
 bool TNetPeerThread::Run() {
   ran_ = true;
@@ -125,7 +127,9 @@ bool TNetPeerThread::Run() {
   while (Turn()) {
     // Handed over: from here on another system thread may run this connection.
     if (mgr.WaitIdle(this)) return true;
-    // Not taken (the server is switching off): the step runs again and waits on this thread.
+    // Not taken (switching off, or the system would not watch the socket): from now on this
+    // connection waits on its thread.
+    idleRefused_ = true;
   }
   const bool fit = !foreignException_;
   Finish();

@@ -188,6 +188,7 @@ class TNetPeerThread {
   bool ran_ = false;                 // a turn has begun
   bool begun_ = false;               // greeting and OnConnect done
   bool waitIdle_ = false;
+  bool idleRefused_ = false;         // the manager would not take it to wait idle
   bool foreignException_ = false;    // ended by an exception the engine does not know of
   std::string exceptionClass_;
   std::string exceptionMessage_;
