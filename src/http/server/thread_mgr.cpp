@@ -73,6 +73,8 @@ std::size_t TNetThreadMgr::ActiveCount() const {
 
 std::size_t TNetThreadMgr::WaitingIdleCount() const { return idle_ ? idle_->Count() : 0; }
 
+std::size_t TNetThreadMgr::KeptThreadCount() const { return pool_->Idle(); }
+
 void TNetThreadMgr::Reap() {
   std::vector<std::unique_ptr<TNetPeerThread>> done;
   {

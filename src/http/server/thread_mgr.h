@@ -7,7 +7,7 @@
 // A manager serves one server at a time; the server opens it at activation and closes it at
 // deactivation. Threads of its own never outlive what they use: each holds the thread pool, and
 // while it runs a connection, the server.
-// Thread safety: GetThread, ReleaseThread, ActiveCount and Reap from any thread.
+// Thread safety: GetThread, ReleaseThread, the counts and Reap from any thread.
 #pragma once
 #include <cstddef>
 #include <memory>
@@ -39,6 +39,8 @@ class TNetThreadMgr {
   std::size_t ActiveCount() const;
   // Connections now waiting for their next bytes without a thread.
   std::size_t WaitingIdleCount() const;
+  // Finished threads now kept for the next connection.
+  std::size_t KeptThreadCount() const;
   // Frees released peer threads and joins ended system threads; never waits for a running one.
   void Reap();
 

@@ -77,6 +77,11 @@ void TNetThreadPool::Reap() {
 
 std::size_t TNetThreadPool::Waiting() const { return waiting_.load(); }
 
+std::size_t TNetThreadPool::Idle() const {
+  std::lock_guard<std::mutex> lock(lock_);
+  return static_cast<std::size_t>(idle_);
+}
+
 bool TNetThreadPool::CallOrMakeThread() {
   // At the limit, a thread that finishes its turn takes the next.
   if (maxBusy_ > 0 && busy_ + starting_ + calls_ >= maxBusy_) return false;

@@ -37,6 +37,8 @@ class TNetThreadPool : public std::enable_shared_from_this<TNetThreadPool> {
   void Reap();
   // Turns in line, waiting for a thread.
   std::size_t Waiting() const;
+  // Threads kept, waiting for a turn.
+  std::size_t Idle() const;
 
  private:
   struct Worker {

@@ -8,6 +8,7 @@
 #else
 #include <filesystem>
 #endif
+#include <thread>
 
 namespace tovi::test {
 
@@ -42,5 +43,13 @@ inline long CountEntries(const char* dir) {
 inline long ThreadCount() { return CountEntries("/proc/self/task"); }
 inline long HandleCount() { return CountEntries("/proc/self/fd"); }
 #endif
+
+// The count to compare with once a test's threads have ended: taken after a thread has started
+// and ended, so that a helper a runtime starts with the first thread (ThreadSanitizer has one)
+// is in it even when the test runs first.
+inline long ThreadCountBefore() {
+  std::thread([] {}).join();
+  return ThreadCount();
+}
 
 }  // namespace tovi::test

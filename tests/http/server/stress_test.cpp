@@ -58,7 +58,7 @@ int RightAnswersOfConcurrentClients(std::uint16_t port) {
 }
 
 TEST(Stress, ConcurrentClientsBesideIdleConnectionsGetTheirAnswers) {
-  const long threadsBefore = tovi::test::ThreadCount();
+  const long threadsBefore = tovi::test::ThreadCountBefore();
   const long handlesBefore = tovi::test::HandleCount();
   ASSERT_GT(threadsBefore, 0);
   Clock::duration deactivation{};
@@ -143,7 +143,7 @@ long PeakThreadsDuring(const std::function<void()>& work) {
 }
 
 TEST(Stress, AThousandIdleConnectionsHoldNoThreadsBesideTwoHundredActiveClients) {
-  const long threadsBefore = tovi::test::ThreadCount();
+  const long threadsBefore = tovi::test::ThreadCountBefore();
   {
     test::TestServer s;
     TNetThreadMgr& pool = s.UsePool();
