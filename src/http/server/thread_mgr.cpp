@@ -106,7 +106,14 @@ void TNetThreadMgr::Start(TNetPeerThread* thread) { pool_->Run(thread); }
 
 bool TNetThreadMgr::WaitsIdle() const { return idle_ && idle_->IsOpen(); }
 
-bool TNetThreadMgr::WaitIdle(TNetPeerThread* thread) { return idle_ && idle_->Add(thread); }
+bool TNetThreadMgr::WaitIdle(TNetPeerThread* thread) {
+  if (!idle_) return false;
+  // Before the hand-over: bytes may come, and the connection be lined up again, at once.
+  pool_->ExpectReturn();
+  if (idle_->Add(thread)) return true;
+  pool_->CancelReturn();
+  return false;
+}
 
 bool TNetThreadMgr::MakeRoomForIdle() {
   if (!WaitsIdle()) return true;

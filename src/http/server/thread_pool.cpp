@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <system_error>
+#include <utility>
 
 #include "http/server/tcp_server.h"
 
@@ -10,6 +11,9 @@ namespace {
 
 // How long Stop waits for idle threads to leave; called, they leave at once.
 constexpr auto kIdleLeaveWait = std::chrono::seconds(2);
+
+// Set by ExpectReturn on the thread in the turn, read when the turn ends.
+thread_local bool tReturning = false;
 
 }  // namespace
 
@@ -75,6 +79,28 @@ void TNetThreadPool::Reap() {
   JoinAll(ended);
 }
 
+void TNetThreadPool::ExpectReturn() {
+  std::lock_guard<std::mutex> lock(lock_);
+  ++returning_;
+  tReturning = true;
+}
+
+void TNetThreadPool::CancelReturn() {
+  std::lock_guard<std::mutex> lock(lock_);
+  tReturning = false;
+  if (returning_ > 0) {
+    --returning_;
+    return;
+  }
+  // A turn was left to this thread, which goes on with its own: another thread takes it.
+  if (line_.empty()) return;
+  try {
+    MakeThread();
+  } catch (const std::system_error&) {
+    // The next thread that finishes a turn takes it.
+  }
+}
+
 std::size_t TNetThreadPool::Waiting() const { return waiting_.load(); }
 
 std::size_t TNetThreadPool::Idle() const {
@@ -88,6 +114,11 @@ bool TNetThreadPool::CallOrMakeThread() {
   if (idle_ > calls_) {
     ++calls_;
     return true;
+  }
+  // A thread that has just handed its connection over takes it from the line.
+  if (returning_ > 0) {
+    --returning_;
+    return false;
   }
   MakeThread();
   return false;
@@ -130,6 +161,8 @@ bool TNetThreadPool::TakeTurn(std::unique_lock<std::mutex>& lock, bool* keep) {
   *keep = turn->Run();
   lock.lock();
   --busy_;
+  // Not counted on for a turn yet: it is no longer expected. (Counted on: it takes one now.)
+  if (std::exchange(tReturning, false) && returning_ > 0) --returning_;
   return true;
 }
 

@@ -35,6 +35,12 @@ class TNetThreadPool : public std::enable_shared_from_this<TNetThreadPool> {
   void Stop();
   // Joins threads that have ended; never waits for one in a turn.
   void Reap();
+  // Called in a turn that is about to hand its connection over to wait without a thread: the
+  // thread looks at the line again at once, so a turn lined up meanwhile (that connection's own,
+  // often) is left to it instead of waking or making another.
+  void ExpectReturn();
+  // The hand-over failed and the turn goes on; a turn left to this thread gets another.
+  void CancelReturn();
   // Turns in line, waiting for a thread.
   std::size_t Waiting() const;
   // Threads kept, waiting for a turn.
@@ -73,6 +79,7 @@ class TNetThreadPool : public std::enable_shared_from_this<TNetThreadPool> {
   int idle_ = 0;      // threads waiting to be called
   int calls_ = 0;     // calls made to idle threads and not yet taken
   int starting_ = 0;  // threads made that have not yet looked at the line
+  int returning_ = 0;  // threads expected back at the line (ExpectReturn), not yet counted on
   bool stopping_ = false;
 };
 
