@@ -214,7 +214,8 @@ std::string TForm1::SyncFolderCaption(const std::string& folder) {
 }
 
 server::MediaWindow TForm1::MediaWindowOf() {
-  return {[this](const std::string& caption) { Label2.SetCaption(caption); },
+  // The request path shows in Label2, the trace in Memo1, the active device in N3's caption.
+  return {[this](const std::string& text) { Label2.SetCaption(text); },
           [this](const std::string& text) { Memo1.SetText(text); },
           [this](const std::string& caption) { N3.SetCaption(caption); },
           [this] { return ActiveDevice(); },
