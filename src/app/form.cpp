@@ -11,6 +11,7 @@
 #include "remote/playlist_upload.h"
 #include "remote/registration.h"
 #include "remote/service_hosts.h"
+#include "server/media_port.h"
 
 namespace tovi::app {
 
@@ -50,7 +51,7 @@ void TForm1::FormCreate() {
   if (stored.startServer) Timer2.SetEnabled(true);
   N5.SetCaption(SyncFolder.empty() ? std::string(kCaptionSetSyncFolder)
                                    : SyncFolderCaption(SyncFolder));
-  ToviDLNA1.SetCaption(kCaptionCheckPrefix + LocalAddress() + ":8027/test");
+  ToviDLNA1.SetCaption(kCaptionCheckPrefix + TestPageUrl());
   ServerActive = false;
   ServiceVersion = kServiceVersion;
   Button1.Click();
@@ -166,7 +167,7 @@ void TForm1::N2Click() {
 
 void TForm1::ToviDLNA1Click() {
   try {
-    app_.Ui().OpenUrl(handle_, "http://" + LocalAddress() + ":8027/test");
+    app_.Ui().OpenUrl(handle_, TestPageUrl());
   } catch (...) {
     // Opening the page is a convenience; a failure has nothing to tell the user.
   }
@@ -192,7 +193,7 @@ void TForm1::LocalRFS1Click() {
   }
   WriteServerSwitchSettings(settingsPath_, SyncFolder, true);
   auto mediaServer = server::CreateMediaServer(
-      LocalAddress(), kMediaPort,
+      LocalAddress(), server::kMediaPort,
       [this](http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
              http::TNetHTTPResponseInfo& response) {
         NetHTTPServer1CommandGet(thread, request, response);
@@ -207,6 +208,10 @@ void TForm1::NetHTTPServer1CommandGet(http::TNetPeerThread& thread,
                                       http::TNetHTTPRequestInfo& request,
                                       http::TNetHTTPResponseInfo& response) {
   mediaHandler_.Handle(thread, request, response);
+}
+
+std::string TForm1::TestPageUrl() const {
+  return server::ServerBaseUrl(LocalAddress()) + server::kTestPagePath;
 }
 
 std::string TForm1::SyncFolderCaption(const std::string& folder) {

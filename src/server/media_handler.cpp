@@ -8,6 +8,7 @@
 #include "platform/regional.h"
 #include "platform/utf8.h"
 #include "server/byte_range.h"
+#include "server/media_port.h"
 #include "server/playlists.h"
 
 namespace tovi::server {
@@ -78,7 +79,7 @@ void MediaRequestHandler::Handle(http::TNetPeerThread& thread, http::TNetHTTPReq
     AnswerParserLink(thread, request, response);
   } else if (requestPath == "/treeview") {
     AnswerTreeview(request, response);
-  } else if (requestPath == "/test") {
+  } else if (requestPath == kTestPagePath) {
     AnswerTest(request, response);
   } else {
     // This request's own path, not a re-read of the caption another connection may have set.
