@@ -185,13 +185,13 @@ void TForm1::Button2Click() { LocalRFS1.Click(); }
 void TForm1::LocalRFS1Click() {
   // The file is written first; the state and the caption change only once the server has.
   if (ServerActive) {
-    WriteServerSwitchSettings(settingsPath_, SyncFolder, false);
+    WriteSettings(settingsPath_, SyncFolder, false);
     StopMediaServer();
     ServerActive = false;
     LocalRFS1.SetCaption(kCaptionServerOn);
     return;
   }
-  WriteServerSwitchSettings(settingsPath_, SyncFolder, true);
+  WriteSettings(settingsPath_, SyncFolder, true);
   auto mediaServer = server::CreateMediaServer(
       LocalAddress(), server::kMediaPort,
       [this](http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
@@ -258,7 +258,7 @@ void TForm1::N5Click() {
   host.storeFolder = [this](const std::string& folder) { SyncFolder = folder; };
   // All four lines: a sync must not lose the stored server state.
   host.writeSettings = [this](const std::string& folder) {
-    WriteServerSwitchSettings(settingsPath_, folder, ServerActive);
+    WriteSettings(settingsPath_, folder, ServerActive);
   };
   host.showSyncFolder = [this](const std::string& folder) {
     N5.SetCaption(SyncFolderCaption(folder));
