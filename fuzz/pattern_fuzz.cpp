@@ -32,11 +32,19 @@ void Check(bool ok, const char* what) {
   }
 }
 
+// The errors a pattern or an input can provoke; the rest mean a broken program or a misuse.
 bool KnownCode(int code) {
   switch (code) {
-    case 102: case 103: case 104: case 106: case 107: case 108: case 109: case 110:
-    case 111: case 112: case 113: case 115: case 116: case 122: case 124: case 125:
-    case 127: case 1003: case 1014: case 1016: case 1017:
+    case tovi::kErrTooManyGroups: case tovi::kErrUnmatchedOpen: case tovi::kErrUnmatchedClose:
+    case tovi::kErrOperandCouldBeEmpty: case tovi::kErrNestedQuantifier:
+    case tovi::kErrBadHexDigit: case tovi::kErrInvalidRange:
+    case tovi::kErrClassTrailingBackslash: case tovi::kErrNoHexCode:
+    case tovi::kErrHexCodeTooBig: case tovi::kErrUnmatchedBracket:
+    case tovi::kErrFollowsNothing: case tovi::kErrTrailingBackslash:
+    case tovi::kErrBracesTooBig: case tovi::kErrBracesMinAboveMax:
+    case tovi::kErrUnclosedComment: case tovi::kErrBadModifier: case tovi::kErrNoExpression:
+    case tovi::kErrLoopStackExceeded: case tovi::kErrStepLimitExceeded:
+    case tovi::kErrMemoryLimitExceeded:
       return true;
     default:
       return false;

@@ -14,6 +14,21 @@ using tovi::fuzz::Fail;
 
 namespace {
 
+constexpr const char* kHandlerError = "thrown by the handler";
+
+// What the handler threw during one exchange: each throw owes the client a 500 with the
+// message (in its body, unless the request was a HEAD).
+struct Throws {
+  std::size_t count = 0;
+  std::size_t withBody = 0;
+} throws;
+
+std::size_t Occurrences(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
 void CheckRequest(const http::TNetHTTPRequestInfo& request, http::TNetHTTPResponseInfo& response) {
   const std::string& raw = request.RawRequestLine();
   // The path comes from the target, which is part of the line; decoding only shrinks it
@@ -53,7 +68,9 @@ void CheckRequest(const http::TNetHTTPRequestInfo& request, http::TNetHTTPRespon
   if (request.AuthExists()) body += "\nauth " + request.AuthUsername().substr(0, 64);
   // A handler that throws must give a 500 with the message, not a broken connection.
   if (request.RequestPath().find("/throw") != std::string::npos) {
-    throw http::ENetException("thrown by the handler");
+    ++throws.count;
+    if (request.RequestMethod() != "HEAD") ++throws.withBody;
+    throw http::ENetException(kHandlerError);
   }
   response.SetContentText(body.substr(0, 4096));
 }
@@ -75,8 +92,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // requests are read too.
   fuzz::LoopServer& server = Server();
   server.SetKeepAlive(size > 0 && data[0] == 'k');
+  throws = {};
   const std::string answer =
       fuzz::Exchange(server, std::string_view(reinterpret_cast<const char*>(data), size));
   if (!answer.empty() && answer.rfind("HTTP/1.1 ", 0) != 0) fuzz::Fail("answer without a status line");
+  // Other answers may echo these texts (a path holds anything), so they count at least.
+  if (Occurrences(answer, "HTTP/1.1 500 Internal Server Error\r\n") < throws.count)
+    fuzz::Fail("a throwing handler's request got no 500");
+  if (Occurrences(answer, kHandlerError) < throws.withBody)
+    fuzz::Fail("a 500 without the handler's message");
   return 0;
 }

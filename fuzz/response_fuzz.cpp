@@ -2,7 +2,8 @@
 // before it closes. A GET must end, normally or with an ENet exception, and hand back no more
 // bytes than the server sent (nor more than MaxBodyLength when set). The input's length picks
 // the settings, so one corpus covers them all: bit 0 maSplit, bit 1 MaxBodyLength 64, bit 2
-// HTTP/1.0.
+// HTTP/1.0. A length that is a multiple of 8 keeps the defaults, which the program's fetches
+// use (the seed product_defaults).
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>

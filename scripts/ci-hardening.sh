@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
-# CI's fuzz step: builds every libFuzzer target (fuzz/build.sh) and runs each for 60 s over its
-# checked-in seed corpus, two at a time (two cores). Fails when any target crashes, hangs,
-# leaks or trips a sanitizer; the failing input is printed in hex for the log.
+# CI's fuzz step: builds every libFuzzer target (fuzz/build.sh) and runs each for 60 s, two at a
+# time (two cores). Fails when any target crashes, hangs, leaks or trips a sanitizer; the
+# failing input is printed in hex for the log.
+# Each run goes on from the inputs earlier runs on this machine found (a working corpus outside
+# the clone, since CI clones afresh; seeded from fuzz/corpus), so the 60 s reach further each
+# time instead of finding the same coverage again. Nothing it writes is committed.
 # Usage: scripts/ci-hardening.sh [seconds per target]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-${FUZZ_SECONDS:-60}}
 export TOVI_FUZZ_OUT=${TOVI_FUZZ_OUT:-$PWD/build/fuzz-ci}
-rm -rf "$TOVI_FUZZ_OUT/corpus" "$TOVI_FUZZ_OUT/artifacts"
+export TOVI_FUZZ_CORPUS=${TOVI_FUZZ_CORPUS:-${XDG_CACHE_HOME:-$HOME/.cache}/remote-toviplayer/fuzz-corpus}
+rm -rf "$TOVI_FUZZ_OUT/artifacts"
+echo "== fuzz: working corpus $TOVI_FUZZ_CORPUS"
 
 echo "== fuzz: building the targets"
 bash fuzz/build.sh

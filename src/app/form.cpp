@@ -11,6 +11,7 @@
 #include "remote/playlist_upload.h"
 #include "remote/registration.h"
 #include "remote/service_hosts.h"
+#include "server/media_port.h"
 
 namespace tovi::app {
 
@@ -50,7 +51,7 @@ void TForm1::FormCreate() {
   if (stored.startServer) Timer2.SetEnabled(true);
   N5.SetCaption(SyncFolder.empty() ? std::string(kCaptionSetSyncFolder)
                                    : SyncFolderCaption(SyncFolder));
-  ToviDLNA1.SetCaption(kCaptionCheckPrefix + LocalAddress() + ":8027/test");
+  ToviDLNA1.SetCaption(kCaptionCheckPrefix + TestPageUrl());
   ServerActive = false;
   ServiceVersion = kServiceVersion;
   Button1.Click();
@@ -166,7 +167,7 @@ void TForm1::N2Click() {
 
 void TForm1::ToviDLNA1Click() {
   try {
-    app_.Ui().OpenUrl(handle_, "http://" + LocalAddress() + ":8027/test");
+    app_.Ui().OpenUrl(handle_, TestPageUrl());
   } catch (...) {
     // Opening the page is a convenience; a failure has nothing to tell the user.
   }
@@ -184,15 +185,15 @@ void TForm1::Button2Click() { LocalRFS1.Click(); }
 void TForm1::LocalRFS1Click() {
   // The file is written first; the state and the caption change only once the server has.
   if (ServerActive) {
-    WriteServerSwitchSettings(settingsPath_, SyncFolder, false);
+    WriteSettings(settingsPath_, SyncFolder, false);
     StopMediaServer();
     ServerActive = false;
     LocalRFS1.SetCaption(kCaptionServerOn);
     return;
   }
-  WriteServerSwitchSettings(settingsPath_, SyncFolder, true);
+  WriteSettings(settingsPath_, SyncFolder, true);
   auto mediaServer = server::CreateMediaServer(
-      LocalAddress(), kMediaPort,
+      LocalAddress(), server::kMediaPort,
       [this](http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
              http::TNetHTTPResponseInfo& response) {
         NetHTTPServer1CommandGet(thread, request, response);
@@ -209,12 +210,17 @@ void TForm1::NetHTTPServer1CommandGet(http::TNetPeerThread& thread,
   mediaHandler_.Handle(thread, request, response);
 }
 
+std::string TForm1::TestPageUrl() const {
+  return server::ServerBaseUrl(LocalAddress()) + server::kTestPagePath;
+}
+
 std::string TForm1::SyncFolderCaption(const std::string& folder) {
   return kCaptionSyncFolderPrefix + text::AnsiToUtf8(folder) + ")";
 }
 
 server::MediaWindow TForm1::MediaWindowOf() {
-  return {[this](const std::string& caption) { Label2.SetCaption(caption); },
+  // The request path shows in Label2, the trace in Memo1, the active device in N3's caption.
+  return {[this](const std::string& text) { Label2.SetCaption(text); },
           [this](const std::string& text) { Memo1.SetText(text); },
           [this](const std::string& caption) { N3.SetCaption(caption); },
           [this] { return ActiveDevice(); },
@@ -252,7 +258,7 @@ void TForm1::N5Click() {
   host.storeFolder = [this](const std::string& folder) { SyncFolder = folder; };
   // All four lines: a sync must not lose the stored server state.
   host.writeSettings = [this](const std::string& folder) {
-    WriteServerSwitchSettings(settingsPath_, folder, ServerActive);
+    WriteSettings(settingsPath_, folder, ServerActive);
   };
   host.showSyncFolder = [this](const std::string& folder) {
     N5.SetCaption(SyncFolderCaption(folder));

@@ -18,14 +18,13 @@ namespace tovi::app {
 
 inline constexpr const char* kApplicationTitle = "Remote Toviplayer";
 inline constexpr const char* kServiceVersion = "1.1";
-inline constexpr int kMediaPort = 8027;
 inline constexpr std::uint32_t kTrayCallbackMessage = gui::kWmUser + 1;  // 1025
 inline constexpr std::uint32_t kTrayIconId = 1;
 
 // Captions the handlers set at run time.
 inline constexpr const char* kCaptionSetSyncFolder = "Установить папку Tovi DLNA";
 inline constexpr const char* kCaptionSyncFolderPrefix = "Синхр. Tovi DLNA (";
-inline constexpr const char* kCaptionCheckPrefix = "Проверить http://";
+inline constexpr const char* kCaptionCheckPrefix = "Проверить ";  // the test page's URL follows
 inline constexpr const char* kCaptionServerOn = "Включить Tovi DLNA";    // switches it on
 inline constexpr const char* kCaptionServerOff = "Выключить Tovi DLNA";  // switches it off
 
@@ -98,6 +97,8 @@ class TForm1 {
   // Switches MediaServer off and frees it. "Terminate Thread Timeout" leaves it in place; the
   // next call then frees it without waiting again (its connections hold it until they end).
   void StopMediaServer();
+  // The test page at the PC's address.
+  std::string TestPageUrl() const;
   // The caption of N5 for a sync folder (system code page).
   static std::string SyncFolderCaption(const std::string& folder);
 

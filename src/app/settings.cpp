@@ -7,6 +7,10 @@
 
 namespace tovi::app {
 
+namespace {
+constexpr const char* kServerOnMark = "true";  // line 3; anything else is off
+}  // namespace
+
 std::string SettingsFilePath() { return fs::ExecutableDirectory() + kSettingsFileName; }
 
 StoredSettings ReadSettings(const std::string& path) {
@@ -14,18 +18,13 @@ StoredSettings ReadSettings(const std::string& path) {
   if (!fs::FileExists(path)) return settings;
   const std::vector<std::string> lines = text::SplitLines(fs::ReadWholeFile(path));
   if (lines.size() > 1) settings.syncFolder = lines[1];
-  settings.startServer = lines.size() > 3 && lines[3] == "true";
+  settings.startServer = lines.size() > 3 && lines[3] == kServerOnMark;
   return settings;
 }
 
-void WriteServerSwitchSettings(const std::string& path, const std::string& syncFolder,
-                               bool switchingOn) {
+void WriteSettings(const std::string& path, const std::string& syncFolder, bool serverOn) {
   fs::WriteFileAtomically(path, "[Path]\r\n" + syncFolder + "\r\n[LFRS]\r\n" +
-                                    (switchingOn ? "true" : "false") + "\r\n");
-}
-
-void WriteSyncFolderSettings(const std::string& path, const std::string& syncFolder) {
-  fs::WriteFileAtomically(path, "[Path]\r\n" + syncFolder + "\r\n");
+                                    (serverOn ? kServerOnMark : "false") + "\r\n");
 }
 
 }  // namespace tovi::app

@@ -21,10 +21,7 @@ struct StoredSettings {
 // A missing file gives the defaults; an unreadable one raises EInOutError.
 StoredSettings ReadSettings(const std::string& path);
 
-// The server switch: all four lines, "true" when the server is being switched on.
-void WriteServerSwitchSettings(const std::string& path, const std::string& syncFolder,
-                               bool switchingOn);
-// The folder sync: only "[Path]" and the folder, so the stored switch state is gone.
-void WriteSyncFolderSettings(const std::string& path, const std::string& syncFolder);
+// All four lines; serverOn: the server is on, or being switched on, and starts with the program.
+void WriteSettings(const std::string& path, const std::string& syncFolder, bool serverOn);
 
 }  // namespace tovi::app

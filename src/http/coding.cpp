@@ -5,13 +5,6 @@
 namespace tovi::http {
 namespace {
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 int Base64Value(char c) {
@@ -25,6 +18,13 @@ int Base64Value(char c) {
 
 }  // namespace
 
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 std::string URLDecode(const std::string& s) {
   std::string out;
   out.reserve(s.size());
@@ -37,7 +37,7 @@ std::string URLDecode(const std::string& s) {
       int value = 0;
       bool hex = end > i + 1;
       for (std::size_t j = i + 1; j < end; ++j) {
-        int h = HexValue(s[j]);
+        int h = HexDigitValue(s[j]);
         if (h < 0) {
           hex = false;
           break;

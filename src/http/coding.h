@@ -11,6 +11,9 @@ namespace tovi::http {
 // consumed either way. No character set conversion.
 std::string URLDecode(const std::string& s);
 
+// The value of a hex digit (either case), or -1 for any other character.
+int HexDigitValue(char c);
+
 std::string Base64Encode(const std::string& bytes);
 // Characters outside the Base64 alphabet are skipped; decoding stops at "=".
 std::string Base64Decode(const std::string& text);

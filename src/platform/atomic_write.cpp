@@ -1,10 +1,10 @@
-// The atomic rewrite both platforms share; the steps that differ are atomic_write_parts.h.
+// The atomic rewrite both platforms share; the steps that differ are files_parts.h.
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
 
-#include "platform/atomic_write_parts.h"
+#include "platform/files_parts.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 

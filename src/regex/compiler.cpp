@@ -82,7 +82,7 @@ class Compiler {
   int Node(Op op) {
     int p = static_cast<int>(size_);
     Byte(op);
-    Int32(0);
+    Zeros(kNodeHeader - 1);  // the link, set by Tail
     return p;
   }
 
@@ -91,12 +91,8 @@ class Compiler {
     if (!sizing_) code_.push_back(b);
   }
 
-  void Int32(std::int32_t v) {
-    size_ += 4;
-    if (sizing_) return;
-    std::uint8_t b[4];
-    WriteInt32(b, v);
-    code_.insert(code_.end(), b, b + 4);
+  void Zeros(int count) {
+    for (int k = 0; k < count; ++k) Byte(0);
   }
 
   // Puts a node (and operandBytes of zeros) in front of the node at `at`, which becomes its
@@ -115,7 +111,7 @@ class Compiler {
     if (sizing_) return;
     int scan = p;
     for (int next = NextNode(code_, scan); next >= 0; next = NextNode(code_, scan)) scan = next;
-    WriteInt32(code_.data() + scan + 1, val - scan);
+    SetNextNode(code_, scan, val);
   }
 
   // Tail of a branch's operand chain.
@@ -301,10 +297,7 @@ class Compiler {
       Insert(q.greedy ? kPlus : kPlusLazy, ret, 0);
     } else {
       Insert(q.greedy ? kBraces : kBracesLazy, ret, kBracesOperand);
-      if (!sizing_) {
-        WriteInt32(code_.data() + OperandAt(ret), q.min);
-        WriteInt32(code_.data() + OperandAt(ret) + 4, q.max);
-      }
+      if (!sizing_) SetBraceCounts(code_, ret, q.min, q.max);
     }
   }
 
@@ -338,9 +331,8 @@ class Compiler {
   void EmitCountedLoop(int ret, const Quantifier& q) {
     Insert(kLoopEntry, ret, 0);
     int loop = Node(q.greedy ? kLoop : kLoopLazy);
-    Int32(loop - ret);
-    Int32(q.min);
-    Int32(q.max);
+    Zeros(kLoopOperand);
+    if (!sizing_) SetLoopShape(code_, loop, LoopShape{ret, q.min, q.max});
     Tail(ret, loop);
     Tail(OperandAt(ret), loop);
   }

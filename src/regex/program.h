@@ -56,8 +56,11 @@ enum Op : std::uint8_t {
 };
 
 inline constexpr int kNodeHeader = 5;
+inline constexpr int kLinkField = 1;       // the link follows the kind byte
 inline constexpr int kBracesOperand = 8;   // min and max before the repeated node
+inline constexpr int kBracesMinField = 0, kBracesMaxField = 4;
 inline constexpr int kLoopOperand = 12;    // distance back, min, max
+inline constexpr int kLoopBackField = 0, kLoopMinField = 4, kLoopMaxField = 8;
 inline constexpr int kSetBytes = 32;       // a kAnyOfSet bitmap
 inline constexpr int kTinyOperand = 4;     // count and three bytes
 
@@ -85,8 +88,13 @@ inline const std::uint8_t* OperandBytes(const Code& code, int node) {
 
 // The node linked after this one, or -1 for none.
 inline int NextNode(const Code& code, int node) {
-  std::int32_t off = ReadInt32(code.data() + node + 1);
+  std::int32_t off = ReadInt32(code.data() + node + kLinkField);
   return off == 0 ? -1 : node + off;
+}
+
+// Links node to the node at target (the compiler's side of NextNode).
+inline void SetNextNode(Code& code, int node, int target) {
+  WriteInt32(code.data() + node + kLinkField, target - node);
 }
 
 // Further alternatives of an alternation are kBranch nodes linked one after another.
@@ -130,11 +138,17 @@ inline RepeatShape RepeatOf(const Code& code, int node) {
   const Op op = KindAt(code, node);
   RepeatShape r{OperandAt(node), (op == kPlus || op == kPlusLazy) ? 1 : 0, kInfiniteCount};
   if (op == kBraces || op == kBracesLazy) {
-    r.min = ReadInt32(code.data() + r.atom);
-    r.max = ReadInt32(code.data() + r.atom + 4);
+    r.min = ReadInt32(code.data() + r.atom + kBracesMinField);
+    r.max = ReadInt32(code.data() + r.atom + kBracesMaxField);
     r.atom += kBracesOperand;
   }
   return r;
+}
+
+// The counts of a kBraces or kBracesLazy node (the compiler's side of RepeatOf).
+inline void SetBraceCounts(Code& code, int node, std::int32_t min, std::int32_t max) {
+  WriteInt32(code.data() + OperandAt(node) + kBracesMinField, min);
+  WriteInt32(code.data() + OperandAt(node) + kBracesMaxField, max);
 }
 
 // A counted loop's closing node (kLoop, kLoopLazy).
@@ -145,7 +159,16 @@ struct LoopShape {
 
 inline LoopShape LoopOf(const Code& code, int loopNode) {
   const std::uint8_t* operand = OperandBytes(code, loopNode);
-  return LoopShape{loopNode - ReadInt32(operand), ReadInt32(operand + 4), ReadInt32(operand + 8)};
+  return LoopShape{loopNode - ReadInt32(operand + kLoopBackField),
+                   ReadInt32(operand + kLoopMinField), ReadInt32(operand + kLoopMaxField)};
+}
+
+// The compiler's side of LoopOf.
+inline void SetLoopShape(Code& code, int loopNode, const LoopShape& shape) {
+  std::uint8_t* operand = code.data() + OperandAt(loopNode);
+  WriteInt32(operand + kLoopBackField, loopNode - shape.entry);
+  WriteInt32(operand + kLoopMinField, static_cast<std::int32_t>(shape.min));
+  WriteInt32(operand + kLoopMaxField, static_cast<std::int32_t>(shape.max));
 }
 
 // ---- sets of bytes ----

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "http/client/browser_identity.h"
 #include "remote/service_hosts.h"
 
 namespace tovi::remote {
@@ -26,7 +27,8 @@ void PresenceRegistration::Step(const std::string& serviceVersion) {
       RegistrationUrl(CurrentServiceHosts().listService, serviceVersion, address);
   if (trace_) trace_(kSendTrace);
   try {
-    transport_.get(url, kBrowserUserAgent);
+    // The service answers browsers only; the uploads keep the client's own identity.
+    transport_.get(url, http::kBrowserUserAgent);
   } catch (...) {
     // The service is a convenience for the TVs; the timer must stay silent when it is away.
   }

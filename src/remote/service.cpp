@@ -1,6 +1,7 @@
 #include "remote/service.h"
 
 #include "platform/codepage.h"
+#include "server/media_port.h"
 
 namespace tovi::remote {
 
@@ -29,12 +30,17 @@ std::string QueryValue(const std::string& value) {
   return out;
 }
 
+// The media server as the service hands it on to the TVs.
+std::string AnnouncedAddress(const std::string& address) {
+  return address + ":" + std::to_string(server::kMediaPort);
+}
+
 }  // namespace
 
 std::string RegistrationUrl(const std::string& host, const std::string& version,
                             const std::string& address) {
   return "http://" + host + kServicePath + "?v=" + QueryValue(version) +
-         "&do=list&localip=" + QueryValue(address + ":" + kAnnouncedPort);
+         "&do=list&localip=" + QueryValue(AnnouncedAddress(address));
 }
 
 std::string UploadUrl(const std::string& host, const std::string& playlistPath,
@@ -46,7 +52,7 @@ std::string UploadUrl(const std::string& host, const std::string& playlistPath,
 std::string FolderSyncUrl(const std::string& host, const std::string& folder,
                           const std::string& device, const std::string& address) {
   return "http://" + host + kServicePath + "?do=dhcpfile&fdir=" + QueryValue(folder) +
-         "&initial=" + QueryValue(device) + "&localip=" + QueryValue(address + ":" + kAnnouncedPort);
+         "&initial=" + QueryValue(device) + "&localip=" + QueryValue(AnnouncedAddress(address));
 }
 
 std::string AnswerForDisplay(const std::string& utf8Answer) {

@@ -9,14 +9,6 @@
 
 namespace tovi::remote {
 
-// The media server's port as the service hands it on to the TVs ("address:8027").
-inline constexpr const char* kAnnouncedPort = "8027";
-
-// The browser identity the registration presents; the uploads keep the client's own.
-inline constexpr const char* kBrowserUserAgent =
-    "Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) "
-    "Chrome/40.0.2214.93 Safari/537.36";
-
 // Shown instead of an upload or a sync while no TV has announced itself.
 inline constexpr const char* kNoActiveDevices = "Нет активных устройств!";
 

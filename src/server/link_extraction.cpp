@@ -4,6 +4,7 @@
 #include <chrono>
 #include <exception>
 
+#include "http/client/browser_identity.h"
 #include "http/client/http_client.h"
 #include "platform/socket.h"
 #include "regex/pattern.h"
@@ -35,7 +36,7 @@ std::string FetchPage(const std::string& url, const PageFetchLimits& limits,
     client.OnCheckEndpoint = [&peerAddress](const net::Endpoint& target) {
       return FetchAllowed(peerAddress, target);
     };
-    client.Request().SetUserAgent(kBrowserIdentity);
+    client.Request().SetUserAgent(http::kBrowserUserAgent);
     client.SetReadTimeout(limits.timeoutMs);
     client.SetSendTimeout(limits.timeoutMs);
     client.SetReadDeadline(http::TNetHTTP::Clock::now() +

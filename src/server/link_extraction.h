@@ -18,10 +18,6 @@
 
 namespace tovi::server {
 
-inline constexpr const char* kBrowserIdentity =
-    "Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) "
-    "Chrome/40.0.2214.93 Safari/537.36";
-
 struct PageFetchLimits {
   int timeoutMs = 30000;                    // connect, and each wait for the next bytes
   int totalTimeoutMs = 60000;               // the whole fetch: a trickling page ends here

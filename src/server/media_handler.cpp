@@ -8,6 +8,7 @@
 #include "platform/regional.h"
 #include "platform/utf8.h"
 #include "server/byte_range.h"
+#include "server/media_port.h"
 #include "server/playlists.h"
 
 namespace tovi::server {
@@ -70,7 +71,7 @@ void MediaRequestHandler::Handle(http::TNetPeerThread& thread, http::TNetHTTPReq
   const std::string path = RequestFilePath(requestPath, options_.pathStyle,
                                            [this](const std::string& p) { return IsLocalFile(p); });
   response.CustomHeaders().SetValue("Access-Control-Allow-Origin", "*");
-  host_.SetLabel2Caption(path);
+  host_.ShowRequestPath(path);
 
   if (IsLocalFile(path)) {
     StreamFile(thread, path, request, response);
@@ -78,11 +79,11 @@ void MediaRequestHandler::Handle(http::TNetPeerThread& thread, http::TNetHTTPReq
     AnswerParserLink(thread, request, response);
   } else if (requestPath == "/treeview") {
     AnswerTreeview(request, response);
-  } else if (requestPath == "/test") {
+  } else if (requestPath == kTestPagePath) {
     AnswerTest(request, response);
   } else {
     // This request's own path, not a re-read of the caption another connection may have set.
-    host_.SetLabel2Caption("Not Found/" + path);
+    host_.ShowRequestPath("Not Found/" + path);
     response.SetResponseCode(404);
     response.SetBodyText("Not Found");
   }
@@ -179,7 +180,7 @@ void MediaRequestHandler::AnswerParserLink(http::TNetPeerThread& thread,
   } else {
     switch (CutBetween(std::move(page), pieces[1], pieces[2], &result)) {
       case CutOutcome::Found: break;
-      case CutOutcome::NotFound: host_.SetMemo1Text(kNotFoundTrace); break;
+      case CutOutcome::NotFound: host_.ShowTrace(kNotFoundTrace); break;
       case CutOutcome::Failed: result = "err"; break;
     }
   }

@@ -1,8 +1,8 @@
 // The media server's request handler: streams local files (RFC 7233 ranges, HEAD), answers
 // "/treeview" playlists, "/test" announcements, "/parserlink" page cuts and 404 for the rest.
 // It reaches the main window only through MediaHost. CreateMediaServer builds the server the
-// switch turns on: one binding, address:8027, this handler for GET, POST and HEAD, threads kept
-// for the next connection and idle connections holding none (TNetThreadMgrPool).
+// switch turns on: one binding, address:kMediaPort, this handler for GET, POST and HEAD, threads
+// kept for the next connection and idle connections holding none (TNetThreadMgrPool).
 // Thread safety: Handle runs on connection threads, several at once; it keeps no state of its own.
 #pragma once
 #include <memory>
@@ -56,7 +56,7 @@ class MediaRequestHandler {
   PageSlots pageSlots_;
 };
 
-// A server with one binding at address and port (8027 in the program; "" = all addresses),
+// A server with one binding at address and port (kMediaPort in the program; "" = all addresses),
 // calling handler for every request. Not yet active; shared, as the engine needs to switch on.
 std::shared_ptr<http::TNetHTTPServer> CreateMediaServer(
     const std::string& address, int port, http::TNetCustomHTTPServer::TNetHTTPCommandEvent handler);

@@ -13,13 +13,15 @@ class MediaHost {
 
   // Every text given to the window is UTF-8, as the window's own are: the handler converts data
   // in the system code page (a TV's name) where it takes it in.
-  // The caption of Label2: the file path text of the last request.
-  virtual void SetLabel2Caption(const std::string& caption) = 0;
-  // The text of Memo1: "Не найдено" after a failed cut.
-  virtual void SetMemo1Text(const std::string& text) = 0;
-  // Under the lock that guards ActiveDevice: when device differs from it, stores device and sets
-  // the caption of N3 to n3Caption, both before the lock is released. Returns whether it changed.
-  virtual bool AnnounceDevice(const std::string& device, const std::string& n3Caption) = 0;
+  // The last request's path as the window shows it: the local file's path, or "Not Found/"
+  // and the path.
+  virtual void ShowRequestPath(const std::string& text) = 0;
+  // The window's trace text: "Не найдено" after a failed cut.
+  virtual void ShowTrace(const std::string& text) = 0;
+  // Under the lock that guards the active device: when device differs from it, stores device
+  // and shows deviceCaption as the active device's caption, both before the lock is released.
+  // Returns whether it changed.
+  virtual bool AnnounceDevice(const std::string& device, const std::string& deviceCaption) = 0;
   // The PC's address as the playlists' URLs name it ("" when the lookup fails).
   virtual std::string LocalAddress() = 0;
 };

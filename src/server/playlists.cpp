@@ -17,10 +17,6 @@ bool EndsWithFolderMark(const std::string& item) {
 
 }  // namespace
 
-std::string ServerBaseUrl(const std::string& address) {
-  return "http://" + address + ":" + std::to_string(kMediaPort);
-}
-
 std::vector<std::string> ListDrives() { return fs::DriveRoots(); }
 
 std::vector<std::string> ListFolder(std::string folder, char separator) {

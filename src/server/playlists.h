@@ -7,12 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "server/media_port.h"
+
 namespace tovi::server {
-
-inline constexpr int kMediaPort = 8027;
-
-// "http://" + address + ":8027".
-std::string ServerBaseUrl(const std::string& address);
 
 // Roots a user would browse (platform order), each ending with its separator.
 std::vector<std::string> ListDrives();

@@ -59,7 +59,8 @@ TEST(Options, ApplyingThemSetsTheHostsAndTheAddress) {
 
 TEST(Options, AddressLookupGivesDottedIPv4OrNothing) {
   const std::string address = GetLocalAddress();
-  if (address.empty()) return;  // no network: "" is the promised answer
+  // Which address is chosen, "" included, is tested on given machines in platform_tests.
+  if (address.empty()) GTEST_SKIP() << "this machine has no address to look up";
   int parts = 0;
   std::size_t start = 0;
   for (;;) {

@@ -25,7 +25,7 @@ TEST(SettingsFile, ReadingFollowsTheLineRules) {
       {"written by the switch, on", "[Path]\r\nC:\\Video\r\n[LFRS]\r\ntrue\r\n", "C:\\Video", true},
       {"written by the switch, off", "[Path]\r\nC:\\Video\r\n[LFRS]\r\nfalse\r\n", "C:\\Video", false},
       {"no folder set", "[Path]\r\n\r\n[LFRS]\r\ntrue\r\n", "", true},
-      {"written by the folder sync", "[Path]\r\nD:\\Films\r\n", "D:\\Films", false},
+      {"two lines, as older versions' folder sync left it", "[Path]\r\nD:\\Films\r\n", "D:\\Films", false},
       {"only the label", "[Path]\r\n", std::nullopt, false},
       {"empty file", "", std::nullopt, false},
       {"LF line ends", "[Path]\nC:\\V\n[LFRS]\ntrue\n", "C:\\V", true},
@@ -64,29 +64,23 @@ TEST(SettingsFile, AFolderInPlaceOfTheFileIsLikeNoFile) {
   EXPECT_FALSE(ReadSettings(dir.Path("setstovi.cfg")).syncFolder.has_value());
 }
 
-TEST(SettingsFile, WritersProduceTheLinesTheReaderTakesBack) {
+TEST(SettingsFile, TheWriterProducesTheLinesTheReaderTakesBack) {
   TempDir dir;
   const std::string path = dir.Path("setstovi.cfg");
-  WriteServerSwitchSettings(path, "C:\\Video", true);
+  WriteSettings(path, "C:\\Video", true);
   EXPECT_EQ(fs::ReadWholeFile(path), "[Path]\r\nC:\\Video\r\n[LFRS]\r\ntrue\r\n");
   EXPECT_TRUE(ReadSettings(path).startServer);
 
-  WriteServerSwitchSettings(path, "", false);
+  WriteSettings(path, "", false);
   EXPECT_EQ(fs::ReadWholeFile(path), "[Path]\r\n\r\n[LFRS]\r\nfalse\r\n");
   EXPECT_EQ(ReadSettings(path).syncFolder, std::string());
-
-  // The sync writes two lines: the stored switch state is gone.
-  WriteServerSwitchSettings(path, "C:\\Video", true);
-  WriteSyncFolderSettings(path, "D:\\Films");
-  EXPECT_EQ(fs::ReadWholeFile(path), "[Path]\r\nD:\\Films\r\n");
-  EXPECT_FALSE(ReadSettings(path).startServer);
 }
 
 TEST(SettingsFile, AFailedWriteRaisesTheRuntimeErrorAndKeepsTheOldFile) {
   TempDir dir;
   const std::string folder = dir.Path("gone") + fs::kSeparator;
   try {
-    WriteServerSwitchSettings(folder + "setstovi.cfg", "", true);
+    WriteSettings(folder + "setstovi.cfg", "", true);
     FAIL() << "wrote into a missing folder";
   } catch (const EInOutError& e) {
     EXPECT_STREQ(e.what(), "Path not found");
@@ -95,7 +89,7 @@ TEST(SettingsFile, AFailedWriteRaisesTheRuntimeErrorAndKeepsTheOldFile) {
   const std::string path = dir.Path("setstovi.cfg");
   std::filesystem::create_directory(path);
   dir.Write("setstovi.cfg" + std::string(1, fs::kSeparator) + "keep", "k");
-  EXPECT_THROW(WriteSyncFolderSettings(path, "C:\\V"), EInOutError);
+  EXPECT_THROW(WriteSettings(path, "C:\\V", false), EInOutError);
   EXPECT_TRUE(fs::DirectoryExists(path));
 }
 

@@ -25,13 +25,13 @@ using Clock = std::chrono::steady_clock;
 // The window's side of the handler: records what it is told.
 class QuietHost : public server::MediaHost {
  public:
-  void SetLabel2Caption(const std::string& caption) override {
+  void ShowRequestPath(const std::string& text) override {
     std::lock_guard<std::mutex> guard(lock_);
-    label2_ = caption;
+    requestPath_ = text;
   }
-  void SetMemo1Text(const std::string& text) override {
+  void ShowTrace(const std::string& text) override {
     std::lock_guard<std::mutex> guard(lock_);
-    memo1_ = text;
+    trace_ = text;
   }
   bool AnnounceDevice(const std::string& device, const std::string&) override {
     std::lock_guard<std::mutex> guard(lock_);
@@ -43,7 +43,7 @@ class QuietHost : public server::MediaHost {
 
  private:
   std::mutex lock_;
-  std::string label2_, memo1_, device_;
+  std::string requestPath_, trace_, device_;
 };
 
 // The program's media server with the engine's real limits, on 127.0.0.1 and a free port.

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "platform/atomic_write_parts.h"
+#include "platform/files_parts.h"
 #include "platform/errors.h"
 #include "support/temp_dir.h"
 

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "http/client/browser_identity.h"
 #include "http/client/http_client.h"
 #include "http/raw_client.h"
 #include "platform/socket.h"
@@ -232,7 +233,7 @@ TEST(ListServiceQueries, EveryValueArrivesWholeStraightAndBehindNginx) {
       SCOPED_TRACE(std::string(front == Front::Nginx ? "nginx: " : "php: ") + c.arrives);
       transport.postText(UploadUrl(host, c.value, c.value), "x");
       transport.postText(FolderSyncUrl(host, c.value, c.value, c.value), "x");
-      transport.get(RegistrationUrl(host, "1.1", c.value), kBrowserUserAgent);
+      transport.get(RegistrationUrl(host, "1.1", c.value), http::kBrowserUserAgent);
       sent += 3;
       ASSERT_TRUE(service.WaitForRequests(sent, 5000));
       const std::vector<RecordedRequest> all = service.Requests();

@@ -31,13 +31,13 @@ const std::string kAddress = "192.0.2.7";  // what the fake window reports; neve
 
 class FakeWindow : public MediaHost {
  public:
-  void SetLabel2Caption(const std::string& caption) override { Set(label2_, caption); }
-  void SetMemo1Text(const std::string& text) override { Set(memo1_, text); }
-  bool AnnounceDevice(const std::string& device, const std::string& n3Caption) override {
+  void ShowRequestPath(const std::string& text) override { Set(requestPath_, text); }
+  void ShowTrace(const std::string& text) override { Set(trace_, text); }
+  bool AnnounceDevice(const std::string& device, const std::string& deviceCaption) override {
     std::lock_guard<std::mutex> lock(mutex_);
     if (device == activeDevice_) return false;
     activeDevice_ = device;
-    n3_ = n3Caption;
+    deviceCaption_ = deviceCaption;
     ++announcements_;
     return true;
   }
@@ -47,9 +47,9 @@ class FakeWindow : public MediaHost {
     return kAddress;
   }
 
-  std::string Label2() { return Get(label2_); }
-  std::string Memo1() { return Get(memo1_); }
-  std::string N3() { return Get(n3_); }
+  std::string RequestPath() { return Get(requestPath_); }
+  std::string Trace() { return Get(trace_); }
+  std::string DeviceCaption() { return Get(deviceCaption_); }
   std::string ActiveDevice() { return Get(activeDevice_); }
   int Announcements() { std::lock_guard<std::mutex> lock(mutex_); return announcements_; }
   int AddressLookups() { std::lock_guard<std::mutex> lock(mutex_); return addressLookups_; }
@@ -64,7 +64,8 @@ class FakeWindow : public MediaHost {
     return field;
   }
   std::mutex mutex_;
-  std::string label2_ = "Label2", memo1_ = "Memo1", n3_ = "Нет устройства", activeDevice_;
+  std::string requestPath_ = "Label2", trace_ = "Memo1", deviceCaption_ = "Нет устройства";
+  std::string activeDevice_;
   int announcements_ = 0, addressLookups_ = 0;
 };
 
@@ -184,7 +185,7 @@ TEST_F(MediaHandler, StreamsFilesWithRangesAsRfc7233Says) {
             "HTTP/1.1 206 Partial Content\r\nConnection: close\r\nContent-Type: video/mp4\r\n"
             "Content-Length: 100\r\nAccept-Ranges: bytes\r\nContent-Range: bytes 100-199/5000\r\n"
             "Server: NetHTTP/1.0\r\n\r\n");
-  EXPECT_EQ(window_.Label2(), dir_.Path("film.mkv"));
+  EXPECT_EQ(window_.RequestPath(), dir_.Path("film.mkv"));
 }
 
 TEST_F(MediaHandler, StreamsEmptyFilesAndNamesThatNeedDecoding) {
@@ -200,7 +201,7 @@ TEST_F(MediaHandler, StreamsEmptyFilesAndNamesThatNeedDecoding) {
     r = Get(UrlPathOf(local));
     EXPECT_EQ(r.status, 200) << name;
     EXPECT_EQ(r.body, name);
-    EXPECT_EQ(window_.Label2(), local);
+    EXPECT_EQ(window_.RequestPath(), local);
   }
 }
 
@@ -231,7 +232,7 @@ TEST_F(MediaHandler, ServesOffsetsPastFourGiB) {
 
 TEST_F(MediaHandler, AnswersNotFoundForEverythingElse) {
   stdfs::create_directory(dir_.Path("folder"));
-  struct Case { std::string target; std::string label2; };
+  struct Case { std::string target; std::string requestPath; };
   const std::string abc = fs::kSeparator == '\\' ? "abc" : "/abc";
   const Case cases[] = {
       {"/abc", "Not Found/" + abc},
@@ -244,14 +245,14 @@ TEST_F(MediaHandler, AnswersNotFoundForEverythingElse) {
     EXPECT_EQ(r.status, 404) << c.target;
     EXPECT_EQ(r.body, "Not Found") << c.target;
     EXPECT_EQ(r.Header("Access-Control-Allow-Origin"), "*") << c.target;
-    EXPECT_EQ(window_.Label2(), c.label2) << c.target;
+    EXPECT_EQ(window_.RequestPath(), c.requestPath) << c.target;
   }
 }
 
 TEST_F(MediaHandler, TestPageTakesAnnouncements) {
   const std::string ansiName =
       text::Utf8ToAnsi("\xD0\xA2\xD0\x92\xE2\x84\x96" "2|1|\xD0\x97\xD0\xB0\xD0\xBB");
-  struct Case { std::string query; std::string device; std::string n3; int changes; };
+  struct Case { std::string query; std::string device; std::string deviceCaption; int changes; };
   const Case steps[] = {
       {"", "", "Нет устройства", 0},
       {"?", "", "Нет устройства", 0},
@@ -272,7 +273,7 @@ TEST_F(MediaHandler, TestPageTakesAnnouncements) {
     EXPECT_EQ(r.Header("Content-Type"), "text/html") << c.query;
     EXPECT_EQ(r.Header("Access-Control-Allow-Origin"), "*") << c.query;
     EXPECT_EQ(window_.ActiveDevice(), c.device) << c.query;
-    EXPECT_EQ(window_.N3(), c.n3) << c.query;
+    EXPECT_EQ(window_.DeviceCaption(), c.deviceCaption) << c.query;
     EXPECT_EQ(window_.Announcements(), c.changes) << c.query;
   }
 }
@@ -470,14 +471,14 @@ TEST_F(MediaHandler, ParserLinkCutsFetchedPages) {
       {"|<b>|</b>", "", true},
   };
   for (const Case& c : cases) {
-    window_.SetMemo1Text("Memo1");
+    window_.ShowTrace("an earlier trace");
     std::string target = "/parserlink?";
     for (char ch : c.query) target += ch == '&' ? std::string("%26") : std::string(1, ch);
     const auto r = Get(target);
     EXPECT_EQ(r.status, 200) << c.query;
     EXPECT_EQ(r.body, c.body) << c.query;
     EXPECT_EQ(r.Header("Access-Control-Allow-Origin"), "*") << c.query;
-    EXPECT_EQ(window_.Memo1(), c.notFound ? kNotFoundText : "Memo1") << c.query;
+    EXPECT_EQ(window_.Trace(), c.notFound ? kNotFoundText : "an earlier trace") << c.query;
   }
   const auto r = Get("/parserlink");
   EXPECT_EQ(r.status, 500);
@@ -511,7 +512,7 @@ TEST(MediaHandlerLimits, PageFetchesAreBoundedInTimeAndSize) {
   EXPECT_EQ(r.body, std::string(1 << 20, 'e'));
   r = server.ParserLink(pages.Url("/endless") + "|e|x");
   EXPECT_EQ(r.body, "");
-  EXPECT_EQ(server.Window().Memo1(), kNotFoundText);
+  EXPECT_EQ(server.Window().Trace(), kNotFoundText);
 }
 
 TEST(MediaHandlerLimits, AFurtherFetchWaitsForAFreeSlotThenAnswersErr) {

@@ -315,6 +315,12 @@ void TNetCustomHTTP::ConnectToHost() {
 }
 
 void TNetCustomHTTP::SendRequest() {
+  FillRequestHeaders();
+  Write(RequestHead());
+  SendSource();
+}
+
+void TNetCustomHTTP::FillRequestHeaders() {
   TNetHTTPRequest& r = request_;
   TNetHeaderList& h = r.RawHeaders();
   h.Clear();
@@ -353,17 +359,23 @@ void TNetCustomHTTP::SendRequest() {
         "Basic " + Base64Encode(proxyParams_.ProxyUsername() + ":" + proxyParams_.ProxyPassword()));
   }
   if (cookies_ && allowCookies_) set("Cookie", cookies_->CookieHeader(urlParts_.Host, urlParts_.Path + urlParts_.Document));
+}
 
-  std::string head = std::string(MethodText(r.Method())) + " " + r.RequestTarget() + " HTTP/" +
-                     (protocolVersion_ == TNetHTTPProtocolVersion::pv1_0 ? "1.0" : "1.1") + "\r\n";
-  for (const std::string& line : h.Lines()) {
+std::string TNetCustomHTTP::RequestHead() const {
+  std::string head = std::string(MethodText(request_.Method())) + " " + request_.RequestTarget() +
+                     " HTTP/" + (protocolVersion_ == TNetHTTPProtocolVersion::pv1_0 ? "1.0" : "1.1") +
+                     "\r\n";
+  for (const std::string& line : request_.RawHeaders().Lines()) {
     if (line.empty()) continue;
     head += line;
     head += "\r\n";
   }
   head += "\r\n";
-  Write(head);
+  return head;
+}
 
+void TNetCustomHTTP::SendSource() {
+  const TNetHTTPRequest& r = request_;
   TStream* source = r.Source();
   if (source == nullptr) return;
   source->SetPosition(0);

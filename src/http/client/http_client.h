@@ -286,7 +286,12 @@ class TNetCustomHTTP : public TNetTCPClient {
 
   void PrepareRequest(const std::string& url);
   void ConnectToHost();
+  // The head, then the source's bytes.
   void SendRequest();
+  // The request's fields as header lines, in the order they go out (empty fields left out).
+  void FillRequestHeaders();
+  std::string RequestHead() const;
+  void SendSource();
   void ReadResponse();
   Outcome Decide(std::string& body, std::size_t bodyStart);
   [[noreturn]] void RaiseProtocolError();

@@ -3,19 +3,10 @@
 #include <cstdio>
 #include <limits>
 
+#include "http/coding.h"
 #include "http/header_list.h"
 
 namespace tovi::http {
-namespace {
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-}  // namespace
 
 std::optional<std::int32_t> ParseInt32(const std::string& text) {
   std::size_t i = 0;
@@ -48,7 +39,7 @@ std::int64_t ParseChunkSize(const std::string& line) {
   if (end == 0) return 0;
   std::int64_t size = 0;
   for (std::size_t i = 0; i < end; ++i) {
-    const int digit = HexDigit(line[i]);
+    const int digit = HexDigitValue(line[i]);
     if (digit < 0) return 0;
     size = size >= kLargest / 16 ? kLargest : size * 16 + digit;
   }

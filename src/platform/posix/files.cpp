@@ -14,7 +14,7 @@
 #include <fstream>
 #include <set>
 
-#include "platform/atomic_write_parts.h"
+#include "platform/files_parts.h"
 #include "platform/errors.h"
 
 namespace tovi::fs {
@@ -187,20 +187,9 @@ long ReadOnlyFile::ReadAt(std::uint64_t offset, void* data, std::size_t size) co
 
 std::intptr_t ReadOnlyFile::NativeHandle() const { return handle_; }
 
-std::string ReadWholeFile(const std::string& path) {
-  ReadOnlyFile file(path);
-  std::string bytes;
-  char buffer[65536];
-  for (std::uint64_t offset = 0;;) {
-    const long n = file.ReadAt(offset, buffer, sizeof buffer);
-    if (n < 0) ThrowErrno(errno);
-    if (n == 0) return bytes;
-    bytes.append(buffer, static_cast<std::size_t>(n));
-    offset += static_cast<std::uint64_t>(n);
-  }
-}
-
 namespace detail {
+
+int LastFileError() { return WindowsCode(errno); }
 
 std::uint64_t CurrentProcessId() { return static_cast<std::uint64_t>(getpid()); }
 

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "platform/atomic_write_parts.h"
+#include "platform/files_parts.h"
 #include "platform/errors.h"
 #include "platform/win32/wide.h"
 
@@ -111,20 +111,9 @@ long ReadOnlyFile::ReadAt(std::uint64_t offset, void* data, std::size_t size) co
 
 std::intptr_t ReadOnlyFile::NativeHandle() const { return handle_; }
 
-std::string ReadWholeFile(const std::string& path) {
-  ReadOnlyFile file(path);
-  std::string bytes;
-  char buffer[65536];
-  for (std::uint64_t offset = 0;;) {
-    const long n = file.ReadAt(offset, buffer, sizeof buffer);
-    if (n < 0) ThrowLastError();
-    if (n == 0) return bytes;
-    bytes.append(buffer, static_cast<std::size_t>(n));
-    offset += static_cast<std::uint64_t>(n);
-  }
-}
-
 namespace detail {
+
+int LastFileError() { return static_cast<int>(GetLastError()); }
 
 std::uint64_t CurrentProcessId() { return GetCurrentProcessId(); }
 

@@ -27,6 +27,9 @@ std::uint32_t NotifyIconDataSize() { return 88; }  // the first form as the 32-b
 
 namespace {
 
+// The desktop's own way to open a URL in the user's browser.
+constexpr const char* kUrlOpener = "xdg-open";
+
 // Line breaks of the program's texts (CR LF, LF CR, lone CR) shown as the terminal's own.
 std::string ForTerminal(const std::string& text) {
   std::string out;
@@ -150,7 +153,7 @@ class TerminalFrontend : public Frontend {
   }
 
   bool OpenUrl(WindowHandle, const std::string& url) override {
-    if (!ExecutableInPath("xdg-open")) {
+    if (!ExecutableInPath(kUrlOpener)) {
       Print("Open in a browser: " + OneLine(url) + "\n");
       return true;
     }
@@ -165,9 +168,9 @@ class TerminalFrontend : public Frontend {
     sigemptyset(&none);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
-    const char* argv[] = {"xdg-open", url.c_str(), nullptr};
+    const char* argv[] = {kUrlOpener, url.c_str(), nullptr};
     pid_t pid = -1;
-    const int rc = posix_spawnp(&pid, "xdg-open", &actions, &attributes,
+    const int rc = posix_spawnp(&pid, kUrlOpener, &actions, &attributes,
                                 const_cast<char* const*>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);

@@ -1,5 +1,6 @@
-// What the shared atomic write (atomic_write.cpp) needs of each platform; internal to the
-// platform layer. Errors are Windows error codes (POSIX maps its errno values to them).
+// What the file code both platforms share (files.cpp, atomic_write.cpp) needs of each platform;
+// internal to the platform layer. Errors are Windows error codes (POSIX maps its errno values to
+// them).
 // Thread safety: every function is independent.
 #pragma once
 #include <cstdint>
@@ -8,6 +9,9 @@
 namespace tovi::fs::detail {
 
 inline constexpr int kErrorFileExists = 80;  // ERROR_FILE_EXISTS
+
+// The error of the calling thread's last failed file call.
+int LastFileError();
 
 std::uint64_t CurrentProcessId();
 // True only when no process with this id runs; a live or unknowable one counts as running.
