@@ -7,7 +7,7 @@
 # kept: other work on a shared machine then weighs on both alike.
 # Usage, in a network namespace of its own (so that port 8027 is free and the listen-queue
 # counters of /proc/net/netstat count only this run):
-#   unshare -n sh -c 'ip link set lo up && bash bench/run.sh'    (about 15 minutes)
+#   unshare -n sh -c 'ip link set lo up && bash bench/run.sh'    (about 10 minutes)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
