@@ -189,11 +189,15 @@ TEST_F(Program, StreamsFilesByteExactWithRanges) {
   const std::string film = media_.Write("film.mkv", bytes);
   Start();
   SwitchOn();
-  // The request handler's own test holds the table of ranges; this is its wiring.
   struct Case { const char* range; int status; std::size_t first, length; const char* contentRange; };
   const Case cases[] = {
       {"", 200, 0, 100000, ""},
+      {"bytes=0-", 200, 0, 100000, ""},
       {"bytes=1000-1999", 206, 1000, 1000, "bytes 1000-1999/100000"},
+      {"bytes=99000-", 206, 99000, 1000, "bytes 99000-99999/100000"},
+      {"bytes=-500", 206, 99500, 500, "bytes 99500-99999/100000"},
+      {"bytes=50000-200000", 206, 50000, 50000, "bytes 50000-99999/100000"},
+      {"bytes=2000-1000", 200, 0, 100000, ""},
       {"bytes=100000-", 416, 0, 0, "bytes */100000"},
   };
   for (const Case& c : cases) {
@@ -337,15 +341,16 @@ TEST_F(Program, ParserLinkCutsPagesFetchedOnLoopback) {
   PageServer pages;
   Start();
   SwitchOn();
-  // The request handler's own test holds the table of cuts; this is their wiring to the window
-  // and the program's own limit.
   const std::string page = pages.Url("/page");
   EXPECT_EQ(Get("/parserlink?" + page + "|<b>|</b>").body, "first");
+  EXPECT_EQ(Get("/parserlink?" + page + "|<b>").body, PageServer::kPage);
   EXPECT_EQ(WindowText().find(kNotFoundMemo), std::string::npos);
   auto r = Get("/parserlink?" + page + "|<i>|</i>");
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(r.body, "");
   EXPECT_NE(WindowText().find(kNotFoundMemo), std::string::npos);
+  EXPECT_EQ(Get("/parserlink?" + page + "|(|</b>").body, "err");
+  EXPECT_EQ(Get("/parserlink?" + pages.Url("/aaa") + "|(aa?)*c|d").body, "err");
   // An endless page is cut off at 32 MiB, which is answered whole.
   r = Get("/parserlink?" + pages.Url("/endless"), "", "GET", 0);
   EXPECT_EQ(r.status, 200);
