@@ -48,8 +48,14 @@ targets=("$@")
 if [[ ${#targets[@]} -eq 0 ]]; then
   for f in fuzz/*_fuzz.cpp; do targets+=("$(basename "$f" _fuzz.cpp)"); done
 fi
+running=0
+failures=0
 for t in "${targets[@]}"; do
   echo "fuzz/build.sh: $t"
   "$cxx" "${flags[@]}" -fsanitize=fuzzer "fuzz/${t}_fuzz.cpp" "${objs[@]}" \
-    -Wl,--gc-sections -lpthread -o "$out/$t"
+    -Wl,--gc-sections -lpthread -o "$out/$t" &
+  running=$((running + 1))
+  if [[ $running -ge $jobs ]]; then wait -n || failures=$((failures + 1)); running=$((running - 1)); fi
 done
+while [[ $running -gt 0 ]]; do wait -n || failures=$((failures + 1)); running=$((running - 1)); done
+[[ $failures -eq 0 ]]

@@ -13,7 +13,6 @@ set -uo pipefail
 exe=$(realpath "$1")
 probe=$(realpath "$2")
 out=$(realpath -m "$3")
-here=$(cd "$(dirname "$0")" && pwd)
 work=$out/wine-gui
 rm -rf "$work"
 mkdir -p "$work/app"
@@ -24,12 +23,9 @@ fail() {
   exit 1
 }
 
-# The tools come from Debian's packages; install them when missing.
+# The tools come from Debian's packages, which scripts/setup.sh installs.
 for tool in wine Xvfb xdotool import convert curl php; do
-  if ! command -v "$tool" >/dev/null; then
-    bash "$here/../../scripts/setup.sh" test || fail "cannot install $tool"
-    break
-  fi
+  command -v "$tool" >/dev/null || fail "$tool is missing: run scripts/setup.sh test"
 done
 
 export WINEPREFIX=${TOVI_WINEPREFIX:-$out/wine-prefix}

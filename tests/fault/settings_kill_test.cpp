@@ -2,11 +2,7 @@
 // switch the server on and off, rewriting its settings file each time: afterwards the file is
 // always one whole settings file (the old one or the new one), never cut short or missing.
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <sys/prctl.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -14,27 +10,17 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/files.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 namespace tovi::fault {
 namespace {
-
-std::string ProgramPath() {
-  const char* dir = std::getenv("TOVI_BINARY_DIR");
-  return dir ? std::string(dir) + "/src/app/remote-toviplayer" : std::string();
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
 
 // "[Path]", a folder, "[LFRS]", "true" or "false", each line ended: the switch state, or "?"
 // when the text is not such a file.
@@ -55,51 +41,36 @@ std::string SwitchState(const std::string& text, const std::string& folder) {
   return lines[3] == "true" || lines[3] == "false" ? lines[3] : "?";
 }
 
-// Starts the program in `folder` (its own copy, so the settings file lands there), types the
-// switch every `paceMs` (a switch-on is followed at once by the next command, so typing ahead would
+// Starts the program (its own copy, so the settings file lands beside it), types the switch
+// every `paceMs` (a switch-on is followed at once by the next command, so typing ahead would
 // leave the "true" state almost no time), kills it with SIGKILL after `killAfterMs`.
 bool RunAndKill(const std::string& program, int paceMs, int killAfterMs) {
-  int input[2];
-  if (pipe(input) != 0) return false;
-  const pid_t pid = fork();
-  if (pid < 0) return false;
-  if (pid == 0) {
-    // A test killed by its time limit must not leave the program serving on its port.
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    dup2(input[0], 0);
-    close(input[0]);
-    close(input[1]);
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    dup2(null, 2);
-    // The list service is pointed at a closed loopback port: nothing leaves the machine.
-    execl(program.c_str(), program.c_str(), "--address", "127.0.0.1", "--list-host",
-          "127.0.0.1:9", "--site-host", "127.0.0.1:9", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(input[0]);
-  const std::string command = "LocalRFS1\n";
+  testing::ChildOptions options;
+  options.outputFile = "/dev/null";
+  // The list service is pointed at a closed loopback port: nothing leaves the machine.
+  testing::ChildProcess child({program, "--address", "127.0.0.1", "--list-host", "127.0.0.1:9",
+                               "--site-host", "127.0.0.1:9"},
+                              options);
   bool typed = true;
   const auto killAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(killAfterMs);
   while (std::chrono::steady_clock::now() < killAt) {
-    typed = typed && write(input[1], command.data(), command.size()) ==
-                         static_cast<ssize_t>(command.size());
+    try {
+      child.WriteLine("LocalRFS1");
+    } catch (const std::runtime_error&) {
+      typed = false;
+    }
     std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
         std::chrono::milliseconds(paceMs), killAt - std::chrono::steady_clock::now()));
   }
-  kill(pid, SIGKILL);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  close(input[1]);
-  return typed && WIFSIGNALED(status);
+  child.Signal(SIGKILL);
+  return child.WaitExit(5000) && child.KilledBy(SIGKILL) && typed;
 }
 
 TEST(SettingsFile, SurvivesAHundredKillsDuringRewrites) {
   if (std::getenv("TOVI_FAULT_ALONE") == nullptr) {
-    GTEST_SKIP() << "uses port 8027: runs as the ctest entry fault_settings_tests, alone";
+    GTEST_SKIP() << "uses port 8027: runs as the ctest entry fault_settings_tests";
   }
-  const std::string original = ProgramPath();
-  ASSERT_TRUE(std::filesystem::exists(original)) << "build the program first: " << original;
+  const std::string original = testing::BuiltProgram();
   testing::TempDir dir;
   const std::string program = dir.Path("remote-toviplayer");
   std::filesystem::copy_file(original, program);
@@ -116,8 +87,9 @@ TEST(SettingsFile, SurvivesAHundredKillsDuringRewrites) {
   for (int round = 0; round < 100; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     ASSERT_TRUE(RunAndKill(program, 60, killAfter(random)));
-    const std::string state = SwitchState(ReadFile(settings), folder);
-    ASSERT_NE(state, "?") << "settings file after the kill:\n" << ReadFile(settings);
+    const std::string text = fs::ReadWholeFile(settings);
+    const std::string state = SwitchState(text, folder);
+    ASSERT_NE(state, "?") << "settings file after the kill:\n" << text;
     (state == "true" ? seenTrue : seenFalse)++;
     // No temporary file of a replacement may pile up beside it either.
     int others = 0;

@@ -29,7 +29,7 @@ std::int64_t ByteByByte(const std::string& in, const std::string& literal, bool 
 TEST(LiteralScan, FindsWhatAByteByByteSearchFinds) {
   std::mt19937 rng(5);
   const std::string literals[] = {"a", "ab", "aab", "xYz", "<end-of-list>", "\"", "ba",
-                                  std::string(21, 'b'), std::string(40, 'a') + "<y>" + std::string(30, 'b')};
+                                  std::string(21, 'b'), std::string(40, 'a').append("<y>").append(30, 'b')};
   for (const std::string& literal : literals) {
     for (bool ignoreCase : {false, true}) {
       SCOPED_TRACE(literal + (ignoreCase ? " ignoring case" : ""));

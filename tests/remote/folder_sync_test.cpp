@@ -13,7 +13,7 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "remote/service_hosts.h"
-#include "remote/temp_folder.h"
+#include "support/temp_dir.h"
 
 namespace tovi::remote {
 namespace {
@@ -63,7 +63,7 @@ void ExpectPreOrder(const Entries& list) {
 }
 
 TEST(ListFolderTree, ListsTheWholeTreeDepthFirstHiddenIncluded) {
-  testing::TempFolder tree;
+  tovi::testing::TempDir tree;
   tree.Write("a.avi", "1");
   tree.Write(".hidden.mkv", "2");
   tree.Write("sub/b.txt", "3");
@@ -96,21 +96,21 @@ TEST(ListFolderTree, ListsTheWholeTreeDepthFirstHiddenIncluded) {
 }
 
 TEST(ListFolderTree, AMissingFolderAddsNothing) {
-  testing::TempFolder tree;
+  tovi::testing::TempDir tree;
   Entries list;
-  ListFolderTree((tree.Path() / "gone").string(), "", list);
+  ListFolderTree(tree.Path("gone"), "", list);
   EXPECT_TRUE(list.empty());
 }
 
 TEST(ListFolderTree, EntersLinkedFoldersButNotLinksBackUpTheTree) {
-  testing::TempFolder tree, elsewhere;
+  tovi::testing::TempDir tree, elsewhere;
   tree.Write("a.avi", "");
   tree.Write("sub/b.mp4", "");
   elsewhere.Write("c.mkv", "");
   std::error_code error;
-  std::filesystem::create_directory_symlink(tree.Path(), tree.Path() / "loop", error);
-  if (!error) std::filesystem::create_directory_symlink(tree.Path(), tree.Path() / "sub" / "up", error);
-  if (!error) std::filesystem::create_directory_symlink(elsewhere.Path(), tree.Path() / "ext", error);
+  std::filesystem::create_directory_symlink(tree.Root(), tree.Root() / "loop", error);
+  if (!error) std::filesystem::create_directory_symlink(tree.Root(), tree.Root() / "sub" / "up", error);
+  if (!error) std::filesystem::create_directory_symlink(elsewhere.Root(), tree.Root() / "ext", error);
   if (error) GTEST_SKIP() << "this system does not let us make folder links: " << error.message();
 
   const std::string root = tree.Native() + fs::kSeparator;
@@ -168,7 +168,7 @@ struct SyncRig {
 };
 
 TEST(FolderSync, StoresListsRemembersThenPosts) {
-  testing::TempFolder tree;
+  tovi::testing::TempDir tree;
   tree.Write("b.txt", "");
   tree.Write("a.avi", "");
   SyncRig rig;
@@ -187,7 +187,7 @@ TEST(FolderSync, StoresListsRemembersThenPosts) {
 }
 
 TEST(FolderSync, SendsNamesInTheCodePageAndLeavesOutWhatItLacks) {
-  testing::TempFolder tree;
+  tovi::testing::TempDir tree;
   const std::string film = "\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC.avi";  // Фильм.avi
   tree.Write(film, "");
   tree.Write("Am\xC3\xA9lie.avi", "");
@@ -208,7 +208,7 @@ TEST(FolderSync, SendsNamesInTheCodePageAndLeavesOutWhatItLacks) {
 }
 
 TEST(FolderSync, AnEmptyFolderIsStillSent) {
-  testing::TempFolder tree;
+  tovi::testing::TempDir tree;
   SyncRig rig;
   rig.chosen = tree.Native();
   SyncVideoFolder(rig.Host());
@@ -229,7 +229,7 @@ TEST(FolderSync, StopsEarlyWithoutDeviceOrFolder) {
 }
 
 TEST(FolderSync, FailuresStopWhereTheyHappen) {
-  testing::TempFolder tree;
+  tovi::testing::TempDir tree;
   SyncRig unwritable;
   unwritable.chosen = tree.Native();
   unwritable.settingsFail = true;

@@ -1,16 +1,19 @@
 // The fake list service for end-to-end tests: fixture/index.php with a private document root,
 // served on a free loopback port by PHP's own server, or by nginx as a front handing requests to
 // PHP over FastCGI (nginx's configuration and prefix in the same temporary folder). Started in
-// the constructor, stopped by their process ids in the destructor. Linux only; php-cli, php-cgi
-// and nginx-light come from scripts/setup.sh.
+// the constructor, stopped in the destructor. Linux only; php-cli, php-cgi and nginx-light come
+// from scripts/setup.sh.
 #pragma once
-#include <filesystem>
+#include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
-namespace tovi::remote::testing {
+#include "support/child_process.h"
+#include "support/temp_dir.h"
+
+namespace tovi::testing {
 
 // One request as PHP saw it.
 struct RecordedRequest {
@@ -30,12 +33,11 @@ class ListServiceFixture {
  public:
   // Throws std::runtime_error when php (or nginx) cannot be started.
   explicit ListServiceFixture(Front front = Front::Php);
-  ~ListServiceFixture();  // stops nginx and php by their process ids
   ListServiceFixture(const ListServiceFixture&) = delete;
   ListServiceFixture& operator=(const ListServiceFixture&) = delete;
 
   // Where the program sends its requests (the front's port).
-  int Port() const { return frontPort_; }
+  std::uint16_t Port() const { return frontPort_; }
   std::string HostAndPort() const { return "127.0.0.1:" + std::to_string(frontPort_); }
 
   // What the service answers from now on.
@@ -48,10 +50,10 @@ class ListServiceFixture {
   bool WaitForRequests(std::size_t count, int timeoutMs) const;
 
  private:
-  std::filesystem::path root_;
-  int frontPort_ = 0;
-  pid_t phpPid_ = -1;
-  pid_t nginxPid_ = -1;
+  TempDir root_;
+  std::uint16_t frontPort_ = 0;
+  std::unique_ptr<ChildProcess> php_;    // declared before nginx_: stopped after it
+  std::unique_ptr<ChildProcess> nginx_;
 };
 
-}  // namespace tovi::remote::testing
+}  // namespace tovi::testing

@@ -8,7 +8,7 @@
 
 #include "platform/errors.h"
 #include "remote/service_hosts.h"
-#include "remote/temp_folder.h"
+#include "support/temp_dir.h"
 
 namespace tovi::remote {
 namespace {
@@ -77,9 +77,9 @@ struct UploadRig {
 };
 
 TEST(PlaylistUpload, PostsThePackedFileForTheActiveDevice) {
-  testing::TempFolder folder;
+  tovi::testing::TempDir folder;
   UploadRig rig;
-  rig.chosen = folder.Write("my list.m3u", "#EXTM3U\r\nhttp://a/b.mp4").string();
+  rig.chosen = folder.Write("my list.m3u", "#EXTM3U\r\nhttp://a/b.mp4");
   UploadPlaylist(rig.Host());
   ASSERT_EQ(rig.urls.size(), 1u);
   // The space would break the request line; the rest of the path goes as it is.
@@ -91,7 +91,7 @@ TEST(PlaylistUpload, PostsThePackedFileForTheActiveDevice) {
 }
 
 TEST(PlaylistUpload, ShowsTheAnswerAsFarAsItDecodes) {
-  testing::TempFolder folder;
+  tovi::testing::TempDir folder;
   // Answers a byte guess once garbled on a Russian Windows show as the service wrote them.
   const std::string video = "\xD0\x92\xD1\x96\xD0\xB4\xD0\xB5\xD0\xBE";  // Відео
   const std::string names =  // Пётр «ТВ№2» and a no-break space before a dash
@@ -100,7 +100,7 @@ TEST(PlaylistUpload, ShowsTheAnswerAsFarAsItDecodes) {
       {"o\xffk", "ok"}, {video, video}, {names, names}};
   for (const auto& [answer, shown] : answers) {
     UploadRig rig;
-    rig.chosen = folder.Write("a.m3u", "x\n").string();
+    rig.chosen = folder.Write("a.m3u", "x\n");
     rig.answer = answer;
     UploadPlaylist(rig.Host());
     EXPECT_EQ(rig.messages, std::vector<std::string>{shown}) << answer;
@@ -124,14 +124,14 @@ TEST(PlaylistUpload, StopsEarlyWithoutDeviceOrFile) {
 }
 
 TEST(PlaylistUpload, LetsFailuresReachTheUser) {
-  testing::TempFolder folder;
+  tovi::testing::TempDir folder;
   UploadRig unreadable;
-  unreadable.chosen = (folder.Path() / "missing.m3u").string();
+  unreadable.chosen = folder.Path("missing.m3u");
   EXPECT_THROW(UploadPlaylist(unreadable.Host()), EInOutError);
   EXPECT_TRUE(unreadable.urls.empty());  // nothing is sent
 
   UploadRig refused;
-  refused.chosen = folder.Write("a.m3u", "x\n").string();
+  refused.chosen = folder.Write("a.m3u", "x\n");
   refused.failure = "HTTP/1.1 500 Internal Server Error";
   try {
     UploadPlaylist(refused.Host());

@@ -1,4 +1,4 @@
-// The exchanges over the real client engine, checked byte for byte on a raw loopback listener.
+// The exchanges over the real client engine, checked byte for byte on a scripted loopback server.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,23 +9,25 @@
 #include "http/raw_client.h"
 #include "remote/folder_sync.h"
 #include "remote/playlist_upload.h"
-#include "remote/raw_listener.h"
 #include "remote/registration.h"
 #include "remote/service.h"
 #include "remote/service_hosts.h"
-#include "remote/temp_folder.h"
+#include "support/loopback.h"
+#include "support/scripted_server.h"
+#include "support/temp_dir.h"
 
 namespace tovi::remote {
 namespace {
 
-using testing::RawListener;
+using tovi::testing::RecordAndAnswer;
+using tovi::testing::ScriptedServer;
 
 const std::string kBrowser =
     "Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) "
     "Chrome/40.0.2214.93 Safari/537.36";
 
 TEST(ServiceTransport, RegistrationGetGoesOutByteForByte) {
-  RawListener service;
+  ScriptedServer service(RecordAndAnswer());
   CurrentServiceHosts().listService = service.HostAndPort();
   std::string lastSent;
   std::string trace;
@@ -34,8 +36,8 @@ TEST(ServiceTransport, RegistrationGetGoesOutByteForByte) {
                                     [&](const std::string& t) { trace = t; });
   registration.Step("1.1");
   registration.Step("1.1");  // same address: quiet
-  ASSERT_TRUE(service.WaitForConnections(1, 5000));
-  const std::vector<std::string> received = service.Received();
+  ASSERT_TRUE(service.WaitForRequests(1, 5000));
+  const std::vector<std::string> received = service.Requests();
   ASSERT_EQ(received.size(), 1u);
   EXPECT_EQ(received[0],
             "GET /remote/index.php?v=1.1&do=list&localip=192.168.1.5:8027 HTTP/1.1\r\n"
@@ -48,12 +50,7 @@ TEST(ServiceTransport, RegistrationGetGoesOutByteForByte) {
 }
 
 TEST(ServiceTransport, ARefusedRegistrationIsSwallowedAndNotRetried) {
-  int closedPort = 0;
-  {
-    RawListener gone;  // take a free port, then let it go
-    closedPort = gone.Port();
-  }
-  CurrentServiceHosts().listService = "127.0.0.1:" + std::to_string(closedPort);
+  CurrentServiceHosts().listService = tovi::testing::LoopbackHost(tovi::testing::FreePort());
   std::string lastSent;
   int lookups = 0;
   PresenceRegistration registration(lastSent, [&] { ++lookups; return std::string("10.0.0.7"); },
@@ -116,10 +113,10 @@ std::string BoundaryOf(const std::string& head) {
 }
 
 TEST(ServiceTransport, UploadPostCarriesThePackedFileAsTheTextField) {
-  RawListener site("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nDone");
+  ScriptedServer site(RecordAndAnswer("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nDone"));
   CurrentServiceHosts().mainSite = site.HostAndPort();
-  testing::TempFolder folder;
-  const std::string file = folder.Write("list.m3u", "#EXTM3U\r\nhttp://a/b%20c.mp4\r\n").string();
+  tovi::testing::TempDir folder;
+  const std::string file = folder.Write("list.m3u", "#EXTM3U\r\nhttp://a/b%20c.mp4\r\n");
 
   PlaylistUploadHost host;
   host.activeDevice = "TV|7|Hall";
@@ -134,8 +131,8 @@ TEST(ServiceTransport, UploadPostCarriesThePackedFileAsTheTextField) {
   UploadPlaylist(host);
   EXPECT_EQ(messages, std::vector<std::string>{"Done"});
 
-  ASSERT_TRUE(site.WaitForConnections(1, 5000));
-  const Received r = Split(site.Received().at(0));
+  ASSERT_TRUE(site.WaitForRequests(1, 5000));
+  const Received r = Split(site.Requests().at(0));
   std::string wirePath = file;
   for (char& c : wirePath) {
     if (c == '\\') c = '/';
@@ -159,10 +156,10 @@ TEST(ServiceTransport, UploadPostCarriesThePackedFileAsTheTextField) {
 }
 
 TEST(ServiceTransport, AnErrorStatusReachesTheUserAsTheStatusLine) {
-  RawListener service(
-      "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 6\r\nConnection: close\r\n\r\nBroken");
+  ScriptedServer service(RecordAndAnswer(
+      "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 6\r\nConnection: close\r\n\r\nBroken"));
   CurrentServiceHosts().listService = service.HostAndPort();
-  testing::TempFolder folder;
+  tovi::testing::TempDir folder;
   folder.Write("a.avi", "");
 
   FolderSyncHost host;
@@ -189,7 +186,7 @@ TEST(ServiceTransport, AnErrorStatusReachesTheUserAsTheStatusLine) {
   }
   EXPECT_TRUE(messages.empty());
   EXPECT_TRUE(timer);  // set before the request, kept after its failure
-  EXPECT_EQ(service.Received().size(), 1u);  // no retry
+  EXPECT_EQ(service.Requests().size(), 1u);  // no retry
 }
 
 }  // namespace

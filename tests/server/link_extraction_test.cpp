@@ -42,7 +42,7 @@ TEST(LinkCuts, TakeTheShortestTextAfterTheFirstStartMarker) {
 }
 
 TEST(LinkCuts, ACatastrophicPatternFailsWithinItsStepBudget) {
-  const std::string page = std::string(40, 'a') + "dc";
+  const std::string page = std::string(40, 'a').append("dc");
   std::string text;
   const auto started = std::chrono::steady_clock::now();
   for (const std::string start : {"(a|aa)*c", "(aa?)*c"}) {

@@ -15,7 +15,8 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "server/playlists.h"
-#include "server/wire_client.h"
+#include "server/page_server.h"
+#include "support/http_exchange.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
 
@@ -24,6 +25,7 @@ namespace {
 
 namespace stdfs = std::filesystem;
 using testing::Exchange;
+using testing::PageServer;
 using testing::Request;
 using testing::WaitUntil;
 
@@ -362,58 +364,6 @@ TEST_F(MediaHandler, TreeviewListsFoldersFirstWithSizes) {
   EXPECT_EQ(r.body, "List index out of bounds (0)");
 }
 
-// Pages for "/parserlink" to fetch, served on another loopback port.
-class PageServer {
- public:
-  PageServer() {
-    server_ = CreateMediaServer("127.0.0.1", 0, [this](http::TNetPeerThread& thread,
-                                                       http::TNetHTTPRequestInfo& rq,
-                                                       http::TNetHTTPResponseInfo& rs) {
-      const std::string& path = rq.RequestPath();
-      if (path == "/page") {
-        rs.SetBodyText("<html><b>first</b> and <b>second</b></html>");
-      } else if (path == "/aaa") {
-        rs.SetBodyText(std::string(40, 'a') + "dc");
-      } else if (path == "/slow") {  // 10 of 100 bytes, then silence
-        slowRequests_++;
-        rs.SetContentLength(100);
-        rs.SendHeaders();
-        thread.Connection().Write("0123456789");
-        for (int i = 0; i < 40 && thread.Connection().Connected(); ++i) {
-          std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-      } else if (path == "/trickle") {  // no length, a byte every 100 ms while read (bounded)
-        slowRequests_++;
-        rs.SendHeaders();
-        for (int i = 0; i < 100 && thread.Connection().Connected(); ++i) {
-          thread.Connection().Write("t");
-          std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-      } else if (path == "/endless") {  // no length, bytes until the reader gives up (bounded)
-        rs.SendHeaders();
-        const std::string chunk(65536, 'e');
-        for (int i = 0; i < 2048; ++i) thread.Connection().Write(chunk);
-      } else {
-        rs.SetResponseCode(404);
-        rs.SetBodyText("no such page");
-      }
-    });
-    server_->SetActive(true);
-    port_ = server_->Bindings()[0].Port();
-  }
-  ~PageServer() { server_->SetActive(false); }
-  std::string Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
-  }
-  // Fetches of "/slow" and "/trickle" begun so far.
-  int SlowRequests() const { return slowRequests_; }
-
- private:
-  std::atomic<int> slowRequests_{0};
-  std::shared_ptr<http::TNetHTTPServer> server_;
-  int port_ = 0;
-};
-
 // The handler with these options behind its own engine on a free loopback port.
 class HandlerServer {
  public:
@@ -453,7 +403,7 @@ const std::string kNotFoundText = "\xD0\x9D\xD0\xB5 \xD0\xBD\xD0\xB0\xD0\xB9\xD0
 
 TEST_F(MediaHandler, ParserLinkCutsFetchedPages) {
   PageServer pages;
-  const std::string page = "<html><b>first</b> and <b>second</b></html>";
+  const std::string page = PageServer::kPage;
   struct Case { std::string query; std::string body; bool notFound; };
   const Case cases[] = {
       {pages.Url("/page"), page, false},

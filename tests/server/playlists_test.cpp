@@ -4,10 +4,10 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 
 #include "platform/files.h"
 #include "server/texts.h"
+#include "support/temp_dir.h"
 
 namespace tovi::server {
 namespace {
@@ -48,24 +48,10 @@ TEST(Playlists, FoldersComeFirstThenFilesWithSizes) {
 
 class FolderListing : public ::testing::Test {
  protected:
-  void SetUp() override {
-    root_ = stdfs::temp_directory_path() /
-            ("tovi_server_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    stdfs::remove_all(root_);
-    stdfs::create_directories(root_);
-  }
-  void TearDown() override { stdfs::remove_all(root_); }
-  void MakeFile(const std::string& name, std::size_t bytes) {
-    std::ofstream(root_ / stdfs::u8path(name), std::ios::binary) << std::string(bytes, 'x');
-  }
-  std::string Root() const {
-    const std::u8string u8 = root_.u8string();
-    std::string r(u8.begin(), u8.end());
-    if (r.back() != fs::kSeparator) r += fs::kSeparator;
-    return r;
-  }
-  stdfs::path root_;
+  void MakeFile(const std::string& name, std::size_t bytes) { dir_.Write(name, std::string(bytes, 'x')); }
+  std::string Root() const { return dir_.Folder(); }
+  tovi::testing::TempDir dir_;
+  const stdfs::path& root_ = dir_.Root();
 };
 
 TEST_F(FolderListing, ListsVisibleEntriesWithFolderMarks) {

@@ -1,4 +1,5 @@
 // A fresh folder for one test, removed with everything in it when the test ends.
+// Names and returned paths are UTF-8, as the program's paths are.
 #pragma once
 #include <atomic>
 #include <filesystem>
@@ -30,24 +31,39 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
-  // The folder (UTF-8) with the platform's separator at the end, as the program's paths are.
-  std::string Folder() const {
+  const std::filesystem::path& Root() const { return path_; }
+  // The folder with no separator at the end, as a user picks it in a folder dialog.
+  std::string Native() const {
     const std::u8string folder = path_.u8string();
-    return std::string(folder.begin(), folder.end()) + fs::kSeparator;
+    return std::string(folder.begin(), folder.end());
   }
+  // The folder with the platform's separator at the end, as the program's paths are.
+  std::string Folder() const { return Native() + fs::kSeparator; }
   std::string Path(const std::string& name) const { return Folder() + name; }
 
-  // name and the result are UTF-8.
-  std::string Write(const std::string& name, const std::string& bytes) const {
-    const std::string p = Path(name);
-    const std::filesystem::path file(std::u8string(p.begin(), p.end()));
+  // Writes a file from a path relative to the folder ("/" separated), making its folders.
+  std::string Write(const std::string& relative, const std::string& bytes) const {
+    const std::filesystem::path file = Under(relative);
+    std::filesystem::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary) << bytes;
-    return p;
+    return Utf8(file);
+  }
+  std::string MakeFolder(const std::string& relative) const {
+    const std::filesystem::path folder = Under(relative);
+    std::filesystem::create_directories(folder);
+    return Utf8(folder);
   }
 
  private:
+  std::filesystem::path Under(const std::string& relative) const {
+    return path_ / std::filesystem::path(std::u8string(relative.begin(), relative.end())).make_preferred();
+  }
+  static std::string Utf8(const std::filesystem::path& p) {
+    const std::u8string text = p.u8string();
+    return std::string(text.begin(), text.end());
+  }
+
   std::filesystem::path path_;
 };
 
 }  // namespace tovi::testing
-

@@ -11,7 +11,8 @@
 #include "http/client/http_client.h"
 #include "http/coding.h"
 #include "http/raw_client.h"
-#include "scripted_server.h"
+#include "support/loopback.h"
+#include "support/scripted_server.h"
 
 namespace tovi::http {
 namespace {
@@ -207,7 +208,7 @@ TEST(HttpClientRequest, FailsBeforeSendingAnything) {
 
   TNetHTTP http;
   const CallResult refused = Capture([&](std::string& body) {
-    http.Get("http://127.0.0.1:" + std::to_string(testing::UnusedPort()) + "/", body);
+    http.Get("http://127.0.0.1:" + std::to_string(testing::FreePort()) + "/", body);
   });
   EXPECT_EQ(refused.exceptionClass, "ENetSocketError");
   EXPECT_EQ(refused.message, "Socket Error # 10061\r\nConnection refused.");

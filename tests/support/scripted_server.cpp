@@ -1,18 +1,18 @@
-#include "scripted_server.h"
+#include "support/scripted_server.h"
 
 #include <stdexcept>
+
+#include "support/loopback.h"
 
 namespace tovi::testing {
 namespace {
 
 constexpr int kPollMs = 50;
 
-net::Endpoint Loopback(int port) {
-  net::Endpoint e;
-  e.address[0] = 127;
-  e.address[3] = 1;
-  e.port = static_cast<std::uint16_t>(port);
-  return e;
+std::size_t ContentLengthOf(const std::string& head) {
+  const std::string name = "\r\nContent-Length: ";
+  const std::size_t at = head.find(name);
+  return at == std::string::npos ? 0 : std::stoul(head.substr(at + name.size()));
 }
 
 }  // namespace
@@ -54,6 +54,13 @@ std::string ScriptPeer::ReadBytes(std::size_t count, int timeoutMs) {
   return out;
 }
 
+std::string ScriptPeer::ReadRequest(int timeoutMs) {
+  const std::string head = ReadHead(timeoutMs);
+  return head + ReadBytes(ContentLengthOf(head), timeoutMs);
+}
+
+void ScriptPeer::Record() { server_.Recorded(received_); }
+
 void ScriptPeer::Send(const std::string& bytes) {
   std::size_t sent = 0;
   while (sent < bytes.size()) {
@@ -94,6 +101,23 @@ ScriptedServer::~ScriptedServer() {
   net::Close(listener_);
 }
 
+void ScriptedServer::Recorded(std::string request) {
+  std::lock_guard<std::mutex> guard(lock_);
+  requests_.push_back(std::move(request));
+  recorded_.notify_all();
+}
+
+std::vector<std::string> ScriptedServer::Requests() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return requests_;
+}
+
+bool ScriptedServer::WaitForRequests(std::size_t count, int timeoutMs) const {
+  std::unique_lock<std::mutex> guard(lock_);
+  return recorded_.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                            [&] { return requests_.size() >= count; });
+}
+
 std::vector<std::string> ScriptedServer::Received() {
   for (int i = 0; i < 1000 && finished_.load() < connections_.load(); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -114,7 +138,7 @@ void ScriptedServer::Listen() {
       received_.emplace_back();
     }
     peers_.emplace_back([this, s, index] {
-      ScriptPeer peer(s);
+      ScriptPeer peer(s, *this);
       try {
         script_(peer);
       } catch (...) {
@@ -129,14 +153,13 @@ void ScriptedServer::Listen() {
   }
 }
 
-int UnusedPort() {
-  net::Startup();
-  net::SocketHandle s = net::OpenStream();
-  net::Bind(s, Loopback(0));
-  net::Endpoint local;
-  net::LocalEndpoint(s, &local);
-  net::Close(s);
-  return local.port;
+ScriptedServer::Script RecordAndAnswer(std::string response, int answerDelayMs) {
+  return [response, answerDelayMs](ScriptPeer& peer) {
+    peer.ReadRequest();
+    peer.Record();
+    std::this_thread::sleep_for(std::chrono::milliseconds(answerDelayMs));  // the service's pace
+    peer.Send(response);
+  };
 }
 
 }  // namespace tovi::testing

@@ -1,0 +1,42 @@
+#include "support/loopback.h"
+
+namespace tovi::testing {
+
+net::Endpoint Loopback(std::uint16_t port, std::uint8_t lastByte) {
+  net::Endpoint e;
+  e.address[0] = 127;
+  e.address[3] = lastByte;
+  e.port = port;
+  return e;
+}
+
+std::string LoopbackHost(std::uint16_t port) { return "127.0.0.1:" + std::to_string(port); }
+
+std::uint16_t FreePort() {
+  net::Startup();
+  const net::SocketHandle s = net::OpenStream();
+  net::Endpoint local = Loopback(0);
+  std::uint16_t port = 0;
+  if (net::Bind(s, local) == 0 && net::LocalEndpoint(s, &local) == 0) port = local.port;
+  net::Close(s);
+  return port;
+}
+
+bool Accepts(std::uint16_t port, std::uint8_t lastByte, int timeoutMs) {
+  net::Startup();
+  const net::SocketHandle s = net::OpenStream();
+  const bool ok = net::Connect(s, Loopback(port, lastByte), timeoutMs) == 0;
+  net::Close(s);
+  return ok;
+}
+
+PortHolder::PortHolder(std::uint16_t port) {
+  net::Startup();
+  socket_ = net::OpenStream();
+  held_ = socket_ != net::kInvalidSocket && net::AllowRebind(socket_) == 0 &&
+          net::Bind(socket_, Loopback(port)) == 0 && net::Listen(socket_, 1) == 0;
+}
+
+PortHolder::~PortHolder() { net::Close(socket_); }
+
+}  // namespace tovi::testing
