@@ -50,8 +50,11 @@ class QuietHost : public server::MediaHost {
 class MediaServer {
  public:
   // Limits other than the engine's own only where a test says why.
-  explicit MediaServer(const http::TNetServerLimits& limits = {}) {
-    handler_ = std::make_unique<server::MediaRequestHandler>(host_);
+  explicit MediaServer(const http::TNetServerLimits& limits = {},
+                       const server::PageFetchLimits& pageLimits = {}) {
+    server::MediaHandlerOptions options = server::PlatformMediaOptions();
+    options.pageLimits = pageLimits;
+    handler_ = std::make_unique<server::MediaRequestHandler>(host_, options);
     server_ = server::CreateMediaServer(
         "127.0.0.1", 0,
         [this](http::TNetPeerThread& t, http::TNetHTTPRequestInfo& q, http::TNetHTTPResponseInfo& r) {
