@@ -11,7 +11,7 @@
 #include <mutex>
 #include <thread>
 
-#include "http/raw_client.h"
+#include "support/raw_client.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "remote/service_hosts.h"
@@ -399,7 +399,7 @@ class StuckServer {
   std::condition_variable released_;
   bool release_ = false;
   std::atomic<bool> entered_{false};
-  tovi::test::RawClient client_;
+  tovi::testing::RawClient client_;
 };
 
 TEST(MainForm, ASwitchOffThatTimesOutFreesTheServerNextTimeAndExitDoesAtOnce) {

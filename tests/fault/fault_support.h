@@ -2,7 +2,6 @@
 // port with a stand-in for the window, counts of this process's threads and handles, and a
 // page server on loopback for "/parserlink" that can be made to never end.
 #pragma once
-#include <dirent.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -15,7 +14,9 @@
 #include <string>
 #include <thread>
 
-#include "http/raw_client.h"
+#include "support/process_counts.h"
+#include "support/raw_client.h"
+#include "support/wait.h"
 #include "server/media_handler.h"
 
 namespace tovi::fault {
@@ -77,12 +78,7 @@ class MediaServer {
 
   // Waits (bounded) until at most `count` connections are open.
   bool WaitConnectionsAtMost(std::size_t count, int timeoutMs) {
-    const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (server_->ConnectionCount() > count) {
-      if (Clock::now() > until) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
+    return testing::WaitUntil([&] { return server_->ConnectionCount() <= count; }, timeoutMs);
   }
 
  private:
@@ -91,30 +87,18 @@ class MediaServer {
   std::shared_ptr<http::TNetHTTPServer> server_;
 };
 
-inline int CountEntries(const char* folder) {
-  int n = 0;
-  if (DIR* d = opendir(folder)) {
-    while (readdir(d) != nullptr) ++n;
-    closedir(d);
-  }
-  return n;
-}
-inline int ThreadCount() { return CountEntries("/proc/self/task"); }
-inline int HandleCount() { return CountEntries("/proc/self/fd"); }
+using testing::HandleCount;
+using testing::ThreadCount;
 
 // Waits (bounded) until the thread and handle counts are back at or under the given ones.
-inline bool WaitCountsAtMost(int threads, int handles, int timeoutMs) {
-  const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (ThreadCount() > threads || HandleCount() > handles) {
-    if (Clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
+inline bool WaitCountsAtMost(long threads, long handles, int timeoutMs) {
+  return testing::WaitUntil(
+      [&] { return ThreadCount() <= threads && HandleCount() <= handles; }, timeoutMs);
 }
 
 // One GET over a fresh connection: the whole answer (until the server closes).
 inline std::string Get(std::uint16_t port, const std::string& target, int timeoutMs = 10000) {
-  return test::Exchange(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", timeoutMs);
+  return tovi::testing::ExchangeBytes(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", timeoutMs);
 }
 
 inline std::string StatusLine(const std::string& answer) {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "http/client/http_client.h"
-#include "http/raw_client.h"
+#include "support/raw_client.h"
 #include "http/server/test_server.h"
 
 namespace tovi {
@@ -63,7 +63,7 @@ TEST(FuzzFindings, RequestsThatOnceBrokeTheParserGiveSoundRecords) {
       current = &c;
       calls = 0;
     }
-    test::RawClient client(server.Port());
+    tovi::testing::RawClient client(server.Port());
     ASSERT_TRUE(client.Send(c.request));
     const std::string answer = client.ReadAll(5000);
     EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << answer;

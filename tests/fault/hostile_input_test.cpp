@@ -88,7 +88,7 @@ TEST(HostileInput, EachRequestGetsItsAnswerAndTheServerAnswersAfterwards) {
   MediaServer server;
   for (const HostileCase& c : cases) {
     SCOPED_TRACE(c.name);
-    test::RawClient client(server.Port());
+    tovi::testing::RawClient client(server.Port());
     client.Send(c.request);  // may fail half-way once the server has hung up: that is the point
     std::string answer;
     ASSERT_TRUE(client.WaitClosed(10000, &answer)) << "the server kept the connection";

@@ -44,7 +44,7 @@ struct SlowResult {
 SlowResult TrickleHead(std::uint16_t port, const std::string& head) {
   SlowResult r;
   const auto start = Clock::now();
-  test::RawClient client(port);
+  tovi::testing::RawClient client(port);
   for (std::size_t i = 0; i < 45 && !r.closed; ++i) {
     if (!client.Send(head.substr(i % head.size(), 1))) {
       r.closed = true;
@@ -62,7 +62,7 @@ SlowResult TrickleHead(std::uint16_t port, const std::string& head) {
 SlowResult SendAndWait(std::uint16_t port, const std::string& request, int timeoutMs) {
   SlowResult r;
   const auto start = Clock::now();
-  test::RawClient client(port);
+  tovi::testing::RawClient client(port);
   client.Send(request);
   r.closed = client.WaitClosed(timeoutMs, &r.answer);
   r.seconds = SecondsSince(start);
@@ -87,7 +87,7 @@ int OpenSmallWindow(std::uint16_t port) {
 
 // Reads a whole stream of the file; returns the body bytes received.
 std::uint64_t StreamAll(std::uint16_t port, const std::string& path, int timeoutMs) {
-  test::RawClient client(port);
+  tovi::testing::RawClient client(port);
   client.Send("GET " + path + " HTTP/1.1\r\n\r\n");
   const std::string head = client.ReadCount(1, timeoutMs);
   std::uint64_t total = head.size();
@@ -203,7 +203,7 @@ TEST(SlowClients, AreCutOffAtTheirLimitsWhileOthersAreServed) {
   while (!(done(trickle) && done(post) && done(floodCut) && done(silentCut)) &&
          SecondsSince(start) < 30) {
     const std::string a = Get(port, "/test");
-    const std::string b = test::Exchange(
+    const std::string b = tovi::testing::ExchangeBytes(
         port, "GET " + dir.Path("small.bin") + " HTTP/1.1\r\nRange: bytes=10-20\r\n\r\n");
     if (StatusLine(a) == "HTTP/1.1 200 OK" && StatusLine(b) == "HTTP/1.1 206 Partial Content") {
       ++served;
@@ -279,8 +279,8 @@ TEST(IdleConnections, ThreeHundredHeldWithoutThreadsWhileOneStreamsAndAnotherBro
     }
     return std::make_pair(whole, cut);
   });
-  std::vector<std::unique_ptr<test::RawClient>> idle;
-  for (int i = 0; i < 300; ++i) idle.push_back(std::make_unique<test::RawClient>(port));
+  std::vector<std::unique_ptr<tovi::testing::RawClient>> idle;
+  for (int i = 0; i < 300; ++i) idle.push_back(std::make_unique<tovi::testing::RawClient>(port));
   ASSERT_TRUE(testing::WaitUntil(
       [&] { return server.Engine().ThreadMgr()->WaitingIdleCount() == 300; }, 10000));
   // This test's streaming client, the thread that streams to it, and threads kept.

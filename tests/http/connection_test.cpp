@@ -10,7 +10,7 @@
 #include <variant>
 
 #include "http/exceptions.h"
-#include "http/raw_client.h"
+#include "support/raw_client.h"
 #include "platform/files.h"
 
 namespace tovi::http {
@@ -21,7 +21,7 @@ using Clock = std::chrono::steady_clock;
 
 // A connection accepted from a RawClient on 127.0.0.1.
 struct Pair {
-  test::RawClient client;
+  tovi::testing::RawClient client;
   TNetTCPConnection connection;
 
   Pair() {

@@ -16,7 +16,7 @@
 
 #include "http/client/browser_identity.h"
 #include "http/client/http_client.h"
-#include "http/raw_client.h"
+#include "support/raw_client.h"
 #include "platform/files.h"
 #include "remote/list_service_fixture.h"
 #include "remote/service.h"
@@ -107,8 +107,8 @@ TEST_F(EndToEnd, AnUnreachableServiceIsNeitherReportedNorRetried) {
 TEST_F(EndToEnd, AServiceThatNeverAnswersOrNeverAcceptsFreezesNeitherMenuNorUpload) {
   if (tovi::testing::kSanitized) GTEST_SKIP() << "waits the real upload limit: the native build runs it";
   ASSERT_TRUE(MediaPortFree()) << "port 8027 is busy";
-  tovi::test::SilentListener silent;
-  tovi::test::FullBacklog backlog;
+  tovi::testing::SilentListener silent;
+  tovi::testing::FullBacklog backlog;
   ASSERT_TRUE(backlog.Hanging()) << "no connect could be made to hang";
   const std::string playlist = work_.Write("lists/a.m3u", "#EXTM3U\r\n");
   struct Peer {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "http/raw_client.h"
+#include "support/raw_client.h"
 #include "remote/folder_sync.h"
 #include "remote/playlist_upload.h"
 #include "remote/registration.h"
@@ -63,8 +63,8 @@ TEST(ServiceTransport, ARefusedRegistrationIsSwallowedAndNotRetried) {
 }
 
 TEST(ServiceTransport, AServiceThatNeverAnswersOrNeverAcceptsEndsEachExchangeAtItsLimit) {
-  tovi::test::SilentListener silent;
-  tovi::test::FullBacklog backlog;
+  tovi::testing::SilentListener silent;
+  tovi::testing::FullBacklog backlog;
   const ExchangeLimits limits{300, 300};
   const Transport transport = HttpTransport(limits);
   struct Case {

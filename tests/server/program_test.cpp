@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "http/raw_client.h"
+#include "support/raw_client.h"
 #include "platform/files.h"
 #include "server/page_server.h"
 #include "support/build.h"
@@ -94,8 +94,8 @@ class Program : public ::testing::Test {
   }
 
   // A connection that has asked for path and reads nothing yet (not open on failure).
-  static std::unique_ptr<test::RawClient> Player(const std::string& path) {
-    auto player = std::make_unique<test::RawClient>(kPort);
+  static std::unique_ptr<tovi::testing::RawClient> Player(const std::string& path) {
+    auto player = std::make_unique<tovi::testing::RawClient>(kPort);
     if (!player->Send(Request("GET", path))) player->Close();
     return player;
   }
@@ -400,12 +400,12 @@ struct BusyConnection {
 // A player that asked for a file and stopped reading: its stream waits on the socket.
 class StoppedReader : public BusyConnection {
  public:
-  explicit StoppedReader(std::unique_ptr<test::RawClient> player)
+  explicit StoppedReader(std::unique_ptr<tovi::testing::RawClient> player)
       : player_(std::move(player)), started_(!player_->ReadCount(1).empty()) {}
   bool Started() const { return started_; }  // the stream has begun
 
  private:
-  std::unique_ptr<test::RawClient> player_;
+  std::unique_ptr<tovi::testing::RawClient> player_;
   bool started_;
 };
 
@@ -429,7 +429,7 @@ class TricklingBody : public BusyConnection {
   int Sent() const { return sent_; }
 
  private:
-  test::RawClient client_;
+  tovi::testing::RawClient client_;
   std::atomic<bool> stop_{false};
   std::atomic<int> sent_{0};
   std::thread thread_;

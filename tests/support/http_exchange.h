@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "http/raw_client.h"
+#include "support/raw_client.h"
 
 namespace tovi::testing {
 
@@ -67,7 +67,7 @@ inline void ParseHead(WireResponse* r) {
 inline WireResponse Exchange(std::uint16_t port, const std::string& request, int timeoutMs = 20000,
                              std::size_t keepBodyBytes = 64u << 20) {
   WireResponse r;
-  test::RawClient client;
+  tovi::testing::RawClient client;
   if (!client.Connect(port)) return r;
   r.connected = true;
   client.Send(request);

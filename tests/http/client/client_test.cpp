@@ -10,7 +10,7 @@
 
 #include "http/client/http_client.h"
 #include "http/coding.h"
-#include "http/raw_client.h"
+#include "support/raw_client.h"
 #include "support/loopback.h"
 #include "support/scripted_server.h"
 
@@ -515,7 +515,7 @@ TEST(HttpClientSettings, SmallBuffersSplitLinesAndCredentials) {
 }
 
 TEST(HttpClientSettings, AConnectEndsAtItsOwnLimitElseTheReadLimitOrWhenAborted) {
-  tovi::test::FullBacklog backlog;  // further connects to it hang
+  tovi::testing::FullBacklog backlog;  // further connects to it hang
   if (!backlog.Hanging()) GTEST_SKIP() << "this system accepted every connect; none could hang";
   struct Case {
     int readMs, connectMs, abortAfterMs;

@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "http/exceptions.h"
-#include "http/raw_client.h"
+#include "support/raw_client.h"
 #include "http/server/test_server.h"
 #include "platform/files.h"
 
@@ -18,15 +18,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5000ms) {
-  auto until = Clock::now() + limit;
-  while (!condition()) {
-    if (Clock::now() > until) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
 
 TEST(Bindings, AddGivesTheDefaultPortAndAnEmptyAddress) {
   TNetHTTPServer server;
@@ -79,7 +70,7 @@ TEST(Activation, ReportsBindFailuresAndStaysInactive) {
     EXPECT_THROW(server.SetActive(true), ENetCouldNotBindSocket);
     EXPECT_FALSE(server.Active());
     ASSERT_NE(first.Port(), 0);  // read back from the socket after the bind
-    tovi::test::RawClient probe;
+    tovi::testing::RawClient probe;
     EXPECT_FALSE(probe.Connect(static_cast<std::uint16_t>(first.Port())));
   }
   {  // A binding address that is not a number.
@@ -98,14 +89,14 @@ TEST(Activation, TwiceOpensOnceAndTheServerCanBeSwitchedOnAgain) {
   s.server.SetActive(true);
   EXPECT_TRUE(s.server.Active());
   const std::uint16_t port = s.Port();
-  EXPECT_NE(tovi::test::Exchange(port, "GET / HTTP/1.1\r\n\r\n").find("up"), std::string::npos);
+  EXPECT_NE(tovi::testing::ExchangeBytes(port, "GET / HTTP/1.1\r\n\r\n").find("up"), std::string::npos);
   s.server.SetActive(false);
-  tovi::test::RawClient refused;
+  tovi::testing::RawClient refused;
   EXPECT_FALSE(refused.Connect(port));
   // The same port again, although the last connection may linger on it.
   s.server.SetActive(true);
   EXPECT_EQ(s.Port(), port);
-  EXPECT_NE(tovi::test::Exchange(port, "GET / HTTP/1.1\r\n\r\n").find("up"), std::string::npos);
+  EXPECT_NE(tovi::testing::ExchangeBytes(port, "GET / HTTP/1.1\r\n\r\n").find("up"), std::string::npos);
 }
 
 TEST(Deactivation, TakesOnePollWhenIdleAndTimesOutBelowOnePoll) {
@@ -127,7 +118,7 @@ TEST(Deactivation, TakesOnePollWhenIdleAndTimesOutBelowOnePoll) {
     EXPECT_STREQ(e.what(), "Terminate Thread Timeout");
   }
   EXPECT_TRUE(s.server.Active());
-  tovi::test::RawClient stopped;
+  tovi::testing::RawClient stopped;
   EXPECT_FALSE(stopped.Connect(s.Port()));  // the listeners are stopped all the same
   s.server.SetTerminateWaitTime(5000);
   s.server.SetActive(false);
@@ -138,8 +129,8 @@ TEST(Deactivation, ClosesAConnectionThatNeverSentAnything) {
   test::TestServer s;
   s.server.OnCommandGet = [](auto&, auto&, auto&) {};
   s.Start();
-  tovi::test::RawClient idle(s.Port());
-  ASSERT_TRUE(WaitFor([&] { return s.server.ConnectionCount() == 1; }));
+  tovi::testing::RawClient idle(s.Port());
+  ASSERT_TRUE(tovi::testing::WaitUntil([&] { return s.server.ConnectionCount() == 1; }, 5000));
   auto start = Clock::now();
   s.server.SetActive(false);
   EXPECT_LT(Clock::now() - start, 2s);
@@ -181,10 +172,10 @@ TEST(Deactivation, EndsConnectionsBlockedInASendOrAReadAtOnce) {
       for (int i = 0; i < 64; ++i) t.Connection().Write(chunk);
     };
     s.Start();
-    tovi::test::RawClient client(s.Port());
+    tovi::testing::RawClient client(s.Port());
     ASSERT_TRUE(client.Send(c.request));
-    ASSERT_TRUE(WaitFor([&] { return sending || c.request[0] == 'P'; }));
-    ASSERT_TRUE(WaitFor([&] { return s.server.ConnectionCount() == 1; }));
+    ASSERT_TRUE(tovi::testing::WaitUntil([&] { return sending || c.request[0] == 'P'; }, 5000));
+    ASSERT_TRUE(tovi::testing::WaitUntil([&] { return s.server.ConnectionCount() == 1; }, 5000));
     const auto start = Clock::now();
     EXPECT_NO_THROW(s.server.SetActive(false));
     EXPECT_LT(Clock::now() - start, 2s);
@@ -212,9 +203,9 @@ TEST(Deactivation, AThreadOutlastingTheSwitchOffKeepsItsServerWhileThePortServes
   };
   stuck->SetActive(true);
   const auto port = static_cast<std::uint16_t>(binding.Port());
-  tovi::test::RawClient client(port);
+  tovi::testing::RawClient client(port);
   ASSERT_TRUE(client.Send("GET / HTTP/1.1\r\n\r\n"));
-  ASSERT_TRUE(WaitFor([&] { return inHandler.load(); }));
+  ASSERT_TRUE(tovi::testing::WaitUntil([&] { return inHandler.load(); }, 5000));
   EXPECT_THROW(stuck->SetActive(false), ENetTerminateThreadTimeout);
 
   std::weak_ptr<TNetHTTPServer> watch = stuck;
@@ -229,14 +220,15 @@ TEST(Deactivation, AThreadOutlastingTheSwitchOffKeepsItsServerWhileThePortServes
   same.SetPort(port);
   again->OnCommandGet = [](auto&, auto&, TNetHTTPResponseInfo& r) { r.SetBodyText("again"); };
   ASSERT_NO_THROW(again->SetActive(true));
-  EXPECT_NE(tovi::test::Exchange(port, "GET / HTTP/1.1\r\n\r\n").find("again"), std::string::npos);
+  EXPECT_NE(tovi::testing::ExchangeBytes(port, "GET / HTTP/1.1\r\n\r\n").find("again"), std::string::npos);
 
   {
     std::lock_guard<std::mutex> guard(lock);
     release = true;
   }
   released.notify_all();
-  EXPECT_TRUE(WaitFor([&] { return watch.expired(); })) << "the last thread did not free it";
+  EXPECT_TRUE(tovi::testing::WaitUntil([&] { return watch.expired(); }, 5000))
+      << "the last thread did not free it";
   again->SetActive(false);
 }
 
@@ -247,16 +239,16 @@ TEST(Connections, MaxConnectionsRefusesTheThirdWithItsReply) {
     if (withReply) s.server.MaxConnectionReply().SetReply(503, {"busy"});
     s.server.OnCommandGet = [](auto&, auto&, TNetHTTPResponseInfo& r) { r.SetBodyText("served"); };
     s.Start();
-    tovi::test::RawClient a(s.Port()), b(s.Port());
-    ASSERT_TRUE(WaitFor([&] { return s.server.ConnectionCount() == 2; }));
-    tovi::test::RawClient third(s.Port());
+    tovi::testing::RawClient a(s.Port()), b(s.Port());
+    ASSERT_TRUE(tovi::testing::WaitUntil([&] { return s.server.ConnectionCount() == 2; }, 5000));
+    tovi::testing::RawClient third(s.Port());
     std::string got;
     EXPECT_TRUE(third.WaitClosed(3000, &got));
     EXPECT_EQ(got, withReply ? "503 busy\r\n" : "");
     a.Send("GET / HTTP/1.1\r\n\r\n");
     EXPECT_NE(a.ReadAll(3000).find("served"), std::string::npos);
-    ASSERT_TRUE(WaitFor([&] { return s.server.ConnectionCount() == 1; }));
-    tovi::test::RawClient fourth(s.Port());
+    ASSERT_TRUE(tovi::testing::WaitUntil([&] { return s.server.ConnectionCount() == 1; }, 5000));
+    tovi::testing::RawClient fourth(s.Port());
     fourth.Send("GET / HTTP/1.1\r\n\r\n");
     EXPECT_NE(fourth.ReadAll(3000).find("served"), std::string::npos);
   }
@@ -277,7 +269,7 @@ TEST(Connections, GreetingConnectAndDisconnectComeInOrder) {
   s.server.OnDisconnect = [&](TNetPeerThread&) { note("disconnect"); };
   s.server.OnCommandGet = [&](auto&, auto&, auto&) { note("request"); };
   s.Start();
-  tovi::test::RawClient c(s.Port());
+  tovi::testing::RawClient c(s.Port());
   EXPECT_EQ(c.ReadCount(14, 3000), "hello\r\nthere\r\n");
   c.Send("GET / HTTP/1.1\r\n\r\n");
   c.ReadAll(3000);
@@ -292,7 +284,7 @@ TEST(Connections, AClientThatClosesAtOnceGetsNothing) {
   s.server.OnCommandGet = [&](auto&, auto&, auto&) { called = true; };
   s.Start();
   for (int i = 0; i < 20; ++i) {
-    tovi::test::RawClient c(s.Port());
+    tovi::testing::RawClient c(s.Port());
     c.Close();
   }
   ASSERT_TRUE(s.WaitIdle());
@@ -321,7 +313,7 @@ TEST(Connections, AcceptFailuresGoToOnListenExceptionAndTheListenerGoesOn) {
   s.server.OnCommandGet = [](auto&, auto&, auto&) {};
   s.Start();
   for (int i = 0; i < 2; ++i) {
-    tovi::test::RawClient c(s.Port());
+    tovi::testing::RawClient c(s.Port());
     std::string got;
     EXPECT_TRUE(c.WaitClosed(3000, &got));
     EXPECT_EQ(got, "");
@@ -352,8 +344,8 @@ TEST(Connections, AnIOHandlerSetByTheCallerAccepts) {
   s.server.SetIOHandler(&handler);
   s.server.OnCommandGet = [](auto&, auto&, TNetHTTPResponseInfo& r) { r.SetBodyText("via"); };
   s.Start();
-  EXPECT_EQ(tovi::test::Exchange(s.Port(), "GET / HTTP/1.1\r\n\r\n"), "");
-  EXPECT_NE(tovi::test::Exchange(s.Port(), "GET / HTTP/1.1\r\n\r\n").find("via"),
+  EXPECT_EQ(tovi::testing::ExchangeBytes(s.Port(), "GET / HTTP/1.1\r\n\r\n"), "");
+  EXPECT_NE(tovi::testing::ExchangeBytes(s.Port(), "GET / HTTP/1.1\r\n\r\n").find("via"),
             std::string::npos);
   s.server.SetActive(false);
   EXPECT_EQ(handler.count.load(), 2);
@@ -390,7 +382,7 @@ TEST(BareTcpServer, RunsOnExecuteAndReportsAMissingOne) {
     t.Connection().WriteLn("echo " + line);
   };
   echo.SetActive(true);
-  tovi::test::RawClient c(static_cast<std::uint16_t>(b.Port()));
+  tovi::testing::RawClient c(static_cast<std::uint16_t>(b.Port()));
   c.Send("one\r\ntwo\r\n");
   EXPECT_EQ(c.ReadCount(20, 3000), "echo one\r\necho two\r\n");
   c.Close();
@@ -407,7 +399,7 @@ TEST(BareTcpServer, RunsOnExecuteAndReportsAMissingOne) {
     reported = e.what();
   };
   none.SetActive(true);
-  tovi::test::RawClient d(static_cast<std::uint16_t>(nb.Port()));
+  tovi::testing::RawClient d(static_cast<std::uint16_t>(nb.Port()));
   EXPECT_TRUE(d.WaitClosed(3000));
   none.SetActive(false);
   std::lock_guard<std::mutex> guard(lock);

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <list>
 
-#include "http/raw_client.h"
+#include "support/raw_client.h"
 #include "http/server/test_server.h"
 
 namespace tovi::http {
@@ -42,7 +42,7 @@ TEST(Limits, SlowHeadsAndStalledBodiesAreClosedWithoutAnswer) {
     bool called = false;
     s.server.OnCommandGet = [&](auto&, auto&, auto&) { called = true; };
     s.Start();
-    tovi::test::RawClient client(s.Port());
+    tovi::testing::RawClient client(s.Port());
     auto start = Clock::now();
     client.Send(c.first);
     for (char ch : c.dribble) {
@@ -66,7 +66,7 @@ TEST(Limits, ARequestHeadInTimeIsServed) {
   s.server.SetLimits(Quick());
   s.server.OnCommandGet = [](auto&, auto&, TNetHTTPResponseInfo& r) { r.SetBodyText("in time"); };
   s.Start();
-  tovi::test::RawClient client(s.Port());
+  tovi::testing::RawClient client(s.Port());
   client.Send("GET / HTTP/1.1\r\n");
   std::this_thread::sleep_for(100ms);
   client.Send("\r\n");
@@ -103,7 +103,7 @@ TEST(Limits, OversizedHeadsAndBodiesAreClosedWithoutAnswer) {
       r.SetBodyText("served");
     };
     s.Start();
-    tovi::test::RawClient client(s.Port());
+    tovi::testing::RawClient client(s.Port());
     client.Send(c.request);
     std::string got;
     EXPECT_TRUE(client.WaitClosed(5000, &got)) << c.name;
@@ -133,7 +133,7 @@ TEST(Limits, BodiesUpToTheLimitPassAndOneByteMoreDoesNot) {
         seen = q.FormText().size();
       };
       s.Start();
-      tovi::test::RawClient client(s.Port());
+      tovi::testing::RawClient client(s.Port());
       std::string head = counted ? "POST / HTTP/1.1\r\nContent-Length: " + std::to_string(size) +
                                        "\r\n\r\n"
                                  : "POST / HTTP/1.1\r\n\r\n";
@@ -157,7 +157,7 @@ TEST(Limits, AStalledReaderFreesItsThread) {
     for (int i = 0; i < 256; ++i) t.Connection().Write(chunk);
   };
   s.Start();
-  tovi::test::RawClient client(s.Port());
+  tovi::testing::RawClient client(s.Port());
   client.Send("GET /film HTTP/1.1\r\n\r\n");
   auto start = Clock::now();
   while (s.server.ConnectionCount() == 0 && Clock::now() - start < 5s) {
@@ -175,7 +175,7 @@ TEST(Limits, AtMost256ConnectionsAreServedAtOnce) {
   test::TestServer s;
   s.server.OnCommandGet = [](auto&, auto&, TNetHTTPResponseInfo& r) { r.SetBodyText("served"); };
   s.Start();
-  std::list<tovi::test::RawClient> idle;
+  std::list<tovi::testing::RawClient> idle;
   // Generous: under wine a connection thread takes some 50 ms to start.
   auto until = Clock::now() + 120s;
   // In small batches, so the listen queue never overflows into SYN retries.
@@ -187,7 +187,7 @@ TEST(Limits, AtMost256ConnectionsAreServedAtOnce) {
   }
   while (s.server.ConnectionCount() < 256 && Clock::now() < until) std::this_thread::sleep_for(5ms);
   ASSERT_EQ(s.server.ConnectionCount(), 256u);
-  tovi::test::RawClient refused(s.Port());
+  tovi::testing::RawClient refused(s.Port());
   std::string got;
   EXPECT_TRUE(refused.WaitClosed(3000, &got));
   EXPECT_EQ(got, "");
@@ -196,7 +196,7 @@ TEST(Limits, AtMost256ConnectionsAreServedAtOnce) {
   idle.pop_front();
   until = Clock::now() + 5s;
   while (s.server.ConnectionCount() > 255 && Clock::now() < until) std::this_thread::sleep_for(5ms);
-  tovi::test::RawClient next(s.Port());
+  tovi::testing::RawClient next(s.Port());
   next.Send("GET / HTTP/1.1\r\n\r\n");
   EXPECT_NE(next.ReadAll(3000).find("served"), std::string::npos);
 }

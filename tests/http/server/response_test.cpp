@@ -5,7 +5,7 @@
 #include <stdexcept>
 
 #include "http/exceptions.h"
-#include "http/raw_client.h"
+#include "support/raw_client.h"
 #include "http/server/test_server.h"
 
 namespace tovi::http {
@@ -139,15 +139,21 @@ const WireCase kWireCases[] = {
 };
 
 TEST(ResponseWriting, PutsTheExactBytesOnTheWire) {
+  // One server for the table: each case's handler is set before its connection is made.
+  test::TestServer s;
+  const WireCase* current = nullptr;
+  s.server.OnCommandGet = [&](TNetPeerThread& t, TNetHTTPRequestInfo& q, TNetHTTPResponseInfo& r) {
+    current->handler(t, q, r);
+  };
+  s.Start();
   for (const WireCase& c : kWireCases) {
-    test::TestServer s;
-    s.server.OnCommandGet = c.handler;
-    s.Start();
-    tovi::test::RawClient client(s.Port());
+    current = &c;
+    tovi::testing::RawClient client(s.Port());
     client.Send(c.request);
     std::string got = client.ReadAll(5000);
     EXPECT_EQ(got, c.expected) << c.name;
     EXPECT_TRUE(client.PeerClosed()) << c.name;
+    ASSERT_TRUE(s.WaitIdle()) << c.name;
   }
 }
 
@@ -175,7 +181,7 @@ TEST(ResponseWriting, KeepAliveServesASecondRequestAnd404Closes) {
     }
   };
   s.Start();
-  tovi::test::RawClient client(s.Port());
+  tovi::testing::RawClient client(s.Port());
   client.Send("GET /one HTTP/1.1\r\n\r\n");
   EXPECT_EQ(client.ReadResponse(),
             "HTTP/1.1 200 OK\r\nConnection: keep-alive\r\nContent-Type: text/html\r\n"
@@ -207,7 +213,7 @@ TEST(ResponseWriting, KeepAliveFramesEmptyAndFailedResponses) {
     }
   };
   s.Start();
-  tovi::test::RawClient client(s.Port());
+  tovi::testing::RawClient client(s.Port());
   client.Send("GET /empty HTTP/1.1\r\n\r\n");
   EXPECT_EQ(client.ReadResponse(),
             "HTTP/1.1 200 OK\r\nConnection: keep-alive\r\nContent-Type: text/html\r\n"

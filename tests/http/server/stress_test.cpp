@@ -7,8 +7,8 @@
 #include <functional>
 #include <list>
 
-#include "http/raw_client.h"
-#include "http/server/process_counts.h"
+#include "support/raw_client.h"
+#include "support/process_counts.h"
 #include "http/server/test_server.h"
 #include "support/wait.h"
 
@@ -39,7 +39,7 @@ int RightAnswersOfConcurrentClients(std::uint16_t port) {
         std::string expected = "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html\r\n"
                                "Content-Length: " + std::to_string(body.size()) +
                                "\r\nServer: NetHTTP/1.0\r\n\r\n" + body;
-        tovi::test::RawClient client;
+        tovi::testing::RawClient client;
         std::string got;
         if (client.Connect(port, 60000)) {
           client.Send("GET " + path + "?n=" + std::to_string(c * 100 + r) + " HTTP/1.1\r\n\r\n");
@@ -58,8 +58,8 @@ int RightAnswersOfConcurrentClients(std::uint16_t port) {
 }
 
 TEST(Stress, ConcurrentClientsBesideIdleConnectionsGetTheirAnswers) {
-  const long threadsBefore = tovi::test::ThreadCountBefore();
-  const long handlesBefore = tovi::test::HandleCount();
+  const long threadsBefore = tovi::testing::ThreadCountBefore();
+  const long handlesBefore = tovi::testing::HandleCount();
   ASSERT_GT(threadsBefore, 0);
   Clock::duration deactivation{};
   {
@@ -73,7 +73,7 @@ TEST(Stress, ConcurrentClientsBesideIdleConnectionsGetTheirAnswers) {
     s.server.OnCommandGet = Answer;
     s.Start();
 
-    std::list<tovi::test::RawClient> idle;
+    std::list<tovi::testing::RawClient> idle;
     // Generous bounds: under wine a connection thread takes some 50 ms to start.
     auto until = Clock::now() + 180s;
     for (int i = 0; i < kIdle; ++i) {
@@ -106,9 +106,9 @@ TEST(Stress, ConcurrentClientsBesideIdleConnectionsGetTheirAnswers) {
   std::printf("deactivation with %d idle connections: %lld ms\n", kIdle,
               static_cast<long long>(
                   std::chrono::duration_cast<std::chrono::milliseconds>(deactivation).count()));
-  EXPECT_EQ(tovi::test::ThreadCount(), threadsBefore);
+  EXPECT_EQ(tovi::testing::ThreadCount(), threadsBefore);
   if (handlesBefore > 0) {
-    EXPECT_EQ(tovi::test::HandleCount(), handlesBefore);
+    EXPECT_EQ(tovi::testing::HandleCount(), handlesBefore);
   } else {
     // wine answers 0 for the handle count; real Windows and Linux check it.
     std::printf("NOTE: this system reports no handle count; only threads were counted\n");
@@ -129,10 +129,10 @@ constexpr long kServerOwnThreads = 2;
 // The most threads this process had while work() ran (sampled every 5 ms).
 long PeakThreadsDuring(const std::function<void()>& work) {
   std::atomic<bool> done{false};
-  std::atomic<long> peak{tovi::test::ThreadCount()};
+  std::atomic<long> peak{tovi::testing::ThreadCount()};
   std::thread sampler([&] {
     while (!done) {
-      peak = std::max(peak.load(), tovi::test::ThreadCount());
+      peak = std::max(peak.load(), tovi::testing::ThreadCount());
       std::this_thread::sleep_for(5ms);
     }
   });
@@ -145,9 +145,9 @@ long PeakThreadsDuring(const std::function<void()>& work) {
 TEST(Stress, AThousandIdleConnectionsHoldNoThreadsBesideTwoHundredActiveClients) {
   // Both ends of every connection are in this process, and the server's bound of idle ones
   // follows the limit.
-  ASSERT_TRUE(tovi::test::RaiseOpenHandleLimit(4 * kManyIdle))
+  ASSERT_TRUE(tovi::testing::RaiseOpenHandleLimit(4 * kManyIdle))
       << "the hard limit of open files is below " << 4 * kManyIdle;
-  const long threadsBefore = tovi::test::ThreadCountBefore();
+  const long threadsBefore = tovi::testing::ThreadCountBefore();
   {
     test::TestServer s;
     TNetThreadMgr& pool = s.UsePool();
@@ -158,14 +158,14 @@ TEST(Stress, AThousandIdleConnectionsHoldNoThreadsBesideTwoHundredActiveClients)
     s.server.SetListenQueue(511);
     s.server.OnCommandGet = Answer;
     s.Start();
-    std::list<tovi::test::RawClient> idle;
+    std::list<tovi::testing::RawClient> idle;
     for (int i = 0; i < kManyIdle; ++i) idle.emplace_back(s.Port());
     ASSERT_TRUE(tovi::testing::WaitUntil(
         [&] { return pool.WaitingIdleCount() == static_cast<std::size_t>(kManyIdle); }, 60000));
     const long serverThreads = kServerOwnThreads + kKeptThreads;
     EXPECT_TRUE(tovi::testing::WaitUntil(
-        [&] { return tovi::test::ThreadCount() <= threadsBefore + serverThreads; }, 5000))
-        << tovi::test::ThreadCount() - threadsBefore << " threads for " << kManyIdle << " idle";
+        [&] { return tovi::testing::ThreadCount() <= threadsBefore + serverThreads; }, 5000))
+        << tovi::testing::ThreadCount() - threadsBefore << " threads for " << kManyIdle << " idle";
 
     const long peak = PeakThreadsDuring([&] {
       EXPECT_EQ(RightAnswersOfConcurrentClients(s.Port()), kClients * kRequestsEach);
@@ -182,7 +182,7 @@ TEST(Stress, AThousandIdleConnectionsHoldNoThreadsBesideTwoHundredActiveClients)
     for (auto& c : idle) EXPECT_TRUE(c.WaitClosed(2000));
   }
   EXPECT_TRUE(tovi::testing::WaitUntil(
-      [&] { return tovi::test::ThreadCount() == threadsBefore; }, 5000));
+      [&] { return tovi::testing::ThreadCount() == threadsBefore; }, 5000));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "http/server/http_server.h"
+#include "support/wait.h"
 
 namespace tovi::http::test {
 
@@ -48,12 +49,7 @@ struct TestServer {
   }
   // Waits (bounded) until every connection thread has ended.
   bool WaitIdle(int timeoutMs = 5000) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (server.ConnectionCount() > 0) {
-      if (std::chrono::steady_clock::now() > until) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+    return tovi::testing::WaitUntil([this] { return server.ConnectionCount() == 0; }, timeoutMs);
   }
 };
 

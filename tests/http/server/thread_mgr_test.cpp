@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "http/raw_client.h"
-#include "http/server/process_counts.h"
+#include "support/raw_client.h"
+#include "support/process_counts.h"
 #include "http/server/test_server.h"
 #include "support/wait.h"
 
@@ -60,7 +60,7 @@ TEST(ThreadPool, KeepsThreadsForTheNextConnectionButNotOneAForeignExceptionEnded
   const std::vector<std::string> paths = {"/a", "/fails", "/b", "/foreign", "/c", "/d"};
   const std::size_t foreign = 3;
   for (const std::string& path : paths) {
-    const std::string answer = tovi::test::Exchange(s.Port(), "GET " + path + " HTTP/1.1\r\n\r\n");
+    const std::string answer = tovi::testing::ExchangeBytes(s.Port(), "GET " + path + " HTTP/1.1\r\n\r\n");
     if (path == "/fails") {
       EXPECT_EQ(Body(answer), "failed");
     } else if (path == "/foreign") {
@@ -91,7 +91,7 @@ TEST(ThreadPool, ConnectionsWaitingForARequestHoldNoThread) {
     r.SetBodyText(q.RequestPath());
   };
   s.Start();
-  tovi::test::RawClient silent(s.Port()), partial(s.Port()), kept(s.Port());
+  tovi::testing::RawClient silent(s.Port()), partial(s.Port()), kept(s.Port());
   ASSERT_TRUE(partial.Send("GET /second HTTP/1.1\r\nHost: x\r\n"));  // no empty line yet
   ASSERT_TRUE(kept.Send("GET /first HTTP/1.1\r\n\r\n"));
   EXPECT_EQ(Body(kept.ReadResponse()), "/first");
@@ -114,21 +114,21 @@ TEST(ThreadPool, IdleConnectionsEndAtTheirHeadDeadlineOrWhenTheBoundNeedsRoom) {
   s.server.OnCommandGet = [](auto&, auto&, TNetHTTPResponseInfo& r) { r.SetBodyText("served"); };
   s.Start();
   // One after another, so the first waits longest.
-  tovi::test::RawClient first(s.Port());
+  tovi::testing::RawClient first(s.Port());
   ASSERT_TRUE(WaitUntil([&] { return pool.WaitingIdleCount() == 1; }, 5000));
-  tovi::test::RawClient partial(s.Port());
+  tovi::testing::RawClient partial(s.Port());
   ASSERT_TRUE(partial.Send("GET / HT"));
   ASSERT_TRUE(WaitUntil([&] { return pool.WaitingIdleCount() == 2; }, 5000));
-  tovi::test::RawClient third(s.Port());
+  tovi::testing::RawClient third(s.Port());
   ASSERT_TRUE(WaitUntil([&] { return pool.WaitingIdleCount() == 3; }, 5000));
 
-  tovi::test::RawClient fourth(s.Port());
+  tovi::testing::RawClient fourth(s.Port());
   std::string got;
   EXPECT_TRUE(first.WaitClosed(5000, &got));
   EXPECT_EQ(got, "");
   ASSERT_TRUE(fourth.Send("GET / HTTP/1.1\r\n\r\n"));
   EXPECT_EQ(Body(fourth.ReadAll()), "served");
-  for (tovi::test::RawClient* c : {&partial, &third}) {
+  for (tovi::testing::RawClient* c : {&partial, &third}) {
     EXPECT_TRUE(c->WaitClosed(5000, &got));
     EXPECT_EQ(got, "");
   }
@@ -140,7 +140,7 @@ TEST(ThreadPool, IdleConnectionsEndAtTheirHeadDeadlineOrWhenTheBoundNeedsRoom) {
 }
 
 TEST(ThreadPool, SwitchingOffEndsWaitingAndBusyConnectionsAndTheKeptThreads) {
-  const long threadsBefore = tovi::test::ThreadCountBefore();
+  const long threadsBefore = tovi::testing::ThreadCountBefore();
   {
     test::TestServer s;
     TNetThreadMgr& pool = s.UsePool();
@@ -157,9 +157,9 @@ TEST(ThreadPool, SwitchingOffEndsWaitingAndBusyConnectionsAndTheKeptThreads) {
     };
     s.Start();
     for (int i = 0; i < 4; ++i) {
-      EXPECT_EQ(Body(tovi::test::Exchange(s.Port(), "GET / HTTP/1.1\r\n\r\n")), "served");
+      EXPECT_EQ(Body(tovi::testing::ExchangeBytes(s.Port(), "GET / HTTP/1.1\r\n\r\n")), "served");
     }
-    tovi::test::RawClient silent(s.Port()), partial(s.Port()), reader(s.Port());
+    tovi::testing::RawClient silent(s.Port()), partial(s.Port()), reader(s.Port());
     ASSERT_TRUE(partial.Send("GET /x HTTP/1.1\r\n"));
     ASSERT_TRUE(reader.Send("GET /endless HTTP/1.1\r\n\r\n"));
     ASSERT_TRUE(WaitUntil([&] { return sending && pool.WaitingIdleCount() == 2; }, 5000));
@@ -167,11 +167,11 @@ TEST(ThreadPool, SwitchingOffEndsWaitingAndBusyConnectionsAndTheKeptThreads) {
     EXPECT_NO_THROW(s.server.SetActive(false));
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
     EXPECT_EQ(s.server.ConnectionCount(), 0u);
-    for (tovi::test::RawClient* c : {&silent, &partial}) EXPECT_TRUE(c->WaitClosed(2000));
+    for (tovi::testing::RawClient* c : {&silent, &partial}) EXPECT_TRUE(c->WaitClosed(2000));
     EXPECT_EQ(disconnects.load(), 7);
   }
-  EXPECT_TRUE(WaitUntil([&] { return tovi::test::ThreadCount() == threadsBefore; }, 5000))
-      << tovi::test::ThreadCount() << " threads, " << threadsBefore << " before";
+  EXPECT_TRUE(WaitUntil([&] { return tovi::testing::ThreadCount() == threadsBefore; }, 5000))
+      << tovi::testing::ThreadCount() << " threads, " << threadsBefore << " before";
 }
 
 }  // namespace

@@ -11,8 +11,9 @@
 #include <vector>
 
 #include "platform/socket.h"
+#include "support/loopback.h"
 
-namespace tovi::test {
+namespace tovi::testing {
 
 class RawClient {
  public:
@@ -137,25 +138,18 @@ class RawClient {
 };
 
 // Connects, sends request, reads until the server closes (at most timeoutMs).
-inline std::string Exchange(std::uint16_t port, std::string_view request, int timeoutMs = 5000) {
+inline std::string ExchangeBytes(std::uint16_t port, std::string_view request,
+                                 int timeoutMs = 5000) {
   RawClient client(port);
   client.Send(request);
   return client.ReadAll(timeoutMs);
-}
-
-inline net::Endpoint LoopbackEndpoint(std::uint16_t port = 0) {
-  net::Endpoint e;
-  e.address[0] = 127;
-  e.address[3] = 1;
-  e.port = port;
-  return e;
 }
 
 // A listening socket on 127.0.0.1 at a free port (*port), or kInvalidSocket.
 inline net::SocketHandle ListenOnLoopback(int backlog, std::uint16_t* port) {
   net::Startup();
   net::SocketHandle s = net::OpenStream();
-  net::Endpoint e = LoopbackEndpoint();
+  net::Endpoint e = Loopback(0);
   if (net::Bind(s, e) != 0 || net::Listen(s, backlog) != 0 || net::LocalEndpoint(s, &e) != 0) {
     net::Close(s);
     return net::kInvalidSocket;
@@ -208,7 +202,7 @@ class FullBacklog {
   FullBacklog() {
     listener_ = ListenOnLoopback(0, &port_);
     if (listener_ == net::kInvalidSocket) return;
-    const net::Endpoint e = LoopbackEndpoint(port_);
+    const net::Endpoint e = Loopback(port_);
     for (int i = 0; i < 64 && !hanging_; ++i) {
       fillers_.push_back(net::OpenStream());
       hanging_ = net::Connect(fillers_.back(), e, 200) != 0 && net::LastError() == net::kErrTimedOut;
@@ -230,4 +224,4 @@ class FullBacklog {
   std::vector<net::SocketHandle> fillers_;
 };
 
-}  // namespace tovi::test
+}  // namespace tovi::testing

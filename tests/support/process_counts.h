@@ -12,7 +12,7 @@
 #endif
 #include <thread>
 
-namespace tovi::test {
+namespace tovi::testing {
 
 #ifdef _WIN32
 inline long ThreadCount() {
@@ -66,4 +66,4 @@ inline long ThreadCountBefore() {
   return ThreadCount();
 }
 
-}  // namespace tovi::test
+}  // namespace tovi::testing
