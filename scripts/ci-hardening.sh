@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# CI's fuzz step: builds every libFuzzer target (fuzz/build.sh) and runs each for 60 s, two at a
-# time (two cores). Fails when any target crashes, hangs, leaks or trips a sanitizer; the
+# CI's fuzz step: builds every libFuzzer target (fuzz/build.sh) and gives each 60 s of one core:
+# all at once, for 60 s times targets over cores (an odd target out would leave a core idle for a
+# whole turn). Fails when any target crashes, hangs, leaks or trips a sanitizer; the
 # failing input is printed in hex for the log.
 # Each run goes on from the inputs earlier runs on this machine found (a working corpus outside
 # the clone, since CI clones afresh; seeded from fuzz/corpus), so the 60 s reach further each
@@ -19,18 +20,19 @@ bash fuzz/build.sh
 
 targets=()
 for f in fuzz/*_fuzz.cpp; do targets+=("$(basename "$f" _fuzz.cpp)"); done
+cores=$(nproc)
+wall=$(( seconds * ${#targets[@]} / cores ))
+[[ $wall -lt $seconds ]] && wall=$seconds
+echo "== fuzz: ${#targets[@]} targets at once for $wall s ($seconds s of a core each)"
+pids=()
+for t in "${targets[@]}"; do
+  bash fuzz/run.sh "$t" "$wall" >"$TOVI_FUZZ_OUT/$t.summary" 2>&1 &
+  pids+=($!)
+done
 failed=()
-for ((i = 0; i < ${#targets[@]}; i += 2)); do
-  batch=("${targets[@]:i:2}")
-  pids=()
-  for t in "${batch[@]}"; do
-    bash fuzz/run.sh "$t" "$seconds" >"$TOVI_FUZZ_OUT/$t.summary" 2>&1 &
-    pids+=($!)
-  done
-  for j in "${!batch[@]}"; do
-    if ! wait "${pids[$j]}"; then failed+=("${batch[$j]}"); fi
-    cat "$TOVI_FUZZ_OUT/${batch[$j]}.summary"
-  done
+for j in "${!targets[@]}"; do
+  if ! wait "${pids[$j]}"; then failed+=("${targets[$j]}"); fi
+  cat "$TOVI_FUZZ_OUT/${targets[$j]}.summary"
 done
 
 for t in "${failed[@]}"; do
