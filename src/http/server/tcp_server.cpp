@@ -118,7 +118,9 @@ TNetPeerThread::TNetPeerThread(TNetTCPServer& server,
     : server_(server), connection_(std::move(connection)) {}
 
 bool TNetPeerThread::CanWaitIdle() const {
-  return !idleRefused_ && server_.threadMgr_->WaitsIdle();
+  // A connection run by its owner's own hand (no manager: the server was never switched on) has
+  // nowhere to wait without its thread.
+  return !idleRefused_ && server_.threadMgr_ != nullptr && server_.threadMgr_->WaitsIdle();
 }
 
 bool TNetPeerThread::Run() {
