@@ -31,6 +31,7 @@ extern void (*writeStepObserver)(const char* step);
 inline void NoteWriteStep(const char* step) {
   if (writeStepObserver != nullptr) writeStepObserver(step);
 }
+
 // Renames from over to, replacing it.
 int RenameOver(const std::string& from, const std::string& to);
 // Whether a failed replacement may succeed once another process lets go of the file.

@@ -127,7 +127,8 @@ TEST(SettingsRewrite, AFullDiskLeavesTheOldFileWhole) {
     limit.rlim_cur = 16;
     if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(2);
     try {
-      fs::WriteFileAtomically(settings, "[Path]\r\n/media/" + std::string(200, 'f') + "\r\n[LFRS]\r\ntrue\r\n");
+      fs::WriteFileAtomically(settings,
+                              "[Path]\r\n/media/" + std::string(200, 'f') + "\r\n[LFRS]\r\ntrue\r\n");
       _exit(0);
     } catch (const EInOutError& e) {
       _exit(std::string(e.what()) == "Disk full" ? 3 : 4);

@@ -339,12 +339,13 @@ TEST(HttpClientResponse, ReadTimeoutEndsAStalledTransferWithWhatArrived) {
 }
 
 TEST(HttpClientResponse, MaxBodyLengthKeepsTheFirstBytesAndStops) {
+  struct Case { std::string answer; bool closeAfter; };
   // Far over the limit and one byte over it, in each of the three body forms.
   for (const char* hexSize : {"1388", "3E9"}) {
     const std::string big(std::stoul(hexSize, nullptr, 16), 'z');
-    struct Case { std::string answer; bool closeAfter; };
     const Case cases[] = {
-        {"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(big.size()) + "\r\n\r\n" + big, false},
+        {"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(big.size()) + "\r\n\r\n" + big,
+         false},
         {"HTTP/1.0 200 OK\r\n\r\n" + big, false},  // until close, and the server never closes
         {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + std::string(hexSize) + "\r\n" +
              big + "\r\n0\r\n\r\n",
@@ -362,14 +363,18 @@ TEST(HttpClientResponse, MaxBodyLengthKeepsTheFirstBytesAndStops) {
     }
   }
   const std::string k1000(1000, 'z');
-  for (const std::string& answer : {"HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + k1000,
-                                    "HTTP/1.0 200 OK\r\n\r\n" + k1000,
-                                    "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3E8\r\n" +
-                                        k1000 + "\r\n0\r\n\r\n"}) {
-    ScriptedServer exact(Answer(answer, true));
+  const Case exactCases[] = {
+      {"HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + k1000, false},
+      {"HTTP/1.0 200 OK\r\n\r\n" + k1000, true},
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3E8\r\n" + k1000 + "\r\n0\r\n\r\n",
+       false},
+  };
+  for (const Case& c : exactCases) {
+    ScriptedServer exact(Answer(c.answer, c.closeAfter));
     TNetHTTP http;
     http.SetMaxBodyLength(1000);
-    EXPECT_EQ(http.Get(exact.Url("/")), k1000) << "a body of exactly the limit is whole: " << answer.substr(0, 40);
+    EXPECT_EQ(http.Get(exact.Url("/")), k1000)
+        << "a body of exactly the limit is whole: " << c.answer.substr(0, 40);
   }
 }
 

@@ -81,8 +81,9 @@ TEST(Limits, OversizedHeadsAndBodiesAreClosedWithoutAnswer) {
   // A head of `bytes` as the limit counts them: request line and header lines with their CR LF.
   auto headOf = [](std::size_t bytes) {
     std::string head = "GET / HTTP/1.1\r\n";
-    for (int i = 0; head.size() < bytes; ++i) {  // "X-i: " and CR LF around each line's fill
-      head += "X-" + std::to_string(i) + ": " + std::string(std::min<std::size_t>(14000, bytes - head.size() - 7), 'a') + "\r\n";
+    for (int i = 0; head.size() < bytes; ++i) {  // "X-i: " and CR LF: 7 bytes besides the fill
+      const std::size_t fill = std::min<std::size_t>(14000, bytes - head.size() - 7);
+      head += "X-" + std::to_string(i) + ": " + std::string(fill, 'a') + "\r\n";
     }
     return head + "\r\n";
   };
