@@ -10,6 +10,8 @@
 
 namespace tovi::fs {
 
+void (*detail::writeStepObserver)(const char* step) = nullptr;
+
 namespace {
 
 constexpr const char* kTemporaryMark = ".~";  // path + ".~PID-N"

@@ -23,6 +23,15 @@ int CreateExclusive(const std::string& path, const std::string& permissionsOf,
                     std::intptr_t* handle);
 // Writes all bytes, makes them durable and closes the handle, also after an error.
 int WriteDurablyAndClose(std::intptr_t handle, const std::string& bytes);
+
+// Tests watch a rewrite through this: when set, it is told each step as the step is made
+// ("write" before each write of bytes, "flush" before they are made durable, "rename" before the
+// file is put in place). Null in the program; set only while no other file is being written.
+extern void (*writeStepObserver)(const char* step);
+inline void NoteWriteStep(const char* step) {
+  if (writeStepObserver != nullptr) writeStepObserver(step);
+}
+
 // Renames from over to, replacing it.
 int RenameOver(const std::string& from, const std::string& to);
 // Whether a failed replacement may succeed once another process lets go of the file.

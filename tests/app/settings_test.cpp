@@ -40,6 +40,9 @@ TEST(SettingsFile, ReadingFollowsTheLineRules) {
       {"trailing blank", "[Path]\r\n\r\n[LFRS]\r\ntrue \r\n", "", false},
       {"leading blank", "[Path]\r\n\r\n[LFRS]\r\n true\r\n", "", false},
       {"1", "[Path]\r\n\r\n[LFRS]\r\n1\r\n", "", false},
+      {"tru", "[Path]\r\n\r\n[LFRS]\r\ntru\r\n", "", false},
+      {"truee", "[Path]\r\n\r\n[LFRS]\r\ntruee\r\n", "", false},
+      {"the label and an empty folder line", "[Path]\r\n\r\n", "", false},
       {"missing fourth line", "[Path]\r\nC:\\V\r\n[LFRS]\r\n", "C:\\V", false},
       {"folder kept byte for byte", "[Path]\r\n  C:\\Мои видео \r\n", "  C:\\Мои видео ", false},
   };

@@ -1,8 +1,12 @@
 // The real program killed with SIGKILL at random moments while typed "LocalRFS1" lines make it
 // switch the server on and off, rewriting its settings file each time: afterwards the file is
-// always one whole settings file (the old one or the new one), never cut short or missing.
+// always one whole settings file (the old one or the new one), never cut short or missing; and
+// a rewrite that a full disk stops leaves the old one.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -15,9 +19,11 @@
 #include <thread>
 #include <vector>
 
+#include "platform/errors.h"
 #include "platform/files.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 
 namespace tovi::fault {
 namespace {
@@ -102,6 +108,48 @@ TEST(SettingsFile, SurvivesAHundredKillsDuringRewrites) {
   // Both states were seen, so the kills did land among rewrites.
   EXPECT_GT(seenTrue, 0);
   EXPECT_GT(seenFalse, 0);
+}
+
+// The disk fills up (here: a file-size limit below the new settings' size, in a child process)
+// after the temporary file exists: the write fails as "Disk full", the old file stays whole and
+// nothing is left beside it.
+TEST(SettingsRewrite, AFullDiskLeavesTheOldFileWhole) {
+  testing::TempDir dir;
+  const std::string settings = dir.Path("setstovi.cfg");
+  const std::string old = "[Path]\r\n/media/films\r\n[LFRS]\r\nfalse\r\n";
+  std::ofstream(settings, std::ios::binary) << old;
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = 16;
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(2);
+    try {
+      fs::WriteFileAtomically(settings,
+                              "[Path]\r\n/media/" + std::string(200, 'f') + "\r\n[LFRS]\r\ntrue\r\n");
+      _exit(0);
+    } catch (const EInOutError& e) {
+      _exit(std::string(e.what()) == "Disk full" ? 3 : 4);
+    } catch (...) {
+      _exit(5);
+    }
+  }
+  int status = 0;
+  if (!testing::WaitUntil([&] { return waitpid(child, &status, WNOHANG) == child; }, 10000)) {
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    FAIL() << "the write did not end within 10 s";
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3)
+      << "child status " << status << " (exit 3: \"Disk full\", 0: written, 2: no limit set)";
+  EXPECT_EQ(fs::ReadWholeFile(settings), old);
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.Folder())) {
+    names.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(names, std::vector<std::string>{"setstovi.cfg"});
 }
 
 }  // namespace

@@ -28,6 +28,19 @@ TEST(Utf8, DecodesWellFormedAndSkipsMalformedBytes) {
       {"surrogate", "\xED\xA0\x80", false, U""},
       {"above U+10FFFF", "\xF4\x90\x80\x80", false, U""},
       {"cp1251 bytes", "\xCF\xF0\xE8", false, U""},
+      // Each length's first and last code point, and the overlong or excluded one beside it.
+      {"last one-byte", "\x7F", true, U"\u007F"},
+      {"first two-byte", "\xC2\x80", true, U"\u0080"},
+      {"last overlong two-byte", "\xC1\xBF", false, U""},
+      {"first three-byte", "\xE0\xA0\x80", true, U"\u0800"},
+      {"last overlong three-byte", "\xE0\x9F\xBF", false, U""},
+      {"last before the surrogates", "\xED\x9F\xBF", true, U"\uD7FF"},
+      {"last surrogate", "\xED\xBF\xBF", false, U""},
+      {"first after the surrogates", "\xEE\x80\x80", true, U"\uE000"},
+      {"first four-byte", "\xF0\x90\x80\x80", true, U"\U00010000"},
+      {"last overlong four-byte", "\xF0\x8F\xBF\xBF", false, U""},
+      {"last code point", "\xF4\x8F\xBF\xBF", true, U"\U0010FFFF"},
+      {"lead byte past F4", "\xF5\x80\x80\x80", false, U""},
   };
   for (const Utf8Case& c : cases) {
     std::u32string out;

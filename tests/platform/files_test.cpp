@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "platform/files_parts.h"
 #include "platform/errors.h"
@@ -118,6 +120,22 @@ TEST(Files, AtomicWriteReplacesTheWholeFileAndLeavesNoTemporaryFile) {
   EXPECT_EQ(ReadWholeFile(dir.Path("new.cfg")), std::string("a\0b", 3));
   EXPECT_EQ(Names(FindEntries(dir.Folder(), "*.*", kAttrAnyFile)),
             (std::vector<std::string>{"new.cfg", "setstovi.cfg"}));
+}
+
+// A power cut right after the rename must find the new bytes on the disk, not a file that is
+// only named: every write and the flush come before the rename.
+TEST(Files, AtomicWriteMakesTheBytesDurableBeforeTheRename) {
+  static std::vector<std::string> steps;  // consecutive writes of one buffer count once
+  steps.clear();
+  detail::writeStepObserver = [](const char* step) {
+    if (steps.empty() || steps.back() != step) steps.emplace_back(step);
+  };
+  struct Unset { ~Unset() { detail::writeStepObserver = nullptr; } } unset;
+  TempDir dir;
+  const std::string path = dir.Write("setstovi.cfg", "old");
+  WriteFileAtomically(path, std::string(100000, 'n'));
+  EXPECT_EQ(steps, (std::vector<std::string>{"write", "flush", "rename"}));
+  EXPECT_EQ(ReadWholeFile(path), std::string(100000, 'n'));
 }
 
 // A writer killed before its rename leaves its temporary file; the next write removes it, and

@@ -53,5 +53,23 @@ TEST(LiteralScan, FindsWhatAByteByByteSearchFinds) {
   }
 }
 
+// Walked hit by hit past what it remembers, the scan forgets its oldest hits; asked then from
+// every offset back from the end, it reaches the edge of what it forgot from the side it knows.
+TEST(LiteralScan, AnswersAtTheEdgeOfWhatItForgot) {
+  std::string in;
+  for (int i = 0; i < 5000; ++i) in += "xa";
+  const auto* data = reinterpret_cast<const std::uint8_t*>(in.data());
+  const auto length = static_cast<std::int64_t>(in.size());
+  LiteralScan scan("a", false, ChooseProbes("a", false));
+  MatchBudget budget(TPatternLimits{});
+  std::int64_t hit = -1;
+  while ((hit = scan.NextAt(data, length, hit + 1, budget)) >= 0) {
+  }
+  for (std::int64_t from = length + 1; from >= 0; --from) {
+    ASSERT_EQ(scan.NextAt(data, length, from, budget), ByteByByte(in, "a", false, from))
+        << "from " << from;
+  }
+}
+
 }  // namespace
 }  // namespace tovi::regex

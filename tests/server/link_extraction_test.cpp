@@ -6,6 +6,7 @@
 #include <chrono>
 #include <string>
 
+#include "http/coding.h"
 #include "server/media_handler.h"
 #include "regex/pattern.h"
 
@@ -62,14 +63,19 @@ net::Endpoint At(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d)
 
 TEST(PageFetch, APeerOffThePcNeverGetsPagesFromItsLoopback) {
   struct Target { net::Endpoint at; bool reachesLoopbackServices; };
-  const Target targets[] = {{At(127, 0, 0, 1), true},  {At(127, 200, 1, 1), true},
-                            {At(0, 0, 0, 0), true},    {At(192, 168, 1, 5), false},
+  // Both /8 blocks whole and edge to edge; a network or host number 0 elsewhere is no loopback.
+  const Target targets[] = {{At(127, 0, 0, 1), true},      {At(127, 200, 1, 1), true},
+                            {At(127, 0, 0, 0), true},      {At(127, 255, 255, 255), true},
+                            {At(0, 0, 0, 0), true},        {At(0, 1, 2, 3), true},
+                            {At(126, 255, 255, 255), false}, {At(128, 0, 0, 0), false},
+                            {At(10, 0, 0, 0), false},      {At(192, 168, 1, 0), false},
+                            {At(1, 0, 0, 0), false},       {At(192, 168, 1, 5), false},
                             {At(93, 184, 216, 34), false}};
   for (const Target& t : targets) {
-    const std::string what = std::to_string(t.at.address[0]) + "." + std::to_string(t.at.address[1]);
+    const std::string what = http::AddressToDotted(t.at.address);
     for (const char* pc : {"127.0.0.1", "127.8.9.10"}) EXPECT_TRUE(FetchAllowed(pc, t.at)) << what;
-    for (const char* lan : {"192.168.1.20", "10.0.0.3"}) {
-      EXPECT_EQ(FetchAllowed(lan, t.at), !t.reachesLoopbackServices) << what;
+    for (const char* lan : {"192.168.1.20", "10.0.0.3", "128.0.0.1", "126.255.255.255"}) {
+      EXPECT_EQ(FetchAllowed(lan, t.at), !t.reachesLoopbackServices) << what << " for " << lan;
     }
   }
 

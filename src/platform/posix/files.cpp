@@ -218,17 +218,20 @@ int WriteDurablyAndClose(std::intptr_t handle, const std::string& bytes) {
   const int fd = static_cast<int>(handle);
   int error = 0;
   for (std::size_t done = 0; error == 0 && done < bytes.size();) {
+    NoteWriteStep("write");
     const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) error = errno;
     else done += static_cast<std::size_t>(n);
   }
+  if (error == 0) NoteWriteStep("flush");
   if (error == 0 && fsync(fd) != 0) error = errno;
   if (close(fd) != 0 && error == 0) error = errno;
   return error == 0 ? 0 : WindowsCode(error);
 }
 
 int RenameOver(const std::string& from, const std::string& to) {
+  NoteWriteStep("rename");
   return rename(from.c_str(), to.c_str()) == 0 ? 0 : WindowsCode(errno);
 }
 

@@ -141,18 +141,21 @@ int WriteDurablyAndClose(std::intptr_t handle, const std::string& bytes) {
   for (std::size_t done = 0; error == 0 && done < bytes.size();) {
     const std::size_t chunk = bytes.size() - done > 0x100000 ? 0x100000 : bytes.size() - done;
     DWORD written = 0;
+    NoteWriteStep("write");
     if (!WriteFile(h, bytes.data() + done, static_cast<DWORD>(chunk), &written, nullptr)) {
       error = GetLastError();
     } else {
       done += written;
     }
   }
+  if (error == 0) NoteWriteStep("flush");
   if (error == 0 && !FlushFileBuffers(h)) error = GetLastError();
   CloseHandle(h);
   return static_cast<int>(error);
 }
 
 int RenameOver(const std::string& from, const std::string& to) {
+  NoteWriteStep("rename");
   if (MoveFileExW(Wide(from).c_str(), Wide(to).c_str(),
                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return 0;

@@ -339,28 +339,43 @@ TEST(HttpClientResponse, ReadTimeoutEndsAStalledTransferWithWhatArrived) {
 }
 
 TEST(HttpClientResponse, MaxBodyLengthKeepsTheFirstBytesAndStops) {
-  const std::string big(5000, 'z');
   struct Case { std::string answer; bool closeAfter; };
-  const Case cases[] = {
-      {"HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n" + big, false},
-      {"HTTP/1.0 200 OK\r\n\r\n" + big, false},  // until close, and the server never closes
-      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1388\r\n" + big + "\r\n0\r\n\r\n",
+  // Far over the limit and one byte over it, in each of the three body forms.
+  for (const char* hexSize : {"1388", "3E9"}) {
+    const std::string big(std::stoul(hexSize, nullptr, 16), 'z');
+    const Case cases[] = {
+        {"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(big.size()) + "\r\n\r\n" + big,
+         false},
+        {"HTTP/1.0 200 OK\r\n\r\n" + big, false},  // until close, and the server never closes
+        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + std::string(hexSize) + "\r\n" +
+             big + "\r\n0\r\n\r\n",
+         false},
+    };
+    for (const Case& c : cases) {
+      ScriptedServer server(Answer(c.answer, c.closeAfter));
+      TNetHTTP http;
+      http.SetMaxBodyLength(1000);
+      const CallResult r = Capture([&](std::string& body) { http.Get(server.Url("/"), body); });
+      EXPECT_EQ(r.exceptionClass, "ENetHTTPResponseBodyTooLarge") << c.answer.substr(0, 40);
+      EXPECT_EQ(r.message, "Response body too large.");
+      EXPECT_EQ(r.body, std::string(1000, 'z'));
+      EXPECT_LT(r.seconds, 4.0);
+    }
+  }
+  const std::string k1000(1000, 'z');
+  const Case exactCases[] = {
+      {"HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + k1000, false},
+      {"HTTP/1.0 200 OK\r\n\r\n" + k1000, true},
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3E8\r\n" + k1000 + "\r\n0\r\n\r\n",
        false},
   };
-  for (const Case& c : cases) {
-    ScriptedServer server(Answer(c.answer, c.closeAfter));
+  for (const Case& c : exactCases) {
+    ScriptedServer exact(Answer(c.answer, c.closeAfter));
     TNetHTTP http;
     http.SetMaxBodyLength(1000);
-    const CallResult r = Capture([&](std::string& body) { http.Get(server.Url("/"), body); });
-    EXPECT_EQ(r.exceptionClass, "ENetHTTPResponseBodyTooLarge");
-    EXPECT_EQ(r.message, "Response body too large.");
-    EXPECT_EQ(r.body, std::string(1000, 'z'));
-    EXPECT_LT(r.seconds, 4.0);
+    EXPECT_EQ(http.Get(exact.Url("/")), k1000)
+        << "a body of exactly the limit is whole: " << c.answer.substr(0, 40);
   }
-  ScriptedServer exact(Answer("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + big.substr(0, 1000), false));
-  TNetHTTP http;
-  http.SetMaxBodyLength(1000);
-  EXPECT_EQ(http.Get(exact.Url("/")).size(), 1000u) << "a body of exactly the limit is whole";
 }
 
 TEST(HttpClientSettings, DefaultsAreThoseOfAPlainClient) {

@@ -78,6 +78,15 @@ TEST(Limits, OversizedHeadsAndBodiesAreClosedWithoutAnswer) {
   for (int i = 0; i < 100; ++i) hundred += "X-" + std::to_string(i) + ": v\r\n";
   std::string bigLines;
   for (int i = 0; i < 5; ++i) bigLines += "X-" + std::to_string(i) + ": " + std::string(14000, 'a') + "\r\n";
+  // A head of `bytes` as the limit counts them: request line and header lines with their CR LF.
+  auto headOf = [](std::size_t bytes) {
+    std::string head = "GET / HTTP/1.1\r\n";
+    for (int i = 0; head.size() < bytes; ++i) {  // "X-i: " and CR LF: 7 bytes besides the fill
+      const std::size_t fill = std::min<std::size_t>(14000, bytes - head.size() - 7);
+      head += "X-" + std::to_string(i) + ": " + std::string(fill, 'a') + "\r\n";
+    }
+    return head + "\r\n";
+  };
   struct Case {
     const char* name;
     std::string request;
@@ -90,6 +99,8 @@ TEST(Limits, OversizedHeadsAndBodiesAreClosedWithoutAnswer) {
        "Request head too large."},
       {"a head over 64 KiB", "GET / HTTP/1.1\r\n" + bigLines + "\r\n", false,
        "Request head too large."},
+      {"a head of 64 KiB", headOf(64 * 1024), true, nullptr},
+      {"a head of 64 KiB and a byte", headOf(64 * 1024 + 1), false, "Request head too large."},
       {"a body announced over 16 MiB", "POST / HTTP/1.1\r\nContent-Length: 16777217\r\n\r\nab",
        false, "Request body too large."},
       {"a 64-bit body length", "POST / HTTP/1.1\r\nContent-Length: 5000000000\r\n\r\n", false,

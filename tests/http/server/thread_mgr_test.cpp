@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <list>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -137,6 +138,32 @@ TEST(ThreadPool, IdleConnectionsEndAtTheirHeadDeadlineOrWhenTheBoundNeedsRoom) {
   std::sort(exceptions.begin(), exceptions.end());
   EXPECT_EQ(exceptions, (std::vector<std::string>{"Connection Closed Gracefully.", "Read Timeout",
                                                   "Read Timeout"}));
+}
+
+// With deadlines far off, only the bound closes: the one waiting longest goes at once, so a peer
+// that keeps opening connections cannot push out those that came after the old ones.
+TEST(ThreadPool, TheBoundClosesTheConnectionWaitingLongestAtOnce) {
+  test::TestServer s;
+  TNetThreadMgr& pool = s.UsePool();
+  TNetServerLimits limits;
+  limits.maxIdleConnections = 3;
+  s.server.SetLimits(limits);  // the product's 30 s head deadline
+  s.server.OnCommandGet = [](auto&, auto&, TNetHTTPResponseInfo& r) { r.SetBodyText("served"); };
+  s.Start();
+  std::list<tovi::testing::RawClient> waiting;
+  for (std::size_t n = 1; n <= 3; ++n) {
+    waiting.emplace_back(s.Port());
+    ASSERT_TRUE(WaitUntil([&] { return pool.WaitingIdleCount() == n; }, 5000));
+  }
+  waiting.emplace_back(s.Port());  // one over the bound
+  std::string got;
+  EXPECT_TRUE(waiting.front().WaitClosed(1000, &got)) << "the oldest still waits";
+  EXPECT_EQ(got, "");
+  waiting.pop_front();
+  for (tovi::testing::RawClient& c : waiting) {
+    ASSERT_TRUE(c.Send("GET / HTTP/1.1\r\n\r\n"));
+    EXPECT_EQ(Body(c.ReadAll()), "served");
+  }
 }
 
 TEST(ThreadPool, SwitchingOffEndsWaitingAndBusyConnectionsAndTheKeptThreads) {
