@@ -172,13 +172,13 @@ class TForm1 {
   gui::MenuItem N2{app_, "N2", "Выход"};
   gui::OpenDialog OpenDialog1{app_, "OpenDialog1", "*.m3u, *.xml в UTF-8|*.m3u;*.xml"};
   // The submenu's addresses "Address1", "Address2"...: made as more are needed, then only
-  // hidden (a click may still be on its way from a menu shown before), never freed.
+  // hidden, never freed before the form (a click may still be on its way from a menu shown
+  // before).
   std::vector<std::unique_ptr<gui::MenuItem>> AddressItems;
 
  private:
   std::vector<std::string> addressItemIds_;  // the adapter each of AddressItems stands for
 
- private:
   server::MediaWindow MediaWindowOf();
   server::WindowMediaHost mediaHost_{MediaWindowOf()};
   server::MediaRequestHandler mediaHandler_{mediaHost_};

@@ -193,7 +193,9 @@ point_item() {  # point_item K N [click]: to the K-th of the N visible items of 
   IFS=, read -r left top right bottom <<<"$rect"
   xdotool mousemove $((left + 40)) $((top + (2 * $1 - 1) * (bottom - top) / (2 * $2))) ${3:+click 1}
 }
-click_item() { point_item "$1" 6 click; }  # click_item K: the K-th of the six top items (from 1)
+click_item() {  # click_item K: the K-th of the menu's visible top items (from 1)
+  point_item "$1" "$(menu_items | grep -c '^menu|0|')" click
+}
 address_items() { menu_items | awk -F'|' '$2 == 0 { address = ($3 ~ /^Адрес: /) } address && $2 == 1'; }
 
 expect_menu() {  # expect_menu DEVICE_CAPTION SWITCH_CAPTION FAILURE [ADDRESS]: the menu shown last
@@ -314,7 +316,7 @@ shot menu-server-on
 expect_menu "Зал (ТВ№2)" "Выключить Tovi DLNA" "the menu does not show the TV and the running server" "$lan"
 rect=$(menu_rect)
 [ -n "$rect" ] || fail "no menu window is shown"
-point_item 3 6
+point_item 3 "$(menu_items | grep -c '^menu|0|')"  # the address item: its submenu opens
 for _ in $(seq 1 25); do sub=$(menu_rect "$rect"); [ -n "$sub" ] && break; sleep 0.2; done
 [ -n "$sub" ] || { shot no-submenu; fail "the address submenu did not open"; }
 shot menu-address
