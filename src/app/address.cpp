@@ -1,21 +1,106 @@
 #include "app/address.h"
 
-#include "platform/address.h"
+#include <algorithm>
+#include <cctype>
 
 namespace tovi::app {
 
 namespace {
+
 std::string& Override() {
   static std::string address;
   return address;
 }
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// How the products that make virtual adapters name them: Linux interface names begin so...
+constexpr const char* kVirtualNamePrefixes[] = {
+    "docker", "br-", "veth", "virbr", "vboxnet", "vmnet", "tap", "tun", "utun", "wg", "tailscale",
+    "zt", "lxcbr", "lxdbr", "cni", "flannel", "podman", "vnic", "ham"};
+// ...and Windows' friendly names and descriptions hold these words.
+constexpr const char* kVirtualWords[] = {
+    "vethernet", "hyper-v", "virtualbox", "vmware", "virtual", "wireguard", "tailscale", "zerotier",
+    "openvpn", "tap-windows", "wintun", "vpn", "docker", "npcap", "loopback", "pseudo", "teredo",
+    "isatap", "hamachi"};
+
+bool LooksVirtual(const net::Adapter& a) {
+  if (a.kind == net::AdapterKind::Tunnel || a.kind == net::AdapterKind::Loopback) return true;
+  const std::string name = Lower(a.name);
+  for (const char* prefix : kVirtualNamePrefixes) {
+    if (name.rfind(prefix, 0) == 0) return true;
+  }
+  const std::string words = name + " " + Lower(a.description);
+  for (const char* word : kVirtualWords) {
+    if (words.find(word) != std::string::npos) return true;
+  }
+  return false;
+}
+
+bool Usable(std::uint32_t ip) {
+  return ip != 0 && (ip >> 24) != 127 && (ip >> 16) != 0xA9FE;  // 127/8, 169.254/16
+}
+
+bool Private(std::uint32_t ip) {
+  return (ip >> 24) == 10 || (ip >> 20) == 0xAC1 || (ip >> 16) == 0xC0A8;  // 10/8 172.16/12 192.168/16
+}
+
 }  // namespace
 
-std::string GetLocalAddress() {
+std::vector<AddressCandidate> RankAddresses(const std::vector<net::Adapter>& adapters) {
+  struct Ranked {
+    AddressCandidate candidate;
+    bool gateway;
+    std::uint32_t metric;
+    bool isPrivate;
+  };
+  std::vector<Ranked> all;
+  for (const net::Adapter& a : adapters) {
+    if (!a.up) continue;
+    const bool automatic = !LooksVirtual(a);
+    for (std::uint32_t ip : a.ipv4) {
+      if (!Usable(ip)) continue;
+      all.push_back({{a.id, a.name, net::DottedIPv4(ip), automatic}, a.hasGateway,
+                     a.hasGateway ? a.metric : net::kNoMetric, Private(ip)});
+    }
+  }
+  std::stable_sort(all.begin(), all.end(), [](const Ranked& x, const Ranked& y) {
+    if (x.candidate.automatic != y.candidate.automatic) return x.candidate.automatic;
+    if (x.gateway != y.gateway) return x.gateway;
+    if (x.metric != y.metric) return x.metric < y.metric;
+    return x.isPrivate && !y.isPrivate;
+  });
+  std::vector<AddressCandidate> ranked;
+  for (Ranked& r : all) ranked.push_back(std::move(r.candidate));
+  return ranked;
+}
+
+std::string ChooseAddress(const std::vector<AddressCandidate>& ranked,
+                          const std::string& preferredAdapterId,
+                          const std::function<std::string()>& nameLookup) {
+  if (!preferredAdapterId.empty()) {
+    for (const AddressCandidate& c : ranked) {
+      if (c.adapterId == preferredAdapterId) return c.address;
+    }
+  }
+  for (const AddressCandidate& c : ranked) {
+    if (c.automatic) return c.address;
+  }
+  const std::string byName = nameLookup ? nameLookup() : "";
+  if (!byName.empty() || ranked.empty()) return byName;
+  return ranked.front().address;
+}
+
+std::string GetLocalAddress(const std::string& preferredAdapterId) {
   if (!Override().empty()) return Override();
-  return net::HostIPv4Address();
+  return ChooseAddress(RankAddresses(net::ListAdapters()), preferredAdapterId,
+                       net::HostNameIPv4Address);
 }
 
 void SetLocalAddressOverride(const std::string& address) { Override() = address; }
+const std::string& LocalAddressOverride() { return Override(); }
 
 }  // namespace tovi::app

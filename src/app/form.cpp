@@ -18,12 +18,15 @@ namespace tovi::app {
 TForm1::TForm1(gui::Application& app, FormOptions options)
     : app_(app),
       settingsPath_(options.settingsPath.empty() ? SettingsFilePath() : options.settingsPath),
-      localAddress_(options.localAddress ? options.localAddress : GetLocalAddress) {
+      fixedAddress_(options.localAddress),
+      adapters_(options.adapters ? options.adapters : net::ListAdapters) {
   handle_ = app_.Ui().MakeWindow(kApplicationTitle, [this](gui::Message& m) { WndProc(m); });
   pmTreyMenu.Add(N3);
   N3.Add(N4);
   pmTreyMenu.Add(N5);
   pmTreyMenu.Add(ToviDLNA1);
+  pmTreyMenu.Add(AddressMenu);
+  AddressMenu.Add(AddressAuto);
   pmTreyMenu.Add(LocalRFS1);
   pmTreyMenu.Add(N1);
   pmTreyMenu.Add(N2);
@@ -34,6 +37,7 @@ TForm1::TForm1(gui::Application& app, FormOptions options)
   LocalRFS1.OnClick = [this] { LocalRFS1Click(); };
   N1.OnClick = [this] { N1Click(); };
   N2.OnClick = [this] { N2Click(); };
+  AddressAuto.OnClick = [this] { ChooseAdapter(""); };
   Button1.OnClick = [this] { Button1Click(); };
   Button2.OnClick = [this] { Button2Click(); };
   Timer1.OnTimer = [this] { Timer1Timer(); };
@@ -49,11 +53,16 @@ void TForm1::FormCreate() {
   const StoredSettings stored = ReadSettings(settingsPath_);
   if (stored.syncFolder) SyncFolder = *stored.syncFolder;
   if (stored.startServer) Timer2.SetEnabled(true);
+  {
+    std::lock_guard<std::mutex> lock(addressLock_);
+    preferredAdapter_ = stored.adapterId;
+  }
   N5.SetCaption(SyncFolder.empty() ? std::string(kCaptionSetSyncFolder)
                                    : SyncFolderCaption(SyncFolder));
   ToviDLNA1.SetCaption(kCaptionCheckPrefix + TestPageUrl());
   ServerActive = false;
   ServiceVersion = kServiceVersion;
+  ShowAddressChoice(CurrentAddress());
   Button1.Click();
 }
 
@@ -70,6 +79,7 @@ void TForm1::FormDestroy() {
 }
 
 void TForm1::StopMediaServer() {
+  if (!MediaServer) return;  // a move to another address found it taken
   if (!switchOffStarted_) {
     switchOffStarted_ = true;
     MediaServer->SetActive(false);
@@ -78,6 +88,120 @@ void TForm1::StopMediaServer() {
   std::erase_if(freedServers_, [](const auto& freed) { return freed.expired(); });
   freedServers_.push_back(MediaServer);
   MediaServer.reset();
+  std::lock_guard<std::mutex> lock(addressLock_);
+  servedAddress_.clear();
+}
+
+void TForm1::StartMediaServer(const std::string& address) {
+  auto mediaServer = server::CreateMediaServer(
+      address, server::kMediaPort,
+      [this](http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
+             http::TNetHTTPResponseInfo& response) {
+        NetHTTPServer1CommandGet(thread, request, response);
+      });
+  mediaServer->SetActive(true);
+  MediaServer = std::move(mediaServer);
+  std::lock_guard<std::mutex> lock(addressLock_);
+  servedAddress_ = address;
+}
+
+std::string TForm1::ServedAddress() const {
+  std::lock_guard<std::mutex> lock(addressLock_);
+  return servedAddress_;
+}
+
+std::string TForm1::PreferredAdapter() const {
+  std::lock_guard<std::mutex> lock(addressLock_);
+  return preferredAdapter_;
+}
+
+TForm1::AddressState TForm1::CurrentAddress() const {
+  AddressState state;
+  state.fixed = fixedAddress_ || !LocalAddressOverride().empty();
+  if (fixedAddress_) {
+    state.address = fixedAddress_();
+  } else if (!LocalAddressOverride().empty()) {
+    state.address = LocalAddressOverride();
+  } else {
+    state.candidates = RankAddresses(adapters_());
+    state.address = ChooseAddress(state.candidates, PreferredAdapter(), net::HostNameIPv4Address);
+  }
+  return state;
+}
+
+void TForm1::FollowAddress() {
+  const AddressState state = CurrentAddress();
+  if (ServerActive && !switchOffStarted_ && (!MediaServer || state.address != ServedAddress())) {
+    // Requests in flight on the old address end as at a switch-off, within its limit.
+    try {
+      StopMediaServer();
+    } catch (const http::ENetTerminateThreadTimeout&) {
+      StopMediaServer();  // its connections hold it until they end; the new one starts now
+    }
+    try {
+      StartMediaServer(state.address);
+    } catch (const std::exception&) {
+      // The address went again before the server could listen there: the next tick tries the
+      // address of then; until then the tip says the server is off.
+    }
+  }
+  ShowAddressChoice(state);
+  UpdateTip();
+}
+
+void TForm1::ShowAddressChoice(const AddressState& state) {
+  AddressMenu.SetCaption(kCaptionAddressPrefix +
+                         (state.address.empty() ? std::string(kCaptionNoAddress) : state.address));
+  std::vector<std::pair<std::string, std::string>> rows;  // adapter id, caption
+  if (state.fixed) {
+    rows.emplace_back("", state.address + kCaptionFixedAddress);
+  } else {
+    for (const AddressCandidate& c : state.candidates) {
+      rows.emplace_back(c.adapterId, c.address + " (" + c.adapterName + ")");
+    }
+  }
+  AddressAuto.SetVisible(!state.fixed);
+  AddressAuto.SetChecked(PreferredAdapter().empty());
+  addressItemIds_.resize(std::max(addressItemIds_.size(), rows.size()));
+  for (std::size_t i = 0; i < rows.size() || i < AddressItems.size(); ++i) {
+    if (i == AddressItems.size()) {
+      AddressItems.push_back(
+          std::make_unique<gui::MenuItem>(app_, "Address" + std::to_string(i + 1), ""));
+      AddressMenu.Add(*AddressItems.back());
+      AddressItems.back()->OnClick = [this, i] {
+        if (!CurrentAddress().fixed) ChooseAdapter(addressItemIds_[i]);
+      };
+    }
+    gui::MenuItem& item = *AddressItems[i];
+    const bool shown = i < rows.size();
+    item.SetVisible(shown);
+    if (!shown) continue;
+    addressItemIds_[i] = rows[i].first;
+    item.SetCaption(rows[i].second);
+    item.SetChecked(rows[i].second.rfind(state.address + " ", 0) == 0);
+  }
+}
+
+std::string TForm1::TipText() const {
+  const std::string where = ServerActive && MediaServer ? server::ServerBaseUrl(ServedAddress())
+                                                         : std::string(kTipServerOff);
+  return std::string(kApplicationTitle) + ": " + where;
+}
+
+void TForm1::UpdateTip() {
+  if (inTray_ && TipText() != shownTip_) Ic(3, app_.Ui().ApplicationIcon());
+}
+
+void TForm1::pmTreyMenuPopup() { ShowAddressChoice(CurrentAddress()); }
+
+void TForm1::ChooseAdapter(const std::string& adapterId) {
+  // The file first: the choice is in force only once it is kept.
+  WriteSettings(settingsPath_, SyncFolder, ServerActive, adapterId);
+  {
+    std::lock_guard<std::mutex> lock(addressLock_);
+    preferredAdapter_ = adapterId;
+  }
+  Button1Click();  // the server and the registration follow at once
 }
 
 bool TForm1::ServerConnectionsRunning() const {
@@ -117,7 +241,8 @@ void TForm1::Ic(int action, gui::IconHandle icon) {
   data.flags = gui::kNifMessage | gui::kNifIcon | gui::kNifTip;
   data.callbackMessage = kTrayCallbackMessage;
   data.icon = icon;
-  std::strncpy(data.tip, kApplicationTitle, sizeof data.tip - 1);
+  shownTip_ = TipText();
+  std::strncpy(data.tip, shownTip_.c_str(), sizeof data.tip - 1);
   switch (action) {
     case 1: app_.Ui().NotifyIcon(gui::kNimAdd, data); inTray_ = true; break;
     case 2: app_.Ui().NotifyIcon(gui::kNimDelete, data); inTray_ = false; break;
@@ -185,23 +310,18 @@ void TForm1::Button2Click() { LocalRFS1.Click(); }
 void TForm1::LocalRFS1Click() {
   // The file is written first; the state and the caption change only once the server has.
   if (ServerActive) {
-    WriteSettings(settingsPath_, SyncFolder, false);
+    WriteSettings(settingsPath_, SyncFolder, false, PreferredAdapter());
     StopMediaServer();
     ServerActive = false;
     LocalRFS1.SetCaption(kCaptionServerOn);
+    UpdateTip();
     return;
   }
-  WriteSettings(settingsPath_, SyncFolder, true);
-  auto mediaServer = server::CreateMediaServer(
-      LocalAddress(), server::kMediaPort,
-      [this](http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
-             http::TNetHTTPResponseInfo& response) {
-        NetHTTPServer1CommandGet(thread, request, response);
-      });
-  mediaServer->SetActive(true);
-  MediaServer = std::move(mediaServer);
+  WriteSettings(settingsPath_, SyncFolder, true, PreferredAdapter());
+  StartMediaServer(LocalAddress());
   ServerActive = true;
   LocalRFS1.SetCaption(kCaptionServerOff);
+  UpdateTip();
 }
 
 void TForm1::NetHTTPServer1CommandGet(http::TNetPeerThread& thread,
@@ -225,10 +345,12 @@ server::MediaWindow TForm1::MediaWindowOf() {
           [this](const std::string& caption) { N3.SetCaption(caption); },
           [this] { return ActiveDevice(); },
           [this](const std::string& device) { SetActiveDevice(device); },
-          [this] { return LocalAddress(); }};
+          // The playlists' links: where the server listens.
+          [this] { return ServedAddress(); }};
 }
 
 void TForm1::Button1Click() {
+  FollowAddress();
   remote::PresenceRegistration(LastSentAddress, [this] { return LocalAddress(); },
                                remote::HttpTransport(remote::kRegistrationLimits),
                                [this](const std::string& trace) { Memo1.SetText(trace); })
@@ -258,7 +380,7 @@ void TForm1::N5Click() {
   host.storeFolder = [this](const std::string& folder) { SyncFolder = folder; };
   // All four lines: a sync must not lose the stored server state.
   host.writeSettings = [this](const std::string& folder) {
-    WriteSettings(settingsPath_, folder, ServerActive);
+    WriteSettings(settingsPath_, folder, ServerActive, PreferredAdapter());
   };
   host.showSyncFolder = [this](const std::string& folder) {
     N5.SetCaption(SyncFolderCaption(folder));

@@ -1,7 +1,11 @@
 // The main form TForm1: the hidden window, its components, the tray icon and menu, and every
 // event handler of the program. The values the handlers share live here too.
+// The address: LocalAddress() is the automatic choice, or the adapter the user chose in the
+// address submenu while it has an address, or --address; the media server follows it on the
+// registration tick (Timer1), and the tray tip says where it listens.
 // Thread safety: handlers run on the GUI thread. Connection threads may call the components'
-// SetCaption/SetText and Caption/Text, ActiveDevice()/SetActiveDevice() and LocalAddress().
+// SetCaption/SetText and Caption/Text, ActiveDevice()/SetActiveDevice(), LocalAddress() and
+// ServedAddress().
 #pragma once
 #include <functional>
 #include <memory>
@@ -9,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/address.h"
 #include "http/server/http_server.h"
 #include "platform/gui.h"
 #include "server/media_handler.h"
@@ -27,10 +32,17 @@ inline constexpr const char* kCaptionSyncFolderPrefix = "Синхр. Tovi DLNA (
 inline constexpr const char* kCaptionCheckPrefix = "Проверить ";  // the test page's URL follows
 inline constexpr const char* kCaptionServerOn = "Включить Tovi DLNA";    // switches it on
 inline constexpr const char* kCaptionServerOff = "Выключить Tovi DLNA";  // switches it off
+inline constexpr const char* kCaptionAddressPrefix = "Адрес: ";           // the address in use
+inline constexpr const char* kCaptionNoAddress = "нет сети";
+inline constexpr const char* kCaptionAutomatic = "Автоматически";
+inline constexpr const char* kCaptionFixedAddress = " (--address)";
+// The tray tip after the title and ": ": the server's URL, or this while it is off.
+inline constexpr const char* kTipServerOff = "Tovi DLNA выключен";
 
 struct FormOptions {
   std::string settingsPath;                    // "" = SettingsFilePath()
-  std::function<std::string()> localAddress;   // empty = GetLocalAddress
+  std::function<std::string()> localAddress;   // a fixed address, as --address; empty = the choice
+  std::function<std::vector<net::Adapter>()> adapters;  // empty = net::ListAdapters
 };
 
 class TForm1 {
@@ -50,7 +62,12 @@ class TForm1 {
   gui::Application& App() { return app_; }
   gui::WindowHandle Handle() const { return handle_; }
   const std::string& SettingsFileName() const { return settingsPath_; }
-  std::string LocalAddress() const { return localAddress_(); }
+  // Looked up afresh at every call.
+  std::string LocalAddress() const { return CurrentAddress().address; }
+  // Where the media server listens ("" while it is off, or at all addresses).
+  std::string ServedAddress() const;
+  // The tray icon's tip.
+  std::string TipText() const;
   // Closes the main form: the message loop ends and the program with it.
   void Close();
   std::string AboutText() const;
@@ -69,7 +86,7 @@ class TForm1 {
   void N1Click();           // About box
   void N2Click();           // Exit
   void ToviDLNA1Click();    // the test page in the browser
-  void pmTreyMenuPopup() {}
+  void pmTreyMenuPopup();   // the address submenu as it is now
   void Timer1Timer();       // clicks Button1
   void Timer2Timer();       // one-shot: disables itself, then switches the server on if it is off
   void Button2Click();      // clicks LocalRFS1
@@ -79,6 +96,8 @@ class TForm1 {
   void Button1Click();      // presence registration
   void N4Click();           // playlist upload
   void N5Click();           // video folder sync
+  // An item of the address submenu: "" = the automatic choice; kept in the settings file.
+  void ChooseAdapter(const std::string& adapterId);
   // The media server's request handler; runs on connection threads.
   void NetHTTPServer1CommandGet(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
                                 http::TNetHTTPResponseInfo& response);
@@ -93,6 +112,21 @@ class TForm1 {
   // MediaServer: the server object while ServerActive; declared last, below.
 
  private:
+  struct AddressState {
+    std::string address;                      // LocalAddress
+    bool fixed = false;                       // --address (or the options' fixed address)
+    std::vector<AddressCandidate> candidates;  // for the submenu
+  };
+  AddressState CurrentAddress() const;
+  std::string PreferredAdapter() const;
+  // On the registration tick: the server moves to the address in use, if that changed; the
+  // submenu and the tip show what is now.
+  void FollowAddress();
+  void ShowAddressChoice(const AddressState& state);
+  void UpdateTip();
+  // Creates MediaServer listening at address:8027 and switches it on; throws as the engine does.
+  void StartMediaServer(const std::string& address);
+
   void WndProc(gui::Message& message);
   // Switches MediaServer off and frees it. "Terminate Thread Timeout" leaves it in place; the
   // next call then frees it without waiting again (its connections hold it until they end).
@@ -104,7 +138,12 @@ class TForm1 {
 
   gui::Application& app_;
   std::string settingsPath_;
-  std::function<std::string()> localAddress_;
+  std::function<std::string()> fixedAddress_;
+  std::function<std::vector<net::Adapter>()> adapters_;
+  mutable std::mutex addressLock_;  // guards the two below
+  std::string preferredAdapter_;    // "" = the automatic choice
+  std::string servedAddress_;
+  std::string shownTip_;            // as last given to the tray
   gui::WindowHandle handle_ = 0;
   bool inTray_ = false;  // the icon was added and not deleted since
   mutable std::mutex activeDeviceLock_;
@@ -126,12 +165,20 @@ class TForm1 {
   gui::MenuItem N4{app_, "N4", "Загрузить m3u, xml лист"};
   gui::MenuItem N5{app_, "N5", "Синхронизировать Tovi DLNA", false};
   gui::MenuItem ToviDLNA1{app_, "ToviDLNA1", "Проверить работу Tovi DLNA"};
+  gui::MenuItem AddressMenu{app_, "AddressMenu", kCaptionAddressPrefix};
+  gui::MenuItem AddressAuto{app_, "AddressAuto", kCaptionAutomatic};
   gui::MenuItem LocalRFS1{app_, "LocalRFS1", kCaptionServerOn};
   gui::MenuItem N1{app_, "N1", "О программе"};
   gui::MenuItem N2{app_, "N2", "Выход"};
   gui::OpenDialog OpenDialog1{app_, "OpenDialog1", "*.m3u, *.xml в UTF-8|*.m3u;*.xml"};
+  // The submenu's addresses "Address1", "Address2"...: made as more are needed, then only
+  // hidden, never freed before the form (a click may still be on its way from a menu shown
+  // before).
+  std::vector<std::unique_ptr<gui::MenuItem>> AddressItems;
 
  private:
+  std::vector<std::string> addressItemIds_;  // the adapter each of AddressItems stands for
+
   server::MediaWindow MediaWindowOf();
   server::WindowMediaHost mediaHost_{MediaWindowOf()};
   server::MediaRequestHandler mediaHandler_{mediaHost_};

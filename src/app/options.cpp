@@ -56,7 +56,7 @@ Options ParseOptions(int argc, const char* const* argv) {
 std::string UsageText() {
   return std::string(
              "Usage: remote-toviplayer [options]\n"
-             "  --address A             announce and serve at address A instead of looking it up\n"
+             "  --address A             announce and serve at address A instead of choosing it\n"
              "  --list-host HOST[:PORT] the list service host (default ") +
          remote::kDefaultListServiceHost +
          ")\n"

@@ -1,5 +1,7 @@
 // The settings file setstovi.cfg beside the executable: "[Path]", the sync folder, "[LFRS]",
-// "true" or "false". Lines count by position only; labels are never checked. Each writer
+// "true" or "false". Lines count by position only; those labels are never checked. A chosen
+// adapter follows in two more lines, "[Adapter]" and its id, which readers of the four lines
+// (older versions) never look at; without a choice the file has its four lines only. Each writer
 // replaces the file atomically, so a crash or a full disk never leaves a truncated file.
 // Failures raise EInOutError with the runtime's texts. Safe from any thread (no shared state).
 #pragma once
@@ -16,12 +18,15 @@ std::string SettingsFilePath();
 struct StoredSettings {
   std::optional<std::string> syncFolder;  // line 1, when the file has one (an empty line counts)
   bool startServer = false;               // line 3 is exactly "true"
+  std::string adapterId;                  // line 5 after "[Adapter]"; "" = the automatic choice
 };
 
 // A missing file gives the defaults; an unreadable one raises EInOutError.
 StoredSettings ReadSettings(const std::string& path);
 
-// All four lines; serverOn: the server is on, or being switched on, and starts with the program.
-void WriteSettings(const std::string& path, const std::string& syncFolder, bool serverOn);
+// Every line; serverOn: the server is on, or being switched on, and starts with the program;
+// adapterId: the adapter the user chose ("" = the automatic choice).
+void WriteSettings(const std::string& path, const std::string& syncFolder, bool serverOn,
+                   const std::string& adapterId);
 
 }  // namespace tovi::app

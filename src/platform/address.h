@@ -1,13 +1,45 @@
-// The PC's own IPv4 address as the TVs and the list service should see it, in dotted form.
-// Windows: the first address the host's own name resolves to (Windows Sockets 1.1).
-// POSIX, where the host's name often resolves to a loopback address: the first IPv4 address of
-// the host's name that is not loopback, else the first non-loopback IPv4 address of an interface
-// that is up. "" when none is found; never throws. Keeps no state: safe from any thread.
+// The PC's network adapters as the system lists them, for the choice of the address the TVs and
+// the list service should see, and the name lookup that stands in when no adapter serves.
+// Windows: GetAdaptersAddresses (with gateways); POSIX: the interface list, the routing table
+// and /sys/class/net. Both fill the same table; what to make of it is the caller's. Neither call
+// throws (an empty answer when the system gives none); both keep no state: safe from any thread.
 #pragma once
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tovi::net {
 
-std::string HostIPv4Address();
+// What the system says an adapter is, where it says so.
+enum class AdapterKind {
+  Unknown,   // nothing said (an ordinary NIC on Linux looks like this)
+  Ethernet,  // Windows' Ethernet type, Linux's ARPHRD_ETHER
+  Wireless,  // Windows' 802.11 type, a Linux "wlan" device
+  Loopback,
+  Tunnel,    // Windows' tunnel and PPP types; Linux tun/tap, WireGuard, PPP and IP tunnels
+  Bridge,    // a Linux software bridge (a LAN bridge or a hypervisor's host-only one)
+};
+
+inline constexpr std::uint32_t kNoMetric = 0xFFFFFFFF;
+
+struct Adapter {
+  std::string id;           // stable key: the interface name (Linux), the adapter's GUID (Windows)
+  std::string name;         // what the user knows it by: the interface name, the friendly name
+  std::string description;  // Windows' description (the product's own words); "" on Linux
+  AdapterKind kind = AdapterKind::Unknown;
+  bool up = false;          // administratively up and connected (carrier)
+  std::vector<std::uint32_t> ipv4;  // IPv4 addresses, host byte order, in the system's order
+  bool hasGateway = false;  // a default route leaves through it
+  std::uint32_t metric = kNoMetric;  // its default route's metric (Windows: the interface's)
+};
+
+std::vector<Adapter> ListAdapters();
+
+// Dotted: the first IPv4 address of the host's own name that is not a loopback one (Windows:
+// the first, by Windows Sockets 1.1); "" when there is none.
+std::string HostNameIPv4Address();
+
+// Dotted form of a host-order IPv4 address.
+std::string DottedIPv4(std::uint32_t address);
 
 }  // namespace tovi::net

@@ -235,9 +235,19 @@ class MenuItem : public Component {
   }
   void Add(MenuItem& item) { items_.push_back(&item); }
   const std::vector<MenuItem*>& Items() const { return items_; }
+  // A checkable item shows whether it is checked (a check mark, or "[x]"/"[ ]" in the
+  // terminal). GUI thread only.
+  bool Checkable() const { return checkable_; }
+  bool Checked() const { return checked_; }
+  void SetChecked(bool checked) {
+    checkable_ = true;
+    checked_ = checked;
+  }
 
  private:
   std::vector<MenuItem*> items_;
+  bool checkable_ = false;
+  bool checked_ = false;
 };
 
 class PopupMenu : public Component {

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <thread>
 
+#include "support/loopback.h"
 #include "support/raw_client.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -31,7 +32,15 @@ struct Rig {
     app.Initialize();
     app.SetTitle(kApplicationTitle);
     form = std::make_unique<TForm1>(
-        app, FormOptions{dir.Path("setstovi.cfg"), [this] { return address_; }});
+        app, FormOptions{dir.Path("setstovi.cfg"), [this] { return address_; }, {}});
+  }
+  // The automatic choice over adapters the test changes, with the settings file of dir.
+  Rig(const std::vector<net::Adapter>* adapters, const TempDir* settingsDir) {
+    app.Initialize();
+    app.SetTitle(kApplicationTitle);
+    form = std::make_unique<TForm1>(
+        app, FormOptions{(settingsDir != nullptr ? *settingsDir : dir).Path("setstovi.cfg"), {},
+                         [adapters] { return *adapters; }});
   }
   void Create() { app.Dispatch([this] { form->FormCreate(); }); }
   void Settings(const std::string& bytes) { dir.Write("setstovi.cfg", bytes); }
@@ -53,6 +62,7 @@ std::vector<MenuRow> DesignMenu() {
   return {{"N3", "Нет устройства", true},
           {"N5", "Синхронизировать Tovi DLNA", false},
           {"ToviDLNA1", "Проверить работу Tovi DLNA", true},
+          {"AddressMenu", "Адрес: ", true},
           {"LocalRFS1", "Включить Tovi DLNA", true},
           {"N1", "О программе", true},
           {"N2", "Выход", true}};
@@ -148,7 +158,7 @@ TEST(MainForm, UnreadableSettingsStopStartUpWithAMessageAndTheProgramRunsOn) {
   FakeFrontend ui;
   gui::Application app(ui);
   app.SetTitle(kApplicationTitle);
-  TForm1 form(app, FormOptions{unreadable, [] { return std::string("10.0.0.1"); }});
+  TForm1 form(app, FormOptions{unreadable, [] { return std::string("10.0.0.1"); }, {}});
   int registrations = 0;
   form.Button1.OnClick = [&] { ++registrations; };
   app.Dispatch([&] { form.FormCreate(); });
@@ -194,8 +204,8 @@ TEST(MainForm, StartUpHidesToTheTrayOnceTheLoopRuns) {
   EXPECT_EQ(d.flags, 7u);
   EXPECT_EQ(d.callbackMessage, 1025u);
   EXPECT_EQ(d.icon, rig.ui.ApplicationIcon());
-  char tip[64] = "Remote Toviplayer";
-  EXPECT_EQ(std::memcmp(d.tip, tip, sizeof tip), 0) << "17 characters, then zeros";
+  char tip[64] = "Remote Toviplayer: Tovi DLNA выключен";
+  EXPECT_EQ(std::memcmp(d.tip, tip, sizeof tip), 0) << "the text, then zeros";
   const std::vector<std::pair<gui::WindowHandle, int>> hidden{{rig.form->Handle(), 0},
                                                               {rig.app.Handle(), 0}};
   EXPECT_EQ(rig.ui.shown, hidden);
@@ -461,6 +471,82 @@ TEST(MainForm, CaptionsChangedFromOtherThreadsReachTheFrontEndOnTheGuiThread) {
   EXPECT_EQ(rig.ui.captions, expected);
   EXPECT_EQ(rig.form->ActiveDevice(), "Samsung|x|Hall");
   EXPECT_EQ(rig.form->Memo1.Text(), "Не найдено");
+}
+
+// The submenu's visible items as the terminal prints them: check mark and caption.
+std::vector<std::string> AddressSubmenu(const TForm1& form) {
+  std::vector<std::string> shown;
+  for (const gui::MenuItem* item : form.AddressMenu.Items()) {
+    if (item->Visible()) shown.push_back((item->Checked() ? "[x] " : "[ ] ") + item->Caption());
+  }
+  return shown;
+}
+
+TEST(MainForm, TheAddressSubmenuOffersEveryAddressAndTheChoiceLastsWhileItsAdapterIsThere) {
+  const net::Adapter lan{"lan0", "lan0", "", net::AdapterKind::Unknown, true, {0xC0A80132}, true, 0};
+  const net::Adapter vbox{"vboxnet0", "vboxnet0", "", net::AdapterKind::Bridge, true, {0xC0A83801},
+                          false, net::kNoMetric};  // 192.168.56.1
+  std::vector<net::Adapter> adapters{lan, vbox};
+  TempDir settings;
+  auto rig = std::make_unique<Rig>(&adapters, &settings);
+  rig->Create();
+  EXPECT_EQ(rig->form->AddressMenu.Caption(), "Адрес: 192.168.1.50");
+  EXPECT_EQ(AddressSubmenu(*rig->form),
+            (std::vector<std::string>{"[x] Автоматически", "[x] 192.168.1.50 (lan0)",
+                                      "[ ] 192.168.56.1 (vboxnet0)"}));
+
+  rig->form->AddressItems[1]->Click();
+  EXPECT_EQ(rig->form->LocalAddress(), "192.168.56.1");
+  EXPECT_EQ(AddressSubmenu(*rig->form),
+            (std::vector<std::string>{"[ ] Автоматически", "[ ] 192.168.1.50 (lan0)",
+                                      "[x] 192.168.56.1 (vboxnet0)"}));
+  EXPECT_EQ(fs::ReadWholeFile(settings.Path("setstovi.cfg")),
+            "[Path]\r\n\r\n[LFRS]\r\nfalse\r\n[Adapter]\r\nvboxnet0\r\n");
+
+  // A restart keeps the choice; while the adapter is gone, the automatic choice applies.
+  rig = std::make_unique<Rig>(&adapters, &settings);
+  rig->Create();
+  EXPECT_EQ(rig->form->LocalAddress(), "192.168.56.1");
+  adapters = {lan};
+  rig->form->Timer1.Tick();
+  EXPECT_EQ(rig->form->LocalAddress(), "192.168.1.50");
+  EXPECT_EQ(AddressSubmenu(*rig->form),
+            (std::vector<std::string>{"[ ] Автоматически", "[x] 192.168.1.50 (lan0)"}));
+  adapters = {lan, vbox};
+  EXPECT_EQ(rig->form->LocalAddress(), "192.168.56.1");
+
+  rig->form->AddressAuto.Click();
+  EXPECT_EQ(rig->form->LocalAddress(), "192.168.1.50");
+  EXPECT_EQ(fs::ReadWholeFile(settings.Path("setstovi.cfg")), "[Path]\r\n\r\n[LFRS]\r\nfalse\r\n");
+}
+
+TEST(MainForm, TheServerAndTheTipFollowTheAddressOnTheTickAndOnlyWhenItChanged) {
+  Rig rig("127.0.0.2");
+  rig.Create();
+  rig.ui.RunPending();  // in the tray
+  rig.form->LocalRFS1.Click();
+  ASSERT_TRUE(rig.form->ServerActive);
+  EXPECT_TRUE(tovi::testing::Accepts(8027, 2));
+  EXPECT_EQ(rig.ui.tray.back().data.tip, std::string("Remote Toviplayer: http://127.0.0.2:8027"));
+  const auto first = rig.form->MediaServer;
+  const std::size_t trayCalls = rig.ui.tray.size();
+
+  rig.form->Timer1.Tick();
+  EXPECT_EQ(rig.form->MediaServer, first) << "rebound with nothing changed";
+  EXPECT_EQ(rig.ui.tray.size(), trayCalls) << "the same tip given again";
+
+  rig.address_ = "127.0.0.3";
+  rig.form->Timer1.Tick();
+  EXPECT_NE(rig.form->MediaServer, first);
+  EXPECT_EQ(rig.form->ServedAddress(), "127.0.0.3");
+  EXPECT_TRUE(tovi::testing::Accepts(8027, 3));
+  EXPECT_FALSE(tovi::testing::Accepts(8027, 2));
+  EXPECT_EQ(rig.ui.tray.back().action, gui::kNimModify);
+  EXPECT_EQ(rig.ui.tray.back().data.tip, std::string("Remote Toviplayer: http://127.0.0.3:8027"));
+
+  rig.form->LocalRFS1.Click();
+  EXPECT_FALSE(tovi::testing::Accepts(8027, 3));
+  EXPECT_EQ(rig.ui.tray.back().data.tip, std::string("Remote Toviplayer: Tovi DLNA выключен"));
 }
 
 }  // namespace

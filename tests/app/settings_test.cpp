@@ -18,6 +18,7 @@ struct ReadCase {
   std::string bytes;
   std::optional<std::string> syncFolder;
   bool startServer;
+  std::string adapterId = "";
 };
 
 TEST(SettingsFile, ReadingFollowsTheLineRules) {
@@ -45,12 +46,20 @@ TEST(SettingsFile, ReadingFollowsTheLineRules) {
       {"the label and an empty folder line", "[Path]\r\n\r\n", "", false},
       {"missing fourth line", "[Path]\r\nC:\\V\r\n[LFRS]\r\n", "C:\\V", false},
       {"folder kept byte for byte", "[Path]\r\n  C:\\Мои видео \r\n", "  C:\\Мои видео ", false},
+      {"a chosen adapter after the four lines",
+       "[Path]\r\nC:\\V\r\n[LFRS]\r\ntrue\r\n[Adapter]\r\n{4D36E972-E325}\r\n", "C:\\V", true,
+       "{4D36E972-E325}"},
+      {"an adapter line without its label", "[Path]\r\n\r\n[LFRS]\r\ntrue\r\neth0\r\n", "", true},
+      {"the label without an adapter", "[Path]\r\n\r\n[LFRS]\r\nfalse\r\n[Adapter]\r\n", "", false},
+      {"the label in place of the switch", "[Path]\r\n\r\n[LFRS]\r\n[Adapter]\r\neth0\r\n", "",
+       false},
   };
   for (const ReadCase& c : cases) {
     TempDir dir;
     const StoredSettings s = ReadSettings(dir.Write("setstovi.cfg", c.bytes));
     EXPECT_EQ(s.syncFolder, c.syncFolder) << c.what;
     EXPECT_EQ(s.startServer, c.startServer) << c.what;
+    EXPECT_EQ(s.adapterId, c.adapterId) << c.what;
   }
 }
 
@@ -70,20 +79,28 @@ TEST(SettingsFile, AFolderInPlaceOfTheFileIsLikeNoFile) {
 TEST(SettingsFile, TheWriterProducesTheLinesTheReaderTakesBack) {
   TempDir dir;
   const std::string path = dir.Path("setstovi.cfg");
-  WriteSettings(path, "C:\\Video", true);
+  WriteSettings(path, "C:\\Video", true, "");
   EXPECT_EQ(fs::ReadWholeFile(path), "[Path]\r\nC:\\Video\r\n[LFRS]\r\ntrue\r\n");
   EXPECT_TRUE(ReadSettings(path).startServer);
 
-  WriteSettings(path, "", false);
+  WriteSettings(path, "", false, "");
   EXPECT_EQ(fs::ReadWholeFile(path), "[Path]\r\n\r\n[LFRS]\r\nfalse\r\n");
   EXPECT_EQ(ReadSettings(path).syncFolder, std::string());
+
+  // A chosen adapter: two more lines, and the four before them as an older reader takes them.
+  WriteSettings(path, "C:\\V", true, "eth1");
+  EXPECT_EQ(fs::ReadWholeFile(path), "[Path]\r\nC:\\V\r\n[LFRS]\r\ntrue\r\n[Adapter]\r\neth1\r\n");
+  const StoredSettings back = ReadSettings(path);
+  EXPECT_EQ(back.syncFolder, "C:\\V");
+  EXPECT_TRUE(back.startServer);
+  EXPECT_EQ(back.adapterId, "eth1");
 }
 
 TEST(SettingsFile, AFailedWriteRaisesTheRuntimeErrorAndKeepsTheOldFile) {
   TempDir dir;
   const std::string folder = dir.Path("gone") + fs::kSeparator;
   try {
-    WriteSettings(folder + "setstovi.cfg", "", true);
+    WriteSettings(folder + "setstovi.cfg", "", true, "eth0");
     FAIL() << "wrote into a missing folder";
   } catch (const EInOutError& e) {
     EXPECT_STREQ(e.what(), "Path not found");
@@ -92,7 +109,7 @@ TEST(SettingsFile, AFailedWriteRaisesTheRuntimeErrorAndKeepsTheOldFile) {
   const std::string path = dir.Path("setstovi.cfg");
   std::filesystem::create_directory(path);
   dir.Write("setstovi.cfg" + std::string(1, fs::kSeparator) + "keep", "k");
-  EXPECT_THROW(WriteSettings(path, "C:\\V", false), EInOutError);
+  EXPECT_THROW(WriteSettings(path, "C:\\V", false, "eth0"), EInOutError);
   EXPECT_TRUE(fs::DirectoryExists(path));
 }
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Linux program through its terminal front end, as a person uses it from the README: the
-# menu on start, About by number, Exit by number; names, "menu", "window"; the end of input does
+# menu on start (the address submenu with --address's one address checked) and the tray tip,
+# About by number, Exit by number; names, "menu", "window"; the end of input does
 # not end it, SIGINT and SIGTERM do; the options.
 # Usage: terminal_test.sh REMOTE_TOVIPLAYER
 set -uo pipefail
@@ -25,7 +26,7 @@ cp "$binary" "$work/remote-toviplayer"
 prog=$work/remote-toviplayer
 run() { (cd "$work" && timeout 20 "$prog" --address 10.1.2.3 --list-host 127.0.0.1:9 "$@"); }
 
-printf '5\nwindow\nN5\nbogus\nmenu\n6\n' | run >"$work/out.txt" 2>&1
+printf '7\nwindow\nN5\nbogus\nmenu\n8\n' | run >"$work/out.txt" 2>&1
 rc=$?
 check "Exit ends the program with status 0" test "$rc" = 0
 out=$work/out.txt
@@ -33,9 +34,13 @@ check "title first" test "$(head -1 "$out")" = "Remote Toviplayer"
 check "menu: N3" has "$out" "  1  Нет устройства"
 check "menu: N4 under N3" has "$out" "  2    Загрузить m3u, xml лист"
 check "menu: test page with the address" has "$out" "  3  Проверить http://10.1.2.3:8027/test"
-check "menu: switch" has "$out" "  4  Включить Tovi DLNA"
-check "menu: About" has "$out" "  5  О программе"
-check "menu: Exit" has "$out" "  6  Выход"
+check "menu: address" has "$out" "  4  Адрес: 10.1.2.3"
+check "menu: the fixed address, checked" has "$out" "  5    [x] 10.1.2.3 (--address)"
+check "menu: switch" has "$out" "  6  Включить Tovi DLNA"
+check "menu: About" has "$out" "  7  О программе"
+check "menu: Exit" has "$out" "  8  Выход"
+check "menu: the names to type" grep -q "^Type a number or a name (N3, N4, ToviDLNA1, AddressMenu, Address1, LocalRFS1, N1, N2, Button1, Button2)" "$out"
+check "tip: the server is off" has "$out" "Tip: Remote Toviplayer: Tovi DLNA выключен"
 check "the hidden N5 is never printed" bash -c "! grep -q 'Синхронизировать\|Установить папку' '$out'"
 check "About box caption" has "$out" "[Remote Toviplayer]"
 check "About: version" has "$out" "Версия  1.1"
@@ -45,7 +50,7 @@ check "About: site" has "$out" "http://toviplayer.example"
 check "window: Label1" has "$out" "  Label1: Remote ToviPlayer.."
 check "window: Button2" has "$out" "  Button2: Start server"
 check "unknown command" has "$out" "Unknown command: bogus (type menu)"
-check "menu printed twice" test "$(grep -c '^  6  Выход$' "$out")" = 2
+check "menu printed twice" test "$(grep -c '^  8  Выход$' "$out")" = 2
 
 # The end of input does not end the program; SIGTERM and SIGINT end it as Exit does.
 for signal in TERM INT; do

@@ -1,15 +1,24 @@
 #!/usr/bin/env bash
-# The tray program under wine on a virtual X screen, on a Russian Windows (ANSI code page 1251):
-# it comes up in the tray with its window hidden; when Explorer restarts (the tray forgets the
+# The tray program under wine on a virtual X screen, on a Russian Windows (ANSI code page 1251),
+# on a PC with Docker's and VirtualBox's bridges, a VPN tap, a link-local leftover and one LAN
+# adapter with the default route (a network namespace of the test's own, so nothing leaves it):
+# it registers the LAN address and comes up in the tray with its window hidden, its tip saying
+# the server is off; when Explorer restarts (the tray forgets the
 # icon, then "TaskbarCreated" is broadcast) the icon comes back; a left click does nothing, a
 # right click on the icon opens the menu with the design captions and visibility; About shows
 # its text; the menu switches the server on, and the .exe then answers "/test", a ranged file,
 # a folder playlist listing a Cyrillic name and "Amélie.mkv" (outside code page 1251) and
 # streams both, while requests naming shares or devices get 404 and no connection is made to
-# 127.0.0.1:445; the menu's Exit ends it with the icon removed.
+# 127.0.0.1:445; the tip names the server's URL; when DHCP gives the LAN adapter another address,
+# the registration and the server follow within 5 s; the address submenu lists the adapters'
+# addresses, and the one chosen there is used at once and after a restart; the menu's Exit ends
+# it with the icon removed.
 # Usage: wine_gui_test.sh REMOTE_TOVIPLAYER_EXE GUI_PROBE_EXE OUTPUT_DIR
 # Screenshots and the program's GUI trace are kept in OUTPUT_DIR/wine-gui/.
 set -uo pipefail
+here=$(dirname "$(realpath "$0")")
+source "$here/netns_lan.sh"
+netns_enter "$0" "$@"
 exe=$(realpath "$1")
 probe=$(realpath "$2")
 out=$(realpath -m "$3")
@@ -24,7 +33,7 @@ fail() {
 }
 
 # The tools come from Debian's packages, which scripts/setup.sh installs.
-for tool in wine Xvfb xdotool import convert curl php; do
+for tool in wine Xvfb xdotool import convert curl php ss; do
   command -v "$tool" >/dev/null || fail "$tool is missing: run scripts/setup.sh test"
 done
 
@@ -37,7 +46,9 @@ export LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8  # wine's ANSI code page becomes 1251
 xvfb_pid=
 wine_pid=
 smb_pid=
+list_pid=
 cleanup() {
+  [ -n "$list_pid" ] && kill "$list_pid" 2>/dev/null
   [ -n "$wine_pid" ] && kill "$wine_pid" 2>/dev/null
   [ -n "$smb_pid" ] && kill "$smb_pid" 2>/dev/null
   # The prefix is this test's own: whatever still runs in it was started here.
@@ -45,6 +56,10 @@ cleanup() {
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
 }
 trap cleanup EXIT
+
+netns_adapters || fail "the namespace's adapters could not be made"
+netns_list_service "$work/list.log"
+lan=192.168.1.50
 
 # A free display of our own.
 for n in $(seq 90 140); do
@@ -115,18 +130,25 @@ encode() {  # encode TEXT: percent-encodes every byte but the plainest
   done
   echo "$out"
 }
-url() { echo "http://127.0.0.1:8027$(encode "$1")${2:+?$(encode "$2")}"; }  # url PATH [QUERY]
+url() { echo "http://$lan:8027$(encode "$1")${2:+?$(encode "$2")}"; }  # url PATH [QUERY]
 get() { curl -s --path-as-is --max-time 10 "$@"; }
 
-(cd "$work/app" && TOVI_GUI_TRACE=$trace exec wine explorer /desktop=shell,800x600 \
-   remote-toviplayer.exe --address 127.0.0.1 --list-host 127.0.0.1:9 >"$work/wine.log" 2>&1) &
-wine_pid=$!
+start_program() {
+  (cd "$work/app" && TOVI_GUI_TRACE=$trace exec wine explorer /desktop=shell,800x600 \
+     remote-toviplayer.exe --list-host "127.0.0.1:$list_port" --site-host 127.0.0.1:9 >>"$work/wine.log" 2>&1) &
+  wine_pid=$!
+}
+listens_at() { [ "$(netns_listening)" = "$1 " ]; }
+start_program
 
 wait_for '^tray|0|' 90 || { shot start; fail "no tray icon was added"; }
 grep -q '^tray|0|.*|7|1025|ok$' "$trace" || fail "the tray icon record was refused: $(grep '^tray' "$trace")"
 mode=$(grep -m1 '^error-mode|' "$trace" | cut -d'|' -f2)
 [ -n "$mode" ] && [ $((mode & 1)) = 1 ] || fail "critical-error boxes are not off at start ($mode)"
 wait_icon start there || fail "the icon is not in the tray (start.png)"
+grep -qx 'tip|Remote Toviplayer: Tovi DLNA выключен' "$trace" || fail "the tip does not say the server is off: $(grep '^tip' "$trace")"
+netns_wait_for 10 netns_registered "$lan" "$work/list.log" ||
+  fail "the LAN address was not registered: $(tr '\n' ' ' <"$work/list.log")"
 probe windows "$work/windows-start.txt"
 grep -q '^window|0|TRemoteToviplayerWindow|Remote Toviplayer|0|' "$work/windows-start.txt" ||
   fail "the main window is not there hidden: $(grep Tovi "$work/windows-start.txt")"
@@ -163,17 +185,25 @@ open_menu() {  # open_menu N: right click on the icon, the N-th menu of the run
 menu_items() {  # the captions of the menu shown last, as the program built it
   tac "$trace" | sed -n '/^popup|/q;p' | tac | grep '^menu|'
 }
-click_item() {  # click_item K: the K-th of the menu's five visible items (from 1)
-  IFS=, read -r left top right bottom <<<"$rect"
-  xdotool mousemove $((left + 40)) $((top + (2 * $1 - 1) * (bottom - top) / 10)) click 1
+menu_rect() {  # menu_rect [BUT]: the rectangle of a menu window shown, other than BUT
+  probe windows "$work/windows-now.txt"
+  grep '^window|0|#32768||1|' "$work/windows-now.txt" | cut -d'|' -f6 | grep -vxF "${1:-none}" | head -1
 }
+point_item() {  # point_item K N [click]: to the K-th of the N visible items of the menu in $rect
+  IFS=, read -r left top right bottom <<<"$rect"
+  xdotool mousemove $((left + 40)) $((top + (2 * $1 - 1) * (bottom - top) / (2 * $2))) ${3:+click 1}
+}
+click_item() {  # click_item K: the K-th of the menu's visible top items (from 1)
+  point_item "$1" "$(menu_items | grep -c '^menu|0|')" click
+}
+address_items() { menu_items | awk -F'|' '$2 == 0 { address = ($3 ~ /^Адрес: /) } address && $2 == 1'; }
 
-expect_menu() {  # expect_menu DEVICE_CAPTION SWITCH_CAPTION FAILURE: the menu shown last
+expect_menu() {  # expect_menu DEVICE_CAPTION SWITCH_CAPTION FAILURE [ADDRESS]: the menu shown last
   local expected actual
   expected=$(printf '%s\n' "menu|0|$1|submenu" "menu|1|Загрузить m3u, xml лист|item" \
-    "menu|0|Проверить http://127.0.0.1:8027/test|item" "menu|0|$2|item" \
-    "menu|0|О программе|item" "menu|0|Выход|item")
-  actual=$(menu_items)
+    "menu|0|Проверить http://192.168.1.50:8027/test|item" "menu|0|Адрес: ${4:-$lan}|submenu" \
+    "menu|0|$2|item" "menu|0|О программе|item" "menu|0|Выход|item")
+  actual=$(menu_items | awk -F'|' '$2 == 0 { address = ($3 ~ /^Адрес: /) } !(address && $2 == 1)')
   if [ "$actual" != "$expected" ]; then
     diff <(echo "$expected") <(echo "$actual") | sed 's/^/  /'
     fail "$3"
@@ -187,11 +217,18 @@ probe windows "$work/windows-menu.txt"
 rect=$(grep '^window|0|#32768||1|' "$work/windows-menu.txt" | head -1 | cut -d'|' -f6)
 [ -n "$rect" ] || fail "no menu window is shown"
 expect_menu "Нет устройства" "Включить Tovi DLNA" "the menu's items differ from the design"
+# The address submenu: the automatic choice and the LAN address checked, the other adapters'
+# addresses offered, no loopback or link-local one.
+addresses=$(address_items)
+echo "$addresses" | grep -qx 'menu|1|Автоматически|item|checked' || fail "the automatic choice is not checked: $addresses"
+echo "$addresses" | grep -q "^menu|1|$lan (.*)|item|checked$" || fail "the LAN address is not checked: $addresses"
+echo "$addresses" | grep -q '^menu|1|192.168.56.1 (' || fail "the VirtualBox address is not offered: $addresses"
+echo "$addresses" | grep -q '127.0.0.1\|169.254' && fail "a loopback or link-local address is offered: $addresses"
 
 # About: the box's text, as traced and as shown.
-click_item 4
+click_item 5
 wait_for '^box|' 20 || fail "About showed no box"
-about='Версия  1.1\r\nОнлайн\r\nВспомогательная программа для работы\r\nToviPlayer на телевизорах СМАРТТВ\r\nIP: 127.0.0.1\n\rhttp://'
+about='Версия  1.1\r\nОнлайн\r\nВспомогательная программа для работы\r\nToviPlayer на телевизорах СМАРТТВ\r\nIP: 192.168.1.50\n\rhttp://'
 box=$(grep -m1 '^box|' "$trace")
 [[ "$box" == "box|Remote Toviplayer|$about"* ]] || fail "the About box says: $box"
 probe windows "$work/windows-about.txt"
@@ -204,14 +241,19 @@ wait_for '^box-closed$' 20 || fail "the About box did not close on OK"
 
 # The server, switched on from the menu.
 open_menu 2
-click_item 3
+click_item 4
 wait_for '^click|LocalRFS1$' 20 || fail "the server switch was not clicked"
-for _ in $(seq 1 50); do get -o /dev/null http://127.0.0.1:8027/test && break; sleep 0.2; done
-[ "$(get http://127.0.0.1:8027/test)" = '<html><h1>ToviPlayer DLNA Work!</h1></html>' ] ||
+for _ in $(seq 1 50); do get -o /dev/null "http://$lan:8027/test" && break; sleep 0.2; done
+[ "$(get "http://$lan:8027/test")" = '<html><h1>ToviPlayer DLNA Work!</h1></html>' ] ||
   fail "the server does not answer /test"
+listens_at "$lan" || fail "the server does not listen at the LAN address only: $(netns_listening)"
+wait_for "^tip|Remote Toviplayer: http://$lan:8027\$" 5 || fail "the tip does not name the server: $(grep '^tip' "$trace")"
+xdotool mousemove "$x" "$y"  # the tip shows while the pointer rests on the icon
+sleep 2
+shot tip
 [ "$(sed -n 4p "$work/app/setstovi.cfg" | tr -d '\r')" = true ] || fail "the switch did not store true"
 # A TV announces itself with its name in the system code page: ТВ№2, room Зал.
-get -o /dev/null "http://127.0.0.1:8027/test?%D2%C2%B9%32%7C1%7C%C7%E0%EB"
+get -o /dev/null "http://$lan:8027/test?%D2%C2%B9%32%7C1%7C%C7%E0%EB"
 
 range=$(url "/$(winpath "$media/range.bin" | tr '\\' /)")
 get -D "$work/range.head" -o "$work/range.body" -r 100-199 "$range"
@@ -227,7 +269,7 @@ done
 for name in "$film" "$amelie"; do
   link=$(tr -d '\r' <"$work/playlist.m3u" | grep -F -A1 "#EXTINF:-1,$name " | tail -1)
   [ -n "$link" ] || fail "no link for $name"
-  get -o "$work/streamed.bin" "$(url "${link#http://127.0.0.1:8027}")"
+  get -o "$work/streamed.bin" "$(url "${link#http://$lan:8027}")"
   cmp -s "$work/streamed.bin" "$media/$name" || fail "$name was not streamed: $link"
 done
 
@@ -248,22 +290,68 @@ grep -q '^listening' "$work/smb.state" || fail "no listener on 127.0.0.1:445: $(
 for target in //127.0.0.1/share/x.mkv ///127.0.0.1/share/x.mkv /%5C%5C127.0.0.1%5Cshare%5Cx.mkv \
               /%5C%5C%3F%5CUNC%5C127.0.0.1%5Cshare%5Cx.mkv /%5C%5C.%5Cpipe%5Cx /C:/nul /con.mkv \
               /C:/Films/COM1.mkv; do
-  status=$(get -o /dev/null -w '%{http_code}' "http://127.0.0.1:8027$target")
+  status=$(get -o /dev/null -w '%{http_code}' "http://$lan:8027$target")
   [ "$status" = 404 ] || fail "$target was answered $status"
 done
-[ "$(get "http://127.0.0.1:8027/treeview?%5C%5C127.0.0.1%5Cshare%5C")" = $'#EXTM3U\n\r' ] ||
+[ "$(get "http://$lan:8027/treeview?%5C%5C127.0.0.1%5Cshare%5C")" = $'#EXTM3U\n\r' ] ||
   fail "a share was listed"
 touch "$work/smb.stop"
 for _ in $(seq 1 50); do grep -q '^connections' "$work/smb.state" && break; sleep 0.1; done
 smb_pid=
 grep -qx 'connections 0' "$work/smb.state" || fail "a connection to 127.0.0.1:445 was made: $(cat "$work/smb.state")"
 
-# The menu now names the TV and offers to switch the server off; Exit ends the program.
+# DHCP gives the LAN adapter another address: the registration and the server follow.
+netns_dhcp 192.168.1.77 || fail "the LAN address could not be changed"
+lan=192.168.1.77
+netns_wait_for 5 netns_registered "$lan" "$work/list.log" || fail "the new LAN address was not registered within 5 s"
+netns_wait_for 5 listens_at "$lan" || fail "the server did not follow the new LAN address within 5 s: $(netns_listening)"
+[ "$(get "http://$lan:8027/test")" = '<html><h1>ToviPlayer DLNA Work!</h1></html>' ] ||
+  fail "the server does not answer at the new address"
+
+# The menu now names the TV and offers to switch the server off; the address submenu offers
+# the VirtualBox adapter, which is chosen.
 open_menu 3
 sleep 1
 shot menu-server-on
-expect_menu "Зал (ТВ№2)" "Выключить Tovi DLNA" "the menu does not show the TV and the running server"
-click_item 5
+expect_menu "Зал (ТВ№2)" "Выключить Tovi DLNA" "the menu does not show the TV and the running server" "$lan"
+rect=$(menu_rect)
+[ -n "$rect" ] || fail "no menu window is shown"
+point_item 3 "$(menu_items | grep -c '^menu|0|')"  # the address item: its submenu opens
+for _ in $(seq 1 25); do sub=$(menu_rect "$rect"); [ -n "$sub" ] && break; sleep 0.2; done
+[ -n "$sub" ] || { shot no-submenu; fail "the address submenu did not open"; }
+shot menu-address
+addresses=$(address_items)
+count=$(echo "$addresses" | wc -l)
+row=$(echo "$addresses" | grep -n '^menu|1|192.168.56.1 (' | cut -d: -f1)
+rect=$sub
+point_item "$row" "$count" click
+wait_for '^click|Address' 20 || fail "no address was clicked"
+netns_wait_for 5 netns_registered 192.168.56.1 "$work/list.log" || fail "the chosen address was not registered"
+netns_wait_for 5 listens_at 192.168.56.1 || fail "the server did not move to the chosen address: $(netns_listening)"
+wait_for '^tip|Remote Toviplayer: http://192.168.56.1:8027$' 5 || fail "the tip does not follow: $(grep '^tip' "$trace" | tail -1)"
+grep -q '^\[Adapter\]' "$work/app/setstovi.cfg" || fail "the choice was not kept"
+
+exit_program() {  # exit_program N: Exit from the N-th menu of the run
+  open_menu "$1"
+  rect=$(menu_rect)
+  click_item 6
+  wait_for '^closed$' 20 || fail "the program did not end after Exit"
+  for _ in $(seq 1 50); do kill -0 "$wine_pid" 2>/dev/null || break; sleep 0.2; done
+  kill -0 "$wine_pid" 2>/dev/null && fail "the program is still running after Exit"
+  wine_pid=
+}
+# After a restart the chosen adapter's address again, and the server on as it was.
+exit_program 4
+: >"$trace"
+: >"$work/list.log"
+start_program
+wait_for '^tray|0|' 90 || fail "no tray icon after the restart"
+netns_wait_for 10 netns_registered 192.168.56.1 "$work/list.log" || fail "after a restart the chosen address was not registered"
+netns_wait_for 10 listens_at 192.168.56.1 || fail "after a restart the server does not listen at the chosen address: $(netns_listening)"
+wait_icon restarted there || fail "the icon is not in the tray after the restart"
+open_menu 1
+rect=$(menu_rect)
+click_item 6
 wait_for '^tray|2|' 20 || { shot after-exit; fail "Exit did not remove the tray icon"; }
 wait_for '^closed$' 20 || fail "the program did not end after Exit"
 for _ in $(seq 1 50); do kill -0 "$wine_pid" 2>/dev/null || break; sleep 0.2; done
@@ -271,4 +359,4 @@ kill -0 "$wine_pid" 2>/dev/null && fail "the program is still running after Exit
 wine_pid=
 wait_icon after-exit gone || fail "the icon is still in the tray after Exit"
 
-echo "wine GUI test: PASS (screenshots in $work: start, tray-forgotten, tray-restored, menu, about, menu-server-on, after-exit)"
+echo "wine GUI test: PASS (screenshots in $work: start, tray-forgotten, tray-restored, menu, about, tip, menu-server-on, menu-address, after-exit)"

@@ -160,31 +160,6 @@ TEST_F(EndToEnd, AServiceThatNeverAnswersOrNeverAcceptsFreezesNeitherMenuNorUplo
   EXPECT_EQ(silent.Accepted(), 2);  // the registration and the upload, neither retried
 }
 
-TEST_F(EndToEnd, AnAddressThatChangesDuringTheRegistrationIsSentOnTheNextTick) {
-  // The program looks its address up by its host name: it runs with a host name and a hosts
-  // file of its own, which the test rewrites while the service holds the first registration.
-  if (std::system("unshare --mount --uts sh -c 'mount --bind /etc/hosts /etc/hosts' "
-                  ">/dev/null 2>&1") != 0) {
-    GTEST_SKIP() << "needs mount and host name namespaces (root)";
-  }
-  const std::string hosts = work_.Write("hosts", "127.0.0.1 localhost\n10.20.30.40 tovi-pc\n");
-  ScriptedServer service(RecordAndAnswer("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nOK", 1500));
-  const std::vector<std::string> ownHostName = {
-      "unshare", "--mount", "--uts", "sh", "-c",
-      "mount --bind '" + hosts + "' /etc/hosts && "
-      "echo tovi-pc > /proc/sys/kernel/hostname && exec \"$0\" \"$@\""};
-  const auto program = Start(
-      "bin", {"--list-host", service.HostAndPort(), "--site-host", service.HostAndPort()}, ownHostName);
-  ASSERT_TRUE(service.WaitForRequests(1, 10000)) << program->Output();
-  EXPECT_NE(service.Requests()[0].find("&localip=10.20.30.40:8027 "), std::string::npos);
-  {
-    std::ofstream rewrite(hosts, std::ios::binary | std::ios::trunc);  // in place: it is bound
-    rewrite << "127.0.0.1 localhost\n10.20.30.41 tovi-pc\n";
-  }
-  ASSERT_TRUE(service.WaitForRequests(2, 2 * kTimerMs + 5000)) << program->Output();
-  EXPECT_NE(service.Requests()[1].find("&localip=10.20.30.41:8027 "), std::string::npos);
-}
-
 // Every inserted value, whatever bytes it holds, is what PHP's $_GET yields: from PHP's own
 // server and behind nginx, which refuses request lines with spaces or control bytes.
 TEST(ListServiceQueries, EveryValueArrivesWholeStraightAndBehindNginx) {

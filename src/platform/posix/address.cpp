@@ -1,14 +1,21 @@
+// getifaddrs for the interfaces and their addresses, /proc/net/route for the default routes,
+// /sys/class/net/<name> for what kind of device each is.
 #include "platform/address.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
+#include <net/if_arp.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "platform/posix/host_address.h"
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
 
 namespace tovi::net {
 
@@ -16,60 +23,125 @@ namespace {
 
 bool IsLoopback(std::uint32_t address) { return (address >> 24) == 127; }
 
-std::string Dotted(std::uint32_t address) {
+std::uint32_t HostOrder(const sockaddr* address) {
+  return ntohl(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr);
+}
+
+std::string ReadSmallFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+// The device's kind as sysfs tells it: the link type, the DEVTYPE line of its uevent, tun_flags
+// for tun and tap devices.
+AdapterKind KindOf(const std::string& name) {
+  const std::string folder = "/sys/class/net/" + name + "/";
+  if (Exists(folder + "tun_flags")) return AdapterKind::Tunnel;
+  const std::string uevent = ReadSmallFile(folder + "uevent");
+  const std::size_t at = uevent.find("DEVTYPE=");
+  if (at != std::string::npos) {
+    const std::string type = uevent.substr(at + 8, uevent.find('\n', at) - at - 8);
+    if (type == "bridge") return AdapterKind::Bridge;
+    if (type == "wlan") return AdapterKind::Wireless;
+    if (type == "wireguard" || type == "ppp") return AdapterKind::Tunnel;
+  }
+  const std::string type = ReadSmallFile(folder + "type");
+  if (type.empty()) return AdapterKind::Unknown;
+  switch (std::strtol(type.c_str(), nullptr, 10)) {
+    case ARPHRD_ETHER: return AdapterKind::Unknown;  // a NIC, a veth, a VM's NIC alike
+    case ARPHRD_LOOPBACK: return AdapterKind::Loopback;
+    case ARPHRD_NONE: case ARPHRD_PPP: case ARPHRD_TUNNEL: case ARPHRD_SIT: case ARPHRD_IPGRE:
+      return AdapterKind::Tunnel;
+    default: return AdapterKind::Unknown;
+  }
+}
+
+// Interface name -> the lowest metric of its default routes (destination and mask 0, the
+// gateway flag set). The file's lines are bounded by the kernel's routing table.
+std::map<std::string, std::uint32_t> DefaultRoutes() {
+  std::map<std::string, std::uint32_t> routes;
+  std::ifstream table("/proc/net/route");
+  std::string line;
+  std::getline(table, line);  // the column titles
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string name, destination, gateway, flags, refs, use, metric, mask;
+    if (!(fields >> name >> destination >> gateway >> flags >> refs >> use >> metric >> mask)) continue;
+    constexpr unsigned long kRouteUp = 0x1, kRouteGateway = 0x2;
+    const unsigned long f = std::strtoul(flags.c_str(), nullptr, 16);
+    if (destination != "00000000" || mask != "00000000" || (f & kRouteUp) == 0 ||
+        (f & kRouteGateway) == 0) {
+      continue;
+    }
+    const auto m = static_cast<std::uint32_t>(std::strtoul(metric.c_str(), nullptr, 10));
+    auto [it, added] = routes.emplace(name, m);
+    if (!added && m < it->second) it->second = m;
+  }
+  return routes;
+}
+
+}  // namespace
+
+std::string DottedIPv4(std::uint32_t address) {
   in_addr a{};
   a.s_addr = htonl(address);
   char text[INET_ADDRSTRLEN] = {};
   return inet_ntop(AF_INET, &a, text, sizeof text) != nullptr ? text : "";
 }
 
-std::uint32_t HostOrder(const sockaddr* address) {
-  return ntohl(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr);
+std::vector<Adapter> ListAdapters() {
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return {};
+  std::vector<Adapter> adapters;
+  for (ifaddrs* i = list; i != nullptr; i = i->ifa_next) {
+    if (i->ifa_name == nullptr) continue;
+    auto it = std::find_if(adapters.begin(), adapters.end(),
+                           [&](const Adapter& a) { return a.id == i->ifa_name; });
+    if (it == adapters.end()) {
+      Adapter a;
+      a.id = a.name = i->ifa_name;
+      a.up = (i->ifa_flags & IFF_UP) != 0 && (i->ifa_flags & IFF_RUNNING) != 0;
+      a.kind = (i->ifa_flags & IFF_LOOPBACK) != 0 ? AdapterKind::Loopback : KindOf(a.name);
+      if ((i->ifa_flags & IFF_POINTOPOINT) != 0 && a.kind == AdapterKind::Unknown) {
+        a.kind = AdapterKind::Tunnel;
+      }
+      adapters.push_back(a);
+      it = adapters.end() - 1;
+    }
+    if (i->ifa_addr != nullptr && i->ifa_addr->sa_family == AF_INET) {
+      it->ipv4.push_back(HostOrder(i->ifa_addr));
+    }
+  }
+  freeifaddrs(list);
+  const std::map<std::string, std::uint32_t> routes = DefaultRoutes();
+  for (Adapter& a : adapters) {
+    const auto route = routes.find(a.id);
+    if (route == routes.end()) continue;
+    a.hasGateway = true;
+    a.metric = route->second;
+  }
+  return adapters;
 }
 
-std::vector<std::uint32_t> NameAddresses() {
+std::string HostNameIPv4Address() {
   char name[256] = {};
-  if (gethostname(name, sizeof name - 1) != 0) return {};
+  if (gethostname(name, sizeof name - 1) != 0) return "";
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* list = nullptr;
-  if (getaddrinfo(name, nullptr, &hints, &list) != 0) return {};
-  std::vector<std::uint32_t> found;
-  for (addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) found.push_back(HostOrder(ai->ai_addr));
+  if (getaddrinfo(name, nullptr, &hints, &list) != 0) return "";
+  std::string found;
+  for (addrinfo* ai = list; ai != nullptr && found.empty(); ai = ai->ai_next) {
+    const std::uint32_t a = HostOrder(ai->ai_addr);
+    if (!IsLoopback(a)) found = DottedIPv4(a);
+  }
   freeaddrinfo(list);
   return found;
-}
-
-std::vector<InterfaceAddress> InterfaceAddresses() {
-  ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0) return {};
-  std::vector<InterfaceAddress> found;
-  for (ifaddrs* i = list; i != nullptr; i = i->ifa_next) {
-    if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != AF_INET) continue;
-    found.push_back({HostOrder(i->ifa_addr), (i->ifa_flags & IFF_UP) != 0,
-                     (i->ifa_flags & IFF_LOOPBACK) != 0});
-  }
-  freeifaddrs(list);
-  return found;
-}
-
-}  // namespace
-
-std::string ChooseHostAddress(const std::vector<std::uint32_t>& nameAddresses,
-                              const std::vector<InterfaceAddress>& interfaces) {
-  for (std::uint32_t a : nameAddresses) {
-    if (!IsLoopback(a)) return Dotted(a);
-  }
-  for (const InterfaceAddress& i : interfaces) {
-    if (i.up && !i.loopback && !IsLoopback(i.address)) return Dotted(i.address);
-  }
-  return "";
-}
-
-std::string HostIPv4Address() {
-  const std::string byName = ChooseHostAddress(NameAddresses(), {});
-  return byName.empty() ? ChooseHostAddress({}, InterfaceAddresses()) : byName;
 }
 
 }  // namespace tovi::net

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <map>
 #include <thread>
@@ -122,12 +123,18 @@ class TerminalFrontend : public Frontend {
   Point CursorPos() override { return {}; }
   IconHandle ApplicationIcon() override { return 1; }
 
-  // The icon's arrival is the moment the program is up: show what the tray would offer.
-  bool NotifyIcon(std::uint32_t action, const NotifyIconData&) override {
+  // The icon's arrival is the moment the program is up: show what the tray would offer. Its
+  // tip is printed whenever it says something new.
+  bool NotifyIcon(std::uint32_t action, const NotifyIconData& data) override {
     if (action == kNimAdd) {
       Print(app_ != nullptr ? app_->Title() + "\n" : "");
       PrintMenu();
       StartInput();
+    }
+    const std::string tip(data.tip, strnlen(data.tip, sizeof data.tip));
+    if (action != kNimDelete && (data.flags & kNifTip) != 0 && tip != shownTip_) {
+      shownTip_ = tip;
+      Print("Tip: " + OneLine(tip) + "\n");
     }
     return true;
   }
@@ -217,16 +224,18 @@ class TerminalFrontend : public Frontend {
 
   void PrintMenu() {
     std::string text;
+    std::string names;
     int number = 0;
     for (const auto& [item, depth] : MenuList()) {
       const std::string caption = item->Caption();
       shown_[item->Name()] = caption;
       ++number;
+      const std::string mark = !item->Checkable() ? "" : item->Checked() ? "[x] " : "[ ] ";
       text += (number < 10 ? "  " : " ") + std::to_string(number) + "  " +
-              std::string(2 * depth, ' ') + OneLine(caption) + "\n";
+              std::string(2 * depth, ' ') + mark + OneLine(caption) + "\n";
+      names += item->Name() + ", ";
     }
-    text += "Type a number or a name (N3, N4, N5, ToviDLNA1, LocalRFS1, N1, N2, Button1, Button2),"
-            " \"menu\" or \"window\".\n";
+    text += "Type a number or a name (" + names + "Button1, Button2), \"menu\" or \"window\".\n";
     Print(text);
   }
 
@@ -352,6 +361,7 @@ class TerminalFrontend : public Frontend {
   std::map<WindowHandle, MessageHandler> windows_;
   WindowHandle nextWindow_ = 1;
   std::map<std::string, std::string> shown_;  // captions as last printed
+  std::string shownTip_;
   bool waiting_ = false;
   bool answered_ = false;
   std::string answer_;

@@ -6,7 +6,9 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <deque>
 #include <map>
@@ -54,8 +56,9 @@ void TraceMenu(HMENU menu, int depth) {
     wchar_t caption[512] = {};
     GetMenuStringW(menu, static_cast<UINT>(i), caption, 511, MF_BYPOSITION);
     HMENU sub = GetSubMenu(menu, i);
+    const bool checked = (GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION) & MF_CHECKED) != 0;
     Trace("menu|" + std::to_string(depth) + "|" + text::WideToUtf8(caption) + "|" +
-          (sub != nullptr ? "submenu" : "item"));
+          (sub != nullptr ? "submenu" : "item") + (checked ? "|checked" : ""));
     if (sub != nullptr) TraceMenu(sub, depth + 1);
   }
 }
@@ -251,12 +254,16 @@ class Win32Frontend : public Frontend {
     nid.uFlags = data.flags;
     nid.uCallbackMessage = data.callbackMessage;
     nid.hIcon = reinterpret_cast<HICON>(data.icon);
+    // The record's tip is in the system code page; ours comes in UTF-8.
     static_assert(sizeof nid.szTip >= sizeof data.tip);
-    CopyMemory(nid.szTip, data.tip, sizeof data.tip);
+    const std::string utf8Tip(data.tip, strnlen(data.tip, sizeof data.tip));
+    const std::string tip = text::WideToAnsi(text::Utf8ToWide(utf8Tip));
+    CopyMemory(nid.szTip, tip.data(), std::min(tip.size(), sizeof data.tip - 1));
     const bool ok = Shell_NotifyIconA(action, &nid) != 0;
     Trace("tray|" + std::to_string(action) + "|" + std::to_string(data.size) + "|" +
           std::to_string(data.flags) + "|" + std::to_string(data.callbackMessage) + "|" +
           (ok ? "ok" : "failed"));
+    Trace("tip|" + utf8Tip);
     return ok;
   }
 
@@ -351,7 +358,8 @@ class Win32Frontend : public Frontend {
       } else {
         const UINT id = kFirstMenuCommand + static_cast<UINT>(menuCommands_.size());
         menuCommands_[id] = item;
-        AppendMenuW(menu, MF_STRING, id, caption.c_str());
+        AppendMenuW(menu, MF_STRING | (item->Checked() ? MF_CHECKED : MF_UNCHECKED), id,
+                    caption.c_str());
       }
     }
     return menu;
