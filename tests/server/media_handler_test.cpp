@@ -251,6 +251,37 @@ TEST_F(MediaHandler, AnswersNotFoundForEverythingElse) {
   }
 }
 
+TEST_F(MediaHandler, RefusesRequestPathsWithNul) {
+  // A NUL byte in the request line (percent-decoding drops "%00"): cut at it, each would name
+  // something that is there, the file, the folder or the device.
+  dir_.Write("a.mkv", "film");
+  dir_.Write("sub/in.bin", "inside");
+  const std::string nul(1, '\0'), sep(1, fs::kSeparator);
+  const std::string sub = EncodeUrlItem(dir_.Path("sub"));
+  struct Case { std::string target; int status; std::string body; };
+  const Case cases[] = {
+      {UrlPathOf(dir_.Path("a.mkv")) + nul + ".txt", 404, "Not Found"},
+      {"/COM1" + nul, 404, "Not Found"},
+      {"/C:/COM1" + nul + ".mkv", 404, "Not Found"},
+      {"/COM1%00", 404, "Not Found"},
+      {"/treeview?" + sub + nul + sep + ".." + sep, 200, "#EXTM3U\n\r"},
+      {"/treeview?" + sub + sep + nul, 200, "#EXTM3U\n\r"},
+      {"/treeview?COM1" + nul, 200, "#EXTM3U\n\r"},
+      {"/treeview?COM1%00", 200, "#EXTM3U\n\r"},
+      {"/treeview?" + sub + "%00" + sep + ".." + sep + "sub" + sep, 200,
+       "#EXTM3U\n\r#EXTINF:-1,in.bin 0" + std::string(fs::kSeparator == '\\' ? "," : ".") +
+           "01KB\n\r" + "http://" + kAddress + ":8027" + (fs::kSeparator == '\\' ? "/" : "") +
+           sub + sep + ".." + sep + "sub" + sep + "in.bin\n\r"},
+  };
+  for (const Case& c : cases) {
+    std::string shown;
+    for (char ch : c.target) shown += ch == '\0' ? std::string("<NUL>") : std::string(1, ch);
+    const auto r = Get(c.target);
+    EXPECT_EQ(r.status, c.status) << shown;
+    EXPECT_EQ(r.body, c.body) << shown;
+  }
+}
+
 TEST_F(MediaHandler, TestPageTakesAnnouncements) {
   const std::string ansiName =
       text::Utf8ToAnsi("\xD0\xA2\xD0\x92\xE2\x84\x96" "2|1|\xD0\x97\xD0\xB0\xD0\xBB");
