@@ -11,6 +11,7 @@
 #include <future>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -398,7 +399,9 @@ TEST_F(MediaHandler, TreeviewListsFoldersFirstWithSizes) {
 // The handler with these options behind its own engine on a free loopback port.
 class HandlerServer {
  public:
-  explicit HandlerServer(const PageFetchLimits& limits) : handler_(window_, WithLimits(limits)) {
+  explicit HandlerServer(const PageFetchLimits& limits,
+                         std::int64_t maxAnswerBytes = MediaHandlerOptions().maxAnswerBytesAtOnce)
+      : handler_(window_, WithLimits(limits, maxAnswerBytes)) {
     engine_ = CreateMediaServer("127.0.0.1", 0, [this](http::TNetPeerThread& t,
                                                        http::TNetHTTPRequestInfo& rq,
                                                        http::TNetHTTPResponseInfo& rs) {
@@ -420,9 +423,10 @@ class HandlerServer {
   }
 
  private:
-  static MediaHandlerOptions WithLimits(const PageFetchLimits& limits) {
+  static MediaHandlerOptions WithLimits(const PageFetchLimits& limits, std::int64_t maxAnswerBytes) {
     MediaHandlerOptions options = PlatformMediaOptions();
     options.pageLimits = limits;
+    options.maxAnswerBytesAtOnce = maxAnswerBytes;
     return options;
   }
   FakeWindow window_;
@@ -514,6 +518,31 @@ TEST(MediaHandlerLimits, AFurtherFetchWaitsForAFreeSlotThenAnswersErr) {
   EXPECT_EQ(second.get().body, "0123456789");
   // Both slots are free again once those answers are out.
   EXPECT_EQ(server.ParserLink(pages.Url("/page") + "|<b>|</b>").body, "first");
+}
+
+TEST(MediaHandlerLimits, ReadersThatDoNotReadHoldNoSlotOnlyBoundedRoom) {
+  PageServer pages;
+  PageFetchLimits limits;  // a further request waits 10 s for a slot
+  limits.maxPagesAtOnce = 2;
+  limits.maxBodyBytes = 24 << 20;  // more than the loopback's socket buffers take in
+  HandlerServer server(limits, (48 << 20) + 4096);  // two whole pages and a little
+  // Two readers that take the first bytes of the whole page they asked for, and no more.
+  std::vector<testing::RawClient> sleepers;
+  for (int i = 0; i < 2; ++i) {
+    sleepers.emplace_back(server.Port());
+    ASSERT_TRUE(sleepers.back().Send(Request("GET", "/parserlink?" + pages.Url("/endless"))));
+  }
+  for (testing::RawClient& sleeper : sleepers) ASSERT_FALSE(sleeper.ReadCount(1, 20000).empty());
+
+  // Their slots are free while their answers go out; the room of those answers is full.
+  EXPECT_EQ(server.ParserLink(pages.Url("/page") + "|<b>|</b>").body, "first");
+  EXPECT_EQ(server.ParserLink(pages.Url("/endless")).body, "err");
+  EXPECT_TRUE(WaitUntil([&] { return server.Engine().ConnectionCount() == 2; }, 5000));
+
+  // Their room is given back when they are gone.
+  for (testing::RawClient& sleeper : sleepers) sleeper.Close();
+  ASSERT_TRUE(WaitUntil([&] { return server.Engine().ConnectionCount() == 0; }, 5000));
+  EXPECT_EQ(server.ParserLink(pages.Url("/endless")).bodyBytes, 24u << 20);
 }
 
 TEST(MediaHandlerLimits, SwitchingOffEndsFetchesAndWaitsForSlotsAtOnce) {
