@@ -164,13 +164,13 @@ void MediaRequestHandler::AnswerParserLink(http::TNetPeerThread& thread,
   const std::vector<std::string> pieces = SplitByChars(FirstParam(request), MakeCharSet("|"));
   const Abandoned abandoned = [&thread] { return thread.Connection().Aborted(); };
   response.SetResponseCode(200);
-  std::string result;
+  std::unique_ptr<HeldAnswer> answer;
   {
     // The slot is held for the fetch and the cut only. Sending takes as long as the reader
     // wants (one that never reads keeps it until the engine's send-stall limit, one that reads
     // a little now and then longer still), and no time limit short enough for the slot wait
-    // would let a slow TV take a whole page; so the answer moves to room of its own and the
-    // slot is free before the first byte is sent.
+    // would let a slow TV take a whole page; so the answer moves to room of its own, taken
+    // while the slot still counts it, and the slot is free before the first byte is sent.
     const PageSlots::Slot slot = pageSlots_.Acquire(options_.pageLimits.slotWaitMs, abandoned);
     if (!slot) {  // every slot stayed taken
       response.SetBodyText("err");
@@ -178,6 +178,7 @@ void MediaRequestHandler::AnswerParserLink(http::TNetPeerThread& thread,
     }
     std::string page =
         FetchPage(pieces[0], options_.pageLimits, request.RemoteAddress(), abandoned);
+    std::string result;
     if (pieces[2].empty()) {
       result = std::move(page);
     } else {
@@ -187,14 +188,15 @@ void MediaRequestHandler::AnswerParserLink(http::TNetPeerThread& thread,
         case CutOutcome::Failed: result = "err"; break;
       }
     }
+    if (result.empty()) return;
+    AnswerRoom::Share share = answerRoom_.Take(static_cast<std::int64_t>(result.size()));
+    if (!share) {  // the answers of readers that take their time fill the room
+      response.SetBodyText("err");
+      return;
+    }
+    answer = std::make_unique<HeldAnswer>(std::move(result), std::move(share));
   }
-  if (result.empty()) return;
-  AnswerRoom::Share share = answerRoom_.Take(static_cast<std::int64_t>(result.size()));
-  if (!share) {  // the answers of readers that take their time fill the room
-    response.SetBodyText("err");
-    return;
-  }
-  response.SetBodyStream(std::make_unique<HeldAnswer>(std::move(result), std::move(share)));
+  response.SetBodyStream(std::move(answer));
 }
 
 void MediaRequestHandler::AnswerTest(http::TNetHTTPRequestInfo& request,
