@@ -29,15 +29,14 @@ class EListError : public std::out_of_range {
 // "Не найдено"; fixed texts go to the window in UTF-8, as its own captions are.
 constexpr const char* kNotFoundTrace = "\xD0\x9D\xD0\xB5 \xD0\xBD\xD0\xB0\xD0\xB9\xD0\xB4\xD0\xB5\xD0\xBD\xD0\xBE";
 
-// A "/parserlink" answer that keeps its page slot until the engine has sent it and lets it go:
-// a reader that takes its time must not let more pages into memory meanwhile.
+// A "/parserlink" answer that holds its room until the engine has sent it or its reader is gone.
 class HeldAnswer : public http::TMemoryStream {
  public:
-  HeldAnswer(std::string bytes, PageSlots::Slot slot)
-      : TMemoryStream(std::move(bytes)), slot_(std::move(slot)) {}
+  HeldAnswer(std::string bytes, AnswerRoom::Share share)
+      : TMemoryStream(std::move(bytes)), share_(std::move(share)) {}
 
  private:
-  PageSlots::Slot slot_;
+  AnswerRoom::Share share_;
 };
 
 const std::string& FirstParam(const http::TNetHTTPRequestInfo& request) {
@@ -90,9 +89,7 @@ void MediaRequestHandler::Handle(http::TNetPeerThread& thread, http::TNetHTTPReq
 }
 
 bool MediaRequestHandler::IsLocalFile(const std::string& path) const {
-  // A NUL ends a name early in the system's calls: "a.txt\0.mp4" must not open a.txt.
-  return !path.empty() && path.find('\0') == std::string::npos &&
-         StaysOnLocalDrives(path, options_.pathStyle) && fs::FileExists(path);
+  return !path.empty() && StaysOnLocalDrives(path, options_.pathStyle) && fs::FileExists(path);
 }
 
 void MediaRequestHandler::StreamFile(http::TNetPeerThread& thread, const std::string& path,
@@ -167,26 +164,39 @@ void MediaRequestHandler::AnswerParserLink(http::TNetPeerThread& thread,
   const std::vector<std::string> pieces = SplitByChars(FirstParam(request), MakeCharSet("|"));
   const Abandoned abandoned = [&thread] { return thread.Connection().Aborted(); };
   response.SetResponseCode(200);
-  PageSlots::Slot slot = pageSlots_.Acquire(options_.pageLimits.slotWaitMs, abandoned);
-  if (!slot) {  // every slot stayed taken
-    response.SetBodyText("err");
-    return;
-  }
-  std::string page =
-      FetchPage(pieces[0], options_.pageLimits, request.RemoteAddress(), abandoned);
-  std::string result;
-  if (pieces[2].empty()) {
-    result = std::move(page);
-  } else {
-    switch (CutBetween(std::move(page), pieces[1], pieces[2], &result)) {
-      case CutOutcome::Found: break;
-      case CutOutcome::NotFound: host_.ShowTrace(kNotFoundTrace); break;
-      case CutOutcome::Failed: result = "err"; break;
+  std::unique_ptr<HeldAnswer> answer;
+  {
+    // The slot is held for the fetch and the cut only. Sending takes as long as the reader
+    // wants (one that never reads keeps it until the engine's send-stall limit, one that reads
+    // a little now and then longer still), and no time limit short enough for the slot wait
+    // would let a slow TV take a whole page; so the answer moves to room of its own, taken
+    // while the slot still counts it, and the slot is free before the first byte is sent.
+    const PageSlots::Slot slot = pageSlots_.Acquire(options_.pageLimits.slotWaitMs, abandoned);
+    if (!slot) {  // every slot stayed taken
+      response.SetBodyText("err");
+      return;
     }
+    std::string page =
+        FetchPage(pieces[0], options_.pageLimits, request.RemoteAddress(), abandoned);
+    std::string result;
+    if (pieces[2].empty()) {
+      result = std::move(page);
+    } else {
+      switch (CutBetween(std::move(page), pieces[1], pieces[2], &result)) {
+        case CutOutcome::Found: break;
+        case CutOutcome::NotFound: host_.ShowTrace(kNotFoundTrace); break;
+        case CutOutcome::Failed: result = "err"; break;
+      }
+    }
+    if (result.empty()) return;
+    AnswerRoom::Share share = answerRoom_.Take(static_cast<std::int64_t>(result.size()));
+    if (!share) {  // the answers of readers that take their time fill the room
+      response.SetBodyText("err");
+      return;
+    }
+    answer = std::make_unique<HeldAnswer>(std::move(result), std::move(share));
   }
-  if (!result.empty()) {
-    response.SetBodyStream(std::make_unique<HeldAnswer>(std::move(result), std::move(slot)));
-  }
+  response.SetBodyStream(std::move(answer));
 }
 
 void MediaRequestHandler::AnswerTest(http::TNetHTTPRequestInfo& request,
@@ -201,6 +211,18 @@ void MediaRequestHandler::AnswerTest(http::TNetHTTPRequestInfo& request,
   }
   response.SetResponseCode(200);
   response.SetBodyText(kTestPage);
+}
+
+AnswerRoom::Share AnswerRoom::Take(std::int64_t bytes) {
+  std::lock_guard<std::mutex> lock(lock_);
+  if (bytes > free_) return Share();
+  free_ -= bytes;
+  return Share(this, bytes);
+}
+
+void AnswerRoom::Give(std::int64_t bytes) {
+  std::lock_guard<std::mutex> lock(lock_);
+  free_ += bytes;
 }
 
 std::shared_ptr<http::TNetHTTPServer> CreateMediaServer(

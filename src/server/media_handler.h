@@ -3,10 +3,14 @@
 // It reaches the main window only through MediaHost. CreateMediaServer builds the server the
 // switch turns on: one binding, address:kMediaPort, this handler for GET, POST and HEAD, threads
 // kept for the next connection and idle connections holding none (TNetThreadMgrPool).
-// Thread safety: Handle runs on connection threads, several at once; it keeps no state of its own.
+// Thread safety: Handle runs on connection threads, several at once; its only state, the page
+// slots and the answer room, is locked.
 #pragma once
+#include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
 
 #include "http/server/http_server.h"
 #include "server/link_extraction.h"
@@ -26,6 +30,41 @@ struct MediaHandlerOptions {
   char separator = '/';
   std::string decimalSeparator = ".";  // of the size labels
   PageFetchLimits pageLimits;   // of the "/parserlink" fetch
+  // What all "/parserlink" answers being sent may hold together, once their page slots are
+  // free: as much as the slots' pages (4 x 32 MiB). An answer that finds no room is "err".
+  std::int64_t maxAnswerBytesAtOnce = 128ll << 20;
+};
+
+// Counts the bytes of answers held until they are sent (or their reader is gone). Locked.
+class AnswerRoom {
+ public:
+  // Room for bytes while it lives (empty: there was none).
+  class Share {
+   public:
+    Share() = default;
+    Share(AnswerRoom* owner, std::int64_t bytes) : owner_(owner), bytes_(bytes) {}
+    Share(Share&& other) noexcept
+        : owner_(std::exchange(other.owner_, nullptr)), bytes_(other.bytes_) {}
+    Share& operator=(Share&&) = delete;
+    ~Share() {
+      if (owner_) owner_->Give(bytes_);
+    }
+    explicit operator bool() const { return owner_ != nullptr; }
+
+   private:
+    AnswerRoom* owner_ = nullptr;
+    std::int64_t bytes_ = 0;
+  };
+
+  explicit AnswerRoom(std::int64_t bytes) : free_(bytes) {}
+  // Never waits: an answer waiting for room would hold its page slot at a reader's pace again.
+  Share Take(std::int64_t bytes);
+
+ private:
+  void Give(std::int64_t bytes);
+
+  std::mutex lock_;
+  std::int64_t free_;
 };
 
 // The options of the platform the program runs on.
@@ -34,7 +73,10 @@ MediaHandlerOptions PlatformMediaOptions();
 class MediaRequestHandler {
  public:
   explicit MediaRequestHandler(MediaHost& host, MediaHandlerOptions options = PlatformMediaOptions())
-      : host_(host), options_(options), pageSlots_(options.pageLimits.maxPagesAtOnce) {}
+      : host_(host),
+        options_(options),
+        pageSlots_(options.pageLimits.maxPagesAtOnce),
+        answerRoom_(options.maxAnswerBytesAtOnce) {}
 
   // Exceptions leave it for the engine's 500 answer: "Operation aborted" for a file that exists
   // but cannot be opened, "List index out of bounds (0)" for a playlist or link without a query.
@@ -54,6 +96,7 @@ class MediaRequestHandler {
   MediaHost& host_;
   MediaHandlerOptions options_;
   PageSlots pageSlots_;
+  AnswerRoom answerRoom_;
 };
 
 // A server with one binding at address and port (kMediaPort in the program; "" = all addresses),

@@ -117,6 +117,7 @@ bool IsDeviceName(std::string_view name) {
 }  // namespace
 
 bool StaysOnLocalDrives(std::string_view path, PathStyle style) {
+  if (path.find('\0') != std::string_view::npos) return false;
   if (style == PathStyle::Posix) return true;
   // "\\host\share", "\\?\..." and "\\.\device" all start with two separators.
   if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) return false;

@@ -11,6 +11,7 @@
 #include <future>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -251,6 +252,37 @@ TEST_F(MediaHandler, AnswersNotFoundForEverythingElse) {
   }
 }
 
+TEST_F(MediaHandler, RefusesRequestPathsWithNul) {
+  // A NUL byte in the request line (percent-decoding drops "%00"): cut at it, each would name
+  // something that is there, the file, the folder or the device.
+  dir_.Write("a.mkv", "film");
+  dir_.Write("sub/in.bin", "inside");
+  const std::string nul(1, '\0'), sep(1, fs::kSeparator);
+  const std::string sub = EncodeUrlItem(dir_.Path("sub"));
+  struct Case { std::string target; int status; std::string body; };
+  const Case cases[] = {
+      {UrlPathOf(dir_.Path("a.mkv")) + nul + ".txt", 404, "Not Found"},
+      {"/COM1" + nul, 404, "Not Found"},
+      {"/C:/COM1" + nul + ".mkv", 404, "Not Found"},
+      {"/COM1%00", 404, "Not Found"},
+      {"/treeview?" + sub + nul + sep + ".." + sep, 200, "#EXTM3U\n\r"},
+      {"/treeview?" + sub + sep + nul, 200, "#EXTM3U\n\r"},
+      {"/treeview?COM1" + nul, 200, "#EXTM3U\n\r"},
+      {"/treeview?COM1%00", 200, "#EXTM3U\n\r"},
+      {"/treeview?" + sub + "%00" + sep + ".." + sep + "sub" + sep, 200,
+       "#EXTM3U\n\r#EXTINF:-1,in.bin 0" + std::string(fs::kSeparator == '\\' ? "," : ".") +
+           "01KB\n\r" + "http://" + kAddress + ":8027" + (fs::kSeparator == '\\' ? "/" : "") +
+           sub + sep + ".." + sep + "sub" + sep + "in.bin\n\r"},
+  };
+  for (const Case& c : cases) {
+    std::string shown;
+    for (char ch : c.target) shown += ch == '\0' ? std::string("<NUL>") : std::string(1, ch);
+    const auto r = Get(c.target);
+    EXPECT_EQ(r.status, c.status) << shown;
+    EXPECT_EQ(r.body, c.body) << shown;
+  }
+}
+
 TEST_F(MediaHandler, TestPageTakesAnnouncements) {
   const std::string ansiName =
       text::Utf8ToAnsi("\xD0\xA2\xD0\x92\xE2\x84\x96" "2|1|\xD0\x97\xD0\xB0\xD0\xBB");
@@ -367,7 +399,9 @@ TEST_F(MediaHandler, TreeviewListsFoldersFirstWithSizes) {
 // The handler with these options behind its own engine on a free loopback port.
 class HandlerServer {
  public:
-  explicit HandlerServer(const PageFetchLimits& limits) : handler_(window_, WithLimits(limits)) {
+  explicit HandlerServer(const PageFetchLimits& limits,
+                         std::int64_t maxAnswerBytes = MediaHandlerOptions().maxAnswerBytesAtOnce)
+      : handler_(window_, WithLimits(limits, maxAnswerBytes)) {
     engine_ = CreateMediaServer("127.0.0.1", 0, [this](http::TNetPeerThread& t,
                                                        http::TNetHTTPRequestInfo& rq,
                                                        http::TNetHTTPResponseInfo& rs) {
@@ -389,9 +423,10 @@ class HandlerServer {
   }
 
  private:
-  static MediaHandlerOptions WithLimits(const PageFetchLimits& limits) {
+  static MediaHandlerOptions WithLimits(const PageFetchLimits& limits, std::int64_t maxAnswerBytes) {
     MediaHandlerOptions options = PlatformMediaOptions();
     options.pageLimits = limits;
+    options.maxAnswerBytesAtOnce = maxAnswerBytes;
     return options;
   }
   FakeWindow window_;
@@ -483,6 +518,31 @@ TEST(MediaHandlerLimits, AFurtherFetchWaitsForAFreeSlotThenAnswersErr) {
   EXPECT_EQ(second.get().body, "0123456789");
   // Both slots are free again once those answers are out.
   EXPECT_EQ(server.ParserLink(pages.Url("/page") + "|<b>|</b>").body, "first");
+}
+
+TEST(MediaHandlerLimits, ReadersThatDoNotReadHoldNoSlotOnlyBoundedRoom) {
+  PageServer pages;
+  PageFetchLimits limits;  // a further request waits 10 s for a slot
+  limits.maxPagesAtOnce = 2;
+  limits.maxBodyBytes = 24 << 20;  // more than the loopback's socket buffers take in
+  HandlerServer server(limits, (48 << 20) + 4096);  // two whole pages and a little
+  // Two readers that take the first bytes of the whole page they asked for, and no more.
+  std::vector<testing::RawClient> sleepers;
+  for (int i = 0; i < 2; ++i) {
+    sleepers.emplace_back(server.Port());
+    ASSERT_TRUE(sleepers.back().Send(Request("GET", "/parserlink?" + pages.Url("/endless"))));
+  }
+  for (testing::RawClient& sleeper : sleepers) ASSERT_FALSE(sleeper.ReadCount(1, 20000).empty());
+
+  // Their slots are free while their answers go out; the room of those answers is full.
+  EXPECT_EQ(server.ParserLink(pages.Url("/page") + "|<b>|</b>").body, "first");
+  EXPECT_EQ(server.ParserLink(pages.Url("/endless")).body, "err");
+  EXPECT_TRUE(WaitUntil([&] { return server.Engine().ConnectionCount() == 2; }, 5000));
+
+  // Their room is given back when they are gone.
+  for (testing::RawClient& sleeper : sleepers) sleeper.Close();
+  ASSERT_TRUE(WaitUntil([&] { return server.Engine().ConnectionCount() == 0; }, 5000));
+  EXPECT_EQ(server.ParserLink(pages.Url("/endless")).bodyBytes, 24u << 20);
 }
 
 TEST(MediaHandlerLimits, SwitchingOffEndsFetchesAndWaitsForSlotsAtOnce) {

@@ -152,5 +152,23 @@ TEST(RequestPaths, NeverLeaveTheLocalDrives) {
   }
 }
 
+TEST(RequestPaths, WithNulNeverReachTheFileSystem) {
+  // The system's calls end a name at the NUL: COM1 the device, "a" the folder, "x.mkv" the file.
+  using namespace std::string_literals;
+  const std::string cases[] = {"/COM1\0"s, "/C:/a\0/../"s, "/tmp/a\0/../"s, "/x.mkv\0.txt"s,
+                               "/\0"s, "/C:/\0"s};
+  for (const PathStyle style : {PathStyle::Windows, PathStyle::Posix}) {
+    for (const std::string& request : cases) {
+      std::string shown;
+      for (char c : request) shown += c == '\0' ? std::string("%00") : std::string(1, c);
+      EXPECT_FALSE(StaysOnLocalDrives(request, style)) << shown;
+      EXPECT_FALSE(StaysOnLocalDrives(request.substr(1), style)) << shown;
+      bool asked = false;
+      RequestFilePath(request, style, [&](const std::string&) { return asked = true; });
+      EXPECT_FALSE(asked) << shown;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tovi::server

@@ -47,11 +47,19 @@ std::string ForTerminal(const std::string& text) {
   return out;
 }
 
+// What the terminal reads, as the locale the program started in says.
+TerminalCharset Charset() {
+  static const TerminalCharset charset = LocaleTerminalCharset();
+  return charset;
+}
+
 // A caption: one line, whatever it holds.
-std::string OneLine(const std::string& text) { return EscapeControls(text, LineBreaks::Escape); }
+std::string OneLine(const std::string& text) {
+  return EscapeControls(text, LineBreaks::Escape, Charset());
+}
 // A text with lines of its own (a message box, Memo1).
 std::string Lines(const std::string& text) {
-  return ForTerminal(EscapeControls(text, LineBreaks::Keep));
+  return ForTerminal(EscapeControls(text, LineBreaks::Keep, Charset()));
 }
 
 std::string Trim(const std::string& s) {

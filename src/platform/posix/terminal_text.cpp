@@ -1,5 +1,10 @@
 #include "platform/posix/terminal_text.h"
 
+#include <langinfo.h>
+#include <locale.h>
+
+#include <cstring>
+
 #include "platform/utf8.h"
 
 namespace tovi::gui {
@@ -16,6 +21,11 @@ void AppendEscaped(const std::string& bytes, std::string* out) {
   }
 }
 
+bool IsC1Byte(char c) {
+  const unsigned char b = static_cast<unsigned char>(c);
+  return b >= 0x80 && b <= 0x9F;
+}
+
 bool IsControl(char32_t c, LineBreaks breaks) {
   if (c == '\t') return false;
   if (c == '\r' || c == '\n') return breaks == LineBreaks::Escape;
@@ -24,7 +34,19 @@ bool IsControl(char32_t c, LineBreaks breaks) {
 
 }  // namespace
 
-std::string EscapeControls(const std::string& text, LineBreaks breaks) {
+TerminalCharset LocaleTerminalCharset() {
+  // A locale object of its own: setting the process's locale would change how every other
+  // thread classifies bytes.
+  const locale_t locale = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
+  if (locale == static_cast<locale_t>(nullptr)) return TerminalCharset::Utf8;
+  const char* codeset = nl_langinfo_l(CODESET, locale);
+  const bool ascii = std::strcmp(codeset, "ANSI_X3.4-1968") == 0;
+  const bool utf8 = std::strcmp(codeset, "UTF-8") == 0;
+  freelocale(locale);
+  return utf8 || ascii ? TerminalCharset::Utf8 : TerminalCharset::Other;
+}
+
+std::string EscapeControls(const std::string& text, LineBreaks breaks, TerminalCharset charset) {
   std::string out;
   out.reserve(text.size());
   std::size_t pos = 0;
@@ -38,6 +60,11 @@ std::string EscapeControls(const std::string& text, LineBreaks breaks) {
     const std::string piece = text.substr(pos, length);
     if (IsControl(c, breaks)) {
       AppendEscaped(piece, &out);
+    } else if (charset == TerminalCharset::Other) {
+      for (const char b : piece) {
+        if (IsC1Byte(b)) AppendEscaped(std::string(1, b), &out);
+        else out += b;
+      }
     } else {
       out += piece;
     }
