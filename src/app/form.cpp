@@ -6,6 +6,7 @@
 #include "app/address.h"
 #include "app/settings.h"
 #include "http/exceptions.h"
+#include "platform/single_instance.h"
 #include "platform/codepage.h"
 #include "remote/folder_sync.h"
 #include "remote/playlist_upload.h"
@@ -18,13 +19,21 @@ namespace tovi::app {
 TForm1::TForm1(gui::Application& app, FormOptions options)
     : app_(app),
       settingsPath_(options.settingsPath.empty() ? SettingsFilePath() : options.settingsPath),
-      localAddress_(options.localAddress ? options.localAddress : GetLocalAddress) {
+      localAddress_(options.localAddress ? options.localAddress : GetLocalAddress),
+      desktop_(std::move(options.desktop)) {
   handle_ = app_.Ui().MakeWindow(kApplicationTitle, [this](gui::Message& m) { WndProc(m); });
   pmTreyMenu.Add(N3);
   N3.Add(N4);
   pmTreyMenu.Add(N5);
   pmTreyMenu.Add(ToviDLNA1);
   pmTreyMenu.Add(LocalRFS1);
+  pmTreyMenu.Add(AllowFirewall1);
+  pmTreyMenu.Add(Autostart1);
+  Autostart1.SetVisible(desktop_.AutostartSupported());
+  AllowFirewall1.OnClick = [this] { AllowFirewallClick(); };
+  Autostart1.OnClick = [this] { AutostartClick(); };
+  AwakeTimer.OnTimer = [this] { desktop_.Awake().Poll(); };
+  secondStartMessage_ = instance::SecondStartMessage();
   pmTreyMenu.Add(N1);
   pmTreyMenu.Add(N2);
   pmTreyMenu.OnPopup = [this] { pmTreyMenuPopup(); };
@@ -104,6 +113,8 @@ void TForm1::WndProc(gui::Message& message) {
     IconMouse(message);
   } else if (message.msg != 0 && message.msg == app_.Ui().ShellRestartMessage()) {
     TaskbarCreated();
+  } else if (message.msg != 0 && message.msg == secondStartMessage_) {
+    SecondStart();
   } else {
     app_.Ui().DefaultHandler(handle_, message);
   }
@@ -189,6 +200,7 @@ void TForm1::LocalRFS1Click() {
     StopMediaServer();
     ServerActive = false;
     LocalRFS1.SetCaption(kCaptionServerOn);
+    AllowFirewall1.SetVisible(false);
     return;
   }
   WriteSettings(settingsPath_, SyncFolder, true);
@@ -202,6 +214,7 @@ void TForm1::LocalRFS1Click() {
   MediaServer = std::move(mediaServer);
   ServerActive = true;
   LocalRFS1.SetCaption(kCaptionServerOff);
+  CheckFirewall();
 }
 
 void TForm1::NetHTTPServer1CommandGet(http::TNetPeerThread& thread,
@@ -225,7 +238,44 @@ server::MediaWindow TForm1::MediaWindowOf() {
           [this](const std::string& caption) { N3.SetCaption(caption); },
           [this] { return ActiveDevice(); },
           [this](const std::string& device) { SetActiveDevice(device); },
-          [this] { return LocalAddress(); }};
+          [this] { return LocalAddress(); },
+          [this] { desktop_.Awake().StreamStarted(); },
+          [this] { desktop_.Awake().StreamEnded(); }};
+}
+
+void TForm1::pmTreyMenuPopup() {
+  if (Autostart1.Visible()) Autostart1.SetChecked(desktop_.AutostartOn());
+  // Asked again only while the item shows: the user may have let the program in meanwhile.
+  if (ServerActive && (AllowFirewall1.Visible() || publicNetwork_)) {
+    const FirewallAdvice advice = desktop_.CheckFirewall(server::kMediaPort);
+    publicNetwork_ = advice.publicNetwork;
+    AllowFirewall1.SetVisible(advice.verdict == FirewallVerdict::Blocked && !publicNetwork_);
+  }
+}
+
+void TForm1::AutostartClick() {
+  desktop_.ToggleAutostart();
+  Autostart1.SetChecked(desktop_.AutostartOn());
+}
+
+void TForm1::AllowFirewallClick() { desktop_.AllowInFirewall(server::kMediaPort); }
+
+void TForm1::SecondStart() { ShowBalloon(kTextAlreadyRunning + LocalAddress()); }
+
+void TForm1::CheckFirewall() {
+  const FirewallAdvice advice = desktop_.CheckFirewall(server::kMediaPort);
+  publicNetwork_ = advice.publicNetwork;
+  // On a public network no rule of ours would help: the category is what has to change.
+  AllowFirewall1.SetVisible(advice.verdict == FirewallVerdict::Blocked && !advice.publicNetwork);
+  if (advice.publicNetwork) {
+    ShowBalloon(kTextPublicNetwork);
+  } else if (advice.verdict == FirewallVerdict::Blocked) {
+    ShowBalloon(kTextFirewallBlocks);
+  }
+}
+
+void TForm1::ShowBalloon(const std::string& text) {
+  app_.Ui().ShowBalloon(handle_, kTrayIconId, kApplicationTitle, text);
 }
 
 void TForm1::Button1Click() {

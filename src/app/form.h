@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/desktop.h"
 #include "http/server/http_server.h"
 #include "platform/gui.h"
 #include "server/media_handler.h"
@@ -31,6 +32,7 @@ inline constexpr const char* kCaptionServerOff = "Выключить Tovi DLNA";
 struct FormOptions {
   std::string settingsPath;                    // "" = SettingsFilePath()
   std::function<std::string()> localAddress;   // empty = GetLocalAddress
+  DesktopPlatform desktop;                     // empty members = the system's
 };
 
 class TForm1 {
@@ -69,7 +71,7 @@ class TForm1 {
   void N1Click();           // About box
   void N2Click();           // Exit
   void ToviDLNA1Click();    // the test page in the browser
-  void pmTreyMenuPopup() {}
+  void pmTreyMenuPopup();    // the check marks and the firewall item, as the system has them
   void Timer1Timer();       // clicks Button1
   void Timer2Timer();       // one-shot: disables itself, then switches the server on if it is off
   void Button2Click();      // clicks LocalRFS1
@@ -79,6 +81,12 @@ class TForm1 {
   void Button1Click();      // presence registration
   void N4Click();           // playlist upload
   void N5Click();           // video folder sync
+  // Handlers of the desktop's services.
+  void AutostartClick();    // start with Windows, on or off
+  void AllowFirewallClick();  // the elevated firewall rule
+  void SecondStart();       // a second start handed over to this copy
+  void CheckFirewall();     // after the server came on: balloons and the firewall item
+  void ShowBalloon(const std::string& text);
   // The media server's request handler; runs on connection threads.
   void NetHTTPServer1CommandGet(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
                                 http::TNetHTTPResponseInfo& response);
@@ -109,6 +117,8 @@ class TForm1 {
   bool inTray_ = false;  // the icon was added and not deleted since
   mutable std::mutex activeDeviceLock_;
   std::string activeDevice_;
+  std::uint32_t secondStartMessage_ = 0;
+  bool publicNetwork_ = false;  // at the last firewall check
   bool switchOffStarted_ = false;  // from a switch-off attempt until the server is freed
   std::vector<std::weak_ptr<http::TNetHTTPServer>> freedServers_;
 
@@ -127,12 +137,16 @@ class TForm1 {
   gui::MenuItem N5{app_, "N5", "Синхронизировать Tovi DLNA", false};
   gui::MenuItem ToviDLNA1{app_, "ToviDLNA1", "Проверить работу Tovi DLNA"};
   gui::MenuItem LocalRFS1{app_, "LocalRFS1", kCaptionServerOn};
+  gui::MenuItem AllowFirewall1{app_, "AllowFirewall1", kCaptionAllowFirewall, false};
+  gui::MenuItem Autostart1{app_, "Autostart1", kCaptionAutostart, false};
   gui::MenuItem N1{app_, "N1", "О программе"};
   gui::MenuItem N2{app_, "N2", "Выход"};
   gui::OpenDialog OpenDialog1{app_, "OpenDialog1", "*.m3u, *.xml в UTF-8|*.m3u;*.xml"};
+  gui::Timer AwakeTimer{app_, "AwakeTimer", kAwakePollMs, true};  // ends the awake tail
 
  private:
   server::MediaWindow MediaWindowOf();
+  Desktop desktop_;  // before mediaHost_: its streams report here
   server::WindowMediaHost mediaHost_{MediaWindowOf()};
   server::MediaRequestHandler mediaHandler_{mediaHost_};
 

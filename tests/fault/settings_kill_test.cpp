@@ -47,6 +47,8 @@ std::string SwitchState(const std::string& text, const std::string& folder) {
 bool RunAndKill(const std::string& program, int paceMs, int killAfterMs) {
   testing::ChildOptions options;
   options.outputFile = "/dev/null";
+  // The program's folder as its session's runtime folder: its own one-copy lock.
+  options.environment = {"XDG_RUNTIME_DIR=" + program.substr(0, program.rfind('/'))};
   // The list service is pointed at a closed loopback port: nothing leaves the machine.
   testing::ChildProcess child({program, "--address", "127.0.0.1", "--list-host", "127.0.0.1:9",
                                "--site-host", "127.0.0.1:9"},
