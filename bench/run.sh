@@ -122,7 +122,8 @@ nginx_pids() { echo "$npid" $(pgrep -P "$npid" || true); }
 mkdir -p "$work/app"
 cp "$out/build/src/app/remote-toviplayer" "$work/app/"
 mkfifo "$work/app/input"
-"$work/app/remote-toviplayer" --address 127.0.0.1 <"$work/app/input" >"$work/app/output" 2>&1 &
+# Its own runtime folder: a copy the user runs meanwhile would otherwise take this one for a second.
+XDG_RUNTIME_DIR="$work/app" "$work/app/remote-toviplayer" --address 127.0.0.1 <"$work/app/input" >"$work/app/output" 2>&1 &
 opid=$!
 pids+=("$opid")
 exec 7>"$work/app/input"

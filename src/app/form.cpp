@@ -6,6 +6,7 @@
 #include "app/address.h"
 #include "app/settings.h"
 #include "http/exceptions.h"
+#include "platform/single_instance.h"
 #include "platform/codepage.h"
 #include "remote/folder_sync.h"
 #include "remote/playlist_upload.h"
@@ -19,7 +20,8 @@ TForm1::TForm1(gui::Application& app, FormOptions options)
     : app_(app),
       settingsPath_(options.settingsPath.empty() ? SettingsFilePath() : options.settingsPath),
       fixedAddress_(options.localAddress),
-      adapters_(options.adapters ? options.adapters : net::ListAdapters) {
+      adapters_(options.adapters ? options.adapters : net::ListAdapters),
+      desktop_(std::move(options.desktop)) {
   handle_ = app_.Ui().MakeWindow(kApplicationTitle, [this](gui::Message& m) { WndProc(m); });
   pmTreyMenu.Add(N3);
   N3.Add(N4);
@@ -28,6 +30,13 @@ TForm1::TForm1(gui::Application& app, FormOptions options)
   pmTreyMenu.Add(AddressMenu);
   AddressMenu.Add(AddressAuto);
   pmTreyMenu.Add(LocalRFS1);
+  pmTreyMenu.Add(AllowFirewall1);
+  pmTreyMenu.Add(Autostart1);
+  Autostart1.SetVisible(desktop_.AutostartSupported());
+  AllowFirewall1.OnClick = [this] { AllowFirewallClick(); };
+  Autostart1.OnClick = [this] { AutostartClick(); };
+  AwakeTimer.OnTimer = [this] { desktop_.Awake().Poll(); };
+  secondStartMessage_ = instance::SecondStartMessage();
   pmTreyMenu.Add(N1);
   pmTreyMenu.Add(N2);
   pmTreyMenu.OnPopup = [this] { pmTreyMenuPopup(); };
@@ -192,8 +201,6 @@ void TForm1::UpdateTip() {
   if (inTray_ && TipText() != shownTip_) Ic(3, app_.Ui().ApplicationIcon());
 }
 
-void TForm1::pmTreyMenuPopup() { ShowAddressChoice(CurrentAddress()); }
-
 void TForm1::ChooseAdapter(const std::string& adapterId) {
   // The file first: the choice is in force only once it is kept.
   WriteSettings(settingsPath_, SyncFolder, ServerActive, adapterId);
@@ -228,6 +235,8 @@ void TForm1::WndProc(gui::Message& message) {
     IconMouse(message);
   } else if (message.msg != 0 && message.msg == app_.Ui().ShellRestartMessage()) {
     TaskbarCreated();
+  } else if (message.msg != 0 && message.msg == secondStartMessage_) {
+    SecondStart();
   } else {
     app_.Ui().DefaultHandler(handle_, message);
   }
@@ -314,6 +323,7 @@ void TForm1::LocalRFS1Click() {
     StopMediaServer();
     ServerActive = false;
     LocalRFS1.SetCaption(kCaptionServerOn);
+    AllowFirewall1.SetVisible(false);
     UpdateTip();
     return;
   }
@@ -322,6 +332,7 @@ void TForm1::LocalRFS1Click() {
   ServerActive = true;
   LocalRFS1.SetCaption(kCaptionServerOff);
   UpdateTip();
+  CheckFirewall();
 }
 
 void TForm1::NetHTTPServer1CommandGet(http::TNetPeerThread& thread,
@@ -346,7 +357,45 @@ server::MediaWindow TForm1::MediaWindowOf() {
           [this] { return ActiveDevice(); },
           [this](const std::string& device) { SetActiveDevice(device); },
           // The playlists' links: where the server listens.
-          [this] { return ServedAddress(); }};
+          [this] { return ServedAddress(); },
+          [this] { desktop_.Awake().StreamStarted(); },
+          [this] { desktop_.Awake().StreamEnded(); }};
+}
+
+void TForm1::pmTreyMenuPopup() {
+  ShowAddressChoice(CurrentAddress());
+  if (Autostart1.Visible()) Autostart1.SetChecked(desktop_.AutostartOn());
+  // Asked again only while the item shows: the user may have let the program in meanwhile.
+  if (ServerActive && (AllowFirewall1.Visible() || publicNetwork_)) {
+    const FirewallAdvice advice = desktop_.CheckFirewall(server::kMediaPort);
+    publicNetwork_ = advice.publicNetwork;
+    AllowFirewall1.SetVisible(advice.verdict == FirewallVerdict::Blocked && !publicNetwork_);
+  }
+}
+
+void TForm1::AutostartClick() {
+  desktop_.ToggleAutostart();
+  Autostart1.SetChecked(desktop_.AutostartOn());
+}
+
+void TForm1::AllowFirewallClick() { desktop_.AllowInFirewall(server::kMediaPort); }
+
+void TForm1::SecondStart() { ShowBalloon(kTextAlreadyRunning + LocalAddress()); }
+
+void TForm1::CheckFirewall() {
+  const FirewallAdvice advice = desktop_.CheckFirewall(server::kMediaPort);
+  publicNetwork_ = advice.publicNetwork;
+  // On a public network no rule of ours would help: the category is what has to change.
+  AllowFirewall1.SetVisible(advice.verdict == FirewallVerdict::Blocked && !advice.publicNetwork);
+  if (advice.publicNetwork) {
+    ShowBalloon(kTextPublicNetwork);
+  } else if (advice.verdict == FirewallVerdict::Blocked) {
+    ShowBalloon(kTextFirewallBlocks);
+  }
+}
+
+void TForm1::ShowBalloon(const std::string& text) {
+  app_.Ui().ShowBalloon(handle_, kTrayIconId, kApplicationTitle, text);
 }
 
 void TForm1::Button1Click() {

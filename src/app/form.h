@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/address.h"
+#include "app/desktop.h"
 #include "http/server/http_server.h"
 #include "platform/gui.h"
 #include "server/media_handler.h"
@@ -43,6 +44,7 @@ struct FormOptions {
   std::string settingsPath;                    // "" = SettingsFilePath()
   std::function<std::string()> localAddress;   // a fixed address, as --address; empty = the choice
   std::function<std::vector<net::Adapter>()> adapters;  // empty = net::ListAdapters
+  DesktopPlatform desktop;                     // empty members = the system's
 };
 
 class TForm1 {
@@ -86,7 +88,7 @@ class TForm1 {
   void N1Click();           // About box
   void N2Click();           // Exit
   void ToviDLNA1Click();    // the test page in the browser
-  void pmTreyMenuPopup();   // the address submenu as it is now
+  void pmTreyMenuPopup();   // the address submenu, the check marks and the firewall item, as they are now
   void Timer1Timer();       // clicks Button1
   void Timer2Timer();       // one-shot: disables itself, then switches the server on if it is off
   void Button2Click();      // clicks LocalRFS1
@@ -98,6 +100,12 @@ class TForm1 {
   void N5Click();           // video folder sync
   // An item of the address submenu: "" = the automatic choice; kept in the settings file.
   void ChooseAdapter(const std::string& adapterId);
+  // Handlers of the desktop's services.
+  void AutostartClick();    // start with Windows, on or off
+  void AllowFirewallClick();  // the elevated firewall rule
+  void SecondStart();       // a second start handed over to this copy
+  void CheckFirewall();     // after the server came on: balloons and the firewall item
+  void ShowBalloon(const std::string& text);
   // The media server's request handler; runs on connection threads.
   void NetHTTPServer1CommandGet(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
                                 http::TNetHTTPResponseInfo& response);
@@ -148,6 +156,8 @@ class TForm1 {
   bool inTray_ = false;  // the icon was added and not deleted since
   mutable std::mutex activeDeviceLock_;
   std::string activeDevice_;
+  std::uint32_t secondStartMessage_ = 0;
+  bool publicNetwork_ = false;  // at the last firewall check
   bool switchOffStarted_ = false;  // from a switch-off attempt until the server is freed
   std::vector<std::weak_ptr<http::TNetHTTPServer>> freedServers_;
 
@@ -168,6 +178,8 @@ class TForm1 {
   gui::MenuItem AddressMenu{app_, "AddressMenu", kCaptionAddressPrefix};
   gui::MenuItem AddressAuto{app_, "AddressAuto", kCaptionAutomatic};
   gui::MenuItem LocalRFS1{app_, "LocalRFS1", kCaptionServerOn};
+  gui::MenuItem AllowFirewall1{app_, "AllowFirewall1", kCaptionAllowFirewall, false};
+  gui::MenuItem Autostart1{app_, "Autostart1", kCaptionAutostart, false};
   gui::MenuItem N1{app_, "N1", "О программе"};
   gui::MenuItem N2{app_, "N2", "Выход"};
   gui::OpenDialog OpenDialog1{app_, "OpenDialog1", "*.m3u, *.xml в UTF-8|*.m3u;*.xml"};
@@ -175,11 +187,13 @@ class TForm1 {
   // hidden, never freed before the form (a click may still be on its way from a menu shown
   // before).
   std::vector<std::unique_ptr<gui::MenuItem>> AddressItems;
+  gui::Timer AwakeTimer{app_, "AwakeTimer", kAwakePollMs, true};  // ends the awake tail
 
  private:
   std::vector<std::string> addressItemIds_;  // the adapter each of AddressItems stands for
 
   server::MediaWindow MediaWindowOf();
+  Desktop desktop_;  // before mediaHost_: its streams report here
   server::WindowMediaHost mediaHost_{MediaWindowOf()};
   server::MediaRequestHandler mediaHandler_{mediaHost_};
 

@@ -1,14 +1,21 @@
 #include "app/program.h"
 
 #include <cstdlib>
+#include <iostream>
 #include <memory>
 
+#include "app/address.h"
 #include "app/form.h"
 #include "app/options.h"
 #include "platform/gui.h"
 #include "platform/process.h"
+#include "platform/single_instance.h"
 
 namespace tovi::app {
+
+namespace {
+constexpr const char* kInstanceName = "remote-toviplayer";
+}  // namespace
 
 int RunProgram(int argc, const char* const* argv) {
   process::SuppressCriticalErrorBoxes();
@@ -23,6 +30,14 @@ int RunProgram(int argc, const char* const* argv) {
     return 0;
   }
   ApplyOptions(options);
+  // One copy per session: a second start tells the first and ends, whatever its options.
+  const std::unique_ptr<instance::Claim> claim = instance::TryClaim(kInstanceName);
+  if (!claim) {
+    const instance::FirstCopy first = instance::NotifyFirstCopy(kInstanceName);
+    if (!first.answersItself) std::cout << kTextAlreadyRunning << first.address << std::endl;
+    return 0;
+  }
+  claim->Publish(GetLocalAddress());
 
   gui::Application app(*frontend);
   app.Initialize();

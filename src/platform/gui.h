@@ -105,6 +105,11 @@ class Frontend {
   // The message the shell broadcasts to every top-level window when it starts anew (Explorer
   // restarted): tray icons are gone and must be added again. 0 where there is no such shell.
   virtual std::uint32_t ShellRestartMessage() { return 0; }
+  // A balloon from the tray icon (window, id): a title and a text, gone after a while by itself.
+  // False where none could be shown.
+  virtual bool ShowBalloon(WindowHandle, std::uint32_t, const std::string&, const std::string&) {
+    return false;
+  }
   // Shows menu at point, owned by window; returns when it has closed. A chosen item's click
   // runs afterwards from the message loop.
   virtual void TrackPopupMenu(PopupMenu& menu, Point at, WindowHandle owner) = 0;

@@ -131,7 +131,15 @@ void MediaRequestHandler::StreamFile(http::TNetPeerThread& thread, const std::st
   response.SendHeaders();
   if (http::SameText(request.RequestMethod(), "HEAD")) return;
   auto& connection = thread.Connection();
-  connection.WriteFileRange(file->NativeHandle(), first, length);
+  if (length > 0) {
+    // Reported ended however the sending ends (sent, cut off, failed).
+    struct Streaming {
+      MediaHost& host;
+      explicit Streaming(MediaHost& h) : host(h) { host.StreamStarted(); }
+      ~Streaming() { host.StreamEnded(); }
+    } streaming(host_);
+    connection.WriteFileRange(file->NativeHandle(), first, length);
+  }
   connection.EndConnection();
 }
 

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "support/loopback.h"
+#include "app/desktop_fakes.h"
 #include "support/raw_client.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -32,7 +33,8 @@ struct Rig {
     app.Initialize();
     app.SetTitle(kApplicationTitle);
     form = std::make_unique<TForm1>(
-        app, FormOptions{dir.Path("setstovi.cfg"), [this] { return address_; }, {}});
+        app, FormOptions{dir.Path("setstovi.cfg"), [this] { return address_; }, {},
+                         fakes::FakePlatform(system, "C:\\Tovi\\remote-toviplayer.exe")});
   }
   // The automatic choice over adapters the test changes, with the settings file of dir.
   Rig(const std::vector<net::Adapter>* adapters, const TempDir* settingsDir) {
@@ -40,13 +42,15 @@ struct Rig {
     app.SetTitle(kApplicationTitle);
     form = std::make_unique<TForm1>(
         app, FormOptions{(settingsDir != nullptr ? *settingsDir : dir).Path("setstovi.cfg"), {},
-                         [adapters] { return *adapters; }});
+                         [adapters] { return *adapters; },
+                         fakes::FakePlatform(system, "C:\\Tovi\\remote-toviplayer.exe")});
   }
   void Create() { app.Dispatch([this] { form->FormCreate(); }); }
   void Settings(const std::string& bytes) { dir.Write("setstovi.cfg", bytes); }
 
   TempDir dir;
   std::string address_;
+  fakes::FakeSystem system;
   FakeFrontend ui;
   gui::Application app{ui};
   std::unique_ptr<TForm1> form;
@@ -64,6 +68,8 @@ std::vector<MenuRow> DesignMenu() {
           {"ToviDLNA1", "Проверить работу Tovi DLNA", true},
           {"AddressMenu", "Адрес: ", true},
           {"LocalRFS1", "Включить Tovi DLNA", true},
+          {"AllowFirewall1", "Разрешить доступ в брандмауэре…", false},
+          {"Autostart1", "Запускать вместе с Windows", autostart::Supported()},
           {"N1", "О программе", true},
           {"N2", "Выход", true}};
 }
@@ -158,7 +164,9 @@ TEST(MainForm, UnreadableSettingsStopStartUpWithAMessageAndTheProgramRunsOn) {
   FakeFrontend ui;
   gui::Application app(ui);
   app.SetTitle(kApplicationTitle);
-  TForm1 form(app, FormOptions{unreadable, [] { return std::string("10.0.0.1"); }, {}});
+  fakes::FakeSystem system;
+  TForm1 form(app, FormOptions{unreadable, [] { return std::string("10.0.0.1"); }, {},
+                               fakes::FakePlatform(system, "C:\\remote-toviplayer.exe")});
   int registrations = 0;
   form.Button1.OnClick = [&] { ++registrations; };
   app.Dispatch([&] { form.FormCreate(); });

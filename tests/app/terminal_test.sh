@@ -7,6 +7,9 @@
 set -uo pipefail
 binary=$(realpath "$1")
 work=$(mktemp -d)
+# The program keeps one copy per session by a lock in the runtime folder: ours is a session of
+# its own, whatever copy the user or another test runs.
+export XDG_RUNTIME_DIR=$work
 pid=
 cleanup() {
   [ -n "$pid" ] && kill -9 "$pid" 2>/dev/null

@@ -9,10 +9,13 @@
 # its text; the menu switches the server on, and the .exe then answers "/test", a ranged file,
 # a folder playlist listing a Cyrillic name and "Amélie.mkv" (outside code page 1251) and
 # streams both, while requests naming shares or devices get 404 and no connection is made to
-# 127.0.0.1:445; the tip names the server's URL; when DHCP gives the LAN adapter another address,
-# the registration and the server follow within 5 s; the address submenu lists the adapters'
-# addresses, and the one chosen there is used at once and after a restart; the menu's Exit ends
-# it with the icon removed.
+# 127.0.0.1:445; the tip names the server's URL; the firewall's interfaces, which wine answers
+# "not implemented", bring no balloon and no firewall item; a second start ends with 0 at once
+# and the first copy shows its address in a balloon and serves on; "Запускать вместе с Windows"
+# shows and sets the Run value (checked with wine's reg); when DHCP gives the LAN adapter another
+# address, the registration and the server follow within 5 s; the address submenu lists the
+# adapters' addresses, and the one chosen there is used at once and after a restart; the menu's
+# Exit ends it with the icon removed.
 # Usage: wine_gui_test.sh REMOTE_TOVIPLAYER_EXE GUI_PROBE_EXE OUTPUT_DIR
 # Screenshots and the program's GUI trace are kept in OUTPUT_DIR/wine-gui/.
 set -uo pipefail
@@ -177,9 +180,10 @@ xdotool mousemove "$x" "$y" click 1
 sleep 2
 grep -q '^popup|' "$trace" && fail "a left click opened the menu"
 
-open_menu() {  # open_menu N: right click on the icon, the N-th menu of the run
+open_menu() {  # right click on the icon: the next menu of the run
+  local next=$(($(count '^popup|') + 1))
   xdotool mousemove "$x" "$y" click 3
-  for _ in $(seq 1 100); do [ "$(count '^popup|')" -ge "$1" ] && return 0; sleep 0.2; done
+  for _ in $(seq 1 100); do [ "$(count '^popup|')" -ge "$next" ] && return 0; sleep 0.2; done
   fail "a right click on the icon did not open the menu"
 }
 menu_items() {  # the captions of the menu shown last, as the program built it
@@ -198,11 +202,12 @@ click_item() {  # click_item K: the K-th of the menu's visible top items (from 1
 }
 address_items() { menu_items | awk -F'|' '$2 == 0 { address = ($3 ~ /^Адрес: /) } address && $2 == 1'; }
 
-expect_menu() {  # expect_menu DEVICE_CAPTION SWITCH_CAPTION FAILURE [ADDRESS]: the menu shown last
+expect_menu() {  # expect_menu DEVICE_CAPTION SWITCH_CAPTION FAILURE [ADDRESS] [checked]: the menu shown last
   local expected actual
   expected=$(printf '%s\n' "menu|0|$1|submenu" "menu|1|Загрузить m3u, xml лист|item" \
     "menu|0|Проверить http://192.168.1.50:8027/test|item" "menu|0|Адрес: ${4:-$lan}|submenu" \
-    "menu|0|$2|item" "menu|0|О программе|item" "menu|0|Выход|item")
+    "menu|0|$2|item" "menu|0|Запускать вместе с Windows|item${5:+|checked}" \
+    "menu|0|О программе|item" "menu|0|Выход|item")
   actual=$(menu_items | awk -F'|' '$2 == 0 { address = ($3 ~ /^Адрес: /) } !(address && $2 == 1)')
   if [ "$actual" != "$expected" ]; then
     diff <(echo "$expected") <(echo "$actual") | sed 's/^/  /'
@@ -210,12 +215,20 @@ expect_menu() {  # expect_menu DEVICE_CAPTION SWITCH_CAPTION FAILURE [ADDRESS]: 
   fi
 }
 
-open_menu 1
+# A Run value left by a copy of the program elsewhere: not ours, so the item shows unchecked.
+run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+ours="\"$(winpath "$work/app/remote-toviplayer.exe")\""
+run_value() { wine reg query "$run_key" /v "Remote Toviplayer" 2>/dev/null | tr -d '\r' | grep REG_SZ; }
+timeout 30 wine reg add "$run_key" /v "Remote Toviplayer" /t REG_SZ /d '"C:\Old\remote-toviplayer.exe"' /f \
+  >/dev/null 2>&1 || fail "wine reg could not write the Run value"
+
+open_menu
 sleep 1
 shot menu
 probe windows "$work/windows-menu.txt"
 rect=$(grep '^window|0|#32768||1|' "$work/windows-menu.txt" | head -1 | cut -d'|' -f6)
 [ -n "$rect" ] || fail "no menu window is shown"
+rect_items=$(menu_items | grep -c '^menu|0|')
 expect_menu "Нет устройства" "Включить Tovi DLNA" "the menu's items differ from the design"
 # The address submenu: the automatic choice and the LAN address checked, the other adapters'
 # addresses offered, no loopback or link-local one.
@@ -226,7 +239,7 @@ echo "$addresses" | grep -q '^menu|1|192.168.56.1 (' || fail "the VirtualBox add
 echo "$addresses" | grep -q '127.0.0.1\|169.254' && fail "a loopback or link-local address is offered: $addresses"
 
 # About: the box's text, as traced and as shown.
-click_item 5
+click_item 6
 wait_for '^box|' 20 || fail "About showed no box"
 about='Версия  1.1\r\nОнлайн\r\nВспомогательная программа для работы\r\nToviPlayer на телевизорах СМАРТТВ\r\nIP: 192.168.1.50\n\rhttp://'
 box=$(grep -m1 '^box|' "$trace")
@@ -239,8 +252,25 @@ IFS=, read -r left top right bottom <<<"$ok"
 xdotool mousemove $(((left + right) / 2)) $(((top + bottom) / 2)) click 1
 wait_for '^box-closed$' 20 || fail "the About box did not close on OK"
 
+# Start with Windows: a click puts the running .exe's quoted path in place of the stale value and
+# checks the item; the next click removes the value.
+open_menu
+click_item 5
+wait_for '^click|Autostart1$' 20 || fail "the autostart item was not clicked"
+for _ in $(seq 1 25); do run_value | grep -qF "$ours" && break; sleep 0.2; done
+run_value | grep -qF "$ours" || fail "the Run value is not ours: $(run_value) (expected $ours)"
+open_menu
+sleep 1
+shot menu-autostart
+expect_menu "Нет устройства" "Включить Tovi DLNA" "the autostart item is not checked" "" checked
+clicks=$(count '^click|Autostart1$')
+click_item 5
+for _ in $(seq 1 50); do [ "$(count '^click|Autostart1$')" -gt "$clicks" ] && break; sleep 0.2; done
+for _ in $(seq 1 25); do [ -z "$(run_value)" ] && break; sleep 0.2; done
+[ -z "$(run_value)" ] || fail "the second click left the Run value: $(run_value)"
+
 # The server, switched on from the menu.
-open_menu 2
+open_menu
 click_item 4
 wait_for '^click|LocalRFS1$' 20 || fail "the server switch was not clicked"
 for _ in $(seq 1 50); do get -o /dev/null "http://$lan:8027/test" && break; sleep 0.2; done
@@ -300,6 +330,30 @@ for _ in $(seq 1 50); do grep -q '^connections' "$work/smb.state" && break; slee
 smb_pid=
 grep -qx 'connections 0' "$work/smb.state" || fail "a connection to 127.0.0.1:445 was made: $(cat "$work/smb.state")"
 
+# wine's firewall interfaces answer "not implemented": nothing is said about the firewall.
+grep -q '^balloon|.*\(брандмауэр\|общественная\)' "$trace" &&
+  fail "a firewall balloon where the firewall cannot be asked: $(grep '^balloon' "$trace")"
+
+# A second start in the same session: it ends with 0 at once; the first copy shows its address
+# in a balloon and serves on.
+probe second-start "$work/second-start.txt"
+grep -q '^exit|0|' "$work/second-start.txt" ||
+  fail "the second start did not end with 0 at once: $(cat "$work/second-start.txt")"
+wait_for '^balloon|Remote Toviplayer|Remote Toviplayer уже работает. Адрес ПК: '"$lan"'|ok$' 20 ||
+  fail "the first copy showed no balloon with its address: $(grep '^balloon' "$trace")"
+balloon_shown() {  # a visible balloon: a tooltip window of two lines or more
+  probe windows "$work/windows-balloon.txt"
+  grep '^window|0|tooltips_class32||1|' "$work/windows-balloon.txt" | cut -d'|' -f6 |
+    while IFS=, read -r left top right bottom; do [ $((bottom - top)) -ge 40 ] && echo shown; done |
+    grep -q shown
+}
+for _ in $(seq 1 10); do balloon_shown && break; sleep 0.5; done
+shot second-start
+balloon_shown || fail "the balloon is not shown (second-start.png)"
+[ "$(get "http://$lan:8027/test")" = '<html><h1>ToviPlayer DLNA Work!</h1></html>' ] ||
+  fail "the first copy stopped serving after a second start"
+
+
 # DHCP gives the LAN adapter another address: the registration and the server follow.
 netns_dhcp 192.168.1.77 || fail "the LAN address could not be changed"
 lan=192.168.1.77
@@ -334,7 +388,7 @@ grep -q '^\[Adapter\]' "$work/app/setstovi.cfg" || fail "the choice was not kept
 exit_program() {  # exit_program N: Exit from the N-th menu of the run
   open_menu "$1"
   rect=$(menu_rect)
-  click_item 6
+  click_item 7
   wait_for '^closed$' 20 || fail "the program did not end after Exit"
   for _ in $(seq 1 50); do kill -0 "$wine_pid" 2>/dev/null || break; sleep 0.2; done
   kill -0 "$wine_pid" 2>/dev/null && fail "the program is still running after Exit"
@@ -351,7 +405,7 @@ netns_wait_for 10 listens_at 192.168.56.1 || fail "after a restart the server do
 wait_icon restarted there || fail "the icon is not in the tray after the restart"
 open_menu 1
 rect=$(menu_rect)
-click_item 6
+click_item 7
 wait_for '^tray|2|' 20 || { shot after-exit; fail "Exit did not remove the tray icon"; }
 wait_for '^closed$' 20 || fail "the program did not end after Exit"
 for _ in $(seq 1 50); do kill -0 "$wine_pid" 2>/dev/null || break; sleep 0.2; done
@@ -359,4 +413,4 @@ kill -0 "$wine_pid" 2>/dev/null && fail "the program is still running after Exit
 wine_pid=
 wait_icon after-exit gone || fail "the icon is still in the tray after Exit"
 
-echo "wine GUI test: PASS (screenshots in $work: start, tray-forgotten, tray-restored, menu, about, tip, menu-server-on, menu-address, after-exit)"
+echo "wine GUI test: PASS (screenshots in $work: start, tray-forgotten, tray-restored, menu, about, menu-autostart, tip, second-start, menu-server-on, menu-address, after-exit)"

@@ -50,9 +50,13 @@ std::string SwitchState(const std::string& text, const std::string& folder) {
 // Starts the program (its own copy, so the settings file lands beside it), types the switch
 // every `paceMs` (a switch-on is followed at once by the next command, so typing ahead would
 // leave the "true" state almost no time), kills it with SIGKILL after `killAfterMs`.
-bool RunAndKill(const std::string& program, int paceMs, int killAfterMs) {
+bool RunAndKill(const std::string& program, const std::string& runtimeFolder, int paceMs,
+                int killAfterMs) {
   testing::ChildOptions options;
   options.outputFile = "/dev/null";
+  // A session of its own (the one-copy lock lives there), apart from the folder whose files
+  // the test counts.
+  options.environment = {"XDG_RUNTIME_DIR=" + runtimeFolder};
   // The list service is pointed at a closed loopback port: nothing leaves the machine.
   testing::ChildProcess child({program, "--address", "127.0.0.1", "--list-host", "127.0.0.1:9",
                                "--site-host", "127.0.0.1:9"},
@@ -78,6 +82,7 @@ TEST(SettingsFile, SurvivesAHundredKillsDuringRewrites) {
   }
   const std::string original = testing::BuiltProgram();
   testing::TempDir dir;
+  testing::TempDir runtime;
   const std::string program = dir.Path("remote-toviplayer");
   std::filesystem::copy_file(original, program);
   std::filesystem::permissions(program, std::filesystem::perms::owner_all);
@@ -92,7 +97,7 @@ TEST(SettingsFile, SurvivesAHundredKillsDuringRewrites) {
   int seenTrue = 0, seenFalse = 0;
   for (int round = 0; round < 100; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
-    ASSERT_TRUE(RunAndKill(program, 60, killAfter(random)));
+    ASSERT_TRUE(RunAndKill(program, runtime.Native(), 60, killAfter(random)));
     const std::string text = fs::ReadWholeFile(settings);
     const std::string state = SwitchState(text, folder);
     ASSERT_NE(state, "?") << "settings file after the kill:\n" << text;

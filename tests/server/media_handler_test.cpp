@@ -50,6 +50,10 @@ class FakeWindow : public MediaHost {
     return kAddress;
   }
 
+  void StreamStarted() override { ++streamsStarted; }
+  void StreamEnded() override { ++streamsEnded; }
+  std::atomic<int> streamsStarted{0}, streamsEnded{0};
+
   std::string RequestPath() { return Get(requestPath_); }
   std::string Trace() { return Get(trace_); }
   std::string DeviceCaption() { return Get(deviceCaption_); }
@@ -180,6 +184,10 @@ TEST_F(MediaHandler, StreamsFilesWithRangesAsRfc7233Says) {
       EXPECT_EQ(r.body, bytes.substr(c.first, c.length)) << what;
     }
   }
+  // Each answer that sends bytes is one stream, reported begun and ended before the client sees
+  // the end (the PC is kept awake in between); a HEAD or a 416 sends none.
+  EXPECT_EQ(window_.streamsStarted, 12);
+  EXPECT_EQ(window_.streamsEnded, 12);
   // HEAD answers with exactly the head a GET would have.
   const auto get = Get(url, "Range: bytes=100-199\r\n");
   const auto head = Get(url, "Range: bytes=100-199\r\n", "HEAD");

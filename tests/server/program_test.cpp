@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -144,6 +145,30 @@ TEST_F(Program, SwitchesFromTheTerminalAndRecordsEachSwitch) {
   ASSERT_TRUE(Command("Button2", kOn)) << process_->Output();
   EXPECT_TRUE(WaitUntil(Answers, 5000));
   EXPECT_EQ(Settings(), "[Path]\r\n\r\n[LFRS]\r\ntrue\r\n");
+}
+
+TEST_F(Program, ASecondStartNamesTheFirstAndEndsWhileTheFirstServesAndACrashedFirstBlocksNothing) {
+  Start();
+  SwitchOn();
+  // The same session (runtime folder) as the first; another address, which it never uses.
+  testing::ChildOptions options;
+  options.folder = home_.Native();
+  options.environment = {"XDG_RUNTIME_DIR=" + home_.Native()};
+  testing::ChildProcess second({home_.Path("remote-toviplayer"), "--address", "10.9.9.9"}, options);
+  ASSERT_TRUE(second.WaitExit(10000)) << "the second start runs on: " << second.Output();
+  EXPECT_EQ(second.ExitCode(), 0);
+  EXPECT_EQ(second.Output(), "Remote Toviplayer \xD1\x83\xD0\xB6\xD0\xB5 \xD1\x80\xD0\xB0"
+                             "\xD0\xB1\xD0\xBE\xD1\x82\xD0\xB0\xD0\xB5\xD1\x82. "
+                             "\xD0\x90\xD0\xB4\xD1\x80\xD0\xB5\xD1\x81 \xD0\x9F\xD0\x9A: "
+                             "127.0.0.1\n");  // уже работает. Адрес ПК:
+  EXPECT_TRUE(process_->Running());
+  EXPECT_TRUE(Answers()) << "the first copy stopped serving";
+
+  process_->Signal(SIGKILL);  // as a crash ends it: nothing of its own runs
+  ASSERT_TRUE(process_->WaitExit(10000));
+  ASSERT_TRUE(WaitUntil([] { return testing::PortHolder(kPort).Held(); }, 30000));
+  Start();  // the stored switch brings the server up again
+  EXPECT_TRUE(WaitUntil(Answers, 10000)) << process_->Output();
 }
 
 TEST_F(Program, StartsTheServerFromTheSettingsFileAndLeavesItOnExit) {

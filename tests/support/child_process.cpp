@@ -50,7 +50,17 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const ChildOpti
   std::vector<std::string> words = argv;
   std::vector<char*> args = Pointers(words);
   std::vector<std::string> environment;
-  for (char** e = environ; *e != nullptr; ++e) environment.emplace_back(*e);
+  // A name the options give replaces the test's own value (the first of a name is the one read).
+  const auto given = [&](const std::string& entry) {
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    for (const std::string& e : options.environment) {
+      if (e.compare(0, name.size(), name) == 0) return true;
+    }
+    return false;
+  };
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (!given(*e)) environment.emplace_back(*e);
+  }
   environment.insert(environment.end(), options.environment.begin(), options.environment.end());
   std::vector<char*> env = Pointers(environment);
 
@@ -133,6 +143,10 @@ bool ChildProcess::WaitExit(int timeoutMs) {
   return WaitUntil([this] { return !Running(); }, timeoutMs);
 }
 
+int ChildProcess::ExitCode() const {
+  return reaped_ && WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+}
+
 bool ChildProcess::KilledBy(int signal) const {
   return reaped_ && WIFSIGNALED(status_) && WTERMSIG(status_) == signal;
 }
@@ -163,6 +177,9 @@ std::unique_ptr<ChildProcess> StartProgram(const std::string& binary, const std:
   argv.insert(argv.end(), args.begin(), args.end());
   ChildOptions options;
   options.folder = folder;
+  // The program keeps one copy per session by a lock in the runtime folder: the folder of the
+  // copy makes each started program a session of its own, so tests may run side by side.
+  options.environment = {"XDG_RUNTIME_DIR=" + stdfs::absolute(folder).string()};
   return std::make_unique<ChildProcess>(argv, options);
 }
 

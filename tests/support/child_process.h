@@ -44,6 +44,7 @@ class ChildProcess {
   // True once the child has ended (and been reaped) within timeoutMs.
   bool WaitExit(int timeoutMs);
   bool KilledBy(int signal) const;  // after WaitExit
+  int ExitCode() const;             // after WaitExit; -1 when it did not exit by itself
   void Signal(int signal);
   void Stop();
 
@@ -60,7 +61,8 @@ class ChildProcess {
   std::thread reader_;
 };
 
-// The real program started from a copy in folder, so its settings file is private to the
+// The real program started from a copy in folder, so its settings file, and its one-copy lock
+// (the folder is its runtime folder), are private to the
 // test; through launcher when one is given (a command line that ends by running the words
 // after it).
 std::unique_ptr<ChildProcess> StartProgram(const std::string& binary, const std::string& folder,

@@ -147,6 +147,11 @@ class TerminalFrontend : public Frontend {
     return true;
   }
   void TrackPopupMenu(PopupMenu&, Point, WindowHandle) override { PrintMenu(); }
+  bool ShowBalloon(WindowHandle, std::uint32_t, const std::string& title,
+                   const std::string& text) override {
+    Print("[" + OneLine(title) + "] " + OneLine(text) + "\n");
+    return true;
+  }
 
   void ShowMessageBox(const std::string& caption, const std::string& text) override {
     Print("[" + OneLine(caption) + "]\n" + Lines(text) + "\n");

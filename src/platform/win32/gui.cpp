@@ -17,6 +17,7 @@
 
 #include "platform/gui.h"
 #include "platform/win32/wide.h"
+#include "platform/win32/window_class.h"
 
 namespace tovi::gui {
 
@@ -26,7 +27,6 @@ namespace {
 
 constexpr UINT kTaskMessage = WM_APP + 1;
 constexpr UINT kFirstMenuCommand = 100;
-constexpr const wchar_t* kWindowClass = L"TRemoteToviplayerWindow";
 
 HWND AsHwnd(WindowHandle h) { return reinterpret_cast<HWND>(h); }
 WindowHandle AsHandle(HWND h) { return reinterpret_cast<WindowHandle>(h); }
@@ -268,6 +268,22 @@ class Win32Frontend : public Frontend {
   }
 
   std::uint32_t ShellRestartMessage() override { return shellRestart_; }
+
+  bool ShowBalloon(WindowHandle window, std::uint32_t id, const std::string& title,
+                   const std::string& text) override {
+    NOTIFYICONDATAW nid{};
+    nid.cbSize = NOTIFYICONDATAW_V2_SIZE;  // the first form with balloons (Windows 2000 on)
+    nid.hWnd = AsHwnd(window);
+    nid.uID = id;
+    nid.uFlags = NIF_INFO;
+    nid.dwInfoFlags = NIIF_INFO;
+    nid.uTimeout = 10000;  // what older shells honour; newer ones use their own setting
+    lstrcpynW(nid.szInfoTitle, text::Utf8ToWide(title).c_str(), ARRAYSIZE(nid.szInfoTitle));
+    lstrcpynW(nid.szInfo, text::Utf8ToWide(text).c_str(), ARRAYSIZE(nid.szInfo));
+    const bool ok = Shell_NotifyIconW(NIM_MODIFY, &nid) != 0;
+    Trace("balloon|" + title + "|" + text + "|" + (ok ? "ok" : "failed"));
+    return ok;
+  }
 
   void TrackPopupMenu(PopupMenu& menu, Point at, WindowHandle owner) override {
     menuCommands_.clear();

@@ -1,6 +1,7 @@
 // A small Win32 tool for the GUI test under wine: reports windows and the open popup menu's
 // items (through the menu API, with their screen rectangles), and plays an Explorer restart:
-// the tray forgets the program's icon, then the shell broadcasts "TaskbarCreated".
+// the tray forgets the program's icon, then the shell broadcasts "TaskbarCreated"; starts the
+// program a second time and reports how that copy ended.
 // Output is UTF-8, one record a line, written to the file named by the second argument (the
 // desktop may start the probe where its standard output is not ours); the file appears whole.
 #include <windows.h>
@@ -126,7 +127,29 @@ int Probe(const std::string& command) {
     std::fprintf(g_out, "broadcast|%u\n", message);
     return 0;
   }
-  std::fprintf(stderr, "usage: gui_probe windows|menu|forget-icon|taskbar-created [OUTPUT_FILE]\n");
+  if (command == "second-start") {
+    // The program started once more beside the probe, in the same desktop as the first copy:
+    // how it ends and how long it took (bounded at 20 s).
+    wchar_t line[] = L"remote-toviplayer.exe --address 127.0.0.2 --list-host 127.0.0.1:9";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    const DWORD started = GetTickCount();
+    if (!CreateProcessW(nullptr, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+      std::fprintf(g_out, "not-started|%lu\n", GetLastError());
+      return 1;
+    }
+    const bool ended = WaitForSingleObject(process.hProcess, 20000) == WAIT_OBJECT_0;
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(process.hProcess, &code);
+    if (!ended) TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    std::fprintf(g_out, "%s|%lu|%lu\n", ended ? "exit" : "running", code, GetTickCount() - started);
+    return ended ? 0 : 1;
+  }
+  std::fprintf(stderr, "usage: gui_probe windows|menu|forget-icon|taskbar-created|second-start [OUTPUT_FILE]\n");
   return 2;
 }
 
