@@ -350,6 +350,10 @@ TNetCustomHTTPServer::~TNetCustomHTTPServer() {
   StopSessionCleaner();
 }
 
+std::int64_t TNetCustomHTTPServer::BodyBytesHeld() const {
+  return bodyBudget_ ? bodyBudget_->Held() : 0;
+}
+
 void TNetCustomHTTPServer::SetSessionState(bool on) {
   if (Active() && on != sessionState_) throw ENetHTTPCannotSwitchSessionStateWhenActive();
   sessionState_ = on;
@@ -647,6 +651,9 @@ bool TNetCustomHTTPServer::WaitForBodyIdle(TNetPeerThread& thread) {
     return false;
   }
   if (!progress.bodyTimed) {
+    // Held in full from the start, as the reading will hold it: a body that could not be held
+    // is refused before its bytes are waited for.
+    if (!progress.body.HoldTotal(bodyBudget_, length)) throw ENetHTTPRequestBodyTooLarge();
     progress.bodyTimed = true;
     progress.bodyDeadline = TNetTCPConnection::Clock::now() +
                             std::chrono::milliseconds(limits.bodyTotalTimeoutMs);
@@ -662,9 +669,6 @@ bool TNetCustomHTTPServer::WaitForBodyIdle(TNetPeerThread& thread) {
     if (!conn.ReceiveArrived()) return false;
     if (in.size() == before) break;
   }
-  const std::int64_t buffered =
-      std::min<std::int64_t>(static_cast<std::int64_t>(in.size() - head), length);
-  if (!progress.body.HoldTotal(bodyBudget_, buffered)) throw ENetHTTPRequestBodyTooLarge();
   if (in.size() >= whole) return false;
   thread.WaitIdle();
   return true;

@@ -223,6 +223,8 @@ class TNetCustomHTTPServer : public TNetTCPServer {
   bool AutoStartSession() const { return autoStartSession_; }
   void SetAutoStartSession(bool on) { autoStartSession_ = on; }
   TNetHTTPSessionList& SessionList() { return sessions_; }
+  // Bytes the request bodies being read now hold against maxBodyBytesHeld.
+  std::int64_t BodyBytesHeld() const;
 
   TNetHTTPCommandEvent OnCommandGet;
   TNetHTTPCommandOtherEvent OnCommandOther;
