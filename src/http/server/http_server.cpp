@@ -473,7 +473,13 @@ void TNetCustomHTTPServer::ReadBody(TNetPeerThread& thread, TNetHTTPRequestInfo&
   if (length > 0) {
     if (length > limits.maxRequestBodyBytes) throw ENetHTTPRequestBodyTooLarge();
     if (!progress.body.HoldTotal(bodyBudget_, length)) throw ENetHTTPRequestBodyTooLarge();
-    conn.ReadStream(*stream, length);
+    // What has come already (all of it, when it was waited for without a thread) is taken in
+    // one piece: read piecewise from the front, a large buffer would be moved at every piece.
+    std::string& in = conn.InputBuffer();
+    const std::size_t ready = std::min(in.size(), static_cast<std::size_t>(length));
+    stream->Write(in.data(), ready);
+    in.erase(0, ready);
+    conn.ReadStream(*stream, length - static_cast<std::int64_t>(ready));
   } else if (request.method_ == "POST" && !request.HasContentLength()) {
     std::string piece;
     std::int64_t total = 0;
@@ -605,10 +611,11 @@ bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, const std::strin
 }
 
 void TNetCustomHTTPServer::EndRequest(TNetTCPServerConnection& conn) {
-  // The body's bytes go back to the budget; a buffer grown for a body does not stay that large.
-  conn.Request().Reset();
+  // A buffer grown for a body does not stay that large; then the body's bytes go back to the
+  // budget (last, so that memory returned to the system then includes the buffer's).
   std::string& in = conn.InputBuffer();
   if (in.capacity() > kKeptInputBytes) std::string(in).swap(in);
+  conn.Request().Reset();
 }
 
 bool TNetCustomHTTPServer::ReadsHeaderLines(std::string_view requestLine) const {
