@@ -6,11 +6,13 @@
 //   loadgen small  PORT PATH CLIENTS SECONDS           GET with Connection: close, in a loop
 //   loadgen idle   PORT COUNT SECONDS                  holds COUNT idle connections
 //   loadgen slowstream PORT PATH CLIENTS SECONDS       CLIENTS whole-file streams, held open
+//   loadgen bodies PORT METHOD CLIENTS MIB             CLIENTS requests, each with a MIB MiB body
 //
 // Prints one line of key=value figures; exit status 1 when a request failed.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/time.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -168,7 +170,7 @@ int Usage() {
   std::fprintf(stderr,
                "usage: loadgen stream PORT PATH | ranges PORT PATH FILESIZE CLIENTS SECONDS |\n"
                "       small PORT PATH CLIENTS SECONDS | idle PORT COUNT SECONDS |\n"
-               "       slowstream PORT PATH CLIENTS SECONDS\n");
+               "       slowstream PORT PATH CLIENTS SECONDS | bodies PORT METHOD CLIENTS MIB\n");
   return 2;
 }
 
@@ -257,6 +259,36 @@ int main(int argc, char** argv) {
     for (auto& t : threads) t.join();
     std::printf("mode=slowstream clients=%d started=%d\n", clients, started.load());
     return started == clients ? 0 : 1;
+  }
+  if (mode == "bodies" && argc == 6) {
+    // Each client sends its body as fast as the server takes it (or until it closes), then waits
+    // for the answer; prints how many were answered and how many the server closed unanswered.
+    const std::string method = argv[3];
+    const int clients = std::atoi(argv[4]);
+    const std::size_t bytes = static_cast<std::size_t>(std::atoi(argv[5])) << 20;
+    std::atomic<int> answered{0}, refused{0};
+    std::vector<std::thread> threads;
+    for (int c = 0; c < clients; ++c) {
+      threads.emplace_back([&] {
+        int s = Connect(port);
+        if (s < 0) return;
+        const timeval limit{60, 0};
+        ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+        SendAll(s, method + " /test HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
+                       std::to_string(bytes) + "\r\n\r\n");
+        const std::string piece(1 << 16, 'b');
+        for (std::size_t sent = 0; sent < bytes && SendAll(s, piece); sent += piece.size()) {
+        }
+        char first[16] = {};
+        (::recv(s, first, sizeof first, 0) > 0 ? answered : refused) += 1;
+        ::close(s);
+      });
+    }
+    for (auto& t : threads) t.join();
+    std::printf("mode=bodies method=%s clients=%d answered=%d refused=%d\n", method.c_str(),
+                clients, answered.load(), refused.load());
+    return 0;
   }
   return Usage();
 }

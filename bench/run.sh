@@ -218,6 +218,20 @@ for side in ours anchor; do
   sleep 2
 done
 
+# ---- ours: 32 clients each sending a 16 MiB body (GET: never read; POST: read within the
+# bound of all bodies held), resident size at its peak and 2 s after they have closed ----
+for method in GET POST; do
+  "$loadgen" bodies $oport $method 32 16 >"$work/bodies.$method" &
+  lp=$!; pids+=("$lp"); peak=0
+  while kill -0 "$lp" 2>/dev/null; do
+    r=$(rss_kb $opid); if ((r > peak)); then peak=$r; fi; sleep 0.1
+  done
+  sleep 2
+  F[ours.bodies.$method.peak]=$peak
+  F[ours.bodies.$method.after]=$(rss_kb $opid)
+  F[ours.bodies.$method.answered]=$(field answered "$(cat "$work/bodies.$method")")
+done
+
 # ---- the mixed soak, ours: 16 range streams, 8 clients of /test, 2 of a 2,000-file playlist ----
 soak_threads0=$(threads_of $opid); soak_handles0=$(handles_of $opid); soak_mem0=$(rss_kb $opid)
 soak_over0=$(listen_overflows)
@@ -298,6 +312,10 @@ cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
   row "resident size, idle (KiB)" "${F[ours.mem.idle]}" "${F[anchor.mem.idle]}" lower
   row "resident size, $IDLE idle connections (KiB)" "${F[ours.mem.idle1000]}" "${F[anchor.mem.idle1000]}" lower
   row "resident size, streaming to 64 clients (KiB)" "${F[ours.mem.stream64]}" "${F[anchor.mem.stream64]}" lower
+  for method in GET POST; do
+    row "resident size, 32 clients sending 16 MiB $method bodies: peak (KiB; ${F[ours.bodies.$method.answered]} answered)" "${F[ours.bodies.$method.peak]}" "" lower
+    row "resident size, 2 s after those 32 $method bodies (KiB)" "${F[ours.bodies.$method.after]}" "" lower
+  done
   row "listen-queue overflows during these loads" "${F[ours.overflows]}" "${F[anchor.overflows]}" lower
   echo
   echo "Beside $IDLE idle connections, against the same load without them (ours):" \

@@ -19,6 +19,7 @@ constexpr const char* kInstanceName = "remote-toviplayer";
 
 int RunProgram(int argc, const char* const* argv) {
   process::SuppressCriticalErrorBoxes();
+  process::RaiseOpenFileLimit();
   const Options options = ParseOptions(argc, argv);
   std::unique_ptr<gui::Frontend> frontend = gui::CreateSystemFrontend();
   if (!options.error.empty()) {

@@ -1,4 +1,5 @@
-// Process-wide settings the program makes once, at start, before any window or file access.
+// Process-wide settings the program makes once, at start, before any window or file access, and
+// the process's memory.
 #pragma once
 
 namespace tovi::process {
@@ -7,5 +8,13 @@ namespace tovi::process {
 // fails the call instead of raising a "No disk" box that blocks the caller until someone
 // clicks it. POSIX has no such boxes: nothing to do.
 void SuppressCriticalErrorBoxes();
+
+// POSIX: lifts the soft limit of open files to the hard one (as far as the system lets it), so
+// that the server's bounds of connections follow what the system allows, not a low default.
+// Windows sets no such limit on sockets and file handles: nothing to do.
+void RaiseOpenFileLimit();
+
+// Hands memory the allocator keeps free back to the system, after large buffers were freed.
+void ReturnFreeMemory();
 
 }  // namespace tovi::process

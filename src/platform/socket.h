@@ -34,6 +34,7 @@ inline constexpr int kErrAddressInUse = 10048;       // WSAEADDRINUSE
 inline constexpr int kErrAddressNotAvailable = 10049;// WSAEADDRNOTAVAIL
 inline constexpr int kErrConnectionAborted = 10053;  // WSAECONNABORTED
 inline constexpr int kErrConnectionReset = 10054;    // WSAECONNRESET
+inline constexpr int kErrNoBuffers = 10055;          // WSAENOBUFS
 inline constexpr int kErrNotConnected = 10057;       // WSAENOTCONN
 inline constexpr int kErrShutdown = 10058;           // WSAESHUTDOWN
 inline constexpr int kErrTimedOut = 10060;           // WSAETIMEDOUT

@@ -1,11 +1,20 @@
 // Malformed and hostile requests over real sockets to the real media server: each gets the
 // answer the engine and handler promise, and the server still answers "/test" afterwards.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <string>
 #include <vector>
 
 #include "fault_support.h"
+#include "http/exceptions.h"
+#include "http/server/test_server.h"
+#include "platform/process.h"
 #include "support/temp_dir.h"
 
 namespace tovi::fault {
@@ -105,6 +114,108 @@ TEST(HostileInput, EachRequestGetsItsAnswerAndTheServerAnswersAfterwards) {
     EXPECT_EQ(StatusLine(Get(server.Port(), "/test")), "HTTP/1.1 200 OK");
   }
   EXPECT_TRUE(server.WaitConnectionsAtMost(0, 5000));
+}
+
+}  // namespace
+}  // namespace tovi::fault
+
+namespace tovi::fault {
+namespace {
+
+// The soft open-file limit set for a test, and put back after.
+class SoftHandleLimit {
+ public:
+  explicit SoftHandleLimit(rlim_t soft) {
+    ::getrlimit(RLIMIT_NOFILE, &saved_);
+    rlimit lowered = saved_;
+    lowered.rlim_cur = soft;
+    set_ = ::setrlimit(RLIMIT_NOFILE, &lowered) == 0;
+  }
+  ~SoftHandleLimit() { ::setrlimit(RLIMIT_NOFILE, &saved_); }
+  bool Set() const { return set_; }
+
+ private:
+  rlimit saved_{};
+  bool set_ = false;
+};
+
+// Every handle the process may open taken (each open fails with EMFILE) but `spare`.
+class HandlesTaken {
+ public:
+  explicit HandlesTaken(int spare) : limit_(static_cast<rlim_t>(HandleCount() + 16)) {
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) taken_.push_back(fd);
+    full_ = limit_.Set() && errno == EMFILE;
+    for (int i = 0; i < spare && !taken_.empty(); ++i) {
+      ::close(taken_.back());
+      taken_.pop_back();
+    }
+  }
+  ~HandlesTaken() {
+    for (int fd : taken_) ::close(fd);
+  }
+  bool Full() const { return full_; }
+
+ private:
+  SoftHandleLimit limit_;
+  bool full_ = false;
+  std::vector<int> taken_;
+};
+
+// A low open-file limit: the program raises it at start; one it cannot raise still serves, and
+// one too low to serve at all makes the switch-on fail saying so.
+TEST(OutOfHandles, ALowOpenFileLimitIsRaisedAndStillServesOrRefusesSwitchOnClearly) {
+  rlimit before{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
+  {
+    SoftHandleLimit low(500);
+    ASSERT_TRUE(low.Set());
+    process::RaiseOpenFileLimit();
+    rlimit raised{};
+    ::getrlimit(RLIMIT_NOFILE, &raised);
+    EXPECT_EQ(raised.rlim_cur,
+              before.rlim_max == RLIM_INFINITY ? rlim_t{1} << 20 : before.rlim_max);
+  }
+  {
+    SoftHandleLimit low(500);
+    ASSERT_TRUE(low.Set());
+    MediaServer server;
+    EXPECT_EQ(StatusLine(Get(server.Port(), "/test", 5000)), "HTTP/1.1 200 OK");
+  }
+  SoftHandleLimit tooLow(60);
+  ASSERT_TRUE(tooLow.Set());
+  try {
+    MediaServer server;
+    ADD_FAILURE() << "switched on with 60 open files allowed";
+  } catch (const tovi::http::ENetSocketError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Too few open-file handles to serve: the system allows this program 60, the server "
+              "needs at least 67.");
+  }
+}
+
+// Out of handles, the listener neither spins nor gives up: it pauses, and takes the waiting
+// connection once handles are free again.
+TEST(OutOfHandles, TheListenerPausesAndServesOnceHandlesAreFree) {
+  tovi::http::test::TestServer s;
+  s.UsePool();
+  std::atomic<int> listenFailures{0};
+  s.server.OnListenException = [&](auto&, const std::exception&) { ++listenFailures; };
+  s.server.OnCommandGet = [](auto&, auto&, tovi::http::TNetHTTPResponseInfo& r) {
+    r.SetBodyText("served");
+  };
+  s.Start();
+  tovi::testing::RawClient client;
+  {
+    HandlesTaken taken(1);  // the one left is the client's
+    ASSERT_TRUE(taken.Full());
+    ASSERT_TRUE(client.Connect(s.Port()));
+    ASSERT_TRUE(client.Send("GET / HTTP/1.1\r\n\r\n"));
+    // A listener that retried at once would fail thousands of times in this second.
+    EXPECT_FALSE(testing::WaitUntil([&] { return listenFailures >= 50; }, 1000))
+        << listenFailures << " accept failures in a second";
+    EXPECT_EQ(client.ReadCount(1, 0), "") << "served while out of handles";
+  }
+  EXPECT_NE(client.ReadAll(5000).find("served"), std::string::npos);
 }
 
 }  // namespace

@@ -313,5 +313,30 @@ TEST(IdleConnections, ThreeHundredHeldWithoutThreadsWhileOneStreamsAndAnotherBro
       << " (were " << handles << ")";
 }
 
+// 256 connections from one address that announce bodies and send them a byte at a time (GET
+// bodies, which are never read, and POST bodies, which wait without a thread) leave a TV at
+// another address served at once.
+TEST(SlowClients, SlowBodiesFromOneAddressDoNotLockOutAnother) {
+  ASSERT_TRUE(testing::RaiseOpenHandleLimit(4096)) << "needs 4,096 open files";
+  MediaServer server;
+  const std::uint16_t port = server.Port();
+  std::vector<tovi::testing::RawClient> slow(256);
+  for (std::size_t i = 0; i < slow.size(); ++i) {
+    ASSERT_TRUE(slow[i].Connect(port)) << i;
+    const std::string method = i % 2 == 0 ? "GET" : "POST";
+    ASSERT_TRUE(slow[i].Send(method + " /test HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                             "Content-Length: 100000\r\n\r\nb"));
+  }
+  EXPECT_TRUE(testing::WaitUntil(
+      [&] { return server.Engine().ThreadMgr()->WaitingIdleCount() == 128; }, 10000))
+      << server.Engine().ThreadMgr()->WaitingIdleCount() << " POST bodies waiting idle";
+  tovi::testing::RawClient tv;
+  const auto start = Clock::now();
+  ASSERT_TRUE(tv.Connect(port, 5000, 2));
+  ASSERT_TRUE(tv.Send("GET /test HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+  EXPECT_EQ(StatusLine(tv.ReadResponse(5000)), "HTTP/1.1 200 OK");
+  EXPECT_LT(SecondsSince(start), 1.0) << "the TV waited";
+}
+
 }  // namespace
 }  // namespace tovi::fault

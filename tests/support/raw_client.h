@@ -27,10 +27,21 @@ class RawClient {
     other.socket_ = net::kInvalidSocket;
   }
 
-  bool Connect(std::uint16_t port, int timeoutMs = 5000) {
+  // fromHost: the last number of the loopback address 127.0.0.x to connect from (a second
+  // device as the server sees it; Linux answers on all of 127/8).
+  bool Connect(std::uint16_t port, int timeoutMs = 5000, std::uint8_t fromHost = 0) {
     Close();
     socket_ = net::OpenStream();
     if (socket_ == net::kInvalidSocket) return false;
+    if (fromHost != 0) {
+      net::Endpoint local;
+      local.address[0] = 127;
+      local.address[3] = fromHost;
+      if (net::Bind(socket_, local) != 0) {
+        Close();
+        return false;
+      }
+    }
     net::Endpoint e;
     e.address[0] = 127;
     e.address[3] = 1;

@@ -10,6 +10,9 @@
 namespace tovi::http {
 namespace {
 
+// Room an input buffer keeps between requests; one grown past it for a body is shrunk.
+constexpr std::size_t kKeptInputBytes = 64 * 1024;
+
 struct Reason {
   int code;
   const char* text;
@@ -347,12 +350,17 @@ TNetCustomHTTPServer::~TNetCustomHTTPServer() {
   StopSessionCleaner();
 }
 
+std::int64_t TNetCustomHTTPServer::BodyBytesHeld() const {
+  return bodyBudget_ ? bodyBudget_->Held() : 0;
+}
+
 void TNetCustomHTTPServer::SetSessionState(bool on) {
   if (Active() && on != sessionState_) throw ENetHTTPCannotSwitchSessionStateWhenActive();
   sessionState_ = on;
 }
 
 void TNetCustomHTTPServer::BeforeActivate() {
+  bodyBudget_ = std::make_shared<TNetBodyBudget>(Limits().maxBodyBytesHeld);
   if (sessionState_ && sessionTimeOutMs_ == 0) sessionState_ = false;
   sessionsOn_ = sessionState_;
   if (!sessionsOn_) return;
@@ -449,16 +457,29 @@ void TNetCustomHTTPServer::ReadHead(TNetTCPServerConnection& conn, TNetHTTPReque
 
 void TNetCustomHTTPServer::ReadBody(TNetPeerThread& thread, TNetHTTPRequestInfo& request) {
   TNetTCPServerConnection& conn = thread.Connection();
+  TNetRequestProgress& progress = conn.Request();
   const TNetServerLimits& limits = Limits();
   std::unique_ptr<TStream> stream;
   if (OnCreatePostStream) OnCreatePostStream(thread, stream);
   const bool own = !stream;
   if (own) stream = std::make_unique<TStringStream>();
   conn.SetReadTimeout(limits.bodyStallTimeoutMs);
+  // A body waited for without a thread keeps the deadline it began with.
+  conn.SetReadDeadline(progress.bodyTimed
+                           ? progress.bodyDeadline
+                           : TNetTCPConnection::Clock::now() +
+                                 std::chrono::milliseconds(limits.bodyTotalTimeoutMs));
   const std::int64_t length = request.ContentLength();
   if (length > 0) {
     if (length > limits.maxRequestBodyBytes) throw ENetHTTPRequestBodyTooLarge();
-    conn.ReadStream(*stream, length);
+    if (!progress.body.HoldTotal(bodyBudget_, length)) throw ENetHTTPRequestBodyTooLarge();
+    // What has come already (all of it, when it was waited for without a thread) is taken in
+    // one piece: read piecewise from the front, a large buffer would be moved at every piece.
+    std::string& in = conn.InputBuffer();
+    const std::size_t ready = std::min(in.size(), static_cast<std::size_t>(length));
+    stream->Write(in.data(), ready);
+    in.erase(0, ready);
+    conn.ReadStream(*stream, length - static_cast<std::int64_t>(ready));
   } else if (request.method_ == "POST" && !request.HasContentLength()) {
     std::string piece;
     std::int64_t total = 0;
@@ -468,10 +489,12 @@ void TNetCustomHTTPServer::ReadBody(TNetPeerThread& thread, TNetHTTPRequestInfo&
       if (got == 0) break;
       total += static_cast<std::int64_t>(got);
       if (total > limits.maxRequestBodyBytes) throw ENetHTTPRequestBodyTooLarge();
+      if (!progress.body.HoldTotal(bodyBudget_, total)) throw ENetHTTPRequestBodyTooLarge();
       stream->Write(piece.data(), got);
     }
   }
   conn.SetReadTimeout(0);
+  conn.ClearReadDeadline();
   if (auto* text = dynamic_cast<TStringStream*>(stream.get())) {
     request.formText_ = text->DataString();
     request.paramText_ = request.formText_;
@@ -566,19 +589,33 @@ bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, const std::strin
   request.version_ = parts.version;
   ReadHead(conn, request, line.size() + 2);
   conn.ClearReadDeadline();
+  RestoreAfterHead(conn);
   request.ProcessHeaders();
-  ReadBody(thread, request);
+  // Only POST bodies are used. Another request's body is left unread, and its connection closed
+  // after the answer: what follows its head cannot be told from a next request.
+  const bool bodyLeft =
+      method != "POST" &&
+      (request.ContentLength() > 0 || !request.HeaderLines().Values("Transfer-Encoding").empty());
+  if (method == "POST") ReadBody(thread, request);
   ApplyTarget(request, parts.target);
   ApplyAuthorization(request);
 
   TNetHTTPResponseInfo response(conn);
-  response.SetCloseAfterResponse(!keepAlive_);
+  response.SetCloseAfterResponse(!keepAlive_ || bodyLeft);
   response.headRequest_ = method == "HEAD";
   const bool callHandler = ApplySessions(thread, request, response);
   if (!Trim(serverSoftware_).empty()) response.SetServerSoftware(serverSoftware_);
   if (callHandler && !CallHandler(thread, request, response)) return true;
   FinishResponse(response);
-  return response.CloseAfterResponse();
+  return response.CloseAfterResponse() || bodyLeft;
+}
+
+void TNetCustomHTTPServer::EndRequest(TNetTCPServerConnection& conn) {
+  // A buffer grown for a body does not stay that large; then the body's bytes go back to the
+  // budget (last, so that memory returned to the system then includes the buffer's).
+  std::string& in = conn.InputBuffer();
+  if (in.capacity() > kKeptInputBytes) std::string(in).swap(in);
+  conn.Request().Reset();
 }
 
 bool TNetCustomHTTPServer::ReadsHeaderLines(std::string_view requestLine) const {
@@ -586,41 +623,85 @@ bool TNetCustomHTTPServer::ReadsHeaderLines(std::string_view requestLine) const 
   return SplitRequestLine(requestLine, &parts) && Answers(parts.method);
 }
 
-// The request line, and for a request the loop answers, its header lines up to the empty one.
-// A head the reading refuses (a line or a head over its limit, a request line without a space)
-// counts as complete too: the reading then fails at once, as it would have.
-bool TNetCustomHTTPServer::HeadComplete(TNetTCPConnection& conn) const {
-  const std::string& in = conn.InputBuffer();
-  const std::size_t maxLine = static_cast<std::size_t>(conn.MaxLineLength());
+TNetHeadScan::State TNetCustomHTTPServer::ScanHead(TNetTCPServerConnection& conn) const {
   const TNetServerLimits& limits = Limits();
-  std::size_t start = 0;
-  std::size_t headBytes = 0;
-  int lines = 0;
-  for (;;) {
-    const std::size_t lf = in.find('\n', start);
-    const std::size_t length = (lf == std::string::npos ? in.size() : lf) - start;
-    if (length > maxLine) return true;
-    if (lf == std::string::npos) return false;
-    std::string_view line(in.data() + start, length);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (lines == 0 && !ReadsHeaderLines(line)) return true;
-    if (lines > 0 && line.empty()) return true;
-    headBytes += line.size() + 2;
-    if (lines > 0 && (lines > limits.maxHeaderLines || headBytes > limits.maxRequestHeadBytes)) {
-      return true;
-    }
-    ++lines;
-    start = lf + 1;
-  }
+  const TNetHeadBounds bounds{static_cast<std::size_t>(conn.MaxLineLength()),
+                              limits.maxHeaderLines, limits.maxRequestHeadBytes};
+  return conn.Request().scan.Scan(conn.InputBuffer(), bounds, [this](std::string_view line) {
+    return ReadsHeaderLines(line);
+  });
 }
 
-bool TNetCustomHTTPServer::WaitForHeadIdle(TNetPeerThread& thread) {
+bool TNetCustomHTTPServer::WaitForRequestIdle(TNetPeerThread& thread) {
   if (!thread.CanWaitIdle()) return false;
   TNetTCPServerConnection& conn = thread.Connection();
-  if (HeadComplete(conn)) return false;
-  if (!conn.ReceiveArrived() || HeadComplete(conn)) return false;
+  TNetHeadScan::State state = ScanHead(conn);
+  if (state == TNetHeadScan::State::Incomplete) {
+    if (!conn.ReceiveArrived()) return false;
+    state = ScanHead(conn);
+    if (state == TNetHeadScan::State::Incomplete) {
+      thread.WaitIdle();
+      return true;
+    }
+  }
+  return state == TNetHeadScan::State::Complete && WaitForBodyIdle(thread);
+}
+
+bool TNetCustomHTTPServer::WaitForBodyIdle(TNetPeerThread& thread) {
+  TNetTCPServerConnection& conn = thread.Connection();
+  TNetRequestProgress& progress = conn.Request();
+  const TNetServerLimits& limits = Limits();
+  std::string& in = conn.InputBuffer();
+  // Only a POST body of known length is waited for so; any other is the reading's to handle.
+  const std::int64_t length = progress.scan.ContentLength();
+  if (in.compare(0, 5, "POST ") != 0 || length <= 0 || length > limits.maxRequestBodyBytes) {
+    return false;
+  }
+  if (!progress.bodyTimed) {
+    // Held in full from the start, as the reading will hold it: a body that could not be held
+    // is refused before its bytes are waited for.
+    if (!progress.body.HoldTotal(bodyBudget_, length)) throw ENetHTTPRequestBodyTooLarge();
+    progress.bodyTimed = true;
+    progress.bodyDeadline = TNetTCPConnection::Clock::now() +
+                            std::chrono::milliseconds(limits.bodyTotalTimeoutMs);
+    conn.SetReadDeadline(progress.bodyDeadline);
+  }
+  const std::size_t head = progress.scan.HeadBytes();
+  const std::size_t whole = head + static_cast<std::size_t>(length);
+  // Takes what has come, a bounded number of receives per turn, so that one fast body does not
+  // keep its thread from the others in line.
+  constexpr int kReceivesPerTurn = 64;
+  for (int i = 0; i < kReceivesPerTurn && in.size() < whole; ++i) {
+    const std::size_t before = in.size();
+    if (!conn.ReceiveArrived()) return false;
+    if (in.size() == before) break;
+  }
+  if (in.size() >= whole) return false;
   thread.WaitIdle();
   return true;
+}
+
+void TNetCustomHTTPServer::SetAsideAfterHead(TNetTCPServerConnection& conn) {
+  TNetRequestProgress& progress = conn.Request();
+  std::string& in = conn.InputBuffer();
+  if (progress.scan.Current() != TNetHeadScan::State::Complete) return;
+  const std::size_t head = progress.scan.HeadBytes();
+  // Read line by line, a head with a large body behind it would move the body at every line.
+  if (in.size() <= head) return;
+  progress.afterHead.assign(in, head, std::string::npos);
+  in.resize(head);
+}
+
+void TNetCustomHTTPServer::RestoreAfterHead(TNetTCPServerConnection& conn) {
+  std::string& aside = conn.Request().afterHead;
+  if (aside.empty()) return;
+  std::string& in = conn.InputBuffer();
+  if (in.empty()) {
+    in.swap(aside);
+  } else {
+    in += aside;
+  }
+  std::string().swap(aside);
 }
 
 bool TNetCustomHTTPServer::DoExecute(TNetPeerThread& thread) {
@@ -632,23 +713,29 @@ bool TNetCustomHTTPServer::DoExecute(TNetPeerThread& thread) {
       if (!conn.HasReadDeadline()) {
         conn.SetReadDeadline(TNetTCPConnection::Clock::now() +
                              std::chrono::milliseconds(limits.requestHeadTimeoutMs));
+        conn.Request().Reset();
       }
-      if (WaitForHeadIdle(thread)) return true;
+      if (WaitForRequestIdle(thread)) return true;
+      SetAsideAfterHead(conn);
       const std::string line = conn.ReadLn();
       const bool closeAfter = ServeRequest(thread, line);
+      EndRequest(conn);
       // A handler that closed the connection itself ends it as a close would.
       if (closeAfter || !conn.Connected()) break;
     }
     conn.EndConnection();
   } catch (const ENetSocketError& e) {
     conn.EndConnection();
+    EndRequest(conn);
     if (e.LastError() == net::kErrConnectionReset) return true;
     throw;
   } catch (const ENetClosedSocket&) {
     conn.EndConnection();
+    EndRequest(conn);
     return true;
   } catch (...) {
     conn.EndConnection();
+    EndRequest(conn);
     throw;
   }
   return true;

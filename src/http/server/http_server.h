@@ -6,9 +6,14 @@
 // SendHeaders, then the connection's writes (thread.Connection()), then EndConnection.
 // An exception out of the handler becomes a 500 answer whose body is its message; once the
 // handler's headers are on the wire, it only closes the connection (the peer sees a short body).
+// Bodies: only POST bodies are read (into FormText, or OnCreatePostStream's stream). A body
+// announced with GET or HEAD is never read: the request is answered and the connection closed
+// after the answer, so its bytes are neither kept nor waited for.
 // Limits (TNetServerLimits): a request head must be complete within 30 s, hold at most 100
-// header lines and 64 KiB; a body at most 16 MiB and no 30 s pause; else the connection is
-// closed without a response.
+// header lines and 64 KiB; a body at most 16 MiB, no 30 s pause and 60 s in all; all bodies
+// held at once at most 64 MiB together; else the connection is closed without a response.
+// With a thread manager that lets connections wait idle, a connection whose head or whose body
+// of known length has not all arrived waits for it without a thread.
 // Thread safety: as TNetTCPServer; handlers of different connections run at the same time.
 #pragma once
 #include <chrono>
@@ -218,6 +223,8 @@ class TNetCustomHTTPServer : public TNetTCPServer {
   bool AutoStartSession() const { return autoStartSession_; }
   void SetAutoStartSession(bool on) { autoStartSession_ = on; }
   TNetHTTPSessionList& SessionList() { return sessions_; }
+  // Bytes the request bodies being read now hold against maxBodyBytesHeld.
+  std::int64_t BodyBytesHeld() const;
 
   TNetHTTPCommandEvent OnCommandGet;
   TNetHTTPCommandOtherEvent OnCommandOther;
@@ -236,11 +243,17 @@ class TNetCustomHTTPServer : public TNetTCPServer {
   // One request; returns the close-after flag.
   bool ServeRequest(TNetPeerThread& thread, const std::string& line);
   // With a thread manager that lets connections wait idle: takes what has arrived and, while
-  // the request head is not all there, has the connection wait for the rest without a thread.
-  // True when it does.
-  bool WaitForHeadIdle(TNetPeerThread& thread);
-  // Whether the input holds all the loop reads before it can answer (see the definition).
-  bool HeadComplete(TNetTCPConnection& conn) const;
+  // the request head, or the body of known length that the loop reads, is not all there, has
+  // the connection wait for the rest without a thread. True when it does.
+  bool WaitForRequestIdle(TNetPeerThread& thread);
+  bool WaitForBodyIdle(TNetPeerThread& thread);
+  // Looks for the end of the head in what came since the last look (see TNetHeadScan).
+  TNetHeadScan::State ScanHead(TNetTCPServerConnection& conn) const;
+  // Sets the bytes past a scanned head aside while its lines are read, and back after.
+  static void SetAsideAfterHead(TNetTCPServerConnection& conn);
+  static void RestoreAfterHead(TNetTCPServerConnection& conn);
+  // After a request (answered or failed): gives back what reading it held.
+  static void EndRequest(TNetTCPServerConnection& conn);
   // Whether the loop reads header lines after this request line: one it answers itself.
   bool ReadsHeaderLines(std::string_view requestLine) const;
   bool Answers(const std::string& method) const;
@@ -271,6 +284,7 @@ class TNetCustomHTTPServer : public TNetTCPServer {
   std::condition_variable cleanerWake_;
   bool cleanerStop_ = false;
   bool sessionsOn_ = false;
+  std::shared_ptr<TNetBodyBudget> bodyBudget_;  // made at activation from the limits
 };
 
 // The server the program creates: default port 80.

@@ -26,6 +26,27 @@ std::string ClassNameOf(const std::exception& e) {
 
 constexpr int kListenPollMs = 100;
 constexpr int kTerminatePollMs = 250;
+// Out of handles, accept fails at once for as long as that lasts: the listener pauses instead,
+// first this long, doubling while it lasts up to the longest pause (the delay before it takes
+// connections again once handles are free).
+constexpr int kOutOfHandlesFirstPauseMs = 10;
+constexpr int kOutOfHandlesLongestPauseMs = 1000;
+
+bool OutOfHandles(int code) {
+  return code == net::kErrTooManyFiles || code == net::kErrNoBuffers;
+}
+
+// Waits pauseMs in steps of kListenPollMs; false when stopped() turned true meanwhile.
+bool PauseUnlessStopped(int pauseMs, const std::function<bool()>& stopped) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(pauseMs);
+  while (!stopped()) {
+    const auto left = until - std::chrono::steady_clock::now();
+    if (left <= std::chrono::steady_clock::duration::zero()) return true;
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+        left, std::chrono::milliseconds(kListenPollMs)));
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -115,7 +136,9 @@ TNetSocketHandle& TNetSocketHandles::Add() {
 
 TNetPeerThread::TNetPeerThread(TNetTCPServer& server,
                                std::unique_ptr<TNetTCPServerConnection> connection)
-    : server_(server), connection_(std::move(connection)) {}
+    : server_(server),
+      connection_(std::move(connection)),
+      peer_(connection_ ? connection_->Binding().PeerIP() : std::string()) {}
 
 bool TNetPeerThread::CanWaitIdle() const {
   // A connection run by its owner's own hand (no manager: the server was never switched on) has
@@ -213,6 +236,7 @@ void TNetPeerThread::Finish() {
 
 net::SocketHandle TNetServerIOHandlerSocket::Accept(TNetSocketHandle& listening,
                                                     const std::function<bool()>& stopped) {
+  int pauseMs = 0;
   for (;;) {
     int ready = net::WaitReadable(listening.Handle(), kListenPollMs);
     if (stopped()) return net::kInvalidSocket;
@@ -222,7 +246,10 @@ net::SocketHandle TNetServerIOHandlerSocket::Accept(TNetSocketHandle& listening,
     if (accepted != net::kInvalidSocket) return accepted;
     int code = net::LastError();
     if (code == net::kErrInterrupted || code == net::kErrNotSocket) return net::kInvalidSocket;
-    throw ENetSocketError(code);
+    if (!OutOfHandles(code)) throw ENetSocketError(code);
+    pauseMs = std::min(pauseMs == 0 ? kOutOfHandlesFirstPauseMs : 2 * pauseMs,
+                       kOutOfHandlesLongestPauseMs);
+    if (!PauseUnlessStopped(pauseMs, stopped)) return net::kInvalidSocket;
   }
 }
 

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "http/connection.h"
+#include "http/server/request_scan.h"
 #include "http/server/thread_mgr.h"
 #include "platform/socket.h"
 
@@ -44,6 +45,9 @@ struct TNetServerLimits {
   // Connections run on a thread at once. The default manager accepts and closes more at once; a
   // pool has them wait for a thread, in order.
   int maxServedConnections = 256;
+  // Pool: of those, the turns one peer address may run at once (its others wait in line while
+  // other peers' turns go ahead), so that no single device can take them all.
+  int maxServedPerPeer = 64;
   // Pool: open connections waiting for a request without a thread (the process's handle limit
   // may lower it); past it, the one waiting longest is closed, so one peer cannot crowd out all.
   int maxIdleConnections = 4096;
@@ -52,10 +56,13 @@ struct TNetServerLimits {
   int keptThreads = 64;
   int requestHeadTimeoutMs = 30000;      // request line and header lines, complete
   int bodyStallTimeoutMs = 30000;        // no byte of a request body for this long
+  int bodyTotalTimeoutMs = 60000;        // a request body, complete, from the end of its head
   int sendStallTimeoutMs = 120000;       // a send that makes no progress
   int maxHeaderLines = 100;
   std::size_t maxRequestHeadBytes = 64 * 1024;
   std::int64_t maxRequestBodyBytes = 16 * 1024 * 1024;
+  // The memory all request bodies held at once may take together; past it a body is refused.
+  std::int64_t maxBodyBytesHeld = 64 * 1024 * 1024;
 };
 
 // A reply text (Greeting, MaxConnectionReply): a numeric code (0 = none) and lines.
@@ -133,12 +140,16 @@ class TNetSocketHandles {
 };
 
 // The connection a peer thread owns; Binding() describes its socket (peer address and port).
+// Request() keeps what the HTTP server's request loop knows of the request arriving on it, from
+// one turn to the next.
 class TNetTCPServerConnection : public TNetTCPConnection {
  public:
   TNetSocketHandle& Binding() { return binding_; }
+  TNetRequestProgress& Request() { return request_; }
 
  private:
   TNetSocketHandle binding_;
+  TNetRequestProgress request_;
 };
 
 // The peer thread of one accepted connection, handed to every connection event and to handlers:
@@ -152,6 +163,8 @@ class TNetPeerThread {
 
   TNetTCPServerConnection& Connection() { return *connection_; }
   TNetTCPServer& Server() { return server_; }
+  // The peer's address as accepted (its turns count against maxServedPerPeer).
+  const std::string& Peer() const { return peer_; }
   bool Stopped() const { return stopped_.load(); }
   void Stop() { stopped_ = true; }
   // Class name and message of an exception that ended the thread; empty when none did.
@@ -183,6 +196,7 @@ class TNetPeerThread {
   TNetTCPServer& server_;
   std::shared_ptr<TNetTCPServer> keepAlive_;  // from accept until the connection has ended
   std::unique_ptr<TNetTCPServerConnection> connection_;
+  const std::string peer_;
   std::atomic<bool> stopped_{false};
   std::atomic<bool> listed_{false};  // on the server's live-connection list
   bool ran_ = false;                 // a turn has begun
@@ -199,8 +213,10 @@ class TNetServerIOHandlerSocket {
  public:
   virtual ~TNetServerIOHandlerSocket() = default;
   // Polls the listening socket in 100 ms steps until a connection comes; kInvalidSocket when
-  // stopped() turns true or the socket is gone (errors 10004, 10038). Other failures raise
-  // ENetSocketError.
+  // stopped() turns true or the socket is gone (errors 10004, 10038). With the process or the
+  // system out of handles or buffers (10024, 10055) it pauses and tries again, the pause growing
+  // while it lasts (see the definition), so a lasting shortage does not spin; stopped() ends the
+  // pause within kListenPollMs. Other failures raise ENetSocketError.
   virtual net::SocketHandle Accept(TNetSocketHandle& listening,
                                    const std::function<bool()>& stopped);
 };

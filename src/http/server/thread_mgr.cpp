@@ -1,7 +1,9 @@
 #include "http/server/thread_mgr.h"
 
 #include <algorithm>
+#include <string>
 
+#include "http/exceptions.h"
 #include "http/server/idle_connections.h"
 #include "http/server/tcp_server.h"
 #include "http/server/thread_pool.h"
@@ -11,20 +13,36 @@ namespace tovi::http {
 namespace {
 
 // Handles left to the rest of the process (listeners, the readiness wait, settings and log
-// files) when the handle limit lowers the bound of idle connections.
+// files) when the handle limit lowers the bounds of connections.
 constexpr std::size_t kOtherHandles = 64;
-
-// The idle bound the process's handle limit allows: each served connection may hold its socket
-// and a file.
-std::size_t IdleBound(const TNetServerLimits& limits) {
-  const std::size_t served = static_cast<std::size_t>(std::max(limits.maxServedConnections, 0));
-  const std::size_t needed = 2 * served + kOtherHandles;
-  const std::size_t handles = net::OpenHandleLimit();
-  const std::size_t room = handles > needed ? handles - needed : 0;
-  return std::min(static_cast<std::size_t>(std::max(limits.maxIdleConnections, 0)), room);
-}
+// The fewest handles beyond those that serving needs: one served connection (its socket and a
+// file) and one waiting for its request.
+constexpr std::size_t kFewestServingHandles = 3;
 
 }  // namespace
+
+TNetHandleShares HandleSharesFor(const TNetServerLimits& limits, std::size_t handles) {
+  if (handles < kOtherHandles + kFewestServingHandles) {
+    throw ENetSocketError(
+        net::kErrTooManyFiles,
+        "Too few open-file handles to serve: the system allows this program " +
+            std::to_string(handles) + ", the server needs at least " +
+            std::to_string(kOtherHandles + kFewestServingHandles) + ".");
+  }
+  // A served connection may hold its socket and a file, one waiting its socket: a third of the
+  // room goes to those served (as many as the limit asks, where it allows), the rest waits.
+  const std::size_t room = handles - kOtherHandles;
+  const std::size_t servedAsked =
+      limits.maxServedConnections > 0 ? static_cast<std::size_t>(limits.maxServedConnections)
+                                      : room / 3;
+  TNetHandleShares shares;
+  shares.served = std::max<std::size_t>(std::min(servedAsked, room / 3), 1);
+  shares.idle = std::max<std::size_t>(
+      std::min(static_cast<std::size_t>(std::max(limits.maxIdleConnections, 0)),
+               room - 2 * shares.served),
+      limits.maxIdleConnections > 0 ? 1 : 0);
+  return shares;
+}
 
 TNetThreadMgr::TNetThreadMgr() : TNetThreadMgr(false) {}
 
@@ -91,9 +109,11 @@ void TNetThreadMgr::Reap() {
 
 void TNetThreadMgr::Open(TNetTCPServer& server) {
   const TNetServerLimits& limits = server.Limits();
+  const TNetHandleShares shares = HandleSharesFor(limits, net::OpenHandleLimit());
   pool_->Open(keepsThreads_ ? limits.keptThreads : 0,
-              keepsThreads_ ? std::max(limits.maxServedConnections, 0) : 0);
-  if (idle_) idle_->Open(IdleBound(limits));
+              keepsThreads_ ? static_cast<int>(shares.served) : 0,
+              keepsThreads_ ? std::max(limits.maxServedPerPeer, 0) : 0);
+  if (idle_) idle_->Open(shares.idle);
 }
 
 void TNetThreadMgr::StopWaitingIdle() {

@@ -22,6 +22,17 @@ class TNetPeerThread;
 class TNetTCPServer;
 class TNetTCPServerConnection;
 class TNetThreadPool;
+struct TNetServerLimits;
+
+// What the process's open-file limit leaves for connections: served at once (each may hold its
+// socket and a file) and waiting for a request without a thread (each its socket).
+struct TNetHandleShares {
+  std::size_t served = 0;
+  std::size_t idle = 0;
+};
+// The limits' bounds as far as `handles` open files allow, never zero (of a bound above zero);
+// ENetSocketError (10024) with a message that says so when they are too few to serve at all.
+TNetHandleShares HandleSharesFor(const TNetServerLimits& limits, std::size_t handles);
 
 class TNetThreadMgr {
  public:
@@ -52,6 +63,7 @@ class TNetThreadMgr {
   friend class TNetTCPServer;
   friend class TNetPeerThread;
 
+  // Raises ENetSocketError (10024) when the open-file limit is too low to serve at all.
   void Open(TNetTCPServer& server);
   // Hands every connection waiting without a thread back to be run (to end, the server being
   // switched off); from now on none waits so.
@@ -82,9 +94,10 @@ class TNetThreadMgrDefault : public TNetThreadMgr {
 };
 
 // Up to TNetServerLimits::keptThreads finished threads kept for the next connection; at most
-// maxServedConnections connections run at once (more wait for a thread, in order); up to
-// maxIdleConnections (or what the handle limit leaves) wait for a request without a thread,
-// past which the one waiting longest is closed.
+// maxServedConnections connections run at once (more wait for a thread, in order), of them at
+// most maxServedPerPeer from one peer address; up to maxIdleConnections wait for a request
+// without a thread, past which the one waiting longest is closed. The handle limit may lower
+// the served and the waiting bound (HandleSharesFor).
 class TNetThreadMgrPool : public TNetThreadMgr {
  public:
   TNetThreadMgrPool() : TNetThreadMgr(true) {}

@@ -27,10 +27,11 @@ TNetThreadPool::~TNetThreadPool() {
   }
 }
 
-void TNetThreadPool::Open(int kept, int maxBusy) {
+void TNetThreadPool::Open(int kept, int maxBusy, int maxPerPeer) {
   std::lock_guard<std::mutex> lock(lock_);
   kept_ = kept;
   maxBusy_ = maxBusy;
+  maxPerPeer_ = maxPerPeer;
   stopping_ = false;
 }
 
@@ -151,16 +152,34 @@ void TNetThreadPool::Loop(WorkerList::iterator self,
   Leave(self);
 }
 
+std::deque<TNetPeerThread*>::iterator TNetThreadPool::NextTurn() {
+  if (maxPerPeer_ <= 0) return line_.begin();
+  // The line holds at most the server's open connections: a walk of it is bounded by them.
+  for (auto it = line_.begin(); it != line_.end(); ++it) {
+    const auto busy = busyPerPeer_.find((*it)->Peer());
+    if (busy == busyPerPeer_.end() || busy->second < maxPerPeer_) return it;
+  }
+  return line_.end();
+}
+
 bool TNetThreadPool::TakeTurn(std::unique_lock<std::mutex>& lock, bool* keep) {
   if (line_.empty() || (maxBusy_ > 0 && busy_ >= maxBusy_)) return false;
-  TNetPeerThread* turn = line_.front();
-  line_.pop_front();
+  const auto next = NextTurn();
+  if (next == line_.end()) return false;
+  TNetPeerThread* turn = *next;
+  line_.erase(next);
   waiting_ = line_.size();
   ++busy_;
+  // Copied: the turn may end its connection, and the peer thread be freed, before it returns.
+  const std::string peer = turn->Peer();
+  ++busyPerPeer_[peer];
   lock.unlock();
   *keep = turn->Run();
   lock.lock();
   --busy_;
+  if (const auto it = busyPerPeer_.find(peer); it != busyPerPeer_.end() && --it->second == 0) {
+    busyPerPeer_.erase(it);
+  }
   // Not counted on for a turn yet: it is no longer expected. (Counted on: it takes one now.)
   if (std::exchange(tReturning, false) && returning_ > 0) --returning_;
   return true;

@@ -1,6 +1,7 @@
 // The system threads of a thread manager: each runs one peer thread's turn at a time (a turn is
 // a connection's work until it ends or waits without a thread). Turns wait in line, in order,
-// while maxBusy threads are running; a thread that finishes takes the next, or waits for one if
+// while maxBusy threads are running, and a turn whose peer address already runs maxPerPeer
+// turns lets later turns of other peers pass it; a thread that finishes takes the next, or waits for one if
 // fewer than `kept` wait already, or ends. Ended threads are joined by Reap or Stop, never while
 // they run a turn. Owned by a std::shared_ptr: each thread holds the pool, so a thread still in
 // a turn when the manager goes keeps it, and the last one frees it.
@@ -13,7 +14,9 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 namespace tovi::http {
@@ -24,8 +27,9 @@ class TNetThreadPool : public std::enable_shared_from_this<TNetThreadPool> {
  public:
   ~TNetThreadPool();
 
-  // kept: idle threads kept; maxBusy: turns run at once (0: no limit). Also undoes Stop.
-  void Open(int kept, int maxBusy);
+  // kept: idle threads kept; maxBusy: turns run at once; maxPerPeer: turns of one peer address
+  // run at once (0: no limit, for either). Also undoes Stop.
+  void Open(int kept, int maxBusy, int maxPerPeer = 0);
   // Lines the turn up and wakes or makes a thread for it. When no thread can be made and none
   // would take it, it is taken out of the line again and std::system_error raised.
   void Run(TNetPeerThread* turn);
@@ -58,6 +62,8 @@ class TNetThreadPool : public std::enable_shared_from_this<TNetThreadPool> {
   // Runs the first turn in line when one may run; false when none did. keep: whether the thread
   // may go on to others.
   bool TakeTurn(std::unique_lock<std::mutex>& lock, bool* keep);
+  // The first turn in line whose peer may run one more; line_.end() when none may.
+  std::deque<TNetPeerThread*>::iterator NextTurn();
   // Waits to be called; false when the thread is to end instead.
   bool WaitForCall(std::unique_lock<std::mutex>& lock);
   void Leave(WorkerList::iterator self);
@@ -75,6 +81,8 @@ class TNetThreadPool : public std::enable_shared_from_this<TNetThreadPool> {
   std::vector<std::thread> ended_;
   int kept_ = 0;
   int maxBusy_ = 0;
+  int maxPerPeer_ = 0;
+  std::unordered_map<std::string, int> busyPerPeer_;  // peers with turns running, and how many
   int busy_ = 0;      // threads in a turn
   int idle_ = 0;      // threads waiting to be called
   int calls_ = 0;     // calls made to idle threads and not yet taken

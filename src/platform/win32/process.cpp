@@ -1,5 +1,6 @@
 #include "platform/process.h"
 
+#include <malloc.h>
 #include <windows.h>
 
 namespace tovi::process {
@@ -7,5 +8,9 @@ namespace tovi::process {
 void SuppressCriticalErrorBoxes() {
   SetErrorMode(GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 }
+
+void RaiseOpenFileLimit() {}
+
+void ReturnFreeMemory() { _heapmin(); }
 
 }  // namespace tovi::process

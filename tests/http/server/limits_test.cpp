@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <atomic>
 #include <list>
+#include <string_view>
 
 #include "support/raw_client.h"
 #include "http/server/test_server.h"
@@ -224,6 +226,98 @@ TEST(Limits, DefaultsAreTheProductValues) {
   EXPECT_EQ(l.maxHeaderLines, 100);
   EXPECT_EQ(l.maxRequestHeadBytes, 64u * 1024);
   EXPECT_EQ(l.maxRequestBodyBytes, 16 * 1024 * 1024);
+  EXPECT_EQ(l.bodyTotalTimeoutMs, 60000);
+  EXPECT_EQ(l.maxBodyBytesHeld, 64 * 1024 * 1024);
+  EXPECT_EQ(l.maxServedPerPeer, 64);
+}
+
+// A body that keeps coming a byte at a time, never pausing long, ends at its total time, on a
+// thread of its own or waiting without one.
+TEST(Limits, ABodyTrickledPastItsTotalTimeIsClosedWithoutAnswer) {
+  for (bool pool : {false, true}) {
+    test::TestServer s;
+    if (pool) s.UsePool();
+    TNetServerLimits l = Quick();
+    l.bodyTotalTimeoutMs = 600;
+    s.server.SetLimits(l);
+    bool called = false;
+    s.server.OnCommandGet = [&](auto&, auto&, auto&) { called = true; };
+    s.Start();
+    tovi::testing::RawClient client(s.Port());
+    const auto start = Clock::now();
+    client.Send("POST / HTTP/1.1\r\nContent-Length: 1000\r\n\r\n");
+    std::string got;
+    bool closed = false;
+    // One byte per 50 ms, far within the 300 ms pause allowed; 200 of them would take 10 s.
+    for (int i = 0; i < 200 && !closed; ++i) {
+      closed = !client.Send("b") || client.WaitClosed(50, &got);
+    }
+    EXPECT_TRUE(closed) << "pool " << pool;
+    EXPECT_LT(Clock::now() - start, 5s) << "pool " << pool;
+    EXPECT_EQ(got, "") << "pool " << pool;
+    EXPECT_FALSE(called) << "pool " << pool;
+    ASSERT_TRUE(s.WaitIdle()) << "pool " << pool;
+    EXPECT_EQ(s.Exceptions(), std::vector<std::string>{"Read Timeout"}) << "pool " << pool;
+  }
+}
+
+// Bodies held at once share one bound: past it a body is refused, and what an answered body
+// held is free again for the next.
+TEST(Limits, BodiesTogetherHoldAtMostTheirBound) {
+  for (bool pool : {false, true}) {
+    test::TestServer s;
+    if (pool) s.UsePool();
+    TNetServerLimits l;
+    l.maxBodyBytesHeld = 1000000;
+    s.server.SetLimits(l);
+    std::atomic<int> served{0};
+    s.server.OnCommandGet = [&](auto&, TNetHTTPRequestInfo& q, TNetHTTPResponseInfo& r) {
+      ++served;
+      r.SetBodyText(std::to_string(q.FormText().size()));
+    };
+    s.Start();
+    auto post = [](std::size_t length) {
+      return "POST / HTTP/1.1\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n";
+    };
+    tovi::testing::RawClient first(s.Port());
+    ASSERT_TRUE(first.Send(post(700000) + std::string(600000, 'a')));
+    ASSERT_TRUE(tovi::testing::WaitUntil([&] { return s.server.BodyBytesHeld() == 700000; }, 5000))
+        << "pool " << pool;
+    tovi::testing::RawClient second(s.Port());
+    second.Send(post(600000) + std::string(600000, 'b'));
+    std::string got;
+    EXPECT_TRUE(second.WaitClosed(5000, &got)) << "pool " << pool;
+    EXPECT_EQ(got, "") << "pool " << pool;
+    ASSERT_TRUE(first.Send(std::string(100000, 'a')));
+    EXPECT_NE(first.ReadAll(5000).find("\r\n\r\n700000"), std::string::npos) << "pool " << pool;
+    tovi::testing::RawClient third(s.Port());
+    third.Send(post(600000) + std::string(600000, 'c'));
+    EXPECT_NE(third.ReadAll(5000).find("\r\n\r\n600000"), std::string::npos) << "pool " << pool;
+    EXPECT_EQ(served.load(), 2) << "pool " << pool;
+    EXPECT_TRUE(tovi::testing::WaitUntil([&] { return s.server.BodyBytesHeld() == 0; }, 5000))
+        << "pool " << pool;
+  }
+}
+
+// A head that comes a byte at a time is looked at once in all, not again at every byte.
+TEST(Limits, AHeadTrickledByteByByteIsLookedAtOnce) {
+  std::string head = "POST /upload HTTP/1.1\r\nContent-Length: 12\r\n";
+  for (int i = 0; head.size() < 60000; ++i) {
+    head += "X-" + std::to_string(i) + ": " + std::string(600, 'v') + "\r\n";
+  }
+  head += "\r\n";
+  const TNetHeadBounds bounds{16384, 100, 64 * 1024};
+  TNetHeadScan scan;
+  std::string in;
+  for (char c : head) {
+    in += c;
+    const bool last = in.size() == head.size();
+    ASSERT_EQ(scan.Scan(in, bounds, [](std::string_view) { return true; }),
+              last ? TNetHeadScan::State::Complete : TNetHeadScan::State::Incomplete);
+  }
+  EXPECT_EQ(scan.HeadBytes(), head.size());
+  EXPECT_EQ(scan.ContentLength(), 12);
+  EXPECT_LE(scan.BytesExamined(), head.size());
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "http/exceptions.h"
 #include "support/raw_client.h"
 #include "support/process_counts.h"
 #include "http/server/test_server.h"
@@ -199,6 +200,111 @@ TEST(ThreadPool, SwitchingOffEndsWaitingAndBusyConnectionsAndTheKeptThreads) {
   }
   EXPECT_TRUE(WaitUntil([&] { return tovi::testing::ThreadCount() == threadsBefore; }, 5000))
       << tovi::testing::ThreadCount() << " threads, " << threadsBefore << " before";
+}
+
+}  // namespace
+}  // namespace tovi::http
+
+namespace tovi::http {
+namespace {
+
+// A body announced with GET or HEAD is never waited for: the request is answered at once and the
+// connection closed after it. A POST body that has not all come waits without a thread.
+TEST(ThreadPool, BodiesAreNotWaitedForOnAThread) {
+  struct Case {
+    const char* name;
+    std::string request;
+    const char* answer;  // the body expected; nullptr: none yet, the connection waits idle
+  };
+  const Case cases[] = {
+      {"GET with a length", "GET /a HTTP/1.1\r\nContent-Length: 100000\r\n\r\nx", "/a"},
+      {"GET with a coding", "GET /b HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\n", "/b"},
+      {"HEAD with a length", "HEAD /c HTTP/1.1\r\nContent-Length: 100000\r\n\r\n", ""},
+      {"POST with a length", "POST /d HTTP/1.1\r\nContent-Length: 100000\r\n\r\nxyz", nullptr},
+  };
+  for (const Case& c : cases) {
+    test::TestServer s;
+    TNetThreadMgr& pool = s.UsePool();
+    s.server.SetKeepAlive(true);
+    s.server.OnCommandGet = [](auto&, TNetHTTPRequestInfo& q, TNetHTTPResponseInfo& r) {
+      r.SetBodyText(q.RequestPath());
+    };
+    s.Start();
+    tovi::testing::RawClient client(s.Port());
+    ASSERT_TRUE(client.Send(c.request)) << c.name;
+    if (c.answer) {
+      const std::string got = client.ReadAll(3000);
+      EXPECT_TRUE(client.PeerClosed()) << c.name;
+      EXPECT_EQ(Body(got), c.answer) << c.name;
+      EXPECT_NE(got.find("Connection: close"), std::string::npos) << c.name;
+    } else {
+      EXPECT_TRUE(WaitUntil([&] { return pool.WaitingIdleCount() == 1; }, 3000)) << c.name;
+    }
+  }
+}
+
+// However many connections one peer address has served at once, a second peer's request is
+// run beside them: one device cannot take every served turn.
+TEST(ThreadPool, OnePeerRunsAtMostItsShareOfTheServedTurns) {
+  test::TestServer s;
+  s.UsePool();
+  TNetServerLimits limits;
+  limits.maxServedConnections = 4;
+  limits.maxServedPerPeer = 2;
+  s.server.SetLimits(limits);
+  std::atomic<int> blocked{0};
+  std::atomic<bool> release{false};
+  s.server.OnCommandGet = [&](auto&, TNetHTTPRequestInfo& q, TNetHTTPResponseInfo& r) {
+    if (q.RequestPath() == "/hold") {
+      ++blocked;
+      WaitUntil([&] { return release.load(); }, 20000);
+    }
+    r.SetBodyText("served " + q.RemoteAddress());
+  };
+  s.Start();
+  std::vector<tovi::testing::RawClient> holders(4);
+  for (auto& h : holders) {
+    ASSERT_TRUE(h.Connect(s.Port()));
+    ASSERT_TRUE(h.Send("GET /hold HTTP/1.1\r\n\r\n"));
+  }
+  ASSERT_TRUE(WaitUntil([&] { return blocked == 2; }, 5000));
+  tovi::testing::RawClient other;
+  ASSERT_TRUE(other.Connect(s.Port(), 5000, 2));
+  ASSERT_TRUE(other.Send("GET /quick HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(Body(other.ReadAll(3000)), "served 127.0.0.2");
+  EXPECT_EQ(blocked.load(), 2) << "the peer ran more than its share";
+  release = true;
+  for (auto& h : holders) EXPECT_EQ(Body(h.ReadAll(5000)), "served 127.0.0.1");
+}
+
+// The connection bounds the open-file limit leaves: never zero, the configured ones where the
+// limit allows them, and a switch-on that says so when it is too low to serve at all.
+TEST(ThreadPool, ConnectionBoundsFollowTheOpenFileLimit) {
+  struct Case {
+    std::size_t handles;
+    std::size_t served, idle;  // 0, 0: refused
+  };
+  const Case cases[] = {
+      {1u << 20, 256, 4096}, {1024, 256, 448}, {500, 145, 146}, {67, 1, 1}, {66, 0, 0}, {0, 0, 0},
+  };
+  const TNetServerLimits limits;
+  for (const Case& c : cases) {
+    if (c.served == 0) {
+      try {
+        HandleSharesFor(limits, c.handles);
+        ADD_FAILURE() << c.handles << " handles were taken as enough";
+      } catch (const ENetSocketError& e) {
+        EXPECT_EQ(e.LastError(), 10024);
+        EXPECT_EQ(std::string(e.what()),
+                  "Too few open-file handles to serve: the system allows this program " +
+                      std::to_string(c.handles) + ", the server needs at least 67.");
+      }
+      continue;
+    }
+    const TNetHandleShares shares = HandleSharesFor(limits, c.handles);
+    EXPECT_EQ(shares.served, c.served) << c.handles;
+    EXPECT_EQ(shares.idle, c.idle) << c.handles;
+  }
 }
 
 }  // namespace

@@ -1,0 +1,118 @@
+// What the HTTP server knows of a request still arriving, kept with its connection between the
+// turns in which it waits without a thread: where the head ends (looked for only in the bytes
+// that came since the last look, so a head trickled byte by byte costs linear work), how long
+// the body announced is, and the body bytes it holds against the server's one bound on memory
+// for all bodies (TNetBodyBudget).
+// Thread safety: a scan belongs to its connection's thread of the moment; a budget is shared by
+// all connections of a server and safe from any thread.
+#pragma once
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace tovi::http {
+
+// Bounds a head is read within; past one, reading refuses it (the connection closes).
+struct TNetHeadBounds {
+  std::size_t maxLineBytes;
+  int maxHeaderLines;
+  std::size_t maxHeadBytes;
+};
+
+class TNetHeadScan {
+ public:
+  enum class State {
+    Incomplete,  // more bytes are needed
+    Complete,    // HeadBytes() bytes make the head, empty line included
+    ReadNow,     // over a bound, or a line without header lines: reading decides at once
+  };
+
+  // For the next request: what follows in the buffer is its first byte.
+  void Reset() { *this = TNetHeadScan(); }
+  // Looks at `in` past what it looked at before (the caller only appends between calls until
+  // Reset). readsHeaderLines(requestLine): whether header lines follow that request line.
+  State Scan(std::string_view in, const TNetHeadBounds& bounds,
+             const std::function<bool(std::string_view)>& readsHeaderLines);
+  State Current() const { return state_; }
+  std::size_t HeadBytes() const { return headBytes_; }
+  // The Content-Length the head announced (-1: none, or not a plain number).
+  std::int64_t ContentLength() const { return contentLength_; }
+  // Whether the head announced a body of any kind (a length above 0 or a transfer coding).
+  bool AnnouncesBody() const { return contentLength_ > 0 || transferCoding_; }
+  // Bytes looked at since Reset: each byte of the input once.
+  std::size_t BytesExamined() const { return examined_; }
+
+ private:
+  void TakeLine(std::string_view line, const TNetHeadBounds& bounds,
+                const std::function<bool(std::string_view)>& readsHeaderLines);
+
+  State state_ = State::Incomplete;
+  std::size_t lineStart_ = 0;  // where the line being received begins
+  std::size_t searched_ = 0;   // bytes already searched for a line end
+  std::size_t headBytes_ = 0;
+  std::size_t boundBytes_ = 0;  // counted against maxHeadBytes: lines with CR LF each
+  int lines_ = 0;
+  std::int64_t contentLength_ = -1;
+  bool transferCoding_ = false;
+  std::size_t examined_ = 0;
+};
+
+// The memory all request bodies held at once may take together; a body that would pass it is
+// refused (its connection closed). When the last held byte is given back after a large use,
+// the process returns freed memory to the system.
+class TNetBodyBudget {
+ public:
+  explicit TNetBodyBudget(std::int64_t bound) : bound_(bound) {}
+  std::int64_t Bound() const { return bound_; }
+  std::int64_t Held() const { return held_.load(); }
+  bool Take(std::int64_t bytes);
+  void Give(std::int64_t bytes);
+
+ private:
+  const std::int64_t bound_;
+  std::atomic<std::int64_t> held_{0};
+  std::atomic<std::int64_t> peak_{0};  // since memory was last returned
+};
+
+// Bytes of one body held against a budget; given back when released or destroyed.
+class TNetBodyBytes {
+ public:
+  TNetBodyBytes() = default;
+  ~TNetBodyBytes() { Release(); }
+  TNetBodyBytes(const TNetBodyBytes&) = delete;
+  TNetBodyBytes& operator=(const TNetBodyBytes&) = delete;
+
+  // Holds `total` bytes in all (more or fewer than now); false, holding what it held, when the
+  // budget has no room.
+  bool HoldTotal(const std::shared_ptr<TNetBodyBudget>& budget, std::int64_t total);
+  void Release();
+  std::int64_t Held() const { return held_; }
+
+ private:
+  std::shared_ptr<TNetBodyBudget> budget_;
+  std::int64_t held_ = 0;
+};
+
+// A connection's request in progress, between the turns of the server's request loop.
+struct TNetRequestProgress {
+  using Clock = std::chrono::steady_clock;
+  TNetHeadScan scan;
+  bool bodyTimed = false;  // bodyDeadline set: the head is complete and a body is awaited
+  Clock::time_point bodyDeadline{};
+  TNetBodyBytes body;      // held for the bytes of the body buffered or read so far
+  std::string afterHead;   // the bytes past the head, set aside while its lines are read
+
+  void Reset() {
+    scan.Reset();
+    bodyTimed = false;
+    body.Release();
+    std::string().swap(afterHead);
+  }
+};
+
+}  // namespace tovi::http
