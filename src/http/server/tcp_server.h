@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "http/connection.h"
+#include "http/header_list.h"
 #include "http/server/thread_mgr.h"
 #include "platform/socket.h"
 
@@ -53,8 +54,8 @@ struct TNetServerLimits {
   int requestHeadTimeoutMs = 30000;      // request line and header lines, complete
   int bodyStallTimeoutMs = 30000;        // no byte of a request body for this long
   int sendStallTimeoutMs = 120000;       // a send that makes no progress
-  int maxHeaderLines = 100;
-  std::size_t maxRequestHeadBytes = 64 * 1024;
+  int maxHeaderLines = kMaxHeadLines;
+  std::size_t maxRequestHeadBytes = kMaxHeadBytes;
   std::int64_t maxRequestBodyBytes = 16 * 1024 * 1024;
 };
 
