@@ -34,6 +34,7 @@ inline constexpr int kErrAddressInUse = 10048;       // WSAEADDRINUSE
 inline constexpr int kErrAddressNotAvailable = 10049;// WSAEADDRNOTAVAIL
 inline constexpr int kErrConnectionAborted = 10053;  // WSAECONNABORTED
 inline constexpr int kErrConnectionReset = 10054;    // WSAECONNRESET
+inline constexpr int kErrNoBufferSpace = 10055;      // WSAENOBUFS
 inline constexpr int kErrNotConnected = 10057;       // WSAENOTCONN
 inline constexpr int kErrShutdown = 10058;           // WSAESHUTDOWN
 inline constexpr int kErrTimedOut = 10060;           // WSAETIMEDOUT
@@ -96,7 +97,8 @@ long long SendFile(SocketHandle s, std::intptr_t nativeFileHandle, std::uint64_t
 // Windows sets none short of its per-process handle count.
 std::size_t OpenHandleLimit();
 
-// Resolves a host name to its first IPv4 address; -1 with kErrHostNotFound when none.
+// Resolves a host name to its first IPv4 address; -1 with kErrHostNotFound when none. Waits as
+// long as the system's resolver takes: name_lookup.h bounds the wait.
 int ResolveIPv4(const std::string& host, Endpoint* out);
 
 }  // namespace tovi::net
