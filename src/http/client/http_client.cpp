@@ -267,8 +267,11 @@ void TNetCustomHTTP::DoRequest(TNetHTTPMethod method, const std::string& url, TS
     for (;;) {
       ++redirectCount_;
       PrepareRequest(request_.URL());
+      FillRequestHeaders();
+      // Built before connecting, so that a line it refuses costs the server no connection.
+      const std::string head = RequestHead();
       ConnectToHost();
-      SendRequest();
+      SendRequest(head);
       ReadResponse();
       keptAlive_ = KeepsConnectionOpen(protocolVersion_, response_.Connection(),
                                        response_.ProxyConnection());
@@ -323,6 +326,11 @@ void TNetCustomHTTP::PrepareRequest(const std::string& url) {
   request_.SetRequestTarget(EscapeRequestTarget(target));
   request_.SetContentLength(request_.Source() ? request_.Source()->Size() : -1);
   request_.SetHost(HostHeaderValue(parts.Host, parts.Port));
+  if (protocolVersion_ == TNetHTTPProtocolVersion::pv1_0) {
+    if (request_.Connection().empty()) request_.SetConnection("keep-alive");
+    if (!proxyParams_.ProxyServer().empty() && request_.ProxyConnection().empty())
+      request_.SetProxyConnection("keep-alive");
+  }
 }
 
 void TNetCustomHTTP::ConnectToHost() {
@@ -338,10 +346,6 @@ void TNetCustomHTTP::ConnectToHost() {
 
   if (SameText(urlParts_.Protocol, "https")) throw ENetIOHandlerPropInvalid();
 
-  if (protocolVersion_ == TNetHTTPProtocolVersion::pv1_0) {
-    if (request_.Connection().empty()) request_.SetConnection("keep-alive");
-    if (viaProxy && request_.ProxyConnection().empty()) request_.SetProxyConnection("keep-alive");
-  }
   if (!keptAlive_) Disconnect();
   // A kept connection that has become readable was closed by the server (or holds bytes
   // nobody asked for): either way it cannot carry this request.
@@ -352,9 +356,8 @@ void TNetCustomHTTP::ConnectToHost() {
   keptAlive_ = true;
 }
 
-void TNetCustomHTTP::SendRequest() {
-  FillRequestHeaders();
-  Write(RequestHead());
+void TNetCustomHTTP::SendRequest(const std::string& head) {
+  Write(head);
   SendSource();
 }
 

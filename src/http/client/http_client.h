@@ -78,7 +78,7 @@ class ENetHTTPInvalidHost : public ENetException {
 };
 
 // A header line to send holding a control byte other than TAB: it would end the line early and
-// start another. Raised before anything is sent.
+// start another. Raised before a connection is made.
 class ENetHTTPInvalidHeaderValue : public ENetException {
  public:
   ENetHTTPInvalidHeaderValue() : ENetException("Invalid character in header value.") {}
@@ -332,9 +332,11 @@ class TNetCustomHTTP : public TNetTCPClient {
   void PrepareRequest(const std::string& url);
   void ConnectToHost();
   // The head, then the source's bytes.
-  void SendRequest();
+  void SendRequest(const std::string& head);
   // The request's fields as header lines, in the order they go out (empty fields left out).
   void FillRequestHeaders();
+  // The request line and header lines; ENetHTTPInvalidHeaderValue for a line that a control
+  // byte would end early.
   std::string RequestHead() const;
   void SendSource();
   void ReadResponse();
