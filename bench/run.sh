@@ -27,7 +27,7 @@ load_at_start=$(cut -d' ' -f1-3 /proc/loadavg)
 
 echo "bench: building (Release)" >&2
 cmake -S . -B "$out/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTOVI_BUILD_TESTS=OFF >/dev/null
-cmake --build "$out/build" --target remote-toviplayer >/dev/null
+cmake --build "$out/build" --target remote-toviplayer head_bench >/dev/null
 g++ -std=c++20 -O2 -pthread bench/loadgen.cpp -o "$out/loadgen"
 regex_bench=
 if [[ -f bench/regex_bench.cpp ]]; then
@@ -266,6 +266,10 @@ if [[ -n $regex_bench ]]; then
   regex_rows=$("$regex_bench")
 fi
 
+# ---- the client's work for hostile response heads (no server of ours involved) ----
+echo "bench: $out/build/bench/head_bench" >&2
+head_rows=$("$out/build/bench/head_bench")
+
 # ---- the tables ----
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
 verdict() {  # value op target -> yes/no
@@ -336,6 +340,14 @@ cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
   echo "listen-queue overflows: $soak_over. Threads $soak_threads0, $soak_threadsmid midway, $soak_threads1"
   echo "after; handles $soak_handles0 before, $soak_handles1 after; resident size $soak_mem0 KiB before,"
   echo "$soak_memmid KiB midway, $soak_mem1 KiB after."
+  echo
+  echo "The client's processor time for a hostile page's response head (bench/head_bench.cpp): a"
+  echo "3 MB head of continuation lines and one of 200,000 Set-Cookie lines, fetched over loopback,"
+  echo "then the same lines given to the header list and the cookie jar directly:"
+  echo
+  echo '```'
+  echo "$head_rows"
+  echo '```'
   if [[ -n $regex_rows ]]; then
     echo
     echo "The cut of \"/parserlink\" on pages of a megabyte, and searches that once ran for seconds"

@@ -65,8 +65,13 @@ std::string TNetHeaderList::ValueAt(std::size_t index) const {
   const std::string& line = lines_[index];
   std::size_t colon = line.find(':');
   std::string value = colon == std::string::npos ? std::string() : Trim(line.substr(colon + 1));
-  for (std::size_t i = index + 1; i < ContinuationEnd(index); ++i) {
-    value = Trim(value) + " " + Trim(lines_[i]);
+  // Appended in place, each line once: a peer's thousands of continuation lines cost their
+  // length, not its square.
+  const std::size_t end = ContinuationEnd(index);
+  for (std::size_t i = index + 1; i < end; ++i) {
+    while (!value.empty() && IsBlankOrControl(value.back())) value.pop_back();
+    value += ' ';
+    value += Trim(lines_[i]);
   }
   return Trim(value);
 }

@@ -12,6 +12,12 @@ namespace tovi::http {
 inline constexpr int kRecordFoldLength = 1024;  // a record's own header lines
 inline constexpr int kCustomFoldLength = 78;    // CustomHeaders
 
+// The most a message head from a peer may hold, a request's (server) or a response's (client):
+// header lines after the first line, continuation lines counted, and bytes of all its lines
+// with their line ends. Past either the head is refused: what a peer sends costs at most this.
+inline constexpr int kMaxHeadLines = 100;
+inline constexpr std::size_t kMaxHeadBytes = 64 * 1024;
+
 class TNetHeaderList {
  public:
   explicit TNetHeaderList(int foldLength = kRecordFoldLength) : foldLength_(foldLength) {}

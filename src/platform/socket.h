@@ -97,7 +97,8 @@ long long SendFile(SocketHandle s, std::intptr_t nativeFileHandle, std::uint64_t
 // Windows sets none short of its per-process handle count.
 std::size_t OpenHandleLimit();
 
-// Resolves a host name to its first IPv4 address; -1 with kErrHostNotFound when none.
+// Resolves a host name to its first IPv4 address; -1 with kErrHostNotFound when none. Waits as
+// long as the system's resolver takes: name_lookup.h bounds the wait.
 int ResolveIPv4(const std::string& host, Endpoint* out);
 
 }  // namespace tovi::net

@@ -26,7 +26,9 @@ bool FetchAllowed(const std::string& peerAddress, const net::Endpoint& target) {
 }
 
 std::string FetchPage(const std::string& url, const PageFetchLimits& limits,
-                      const std::string& peerAddress, const Abandoned& abandoned) {
+                      const std::string& peerAddress, const Abandoned& abandoned, bool* refused,
+                      const net::NameLookup& lookup) {
+  if (refused) *refused = false;
   std::string page;
   try {
     // Room for the largest page at once: growing by doubling would copy it and, for a moment,
@@ -43,7 +45,12 @@ std::string FetchPage(const std::string& url, const PageFetchLimits& limits,
                            std::chrono::milliseconds(limits.totalTimeoutMs));
     client.SetMaxBodyLength(limits.maxBodyBytes);
     client.SetAbortSource(abandoned);
+    client.LookupName = lookup;
     client.Get(url, page);
+  } catch (const http::ENetHTTPInvalidHost&) {
+    if (refused) *refused = true;
+  } catch (const http::ENetHTTPInvalidHeaderValue&) {
+    if (refused) *refused = true;
   } catch (const std::exception&) {
     // Whatever arrived is the page; an unreachable page is an empty one.
   }

@@ -14,6 +14,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/name_lookup.h"
 #include "platform/socket.h"
 
 namespace tovi::server {
@@ -22,7 +23,7 @@ struct PageFetchLimits {
   int timeoutMs = 30000;                    // connect, and each wait for the next bytes
   int totalTimeoutMs = 60000;               // the whole fetch: a trickling page ends here
   std::int64_t maxBodyBytes = 32ll << 20;   // kept of the body; reading stops there
-  int maxPagesAtOnce = 4;                   // fetched or being answered: 4 x 32 MiB at most
+  int maxPagesAtOnce = 4;                   // being fetched and cut: 4 x 32 MiB at most
   int slotWaitMs = 10000;                   // a further request waits this long, then gets "err"
 };
 
@@ -37,12 +38,15 @@ bool FetchAllowed(const std::string& peerAddress, const net::Endpoint& target);
 // The page's body as bytes, unconverted; every failure is swallowed: "" for an error status, a
 // redirect, no connection or one FetchAllowed refuses (decided on the address the URL's host
 // resolved to), the bytes received so far when the transfer broke off, hit a limit or was
-// abandoned (every wait on the connection asks abandoned; the name lookup, bounded by the
-// system's resolver, does not).
+// abandoned. The limits and abandoned end the fetch wherever it is: the name lookup (lookup,
+// the system's when empty), the connect, every wait and the reading of what arrived.
+// *refused (when given) tells a URL that cannot be asked for without breaking the request's
+// lines (a host holding control bytes or blanks) from a page that failed: nothing was sent.
 std::string FetchPage(const std::string& url, const PageFetchLimits& limits,
-                      const std::string& peerAddress, const Abandoned& abandoned = {});
+                      const std::string& peerAddress, const Abandoned& abandoned = {},
+                      bool* refused = nullptr, const net::NameLookup& lookup = {});
 
-// Counts the pages held at once, from the fetch until the answer is sent.
+// Counts the pages held at once, from the fetch until the cut is done.
 class PageSlots {
  public:
   // One slot while it lives (empty: none was had).

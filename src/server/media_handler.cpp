@@ -184,10 +184,13 @@ void MediaRequestHandler::AnswerParserLink(http::TNetPeerThread& thread,
       response.SetBodyText("err");
       return;
     }
+    bool refused = false;
     std::string page =
-        FetchPage(pieces[0], options_.pageLimits, request.RemoteAddress(), abandoned);
+        FetchPage(pieces[0], options_.pageLimits, request.RemoteAddress(), abandoned, &refused);
     std::string result;
-    if (pieces[2].empty()) {
+    if (refused) {
+      result = "err";
+    } else if (pieces[2].empty()) {
       result = std::move(page);
     } else {
       switch (CutBetween(std::move(page), pieces[1], pieces[2], &result)) {

@@ -9,6 +9,8 @@
 #include "http/coding.h"
 #include "server/media_handler.h"
 #include "regex/pattern.h"
+#include "support/held_lookup.h"
+#include "support/wait.h"
 
 namespace tovi::server {
 namespace {
@@ -95,6 +97,36 @@ TEST(PageFetch, APeerOffThePcNeverGetsPagesFromItsLoopback) {
   EXPECT_EQ(FetchPage("http://127.1:" + port + "/", PageFetchLimits{}, "127.0.0.1"), "local only");
   EXPECT_EQ(connections.load(), 1);
   pages->SetActive(false);
+}
+
+TEST(PageFetch, ANameLookupThatNeverAnswersEndsWithTheFetch) {
+  testing::HeldLookup held;
+  struct Case { const char* what; int timeoutMs; int totalTimeoutMs; int abandonAfterMs; };
+  const Case cases[] = {
+      {"the connect's limit", 300, 60000, 0},
+      {"the whole fetch's limit", 30000, 300, 0},
+      {"switched off", 30000, 60000, 300},
+  };
+  for (const Case& c : cases) {
+    PageFetchLimits limits;
+    limits.timeoutMs = c.timeoutMs;
+    limits.totalTimeoutMs = c.totalTimeoutMs;
+    const auto start = std::chrono::steady_clock::now();
+    const Abandoned abandoned = [&] {
+      return c.abandonAfterMs > 0 &&
+             std::chrono::steady_clock::now() - start > std::chrono::milliseconds(c.abandonAfterMs);
+    };
+    bool refused = true;
+    EXPECT_EQ(FetchPage("http://slow.example/page", limits, "127.0.0.1", abandoned, &refused,
+                        held.Lookup()),
+              "")
+        << c.what;
+    EXPECT_FALSE(refused) << c.what;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << c.what;
+  }
+  EXPECT_TRUE(testing::WaitUntil([&] { return held.Started() == 3; }, 5000));
+  held.Release();  // the lookups left behind end on their own
+  EXPECT_TRUE(testing::WaitUntil([] { return net::PendingLookups() == 0; }, 10000));
 }
 
 // The product's values; the tests that reach them run with short limits of the same kind.

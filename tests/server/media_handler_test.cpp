@@ -462,6 +462,9 @@ TEST_F(MediaHandler, ParserLinkCutsFetchedPages) {
       {pages.Url("/missing") + "|<b>|</b>", "", true},
       {"http://127.0.0.1:1/page|<b>|</b>", "", true},
       {"|<b>|</b>", "", true},
+      // A host that would break the request's lines is refused before anything is sent.
+      {"http://127.0.0.1%0D%0AX-Injected:%201/page", "err", false},
+      {"http://127.0.0.1%0D%0AX-Injected:%201/page|<b>|</b>", "err", false},
   };
   for (const Case& c : cases) {
     window_.ShowTrace("an earlier trace");

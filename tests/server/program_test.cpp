@@ -24,6 +24,7 @@
 #include "support/child_process.h"
 #include "support/http_exchange.h"
 #include "support/loopback.h"
+#include "support/scripted_server.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
 
@@ -380,6 +381,36 @@ TEST_F(Program, ParserLinkCutsPagesFetchedOnLoopback) {
   r = Get("/parserlink?" + pages.Url("/endless"), "", "GET", 0);
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(r.bodyBytes, 32u << 20);
+}
+
+TEST_F(Program, ParserLinkCannotSmuggleASecondRequestToThePage) {
+  // The page's server records what it is sent, answers once and closes.
+  testing::ScriptedServer page([](testing::ScriptPeer& peer) {
+    peer.ReadHead();
+    peer.Record();
+    peer.Send("HTTP/1.1 200 OK\r\nContent-Length: 4\r\nConnection: close\r\n\r\npage");
+    peer.WaitForClose(10000);
+  });
+  Start();
+  SwitchOn();
+  const std::string smuggled =
+      "/a%20HTTP/1.1%0D%0AHost:%20x%0D%0A%0D%0APOST%20/admin%20HTTP/1.1%0D%0A"
+      "Content-Length:%205%0D%0A%0D%0Ahello";
+  const WireResponse r = Get("/parserlink?http://" + page.HostAndPort() + smuggled);
+  EXPECT_EQ(r.status, 200);
+  EXPECT_EQ(r.body, "page");
+
+  // One connection, one head, ending where the bytes end: the request line keeps the URL's
+  // line breaks encoded, and nothing follows the blank line.
+  const std::vector<std::string> received = page.Received();
+  ASSERT_EQ(received.size(), 1u);
+  const std::string& head = received[0];
+  EXPECT_EQ(head.substr(0, head.find("\r\n")), "GET " + smuggled + " HTTP/1.1");
+  EXPECT_EQ(head.find("\r\n\r\n"), head.size() - 4) << head;
+  EXPECT_EQ(head.find("\r\nPOST"), std::string::npos) << head;
+  EXPECT_NE(head.find("\r\nHost: " + page.HostAndPort() + "\r\n"), std::string::npos) << head;
+  EXPECT_EQ(head.find("Host: x"), std::string::npos) << head;
+  EXPECT_EQ(page.Connections(), 1);
 }
 
 // The process's peak resident memory (VmHWM), in bytes; 0 when unknown.

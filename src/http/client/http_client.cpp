@@ -1,6 +1,8 @@
 #include "http/client/http_client.h"
 
 #include <algorithm>
+#include <chrono>
+#include <limits>
 #include <stdexcept>
 
 #include "http/coding.h"
@@ -95,6 +97,7 @@ void TNetCookieManager::AddServerCookie(const std::string& setCookie, const std:
   Cookie c;
   c.name = Trim(pieces[0].substr(0, eq));
   c.value = Trim(pieces[0].substr(eq + 1));
+  if (!IsHeaderValueSafe(c.name) || !IsHeaderValueSafe(c.value)) return;
   c.domain = LowerCase(host);
   c.path = path.empty() ? "/" : path;
   bool expired = false;
@@ -119,12 +122,28 @@ void TNetCookieManager::AddServerCookie(const std::string& setCookie, const std:
       if (age && *age <= 0) expired = true;
     }
   }
-  cookies_.erase(std::remove_if(cookies_.begin(), cookies_.end(),
-                                [&](const Cookie& o) {
-                                  return o.name == c.name && o.domain == c.domain && o.path == c.path;
-                                }),
-                 cookies_.end());
-  if (!expired) cookies_.push_back(std::move(c));
+  std::string key = KeyOf(c);
+  const auto old = byKey_.find(key);
+  if (old != byKey_.end()) Forget(old->second);
+  if (expired) return;
+  if (cookies_.size() >= kMaxCookies) Forget(cookies_.begin());
+  cookies_.push_back(std::move(c));
+  byKey_.emplace(std::move(key), std::prev(cookies_.end()));
+}
+
+std::string TNetCookieManager::KeyOf(const Cookie& c) {
+  // Neither a kept name nor a domain holds a NUL, so the key tells the three parts apart.
+  std::string key = c.name;
+  key += '\0';
+  key += c.domain;
+  key += '\0';
+  key += c.path;
+  return key;
+}
+
+void TNetCookieManager::Forget(std::list<Cookie>::iterator at) {
+  byKey_.erase(KeyOf(*at));
+  cookies_.erase(at);
 }
 
 std::string TNetCookieManager::CookieHeader(const std::string& host,
@@ -149,23 +168,41 @@ std::string TNetCookieManager::CookieHeader(const std::string& host,
 // ---- TCP client ----
 
 void TNetTCPClient::Connect() {
+  // One limit for the lookup and the connect together, and never past the read deadline: a
+  // name whose resolver does not answer ends with the call like any other wait.
+  const int limitMs = connectTimeoutMs_ > 0 ? connectTimeoutMs_ : ReadTimeout();
+  Clock::time_point until = Clock::time_point::max();
+  if (limitMs > 0) until = Clock::now() + std::chrono::milliseconds(limitMs);
+  if (HasReadDeadline()) until = std::min(until, ReadDeadline());
+  // What is left of it, at least 1 ms (0 would mean no limit); 0 when there is none.
+  const auto leftMs = [&until]() -> int {
+    if (until == Clock::time_point::max()) return 0;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+    if (left <= 0) throw ENetConnectTimeout();
+    return static_cast<int>(std::min<long long>(left, std::numeric_limits<int>::max()));
+  };
+  const auto stopping = [this] { return Stopping(); };
+
   net::Endpoint remote;
   if (SameText(host_, "LOCALHOST")) {
     remote.address[0] = 127;
     remote.address[3] = 1;
-  } else if (!IsDottedAddress(host_, &remote) && net::ResolveIPv4(host_, &remote) != 0) {
-    RaiseLastSocketError();
+  } else if (!IsDottedAddress(host_, &remote)) {
+    const int code = net::LookupIPv4(host_, &remote, leftMs(), stopping, LookupName);
+    if (code == net::kErrTimedOut) throw ENetConnectTimeout();
+    if (code != 0) throw ENetSocketError(code);
   }
   if (port_ < 0 || port_ > 65535) throw ENetSocketError(net::kErrAddressNotAvailable);
   remote.port = static_cast<std::uint16_t>(port_);
   if (OnCheckEndpoint && !OnCheckEndpoint(remote)) throw ENetConnectionNotAllowed();
+  const int connectMs = leftMs();
   net::SocketHandle s = net::OpenStream();
   if (s == net::kInvalidSocket) RaiseLastSocketError();
-  const int limitMs = connectTimeoutMs_ > 0 ? connectTimeoutMs_ : ReadTimeout();
-  if (net::Connect(s, remote, limitMs, [this] { return Stopping(); }) != 0) {
+  if (net::Connect(s, remote, connectMs, stopping) != 0) {
     const int code = net::LastError();
     net::Close(s);
-    if (code == net::kErrTimedOut && limitMs > 0) throw ENetConnectTimeout();
+    if (code == net::kErrTimedOut && connectMs > 0) throw ENetConnectTimeout();
     throw ENetSocketError(code);
   }
   Attach(s);
@@ -230,8 +267,11 @@ void TNetCustomHTTP::DoRequest(TNetHTTPMethod method, const std::string& url, TS
     for (;;) {
       ++redirectCount_;
       PrepareRequest(request_.URL());
+      FillRequestHeaders();
+      // Built before connecting, so that a line it refuses costs the server no connection.
+      const std::string head = RequestHead();
       ConnectToHost();
-      SendRequest();
+      SendRequest(head);
       ReadResponse();
       keptAlive_ = KeepsConnectionOpen(protocolVersion_, response_.Connection(),
                                        response_.ProxyConnection());
@@ -277,14 +317,20 @@ void TNetCustomHTTP::PrepareRequest(const std::string& url) {
       parts.Port = urlParts_.Port;
     }
   }
+  if (!IsHostNameSafe(parts.Host)) throw ENetHTTPInvalidHost();
   urlParts_ = parts;
 
   std::string target = parts.Target();
   if (!proxyParams_.ProxyServer().empty())
     target = parts.Protocol + "://" + HostHeaderValue(parts.Host, parts.Port) + target;
-  request_.SetRequestTarget(target);
+  request_.SetRequestTarget(EscapeRequestTarget(target));
   request_.SetContentLength(request_.Source() ? request_.Source()->Size() : -1);
   request_.SetHost(HostHeaderValue(parts.Host, parts.Port));
+  if (protocolVersion_ == TNetHTTPProtocolVersion::pv1_0) {
+    if (request_.Connection().empty()) request_.SetConnection("keep-alive");
+    if (!proxyParams_.ProxyServer().empty() && request_.ProxyConnection().empty())
+      request_.SetProxyConnection("keep-alive");
+  }
 }
 
 void TNetCustomHTTP::ConnectToHost() {
@@ -300,10 +346,6 @@ void TNetCustomHTTP::ConnectToHost() {
 
   if (SameText(urlParts_.Protocol, "https")) throw ENetIOHandlerPropInvalid();
 
-  if (protocolVersion_ == TNetHTTPProtocolVersion::pv1_0) {
-    if (request_.Connection().empty()) request_.SetConnection("keep-alive");
-    if (viaProxy && request_.ProxyConnection().empty()) request_.SetProxyConnection("keep-alive");
-  }
   if (!keptAlive_) Disconnect();
   // A kept connection that has become readable was closed by the server (or holds bytes
   // nobody asked for): either way it cannot carry this request.
@@ -314,9 +356,8 @@ void TNetCustomHTTP::ConnectToHost() {
   keptAlive_ = true;
 }
 
-void TNetCustomHTTP::SendRequest() {
-  FillRequestHeaders();
-  Write(RequestHead());
+void TNetCustomHTTP::SendRequest(const std::string& head) {
+  Write(head);
   SendSource();
 }
 
@@ -367,6 +408,8 @@ std::string TNetCustomHTTP::RequestHead() const {
                      "\r\n";
   for (const std::string& line : request_.RawHeaders().Lines()) {
     if (line.empty()) continue;
+    // Every line, whatever set it: the caller's fields, custom lines, cookies a server set.
+    if (!IsHeaderValueSafe(line)) throw ENetHTTPInvalidHeaderValue();
     head += line;
     head += "\r\n";
   }
@@ -397,6 +440,7 @@ std::string TNetCustomHTTP::ReadLine() {
   const std::size_t max = static_cast<std::size_t>(std::max(1, MaxLineLength()));
   const bool split = maxLineAction_ == TNetMaxLineAction::maSplit;
   std::size_t searched = 0;
+  CheckGoingOn();
   for (;;) {
     std::string& input = InputBuffer();
     const std::size_t lf = input.find('\n', searched);
@@ -423,14 +467,27 @@ std::string TNetCustomHTTP::ReadLine() {
   }
 }
 
+void TNetCustomHTTP::CheckGoingOn() {
+  if (Stopping()) throw ENetSocketError(net::kErrInterrupted);
+  if (HasReadDeadline() && Clock::now() >= ReadDeadline()) throw ENetReadTimeout();
+}
+
 void TNetCustomHTTP::ReadResponse() {
+  // Bounded like a request head, interim responses counted in: what a server sends before
+  // the body costs at most this much memory and work.
+  int lines = 0;
+  std::size_t headBytes = 0;
   do {
     response_.Clear();
     response_.SetStatusLine(ReadLine());
+    headBytes += response_.StatusLine().size() + 2;
     try {
       for (;;) {
         std::string line = ReadLine();
         if (line.empty()) break;
+        headBytes += line.size() + 2;
+        if (++lines > kMaxHeadLines || headBytes > kMaxHeadBytes)
+          throw ENetHTTPResponseHeadTooLarge();
         response_.RawHeaders().Add(line);
       }
     } catch (const ENetConnClosedGracefully&) {

@@ -4,9 +4,13 @@
 // the body, destroy the object (which closes its connection). A call blocks its thread until
 // the exchange is over; with the defaults nothing limits how long that takes.
 //
-// What the server sees: no URL encoding (backslashes become '/', the fragment is cut), GET as
-// HTTP/1.1 without a Connection line, POST as HTTP/1.0 with "Connection: keep-alive", the
-// header lines in a fixed order, "Content-Type: text/html" on every request unless set.
+// What the server sees: the URL's path and query as written (backslashes become '/', the
+// fragment is cut), except that control bytes, spaces and DEL are percent-encoded, so nothing
+// from a URL can split the request line or start a line of its own; GET as HTTP/1.1 without a
+// Connection line, POST as HTTP/1.0 with "Connection: keep-alive", the header lines in a fixed
+// order, "Content-Type: text/html" on every request unless set. A host or a header value that
+// would break a line is refused (ENetHTTPInvalidHost, ENetHTTPInvalidHeaderValue) before
+// anything is sent.
 // What the caller gets: the body bytes unconverted. Redirects are not followed by default.
 // Every status that is not handled raises ENetHTTPProtocolException (message: the status line
 // as received; ErrorCode, ErrorBody); the other failures raise the ENet* classes of
@@ -15,20 +19,26 @@
 // exception it holds what was received (nothing for an error status or a redirect).
 //
 // Limits (all off by default): ReadTimeout bounds every wait for data (ms) and, unless
-// ConnectTimeout is set, the connect; ReadDeadline ends every read at a point in time;
-// SendTimeout bounds a send that makes no progress; MaxBodyLength bounds the bytes kept of one
-// body: reading stops there, the connection is closed and ENetHTTPResponseBodyTooLarge is
-// raised with the body holding what arrived. An abort source (SetAbortSource) ends a call at
-// any wait.
+// ConnectTimeout is set, the name lookup and connect together; ReadDeadline ends the call at a
+// point in time wherever it is (lookup, connect, reads, the reading of a head already
+// received); SendTimeout bounds a send that makes no progress; MaxBodyLength bounds the bytes
+// kept of one body: reading stops there, the connection is closed and
+// ENetHTTPResponseBodyTooLarge is raised with the body holding what arrived. An abort source
+// (SetAbortSource) ends a call at any wait and between any two lines read.
+// Always on: a response head holds at most kMaxHeadLines header lines and kMaxHeadBytes bytes
+// (interim 100 responses counted in), else ENetHTTPResponseHeadTooLarge; a line at most
+// MaxLineLength bytes; the cookie jar at most TNetCookieManager::kMaxCookies cookies.
 //
 // Thread safety: an object belongs to the thread that uses it; objects share nothing.
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "http/client/multipart.h"
@@ -38,6 +48,7 @@
 #include "http/exceptions.h"
 #include "http/header_list.h"
 #include "http/stream.h"
+#include "platform/name_lookup.h"
 
 namespace tovi::http {
 
@@ -51,6 +62,26 @@ class ENetHTTPResponseBodyTooLarge : public ENetException {
 class ENetConnectionNotAllowed : public ENetException {
  public:
   ENetConnectionNotAllowed() : ENetException("Connection not allowed.") {}
+};
+
+// A response head of more than kMaxHeadLines header lines or kMaxHeadBytes bytes.
+class ENetHTTPResponseHeadTooLarge : public ENetException {
+ public:
+  ENetHTTPResponseHeadTooLarge() : ENetException("Response head too large.") {}
+};
+
+// A host to name on the Host line (from a URL or a redirect) holding a control byte or a
+// blank: it would end or split the line. Raised before anything is looked up or sent.
+class ENetHTTPInvalidHost : public ENetException {
+ public:
+  ENetHTTPInvalidHost() : ENetException("Invalid character in host name.") {}
+};
+
+// A header line to send holding a control byte other than TAB: it would end the line early and
+// start another. Raised before a connection is made.
+class ENetHTTPInvalidHeaderValue : public ENetException {
+ public:
+  ENetHTTPInvalidHeaderValue() : ENetException("Invalid character in header value.") {}
 };
 
 enum class TNetHTTPMethod { hmHead, hmGet, hmPost, hmOptions, hmTrace, hmPut, hmDelete, hmConnect };
@@ -171,10 +202,16 @@ class TNetHTTPResponse : public TNetResponseHeaderInfo {
 
 #undef TOVI_HTTP_FIELD
 
-// Cookies the server set, kept per object and sent back to matching hosts and paths.
+// Cookies the server set, kept per object and sent back to matching hosts and paths, in the
+// order they were set. Setting one costs its own length whatever the jar holds.
 class TNetCookieManager {
  public:
-  // A "Set-Cookie" value received from host for a request to path.
+  // The most cookies kept (the least RFC 6265 asks a client to keep); a further one makes the
+  // oldest go.
+  static constexpr std::size_t kMaxCookies = 3000;
+
+  // A "Set-Cookie" value received from host for a request to path. A name or value holding a
+  // control byte (they would go back on a header line) is ignored, as browsers do.
   void AddServerCookie(const std::string& setCookie, const std::string& host,
                        const std::string& path);
   // "a=1; b=2" for a request to host and path; "" when none matches.
@@ -186,7 +223,12 @@ class TNetCookieManager {
     std::string name, value, domain, path;
     bool hostOnly = true;
   };
-  std::vector<Cookie> cookies_;
+  // Name, domain and path: one cookie per key, a new one replaces the old.
+  static std::string KeyOf(const Cookie& c);
+  void Forget(std::list<Cookie>::iterator at);
+
+  std::list<Cookie> cookies_;
+  std::unordered_map<std::string, std::list<Cookie>::iterator> byKey_;
 };
 
 // A TCP client connection: resolves the host, connects (bounded by ConnectTimeout, else by
@@ -201,14 +243,17 @@ class TNetTCPClient : public TNetTCPConnection {
   int ConnectTimeout() const { return connectTimeoutMs_; }
   void SetConnectTimeout(int timeoutMs) { connectTimeoutMs_ = timeoutMs; }
   // "LOCALHOST" (any case) is 127.0.0.1, a dotted address is used as it is, any other name is
-  // looked up. Raises ENetSocketError (code 10004 when the abort source ended the wait), or
-  // ENetConnectTimeout when the connect's limit ran out.
+  // looked up. Raises ENetSocketError (code 10004 when the abort source ended the wait, 10055
+  // when net::kMaxPendingLookups lookups are running), or ENetConnectTimeout when the limit of
+  // the lookup and connect, or the read deadline, ran out.
   void Connect();
 
   // When set, asked with the very address a connect goes to, after any name lookup (so a name
   // cannot answer one way here and another way at the connect); false refuses the connect
   // with ENetConnectionNotAllowed before a socket is opened.
   std::function<bool(const net::Endpoint& remote)> OnCheckEndpoint;
+  // The name lookup a connect waits for (within the connect's limit); empty: the system's.
+  net::NameLookup LookupName;
 
  private:
   std::string host_;
@@ -287,9 +332,11 @@ class TNetCustomHTTP : public TNetTCPClient {
   void PrepareRequest(const std::string& url);
   void ConnectToHost();
   // The head, then the source's bytes.
-  void SendRequest();
+  void SendRequest(const std::string& head);
   // The request's fields as header lines, in the order they go out (empty fields left out).
   void FillRequestHeaders();
+  // The request line and header lines; ENetHTTPInvalidHeaderValue for a line that a control
+  // byte would end early.
   std::string RequestHead() const;
   void SendSource();
   void ReadResponse();
@@ -299,6 +346,8 @@ class TNetCustomHTTP : public TNetTCPClient {
   void ReadBody(std::string& body, std::int64_t limit);
   void DiscardBody(int timeoutMs);
   std::string ReadLine();
+  // Where no wait asks them (lines already received): the abort source and the read deadline.
+  void CheckGoingOn();
   void CloseUnlessKeptAlive();
 
   TNetHTTPProtocolVersion protocolVersion_ = TNetHTTPProtocolVersion::pv1_1;

@@ -1,6 +1,7 @@
-// URL parts as the client uses them. Nothing is percent-encoded or decoded: every byte of the
-// path and query reaches the request line as the caller wrote it, except that backslashes
-// become '/' and the fragment (from the first '#' after the host) is cut off.
+// URL parts as the client uses them. Nothing is percent-encoded or decoded here: the parts hold
+// every byte of the path and query as the caller wrote it, except that backslashes become '/'
+// and the fragment (from the first '#' after the host) is cut off. The client encodes only what
+// would break its request line when it sends (EscapeRequestTarget, wire.h).
 // Pure: no I/O, safe from any thread.
 #pragma once
 #include <string>

@@ -59,6 +59,39 @@ std::string HostHeaderValue(const std::string& host, const std::string& port) {
   return port == "80" ? host : host + ":" + port;
 }
 
+std::string EscapeRequestTarget(const std::string& target) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(target.size());
+  for (const char c : target) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    if (b <= 0x20 || b == 0x7F) {
+      out += '%';
+      out += kHex[b >> 4];
+      out += kHex[b & 0x0F];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+bool IsHeaderValueSafe(const std::string& text) {
+  for (const char c : text) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    if ((b < 0x20 && b != '\t') || b == 0x7F) return false;
+  }
+  return true;
+}
+
+bool IsHostNameSafe(const std::string& host) {
+  for (const char c : host) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    if (b <= 0x20 || b == 0x7F) return false;
+  }
+  return true;
+}
+
 std::string FormatHttpDate(std::int64_t unixSeconds) {
   static const char* const kDays[] = {"Thu", "Fri", "Sat", "Sun", "Mon", "Tue", "Wed"};
   static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",

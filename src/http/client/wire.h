@@ -27,6 +27,17 @@ bool KeepsConnectionOpen(TNetHTTPProtocolVersion version, const std::string& con
 // The Host header value: host, plus ":" and the port when the port text is not "80".
 std::string HostHeaderValue(const std::string& host, const std::string& port);
 
+// What the client writes must never end a line or split the request line where a peer chose:
+// a URL or a header value from outside could otherwise add a request of its own choosing.
+// The request target with every control byte, space and DEL percent-encoded ("%0D", "%20");
+// every other byte as it is, a '%' included (a target may already be encoded).
+std::string EscapeRequestTarget(const std::string& target);
+// Whether text may stand in a header line: no control byte but TAB, and no DEL.
+bool IsHeaderValueSafe(const std::string& text);
+// Whether a host (name or address) may be looked up and named on the Host line: header-safe,
+// and no space or TAB either.
+bool IsHostNameSafe(const std::string& host);
+
 // Seconds since 1970-01-01 UTC as an HTTP date: "Mon, 07 Dec 2026 00:35:12 GMT".
 std::string FormatHttpDate(std::int64_t unixSeconds);
 

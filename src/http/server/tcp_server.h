@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "http/connection.h"
+#include "http/header_list.h"
 #include "http/server/request_scan.h"
 #include "http/server/thread_mgr.h"
 #include "platform/socket.h"
@@ -58,8 +59,8 @@ struct TNetServerLimits {
   int bodyStallTimeoutMs = 30000;        // no byte of a request body for this long
   int bodyTotalTimeoutMs = 60000;        // a request body, complete, from the end of its head
   int sendStallTimeoutMs = 120000;       // a send that makes no progress
-  int maxHeaderLines = 100;
-  std::size_t maxRequestHeadBytes = 64 * 1024;
+  int maxHeaderLines = kMaxHeadLines;
+  std::size_t maxRequestHeadBytes = kMaxHeadBytes;
   std::int64_t maxRequestBodyBytes = 16 * 1024 * 1024;
   // The memory all request bodies held at once may take together; past it a body is refused.
   std::int64_t maxBodyBytesHeld = 64 * 1024 * 1024;

@@ -2,7 +2,9 @@
 // gets back from the answers real servers give (and some they should not).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <typeinfo>
@@ -78,6 +80,15 @@ CallResult Capture(Call call) {
   } catch (const ENetConnectionNotAllowed& e) {
     r.exceptionClass = "ENetConnectionNotAllowed";
     r.message = e.what();
+  } catch (const ENetHTTPResponseHeadTooLarge& e) {
+    r.exceptionClass = "ENetHTTPResponseHeadTooLarge";
+    r.message = e.what();
+  } catch (const ENetHTTPInvalidHost& e) {
+    r.exceptionClass = "ENetHTTPInvalidHost";
+    r.message = e.what();
+  } catch (const ENetHTTPInvalidHeaderValue& e) {
+    r.exceptionClass = "ENetHTTPInvalidHeaderValue";
+    r.message = e.what();
   } catch (const ENetException& e) {
     r.exceptionClass = "ENetException";
     r.message = e.what();
@@ -117,15 +128,36 @@ TEST(HttpClientRequest, GetSendsTheRegistrationLinesExactly) {
             "\r\n");
 }
 
-TEST(HttpClientRequest, UrlsGoOutUnencoded) {
+// Whether bytes are exactly one request head: lines ended by CR LF alone, the first of three
+// words, one blank line at the very end.
+bool IsOneWellFormedHead(const std::string& bytes) {
+  if (bytes.size() < 4 || bytes.find("\r\n\r\n") != bytes.size() - 4) return false;
+  std::size_t start = 0;
+  for (std::size_t end; (end = bytes.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    const std::string line = bytes.substr(start, end - start);
+    for (const char c : line) {
+      if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F) return false;
+    }
+    if (start == 0 && std::count(line.begin(), line.end(), ' ') != 2) return false;
+  }
+  return start == bytes.size();
+}
+
+TEST(HttpClientRequest, UrlsGoOutAsWrittenSaveWhatWouldSplitTheRequestLine) {
   struct Case { std::string pathAndQuery; std::string target; };
   const Case cases[] = {
       {"/remote/index.php?do=uploadfile&fname=C:\\Lists\\my list.m3u&initial=TV",
-       "/remote/index.php?do=uploadfile&fname=C:/Lists/my list.m3u&initial=TV"},
+       "/remote/index.php?do=uploadfile&fname=C:/Lists/my%20list.m3u&initial=TV"},
       {"/f?dir=C:\\\xc2\xe8\xe4\xe5\xee\\&x=100%25+1", "/f?dir=C:/\xc2\xe8\xe4\xe5\xee/&x=100%25+1"},
       {"/page?a=1#section?b=2", "/page?a=1"},
       {"/a/./b/../c.html", "/a/./b/../c.html"},
       {"", "/"},
+      // A second request smuggled into the path, then into the query.
+      {"/a HTTP/1.1\r\nHost: x\r\n\r\nPOST /admin HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello",
+       "/a%20HTTP/1.1%0D%0AHost:%20x%0D%0A%0D%0APOST%20/admin%20HTTP/1.1%0D%0A"
+       "Content-Length:%205%0D%0A%0D%0Ahello"},
+      {"/q?x=1 HTTP/1.0\n\nGET /other", "/q?x=1%20HTTP/1.0%0A%0AGET%20/other"},
+      {std::string("/n\0ul\x01\x1F\x7F\tend?\x1B[2J", 17), "/n%00ul%01%1F%7F%09end?%1B[2J"},
   };
   for (const Case& c : cases) {
     ScriptedServer server(Answer("HTTP/1.0 200 OK\r\n\r\n", true));
@@ -133,8 +165,73 @@ TEST(HttpClientRequest, UrlsGoOutUnencoded) {
     http.Get(server.Url(c.pathAndQuery));
     ASSERT_EQ(server.Received().size(), 1u);
     const std::string sent = server.Received()[0];
-    EXPECT_EQ(sent.substr(0, sent.find("\r\n")), "GET " + c.target + " HTTP/1.1") << c.pathAndQuery;
+    EXPECT_EQ(sent.substr(0, sent.find("\r\n")), "GET " + c.target + " HTTP/1.1") << c.target;
+    EXPECT_TRUE(IsOneWellFormedHead(sent)) << sent;
   }
+}
+
+TEST(HttpClientRequest, HostsAndHeaderValuesThatWouldBreakALineAreRefused) {
+  ScriptedServer server(Answer("HTTP/1.0 200 OK\r\n\r\n", true));
+  const std::string port = std::to_string(server.Port());
+  struct Case {
+    const char* what;
+    std::string url;
+    std::function<void(TNetHTTP&)> set;
+    const char* exceptionClass;
+    const char* message;
+  };
+  const auto none = [](TNetHTTP&) {};
+  const Case cases[] = {
+      {"CR LF in the host", "http://127.0.0.1\r\nX-Injected: 1:" + port + "/", none,
+       "ENetHTTPInvalidHost", "Invalid character in host name."},
+      {"TAB in the host", "http://127.0.0.1\t:" + port + "/", none, "ENetHTTPInvalidHost",
+       "Invalid character in host name."},
+      {"NUL in the host", std::string("http://127.0.0.1\0.example:", 26) + port + "/", none,
+       "ENetHTTPInvalidHost", "Invalid character in host name."},
+      {"LF in the referer", server.Url("/"),
+       [](TNetHTTP& h) { h.Request().SetReferer("http://a/\nX-Injected: 1"); },
+       "ENetHTTPInvalidHeaderValue", "Invalid character in header value."},
+      {"CR in the user agent", server.Url("/"),
+       [](TNetHTTP& h) { h.Request().SetUserAgent("agent\rX-Injected: 1"); },
+       "ENetHTTPInvalidHeaderValue", "Invalid character in header value."},
+      {"a custom line with CR LF", server.Url("/"),
+       [](TNetHTTP& h) { h.Request().CustomHeaders().Add("X-A: 1\r\n\r\nGET /b HTTP/1.1"); },
+       "ENetHTTPInvalidHeaderValue", "Invalid character in header value."},
+      {"TAB in a value is fine", server.Url("/"),
+       [](TNetHTTP& h) { h.Request().SetReferer("a\tb"); }, "", ""},
+  };
+  for (const Case& c : cases) {
+    TNetHTTP http;
+    c.set(http);
+    const CallResult r = Capture([&](std::string& body) { http.Get(c.url, body); });
+    EXPECT_EQ(r.exceptionClass, c.exceptionClass) << c.what;
+    EXPECT_EQ(r.message, c.message) << c.what;
+  }
+  // Refused before a connection: nothing reached the server but the one good request.
+  std::size_t sent = 0;
+  for (const std::string& bytes : server.Received()) {
+    if (!bytes.empty()) {
+      ++sent;
+      EXPECT_TRUE(IsOneWellFormedHead(bytes)) << bytes;
+    }
+  }
+  EXPECT_EQ(sent, 1u);
+  EXPECT_EQ(server.Connections(), 1);
+
+  // A cookie a server set with a control byte in it would go back on a line of ours: ignored.
+  ScriptedServer cookies([](ScriptPeer& peer) {
+    for (int i = 0; i < 2; ++i) {
+      const std::string head = peer.ReadHead(3000);
+      if (head.empty()) return;
+      peer.Send("HTTP/1.1 200 OK\r\nSet-Cookie: a=1\rX-Injected: 1\r\nSet-Cookie: b=2\r\n"
+                "Content-Length: " + std::to_string(head.size()) + "\r\n\r\n" + head);
+    }
+  });
+  TNetHTTP http;
+  http.Get(cookies.Url("/first"));
+  const std::string second = http.Get(cookies.Url("/second"));
+  EXPECT_TRUE(IsOneWellFormedHead(second)) << second;
+  EXPECT_NE(second.find("\r\nCookie: b=2\r\n"), std::string::npos) << second;
 }
 
 TEST(HttpClientRequest, PostSendsTheFormAsHttp10WithKeepAlive) {
@@ -252,6 +349,25 @@ std::string LongHeader(std::size_t lineLength) {
   return "X-Long: " + std::string(lineLength - 8, 'a');
 }
 
+// count header lines, each with its CR LF.
+std::string HeaderLines(int count) {
+  std::string lines;
+  for (int i = 0; i < count; ++i) lines += "X-Line-" + std::to_string(i) + ": v\r\n";
+  return lines;
+}
+
+// A head of 17 + 3 * 16386 + (last + 2) bytes: 65536 with a last line of 16359.
+std::string HeadOf64KiB(std::size_t lastLine) {
+  return "HTTP/1.0 200 OK\r\n" + LongHeader(16384) + "\r\n" + LongHeader(16384) + "\r\n" +
+         LongHeader(16384) + "\r\n" + LongHeader(lastLine) + "\r\n\r\nfine";
+}
+
+std::string ContinuedHeader(int continuations) {
+  std::string lines = "X-Folded: a\r\n";
+  for (int i = 0; i < continuations; ++i) lines += " b\r\n";
+  return lines;
+}
+
 const AnswerCase kAnswers[] = {
     {"counted", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello", false, "", "", "hello", 0, ""},
     {"chunked 1A and 0",
@@ -295,6 +411,19 @@ const AnswerCase kAnswers[] = {
      "HTTP/1.0 200 OK\r\n" + LongHeader(16384) + "\r\n\r\nfine", true, "", "", "fine", 0, ""},
     {"header line of 16385 bytes", "HTTP/1.0 200 OK\r\n" + LongHeader(16385) + "\r\n\r\n", true,
      "ENetReadLnMaxLineLengthExceeded", "Max line length exceeded.", "", 0, ""},
+    {"100 header lines", "HTTP/1.0 200 OK\r\n" + HeaderLines(100) + "\r\nfine", true, "", "",
+     "fine", 0, ""},
+    {"101 header lines", "HTTP/1.0 200 OK\r\n" + HeaderLines(101) + "\r\nnever", true,
+     "ENetHTTPResponseHeadTooLarge", "Response head too large.", "", 0, ""},
+    {"101 with continuation lines", "HTTP/1.0 200 OK\r\n" + ContinuedHeader(100) + "\r\nnever",
+     true, "ENetHTTPResponseHeadTooLarge", "Response head too large.", "", 0, ""},
+    {"101 with an interim response's",
+     "HTTP/1.1 100 Continue\r\n" + HeaderLines(60) + "\r\nHTTP/1.0 200 OK\r\n" +
+         HeaderLines(41) + "\r\nnever",
+     true, "ENetHTTPResponseHeadTooLarge", "Response head too large.", "", 0, ""},
+    {"a head of 64 KiB", HeadOf64KiB(16359), true, "", "", "fine", 0, ""},
+    {"a head of 64 KiB and a byte", HeadOf64KiB(16360), true, "ENetHTTPResponseHeadTooLarge",
+     "Response head too large.", "", 0, ""},
     {"a megabyte counted",
      "HTTP/1.1 200 OK\r\nContent-Length: 1048576\r\n\r\n" + std::string(1048576, '\xab'), false,
      "", "", std::string(1048576, '\xab'), 0, ""},
@@ -316,6 +445,34 @@ TEST(HttpClientResponse, AnswersAsTheCallerSeesThem) {
     }
     EXPECT_LT(r.seconds, 4.0) << "the call waited for the server to close";
     EXPECT_EQ(server.Connections(), 1) << "nothing else was requested";
+  }
+}
+
+TEST(HttpClientResponse, AnAbortOrTheDeadlineEndsTheReadingOfAHeadAlreadyReceived) {
+  // The whole answer comes in one piece, so no read waits again after the status line: the
+  // stop must be noticed between the lines.
+  const std::string answer =
+      "HTTP/1.1 200 OK\r\n" + HeaderLines(50) + "Content-Length: 2\r\n\r\nok";
+  struct Case { bool byDeadline; const char* exceptionClass; const char* message; };
+  const Case cases[] = {
+      {false, "ENetSocketError", "Socket Error # 10004\r\nInterrupted system call."},
+      {true, "ENetReadTimeout", "Read Timeout"},
+  };
+  for (const Case& c : cases) {
+    ScriptedServer server(Answer(answer, false));
+    TNetHTTP http;
+    // Once the first header line is in: the switch-off, or the fetch's time is up.
+    http.SetAbortSource([&http, &c] {
+      if (http.Response().RawHeaders().Count() == 0) return false;
+      if (!c.byDeadline) return true;
+      http.SetReadDeadline(TNetHTTP::Clock::now() - std::chrono::milliseconds(1));
+      return false;
+    });
+    const CallResult r = Capture([&](std::string& body) { http.Get(server.Url("/"), body); });
+    EXPECT_EQ(r.exceptionClass, c.exceptionClass);
+    EXPECT_EQ(r.message, c.message);
+    EXPECT_EQ(r.body, "");
+    EXPECT_EQ(http.Response().RawHeaders().Count(), 1u) << "read on after the stop";
   }
 }
 
@@ -483,6 +640,28 @@ TEST(HttpClientSettings, KeepAliveCookiesAndVersionAcrossCalls) {
   // The answer had no "keep-alive", so HTTP/1.0 does not keep the connection.
   http.Get(server.Url("/d"));
   EXPECT_EQ(server.Connections(), 2);
+}
+
+TEST(HttpClientCookies, AJarKeepsTheNewestWithinItsBoundAtLinearCost) {
+  // Far more than a head brings: each set costs its own length, not the jar's size.
+  constexpr std::size_t kSet = 200000;
+  constexpr std::size_t kMax = TNetCookieManager::kMaxCookies;
+  TNetCookieManager jar;
+  for (std::size_t i = 0; i < kSet; ++i)
+    jar.AddServerCookie("c" + std::to_string(i) + "=v; Path=/", "example.com", "/");
+  EXPECT_EQ(jar.Count(), kMax);
+  for (std::size_t i = 0; i < kSet; ++i)
+    jar.AddServerCookie("same=" + std::to_string(i), "example.com", "/");
+  EXPECT_EQ(jar.Count(), kMax) << "one name, domain and path is one cookie";
+  jar.AddServerCookie("c" + std::to_string(kSet - 1) + "=gone; Max-Age=0", "example.com", "/");
+  EXPECT_EQ(jar.Count(), kMax - 1);
+
+  // The newest, in the order they were set.
+  std::string expected;
+  for (std::size_t i = kSet - kMax + 1; i < kSet - 1; ++i)
+    expected += "c" + std::to_string(i) + "=v; ";
+  expected += "same=" + std::to_string(kSet - 1);
+  EXPECT_TRUE(jar.CookieHeader("example.com", "/") == expected);
 }
 
 TEST(HttpClientSettings, SmallBuffersSplitLinesAndCredentials) {
