@@ -68,7 +68,6 @@ void TForm1::FormCreate() {
   }
   N5.SetCaption(SyncFolder.empty() ? std::string(kCaptionSetSyncFolder)
                                    : SyncFolderCaption(SyncFolder));
-  ToviDLNA1.SetCaption(kCaptionCheckPrefix + TestPageUrl());
   ServerActive = false;
   ServiceVersion = kServiceVersion;
   ShowAddressChoice(CurrentAddress());
@@ -159,6 +158,9 @@ void TForm1::FollowAddress() {
 }
 
 void TForm1::ShowAddressChoice(const AddressState& state) {
+  // The test page's item names the address too: after a move it must open where the server is.
+  ToviDLNA1.SetCaption(kCaptionCheckPrefix + server::ServerBaseUrl(state.address) +
+                       server::kTestPagePath);
   AddressMenu.SetCaption(kCaptionAddressPrefix +
                          (state.address.empty() ? std::string(kCaptionNoAddress) : state.address));
   std::vector<std::pair<std::string, std::string>> rows;  // adapter id, caption
