@@ -25,6 +25,23 @@ int HexDigitValue(char c) {
   return -1;
 }
 
+std::string PercentEncode(const std::string& s, bool (*mustEncode)(unsigned char)) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(s.size());
+  for (const char c : s) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    if (mustEncode(b)) {
+      out += '%';
+      out += kHex[b >> 4];
+      out += kHex[b & 0x0F];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 std::string URLDecode(const std::string& s) {
   std::string out;
   out.reserve(s.size());

@@ -1,4 +1,4 @@
-// Text codings the HTTP engines share: URL decoding, Base64, dotted IPv4 text.
+// Text codings the HTTP engines share: URL decoding and percent-encoding, Base64, dotted IPv4 text.
 // Pure functions, safe from any thread.
 #pragma once
 #include <cstdint>
@@ -13,6 +13,9 @@ std::string URLDecode(const std::string& s);
 
 // The value of a hex digit (either case), or -1 for any other character.
 int HexDigitValue(char c);
+
+// Every byte for which mustEncode is true as "%XX" (upper-case hex), the rest as they are.
+std::string PercentEncode(const std::string& s, bool (*mustEncode)(unsigned char));
 
 std::string Base64Encode(const std::string& bytes);
 // Characters outside the Base64 alphabet are skipped; decoding stops at "=".

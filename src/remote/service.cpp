@@ -1,5 +1,6 @@
 #include "remote/service.h"
 
+#include "http/coding.h"
 #include "platform/codepage.h"
 #include "server/media_port.h"
 
@@ -14,20 +15,9 @@ constexpr const char* kServicePath = "/remote/index.php";
 // other byte reaches the service as it always has, so what the service decodes stays the same
 // wherever it worked before. Backslashes are left to the client, which sends them as "/".
 std::string QueryValue(const std::string& value) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(value.size());
-  for (const char c : value) {
-    const unsigned char b = static_cast<unsigned char>(c);
-    if (b <= 0x20 || b == 0x7F || c == '#' || c == '&' || c == '+' || c == '%') {
-      out += '%';
-      out += kHex[b >> 4];
-      out += kHex[b & 0x0F];
-    } else {
-      out += c;
-    }
-  }
-  return out;
+  return http::PercentEncode(value, [](unsigned char b) {
+    return b <= 0x20 || b == 0x7F || b == '#' || b == '&' || b == '+' || b == '%';
+  });
 }
 
 // The media server as the service hands it on to the TVs.

@@ -60,20 +60,7 @@ std::string HostHeaderValue(const std::string& host, const std::string& port) {
 }
 
 std::string EscapeRequestTarget(const std::string& target) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(target.size());
-  for (const char c : target) {
-    const unsigned char b = static_cast<unsigned char>(c);
-    if (b <= 0x20 || b == 0x7F) {
-      out += '%';
-      out += kHex[b >> 4];
-      out += kHex[b & 0x0F];
-    } else {
-      out += c;
-    }
-  }
-  return out;
+  return PercentEncode(target, [](unsigned char b) { return b <= 0x20 || b == 0x7F; });
 }
 
 bool IsHeaderValueSafe(const std::string& text) {
