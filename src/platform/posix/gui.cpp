@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,9 +17,9 @@
 
 #include "platform/event_loop.h"
 #include "platform/gui.h"
+#include "platform/posix/spawn_quiet.h"
 #include "platform/posix/terminal_text.h"
 
-extern char** environ;
 
 namespace tovi::gui {
 
@@ -177,24 +176,8 @@ class TerminalFrontend : public Frontend {
       Print("Open in a browser: " + OneLine(url) + "\n");
       return true;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
-    const char* argv[] = {kUrlOpener, url.c_str(), nullptr};
-    pid_t pid = -1;
-    const int rc = posix_spawnp(&pid, kUrlOpener, &actions, &attributes,
-                                const_cast<char* const*>(argv), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (rc != 0) return false;
+    const pid_t pid = posix::SpawnQuiet({kUrlOpener, url}, -1, false);
+    if (pid < 0) return false;
     // The browser may take its time; reap the helper without holding the GUI thread.
     std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
     return true;

@@ -1,6 +1,5 @@
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,8 +8,8 @@
 #include <thread>
 
 #include "platform/posix/sleep_inhibitor.h"
+#include "platform/posix/spawn_quiet.h"
 
-extern char** environ;
 
 namespace tovi::power {
 
@@ -41,28 +40,10 @@ class CommandBlocker : public SleepBlocker {
     if (pid_ > 0 || argv_.empty()) return;
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[0], 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attributes, &none);
     // A group of its own: the terminal's Ctrl-C reaches the program, which then releases it.
-    posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
-    std::vector<char*> argv;
-    for (std::string& arg : argv_) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    const int rc = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+    const pid_t pid = posix::SpawnQuiet(argv_, fds[0], true);
     close(fds[0]);
-    if (rc != 0) {
+    if (pid < 0) {
       close(fds[1]);
       return;
     }
