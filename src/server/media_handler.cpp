@@ -1,11 +1,14 @@
 #include "server/media_handler.h"
 
+#include <algorithm>
+#include <chrono>
 #include <stdexcept>
 
 #include "http/header_list.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/regional.h"
+#include "platform/socket.h"
 #include "platform/utf8.h"
 #include "server/byte_range.h"
 #include "server/media_port.h"
@@ -178,7 +181,8 @@ void MediaRequestHandler::AnswerParserLink(http::TNetPeerThread& thread,
     // wants (one that never reads keeps it until the engine's send-stall limit, one that reads
     // a little now and then longer still), and no time limit short enough for the slot wait
     // would let a slow TV take a whole page; so the answer moves to room of its own, taken
-    // while the slot still counts it, and the slot is free before the first byte is sent.
+    // while the slot still counts it (waiting a bounded time for other answers to go out), and
+    // the slot is free before the first byte is sent.
     const PageSlots::Slot slot = pageSlots_.Acquire(options_.pageLimits.slotWaitMs, abandoned);
     if (!slot) {  // every slot stayed taken
       response.SetBodyText("err");
@@ -200,8 +204,9 @@ void MediaRequestHandler::AnswerParserLink(http::TNetPeerThread& thread,
       }
     }
     if (result.empty()) return;
-    AnswerRoom::Share share = answerRoom_.Take(static_cast<std::int64_t>(result.size()));
-    if (!share) {  // the answers of readers that take their time fill the room
+    AnswerRoom::Share share = answerRoom_.Take(static_cast<std::int64_t>(result.size()),
+                                               options_.answerRoomWaitMs, abandoned);
+    if (!share) {  // the answers of readers that take their time kept the room full
       response.SetBodyText("err");
       return;
     }
@@ -224,16 +229,26 @@ void MediaRequestHandler::AnswerTest(http::TNetHTTPRequestInfo& request,
   response.SetBodyText(kTestPage);
 }
 
-AnswerRoom::Share AnswerRoom::Take(std::int64_t bytes) {
-  std::lock_guard<std::mutex> lock(lock_);
-  if (bytes > free_) return Share();
+AnswerRoom::Share AnswerRoom::Take(std::int64_t bytes, int waitMs, const Abandoned& abandoned) {
+  using Clock = std::chrono::steady_clock;
+  const auto until = Clock::now() + std::chrono::milliseconds(waitMs);
+  std::unique_lock<std::mutex> lock(lock_);
+  while (bytes > free_) {
+    if (abandoned && abandoned()) return Share();
+    const auto now = Clock::now();
+    if (now >= until) return Share();
+    given_.wait_until(lock, std::min(until, now + std::chrono::milliseconds(net::kWakeCheckMs)));
+  }
   free_ -= bytes;
   return Share(this, bytes);
 }
 
 void AnswerRoom::Give(std::int64_t bytes) {
-  std::lock_guard<std::mutex> lock(lock_);
-  free_ += bytes;
+  {
+    std::lock_guard<std::mutex> lock(lock_);
+    free_ += bytes;
+  }
+  given_.notify_all();
 }
 
 std::shared_ptr<http::TNetHTTPServer> CreateMediaServer(

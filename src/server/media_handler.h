@@ -6,6 +6,7 @@
 // Thread safety: Handle runs on connection threads, several at once; its only state, the page
 // slots and the answer room, is locked.
 #pragma once
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -31,8 +32,11 @@ struct MediaHandlerOptions {
   std::string decimalSeparator = ".";  // of the size labels
   PageFetchLimits pageLimits;   // of the "/parserlink" fetch
   // What all "/parserlink" answers being sent may hold together, once their page slots are
-  // free: as much as the slots' pages (4 x 32 MiB). An answer that finds no room is "err".
+  // free: as much as the slots' pages (4 x 32 MiB).
   std::int64_t maxAnswerBytesAtOnce = 128ll << 20;
+  // How long a cut answer waits for room, its page slot held meanwhile; then it is "err". So a
+  // slot is held for the fetch, the cut and at most this long, never at a reader's pace.
+  int answerRoomWaitMs = 10000;
 };
 
 // Counts the bytes of answers held until they are sent (or their reader is gone). Locked.
@@ -57,13 +61,15 @@ class AnswerRoom {
   };
 
   explicit AnswerRoom(std::int64_t bytes) : free_(bytes) {}
-  // Never waits: an answer waiting for room would hold its page slot at a reader's pace again.
-  Share Take(std::int64_t bytes);
+  // Waits up to waitMs for the room (in slices, so that abandoned is noticed); empty when it
+  // stayed taken or nobody waits for the answer any more.
+  Share Take(std::int64_t bytes, int waitMs, const Abandoned& abandoned);
 
  private:
   void Give(std::int64_t bytes);
 
   std::mutex lock_;
+  std::condition_variable given_;
   std::int64_t free_;
 };
 
