@@ -156,6 +156,9 @@ std::deque<TNetPeerThread*>::iterator TNetThreadPool::NextTurn() {
   if (maxPerPeer_ <= 0) return line_.begin();
   // The line holds at most the server's open connections: a walk of it is bounded by them.
   for (auto it = line_.begin(); it != line_.end(); ++it) {
+    // An aborted connection's turn only ends it (a switch-off hands every waiting one back at
+    // once): the share would make a switch-off with many connections of one peer wait in line.
+    if ((*it)->Connection().Aborted()) return it;
     const auto busy = busyPerPeer_.find((*it)->Peer());
     if (busy == busyPerPeer_.end() || busy->second < maxPerPeer_) return it;
   }
