@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "http/coding.h"
+#include "http/header_values.h"
 #include "platform/socket.h"
 
 namespace tovi::http {

@@ -1,5 +1,5 @@
 // The small pure rules of the client's side of the wire: status codes, chunk sizes, numbers in
-// header values, the keep-alive decision, the Host value and dates. No I/O, safe from any thread.
+// header values, the keep-alive decision and the Host value. No I/O, safe from any thread.
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -37,8 +37,5 @@ bool IsHeaderValueSafe(const std::string& text);
 // Whether a host (name or address) may be looked up and named on the Host line: header-safe,
 // and no space or TAB either.
 bool IsHostNameSafe(const std::string& host);
-
-// Seconds since 1970-01-01 UTC as an HTTP date: "Mon, 07 Dec 2026 00:35:12 GMT".
-std::string FormatHttpDate(std::int64_t unixSeconds);
 
 }  // namespace tovi::http

@@ -127,9 +127,5 @@ class TNetResponseHeaderInfo : public TNetEntityHeaderInfo {
 
 // A whole decimal number with an optional sign; false when the text is not one or overflows.
 bool ParseInt64(const std::string& text, std::int64_t* out);
-// "Sun, 06 Nov 1994 08:49:37 GMT" and the two older HTTP forms; 0 when unreadable.
-std::int64_t ParseHttpDate(const std::string& text);
-// Seconds since 1970 as "Sun, 06 Nov 1994 08:49:37 GMT".
-std::string HttpDate(std::int64_t unixSeconds);
 
 }  // namespace tovi::http::serverside

@@ -6,6 +6,7 @@
 
 #include "http/coding.h"
 #include "http/exceptions.h"
+#include "http/header_values.h"
 
 namespace tovi::http {
 namespace {
@@ -155,7 +156,7 @@ std::string TNetCookieRC::ServerCookie() const {
   std::string out = Name + "=" + Value;
   if (!Path.empty()) out += "; path=" + Path;
   if (!Domain.empty()) out += "; domain=" + Domain;
-  if (Expires > 0) out += "; expires=" + serverside::HttpDate(Expires);
+  if (Expires > 0) out += "; expires=" + FormatHttpDate(Expires);
   if (Secure) out += "; secure";
   return out;
 }
@@ -237,7 +238,7 @@ void TNetHTTPResponseInfo::BuildHeaderLines() {
     if (ContentLength() >= 0) h.SetValue("Content-Length", std::to_string(ContentLength()));
   };
   auto setDate = [&h](const char* name, std::int64_t value) {
-    if (value > 0) h.SetValue(name, serverside::HttpDate(value));
+    if (value > 0) h.SetValue(name, FormatHttpDate(value));
   };
   setText("Connection", Connection());
   setText("Content-Version", ContentVersion());

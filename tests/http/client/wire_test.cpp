@@ -57,12 +57,5 @@ TEST(ClientWire, HostLineNamesThePortUnlessItIs80) {
   EXPECT_EQ(HostHeaderValue("h", "080"), "h:080");
 }
 
-TEST(ClientWire, HttpDates) {
-  EXPECT_EQ(FormatHttpDate(0), "Thu, 01 Jan 1970 00:00:00 GMT");
-  EXPECT_EQ(FormatHttpDate(1796603712), "Mon, 07 Dec 2026 00:35:12 GMT");
-  EXPECT_EQ(FormatHttpDate(951868799), "Tue, 29 Feb 2000 23:59:59 GMT");
-  EXPECT_EQ(FormatHttpDate(-1), "Wed, 31 Dec 1969 23:59:59 GMT");
-}
-
 }  // namespace
 }  // namespace tovi::http
