@@ -1,6 +1,7 @@
 #include "http/header_values.h"
 
 #include <cstdio>
+#include <limits>
 
 #include "http/header_list.h"
 
@@ -42,6 +43,37 @@ int MonthIndex(const char* name) {
 }
 
 }  // namespace
+
+std::optional<std::int64_t> ParseInt64(const std::string& text) {
+  std::size_t i = 0;
+  const bool negative = !text.empty() && text[0] == '-';
+  if (!text.empty() && (text[0] == '-' || text[0] == '+')) i = 1;
+  if (i == text.size()) return std::nullopt;
+  std::uint64_t value = 0;
+  const std::uint64_t limit =
+      static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) + (negative ? 1 : 0);
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c < '0' || c > '9') return std::nullopt;
+    const unsigned digit = static_cast<unsigned>(c - '0');
+    if (value > (limit - digit) / 10) return std::nullopt;
+    value = value * 10 + digit;
+  }
+  return negative ? static_cast<std::int64_t>(0 - value) : static_cast<std::int64_t>(value);
+}
+
+std::optional<std::int32_t> ParseInt32(const std::string& text) {
+  const std::optional<std::int64_t> value = ParseInt64(text);
+  if (!value || *value < std::numeric_limits<std::int32_t>::min() ||
+      *value > std::numeric_limits<std::int32_t>::max())
+    return std::nullopt;
+  return static_cast<std::int32_t>(*value);
+}
+
+std::int64_t ContentLengthValue(const std::string& text) {
+  const std::optional<std::int64_t> length = ParseInt64(Trim(text));
+  return length && *length >= 0 ? *length : -1;
+}
 
 std::int64_t ParseHttpDate(const std::string& text) {
   char wday[16] = {0}, mon[16] = {0}, zone[16] = {0};

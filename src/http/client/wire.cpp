@@ -1,27 +1,10 @@
 #include "http/client/wire.h"
 
-#include <limits>
-
 #include "http/coding.h"
 #include "http/header_list.h"
+#include "http/header_values.h"
 
 namespace tovi::http {
-
-std::optional<std::int32_t> ParseInt32(const std::string& text) {
-  std::size_t i = 0;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  if (i == text.size()) return std::nullopt;
-  std::int64_t value = 0;
-  for (; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9') return std::nullopt;
-    value = value * 10 + (text[i] - '0');
-    if (value > std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1) return std::nullopt;
-  }
-  if (negative) value = -value;
-  if (value > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
-  return static_cast<std::int32_t>(value);
-}
 
 int ParseStatusCode(const std::string& statusLine) {
   const std::size_t space = statusLine.find(' ');

@@ -1,5 +1,5 @@
-// The small pure rules of the client's side of the wire: status codes, chunk sizes, numbers in
-// header values, the keep-alive decision and the Host value. No I/O, safe from any thread.
+// The small pure rules of the client's side of the wire: status codes, chunk sizes, the
+// keep-alive decision and the Host value. No I/O, safe from any thread.
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -8,9 +8,6 @@
 namespace tovi::http {
 
 enum class TNetHTTPProtocolVersion { pv1_0, pv1_1 };
-
-// A whole decimal integer with an optional sign that fits in 32 bits.
-std::optional<std::int32_t> ParseInt32(const std::string& text);
 
 // The code of a status line: its second space-delimited word as a number; -1 when none.
 int ParseStatusCode(const std::string& statusLine);

@@ -9,37 +9,13 @@ namespace tovi::http::serverside {
 namespace {
 
 bool ParseUnsigned(const std::string& text, std::uint64_t* out) {
-  std::int64_t v = 0;
-  if (!ParseInt64(text, &v) || v < 0) return false;
-  *out = static_cast<std::uint64_t>(v);
+  const std::optional<std::int64_t> v = ParseInt64(text);
+  if (!v || *v < 0) return false;
+  *out = static_cast<std::uint64_t>(*v);
   return true;
 }
 
 }  // namespace
-
-bool ParseInt64(const std::string& text, std::int64_t* out) {
-  if (text.empty()) return false;
-  std::size_t i = 0;
-  bool negative = false;
-  if (text[0] == '-' || text[0] == '+') {
-    negative = text[0] == '-';
-    i = 1;
-  }
-  if (i == text.size()) return false;
-  std::uint64_t value = 0;
-  const std::uint64_t limit = negative
-      ? static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) + 1
-      : static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
-  for (; i < text.size(); ++i) {
-    char c = text[i];
-    if (c < '0' || c > '9') return false;
-    unsigned digit = static_cast<unsigned>(c - '0');
-    if (value > (limit - digit) / 10) return false;
-    value = value * 10 + digit;
-  }
-  *out = negative ? static_cast<std::int64_t>(0 - value) : static_cast<std::int64_t>(value);
-  return true;
-}
 
 TNetEntityHeaderInfo::TNetEntityHeaderInfo() = default;
 
@@ -71,22 +47,19 @@ void TNetEntityHeaderInfo::ProcessHeaders() {
   SetContentEncoding(h.Values("Content-Encoding"));
   SetContentLanguage(h.Values("Content-Language"));
   SetContentType(h.Values("Content-Type"));
-  std::int64_t length = -1;
-  if (!ParseInt64(Trim(h.Values("Content-Length")), &length) || length < 0) length = -1;
-  contentLength_ = length;
+  contentLength_ = ContentLengthValue(h.Values("Content-Length"));
   ParseRange(h.Values("Range"));
   date_ = ParseHttpDate(h.Values("Date"));
   lastModified_ = ParseHttpDate(h.Values("Last-Modified"));
   std::string expires = h.Values("Expires");
-  std::int64_t seconds = 0;
-  if (ParseInt64(expires, &seconds)) {
+  if (const std::optional<std::int64_t> seconds = ParseInt64(expires)) {
     // A plain number of seconds counts from now.
     auto now = std::chrono::duration_cast<std::chrono::seconds>(
         std::chrono::system_clock::now().time_since_epoch()).count();
     // Saturates: a huge count from a client must not wrap into the past.
-    expires_ = seconds > std::numeric_limits<std::int64_t>::max() - now
+    expires_ = *seconds > std::numeric_limits<std::int64_t>::max() - now
                    ? std::numeric_limits<std::int64_t>::max()
-                   : now + seconds;
+                   : now + *seconds;
   } else {
     expires_ = ParseHttpDate(expires);
   }

@@ -125,7 +125,4 @@ class TNetResponseHeaderInfo : public TNetEntityHeaderInfo {
 
 #undef TOVI_TEXT_PROPERTY
 
-// A whole decimal number with an optional sign; false when the text is not one or overflows.
-bool ParseInt64(const std::string& text, std::int64_t* out);
-
 }  // namespace tovi::http::serverside

@@ -24,19 +24,6 @@ TEST(ClientWire, ChunkSizes) {
   for (const auto& [line, size] : cases) EXPECT_EQ(ParseChunkSize(line), size) << line;
 }
 
-TEST(ClientWire, Int32Values) {
-  EXPECT_EQ(ParseInt32("10"), 10);
-  EXPECT_EQ(ParseInt32("-1"), -1);
-  EXPECT_EQ(ParseInt32("+7"), 7);
-  EXPECT_EQ(ParseInt32("2147483647"), 2147483647);
-  EXPECT_EQ(ParseInt32("-2147483648"), -2147483647 - 1);
-  EXPECT_FALSE(ParseInt32("2147483648"));
-  EXPECT_FALSE(ParseInt32(""));
-  EXPECT_FALSE(ParseInt32("-"));
-  EXPECT_FALSE(ParseInt32("1 2"));
-  EXPECT_FALSE(ParseInt32("0x10"));
-}
-
 TEST(ClientWire, KeepAliveFollowsTheClientsVersion) {
   using V = TNetHTTPProtocolVersion;
   struct Case { V version; const char* connection; const char* proxy; bool open; };
