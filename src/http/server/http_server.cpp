@@ -442,15 +442,13 @@ bool TNetCustomHTTPServer::ApplySessions(TNetPeerThread& thread, TNetHTTPRequest
 
 void TNetCustomHTTPServer::ReadHead(TNetTCPServerConnection& conn, TNetHTTPRequestInfo& request,
                                     std::size_t headBytes) {
-  const TNetServerLimits& limits = Limits();
+  const TNetHeadBounds bounds = HeadBounds(conn);
   int lines = 0;
   for (;;) {
     std::string line = conn.ReadLn();
     if (line.empty()) break;
     headBytes += line.size() + 2;
-    if (++lines > limits.maxHeaderLines || headBytes > limits.maxRequestHeadBytes) {
-      throw ENetHTTPRequestHeadTooLarge();
-    }
+    if (bounds.Exceeded(++lines, headBytes)) throw ENetHTTPRequestHeadTooLarge();
     if (line.size() >= 2 && line[0] == '.' && line[1] == '.') line.erase(0, 1);
     request.HeaderLines().Add(line);
   }
@@ -624,13 +622,15 @@ bool TNetCustomHTTPServer::ReadsHeaderLines(std::string_view requestLine) const 
   return SplitRequestLine(requestLine, &parts) && Answers(parts.method);
 }
 
-TNetHeadScan::State TNetCustomHTTPServer::ScanHead(TNetTCPServerConnection& conn) const {
+TNetHeadBounds TNetCustomHTTPServer::HeadBounds(const TNetTCPServerConnection& conn) const {
   const TNetServerLimits& limits = Limits();
-  const TNetHeadBounds bounds{static_cast<std::size_t>(conn.MaxLineLength()),
-                              limits.maxHeaderLines, limits.maxRequestHeadBytes};
-  return conn.Request().scan.Scan(conn.InputBuffer(), bounds, [this](std::string_view line) {
-    return ReadsHeaderLines(line);
-  });
+  return {static_cast<std::size_t>(conn.MaxLineLength()), limits.maxHeaderLines,
+          limits.maxRequestHeadBytes};
+}
+
+TNetHeadScan::State TNetCustomHTTPServer::ScanHead(TNetTCPServerConnection& conn) const {
+  const auto readsHeaderLines = [this](std::string_view line) { return ReadsHeaderLines(line); };
+  return conn.Request().scan.Scan(conn.InputBuffer(), HeadBounds(conn), readsHeaderLines);
 }
 
 bool TNetCustomHTTPServer::WaitForRequestIdle(TNetPeerThread& thread) {

@@ -247,6 +247,8 @@ class TNetCustomHTTPServer : public TNetTCPServer {
   // the connection wait for the rest without a thread. True when it does.
   bool WaitForRequestIdle(TNetPeerThread& thread);
   bool WaitForBodyIdle(TNetPeerThread& thread);
+  // The bounds of a request head, the same whether it is scanned waiting or read line by line.
+  TNetHeadBounds HeadBounds(const TNetTCPServerConnection& conn) const;
   // Looks for the end of the head in what came since the last look (see TNetHeadScan).
   TNetHeadScan::State ScanHead(TNetTCPServerConnection& conn) const;
   // Sets the bytes past a scanned head aside while its lines are read, and back after.
