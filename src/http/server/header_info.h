@@ -52,7 +52,6 @@ class TNetEntityHeaderInfo {
   // The header lines as received, or as they will be written.
   TNetHeaderList& HeaderLines() { return headerLines_; }
   const TNetHeaderList& HeaderLines() const { return headerLines_; }
-  TNetHeaderList& RawHeaders() { return headerLines_; }
   // Extra lines a caller adds; written after the standard ones (fold length 78).
   TNetHeaderList& CustomHeaders() { return customHeaders_; }
   const TNetHeaderList& CustomHeaders() const { return customHeaders_; }
