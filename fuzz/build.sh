@@ -25,7 +25,8 @@ flags=(-std=c++20 -O1 -gline-tables-only -fno-omit-frame-pointer -I"$root/src"
        -fsanitize=address,undefined -fno-sanitize-recover=all -D_GLIBCXX_ASSERTIONS)
 
 # The engine sources each target may need; a target links only what it uses (--gc-sections).
-common=(src/platform/posix/socket.cpp src/platform/posix/readiness.cpp src/platform/name_lookup.cpp
+common=(src/platform/posix/socket.cpp src/platform/posix/readiness.cpp src/platform/posix/process.cpp
+        src/platform/name_lookup.cpp
         src/server/byte_range.cpp)
 for f in src/http/*.cpp src/http/server/*.cpp src/http/client/*.cpp src/regex/*.cpp; do
   [[ -f $f ]] && common+=("$f")
