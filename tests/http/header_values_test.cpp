@@ -3,33 +3,25 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace tovi::http {
 namespace {
 
 TEST(HeaderValues, WholeNumbersIn64And32Bits) {
-  struct Case {
-    const char* text;
-    std::optional<std::int64_t> value64;
-    std::optional<std::int32_t> value32;
+  using Int64 = std::optional<std::int64_t>;
+  using Int32 = std::optional<std::int32_t>;
+  const std::tuple<const char*, Int64, Int32> cases[] = {
+      {"10", 10, 10}, {"-1", -1, -1}, {"+7", 7, 7}, {"2147483647", 2147483647, 2147483647},
+      {"-2147483648", -2147483648ll, -2147483647 - 1}, {"2147483648", 2147483648ll, {}},
+      {"9223372036854775807", 9223372036854775807ll, {}},
+      {"-9223372036854775808", -9223372036854775807ll - 1, {}},
+      {"9223372036854775808", {}, {}}, {"", {}, {}}, {"-", {}, {}}, {"1 2", {}, {}},
+      {"0x10", {}, {}},
   };
-  const Case cases[] = {
-      {"10", 10, 10},
-      {"-1", -1, -1},
-      {"+7", 7, 7},
-      {"2147483647", 2147483647, 2147483647},
-      {"-2147483648", -2147483648ll, -2147483647 - 1},
-      {"2147483648", 2147483648ll, std::nullopt},
-      {"9223372036854775807", 9223372036854775807ll, std::nullopt},
-      {"-9223372036854775808", -9223372036854775807ll - 1, std::nullopt},
-      {"9223372036854775808", std::nullopt, std::nullopt},
-      {"", std::nullopt, std::nullopt},
-      {"-", std::nullopt, std::nullopt},
-      {"1 2", std::nullopt, std::nullopt},
-      {"0x10", std::nullopt, std::nullopt},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(ParseInt64(c.text), c.value64) << c.text;
-    EXPECT_EQ(ParseInt32(c.text), c.value32) << c.text;
+  for (const auto& [text, value64, value32] : cases) {
+    EXPECT_EQ(ParseInt64(text), value64) << text;
+    EXPECT_EQ(ParseInt32(text), value32) << text;
   }
 }
 
