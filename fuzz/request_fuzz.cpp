@@ -72,7 +72,7 @@ void CheckRequest(const http::TNetHTTPRequestInfo& request, http::TNetHTTPRespon
     if (request.RequestMethod() != "HEAD") ++throws.withBody;
     throw http::ENetException(kHandlerError);
   }
-  response.SetContentText(body.substr(0, 4096));
+  response.SetBodyText(body.substr(0, 4096));
 }
 
 fuzz::LoopServer& Server() {

@@ -83,7 +83,7 @@ TEST(FuzzFindings, BothEnginesWorkInOneProgram) {
                                    http::TNetHTTPResponseInfo& response) {
     seenAgent = request.UserAgent();
     response.SetContentType("text/plain");
-    response.SetContentText("from the engine");
+    response.SetBodyText("from the engine");
   };
   server.Start();
   for (int i = 0; i < 20; ++i) {

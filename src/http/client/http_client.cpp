@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "http/coding.h"
+#include "http/header_values.h"
 #include "platform/socket.h"
 
 namespace tovi::http {
@@ -74,8 +75,7 @@ void TNetHTTPResponse::ProcessHeaders() {
   SetContentEncoding(h.Values("Content-Encoding"));
   SetContentLanguage(h.Values("Content-Language"));
   SetPragma(h.Values("Pragma"));
-  const std::optional<std::int32_t> length = ParseInt32(Trim(h.Values("Content-Length")));
-  SetContentLength(length ? *length : -1);
+  SetContentLength(ContentLengthValue(h.Values("Content-Length")));
   SetWWWAuthenticate(h.Extract("WWW-Authenticate"));
   SetProxyAuthenticate(h.Extract("Proxy-Authenticate"));
 }

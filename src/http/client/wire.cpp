@@ -1,28 +1,10 @@
 #include "http/client/wire.h"
 
-#include <cstdio>
-#include <limits>
-
 #include "http/coding.h"
 #include "http/header_list.h"
+#include "http/header_values.h"
 
 namespace tovi::http {
-
-std::optional<std::int32_t> ParseInt32(const std::string& text) {
-  std::size_t i = 0;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  if (i == text.size()) return std::nullopt;
-  std::int64_t value = 0;
-  for (; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9') return std::nullopt;
-    value = value * 10 + (text[i] - '0');
-    if (value > std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1) return std::nullopt;
-  }
-  if (negative) value = -value;
-  if (value > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
-  return static_cast<std::int32_t>(value);
-}
 
 int ParseStatusCode(const std::string& statusLine) {
   const std::size_t space = statusLine.find(' ');
@@ -77,34 +59,6 @@ bool IsHostNameSafe(const std::string& host) {
     if (b <= 0x20 || b == 0x7F) return false;
   }
   return true;
-}
-
-std::string FormatHttpDate(std::int64_t unixSeconds) {
-  static const char* const kDays[] = {"Thu", "Fri", "Sat", "Sun", "Mon", "Tue", "Wed"};
-  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  std::int64_t days = unixSeconds / 86400;
-  std::int64_t secs = unixSeconds % 86400;
-  if (secs < 0) {
-    secs += 86400;
-    --days;
-  }
-  const int weekday = static_cast<int>(((days % 7) + 7) % 7);
-  // Civil date from a day count (proleptic Gregorian calendar).
-  const std::int64_t z = days + 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const std::int64_t doe = z - era * 146097;
-  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const std::int64_t mp = (5 * doy + 2) / 153;
-  const int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  const std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-  char out[64];
-  std::snprintf(out, sizeof out, "%s, %02d %s %04lld %02d:%02d:%02d GMT", kDays[weekday], day,
-                kMonths[month - 1], static_cast<long long>(year), static_cast<int>(secs / 3600),
-                static_cast<int>(secs / 60 % 60), static_cast<int>(secs % 60));
-  return out;
 }
 
 }  // namespace tovi::http

@@ -1,5 +1,5 @@
-// The small pure rules of the client's side of the wire: status codes, chunk sizes, numbers in
-// header values, the keep-alive decision, the Host value and dates. No I/O, safe from any thread.
+// The small pure rules of the client's side of the wire: status codes, chunk sizes, the
+// keep-alive decision and the Host value. No I/O, safe from any thread.
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -8,9 +8,6 @@
 namespace tovi::http {
 
 enum class TNetHTTPProtocolVersion { pv1_0, pv1_1 };
-
-// A whole decimal integer with an optional sign that fits in 32 bits.
-std::optional<std::int32_t> ParseInt32(const std::string& text);
 
 // The code of a status line: its second space-delimited word as a number; -1 when none.
 int ParseStatusCode(const std::string& statusLine);
@@ -37,8 +34,5 @@ bool IsHeaderValueSafe(const std::string& text);
 // Whether a host (name or address) may be looked up and named on the Host line: header-safe,
 // and no space or TAB either.
 bool IsHostNameSafe(const std::string& host);
-
-// Seconds since 1970-01-01 UTC as an HTTP date: "Mon, 07 Dec 2026 00:35:12 GMT".
-std::string FormatHttpDate(std::int64_t unixSeconds);
 
 }  // namespace tovi::http

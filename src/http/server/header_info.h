@@ -52,7 +52,6 @@ class TNetEntityHeaderInfo {
   // The header lines as received, or as they will be written.
   TNetHeaderList& HeaderLines() { return headerLines_; }
   const TNetHeaderList& HeaderLines() const { return headerLines_; }
-  TNetHeaderList& RawHeaders() { return headerLines_; }
   // Extra lines a caller adds; written after the standard ones (fold length 78).
   TNetHeaderList& CustomHeaders() { return customHeaders_; }
   const TNetHeaderList& CustomHeaders() const { return customHeaders_; }
@@ -124,12 +123,5 @@ class TNetResponseHeaderInfo : public TNetEntityHeaderInfo {
 };
 
 #undef TOVI_TEXT_PROPERTY
-
-// A whole decimal number with an optional sign; false when the text is not one or overflows.
-bool ParseInt64(const std::string& text, std::int64_t* out);
-// "Sun, 06 Nov 1994 08:49:37 GMT" and the two older HTTP forms; 0 when unreadable.
-std::int64_t ParseHttpDate(const std::string& text);
-// Seconds since 1970 as "Sun, 06 Nov 1994 08:49:37 GMT".
-std::string HttpDate(std::int64_t unixSeconds);
 
 }  // namespace tovi::http::serverside

@@ -6,6 +6,7 @@
 
 #include "http/coding.h"
 #include "http/exceptions.h"
+#include "http/header_values.h"
 
 namespace tovi::http {
 namespace {
@@ -155,7 +156,7 @@ std::string TNetCookieRC::ServerCookie() const {
   std::string out = Name + "=" + Value;
   if (!Path.empty()) out += "; path=" + Path;
   if (!Domain.empty()) out += "; domain=" + Domain;
-  if (Expires > 0) out += "; expires=" + serverside::HttpDate(Expires);
+  if (Expires > 0) out += "; expires=" + FormatHttpDate(Expires);
   if (Secure) out += "; secure";
   return out;
 }
@@ -237,7 +238,7 @@ void TNetHTTPResponseInfo::BuildHeaderLines() {
     if (ContentLength() >= 0) h.SetValue("Content-Length", std::to_string(ContentLength()));
   };
   auto setDate = [&h](const char* name, std::int64_t value) {
-    if (value > 0) h.SetValue(name, serverside::HttpDate(value));
+    if (value > 0) h.SetValue(name, FormatHttpDate(value));
   };
   setText("Connection", Connection());
   setText("Content-Version", ContentVersion());
@@ -441,15 +442,13 @@ bool TNetCustomHTTPServer::ApplySessions(TNetPeerThread& thread, TNetHTTPRequest
 
 void TNetCustomHTTPServer::ReadHead(TNetTCPServerConnection& conn, TNetHTTPRequestInfo& request,
                                     std::size_t headBytes) {
-  const TNetServerLimits& limits = Limits();
+  const TNetHeadBounds bounds = HeadBounds(conn);
   int lines = 0;
   for (;;) {
     std::string line = conn.ReadLn();
     if (line.empty()) break;
     headBytes += line.size() + 2;
-    if (++lines > limits.maxHeaderLines || headBytes > limits.maxRequestHeadBytes) {
-      throw ENetHTTPRequestHeadTooLarge();
-    }
+    if (bounds.Exceeded(++lines, headBytes)) throw ENetHTTPRequestHeadTooLarge();
     if (line.size() >= 2 && line[0] == '.' && line[1] == '.') line.erase(0, 1);
     request.HeaderLines().Add(line);
   }
@@ -623,13 +622,15 @@ bool TNetCustomHTTPServer::ReadsHeaderLines(std::string_view requestLine) const 
   return SplitRequestLine(requestLine, &parts) && Answers(parts.method);
 }
 
-TNetHeadScan::State TNetCustomHTTPServer::ScanHead(TNetTCPServerConnection& conn) const {
+TNetHeadBounds TNetCustomHTTPServer::HeadBounds(const TNetTCPServerConnection& conn) const {
   const TNetServerLimits& limits = Limits();
-  const TNetHeadBounds bounds{static_cast<std::size_t>(conn.MaxLineLength()),
-                              limits.maxHeaderLines, limits.maxRequestHeadBytes};
-  return conn.Request().scan.Scan(conn.InputBuffer(), bounds, [this](std::string_view line) {
-    return ReadsHeaderLines(line);
-  });
+  return {static_cast<std::size_t>(conn.MaxLineLength()), limits.maxHeaderLines,
+          limits.maxRequestHeadBytes};
+}
+
+TNetHeadScan::State TNetCustomHTTPServer::ScanHead(TNetTCPServerConnection& conn) const {
+  const auto readsHeaderLines = [this](std::string_view line) { return ReadsHeaderLines(line); };
+  return conn.Request().scan.Scan(conn.InputBuffer(), HeadBounds(conn), readsHeaderLines);
 }
 
 bool TNetCustomHTTPServer::WaitForRequestIdle(TNetPeerThread& thread) {

@@ -71,7 +71,6 @@ class TNetHTTPRequestInfo : public serverside::TNetRequestHeaderInfo {
   const std::string& RequestMethod() const { return method_; }
   const std::string& HttpVersion() const { return version_; }
   const std::string& RequestPath() const { return path_; }  // decoded
-  const std::string& Document() const { return path_; }
   const std::string& QueryText() const { return query_; }    // not decoded
   const std::string& FormText() const { return formText_; }
   const std::string& ParamText() const { return paramText_; }
@@ -111,11 +110,8 @@ class TNetHTTPResponseInfo : public serverside::TNetResponseHeaderInfo {
   void SetResponseCode(int code);
   const std::string& StatusText() const { return statusText_; }
   void SetStatusText(const std::string& text) { statusText_ = text; }
-  const std::string& ResponseText() const { return statusText_; }
   const std::string& BodyText() const { return bodyText_; }
   void SetBodyText(const std::string& text) { bodyText_ = text; }
-  const std::string& ContentText() const { return bodyText_; }
-  void SetContentText(const std::string& text) { bodyText_ = text; }
   TStream* BodyStream() const { return bodyStream_; }
   // Written from its start when BodyText is empty. An owned stream (OwnsBodyStream) is freed
   // after writing and with the record; a borrowed one is only forgotten.
@@ -131,7 +127,6 @@ class TNetHTTPResponseInfo : public serverside::TNetResponseHeaderInfo {
   bool CloseAfterResponse() const { return closeAfterResponse_; }
   // Also sets the "Connection" value: "close" or "keep-alive".
   void SetCloseAfterResponse(bool close);
-  bool CloseConnection() const { return closeAfterResponse_; }
   bool HeadersSent() const { return headersSent_; }
   const std::string& ServerSoftware() const { return serverSoftware_; }
   void SetServerSoftware(const std::string& s) { serverSoftware_ = s; }
@@ -247,6 +242,8 @@ class TNetCustomHTTPServer : public TNetTCPServer {
   // the connection wait for the rest without a thread. True when it does.
   bool WaitForRequestIdle(TNetPeerThread& thread);
   bool WaitForBodyIdle(TNetPeerThread& thread);
+  // The bounds of a request head, the same whether it is scanned waiting or read line by line.
+  TNetHeadBounds HeadBounds(const TNetTCPServerConnection& conn) const;
   // Looks for the end of the head in what came since the last look (see TNetHeadScan).
   TNetHeadScan::State ScanHead(TNetTCPServerConnection& conn) const;
   // Sets the bytes past a scanned head aside while its lines are read, and back after.

@@ -70,7 +70,7 @@ void TNetHeadScan::TakeLine(std::string_view line, const TNetHeadBounds& bounds,
     return;
   }
   boundBytes_ += line.size() + 2;
-  if (lines_ > 0 && (lines_ > bounds.maxHeaderLines || boundBytes_ > bounds.maxHeadBytes)) {
+  if (lines_ > 0 && bounds.Exceeded(lines_, boundBytes_)) {
     state_ = State::ReadNow;
     return;
   }

@@ -22,6 +22,12 @@ struct TNetHeadBounds {
   std::size_t maxLineBytes;
   int maxHeaderLines;
   std::size_t maxHeadBytes;
+
+  // Whether a head of this many header lines and bytes so far (the request line included, each
+  // line with its CR LF) is past a bound.
+  bool Exceeded(int headerLines, std::size_t headBytes) const {
+    return headerLines > maxHeaderLines || headBytes > maxHeadBytes;
+  }
 };
 
 class TNetHeadScan {

@@ -503,6 +503,9 @@ TEST(HttpClientResponse, MaxBodyLengthKeepsTheFirstBytesAndStops) {
     const Case cases[] = {
         {"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(big.size()) + "\r\n\r\n" + big,
          false},
+        // Lengths past 32 and past 63 bits: counted, or read as if none was given.
+        {"HTTP/1.1 200 OK\r\nContent-Length: 5000000000\r\n\r\n" + big, false},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\n" + big, false},
         {"HTTP/1.0 200 OK\r\n\r\n" + big, false},  // until close, and the server never closes
         {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + std::string(hexSize) + "\r\n" +
              big + "\r\n0\r\n\r\n",

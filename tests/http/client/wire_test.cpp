@@ -24,19 +24,6 @@ TEST(ClientWire, ChunkSizes) {
   for (const auto& [line, size] : cases) EXPECT_EQ(ParseChunkSize(line), size) << line;
 }
 
-TEST(ClientWire, Int32Values) {
-  EXPECT_EQ(ParseInt32("10"), 10);
-  EXPECT_EQ(ParseInt32("-1"), -1);
-  EXPECT_EQ(ParseInt32("+7"), 7);
-  EXPECT_EQ(ParseInt32("2147483647"), 2147483647);
-  EXPECT_EQ(ParseInt32("-2147483648"), -2147483647 - 1);
-  EXPECT_FALSE(ParseInt32("2147483648"));
-  EXPECT_FALSE(ParseInt32(""));
-  EXPECT_FALSE(ParseInt32("-"));
-  EXPECT_FALSE(ParseInt32("1 2"));
-  EXPECT_FALSE(ParseInt32("0x10"));
-}
-
 TEST(ClientWire, KeepAliveFollowsTheClientsVersion) {
   using V = TNetHTTPProtocolVersion;
   struct Case { V version; const char* connection; const char* proxy; bool open; };
@@ -55,13 +42,6 @@ TEST(ClientWire, HostLineNamesThePortUnlessItIs80) {
   EXPECT_EQ(HostHeaderValue("h", "80"), "h");
   EXPECT_EQ(HostHeaderValue("h", "8027"), "h:8027");
   EXPECT_EQ(HostHeaderValue("h", "080"), "h:080");
-}
-
-TEST(ClientWire, HttpDates) {
-  EXPECT_EQ(FormatHttpDate(0), "Thu, 01 Jan 1970 00:00:00 GMT");
-  EXPECT_EQ(FormatHttpDate(1796603712), "Mon, 07 Dec 2026 00:35:12 GMT");
-  EXPECT_EQ(FormatHttpDate(951868799), "Tue, 29 Feb 2000 23:59:59 GMT");
-  EXPECT_EQ(FormatHttpDate(-1), "Wed, 31 Dec 1969 23:59:59 GMT");
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The server's header records: Range with its RFC facts, 64-bit lengths, dates.
+// The server's header records: Range with its RFC facts, 64-bit lengths.
 #include "http/server/header_info.h"
 
 #include <gtest/gtest.h>
@@ -58,14 +58,6 @@ TEST(RequestHeaders, ContentLengthIs64BitAndMinusOneWhenInvalid) {
     EXPECT_EQ(info.ContentLength(), length) << line;
     EXPECT_EQ(info.HasContentLength(), length >= 0) << line;
   }
-}
-
-TEST(HttpDates, FormatAndParseTheThreeForms) {
-  EXPECT_EQ(HttpDate(784111777), "Sun, 06 Nov 1994 08:49:37 GMT");
-  EXPECT_EQ(ParseHttpDate("Sun, 06 Nov 1994 08:49:37 GMT"), 784111777);
-  EXPECT_EQ(ParseHttpDate("Sunday, 06-Nov-94 08:49:37 GMT"), 784111777);
-  EXPECT_EQ(ParseHttpDate("Sun Nov  6 08:49:37 1994"), 784111777);
-  EXPECT_EQ(ParseHttpDate("yesterday"), 0);
 }
 
 }  // namespace
