@@ -3,7 +3,7 @@
 # needs; "test": also the Windows cross-compiler, wine, Xvfb and the test peers.
 set -euo pipefail
 what=${1:-build}
-pkgs=(g++ cmake ninja-build make)
+pkgs=(g++ cmake ninja-build make ccache)
 if [ "$what" = test ]; then
   pkgs+=(libgtest-dev libgmock-dev googletest
          g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb xauth xdotool imagemagick

@@ -12,6 +12,12 @@ cd "$(dirname "$0")/.."
 root=$PWD
 if [ "$(id -u)" = 0 ]; then bash scripts/setup.sh test || exit 1; fi
 jobs=$(nproc)
+# The four builds compile much the same sources; a compiler cache keyed on paths relative to
+# the clone lets a later run in another folder (CI clones afresh) reuse what an earlier compiled.
+if command -v ccache >/dev/null; then
+  export CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_BASEDIR=$root
+  export CCACHE_SLOPPINESS=pch_defines,time_macros,include_file_mtime,include_file_ctime
+fi
 steps=" ${*:-linux windows asan tsan} "
 failures=()
 step() { echo; echo "=== $* ($(date +%T))"; }
