@@ -17,6 +17,7 @@ jobs=$(nproc)
 if command -v ccache >/dev/null; then
   export CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_BASEDIR=$root
   export CCACHE_SLOPPINESS=pch_defines,time_macros,include_file_mtime,include_file_ctime
+  export CCACHE_NOHASHDIR=1  # debug info names the build folder; the cache must not
 fi
 steps=" ${*:-linux windows asan tsan} "
 failures=()
