@@ -33,10 +33,10 @@ netns_adapters || fail "the namespace's adapters could not be made"
 netns_list_service "$work/list.log"
 cp "$binary" "$work/remote-toviplayer"
 
-start() {  # the program, its commands through a pipe of ours (fd 3)
+start() {  # the program, its commands through a pipe of ours (fd 3); its one-copy lock in $work
   rm -f "$work/in"
   mkfifo "$work/in"
-  (cd "$work" && exec ./remote-toviplayer --list-host "127.0.0.1:$list_port" --site-host 127.0.0.1:9 \
+  (cd "$work" && XDG_RUNTIME_DIR=$work exec ./remote-toviplayer --list-host "127.0.0.1:$list_port" --site-host 127.0.0.1:9 \
      <"$work/in" >>"$work/out.txt" 2>&1) &
   pid=$!
   exec 3>"$work/in"
