@@ -205,7 +205,7 @@ address_items() { menu_items | awk -F'|' '$2 == 0 { address = ($3 ~ /^Адрес
 expect_menu() {  # expect_menu DEVICE_CAPTION SWITCH_CAPTION FAILURE [ADDRESS] [checked]: the menu shown last
   local expected actual
   expected=$(printf '%s\n' "menu|0|$1|submenu" "menu|1|Загрузить m3u, xml лист|item" \
-    "menu|0|Проверить http://192.168.1.50:8027/test|item" "menu|0|Адрес: ${4:-$lan}|submenu" \
+    "menu|0|Проверить http://${4:-$lan}:8027/test|item" "menu|0|Адрес: ${4:-$lan}|submenu" \
     "menu|0|$2|item" "menu|0|Запускать вместе с Windows|item${5:+|checked}" \
     "menu|0|О программе|item" "menu|0|Выход|item")
   actual=$(menu_items | awk -F'|' '$2 == 0 { address = ($3 ~ /^Адрес: /) } !(address && $2 == 1)')
