@@ -57,16 +57,24 @@ std::string FetchPage(const std::string& url, const PageFetchLimits& limits,
   return page;
 }
 
-PageSlots::Slot PageSlots::Acquire(int waitMs, const Abandoned& abandoned) {
+bool WaitWhileAbandonable(std::unique_lock<std::mutex>& lock, std::condition_variable& changed,
+                          int waitMs, const Abandoned& abandoned, const std::function<bool()>& ready) {
   using Clock = std::chrono::steady_clock;
   const auto until = Clock::now() + std::chrono::milliseconds(waitMs);
-  std::unique_lock<std::mutex> lock(lock_);
-  while (free_ == 0) {
-    if (abandoned && abandoned()) return Slot();
+  while (!ready()) {
+    if (abandoned && abandoned()) return false;
     const auto now = Clock::now();
-    if (now >= until) return Slot();
+    if (now >= until) return false;
     // In slices, so that a switch-off is noticed while waiting.
-    freed_.wait_until(lock, std::min(until, now + std::chrono::milliseconds(net::kWakeCheckMs)));
+    changed.wait_until(lock, std::min(until, now + std::chrono::milliseconds(net::kWakeCheckMs)));
+  }
+  return true;
+}
+
+PageSlots::Slot PageSlots::Acquire(int waitMs, const Abandoned& abandoned) {
+  std::unique_lock<std::mutex> lock(lock_);
+  if (!WaitWhileAbandonable(lock, freed_, waitMs, abandoned, [this] { return free_ > 0; })) {
+    return Slot();
   }
   --free_;
   return Slot(this);

@@ -30,6 +30,12 @@ struct PageFetchLimits {
 // True once nobody waits for the answer any more (the server is switching off).
 using Abandoned = std::function<bool()>;
 
+// Waits on changed (with lock held) until ready(), at most waitMs, in slices so that abandoned is
+// noticed; false when the time ran out or nobody waits any more. The waits for a page slot and
+// for an answer's room.
+bool WaitWhileAbandonable(std::unique_lock<std::mutex>& lock, std::condition_variable& changed,
+                          int waitMs, const Abandoned& abandoned, const std::function<bool()>& ready);
+
 // Whether a fetch for the peer at peerAddress (dotted) may connect to target: not to a loopback
 // or unspecified address (both reach the PC's loopback services) unless the peer is on the PC's
 // own loopback.

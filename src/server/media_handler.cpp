@@ -1,14 +1,11 @@
 #include "server/media_handler.h"
 
-#include <algorithm>
-#include <chrono>
 #include <stdexcept>
 
 #include "http/header_list.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/regional.h"
-#include "platform/socket.h"
 #include "platform/utf8.h"
 #include "server/byte_range.h"
 #include "server/media_port.h"
@@ -230,14 +227,9 @@ void MediaRequestHandler::AnswerTest(http::TNetHTTPRequestInfo& request,
 }
 
 AnswerRoom::Share AnswerRoom::Take(std::int64_t bytes, int waitMs, const Abandoned& abandoned) {
-  using Clock = std::chrono::steady_clock;
-  const auto until = Clock::now() + std::chrono::milliseconds(waitMs);
   std::unique_lock<std::mutex> lock(lock_);
-  while (bytes > free_) {
-    if (abandoned && abandoned()) return Share();
-    const auto now = Clock::now();
-    if (now >= until) return Share();
-    given_.wait_until(lock, std::min(until, now + std::chrono::milliseconds(net::kWakeCheckMs)));
+  if (!WaitWhileAbandonable(lock, given_, waitMs, abandoned, [&] { return bytes <= free_; })) {
+    return Share();
   }
   free_ -= bytes;
   return Share(this, bytes);
