@@ -1,0 +1,38 @@
+// What the ContentDirectory service browses and streams: the tree of the PC's drives, folders
+// and media files. The control side (SOAP) asks it; FolderContent is the real one.
+// Thread safety: every member may be called from several connection threads at once.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "http/server/http_server.h"
+
+namespace tovi::dlna {
+
+struct BrowseRequest {
+  std::string objectId;
+  bool metadata = false;        // BrowseMetadata; else BrowseDirectChildren
+  std::uint32_t start = 0;      // StartingIndex
+  std::uint32_t count = 0;      // RequestedCount; 0 = all (up to the source's own bound)
+};
+
+struct BrowseResult {
+  std::string didl;             // the DIDL-Lite document, not yet escaped for the SOAP body
+  std::uint32_t returned = 0;   // NumberReturned
+  std::uint32_t total = 0;      // TotalMatches
+};
+
+class ContentSource {
+ public:
+  virtual ~ContentSource() = default;
+  // baseUrl: "http://address:port" as the control point reached us, for the res URLs.
+  // Throws UpnpError: NoSuchObject for an id that names nothing (or nothing it may show).
+  virtual BrowseResult Browse(const BrowseRequest& request, const std::string& baseUrl) = 0;
+  virtual std::uint32_t SystemUpdateId() = 0;
+  // A request whose query starts with kResourceQueryPrefix: streams the file (GET, HEAD,
+  // ranges) or answers 404 for an id that names none.
+  virtual void StreamResource(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
+                              http::TNetHTTPResponseInfo& response) = 0;
+};
+
+}  // namespace tovi::dlna

@@ -1,0 +1,1 @@
+#include "dlna/device.h"
