@@ -8,7 +8,8 @@ if [ "$what" = test ]; then
   pkgs+=(libgtest-dev libgmock-dev googletest
          g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb xauth xdotool imagemagick
          php-cli php-cgi nginx-light ffmpeg curl clang libclang-rt-14-dev libpcre2-dev procps iproute2
-         locales)
+         locales
+         gir1.2-gupnp-1.6 gir1.2-gupnp-av-1.0 gir1.2-gssdp-1.6 python3-gi gupnp-tools minidlna)
 fi
 missing=()
 for p in "${pkgs[@]}"; do
@@ -17,6 +18,10 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
+  # Packages whose service would start at once (minidlna, nginx) stay stopped: the tests start
+  # their own copies.
+  [ -e /usr/sbin/policy-rc.d ] || printf '#!/bin/sh\nexit 101\n' > /usr/sbin/policy-rc.d
+  chmod +x /usr/sbin/policy-rc.d
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
