@@ -416,46 +416,9 @@ TEST(PatternErrors, ReportCodeMessageAndOffset) {
   }
 }
 
-TEST(PatternErrors, MessagesAreTheFixedTexts) {
-  const std::pair<int, const char*> texts[] = {
-      {100, "Pattern(comp): Null Argument"},
-      {102, "Pattern(comp): ParseReg Too Many ()"},
-      {103, "Pattern(comp): ParseReg Unmatched ()"},
-      {104, "Pattern(comp): ParseReg Unmatched ()"},
-      {105, "Pattern(comp): ParseReg Junk On End"},
-      {106, "Pattern(comp): *+ Operand Could Be Empty"},
-      {107, "Pattern(comp): Nested *?+"},
-      {108, "Pattern(comp): Bad Hex Digit"},
-      {109, "Pattern(comp): Invalid [] Range"},
-      {110, "Pattern(comp): Parse Atom Trailing \\"},
-      {111, "Pattern(comp): No Hex Code After \\x"},
-      {112, "Pattern(comp): Hex Code After \\x Is Too Big"},
-      {113, "Pattern(comp): Unmatched []"},
-      {114, "Pattern(comp): Internal Urp"},
-      {115, "Pattern(comp): ?+*{ Follows Nothing"},
-      {116, "Pattern(comp): Trailing \\"},
-      {119, "Pattern(comp): ParseAtom Internal Disaster"},
-      {122, "Pattern(comp): BRACES Argument Too Big"},
-      {124, "Pattern(comp): BRACE Min Param Greater than Max"},
-      {125, "Pattern(comp): Unclosed (?#Comment)"},
-      {127, "Pattern(comp): Unrecognized Modifier"},
-      {128, "Pattern(comp): LinePairedSeparator must contain two different chars or no chars at all"},
-      {1000, "Pattern(exec): RegRepeat Called Inappropriately"},
-      {1001, "Pattern(exec): MatchPrim Memory Corruption"},
-      {1002, "Pattern(exec): MatchPrim Corrupted Pointers"},
-      {1003, "Pattern(exec): Not Assigned Expression Property"},
-      {1004, "Pattern(exec): Corrupted Program"},
-      {1005, "Pattern(exec): No Input String Specified"},
-      {1014, "Pattern(exec): Loop Stack Exceeded"},
-      {1015, "Pattern(exec): Loop Without LoopEntry !"},
-      {1016, "Pattern(exec): Match Step Limit Exceeded"},
-      {1017, "Pattern(exec): Match Memory Limit Exceeded"},
-      {101, "Unknown error"},
-      {0, "Unknown error"},
-      {1006, "Unknown error"},
-      {1018, "Unknown error"},
-  };
-  for (const auto& [code, text] : texts) EXPECT_EQ(TPattern::ErrorMessage(code), text) << code;
+// The texts of codes that patterns and searches reach are checked where they are reached.
+TEST(PatternErrors, CodesWithoutATextAndExecErrorsWithoutAnOffset) {
+  for (int code : {0, 101, 1006, 1018}) EXPECT_EQ(TPattern::ErrorMessage(code), "Unknown error");
   EXPECT_EQ(std::string(EPattern(1005, 7).what()), "Pattern(exec): No Input String Specified");
   EXPECT_EQ(EPattern(1005, 7).FailOffset(), -1);
 }
