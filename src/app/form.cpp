@@ -30,6 +30,8 @@ TForm1::TForm1(gui::Application& app, FormOptions options)
   pmTreyMenu.Add(AddressMenu);
   AddressMenu.Add(AddressAuto);
   pmTreyMenu.Add(LocalRFS1);
+  pmTreyMenu.Add(ShowToTvs1);
+  ShowToTvs1.SetChecked(serverSwitch_.ShownToTvs());
   pmTreyMenu.Add(AllowFirewall1);
   pmTreyMenu.Add(Autostart1);
   Autostart1.SetVisible(desktop_.AutostartSupported());
@@ -44,6 +46,7 @@ TForm1::TForm1(gui::Application& app, FormOptions options)
   N5.OnClick = [this] { N5Click(); };
   ToviDLNA1.OnClick = [this] { ToviDLNA1Click(); };
   LocalRFS1.OnClick = [this] { LocalRFS1Click(); };
+  ShowToTvs1.OnClick = [this] { ShowToTvs1Click(); };
   N1.OnClick = [this] { N1Click(); };
   N2.OnClick = [this] { N2Click(); };
   AddressAuto.OnClick = [this] { ChooseAdapter(""); };
@@ -66,6 +69,8 @@ void TForm1::FormCreate() {
     std::lock_guard<std::mutex> lock(addressLock_);
     preferredAdapter_ = stored.adapterId;
   }
+  serverSwitch_.SetShownToTvs(stored.shownToTvs);
+  ShowToTvs1.SetChecked(stored.shownToTvs);
   N5.SetCaption(SyncFolder.empty() ? std::string(kCaptionSetSyncFolder)
                                    : SyncFolderCaption(SyncFolder));
   ServiceVersion = kServiceVersion;
@@ -153,7 +158,8 @@ void TForm1::UpdateTip() {
 
 void TForm1::ChooseAdapter(const std::string& adapterId) {
   // The file first: the choice is in force only once it is kept.
-  WriteSettings(settingsPath_, SyncFolder, serverSwitch_.On(), adapterId);
+  WriteSettings(settingsPath_, SyncFolder, serverSwitch_.On(), adapterId,
+                serverSwitch_.ShownToTvs());
   {
     std::lock_guard<std::mutex> lock(addressLock_);
     preferredAdapter_ = adapterId;
@@ -263,18 +269,28 @@ void TForm1::Button2Click() { LocalRFS1.Click(); }
 void TForm1::LocalRFS1Click() {
   // The file is written first; the state and the caption change only once the server has.
   if (serverSwitch_.On()) {
-    WriteSettings(settingsPath_, SyncFolder, false, PreferredAdapter());
+    WriteSettings(settingsPath_, SyncFolder, false, PreferredAdapter(),
+                  serverSwitch_.ShownToTvs());
     serverSwitch_.SwitchOff();
     LocalRFS1.SetCaption(kCaptionServerOn);
     AllowFirewall1.SetVisible(false);
     UpdateTip();
     return;
   }
-  WriteSettings(settingsPath_, SyncFolder, true, PreferredAdapter());
+  WriteSettings(settingsPath_, SyncFolder, true, PreferredAdapter(),
+                serverSwitch_.ShownToTvs());
   serverSwitch_.SwitchOn(LocalAddress());
   LocalRFS1.SetCaption(kCaptionServerOff);
   UpdateTip();
   CheckFirewall();
+}
+
+void TForm1::ShowToTvs1Click() {
+  // The file first, as the server switch does: the choice is in force only once it is kept.
+  const bool shown = !serverSwitch_.ShownToTvs();
+  WriteSettings(settingsPath_, SyncFolder, serverSwitch_.On(), PreferredAdapter(), shown);
+  serverSwitch_.SetShownToTvs(shown);
+  ShowToTvs1.SetChecked(shown);
 }
 
 std::string TForm1::TestPageUrl() const {
@@ -362,9 +378,10 @@ void TForm1::N5Click() {
   };
   host.pumpMessages = [this] { app_.ProcessMessages(); };
   host.storeFolder = [this](const std::string& folder) { SyncFolder = folder; };
-  // All four lines: a sync must not lose the stored server state.
+  // Every line: a sync must not lose the stored server state or the other choices.
   host.writeSettings = [this](const std::string& folder) {
-    WriteSettings(settingsPath_, folder, serverSwitch_.On(), PreferredAdapter());
+    WriteSettings(settingsPath_, folder, serverSwitch_.On(), PreferredAdapter(),
+                  serverSwitch_.ShownToTvs());
   };
   host.showSyncFolder = [this](const std::string& folder) {
     N5.SetCaption(SyncFolderCaption(folder));

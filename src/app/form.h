@@ -31,6 +31,7 @@ inline constexpr const char* kCaptionSyncFolderPrefix = "Синхр. Tovi DLNA (
 inline constexpr const char* kCaptionCheckPrefix = "Проверить ";  // the test page's URL follows
 inline constexpr const char* kCaptionServerOn = "Включить Tovi DLNA";    // switches it on
 inline constexpr const char* kCaptionServerOff = "Выключить Tovi DLNA";  // switches it off
+inline constexpr const char* kCaptionShownToTvs = "Показывать ПК телевизорам (DLNA)";
 inline constexpr const char* kCaptionAddressPrefix = "Адрес: ";           // the address in use
 inline constexpr const char* kCaptionNoAddress = "нет сети";
 inline constexpr const char* kCaptionAutomatic = "Автоматически";
@@ -96,6 +97,7 @@ class TForm1 {
 
   // Handlers of the server and the list service.
   void LocalRFS1Click();    // server switch
+  void ShowToTvs1Click();   // the media-server side on or off; kept in the settings file
   void Button1Click();      // presence registration
   void N4Click();           // playlist upload
   void N5Click();           // video folder sync
@@ -166,6 +168,7 @@ class TForm1 {
   gui::MenuItem AddressMenu{app_, "AddressMenu", kCaptionAddressPrefix};
   gui::MenuItem AddressAuto{app_, "AddressAuto", kCaptionAutomatic};
   gui::MenuItem LocalRFS1{app_, "LocalRFS1", kCaptionServerOn};
+  gui::MenuItem ShowToTvs1{app_, "ShowToTvs1", kCaptionShownToTvs};  // checked: shown
   gui::MenuItem AllowFirewall1{app_, "AllowFirewall1", kCaptionAllowFirewall, false};
   gui::MenuItem Autostart1{app_, "Autostart1", kCaptionAutostart, false};
   gui::MenuItem N1{app_, "N1", "О программе"};

@@ -1,14 +1,16 @@
 // The media server switch: owns the media server (its creation at an address, its request
-// handler, its switch-off with the engine's time limit). The form asks it to switch on, off or
-// move, and shows what it then is. It lives in app/, not in server/, because it will also hold the dlna/ side,
-// which sits above server/.
+// handler, its switch-off with the engine's time limit) and whether the PC is shown to TVs' own
+// players (the media-server side, beside the app's protocol). The form asks it to switch on, off
+// or move, and shows what it then is. It lives in app/, not in server/, because it will also hold
+// the dlna/ side, which sits above server/.
 // A switch-off that times out ("Terminate Thread Timeout") leaves the server on and in place;
 // the next SwitchOff or Follow then frees it without waiting again. A freed server's connection
 // threads still call this switch's handler (and through it the window's callbacks) until they
 // end: while ConnectionsRunning(), the switch and the window must stay.
-// Thread safety: every call on the GUI thread, except ServedAddress(), which connection threads
-// may call; the handler runs on connection threads.
+// Thread safety: every call on the GUI thread, except ServedAddress() and ShownToTvs(), which
+// connection threads may call; the handler runs on connection threads.
 #pragma once
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -69,6 +71,12 @@ class MediaServerSwitch {
   // Whether connection threads of a server already freed still run (see above).
   bool ConnectionsRunning() const;
 
+  // Whether TVs' own players are to find and browse the PC while the server is on: on by
+  // default, set apart from On() (it turns only the media-server side on or off). ShownToTvs:
+  // any thread.
+  void SetShownToTvs(bool shown) { shownToTvs_ = shown; }
+  bool ShownToTvs() const { return shownToTvs_; }
+
  private:
   void Start(const std::string& address);
   void Stop();
@@ -80,6 +88,7 @@ class MediaServerSwitch {
   std::unique_ptr<server::MediaRequestHandler> mediaHandler_;
   bool on_ = false;
   bool switchOffStarted_ = false;  // from a switch-off attempt until the server is freed
+  std::atomic<bool> shownToTvs_{true};
   mutable std::mutex servedLock_;  // guards servedAddress_
   std::string servedAddress_;
   std::vector<std::weak_ptr<http::TNetHTTPServer>> freedServers_;

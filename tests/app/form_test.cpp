@@ -63,6 +63,7 @@ struct MenuRow {
   const char* name;
   const char* caption;
   bool visible;
+  bool checked = false;
 };
 
 std::vector<MenuRow> DesignMenu() {
@@ -71,6 +72,7 @@ std::vector<MenuRow> DesignMenu() {
           {"ToviDLNA1", "Проверить работу Tovi DLNA", true},
           {"AddressMenu", "Адрес: ", true},
           {"LocalRFS1", "Включить Tovi DLNA", true},
+          {"ShowToTvs1", "Показывать ПК телевизорам (DLNA)", true, true},
           {"AllowFirewall1", "Разрешить доступ в брандмауэре…", false},
           {"Autostart1", "Запускать вместе с Windows", autostart::Supported()},
           {"N1", "О программе", true},
@@ -86,6 +88,7 @@ TEST(MainForm, MenuHasTheDesignItemsInOrder) {
     EXPECT_EQ(items[i]->Name(), design[i].name);
     EXPECT_EQ(items[i]->Caption(), design[i].caption) << design[i].name;
     EXPECT_EQ(items[i]->Visible(), design[i].visible) << design[i].name;
+    EXPECT_EQ(items[i]->Checked(), design[i].checked) << design[i].name;
   }
   ASSERT_EQ(items[0]->Items().size(), 1u);
   EXPECT_EQ(items[0]->Items()[0]->Name(), "N4");
@@ -107,6 +110,7 @@ struct StartCase {
   std::string n5;
   std::string syncFolder;
   bool timer2;
+  bool shownToTvs = true;
 };
 
 TEST(MainForm, StartUpSetsCaptionsAndSharedValues) {
@@ -123,6 +127,14 @@ TEST(MainForm, StartUpSetsCaptionsAndSharedValues) {
       {"True is not true", "[Path]\r\n\r\n[LFRS]\r\nTrue\r\n", "10.0.0.5",
        "Установить папку Tovi DLNA", "", false},
       {"address lookup failed", nullptr, "", "Установить папку Tovi DLNA", "", false},
+      {"not shown to TVs", "[Path]\r\n\r\n[LFRS]\r\ntrue\r\n[DLNA]\r\nfalse\r\n", "10.0.0.5",
+       "Установить папку Tovi DLNA", "", true, false},
+      {"an adapter chosen, not shown to TVs",
+       "[Path]\r\n\r\n[LFRS]\r\nfalse\r\n[Adapter]\r\neth1\r\n[DLNA]\r\nfalse\r\n", "10.0.0.5",
+       "Установить папку Tovi DLNA", "", false, false},
+      {"an adapter chosen, as the version before wrote it",
+       "[Path]\r\n\r\n[LFRS]\r\nfalse\r\n[Adapter]\r\neth1\r\n", "10.0.0.5",
+       "Установить папку Tovi DLNA", "", false, true},
   };
   for (const StartCase& c : cases) {
     Rig rig(c.address);
@@ -140,6 +152,8 @@ TEST(MainForm, StartUpSetsCaptionsAndSharedValues) {
     EXPECT_EQ(rig.form->ServiceVersion, "1.1") << c.what;
     EXPECT_FALSE(rig.form->ServerSwitch().On()) << c.what;
     EXPECT_EQ(rig.form->ActiveDevice(), "") << c.what;
+    EXPECT_EQ(rig.form->ServerSwitch().ShownToTvs(), c.shownToTvs) << c.what;
+    EXPECT_EQ(rig.form->ShowToTvs1.Checked(), c.shownToTvs) << c.what;
   }
 }
 
@@ -393,6 +407,38 @@ TEST(MainForm, Timer2StartsTheServerOnceAndOnlyWhenItIsOff) {
   rig.ui.TickTimers();
   EXPECT_EQ(switches, 1);
   EXPECT_FALSE(rig.form->Timer2.Enabled());
+}
+
+TEST(MainForm, TheTvItemTurnsOnlyTheMediaServerSideAndIsKeptBesideTheOtherChoices) {
+  Rig rig("192.168.1.20", AnyLoopbackPort());
+  rig.Create();
+  rig.form->LocalRFS1.Click();
+  const auto server = rig.form->ServerSwitch().MediaServer();
+  ASSERT_NE(server, nullptr);
+  const std::string path = rig.dir.Path("setstovi.cfg");
+
+  rig.form->ShowToTvs1.Click();
+  EXPECT_FALSE(rig.form->ShowToTvs1.Checked());
+  EXPECT_FALSE(rig.form->ServerSwitch().ShownToTvs());
+  EXPECT_EQ(rig.form->ServerSwitch().MediaServer(), server) << "the media server stays as it was";
+  EXPECT_EQ(fs::ReadWholeFile(path), "[Path]\r\n\r\n[LFRS]\r\ntrue\r\n[DLNA]\r\nfalse\r\n");
+  rig.form->LocalRFS1.Click();  // the other writers keep it
+  EXPECT_EQ(fs::ReadWholeFile(path), "[Path]\r\n\r\n[LFRS]\r\nfalse\r\n[DLNA]\r\nfalse\r\n");
+  EXPECT_FALSE(rig.form->ServerSwitch().ShownToTvs());
+
+  rig.form->ShowToTvs1.Click();
+  EXPECT_TRUE(rig.form->ShowToTvs1.Checked());
+  EXPECT_TRUE(rig.form->ServerSwitch().ShownToTvs());
+  EXPECT_EQ(fs::ReadWholeFile(path), "[Path]\r\n\r\n[LFRS]\r\nfalse\r\n");
+
+  // A file that cannot be written: the message, and the choice stays as it was.
+  std::filesystem::remove(path);
+  std::filesystem::create_directory(path);
+  rig.dir.Write("setstovi.cfg" + std::string(1, fs::kSeparator) + "keep", "k");
+  rig.app.Dispatch([&] { rig.form->ShowToTvs1Click(); });
+  EXPECT_EQ(rig.ui.boxes.size(), 1u);
+  EXPECT_TRUE(rig.form->ShowToTvs1.Checked());
+  EXPECT_TRUE(rig.form->ServerSwitch().ShownToTvs());
 }
 
 // A media server whose one connection (Connect, once it is on) is stuck in a handler that
