@@ -5,7 +5,6 @@
 
 #include "app/address.h"
 #include "app/settings.h"
-#include "http/exceptions.h"
 #include "platform/single_instance.h"
 #include "platform/codepage.h"
 #include "remote/folder_sync.h"
@@ -21,7 +20,8 @@ TForm1::TForm1(gui::Application& app, FormOptions options)
       settingsPath_(options.settingsPath.empty() ? SettingsFilePath() : options.settingsPath),
       fixedAddress_(options.localAddress),
       adapters_(options.adapters ? options.adapters : net::ListAdapters),
-      desktop_(std::move(options.desktop)) {
+      desktop_(std::move(options.desktop)),
+      serverSwitch_(MediaWindowOf(), std::move(options.mediaServerFactory)) {
   handle_ = app_.Ui().MakeWindow(kApplicationTitle, [this](gui::Message& m) { WndProc(m); });
   pmTreyMenu.Add(N3);
   N3.Add(N4);
@@ -30,6 +30,8 @@ TForm1::TForm1(gui::Application& app, FormOptions options)
   pmTreyMenu.Add(AddressMenu);
   AddressMenu.Add(AddressAuto);
   pmTreyMenu.Add(LocalRFS1);
+  pmTreyMenu.Add(ShowToTvs1);
+  ShowToTvs1.SetChecked(serverSwitch_.ShownToTvs());
   pmTreyMenu.Add(AllowFirewall1);
   pmTreyMenu.Add(Autostart1);
   Autostart1.SetVisible(desktop_.AutostartSupported());
@@ -44,6 +46,7 @@ TForm1::TForm1(gui::Application& app, FormOptions options)
   N5.OnClick = [this] { N5Click(); };
   ToviDLNA1.OnClick = [this] { ToviDLNA1Click(); };
   LocalRFS1.OnClick = [this] { LocalRFS1Click(); };
+  ShowToTvs1.OnClick = [this] { ShowToTvs1Click(); };
   N1.OnClick = [this] { N1Click(); };
   N2.OnClick = [this] { N2Click(); };
   AddressAuto.OnClick = [this] { ChooseAdapter(""); };
@@ -66,9 +69,10 @@ void TForm1::FormCreate() {
     std::lock_guard<std::mutex> lock(addressLock_);
     preferredAdapter_ = stored.adapterId;
   }
+  serverSwitch_.SetShownToTvs(stored.shownToTvs);
+  ShowToTvs1.SetChecked(stored.shownToTvs);
   N5.SetCaption(SyncFolder.empty() ? std::string(kCaptionSetSyncFolder)
                                    : SyncFolderCaption(SyncFolder));
-  ServerActive = false;
   ServiceVersion = kServiceVersion;
   ShowAddressChoice(CurrentAddress());
   Button1.Click();
@@ -76,46 +80,7 @@ void TForm1::FormCreate() {
 
 void TForm1::FormDestroy() {
   // The settings file keeps the switch state, so a server on at exit is on again next start.
-  if (!ServerActive) return;
-  try {
-    StopMediaServer();
-  } catch (const http::ENetTerminateThreadTimeout&) {
-    // Nobody can switch again at program end: free it now; what still runs ends with the process.
-    StopMediaServer();
-  }
-  ServerActive = false;
-}
-
-void TForm1::StopMediaServer() {
-  if (!MediaServer) return;  // a move to another address found it taken
-  if (!switchOffStarted_) {
-    switchOffStarted_ = true;
-    MediaServer->SetActive(false);
-  }
-  switchOffStarted_ = false;
-  std::erase_if(freedServers_, [](const auto& freed) { return freed.expired(); });
-  freedServers_.push_back(MediaServer);
-  MediaServer.reset();
-  std::lock_guard<std::mutex> lock(addressLock_);
-  servedAddress_.clear();
-}
-
-void TForm1::StartMediaServer(const std::string& address) {
-  auto mediaServer = server::CreateMediaServer(
-      address, server::kMediaPort,
-      [this](http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
-             http::TNetHTTPResponseInfo& response) {
-        NetHTTPServer1CommandGet(thread, request, response);
-      });
-  mediaServer->SetActive(true);
-  MediaServer = std::move(mediaServer);
-  std::lock_guard<std::mutex> lock(addressLock_);
-  servedAddress_ = address;
-}
-
-std::string TForm1::ServedAddress() const {
-  std::lock_guard<std::mutex> lock(addressLock_);
-  return servedAddress_;
+  serverSwitch_.SwitchOffAtExit();
 }
 
 std::string TForm1::PreferredAdapter() const {
@@ -139,20 +104,7 @@ TForm1::AddressState TForm1::CurrentAddress() const {
 
 void TForm1::FollowAddress() {
   const AddressState state = CurrentAddress();
-  if (ServerActive && !switchOffStarted_ && (!MediaServer || state.address != ServedAddress())) {
-    // Requests in flight on the old address end as at a switch-off, within its limit.
-    try {
-      StopMediaServer();
-    } catch (const http::ENetTerminateThreadTimeout&) {
-      StopMediaServer();  // its connections hold it until they end; the new one starts now
-    }
-    try {
-      StartMediaServer(state.address);
-    } catch (const std::exception&) {
-      // The address went again before the server could listen there: the next tick tries the
-      // address of then; until then the tip says the server is off.
-    }
-  }
+  serverSwitch_.Follow(state.address);  // until it listens again, the tip says it is off
   ShowAddressChoice(state);
   UpdateTip();
 }
@@ -194,28 +146,25 @@ void TForm1::ShowAddressChoice(const AddressState& state) {
 }
 
 std::string TForm1::TipText() const {
-  const std::string where = ServerActive && MediaServer ? server::ServerBaseUrl(ServedAddress())
-                                                         : std::string(kTipServerOff);
+  const std::string where = serverSwitch_.Listening()
+                                ? server::ServerBaseUrl(serverSwitch_.ServedAddress())
+                                : std::string(kTipServerOff);
   return std::string(kApplicationTitle) + ": " + where;
 }
 
 void TForm1::UpdateTip() {
-  if (inTray_ && TipText() != shownTip_) Ic(3, app_.Ui().ApplicationIcon());
+  if (inTray_ && TipText() != shownTip_) Ic(IconAction::Modify, app_.Ui().ApplicationIcon());
 }
 
 void TForm1::ChooseAdapter(const std::string& adapterId) {
   // The file first: the choice is in force only once it is kept.
-  WriteSettings(settingsPath_, SyncFolder, ServerActive, adapterId);
+  WriteSettings(settingsPath_, SyncFolder, serverSwitch_.On(), adapterId,
+                serverSwitch_.ShownToTvs());
   {
     std::lock_guard<std::mutex> lock(addressLock_);
     preferredAdapter_ = adapterId;
   }
   Button1Click();  // the server and the registration follow at once
-}
-
-bool TForm1::ServerConnectionsRunning() const {
-  return std::any_of(freedServers_.begin(), freedServers_.end(),
-                     [](const auto& freed) { return !freed.expired(); });
 }
 
 void TForm1::Close() { app_.Terminate(); }
@@ -244,7 +193,7 @@ void TForm1::WndProc(gui::Message& message) {
   }
 }
 
-void TForm1::Ic(int action, gui::IconHandle icon) {
+void TForm1::Ic(IconAction action, gui::IconHandle icon) {
   gui::NotifyIconData data;
   data.size = gui::NotifyIconDataSize();
   data.window = handle_;
@@ -255,10 +204,9 @@ void TForm1::Ic(int action, gui::IconHandle icon) {
   shownTip_ = TipText();
   std::strncpy(data.tip, shownTip_.c_str(), sizeof data.tip - 1);
   switch (action) {
-    case 1: app_.Ui().NotifyIcon(gui::kNimAdd, data); inTray_ = true; break;
-    case 2: app_.Ui().NotifyIcon(gui::kNimDelete, data); inTray_ = false; break;
-    case 3: app_.Ui().NotifyIcon(gui::kNimModify, data); break;
-    default: break;
+    case IconAction::Add: app_.Ui().NotifyIcon(gui::kNimAdd, data); inTray_ = true; break;
+    case IconAction::Delete: app_.Ui().NotifyIcon(gui::kNimDelete, data); inTray_ = false; break;
+    case IconAction::Modify: app_.Ui().NotifyIcon(gui::kNimModify, data); break;
   }
 }
 
@@ -268,7 +216,7 @@ void TForm1::ControlWindow(gui::Message& message) {
     app_.Ui().DefaultHandler(handle_, message);
     return;
   }
-  Ic(1, app_.Ui().ApplicationIcon());
+  Ic(IconAction::Add, app_.Ui().ApplicationIcon());
   app_.Ui().ShowWindow(handle_, gui::kSwHide);
   app_.Ui().ShowWindow(app_.Handle(), gui::kSwHide);
 }
@@ -284,7 +232,7 @@ void TForm1::IconMouse(gui::Message& message) {
 }
 
 void TForm1::TaskbarCreated() {
-  if (inTray_) Ic(1, app_.Ui().ApplicationIcon());
+  if (inTray_) Ic(IconAction::Add, app_.Ui().ApplicationIcon());
 }
 
 std::string TForm1::AboutText() const {
@@ -297,7 +245,7 @@ std::string TForm1::AboutText() const {
 void TForm1::N1Click() { app_.ShowMessage(AboutText()); }
 
 void TForm1::N2Click() {
-  Ic(2, app_.Ui().ApplicationIcon());
+  Ic(IconAction::Delete, app_.Ui().ApplicationIcon());
   Close();
 }
 
@@ -313,34 +261,36 @@ void TForm1::Timer1Timer() { Button1.Click(); }
 
 void TForm1::Timer2Timer() {
   Timer2.SetEnabled(false);
-  if (!ServerActive) LocalRFS1.Click();
+  if (!serverSwitch_.On()) LocalRFS1.Click();
 }
 
 void TForm1::Button2Click() { LocalRFS1.Click(); }
 
 void TForm1::LocalRFS1Click() {
   // The file is written first; the state and the caption change only once the server has.
-  if (ServerActive) {
-    WriteSettings(settingsPath_, SyncFolder, false, PreferredAdapter());
-    StopMediaServer();
-    ServerActive = false;
+  if (serverSwitch_.On()) {
+    WriteSettings(settingsPath_, SyncFolder, false, PreferredAdapter(),
+                  serverSwitch_.ShownToTvs());
+    serverSwitch_.SwitchOff();
     LocalRFS1.SetCaption(kCaptionServerOn);
     AllowFirewall1.SetVisible(false);
     UpdateTip();
     return;
   }
-  WriteSettings(settingsPath_, SyncFolder, true, PreferredAdapter());
-  StartMediaServer(LocalAddress());
-  ServerActive = true;
+  WriteSettings(settingsPath_, SyncFolder, true, PreferredAdapter(),
+                serverSwitch_.ShownToTvs());
+  serverSwitch_.SwitchOn(LocalAddress());
   LocalRFS1.SetCaption(kCaptionServerOff);
   UpdateTip();
   CheckFirewall();
 }
 
-void TForm1::NetHTTPServer1CommandGet(http::TNetPeerThread& thread,
-                                      http::TNetHTTPRequestInfo& request,
-                                      http::TNetHTTPResponseInfo& response) {
-  mediaHandler_.Handle(thread, request, response);
+void TForm1::ShowToTvs1Click() {
+  // The file first, as the server switch does: the choice is in force only once it is kept.
+  const bool shown = !serverSwitch_.ShownToTvs();
+  WriteSettings(settingsPath_, SyncFolder, serverSwitch_.On(), PreferredAdapter(), shown);
+  serverSwitch_.SetShownToTvs(shown);
+  ShowToTvs1.SetChecked(shown);
 }
 
 std::string TForm1::TestPageUrl() const {
@@ -358,8 +308,7 @@ server::MediaWindow TForm1::MediaWindowOf() {
           [this](const std::string& caption) { N3.SetCaption(caption); },
           [this] { return ActiveDevice(); },
           [this](const std::string& device) { SetActiveDevice(device); },
-          // The playlists' links: where the server listens.
-          [this] { return ServedAddress(); },
+          {},  // the switch's: where the server listens
           [this] { desktop_.Awake().StreamStarted(); },
           [this] { desktop_.Awake().StreamEnded(); }};
 }
@@ -368,7 +317,7 @@ void TForm1::pmTreyMenuPopup() {
   ShowAddressChoice(CurrentAddress());
   if (Autostart1.Visible()) Autostart1.SetChecked(desktop_.AutostartOn());
   // Asked again only while the item shows: the user may have let the program in meanwhile.
-  if (ServerActive && (AllowFirewall1.Visible() || publicNetwork_)) {
+  if (serverSwitch_.On() && (AllowFirewall1.Visible() || publicNetwork_)) {
     const FirewallAdvice advice = desktop_.CheckFirewall(server::kMediaPort);
     publicNetwork_ = advice.publicNetwork;
     AllowFirewall1.SetVisible(advice.verdict == FirewallVerdict::Blocked && !publicNetwork_);
@@ -429,9 +378,10 @@ void TForm1::N5Click() {
   };
   host.pumpMessages = [this] { app_.ProcessMessages(); };
   host.storeFolder = [this](const std::string& folder) { SyncFolder = folder; };
-  // All four lines: a sync must not lose the stored server state.
+  // Every line: a sync must not lose the stored server state or the other choices.
   host.writeSettings = [this](const std::string& folder) {
-    WriteSettings(settingsPath_, folder, ServerActive, PreferredAdapter());
+    WriteSettings(settingsPath_, folder, serverSwitch_.On(), PreferredAdapter(),
+                  serverSwitch_.ShownToTvs());
   };
   host.showSyncFolder = [this](const std::string& folder) {
     N5.SetCaption(SyncFolderCaption(folder));

@@ -1,11 +1,11 @@
 // The main form TForm1: the hidden window, its components, the tray icon and menu, and every
-// event handler of the program. The values the handlers share live here too.
+// event handler of the program. The values the handlers share live here too; the media server
+// itself is the switch's (MediaServerSwitch): the form asks it to switch and shows the result.
 // The address: LocalAddress() is the automatic choice, or the adapter the user chose in the
 // address submenu while it has an address, or --address; the media server follows it on the
 // registration tick (Timer1), and the tray tip says where it listens.
 // Thread safety: handlers run on the GUI thread. Connection threads may call the components'
-// SetCaption/SetText and Caption/Text, ActiveDevice()/SetActiveDevice(), LocalAddress() and
-// ServedAddress().
+// SetCaption/SetText and Caption/Text, ActiveDevice()/SetActiveDevice() and LocalAddress().
 #pragma once
 #include <functional>
 #include <memory>
@@ -15,10 +15,8 @@
 
 #include "app/address.h"
 #include "app/desktop.h"
-#include "http/server/http_server.h"
+#include "app/media_server_switch.h"
 #include "platform/gui.h"
-#include "server/media_handler.h"
-#include "server/window_host.h"
 
 namespace tovi::app {
 
@@ -33,6 +31,7 @@ inline constexpr const char* kCaptionSyncFolderPrefix = "Синхр. Tovi DLNA (
 inline constexpr const char* kCaptionCheckPrefix = "Проверить ";  // the test page's URL follows
 inline constexpr const char* kCaptionServerOn = "Включить Tovi DLNA";    // switches it on
 inline constexpr const char* kCaptionServerOff = "Выключить Tovi DLNA";  // switches it off
+inline constexpr const char* kCaptionShownToTvs = "Показывать ПК телевизорам (DLNA)";
 inline constexpr const char* kCaptionAddressPrefix = "Адрес: ";           // the address in use
 inline constexpr const char* kCaptionNoAddress = "нет сети";
 inline constexpr const char* kCaptionAutomatic = "Автоматически";
@@ -45,7 +44,11 @@ struct FormOptions {
   std::function<std::string()> localAddress;   // a fixed address, as --address; empty = the choice
   std::function<std::vector<net::Adapter>()> adapters;  // empty = net::ListAdapters
   DesktopPlatform desktop;                     // empty members = the system's
+  MediaServerFactory mediaServerFactory;       // empty = server::CreateMediaServer
 };
+
+// What Ic does with the tray icon.
+enum class IconAction { Add, Delete, Modify };
 
 class TForm1 {
  public:
@@ -57,25 +60,24 @@ class TForm1 {
   // The form's creation and destruction events; the program runs them through the framework.
   void FormCreate();
   void FormDestroy();
-  // Whether connection threads of a server already freed still run: they call this form's
-  // request handler until they end, so the form must outlive them.
-  bool ServerConnectionsRunning() const;
+  // The media server. Its freed servers' connection threads reach this form's components until
+  // they end: while ServerSwitch().ConnectionsRunning(), the form must stay.
+  MediaServerSwitch& ServerSwitch() { return serverSwitch_; }
+  const MediaServerSwitch& ServerSwitch() const { return serverSwitch_; }
 
   gui::Application& App() { return app_; }
   gui::WindowHandle Handle() const { return handle_; }
   const std::string& SettingsFileName() const { return settingsPath_; }
   // Looked up afresh at every call.
   std::string LocalAddress() const { return CurrentAddress().address; }
-  // Where the media server listens ("" while it is off, or at all addresses).
-  std::string ServedAddress() const;
   // The tray icon's tip.
   std::string TipText() const;
   // Closes the main form: the message loop ends and the program with it.
   void Close();
   std::string AboutText() const;
 
-  // Tray icon: action 1 adds, 2 deletes, 3 modifies; other codes do nothing.
-  void Ic(int action, gui::IconHandle icon);
+  // The tray icon, with the tip of now.
+  void Ic(IconAction action, gui::IconHandle icon);
   // WM_SYSCOMMAND: the plain minimise hides the window to the tray; the rest goes on as usual.
   void ControlWindow(gui::Message& message);
   // The tray callback (1025): releasing the right button opens the menu at the cursor.
@@ -95,6 +97,7 @@ class TForm1 {
 
   // Handlers of the server and the list service.
   void LocalRFS1Click();    // server switch
+  void ShowToTvs1Click();   // the media-server side on or off; kept in the settings file
   void Button1Click();      // presence registration
   void N4Click();           // playlist upload
   void N5Click();           // video folder sync
@@ -106,9 +109,6 @@ class TForm1 {
   void SecondStart();       // a second start handed over to this copy
   void CheckFirewall();     // after the server came on: balloons and the firewall item
   void ShowBalloon(const std::string& text);
-  // The media server's request handler; runs on connection threads.
-  void NetHTTPServer1CommandGet(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
-                                http::TNetHTTPResponseInfo& response);
 
   // Shared values. ActiveDevice is written by connection threads, hence the lock.
   std::string ActiveDevice() const;
@@ -116,8 +116,6 @@ class TForm1 {
   std::string SyncFolder;
   std::string ServiceVersion;
   std::string LastSentAddress;
-  bool ServerActive = false;
-  // MediaServer: the server object while ServerActive; declared last, below.
 
  private:
   struct AddressState {
@@ -132,13 +130,8 @@ class TForm1 {
   void FollowAddress();
   void ShowAddressChoice(const AddressState& state);
   void UpdateTip();
-  // Creates MediaServer listening at address:8027 and switches it on; throws as the engine does.
-  void StartMediaServer(const std::string& address);
 
   void WndProc(gui::Message& message);
-  // Switches MediaServer off and frees it. "Terminate Thread Timeout" leaves it in place; the
-  // next call then frees it without waiting again (its connections hold it until they end).
-  void StopMediaServer();
   // The test page at the PC's address.
   std::string TestPageUrl() const;
   // The caption of N5 for a sync folder (system code page).
@@ -148,9 +141,8 @@ class TForm1 {
   std::string settingsPath_;
   std::function<std::string()> fixedAddress_;
   std::function<std::vector<net::Adapter>()> adapters_;
-  mutable std::mutex addressLock_;  // guards the two below
+  mutable std::mutex addressLock_;  // guards the one below
   std::string preferredAdapter_;    // "" = the automatic choice
-  std::string servedAddress_;
   std::string shownTip_;            // as last given to the tray
   gui::WindowHandle handle_ = 0;
   bool inTray_ = false;  // the icon was added and not deleted since
@@ -158,8 +150,6 @@ class TForm1 {
   std::string activeDevice_;
   std::uint32_t secondStartMessage_ = 0;
   bool publicNetwork_ = false;  // at the last firewall check
-  bool switchOffStarted_ = false;  // from a switch-off attempt until the server is freed
-  std::vector<std::weak_ptr<http::TNetHTTPServer>> freedServers_;
 
  public:
   // Components with their design values (declared after app_: they register with it).
@@ -178,6 +168,7 @@ class TForm1 {
   gui::MenuItem AddressMenu{app_, "AddressMenu", kCaptionAddressPrefix};
   gui::MenuItem AddressAuto{app_, "AddressAuto", kCaptionAutomatic};
   gui::MenuItem LocalRFS1{app_, "LocalRFS1", kCaptionServerOn};
+  gui::MenuItem ShowToTvs1{app_, "ShowToTvs1", kCaptionShownToTvs};  // checked: shown
   gui::MenuItem AllowFirewall1{app_, "AllowFirewall1", kCaptionAllowFirewall, false};
   gui::MenuItem Autostart1{app_, "Autostart1", kCaptionAutostart, false};
   gui::MenuItem N1{app_, "N1", "О программе"};
@@ -193,13 +184,9 @@ class TForm1 {
   std::vector<std::string> addressItemIds_;  // the adapter each of AddressItems stands for
 
   server::MediaWindow MediaWindowOf();
-  Desktop desktop_;  // before mediaHost_: its streams report here
-  server::WindowMediaHost mediaHost_{MediaWindowOf()};
-  server::MediaRequestHandler mediaHandler_{mediaHost_};
-
- public:
+  Desktop desktop_;  // before serverSwitch_: its streams report here
   // Declared last so that it is destroyed first, while the components its handler writes exist.
-  std::shared_ptr<http::TNetHTTPServer> MediaServer;
+  MediaServerSwitch serverSwitch_;
 };
 
 }  // namespace tovi::app

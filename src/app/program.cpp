@@ -50,7 +50,7 @@ int RunProgram(int argc, const char* const* argv) {
     app.Dispatch([&] { form.FormDestroy(); });
     // A connection thread that outlasted the switch-off still uses the form: the process ends
     // with that thread rather than freeing the form under it.
-    if (form.ServerConnectionsRunning()) std::_Exit(0);
+    if (form.ServerSwitch().ConnectionsRunning()) std::_Exit(0);
   }
   return 0;
 }

@@ -17,6 +17,7 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "remote/service_hosts.h"
+#include "server/media_handler.h"
 #include "support/fake_frontend.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
@@ -29,12 +30,14 @@ using testing::TempDir;
 
 // One program's GUI side: front end, application, form with a private settings file.
 struct Rig {
-  explicit Rig(std::string address = "192.168.1.20") : address_(std::move(address)) {
+  explicit Rig(std::string address = "192.168.1.20", MediaServerFactory servers = {})
+      : address_(std::move(address)) {
     app.Initialize();
     app.SetTitle(kApplicationTitle);
     form = std::make_unique<TForm1>(
         app, FormOptions{dir.Path("setstovi.cfg"), [this] { return address_; }, {},
-                         fakes::FakePlatform(system, "C:\\Tovi\\remote-toviplayer.exe")});
+                         fakes::FakePlatform(system, "C:\\Tovi\\remote-toviplayer.exe"),
+                         std::move(servers)});
   }
   // The automatic choice over adapters the test changes, with the settings file of dir.
   Rig(const std::vector<net::Adapter>* adapters, const TempDir* settingsDir) {
@@ -43,7 +46,7 @@ struct Rig {
     form = std::make_unique<TForm1>(
         app, FormOptions{(settingsDir != nullptr ? *settingsDir : dir).Path("setstovi.cfg"), {},
                          [adapters] { return *adapters; },
-                         fakes::FakePlatform(system, "C:\\Tovi\\remote-toviplayer.exe")});
+                         fakes::FakePlatform(system, "C:\\Tovi\\remote-toviplayer.exe"), {}});
   }
   void Create() { app.Dispatch([this] { form->FormCreate(); }); }
   void Settings(const std::string& bytes) { dir.Write("setstovi.cfg", bytes); }
@@ -60,6 +63,7 @@ struct MenuRow {
   const char* name;
   const char* caption;
   bool visible;
+  bool checked = false;
 };
 
 std::vector<MenuRow> DesignMenu() {
@@ -68,6 +72,7 @@ std::vector<MenuRow> DesignMenu() {
           {"ToviDLNA1", "Проверить работу Tovi DLNA", true},
           {"AddressMenu", "Адрес: ", true},
           {"LocalRFS1", "Включить Tovi DLNA", true},
+          {"ShowToTvs1", "Показывать ПК телевизорам (DLNA)", true, true},
           {"AllowFirewall1", "Разрешить доступ в брандмауэре…", false},
           {"Autostart1", "Запускать вместе с Windows", autostart::Supported()},
           {"N1", "О программе", true},
@@ -83,6 +88,7 @@ TEST(MainForm, MenuHasTheDesignItemsInOrder) {
     EXPECT_EQ(items[i]->Name(), design[i].name);
     EXPECT_EQ(items[i]->Caption(), design[i].caption) << design[i].name;
     EXPECT_EQ(items[i]->Visible(), design[i].visible) << design[i].name;
+    EXPECT_EQ(items[i]->Checked(), design[i].checked) << design[i].name;
   }
   ASSERT_EQ(items[0]->Items().size(), 1u);
   EXPECT_EQ(items[0]->Items()[0]->Name(), "N4");
@@ -104,6 +110,7 @@ struct StartCase {
   std::string n5;
   std::string syncFolder;
   bool timer2;
+  bool shownToTvs = true;
 };
 
 TEST(MainForm, StartUpSetsCaptionsAndSharedValues) {
@@ -120,6 +127,14 @@ TEST(MainForm, StartUpSetsCaptionsAndSharedValues) {
       {"True is not true", "[Path]\r\n\r\n[LFRS]\r\nTrue\r\n", "10.0.0.5",
        "Установить папку Tovi DLNA", "", false},
       {"address lookup failed", nullptr, "", "Установить папку Tovi DLNA", "", false},
+      {"not shown to TVs", "[Path]\r\n\r\n[LFRS]\r\ntrue\r\n[DLNA]\r\nfalse\r\n", "10.0.0.5",
+       "Установить папку Tovi DLNA", "", true, false},
+      {"an adapter chosen, not shown to TVs",
+       "[Path]\r\n\r\n[LFRS]\r\nfalse\r\n[Adapter]\r\neth1\r\n[DLNA]\r\nfalse\r\n", "10.0.0.5",
+       "Установить папку Tovi DLNA", "", false, false},
+      {"an adapter chosen, as the version before wrote it",
+       "[Path]\r\n\r\n[LFRS]\r\nfalse\r\n[Adapter]\r\neth1\r\n", "10.0.0.5",
+       "Установить папку Tovi DLNA", "", false, true},
   };
   for (const StartCase& c : cases) {
     Rig rig(c.address);
@@ -135,8 +150,10 @@ TEST(MainForm, StartUpSetsCaptionsAndSharedValues) {
     EXPECT_EQ(rig.form->Timer2.Enabled(), c.timer2) << c.what;
     EXPECT_EQ(rig.ui.TimerRunning(rig.form->Timer2), c.timer2) << c.what;
     EXPECT_EQ(rig.form->ServiceVersion, "1.1") << c.what;
-    EXPECT_FALSE(rig.form->ServerActive) << c.what;
+    EXPECT_FALSE(rig.form->ServerSwitch().On()) << c.what;
     EXPECT_EQ(rig.form->ActiveDevice(), "") << c.what;
+    EXPECT_EQ(rig.form->ServerSwitch().ShownToTvs(), c.shownToTvs) << c.what;
+    EXPECT_EQ(rig.form->ShowToTvs1.Checked(), c.shownToTvs) << c.what;
   }
 }
 
@@ -166,7 +183,7 @@ TEST(MainForm, UnreadableSettingsStopStartUpWithAMessageAndTheProgramRunsOn) {
   app.SetTitle(kApplicationTitle);
   fakes::FakeSystem system;
   TForm1 form(app, FormOptions{unreadable, [] { return std::string("10.0.0.1"); }, {},
-                               fakes::FakePlatform(system, "C:\\remote-toviplayer.exe")});
+                               fakes::FakePlatform(system, "C:\\remote-toviplayer.exe"), {}});
   int registrations = 0;
   form.Button1.OnClick = [&] { ++registrations; };
   app.Dispatch([&] { form.FormCreate(); });
@@ -350,7 +367,9 @@ TEST(MainForm, ExitRemovesTheIconBeforeTheProgramEnds) {
 
 TEST(MainForm, TrayIconActionsMapToTheShellCalls) {
   Rig rig;
-  for (int action : {0, 1, 2, 3, 4, -1}) rig.form->Ic(action, 77);
+  for (IconAction action : {IconAction::Add, IconAction::Delete, IconAction::Modify}) {
+    rig.form->Ic(action, 77);
+  }
   ASSERT_EQ(rig.ui.tray.size(), 3u);
   EXPECT_EQ(rig.ui.tray[0].action, gui::kNimAdd);
   EXPECT_EQ(rig.ui.tray[1].action, gui::kNimDelete);
@@ -358,18 +377,26 @@ TEST(MainForm, TrayIconActionsMapToTheShellCalls) {
   for (const auto& call : rig.ui.tray) EXPECT_EQ(call.data.icon, 77);
 }
 
+// Media servers at a free loopback port, so that a test switches on wherever the media port is.
+MediaServerFactory AnyLoopbackPort() {
+  return [](const std::string&, int, MediaRequestEvent handler) {
+    return server::CreateMediaServer("127.0.0.1", 0, std::move(handler));
+  };
+}
+
 TEST(MainForm, Timer2StartsTheServerOnceAndOnlyWhenItIsOff) {
-  Rig rig;
+  Rig rig("192.168.1.20", AnyLoopbackPort());
   rig.Settings("[Path]\r\n\r\n[LFRS]\r\ntrue\r\n");
   int switches = 0;
   rig.form->LocalRFS1.OnClick = [&] {
     ++switches;
-    rig.form->ServerActive = !rig.form->ServerActive;
+    rig.form->LocalRFS1Click();
   };
   rig.Create();
   ASSERT_TRUE(rig.ui.TimerRunning(rig.form->Timer2));
   rig.ui.TickTimers();
   EXPECT_EQ(switches, 1);
+  EXPECT_TRUE(rig.form->ServerSwitch().On());
   EXPECT_FALSE(rig.form->Timer2.Enabled());
   EXPECT_FALSE(rig.ui.TimerRunning(rig.form->Timer2));
   rig.ui.TickTimers();
@@ -382,8 +409,40 @@ TEST(MainForm, Timer2StartsTheServerOnceAndOnlyWhenItIsOff) {
   EXPECT_FALSE(rig.form->Timer2.Enabled());
 }
 
-// A media server whose one connection is stuck in a handler that ignores the switch-off, as a
-// slow disk or name lookup would be, until Release().
+TEST(MainForm, TheTvItemTurnsOnlyTheMediaServerSideAndIsKeptBesideTheOtherChoices) {
+  Rig rig("192.168.1.20", AnyLoopbackPort());
+  rig.Create();
+  rig.form->LocalRFS1.Click();
+  const auto server = rig.form->ServerSwitch().MediaServer();
+  ASSERT_NE(server, nullptr);
+  const std::string path = rig.dir.Path("setstovi.cfg");
+
+  rig.form->ShowToTvs1.Click();
+  EXPECT_FALSE(rig.form->ShowToTvs1.Checked());
+  EXPECT_FALSE(rig.form->ServerSwitch().ShownToTvs());
+  EXPECT_EQ(rig.form->ServerSwitch().MediaServer(), server) << "the media server stays as it was";
+  EXPECT_EQ(fs::ReadWholeFile(path), "[Path]\r\n\r\n[LFRS]\r\ntrue\r\n[DLNA]\r\nfalse\r\n");
+  rig.form->LocalRFS1.Click();  // the other writers keep it
+  EXPECT_EQ(fs::ReadWholeFile(path), "[Path]\r\n\r\n[LFRS]\r\nfalse\r\n[DLNA]\r\nfalse\r\n");
+  EXPECT_FALSE(rig.form->ServerSwitch().ShownToTvs());
+
+  rig.form->ShowToTvs1.Click();
+  EXPECT_TRUE(rig.form->ShowToTvs1.Checked());
+  EXPECT_TRUE(rig.form->ServerSwitch().ShownToTvs());
+  EXPECT_EQ(fs::ReadWholeFile(path), "[Path]\r\n\r\n[LFRS]\r\nfalse\r\n");
+
+  // A file that cannot be written: the message, and the choice stays as it was.
+  std::filesystem::remove(path);
+  std::filesystem::create_directory(path);
+  rig.dir.Write("setstovi.cfg" + std::string(1, fs::kSeparator) + "keep", "k");
+  rig.app.Dispatch([&] { rig.form->ShowToTvs1Click(); });
+  EXPECT_EQ(rig.ui.boxes.size(), 1u);
+  EXPECT_TRUE(rig.form->ShowToTvs1.Checked());
+  EXPECT_TRUE(rig.form->ServerSwitch().ShownToTvs());
+}
+
+// A media server whose one connection (Connect, once it is on) is stuck in a handler that
+// ignores the switch-off, as a slow disk or name lookup would be, until Release().
 class StuckServer {
  public:
   StuckServer() : server_(std::make_shared<http::TNetHTTPServer>()) {
@@ -396,11 +455,16 @@ class StuckServer {
       std::unique_lock<std::mutex> guard(lock_);
       released_.wait_for(guard, std::chrono::seconds(10), [this] { return release_; });
     };
-    server_->SetActive(true);
-    client_.Connect(static_cast<std::uint16_t>(binding.Port()));
-    client_.Send("GET / HTTP/1.1\r\n\r\n");
   }
   ~StuckServer() { Release(); }
+  // The switch's servers: this one, once.
+  MediaServerFactory Factory() {
+    return [this](const std::string&, int, MediaRequestEvent) { return std::move(server_); };
+  }
+  void Connect(http::TNetHTTPServer& on) {
+    client_.Connect(static_cast<std::uint16_t>(on.Bindings()[0].Port()));
+    client_.Send("GET / HTTP/1.1\r\n\r\n");
+  }
   bool Entered() const { return entered_; }
   void Release() {
     {
@@ -409,7 +473,6 @@ class StuckServer {
     }
     released_.notify_all();
   }
-  std::shared_ptr<http::TNetHTTPServer> Handover() { return std::move(server_); }
 
  private:
   std::shared_ptr<http::TNetHTTPServer> server_;
@@ -423,12 +486,13 @@ class StuckServer {
 TEST(MainForm, ASwitchOffThatTimesOutFreesTheServerNextTimeAndExitDoesAtOnce) {
   for (const bool viaExit : {false, true}) {
     SCOPED_TRACE(viaExit ? "Exit" : "the switch, twice");
-    Rig rig;
     StuckServer stuck;
+    Rig rig("192.168.1.20", stuck.Factory());
+    rig.app.Dispatch([&] { rig.form->LocalRFS1Click(); });
+    ASSERT_EQ(rig.form->LocalRFS1.Caption(), kCaptionServerOff);
+    std::weak_ptr<http::TNetHTTPServer> server = rig.form->ServerSwitch().MediaServer();
+    stuck.Connect(*server.lock());
     ASSERT_TRUE(tovi::testing::WaitUntil([&] { return stuck.Entered(); }, 5000));
-    std::weak_ptr<http::TNetHTTPServer> server = rig.form->MediaServer = stuck.Handover();
-    rig.form->ServerActive = true;  // as a switch-on leaves it
-    rig.form->LocalRFS1.SetCaption(kCaptionServerOff);
     if (viaExit) {
       rig.app.Dispatch([&] { rig.form->FormDestroy(); });
       EXPECT_TRUE(rig.ui.boxes.empty()) << "nobody could act on it at the end";
@@ -436,18 +500,19 @@ TEST(MainForm, ASwitchOffThatTimesOutFreesTheServerNextTimeAndExitDoesAtOnce) {
       rig.app.Dispatch([&] { rig.form->LocalRFS1Click(); });
       ASSERT_EQ(rig.ui.boxes.size(), 1u);
       EXPECT_EQ(rig.ui.boxes[0].text, "Terminate Thread Timeout");
-      EXPECT_TRUE(rig.form->ServerActive);
+      EXPECT_TRUE(rig.form->ServerSwitch().On());
       EXPECT_EQ(rig.form->LocalRFS1.Caption(), kCaptionServerOff);
       rig.app.Dispatch([&] { rig.form->LocalRFS1Click(); });  // frees it, no second wait
       EXPECT_EQ(rig.ui.boxes.size(), 1u);
       EXPECT_EQ(rig.form->LocalRFS1.Caption(), kCaptionServerOn);
     }
-    EXPECT_FALSE(rig.form->ServerActive);
-    EXPECT_EQ(rig.form->MediaServer, nullptr);
+    EXPECT_FALSE(rig.form->ServerSwitch().On());
+    EXPECT_EQ(rig.form->ServerSwitch().MediaServer(), nullptr);
     EXPECT_FALSE(server.expired()) << "freed under its connection thread";
-    EXPECT_TRUE(rig.form->ServerConnectionsRunning());
+    EXPECT_TRUE(rig.form->ServerSwitch().ConnectionsRunning());
     stuck.Release();
-    EXPECT_TRUE(tovi::testing::WaitUntil([&] { return !rig.form->ServerConnectionsRunning(); }, 5000));
+    EXPECT_TRUE(tovi::testing::WaitUntil(
+        [&] { return !rig.form->ServerSwitch().ConnectionsRunning(); }, 5000));
   }
 }
 
@@ -533,20 +598,20 @@ TEST(MainForm, TheServerAndTheTipFollowTheAddressOnTheTickAndOnlyWhenItChanged) 
   rig.Create();
   rig.ui.RunPending();  // in the tray
   rig.form->LocalRFS1.Click();
-  ASSERT_TRUE(rig.form->ServerActive);
+  ASSERT_TRUE(rig.form->ServerSwitch().On());
   EXPECT_TRUE(tovi::testing::Accepts(8027, 2));
   EXPECT_EQ(rig.ui.tray.back().data.tip, std::string("Remote Toviplayer: http://127.0.0.2:8027"));
-  const auto first = rig.form->MediaServer;
+  const auto first = rig.form->ServerSwitch().MediaServer();
   const std::size_t trayCalls = rig.ui.tray.size();
 
   rig.form->Timer1.Tick();
-  EXPECT_EQ(rig.form->MediaServer, first) << "rebound with nothing changed";
+  EXPECT_EQ(rig.form->ServerSwitch().MediaServer(), first) << "rebound with nothing changed";
   EXPECT_EQ(rig.ui.tray.size(), trayCalls) << "the same tip given again";
 
   rig.address_ = "127.0.0.3";
   rig.form->Timer1.Tick();
-  EXPECT_NE(rig.form->MediaServer, first);
-  EXPECT_EQ(rig.form->ServedAddress(), "127.0.0.3");
+  EXPECT_NE(rig.form->ServerSwitch().MediaServer(), first);
+  EXPECT_EQ(rig.form->ServerSwitch().ServedAddress(), "127.0.0.3");
   EXPECT_TRUE(tovi::testing::Accepts(8027, 3));
   EXPECT_FALSE(tovi::testing::Accepts(8027, 2));
   EXPECT_EQ(rig.ui.tray.back().action, gui::kNimModify);

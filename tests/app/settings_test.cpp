@@ -19,6 +19,7 @@ struct ReadCase {
   std::optional<std::string> syncFolder;
   bool startServer;
   std::string adapterId = "";
+  bool shownToTvs = true;
 };
 
 TEST(SettingsFile, ReadingFollowsTheLineRules) {
@@ -53,6 +54,21 @@ TEST(SettingsFile, ReadingFollowsTheLineRules) {
       {"the label without an adapter", "[Path]\r\n\r\n[LFRS]\r\nfalse\r\n[Adapter]\r\n", "", false},
       {"the label in place of the switch", "[Path]\r\n\r\n[LFRS]\r\n[Adapter]\r\neth0\r\n", "",
        false},
+      {"not shown to TVs", "[Path]\r\n\r\n[LFRS]\r\ntrue\r\n[DLNA]\r\nfalse\r\n", "", true, "",
+       false},
+      {"a chosen adapter, not shown to TVs",
+       "[Path]\r\n\r\n[LFRS]\r\nfalse\r\n[Adapter]\r\neth1\r\n[DLNA]\r\nfalse\r\n", "", false,
+       "eth1", false},
+      {"the pairs the other way round",
+       "[Path]\r\n\r\n[LFRS]\r\nfalse\r\n[DLNA]\r\nfalse\r\n[Adapter]\r\neth1\r\n", "", false,
+       "eth1", false},
+      {"an adapter's id like a label is no label",
+       "[Path]\r\n\r\n[LFRS]\r\nfalse\r\n[Adapter]\r\n[DLNA]\r\nfalse\r\n", "", false,
+       "[DLNA]", true},
+      {"the DLNA label without its value", "[Path]\r\n\r\n[LFRS]\r\ntrue\r\n[DLNA]\r\n", "",
+       true, "", true},
+      {"only false hides", "[Path]\r\n\r\n[LFRS]\r\ntrue\r\n[DLNA]\r\nFalse\r\n", "", true,
+       "", true},
   };
   for (const ReadCase& c : cases) {
     TempDir dir;
@@ -60,6 +76,7 @@ TEST(SettingsFile, ReadingFollowsTheLineRules) {
     EXPECT_EQ(s.syncFolder, c.syncFolder) << c.what;
     EXPECT_EQ(s.startServer, c.startServer) << c.what;
     EXPECT_EQ(s.adapterId, c.adapterId) << c.what;
+    EXPECT_EQ(s.shownToTvs, c.shownToTvs) << c.what;
   }
 }
 
@@ -79,28 +96,42 @@ TEST(SettingsFile, AFolderInPlaceOfTheFileIsLikeNoFile) {
 TEST(SettingsFile, TheWriterProducesTheLinesTheReaderTakesBack) {
   TempDir dir;
   const std::string path = dir.Path("setstovi.cfg");
-  WriteSettings(path, "C:\\Video", true, "");
+  WriteSettings(path, "C:\\Video", true, "", true);
   EXPECT_EQ(fs::ReadWholeFile(path), "[Path]\r\nC:\\Video\r\n[LFRS]\r\ntrue\r\n");
   EXPECT_TRUE(ReadSettings(path).startServer);
 
-  WriteSettings(path, "", false, "");
+  WriteSettings(path, "", false, "", true);
   EXPECT_EQ(fs::ReadWholeFile(path), "[Path]\r\n\r\n[LFRS]\r\nfalse\r\n");
   EXPECT_EQ(ReadSettings(path).syncFolder, std::string());
 
   // A chosen adapter: two more lines, and the four before them as an older reader takes them.
-  WriteSettings(path, "C:\\V", true, "eth1");
+  WriteSettings(path, "C:\\V", true, "eth1", true);
   EXPECT_EQ(fs::ReadWholeFile(path), "[Path]\r\nC:\\V\r\n[LFRS]\r\ntrue\r\n[Adapter]\r\neth1\r\n");
-  const StoredSettings back = ReadSettings(path);
+  StoredSettings back = ReadSettings(path);
   EXPECT_EQ(back.syncFolder, "C:\\V");
   EXPECT_TRUE(back.startServer);
   EXPECT_EQ(back.adapterId, "eth1");
+  EXPECT_TRUE(back.shownToTvs);
+
+  // Not shown to TVs: two more lines, after the adapter's (where older versions look for it).
+  WriteSettings(path, "C:\\V", true, "eth1", false);
+  EXPECT_EQ(fs::ReadWholeFile(path),
+            "[Path]\r\nC:\\V\r\n[LFRS]\r\ntrue\r\n[Adapter]\r\neth1\r\n[DLNA]\r\nfalse\r\n");
+  back = ReadSettings(path);
+  EXPECT_EQ(back.adapterId, "eth1");
+  EXPECT_FALSE(back.shownToTvs);
+  WriteSettings(path, "", false, "", false);
+  EXPECT_EQ(fs::ReadWholeFile(path), "[Path]\r\n\r\n[LFRS]\r\nfalse\r\n[DLNA]\r\nfalse\r\n");
+  back = ReadSettings(path);
+  EXPECT_EQ(back.adapterId, "");
+  EXPECT_FALSE(back.shownToTvs);
 }
 
 TEST(SettingsFile, AFailedWriteRaisesTheRuntimeErrorAndKeepsTheOldFile) {
   TempDir dir;
   const std::string folder = dir.Path("gone") + fs::kSeparator;
   try {
-    WriteSettings(folder + "setstovi.cfg", "", true, "eth0");
+    WriteSettings(folder + "setstovi.cfg", "", true, "eth0", true);
     FAIL() << "wrote into a missing folder";
   } catch (const EInOutError& e) {
     EXPECT_STREQ(e.what(), "Path not found");
@@ -109,7 +140,7 @@ TEST(SettingsFile, AFailedWriteRaisesTheRuntimeErrorAndKeepsTheOldFile) {
   const std::string path = dir.Path("setstovi.cfg");
   std::filesystem::create_directory(path);
   dir.Write("setstovi.cfg" + std::string(1, fs::kSeparator) + "keep", "k");
-  EXPECT_THROW(WriteSettings(path, "C:\\V", false, "eth0"), EInOutError);
+  EXPECT_THROW(WriteSettings(path, "C:\\V", false, "eth0", true), EInOutError);
   EXPECT_TRUE(fs::DirectoryExists(path));
 }
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Linux program through its terminal front end, as a person uses it from the README: the
-# menu on start (the address submenu with --address's one address checked) and the tray tip,
+# menu on start (the address submenu with --address's one address checked, the item that shows
+# the PC to TVs checked) and the tray tip,
 # About by number, Exit by number; names, "menu", "window"; the end of input does
 # not end it, SIGINT and SIGTERM do; the options.
 # Usage: terminal_test.sh REMOTE_TOVIPLAYER
@@ -29,7 +30,7 @@ cp "$binary" "$work/remote-toviplayer"
 prog=$work/remote-toviplayer
 run() { (cd "$work" && timeout 20 "$prog" --address 10.1.2.3 --list-host 127.0.0.1:9 "$@"); }
 
-printf '7\nwindow\nN5\nbogus\nmenu\n8\n' | run >"$work/out.txt" 2>&1
+printf '8\nwindow\nN5\nbogus\nmenu\n9\n' | run >"$work/out.txt" 2>&1
 rc=$?
 check "Exit ends the program with status 0" test "$rc" = 0
 out=$work/out.txt
@@ -40,9 +41,10 @@ check "menu: test page with the address" has "$out" "  3  Проверить htt
 check "menu: address" has "$out" "  4  Адрес: 10.1.2.3"
 check "menu: the fixed address, checked" has "$out" "  5    [x] 10.1.2.3 (--address)"
 check "menu: switch" has "$out" "  6  Включить Tovi DLNA"
-check "menu: About" has "$out" "  7  О программе"
-check "menu: Exit" has "$out" "  8  Выход"
-check "menu: the names to type" grep -q "^Type a number or a name (N3, N4, ToviDLNA1, AddressMenu, Address1, LocalRFS1, N1, N2, Button1, Button2)" "$out"
+check "menu: shown to TVs, checked" has "$out" "  7  [x] Показывать ПК телевизорам (DLNA)"
+check "menu: About" has "$out" "  8  О программе"
+check "menu: Exit" has "$out" "  9  Выход"
+check "menu: the names to type" grep -q "^Type a number or a name (N3, N4, ToviDLNA1, AddressMenu, Address1, LocalRFS1, ShowToTvs1, N1, N2, Button1, Button2)" "$out"
 check "tip: the server is off" has "$out" "Tip: Remote Toviplayer: Tovi DLNA выключен"
 check "the hidden N5 is never printed" bash -c "! grep -q 'Синхронизировать\|Установить папку' '$out'"
 check "About box caption" has "$out" "[Remote Toviplayer]"
@@ -53,7 +55,7 @@ check "About: site" has "$out" "http://toviplayer.example"
 check "window: Label1" has "$out" "  Label1: Remote ToviPlayer.."
 check "window: Button2" has "$out" "  Button2: Start server"
 check "unknown command" has "$out" "Unknown command: bogus (type menu)"
-check "menu printed twice" test "$(grep -c '^  8  Выход$' "$out")" = 2
+check "menu printed twice" test "$(grep -c '^  9  Выход$' "$out")" = 2
 
 # The end of input does not end the program; SIGTERM and SIGINT end it as Exit does.
 for signal in TERM INT; do

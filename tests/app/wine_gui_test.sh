@@ -5,7 +5,8 @@
 # it registers the LAN address and comes up in the tray with its window hidden, its tip saying
 # the server is off; when Explorer restarts (the tray forgets the
 # icon, then "TaskbarCreated" is broadcast) the icon comes back; a left click does nothing, a
-# right click on the icon opens the menu with the design captions and visibility; About shows
+# right click on the icon opens the menu with the design captions and visibility (the item that
+# shows the PC to TVs checked); About shows
 # its text; the menu switches the server on, and the .exe then answers "/test", a ranged file,
 # a folder playlist listing a Cyrillic name and "Amélie.mkv" (outside code page 1251) and
 # streams both, while requests naming shares or devices get 404 and no connection is made to
@@ -206,7 +207,8 @@ expect_menu() {  # expect_menu DEVICE_CAPTION SWITCH_CAPTION FAILURE [ADDRESS] [
   local expected actual
   expected=$(printf '%s\n' "menu|0|$1|submenu" "menu|1|Загрузить m3u, xml лист|item" \
     "menu|0|Проверить http://${4:-$lan}:8027/test|item" "menu|0|Адрес: ${4:-$lan}|submenu" \
-    "menu|0|$2|item" "menu|0|Запускать вместе с Windows|item${5:+|checked}" \
+    "menu|0|$2|item" "menu|0|Показывать ПК телевизорам (DLNA)|item|checked" \
+    "menu|0|Запускать вместе с Windows|item${5:+|checked}" \
     "menu|0|О программе|item" "menu|0|Выход|item")
   actual=$(menu_items | awk -F'|' '$2 == 0 { address = ($3 ~ /^Адрес: /) } !(address && $2 == 1)')
   if [ "$actual" != "$expected" ]; then
@@ -239,7 +241,7 @@ echo "$addresses" | grep -q '^menu|1|192.168.56.1 (' || fail "the VirtualBox add
 echo "$addresses" | grep -q '127.0.0.1\|169.254' && fail "a loopback or link-local address is offered: $addresses"
 
 # About: the box's text, as traced and as shown.
-click_item 6
+click_item 7
 wait_for '^box|' 20 || fail "About showed no box"
 about='Версия  1.1\r\nОнлайн\r\nВспомогательная программа для работы\r\nToviPlayer на телевизорах СМАРТТВ\r\nIP: 192.168.1.50\n\rhttp://'
 box=$(grep -m1 '^box|' "$trace")
@@ -255,7 +257,7 @@ wait_for '^box-closed$' 20 || fail "the About box did not close on OK"
 # Start with Windows: a click puts the running .exe's quoted path in place of the stale value and
 # checks the item; the next click removes the value.
 open_menu
-click_item 5
+click_item 6
 wait_for '^click|Autostart1$' 20 || fail "the autostart item was not clicked"
 for _ in $(seq 1 25); do run_value | grep -qF "$ours" && break; sleep 0.2; done
 run_value | grep -qF "$ours" || fail "the Run value is not ours: $(run_value) (expected $ours)"
@@ -264,7 +266,7 @@ sleep 1
 shot menu-autostart
 expect_menu "Нет устройства" "Включить Tovi DLNA" "the autostart item is not checked" "" checked
 clicks=$(count '^click|Autostart1$')
-click_item 5
+click_item 6
 for _ in $(seq 1 50); do [ "$(count '^click|Autostart1$')" -gt "$clicks" ] && break; sleep 0.2; done
 for _ in $(seq 1 25); do [ -z "$(run_value)" ] && break; sleep 0.2; done
 [ -z "$(run_value)" ] || fail "the second click left the Run value: $(run_value)"
@@ -388,7 +390,7 @@ grep -q '^\[Adapter\]' "$work/app/setstovi.cfg" || fail "the choice was not kept
 exit_program() {  # exit_program N: Exit from the N-th menu of the run
   open_menu "$1"
   rect=$(menu_rect)
-  click_item 7
+  click_item 8
   wait_for '^closed$' 20 || fail "the program did not end after Exit"
   for _ in $(seq 1 50); do kill -0 "$wine_pid" 2>/dev/null || break; sleep 0.2; done
   kill -0 "$wine_pid" 2>/dev/null && fail "the program is still running after Exit"
@@ -405,7 +407,7 @@ netns_wait_for 10 listens_at 192.168.56.1 || fail "after a restart the server do
 wait_icon restarted there || fail "the icon is not in the tray after the restart"
 open_menu 1
 rect=$(menu_rect)
-click_item 7
+click_item 8
 wait_for '^tray|2|' 20 || { shot after-exit; fail "Exit did not remove the tray icon"; }
 wait_for '^closed$' 20 || fail "the program did not end after Exit"
 for _ in $(seq 1 50); do kill -0 "$wine_pid" 2>/dev/null || break; sleep 0.2; done
