@@ -69,10 +69,9 @@ def discover(iface, name_pattern, seconds):
     point.connect("device-proxy-available", available)
     point.set_active(True)
     try:
-        run_until(lambda: found, seconds,
-                  f"no MediaServer named /{name_pattern}/ found on {iface} (seen: {seen or 'none'})")
-    except Failure:
-        raise
+        run_until(lambda: found, seconds, f"no MediaServer named /{name_pattern}/ found on {iface}")
+    except Failure as e:
+        raise Failure(f"{e} (seen: {seen or 'none'})")
     device = found[0]
     print(f"found {device.get_friendly_name()!r} at {device.get_location()}")
     service = device.get_service(CONTENT_DIRECTORY)

@@ -28,6 +28,7 @@
 set -uo pipefail
 here=$(dirname "$(realpath "$0")")
 source "$here/../app/netns_lan.sh"
+source "$here/netns_pair.sh"
 netns_enter "$0" "$@"
 
 if [ $# = 0 ]; then
@@ -66,27 +67,12 @@ ffmpeg -nostdin -v error -f lavfi -i testsrc=size=640x360:rate=25 -f lavfi -i si
   "$media/$film.mp4" || fail "ffmpeg could not make the test video"
 printf '1\r\n00:00:01,000 --> 00:00:04,000\r\nПроверка & <субтитры>\r\n' >"$media/$film.srt"
 
-# ---- the network: dlna1 here, its peer dlna0 in the server's namespace ----
-ip link set lo up && ip link add dlna1 type veth peer name dlna0 &&
-  ip addr add 10.77.0.2/24 dev dlna1 && ip link set dlna1 up && ip route add default via 10.77.0.1 ||
-  fail "the peers' adapter could not be made"
-
+# ---- the network; gssdp-discover listening from before the server's start ----
+dlna_pair_up || fail "the peers' adapter could not be made"
 stdbuf -oL gssdp-discover -i dlna1 -t upnp:rootdevice -m all -n 600 >"$work/discover.txt" 2>&1 &
 discover_pid=$!
-
-# The server's namespace: it waits (at most 5 s) for its adapter, then becomes the server.
-DLNA_ADDRESS=10.77.0.1 DLNA_IFACE=dlna0 DLNA_MEDIA=$media DLNA_STATE=$work/state \
-  unshare -n bash -c '
-    for _ in $(seq 50); do ip link show dlna0 >/dev/null 2>&1 && break; sleep 0.1; done
-    ip link set lo up && ip addr add 10.77.0.1/24 dev dlna0 && ip link set dlna0 up &&
-      ip route add default via 10.77.0.2 || { echo "FAIL: no adapter in the server namespace"; exit 1; }
-    exec "$@"' server "$@" >"$work/server.txt" 2>&1 &
-server_pid=$!
-own_ns=$(readlink /proc/self/ns/net)
-in_own_ns() { [ "$(readlink "/proc/$server_pid/ns/net" 2>/dev/null)" != "$own_ns" ]; }
-netns_wait_for 5 in_own_ns || fail "the server's namespace was not made"
-ip link set dlna0 netns "$server_pid" || fail "the adapter could not be moved to the server"
-started=$(date +%s%N)
+dlna_server_start "$work/state" "$media" "$work/server.txt" "$@" || fail "the server's namespace was not made"
+started=$server_started
 
 # ---- discovery ----
 seen() { grep -q "^resource $1" "$work/discover.txt" && grep -q 'Location: *http://10\.77\.0\.1:' "$work/discover.txt"; }
@@ -132,10 +118,7 @@ for at in 0 15; do
 done
 
 # ---- stop by process id; byebye ----
-kill "$server_pid"
-for _ in $(seq 100); do kill -0 "$server_pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$server_pid" 2>/dev/null && fail "the server did not end within 10 s of SIGTERM"
-server_pid=
+dlna_server_stop 10 || fail "the server did not end within 10 s of SIGTERM"
 if [ "${DLNA_BYEBYE:-1}" = 1 ]; then
   netns_wait_for 5 seen unavailable || fail "gssdp-discover saw no ssdp:byebye within 5 s of the stop"
   echo "  byebye seen"
