@@ -1,8 +1,11 @@
 #!/usr/bin/python3
 """A UPnP control point (GUPnP and GUPnP-AV, as media players on Linux use them) that checks a
 media server the way a TV's player would: it finds the server by SSDP on one network interface,
-browses from the root down to a file, reads the file's res (protocolInfo and URL), fetches a
-byte range of it and compares it with the file on disk, and asks for the item's own metadata.
+browses from the root down to a file (every object naming the container it was listed in as
+its parent), reads the file's res (protocolInfo and URL), fetches a byte range of it with a
+TV's DLNA headers and compares it with the file on disk, fetches its subtitle (a text/srt res
+and the CaptionInfo.sec header Samsung TVs read), asks for the item's own metadata and checks
+that the ConnectionManager's GetProtocolInfo names the item's kind of res.
 Optionally it subscribes to the ContentDirectory's events and requires the initial event.
 
 Exits 0 and prints "control point: PASS" and the res URL, or exits 1 with "FAIL: <why>".
@@ -28,6 +31,9 @@ from gi.repository import GLib, GObject, GSSDP, GUPnP, GUPnPAV  # noqa: E402
 
 MEDIA_SERVER = "urn:schemas-upnp-org:device:MediaServer:1"
 CONTENT_DIRECTORY = "urn:schemas-upnp-org:service:ContentDirectory:1"
+CONNECTION_MANAGER = "urn:schemas-upnp-org:service:ConnectionManager:1"
+# Some TVs and game consoles list only servers that offer this one.
+REGISTRAR = "urn:microsoft.com:service:X_MS_MediaReceiverRegistrar:1"
 REQUEST_SECONDS = 10  # each SOAP call and each fetch
 PAGE = 50  # children asked for per Browse, so that paging is exercised
 MAX_PAGES = 200  # 10,000 children at most in one folder
@@ -74,11 +80,12 @@ def discover(iface, name_pattern, seconds):
         raise Failure(f"{e} (seen: {seen or 'none'})")
     device = found[0]
     print(f"found {device.get_friendly_name()!r} at {device.get_location()}")
-    service = device.get_service(CONTENT_DIRECTORY)
-    if service is None:
-        raise Failure("the device has no ContentDirectory:1")
-    # Keep the context and control point alive as long as the service is used.
-    return service, (context, point)
+    services = {t: device.get_service(t) for t in (CONTENT_DIRECTORY, CONNECTION_MANAGER, REGISTRAR)}
+    missing = [t for t, s in services.items() if s is None]
+    if missing:
+        raise Failure(f"the device does not describe {missing}")
+    # The context and control point must live as long as the services are used.
+    return services[CONTENT_DIRECTORY], services[CONNECTION_MANAGER], (context, point)
 
 
 def value(gtype, python_value):
@@ -151,6 +158,8 @@ def walk(service, path, find):
     item = None
     for i, step in enumerate(path):
         o = pick(children(service, current), step, where)
+        if o.get_parent_id() != current:
+            raise Failure(f"{o.get_title()!r} in {where} names {o.get_parent_id()!r} as its parent, not {current!r}")
         if i + 1 < len(path) or find:
             if not is_container(o):
                 raise Failure(f"{o.get_title()!r} in {where} is not a container")
@@ -159,7 +168,7 @@ def walk(service, path, find):
             item = o
     for _ in range(MAX_DEPTH if find else 0):
         objects = children(service, current)
-        items = [o for o in objects if not is_container(o) and o.get_title() == find]
+        items = [o for o in objects if not is_container(o) and o.get_title() == find and o.get_parent_id() == current]
         if items:
             item = items[0]
             break
@@ -180,8 +189,14 @@ def get(url, headers):
         raise Failure(f"GET {url} {headers} failed: {e}")
 
 
+# What a TV's player sends with its requests for a file: the DLNA features, streaming, and
+# (Samsung) where the subtitle is.
+TV_HEADERS = {"getcontentFeatures.dlna.org": "1", "transferMode.dlna.org": "Streaming",
+              "getCaptionInfo.sec": "1"}
+
+
 def fetch(url, start, length, expected, what):
-    status, headers, body = get(url, {"Range": f"bytes={start}-{start + length - 1}"})
+    status, headers, body = get(url, {"Range": f"bytes={start}-{start + length - 1}", **TV_HEADERS})
     if status != 206:
         raise Failure(f"{what}: a range request got {status}, not 206")
     wanted = f"bytes {start}-{start + length - 1}/{len(expected)}"
@@ -209,17 +224,40 @@ def check_item(item, local_file, srt):
     headers = fetch(res.get_uri(), start, min(RANGE_BYTES, len(expected)), expected, "the res URL")
     if headers.get_content_type() != info.get_mime_type():
         raise Failure(f"Content-Type {headers.get_content_type()!r}, protocolInfo says {info.get_mime_type()!r}")
+    if headers.get("transferMode.dlna.org") != "Streaming":
+        raise Failure(f"transferMode.dlna.org {headers.get('transferMode.dlna.org')!r}, not 'Streaming'")
+    features = headers.get("contentFeatures.dlna.org") or ""
+    if "DLNA.ORG_OP=01" not in features:
+        raise Failure(f"contentFeatures.dlna.org {features!r} does not offer seeking by bytes (DLNA.ORG_OP=01)")
     if srt:
         subtitle = open(srt, "rb").read()
-        texts = [r for r in resources if (r.get_protocol_info().get_mime_type() or "") in ("text/srt", "application/x-subrip")]
-        uri = texts[0].get_uri() if texts else item.get_resources()[0].get_subtitle_file_uri()
-        if not uri:
-            raise Failure("the item offers no subtitle (no text/srt res)")
-        status, _, body = get(uri, {})
-        if status != 200 or body != subtitle:
-            raise Failure(f"the subtitle res answered {status} and {len(body)} bytes, not the local file's {len(subtitle)}")
-        print(f"subtitle {uri}")
+        texts = [r.get_uri() for r in resources
+                 if (r.get_protocol_info().get_mime_type() or "") in ("text/srt", "application/x-subrip")]
+        if not texts and res.get_subtitle_file_uri():
+            texts = [res.get_subtitle_file_uri()]
+        caption = headers.get("CaptionInfo.sec")
+        if not texts or not caption:
+            raise Failure(f"the item offers no subtitle (text/srt res: {texts}, CaptionInfo.sec: {caption!r})")
+        for uri in {texts[0], caption}:
+            status, _, body = get(uri, {})
+            if status != 200 or body != subtitle:
+                raise Failure(f"the subtitle {uri} answered {status} and {len(body)} bytes, not the local file's {len(subtitle)}")
+            print(f"subtitle {uri}")
     return res.get_uri()
+
+
+def check_protocols(manager, item):
+    """The ConnectionManager's Source names the item's kind of res, as TVs check before playing."""
+    action = GUPnP.ServiceProxyAction.new_from_list("GetProtocolInfo", [], [])
+    try:
+        manager.call_action(action, None)
+        ok, out = action.get_result_list(["Source"], [GObject.TYPE_STRING])
+    except GLib.Error as e:
+        raise Failure(f"GetProtocolInfo failed: {e.message}")
+    info = item.get_resources()[0].get_protocol_info()
+    wanted = f"http-get:*:{info.get_mime_type()}:"
+    if not ok or wanted not in (out[0] or ""):
+        raise Failure(f"GetProtocolInfo's Source does not name {wanted}: {(out[0] or '')[:300] if ok else None}")
 
 
 def check_metadata(service, item):
@@ -227,8 +265,10 @@ def check_metadata(service, item):
     if total != 1 or len(objects) != 1:
         raise Failure(f"BrowseMetadata of {item.get_id()!r}: {len(objects)} objects, TotalMatches {total}")
     o = objects[0]
-    if o.get_id() != item.get_id() or o.get_title() != item.get_title() or is_container(o):
-        raise Failure(f"BrowseMetadata of {item.get_id()!r} gave {o.get_id()!r} {o.get_title()!r}")
+    if (o.get_id(), o.get_parent_id(), o.get_title()) != (item.get_id(), item.get_parent_id(), item.get_title()) \
+            or is_container(o):
+        raise Failure(f"BrowseMetadata of {item.get_id()!r} gave {o.get_id()!r} {o.get_title()!r} "
+                      f"with parent {o.get_parent_id()!r}, not {item.get_parent_id()!r}")
 
 
 def check_events(service, seconds):
@@ -259,9 +299,10 @@ def main():
     if not args.path and not args.find:
         parser.error("give --path or --find")
     try:
-        service, _keep = discover(args.iface, args.name, args.timeout)
+        service, manager, _keep = discover(args.iface, args.name, args.timeout)
         item = walk(service, args.path, args.find)
         url = check_item(item, args.file, args.srt)
+        check_protocols(manager, item)
         check_metadata(service, item)
         if args.subscribe:
             check_events(service, args.timeout)
