@@ -9,22 +9,21 @@
 # file; after the server is stopped by its process id gssdp-discover must see its byebye.
 #
 # Usage (as root: it makes the namespaces):
-#   dlna_netns_test.sh [SERVER_COMMAND...]     (default: tests/dlna/minidlna_server.sh)
+#   dlna_netns_test.sh                          minidlna (tests/dlna/minidlna_server.sh)
+#   dlna_netns_test.sh SERVER_COMMAND...        e.g. the Linux program:
+#     tests/dlna/dlna_netns_test.sh tests/dlna/toviplayer_server.sh build/linux/src/app/remote-toviplayer
 # The command must exec the server (its process id is the one stopped) and finds in its
 # environment DLNA_ADDRESS, DLNA_IFACE, DLNA_MEDIA (the folder to serve) and DLNA_STATE (an
-# empty folder for its own files). Settings, from the environment:
-#   DLNA_NAME       regex of the friendly name (default "minidlna under test")
-#   DLNA_TREE       how the tree leads to the video: "minidlna" (its folder view, titles
-#                   without extension) or "folders" (the first root container, then each
-#                   folder of DLNA_MEDIA's path, the file by its name)
-#   DLNA_SUBSCRIBE  1: require the initial event after SUBSCRIBE (default 1, but 0 for the
-#                   default command: minidlna 1.3.0 answers SUBSCRIBE and connects to the
-#                   callback, yet sends no event)
-#   DLNA_SRT        1: require the subtitle res (default 1)
-#   DLNA_BYEBYE     1: require ssdp:byebye after the stop (default 1)
-# Example, the Linux program:
-#   DLNA_NAME='^Remote Toviplayer \(' DLNA_TREE=folders \
-#     tests/dlna/dlna_netns_test.sh tests/dlna/toviplayer_server.sh build/linux/src/app/remote-toviplayer
+# empty folder for its own files). Settings, from the environment (defaults: our program's
+# with a command, minidlna's without):
+#   DLNA_NAME       regex of the friendly name ('^Remote Toviplayer \(' / 'minidlna under test')
+#   DLNA_TREE       how the tree leads to the video: "folders" (the first root container, then
+#                   each folder of DLNA_MEDIA's path, the file by its name) or "minidlna" (its
+#                   folder view, titles without extension)
+#   DLNA_SUBSCRIBE  1: require the initial event after SUBSCRIBE (1 / 0: minidlna 1.3.0 answers
+#                   SUBSCRIBE and connects to the callback, yet sends no event)
+#   DLNA_SRT        1: require the subtitle (1 / 1)
+#   DLNA_BYEBYE     1: require ssdp:byebye after the stop (1 / 1)
 set -uo pipefail
 here=$(dirname "$(realpath "$0")")
 source "$here/../app/netns_lan.sh"
@@ -33,10 +32,10 @@ netns_enter "$0" "$@"
 
 if [ $# = 0 ]; then
   set -- "$here/minidlna_server.sh"
-  : "${DLNA_SUBSCRIBE:=0}"
+  : "${DLNA_NAME:=minidlna under test}" "${DLNA_TREE:=minidlna}" "${DLNA_SUBSCRIBE:=0}"
 fi
-name=${DLNA_NAME:-minidlna under test}
-tree=${DLNA_TREE:-minidlna}
+name=${DLNA_NAME:-^Remote Toviplayer \(}
+tree=${DLNA_TREE:-folders}
 for tool in gssdp-discover ffmpeg /usr/bin/python3 stdbuf; do
   command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (gupnp-tools, ffmpeg, python3-gi, coreutils)"; exit 1; }
 done
@@ -93,7 +92,8 @@ esac
 options=()
 [ "${DLNA_SUBSCRIBE:-1}" = 1 ] && options+=(--subscribe)
 [ "${DLNA_SRT:-1}" = 1 ] && options+=(--srt "$media/$film.srt")
-# A scanning server (minidlna) may list the folder only after its scan: a few tries, 30 s in all.
+# A scanning server (minidlna) may list the video only after its scan: up to 3 tries, a second
+# apart, while a title is missing.
 for try in 1 2 3; do
   timeout 60 /usr/bin/python3 "$here/control_point.py" --iface dlna1 --name "$name" --timeout 20 \
     --file "$media/$film.mp4" "${path[@]}" "${options[@]}" >"$work/cp.txt" 2>&1 && break
