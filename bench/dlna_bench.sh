@@ -37,7 +37,8 @@ work=$(mktemp -d)
 chmod 755 "$work"
 server_pid=
 cleanup() {
-  [ -n "$server_pid" ] && kill -9 "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+  # A server command that cleans up after itself (the wine one) is given its chance first.
+  [ -n "$server_pid" ] && ! dlna_server_stop 10 && { kill -9 "$server_pid"; wait "$server_pid"; } 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
