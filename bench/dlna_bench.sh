@@ -16,8 +16,9 @@
 # OURS_COMMAND starts our program as tests/dlna/dlna_netns_test.sh's server command does, e.g.
 #   bench/dlna_bench.sh tests/dlna/toviplayer_server.sh build/linux/src/app/remote-toviplayer
 # (a Release build measures fairly); without it the "ours" column stays empty. Our tree is
-# walked as folders (the first root container, then each folder of the path); DLNA_TREE=minidlna
-# walks it as minidlna's instead (a check of this script: minidlna as "ours" too).
+# walked as folders (the first root container, or the first whose title matches DLNA_ROOT='~REGEX',
+# then each folder of the path); DLNA_TREE=minidlna walks it as minidlna's instead (a check of
+# this script: minidlna as "ours" too).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -78,7 +79,7 @@ measure() {
   if [[ $side == minidlna || ${DLNA_TREE:-folders} == minidlna ]]; then
     titles=("Browse Folders" list)
   else
-    titles=("*")
+    titles=("${DLNA_ROOT:-*}")
     IFS=/ read -ra folders <<<"${media#/}/list"
     titles+=("${folders[@]}")
   fi

@@ -7,8 +7,9 @@ own cost is the same for every server it measures. Prints key=value lines.
       most 30 s; found_ms = time from START_NS (the server's start) to the answer,
       location = its description URL.
   dlna_client.py browse LOCATION COUNT START_NS REPEATS TITLE...
-      Opens the titles from the root (the first container for "*"), then lists the last one's
-      children as a TV does, in pages of 100. ready_ms: from START_NS until the folder counts
+      Opens the titles from the root (the first container for "*", the first whose title
+      matches REGEX for "~REGEX"), then lists the last one's children as a TV does, in pages
+      of 100. ready_ms: from START_NS until the folder counts
       COUNT items (polled every 0.5 s, at most 300 s: a server that scans first has them only
       after its scan); first_ms: the first full listing then; repeat_ms: the median of REPEATS
       listings more, repeat_min_ms their best.
@@ -108,8 +109,8 @@ def resolve(control, titles):
     current = "0"
     for title in titles:
         children = [o for o in listing(control, current) if o[2]]
-        match = children[0] if title == "*" and children else next(
-            (o for o in children if o[1] == title), None)
+        match = next((o for o in children if title == "*" or o[1] == title or
+                      (title.startswith("~") and re.search(title[1:], o[1]))), None)
         if match is None:
             return None
         current = match[0]

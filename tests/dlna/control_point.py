@@ -5,7 +5,8 @@ browses from the root down to a file (every object naming the container it was l
 its parent), reads the file's res (protocolInfo and URL), fetches a byte range of it with a
 TV's DLNA headers and compares it with the file on disk, fetches its subtitle (a text/srt res
 and the CaptionInfo.sec header Samsung TVs read), asks for the item's own metadata and checks
-that the ConnectionManager's GetProtocolInfo names the item's kind of res.
+that the ConnectionManager's GetProtocolInfo names the item's kind of res; an unknown object, an
+unknown action and a count of 2^32-1 get their faults or a bounded answer.
 Optionally it subscribes to the ContentDirectory's events and requires the initial event.
 
 Exits 0 and prints "control point: PASS" and the res URL, or exits 1 with "FAIL: <why>".
@@ -260,6 +261,40 @@ def check_protocols(manager, item):
         raise Failure(f"GetProtocolInfo's Source does not name {wanted}: {(out[0] or '')[:300] if ok else None}")
 
 
+def check_faults(service, item):
+    """What TVs also send: an unknown object (701), an action the server lacks (401), and a count
+    past any folder's size. Each is answered, the first two as UPnP faults, and the server is
+    still there for the next."""
+    def fault(name, names, values):
+        action = GUPnP.ServiceProxyAction.new_from_list(name, names, values)
+        try:
+            service.call_action(action, None)
+        except GLib.Error as e:
+            return e.code, e.message
+        return None, "an answer"
+
+    names = ["ObjectID", "BrowseFlag", "Filter", "StartingIndex", "RequestedCount", "SortCriteria"]
+    unknown = [value(GObject.TYPE_STRING, "no$such-object"), value(GObject.TYPE_STRING, "BrowseMetadata"),
+               value(GObject.TYPE_STRING, "*"), value(GObject.TYPE_UINT, 0), value(GObject.TYPE_UINT, 0),
+               value(GObject.TYPE_STRING, "")]
+    for name, arguments, wanted in (("Browse", unknown, 701), ("X_NoSuchAction", [], 401)):
+        code, message = fault(name, names if arguments else [], arguments)
+        if code != wanted:
+            raise Failure(f"{name} {'of an unknown object ' if arguments else ''}got {message!r}, not the fault {wanted}")
+    # A count of 2^32-1 (a valid ui4): a bounded answer, or refused as a bad argument (402).
+    huge = [value(GObject.TYPE_STRING, item.get_parent_id()), value(GObject.TYPE_STRING, "BrowseDirectChildren"),
+            value(GObject.TYPE_STRING, "*"), value(GObject.TYPE_UINT, 0), value(GObject.TYPE_UINT, 0xFFFFFFFF),
+            value(GObject.TYPE_STRING, "")]
+    code, message = fault("Browse", names, huge)
+    if code is None:
+        objects, total = browse(service, item.get_parent_id(), "BrowseDirectChildren", 0, 0xFFFFFFFF)
+        if not objects or len(objects) > total:
+            raise Failure(f"a Browse for 4294967295 children gave {len(objects)} of {total}")
+    elif code != 402:
+        raise Failure(f"a Browse for 4294967295 children got {message!r}")
+    browse(service, item.get_id(), "BrowseMetadata")  # still answering
+
+
 def check_metadata(service, item):
     objects, total = browse(service, item.get_id(), "BrowseMetadata", 0, 0)
     if total != 1 or len(objects) != 1:
@@ -304,6 +339,7 @@ def main():
         url = check_item(item, args.file, args.srt)
         check_protocols(manager, item)
         check_metadata(service, item)
+        check_faults(service, item)
         if args.subscribe:
             check_events(service, args.timeout)
     except Failure as e:

@@ -20,13 +20,15 @@
 #   DLNA_TREE       how the tree leads to the video: "folders" (the first root container, then
 #                   each folder of DLNA_MEDIA's path, the file by its name) or "minidlna" (its
 #                   folder view, titles without extension)
+#   DLNA_ROOT       for "folders": the root container holding DLNA_MEDIA ("*": the first;
+#                   "~REGEX": the first whose title matches; e.g. '~Z:' under wine)
 #   DLNA_SUBSCRIBE  1: require the initial event after SUBSCRIBE (1 / 0: minidlna 1.3.0 answers
 #                   SUBSCRIBE and connects to the callback, yet sends no event)
 #   DLNA_SRT        1: require the subtitle (1 / 1)
 #   DLNA_BYEBYE     1: require ssdp:byebye after the stop (1 / 1)
 #   DLNA_START_SECONDS  the bound on the server's start, until gssdp-discover sees it (20)
 # The Windows program under wine (a prefix made beforehand saves minutes of wineboot):
-#   TOVI_WINEPREFIX=$PWD/build/wine-prefix DLNA_START_SECONDS=60 tests/dlna/dlna_netns_test.sh \
+#   TOVI_WINEPREFIX=$PWD/build/wine-prefix DLNA_START_SECONDS=60 DLNA_ROOT='~Z:' tests/dlna/dlna_netns_test.sh \
 #     tests/dlna/toviplayer_wine_server.sh build/windows/src/app/remote-toviplayer.exe
 set -uo pipefail
 here=$(dirname "$(realpath "$0")")
@@ -89,7 +91,7 @@ echo "alive seen after $(( ($(date +%s%N) - started) / 1000000 )) ms: $location"
 case $tree in
   minidlna) path=(--path "Browse Folders" --path "$film") ;;
   folders)
-    path=(--path '*')
+    path=(--path "${DLNA_ROOT:-*}")
     IFS=/ read -ra folders <<<"${media#/}"
     for f in "${folders[@]}"; do path+=(--path "$f"); done
     path+=(--path "$film.mp4") ;;
