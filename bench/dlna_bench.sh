@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# The media-server benchmark: our program against minidlna (Debian's), measured in the same run
+# by the same client (bench/dlna_client.py) on the same network of two namespaces as the peers
+# test (tests/dlna/netns_pair.sh), each server from a fresh start with a folder of 2,000 videos
+# (hard links of one short clip):
+#   found      ms from the start until it answers an M-SEARCH for a MediaServer (MX 1)
+#   ready      ms from the start until a Browse lists all 2,000 (minidlna: after its scan)
+#   first      ms for that first full listing (pages of 100, as a TV asks)
+#   repeated   ms for a full listing again (median of BENCH_REPEATS)
+#   memory     resident size (KiB) after the listings, the server and its children summed
+# Each server runs BENCH_ROUNDS times, in turn, and the best figure of each is kept. The table
+# is printed and written to build/dlna-bench-results.md.
+#
+# Usage (as root: it makes the namespaces):
+#   bench/dlna_bench.sh [OURS_COMMAND...]
+# OURS_COMMAND starts our program as tests/dlna/dlna_netns_test.sh's server command does, e.g.
+#   bench/dlna_bench.sh tests/dlna/toviplayer_server.sh build/linux/src/app/remote-toviplayer
+# (a Release build measures fairly); without it the "ours" column stays empty. Our tree is
+# walked as folders (the first root container, or the first whose title matches DLNA_ROOT='~REGEX',
+# then each folder of the path); DLNA_TREE=minidlna walks it as minidlna's instead (a check of
+# this script: minidlna as "ours" too).
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+source tests/app/netns_lan.sh
+source tests/dlna/netns_pair.sh
+netns_enter "$0" "$@"
+
+ROUNDS=${BENCH_ROUNDS:-2}
+REPEATS=${BENCH_REPEATS:-10}
+COUNT=2000
+for tool in ffmpeg python3; do
+  command -v "$tool" >/dev/null || { echo "bench: $tool is needed" >&2; exit 1; }
+done
+client=(python3 "$root/bench/dlna_client.py")
+
+work=$(mktemp -d)
+chmod 755 "$work"
+server_pid=
+cleanup() {
+  # A server command that cleans up after itself (the wine one) is given its chance first.
+  [ -n "$server_pid" ] && ! dlna_server_stop 10 && { kill -9 "$server_pid"; wait "$server_pid"; } 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+die() { echo "bench: $*" >&2; tail -20 "$work/server.txt" >&2; exit 1; }
+
+# ---- the folder: 2,000 names of one 1 s clip ----
+media=$work/media
+mkdir -p "$media/list"
+ffmpeg -nostdin -v error -f lavfi -i testsrc=size=320x180:rate=25 -t 1 -c:v libx264 -pix_fmt yuv420p \
+  "$work/clip.mp4" || die "ffmpeg could not make the clip"
+for i in $(seq -f '%04g' 1 $COUNT); do ln "$work/clip.mp4" "$media/list/film$i.mp4"; done
+
+rss_kb() {  # the server and its children, summed
+  local total=0 p
+  for p in "$1" $(pgrep -P "$1"); do
+    total=$((total + $(awk '/^VmRSS/ {print $2}' "/proc/$p/status" 2>/dev/null || echo 0)))
+  done
+  echo $total
+}
+field() { sed -n "s/^$1=//p" <<<"$2"; }
+
+declare -A F
+keep() {  # SIDE KEY VALUE: the lowest value of the rounds
+  if [[ -z ${F[$1.$2]:-} ]] || awk -v a="$3" -v b="${F[$1.$2]}" 'BEGIN { exit !(a < b) }'; then
+    F[$1.$2]=$3
+  fi
+}
+
+# measure SIDE COMMAND...: one fresh start of the server, measured, then stopped by its pid.
+measure() {
+  local side=$1 found browse titles
+  shift
+  rm -rf "$work/state" && mkdir -p "$work/state"
+  dlna_pair_up || die "the peers' adapter could not be made"
+  dlna_server_start "$work/state" "$media" "$work/server.txt" "$@" || die "$side: the server's namespace was not made"
+  found=$("${client[@]}" find 10.77.0.2 10.77.0.1 "$server_started") || die "$side: $found"
+  if [[ $side == minidlna || ${DLNA_TREE:-folders} == minidlna ]]; then
+    titles=("Browse Folders" list)
+  else
+    titles=("${DLNA_ROOT:-*}")
+    IFS=/ read -ra folders <<<"${media#/}/list"
+    titles+=("${folders[@]}")
+  fi
+  browse=$("${client[@]}" browse "$(field location "$found")" $COUNT "$server_started" "$REPEATS" "${titles[@]}") ||
+    die "$side: $browse"
+  keep "$side" found "$(field found_ms "$found")"
+  keep "$side" ready "$(field ready_ms "$browse")"
+  keep "$side" first "$(field first_ms "$browse")"
+  keep "$side" repeat "$(field repeat_ms "$browse")"
+  keep "$side" memory "$(rss_kb "$server_pid")"
+  dlna_server_stop 10 || die "$side: the server did not end within 10 s of SIGTERM"
+  echo "bench: $side round done" >&2
+}
+
+sides=(minidlna)
+[ $# -gt 0 ] && sides=(ours minidlna)
+for round in $(seq "$ROUNDS"); do
+  for side in "${sides[@]}"; do
+    if [[ $side == ours ]]; then measure ours "$@"; else measure minidlna tests/dlna/minidlna_server.sh; fi
+  done
+done
+
+results=$root/build/dlna-bench-results.md
+mkdir -p "$root/build"
+ratio() { awk -v a="${1:-}" -v b="${2:-}" 'BEGIN { if (a != "" && b > 0) printf "%.2f", a / b; else print "-" }'; }
+# row TEXT KEY GOAL: the goal is a bound on the ratio ("<= 1.00": as good; "< 1.00": better).
+row() {
+  local r met=
+  r=$(ratio "${F[ours.$2]:-}" "${F[minidlna.$2]}")
+  [[ $r != - ]] && met=$(awk -v r="$r" -v g="$3" 'BEGIN { split(g, p, " ");
+    ok = (p[1] == "<") ? (r < p[2]) : (r <= p[2]); print ok ? "yes" : "NO" }')
+  printf '| %s | %s | %s | %s | %s | %s |\n' "$1" "${F[ours.$2]:--}" "${F[minidlna.$2]}" "$r" "$3" "$met"
+}
+{
+  echo "# Media-server benchmark: $(date -u '+%Y-%m-%d %H:%M UTC')"
+  echo
+  echo "Machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(nproc) cores;"
+  echo "load average $(cut -d' ' -f1-3 /proc/loadavg). minidlna $(minidlnad -V 2>&1 | sed -n 's/^Version //p'), a fresh"
+  echo "database each start. Best of $ROUNDS fresh starts each; a folder of $COUNT videos, listed"
+  echo "in pages of 100; repeated = median of $REPEATS; \"all listed\" is polled every 0.5 s."
+  echo "Ratio = ours / minidlna (below 1: ours is better)."
+  echo
+  echo "| Measure | Ours | minidlna | Ratio | Goal | Met |"
+  echo "|---|---|---|---|---|---|"
+  row "start to found by M-SEARCH (ms)" found "<= 1.00"
+  row "start to all $COUNT listed (ms)" ready "< 1.00"
+  row "Browse of $COUNT, first (ms)" first "< 1.00"
+  row "Browse of $COUNT, repeated (ms)" repeat "< 1.00"
+  row "resident size after the listings (KiB)" memory "< 1.00"
+} | tee "$results"
