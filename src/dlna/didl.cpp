@@ -16,8 +16,8 @@ constexpr const char* kDocumentStart =
 constexpr const char* kDocumentEnd = "</DIDL-Lite>";
 constexpr const char* kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 
-// Text for an element or a quoted attribute.
-// TODO: one XmlEscape for the whole side, with the XML reader's module.
+// Text for an element or a quoted attribute. Unlike a plain escape it also replaces what XML
+// cannot carry, since file names hold whatever the file system lets them.
 std::string XmlText(std::string_view text) {
   const std::string bytes(text);
   std::string out;

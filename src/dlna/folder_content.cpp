@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <optional>
-#include <set>
+#include <map>
 #include <string_view>
 
 #include "dlna/device.h"
@@ -54,14 +54,12 @@ std::string_view StemOf(std::string_view path) {
 std::vector<Entry> ListContainer(const std::string& folder, char separator) {
   const std::vector<std::string> listing = server::ListFolder(folder, separator);
   std::vector<Entry> entries;
-  std::set<std::string_view> subtitleStems;
-  std::vector<std::string_view> subtitles;
+  std::map<std::string_view, std::string_view> subtitleByStem;  // views into listing
   for (const std::string& path : listing) {
     if (IsFolderPath(path, separator)) {
       entries.push_back(Entry{path, nullptr, {}});
     } else if (ExtensionOf(path) == kSubtitleExtension) {
-      subtitleStems.insert(StemOf(path));
-      subtitles.push_back(path);
+      subtitleByStem.emplace(StemOf(path), path);
     }
   }
   for (const std::string& path : listing) {
@@ -69,14 +67,9 @@ std::vector<Entry> ListContainer(const std::string& folder, char separator) {
     const MediaType* type = MediaTypeOfName(path);
     if (!type) continue;
     Entry entry{path, type, {}};
-    if (type->kind == MediaKind::Video && subtitleStems.count(StemOf(path))) {
-      const std::string_view stem = StemOf(path);
-      for (std::string_view s : subtitles) {
-        if (StemOf(s) == stem) {
-          entry.subtitlePath = std::string(s);
-          break;
-        }
-      }
+    if (type->kind == MediaKind::Video) {
+      const auto subtitle = subtitleByStem.find(StemOf(path));
+      if (subtitle != subtitleByStem.end()) entry.subtitlePath = std::string(subtitle->second);
     }
     entries.push_back(std::move(entry));
   }
