@@ -7,7 +7,7 @@
 #include "platform/files.h"
 #include "platform/regional.h"
 #include "platform/utf8.h"
-#include "server/byte_range.h"
+#include "server/file_stream.h"
 #include "server/media_port.h"
 #include "server/playlists.h"
 
@@ -15,11 +15,7 @@ namespace tovi::server {
 
 namespace {
 
-// The framework's silent abort and list error, with the texts the engine's 500 answer carries.
-class EAbort : public std::runtime_error {
- public:
-  EAbort() : std::runtime_error("Operation aborted") {}
-};
+// The framework's list error, with the text the engine's 500 answer carries.
 class EListError : public std::out_of_range {
  public:
   explicit EListError(std::size_t index)
@@ -42,16 +38,6 @@ class HeldAnswer : public http::TMemoryStream {
 const std::string& FirstParam(const http::TNetHTTPRequestInfo& request) {
   if (request.ParamList().empty()) throw EListError(0);
   return request.ParamList().front();
-}
-
-ByteRange RangeOf(const http::TNetHTTPRequestInfo& request) {
-  ByteRange r;
-  r.present = request.HasRange();
-  r.first = request.ContentRangeStart();
-  r.hasLast = request.RangeHasEnd() || request.RangeIsSuffix();
-  r.last = request.ContentRangeEnd();
-  r.suffix = request.RangeIsSuffix();
-  return r;
 }
 
 }  // namespace
@@ -95,52 +81,10 @@ bool MediaRequestHandler::IsLocalFile(const std::string& path) const {
 void MediaRequestHandler::StreamFile(http::TNetPeerThread& thread, const std::string& path,
                                      http::TNetHTTPRequestInfo& request,
                                      http::TNetHTTPResponseInfo& response) {
-  std::unique_ptr<fs::ReadOnlyFile> file;
-  try {
-    file = std::make_unique<fs::ReadOnlyFile>(path);
-  } catch (const std::exception&) {
-    throw EAbort();
-  }
-  const std::int64_t signedSize = file->Size();
-  if (signedSize < 0) throw EAbort();
-  const std::uint64_t size = static_cast<std::uint64_t>(signedSize);
-  std::uint64_t first = 0, length = 0;
-  const RangeAnswer answer = ResolveRange(RangeOf(request), size, &first, &length);
-
-  response.CustomHeaders().Clear();
-  response.CustomHeaders().SetValue("Accept-Ranges", "bytes");
-  response.SetContentType(kStreamContentType);
-  switch (answer) {
-    case RangeAnswer::Whole:
-      response.SetResponseCode(200);
-      break;
-    case RangeAnswer::Partial:
-      response.SetResponseCode(206);
-      response.CustomHeaders().SetValue(
-          "Content-Range", "bytes " + std::to_string(first) + "-" +
-                               std::to_string(first + length - 1) + "/" + std::to_string(size));
-      break;
-    case RangeAnswer::Unsatisfiable:
-      response.SetResponseCode(416);
-      response.SetStatusText("Range Not Satisfiable");
-      response.CustomHeaders().SetValue("Content-Range", "bytes */" + std::to_string(size));
-      length = 0;
-      break;
-  }
-  response.SetContentLength(static_cast<std::int64_t>(length));
-  response.SendHeaders();
-  if (http::SameText(request.RequestMethod(), "HEAD")) return;
-  auto& connection = thread.Connection();
-  if (length > 0) {
-    // Reported ended however the sending ends (sent, cut off, failed).
-    struct Streaming {
-      MediaHost& host;
-      explicit Streaming(MediaHost& h) : host(h) { host.StreamStarted(); }
-      ~Streaming() { host.StreamEnded(); }
-    } streaming(host_);
-    connection.WriteFileRange(file->NativeHandle(), first, length);
-  }
-  connection.EndConnection();
+  StreamOptions options;
+  options.started = [this] { host_.StreamStarted(); };
+  options.ended = [this] { host_.StreamEnded(); };
+  StreamLocalFile(thread, path, request, response, options);
 }
 
 void MediaRequestHandler::AnswerTreeview(http::TNetHTTPRequestInfo& request,

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "http/server/http_server.h"
+#include "server/file_stream.h"
 #include "server/link_extraction.h"
 #include "server/media_host.h"
 #include "server/texts.h"
@@ -21,7 +22,6 @@
 namespace tovi::server {
 
 inline constexpr const char* kTestPage = "<html><h1>ToviPlayer DLNA Work!</h1></html>";
-inline constexpr const char* kStreamContentType = "video/mp4";
 // The media server's listen backlog: a TV opens connections in bursts, and a full backlog drops
 // them for a second-long retry (the engine's default, 15, is for quieter servers).
 inline constexpr int kMediaListenQueue = 511;

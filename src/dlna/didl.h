@@ -1,0 +1,43 @@
+// DIDL-Lite, the documents a Browse answers with: containers (folders, drives) and items (media
+// files) with their titles, classes and res elements. Titles are the names as they are, in
+// UTF-8 with the XML specials escaped; what XML cannot carry (control characters, bytes that are
+// no UTF-8, as a POSIX name may hold) becomes U+FFFD, so that one odd name never spoils a whole
+// listing. Pure, safe from any thread.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "dlna/media_types.h"
+
+namespace tovi::dlna {
+
+struct DidlContainer {
+  std::string id, parentId, title;
+  std::optional<std::uint32_t> childCount;  // left out when counting would cost a listing
+};
+
+struct DidlItem {
+  std::string id, parentId, title;
+  const MediaType* type = nullptr;  // never null
+  std::optional<std::uint64_t> size;
+  std::string url;          // the res element's URL
+  std::string subtitleUrl;  // a subtitle beside a video ("" = none)
+};
+
+// Collects elements, then gives the document.
+class DidlWriter {
+ public:
+  void Add(const DidlContainer& container);
+  void Add(const DidlItem& item);
+  std::string Document() const;
+
+ private:
+  std::string body_;
+};
+
+// "<base>/?dlna/res/<id>.<extension>": baseUrl is "http://address:port".
+std::string ResourceUrl(std::string_view baseUrl, std::string_view id, std::string_view extension);
+
+}  // namespace tovi::dlna

@@ -1,0 +1,272 @@
+#include "dlna/folder_content.h"
+
+#include <algorithm>
+#include <chrono>
+#include <optional>
+#include <map>
+#include <string_view>
+
+#include "dlna/device.h"
+#include "dlna/didl.h"
+#include "dlna/media_types.h"
+#include "dlna/object_ids.h"
+#include "dlna/upnp_error.h"
+#include "http/header_list.h"
+#include "platform/files.h"
+#include "server/file_stream.h"
+#include "server/playlists.h"
+
+namespace tovi::dlna {
+
+namespace {
+
+constexpr const char* kRootParentId = "-1";
+
+// One object of a listing, before it is paged and written.
+struct Entry {
+  std::string path;
+  const MediaType* type = nullptr;  // null: a folder
+  std::string subtitlePath;         // a video's ".srt" beside it
+};
+
+bool IsFolderPath(std::string_view path, char separator) {
+  return !path.empty() && path.back() == separator;
+}
+
+// "C:\" reads "C:", "/media/usb/" reads "/media/usb", "/" stays "/"; a folder its name.
+std::string TitleOf(const std::string& path, const PathRules& rules) {
+  if (IsDrive(path, rules)) {
+    std::string label = path;
+    if (label.size() > 1) label.pop_back();
+    return label;
+  }
+  return server::LastPathComponent(path, rules.separator);
+}
+
+// The name's part before its extension's dot.
+std::string_view StemOf(std::string_view path) {
+  const std::size_t dot = path.rfind('.');
+  return dot == std::string_view::npos ? path : path.substr(0, dot);
+}
+
+// The folders (in listing order), then the media files (in listing order), each video with its
+// subtitle when one is listed beside it.
+std::vector<Entry> ListContainer(const std::string& folder, char separator) {
+  const std::vector<std::string> listing = server::ListFolder(folder, separator);
+  std::vector<Entry> entries;
+  std::map<std::string_view, std::string_view> subtitleByStem;  // views into listing
+  for (const std::string& path : listing) {
+    if (IsFolderPath(path, separator)) {
+      entries.push_back(Entry{path, nullptr, {}});
+    } else if (ExtensionOf(path) == kSubtitleExtension) {
+      subtitleByStem.emplace(StemOf(path), path);
+    }
+  }
+  for (const std::string& path : listing) {
+    if (IsFolderPath(path, separator)) continue;
+    const MediaType* type = MediaTypeOfName(path);
+    if (!type) continue;
+    Entry entry{path, type, {}};
+    if (type->kind == MediaKind::Video) {
+      const auto subtitle = subtitleByStem.find(StemOf(path));
+      if (subtitle != subtitleByStem.end()) entry.subtitlePath = std::string(subtitle->second);
+    }
+    entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
+// A video's subtitle found without a listing: "<stem>.srt" or "<stem>.SRT".
+std::string SubtitleBeside(const std::string& path) {
+  const std::string stem(StemOf(path));
+  for (const char* extension : {".srt", ".SRT"}) {
+    if (fs::FileExists(stem + extension)) return stem + extension;
+  }
+  return std::string();
+}
+
+std::string ResourceUrlOf(const std::string& baseUrl, const std::string& path) {
+  return ResourceUrl(baseUrl, ObjectIdOfPath(path), ExtensionOf(path));
+}
+
+void AddEntry(DidlWriter& didl, const Entry& entry, const std::string& parentId,
+              const std::string& baseUrl, const PathRules& rules,
+              std::optional<std::uint32_t> childCount) {
+  if (!entry.type) {
+    didl.Add(DidlContainer{ObjectIdOfPath(entry.path), parentId, TitleOf(entry.path, rules),
+                           childCount});
+    return;
+  }
+  DidlItem item;
+  item.id = ObjectIdOfPath(entry.path);
+  item.parentId = parentId;
+  item.title = server::LastPathComponent(entry.path, rules.separator);
+  item.type = entry.type;
+  const std::int64_t size = fs::FileSize(entry.path);
+  if (size >= 0) item.size = static_cast<std::uint64_t>(size);
+  item.url = ResourceUrlOf(baseUrl, entry.path);
+  if (!entry.subtitlePath.empty()) item.subtitleUrl = ResourceUrlOf(baseUrl, entry.subtitlePath);
+  didl.Add(item);
+}
+
+// The run of entries a page asks for: from start, count of them (0: as many as the bound lets).
+BrowseResult Page(const std::vector<Entry>& entries, const BrowseRequest& request,
+                  std::uint32_t bound, const std::string& parentId, const std::string& baseUrl,
+                  const PathRules& rules) {
+  BrowseResult result;
+  result.total = static_cast<std::uint32_t>(entries.size());
+  const std::uint32_t wanted = request.count == 0 ? bound : std::min(request.count, bound);
+  DidlWriter didl;
+  for (std::size_t i = request.start; i < entries.size() && result.returned < wanted; ++i) {
+    AddEntry(didl, entries[i], parentId, baseUrl, rules, std::nullopt);
+    ++result.returned;
+  }
+  result.didl = didl.Document();
+  return result;
+}
+
+PathRules RulesOf(const FolderContentOptions& options) {
+  PathRules rules;
+  rules.style = options.style;
+  rules.separator = options.separator;
+  if (options.drives) rules.drives = options.drives();
+  return rules;
+}
+
+std::uint32_t StartStamp() {
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+      std::chrono::system_clock::now().time_since_epoch());
+  return static_cast<std::uint32_t>(seconds.count());
+}
+
+bool AskedFor(const http::TNetHTTPRequestInfo& request, const char* header) {
+  std::string value = request.HeaderLines().Values(header);
+  while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.pop_back();
+  while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.erase(0, 1);
+  return value == "1";
+}
+
+// The transfer mode the player asked for when it is one there is, else the kind's own.
+std::string TransferModeFor(const http::TNetHTTPRequestInfo& request, bool streaming) {
+  std::string asked = request.HeaderLines().Values("transferMode.dlna.org");
+  for (const char* mode : {"Streaming", "Interactive", "Background"}) {
+    if (http::SameText(asked, mode)) return mode;
+  }
+  return streaming ? "Streaming" : "Interactive";
+}
+
+// The "host[:port]" a player reached us at, when it is one (it goes back out in a header).
+std::optional<std::string> HostOf(const http::TNetHTTPRequestInfo& request) {
+  const std::string& host = request.Host();
+  if (host.empty() || host.size() > 64) return std::nullopt;
+  for (char c : host) {
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    c == '.' || c == ':' || c == '-' || c == '[' || c == ']';
+    if (!ok) return std::nullopt;
+  }
+  return host;
+}
+
+void AnswerNotFound(http::TNetHTTPResponseInfo& response) {
+  response.SetResponseCode(404);
+  response.SetBodyText("Not Found");
+}
+
+}  // namespace
+
+FolderContentOptions PlatformFolderContentOptions() {
+  FolderContentOptions o;
+  o.separator = fs::kSeparator;
+  o.style = fs::kSeparator == '\\' ? server::PathStyle::Windows : server::PathStyle::Posix;
+  o.drives = server::ListDrives;
+  return o;
+}
+
+FolderContent::FolderContent(FolderContentOptions options)
+    : options_(std::move(options)), updateId_(StartStamp()) {}
+
+BrowseResult FolderContent::Browse(const BrowseRequest& request, const std::string& baseUrl) {
+  const PathRules rules = RulesOf(options_);
+  if (request.objectId == kRootId) {
+    std::vector<Entry> drives;
+    for (const std::string& drive : rules.drives) drives.push_back(Entry{drive, nullptr, {}});
+    if (!request.metadata) {
+      return Page(drives, request, options_.maxBrowseCount, kRootId, baseUrl, rules);
+    }
+    DidlWriter didl;
+    didl.Add(DidlContainer{kRootId, kRootParentId, options_.rootTitle,
+                           static_cast<std::uint32_t>(drives.size())});
+    return BrowseResult{didl.Document(), 1, 1};
+  }
+
+  const std::optional<std::string> path = PathOfObjectId(request.objectId, rules);
+  if (!path) throw NoSuchObject();
+  const bool folder = IsFolderPath(*path, rules.separator);
+  const MediaType* type = folder ? nullptr : MediaTypeOfName(*path);
+  if (folder ? !fs::DirectoryExists(*path) : (!type || !fs::FileExists(*path))) {
+    throw NoSuchObject();
+  }
+
+  if (request.metadata) {
+    DidlWriter didl;
+    const std::string parentId = ParentIdOf(*path, rules);
+    if (folder) {
+      const auto count = static_cast<std::uint32_t>(ListContainer(*path, rules.separator).size());
+      AddEntry(didl, Entry{*path, nullptr, {}}, parentId, baseUrl, rules, count);
+    } else {
+      const std::string subtitle = type->kind == MediaKind::Video ? SubtitleBeside(*path) : "";
+      AddEntry(didl, Entry{*path, type, subtitle}, parentId, baseUrl, rules, std::nullopt);
+    }
+    return BrowseResult{didl.Document(), 1, 1};
+  }
+  if (!folder) return BrowseResult{DidlWriter().Document(), 0, 0};  // an item holds nothing
+  return Page(ListContainer(*path, rules.separator), request, options_.maxBrowseCount,
+              request.objectId, baseUrl, rules);
+}
+
+void FolderContent::StreamResource(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
+                                   http::TNetHTTPResponseInfo& response) {
+  // "dlna/res/<id>.<extension>": ids hold no ".", so the last one starts the extension.
+  const std::string_view query = request.QueryText();
+  const std::string_view prefix = kResourceQueryPrefix;
+  if (query.substr(0, prefix.size()) != prefix) return AnswerNotFound(response);
+  const std::string_view name = query.substr(prefix.size());
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos) return AnswerNotFound(response);
+  const PathRules rules = RulesOf(options_);
+  const std::optional<std::string> path = PathOfObjectId(name.substr(0, dot), rules);
+  if (!path || IsFolderPath(*path, rules.separator)) return AnswerNotFound(response);
+  const std::string extension = ExtensionOf(*path);
+  if (extension.empty() || !http::SameText(extension, std::string(name.substr(dot + 1)))) {
+    return AnswerNotFound(response);
+  }
+  const MediaType* type = MediaTypeOfName(*path);
+  const bool subtitle = extension == kSubtitleExtension;
+  if ((!type && !subtitle) || !fs::FileExists(*path)) return AnswerNotFound(response);
+
+  server::StreamOptions stream;
+  stream.started = options_.streamStarted;
+  stream.ended = options_.streamEnded;
+  if (subtitle) {
+    stream.contentType = kSubtitleMime;
+    stream.extraHeaders.emplace_back("transferMode.dlna.org", TransferModeFor(request, false));
+  } else {
+    stream.contentType = type->mime;
+    if (AskedFor(request, "getcontentFeatures.dlna.org")) {
+      stream.extraHeaders.emplace_back("contentFeatures.dlna.org", DlnaFeatures(*type));
+    }
+    stream.extraHeaders.emplace_back("transferMode.dlna.org",
+                                     TransferModeFor(request, type->kind != MediaKind::Image));
+    if (type->kind == MediaKind::Video && AskedFor(request, "getCaptionInfo.sec")) {
+      const std::string srt = SubtitleBeside(*path);
+      const std::optional<std::string> host = HostOf(request);
+      if (!srt.empty() && host) {
+        stream.extraHeaders.emplace_back("CaptionInfo.sec",
+                                         ResourceUrlOf("http://" + *host, srt));
+      }
+    }
+  }
+  server::StreamLocalFile(thread, *path, request, response, stream);
+}
+
+}  // namespace tovi::dlna

@@ -1,0 +1,113 @@
+#include "dlna/media_types.h"
+
+#include <algorithm>
+#include <array>
+
+namespace tovi::dlna {
+
+namespace {
+
+// The flags field: DLNA 1.5, HTTP stalling, background transfer and, for video and audio,
+// streaming transfer (01700000...), for pictures interactive transfer (00F00000...); the 24
+// reserved hex digits stay zero.
+constexpr const char* kStreamingFlags = "01700000000000000000000000000000";
+constexpr const char* kInteractiveFlags = "00F00000000000000000000000000000";
+
+constexpr std::array<MediaType, 35> kMediaTypes{{
+    {"mp4", MediaKind::Video, "video/mp4", ""},
+    {"m4v", MediaKind::Video, "video/mp4", ""},
+    {"mkv", MediaKind::Video, "video/x-matroska", ""},
+    {"avi", MediaKind::Video, "video/x-msvideo", ""},
+    {"divx", MediaKind::Video, "video/x-msvideo", ""},
+    {"ts", MediaKind::Video, "video/vnd.dlna.mpeg-tts", ""},
+    {"m2ts", MediaKind::Video, "video/vnd.dlna.mpeg-tts", ""},
+    {"mts", MediaKind::Video, "video/vnd.dlna.mpeg-tts", ""},
+    {"mpg", MediaKind::Video, "video/mpeg", ""},
+    {"mpeg", MediaKind::Video, "video/mpeg", ""},
+    {"vob", MediaKind::Video, "video/mpeg", ""},
+    {"wmv", MediaKind::Video, "video/x-ms-wmv", ""},
+    {"asf", MediaKind::Video, "video/x-ms-asf", ""},
+    {"webm", MediaKind::Video, "video/webm", ""},
+    {"mov", MediaKind::Video, "video/quicktime", ""},
+    {"3gp", MediaKind::Video, "video/3gpp", ""},
+    {"3g2", MediaKind::Video, "video/3gpp2", ""},
+    {"flv", MediaKind::Video, "video/x-flv", ""},
+    {"ogv", MediaKind::Video, "video/ogg", ""},
+    // MPEG-1 Layer III is what nearly every .mp3 holds, and the one profile its files share.
+    {"mp3", MediaKind::Audio, "audio/mpeg", "MP3"},
+    {"flac", MediaKind::Audio, "audio/flac", ""},
+    {"m4a", MediaKind::Audio, "audio/mp4", ""},
+    {"aac", MediaKind::Audio, "audio/aac", ""},
+    {"wav", MediaKind::Audio, "audio/wav", ""},
+    {"wma", MediaKind::Audio, "audio/x-ms-wma", ""},
+    {"ogg", MediaKind::Audio, "audio/ogg", ""},
+    {"oga", MediaKind::Audio, "audio/ogg", ""},
+    {"opus", MediaKind::Audio, "audio/ogg", ""},
+    {"jpg", MediaKind::Image, "image/jpeg", ""},
+    {"jpeg", MediaKind::Image, "image/jpeg", ""},
+    {"png", MediaKind::Image, "image/png", ""},
+    {"gif", MediaKind::Image, "image/gif", ""},
+    {"bmp", MediaKind::Image, "image/bmp", ""},
+    {"webp", MediaKind::Image, "image/webp", ""},
+    {"heic", MediaKind::Image, "image/heic", ""},
+}};
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+std::string ExtensionOf(std::string_view name) {
+  const std::size_t dot = name.rfind('.');
+  // "/media/x.y/film" has no extension: the dot is a folder's.
+  const std::size_t slash = name.find_last_of("/\\");
+  if (dot == std::string_view::npos || dot == 0 || (slash != std::string_view::npos && dot < slash + 2)) {
+    return std::string();
+  }
+  std::string extension(name.substr(dot + 1));
+  for (char& c : extension) c = LowerAscii(c);
+  return extension;
+}
+
+const MediaType* MediaTypeOfName(std::string_view name) {
+  const std::string extension = ExtensionOf(name);
+  if (extension.empty()) return nullptr;
+  const auto found = std::find_if(kMediaTypes.begin(), kMediaTypes.end(), [&](const MediaType& t) {
+    return extension == t.extension;
+  });
+  return found == kMediaTypes.end() ? nullptr : &*found;
+}
+
+const char* UpnpClassOf(MediaKind kind) {
+  switch (kind) {
+    case MediaKind::Video: return kVideoClass;
+    case MediaKind::Audio: return kAudioClass;
+    case MediaKind::Image: return kImageClass;
+  }
+  return kVideoClass;
+}
+
+std::string DlnaFeatures(const MediaType& type) {
+  std::string features;
+  if (*type.profile) features = std::string("DLNA.ORG_PN=") + type.profile + ";";
+  features += "DLNA.ORG_OP=01;DLNA.ORG_CI=0;DLNA.ORG_FLAGS=";
+  features += type.kind == MediaKind::Image ? kInteractiveFlags : kStreamingFlags;
+  return features;
+}
+
+std::string ProtocolInfo(const MediaType& type) {
+  return std::string("http-get:*:") + type.mime + ":" + DlnaFeatures(type);
+}
+
+std::string SubtitleProtocolInfo() { return std::string("http-get:*:") + kSubtitleMime + ":*"; }
+
+std::vector<std::string> ServedProtocolInfos() {
+  std::vector<std::string> infos;
+  for (const MediaType& type : kMediaTypes) {
+    std::string info = ProtocolInfo(type);
+    if (std::find(infos.begin(), infos.end(), info) == infos.end()) infos.push_back(std::move(info));
+  }
+  infos.push_back(SubtitleProtocolInfo());
+  return infos;
+}
+
+}  // namespace tovi::dlna

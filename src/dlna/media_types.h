@@ -1,0 +1,56 @@
+// The files the media-server side shows and how it names them to players: by extension
+// (ASCII letters in any case), the UPnP class, the media type and, where every file of that
+// kind fits one, the DLNA profile. One table; everything else here is read from it.
+// Pure, constant data; safe from any thread.
+#pragma once
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tovi::dlna {
+
+enum class MediaKind { Video, Audio, Image };
+
+struct MediaType {
+  const char* extension;   // lower case, no dot
+  MediaKind kind;
+  const char* mime;
+  // The DLNA.ORG_PN value, or "" where it depends on what the file holds (a picture's size, a
+  // film's codecs): a player refuses a file whose profile turns out wrong, and plays one that
+  // names none.
+  const char* profile;
+};
+
+inline constexpr const char* kVideoClass = "object.item.videoItem";
+inline constexpr const char* kAudioClass = "object.item.audioItem.musicTrack";
+inline constexpr const char* kImageClass = "object.item.imageItem.photo";
+inline constexpr const char* kFolderClass = "object.container.storageFolder";
+
+// A subtitle beside a video: offered with the video, never shown as an item of its own.
+inline constexpr const char* kSubtitleExtension = "srt";
+inline constexpr const char* kSubtitleMime = "text/srt";
+
+// The file's type by the extension of its name (the text after the last "."), or nullptr when it
+// is no media file this side shows.
+const MediaType* MediaTypeOfName(std::string_view name);
+
+// The extension of a name (after the last ".", none when the dot starts the name), lower case.
+std::string ExtensionOf(std::string_view name);
+
+const char* UpnpClassOf(MediaKind kind);
+
+// The fourth field of a protocolInfo: "DLNA.ORG_PN=...;" where a profile applies, then
+// DLNA.ORG_OP=01 (byte ranges, no time seek), DLNA.ORG_CI=0 (the file as it is) and the flags:
+// streaming transfer for video and audio, interactive for pictures.
+std::string DlnaFeatures(const MediaType& type);
+
+// "http-get:*:<mime>:<DlnaFeatures>", what a res element and ConnectionManager announce.
+std::string ProtocolInfo(const MediaType& type);
+// The subtitle's: "http-get:*:text/srt:*".
+std::string SubtitleProtocolInfo();
+
+// Every protocolInfo this server sends (each media type's once, then the subtitle's), for
+// ConnectionManager's SourceProtocolInfo: join them with ",".
+std::vector<std::string> ServedProtocolInfos();
+
+}  // namespace tovi::dlna

@@ -1,0 +1,37 @@
+// Streams one local file as the answer to a request: GET, POST and HEAD, RFC 7233 byte ranges
+// (200, 206 with Content-Range, 416 with "bytes */size"), sizes and offsets past 4 GiB, the
+// connection closed after the body. Both the app's file URLs and the media-server side's
+// resource URLs answer through it, so that they stream alike; only the media type and the
+// extra header lines differ.
+// Errors: throws std::runtime_error "Operation aborted" (the engine's 500 answer) for a file that
+// cannot be opened or whose size cannot be read, before anything is sent.
+// Thread safety: one call per request, on its connection thread; calls are independent.
+#pragma once
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "http/server/http_server.h"
+
+namespace tovi::server {
+
+// What the app's file URLs have always answered with, whatever the file holds: the TV app
+// expects it.
+inline constexpr const char* kStreamContentType = "video/mp4";
+
+struct StreamOptions {
+  std::string contentType = kStreamContentType;
+  // Header lines after Accept-Ranges and Content-Range, in this order, never folded.
+  std::vector<std::pair<std::string, std::string>> extraHeaders;
+  // Told when a body's bytes begin to go out, and when they have stopped (sent, cut off or
+  // failed): each start has one end, on the same thread. A HEAD or a 416 sends no bytes.
+  std::function<void()> started, ended;
+};
+
+// The custom header lines the response held before are dropped: a file's answer has its own.
+void StreamLocalFile(http::TNetPeerThread& thread, const std::string& path,
+                     http::TNetHTTPRequestInfo& request, http::TNetHTTPResponseInfo& response,
+                     const StreamOptions& options);
+
+}  // namespace tovi::server

@@ -1,0 +1,503 @@
+// The content tree over a temporary folder that stands for the PC's only drive: what Browse
+// lists, in which order and pages, with which ids, and what the resource URLs stream through a
+// real server engine on a loopback port.
+#include "dlna/folder_content.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "dlna/device.h"
+#include "dlna/media_types.h"
+#include "dlna/object_ids.h"
+#include "dlna/upnp_error.h"
+#include "platform/files.h"
+#include "platform/utf8.h"
+#include "server/media_handler.h"
+#include "server/playlists.h"
+#include "support/http_exchange.h"
+#include "support/temp_dir.h"
+#include "support/wait.h"
+
+namespace tovi::dlna {
+namespace {
+
+const bool kPosix = fs::kSeparator == '/';
+const std::string kBase = "http://192.0.2.7:8027";
+
+// A strict reader of what a control point's XML parser takes: nested elements, attributes in
+// quotes, the five named entities and numeric ones, UTF-8 text; anything else is an error.
+struct XmlNode {
+  std::string name;
+  std::map<std::string, std::string> attributes;
+  std::string text;
+  std::vector<XmlNode> children;
+
+  const XmlNode* Child(const std::string& n) const {
+    for (const XmlNode& c : children) if (c.name == n) return &c;
+    return nullptr;
+  }
+  std::string ChildText(const std::string& n) const {
+    const XmlNode* c = Child(n);
+    return c ? c->text : std::string("<missing " + n + ">");
+  }
+};
+
+class XmlReader {
+ public:
+  explicit XmlReader(const std::string& doc) : doc_(doc) {}
+  std::optional<XmlNode> Document(std::string* error) {
+    std::optional<XmlNode> root = Element();
+    if (root && pos_ != doc_.size()) Fail("text after the root");
+    if (!error_.empty()) {
+      *error = error_ + " at " + std::to_string(pos_);
+      return std::nullopt;
+    }
+    return root;
+  }
+
+ private:
+  std::optional<XmlNode> Element() {
+    if (!Take('<')) return Fail("no element");
+    XmlNode node;
+    node.name = Name();
+    for (;;) {
+      const bool space = SkipSpace();
+      if (Take('/')) {
+        if (!Take('>')) return Fail("bad empty element");
+        return node;
+      }
+      if (Take('>')) break;
+      if (!space) return Fail("no space before an attribute");
+      const std::string attribute = Name();
+      if (!Take('=') || !Take('"')) return Fail("attribute without a quoted value");
+      std::string value;
+      if (!Text('"', &value) || !Take('"')) return Fail("unterminated attribute");
+      if (!node.attributes.emplace(attribute, value).second) return Fail("attribute twice");
+    }
+    for (;;) {
+      std::string text;
+      if (!Text('<', &text)) return Fail("bad text");
+      node.text += text;
+      if (doc_.compare(pos_, 2, "</") == 0) {
+        pos_ += 2;
+        if (Name() != node.name || !Take('>')) return Fail("end tag of another element");
+        return node;
+      }
+      std::optional<XmlNode> child = Element();
+      if (!child) return std::nullopt;
+      node.children.push_back(std::move(*child));
+    }
+  }
+  // Text up to the stop character, entities resolved; no raw "<" or "&", UTF-8 only.
+  bool Text(char stop, std::string* out) {
+    while (pos_ < doc_.size() && doc_[pos_] != stop) {
+      const char c = doc_[pos_];
+      if (c == '<') return false;
+      if (c == '&') {
+        const std::size_t end = doc_.find(';', pos_);
+        if (end == std::string::npos) return false;
+        const std::string entity = doc_.substr(pos_ + 1, end - pos_ - 1);
+        static const std::map<std::string, std::string> named{
+            {"amp", "&"}, {"lt", "<"}, {"gt", ">"}, {"quot", "\""}, {"apos", "'"}};
+        if (named.count(entity)) {
+          *out += named.at(entity);
+        } else if (entity.size() > 1 && entity[0] == '#') {
+          text::AppendUtf8(static_cast<char32_t>(std::stoul(entity.substr(1))), out);
+        } else {
+          return false;
+        }
+        pos_ = end + 1;
+        continue;
+      }
+      char32_t cp = 0;
+      const std::size_t length = text::Utf8SequenceLength(doc_, pos_, &cp);
+      if (length == 0 || (cp < 0x20 && cp != '\t' && cp != '\n' && cp != '\r')) return false;
+      out->append(doc_, pos_, length);
+      pos_ += length;
+    }
+    return pos_ < doc_.size();
+  }
+  std::string Name() {
+    const std::size_t start = pos_;
+    while (pos_ < doc_.size() && (std::isalnum(static_cast<unsigned char>(doc_[pos_])) ||
+                                  doc_[pos_] == ':' || doc_[pos_] == '-' || doc_[pos_] == '_')) {
+      ++pos_;
+    }
+    return doc_.substr(start, pos_ - start);
+  }
+  bool SkipSpace() {
+    const std::size_t start = pos_;
+    while (pos_ < doc_.size() && (doc_[pos_] == ' ' || doc_[pos_] == '\n')) ++pos_;
+    return pos_ > start;
+  }
+  bool Take(char c) {
+    if (pos_ >= doc_.size() || doc_[pos_] != c) return false;
+    ++pos_;
+    return true;
+  }
+  std::nullopt_t Fail(const std::string& what) {
+    if (error_.empty()) error_ = what;
+    return std::nullopt;
+  }
+
+  const std::string& doc_;
+  std::size_t pos_ = 0;
+  std::string error_;
+};
+
+// The DIDL document's objects, parse-checked.
+std::vector<XmlNode> Objects(const std::string& didl) {
+  std::string error;
+  const std::optional<XmlNode> root = XmlReader(didl).Document(&error);
+  EXPECT_TRUE(root) << error << "\n" << didl;
+  if (!root) return {};
+  EXPECT_EQ(root->name, "DIDL-Lite");
+  EXPECT_EQ(root->attributes.at("xmlns"), "urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/");
+  return root->children;
+}
+
+class FolderContentTest : public ::testing::Test {
+ protected:
+  FolderContentTest() {
+    FolderContentOptions options = PlatformFolderContentOptions();
+    const std::string drive = dir_.Folder();
+    options.drives = [drive] { return std::vector<std::string>{drive}; };
+    options.maxBrowseCount = kBound;
+    options.streamStarted = [this] { ++streamsStarted_; };
+    options.streamEnded = [this] { ++streamsEnded_; };
+    content_.emplace(std::move(options));
+    rules_ = PathRules{fs::kSeparator == '\\' ? server::PathStyle::Windows : server::PathStyle::Posix,
+                       fs::kSeparator, {drive}};
+  }
+
+  BrowseResult Browse(const std::string& id, bool metadata, std::uint32_t start = 0,
+                      std::uint32_t count = 0) {
+    return content_->Browse(BrowseRequest{id, metadata, start, count}, kBase);
+  }
+  std::string IdOf(const std::string& path) const { return ObjectIdOfPath(path); }
+  std::string FolderId(const std::string& relative) const {
+    return IdOf(relative.empty() ? dir_.Folder() : dir_.Path(relative) + fs::kSeparator);
+  }
+
+  static constexpr std::uint32_t kBound = 4;
+  tovi::testing::TempDir dir_;
+  std::optional<FolderContent> content_;
+  PathRules rules_;
+  std::atomic<int> streamsStarted_{0}, streamsEnded_{0};
+};
+
+// Names XML must escape and names in Cyrillic; "<>\"" only where the file system allows them.
+const std::string kOddFolder = std::string("\xD0\x9F\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0 & 'x'") +  // Папка
+                               (kPosix ? " <b> \"q\"" : "");
+const std::string kOddFilm = std::string("\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC & 'x'") +  // Фильм
+                             (kPosix ? " <1> \"q\" &amp;" : "") + ".avi";
+
+TEST_F(FolderContentTest, ListsFoldersThenMediaFilesWithTitlesTypesAndSubtitles) {
+  dir_.MakeFolder(kOddFolder);
+  dir_.Write("B/inner.mp4", "inner");
+  dir_.Write("film.mkv", "film bytes");
+  dir_.Write("film.srt", "1\n00:00:01,000 --> 00:00:02,000\nhi\n");
+  dir_.Write(kOddFilm, "odd");
+  dir_.Write("song.MP3", "song");
+  dir_.Write("pic.jpg", "jpeg");
+  dir_.Write("notes.txt", "not shown");
+  dir_.Write("lonely.srt", "not shown either");
+
+  // The root holds the drive.
+  BrowseResult root = Browse(kRootId, false);
+  EXPECT_EQ(root.returned, 1u);
+  EXPECT_EQ(root.total, 1u);
+  std::vector<XmlNode> objects = Objects(root.didl);
+  ASSERT_EQ(objects.size(), 1u);
+  EXPECT_EQ(objects[0].name, "container");
+  EXPECT_EQ(objects[0].attributes.at("id"), FolderId(""));
+  EXPECT_EQ(objects[0].attributes.at("parentID"), "0");
+  EXPECT_EQ(objects[0].ChildText("upnp:class"), "object.container.storageFolder");
+
+  const std::string folderId = FolderId("");
+  const BrowseResult first = Browse(folderId, false, 0, 100);
+  const BrowseResult second = Browse(folderId, false, kBound, 100);
+  EXPECT_EQ(first.total, 6u);  // two folders, four media files
+  EXPECT_EQ(first.returned, kBound);
+  EXPECT_EQ(second.total, 6u);
+  EXPECT_EQ(second.returned, 2u);
+  objects = Objects(first.didl);
+  const std::vector<XmlNode> rest = Objects(second.didl);
+  objects.insert(objects.end(), rest.begin(), rest.end());
+
+  // The listing's own order, folders first.
+  std::vector<std::string> expected;
+  const std::vector<std::string> listing = server::ListFolder(dir_.Folder(), fs::kSeparator);
+  for (const std::string& p : listing) if (p.back() == fs::kSeparator) expected.push_back(p);
+  for (const std::string& p : listing) if (p.back() != fs::kSeparator && MediaTypeOfName(p)) expected.push_back(p);
+  ASSERT_EQ(objects.size(), expected.size()) << first.didl << second.didl;
+
+  struct Want { std::string upnpClass, mime, subtitle; };
+  const std::map<std::string, Want> wanted{
+      {kOddFolder, {kFolderClass, "", ""}},
+      {"B", {kFolderClass, "", ""}},
+      {"film.mkv", {kVideoClass, "video/x-matroska", "film.srt"}},
+      {kOddFilm, {kVideoClass, "video/x-msvideo", ""}},
+      {"song.MP3", {kAudioClass, "audio/mpeg", ""}},
+      {"pic.jpg", {kImageClass, "image/jpeg", ""}},
+  };
+  for (std::size_t i = 0; i < objects.size(); ++i) {
+    const XmlNode& o = objects[i];
+    const std::string& path = expected[i];
+    const std::string title = o.ChildText("dc:title");
+    SCOPED_TRACE(title);
+    EXPECT_EQ(o.attributes.at("id"), IdOf(path));
+    EXPECT_EQ(o.attributes.at("parentID"), folderId);
+    EXPECT_EQ(o.attributes.at("restricted"), "1");
+    ASSERT_TRUE(wanted.count(title));
+    const Want& w = wanted.at(title);
+    EXPECT_EQ(o.ChildText("upnp:class"), w.upnpClass);
+    if (o.name == "container") {
+      EXPECT_EQ(path, dir_.Path(title) + fs::kSeparator);
+      continue;
+    }
+    EXPECT_EQ(path, dir_.Path(title));
+    std::vector<const XmlNode*> res;
+    for (const XmlNode& c : o.children) if (c.name == "res") res.push_back(&c);
+    ASSERT_EQ(res.size(), w.subtitle.empty() ? 1u : 2u);
+    EXPECT_EQ(res[0]->attributes.at("size"), std::to_string(fs::FileSize(path)));
+    EXPECT_EQ(res[0]->attributes.at("protocolInfo"), ProtocolInfo(*MediaTypeOfName(path)));
+    EXPECT_EQ(res[0]->text, kBase + "/?dlna/res/" + IdOf(path) + "." + ExtensionOf(path));
+    if (w.subtitle.empty()) {
+      EXPECT_EQ(o.Child("sec:CaptionInfoEx"), nullptr);
+      continue;
+    }
+    const std::string srtUrl = kBase + "/?dlna/res/" + IdOf(dir_.Path(w.subtitle)) + ".srt";
+    EXPECT_EQ(res[1]->attributes.at("protocolInfo"), "http-get:*:text/srt:*");
+    EXPECT_EQ(res[1]->text, srtUrl);
+    ASSERT_NE(o.Child("sec:CaptionInfoEx"), nullptr);
+    EXPECT_EQ(o.Child("sec:CaptionInfoEx")->attributes.at("sec:type"), "srt");
+    EXPECT_EQ(o.ChildText("sec:CaptionInfoEx"), srtUrl);
+  }
+}
+
+TEST_F(FolderContentTest, NamesXmlCannotCarryBecomeReplacementCharacters) {
+  if (!kPosix) GTEST_SKIP() << "Windows names hold neither control characters nor non-UTF-8 bytes";
+  dir_.Write("bell\x07tab\tend.mkv", "a");
+  dir_.Write("latin1 \xE9t\xE9.mkv", "b");
+  std::vector<std::string> titles;
+  for (const XmlNode& o : Objects(Browse(FolderId(""), false).didl)) titles.push_back(o.ChildText("dc:title"));
+  std::sort(titles.begin(), titles.end());
+  EXPECT_EQ(titles, (std::vector<std::string>{"bell\xEF\xBF\xBDtab\tend.mkv",
+                                               "latin1 \xEF\xBF\xBDt\xEF\xBF\xBD.mkv"}));
+}
+
+TEST_F(FolderContentTest, PagesByStartAndCountWithinTheBound) {
+  for (int i = 0; i < 7; ++i) dir_.Write("f" + std::to_string(i) + ".mp4", "x");
+  dir_.Write("skip.txt", "x");
+  struct Case { std::uint32_t start, count, returned; };
+  const Case cases[] = {
+      {0, 0, kBound},   // "all" is the bound
+      {0, 2, 2},
+      {0, 100, kBound},
+      {3, 0, kBound},
+      {5, 10, 2},
+      {6, 1, 1},
+      {7, 1, 0},
+      {4000000000u, 5, 0},
+  };
+  const std::string id = FolderId("");
+  for (const Case& c : cases) {
+    const BrowseResult r = Browse(id, false, c.start, c.count);
+    SCOPED_TRACE(std::to_string(c.start) + "+" + std::to_string(c.count));
+    EXPECT_EQ(r.total, 7u);
+    EXPECT_EQ(r.returned, c.returned);
+    EXPECT_EQ(Objects(r.didl).size(), c.returned);
+  }
+}
+
+TEST_F(FolderContentTest, MetadataOfRootFolderAndItemNamesItsParent) {
+  dir_.Write("Sub/a.mp4", "12345");
+  dir_.Write("Sub/a.srt", "s");
+  dir_.Write("Sub/b.txt", "s");
+  dir_.MakeFolder("Sub/Deeper");
+  const std::string sub = dir_.Path("Sub") + fs::kSeparator;
+  struct Case { std::string id, name, parentId, title, childCount; };
+  const Case cases[] = {
+      {kRootId, "container", "-1", "Remote Toviplayer", "1"},
+      {FolderId(""), "container", kRootId, "", "1"},
+      {FolderId("Sub"), "container", FolderId(""), "Sub", "2"},
+      {IdOf(sub + "a.mp4"), "item", FolderId("Sub"), "a.mp4", ""},
+  };
+  for (const Case& c : cases) {
+    const BrowseResult r = Browse(c.id, true);
+    EXPECT_EQ(r.returned, 1u);
+    EXPECT_EQ(r.total, 1u);
+    const std::vector<XmlNode> objects = Objects(r.didl);
+    ASSERT_EQ(objects.size(), 1u) << c.title;
+    const XmlNode& o = objects[0];
+    EXPECT_EQ(o.name, c.name) << c.title;
+    EXPECT_EQ(o.attributes.at("id"), c.id) << c.title;
+    EXPECT_EQ(o.attributes.at("parentID"), c.parentId) << c.title;
+    if (!c.title.empty()) {
+      EXPECT_EQ(o.ChildText("dc:title"), c.title);
+    }
+    EXPECT_EQ(o.attributes.count("childCount") ? o.attributes.at("childCount") : "", c.childCount)
+        << c.title;
+    if (c.name == "item") {
+      EXPECT_EQ(o.Child("res")->attributes.at("size"), "5");
+      EXPECT_NE(o.Child("sec:CaptionInfoEx"), nullptr);
+    }
+  }
+}
+
+TEST_F(FolderContentTest, UnknownOrUnsafeIdsAreNoSuchObject) {
+  dir_.Write("a.mp4", "x");
+  dir_.Write("notes.txt", "x");
+  const std::string outside = kPosix ? "/etc/" : "C:\\Windows\\";
+  const std::string ids[] = {
+      "",
+      "not an id",
+      IdOf(dir_.Path("gone.mp4")),
+      IdOf(dir_.Path("gone") + fs::kSeparator),
+      IdOf(dir_.Path("a.mp4") + fs::kSeparator),   // a file named as a folder
+      IdOf(dir_.Path("notes.txt")),                 // there, but no media file
+      IdOf(outside),                                // not a listed drive
+      IdOf(dir_.Folder() + ".." + fs::kSeparator),  // out of it
+      IdOf(dir_.Folder() + "a.mp4" + std::string(1, '\0')),
+  };
+  for (const std::string& id : ids) {
+    for (const bool metadata : {true, false}) {
+      try {
+        Browse(id, metadata);
+        ADD_FAILURE() << "no error for " << id << (metadata ? " (metadata)" : " (children)");
+      } catch (const UpnpError& e) {
+        EXPECT_EQ(e.Code(), 701) << id;
+        EXPECT_STREQ(e.what(), "No such object") << id;
+      }
+    }
+  }
+}
+
+// Resource URLs through a real engine, routed as the program routes them.
+class FolderContentStreaming : public FolderContentTest {
+ protected:
+  void SetUp() override {
+    server_ = server::CreateMediaServer(
+        "127.0.0.1", 0,
+        [this](http::TNetPeerThread& t, http::TNetHTTPRequestInfo& rq, http::TNetHTTPResponseInfo& rs) {
+          if (IsDlnaRequest(rq.RequestPath(), rq.QueryText())) {
+            content_->StreamResource(t, rq, rs);
+          } else {
+            rs.SetResponseCode(404);
+          }
+        });
+    server_->SetActive(true);
+    port_ = static_cast<std::uint16_t>(server_->Bindings()[0].Port());
+  }
+  void TearDown() override { server_->SetActive(false); }
+
+  testing::WireResponse Send(const std::string& method, const std::string& target,
+                             const std::string& headers = "") {
+    return testing::Exchange(port_, testing::Request(method, target, headers));
+  }
+  std::string Target(const std::string& path, const std::string& extension) const {
+    return "/?dlna/res/" + IdOf(path) + "." + extension;
+  }
+
+  std::shared_ptr<http::TNetHTTPServer> server_;
+  std::uint16_t port_ = 0;
+};
+
+std::string Pattern(std::size_t size) {
+  std::string s(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+  return s;
+}
+
+TEST_F(FolderContentStreaming, StreamsRangesWithTheItemsTypeAndDlnaHeadersWhenAsked) {
+  const std::string bytes = Pattern(5000);
+  const std::string film = dir_.Write("film.mkv", bytes);
+  const std::string srt = dir_.Write("film.srt", "subtitle");
+  const std::string pic = dir_.Write("pic.JPG", "jpeg");
+  const std::string song = dir_.Write("song.mp3", "mp3");
+  const std::string features = "getcontentFeatures.dlna.org: 1\r\n";
+  const std::string caption = "getCaptionInfo.sec: 1\r\n";
+  const std::string srtUrl = "http://127.0.0.1" + Target(srt, "srt");
+  const std::string videoFeatures = DlnaFeatures(*MediaTypeOfName("a.mkv"));
+  struct Case {
+    std::string method, target, headers;
+    int status;
+    std::string body, contentType, contentRange, contentFeatures, transferMode, captionInfo;
+  };
+  const Case cases[] = {
+      {"GET", Target(film, "mkv"), "Range: bytes=1000-1999\r\n", 206, bytes.substr(1000, 1000),
+       "video/x-matroska", "bytes 1000-1999/5000", "", "Streaming", ""},
+      {"GET", Target(film, "MKV"), "", 200, bytes, "video/x-matroska", "", "", "Streaming", ""},
+      {"GET", Target(film, "mkv"), "Range: bytes=-10\r\n" + features + caption, 206,
+       bytes.substr(4990), "video/x-matroska", "bytes 4990-4999/5000", videoFeatures, "Streaming",
+       srtUrl},
+      {"HEAD", Target(film, "mkv"), "Range: bytes=0-99\r\n" + features, 206, "",
+       "video/x-matroska", "bytes 0-99/5000", videoFeatures, "Streaming", ""},
+      {"GET", Target(film, "mkv"), "Range: bytes=5000-\r\n", 416, "", "video/x-matroska",
+       "bytes */5000", "", "Streaming", ""},
+      {"GET", Target(film, "mkv"), "transferMode.dlna.org: Background\r\n", 200, bytes,
+       "video/x-matroska", "", "", "Background", ""},
+      {"GET", Target(pic, "jpg"), features + caption, 200, "jpeg", "image/jpeg", "",
+       DlnaFeatures(*MediaTypeOfName("a.jpg")), "Interactive", ""},
+      {"GET", Target(song, "mp3"), features, 200, "mp3", "audio/mpeg", "",
+       "DLNA.ORG_PN=MP3;DLNA.ORG_OP=01;DLNA.ORG_CI=0;DLNA.ORG_FLAGS=01700000000000000000000000000000",
+       "Streaming", ""},
+      {"GET", Target(srt, "srt"), "", 200, "subtitle", "text/srt", "", "", "Interactive", ""},
+  };
+  int bodies = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.method + " " + c.target + " " + c.headers);
+    const auto r = Send(c.method, c.target, c.headers);
+    ASSERT_TRUE(r.connected);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.body, c.body);
+    EXPECT_EQ(r.Header("Content-Type"), c.contentType);
+    EXPECT_EQ(r.Header("Accept-Ranges"), "bytes");
+    EXPECT_EQ(r.Header("Content-Range"), c.contentRange);
+    EXPECT_EQ(r.Header("contentFeatures.dlna.org"), c.contentFeatures);
+    EXPECT_EQ(r.Header("transferMode.dlna.org"), c.transferMode);
+    EXPECT_EQ(r.Header("CaptionInfo.sec"), c.captionInfo);
+    if (!c.body.empty()) ++bodies;
+  }
+  // The PC is kept awake for each body sent, as for the app's files.
+  EXPECT_TRUE(testing::WaitUntil([&] { return streamsEnded_ == bodies; }, 5000));
+  EXPECT_EQ(streamsStarted_, bodies);
+
+  // A HEAD's head is the GET's.
+  const auto get = Send("GET", Target(film, "mkv"), "Range: bytes=100-199\r\n" + features);
+  const auto head = Send("HEAD", Target(film, "mkv"), "Range: bytes=100-199\r\n" + features);
+  EXPECT_EQ(get.head, head.head);
+  EXPECT_EQ(head.bodyBytes, 0u);
+}
+
+TEST_F(FolderContentStreaming, AnswersNotFoundForResourcesThatNameNoShownFile) {
+  const std::string film = dir_.Write("film.mkv", "film");
+  const std::string notes = dir_.Write("notes.txt", "notes");
+  const std::string targets[] = {
+      Target(film, "mp4"),                              // another extension
+      Target(film, ""),
+      "/?dlna/res/" + IdOf(film),                       // none
+      Target(dir_.Path("gone.mkv"), "mkv"),
+      Target(notes, "txt"),                             // no media file
+      Target(dir_.Folder(), "mkv"),                     // a folder
+      Target(dir_.Folder() + ".." + fs::kSeparator + "x.mkv", "mkv"),
+      "/?dlna/res/0.mkv",
+      "/?dlna/res/",
+      "/?dlna/res/%2E%2E.mkv",
+  };
+  for (const std::string& target : targets) {
+    const auto r = Send("GET", target);
+    EXPECT_EQ(r.status, 404) << target;
+    EXPECT_EQ(r.body, "Not Found") << target;
+  }
+}
+
+}  // namespace
+}  // namespace tovi::dlna
