@@ -316,7 +316,18 @@ std::string XmlEscape(std::string_view text) {
       case '>': out += "&gt;"; break;
       case '"': out += "&quot;"; break;
       case '\'': out += "&apos;"; break;
-      default: out += c;
+      // As references, so that a reader's line-end and attribute normalisation keeps them.
+      case '\t': out += "&#9;"; break;
+      case '\n': out += "&#10;"; break;
+      case '\r': out += "&#13;"; break;
+      default:
+        // Other control bytes cannot be written in XML 1.0 at all; one in a file name would
+        // spoil the whole document a control point reads.
+        if (IsAllowedByte(c)) {
+          out += c;
+        } else {
+          out += "\xEF\xBF\xBD";  // U+FFFD, the replacement character
+        }
     }
   }
   return out;

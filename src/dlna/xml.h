@@ -46,8 +46,9 @@ struct XmlElement {
 // The root element. Throws XmlError for what it refuses (see above).
 XmlElement ParseXml(std::string_view document, const XmlLimits& limits = {});
 
-// Text as XML character data or an attribute value: & < > " ' as entities, other bytes as they
-// are (UTF-8 passes through).
+// Text as XML character data or an attribute value: & < > " ' as entities, TAB, LF and CR as
+// character references, the control bytes XML cannot carry as U+FFFD, other bytes as they are
+// (UTF-8 passes through).
 std::string XmlEscape(std::string_view text);
 
 }  // namespace tovi::dlna

@@ -114,15 +114,28 @@ TEST(XmlReader, RefusesWhatIsNotXmlWithinItsBounds) {
 }
 
 TEST(XmlReader, EscapedTextReadsBackAsItWas) {
-  const std::string texts[] = {
-      "a&b <c> \"d\" 'e'",
-      "&amp; &lt;",
-      "\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC & \xE2\x80\x94 <1>",
-      "]]>",
+  struct Case {
+    std::string text;
+    std::string readBack;
   };
-  for (const std::string& t : texts) {
-    EXPECT_EQ(ParseXml("<a v=\"" + XmlEscape(t) + "\">" + XmlEscape(t) + "</a>").text, t);
-    EXPECT_EQ(ParseXml("<a v=\"" + XmlEscape(t) + "\"/>").attributes.at(0).second, t);
+  const Case cases[] = {
+      {"a&b <c> \"d\" 'e'", "a&b <c> \"d\" 'e'"},
+      {"&amp; &lt; ]]>", "&amp; &lt; ]]>"},
+      {"\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC \xE2\x80\x94", "\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC \xE2\x80\x94"},
+      // Line ends and tabs survive an attribute value's normalisation.
+      {"a\r\n\tb", "a\r\n\tb"},
+      // Bytes XML cannot carry (a file name may hold them) do not spoil the document.
+      {std::string("a\x01\x1F\0b", 5), "a\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD" "b"},
+  };
+  for (const Case& c : cases) {
+    const std::string escaped = XmlEscape(c.text);
+    try {
+      EXPECT_EQ(ParseXml("<a>" + escaped + "</a>").text, c.readBack) << escaped;
+      EXPECT_EQ(ParseXml("<a v=\"" + escaped + "\"/>").attributes.at(0).second, c.readBack)
+          << escaped;
+    } catch (const XmlError& e) {
+      ADD_FAILURE() << escaped << ": " << e.what();
+    }
   }
 }
 
