@@ -22,7 +22,11 @@ std::string Join(const std::vector<std::string>& parts, const char* separator) {
 }
 
 // HTTP/1.1 keeps a connection unless told to close; HTTP/1.0 closes unless told to keep it.
+// A body the engine leaves unread (any but a POST's) closes it in any case.
 bool AsksToClose(const http::TNetHTTPRequestInfo& request) {
+  if (request.RequestMethod() != "POST" &&
+      (request.ContentLength() > 0 || !request.HeaderLines().Values("Transfer-Encoding").empty()))
+    return true;
   const std::string connection = http::LowerCase(request.HeaderLines().Values("Connection"));
   if (request.HttpVersion() == "HTTP/1.0") return connection.find("keep-alive") == std::string::npos;
   return connection.find("close") != std::string::npos;
