@@ -69,27 +69,26 @@ UpnpRequestHandler::UpnpRequestHandler(DeviceFacts device, ContentSource& conten
 void UpnpRequestHandler::Handle(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
                                 http::TNetHTTPResponseInfo& response) {
   const std::string& query = request.QueryText();
-  if (query.compare(0, std::char_traits<char>::length(kResourceQueryPrefix),
-                    kResourceQueryPrefix) == 0) {
-    content_.StreamResource(thread, request, response);
-    return;
-  }
-  response.SetServer(options_.serverHeader);
-  response.SetCloseAfterResponse(AsksToClose(request));
   const std::string& method = request.RequestMethod();
   const bool read = method == "GET" || method == "HEAD";
+  const bool resource = query.compare(0, std::char_traits<char>::length(kResourceQueryPrefix),
+                                      kResourceQueryPrefix) == 0;
+  if (resource && read) return content_.StreamResource(thread, request, response);
+  response.SetServer(options_.serverHeader);
+  response.SetCloseAfterResponse(AsksToClose(request));
   auto refuse = [&response](const char* allowed) {
     response.SetResponseCode(405);
     response.CustomHeaders().Add(std::string("Allow: ") + allowed);
   };
+  if (resource) return refuse("GET, HEAD");
   if (query == kDescriptionQuery) {
     if (!read) return refuse("GET, HEAD");
-    return AnswerDocument(description_, request, response);
+    return AnswerDocument(description_, response);
   }
   for (const ServiceUrls& service : kServices) {
     if (query == service.description) {
       if (!read) return refuse("GET, HEAD");
-      return AnswerDocument(ServiceDescription(service.type), request, response);
+      return AnswerDocument(ServiceDescription(service.type), response);
     }
     if (query == service.control) {
       if (method != "POST") return refuse("POST");
@@ -103,7 +102,7 @@ void UpnpRequestHandler::Handle(http::TNetPeerThread& thread, http::TNetHTTPRequ
   response.SetResponseCode(404);
 }
 
-void UpnpRequestHandler::AnswerDocument(const std::string& xml, http::TNetHTTPRequestInfo&,
+void UpnpRequestHandler::AnswerDocument(const std::string& xml,
                                         http::TNetHTTPResponseInfo& response) {
   response.SetContentType(kXmlContentType);
   response.SetBodyText(xml);

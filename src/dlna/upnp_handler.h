@@ -1,9 +1,9 @@
 // The request handler of the media-server side: every request for which IsDlnaRequest holds
 // comes here. It answers the device description and the three SCPDs (GET, HEAD), the SOAP
 // actions of ContentDirectory, ConnectionManager and the media-receiver registrar (POST to a
-// control URL), SUBSCRIBE and UNSUBSCRIBE to an event URL (EventPublisher), and hands a file of
-// the tree ("/?dlna/res/...") to ContentSource::StreamResource. Another query gets 404, a
-// method a URL does not take 405 with Allow.
+// control URL), SUBSCRIBE and UNSUBSCRIBE to an event URL (EventPublisher), and hands a GET or
+// HEAD of a file of the tree ("/?dlna/res/...") to ContentSource::StreamResource untouched.
+// Another query gets 404, a method a URL does not take 405 with Allow.
 //
 // SOAP: an unknown action is fault 401, missing or malformed arguments 402, an object the
 // content source does not know its UpnpError (701), any other failure 501; every fault is
@@ -52,8 +52,7 @@ class UpnpRequestHandler {
               http::TNetHTTPResponseInfo& response);
 
  private:
-  void AnswerDocument(const std::string& xml, http::TNetHTTPRequestInfo& request,
-                      http::TNetHTTPResponseInfo& response);
+  void AnswerDocument(const std::string& xml, http::TNetHTTPResponseInfo& response);
   void AnswerControl(const ServiceUrls& service, http::TNetPeerThread& thread,
                      http::TNetHTTPRequestInfo& request, http::TNetHTTPResponseInfo& response);
   // The out arguments of one action; throws UpnpError.

@@ -226,6 +226,7 @@ TEST(UpnpDocuments, DescriptionsAndWhatEachUrlTakes) {
       {"GET", "dlna/cds/control", 405, "", "POST"},
       {"GET", "dlna/cms/events", 405, "", "SUBSCRIBE, UNSUBSCRIBE"},
       {"GET", "dlna/res/abc.mp4", 200, "resource dlna/res/abc.mp4", ""},
+      {"SUBSCRIBE", "dlna/res/abc.mp4", 405, "", "GET, HEAD"},
       {"GET", "dlna/unknown", 404, "", ""},
   };
   for (const Case& c : cases) {
