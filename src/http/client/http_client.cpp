@@ -58,6 +58,7 @@ const char* MethodText(TNetHTTPMethod method) {
     case TNetHTTPMethod::hmPut: return "PUT";
     case TNetHTTPMethod::hmDelete: return "DELETE";
     case TNetHTTPMethod::hmConnect: return "CONNECT";
+    case TNetHTTPMethod::hmNotify: return "NOTIFY";
   }
   return "GET";
 }

@@ -84,7 +84,10 @@ class ENetHTTPInvalidHeaderValue : public ENetException {
   ENetHTTPInvalidHeaderValue() : ENetException("Invalid character in header value.") {}
 };
 
-enum class TNetHTTPMethod { hmHead, hmGet, hmPost, hmOptions, hmTrace, hmPut, hmDelete, hmConnect };
+// hmNotify: a UPnP event message (GENA), which carries a body as a POST does.
+enum class TNetHTTPMethod {
+  hmHead, hmGet, hmPost, hmOptions, hmTrace, hmPut, hmDelete, hmConnect, hmNotify
+};
 // "GET", "POST", ...
 const char* MethodText(TNetHTTPMethod method);
 

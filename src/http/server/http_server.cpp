@@ -567,7 +567,9 @@ void TNetCustomHTTPServer::FinishResponse(TNetHTTPResponseInfo& response) {
 }
 
 bool TNetCustomHTTPServer::Answers(const std::string& method) const {
-  return (method == "GET" || method == "POST" || method == "HEAD") && OnCommandGet;
+  if (!OnCommandGet) return false;
+  return method == "GET" || method == "POST" || method == "HEAD" ||
+         std::find(extraMethods_.begin(), extraMethods_.end(), method) != extraMethods_.end();
 }
 
 bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, const std::string& line) {

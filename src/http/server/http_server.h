@@ -1,11 +1,12 @@
 // The HTTP server engine: TNetHTTPServer runs, on every connection's own thread, a request loop
 // that reads a request (line, header lines, body) into a TNetHTTPRequestInfo, calls OnCommandGet
-// for GET, POST and HEAD with a fresh TNetHTTPResponseInfo, writes what the handler left in the
+// for GET, POST and HEAD (and the ExtraMethods set) with a fresh TNetHTTPResponseInfo, writes what the handler left in the
 // response (status line, headers in a fixed order, body) and then closes the connection, or
 // with KeepAlive reads the next request. A handler may also write the response itself:
 // SendHeaders, then the connection's writes (thread.Connection()), then EndConnection.
 // An exception out of the handler becomes a 500 answer whose body is its message; once the
 // handler's headers are on the wire, it only closes the connection (the peer sees a short body).
+// Any other method goes to OnCommandOther with its request line alone (its header lines unread).
 // Bodies: only POST bodies are read (into FormText, or OnCreatePostStream's stream). A body
 // announced with GET or HEAD is never read: the request is answered and the connection closed
 // after the answer, so its bytes are neither kept nor waited for.
@@ -26,6 +27,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "http/stream.h"
@@ -218,6 +220,15 @@ class TNetCustomHTTPServer : public TNetTCPServer {
   bool AutoStartSession() const { return autoStartSession_; }
   void SetAutoStartSession(bool on) { autoStartSession_ = on; }
   TNetHTTPSessionList& SessionList() { return sessions_; }
+  // Methods besides GET, POST and HEAD (e.g. "SUBSCRIBE", any case) whose requests are read
+  // with their header lines and handed to OnCommandGet as those are (their bodies are not
+  // read, as a GET's); none by default. Set it before the server is switched on: connection
+  // threads read it unlocked.
+  const std::vector<std::string>& ExtraMethods() const { return extraMethods_; }
+  void SetExtraMethods(std::vector<std::string> methods) {
+    for (std::string& m : methods) m = UpperCase(std::move(m));
+    extraMethods_ = std::move(methods);
+  }
   // Bytes the request bodies being read now hold against maxBodyBytesHeld.
   std::int64_t BodyBytesHeld() const;
 
@@ -275,6 +286,7 @@ class TNetCustomHTTPServer : public TNetTCPServer {
   bool sessionState_ = false;
   int sessionTimeOutMs_ = 0;
   bool autoStartSession_ = false;
+  std::vector<std::string> extraMethods_;
   TNetHTTPSessionList sessions_;
   std::thread sessionCleaner_;
   std::mutex cleanerLock_;

@@ -1,6 +1,7 @@
 // How the request loop reads and parses what a client sends.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <optional>
 
@@ -265,21 +266,49 @@ TEST(RequestParsing, MalformedRequestsCloseWithoutOutput) {
   }
 }
 
-TEST(RequestParsing, OtherMethodsGoToOnCommandOther) {
+TEST(RequestParsing, OtherMethodsGoToOnCommandOtherUnlessListedAsExtra) {
   test::TestServer s;
   std::mutex lock;
-  std::string seen;
-  s.server.OnCommandGet = [](auto&, auto&, auto&) {};
+  std::string other, handled;
+  s.server.SetExtraMethods({"subscribe", "UNSUBSCRIBE"});
+  s.server.OnCommandGet = [&](auto&, TNetHTTPRequestInfo& q, TNetHTTPResponseInfo& r) {
+    std::lock_guard<std::mutex> guard(lock);
+    handled = q.RequestMethod() + "|" + q.QueryText() + "|" + q.HeaderLines().Values("SID");
+    r.SetBodyText("ok");
+  };
   s.server.OnCommandOther = [&](TNetPeerThread&, const std::string& m, const std::string& t,
                                 const std::string& v) {
     std::lock_guard<std::mutex> guard(lock);
-    seen = m + "|" + t + "|" + v;
+    other = m + "|" + t + "|" + v;
   };
   s.Start();
-  EXPECT_EQ(tovi::testing::ExchangeBytes(s.Port(), "delete /x y HTTP/1.0\r\n\r\n"), "");
-  s.WaitIdle();
-  std::lock_guard<std::mutex> guard(lock);
-  EXPECT_EQ(seen, "DELETE|/x y|HTTP/1.0");
+  struct Case {
+    const char* request;
+    const char* handled;  // what OnCommandGet saw ("" = not called)
+    const char* other;    // what OnCommandOther saw
+    bool answered;
+  };
+  const Case cases[] = {
+      {"delete /x y HTTP/1.0\r\n\r\n", "", "DELETE|/x y|HTTP/1.0", false},
+      {"NOTIFY /x HTTP/1.1\r\nSID: a\r\n\r\n", "", "NOTIFY|/x|HTTP/1.1", false},
+      {"Subscribe /?e HTTP/1.1\r\nSID: uuid:1\r\n\r\n", "SUBSCRIBE|e|uuid:1", "", true},
+      {"UNSUBSCRIBE /?e HTTP/1.1\r\nSID: uuid:2\r\n\r\n", "UNSUBSCRIBE|e|uuid:2", "", true},
+  };
+  for (const Case& c : cases) {
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      other.clear();
+      handled.clear();
+    }
+    const std::string reply = tovi::testing::ExchangeBytes(s.Port(), c.request);
+    s.WaitIdle();
+    EXPECT_EQ(reply.substr(0, std::min<std::size_t>(reply.size(), 15)),
+              c.answered ? "HTTP/1.1 200 OK" : "")
+        << c.request;
+    std::lock_guard<std::mutex> guard(lock);
+    EXPECT_EQ(handled, c.handled) << c.request;
+    EXPECT_EQ(other, c.other) << c.request;
+  }
 }
 
 TEST(Sessions, StartOnceAndAreFoundAgainByTheirCookie) {

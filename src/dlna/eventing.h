@@ -1,0 +1,103 @@
+// Event subscriptions of the three services (UPnP eventing, GENA): SUBSCRIBE makes one (SID
+// "uuid:...", TIMEOUT "Second-<term>") or renews it, UNSUBSCRIBE ends it, and a new one gets
+// its initial event, the service's evented state variables, as a NOTIFY to its CALLBACK URL.
+// Only that first event is sent: what we publish does not change while the server runs.
+//
+// Answers: 200 with SID and TIMEOUT; 412 for a SID we do not hold, a missing or wrong NT, or a
+// CALLBACK with no URL we may call; 400 for SID given together with NT or CALLBACK.
+// A NOTIFY goes only to the subscriber's own address (the CALLBACK's host must be the very
+// address the SUBSCRIBE came from): a subscription cannot make us call any other machine.
+// It is sent by a thread of the publisher's own after the SUBSCRIBE's answer is on the wire,
+// so a slow subscriber never holds a connection thread up.
+//
+// Bounds (EventingLimits): the subscriptions held (a full table gives way at the one nearest
+// its end), their term, the events waiting to be sent (beyond: dropped), the CALLBACK's length,
+// the time one NOTIFY may take, and so the time the destructor waits for the sender.
+// Thread safety: Handle runs on connection threads, several at once; the table is locked.
+#pragma once
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "dlna/device.h"
+#include "http/server/http_server.h"
+
+namespace tovi::dlna {
+
+struct EventingLimits {
+  int termSeconds = 1800;              // every subscription's TIMEOUT, whatever was asked
+  std::size_t maxSubscriptions = 64;   // a few renderers, three services each, with room
+  std::size_t maxQueuedEvents = 64;    // initial events waiting for the sender
+  std::size_t maxCallbackBytes = 1024; // one CALLBACK URL
+  int notifyConnectMs = 2000;          // a subscriber on the home network answers at once
+  int notifyTotalMs = 5000;            // one NOTIFY from connect to its answer
+};
+
+// A service's evented state variables with their values now, in order.
+using EventedState = std::function<std::vector<std::pair<std::string, std::string>>(
+    const ServiceUrls& service)>;
+
+class EventPublisher {
+ public:
+  // state: asked on the connection thread when a subscription is made.
+  EventPublisher(EventedState state, EventingLimits limits = {});
+  // Ends the sender: an event being sent is aborted, those waiting are dropped.
+  ~EventPublisher();
+  EventPublisher(const EventPublisher&) = delete;
+  EventPublisher& operator=(const EventPublisher&) = delete;
+
+  // A SUBSCRIBE or UNSUBSCRIBE to service's event URL. Leaves the answer in response, or, for
+  // a new subscription, sends it itself before the initial event is queued.
+  void Handle(const ServiceUrls& service, http::TNetHTTPRequestInfo& request,
+              http::TNetHTTPResponseInfo& response);
+
+  // Subscriptions held now (expired ones left out).
+  std::size_t Count();
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  struct Subscription {
+    std::string sid;
+    const ServiceUrls* service;
+    Clock::time_point expires;
+  };
+  struct Event {
+    std::string callbackUrl;
+    std::string peerAddress;
+    std::string sid;
+    std::string body;
+  };
+
+  void Subscribe(const ServiceUrls& service, http::TNetHTTPRequestInfo& request,
+                 http::TNetHTTPResponseInfo& response);
+  void Renew(const ServiceUrls& service, const std::string& sid,
+             http::TNetHTTPResponseInfo& response);
+  void Unsubscribe(const ServiceUrls& service, const std::string& sid,
+                   http::TNetHTTPResponseInfo& response);
+  void AnswerSubscription(const std::string& sid, http::TNetHTTPResponseInfo& response) const;
+  // Under lock_: drops expired subscriptions.
+  void DropExpired(Clock::time_point now);
+  void Queue(Event event);
+  void SendEvents();
+  void Send(const Event& event);
+
+  EventedState state_;
+  EventingLimits limits_;
+  std::mutex lock_;
+  std::vector<Subscription> subscriptions_;
+  std::deque<Event> queue_;
+  std::condition_variable queued_;
+  bool stopping_ = false;
+  std::atomic<bool> abort_{false};  // read by the sender's client at every wait
+  std::thread sender_;              // started with the first event
+};
+
+}  // namespace tovi::dlna

@@ -1,0 +1,34 @@
+// A content tree for the control side's tests: three children under "0", whose DIDL names the
+// request it answers, so a test sees what reached the source; any other id is NoSuchObject.
+#pragma once
+#include <string>
+
+#include "dlna/content_source.h"
+#include "dlna/upnp_error.h"
+
+namespace tovi::dlna::test {
+
+class FakeContent : public ContentSource {
+ public:
+  static constexpr std::uint32_t kUpdateId = 7;
+  static constexpr std::uint32_t kChildren = 3;
+
+  BrowseResult Browse(const BrowseRequest& r, const std::string& baseUrl) override {
+    if (r.objectId != "0" && r.objectId != "a&b <\xD0\x90>") throw NoSuchObject();
+    BrowseResult out;
+    out.total = r.metadata ? 1 : kChildren;
+    const std::uint32_t left = r.start < out.total ? out.total - r.start : 0;
+    out.returned = r.count == 0 || r.count > left ? left : r.count;
+    out.didl = "<DIDL-Lite id=\"" + r.objectId + "\" meta=\"" + (r.metadata ? "1" : "0") +
+               "\" start=\"" + std::to_string(r.start) + "\" count=\"" +
+               std::to_string(r.count) + "\" base=\"" + baseUrl + "\"/>";
+    return out;
+  }
+  std::uint32_t SystemUpdateId() override { return kUpdateId; }
+  void StreamResource(http::TNetPeerThread&, http::TNetHTTPRequestInfo& request,
+                      http::TNetHTTPResponseInfo& response) override {
+    response.SetBodyText("resource " + request.QueryText());
+  }
+};
+
+}  // namespace tovi::dlna::test
