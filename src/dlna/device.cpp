@@ -1,1 +1,0 @@
-#include "dlna/device.h"
