@@ -1,0 +1,139 @@
+#!/usr/bin/env bash
+# Discovery as a real control point sees it (GSSDP's gssdp-discover), across a link between two
+# network namespaces of the test's own: the server's PC has the chosen adapter (ssdp0) and
+# another one (other0); the control points' PC is at the other end of each. The device's
+# announcements (three rounds) and its goodbye at Stop are heard on the chosen link, a search
+# there is answered, nothing is heard or answered on the other link, and a flood of searches
+# gets no more answers than the per-second bound.
+# Usage: ssdp_netns_test.sh SSDP_DRIVER (as root: it makes the namespaces)
+set -uo pipefail
+here=$(dirname "$(realpath "$0")")
+source "$here/../app/netns_lan.sh"
+netns_enter "$0" "$@"
+
+driver=$(realpath "$1")
+python=/usr/bin/python3
+command -v gssdp-discover >/dev/null || { echo "FAIL: gssdp-discover is missing (gupnp-tools)"; exit 1; }
+command -v nsenter >/dev/null || { echo "FAIL: nsenter is missing (util-linux)"; exit 1; }
+[ -x "$python" ] || { echo "FAIL: $python is missing (python3)"; exit 1; }
+
+work=$(mktemp -d)
+peer= driver_pid= watch_pid= seen_pid= other_pid=
+cleanup() {
+  for p in $driver_pid $watch_pid $seen_pid $other_pid $peer; do kill "$p" 2>/dev/null; done
+  exec 3>&- 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*"
+  for f in driver watch seen other search flood; do
+    [ -s "$work/$f.txt" ] && { echo "  $f:"; sed 's/^/    /' "$work/$f.txt" | tail -40; }
+  done
+  exit 1
+}
+count() { grep -c -- "$2" "$work/$1.txt" 2>/dev/null; }
+at_least() { [ "$(count "$1" "$2")" -ge "$3" ]; }
+
+# The control points' PC: a namespace of its own, linked to ours by two veth pairs.
+unshare -n sleep 600 &
+peer=$!
+in_peer() { nsenter -t "$peer" -n "$@"; }
+netns_wait_for 5 in_peer true || fail "the peer namespace did not come"
+ip link set lo up && in_peer ip link set lo up &&
+  ip link add ssdp0 type veth peer name ssdp1 netns "$peer" &&
+  ip link add other0 type veth peer name other1 netns "$peer" &&
+  ip addr add 10.19.0.1/24 dev ssdp0 && ip addr add 10.20.0.1/24 dev other0 &&
+  in_peer ip addr add 10.19.0.2/24 dev ssdp1 && in_peer ip addr add 10.20.0.2/24 dev other1 &&
+  ip link set ssdp0 up && ip link set other0 up &&
+  in_peer ip link set ssdp1 up && in_peer ip link set other1 up || fail "the links could not be made"
+
+# Counts the device's announcements of its root as they arrive at the peer: one line each.
+cat >"$work/watch.py" <<'PY'
+import socket, struct, sys
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("0.0.0.0", 1900))
+s.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP,
+             socket.inet_aton("239.255.255.250") + socket.inet_aton(sys.argv[1]))
+print("listening", flush=True)
+while True:
+    data = s.recv(65536).decode("latin-1")
+    if "NTS: ssdp:alive" in data and "::upnp:rootdevice" in data:
+        print("alive", flush=True)
+PY
+# Sends N searches for everything at once from one socket and prints each answer's USN until
+# 1.5 s pass without one (its MX is 1 s; 6 s at most in all).
+cat >"$work/flood.py" <<'PY'
+import socket, sys, time
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind((sys.argv[1], 0))
+s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(sys.argv[1]))
+search = ("M-SEARCH * HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\nMAN: \"ssdp:discover\"\r\n"
+          "MX: 1\r\nST: ssdp:all\r\n\r\n").encode()
+for _ in range(int(sys.argv[2])):
+    s.sendto(search, ("239.255.255.250", 1900))
+s.settimeout(1.5)
+end = time.monotonic() + 6
+while time.monotonic() < end:
+    try:
+        data = s.recv(65536).decode("latin-1")
+    except socket.timeout:
+        break
+    for line in data.split("\r\n"):
+        if line.upper().startswith("USN:"):
+            print(line, flush=True)
+PY
+
+in_peer "$python" "$work/watch.py" 10.19.0.2 >"$work/watch.txt" 2>&1 &
+watch_pid=$!
+in_peer gssdp-discover -i ssdp1 -m all -n 60 >"$work/seen.txt" 2>&1 &
+seen_pid=$!
+in_peer gssdp-discover -i other1 -m all -n 60 >"$work/other.txt" 2>&1 &
+other_pid=$!
+netns_wait_for 10 at_least watch listening 1 || fail "the announcement counter did not start"
+netns_wait_for 10 at_least seen "Scanning" 1 || fail "gssdp-discover did not start on the chosen link"
+netns_wait_for 10 at_least other "Scanning" 1 || fail "gssdp-discover did not start on the other link"
+
+rm -f "$work/in"
+mkfifo "$work/in"
+"$driver" 10.19.0.1 <"$work/in" >"$work/driver.txt" 2>&1 &
+driver_pid=$!
+exec 3>"$work/in"
+netns_wait_for 5 at_least driver started 1 || fail "the service did not start"
+uuid=$(head -1 "$work/driver.txt")
+location="http://10.19.0.1:8027/?dlna/device.xml"
+targets=("$uuid::upnp:rootdevice" "$uuid" "$uuid::urn:schemas-upnp-org:device:MediaServer:1"
+         "$uuid::urn:schemas-upnp-org:service:ContentDirectory:1"
+         "$uuid::urn:schemas-upnp-org:service:ConnectionManager:1"
+         "$uuid::urn:microsoft.com:service:X_MS_MediaReceiverRegistrar:1")
+
+# Alive: every target, with the description's URL, in three rounds.
+netns_wait_for 10 at_least seen "resource available" 6 || fail "gssdp-discover did not see the announcements"
+for t in "${targets[@]}"; do
+  grep -qxF "  USN:      $t" "$work/seen.txt" || fail "no announcement of $t"
+done
+[ "$(count seen "Location: $location")" -eq 6 ] || fail "an announcement without the description's URL"
+netns_wait_for 5 at_least watch alive 3 || fail "fewer than three rounds of announcements"
+
+# A search after the rounds: only answers to it can tell gssdp-discover about the device.
+in_peer timeout 20 gssdp-discover -i ssdp1 -m available -n 7 >"$work/search.txt" 2>&1
+for t in "${targets[@]}"; do
+  grep -qxF "  USN:      $t" "$work/search.txt" || fail "the search got no answer for $t"
+done
+[ "$(count watch alive)" -eq 3 ] || fail "announced again during the search"
+
+# A flood of searches: answered, but not beyond the bound (without it: 30 searches x 6 answers).
+in_peer timeout 20 "$python" "$work/flood.py" 10.19.0.2 30 >"$work/flood.txt" 2>&1
+answers=$(grep -c '^USN:' "$work/flood.txt")
+[ "$answers" -ge 6 ] && [ "$answers" -le 60 ] || fail "a flood of 30 searches got $answers answers (6 to 60 expected)"
+
+# Stop: goodbye for every target, within a bounded time.
+exec 3>&-
+netns_wait_for 3 at_least driver stopped 1 || fail "Stop took longer than 3 s"
+netns_wait_for 10 at_least seen "resource unavailable" 6 || fail "gssdp-discover did not see the goodbye"
+driver_pid=
+
+# The other link heard nothing of us, and its searches (gssdp-discover's own) got no answer.
+grep -qF "$uuid" "$work/other.txt" && fail "the device was announced or answered on the other link"
+echo "ssdp netns test: PASS"
