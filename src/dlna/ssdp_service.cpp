@@ -130,11 +130,12 @@ void SsdpService::Loop(Run& run) {
     }
 
     // Answers whose time has come; the rest wait.
-    const std::string date = http::FormatHttpDate(
-        std::chrono::duration_cast<std::chrono::seconds>(
-            std::chrono::system_clock::now().time_since_epoch()).count());
     auto due = std::partition(run.pending.begin(), run.pending.end(),
                               [&](const Run::PendingAnswer& a) { return a.due > now; });
+    const std::string date = due == run.pending.end()
+                                 ? std::string()
+                                 : http::FormatHttpDate(std::chrono::duration_cast<std::chrono::seconds>(
+                                       std::chrono::system_clock::now().time_since_epoch()).count());
     for (auto it = due; it != run.pending.end(); ++it) {
       const std::string message = ssdp::SearchResponse(it->target, run.origin, date);
       run.socket.SendTo(message.data(), message.size(), it->to);
@@ -147,8 +148,8 @@ void SsdpService::Loop(Run& run) {
 
     net::Datagram got;
     int error = 0;
-    const int r = run.socket.Receive(buffer.data(), buffer.size(), static_cast<int>(std::max<long long>(waitMs, 0)),
-                                     &got, &error);
+    const int r = run.socket.Receive(buffer.data(), buffer.size(),
+                                     static_cast<int>(std::max<long long>(waitMs, 0)), &got, &error);
     if (r < 0) {
       // The socket failed under us (the adapter went away): wait out the slice, so a failing
       // receive does not spin; the owner moves us when the address changes.

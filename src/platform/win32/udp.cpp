@@ -57,6 +57,8 @@ int MulticastSocket::Open(const Endpoint& group, const Endpoint& adapter, int tt
              nullptr, nullptr);
   const BOOL yes = TRUE;
   const DWORD hops = static_cast<DWORD>(ttl);
+  // Windows applies the loop option to what this socket receives, POSIX to what it sends: on,
+  // both ways, so that control points of this PC hear us and we hear their searches.
   const DWORD loop = 1;
   ip_mreq membership{};
   membership.imr_multiaddr = ToInAddr(group);
