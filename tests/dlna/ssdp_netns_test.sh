@@ -5,7 +5,9 @@
 # announcements (three rounds) and its goodbye at Stop are heard on the chosen link, a search
 # there is answered, nothing is heard or answered on the other link, and a flood of searches
 # gets no more answers than the per-second bound.
-# Usage: ssdp_netns_test.sh SSDP_DRIVER (as root: it makes the namespaces)
+# Usage: ssdp_netns_test.sh SSDP_DRIVER [WINE_PREFIX] (as root: it makes the namespaces)
+# A driver that is an .exe runs under wine in WINE_PREFIX, a prefix of this test's own (made on
+# first use), whose wineserver runs in the test's namespace: wine's server makes the sockets.
 set -uo pipefail
 here=$(dirname "$(realpath "$0")")
 source "$here/../app/netns_lan.sh"
@@ -16,11 +18,29 @@ python=/usr/bin/python3
 command -v gssdp-discover >/dev/null || { echo "FAIL: gssdp-discover is missing (gupnp-tools)"; exit 1; }
 command -v nsenter >/dev/null || { echo "FAIL: nsenter is missing (util-linux)"; exit 1; }
 [ -x "$python" ] || { echo "FAIL: $python is missing (python3)"; exit 1; }
+run=("$driver")
+wine_prefix=
+if [[ $driver == *.exe ]]; then
+  command -v wine >/dev/null || { echo "FAIL: wine is missing (scripts/setup.sh test)"; exit 1; }
+  wine_prefix=$(realpath -m "${2:?a wine prefix for the .exe}")
+  export WINEPREFIX=$wine_prefix
+  export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  # A server of this prefix left by an earlier run would make the sockets in its namespace.
+  [ -f "$WINEPREFIX/system.reg" ] && timeout 20 wineserver -k 2>/dev/null
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$WINEPREFIX"
+    timeout 300 wineboot -i >/dev/null 2>&1 || { echo "FAIL: wineboot -i failed for $WINEPREFIX"; exit 1; }
+    timeout 60 wineserver -w
+  fi
+  run=(wine "$driver")
+fi
 
 work=$(mktemp -d)
 peer= driver_pid= watch_pid= seen_pid= other_pid=
 cleanup() {
   for p in $driver_pid $watch_pid $seen_pid $other_pid $peer; do kill "$p" 2>/dev/null; done
+  # The prefix is this test's own: whatever still runs in it was started here.
+  [ -n "$wine_prefix" ] && timeout 20 wineserver -k 2>/dev/null
   exec 3>&- 2>/dev/null
   rm -rf "$work"
 }
@@ -97,11 +117,11 @@ netns_wait_for 10 at_least other "Scanning" 1 || fail "gssdp-discover did not st
 
 rm -f "$work/in"
 mkfifo "$work/in"
-"$driver" 10.19.0.1 <"$work/in" >"$work/driver.txt" 2>&1 &
+"${run[@]}" 10.19.0.1 <"$work/in" >"$work/driver.txt" 2>&1 &
 driver_pid=$!
 exec 3>"$work/in"
-netns_wait_for 5 at_least driver started 1 || fail "the service did not start"
-uuid=$(head -1 "$work/driver.txt")
+netns_wait_for 30 at_least driver started 1 || fail "the service did not start"
+uuid=$(head -1 "$work/driver.txt" | tr -d '\r')  # CR: the Windows driver under wine
 location="http://10.19.0.1:8027/?dlna/device.xml"
 targets=("$uuid::upnp:rootdevice" "$uuid" "$uuid::urn:schemas-upnp-org:device:MediaServer:1"
          "$uuid::urn:schemas-upnp-org:service:ContentDirectory:1"
