@@ -1,22 +1,28 @@
 // Runs discovery alone, for the tests with real control points: announces this PC's device at
-// the address given (its description URL as the program builds it), prints "uuid:<UUID>" and
-// "started", and on the end of its input or SIGTERM/SIGINT stops (saying goodbye) and prints
-// "stopped". Usage: ssdp_driver ADDRESS
-#include <csignal>
+// the address given (with the description URL the program gives it), prints "uuid:<UUID>" and
+// "started"; a line "move ADDRESS" moves it to another adapter's address ("moved"); the end of
+// its input stops it (with its goodbye) and prints "stopped". A start that fails prints the
+// error and ends with 1. Usage: ssdp_driver ADDRESS
 #include <cstdio>
 #include <iostream>
 #include <string>
-#include <thread>
 
 #include "dlna/device.h"
 #include "dlna/identity.h"
 #include "dlna/ssdp_service.h"
-#include "platform/socket.h"
 
 namespace {
 
-volatile std::sig_atomic_t gSignalled = 0;
-void OnSignal(int) { gSignalled = 1; }
+void Say(const std::string& line) {
+  std::printf("%s\n", line.c_str());
+  std::fflush(stdout);
+}
+
+void Start(tovi::dlna::SsdpService& service, const std::string& address,
+           const tovi::dlna::DeviceIdentity& identity) {
+  service.Start(address, "http://" + address + ":8027" + tovi::dlna::UrlTarget(tovi::dlna::kDescriptionQuery),
+                identity);
+}
 
 }  // namespace
 
@@ -25,30 +31,25 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: ssdp_driver ADDRESS\n");
     return 2;
   }
-  const std::string address = argv[1];
   const tovi::dlna::DeviceIdentity identity = tovi::dlna::ThisDeviceIdentity();
   tovi::dlna::SsdpService service;
   try {
-    service.Start(address, "http://" + address + ":8027" + tovi::dlna::UrlTarget(tovi::dlna::kDescriptionQuery),
-                  identity);
-  } catch (const tovi::dlna::SsdpError& e) {
-    std::fprintf(stderr, "%s\n", e.what());
-    return 1;
-  }
-  std::printf("%s\nstarted\n", tovi::dlna::Udn(identity).c_str());
-  std::fflush(stdout);
-  std::signal(SIGTERM, OnSignal);
-  std::signal(SIGINT, OnSignal);
-  // The input's end is read on a thread of its own, so a signal is noticed while it blocks.
-  std::thread([] {
+    Start(service, argv[1], identity);
+    Say(tovi::dlna::Udn(identity));
+    Say("started");
     std::string line;
     while (std::getline(std::cin, line)) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (line.rfind("move ", 0) == 0) {
+        Start(service, line.substr(5), identity);
+        Say("moved");
+      }
     }
-    gSignalled = 1;
-  }).detach();
-  while (!gSignalled) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  } catch (const tovi::dlna::SsdpError& e) {
+    Say(e.what());
+    return 1;
+  }
   service.Stop();
-  std::printf("stopped\n");
-  std::fflush(stdout);
+  Say("stopped");
   return 0;
 }

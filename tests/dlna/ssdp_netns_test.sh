@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Discovery as a real control point sees it (GSSDP's gssdp-discover), across a link between two
+# Discovery as a real control point sees it (GSSDP's gssdp-discover), across links between two
 # network namespaces of the test's own: the server's PC has the chosen adapter (ssdp0) and
 # another one (other0); the control points' PC is at the other end of each. The device's
-# announcements (three rounds) and its goodbye at Stop are heard on the chosen link, a search
-# there is answered, nothing is heard or answered on the other link, and a flood of searches
-# gets no more answers than the per-second bound.
+# announcements (three rounds) are heard on the chosen link, a search there is answered,
+# nothing is heard or answered on the other link, a flood of searches gets no more answers than
+# the per-second bound; moved to the other adapter's address, it says goodbye on the old link
+# and is announced on the new one; Stop says goodbye there; a start at an address on no adapter
+# or at no address fails with its error.
 # Usage: ssdp_netns_test.sh SSDP_DRIVER [WINE_PREFIX] (as root: it makes the namespaces)
 # A driver that is an .exe runs under wine in WINE_PREFIX, a prefix of this test's own (made on
 # first use), whose wineserver runs in the test's namespace: wine's server makes the sockets.
@@ -148,12 +150,32 @@ in_peer timeout 20 "$python" "$work/flood.py" 10.19.0.2 30 >"$work/flood.txt" 2>
 answers=$(grep -c '^USN:' "$work/flood.txt")
 [ "$answers" -ge 6 ] && [ "$answers" -le 60 ] || fail "a flood of 30 searches got $answers answers (6 to 60 expected)"
 
+# The other link heard nothing of us, and its searches (gssdp-discover's own) got no answer.
+grep -qF "$uuid" "$work/other.txt" && fail "the device was announced or answered on the other link"
+
+# To the other adapter's address (as when the chosen address changes): goodbye on the old link,
+# alive with the new description URL on the new one.
+echo "move 10.20.0.1" >&3
+netns_wait_for 30 at_least driver moved 1 || fail "the service did not move"
+netns_wait_for 10 at_least seen "resource unavailable" 6 || fail "no goodbye on the old link after the move"
+netns_wait_for 10 at_least other "resource available" 6 || fail "no announcements on the new link after the move"
+[ "$(count other "Location: http://10.20.0.1:8027/?dlna/device.xml")" -eq 6 ] ||
+  fail "the announcements after the move do not carry the new description URL"
+
 # Stop: goodbye for every target, within a bounded time.
 exec 3>&-
 netns_wait_for 3 at_least driver stopped 1 || fail "Stop took longer than 3 s"
-netns_wait_for 10 at_least seen "resource unavailable" 6 || fail "gssdp-discover did not see the goodbye"
+netns_wait_for 10 at_least other "resource unavailable" 6 || fail "gssdp-discover did not see the goodbye"
 driver_pid=
 
-# The other link heard nothing of us, and its searches (gssdp-discover's own) got no answer.
-grep -qF "$uuid" "$work/other.txt" && fail "the device was announced or answered on the other link"
+# Starts that cannot be: named as such (the socket error's code is the system's own: Windows
+# and Linux say 10049, wine 10022), nothing left running.
+for row in "192.0.2.1|^Discovery port 1900 at 192\.0\.2\.1: socket error [0-9]+$" \
+           "10.19.0|^Discovery address is not an IPv4 address: 10\.19\.0$"; do
+  address=${row%%|*}
+  "${run[@]}" "$address" </dev/null >"$work/driver.txt" 2>&1
+  status=$?
+  [ "$status" -eq 1 ] && head -1 "$work/driver.txt" | tr -d '\r' | grep -qE "${row#*|}" ||
+    fail "a start at $address ended with $status"
+done
 echo "ssdp netns test: PASS"

@@ -73,7 +73,8 @@ int MulticastSocket::Open(const Endpoint& group, const Endpoint& adapter, int tt
       Set(fd, IPPROTO_IP, IP_MULTICAST_TTL, hops) &&
       Set(fd, IPPROTO_IP, IP_MULTICAST_LOOP, loop);
   if (!ok) {
-    const int code = detail::MapErrno(errno);
+    // An address on no adapter: what Windows reports for it, not Linux's "no such device".
+    const int code = errno == ENODEV ? kErrAddressNotAvailable : detail::MapErrno(errno);
     ::close(fd);
     return code;
   }
