@@ -3,8 +3,9 @@
 # network namespaces of the test's own: the server's PC has the chosen adapter (ssdp0) and
 # another one (other0); the control points' PC is at the other end of each. The device's
 # announcements (three rounds) are heard on the chosen link, a search there is answered,
-# nothing is heard or answered on the other link, a flood of searches gets no more answers than
-# the per-second bound; moved to the other adapter's address, it says goodbye on the old link
+# nothing is heard or answered on the other link, a control point on the server's PC that held
+# port 1900 first hears them too, a flood of searches gets no more answers than the per-second
+# bound; moved to the other adapter's address, it says goodbye on the old link
 # and is announced on the new one; Stop says goodbye there; a start at an address on no adapter
 # or at no address fails with its error.
 # Usage: ssdp_netns_test.sh SSDP_DRIVER [WINE_PREFIX] (as root: it makes the namespaces)
@@ -38,9 +39,9 @@ if [[ $driver == *.exe ]]; then
 fi
 
 work=$(mktemp -d)
-peer= driver_pid= watch_pid= seen_pid= other_pid=
+peer= driver_pid= watch_pid= seen_pid= other_pid= local_pid=
 cleanup() {
-  for p in $driver_pid $watch_pid $seen_pid $other_pid $peer; do kill "$p" 2>/dev/null; done
+  for p in $driver_pid $watch_pid $seen_pid $other_pid $local_pid $peer; do kill "$p" 2>/dev/null; done
   # The prefix is this test's own: whatever still runs in it was started here.
   [ -n "$wine_prefix" ] && timeout 20 wineserver -k 2>/dev/null
   exec 3>&- 2>/dev/null
@@ -49,7 +50,7 @@ cleanup() {
 trap cleanup EXIT
 fail() {
   echo "FAIL: $*"
-  for f in driver watch seen other search flood; do
+  for f in driver watch seen other local search flood; do
     [ -s "$work/$f.txt" ] && { echo "  $f:"; sed 's/^/    /' "$work/$f.txt" | tail -40; }
   done
   exit 1
@@ -113,7 +114,12 @@ in_peer gssdp-discover -i ssdp1 -m all -n 60 >"$work/seen.txt" 2>&1 &
 seen_pid=$!
 in_peer gssdp-discover -i other1 -m all -n 60 >"$work/other.txt" 2>&1 &
 other_pid=$!
+# A control point on the server's own PC, holding port 1900 before us (as the system's own
+# listener or another media server does): the port is shared, and it hears us too.
+gssdp-discover -i ssdp0 -m all -n 60 >"$work/local.txt" 2>&1 &
+local_pid=$!
 netns_wait_for 10 at_least watch listening 1 || fail "the announcement counter did not start"
+netns_wait_for 10 at_least local "Scanning" 1 || fail "gssdp-discover did not start on the server's PC"
 netns_wait_for 10 at_least seen "Scanning" 1 || fail "gssdp-discover did not start on the chosen link"
 netns_wait_for 10 at_least other "Scanning" 1 || fail "gssdp-discover did not start on the other link"
 
@@ -137,6 +143,7 @@ for t in "${targets[@]}"; do
 done
 [ "$(count seen "Location: $location")" -eq 6 ] || fail "an announcement without the description's URL"
 netns_wait_for 5 at_least watch alive 3 || fail "fewer than three rounds of announcements"
+netns_wait_for 5 at_least local "resource available" 6 || fail "a control point on the same PC did not hear us"
 
 # A search after the rounds: only answers to it can tell gssdp-discover about the device.
 in_peer timeout 20 gssdp-discover -i ssdp1 -m available -n 7 >"$work/search.txt" 2>&1
