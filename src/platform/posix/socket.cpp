@@ -1,5 +1,6 @@
 // BSD sockets behind platform/socket.h; errno values are turned into Windows Sockets codes.
 #include "platform/socket.h"
+#include "platform/posix/socket_errors.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -21,9 +22,8 @@
 #include <mutex>
 
 namespace tovi::net {
-namespace {
 
-thread_local int tLastError = 0;
+namespace detail {
 
 int MapErrno(int e) {
   switch (e) {
@@ -70,6 +70,14 @@ int MapErrno(int e) {
     default: return 10000 + e;
   }
 }
+
+}  // namespace detail
+
+namespace {
+
+using detail::MapErrno;
+
+thread_local int tLastError = 0;
 
 int Fail() {
   tLastError = MapErrno(errno);

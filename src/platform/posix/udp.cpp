@@ -1,0 +1,134 @@
+// BSD sockets behind platform/udp.h.
+#include "platform/udp.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "platform/posix/socket_errors.h"
+
+namespace tovi::net {
+namespace {
+
+sockaddr_in ToSockaddr(const Endpoint& e) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(e.port);
+  std::memcpy(&a.sin_addr, e.address, 4);
+  return a;
+}
+
+in_addr ToInAddr(const Endpoint& e) {
+  in_addr a{};
+  std::memcpy(&a, e.address, 4);
+  return a;
+}
+
+template <typename T>
+bool Set(int fd, int level, int option, const T& value) {
+  return ::setsockopt(fd, level, option, &value, sizeof value) == 0;
+}
+
+}  // namespace
+
+MulticastSocket::~MulticastSocket() { Close(); }
+
+void MulticastSocket::Close() {
+  if (handle_ == kInvalidSocket) return;
+  ::close(static_cast<int>(handle_));
+  handle_ = kInvalidSocket;
+}
+
+int MulticastSocket::Open(const Endpoint& group, const Endpoint& adapter, int ttl) {
+  Close();
+  const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return detail::MapErrno(errno);
+  const int one = 1;
+  const int zero = 0;
+  const unsigned char hops = static_cast<unsigned char>(ttl);
+  const unsigned char loop = 1;
+  ip_mreqn membership{};
+  membership.imr_multiaddr = ToInAddr(group);
+  membership.imr_address = ToInAddr(adapter);
+  const in_addr outgoing = ToInAddr(adapter);
+  const sockaddr_in any = ToSockaddr(Endpoint{{0, 0, 0, 0}, group.port});
+  // Every step must hold: a socket that joined on no adapter, or would send out of another,
+  // is worse than none. The port-reuse option is a help, not a must (another listener that set
+  // only the address-reuse one shares with us without it).
+  Set(fd, SOL_SOCKET, SO_REUSEPORT, one);
+  const bool ok =
+      Set(fd, SOL_SOCKET, SO_REUSEADDR, one) &&
+      // Without this, a socket bound to 0.0.0.0 hears every group any program joined on any
+      // adapter: only our own membership should reach us.
+      Set(fd, IPPROTO_IP, IP_MULTICAST_ALL, zero) &&
+      ::bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof any) == 0 &&
+      Set(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, membership) &&
+      Set(fd, IPPROTO_IP, IP_MULTICAST_IF, outgoing) &&
+      Set(fd, IPPROTO_IP, IP_MULTICAST_TTL, hops) &&
+      Set(fd, IPPROTO_IP, IP_MULTICAST_LOOP, loop);
+  if (!ok) {
+    // An address on no adapter: what Windows reports for it, not Linux's "no such device".
+    const int code = errno == ENODEV ? kErrAddressNotAvailable : detail::MapErrno(errno);
+    ::close(fd);
+    return code;
+  }
+  handle_ = fd;
+  return 0;
+}
+
+int MulticastSocket::Receive(void* buffer, std::size_t capacity, int timeoutMs, Datagram* got,
+                             int* error) {
+  const int fd = static_cast<int>(handle_);
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    pollfd p{fd, POLLIN, 0};
+    const int r = ::poll(&p, 1, left.count() < 0 ? 0 : static_cast<int>(left.count()));
+    if (r == 0) return 0;
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      *error = detail::MapErrno(errno);
+      return -1;
+    }
+    if (p.revents & POLLNVAL) {
+      *error = kErrNotSocket;
+      return -1;
+    }
+    sockaddr_in from{};
+    socklen_t fromSize = sizeof from;
+    // MSG_TRUNC: the datagram's whole length, so a cut one is known as such.
+    const ssize_t n = ::recvfrom(fd, buffer, capacity, MSG_TRUNC | MSG_DONTWAIT,
+                                 reinterpret_cast<sockaddr*>(&from), &fromSize);
+    if (n < 0) {
+      if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+      // An unreachable port reported for an earlier send is not this socket's failure.
+      if (errno == ECONNREFUSED) return 0;
+      *error = detail::MapErrno(errno);
+      return -1;
+    }
+    got->truncated = static_cast<std::size_t>(n) > capacity;
+    got->size = got->truncated ? capacity : static_cast<std::size_t>(n);
+    std::memcpy(got->from.address, &from.sin_addr, 4);
+    got->from.port = ntohs(from.sin_port);
+    return 1;
+  }
+}
+
+int MulticastSocket::SendTo(const void* data, std::size_t size, const Endpoint& to) {
+  const sockaddr_in a = ToSockaddr(to);
+  for (;;) {
+    const ssize_t n = ::sendto(static_cast<int>(handle_), data, size, MSG_NOSIGNAL,
+                               reinterpret_cast<const sockaddr*>(&a), sizeof a);
+    if (n >= 0) return 0;
+    if (errno != EINTR) return detail::MapErrno(errno);
+  }
+}
+
+}  // namespace tovi::net
