@@ -59,50 +59,6 @@ struct Rig {
   std::unique_ptr<TForm1> form;
 };
 
-struct MenuRow {
-  const char* name;
-  const char* caption;
-  bool visible;
-  bool checked = false;
-};
-
-std::vector<MenuRow> DesignMenu() {
-  return {{"N3", "Нет устройства", true},
-          {"N5", "Синхронизировать Tovi DLNA", false},
-          {"ToviDLNA1", "Проверить работу Tovi DLNA", true},
-          {"AddressMenu", "Адрес: ", true},
-          {"LocalRFS1", "Включить Tovi DLNA", true},
-          {"ShowToTvs1", "Показывать ПК телевизорам (DLNA)", true, true},
-          {"AllowFirewall1", "Разрешить доступ в брандмауэре…", false},
-          {"Autostart1", "Запускать вместе с Windows", autostart::Supported()},
-          {"N1", "О программе", true},
-          {"N2", "Выход", true}};
-}
-
-TEST(MainForm, MenuHasTheDesignItemsInOrder) {
-  Rig rig;
-  const auto& items = rig.form->pmTreyMenu.Items();
-  const std::vector<MenuRow> design = DesignMenu();
-  ASSERT_EQ(items.size(), design.size());
-  for (std::size_t i = 0; i < design.size(); ++i) {
-    EXPECT_EQ(items[i]->Name(), design[i].name);
-    EXPECT_EQ(items[i]->Caption(), design[i].caption) << design[i].name;
-    EXPECT_EQ(items[i]->Visible(), design[i].visible) << design[i].name;
-    EXPECT_EQ(items[i]->Checked(), design[i].checked) << design[i].name;
-  }
-  ASSERT_EQ(items[0]->Items().size(), 1u);
-  EXPECT_EQ(items[0]->Items()[0]->Name(), "N4");
-  EXPECT_EQ(items[0]->Items()[0]->Caption(), "Загрузить m3u, xml лист");
-  EXPECT_TRUE(items[0]->Items()[0]->Visible());
-  EXPECT_EQ(rig.form->OpenDialog1.Filter(), "*.m3u, *.xml в UTF-8|*.m3u;*.xml");
-  EXPECT_EQ(rig.form->Timer1.Interval(), 3000);
-  EXPECT_TRUE(rig.form->Timer1.Enabled());
-  EXPECT_EQ(rig.form->Timer2.Interval(), 1500);
-  EXPECT_FALSE(rig.form->Timer2.Enabled());
-  EXPECT_FALSE(rig.form->Memo1.Visible());
-  EXPECT_EQ(rig.form->Button2.Caption(), "Start server");
-}
-
 struct StartCase {
   const char* what;
   const char* settings;  // nullptr: no file
@@ -365,18 +321,6 @@ TEST(MainForm, ExitRemovesTheIconBeforeTheProgramEnds) {
   EXPECT_TRUE(rig.app.Terminated());
 }
 
-TEST(MainForm, TrayIconActionsMapToTheShellCalls) {
-  Rig rig;
-  for (IconAction action : {IconAction::Add, IconAction::Delete, IconAction::Modify}) {
-    rig.form->Ic(action, 77);
-  }
-  ASSERT_EQ(rig.ui.tray.size(), 3u);
-  EXPECT_EQ(rig.ui.tray[0].action, gui::kNimAdd);
-  EXPECT_EQ(rig.ui.tray[1].action, gui::kNimDelete);
-  EXPECT_EQ(rig.ui.tray[2].action, gui::kNimModify);
-  for (const auto& call : rig.ui.tray) EXPECT_EQ(call.data.icon, 77);
-}
-
 // Media servers at a free loopback port, so that a test switches on wherever the media port is.
 MediaServerFactory AnyLoopbackPort() {
   return [](const std::string&, int, MediaRequestEvent handler) {
@@ -526,6 +470,14 @@ TEST(MainForm, ButtonsAndTimer1ClickThroughToTheirItems) {
   rig.ui.TickTimers();  // Timer1 runs from the start
   EXPECT_EQ(switches, 2);
   EXPECT_EQ(registrations, 1);
+}
+
+TEST(MainForm, LoadingAListOffersListFilesAndACancelSendsNothing) {
+  Rig rig;
+  rig.form->SetActiveDevice("Samsung|x|Hall");
+  rig.form->N4.Click();  // the front end answers the dialog with a cancel
+  EXPECT_EQ(rig.ui.fileFilters, std::vector<std::string>{"*.m3u, *.xml в UTF-8|*.m3u;*.xml"});
+  EXPECT_TRUE(rig.ui.boxes.empty());
 }
 
 TEST(MainForm, CaptionsChangedFromOtherThreadsReachTheFrontEndOnTheGuiThread) {

@@ -1,7 +1,7 @@
 // Clients that die, stall or crawl, against the real media server with its limits scaled down
 // (the product's 30 s for a head, a stalled body or a silent page and 120 s for a send without
-// progress have their own test where they are defined). The slow cases run at the same time
-// while a well-behaved client keeps fetching; afterwards every thread and handle of the dead
+// progress have their own test where they are defined). Each slow case runs while a
+// well-behaved client keeps fetching; afterwards every thread and handle of the dead
 // connections must be back (this process's /proc counts).
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -11,6 +11,7 @@
 #include <atomic>
 #include <filesystem>
 #include <future>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -129,130 +130,129 @@ TEST(DeadClients, ADroppedStreamIsReclaimedWhileAnotherStreamGoesOn) {
       << " (were " << handles << ")";
 }
 
+// One slow client at a time, while a well-behaved client keeps fetching a page and a byte range
+// of a file: every fetch is answered, and once the slow client is gone every thread and handle
+// its connection took is back.
+class SlowClients : public ::testing::Test {
+ protected:
+  void Start(const http::TNetServerLimits& limits, const server::PageFetchLimits& pageLimits = {}) {
+    dir_.Write("small.bin", std::string(100000, 's'));
+    server_ = std::make_unique<MediaServer>(limits, pageLimits);
+    threads_ = ThreadCount();
+    handles_ = HandleCount();
+  }
+  std::uint16_t Port() { return server_->Port(); }
+
+  // Runs slowClient on a thread of its own, fetching meanwhile; its result.
+  template <class SlowClient>
+  auto WhileOthersAreServed(SlowClient slowClient) {
+    auto result = std::async(std::launch::async, slowClient);
+    int served = 0, failed = 0;
+    do {
+      const std::string a = Get(Port(), "/test");
+      const std::string b = tovi::testing::ExchangeBytes(
+          Port(), "GET " + dir_.Path("small.bin") + " HTTP/1.1\r\nRange: bytes=10-20\r\n\r\n");
+      const bool ok =
+          StatusLine(a) == "HTTP/1.1 200 OK" && StatusLine(b) == "HTTP/1.1 206 Partial Content";
+      (ok ? served : failed) += 1;
+    } while (result.wait_for(std::chrono::milliseconds(200)) != std::future_status::ready);
+    EXPECT_GT(served, 0);
+    EXPECT_EQ(failed, 0);
+    return result.get();
+  }
+
+  void TearDown() override {
+    if (!server_) return;
+    EXPECT_TRUE(server_->WaitConnectionsAtMost(0, 10000));
+    server_->SwitchOff();
+    EXPECT_TRUE(WaitCountsAtMost(threads_, handles_, 5000))
+        << "threads " << ThreadCount() << " (were " << threads_ << "), handles " << HandleCount()
+        << " (were " << handles_ << ")";
+  }
+
+  testing::TempDir dir_;
+  std::unique_ptr<MediaServer> server_;
+  int threads_ = 0, handles_ = 0;
+};
+
+TEST_F(SlowClients, AHeadTrickledPastItsLimitIsClosedWithoutAnswer) {
+  http::TNetServerLimits limits;
+  limits.requestHeadTimeoutMs = 3000;
+  Start(limits);
+  const SlowResult r = WhileOthersAreServed([&] {
+    return TrickleHead(Port(), "GET /test HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Pad: " +
+                                   std::string(200, 'p') + "\r\n\r\n");
+  });
+  EXPECT_TRUE(r.closed);
+  EXPECT_EQ(r.answer, "");
+  EXPECT_GE(r.seconds, 2.8);
+  EXPECT_LE(r.seconds, 5);
+}
+
+TEST_F(SlowClients, AStalledBodyIsClosedWithoutAnswer) {
+  http::TNetServerLimits limits;
+  limits.bodyStallTimeoutMs = 3000;
+  Start(limits);
+  const SlowResult r = WhileOthersAreServed([&] {
+    return SendAndWait(Port(), "POST /test HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\nsome body", 15000);
+  });
+  EXPECT_TRUE(r.closed);
+  EXPECT_EQ(r.answer, "");
+  EXPECT_GE(r.seconds, 2.8);
+  EXPECT_LE(r.seconds, 5);
+}
+
+// A page that never ends is cut at the fetch's 32 MiB cap; nothing between the markers ends in
+// it, and the answer is the page as far as it came.
+TEST_F(SlowClients, AFloodingPageIsCutAtTheFetchCap) {
+  Start({});
+  EndlessPage flood(EndlessPage::Mode::Flood, "<b>start</b>");
+  const SlowResult r = WhileOthersAreServed([&] {
+    return SendAndWait(Port(), "GET /parserlink?" + flood.Url() + "|<b>|</b> HTTP/1.1\r\n\r\n", 30000);
+  });
+  EXPECT_EQ(StatusLine(r.answer), "HTTP/1.1 200 OK");
+  EXPECT_GE(flood.BytesSent(), 32ll << 20);
+  EXPECT_LT(flood.BytesSent(), 200ll << 20);
+}
+
+// A page that falls silent is given up after its silence limit; what came is the page.
+TEST_F(SlowClients, ASilentPageIsGivenUpAtItsSilenceLimit) {
+  server::PageFetchLimits pageLimits;
+  pageLimits.timeoutMs = 3000;
+  Start({}, pageLimits);
+  EndlessPage silent(EndlessPage::Mode::Silent, "<b>start</b>");
+  const SlowResult r = WhileOthersAreServed([&] {
+    return SendAndWait(Port(), "GET /parserlink?" + silent.Url() + "|<b>|</b> HTTP/1.1\r\n\r\n", 15000);
+  });
+  EXPECT_EQ(StatusLine(r.answer), "HTTP/1.1 200 OK");
+  EXPECT_GE(r.seconds, 2.8);
+  EXPECT_LE(r.seconds, 6);
+}
+
 // A send that moved some bytes and then waited out the whole limit used to return those bytes,
 // and the next send waited the limit again: a reader that stopped held its connection for twice
 // the limit. With a 2 s limit (so the case is quick) it must end within the limit and a margin.
-TEST(DeadClients, AStoppedReaderIsCutOffAfterOneSendLimitNotTwo) {
-  testing::TempDir dir;
-  const std::string big = MakeBigFile(dir);
+TEST_F(SlowClients, AStoppedReaderIsCutOffAfterOneSendLimitNotTwo) {
+  testing::TempDir big;
+  const std::string film = MakeBigFile(big);
   http::TNetServerLimits limits;
   limits.sendStallTimeoutMs = 2000;
-  MediaServer server(limits);
+  Start(limits);
   const auto start = Clock::now();
-  const int s = OpenSmallWindow(server.Port());
+  const int s = OpenSmallWindow(Port());
   ASSERT_GE(s, 0);
-  const std::string request = "GET " + big + " HTTP/1.1\r\n\r\n";
+  const std::string request = "GET " + film + " HTTP/1.1\r\n\r\n";
   ASSERT_EQ(::send(s, request.data(), request.size(), MSG_NOSIGNAL),
             static_cast<ssize_t>(request.size()));
-  for (int i = 0; i < 250 && server.Connections() == 0; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ASSERT_EQ(server.Connections(), 1u);
-  EXPECT_TRUE(server.WaitConnectionsAtMost(0, 10000));
+  ASSERT_TRUE(testing::WaitUntil([&] { return server_->Connections() == 1; }, 5000));
+  // The well-behaved client's connections come and go in between: none open means none stalled.
+  EXPECT_TRUE(WhileOthersAreServed([&] {
+    return testing::WaitUntil([&] { return server_->Connections() == 0; }, 10000);
+  }));
   const double seconds = SecondsSince(start);
   EXPECT_GE(seconds, 1.9);
   EXPECT_LT(seconds, 3.5) << "the stall was noticed only after a second send limit";
   ::close(s);
-}
-
-TEST(SlowClients, AreCutOffAtTheirLimitsWhileOthersAreServed) {
-  testing::TempDir dir;
-  const std::string big = MakeBigFile(dir);
-  dir.Write("small.bin", std::string(100000, 's'));
-  http::TNetServerLimits limits;
-  limits.requestHeadTimeoutMs = 3000;
-  limits.bodyStallTimeoutMs = 3000;
-  limits.sendStallTimeoutMs = 8000;
-  server::PageFetchLimits pageLimits;
-  pageLimits.timeoutMs = 3000;
-  MediaServer server(limits, pageLimits);
-  const std::uint16_t port = server.Port();
-  const int threads = ThreadCount(), handles = HandleCount();
-  const auto start = Clock::now();
-
-  // Asks for the 1 GiB file and never reads: the server's send makes no progress.
-  const int stalled = OpenSmallWindow(port);
-  ASSERT_GE(stalled, 0);
-  const std::string request = "GET " + big + " HTTP/1.1\r\n\r\n";
-  ASSERT_EQ(::send(stalled, request.data(), request.size(), MSG_NOSIGNAL),
-            static_cast<ssize_t>(request.size()));
-
-  auto floodPage = std::make_unique<EndlessPage>(EndlessPage::Mode::Flood, "<b>start</b>");
-  auto silentPage = std::make_unique<EndlessPage>(EndlessPage::Mode::Silent, "<b>start</b>");
-  EndlessPage& flood = *floodPage;
-  EndlessPage& silent = *silentPage;
-  auto trickle = std::async(std::launch::async, [&] {
-    return TrickleHead(port, "GET /test HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Pad: " +
-                                 std::string(200, 'p') + "\r\n\r\n");
-  });
-  auto post = std::async(std::launch::async, [&] {
-    return SendAndWait(port, "POST /test HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\nsome body", 15000);
-  });
-  auto floodCut = std::async(std::launch::async, [&] {
-    return SendAndWait(port, "GET /parserlink?" + flood.Url() + "|<b>|</b> HTTP/1.1\r\n\r\n", 30000);
-  });
-  auto silentCut = std::async(std::launch::async, [&] {
-    return SendAndWait(port, "GET /parserlink?" + silent.Url() + "|<b>|</b> HTTP/1.1\r\n\r\n", 15000);
-  });
-
-  // Meanwhile a well-behaved client gets every answer.
-  int served = 0, failed = 0;
-  auto done = [](auto& f) {
-    return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
-  };
-  while (!(done(trickle) && done(post) && done(floodCut) && done(silentCut)) &&
-         SecondsSince(start) < 30) {
-    const std::string a = Get(port, "/test");
-    const std::string b = tovi::testing::ExchangeBytes(
-        port, "GET " + dir.Path("small.bin") + " HTTP/1.1\r\nRange: bytes=10-20\r\n\r\n");
-    if (StatusLine(a) == "HTTP/1.1 200 OK" && StatusLine(b) == "HTTP/1.1 206 Partial Content") {
-      ++served;
-    } else {
-      ++failed;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  }
-  EXPECT_GT(served, 10);
-  EXPECT_EQ(failed, 0);
-
-  const SlowResult t = trickle.get();
-  EXPECT_TRUE(t.closed);
-  EXPECT_EQ(t.answer, "") << "a head that never completes gets no answer";
-  EXPECT_GE(t.seconds, 2.8);
-  EXPECT_LE(t.seconds, 5);
-
-  const SlowResult p = post.get();
-  EXPECT_TRUE(p.closed);
-  EXPECT_EQ(p.answer, "") << "a body that stalls gets no answer";
-  EXPECT_GE(p.seconds, 2.8);
-  EXPECT_LE(p.seconds, 5);
-
-  // The flood is cut at the fetch's 32 MiB cap; nothing between the markers ends in it.
-  const SlowResult f = floodCut.get();
-  EXPECT_EQ(StatusLine(f.answer), "HTTP/1.1 200 OK");
-  EXPECT_GE(flood.BytesSent(), 32ll << 20);
-  EXPECT_LT(flood.BytesSent(), 200ll << 20);
-  // The silent page is given up after its silence limit; what came is the page.
-  const SlowResult s = silentCut.get();
-  EXPECT_EQ(StatusLine(s.answer), "HTTP/1.1 200 OK");
-  EXPECT_GE(s.seconds, 2.8);
-  EXPECT_LE(s.seconds, 6);
-
-  floodPage.reset();
-  silentPage.reset();
-
-  // Only the stalled stream is left; its send limit ends it.
-  EXPECT_EQ(server.Connections(), 1u);
-  EXPECT_TRUE(server.WaitConnectionsAtMost(0, 15000 - static_cast<int>(SecondsSince(start) * 1000)));
-  const double stallEnd = SecondsSince(start);
-  EXPECT_GE(stallEnd, 7.3);
-  EXPECT_LE(stallEnd, 12);
-  // Its thread and file handle are back; the client's own socket is still open here.
-  server.SwitchOff();
-  EXPECT_TRUE(WaitCountsAtMost(threads, handles + 1, 5000))
-      << "threads " << ThreadCount() << " (were " << threads << "), handles " << HandleCount()
-      << " (were " << handles << " + 1)";
-  ::close(stalled);
 }
 
 // Idle connections hold no thread: 300 held open by one peer neither refuse nor slow anyone. A
@@ -316,7 +316,7 @@ TEST(IdleConnections, ThreeHundredHeldWithoutThreadsWhileOneStreamsAndAnotherBro
 // 256 connections from one address that announce bodies and send them a byte at a time (GET
 // bodies, which are never read, and POST bodies, which wait without a thread) leave a TV at
 // another address served at once.
-TEST(SlowClients, SlowBodiesFromOneAddressDoNotLockOutAnother) {
+TEST_F(SlowClients, SlowBodiesFromOneAddressDoNotLockOutAnother) {
   ASSERT_TRUE(testing::RaiseOpenHandleLimit(4096)) << "needs 4,096 open files";
   MediaServer server;
   const std::uint16_t port = server.Port();

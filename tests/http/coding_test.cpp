@@ -71,22 +71,5 @@ TEST(SocketErrorTexts, CarryTheWindowsSocketsCodeAndText) {
   }
 }
 
-TEST(ExceptionTexts, AreTheFixedOnes) {
-  EXPECT_STREQ(ENetConnClosedGracefully().what(), "Connection Closed Gracefully.");
-  EXPECT_STREQ(ENetClosedSocket().what(), "Disconnected.");
-  EXPECT_STREQ(ENetNotConnected().what(), "Not Connected");
-  EXPECT_STREQ(ENetReadLnMaxLineLengthExceeded().what(), "Max line length exceeded.");
-  EXPECT_STREQ(ENetNoDataToRead().what(), "No data to read.");
-  EXPECT_STREQ(ENetCouldNotBindSocket().what(),
-               "Could not bind socket. Address and port are already in use.");
-  EXPECT_STREQ(ENetTerminateThreadTimeout().what(), "Terminate Thread Timeout");
-  EXPECT_STREQ(ENetHTTPErrorParsingCommand().what(), "Error in parsing command.");
-  EXPECT_STREQ(ENetHTTPUnsupportedAuthorisationScheme().what(),
-               "Unsupported authorization scheme.");
-  EXPECT_STREQ(ENetHTTPHeaderAlreadyWritten().what(), "Header has already been written.");
-  EXPECT_STREQ(ENetHTTPCannotSwitchSessionStateWhenActive().what(),
-               "Cannot change session state when the server is active.");
-}
-
 }  // namespace
 }  // namespace tovi::http

@@ -1,5 +1,6 @@
 #include "http/connection.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -107,8 +108,10 @@ TEST(ConnectionReads, TimeOutExactCountsAndClosedStates) {
   }
   {
     TNetTCPConnection never;
-    EXPECT_THROW(never.ReadLn(), ENetClosedSocket);
-    EXPECT_THROW(never.Write("x"), ENetNotConnected);
+    EXPECT_THAT([&] { never.ReadLn(); },
+                ::testing::ThrowsMessage<ENetClosedSocket>(::testing::StrEq("Disconnected.")));
+    EXPECT_THAT([&] { never.Write("x"); },
+                ::testing::ThrowsMessage<ENetNotConnected>(::testing::StrEq("Not Connected")));
     EXPECT_FALSE(never.Connected());
   }
   {

@@ -3,14 +3,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/files_parts.h"
 #include "platform/errors.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 
 namespace tovi::fs {
 namespace {
@@ -97,18 +103,54 @@ TEST(Files, ReadOnlyFileReadsAtAnyOffset) {
   EXPECT_EQ(file.ReadAt(10, buffer, sizeof buffer), 0);
   ReadOnlyFile second(path);  // readers share the file
   EXPECT_EQ(second.ReadAt(0, buffer, 2), 2);
-  EXPECT_EQ(FileSize(dir.Path("missing")), -1);
 }
 
-TEST(Files, OpeningAMissingFileRaisesFileNotFound) {
+// Films pass 4 GiB: a size or an offset cut to 32 bits would serve the wrong bytes.
+TEST(Files, SizesAndOffsetsPast4GiBAreWhole) {
   TempDir dir;
-  try {
-    ReadOnlyFile file(dir.Path("missing.mkv"));
-    FAIL() << "opened a missing file";
-  } catch (const EInOutError& e) {
-    EXPECT_STREQ(e.what(), "File not found");
+  const std::uint64_t k5GiB = 5ull << 30;
+  const std::string path = dir.Write("film.mkv", "");
+  std::filesystem::resize_file(std::filesystem::path(path), k5GiB);  // sparse: made at once
+  std::ofstream(std::filesystem::path(path), std::ios::binary | std::ios::app) << "tail";
+  ReadOnlyFile file(path);
+  EXPECT_EQ(FileSize(path), static_cast<std::int64_t>(k5GiB + 4));
+  EXPECT_EQ(file.Size(), static_cast<std::int64_t>(k5GiB + 4));
+  const struct {
+    std::uint64_t offset;
+    std::string bytes;
+  } cases[] = {
+      {k5GiB, "tail"}, {k5GiB - 2, std::string("\0\0tail", 6)}, {k5GiB + 3, "l"},
+      {k5GiB + 4, ""}, {k5GiB + (4ull << 30), ""},  // 9 GiB: cut to 32 bits it would be 1 GiB
+  };
+  for (const auto& c : cases) {
+    char buffer[16];
+    const long n = file.ReadAt(c.offset, buffer, sizeof buffer);
+    ASSERT_GE(n, 0) << c.offset;
+    EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(n)), c.bytes) << c.offset;
   }
-  EXPECT_THROW(ReadWholeFile(dir.Path("missing.cfg")), EInOutError);
+}
+
+// What is not a readable file has no size and is refused with the text the program shows.
+TEST(Files, MissingFilesAndFoldersAreRefusedAsFiles) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.Path("folder.mkv"));
+  const struct {
+    std::string path;
+    const char* text;
+  } cases[] = {
+      {dir.Path("missing.mkv"), "File not found"},
+      {dir.Path("folder.mkv"), "File access denied"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(FileSize(c.path), -1) << c.path;
+    try {
+      ReadOnlyFile file(c.path);
+      ADD_FAILURE() << "opened " << c.path;
+    } catch (const EInOutError& e) {
+      EXPECT_STREQ(e.what(), c.text) << c.path;
+    }
+    EXPECT_THROW(ReadWholeFile(c.path), EInOutError) << c.path;
+  }
 }
 
 TEST(Files, AtomicWriteReplacesTheWholeFileAndLeavesNoTemporaryFile) {
@@ -176,6 +218,49 @@ TEST(Files, FailedAtomicWriteReportsAndKeepsWhatWasThere) {
   } catch (const EInOutError& e) {
     EXPECT_STREQ(e.what(), "Path not found");
   }
+}
+
+// A reader holding the file: POSIX replaces it under the reader, who goes on reading the old
+// bytes whole; Windows refuses the rename while the file is open, so the write waits its limit
+// for the reader and then fails, leaving the old file and nothing beside it, or goes through
+// once the reader lets go.
+TEST(Files, AtomicWriteBesideAReaderLeavesEachTheOldOrTheNewWhole) {
+  static std::atomic<int> renames;
+  renames = 0;
+  detail::writeStepObserver = [](const char* step) {
+    if (std::string(step) == "rename") ++renames;
+  };
+  struct Unset { ~Unset() { detail::writeStepObserver = nullptr; } } unset;
+  const bool replacedUnderReaders = kSeparator == '/';
+  TempDir dir;
+  const std::string path = dir.Write("setstovi.cfg", "old");
+  auto reader = std::make_unique<ReadOnlyFile>(path);
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    WriteFileAtomically(path, "new", AtomicWriteLimits{300, 10, 100});
+    EXPECT_TRUE(replacedUnderReaders) << "replaced a file a reader holds";
+  } catch (const EInOutError& e) {
+    EXPECT_FALSE(replacedUnderReaders) << e.what();
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+    EXPECT_GT(renames.load(), 1) << "gave up without waiting";
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  char held[8];
+  EXPECT_EQ(std::string(held, static_cast<std::size_t>(reader->ReadAt(0, held, sizeof held))),
+            "old");
+  EXPECT_EQ(ReadWholeFile(path), replacedUnderReaders ? "new" : "old");
+  EXPECT_EQ(Names(FindEntries(dir.Folder(), "*.*", kAttrAnyFile)),
+            std::vector<std::string>{"setstovi.cfg"});
+
+  // The reader lets go while the write waits for it.
+  renames = 0;
+  std::thread release([&] {
+    ASSERT_TRUE(testing::WaitUntil([] { return renames > 0; }, 5000));
+    reader.reset();
+  });
+  WriteFileAtomically(path, "newer", AtomicWriteLimits{10000, 10, 100});
+  release.join();
+  EXPECT_EQ(ReadWholeFile(path), "newer");
 }
 
 TEST(Files, RootsAndTheExecutableFolderAreBrowsableFolders) {

@@ -129,15 +129,5 @@ TEST(PageFetch, ANameLookupThatNeverAnswersEndsWithTheFetch) {
   EXPECT_TRUE(testing::WaitUntil([] { return net::PendingLookups() == 0; }, 10000));
 }
 
-// The product's values; the tests that reach them run with short limits of the same kind.
-TEST(PageFetch, DefaultsAreTheProductValues) {
-  const PageFetchLimits l;
-  EXPECT_EQ(l.timeoutMs, 30000);
-  EXPECT_EQ(l.totalTimeoutMs, 60000);
-  EXPECT_EQ(l.maxBodyBytes, 32ll << 20);
-  EXPECT_EQ(l.maxPagesAtOnce, 4);
-  EXPECT_EQ(l.slotWaitMs, 10000);
-}
-
 }  // namespace
 }  // namespace tovi::server

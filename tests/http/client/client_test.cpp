@@ -538,31 +538,6 @@ TEST(HttpClientResponse, MaxBodyLengthKeepsTheFirstBytesAndStops) {
   }
 }
 
-TEST(HttpClientSettings, DefaultsAreThoseOfAPlainClient) {
-  TNetHTTP http;
-  EXPECT_EQ(http.Port(), 80);
-  EXPECT_EQ(http.UrlParts().Port, "80");
-  EXPECT_EQ(http.ProtocolVersion(), TNetHTTPProtocolVersion::pv1_1);
-  EXPECT_EQ(http.HTTPOptions(), unsigned{hoForceEncodeParams});
-  EXPECT_FALSE(http.HandleRedirects());
-  EXPECT_EQ(http.RedirectMaximum(), 15);
-  EXPECT_EQ(http.AuthRetries(), 3);
-  EXPECT_TRUE(http.AllowCookies());
-  EXPECT_EQ(http.ProxyParams().ProxyServer(), "");
-  EXPECT_EQ(http.ProxyParams().ProxyPort(), 0);
-  EXPECT_EQ(http.ReadTimeout(), 0);
-  EXPECT_EQ(http.MaxLineLength(), 16384);
-  EXPECT_EQ(http.MaxLineAction(), TNetMaxLineAction::maException);
-  EXPECT_EQ(http.RecvBufferSize(), 32768);
-  EXPECT_EQ(http.SendBufferSize(), 32768);
-  EXPECT_EQ(http.MaxBodyLength(), 0);
-  EXPECT_EQ(http.Request().Accept(), "text/html, */*");
-  EXPECT_EQ(http.Request().UserAgent(), "Mozilla/3.0 (compatible; NetHTTP Library)");
-  EXPECT_EQ(http.Request().ContentType(), "text/html");
-  EXPECT_EQ(http.Request().ContentLength(), -1);
-  EXPECT_EQ(http.CookieManager(), nullptr);
-}
-
 TEST(HttpClientSettings, RedirectsAreFollowedWhenAsked) {
   // Each connection: the first answers 302 to /second, later ones answer with their target.
   ScriptedServer server([](ScriptPeer& peer) {

@@ -19,23 +19,6 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-TEST(Bindings, AddGivesTheDefaultPortAndAnEmptyAddress) {
-  TNetHTTPServer server;
-  EXPECT_EQ(server.DefaultPort(), 80);
-  TNetSocketHandle& b = server.Bindings().Add();
-  EXPECT_EQ(b.IP(), "");
-  EXPECT_EQ(b.Port(), 80);
-  b.SetIP("127.0.0.1");
-  EXPECT_EQ(b.Port(), 80);
-  EXPECT_FALSE(b.HandleAllocated());
-  TNetTCPServer bare;
-  EXPECT_EQ(bare.DefaultPort(), 0);
-  EXPECT_EQ(bare.ListenQueue(), 15);
-  EXPECT_EQ(bare.TerminateWaitTime(), 5000);
-  EXPECT_EQ(bare.MaxConnections(), 0);
-  EXPECT_EQ(bare.ReuseSocket(), TNetReuseSocket::rsOSDependent);
-}
-
 TEST(Activation, ReportsBindFailuresAndStaysInactive) {
   test::TestServer busy;
   busy.server.OnCommandGet = [](auto&, auto&, auto&) {};

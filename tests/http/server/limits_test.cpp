@@ -214,23 +214,6 @@ TEST(Limits, AtMost256ConnectionsAreServedAtOnce) {
   EXPECT_NE(next.ReadAll(3000).find("served"), std::string::npos);
 }
 
-// The product's values: every test above runs with short limits of the same kind, so this is
-// where a changed default shows.
-TEST(Limits, DefaultsAreTheProductValues) {
-  const TNetServerLimits l = TNetHTTPServer().Limits();
-  EXPECT_EQ(l.requestHeadTimeoutMs, 30000);
-  EXPECT_EQ(l.bodyStallTimeoutMs, 30000);
-  EXPECT_EQ(l.sendStallTimeoutMs, 120000);
-  EXPECT_EQ(l.maxServedConnections, 256);
-  EXPECT_EQ(l.maxIdleConnections, 4096);
-  EXPECT_EQ(l.maxHeaderLines, 100);
-  EXPECT_EQ(l.maxRequestHeadBytes, 64u * 1024);
-  EXPECT_EQ(l.maxRequestBodyBytes, 16 * 1024 * 1024);
-  EXPECT_EQ(l.bodyTotalTimeoutMs, 60000);
-  EXPECT_EQ(l.maxBodyBytesHeld, 64 * 1024 * 1024);
-  EXPECT_EQ(l.maxServedPerPeer, 64);
-}
-
 // A body that keeps coming a byte at a time, never pausing long, ends at its total time, on a
 // thread of its own or waiting without one.
 TEST(Limits, ABodyTrickledPastItsTotalTimeIsClosedWithoutAnswer) {

@@ -1,4 +1,5 @@
 // How the request loop reads and parses what a client sends.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -326,7 +327,9 @@ TEST(Sessions, StartOnceAndAreFoundAgainByTheirCookie) {
     ids.push_back(q.Session() ? q.Session()->SessionID : "");
   };
   s.Start();
-  EXPECT_THROW(s.server.SetSessionState(false), ENetHTTPCannotSwitchSessionStateWhenActive);
+  EXPECT_THAT([&] { s.server.SetSessionState(false); },
+              ::testing::ThrowsMessage<ENetHTTPCannotSwitchSessionStateWhenActive>(
+                  ::testing::StrEq("Cannot change session state when the server is active.")));
   std::string first = tovi::testing::ExchangeBytes(s.Port(), "GET / HTTP/1.1\r\n\r\n");
   std::size_t at = first.find("Set-Cookie: NETHTTPSESSIONID=");
   ASSERT_NE(at, std::string::npos) << first;

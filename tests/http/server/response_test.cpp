@@ -58,14 +58,18 @@ const WireCase kWireCases[] = {
      },
      "HTTP/1.1 500 Internal Server Error\r\nConnection: close\r\nContent-Type: text/html\r\n"
      "Content-Length: 3\r\nAccess-Control-Allow-Origin: *\r\n" + kServer + "\r\nboom"},
-    {"SendHeaders twice: nothing follows the headers", kGet.c_str(),
-     [](auto&, auto&, TNetHTTPResponseInfo& r) {
-       r.SetContentLength(0);
+    {"SendHeaders twice: the second refused, nothing more on the wire", kGet.c_str(),
+     [](TNetPeerThread& t, auto&, TNetHTTPResponseInfo& r) {
+       r.SetContentLength(32);
        r.SendHeaders();
-       r.SendHeaders();
+       try {
+         r.SendHeaders();
+       } catch (const ENetHTTPHeaderAlreadyWritten& e) {
+         t.Connection().Write(e.what());
+       }
      },
-     "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html\r\nContent-Length: 0\r\n" +
-         kServer + "\r\n"},
+     "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html\r\nContent-Length: 32\r\n" +
+         kServer + "\r\nHeader has already been written."},
     {"a custom Server line keeps its place with the record's value", kGet.c_str(),
      [](auto&, auto&, TNetHTTPResponseInfo& r) {
        r.CustomHeaders().Add("Server: X");
