@@ -3,6 +3,12 @@
 #include <algorithm>
 #include <utility>
 
+#include "dlna/device.h"
+#include "dlna/folder_content.h"
+#include "dlna/identity.h"
+#include "dlna/media_types.h"
+#include "dlna/ssdp_service.h"
+#include "dlna/upnp_handler.h"
 #include "http/exceptions.h"
 #include "http/server/http_server.h"
 #include "server/media_handler.h"
@@ -15,14 +21,36 @@ server::MediaWindow ServingAt(server::MediaWindow window, const MediaServerSwitc
   window.localAddress = [owner] { return owner->ServedAddress(); };
   return window;
 }
+
+dlna::FolderContentOptions TreeOptions(const dlna::DeviceIdentity& device,
+                                       server::MediaHost& host) {
+  dlna::FolderContentOptions options = dlna::PlatformFolderContentOptions();
+  options.rootTitle = device.friendlyName;
+  options.streamStarted = [&host] { host.StreamStarted(); };
+  options.streamEnded = [&host] { host.StreamEnded(); };
+  return options;
+}
+
+bool IsEventMethod(const std::string& method) {
+  return std::find(dlna::kEventMethods.begin(), dlna::kEventMethods.end(), method) !=
+         dlna::kEventMethods.end();
+}
 }  // namespace
 
 MediaServerSwitch::MediaServerSwitch(server::MediaWindow window, MediaServerFactory factory)
     : factory_(factory ? std::move(factory) : MediaServerFactory(server::CreateMediaServer)),
       host_(ServingAt(std::move(window), this)),
-      mediaHandler_(std::make_unique<server::MediaRequestHandler>(host_)) {}
+      mediaHandler_(std::make_unique<server::MediaRequestHandler>(host_)),
+      device_(dlna::ThisDeviceIdentity()),
+      tree_(std::make_unique<dlna::FolderContent>(TreeOptions(device_, host_))),
+      upnpHandler_(std::make_unique<dlna::UpnpRequestHandler>(
+          dlna::DeviceFacts{device_.uuid, device_.friendlyName}, *tree_,
+          dlna::ServedProtocolInfos())),
+      discovery_(std::make_unique<dlna::SsdpService>()) {}
 
-MediaServerSwitch::~MediaServerSwitch() = default;
+MediaServerSwitch::~MediaServerSwitch() {
+  discovery_->Stop();  // the goodbye, before the server goes with the rest
+}
 
 void MediaServerSwitch::SwitchOn(const std::string& address) {
   Start(address);
@@ -65,14 +93,20 @@ void MediaServerSwitch::Start(const std::string& address) {
                                 http::TNetHTTPResponseInfo& response) {
                            Handle(thread, request, response);
                          });
+  server->SetExtraMethods(dlna::kEventMethods);
   server->SetActive(true);
   server_ = std::move(server);
-  std::lock_guard<std::mutex> lock(servedLock_);
-  servedAddress_ = address;
+  {
+    std::lock_guard<std::mutex> lock(servedLock_);
+    servedAddress_ = address;
+  }
+  UpdateDiscovery();
 }
 
 void MediaServerSwitch::Stop() {
   if (!server_) return;  // a move to another address found it taken
+  discovery_->Stop();
+  announcedAddress_.clear();
   if (!switchOffStarted_) {
     switchOffStarted_ = true;
     server_->SetActive(false);
@@ -95,9 +129,45 @@ bool MediaServerSwitch::ConnectionsRunning() const {
                      [](const auto& freed) { return !freed.expired(); });
 }
 
+void MediaServerSwitch::SetShownToTvs(bool shown) {
+  shownToTvs_ = shown;
+  UpdateDiscovery();
+}
+
+bool MediaServerSwitch::Announcing() const { return discovery_->Running(); }
+
+void MediaServerSwitch::UpdateDiscovery() {
+  // At all addresses ("") there is no one adapter to announce on.
+  const std::string address = server_ ? ServedAddress() : "";
+  if (!shownToTvs_ || address.empty()) {
+    discovery_->Stop();
+    announcedAddress_.clear();
+    return;
+  }
+  if (address == announcedAddress_ && discovery_->Running()) return;
+  try {
+    discovery_->Start(address, server::ServerBaseUrl(address) + dlna::UrlTarget(dlna::kDescriptionQuery),
+                      device_);
+    announcedAddress_ = address;
+  } catch (const dlna::SsdpError&) {
+    // Port 1900 cannot be had here, or the address is on no adapter: the app's side serves on,
+    // and TVs that know the description's URL still reach it.
+    announcedAddress_.clear();
+  }
+}
+
 void MediaServerSwitch::Handle(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
                                http::TNetHTTPResponseInfo& response) {
-  mediaHandler_->Handle(thread, request, response);
+  const bool forTvs = dlna::IsDlnaRequest(request.RequestPath(), request.QueryText());
+  if (shownToTvs_ && forTvs) {
+    upnpHandler_->Handle(thread, request, response);
+  } else if (IsEventMethod(request.RequestMethod())) {
+    // Only the media-server side takes subscriptions; the app's files never did.
+    response.SetResponseCode(501);
+    response.SetCloseAfterResponse(true);
+  } else {
+    mediaHandler_->Handle(thread, request, response);
+  }
 }
 
 }  // namespace tovi::app

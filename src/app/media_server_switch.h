@@ -1,8 +1,13 @@
 // The media server switch: owns the media server (its creation at an address, its request
 // handler, its switch-off with the engine's time limit) and whether the PC is shown to TVs' own
 // players (the media-server side, beside the app's protocol). The form asks it to switch on, off
-// or move, and shows what it then is. It lives in app/, not in server/, because it will also hold
+// or move, and shows what it then is. It lives in app/, not in server/, because it also holds
 // the dlna/ side, which sits above server/.
+// While the server listens and the PC is shown to TVs, discovery announces it on the adapter of
+// the served address (and says goodbye when it stops, moves or is hidden), and requests for the
+// media-server side's URLs ("/?dlna/...", SUBSCRIBE, UNSUBSCRIBE) go to its handler; every other
+// request goes to the app's media handler as before. Discovery that cannot start (port 1900 not
+// to be had, an address on no adapter) leaves the server on without it.
 // A switch-off that times out ("Terminate Thread Timeout") leaves the server on and in place;
 // the next SwitchOff or Follow then frees it without waiting again. A freed server's connection
 // threads still call this switch's handler (and through it the window's callbacks) until they
@@ -17,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "dlna/identity.h"
 #include "server/window_host.h"
 
 namespace tovi::http {
@@ -29,6 +35,12 @@ class TNetHTTPResponseInfo;
 namespace tovi::server {
 class MediaRequestHandler;
 }  // namespace tovi::server
+
+namespace tovi::dlna {
+class FolderContent;
+class SsdpService;
+class UpnpRequestHandler;
+}  // namespace tovi::dlna
 
 namespace tovi::app {
 
@@ -74,18 +86,27 @@ class MediaServerSwitch {
   // Whether TVs' own players are to find and browse the PC while the server is on: on by
   // default, set apart from On() (it turns only the media-server side on or off). ShownToTvs:
   // any thread.
-  void SetShownToTvs(bool shown) { shownToTvs_ = shown; }
+  void SetShownToTvs(bool shown);
   bool ShownToTvs() const { return shownToTvs_; }
+  // Whether discovery announces the PC now.
+  bool Announcing() const;
 
  private:
   void Start(const std::string& address);
   void Stop();
+  // Discovery on the served address while listening and shown; off otherwise.
+  void UpdateDiscovery();
   void Handle(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
               http::TNetHTTPResponseInfo& response);
 
   MediaServerFactory factory_;
   server::WindowMediaHost host_;
   std::unique_ptr<server::MediaRequestHandler> mediaHandler_;
+  dlna::DeviceIdentity device_;  // what discovery and the description say the PC is
+  std::unique_ptr<dlna::FolderContent> tree_;
+  std::unique_ptr<dlna::UpnpRequestHandler> upnpHandler_;  // browses tree_
+  std::unique_ptr<dlna::SsdpService> discovery_;
+  std::string announcedAddress_;  // where discovery runs ("" = it does not)
   bool on_ = false;
   bool switchOffStarted_ = false;  // from a switch-off attempt until the server is freed
   std::atomic<bool> shownToTvs_{true};

@@ -23,6 +23,7 @@
 #include "dlna/content_source.h"
 #include "dlna/description.h"
 #include "dlna/eventing.h"
+#include "dlna/identity.h"
 #include "dlna/soap.h"
 #include "http/server/http_server.h"
 
@@ -34,7 +35,7 @@ inline const std::vector<std::string> kEventMethods{"SUBSCRIBE", "UNSUBSCRIBE"};
 struct UpnpHandlerOptions {
   // The SERVER header of every answer here: "<OS>/<version> UPnP/1.0 <product>/<version>",
   // the one the announcements carry.
-  std::string serverHeader = "OS/1.0 UPnP/1.0 RemoteToviplayer/1.1";
+  std::string serverHeader = ServerProduct();
   EventingLimits eventing;
 };
 
