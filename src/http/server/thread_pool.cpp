@@ -15,10 +15,11 @@ constexpr auto kIdleLeaveWait = std::chrono::seconds(2);
 
 // Set by ExpectReturn on the thread in the turn, read when the turn ends.
 thread_local bool tReturning = false;
-// Threads that wait on one listening socket at once (fewer where fewer are kept): with two, the
-// connection that comes while one of them still ends the last one finds the other waiting, and
-// no thread is woken for it but the one the system wakes.
-constexpr int kAcceptingPerSource = 2;
+// Threads that wait on one listening socket at once (fewer where fewer are kept): a connection
+// that comes while some of them still serve the last ones finds another waiting, and no thread
+// is woken for it but the one the system wakes. Each waits in slices of the accept wait (10
+// wake-ups a second each while the server is idle).
+constexpr int kAcceptingPerSource = 4;
 
 }  // namespace
 

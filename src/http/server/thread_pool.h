@@ -1,6 +1,6 @@
 // The system threads of a thread manager: each runs one peer thread's turn at a time (a turn is
 // a connection's work until it ends or waits without a thread), and they take new connections
-// themselves: up to two threads at a time wait on each listening socket (an accept source), and
+// themselves: up to four threads at a time wait on each listening socket (an accept source), and
 // the thread that accepts a connection runs its first turn itself, without handing it to
 // another. While none waits there, the listening socket is watched (the manager's readiness
 // wait): a connection that comes before one is back calls another thread to accept it. Turns wait in line, in
