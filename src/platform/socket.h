@@ -69,6 +69,8 @@ SocketHandle Accept(SocketHandle s, Endpoint* peer);
 // (POSIX) and may carry that time-out: read it with RecvNow or after readiness, send with
 // SendWithin or SendFile.
 SocketHandle AcceptWithin(SocketHandle s, Endpoint* peer, int waitMs);
+// Whether a connection wakes only one of the threads in AcceptWithin on a socket (else all).
+bool AcceptWakesOne();
 // timeoutMs <= 0: as long as the system lets it; on expiry fails with kErrTimedOut. When
 // cancelled() turns true meanwhile, fails with kErrInterrupted.
 int Connect(SocketHandle s, const Endpoint& remote, int timeoutMs,

@@ -18,8 +18,12 @@ thread_local bool tReturning = false;
 // Threads that wait on one listening socket at once (fewer where fewer are kept): a connection
 // that comes while some of them still serve the last ones finds another waiting, and no thread
 // is woken for it but the one the system wakes. Each waits in slices of the accept wait (10
-// wake-ups a second each while the server is idle).
+// wake-ups a second each while the server is idle). Where a connection wakes every waiter, one.
 constexpr int kAcceptingPerSource = 4;
+
+int AcceptingPerSource(int kept) {
+  return net::AcceptWakesOne() ? std::max(1, std::min(kAcceptingPerSource, kept)) : 1;
+}
 
 }  // namespace
 
@@ -125,7 +129,7 @@ void TNetThreadPool::AddSource(TNetAcceptSource* source) {
   std::lock_guard<std::mutex> lock(lock_);
   sources_.push_back(Source{source});
   try {
-    for (int i = std::max(1, std::min(kAcceptingPerSource, kept_)); i > 0; --i) {
+    for (int i = AcceptingPerSource(kept_); i > 0; --i) {
       if (idle_ > calls_) {
         ++calls_;
         called_.notify_one();
@@ -156,7 +160,7 @@ void TNetThreadPool::RemoveSource(TNetAcceptSource* source) {
 
 bool TNetThreadPool::Accept(std::unique_lock<std::mutex>& lock) {
   if (stopping_) return false;
-  const int wanted = std::max(1, std::min(kAcceptingPerSource, kept_));
+  const int wanted = AcceptingPerSource(kept_);
   auto it = std::find_if(sources_.begin(), sources_.end(), [wanted](const Source& s) {
     return s.accepting < wanted && !s.source->Ended();
   });

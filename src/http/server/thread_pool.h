@@ -1,15 +1,15 @@
 // The system threads of a thread manager: each runs one peer thread's turn at a time (a turn is
 // a connection's work until it ends or waits without a thread), and they take new connections
-// themselves: up to four threads at a time wait on each listening socket (an accept source), and
-// the thread that accepts a connection runs its first turn itself, without handing it to
-// another. While none waits there, the listening socket is watched (the manager's readiness
-// wait): a connection that comes before one is back calls another thread to accept it. Turns wait in line, in
-// order, while maxBusy threads are running, and a turn whose peer address already runs
-// maxPerPeer turns lets later turns of other peers pass it; a thread that finishes takes the
-// next, or accepts, or waits for one if fewer than `kept` wait already, or ends. Ended threads
-// are joined by Reap or Stop, never while they run a turn. Owned by a std::shared_ptr: each
-// thread holds the pool, so a thread still in a turn when the manager goes keeps it, and the
-// last one frees it.
+// themselves: up to four threads at a time wait on each listening socket (an accept source; one
+// where a connection wakes every waiter), and the thread that accepts a connection runs its
+// first turn itself, without handing it to another. While none waits there, the listening
+// socket is watched (the manager's readiness wait): a connection that comes before one is back
+// calls another thread to accept it. Turns wait in line, in order, while maxBusy threads are
+// running, and a turn whose peer address already runs maxPerPeer turns lets later turns of other
+// peers pass it; a thread that finishes takes the next, or accepts, or waits for one if fewer
+// than `kept` wait already, or ends. Ended threads are joined by Reap or Stop, never while they
+// run a turn. Owned by a std::shared_ptr: each thread holds the pool, so a thread still in a turn
+// when the manager goes keeps it, and the last one frees it.
 // Thread safety: every operation from any thread.
 #pragma once
 #include <atomic>

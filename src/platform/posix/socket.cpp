@@ -188,6 +188,8 @@ SocketHandle AcceptWithin(SocketHandle s, Endpoint* peer, int waitMs) {
   }
 }
 
+bool AcceptWakesOne() { return true; }
+
 namespace {
 
 // Waits for a connect in progress in slices, so cancelled() is asked. 1 when it has an outcome

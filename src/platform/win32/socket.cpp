@@ -118,6 +118,8 @@ SocketHandle AcceptWithin(SocketHandle s, Endpoint* peer, int waitMs) {
   return static_cast<SocketHandle>(c);
 }
 
+bool AcceptWakesOne() { return false; }
+
 namespace {
 
 // Waits in slices for a connect in progress, asking cancelled(); a failed connect shows in the
