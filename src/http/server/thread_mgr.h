@@ -52,7 +52,7 @@ class TNetThreadMgr {
   std::size_t ActiveCount() const;
   // Connections now waiting for their next bytes without a thread.
   std::size_t WaitingIdleCount() const;
-  // Finished threads now kept for the next connection.
+  // Finished threads now kept for the next connection (waiting for a turn or on a listener).
   std::size_t KeptThreadCount() const;
   // Frees released peer threads and joins ended system threads; never waits for a running one.
   void Reap();
