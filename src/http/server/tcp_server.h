@@ -220,11 +220,12 @@ class TNetPeerThread {
 class TNetServerIOHandlerSocket {
  public:
   virtual ~TNetServerIOHandlerSocket() = default;
-  // Polls the listening socket in 100 ms steps until a connection comes; kInvalidSocket when
-  // stopped() turns true or the socket is gone (errors 10004, 10038). With the process or the
-  // system out of handles or buffers (10024, 10055) it pauses and tries again, the pause growing
-  // while it lasts (see the definition), so a lasting shortage does not spin; stopped() ends the
-  // pause within kListenPollMs. Other failures raise ENetSocketError.
+  // Waits in bounded accepts of 100 ms (several threads may wait so on one socket) until a
+  // connection comes; kInvalidSocket when stopped() turns true or the socket is gone (errors
+  // 10004, 10009, 10038). With the process or the system out of handles or buffers (10024,
+  // 10055) it pauses and tries again, the pause growing while it lasts (see the definition), so
+  // a lasting shortage does not spin; stopped() ends the pause within kListenPollMs. Other
+  // failures raise ENetSocketError.
   virtual net::SocketHandle Accept(TNetSocketHandle& listening,
                                    const std::function<bool()>& stopped);
 };
