@@ -8,8 +8,11 @@
 # Usage, in a network namespace of its own (so that port 8027 is free and the listen-queue
 # counters of /proc/net/netstat count only this run):
 #   unshare -n sh -c 'ip link set lo up && bash bench/run.sh'    (about 10 minutes)
+# `bash bench/run.sh engine` runs the engine's loads alone (bench/engine.sh, about 5 minutes):
+# ours beside nginx, median of 3 alternating rounds with their spread.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+if [[ ${1:-} == engine ]]; then exec bash bench/engine.sh; fi
 root=$PWD
 out=$root/build/bench
 results=$root/build/bench-results.md

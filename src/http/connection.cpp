@@ -117,19 +117,25 @@ std::size_t TNetTCPConnection::ReadFromStack(bool raiseWhenClosed) {
     }
     return 0;
   }
-  WaitForData();
-  return ReceiveOnce(raiseWhenClosed);
+  // What has arrived is taken at once; only a read that would block waits for readiness.
+  for (;;) {
+    if (hasDeadline_ && Clock::now() >= deadline_) throw ENetReadTimeout();
+    const long n = ReceiveNow(raiseWhenClosed);
+    if (n >= 0) return static_cast<std::size_t>(n);
+    WaitForData();
+  }
 }
 
-std::size_t TNetTCPConnection::ReceiveOnce(bool raiseWhenClosed) {
+long TNetTCPConnection::ReceiveNow(bool raiseWhenClosed) {
   char chunk[kRecvChunk];
-  long n = Stopping() ? 0 : net::Recv(socket_, chunk, sizeof chunk);
+  long n = Stopping() ? 0 : net::RecvNow(socket_, chunk, sizeof chunk);
   if (n > 0) {
     input_.append(chunk, static_cast<std::size_t>(n));
-    return static_cast<std::size_t>(n);
+    return n;
   }
   if (n < 0) {
     int code = net::LastError();
+    if (code == net::kErrWouldBlock) return -1;
     if (!ClosesOnReceive(code) || input_.empty()) {
       if (ClosesOnReceive(code)) CloseSocket();
       throw ENetSocketError(code);
@@ -146,9 +152,8 @@ std::size_t TNetTCPConnection::ReceiveOnce(bool raiseWhenClosed) {
 bool TNetTCPConnection::ReceiveArrived() {
   if (socket_ == net::kInvalidSocket || peerClosed_ || Stopping()) return false;
   if (hasDeadline_ && Clock::now() >= deadline_) return false;
-  const int ready = net::WaitReadable(socket_, 0);
-  if (ready < 0) return false;
-  return ready == 0 || ReceiveOnce(false) > 0;
+  // -1: nothing yet, worth waiting for.
+  return ReceiveNow(false) != 0;
 }
 
 std::string TNetTCPConnection::ReadLn() {

@@ -121,8 +121,9 @@ class TNetTCPConnection {
   void CloseSocket();
 
  private:
-  // One receive into the input buffer, the socket being readable; as ReadFromStack.
-  std::size_t ReceiveOnce(bool raiseWhenClosed);
+  // One receive of what has arrived into the input buffer, as ReadFromStack; -1 when nothing
+  // has arrived yet.
+  long ReceiveNow(bool raiseWhenClosed);
   void SendRaw(const char* data, std::size_t size);
   [[noreturn]] void RaiseSendError(int code);
   void CheckWritable();

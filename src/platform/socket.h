@@ -62,6 +62,15 @@ int AllowRebind(SocketHandle s);
 int Bind(SocketHandle s, const Endpoint& local);
 int Listen(SocketHandle s, int backlog);
 SocketHandle Accept(SocketHandle s, Endpoint* peer);
+// Accepts a connection that comes within waitMs; kInvalidSocket with kErrTimedOut when none
+// came (or another waiter took it). Several threads may wait so on one listening socket, and a
+// connection wakes one of them where the system allows (POSIX: a blocking accept bounded by the
+// receive time-out it sets on the listening socket), not all. The accepted socket may not block
+// (POSIX) and may carry that time-out: read it with RecvNow or after readiness, send with
+// SendWithin or SendFile.
+SocketHandle AcceptWithin(SocketHandle s, Endpoint* peer, int waitMs);
+// Whether a connection wakes only one of the threads in AcceptWithin on a socket (else all).
+bool AcceptWakesOne();
 // timeoutMs <= 0: as long as the system lets it; on expiry fails with kErrTimedOut. When
 // cancelled() turns true meanwhile, fails with kErrInterrupted.
 int Connect(SocketHandle s, const Endpoint& remote, int timeoutMs,
@@ -76,6 +85,9 @@ int WaitWritable(SocketHandle s, int timeoutMs);
 // Bytes moved (Recv: 0 = the peer closed), or -1 on error. Send blocks until it moved some.
 long Send(SocketHandle s, const void* data, std::size_t size);
 long Recv(SocketHandle s, void* data, std::size_t size);
+// Receives what has arrived, never waiting: the bytes, 0 when the peer has closed, -1 on error,
+// with kErrWouldBlock when nothing has arrived yet. A read that need not wait then costs one call.
+long RecvNow(SocketHandle s, void* data, std::size_t size);
 // Waits up to waitMs for room, then sends what fits without blocking: the bytes sent, 0 when no
 // room came in time, -1 on error.
 long SendWithin(SocketHandle s, const void* data, std::size_t size, int waitMs);

@@ -13,6 +13,11 @@ namespace {
 
 // Room an input buffer keeps between requests; one grown past it for a body is shrunk.
 constexpr std::size_t kKeptInputBytes = 64 * 1024;
+// How long the thread that accepted a connection waits for its first bytes before the connection
+// waits without it: they are on their way as a rule (a client sends its request as soon as it
+// has connected), and a hand-over to the readiness wait and back costs several thread wake-ups.
+// A peer that sends nothing holds a thread this long once.
+constexpr int kFirstBytesWaitMs = 2;
 
 struct Reason {
   int code;
@@ -641,6 +646,10 @@ bool TNetCustomHTTPServer::WaitForRequestIdle(TNetPeerThread& thread) {
   TNetHeadScan::State state = ScanHead(conn);
   if (state == TNetHeadScan::State::Incomplete) {
     if (!conn.ReceiveArrived()) return false;
+    if (thread.FirstTurn() && conn.InputBuffer().empty() &&
+        net::WaitReadable(conn.Socket(), kFirstBytesWaitMs) > 0 && !conn.ReceiveArrived()) {
+      return false;
+    }
     state = ScanHead(conn);
     if (state == TNetHeadScan::State::Incomplete) {
       thread.WaitIdle();

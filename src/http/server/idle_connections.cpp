@@ -47,6 +47,8 @@ void TNetIdleConnections::Close() {
     waiting_.clear();
     byDeadline_.clear();
     count_ = 0;
+    for (const auto& [tag, listener] : listeners_) wait_->Forget(listener.socket);
+    listeners_.clear();
   }
   HandBackAll(all);
 }
@@ -84,6 +86,24 @@ bool TNetIdleConnections::CloseFirstDue() {
   return true;
 }
 
+bool TNetIdleConnections::WatchListener(net::SocketHandle listening, std::function<void()> ready) {
+  std::lock_guard<std::mutex> lock(lock_);
+  if (!open_) return false;
+  const std::uint64_t tag = nextTag_++;
+  if (!wait_->Watch(listening, tag)) return false;
+  listeners_.emplace(tag, Listener{listening, std::move(ready)});
+  return true;
+}
+
+void TNetIdleConnections::ForgetListener(net::SocketHandle listening) {
+  std::lock_guard<std::mutex> lock(lock_);
+  if (!wait_) return;
+  for (auto it = listeners_.begin(); it != listeners_.end();) {
+    it = it->second.socket == listening ? listeners_.erase(it) : std::next(it);
+  }
+  wait_->Forget(listening);
+}
+
 std::size_t TNetIdleConnections::Count() const { return count_.load(); }
 
 std::size_t TNetIdleConnections::Bound() const { return bound_.load(); }
@@ -101,7 +121,9 @@ void TNetIdleConnections::Watch() {
     }
     ready.clear();
     if (!wait_->Wait(waitMs, ready)) std::this_thread::sleep_for(kRetryPause);
-    HandBackAll(TakeReady(ready));
+    std::vector<std::function<void()>> listenersReady;
+    HandBackAll(TakeReady(ready, listenersReady));
+    for (const auto& listenerReady : listenersReady) listenerReady();
     HandBackAll(TakeDue());
   }
 }
@@ -117,11 +139,16 @@ int TNetIdleConnections::MsUntilFirstDue(Clock::time_point now) const {
 }
 
 std::vector<TNetPeerThread*> TNetIdleConnections::TakeReady(
-    const std::vector<std::uint64_t>& tags) {
+    const std::vector<std::uint64_t>& tags, std::vector<std::function<void()>>& listenersReady) {
   std::vector<TNetPeerThread*> taken;
   std::lock_guard<std::mutex> lock(lock_);
   for (std::uint64_t tag : tags) {
-    if (TNetPeerThread* thread = Take(tag)) taken.push_back(thread);
+    if (TNetPeerThread* thread = Take(tag)) {
+      taken.push_back(thread);
+    } else if (const auto it = listeners_.find(tag); it != listeners_.end()) {
+      listenersReady.push_back(std::move(it->second.ready));
+      listeners_.erase(it);
+    }
   }
   return taken;
 }

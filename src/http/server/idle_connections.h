@@ -43,6 +43,10 @@ class TNetIdleConnections {
   bool Add(TNetPeerThread* thread);
   // Closes and hands back the connection whose deadline comes first; false when none waits.
   bool CloseFirstDue();
+  // Watches a listening socket until a connection is there, then calls ready() once (on the
+  // watching thread); false when closed or when the socket cannot be watched.
+  bool WatchListener(net::SocketHandle listening, std::function<void()> ready);
+  void ForgetListener(net::SocketHandle listening);
   std::size_t Count() const;
   std::size_t Bound() const;
 
@@ -54,7 +58,8 @@ class TNetIdleConnections {
 
   void Watch();
   int MsUntilFirstDue(Clock::time_point now) const;
-  std::vector<TNetPeerThread*> TakeReady(const std::vector<std::uint64_t>& tags);
+  std::vector<TNetPeerThread*> TakeReady(const std::vector<std::uint64_t>& tags,
+                                         std::vector<std::function<void()>>& listenersReady);
   std::vector<TNetPeerThread*> TakeDue();
   TNetPeerThread* Take(std::uint64_t tag);
   void HandBackAll(const std::vector<TNetPeerThread*>& threads);
@@ -69,6 +74,11 @@ class TNetIdleConnections {
   std::atomic<std::size_t> count_{0};  // waiting_.size()
   std::uint64_t nextTag_ = 1;
   std::unordered_map<std::uint64_t, Waiting> waiting_;
+  struct Listener {
+    net::SocketHandle socket;
+    std::function<void()> ready;
+  };
+  std::unordered_map<std::uint64_t, Listener> listeners_;  // at most one per listening socket
   std::set<std::pair<Clock::time_point, std::uint64_t>> byDeadline_;
   Clock::time_point watchUntil_ = Clock::time_point::max();  // when the current wait ends
 };

@@ -100,10 +100,13 @@ void TNetSocketHandle::Listen(int backlog) {
   if (net::Listen(handle_, backlog) != 0) RaiseLastSocketError();
 }
 
-void TNetSocketHandle::Adopt(net::SocketHandle handle) {
+void TNetSocketHandle::Adopt(net::SocketHandle handle, const TNetSocketHandle& listening) {
   handle_ = handle;
   net::Endpoint e;
-  if (net::LocalEndpoint(handle, &e) == 0) {
+  if (!listening.ip_.empty() && listening.ip_ != "0.0.0.0") {
+    ip_ = listening.ip_;
+    port_ = listening.port_;
+  } else if (net::LocalEndpoint(handle, &e) == 0) {
     ip_ = AddressToDotted(e.address);
     port_ = e.port;
   }
@@ -162,6 +165,7 @@ bool TNetPeerThread::Run() {
 }
 
 bool TNetPeerThread::Turn() {
+  if (turns_ < 2) ++turns_;
   try {
     if (!begun_) Begin();
     while (!Stopped()) {
@@ -238,14 +242,17 @@ net::SocketHandle TNetServerIOHandlerSocket::Accept(TNetSocketHandle& listening,
                                                     const std::function<bool()>& stopped) {
   int pauseMs = 0;
   for (;;) {
-    int ready = net::WaitReadable(listening.Handle(), kListenPollMs);
     if (stopped()) return net::kInvalidSocket;
-    if (ready == 0) continue;
-    net::SocketHandle accepted = net::kInvalidSocket;
-    if (ready > 0) accepted = net::Accept(listening.Handle(), nullptr);
+    // A wait of its own (not a readiness wait and then an accept): where several threads wait
+    // on one listener, a connection wakes one of them.
+    net::SocketHandle accepted = net::AcceptWithin(listening.Handle(), nullptr, kListenPollMs);
     if (accepted != net::kInvalidSocket) return accepted;
     int code = net::LastError();
-    if (code == net::kErrInterrupted || code == net::kErrNotSocket) return net::kInvalidSocket;
+    if (code == net::kErrTimedOut) continue;
+    if (code == net::kErrInterrupted || code == net::kErrNotSocket ||
+        code == net::kErrBadFile) {
+      return net::kInvalidSocket;
+    }
     if (!OutOfHandles(code)) throw ENetSocketError(code);
     pauseMs = std::min(pauseMs == 0 ? kOutOfHandlesFirstPauseMs : 2 * pauseMs,
                        kOutOfHandlesLongestPauseMs);
@@ -255,17 +262,38 @@ net::SocketHandle TNetServerIOHandlerSocket::Accept(TNetSocketHandle& listening,
 
 // ---- listener ----
 
+TNetPeerThread* TNetListenerThread::AcceptNext() {
+  if (Stopped()) return nullptr;
+  auto connection = std::make_unique<TNetTCPServerConnection>();
+  try {
+    if (server_.threadMgr_) server_.threadMgr_->Reap();
+    net::SocketHandle accepted =
+        server_.ioHandler_->Accept(binding_, [this] { return Stopped(); });
+    if (accepted == net::kInvalidSocket) {
+      stopped_ = true;  // no connection: accepting on this binding ends
+      return nullptr;
+    }
+    connection->Attach(accepted);
+    connection->Binding().Adopt(accepted, binding_);
+    return server_.Admitted(connection);
+  } catch (const std::exception& e) {
+    if (server_.OnListenException) {
+      try {
+        server_.OnListenException(*this, e);
+      } catch (...) {
+        // A failing event must not end the listener.
+      }
+    }
+  }
+  return nullptr;
+}
+
 void TNetListenerThread::Run() {
   while (!Stopped()) {
-    auto connection = std::make_unique<TNetTCPServerConnection>();
+    TNetPeerThread* thread = AcceptNext();
+    if (!thread) continue;
     try {
-      if (server_.threadMgr_) server_.threadMgr_->Reap();
-      net::SocketHandle accepted =
-          server_.ioHandler_->Accept(binding_, [this] { return Stopped(); });
-      if (accepted == net::kInvalidSocket) break;  // no connection: this listener ends
-      connection->Attach(accepted);
-      connection->Binding().Adopt(accepted);
-      server_.AcceptOne(*this, connection);
+      server_.Start(thread);
     } catch (const std::exception& e) {
       if (server_.OnListenException) {
         try {
@@ -276,7 +304,6 @@ void TNetListenerThread::Run() {
       }
     }
   }
-  stopped_ = true;
   binding_.CloseSocket();
 }
 
@@ -360,7 +387,12 @@ void TNetTCPServer::OpenListener(TNetSocketHandle& binding) {
   TNetListenerThread* raw = listener.get();
   std::lock_guard<std::mutex> lock(listenersLock_);
   listeners_.push_back(std::move(listener));
-  raw->thread_ = std::thread(&TNetListenerThread::Run, raw);
+  if (threadMgr_->AcceptsOnPool()) {
+    raw->pooled_ = true;
+    threadMgr_->AddSource(raw);
+  } else {
+    raw->thread_ = std::thread(&TNetListenerThread::Run, raw);
+  }
 }
 
 void TNetTCPServer::StopListeners() {
@@ -369,8 +401,10 @@ void TNetTCPServer::StopListeners() {
     std::lock_guard<std::mutex> lock(listenersLock_);
     listeners.swap(listeners_);
   }
+  for (auto& listener : listeners) listener->stopped_ = true;
   for (auto& listener : listeners) {
-    listener->stopped_ = true;
+    // The manager is there while a listener is: it is let go only after this.
+    if (listener->pooled_ && threadMgr_) threadMgr_->RemoveSource(listener.get());
     if (listener->thread_.joinable()) listener->thread_.join();
     listener->binding_.CloseSocket();
   }
@@ -413,17 +447,20 @@ void TNetTCPServer::Deactivate() {
   active_ = false;
 }
 
-void TNetTCPServer::AcceptOne(TNetListenerThread&,
-                              std::unique_ptr<TNetTCPServerConnection>& connection) {
+TNetPeerThread* TNetTCPServer::Admitted(std::unique_ptr<TNetTCPServerConnection>& connection) {
   std::shared_ptr<TNetTCPServer> keep = shared_from_this();  // selfWhileListening_ holds one
   connection->SetSendTimeout(limits_.sendStallTimeoutMs);
-  TNetThreadMgr& mgr = *threadMgr_;
-  TNetPeerThread* thread = mgr.GetThread(*this, std::move(connection));
+  TNetPeerThread* thread = threadMgr_->GetThread(*this, std::move(connection));
   thread->keepAlive_ = std::move(keep);
   if (!Admit(thread)) {
     Refuse(thread);
-    return;
+    return nullptr;
   }
+  return thread;
+}
+
+void TNetTCPServer::Start(TNetPeerThread* thread) {
+  TNetThreadMgr& mgr = *threadMgr_;
   try {
     mgr.Start(thread);
   } catch (...) {

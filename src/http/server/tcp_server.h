@@ -31,6 +31,7 @@
 #include "http/header_list.h"
 #include "http/server/request_scan.h"
 #include "http/server/thread_mgr.h"
+#include "http/server/thread_pool.h"
 #include "platform/socket.h"
 
 namespace tovi::http {
@@ -110,7 +111,9 @@ class TNetSocketHandle {
   void AllocateSocket();
   void Bind(bool reuseAddress);
   void Listen(int backlog);
-  void Adopt(net::SocketHandle handle);  // an accepted socket; reads both endpoints
+  // An accepted socket; reads both endpoints (the local one is the listening binding's, when that
+  // has an address of its own).
+  void Adopt(net::SocketHandle handle, const TNetSocketHandle& listening);
   void CloseSocket();
   net::SocketHandle Release();           // gives up the handle without closing it
 
@@ -172,6 +175,9 @@ class TNetPeerThread {
   const std::string& TerminatingExceptionClass() const { return exceptionClass_; }
   const std::string& TerminatingException() const { return exceptionMessage_; }
 
+  // Whether this is the connection's first turn (it was accepted on this system thread, where
+  // the manager accepts on its threads).
+  bool FirstTurn() const { return turns_ == 1; }
   // Whether the per-connection step may give up the system thread while the connection waits
   // for its next bytes (a manager that lets connections wait idle, while the server is on).
   bool CanWaitIdle() const;
@@ -201,6 +207,7 @@ class TNetPeerThread {
   std::atomic<bool> stopped_{false};
   std::atomic<bool> listed_{false};  // on the server's live-connection list
   bool ran_ = false;                 // a turn has begun
+  int turns_ = 0;                    // turns begun, counted up to 2
   bool begun_ = false;               // greeting and OnConnect done
   bool waitIdle_ = false;
   bool idleRefused_ = false;         // the manager would not take it to wait idle
@@ -213,23 +220,29 @@ class TNetPeerThread {
 class TNetServerIOHandlerSocket {
  public:
   virtual ~TNetServerIOHandlerSocket() = default;
-  // Polls the listening socket in 100 ms steps until a connection comes; kInvalidSocket when
-  // stopped() turns true or the socket is gone (errors 10004, 10038). With the process or the
-  // system out of handles or buffers (10024, 10055) it pauses and tries again, the pause growing
-  // while it lasts (see the definition), so a lasting shortage does not spin; stopped() ends the
-  // pause within kListenPollMs. Other failures raise ENetSocketError.
+  // Waits in bounded accepts of 100 ms (several threads may wait so on one socket) until a
+  // connection comes; kInvalidSocket when stopped() turns true or the socket is gone (errors
+  // 10004, 10009, 10038). With the process or the system out of handles or buffers (10024,
+  // 10055) it pauses and tries again, the pause growing while it lasts (see the definition), so
+  // a lasting shortage does not spin; stopped() ends the pause within kListenPollMs. Other
+  // failures raise ENetSocketError.
   virtual net::SocketHandle Accept(TNetSocketHandle& listening,
                                    const std::function<bool()>& stopped);
 };
 
-// Accepts on one binding until stopped.
-class TNetListenerThread {
+// Accepts on one binding until stopped: on a thread of its own, or, where the thread manager
+// accepts on its threads, on those (each runs the connection it accepted).
+class TNetListenerThread : public TNetAcceptSource {
  public:
   TNetListenerThread(TNetTCPServer& server, TNetSocketHandle& binding)
       : server_(server), binding_(binding) {}
   TNetSocketHandle& Binding() { return binding_; }
   TNetTCPServer& Server() { return server_; }
   bool Stopped() const { return stopped_.load(); }
+
+  TNetPeerThread* AcceptNext() override;
+  bool Ended() const override { return Stopped(); }
+  net::SocketHandle ListeningSocket() const override { return binding_.Handle(); }
 
  private:
   friend class TNetTCPServer;
@@ -238,6 +251,7 @@ class TNetListenerThread {
   TNetTCPServer& server_;
   TNetSocketHandle& binding_;
   std::thread thread_;
+  bool pooled_ = false;  // accepted on by the manager's threads
   std::atomic<bool> stopped_{false};
 };
 
@@ -320,7 +334,10 @@ class TNetTCPServer : public std::enable_shared_from_this<TNetTCPServer> {
   void Deactivate();
   void StopListeners();
   void OpenListener(TNetSocketHandle& binding);
-  void AcceptOne(TNetListenerThread& listener, std::unique_ptr<TNetTCPServerConnection>& conn);
+  // The peer thread of an accepted connection, listed as live; nullptr when a limit refused it.
+  TNetPeerThread* Admitted(std::unique_ptr<TNetTCPServerConnection>& connection);
+  // Runs its first turn on a thread of the manager's.
+  void Start(TNetPeerThread* thread);
   // Lists the connection as live, or false when a limit refuses it.
   bool Admit(TNetPeerThread* thread);
   std::size_t ConnectionLimit() const;

@@ -51,10 +51,18 @@ TNetThreadMgr::TNetThreadMgr(bool keepsThreads)
   if (keepsThreads_) {
     idle_ = std::make_unique<TNetIdleConnections>(
         [pool = pool_](TNetPeerThread* thread) { pool->RunWhenPossible(thread); });
+    TNetIdleConnections* idle = idle_.get();
+    pool_->SetListenerWatch(
+        [idle](net::SocketHandle s, std::function<void()> ready) {
+          return idle->WatchListener(s, std::move(ready));
+        },
+        [idle](net::SocketHandle s) { idle->ForgetListener(s); });
   }
 }
 
 TNetThreadMgr::~TNetThreadMgr() {
+  // A thread that outlives the manager (in a turn that outlasted a switch-off) keeps the pool.
+  pool_->SetListenerWatch({}, {});
   if (idle_) idle_->Close();
   pool_->Stop();
   Reap();
@@ -123,6 +131,12 @@ void TNetThreadMgr::StopWaitingIdle() {
 void TNetThreadMgr::EndThreads() { pool_->Stop(); }
 
 void TNetThreadMgr::Start(TNetPeerThread* thread) { pool_->Run(thread); }
+
+bool TNetThreadMgr::AcceptsOnPool() const { return keepsThreads_; }
+
+void TNetThreadMgr::AddSource(TNetAcceptSource* source) { pool_->AddSource(source); }
+
+void TNetThreadMgr::RemoveSource(TNetAcceptSource* source) { pool_->RemoveSource(source); }
 
 bool TNetThreadMgr::WaitsIdle() const { return idle_ && idle_->IsOpen(); }
 

@@ -1,9 +1,10 @@
 // Thread managers: they hand out a peer thread (the object every connection event receives) for
 // each connection and run its turns on system threads. TNetThreadMgrDefault makes a system
 // thread for every connection and ends it after. TNetThreadMgrPool, what a busy server wants,
-// keeps finished threads for the next connection, and lets a connection that waits for its next
-// request hold no thread: it waits in one readiness wait with all the others and gets a thread
-// again when its bytes come (bounds: TNetServerLimits). Events fire the same with either.
+// keeps finished threads for the next connection, accepts on them (the thread that accepts a
+// connection serves it, with no hand-over to another), and lets a connection that waits for its
+// next request hold no thread: it waits in one readiness wait with all the others and gets a
+// thread again when its bytes come (bounds: TNetServerLimits). Events fire the same with either.
 // A manager serves one server at a time; the server opens it at activation and closes it at
 // deactivation. Threads of its own never outlive what they use: each holds the thread pool, and
 // while it runs a connection, the server.
@@ -17,6 +18,7 @@
 
 namespace tovi::http {
 
+class TNetAcceptSource;
 class TNetIdleConnections;
 class TNetPeerThread;
 class TNetTCPServer;
@@ -50,7 +52,7 @@ class TNetThreadMgr {
   std::size_t ActiveCount() const;
   // Connections now waiting for their next bytes without a thread.
   std::size_t WaitingIdleCount() const;
-  // Finished threads now kept for the next connection.
+  // Finished threads now kept for the next connection (waiting for a turn or on a listener).
   std::size_t KeptThreadCount() const;
   // Frees released peer threads and joins ended system threads; never waits for a running one.
   void Reap();
@@ -72,6 +74,12 @@ class TNetThreadMgr {
   void EndThreads();
   // Runs the thread's next turn; std::system_error when no system thread can run it.
   void Start(TNetPeerThread* thread);
+  // Whether its own threads accept connections (and run their first turns) instead of a
+  // listener thread of the server's.
+  bool AcceptsOnPool() const;
+  // A listening socket its threads accept on, until removed (which waits for the one accepting).
+  void AddSource(TNetAcceptSource* source);
+  void RemoveSource(TNetAcceptSource* source);
   bool WaitsIdle() const;
   // Takes the connection to wait for its next bytes without a thread; false when it cannot.
   bool WaitIdle(TNetPeerThread* thread);

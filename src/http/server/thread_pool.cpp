@@ -1,5 +1,6 @@
 #include "http/server/thread_pool.h"
 
+#include <algorithm>
 #include <chrono>
 #include <system_error>
 #include <utility>
@@ -14,6 +15,15 @@ constexpr auto kIdleLeaveWait = std::chrono::seconds(2);
 
 // Set by ExpectReturn on the thread in the turn, read when the turn ends.
 thread_local bool tReturning = false;
+// Threads that wait on one listening socket at once (fewer where fewer are kept): a connection
+// that comes while some of them still serve the last ones finds another waiting, and no thread
+// is woken for it but the one the system wakes. Each waits in slices of the accept wait (10
+// wake-ups a second each while the server is idle). Where a connection wakes every waiter, one.
+constexpr int kAcceptingPerSource = 4;
+
+int AcceptingPerSource(int kept) {
+  return net::AcceptWakesOne() ? std::max(1, std::min(kAcceptingPerSource, kept)) : 1;
+}
 
 }  // namespace
 
@@ -106,7 +116,122 @@ std::size_t TNetThreadPool::Waiting() const { return waiting_.load(); }
 
 std::size_t TNetThreadPool::Idle() const {
   std::lock_guard<std::mutex> lock(lock_);
-  return static_cast<std::size_t>(idle_);
+  return static_cast<std::size_t>(idle_ + accepting_);
+}
+
+void TNetThreadPool::SetListenerWatch(WatchListener watch, ForgetListener forget) {
+  std::lock_guard<std::mutex> lock(lock_);
+  watchListener_ = std::move(watch);
+  forgetListener_ = std::move(forget);
+}
+
+void TNetThreadPool::AddSource(TNetAcceptSource* source) {
+  std::lock_guard<std::mutex> lock(lock_);
+  sources_.push_back(Source{source});
+  try {
+    for (int i = AcceptingPerSource(kept_); i > 0; --i) {
+      if (idle_ > calls_) {
+        ++calls_;
+        called_.notify_one();
+      } else {
+        MakeThread();
+      }
+    }
+  } catch (...) {
+    // Without a thread to accept, the server does not switch on (threads made stay kept).
+    sources_.pop_back();
+    throw;
+  }
+}
+
+void TNetThreadPool::RemoveSource(TNetAcceptSource* source) {
+  std::unique_lock<std::mutex> lock(lock_);
+  const auto it = std::find_if(sources_.begin(), sources_.end(),
+                               [source](const Source& s) { return s.source == source; });
+  if (it == sources_.end()) return;
+  // Its thread notices the end within one accept wait.
+  sourceLeft_.wait(lock, [&it] { return it->accepting == 0; });
+  const bool watched = it->watched;
+  sources_.erase(it);
+  const ForgetListener forget = forgetListener_;
+  lock.unlock();
+  if (watched && forget) forget(source->ListeningSocket());
+}
+
+bool TNetThreadPool::Accept(std::unique_lock<std::mutex>& lock) {
+  if (stopping_) return false;
+  const int wanted = AcceptingPerSource(kept_);
+  auto it = std::find_if(sources_.begin(), sources_.end(), [wanted](const Source& s) {
+    return s.accepting < wanted && !s.source->Ended();
+  });
+  if (it == sources_.end()) return false;
+  ++it->accepting;
+  ++accepting_;
+  const bool forget = std::exchange(it->watched, false);
+  TNetAcceptSource* const source = it->source;
+  const WatchListener watch = watchListener_;
+  const ForgetListener forgetListener = forgetListener_;
+  lock.unlock();
+  if (forget && forgetListener) forgetListener(source->ListeningSocket());
+  TNetPeerThread* const turn = source->AcceptNext();
+  lock.lock();
+  // Still listed: a source is removed only while no thread accepts on it.
+  --it->accepting;
+  --accepting_;
+  sourceLeft_.notify_all();
+  if (!turn) return true;
+  // This thread runs it next, unless turns wait in line before it: then it gets a thread of its
+  // own as any turn lined up does.
+  const bool first = line_.empty();
+  line_.push_back(turn);
+  waiting_ = line_.size();
+  if (!first) {
+    try {
+      if (CallOrMakeThread()) called_.notify_one();
+    } catch (const std::system_error&) {
+      // A thread that finishes its turn takes it.
+    }
+  }
+  if (stopping_ || source->Ended() || it->accepting > 0) return true;
+  // While this thread runs the turn and none waits in its place, a connection that comes calls
+  // another to accept it.
+  lock.unlock();
+  std::weak_ptr<TNetThreadPool> pool = weak_from_this();
+  const bool watched = watch && watch(source->ListeningSocket(), [pool, source] {
+    if (const auto p = pool.lock()) p->ListenerReady(source);
+  });
+  lock.lock();
+  it = std::find_if(sources_.begin(), sources_.end(),
+                    [source](const Source& s) { return s.source == source; });
+  if (it == sources_.end()) return true;
+  if (watched) {
+    it->watched = true;
+  } else if (it->accepting == 0) {
+    CallForAccepting();
+  }
+  return true;
+}
+
+void TNetThreadPool::ListenerReady(TNetAcceptSource* source) {
+  std::lock_guard<std::mutex> lock(lock_);
+  const auto it = std::find_if(sources_.begin(), sources_.end(),
+                               [source](const Source& s) { return s.source == source; });
+  if (it == sources_.end()) return;
+  it->watched = false;
+  if (it->accepting == 0 && !stopping_ && !source->Ended()) CallForAccepting();
+}
+
+void TNetThreadPool::CallForAccepting() {
+  if (idle_ > calls_) {
+    ++calls_;
+    called_.notify_one();
+    return;
+  }
+  try {
+    MakeThread();
+  } catch (const std::system_error&) {
+    // The next thread that finishes a turn accepts.
+  }
 }
 
 bool TNetThreadPool::CallOrMakeThread() {
@@ -146,7 +271,7 @@ void TNetThreadPool::Loop(WorkerList::iterator self,
   --starting_;
   bool fit = true;
   do {
-    while (fit && TakeTurn(lock, &fit)) {
+    while (fit && (TakeTurn(lock, &fit) || Accept(lock))) {
     }
   } while (fit && WaitForCall(lock));
   Leave(self);
@@ -189,7 +314,8 @@ bool TNetThreadPool::TakeTurn(std::unique_lock<std::mutex>& lock, bool* keep) {
 }
 
 bool TNetThreadPool::WaitForCall(std::unique_lock<std::mutex>& lock) {
-  if (stopping_ || idle_ >= kept_) return false;
+  // Those accepting count as kept: they wait for work as well.
+  if (stopping_ || idle_ + accepting_ >= kept_) return false;
   ++idle_;
   called_.wait(lock, [this] { return calls_ > 0 || stopping_; });
   --idle_;

@@ -171,6 +171,33 @@ SocketHandle Accept(SocketHandle s, Endpoint* peer) {
   }
 }
 
+SocketHandle AcceptWithin(SocketHandle s, Endpoint* peer, int waitMs) {
+  // Set at every call: one cheap call, and the listening socket needs no set-up of its own.
+  const timeval limit{waitMs / 1000, (waitMs % 1000) * 1000};
+  if (::setsockopt(Fd(s), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) {
+    Fail();
+    return kInvalidSocket;
+  }
+  sockaddr_in a{};
+  for (;;) {
+    socklen_t len = sizeof a;
+    int fd = ::accept4(Fd(s), reinterpret_cast<sockaddr*>(&a), &len, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd >= 0) {
+      if (peer) FromSockaddr(a, peer);
+      return fd;
+    }
+    if (errno == ECONNABORTED || errno == EPROTO || errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      tLastError = kErrTimedOut;
+    } else {
+      Fail();
+    }
+    return kInvalidSocket;
+  }
+}
+
+bool AcceptWakesOne() { return true; }
+
 namespace {
 
 // Waits for a connect in progress in slices, so cancelled() is asked. 1 when it has an outcome
@@ -291,6 +318,14 @@ long Recv(SocketHandle s, void* data, std::size_t size) {
   }
 }
 
+long RecvNow(SocketHandle s, void* data, std::size_t size) {
+  for (;;) {
+    ssize_t n = ::recv(Fd(s), data, size, MSG_DONTWAIT);
+    if (n >= 0) return static_cast<long>(n);
+    if (errno != EINTR) return Fail();
+  }
+}
+
 int ShutdownSend(SocketHandle s) { return ::shutdown(Fd(s), SHUT_WR) == 0 ? 0 : Fail(); }
 int ShutdownBoth(SocketHandle s) { return ::shutdown(Fd(s), SHUT_RDWR) == 0 ? 0 : Fail(); }
 int Close(SocketHandle s) { return ::close(Fd(s)) == 0 ? 0 : Fail(); }
@@ -303,13 +338,15 @@ namespace {
 class FileSending {
  public:
   explicit FileSending(int fd) : fd_(fd), flags_(::fcntl(fd, F_GETFL)) {
-    ok_ = flags_ >= 0 && ::fcntl(fd, F_SETFL, flags_ | O_NONBLOCK) == 0;
+    // A socket that does not block already (an accepted one) is left as it is.
+    setsFlags_ = flags_ >= 0 && (flags_ & O_NONBLOCK) == 0;
+    ok_ = flags_ >= 0 && (!setsFlags_ || ::fcntl(fd, F_SETFL, flags_ | O_NONBLOCK) == 0);
     if (ok_) SetCork(1);
   }
   ~FileSending() {
     if (!ok_) return;
     SetCork(0);
-    ::fcntl(fd_, F_SETFL, flags_);
+    if (setsFlags_) ::fcntl(fd_, F_SETFL, flags_);
   }
   FileSending(const FileSending&) = delete;
   FileSending& operator=(const FileSending&) = delete;
@@ -319,6 +356,7 @@ class FileSending {
   void SetCork(int on) { ::setsockopt(fd_, IPPROTO_TCP, TCP_CORK, &on, sizeof on); }
   int fd_;
   int flags_;
+  bool setsFlags_ = false;
   bool ok_ = false;
 };
 

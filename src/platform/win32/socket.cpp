@@ -93,6 +93,33 @@ SocketHandle Accept(SocketHandle s, Endpoint* peer) {
   return static_cast<SocketHandle>(c);
 }
 
+SocketHandle AcceptWithin(SocketHandle s, Endpoint* peer, int waitMs) {
+  const int ready = WaitFor(s, false, waitMs);
+  if (ready < 0) return kInvalidSocket;
+  if (ready == 0) {
+    ::WSASetLastError(WSAETIMEDOUT);
+    return kInvalidSocket;
+  }
+  // Every waiter is woken: the listening socket does not block, so that those that find the
+  // connection taken already come back instead of blocking in accept.
+  u_long on = 1;
+  ::ioctlsocket(Sock(s), FIONBIO, &on);
+  sockaddr_in a{};
+  int len = sizeof a;
+  SOCKET c = ::accept(Sock(s), reinterpret_cast<sockaddr*>(&a), &len);
+  if (c == INVALID_SOCKET) {
+    if (::WSAGetLastError() == WSAEWOULDBLOCK) ::WSASetLastError(WSAETIMEDOUT);
+    return kInvalidSocket;
+  }
+  // It inherits the listening socket's mode; the engines expect a blocking one here.
+  u_long off = 0;
+  ::ioctlsocket(c, FIONBIO, &off);
+  if (peer) FromSockaddr(a, peer);
+  return static_cast<SocketHandle>(c);
+}
+
+bool AcceptWakesOne() { return false; }
+
 namespace {
 
 // Waits in slices for a connect in progress, asking cancelled(); a failed connect shows in the
@@ -177,6 +204,16 @@ long Recv(SocketHandle s, void* data, std::size_t size) {
   int piece = size > 0x40000000u ? 0x40000000 : static_cast<int>(size);
   int n = ::recv(Sock(s), static_cast<char*>(data), piece, 0);
   return n == SOCKET_ERROR ? -1 : n;
+}
+
+long RecvNow(SocketHandle s, void* data, std::size_t size) {
+  const int ready = WaitFor(s, false, 0);
+  if (ready < 0) return -1;
+  if (ready == 0) {
+    ::WSASetLastError(WSAEWOULDBLOCK);
+    return -1;
+  }
+  return Recv(s, data, size);
 }
 
 long SendWithin(SocketHandle s, const void* data, std::size_t size, int waitMs) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <list>
 #include <mutex>
 #include <stdexcept>
@@ -165,6 +166,40 @@ TEST(ThreadPool, TheBoundClosesTheConnectionWaitingLongestAtOnce) {
     ASSERT_TRUE(c.Send("GET / HTTP/1.1\r\n\r\n"));
     EXPECT_EQ(Body(c.ReadAll()), "served");
   }
+}
+
+// The kept threads accept, and the one that takes a connection serves it: while every thread
+// that was accepting is held by a long turn, a connection that comes is still taken and served.
+TEST(ThreadPool, ConnectionsAreTakenWhileTheThreadsThatAcceptServeLongTurns) {
+  test::TestServer s;
+  s.UsePool();
+  std::mutex lock;
+  std::condition_variable released;
+  bool release = false;
+  std::atomic<int> held{0};
+  s.server.OnCommandGet = [&](auto&, TNetHTTPRequestInfo& q, TNetHTTPResponseInfo& r) {
+    if (q.RequestPath() == "/hold") {
+      ++held;
+      std::unique_lock<std::mutex> guard(lock);
+      released.wait_for(guard, std::chrono::seconds(10), [&] { return release; });
+    }
+    r.SetBodyText("served " + q.RequestPath());
+  };
+  s.Start();
+  std::list<tovi::testing::RawClient> holding;
+  for (int i = 1; i <= 3; ++i) {
+    holding.emplace_back(s.Port());
+    ASSERT_TRUE(holding.back().Send("GET /hold HTTP/1.1\r\n\r\n"));
+    ASSERT_TRUE(WaitUntil([&] { return held == i; }, 5000)) << "connection " << i;
+  }
+  EXPECT_EQ(Body(tovi::testing::ExchangeBytes(s.Port(), "GET /quick HTTP/1.1\r\n\r\n")),
+            "served /quick");
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    release = true;
+  }
+  released.notify_all();
+  for (tovi::testing::RawClient& c : holding) EXPECT_EQ(Body(c.ReadAll()), "served /hold");
 }
 
 TEST(ThreadPool, SwitchingOffEndsWaitingAndBusyConnectionsAndTheKeptThreads) {

@@ -1,0 +1,197 @@
+#!/usr/bin/env bash
+# The engine's loads, ours beside nginx in one run: one connection's small answer (1 and 32
+# clients), 4 MiB ranges (1 and 64 clients), and one client beside 1,000 idle connections. Each
+# load runs on both servers in turn, BENCH_ROUNDS rounds (3), alternating which goes first; the
+# table gives the median of the rounds with their spread (lowest-highest), and the ratio of the
+# medians. The small answers are fetched by bench/smallload.c, a C client that costs a small part
+# of what a server does per answer; the first rows check that: nginx measured by the C++ loadgen
+# and by the C client (nginx's figure must rise with the faster client, or the client is what is
+# measured). Writes build/bench-engine.md and prints it.
+# Usage, in a network namespace of its own (port 8027 free, nothing else on loopback):
+#   unshare -n sh -c 'ip link set lo up && bash bench/engine.sh'    (about 5 minutes)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+out=$root/build/bench
+results=$root/build/bench-engine.md
+mkdir -p "$out"
+SECONDS_PER_LOAD=${BENCH_SECONDS:-5}
+ROUNDS=${BENCH_ROUNDS:-3}
+IDLE=1000
+
+need() { command -v "$1" >/dev/null || { echo "bench: $1 is needed ($2)" >&2; exit 1; }; }
+need nginx "apt-get install nginx-light"
+need g++ "apt-get install g++"
+need gcc "apt-get install gcc"
+load_at_start=$(cut -d' ' -f1-3 /proc/loadavg)
+
+echo "bench: building (Release)" >&2
+cmake -S . -B "$out/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTOVI_BUILD_TESTS=OFF >/dev/null
+cmake --build "$out/build" --target remote-toviplayer >/dev/null
+g++ -std=c++20 -O2 -pthread bench/loadgen.cpp -o "$out/loadgen"
+gcc -std=c11 -O2 -pthread bench/smallload.c -o "$out/smallload"
+loadgen=$out/loadgen
+smallload=$out/smallload
+
+work=$(mktemp -d "$out/engine.XXXXXX")
+chmod 755 "$work"  # nginx's workers run as an unprivileged user and must reach the files
+pids=()
+cleanup() {
+  local running=" $(jobs -p | tr '\n' ' ') "
+  for p in "${pids[@]}"; do
+    if [[ $running == *" $p "* ]]; then kill "$p" 2>/dev/null || true; fi
+  done
+  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+data=$work/data
+mkdir -p "$data"
+head -c $((512 << 20)) /dev/urandom >"$data/film.bin"
+size=$(stat -c %s "$data/film.bin")
+printf '<html><h1>ToviPlayer DLNA Work!</h1></html>' >"$data/small.html"   # 43 bytes
+sync
+
+wait_port() {
+  for _ in $(seq 100); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
+    sleep 0.1
+  done
+  echo "bench: nothing listens on $1" >&2
+  return 1
+}
+
+nport=8080
+mkdir -p "$work/nginx"
+cat >"$work/nginx/nginx.conf" <<EOF
+worker_processes auto;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log;
+events { worker_connections 2048; }
+http {
+  access_log off;
+  sendfile on;
+  tcp_nopush on;
+  keepalive_timeout 0;
+  client_body_temp_path $work/nginx/body;
+  proxy_temp_path $work/nginx/proxy;
+  fastcgi_temp_path $work/nginx/fastcgi;
+  uwsgi_temp_path $work/nginx/uwsgi;
+  scgi_temp_path $work/nginx/scgi;
+  types { video/mp4 bin; text/html html; }
+  server { listen 127.0.0.1:$nport; root $data; }
+}
+EOF
+nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -g 'daemon off;' &
+npid=$!
+pids+=("$npid")
+wait_port "$nport"
+
+mkdir -p "$work/app"
+cp "$out/build/src/app/remote-toviplayer" "$work/app/"
+mkfifo "$work/app/input"
+XDG_RUNTIME_DIR="$work/app" "$work/app/remote-toviplayer" --address 127.0.0.1 <"$work/app/input" >"$work/app/output" 2>&1 &
+opid=$!
+pids+=("$opid")
+exec 7>"$work/app/input"
+sleep 1
+echo LocalRFS1 >&7
+oport=8027
+wait_port "$oport"
+
+port() { if [[ $1 == ours ]]; then echo $oport; else echo $nport; fi; }
+file() { if [[ $1 == ours ]]; then echo "$data/film.bin"; else echo /film.bin; fi; }
+page() { if [[ $1 == ours ]]; then echo /test; else echo /small.html; fi; }
+field() { sed -n "s/.*\b$1=\([^ ]*\).*/\1/p" <<<"$2"; }
+samples=$work/samples   # lines: side key measure value
+: >"$samples"
+record() {  # side key result-line
+  local f
+  for f in rps mbps p50_ms p99_ms failures; do
+    echo "$1 $2 $f $(field $f "$3")" >>"$samples"
+  done
+}
+measure() {  # side key command...
+  local side=$1 key=$2 r
+  shift 2
+  echo "bench: $side $key" >&2
+  r=$("$@" || true)
+  record "$side" "$key" "$r"
+}
+loads() {  # side
+  local s=$1
+  measure "$s" small1 "$smallload" "$(port $s)" "$(page $s)" 1 "$SECONDS_PER_LOAD"
+  measure "$s" small32 "$smallload" "$(port $s)" "$(page $s)" 32 "$SECONDS_PER_LOAD"
+  measure "$s" ranges1 "$loadgen" ranges "$(port $s)" "$(file $s)" "$size" 1 "$SECONDS_PER_LOAD"
+  measure "$s" ranges64 "$loadgen" ranges "$(port $s)" "$(file $s)" "$size" 64 "$SECONDS_PER_LOAD"
+}
+idle_load() {  # side: one client of small answers beside IDLE idle connections
+  local s=$1 lp
+  "$loadgen" idle "$(port $s)" $IDLE $((SECONDS_PER_LOAD + 4)) >/dev/null &
+  lp=$!; pids+=("$lp")
+  sleep 2
+  measure "$s" idle1 "$smallload" "$(port $s)" "$(page $s)" 1 "$SECONDS_PER_LOAD"
+  wait "$lp" || true
+}
+
+for side in ours anchor; do  # warm the page cache and both servers
+  "$loadgen" stream "$(port $side)" "$(file $side)" >/dev/null || true
+  "$smallload" "$(port $side)" "$(page $side)" 1 1 >/dev/null || true
+done
+for round in $(seq "$ROUNDS"); do
+  if ((round % 2)); then order="ours anchor"; else order="anchor ours"; fi
+  measure anchor client_cpp "$loadgen" small $nport /small.html 1 "$SECONDS_PER_LOAD"
+  measure anchor client_c "$smallload" $nport /small.html 1 "$SECONDS_PER_LOAD"
+  for side in $order; do loads "$side"; done
+  for side in $order; do idle_load "$side"; done
+done
+
+# median and spread of one measure: "median (low-high)"
+stat() {  # side key measure decimals
+  awk -v s="$1" -v k="$2" -v m="$3" -v d="$4" '
+    $1 == s && $2 == k && $3 == m && $4 != "" { v[n++] = $4 + 0 }
+    END {
+      if (n == 0) { print "-"; exit }
+      for (i = 0; i < n; i++) for (j = i + 1; j < n; j++) if (v[j] < v[i]) { t = v[i]; v[i] = v[j]; v[j] = t }
+      med = n % 2 ? v[int(n / 2)] : (v[n / 2 - 1] + v[n / 2]) / 2
+      printf "%.*f (%.*f-%.*f)\n", d, med, d, v[0], d, v[n - 1]
+    }' "$samples"
+}
+median() { stat "$@" | cut -d' ' -f1; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b + 0 > 0) printf "%.2f", a / b; else print "-" }'; }
+fails() { awk -v s="$1" '$1 == s && $3 == "failures" { f += $4 } END { print f + 0 }' "$samples"; }
+
+row() {  # label key measure decimals
+  local o a
+  o=$(stat ours "$2" "$3" "$4"); a=$(stat anchor "$2" "$3" "$4")
+  echo "| $1 | $o | $a | $(ratio "$(median ours "$2" "$3" "$4")" "$(median anchor "$2" "$3" "$4")") |"
+}
+
+{
+  echo "# The engine's loads: $(date -u '+%Y-%m-%d %H:%M') UTC"
+  echo
+  echo "Machine: $(nproc) cores, load average at start $load_at_start, at end $(cut -d' ' -f1-3 /proc/loadavg)."
+  echo "nginx $(nginx -v 2>&1 | sed 's/.*nginx\///'), sendfile and tcp_nopush on, keep-alive off, worker_processes auto;"
+  echo "ours: remote-toviplayer (Release) on 127.0.0.1:8027. A fresh connection per request, $SECONDS_PER_LOAD s per load,"
+  echo "$ROUNDS rounds alternating which server goes first: median of the rounds (lowest-highest). Ratio: ours / nginx, of the medians."
+  echo
+  echo "| Load | Ours | nginx | Ratio |"
+  echo "|---|---|---|---|"
+  row "43-byte answer, 1 client (requests/s)" small1 rps 0
+  row "43-byte answer, 1 client (p50 ms)" small1 p50_ms 3
+  row "43-byte answer, 32 clients (requests/s)" small32 rps 0
+  row "43-byte answer, 32 clients (p50 ms)" small32 p50_ms 3
+  row "4 MiB ranges, 1 client (MB/s)" ranges1 mbps 0
+  row "4 MiB ranges, 1 client (p99 ms)" ranges1 p99_ms 3
+  row "4 MiB ranges, 64 clients (MB/s)" ranges64 mbps 0
+  row "4 MiB ranges, 64 clients (p99 ms)" ranges64 p99_ms 3
+  row "beside $IDLE idle connections: 43-byte answer, 1 client (requests/s)" idle1 rps 0
+  row "beside $IDLE idle connections: 43-byte answer, 1 client (p50 ms)" idle1 p50_ms 3
+  echo
+  echo "Beside $IDLE idle connections, against the same load without them: ours $(ratio "$(median ours idle1 rps 0)" "$(median ours small1 rps 0)"), nginx $(ratio "$(median anchor idle1 rps 0)" "$(median anchor small1 rps 0)") of the requests/s."
+  echo "The load client: nginx, 1 client, fetched by the C++ loadgen $(stat anchor client_cpp rps 0) requests/s (p50 $(median anchor client_cpp p50_ms 3) ms),"
+  echo "by the C client $(stat anchor client_c rps 0) requests/s (p50 $(median anchor client_c p50_ms 3) ms)."
+  echo "Failed requests: ours $(fails ours), nginx $(fails anchor)."
+} >"$results"
+cat "$results"
