@@ -40,7 +40,8 @@ if [ $# = 0 ]; then
   set -- "$here/minidlna_server.sh"
   : "${DLNA_NAME:=minidlna under test}" "${DLNA_TREE:=minidlna}" "${DLNA_SUBSCRIBE:=0}"
 fi
-name=${DLNA_NAME:-^Remote Toviplayer \(}
+default_name='^Remote Toviplayer \('
+name=${DLNA_NAME:-$default_name}
 tree=${DLNA_TREE:-folders}
 for tool in gssdp-discover ffmpeg /usr/bin/python3 stdbuf; do
   command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (gupnp-tools, ffmpeg, python3-gi, coreutils)"; exit 1; }
