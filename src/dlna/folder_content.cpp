@@ -4,6 +4,8 @@
 #include <chrono>
 #include <optional>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <string_view>
 
 #include "dlna/device.h"
@@ -174,6 +176,39 @@ void AnswerNotFound(http::TNetHTTPResponseInfo& response) {
 
 }  // namespace
 
+// The last folders listed, each until kListingFreshMs after its reading; the oldest gives way.
+class FolderContent::RecentListings {
+ public:
+  using Listing = std::shared_ptr<const std::vector<Entry>>;
+
+  Listing Of(const std::string& folder, char separator) {
+    const auto now = std::chrono::steady_clock::now();
+    {
+      std::lock_guard<std::mutex> lock(lock_);
+      std::erase_if(kept_, [&](const Kept& k) { return now - k.read > kFresh; });
+      for (const Kept& k : kept_) {
+        if (k.folder == folder) return k.listing;
+      }
+    }
+    // Read outside the lock: other folders' pages need not wait for this one.
+    Listing listing = std::make_shared<const std::vector<Entry>>(ListContainer(folder, separator));
+    std::lock_guard<std::mutex> lock(lock_);
+    if (kept_.size() >= kListingsKept) kept_.erase(kept_.begin());
+    kept_.push_back(Kept{folder, now, listing});
+    return listing;
+  }
+
+ private:
+  static constexpr std::chrono::milliseconds kFresh{kListingFreshMs};
+  struct Kept {
+    std::string folder;
+    std::chrono::steady_clock::time_point read;
+    Listing listing;
+  };
+  std::mutex lock_;
+  std::vector<Kept> kept_;  // oldest first
+};
+
 FolderContentOptions PlatformFolderContentOptions() {
   FolderContentOptions o;
   o.separator = fs::kSeparator;
@@ -183,7 +218,11 @@ FolderContentOptions PlatformFolderContentOptions() {
 }
 
 FolderContent::FolderContent(FolderContentOptions options)
-    : options_(std::move(options)), updateId_(StartStamp()) {}
+    : options_(std::move(options)),
+      recent_(std::make_unique<RecentListings>()),
+      updateId_(StartStamp()) {}
+
+FolderContent::~FolderContent() = default;
 
 BrowseResult FolderContent::Browse(const BrowseRequest& request, const std::string& baseUrl) {
   const PathRules rules = RulesOf(options_);
@@ -211,7 +250,8 @@ BrowseResult FolderContent::Browse(const BrowseRequest& request, const std::stri
     DidlWriter didl;
     const std::string parentId = ParentIdOf(*path, rules);
     if (folder) {
-      const auto count = static_cast<std::uint32_t>(ListContainer(*path, rules.separator).size());
+      const auto count =
+          static_cast<std::uint32_t>(recent_->Of(*path, rules.separator)->size());
       AddEntry(didl, Entry{*path, nullptr, {}}, parentId, baseUrl, rules, count);
     } else {
       const std::string subtitle = type->kind == MediaKind::Video ? SubtitleBeside(*path) : "";
@@ -220,7 +260,7 @@ BrowseResult FolderContent::Browse(const BrowseRequest& request, const std::stri
     return BrowseResult{didl.Document(), 1, 1};
   }
   if (!folder) return BrowseResult{DidlWriter().Document(), 0, 0};  // an item holds nothing
-  return Page(ListContainer(*path, rules.separator), request, options_.maxBrowseCount,
+  return Page(*recent_->Of(*path, rules.separator), request, options_.maxBrowseCount,
               request.objectId, baseUrl, rules);
 }
 

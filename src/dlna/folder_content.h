@@ -1,8 +1,9 @@
 // The content tree the media-server side browses and streams: the root "0" holds the drives as
 // the "/treeview" drive list gives them; a drive or folder holds its folders, then its media
 // files (by extension; other files are left out), each group in the folder listing's order;
-// a video's same-named ".srt" beside it is offered with it. Nothing is cached: every Browse
-// reads the folder, so the tree is the disk as it is now.
+// a video's same-named ".srt" beside it is offered with it. A folder's listing is kept for
+// kListingFreshMs after it was read, so that a player paging through a large folder reads it
+// once; after that the folder is read again, so the tree follows the disk within that time.
 // Errors: Browse throws UpnpError NoSuchObject for an id that names nothing it may show (unsafe,
 // outside the drives, gone). StreamResource answers 404 for a resource URL that names no file
 // it shows, and throws "Operation aborted" (500) for a file that is there but cannot be read.
@@ -11,6 +12,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,12 +34,18 @@ struct FolderContentOptions {
   std::function<void()> streamStarted, streamEnded;
 };
 
+// How long a folder's listing serves further pages, and how many folders are kept so (the
+// listings a few players page through at once; each as large as its folder).
+inline constexpr int kListingFreshMs = 3000;
+inline constexpr std::size_t kListingsKept = 8;
+
 // The options of the platform the program runs on, its drives from ListDrives.
 FolderContentOptions PlatformFolderContentOptions();
 
 class FolderContent : public ContentSource {
  public:
   explicit FolderContent(FolderContentOptions options = PlatformFolderContentOptions());
+  ~FolderContent() override;
 
   BrowseResult Browse(const BrowseRequest& request, const std::string& baseUrl) override;
   std::uint32_t SystemUpdateId() override { return updateId_; }
@@ -45,7 +53,10 @@ class FolderContent : public ContentSource {
                       http::TNetHTTPResponseInfo& response) override;
 
  private:
+  class RecentListings;
+
   const FolderContentOptions options_;
+  const std::unique_ptr<RecentListings> recent_;  // locked inside
   // Changes with every start, so that control points that keep listings read them anew.
   const std::uint32_t updateId_;
 };
