@@ -82,7 +82,7 @@ class TNetThreadMgr {
   void RemoveSource(TNetAcceptSource* source);
   bool WaitsIdle() const;
   // Takes the connection to wait for its next bytes without a thread; false when it cannot.
-  bool WaitIdle(TNetPeerThread* thread);
+  bool HandOverIdle(TNetPeerThread* thread);
   // Room for one more connection without a thread: false when the bound is reached and no
   // waiting connection could be closed for it.
   bool MakeRoomForIdle();

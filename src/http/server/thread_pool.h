@@ -67,7 +67,7 @@ class TNetThreadPool : public std::enable_shared_from_this<TNetThreadPool> {
   // Turns in line, waiting for a thread.
   std::size_t Waiting() const;
   // Threads kept, waiting for a turn or a connection.
-  std::size_t Idle() const;
+  std::size_t Kept() const;
 
   // Watches a listening socket while no thread accepts on it: false when it cannot (no thread
   // then accepts until one is back); ready() when a connection is there. Forget: the watch ends.
@@ -116,7 +116,7 @@ class TNetThreadPool : public std::enable_shared_from_this<TNetThreadPool> {
 
   mutable std::mutex lock_;
   std::condition_variable called_;
-  std::condition_variable idleGone_;
+  std::condition_variable callWaiterLeft_;
   std::condition_variable sourceLeft_;
   std::list<Source> sources_;
   WatchListener watchListener_;
@@ -131,7 +131,7 @@ class TNetThreadPool : public std::enable_shared_from_this<TNetThreadPool> {
   int maxPerPeer_ = 0;
   std::unordered_map<std::string, int> busyPerPeer_;  // peers with turns running, and how many
   int busy_ = 0;      // threads in a turn
-  int idle_ = 0;      // threads waiting to be called
+  int waitingForCall_ = 0;  // kept threads waiting to be called
   int calls_ = 0;     // calls made to idle threads and not yet taken
   int starting_ = 0;  // threads made that have not yet looked at the line
   int returning_ = 0;  // threads expected back at the line (ExpectReturn), not yet counted on
