@@ -10,7 +10,7 @@
 namespace tovi::http {
 namespace {
 
-// How long Stop waits for idle threads to leave; called, they leave at once.
+// How long Stop waits for kept threads waiting for a call to leave; called, they leave at once.
 constexpr auto kKeptLeaveWait = std::chrono::seconds(2);
 
 // Set by ExpectReturn on the thread in the turn, read when the turn ends.
@@ -18,7 +18,7 @@ thread_local bool tReturning = false;
 // Threads that wait on one listening socket at once (fewer where fewer are kept): a connection
 // that comes while some of them still serve the last ones finds another waiting, and no thread
 // is woken for it but the one the system wakes. Each waits in slices of the accept wait (10
-// wake-ups a second each while the server is idle). Where a connection wakes every waiter, one.
+// wake-ups a second each while no connection comes). Where a connection wakes every waiter, one.
 constexpr int kAcceptingPerSource = 4;
 
 int AcceptingPerSource(int kept) {
@@ -319,7 +319,7 @@ bool TNetThreadPool::WaitForCall(std::unique_lock<std::mutex>& lock) {
   ++waitingForCall_;
   called_.wait(lock, [this] { return calls_ > 0 || stopping_; });
   --waitingForCall_;
-  // A call means a turn was lined up for an idle thread: it is taken even while stopping.
+  // A call is for a turn lined up or a listener to accept on: it is taken even while stopping.
   if (calls_ == 0) return false;
   --calls_;
   return true;
