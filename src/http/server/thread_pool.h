@@ -95,7 +95,8 @@ class TNetThreadPool : public std::enable_shared_from_this<TNetThreadPool> {
   };
 
   void Loop(WorkerList::iterator self, std::shared_ptr<TNetThreadPool> keep);
-  // Lines the turn up; true when an idle thread is to be called for it (after the lock).
+  // Lines the turn up; true when a thread waiting for a call is to be called for it (after the
+  // lock).
   bool LineUp(TNetPeerThread* turn, bool mayFail);
   // Runs the first turn in line when one may run; false when none did. keep: whether the thread
   // may go on to others.
