@@ -1,9 +1,12 @@
-// The HTTP server engine: TNetHTTPServer runs, on every connection's own thread, a request loop
-// that reads a request (line, header lines, body) into a TNetHTTPRequestInfo, calls OnCommandGet
-// for GET, POST and HEAD (and the ExtraMethods set) with a fresh TNetHTTPResponseInfo, writes what the handler left in the
-// response (status line, headers in a fixed order, body) and then closes the connection, or
-// with KeepAlive reads the next request. A handler may also write the response itself:
-// SendHeaders, then the connection's writes (thread.Connection()), then EndConnection.
+// The HTTP server engine: TNetHTTPServer is a TNetTCPServer whose per-connection step
+// (DoExecute) is a request loop. In each turn of a connection (tcp_server.h) the loop reads a
+// request (line, header lines, body) into a TNetHTTPRequestInfo, calls OnCommandGet for GET,
+// POST and HEAD (and the ExtraMethods set) with a fresh TNetHTTPResponseInfo, writes what the
+// handler left in the response (status line, headers in a fixed order, body) and then closes
+// the connection, or with KeepAlive reads the next request. A handler may also write the
+// response itself: SendHeaders, then the connection's writes (thread.Connection()), then
+// EndConnection. A handler runs in the connection's turn and holds its thread until it returns
+// (a file being streamed, to the last byte).
 // An exception out of the handler becomes a 500 answer whose body is its message; once the
 // handler's headers are on the wire, it only closes the connection (the peer sees a short body).
 // Any other method goes to OnCommandOther with its request line alone (its header lines unread).
@@ -13,8 +16,10 @@
 // Limits (TNetServerLimits): a request head must be complete within 30 s, hold at most 100
 // header lines and 64 KiB; a body at most 16 MiB, no 30 s pause and 60 s in all; all bodies
 // held at once at most 64 MiB together; else the connection is closed without a response.
-// With a thread manager that lets connections wait idle, a connection whose head or whose body
-// of known length has not all arrived waits for it without a thread.
+// Waiting idle: with a thread manager that lets connections wait so (the pool), a connection
+// whose next request head, or POST body of known length, has not all arrived gives up its
+// thread: the loop takes what has come (TNetHeadScan keeps how far it looked), asks to wait idle
+// (TNetPeerThread::WaitIdle) and returns; the next turn, on any thread, goes on from there.
 // Thread safety: as TNetTCPServer; handlers of different connections run at the same time.
 #pragma once
 #include <chrono>
@@ -249,8 +254,9 @@ class TNetCustomHTTPServer : public TNetTCPServer {
   // One request; returns the close-after flag.
   bool ServeRequest(TNetPeerThread& thread, const std::string& line);
   // With a thread manager that lets connections wait idle: takes what has arrived and, while
-  // the request head, or the body of known length that the loop reads, is not all there, has
-  // the connection wait for the rest without a thread. True when it does.
+  // the request head, or the body of known length that the loop reads, is not all there, asks
+  // that the connection wait idle for the rest (TNetPeerThread::WaitIdle). True when it does:
+  // the loop then returns at once.
   bool WaitForRequestIdle(TNetPeerThread& thread);
   bool WaitForBodyIdle(TNetPeerThread& thread);
   // The bounds of a request head, the same whether it is scanned waiting or read line by line.

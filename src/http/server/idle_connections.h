@@ -1,8 +1,13 @@
-// Connections that wait for their next bytes without a thread: one thread watches them all in
-// the platform's readiness wait, and hands each back (to be run again) when bytes or its peer's
-// close come, when its read deadline passes, or when the waiting is closed. At most a bound of
-// them wait; to make room, the one whose deadline comes first is closed and handed back, to end
-// as a connection closed under its reader does.
+// TNetIdleConnections: the idle connections of a pool manager, i.e. open connections waiting
+// for their next bytes (a request's head or the rest of a POST body) without a system thread
+// ("idle" in the engine's threading always means such a connection, never a thread). One
+// watching thread of its own keeps them all in the platform's readiness wait and hands each
+// back (the manager lines its next turn up in the thread pool) when bytes or its peer's close
+// come, when its read deadline passes, or when the waiting is closed. The same wait also
+// watches listening sockets for the pool while no kept thread accepts on them. At most a bound
+// of connections wait: the manager makes room when it admits a connection (CloseFirstDue closes
+// the one whose deadline comes first and hands it back, to end as a connection closed under
+// its reader does); Add itself does not check the bound.
 // Thread safety: every operation from any thread. A connection here is used by no other thread
 // (only Abort() may be called on it) until it is handed back.
 #pragma once

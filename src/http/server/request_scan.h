@@ -1,8 +1,9 @@
-// What the HTTP server knows of a request still arriving, kept with its connection between the
-// turns in which it waits without a thread: where the head ends (looked for only in the bytes
-// that came since the last look, so a head trickled byte by byte costs linear work), how long
-// the body announced is, and the body bytes it holds against the server's one bound on memory
-// for all bodies (TNetBodyBudget).
+// TNetHeadScan, TNetBodyBudget, TNetRequestProgress: what the HTTP server knows of a request
+// still arriving, kept with its connection from one turn to the next while the connection waits
+// idle in between: where the head ends (looked for only in the bytes that came since the last
+// look, so a head trickled byte by byte costs linear work), how long the body announced is, and
+// the body bytes it holds against the server's one bound on memory for all bodies
+// (TNetBodyBudget).
 // Thread safety: a scan belongs to its connection's thread of the moment; a budget is shared by
 // all connections of a server and safe from any thread.
 #pragma once

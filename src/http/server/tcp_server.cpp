@@ -154,7 +154,7 @@ bool TNetPeerThread::Run() {
   TNetThreadMgr& mgr = *server_.threadMgr_;
   while (Turn()) {
     // Handed over: from here on another system thread may run this connection.
-    if (mgr.WaitIdle(this)) return true;
+    if (mgr.HandOverIdle(this)) return true;
     // Not taken (switching off, or the system would not watch the socket): from now on this
     // connection waits on its thread.
     idleRefused_ = true;

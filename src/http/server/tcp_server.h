@@ -1,20 +1,29 @@
-// TNetTCPServer: listening sockets (one per binding, one listener thread each) and a peer thread
-// for every accepted connection, which runs the server's per-connection step on a system thread
-// of its thread manager (thread_mgr.h: one new thread per connection by default; a pool keeps
-// threads and lets connections that wait for a request hold none). Switching off stops the
-// listeners, wakes every open connection (each engine wait notices within net::kWakeCheckMs)
-// and waits a bounded time for them to end.
-// Ownership: a server is switched on only while owned by a std::shared_ptr, and every peer
-// thread shares that ownership until its connection ends. Dropping the last outside reference
-// therefore never waits for connections: a thread that outlasts a switch-off (a handler that
-// does not return) keeps the server, and ends it when it ends. Whatever the events use must
+// TNetTCPServer: the engine's TCP layer. It listens on its bindings, admits each accepted
+// connection under its limits and makes it a TNetPeerThread, which is not a thread: it is the
+// connection's state (its socket, the request in progress, whether it has begun), run in turns
+// on the system threads of the server's thread manager (thread_mgr.h). Words used across the
+// engine:
+// - a turn: one system thread running one connection (Begin on its first turn, then the
+//   server's step, DoExecute, again and again), until the connection ends or waits idle;
+// - idle, of a connection: open and waiting for its next bytes without a system thread (see
+//   TNetIdleConnections); "idle" never means a thread;
+// - a kept thread: a pool thread between turns, accepting on a listener or waiting to be called.
+// Who accepts: with the pool manager (the program's), kept threads accept on each binding and
+// the one that accepts runs the connection's first turn; with the default manager, a listener
+// thread per binding accepts and a new system thread runs each connection in one turn.
+// Switching off stops accepting, wakes every open connection (each engine wait notices within
+// net::kWakeCheckMs), hands idle ones back to end, and waits a bounded time for them to end.
+// Ownership: a server is switched on only while owned by a std::shared_ptr, and every
+// TNetPeerThread shares that ownership until its connection ends. Dropping the last outside
+// reference therefore never waits for connections: a turn that outlasts a switch-off (a handler
+// that does not return) keeps the server, and ends it when it ends. Whatever the events use must
 // likewise outlive their threads. While its listeners run, the server also holds itself: switch
 // it off before dropping it (one dropped while on stays on).
 // Safety limits (TNetServerLimits): at most 256 connections served at once; accepted sockets
 // give up a send that makes no progress for 120 s.
 // Thread safety: Active, properties and events are set from one controlling thread while the
-// server is inactive (events must not change while it is active). Events run on listener and
-// peer threads, several at once.
+// server is inactive (events must not change while it is active). Events run on the accepting
+// threads and the threads of connections' turns, several at once.
 #pragma once
 #include <atomic>
 #include <chrono>
@@ -50,11 +59,12 @@ struct TNetServerLimits {
   // Pool: of those, the turns one peer address may run at once (its others wait in line while
   // other peers' turns go ahead), so that no single device can take them all.
   int maxServedPerPeer = 64;
-  // Pool: open connections waiting for a request without a thread (the process's handle limit
-  // may lower it); past it, the one waiting longest is closed, so one peer cannot crowd out all.
+  // Pool: idle connections, open and waiting for a request without a thread (the process's handle
+  // limit may lower it); past it, the one whose read deadline comes first (about the one waiting
+  // longest) is closed, so one peer cannot crowd out all.
   int maxIdleConnections = 4096;
-  // Pool: finished threads kept for the next connection (about the busiest moment's count);
-  // more end.
+  // Pool: threads kept between turns, accepting or waiting to be called (about the busiest
+  // moment's count); more end.
   int keptThreads = 64;
   int requestHeadTimeoutMs = 30000;      // request line and header lines, complete
   int bodyStallTimeoutMs = 30000;        // no byte of a request body for this long
@@ -143,9 +153,10 @@ class TNetSocketHandles {
   std::vector<std::unique_ptr<TNetSocketHandle>> items_;
 };
 
-// The connection a peer thread owns; Binding() describes its socket (peer address and port).
-// Request() keeps what the HTTP server's request loop knows of the request arriving on it, from
-// one turn to the next.
+// The connection a TNetPeerThread owns: the socket with its buffered reads and bounded writes
+// (TNetTCPConnection); Binding() describes its socket (peer address and port). Request() keeps
+// what the HTTP server's request loop knows of the request arriving on it, from one turn to the
+// next (request_scan.h).
 class TNetTCPServerConnection : public TNetTCPConnection {
  public:
   TNetSocketHandle& Binding() { return binding_; }
@@ -156,9 +167,14 @@ class TNetTCPServerConnection : public TNetTCPConnection {
   TNetRequestProgress request_;
 };
 
-// The peer thread of one accepted connection, handed to every connection event and to handlers:
-// it owns the connection, and its manager runs it on a system thread, in turns: a connection
-// that waits for its next request without a thread gets one again when its bytes come.
+// TNetPeerThread: one accepted connection's state, handed to every connection event and to
+// handlers. Not a system thread: it owns the connection, and its manager runs it in turns on
+// its system threads (a kept pool thread, or a new one); while idle, no thread runs it. A turn,
+// from the outside in: Run (one turn, and the hand-over to wait idle when its step asks for it)
+// calls Turn (Begin on the first turn, then ExecuteStep until the connection ends or asks to
+// wait idle; an exception ends the connection and is recorded), which calls ExecuteStep (one
+// call of the server's DoExecute, socket failures reported), which for the HTTP server is its
+// request loop (http_server.h).
 class TNetPeerThread {
  public:
   TNetPeerThread(TNetTCPServer& server, std::unique_ptr<TNetTCPServerConnection> connection);
@@ -171,30 +187,35 @@ class TNetPeerThread {
   const std::string& Peer() const { return peer_; }
   bool Stopped() const { return stopped_.load(); }
   void Stop() { stopped_ = true; }
-  // Class name and message of an exception that ended the thread; empty when none did.
+  // Class name and message of an exception that ended the connection; empty when none did.
   const std::string& TerminatingExceptionClass() const { return exceptionClass_; }
   const std::string& TerminatingException() const { return exceptionMessage_; }
 
   // Whether this is the connection's first turn (it was accepted on this system thread, where
   // the manager accepts on its threads).
   bool FirstTurn() const { return turns_ == 1; }
-  // Whether the per-connection step may give up the system thread while the connection waits
-  // for its next bytes (a manager that lets connections wait idle, while the server is on).
+  // Whether the per-connection step may have the connection wait idle (a manager that lets
+  // connections wait so, while the server is on, and no hand-over of this one refused before).
   bool CanWaitIdle() const;
-  // Asks for that: the step returns at once, leaving the connection open, and runs again on a
-  // system thread when bytes or the peer's close come, the connection's read deadline passes, or
-  // the server switches off (the connection then aborted).
+  // Asks, from within the per-connection step, that the connection wait idle; it only sets a
+  // flag. The step must then return at once, leaving the connection open. Once it has, Run
+  // hands the connection to the manager (TNetThreadMgr::HandOverIdle) and the turn ends; the
+  // next turn runs, on any system thread, when bytes or the peer's close come, the connection's
+  // read deadline passes, or the server switches off (the connection then aborted). Should the
+  // manager refuse it, the step runs again at once on this thread, and CanWaitIdle() is false
+  // from then on.
   void WaitIdle() { waitIdle_ = true; }
 
  private:
   friend class TNetTCPServer;
   friend class TNetThreadMgr;
   friend class TNetThreadPool;
-  // One turn on a system thread; false when that thread should not run others (an exception
-  // the engine does not know of ended the connection).
+  // One turn on a system thread, and the hand-over when the step asked to wait idle; false when
+  // that thread should not run others (an exception the engine does not know of ended the
+  // connection).
   bool Run();
   // The start of the connection (first turn), then the step until the connection ends (false)
-  // or waits idle (true).
+  // or asks to wait idle (true).
   bool Turn();
   void Begin();
   void ExecuteStep();
@@ -209,7 +230,7 @@ class TNetPeerThread {
   bool ran_ = false;                 // a turn has begun
   int turns_ = 0;                    // turns begun, counted up to 2
   bool begun_ = false;               // greeting and OnConnect done
-  bool waitIdle_ = false;
+  bool waitIdle_ = false;            // WaitIdle asked, until Turn returns
   bool idleRefused_ = false;         // the manager would not take it to wait idle
   bool foreignException_ = false;    // ended by an exception the engine does not know of
   std::string exceptionClass_;
@@ -230,8 +251,11 @@ class TNetServerIOHandlerSocket {
                                    const std::function<bool()>& stopped);
 };
 
-// Accepts on one binding until stopped: on a thread of its own, or, where the thread manager
-// accepts on its threads, on those (each runs the connection it accepted).
+// TNetListenerThread: accepting on one binding until stopped. AcceptNext accepts one connection
+// and makes it an admitted TNetPeerThread. With the default manager it is a system thread of
+// its own (Run: accept, then start the connection's turn on a new thread); with the pool it has
+// no thread: it is the accept source that kept threads call (each runs the connection it
+// accepted).
 class TNetListenerThread : public TNetAcceptSource {
  public:
   TNetListenerThread(TNetTCPServer& server, TNetSocketHandle& binding)
@@ -263,7 +287,7 @@ class TNetTCPServer : public std::enable_shared_from_this<TNetTCPServer> {
       std::function<void(TNetListenerThread&, const std::exception&)>;
 
   TNetTCPServer();
-  // Switches off first (bounded by TerminateWaitTime). Runs only once no peer thread holds the
+  // Switches off first (bounded by TerminateWaitTime). Runs only once no TNetPeerThread holds the
   // server, so it never waits for one.
   virtual ~TNetTCPServer();
   TNetTCPServer(const TNetTCPServer&) = delete;
@@ -307,7 +331,7 @@ class TNetTCPServer : public std::enable_shared_from_this<TNetTCPServer> {
   const TNetServerLimits& Limits() const { return limits_; }
   void SetLimits(const TNetServerLimits& limits) { limits_ = limits; }
 
-  // Connections open now, served or waiting without a thread (the live-connection list).
+  // Connections open now, in a turn, in line for one, or idle (the live-connection list).
   std::size_t ConnectionCount() const;
 
   TNetThreadEvent OnConnect;
@@ -323,7 +347,7 @@ class TNetTCPServer : public std::enable_shared_from_this<TNetTCPServer> {
   // Hooks around activation and deactivation for derived servers.
   virtual void BeforeActivate() {}
   virtual void BeforeDeactivate() {}
-  // Called for an exception that left DoExecute, before the peer thread classifies it.
+  // Called for an exception that left DoExecute, before the turn classifies it.
   void ReportException(TNetPeerThread& thread, const std::exception& e);
 
  private:
@@ -334,7 +358,8 @@ class TNetTCPServer : public std::enable_shared_from_this<TNetTCPServer> {
   void Deactivate();
   void StopListeners();
   void OpenListener(TNetSocketHandle& binding);
-  // The peer thread of an accepted connection, listed as live; nullptr when a limit refused it.
+  // The TNetPeerThread of an accepted connection, listed as live; nullptr when a limit refused
+  // it.
   TNetPeerThread* Admitted(std::unique_ptr<TNetTCPServerConnection>& connection);
   // Runs its first turn on a thread of the manager's.
   void Start(TNetPeerThread* thread);

@@ -99,7 +99,7 @@ std::size_t TNetThreadMgr::ActiveCount() const {
 
 std::size_t TNetThreadMgr::WaitingIdleCount() const { return idle_ ? idle_->Count() : 0; }
 
-std::size_t TNetThreadMgr::KeptThreadCount() const { return pool_->Idle(); }
+std::size_t TNetThreadMgr::KeptThreadCount() const { return pool_->Kept(); }
 
 void TNetThreadMgr::Reap() {
   std::vector<std::unique_ptr<TNetPeerThread>> done;
@@ -140,7 +140,7 @@ void TNetThreadMgr::RemoveSource(TNetAcceptSource* source) { pool_->RemoveSource
 
 bool TNetThreadMgr::WaitsIdle() const { return idle_ && idle_->IsOpen(); }
 
-bool TNetThreadMgr::WaitIdle(TNetPeerThread* thread) {
+bool TNetThreadMgr::HandOverIdle(TNetPeerThread* thread) {
   if (!idle_) return false;
   // Before the hand-over: bytes may come, and the connection be lined up again, at once.
   pool_->ExpectReturn();

@@ -1,13 +1,17 @@
-// Thread managers: they hand out a peer thread (the object every connection event receives) for
-// each connection and run its turns on system threads. TNetThreadMgrDefault makes a system
-// thread for every connection and ends it after. TNetThreadMgrPool, what a busy server wants,
-// keeps finished threads for the next connection, accepts on them (the thread that accepts a
-// connection serves it, with no hand-over to another), and lets a connection that waits for its
-// next request hold no thread: it waits in one readiness wait with all the others and gets a
-// thread again when its bytes come (bounds: TNetServerLimits). Events fire the same with either.
-// A manager serves one server at a time; the server opens it at activation and closes it at
-// deactivation. Threads of its own never outlive what they use: each holds the thread pool, and
-// while it runs a connection, the server.
+// TNetThreadMgr: what runs a server's connections. For each accepted connection it makes the
+// TNetPeerThread (the connection's state, handed to every event; not a system thread) and runs
+// its turns on system threads of its TNetThreadPool. Two kinds:
+// - TNetThreadMgrDefault: a new system thread for every connection, which runs it whole (one
+//   turn) and ends; the server's own listener threads accept.
+// - TNetThreadMgrPool (the program's): threads are kept between turns and accept connections
+//   themselves (the thread that accepts one serves it, with no hand-over to another), and a
+//   connection that waits for its next bytes waits idle: it holds no thread, is watched with
+//   all the others in one readiness wait (TNetIdleConnections), and gets a thread again when
+//   its bytes come. Bounds: TNetServerLimits, lowered by the open-file limit (HandleSharesFor).
+// "Idle" here always means such a waiting connection; threads between turns are "kept".
+// Events fire the same with either. A manager serves one server at a time; the server opens it
+// at activation and closes it at deactivation. Threads of its own never outlive what they use:
+// each holds the thread pool, and while it runs a connection, the server.
 // Thread safety: GetThread, ReleaseThread, the counts and Reap from any thread.
 #pragma once
 #include <cstddef>
@@ -27,7 +31,7 @@ class TNetThreadPool;
 struct TNetServerLimits;
 
 // What the process's open-file limit leaves for connections: served at once (each may hold its
-// socket and a file) and waiting for a request without a thread (each its socket).
+// socket and a file) and waiting idle (each its socket).
 struct TNetHandleShares {
   std::size_t served = 0;
   std::size_t idle = 0;
@@ -43,18 +47,18 @@ class TNetThreadMgr {
   TNetThreadMgr(const TNetThreadMgr&) = delete;
   TNetThreadMgr& operator=(const TNetThreadMgr&) = delete;
 
-  // A peer thread for a new connection, listed as active until released.
+  // The TNetPeerThread of a new connection, owned here and listed as active until released.
   virtual TNetPeerThread* GetThread(TNetTCPServer& server,
                                     std::unique_ptr<TNetTCPServerConnection> connection);
   // Takes the thread off the active list: one that has run is freed by a later Reap (it may
   // still be on its way out), one that never ran at once.
   virtual void ReleaseThread(TNetPeerThread* thread);
   std::size_t ActiveCount() const;
-  // Connections now waiting for their next bytes without a thread.
+  // Connections now waiting idle (for their next bytes, without a thread).
   std::size_t WaitingIdleCount() const;
-  // Finished threads now kept for the next connection (waiting for a turn or on a listener).
+  // System threads now kept between turns (waiting to be called, or accepting on a listener).
   std::size_t KeptThreadCount() const;
-  // Frees released peer threads and joins ended system threads; never waits for a running one.
+  // Frees released TNetPeerThreads and joins ended system threads; never waits for a running one.
   void Reap();
 
  protected:
@@ -67,8 +71,8 @@ class TNetThreadMgr {
 
   // Raises ENetSocketError (10024) when the open-file limit is too low to serve at all.
   void Open(TNetTCPServer& server);
-  // Hands every connection waiting without a thread back to be run (to end, the server being
-  // switched off); from now on none waits so.
+  // Hands every idle connection back to be run (to end, the server being switched off); from
+  // now on none waits idle.
   void StopWaitingIdle();
   // Kept threads end; busy ones end when their turns do.
   void EndThreads();
@@ -80,11 +84,18 @@ class TNetThreadMgr {
   // A listening socket its threads accept on, until removed (which waits for the one accepting).
   void AddSource(TNetAcceptSource* source);
   void RemoveSource(TNetAcceptSource* source);
+  // Whether connections may wait idle now (a pool, between its opening and StopWaitingIdle).
   bool WaitsIdle() const;
-  // Takes the connection to wait for its next bytes without a thread; false when it cannot.
-  bool WaitIdle(TNetPeerThread* thread);
-  // Room for one more connection without a thread: false when the bound is reached and no
-  // waiting connection could be closed for it.
+  // The hand-over, called by TNetPeerThread::Run on the thread of a turn whose step asked to
+  // wait idle (TNetPeerThread::WaitIdle, which only sets a flag) and has returned. True: the
+  // connection now waits in TNetIdleConnections; from this call on another system thread may
+  // run its next turn (even before this returns), so the caller must not touch it again. False
+  // (not a pool, switching off, or a socket the readiness wait refuses): the caller keeps the
+  // connection and goes on with it on this thread.
+  bool HandOverIdle(TNetPeerThread* thread);
+  // Room for one more idle connection, asked at accept: false when the bound (counting the
+  // turns in line, which hold sockets too) is reached and no idle connection could be closed
+  // for it.
   bool MakeRoomForIdle();
 
   const bool keepsThreads_;
@@ -95,16 +106,17 @@ class TNetThreadMgr {
   std::vector<std::unique_ptr<TNetPeerThread>> finished_;
 };
 
-// A new system thread for every connection, never reused; a connection holds it throughout.
+// A new system thread for every connection, never reused; a connection holds it throughout
+// (connections never wait idle).
 class TNetThreadMgrDefault : public TNetThreadMgr {
  public:
   TNetThreadMgrDefault() : TNetThreadMgr(false) {}
 };
 
-// Up to TNetServerLimits::keptThreads finished threads kept for the next connection; at most
-// maxServedConnections connections run at once (more wait for a thread, in order), of them at
-// most maxServedPerPeer from one peer address; up to maxIdleConnections wait for a request
-// without a thread, past which the one waiting longest is closed. The handle limit may lower
+// Up to TNetServerLimits::keptThreads threads kept between turns; at most maxServedConnections
+// turns run at once (more wait for a thread, in order), of them at most maxServedPerPeer of one
+// peer address; up to maxIdleConnections connections wait idle, past which the one whose read
+// deadline comes first is closed. The handle limit may lower
 // the served and the waiting bound (HandleSharesFor).
 class TNetThreadMgrPool : public TNetThreadMgr {
  public:

@@ -10,15 +10,15 @@
 namespace tovi::http {
 namespace {
 
-// How long Stop waits for idle threads to leave; called, they leave at once.
-constexpr auto kIdleLeaveWait = std::chrono::seconds(2);
+// How long Stop waits for kept threads waiting for a call to leave; called, they leave at once.
+constexpr auto kKeptLeaveWait = std::chrono::seconds(2);
 
 // Set by ExpectReturn on the thread in the turn, read when the turn ends.
 thread_local bool tReturning = false;
 // Threads that wait on one listening socket at once (fewer where fewer are kept): a connection
 // that comes while some of them still serve the last ones finds another waiting, and no thread
 // is woken for it but the one the system wakes. Each waits in slices of the accept wait (10
-// wake-ups a second each while the server is idle). Where a connection wakes every waiter, one.
+// wake-ups a second each while no connection comes). Where a connection wakes every waiter, one.
 constexpr int kAcceptingPerSource = 4;
 
 int AcceptingPerSource(int kept) {
@@ -62,7 +62,7 @@ bool TNetThreadPool::LineUp(TNetPeerThread* turn, bool mayFail) {
     return CallOrMakeThread();
   } catch (const std::system_error&) {
     // With no thread to be had now, one that runs takes it, or the next one made.
-    if (!mayFail || busy_ + idle_ + starting_ > 0) return false;
+    if (!mayFail || busy_ + waitingForCall_ + starting_ > 0) return false;
     line_.pop_back();
     waiting_ = line_.size();
     throw;
@@ -75,7 +75,7 @@ void TNetThreadPool::Stop() {
     std::unique_lock<std::mutex> lock(lock_);
     stopping_ = true;
     called_.notify_all();
-    idleGone_.wait_for(lock, kIdleLeaveWait, [this] { return idle_ == 0; });
+    callWaiterLeft_.wait_for(lock, kKeptLeaveWait, [this] { return waitingForCall_ == 0; });
     ended.swap(ended_);
   }
   JoinAll(ended);
@@ -114,9 +114,9 @@ void TNetThreadPool::CancelReturn() {
 
 std::size_t TNetThreadPool::Waiting() const { return waiting_.load(); }
 
-std::size_t TNetThreadPool::Idle() const {
+std::size_t TNetThreadPool::Kept() const {
   std::lock_guard<std::mutex> lock(lock_);
-  return static_cast<std::size_t>(idle_ + accepting_);
+  return static_cast<std::size_t>(waitingForCall_ + accepting_);
 }
 
 void TNetThreadPool::SetListenerWatch(WatchListener watch, ForgetListener forget) {
@@ -130,7 +130,7 @@ void TNetThreadPool::AddSource(TNetAcceptSource* source) {
   sources_.push_back(Source{source});
   try {
     for (int i = AcceptingPerSource(kept_); i > 0; --i) {
-      if (idle_ > calls_) {
+      if (waitingForCall_ > calls_) {
         ++calls_;
         called_.notify_one();
       } else {
@@ -222,7 +222,7 @@ void TNetThreadPool::ListenerReady(TNetAcceptSource* source) {
 }
 
 void TNetThreadPool::CallForAccepting() {
-  if (idle_ > calls_) {
+  if (waitingForCall_ > calls_) {
     ++calls_;
     called_.notify_one();
     return;
@@ -237,7 +237,7 @@ void TNetThreadPool::CallForAccepting() {
 bool TNetThreadPool::CallOrMakeThread() {
   // At the limit, a thread that finishes its turn takes the next.
   if (maxBusy_ > 0 && busy_ + starting_ + calls_ >= maxBusy_) return false;
-  if (idle_ > calls_) {
+  if (waitingForCall_ > calls_) {
     ++calls_;
     return true;
   }
@@ -315,11 +315,11 @@ bool TNetThreadPool::TakeTurn(std::unique_lock<std::mutex>& lock, bool* keep) {
 
 bool TNetThreadPool::WaitForCall(std::unique_lock<std::mutex>& lock) {
   // Those accepting count as kept: they wait for work as well.
-  if (stopping_ || idle_ + accepting_ >= kept_) return false;
-  ++idle_;
+  if (stopping_ || waitingForCall_ + accepting_ >= kept_) return false;
+  ++waitingForCall_;
   called_.wait(lock, [this] { return calls_ > 0 || stopping_; });
-  --idle_;
-  // A call means a turn was lined up for an idle thread: it is taken even while stopping.
+  --waitingForCall_;
+  // A call is for a turn lined up or a listener to accept on: it is taken even while stopping.
   if (calls_ == 0) return false;
   --calls_;
   return true;
@@ -328,7 +328,7 @@ bool TNetThreadPool::WaitForCall(std::unique_lock<std::mutex>& lock) {
 void TNetThreadPool::Leave(WorkerList::iterator self) {
   if (self->thread.joinable()) ended_.push_back(std::move(self->thread));
   workers_.erase(self);
-  idleGone_.notify_all();
+  callWaiterLeft_.notify_all();
 }
 
 void TNetThreadPool::JoinAll(std::vector<std::thread>& threads) {

@@ -1,14 +1,17 @@
-// The system threads of a thread manager: each runs one peer thread's turn at a time (a turn is
-// a connection's work until it ends or waits without a thread), and they take new connections
-// themselves: up to four threads at a time wait on each listening socket (an accept source; one
+// TNetThreadPool: the system threads of a thread manager (thread_mgr.h). Each runs one
+// connection's turn at a time (a turn: a TNetPeerThread run until its connection ends or waits
+// idle, i.e. for its next bytes without a thread), and between turns it is a kept thread: it
+// accepts on a listening socket or waits to be called for a turn.
+// Accepting: up to four threads at a time wait on each listening socket (an accept source; one
 // where a connection wakes every waiter), and the thread that accepts a connection runs its
-// first turn itself, without handing it to another. While none waits there, the listening
-// socket is watched (the manager's readiness wait): a connection that comes before one is back
-// calls another thread to accept it. Turns wait in line, in order, while maxBusy threads are
-// running, and a turn whose peer address already runs maxPerPeer turns lets later turns of other
-// peers pass it; a thread that finishes takes the next, or accepts, or waits for one if fewer
-// than `kept` wait already, or ends. Ended threads are joined by Reap or Stop, never while they
-// run a turn. Owned by a std::shared_ptr: each thread holds the pool, so a thread still in a turn
+// first turn itself, unless turns already wait in line (then the new one lines up behind them).
+// While none waits there, the listening socket is watched (the manager's readiness wait): a
+// connection that comes before one is back calls another thread to accept it.
+// The line: turns wait in it, in order, while maxBusy threads are running, and a turn whose peer
+// address already runs maxPerPeer turns lets later turns of other peers pass it. A thread that
+// finishes a turn takes the next, or accepts, or waits for a call if fewer than `kept` threads
+// are kept already, or ends. Ended threads are joined by Reap or Stop, never while they run a
+// turn. Owned by a std::shared_ptr: each thread holds the pool, so a thread still in a turn
 // when the manager goes keeps it, and the last one frees it.
 // Thread safety: every operation from any thread.
 #pragma once
@@ -46,19 +49,19 @@ class TNetThreadPool : public std::enable_shared_from_this<TNetThreadPool> {
  public:
   ~TNetThreadPool();
 
-  // kept: idle threads kept; maxBusy: turns run at once; maxPerPeer: turns of one peer address
-  // run at once (0: no limit, for either). Also undoes Stop.
+  // kept: threads kept between turns; maxBusy: turns run at once; maxPerPeer: turns of one peer
+  // address run at once (0: no limit, for either). Also undoes Stop.
   void Open(int kept, int maxBusy, int maxPerPeer = 0);
   // Lines the turn up and wakes or makes a thread for it. When no thread can be made and none
   // would take it, it is taken out of the line again and std::system_error raised.
   void Run(TNetPeerThread* turn);
   // Lines the turn up even when no thread can be made now: the next thread made takes it.
   void RunWhenPossible(TNetPeerThread* turn);
-  // Idle threads end (joined here, within a short bound); busy ones end once the line is empty.
+  // Kept threads end (joined here, within a short bound); busy ones end once the line is empty.
   void Stop();
   // Joins threads that have ended; never waits for one in a turn.
   void Reap();
-  // Called in a turn that is about to hand its connection over to wait without a thread: the
+  // Called in a turn that is about to hand its connection over to wait idle: the
   // thread looks at the line again at once, so a turn lined up meanwhile (that connection's own,
   // often) is left to it instead of waking or making another.
   void ExpectReturn();
@@ -66,8 +69,8 @@ class TNetThreadPool : public std::enable_shared_from_this<TNetThreadPool> {
   void CancelReturn();
   // Turns in line, waiting for a thread.
   std::size_t Waiting() const;
-  // Threads kept, waiting for a turn or a connection.
-  std::size_t Idle() const;
+  // Kept threads: waiting for a call or accepting on a listening socket.
+  std::size_t Kept() const;
 
   // Watches a listening socket while no thread accepts on it: false when it cannot (no thread
   // then accepts until one is back); ready() when a connection is there. Forget: the watch ends.
@@ -92,7 +95,8 @@ class TNetThreadPool : public std::enable_shared_from_this<TNetThreadPool> {
   };
 
   void Loop(WorkerList::iterator self, std::shared_ptr<TNetThreadPool> keep);
-  // Lines the turn up; true when an idle thread is to be called for it (after the lock).
+  // Lines the turn up; true when a thread waiting for a call is to be called for it (after the
+  // lock).
   bool LineUp(TNetPeerThread* turn, bool mayFail);
   // Runs the first turn in line when one may run; false when none did. keep: whether the thread
   // may go on to others.
@@ -104,37 +108,57 @@ class TNetThreadPool : public std::enable_shared_from_this<TNetThreadPool> {
   bool Accept(std::unique_lock<std::mutex>& lock);
   // A connection came while no thread accepted on the source.
   void ListenerReady(TNetAcceptSource* source);
-  // An idle thread is called to accept, or one made.
+  // A thread waiting for a call is called to accept, or one made.
   void CallForAccepting();
   // Waits to be called; false when the thread is to end instead.
   bool WaitForCall(std::unique_lock<std::mutex>& lock);
   void Leave(WorkerList::iterator self);
-  // True when an idle thread is to be called; else makes a thread when the limit allows.
+  // True when a thread waiting for a call is to be called; else makes a thread when the limit
+  // allows.
   bool CallOrMakeThread();
   void MakeThread();
   static void JoinAll(std::vector<std::thread>& threads);
 
+  // The invariant, under lock_. Every thread in workers_ that does not hold the lock is counted
+  // by exactly one of starting_, busy_, accepting_ and waitingForCall_, except a thread that has
+  // just accepted and is setting up the watch of that listener (Accept): none counts it then.
+  // Besides:
+  // - 0 <= calls_ <= waitingForCall_: a call is made only to a thread waiting for one, and a
+  //   thread that wakes takes a call when there is one.
+  // - busy_ <= maxBusy_ (when above 0); busyPerPeer_ splits busy_ by peer address (no entry at
+  //   zero), and a peer's count passes maxPerPeer_ only with turns of aborted connections.
+  // - accepting_ is the sum of sources_' accepting, each at most AcceptingPerSource(kept_).
+  // - waiting_ == line_.size() (a copy for reads without the lock).
+  // - A thread starts waiting for a call only while waitingForCall_ + accepting_ < kept_.
+  // - returning_ <= the threads in a turn whose tReturning (a thread_local in the .cpp) is set:
+  //   ExpectReturn sets both, and a thread's flag is cleared by CancelReturn or at the end of
+  //   its turn, each taking one off returning_ if any is left. Such a thread looks at the line
+  //   as soon as its turn ends, so a turn left to it (CallOrMakeThread) is not stranded.
+  // - A turn lined up has a thread coming for it: one called, one starting, or one in a turn or
+  //   an accept (it looks at the line next; only a thread whose turn ended in an exception the
+  //   engine does not know of ends without looking), save when no thread could be made: then
+  //   the next thread that finishes a turn, or is made, takes it.
   mutable std::mutex lock_;
   std::condition_variable called_;
-  std::condition_variable idleGone_;
+  std::condition_variable callWaiterLeft_;
   std::condition_variable sourceLeft_;
   std::list<Source> sources_;
   WatchListener watchListener_;
   ForgetListener forgetListener_;
   int accepting_ = 0;  // threads accepting on a source
-  std::deque<TNetPeerThread*> line_;
+  std::deque<TNetPeerThread*> line_;  // turns waiting for a thread, in order
   std::atomic<std::size_t> waiting_{0};  // line_.size(), read without the lock
-  WorkerList workers_;
-  std::vector<std::thread> ended_;
+  WorkerList workers_;  // every thread made that has not ended
+  std::vector<std::thread> ended_;  // ended, to be joined
   int kept_ = 0;
   int maxBusy_ = 0;
   int maxPerPeer_ = 0;
   std::unordered_map<std::string, int> busyPerPeer_;  // peers with turns running, and how many
-  int busy_ = 0;      // threads in a turn
-  int idle_ = 0;      // threads waiting to be called
-  int calls_ = 0;     // calls made to idle threads and not yet taken
-  int starting_ = 0;  // threads made that have not yet looked at the line
-  int returning_ = 0;  // threads expected back at the line (ExpectReturn), not yet counted on
+  int busy_ = 0;             // threads in a turn
+  int waitingForCall_ = 0;   // kept threads waiting on called_
+  int calls_ = 0;            // calls made to those and not yet taken
+  int starting_ = 0;         // threads made that have not yet looked at the line
+  int returning_ = 0;        // threads expected back at the line (ExpectReturn), not counted on
   bool stopping_ = false;
 };
 
