@@ -1,6 +1,7 @@
 // BSD sockets behind platform/socket.h; errno values are turned into Windows Sockets codes.
 #include "platform/socket.h"
 #include "platform/posix/socket_errors.h"
+#include "platform/posix/socket_address.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -76,6 +77,7 @@ int MapErrno(int e) {
 namespace {
 
 using detail::MapErrno;
+using detail::ToSockaddr;
 
 thread_local int tLastError = 0;
 
@@ -84,13 +86,6 @@ int Fail() {
   return -1;
 }
 
-sockaddr_in ToSockaddr(const Endpoint& e) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(e.port);
-  std::memcpy(&a.sin_addr, e.address, 4);
-  return a;
-}
 
 void FromSockaddr(const sockaddr_in& a, Endpoint* e) {
   std::memcpy(e->address, &a.sin_addr, 4);

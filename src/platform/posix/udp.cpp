@@ -12,23 +12,12 @@
 #include <chrono>
 
 #include "platform/posix/socket_errors.h"
+#include "platform/posix/socket_address.h"
 
 namespace tovi::net {
 namespace {
-
-sockaddr_in ToSockaddr(const Endpoint& e) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(e.port);
-  std::memcpy(&a.sin_addr, e.address, 4);
-  return a;
-}
-
-in_addr ToInAddr(const Endpoint& e) {
-  in_addr a{};
-  std::memcpy(&a, e.address, 4);
-  return a;
-}
+using detail::ToInAddr;
+using detail::ToSockaddr;
 
 template <typename T>
 bool Set(int fd, int level, int option, const T& value) {
