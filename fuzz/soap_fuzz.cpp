@@ -11,6 +11,7 @@
 #include "dlna/soap.h"
 #include "dlna/upnp_error.h"
 #include "dlna/xml.h"
+#include "platform/utf8.h"
 
 using namespace tovi::dlna;
 
@@ -35,15 +36,17 @@ void CheckTree(const XmlElement& e, int depth, const XmlLimits& limits, std::siz
   if (e.name.size() > inputBytes || e.text.size() > inputBytes) Fail("more than the input");
   const std::string doc = "<a>" + XmlEscape(e.text) + "</a>";
   try {
-    if (ParseXml(doc, RoundTripLimits(e.text.size())).text != e.text) Fail("text changed");
+    // Bytes that are not UTF-8 come back as U+FFFD, as the reader takes bytes as they come.
+    const std::string back = ParseXml(doc, RoundTripLimits(e.text.size())).text;
+    if (tovi::text::IsWellFormedUtf8(e.text) && back != e.text) Fail("text changed");
   } catch (const XmlError&) {
     Fail("escaped text refused");
   }
   for (const auto& [name, value] : e.attributes) {
     const std::string withValue = "<a v=\"" + XmlEscape(value) + "\"/>";
     try {
-      if (ParseXml(withValue, RoundTripLimits(value.size())).attributes.at(0).second != value)
-        Fail("attribute value changed");
+      const std::string back = ParseXml(withValue, RoundTripLimits(value.size())).attributes.at(0).second;
+      if (tovi::text::IsWellFormedUtf8(value) && back != value) Fail("attribute value changed");
     } catch (const XmlError&) {
       Fail("escaped attribute value refused");
     }

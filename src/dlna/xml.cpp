@@ -1,5 +1,7 @@
 #include "dlna/xml.h"
 
+#include "platform/utf8.h"
+
 #include <cstdint>
 
 namespace tovi::dlna {
@@ -307,10 +309,21 @@ XmlElement ParseXml(std::string_view document, const XmlLimits& limits) {
 }
 
 std::string XmlEscape(std::string_view text) {
+  constexpr const char* kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+  const std::string bytes(text);
   std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    switch (c) {
+  out.reserve(bytes.size() + bytes.size() / 8);
+  std::size_t pos = 0;
+  while (pos < bytes.size()) {
+    char32_t cp = 0;
+    const std::size_t length = text::Utf8SequenceLength(bytes, pos, &cp);
+    // What XML 1.0 cannot carry at all (control characters, bytes that are not UTF-8) becomes
+    // U+FFFD: file names hold whatever the file system lets them, and one such name would spoil
+    // the whole document a control point reads.
+    const bool allowed = length > 0 && (cp == 0x9 || cp == 0xA || cp == 0xD ||
+                                        (cp >= 0x20 && cp != 0xFFFE && cp != 0xFFFF));
+    switch (allowed ? cp : 0) {
+      case 0: out += kReplacement; break;
       case '&': out += "&amp;"; break;
       case '<': out += "&lt;"; break;
       case '>': out += "&gt;"; break;
@@ -320,15 +333,9 @@ std::string XmlEscape(std::string_view text) {
       case '\t': out += "&#9;"; break;
       case '\n': out += "&#10;"; break;
       case '\r': out += "&#13;"; break;
-      default:
-        // Other control bytes cannot be written in XML 1.0 at all; one in a file name would
-        // spoil the whole document a control point reads.
-        if (IsAllowedByte(c)) {
-          out += c;
-        } else {
-          out += "\xEF\xBF\xBD";  // U+FFFD, the replacement character
-        }
+      default: out.append(bytes, pos, length);
     }
+    pos += length > 0 ? length : 1;
   }
   return out;
 }
