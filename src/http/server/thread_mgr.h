@@ -1,10 +1,11 @@
 // Thread managers: they hand out a peer thread (the object every connection event receives) for
 // each connection and run its turns on system threads. TNetThreadMgrDefault makes a system
 // thread for every connection and ends it after. TNetThreadMgrPool, what a busy server wants,
-// keeps finished threads for the next connection, accepts on them (the thread that accepts a
-// connection serves it, with no hand-over to another), and lets a connection that waits for its
-// next request hold no thread: it waits in one readiness wait with all the others and gets a
-// thread again when its bytes come (bounds: TNetServerLimits). Events fire the same with either.
+// keeps finished threads for the next connection, accepts on them where the system wakes one
+// waiter per connection (the thread that accepts a connection serves it, with no hand-over to
+// another; elsewhere a listener thread hands connections to them), and lets a connection that
+// waits for its next request hold no thread: it waits in one readiness wait with all the others
+// and gets a thread again when its bytes come (bounds: TNetServerLimits). Events fire the same with either.
 // A manager serves one server at a time; the server opens it at activation and closes it at
 // deactivation. Threads of its own never outlive what they use: each holds the thread pool, and
 // while it runs a connection, the server.
@@ -75,7 +76,7 @@ class TNetThreadMgr {
   // Runs the thread's next turn; std::system_error when no system thread can run it.
   void Start(TNetPeerThread* thread);
   // Whether its own threads accept connections (and run their first turns) instead of a
-  // listener thread of the server's.
+  // listener thread of the server's: a pool's, where a connection wakes only one waiter.
   bool AcceptsOnPool() const;
   // A listening socket its threads accept on, until removed (which waits for the one accepting).
   void AddSource(TNetAcceptSource* source);
