@@ -132,7 +132,14 @@ void TNetThreadMgr::EndThreads() { pool_->Stop(); }
 
 void TNetThreadMgr::Start(TNetPeerThread* thread) { pool_->Run(thread); }
 
-bool TNetThreadMgr::AcceptsOnPool() const { return keepsThreads_; }
+bool TNetThreadMgr::AcceptsOnPool() const {
+  // Where a connection wakes every waiter, one pool thread at a time may wait in accept; while it
+  // serves what it took, the listening socket joins the readiness wait of every idle connection,
+  // and each new connection then costs a hand-over through that wait (a poll of all of them) and
+  // a call to another thread. With many connections waiting idle that made accepting several
+  // times slower than a listener thread of its own that hands connections to the pool.
+  return keepsThreads_ && net::AcceptWakesOne();
+}
 
 void TNetThreadMgr::AddSource(TNetAcceptSource* source) { pool_->AddSource(source); }
 

@@ -3,8 +3,10 @@
 // its turns on system threads of its TNetThreadPool. Two kinds:
 // - TNetThreadMgrDefault: a new system thread for every connection, which runs it whole (one
 //   turn) and ends; the server's own listener threads accept.
-// - TNetThreadMgrPool (the program's): threads are kept between turns and accept connections
-//   themselves (the thread that accepts one serves it, with no hand-over to another), and a
+// - TNetThreadMgrPool (the program's): threads are kept between turns and, where the system
+//   wakes one waiter per connection (Linux), accept connections themselves (the thread that
+//   accepts one serves it, with no hand-over to another; on Windows, where a connection wakes
+//   every waiter, the server's listener thread accepts and hands connections to them), and a
 //   connection that waits for its next bytes waits idle: it holds no thread, is watched with
 //   all the others in one readiness wait (TNetIdleConnections), and gets a thread again when
 //   its bytes come. Bounds: TNetServerLimits, lowered by the open-file limit (HandleSharesFor).
@@ -79,7 +81,7 @@ class TNetThreadMgr {
   // Runs the thread's next turn; std::system_error when no system thread can run it.
   void Start(TNetPeerThread* thread);
   // Whether its own threads accept connections (and run their first turns) instead of a
-  // listener thread of the server's.
+  // listener thread of the server's: a pool's, where a connection wakes only one waiter.
   bool AcceptsOnPool() const;
   // A listening socket its threads accept on, until removed (which waits for the one accepting).
   void AddSource(TNetAcceptSource* source);

@@ -11,20 +11,16 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/win32/socket_address.h"
+
 namespace tovi::net {
 namespace {
+using detail::ToSockaddr;
 
 SOCKET Sock(SocketHandle s) { return static_cast<SOCKET>(s); }
 
 int Fail() { return -1; }
 
-sockaddr_in ToSockaddr(const Endpoint& e) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(e.port);
-  std::memcpy(&a.sin_addr, e.address, 4);
-  return a;
-}
 
 void FromSockaddr(const sockaddr_in& a, Endpoint* e) {
   std::memcpy(e->address, &a.sin_addr, 4);

@@ -9,24 +9,16 @@
 #include <chrono>
 #include <cstring>
 
+#include "platform/win32/socket_address.h"
+
 namespace tovi::net {
 namespace {
+using detail::ToInAddr;
+using detail::ToSockaddr;
 
 SOCKET Sock(SocketHandle s) { return static_cast<SOCKET>(s); }
 
-sockaddr_in ToSockaddr(const Endpoint& e) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(e.port);
-  std::memcpy(&a.sin_addr, e.address, 4);
-  return a;
-}
 
-in_addr ToInAddr(const Endpoint& e) {
-  in_addr a{};
-  std::memcpy(&a, e.address, 4);
-  return a;
-}
 
 template <typename T>
 bool Set(SOCKET s, int level, int option, const T& value) {
