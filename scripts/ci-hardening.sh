@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
-# CI's fuzz step: builds every libFuzzer target (fuzz/build.sh) and gives each 60 s of one core:
-# all at once, for 60 s times targets over cores (an odd target out would leave a core idle for a
+# CI's fuzz step: builds every libFuzzer target (fuzz/build.sh) and gives each 40 s of one core:
+# all at once, for 40 s times targets over cores (an odd target out would leave a core idle for a
 # whole turn). Fails when any target crashes, hangs, leaks or trips a sanitizer; the
 # failing input is printed in hex for the log.
 # Each run goes on from the inputs earlier runs on this machine found (a working corpus outside
-# the clone, since CI clones afresh; seeded from fuzz/corpus), so the 60 s reach further each
+# the clone, since CI clones afresh; seeded from fuzz/corpus), so the 40 s reach further each
 # time instead of finding the same coverage again. Nothing it writes is committed.
 # Usage: scripts/ci-hardening.sh [seconds per target]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-seconds=${1:-${FUZZ_SECONDS:-60}}
+seconds=${1:-${FUZZ_SECONDS:-40}}
 export TOVI_FUZZ_OUT=${TOVI_FUZZ_OUT:-$PWD/build/fuzz-ci}
 export TOVI_FUZZ_CORPUS=${TOVI_FUZZ_CORPUS:-${XDG_CACHE_HOME:-$HOME/.cache}/remote-toviplayer/fuzz-corpus}
 rm -rf "$TOVI_FUZZ_OUT/artifacts"

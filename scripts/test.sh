@@ -101,7 +101,7 @@ if wanted tsan; then
     failed "TSan suites"
 fi
 
-if [ $# -eq 0 ] || wanted fuzz; then step "Fuzz targets, 60 s each"; bash scripts/ci-hardening.sh || failed "Fuzz targets"; fi
+if [ $# -eq 0 ] || wanted fuzz; then step "Fuzz targets, 40 s of a core each"; bash scripts/ci-hardening.sh || failed "Fuzz targets"; fi
 echo
 if [ ${#failures[@]} -gt 0 ]; then
   echo "TESTS FAILED ($(date +%T)):"
