@@ -33,18 +33,8 @@ gcc -std=c11 -O2 -pthread bench/smallload.c -o "$out/smallload"
 loadgen=$out/loadgen
 smallload=$out/smallload
 
-work=$(mktemp -d "$out/engine.XXXXXX")
-chmod 755 "$work"  # nginx's workers run as an unprivileged user and must reach the files
-pids=()
-cleanup() {
-  local running=" $(jobs -p | tr '\n' ' ') "
-  for p in "${pids[@]}"; do
-    if [[ $running == *" $p "* ]]; then kill "$p" 2>/dev/null || true; fi
-  done
-  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source bench/servers.sh
+bench_work engine
 
 data=$work/data
 mkdir -p "$data"
@@ -53,52 +43,10 @@ size=$(stat -c %s "$data/film.bin")
 printf '<html><h1>ToviPlayer DLNA Work!</h1></html>' >"$data/small.html"   # 43 bytes
 sync
 
-wait_port() {
-  for _ in $(seq 100); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
-    sleep 0.1
-  done
-  echo "bench: nothing listens on $1" >&2
-  return 1
-}
-
 nport=8080
-mkdir -p "$work/nginx"
-cat >"$work/nginx/nginx.conf" <<EOF
-worker_processes auto;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 2048; }
-http {
-  access_log off;
-  sendfile on;
-  tcp_nopush on;
-  keepalive_timeout 0;
-  client_body_temp_path $work/nginx/body;
-  proxy_temp_path $work/nginx/proxy;
-  fastcgi_temp_path $work/nginx/fastcgi;
-  uwsgi_temp_path $work/nginx/uwsgi;
-  scgi_temp_path $work/nginx/scgi;
-  types { video/mp4 bin; text/html html; }
-  server { listen 127.0.0.1:$nport; root $data; }
-}
-EOF
-nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -g 'daemon off;' &
-npid=$!
-pids+=("$npid")
-wait_port "$nport"
+start_nginx "$nport" "$data"
 
-mkdir -p "$work/app"
-cp "$out/build/src/app/remote-toviplayer" "$work/app/"
-mkfifo "$work/app/input"
-XDG_RUNTIME_DIR="$work/app" "$work/app/remote-toviplayer" --address 127.0.0.1 <"$work/app/input" >"$work/app/output" 2>&1 &
-opid=$!
-pids+=("$opid")
-exec 7>"$work/app/input"
-sleep 1
-echo LocalRFS1 >&7
-oport=8027
-wait_port "$oport"
+start_ours
 
 port() { if [[ $1 == ours ]]; then echo $oport; else echo $nport; fi; }
 file() { if [[ $1 == ours ]]; then echo "$data/film.bin"; else echo /film.bin; fi; }

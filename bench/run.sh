@@ -39,19 +39,8 @@ if [[ -f bench/regex_bench.cpp ]]; then
 fi
 loadgen=$out/loadgen
 
-work=$(mktemp -d "$out/run.XXXXXX")
-chmod 755 "$work"  # nginx's workers run as an unprivileged user and must reach the files
-pids=()
-cleanup() {
-  # Only those still running as this shell's jobs: a number that has ended may be another's now.
-  local running=" $(jobs -p | tr '\n' ' ') "
-  for p in "${pids[@]}"; do
-    if [[ $running == *" $p "* ]]; then kill "$p" 2>/dev/null || true; fi
-  done
-  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source bench/servers.sh
+bench_work run
 
 # ---- data: a 1 GiB file of random bytes, a 43-byte page, folders of 10,000 and 2,000 files ----
 data=$work/data
@@ -66,14 +55,6 @@ sync  # no writeback of the new file under the first measurements
 
 free_port() {
   python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
-}
-wait_port() {  # port: until it accepts, at most 10 s
-  for _ in $(seq 100); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
-    sleep 0.1
-  done
-  echo "bench: nothing listens on $1" >&2
-  return 1
 }
 rss_kb() {  # the resident size of the given processes, summed
   local total=0
@@ -91,49 +72,11 @@ listen_overflows() {  # connections this namespace dropped because a listen queu
 
 # ---- the anchor: nginx, sending as Debian's own nginx.conf has it, keep-alive off ----
 nport=$(free_port)
-mkdir -p "$work/nginx"
-cat >"$work/nginx/nginx.conf" <<EOF
-worker_processes auto;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 2048; }
-http {
-  access_log off;
-  sendfile on;
-  tcp_nopush on;
-  keepalive_timeout 0;
-  client_body_temp_path $work/nginx/body;
-  proxy_temp_path $work/nginx/proxy;
-  fastcgi_temp_path $work/nginx/fastcgi;
-  uwsgi_temp_path $work/nginx/uwsgi;
-  scgi_temp_path $work/nginx/scgi;
-  types { video/mp4 bin; text/html html; }
-  server {
-    listen 127.0.0.1:$nport;
-    root $data;
-    location /many/ { autoindex on; }
-  }
-}
-EOF
-nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -g 'daemon off;' &
-npid=$!
-pids+=("$npid")
-wait_port "$nport"
+start_nginx "$nport" "$data" "location /many/ { autoindex on; }"
 nginx_pids() { echo "$npid" $(pgrep -P "$npid" || true); }
 
 # ---- ours: the program, switched on by typing LocalRFS1 ----
-mkdir -p "$work/app"
-cp "$out/build/src/app/remote-toviplayer" "$work/app/"
-mkfifo "$work/app/input"
-# Its own runtime folder: a copy the user runs meanwhile would otherwise take this one for a second.
-XDG_RUNTIME_DIR="$work/app" "$work/app/remote-toviplayer" --address 127.0.0.1 <"$work/app/input" >"$work/app/output" 2>&1 &
-opid=$!
-pids+=("$opid")
-exec 7>"$work/app/input"
-sleep 1
-echo LocalRFS1 >&7
-oport=8027
-wait_port "$oport"
+start_ours
 
 # ---- measurements ----
 declare -A F
