@@ -63,22 +63,12 @@ const char* MethodText(TNetHTTPMethod method) {
   return "GET";
 }
 
-// ---- response record ----
+// ---- request record ----
 
-void TNetHTTPResponse::ProcessHeaders() {
-  const TNetHeaderList& h = RawHeaders();
-  SetLocation(h.Values("Location"));
-  SetServer(h.Values("Server"));
-  SetProxyConnection(h.Values("Proxy-Connection"));
-  SetConnection(h.Values("Connection"));
-  SetContentType(h.Values("Content-Type"));
-  SetContentVersion(h.Values("Content-Version"));
-  SetContentEncoding(h.Values("Content-Encoding"));
-  SetContentLanguage(h.Values("Content-Language"));
-  SetPragma(h.Values("Pragma"));
-  SetContentLength(ContentLengthValue(h.Values("Content-Length")));
-  SetWWWAuthenticate(h.Extract("WWW-Authenticate"));
-  SetProxyAuthenticate(h.Extract("Proxy-Authenticate"));
+TNetHTTPRequest::TNetHTTPRequest() {
+  SetAccept("text/html, */*");
+  SetUserAgent("Mozilla/3.0 (compatible; NetHTTP Library)");
+  SetContentType("text/html");
 }
 
 // ---- cookies ----
@@ -364,7 +354,7 @@ void TNetCustomHTTP::SendRequest(const std::string& head) {
 
 void TNetCustomHTTP::FillRequestHeaders() {
   TNetHTTPRequest& r = request_;
-  TNetHeaderList& h = r.RawHeaders();
+  TNetHeaderList& h = r.HeaderLines();
   h.Clear();
   auto set = [&h](const char* name, const std::string& value) {
     if (!value.empty()) h.SetValue(name, value);
@@ -376,8 +366,8 @@ void TNetCustomHTTP::FillRequestHeaders() {
   set("Content-Type", r.ContentType());
   if (r.ContentLength() >= 0) set("Content-Length", std::to_string(r.ContentLength()));
   set("Cache-control", r.CacheControl());
-  if (r.Date()) set("Date", FormatHttpDate(*r.Date()));
-  if (r.Expires()) set("Expires", FormatHttpDate(*r.Expires()));
+  if (r.Date() > 0) set("Date", FormatHttpDate(r.Date()));
+  if (r.Expires() > 0) set("Expires", FormatHttpDate(r.Expires()));
   set("Pragma", r.Pragma());
   for (const std::string& line : r.CustomHeaders().Lines()) h.Add(line);
   set("Proxy-Connection", r.ProxyConnection());
@@ -389,7 +379,7 @@ void TNetCustomHTTP::FillRequestHeaders() {
   set("From", r.From());
   set("Referer", r.Referer());
   set("User-Agent", r.UserAgent());
-  if (r.LastModified()) set("If-Modified-Since", FormatHttpDate(*r.LastModified()));
+  if (r.LastModified() > 0) set("If-Modified-Since", FormatHttpDate(r.LastModified()));
   if (r.ContentRangeStart() > 0 || r.ContentRangeEnd() > 0) {
     set("Range", "bytes=" + std::to_string(r.ContentRangeStart()) + "-" +
                      (r.ContentRangeEnd() > 0 ? std::to_string(r.ContentRangeEnd()) : ""));
@@ -407,7 +397,7 @@ std::string TNetCustomHTTP::RequestHead() const {
   std::string head = std::string(MethodText(request_.Method())) + " " + request_.RequestTarget() +
                      " HTTP/" + (protocolVersion_ == TNetHTTPProtocolVersion::pv1_0 ? "1.0" : "1.1") +
                      "\r\n";
-  for (const std::string& line : request_.RawHeaders().Lines()) {
+  for (const std::string& line : request_.HeaderLines().Lines()) {
     if (line.empty()) continue;
     // Every line, whatever set it: the caller's fields, custom lines, cookies a server set.
     if (!IsHeaderValueSafe(line)) throw ENetHTTPInvalidHeaderValue();
@@ -489,7 +479,7 @@ void TNetCustomHTTP::ReadResponse() {
         headBytes += line.size() + 2;
         if (++lines > kMaxHeadLines || headBytes > kMaxHeadBytes)
           throw ENetHTTPResponseHeadTooLarge();
-        response_.RawHeaders().Add(line);
+        response_.HeaderLines().Add(line);
       }
     } catch (const ENetConnClosedGracefully&) {
       Disconnect();  // the server closed mid-head: go on with the lines we have
@@ -499,7 +489,7 @@ void TNetCustomHTTP::ReadResponse() {
     if (allowCookies_ && !cookies_) cookies_ = std::make_unique<TNetCookieManager>();
     if (allowCookies_) {
       for (const char* name : {"Set-cookie", "Set-cookie2"}) {
-        for (const std::string& value : response_.RawHeaders().Extract(name))
+        for (const std::string& value : response_.HeaderLines().Extract(name))
           cookies_->AddServerCookie(value, urlParts_.Host, urlParts_.Path);
       }
     }
@@ -611,7 +601,7 @@ void TNetCustomHTTP::ReadBody(std::string& body, std::int64_t limit) {
                            std::min<std::int64_t>(left, static_cast<std::int64_t>(pieceSize)))))
       left = length - kept;
     body.shrink_to_fit();
-  } else if (response_.RawHeaders().Values("Transfer-Encoding").find("chunked") !=
+  } else if (response_.HeaderLines().Values("Transfer-Encoding").find("chunked") !=
              std::string::npos) {
     for (std::int64_t size = ParseChunkSize(ReadLine()); size > 0;
          size = ParseChunkSize(ReadLine())) {

@@ -46,6 +46,7 @@
 #include "http/client/wire.h"
 #include "http/connection.h"
 #include "http/exceptions.h"
+#include "http/header_info.h"
 #include "http/header_list.h"
 #include "http/stream.h"
 #include "platform/name_lookup.h"
@@ -100,15 +101,6 @@ using TNetHTTPOptions = unsigned;
 
 enum class TNetMaxLineAction { maException, maSplit };
 
-// A read/write value with the property's name: Name() and SetName(v).
-#define TOVI_HTTP_FIELD(Type, Name, Default)               \
- public:                                                    \
-  const Type& Name() const { return Name##_; }              \
-  void Set##Name(const Type& value) { Name##_ = value; }    \
-                                                            \
- private:                                                   \
-  Type Name##_ = Default;
-
 // Proxy use: with ProxyServer set, connections go to the proxy and the request line names the
 // whole URL; BasicAuthentication with a user name adds a Proxy-Authorization line.
 class TNetProxyConnectionInfo {
@@ -119,62 +111,17 @@ class TNetProxyConnectionInfo {
   TOVI_HTTP_FIELD(bool, BasicAuthentication, false)
 };
 
-// The server engine has header records of the same names (http/header_info.h) with another
-// layout; both engines live in one program, so these get their own link names.
-inline namespace client_records {
-
-// Dates are seconds since 1970-01-01 UTC; unset ones send no line.
-class TNetEntityHeaderInfo {
-  TOVI_HTTP_FIELD(std::string, Connection, {})
-  TOVI_HTTP_FIELD(std::string, ContentVersion, {})
-  TOVI_HTTP_FIELD(std::string, ContentEncoding, {})
-  TOVI_HTTP_FIELD(std::string, ContentLanguage, {})
-  TOVI_HTTP_FIELD(std::string, ContentType, {})
-  TOVI_HTTP_FIELD(std::int64_t, ContentLength, -1)
-  TOVI_HTTP_FIELD(std::string, CacheControl, {})
-  TOVI_HTTP_FIELD(std::string, Pragma, {})
-  TOVI_HTTP_FIELD(std::optional<std::int64_t>, Date, std::nullopt)
-  TOVI_HTTP_FIELD(std::optional<std::int64_t>, Expires, std::nullopt)
-  TOVI_HTTP_FIELD(std::optional<std::int64_t>, LastModified, std::nullopt)
-  TOVI_HTTP_FIELD(std::int64_t, ContentRangeStart, 0)
-  TOVI_HTTP_FIELD(std::int64_t, ContentRangeEnd, 0)
-
- public:
-  bool HasContentLength() const { return ContentLength_ >= 0; }
-  // Lines added after the entity lines of every request (folded at 78).
-  TNetHeaderList& CustomHeaders() { return customHeaders_; }
-  // The lines as sent (request) or as received (response).
-  TNetHeaderList& RawHeaders() { return rawHeaders_; }
-  const TNetHeaderList& RawHeaders() const { return rawHeaders_; }
-
- private:
-  TNetHeaderList customHeaders_{kCustomFoldLength};
-  TNetHeaderList rawHeaders_{kRecordFoldLength};
-};
-
-class TNetRequestHeaderInfo : public TNetEntityHeaderInfo {
-  TOVI_HTTP_FIELD(std::string, Accept, "text/html, */*")
-  TOVI_HTTP_FIELD(std::string, AcceptCharSet, {})
-  TOVI_HTTP_FIELD(std::string, AcceptEncoding, {})
-  TOVI_HTTP_FIELD(std::string, AcceptLanguage, {})
-  TOVI_HTTP_FIELD(std::string, From, {})
-  TOVI_HTTP_FIELD(std::string, Referer, {})
-  TOVI_HTTP_FIELD(std::string, UserAgent, "Mozilla/3.0 (compatible; NetHTTP Library)")
-  TOVI_HTTP_FIELD(std::string, Host, {})
-  TOVI_HTTP_FIELD(std::string, ProxyConnection, {})
-  TOVI_HTTP_FIELD(std::string, Username, {})
-  TOVI_HTTP_FIELD(std::string, Password, {})
-  // With a user name, sends "Authorization: Basic ..." on every request.
-  TOVI_HTTP_FIELD(bool, BasicAuthentication, false)
-};
-
+// The request record: the header fields the client sends, with its defaults (the header lines
+// are rebuilt from the fields before every send), and what one call sends.
 class TNetHTTPRequest : public TNetRequestHeaderInfo {
   TOVI_HTTP_FIELD(std::string, URL, {})
   TOVI_HTTP_FIELD(TNetHTTPMethod, Method, TNetHTTPMethod::hmGet)
   TOVI_HTTP_FIELD(std::string, RequestTarget, {})
 
  public:
-  TNetHTTPRequest() { SetContentType("text/html"); }
+  // Accept "text/html, */*", the client's own User-Agent, Content-Type "text/html" (sent with
+  // every request unless changed).
+  TNetHTTPRequest();
   // The body of a POST during the call; not owned.
   TStream* Source() const { return source_; }
   void SetSource(TStream* source) { source_ = source; }
@@ -183,27 +130,15 @@ class TNetHTTPRequest : public TNetRequestHeaderInfo {
   TStream* source_ = nullptr;
 };
 
-class TNetResponseHeaderInfo : public TNetEntityHeaderInfo {
-  TOVI_HTTP_FIELD(std::string, Location, {})
-  TOVI_HTTP_FIELD(std::string, Server, {})
-  TOVI_HTTP_FIELD(std::string, ProxyConnection, {})
-  TOVI_HTTP_FIELD(std::vector<std::string>, WWWAuthenticate, {})
-  TOVI_HTTP_FIELD(std::vector<std::string>, ProxyAuthenticate, {})
-};
-
-}  // namespace client_records
-
+// The response record: the status line and the header lines as received, and the fields
+// ProcessHeaders takes from them.
 class TNetHTTPResponse : public TNetResponseHeaderInfo {
   TOVI_HTTP_FIELD(std::string, StatusLine, {})  // as received, without CR LF
   TOVI_HTTP_FIELD(int, StatusCode, -1)          // -1 when the line holds none
  public:
-  // Fills the fields from RawHeaders(); values that cannot be read leave fields unset.
-  void ProcessHeaders();
   // Back to a fresh record.
   void Clear() { *this = TNetHTTPResponse(); }
 };
-
-#undef TOVI_HTTP_FIELD
 
 // Cookies the server set, kept per object and sent back to matching hosts and paths, in the
 // order they were set. Setting one costs its own length whatever the jar holds.

@@ -1,9 +1,9 @@
-// The server's header records: Range with its RFC facts, 64-bit lengths.
-#include "http/server/header_info.h"
+// The header records: a received Range with its RFC facts, 64-bit lengths.
+#include "http/header_info.h"
 
 #include <gtest/gtest.h>
 
-namespace tovi::http::serverside {
+namespace tovi::http {
 namespace {
 
 struct RangeCase {
@@ -61,4 +61,4 @@ TEST(RequestHeaders, ContentLengthIs64BitAndMinusOneWhenInvalid) {
 }
 
 }  // namespace
-}  // namespace tovi::http::serverside
+}  // namespace tovi::http
