@@ -1,8 +1,6 @@
 #include "http/client/http_client.h"
 
 #include <algorithm>
-#include <chrono>
-#include <limits>
 #include <stdexcept>
 
 #include "http/coding.h"
@@ -17,27 +15,6 @@ constexpr int kRedirectBodyTimeoutMs = 4000;
 // A counted body's buffer is sized at its announced length, but not beyond this: a server's
 // claim alone must not make us allocate gigabytes.
 constexpr std::int64_t kLargestPreallocation = 64 * 1024 * 1024;
-
-bool IsDottedAddress(const std::string& host, net::Endpoint* out) {
-  int part = 0;
-  int digits = 0;
-  int value = 0;
-  for (std::size_t i = 0; i <= host.size(); ++i) {
-    if (i == host.size() || host[i] == '.') {
-      if (digits == 0 || part > 3) return false;
-      out->address[part++] = static_cast<std::uint8_t>(value);
-      digits = 0;
-      value = 0;
-    } else if (host[i] >= '0' && host[i] <= '9' && digits < 3) {
-      value = value * 10 + (host[i] - '0');
-      if (value > 255) return false;
-      ++digits;
-    } else {
-      return false;
-    }
-  }
-  return part == 4;
-}
 
 // Statuses and methods whose responses never carry a body (RFC 9110); reading one "until close"
 // would wait on a server that keeps the connection.
@@ -69,134 +46,6 @@ TNetHTTPRequest::TNetHTTPRequest() {
   SetAccept("text/html, */*");
   SetUserAgent("Mozilla/3.0 (compatible; NetHTTP Library)");
   SetContentType("text/html");
-}
-
-// ---- cookies ----
-
-void TNetCookieManager::AddServerCookie(const std::string& setCookie, const std::string& host,
-                                        const std::string& path) {
-  std::vector<std::string> pieces;
-  std::size_t start = 0;
-  while (start <= setCookie.size()) {
-    std::size_t semi = setCookie.find(';', start);
-    if (semi == std::string::npos) semi = setCookie.size();
-    pieces.push_back(Trim(setCookie.substr(start, semi - start)));
-    start = semi + 1;
-  }
-  const std::size_t eq = pieces[0].find('=');
-  if (eq == std::string::npos || eq == 0) return;
-  Cookie c;
-  c.name = Trim(pieces[0].substr(0, eq));
-  c.value = Trim(pieces[0].substr(eq + 1));
-  if (!IsHeaderValueSafe(c.name) || !IsHeaderValueSafe(c.value)) return;
-  c.domain = LowerCase(host);
-  c.path = path.empty() ? "/" : path;
-  bool expired = false;
-  for (std::size_t i = 1; i < pieces.size(); ++i) {
-    const std::size_t e = pieces[i].find('=');
-    const std::string name = Trim(pieces[i].substr(0, e));
-    const std::string value = e == std::string::npos ? "" : Trim(pieces[i].substr(e + 1));
-    if (SameText(name, "Domain") && !value.empty()) {
-      std::string domain = LowerCase(value[0] == '.' ? value.substr(1) : value);
-      const std::string lowHost = LowerCase(host);
-      const bool matches = lowHost == domain ||
-                           (lowHost.size() > domain.size() &&
-                            lowHost.compare(lowHost.size() - domain.size(), domain.size(), domain) == 0 &&
-                            lowHost[lowHost.size() - domain.size() - 1] == '.');
-      if (!matches) return;  // a server may not set cookies for other hosts
-      c.domain = domain;
-      c.hostOnly = false;
-    } else if (SameText(name, "Path") && !value.empty() && value[0] == '/') {
-      c.path = value;
-    } else if (SameText(name, "Max-Age")) {
-      const std::optional<std::int32_t> age = ParseInt32(value);
-      if (age && *age <= 0) expired = true;
-    }
-  }
-  std::string key = KeyOf(c);
-  const auto old = byKey_.find(key);
-  if (old != byKey_.end()) Forget(old->second);
-  if (expired) return;
-  if (cookies_.size() >= kMaxCookies) Forget(cookies_.begin());
-  cookies_.push_back(std::move(c));
-  byKey_.emplace(std::move(key), std::prev(cookies_.end()));
-}
-
-std::string TNetCookieManager::KeyOf(const Cookie& c) {
-  // Neither a kept name nor a domain holds a NUL, so the key tells the three parts apart.
-  std::string key = c.name;
-  key += '\0';
-  key += c.domain;
-  key += '\0';
-  key += c.path;
-  return key;
-}
-
-void TNetCookieManager::Forget(std::list<Cookie>::iterator at) {
-  byKey_.erase(KeyOf(*at));
-  cookies_.erase(at);
-}
-
-std::string TNetCookieManager::CookieHeader(const std::string& host,
-                                            const std::string& path) const {
-  const std::string lowHost = LowerCase(host);
-  std::string out;
-  for (const Cookie& c : cookies_) {
-    bool hostMatches = lowHost == c.domain;
-    if (!hostMatches && !c.hostOnly && lowHost.size() > c.domain.size())
-      hostMatches = lowHost.compare(lowHost.size() - c.domain.size(), c.domain.size(), c.domain) == 0 &&
-                    lowHost[lowHost.size() - c.domain.size() - 1] == '.';
-    const bool pathMatches = path.compare(0, c.path.size(), c.path) == 0 &&
-                             (path.size() == c.path.size() || c.path.back() == '/' ||
-                              path[c.path.size()] == '/');
-    if (!hostMatches || !pathMatches) continue;
-    if (!out.empty()) out += "; ";
-    out += c.name + "=" + c.value;
-  }
-  return out;
-}
-
-// ---- TCP client ----
-
-void TNetTCPClient::Connect() {
-  // One limit for the lookup and the connect together, and never past the read deadline: a
-  // name whose resolver does not answer ends with the call like any other wait.
-  const int limitMs = connectTimeoutMs_ > 0 ? connectTimeoutMs_ : ReadTimeout();
-  Clock::time_point until = Clock::time_point::max();
-  if (limitMs > 0) until = Clock::now() + std::chrono::milliseconds(limitMs);
-  if (HasReadDeadline()) until = std::min(until, ReadDeadline());
-  // What is left of it, at least 1 ms (0 would mean no limit); 0 when there is none.
-  const auto leftMs = [&until]() -> int {
-    if (until == Clock::time_point::max()) return 0;
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
-    if (left <= 0) throw ENetConnectTimeout();
-    return static_cast<int>(std::min<long long>(left, std::numeric_limits<int>::max()));
-  };
-  const auto stopping = [this] { return Stopping(); };
-
-  net::Endpoint remote;
-  if (SameText(host_, "LOCALHOST")) {
-    remote.address[0] = 127;
-    remote.address[3] = 1;
-  } else if (!IsDottedAddress(host_, &remote)) {
-    const int code = net::LookupIPv4(host_, &remote, leftMs(), stopping, LookupName);
-    if (code == net::kErrTimedOut) throw ENetConnectTimeout();
-    if (code != 0) throw ENetSocketError(code);
-  }
-  if (port_ < 0 || port_ > 65535) throw ENetSocketError(net::kErrAddressNotAvailable);
-  remote.port = static_cast<std::uint16_t>(port_);
-  if (OnCheckEndpoint && !OnCheckEndpoint(remote)) throw ENetConnectionNotAllowed();
-  const int connectMs = leftMs();
-  net::SocketHandle s = net::OpenStream();
-  if (s == net::kInvalidSocket) RaiseLastSocketError();
-  if (net::Connect(s, remote, connectMs, stopping) != 0) {
-    const int code = net::LastError();
-    net::Close(s);
-    if (code == net::kErrTimedOut && connectMs > 0) throw ENetConnectTimeout();
-    throw ENetSocketError(code);
-  }
-  Attach(s);
 }
 
 // ---- HTTP client ----

@@ -1,4 +1,6 @@
-// The HTTP client engine: one-shot GET and POST exchanges over plain HTTP.
+// The HTTP client engine: one-shot GET and POST exchanges over plain HTTP. This file is the
+// exchange (request record, response record, TNetCustomHTTP); the connect is TNetTCPClient's
+// (tcp_client.h), the cookie store TNetCookieManager (cookies.h).
 //
 // Use: make a TNetHTTP, optionally set Request().SetUserAgent(...), call Get or Post once, take
 // the body, destroy the object (which closes its connection). A call blocks its thread until
@@ -33,15 +35,13 @@
 #pragma once
 #include <cstdint>
 #include <functional>
-#include <list>
-#include <map>
 #include <memory>
-#include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
+#include "http/client/cookies.h"
 #include "http/client/multipart.h"
+#include "http/client/tcp_client.h"
 #include "http/client/uri.h"
 #include "http/client/wire.h"
 #include "http/connection.h"
@@ -49,7 +49,6 @@
 #include "http/header_info.h"
 #include "http/header_list.h"
 #include "http/stream.h"
-#include "platform/name_lookup.h"
 
 namespace tovi::http {
 
@@ -57,12 +56,6 @@ namespace tovi::http {
 class ENetHTTPResponseBodyTooLarge : public ENetException {
  public:
   ENetHTTPResponseBodyTooLarge() : ENetException("Response body too large.") {}
-};
-
-// A connect that the client's OnCheckEndpoint refused.
-class ENetConnectionNotAllowed : public ENetException {
- public:
-  ENetConnectionNotAllowed() : ENetException("Connection not allowed.") {}
 };
 
 // A response head of more than kMaxHeadLines header lines or kMaxHeadBytes bytes.
@@ -138,65 +131,6 @@ class TNetHTTPResponse : public TNetResponseHeaderInfo {
  public:
   // Back to a fresh record.
   void Clear() { *this = TNetHTTPResponse(); }
-};
-
-// Cookies the server set, kept per object and sent back to matching hosts and paths, in the
-// order they were set. Setting one costs its own length whatever the jar holds.
-class TNetCookieManager {
- public:
-  // The most cookies kept (the least RFC 6265 asks a client to keep); a further one makes the
-  // oldest go.
-  static constexpr std::size_t kMaxCookies = 3000;
-
-  // A "Set-Cookie" value received from host for a request to path. A name or value holding a
-  // control byte (they would go back on a header line) is ignored, as browsers do.
-  void AddServerCookie(const std::string& setCookie, const std::string& host,
-                       const std::string& path);
-  // "a=1; b=2" for a request to host and path; "" when none matches.
-  std::string CookieHeader(const std::string& host, const std::string& path) const;
-  std::size_t Count() const { return cookies_.size(); }
-
- private:
-  struct Cookie {
-    std::string name, value, domain, path;
-    bool hostOnly = true;
-  };
-  // Name, domain and path: one cookie per key, a new one replaces the old.
-  static std::string KeyOf(const Cookie& c);
-  void Forget(std::list<Cookie>::iterator at);
-
-  std::list<Cookie> cookies_;
-  std::unordered_map<std::string, std::list<Cookie>::iterator> byKey_;
-};
-
-// A TCP client connection: resolves the host, connects (bounded by ConnectTimeout, else by
-// ReadTimeout, when positive).
-class TNetTCPClient : public TNetTCPConnection {
- public:
-  const std::string& Host() const { return host_; }
-  void SetHost(const std::string& host) { host_ = host; }
-  int Port() const { return port_; }
-  void SetPort(int port) { port_ = port; }
-  // ms a connect may take; 0: ReadTimeout's value limits it.
-  int ConnectTimeout() const { return connectTimeoutMs_; }
-  void SetConnectTimeout(int timeoutMs) { connectTimeoutMs_ = timeoutMs; }
-  // "LOCALHOST" (any case) is 127.0.0.1, a dotted address is used as it is, any other name is
-  // looked up. Raises ENetSocketError (code 10004 when the abort source ended the wait, 10055
-  // when net::kMaxPendingLookups lookups are running), or ENetConnectTimeout when the limit of
-  // the lookup and connect, or the read deadline, ran out.
-  void Connect();
-
-  // When set, asked with the very address a connect goes to, after any name lookup (so a name
-  // cannot answer one way here and another way at the connect); false refuses the connect
-  // with ENetConnectionNotAllowed before a socket is opened.
-  std::function<bool(const net::Endpoint& remote)> OnCheckEndpoint;
-  // The name lookup a connect waits for (within the connect's limit); empty: the system's.
-  net::NameLookup LookupName;
-
- private:
-  std::string host_;
-  int port_ = 80;
-  int connectTimeoutMs_ = 0;
 };
 
 class TNetCustomHTTP : public TNetTCPClient {
