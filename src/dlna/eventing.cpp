@@ -259,7 +259,7 @@ void EventPublisher::Send(const Event& event) {
     client.OnCheckEndpoint = [&address](const net::Endpoint& e) {
       return std::equal(address->begin(), address->end(), e.address);
     };
-    http::client_records::TNetHTTPRequest& r = client.Request();
+    http::TNetHTTPRequest& r = client.Request();
     r.SetContentType("text/xml; charset=\"utf-8\"");
     r.SetAccept("");
     r.SetUserAgent("");

@@ -1,8 +1,6 @@
 #include "http/client/http_client.h"
 
 #include <algorithm>
-#include <chrono>
-#include <limits>
 #include <stdexcept>
 
 #include "http/coding.h"
@@ -17,27 +15,6 @@ constexpr int kRedirectBodyTimeoutMs = 4000;
 // A counted body's buffer is sized at its announced length, but not beyond this: a server's
 // claim alone must not make us allocate gigabytes.
 constexpr std::int64_t kLargestPreallocation = 64 * 1024 * 1024;
-
-bool IsDottedAddress(const std::string& host, net::Endpoint* out) {
-  int part = 0;
-  int digits = 0;
-  int value = 0;
-  for (std::size_t i = 0; i <= host.size(); ++i) {
-    if (i == host.size() || host[i] == '.') {
-      if (digits == 0 || part > 3) return false;
-      out->address[part++] = static_cast<std::uint8_t>(value);
-      digits = 0;
-      value = 0;
-    } else if (host[i] >= '0' && host[i] <= '9' && digits < 3) {
-      value = value * 10 + (host[i] - '0');
-      if (value > 255) return false;
-      ++digits;
-    } else {
-      return false;
-    }
-  }
-  return part == 4;
-}
 
 // Statuses and methods whose responses never carry a body (RFC 9110); reading one "until close"
 // would wait on a server that keeps the connection.
@@ -63,150 +40,12 @@ const char* MethodText(TNetHTTPMethod method) {
   return "GET";
 }
 
-// ---- response record ----
+// ---- request record ----
 
-void TNetHTTPResponse::ProcessHeaders() {
-  const TNetHeaderList& h = RawHeaders();
-  SetLocation(h.Values("Location"));
-  SetServer(h.Values("Server"));
-  SetProxyConnection(h.Values("Proxy-Connection"));
-  SetConnection(h.Values("Connection"));
-  SetContentType(h.Values("Content-Type"));
-  SetContentVersion(h.Values("Content-Version"));
-  SetContentEncoding(h.Values("Content-Encoding"));
-  SetContentLanguage(h.Values("Content-Language"));
-  SetPragma(h.Values("Pragma"));
-  SetContentLength(ContentLengthValue(h.Values("Content-Length")));
-  SetWWWAuthenticate(h.Extract("WWW-Authenticate"));
-  SetProxyAuthenticate(h.Extract("Proxy-Authenticate"));
-}
-
-// ---- cookies ----
-
-void TNetCookieManager::AddServerCookie(const std::string& setCookie, const std::string& host,
-                                        const std::string& path) {
-  std::vector<std::string> pieces;
-  std::size_t start = 0;
-  while (start <= setCookie.size()) {
-    std::size_t semi = setCookie.find(';', start);
-    if (semi == std::string::npos) semi = setCookie.size();
-    pieces.push_back(Trim(setCookie.substr(start, semi - start)));
-    start = semi + 1;
-  }
-  const std::size_t eq = pieces[0].find('=');
-  if (eq == std::string::npos || eq == 0) return;
-  Cookie c;
-  c.name = Trim(pieces[0].substr(0, eq));
-  c.value = Trim(pieces[0].substr(eq + 1));
-  if (!IsHeaderValueSafe(c.name) || !IsHeaderValueSafe(c.value)) return;
-  c.domain = LowerCase(host);
-  c.path = path.empty() ? "/" : path;
-  bool expired = false;
-  for (std::size_t i = 1; i < pieces.size(); ++i) {
-    const std::size_t e = pieces[i].find('=');
-    const std::string name = Trim(pieces[i].substr(0, e));
-    const std::string value = e == std::string::npos ? "" : Trim(pieces[i].substr(e + 1));
-    if (SameText(name, "Domain") && !value.empty()) {
-      std::string domain = LowerCase(value[0] == '.' ? value.substr(1) : value);
-      const std::string lowHost = LowerCase(host);
-      const bool matches = lowHost == domain ||
-                           (lowHost.size() > domain.size() &&
-                            lowHost.compare(lowHost.size() - domain.size(), domain.size(), domain) == 0 &&
-                            lowHost[lowHost.size() - domain.size() - 1] == '.');
-      if (!matches) return;  // a server may not set cookies for other hosts
-      c.domain = domain;
-      c.hostOnly = false;
-    } else if (SameText(name, "Path") && !value.empty() && value[0] == '/') {
-      c.path = value;
-    } else if (SameText(name, "Max-Age")) {
-      const std::optional<std::int32_t> age = ParseInt32(value);
-      if (age && *age <= 0) expired = true;
-    }
-  }
-  std::string key = KeyOf(c);
-  const auto old = byKey_.find(key);
-  if (old != byKey_.end()) Forget(old->second);
-  if (expired) return;
-  if (cookies_.size() >= kMaxCookies) Forget(cookies_.begin());
-  cookies_.push_back(std::move(c));
-  byKey_.emplace(std::move(key), std::prev(cookies_.end()));
-}
-
-std::string TNetCookieManager::KeyOf(const Cookie& c) {
-  // Neither a kept name nor a domain holds a NUL, so the key tells the three parts apart.
-  std::string key = c.name;
-  key += '\0';
-  key += c.domain;
-  key += '\0';
-  key += c.path;
-  return key;
-}
-
-void TNetCookieManager::Forget(std::list<Cookie>::iterator at) {
-  byKey_.erase(KeyOf(*at));
-  cookies_.erase(at);
-}
-
-std::string TNetCookieManager::CookieHeader(const std::string& host,
-                                            const std::string& path) const {
-  const std::string lowHost = LowerCase(host);
-  std::string out;
-  for (const Cookie& c : cookies_) {
-    bool hostMatches = lowHost == c.domain;
-    if (!hostMatches && !c.hostOnly && lowHost.size() > c.domain.size())
-      hostMatches = lowHost.compare(lowHost.size() - c.domain.size(), c.domain.size(), c.domain) == 0 &&
-                    lowHost[lowHost.size() - c.domain.size() - 1] == '.';
-    const bool pathMatches = path.compare(0, c.path.size(), c.path) == 0 &&
-                             (path.size() == c.path.size() || c.path.back() == '/' ||
-                              path[c.path.size()] == '/');
-    if (!hostMatches || !pathMatches) continue;
-    if (!out.empty()) out += "; ";
-    out += c.name + "=" + c.value;
-  }
-  return out;
-}
-
-// ---- TCP client ----
-
-void TNetTCPClient::Connect() {
-  // One limit for the lookup and the connect together, and never past the read deadline: a
-  // name whose resolver does not answer ends with the call like any other wait.
-  const int limitMs = connectTimeoutMs_ > 0 ? connectTimeoutMs_ : ReadTimeout();
-  Clock::time_point until = Clock::time_point::max();
-  if (limitMs > 0) until = Clock::now() + std::chrono::milliseconds(limitMs);
-  if (HasReadDeadline()) until = std::min(until, ReadDeadline());
-  // What is left of it, at least 1 ms (0 would mean no limit); 0 when there is none.
-  const auto leftMs = [&until]() -> int {
-    if (until == Clock::time_point::max()) return 0;
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
-    if (left <= 0) throw ENetConnectTimeout();
-    return static_cast<int>(std::min<long long>(left, std::numeric_limits<int>::max()));
-  };
-  const auto stopping = [this] { return Stopping(); };
-
-  net::Endpoint remote;
-  if (SameText(host_, "LOCALHOST")) {
-    remote.address[0] = 127;
-    remote.address[3] = 1;
-  } else if (!IsDottedAddress(host_, &remote)) {
-    const int code = net::LookupIPv4(host_, &remote, leftMs(), stopping, LookupName);
-    if (code == net::kErrTimedOut) throw ENetConnectTimeout();
-    if (code != 0) throw ENetSocketError(code);
-  }
-  if (port_ < 0 || port_ > 65535) throw ENetSocketError(net::kErrAddressNotAvailable);
-  remote.port = static_cast<std::uint16_t>(port_);
-  if (OnCheckEndpoint && !OnCheckEndpoint(remote)) throw ENetConnectionNotAllowed();
-  const int connectMs = leftMs();
-  net::SocketHandle s = net::OpenStream();
-  if (s == net::kInvalidSocket) RaiseLastSocketError();
-  if (net::Connect(s, remote, connectMs, stopping) != 0) {
-    const int code = net::LastError();
-    net::Close(s);
-    if (code == net::kErrTimedOut && connectMs > 0) throw ENetConnectTimeout();
-    throw ENetSocketError(code);
-  }
-  Attach(s);
+TNetHTTPRequest::TNetHTTPRequest() {
+  SetAccept("text/html, */*");
+  SetUserAgent("Mozilla/3.0 (compatible; NetHTTP Library)");
+  SetContentType("text/html");
 }
 
 // ---- HTTP client ----
@@ -364,7 +203,7 @@ void TNetCustomHTTP::SendRequest(const std::string& head) {
 
 void TNetCustomHTTP::FillRequestHeaders() {
   TNetHTTPRequest& r = request_;
-  TNetHeaderList& h = r.RawHeaders();
+  TNetHeaderList& h = r.HeaderLines();
   h.Clear();
   auto set = [&h](const char* name, const std::string& value) {
     if (!value.empty()) h.SetValue(name, value);
@@ -376,8 +215,8 @@ void TNetCustomHTTP::FillRequestHeaders() {
   set("Content-Type", r.ContentType());
   if (r.ContentLength() >= 0) set("Content-Length", std::to_string(r.ContentLength()));
   set("Cache-control", r.CacheControl());
-  if (r.Date()) set("Date", FormatHttpDate(*r.Date()));
-  if (r.Expires()) set("Expires", FormatHttpDate(*r.Expires()));
+  if (r.Date() > 0) set("Date", FormatHttpDate(r.Date()));
+  if (r.Expires() > 0) set("Expires", FormatHttpDate(r.Expires()));
   set("Pragma", r.Pragma());
   for (const std::string& line : r.CustomHeaders().Lines()) h.Add(line);
   set("Proxy-Connection", r.ProxyConnection());
@@ -389,7 +228,7 @@ void TNetCustomHTTP::FillRequestHeaders() {
   set("From", r.From());
   set("Referer", r.Referer());
   set("User-Agent", r.UserAgent());
-  if (r.LastModified()) set("If-Modified-Since", FormatHttpDate(*r.LastModified()));
+  if (r.LastModified() > 0) set("If-Modified-Since", FormatHttpDate(r.LastModified()));
   if (r.ContentRangeStart() > 0 || r.ContentRangeEnd() > 0) {
     set("Range", "bytes=" + std::to_string(r.ContentRangeStart()) + "-" +
                      (r.ContentRangeEnd() > 0 ? std::to_string(r.ContentRangeEnd()) : ""));
@@ -407,7 +246,7 @@ std::string TNetCustomHTTP::RequestHead() const {
   std::string head = std::string(MethodText(request_.Method())) + " " + request_.RequestTarget() +
                      " HTTP/" + (protocolVersion_ == TNetHTTPProtocolVersion::pv1_0 ? "1.0" : "1.1") +
                      "\r\n";
-  for (const std::string& line : request_.RawHeaders().Lines()) {
+  for (const std::string& line : request_.HeaderLines().Lines()) {
     if (line.empty()) continue;
     // Every line, whatever set it: the caller's fields, custom lines, cookies a server set.
     if (!IsHeaderValueSafe(line)) throw ENetHTTPInvalidHeaderValue();
@@ -489,7 +328,7 @@ void TNetCustomHTTP::ReadResponse() {
         headBytes += line.size() + 2;
         if (++lines > kMaxHeadLines || headBytes > kMaxHeadBytes)
           throw ENetHTTPResponseHeadTooLarge();
-        response_.RawHeaders().Add(line);
+        response_.HeaderLines().Add(line);
       }
     } catch (const ENetConnClosedGracefully&) {
       Disconnect();  // the server closed mid-head: go on with the lines we have
@@ -499,7 +338,7 @@ void TNetCustomHTTP::ReadResponse() {
     if (allowCookies_ && !cookies_) cookies_ = std::make_unique<TNetCookieManager>();
     if (allowCookies_) {
       for (const char* name : {"Set-cookie", "Set-cookie2"}) {
-        for (const std::string& value : response_.RawHeaders().Extract(name))
+        for (const std::string& value : response_.HeaderLines().Extract(name))
           cookies_->AddServerCookie(value, urlParts_.Host, urlParts_.Path);
       }
     }
@@ -611,7 +450,7 @@ void TNetCustomHTTP::ReadBody(std::string& body, std::int64_t limit) {
                            std::min<std::int64_t>(left, static_cast<std::int64_t>(pieceSize)))))
       left = length - kept;
     body.shrink_to_fit();
-  } else if (response_.RawHeaders().Values("Transfer-Encoding").find("chunked") !=
+  } else if (response_.HeaderLines().Values("Transfer-Encoding").find("chunked") !=
              std::string::npos) {
     for (std::int64_t size = ParseChunkSize(ReadLine()); size > 0;
          size = ParseChunkSize(ReadLine())) {

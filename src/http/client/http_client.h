@@ -1,4 +1,6 @@
-// The HTTP client engine: one-shot GET and POST exchanges over plain HTTP.
+// The HTTP client engine: one-shot GET and POST exchanges over plain HTTP. This file is the
+// exchange (request record, response record, TNetCustomHTTP); the connect is TNetTCPClient's
+// (tcp_client.h), the cookie store TNetCookieManager (cookies.h).
 //
 // Use: make a TNetHTTP, optionally set Request().SetUserAgent(...), call Get or Post once, take
 // the body, destroy the object (which closes its connection). A call blocks its thread until
@@ -33,22 +35,20 @@
 #pragma once
 #include <cstdint>
 #include <functional>
-#include <list>
-#include <map>
 #include <memory>
-#include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
+#include "http/client/cookies.h"
 #include "http/client/multipart.h"
+#include "http/client/tcp_client.h"
 #include "http/client/uri.h"
 #include "http/client/wire.h"
 #include "http/connection.h"
 #include "http/exceptions.h"
+#include "http/header_info.h"
 #include "http/header_list.h"
 #include "http/stream.h"
-#include "platform/name_lookup.h"
 
 namespace tovi::http {
 
@@ -56,12 +56,6 @@ namespace tovi::http {
 class ENetHTTPResponseBodyTooLarge : public ENetException {
  public:
   ENetHTTPResponseBodyTooLarge() : ENetException("Response body too large.") {}
-};
-
-// A connect that the client's OnCheckEndpoint refused.
-class ENetConnectionNotAllowed : public ENetException {
- public:
-  ENetConnectionNotAllowed() : ENetException("Connection not allowed.") {}
 };
 
 // A response head of more than kMaxHeadLines header lines or kMaxHeadBytes bytes.
@@ -100,15 +94,6 @@ using TNetHTTPOptions = unsigned;
 
 enum class TNetMaxLineAction { maException, maSplit };
 
-// A read/write value with the property's name: Name() and SetName(v).
-#define TOVI_HTTP_FIELD(Type, Name, Default)               \
- public:                                                    \
-  const Type& Name() const { return Name##_; }              \
-  void Set##Name(const Type& value) { Name##_ = value; }    \
-                                                            \
- private:                                                   \
-  Type Name##_ = Default;
-
 // Proxy use: with ProxyServer set, connections go to the proxy and the request line names the
 // whole URL; BasicAuthentication with a user name adds a Proxy-Authorization line.
 class TNetProxyConnectionInfo {
@@ -119,62 +104,17 @@ class TNetProxyConnectionInfo {
   TOVI_HTTP_FIELD(bool, BasicAuthentication, false)
 };
 
-// The server engine has header records of the same names (http/header_info.h) with another
-// layout; both engines live in one program, so these get their own link names.
-inline namespace client_records {
-
-// Dates are seconds since 1970-01-01 UTC; unset ones send no line.
-class TNetEntityHeaderInfo {
-  TOVI_HTTP_FIELD(std::string, Connection, {})
-  TOVI_HTTP_FIELD(std::string, ContentVersion, {})
-  TOVI_HTTP_FIELD(std::string, ContentEncoding, {})
-  TOVI_HTTP_FIELD(std::string, ContentLanguage, {})
-  TOVI_HTTP_FIELD(std::string, ContentType, {})
-  TOVI_HTTP_FIELD(std::int64_t, ContentLength, -1)
-  TOVI_HTTP_FIELD(std::string, CacheControl, {})
-  TOVI_HTTP_FIELD(std::string, Pragma, {})
-  TOVI_HTTP_FIELD(std::optional<std::int64_t>, Date, std::nullopt)
-  TOVI_HTTP_FIELD(std::optional<std::int64_t>, Expires, std::nullopt)
-  TOVI_HTTP_FIELD(std::optional<std::int64_t>, LastModified, std::nullopt)
-  TOVI_HTTP_FIELD(std::int64_t, ContentRangeStart, 0)
-  TOVI_HTTP_FIELD(std::int64_t, ContentRangeEnd, 0)
-
- public:
-  bool HasContentLength() const { return ContentLength_ >= 0; }
-  // Lines added after the entity lines of every request (folded at 78).
-  TNetHeaderList& CustomHeaders() { return customHeaders_; }
-  // The lines as sent (request) or as received (response).
-  TNetHeaderList& RawHeaders() { return rawHeaders_; }
-  const TNetHeaderList& RawHeaders() const { return rawHeaders_; }
-
- private:
-  TNetHeaderList customHeaders_{kCustomFoldLength};
-  TNetHeaderList rawHeaders_{kRecordFoldLength};
-};
-
-class TNetRequestHeaderInfo : public TNetEntityHeaderInfo {
-  TOVI_HTTP_FIELD(std::string, Accept, "text/html, */*")
-  TOVI_HTTP_FIELD(std::string, AcceptCharSet, {})
-  TOVI_HTTP_FIELD(std::string, AcceptEncoding, {})
-  TOVI_HTTP_FIELD(std::string, AcceptLanguage, {})
-  TOVI_HTTP_FIELD(std::string, From, {})
-  TOVI_HTTP_FIELD(std::string, Referer, {})
-  TOVI_HTTP_FIELD(std::string, UserAgent, "Mozilla/3.0 (compatible; NetHTTP Library)")
-  TOVI_HTTP_FIELD(std::string, Host, {})
-  TOVI_HTTP_FIELD(std::string, ProxyConnection, {})
-  TOVI_HTTP_FIELD(std::string, Username, {})
-  TOVI_HTTP_FIELD(std::string, Password, {})
-  // With a user name, sends "Authorization: Basic ..." on every request.
-  TOVI_HTTP_FIELD(bool, BasicAuthentication, false)
-};
-
+// The request record: the header fields the client sends, with its defaults (the header lines
+// are rebuilt from the fields before every send), and what one call sends.
 class TNetHTTPRequest : public TNetRequestHeaderInfo {
   TOVI_HTTP_FIELD(std::string, URL, {})
   TOVI_HTTP_FIELD(TNetHTTPMethod, Method, TNetHTTPMethod::hmGet)
   TOVI_HTTP_FIELD(std::string, RequestTarget, {})
 
  public:
-  TNetHTTPRequest() { SetContentType("text/html"); }
+  // Accept "text/html, */*", the client's own User-Agent, Content-Type "text/html" (sent with
+  // every request unless changed).
+  TNetHTTPRequest();
   // The body of a POST during the call; not owned.
   TStream* Source() const { return source_; }
   void SetSource(TStream* source) { source_ = source; }
@@ -183,85 +123,14 @@ class TNetHTTPRequest : public TNetRequestHeaderInfo {
   TStream* source_ = nullptr;
 };
 
-class TNetResponseHeaderInfo : public TNetEntityHeaderInfo {
-  TOVI_HTTP_FIELD(std::string, Location, {})
-  TOVI_HTTP_FIELD(std::string, Server, {})
-  TOVI_HTTP_FIELD(std::string, ProxyConnection, {})
-  TOVI_HTTP_FIELD(std::vector<std::string>, WWWAuthenticate, {})
-  TOVI_HTTP_FIELD(std::vector<std::string>, ProxyAuthenticate, {})
-};
-
-}  // namespace client_records
-
+// The response record: the status line and the header lines as received, and the fields
+// ProcessHeaders takes from them.
 class TNetHTTPResponse : public TNetResponseHeaderInfo {
   TOVI_HTTP_FIELD(std::string, StatusLine, {})  // as received, without CR LF
   TOVI_HTTP_FIELD(int, StatusCode, -1)          // -1 when the line holds none
  public:
-  // Fills the fields from RawHeaders(); values that cannot be read leave fields unset.
-  void ProcessHeaders();
   // Back to a fresh record.
   void Clear() { *this = TNetHTTPResponse(); }
-};
-
-#undef TOVI_HTTP_FIELD
-
-// Cookies the server set, kept per object and sent back to matching hosts and paths, in the
-// order they were set. Setting one costs its own length whatever the jar holds.
-class TNetCookieManager {
- public:
-  // The most cookies kept (the least RFC 6265 asks a client to keep); a further one makes the
-  // oldest go.
-  static constexpr std::size_t kMaxCookies = 3000;
-
-  // A "Set-Cookie" value received from host for a request to path. A name or value holding a
-  // control byte (they would go back on a header line) is ignored, as browsers do.
-  void AddServerCookie(const std::string& setCookie, const std::string& host,
-                       const std::string& path);
-  // "a=1; b=2" for a request to host and path; "" when none matches.
-  std::string CookieHeader(const std::string& host, const std::string& path) const;
-  std::size_t Count() const { return cookies_.size(); }
-
- private:
-  struct Cookie {
-    std::string name, value, domain, path;
-    bool hostOnly = true;
-  };
-  // Name, domain and path: one cookie per key, a new one replaces the old.
-  static std::string KeyOf(const Cookie& c);
-  void Forget(std::list<Cookie>::iterator at);
-
-  std::list<Cookie> cookies_;
-  std::unordered_map<std::string, std::list<Cookie>::iterator> byKey_;
-};
-
-// A TCP client connection: resolves the host, connects (bounded by ConnectTimeout, else by
-// ReadTimeout, when positive).
-class TNetTCPClient : public TNetTCPConnection {
- public:
-  const std::string& Host() const { return host_; }
-  void SetHost(const std::string& host) { host_ = host; }
-  int Port() const { return port_; }
-  void SetPort(int port) { port_ = port; }
-  // ms a connect may take; 0: ReadTimeout's value limits it.
-  int ConnectTimeout() const { return connectTimeoutMs_; }
-  void SetConnectTimeout(int timeoutMs) { connectTimeoutMs_ = timeoutMs; }
-  // "LOCALHOST" (any case) is 127.0.0.1, a dotted address is used as it is, any other name is
-  // looked up. Raises ENetSocketError (code 10004 when the abort source ended the wait, 10055
-  // when net::kMaxPendingLookups lookups are running), or ENetConnectTimeout when the limit of
-  // the lookup and connect, or the read deadline, ran out.
-  void Connect();
-
-  // When set, asked with the very address a connect goes to, after any name lookup (so a name
-  // cannot answer one way here and another way at the connect); false refuses the connect
-  // with ENetConnectionNotAllowed before a socket is opened.
-  std::function<bool(const net::Endpoint& remote)> OnCheckEndpoint;
-  // The name lookup a connect waits for (within the connect's limit); empty: the system's.
-  net::NameLookup LookupName;
-
- private:
-  std::string host_;
-  int port_ = 80;
-  int connectTimeoutMs_ = 0;
 };
 
 class TNetCustomHTTP : public TNetTCPClient {

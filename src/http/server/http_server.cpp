@@ -169,7 +169,7 @@ std::string TNetCookieRC::ServerCookie() const {
 // ---- request ----
 
 void TNetHTTPRequestInfo::ProcessHeaders() {
-  serverside::TNetRequestHeaderInfo::ProcessHeaders();
+  TNetRequestHeaderInfo::ProcessHeaders();
 }
 
 // ---- response ----

@@ -36,7 +36,7 @@
 #include <vector>
 
 #include "http/stream.h"
-#include "http/server/header_info.h"
+#include "http/header_info.h"
 #include "http/server/tcp_server.h"
 
 namespace tovi::http {
@@ -72,7 +72,7 @@ class TNetHTTPSession {
   std::map<std::string, std::string> Content;  // guarded by the session list's lock
 };
 
-class TNetHTTPRequestInfo : public serverside::TNetRequestHeaderInfo {
+class TNetHTTPRequestInfo : public TNetRequestHeaderInfo {
  public:
   const std::string& RawRequestLine() const { return rawRequestLine_; }
   const std::string& RequestMethod() const { return method_; }
@@ -107,7 +107,7 @@ class TNetHTTPRequestInfo : public serverside::TNetRequestHeaderInfo {
   std::shared_ptr<TNetHTTPSession> session_;
 };
 
-class TNetHTTPResponseInfo : public serverside::TNetResponseHeaderInfo {
+class TNetHTTPResponseInfo : public TNetResponseHeaderInfo {
  public:
   explicit TNetHTTPResponseInfo(TNetTCPConnection& connection);
   ~TNetHTTPResponseInfo() override;

@@ -463,7 +463,7 @@ TEST(HttpClientResponse, AnAbortOrTheDeadlineEndsTheReadingOfAHeadAlreadyReceive
     TNetHTTP http;
     // Once the first header line is in: the switch-off, or the fetch's time is up.
     http.SetAbortSource([&http, &c] {
-      if (http.Response().RawHeaders().Count() == 0) return false;
+      if (http.Response().HeaderLines().Count() == 0) return false;
       if (!c.byDeadline) return true;
       http.SetReadDeadline(TNetHTTP::Clock::now() - std::chrono::milliseconds(1));
       return false;
@@ -472,7 +472,7 @@ TEST(HttpClientResponse, AnAbortOrTheDeadlineEndsTheReadingOfAHeadAlreadyReceive
     EXPECT_EQ(r.exceptionClass, c.exceptionClass);
     EXPECT_EQ(r.message, c.message);
     EXPECT_EQ(r.body, "");
-    EXPECT_EQ(http.Response().RawHeaders().Count(), 1u) << "read on after the stop";
+    EXPECT_EQ(http.Response().HeaderLines().Count(), 1u) << "read on after the stop";
   }
 }
 

@@ -1,11 +1,11 @@
-#include "http/server/header_info.h"
+#include "http/header_info.h"
 
 #include <chrono>
 #include <limits>
 
 #include "http/header_values.h"
 
-namespace tovi::http::serverside {
+namespace tovi::http {
 namespace {
 
 bool ParseUnsigned(const std::string& text, std::uint64_t* out) {
@@ -17,10 +17,8 @@ bool ParseUnsigned(const std::string& text, std::uint64_t* out) {
 
 }  // namespace
 
-TNetEntityHeaderInfo::TNetEntityHeaderInfo() = default;
-
 void TNetEntityHeaderInfo::ParseRange(const std::string& value) {
-  rangeStart_ = rangeEnd_ = 0;
+  ContentRangeStart_ = ContentRangeEnd_ = 0;
   hasRange_ = rangeHasEnd_ = rangeIsSuffix_ = false;
   if (value.empty()) return;
   hasRange_ = true;
@@ -33,35 +31,33 @@ void TNetEntityHeaderInfo::ParseRange(const std::string& value) {
     endText = rest.substr(dash + 1);
     endText = endText.substr(0, endText.find(' '));
   }
-  bool startValid = ParseUnsigned(startText, &rangeStart_);
-  if (!startValid) rangeStart_ = 0;
-  rangeHasEnd_ = ParseUnsigned(endText, &rangeEnd_);
-  if (!rangeHasEnd_) rangeEnd_ = 0;
+  if (!ParseUnsigned(startText, &ContentRangeStart_)) ContentRangeStart_ = 0;
+  rangeHasEnd_ = ParseUnsigned(endText, &ContentRangeEnd_);
+  if (!rangeHasEnd_) ContentRangeEnd_ = 0;
   rangeIsSuffix_ = dash != std::string::npos && startText.empty() && rangeHasEnd_;
 }
 
 void TNetEntityHeaderInfo::ProcessHeaders() {
-  const TNetHeaderList& h = headerLines_;
+  const TNetHeaderList& h = HeaderLines();
   SetConnection(h.Values("Connection"));
   SetContentVersion(h.Values("Content-Version"));
   SetContentEncoding(h.Values("Content-Encoding"));
   SetContentLanguage(h.Values("Content-Language"));
   SetContentType(h.Values("Content-Type"));
-  contentLength_ = ContentLengthValue(h.Values("Content-Length"));
-  ParseRange(h.Values("Range"));
-  date_ = ParseHttpDate(h.Values("Date"));
-  lastModified_ = ParseHttpDate(h.Values("Last-Modified"));
+  SetContentLength(ContentLengthValue(h.Values("Content-Length")));
+  SetDate(ParseHttpDate(h.Values("Date")));
+  SetLastModified(ParseHttpDate(h.Values("Last-Modified")));
   std::string expires = h.Values("Expires");
   if (const std::optional<std::int64_t> seconds = ParseInt64(expires)) {
     // A plain number of seconds counts from now.
     auto now = std::chrono::duration_cast<std::chrono::seconds>(
         std::chrono::system_clock::now().time_since_epoch()).count();
-    // Saturates: a huge count from a client must not wrap into the past.
-    expires_ = *seconds > std::numeric_limits<std::int64_t>::max() - now
+    // Saturates: a huge count from a peer must not wrap into the past.
+    SetExpires(*seconds > std::numeric_limits<std::int64_t>::max() - now
                    ? std::numeric_limits<std::int64_t>::max()
-                   : now + *seconds;
+                   : now + *seconds);
   } else {
-    expires_ = ParseHttpDate(expires);
+    SetExpires(ParseHttpDate(expires));
   }
   SetPragma(h.Values("Pragma"));
 }
@@ -77,9 +73,8 @@ void TNetRequestHeaderInfo::ProcessHeaders() {
   SetReferer(h.Values("Referer"));
   SetUserAgent(h.Values("User-Agent"));
   SetHost(h.Values("Host"));
+  ParseRange(h.Values("Range"));
 }
-
-TNetResponseHeaderInfo::TNetResponseHeaderInfo() = default;
 
 void TNetResponseHeaderInfo::ProcessHeaders() {
   TNetEntityHeaderInfo::ProcessHeaders();
@@ -87,8 +82,8 @@ void TNetResponseHeaderInfo::ProcessHeaders() {
   SetLocation(h.Values("Location"));
   SetServer(h.Values("Server"));
   SetProxyConnection(h.Values("Proxy-Connection"));
-  wwwAuthenticate_ = h.Extract("WWW-Authenticate");
-  proxyAuthenticate_ = h.Extract("Proxy-Authenticate");
+  SetWWWAuthenticate(h.Extract("WWW-Authenticate"));
+  SetProxyAuthenticate(h.Extract("Proxy-Authenticate"));
 }
 
-}  // namespace tovi::http::serverside
+}  // namespace tovi::http

@@ -1,9 +1,9 @@
-// The server's header records: Range with its RFC facts, 64-bit lengths.
-#include "http/server/header_info.h"
+// The header records: a received Range with its RFC facts, 64-bit lengths.
+#include "http/header_info.h"
 
 #include <gtest/gtest.h>
 
-namespace tovi::http::serverside {
+namespace tovi::http {
 namespace {
 
 struct RangeCase {
@@ -46,10 +46,9 @@ TEST(RequestHeaders, ParseRangeKeepingTheTableAndTheRfcFacts) {
 
 TEST(RequestHeaders, ContentLengthIs64BitAndMinusOneWhenInvalid) {
   const std::pair<const char*, std::int64_t> cases[] = {
-      {"Content-Length: 14", 14},           {"Content-Length:  7 ", 7},
+      {"Content-Length: 14", 14}, {"Content-Length:  7 ", 7}, {"Other: 1", -1},
       {"Content-Length: 5000000000", 5000000000ll}, {"Content-Length: x", -1},
-      {"Content-Length: -5", -1},           {"Content-Length: 99999999999999999999", -1},
-      {"Other: 1", -1},
+      {"Content-Length: -5", -1}, {"Content-Length: 99999999999999999999", -1},
   };
   for (const auto& [line, length] : cases) {
     TNetRequestHeaderInfo info;
@@ -61,4 +60,4 @@ TEST(RequestHeaders, ContentLengthIs64BitAndMinusOneWhenInvalid) {
 }
 
 }  // namespace
-}  // namespace tovi::http::serverside
+}  // namespace tovi::http
