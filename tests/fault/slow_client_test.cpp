@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "fault_support.h"
+#include "support/page_server.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
 
@@ -206,13 +207,14 @@ TEST_F(SlowClients, AStalledBodyIsClosedWithoutAnswer) {
 // it, and the answer is the page as far as it came.
 TEST_F(SlowClients, AFloodingPageIsCutAtTheFetchCap) {
   Start({});
-  EndlessPage flood(EndlessPage::Mode::Flood, "<b>start</b>");
+  testing::PageServer pages;
   const SlowResult r = WhileOthersAreServed([&] {
-    return SendAndWait(Port(), "GET /parserlink?" + flood.Url() + "|<b>|</b> HTTP/1.1\r\n\r\n", 30000);
+    return SendAndWait(Port(), "GET /parserlink?" + pages.Url("/endless") + "|<b>|</b> HTTP/1.1\r\n\r\n",
+                       30000);
   });
   EXPECT_EQ(StatusLine(r.answer), "HTTP/1.1 200 OK");
-  EXPECT_GE(flood.BytesSent(), 32ll << 20);
-  EXPECT_LT(flood.BytesSent(), 200ll << 20);
+  EXPECT_GE(pages.EndlessBytes(), 32ll << 20);
+  EXPECT_LT(pages.EndlessBytes(), 200ll << 20);
 }
 
 // A page that falls silent is given up after its silence limit; what came is the page.
@@ -220,9 +222,10 @@ TEST_F(SlowClients, ASilentPageIsGivenUpAtItsSilenceLimit) {
   server::PageFetchLimits pageLimits;
   pageLimits.timeoutMs = 3000;
   Start({}, pageLimits);
-  EndlessPage silent(EndlessPage::Mode::Silent, "<b>start</b>");
+  testing::PageServer pages;
   const SlowResult r = WhileOthersAreServed([&] {
-    return SendAndWait(Port(), "GET /parserlink?" + silent.Url() + "|<b>|</b> HTTP/1.1\r\n\r\n", 15000);
+    return SendAndWait(Port(), "GET /parserlink?" + pages.Url("/slow") + "|<b>|</b> HTTP/1.1\r\n\r\n",
+                       15000);
   });
   EXPECT_EQ(StatusLine(r.answer), "HTTP/1.1 200 OK");
   EXPECT_GE(r.seconds, 2.8);

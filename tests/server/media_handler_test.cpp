@@ -9,15 +9,15 @@
 #include <fstream>
 #include <functional>
 #include <future>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "server/playlists.h"
-#include "server/page_server.h"
+#include "support/fake_media_host.h"
 #include "support/http_exchange.h"
+#include "support/page_server.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
 
@@ -28,56 +28,13 @@ namespace {
 constexpr int kAnswerRoomWaitMs = 2000;
 
 namespace stdfs = std::filesystem;
+using testing::FakeMediaHost;
 using testing::Exchange;
 using testing::PageServer;
 using testing::Request;
 using testing::WaitUntil;
 
 const std::string kAddress = "192.0.2.7";  // what the fake window reports; never dialled
-
-class FakeWindow : public MediaHost {
- public:
-  void ShowRequestPath(const std::string& text) override { Set(requestPath_, text); }
-  void ShowTrace(const std::string& text) override { Set(trace_, text); }
-  bool AnnounceDevice(const std::string& device, const std::string& deviceCaption) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (device == activeDevice_) return false;
-    activeDevice_ = device;
-    deviceCaption_ = deviceCaption;
-    ++announcements_;
-    return true;
-  }
-  std::string LocalAddress() override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++addressLookups_;
-    return kAddress;
-  }
-
-  void StreamStarted() override { ++streamsStarted; }
-  void StreamEnded() override { ++streamsEnded; }
-  std::atomic<int> streamsStarted{0}, streamsEnded{0};
-
-  std::string RequestPath() { return Get(requestPath_); }
-  std::string Trace() { return Get(trace_); }
-  std::string DeviceCaption() { return Get(deviceCaption_); }
-  std::string ActiveDevice() { return Get(activeDevice_); }
-  int Announcements() { std::lock_guard<std::mutex> lock(mutex_); return announcements_; }
-  int AddressLookups() { std::lock_guard<std::mutex> lock(mutex_); return addressLookups_; }
-
- private:
-  void Set(std::string& field, const std::string& value) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    field = value;
-  }
-  std::string Get(const std::string& field) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return field;
-  }
-  std::mutex mutex_;
-  std::string requestPath_ = "Label2", trace_ = "Memo1", deviceCaption_ = "Нет устройства";
-  std::string activeDevice_;
-  int announcements_ = 0, addressLookups_ = 0;
-};
 
 // Bytes that differ at every offset, so a shifted or short body cannot pass.
 std::string Pattern(std::size_t size) {
@@ -127,7 +84,7 @@ class MediaHandler : public ::testing::Test {
     return Exchange(port_, Request(method, target, headers));
   }
 
-  FakeWindow window_;
+  FakeMediaHost window_{kAddress};
   MediaRequestHandler handler_{window_};
   std::shared_ptr<http::TNetHTTPServer> server_;
   std::uint16_t port_ = 0;
@@ -428,7 +385,7 @@ class HandlerServer {
   }
   std::uint16_t Port() const { return static_cast<std::uint16_t>(engine_->Bindings()[0].Port()); }
   http::TNetHTTPServer& Engine() { return *engine_; }
-  FakeWindow& Window() { return window_; }
+  FakeMediaHost& Window() { return window_; }
   testing::WireResponse ParserLink(const std::string& query) {
     return Exchange(Port(), Request("GET", "/parserlink?" + query));
   }
@@ -441,7 +398,7 @@ class HandlerServer {
     options.answerRoomWaitMs = kAnswerRoomWaitMs;
     return options;
   }
-  FakeWindow window_;
+  FakeMediaHost window_{kAddress};
   MediaRequestHandler handler_;
   std::shared_ptr<http::TNetHTTPServer> engine_;
 };

@@ -19,11 +19,11 @@
 
 #include "support/raw_client.h"
 #include "platform/files.h"
-#include "server/page_server.h"
 #include "support/build.h"
 #include "support/child_process.h"
 #include "support/http_exchange.h"
 #include "support/loopback.h"
+#include "support/page_server.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
