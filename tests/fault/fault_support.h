@@ -7,6 +7,7 @@
 #include <string>
 
 #include "support/fake_media_host.h"
+#include "support/http_exchange.h"
 #include "support/process_counts.h"
 #include "support/raw_client.h"
 #include "support/wait.h"
@@ -56,27 +57,16 @@ class MediaServer {
   std::shared_ptr<http::TNetHTTPServer> server_;
 };
 
+using testing::Get;
 using testing::HandleCount;
+using testing::ParseResponse;
+using testing::Request;
 using testing::ThreadCount;
 
 // Waits (bounded) until the thread and handle counts are back at or under the given ones.
 inline bool WaitCountsAtMost(long threads, long handles, int timeoutMs) {
   return testing::WaitUntil(
       [&] { return ThreadCount() <= threads && HandleCount() <= handles; }, timeoutMs);
-}
-
-// One GET over a fresh connection: the whole answer (until the server closes).
-inline std::string Get(std::uint16_t port, const std::string& target, int timeoutMs = 10000) {
-  return tovi::testing::ExchangeBytes(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", timeoutMs);
-}
-
-inline std::string StatusLine(const std::string& answer) {
-  return answer.substr(0, answer.find("\r\n"));
-}
-
-inline std::string Body(const std::string& answer) {
-  const std::size_t end = answer.find("\r\n\r\n");
-  return end == std::string::npos ? std::string() : answer.substr(end + 4);
 }
 
 }  // namespace tovi::fault

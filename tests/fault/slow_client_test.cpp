@@ -150,11 +150,10 @@ class SlowClients : public ::testing::Test {
     auto result = std::async(std::launch::async, slowClient);
     int served = 0, failed = 0;
     do {
-      const std::string a = Get(Port(), "/test");
-      const std::string b = tovi::testing::ExchangeBytes(
-          Port(), "GET " + dir_.Path("small.bin") + " HTTP/1.1\r\nRange: bytes=10-20\r\n\r\n");
+      const auto a = Get(Port(), "/test", "", "GET", 10000);
+      const auto b = Get(Port(), dir_.Path("small.bin"), "Range: bytes=10-20\r\n", "GET", 5000);
       const bool ok =
-          StatusLine(a) == "HTTP/1.1 200 OK" && StatusLine(b) == "HTTP/1.1 206 Partial Content";
+          a.statusLine == "HTTP/1.1 200 OK" && b.statusLine == "HTTP/1.1 206 Partial Content";
       (ok ? served : failed) += 1;
     } while (result.wait_for(std::chrono::milliseconds(200)) != std::future_status::ready);
     EXPECT_GT(served, 0);
@@ -209,10 +208,9 @@ TEST_F(SlowClients, AFloodingPageIsCutAtTheFetchCap) {
   Start({});
   testing::PageServer pages;
   const SlowResult r = WhileOthersAreServed([&] {
-    return SendAndWait(Port(), "GET /parserlink?" + pages.Url("/endless") + "|<b>|</b> HTTP/1.1\r\n\r\n",
-                       30000);
+    return SendAndWait(Port(), Request("GET", "/parserlink?" + pages.Url("/endless") + "|<b>|</b>"), 30000);
   });
-  EXPECT_EQ(StatusLine(r.answer), "HTTP/1.1 200 OK");
+  EXPECT_EQ(ParseResponse(r.answer).statusLine, "HTTP/1.1 200 OK");
   EXPECT_GE(pages.EndlessBytes(), 32ll << 20);
   EXPECT_LT(pages.EndlessBytes(), 200ll << 20);
 }
@@ -224,10 +222,9 @@ TEST_F(SlowClients, ASilentPageIsGivenUpAtItsSilenceLimit) {
   Start({}, pageLimits);
   testing::PageServer pages;
   const SlowResult r = WhileOthersAreServed([&] {
-    return SendAndWait(Port(), "GET /parserlink?" + pages.Url("/slow") + "|<b>|</b> HTTP/1.1\r\n\r\n",
-                       15000);
+    return SendAndWait(Port(), Request("GET", "/parserlink?" + pages.Url("/slow") + "|<b>|</b>"), 15000);
   });
-  EXPECT_EQ(StatusLine(r.answer), "HTTP/1.1 200 OK");
+  EXPECT_EQ(ParseResponse(r.answer).statusLine, "HTTP/1.1 200 OK");
   EXPECT_GE(r.seconds, 2.8);
   EXPECT_LE(r.seconds, 6);
 }
@@ -293,8 +290,8 @@ TEST(IdleConnections, ThreeHundredHeldWithoutThreadsWhileOneStreamsAndAnotherBro
 
   int playlists = 0;
   for (int i = 0; i < 20; ++i) {
-    const std::string a = Get(port, "/treeview?" + dir.Folder(), 5000);
-    if (StatusLine(a) == "HTTP/1.1 200 OK" && Body(a).find("clip49.mp4") != std::string::npos) {
+    const auto a = Get(port, "/treeview?" + dir.Folder(), "", "GET", 5000);
+    if (a.statusLine == "HTTP/1.1 200 OK" && a.body.find("clip49.mp4") != std::string::npos) {
       ++playlists;
     }
   }
@@ -337,7 +334,7 @@ TEST_F(SlowClients, SlowBodiesFromOneAddressDoNotLockOutAnother) {
   const auto start = Clock::now();
   ASSERT_TRUE(tv.Connect(port, 5000, 2));
   ASSERT_TRUE(tv.Send("GET /test HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
-  EXPECT_EQ(StatusLine(tv.ReadResponse(5000)), "HTTP/1.1 200 OK");
+  EXPECT_EQ(ParseResponse(tv.ReadResponse(5000)).statusLine, "HTTP/1.1 200 OK");
   EXPECT_LT(SecondsSince(start), 1.0) << "the TV waited";
 }
 
