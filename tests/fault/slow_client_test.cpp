@@ -4,9 +4,6 @@
 // well-behaved client keeps fetching; afterwards every thread and handle of the dead
 // connections must be back (this process's /proc counts).
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
@@ -24,6 +21,8 @@ namespace tovi::fault {
 namespace {
 
 constexpr std::uint64_t kGiB = 1ull << 30;
+// A client's receive buffer small enough that a large answer soon waits on it.
+constexpr int kSmallWindow = 4096;
 
 // A sparse 1 GiB file: made at once, reads as zeros.
 std::string MakeBigFile(const testing::TempDir& dir) {
@@ -71,22 +70,6 @@ SlowResult SendAndWait(std::uint16_t port, const std::string& request, int timeo
   return r;
 }
 
-// A plain socket to the server with a small receive buffer, for clients that misbehave.
-int OpenSmallWindow(std::uint16_t port) {
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  int small = 4096;
-  ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    ::close(s);
-    return -1;
-  }
-  return s;
-}
-
 // Reads a whole stream of the file; returns the body bytes received.
 std::uint64_t StreamAll(std::uint16_t port, const std::string& path, int timeoutMs) {
   tovi::testing::RawClient client(port);
@@ -108,19 +91,11 @@ TEST(DeadClients, ADroppedStreamIsReclaimedWhileAnotherStreamGoesOn) {
 
   auto other = std::async(std::launch::async, [&] { return StreamAll(server.Port(), big, 60000); });
   for (int round = 0; round < 5; ++round) {
-    int s = OpenSmallWindow(server.Port());
-    ASSERT_GE(s, 0);
-    const std::string request = "GET " + big + " HTTP/1.1\r\n\r\n";
-    ASSERT_EQ(::send(s, request.data(), request.size(), MSG_NOSIGNAL),
-              static_cast<ssize_t>(request.size()));
-    std::vector<char> buffer(65536);
-    std::uint64_t got = 0;
-    while (got < (8u << 20)) {
-      ssize_t n = ::recv(s, buffer.data(), buffer.size(), 0);
-      ASSERT_GT(n, 0);
-      got += static_cast<std::uint64_t>(n);
-    }
-    ::close(s);  // in the middle of a 1 GiB answer
+    tovi::testing::RawClient client;
+    ASSERT_TRUE(client.Connect(server.Port(), 5000, 0, kSmallWindow));
+    ASSERT_TRUE(client.Send("GET " + big + " HTTP/1.1\r\n\r\n"));
+    ASSERT_GE(client.ReadCount(8u << 20, 60000).size(), 8u << 20);
+    client.Close();  // in the middle of a 1 GiB answer
   }
   const std::uint64_t otherBytes = other.get();
   EXPECT_GT(otherBytes, kGiB) << "the other stream was cut short";
@@ -239,11 +214,9 @@ TEST_F(SlowClients, AStoppedReaderIsCutOffAfterOneSendLimitNotTwo) {
   limits.sendStallTimeoutMs = 2000;
   Start(limits);
   const auto start = Clock::now();
-  const int s = OpenSmallWindow(Port());
-  ASSERT_GE(s, 0);
-  const std::string request = "GET " + film + " HTTP/1.1\r\n\r\n";
-  ASSERT_EQ(::send(s, request.data(), request.size(), MSG_NOSIGNAL),
-            static_cast<ssize_t>(request.size()));
+  tovi::testing::RawClient reader;
+  ASSERT_TRUE(reader.Connect(Port(), 5000, 0, kSmallWindow));
+  ASSERT_TRUE(reader.Send("GET " + film + " HTTP/1.1\r\n\r\n"));
   ASSERT_TRUE(testing::WaitUntil([&] { return server_->Connections() == 1; }, 5000));
   // The well-behaved client's connections come and go in between: none open means none stalled.
   EXPECT_TRUE(WhileOthersAreServed([&] {
@@ -252,7 +225,6 @@ TEST_F(SlowClients, AStoppedReaderIsCutOffAfterOneSendLimitNotTwo) {
   const double seconds = SecondsSince(start);
   EXPECT_GE(seconds, 1.9);
   EXPECT_LT(seconds, 3.5) << "the stall was noticed only after a second send limit";
-  ::close(s);
 }
 
 // Idle connections hold no thread: 300 held open by one peer neither refuse nor slow anyone. A
