@@ -22,15 +22,18 @@ class PageServer {
     server_ = server::CreateMediaServer("127.0.0.1", 0, [this](http::TNetPeerThread& thread,
                                                        http::TNetHTTPRequestInfo& rq,
                                                        http::TNetHTTPResponseInfo& rs) {
+      ++requests_;
       Serve(thread.Connection(), rq.RequestPath(), rs);
     });
     server_->SetActive(true);
     port_ = server_->Bindings()[0].Port();
   }
   ~PageServer() { server_->SetActive(false); }
-  std::string Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  std::string Url(const std::string& path, const std::string& host = "127.0.0.1") const {
+    return "http://" + host + ":" + std::to_string(port_) + path;
   }
+  // Requests for any page so far.
+  int Requests() const { return requests_; }
   // Fetches of "/slow" and "/trickle" begun so far.
   int SlowRequests() const { return slowRequests_; }
   // Bytes of "/endless" pages taken by the system so far, all fetches together.
@@ -42,7 +45,7 @@ class PageServer {
     if (path == "/page") {
       rs.SetBodyText(kPage);
     } else if (path == "/aaa") {  // what the pattern "(aa?)*c" takes too long over
-      rs.SetBodyText(std::string(40, 'a') + "dc");
+      rs.SetBodyText(std::string(40, 'a').append("dc"));
     } else if (path == "/slow") {  // 10 of 100 bytes, then silence until the reader goes (60 s)
       slowRequests_++;
       rs.SetContentLength(100);
@@ -69,7 +72,7 @@ class PageServer {
     }
   }
 
-  std::atomic<int> slowRequests_{0};
+  std::atomic<int> requests_{0}, slowRequests_{0};
   std::atomic<std::int64_t> endlessBytes_{0};
   std::shared_ptr<http::TNetHTTPServer> server_;
   int port_ = 0;
