@@ -398,10 +398,6 @@ class FolderContentStreaming : public FolderContentTest {
   }
   void TearDown() override { server_->SetActive(false); }
 
-  testing::WireResponse Send(const std::string& method, const std::string& target,
-                             const std::string& headers = "") {
-    return testing::Exchange(port_, testing::Request(method, target, headers));
-  }
   std::string Target(const std::string& path, const std::string& extension) const {
     return "/?dlna/res/" + IdOf(path) + "." + extension;
   }
@@ -454,7 +450,7 @@ TEST_F(FolderContentStreaming, StreamsRangesWithTheItemsTypeAndDlnaHeadersWhenAs
   int bodies = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.method + " " + c.target + " " + c.headers);
-    const auto r = Send(c.method, c.target, c.headers);
+    const auto r = testing::Get(port_, c.target, c.headers, c.method);
     ASSERT_TRUE(r.connected);
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.body, c.body);
@@ -471,8 +467,9 @@ TEST_F(FolderContentStreaming, StreamsRangesWithTheItemsTypeAndDlnaHeadersWhenAs
   EXPECT_EQ(streamsStarted_, bodies);
 
   // A HEAD's head is the GET's.
-  const auto get = Send("GET", Target(film, "mkv"), "Range: bytes=100-199\r\n" + features);
-  const auto head = Send("HEAD", Target(film, "mkv"), "Range: bytes=100-199\r\n" + features);
+  const auto get = testing::Get(port_, Target(film, "mkv"), "Range: bytes=100-199\r\n" + features);
+  const auto head =
+      testing::Get(port_, Target(film, "mkv"), "Range: bytes=100-199\r\n" + features, "HEAD");
   EXPECT_EQ(get.head, head.head);
   EXPECT_EQ(head.bodyBytes, 0u);
 }
@@ -493,7 +490,7 @@ TEST_F(FolderContentStreaming, AnswersNotFoundForResourcesThatNameNoShownFile) {
       "/?dlna/res/%2E%2E.mkv",
   };
   for (const std::string& target : targets) {
-    const auto r = Send("GET", target);
+    const auto r = testing::Get(port_, target);
     EXPECT_EQ(r.status, 404) << target;
     EXPECT_EQ(r.body, "Not Found") << target;
   }

@@ -63,21 +63,10 @@ class UpnpServer {
   std::shared_ptr<http::TNetHTTPServer> server_;
 };
 
-WireResponse Parse(const std::string& raw) {
-  WireResponse r;
-  const std::size_t end = raw.find("\r\n\r\n");
-  if (end == std::string::npos) return r;
-  r.connected = true;
-  r.head = raw.substr(0, end + 4);
-  r.body = raw.substr(end + 4);
-  testing::ParseHead(&r);
-  return r;
-}
-
 // One request on a kept connection, its answer read by its length.
 WireResponse Ask(RawClient& client, const std::string& request) {
   client.Send(request);
-  return Parse(client.ReadResponse(10000));
+  return testing::ParseResponse(client.ReadResponse(10000));
 }
 
 std::string Post(const std::string& query, const std::string& body,
@@ -247,8 +236,7 @@ TEST(UpnpDocuments, DescriptionsAndWhatEachUrlTakes) {
 
   // The description read as a control point reads it: the name as given, and each service
   // with its URLs, which answer.
-  const WireResponse d = testing::Exchange(
-      s.Port(), testing::Request("GET", "/?dlna/device.xml", "Connection: close\r\n"));
+  const WireResponse d = testing::Get(s.Port(), "/?dlna/device.xml", "Connection: close\r\n");
   const XmlElement root = ParseXml(d.body);
   const XmlElement* device = root.Child("device");
   ASSERT_NE(device, nullptr);
@@ -260,8 +248,7 @@ TEST(UpnpDocuments, DescriptionsAndWhatEachUrlTakes) {
   for (const XmlElement& service : device->Child("serviceList")->children) {
     types.push_back(service.Child("serviceType")->text);
     const std::string scpd = service.Child("SCPDURL")->text;
-    const WireResponse r = testing::Exchange(
-        s.Port(), testing::Request("GET", scpd, "Connection: close\r\n"));
+    const WireResponse r = testing::Get(s.Port(), scpd, "Connection: close\r\n");
     EXPECT_EQ(r.status, 200) << scpd;
     EXPECT_NO_THROW(ParseXml(r.body)) << scpd;
   }
@@ -301,7 +288,7 @@ TEST(UpnpEventing, SubscriptionsAnswerAndTheFirstEventReachesOnlyTheSubscriber) 
 
   ASSERT_TRUE(subscriber.WaitForRequests(1, 10000));
   const std::string notify = subscriber.Requests()[0];
-  const WireResponse event = Parse(notify);
+  const WireResponse event = testing::ParseResponse(notify);
   EXPECT_EQ(notify.substr(0, notify.find("\r\n")), "NOTIFY /cb?x=1 HTTP/1.1");
   EXPECT_EQ(event.Header("NT"), "upnp:event");
   EXPECT_EQ(event.Header("NTS"), "upnp:propchange");

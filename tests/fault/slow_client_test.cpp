@@ -4,9 +4,6 @@
 // well-behaved client keeps fetching; afterwards every thread and handle of the dead
 // connections must be back (this process's /proc counts).
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
@@ -16,6 +13,7 @@
 #include <vector>
 
 #include "fault_support.h"
+#include "support/page_server.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
 
@@ -23,6 +21,8 @@ namespace tovi::fault {
 namespace {
 
 constexpr std::uint64_t kGiB = 1ull << 30;
+// A client's receive buffer small enough that a large answer soon waits on it.
+constexpr int kSmallWindow = 4096;
 
 // A sparse 1 GiB file: made at once, reads as zeros.
 std::string MakeBigFile(const testing::TempDir& dir) {
@@ -70,22 +70,6 @@ SlowResult SendAndWait(std::uint16_t port, const std::string& request, int timeo
   return r;
 }
 
-// A plain socket to the server with a small receive buffer, for clients that misbehave.
-int OpenSmallWindow(std::uint16_t port) {
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  int small = 4096;
-  ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    ::close(s);
-    return -1;
-  }
-  return s;
-}
-
 // Reads a whole stream of the file; returns the body bytes received.
 std::uint64_t StreamAll(std::uint16_t port, const std::string& path, int timeoutMs) {
   tovi::testing::RawClient client(port);
@@ -107,19 +91,11 @@ TEST(DeadClients, ADroppedStreamIsReclaimedWhileAnotherStreamGoesOn) {
 
   auto other = std::async(std::launch::async, [&] { return StreamAll(server.Port(), big, 60000); });
   for (int round = 0; round < 5; ++round) {
-    int s = OpenSmallWindow(server.Port());
-    ASSERT_GE(s, 0);
-    const std::string request = "GET " + big + " HTTP/1.1\r\n\r\n";
-    ASSERT_EQ(::send(s, request.data(), request.size(), MSG_NOSIGNAL),
-              static_cast<ssize_t>(request.size()));
-    std::vector<char> buffer(65536);
-    std::uint64_t got = 0;
-    while (got < (8u << 20)) {
-      ssize_t n = ::recv(s, buffer.data(), buffer.size(), 0);
-      ASSERT_GT(n, 0);
-      got += static_cast<std::uint64_t>(n);
-    }
-    ::close(s);  // in the middle of a 1 GiB answer
+    tovi::testing::RawClient client;
+    ASSERT_TRUE(client.Connect(server.Port(), 5000, 0, kSmallWindow));
+    ASSERT_TRUE(client.Send("GET " + big + " HTTP/1.1\r\n\r\n"));
+    ASSERT_GE(client.ReadCount(8u << 20, 60000).size(), 8u << 20);
+    client.Close();  // in the middle of a 1 GiB answer
   }
   const std::uint64_t otherBytes = other.get();
   EXPECT_GT(otherBytes, kGiB) << "the other stream was cut short";
@@ -149,11 +125,10 @@ class SlowClients : public ::testing::Test {
     auto result = std::async(std::launch::async, slowClient);
     int served = 0, failed = 0;
     do {
-      const std::string a = Get(Port(), "/test");
-      const std::string b = tovi::testing::ExchangeBytes(
-          Port(), "GET " + dir_.Path("small.bin") + " HTTP/1.1\r\nRange: bytes=10-20\r\n\r\n");
+      const auto a = Get(Port(), "/test", "", "GET", 10000);
+      const auto b = Get(Port(), dir_.Path("small.bin"), "Range: bytes=10-20\r\n", "GET", 5000);
       const bool ok =
-          StatusLine(a) == "HTTP/1.1 200 OK" && StatusLine(b) == "HTTP/1.1 206 Partial Content";
+          a.statusLine == "HTTP/1.1 200 OK" && b.statusLine == "HTTP/1.1 206 Partial Content";
       (ok ? served : failed) += 1;
     } while (result.wait_for(std::chrono::milliseconds(200)) != std::future_status::ready);
     EXPECT_GT(served, 0);
@@ -206,13 +181,13 @@ TEST_F(SlowClients, AStalledBodyIsClosedWithoutAnswer) {
 // it, and the answer is the page as far as it came.
 TEST_F(SlowClients, AFloodingPageIsCutAtTheFetchCap) {
   Start({});
-  EndlessPage flood(EndlessPage::Mode::Flood, "<b>start</b>");
+  testing::PageServer pages;
   const SlowResult r = WhileOthersAreServed([&] {
-    return SendAndWait(Port(), "GET /parserlink?" + flood.Url() + "|<b>|</b> HTTP/1.1\r\n\r\n", 30000);
+    return SendAndWait(Port(), Request("GET", "/parserlink?" + pages.Url("/endless") + "|<b>|</b>"), 30000);
   });
-  EXPECT_EQ(StatusLine(r.answer), "HTTP/1.1 200 OK");
-  EXPECT_GE(flood.BytesSent(), 32ll << 20);
-  EXPECT_LT(flood.BytesSent(), 200ll << 20);
+  EXPECT_EQ(ParseResponse(r.answer).statusLine, "HTTP/1.1 200 OK");
+  EXPECT_GE(pages.EndlessBytes(), 32ll << 20);
+  EXPECT_LT(pages.EndlessBytes(), 200ll << 20);
 }
 
 // A page that falls silent is given up after its silence limit; what came is the page.
@@ -220,11 +195,11 @@ TEST_F(SlowClients, ASilentPageIsGivenUpAtItsSilenceLimit) {
   server::PageFetchLimits pageLimits;
   pageLimits.timeoutMs = 3000;
   Start({}, pageLimits);
-  EndlessPage silent(EndlessPage::Mode::Silent, "<b>start</b>");
+  testing::PageServer pages;
   const SlowResult r = WhileOthersAreServed([&] {
-    return SendAndWait(Port(), "GET /parserlink?" + silent.Url() + "|<b>|</b> HTTP/1.1\r\n\r\n", 15000);
+    return SendAndWait(Port(), Request("GET", "/parserlink?" + pages.Url("/slow") + "|<b>|</b>"), 15000);
   });
-  EXPECT_EQ(StatusLine(r.answer), "HTTP/1.1 200 OK");
+  EXPECT_EQ(ParseResponse(r.answer).statusLine, "HTTP/1.1 200 OK");
   EXPECT_GE(r.seconds, 2.8);
   EXPECT_LE(r.seconds, 6);
 }
@@ -239,11 +214,9 @@ TEST_F(SlowClients, AStoppedReaderIsCutOffAfterOneSendLimitNotTwo) {
   limits.sendStallTimeoutMs = 2000;
   Start(limits);
   const auto start = Clock::now();
-  const int s = OpenSmallWindow(Port());
-  ASSERT_GE(s, 0);
-  const std::string request = "GET " + film + " HTTP/1.1\r\n\r\n";
-  ASSERT_EQ(::send(s, request.data(), request.size(), MSG_NOSIGNAL),
-            static_cast<ssize_t>(request.size()));
+  tovi::testing::RawClient reader;
+  ASSERT_TRUE(reader.Connect(Port(), 5000, 0, kSmallWindow));
+  ASSERT_TRUE(reader.Send("GET " + film + " HTTP/1.1\r\n\r\n"));
   ASSERT_TRUE(testing::WaitUntil([&] { return server_->Connections() == 1; }, 5000));
   // The well-behaved client's connections come and go in between: none open means none stalled.
   EXPECT_TRUE(WhileOthersAreServed([&] {
@@ -252,7 +225,6 @@ TEST_F(SlowClients, AStoppedReaderIsCutOffAfterOneSendLimitNotTwo) {
   const double seconds = SecondsSince(start);
   EXPECT_GE(seconds, 1.9);
   EXPECT_LT(seconds, 3.5) << "the stall was noticed only after a second send limit";
-  ::close(s);
 }
 
 // Idle connections hold no thread: 300 held open by one peer neither refuse nor slow anyone. A
@@ -290,8 +262,8 @@ TEST(IdleConnections, ThreeHundredHeldWithoutThreadsWhileOneStreamsAndAnotherBro
 
   int playlists = 0;
   for (int i = 0; i < 20; ++i) {
-    const std::string a = Get(port, "/treeview?" + dir.Folder(), 5000);
-    if (StatusLine(a) == "HTTP/1.1 200 OK" && Body(a).find("clip49.mp4") != std::string::npos) {
+    const auto a = Get(port, "/treeview?" + dir.Folder(), "", "GET", 5000);
+    if (a.statusLine == "HTTP/1.1 200 OK" && a.body.find("clip49.mp4") != std::string::npos) {
       ++playlists;
     }
   }
@@ -334,7 +306,7 @@ TEST_F(SlowClients, SlowBodiesFromOneAddressDoNotLockOutAnother) {
   const auto start = Clock::now();
   ASSERT_TRUE(tv.Connect(port, 5000, 2));
   ASSERT_TRUE(tv.Send("GET /test HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
-  EXPECT_EQ(StatusLine(tv.ReadResponse(5000)), "HTTP/1.1 200 OK");
+  EXPECT_EQ(ParseResponse(tv.ReadResponse(5000)).statusLine, "HTTP/1.1 200 OK");
   EXPECT_LT(SecondsSince(start), 1.0) << "the TV waited";
 }
 

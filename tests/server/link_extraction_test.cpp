@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <string>
 
@@ -10,6 +9,7 @@
 #include "server/media_handler.h"
 #include "regex/pattern.h"
 #include "support/held_lookup.h"
+#include "support/page_server.h"
 #include "support/wait.h"
 
 namespace tovi::server {
@@ -82,21 +82,14 @@ TEST(PageFetch, APeerOffThePcNeverGetsPagesFromItsLoopback) {
   }
 
   // Wired into the fetch: decided on the address a name resolves to, before any connect.
-  std::atomic<int> connections{0};
-  auto pages = CreateMediaServer("127.0.0.1", 0, [&](auto&, auto&, http::TNetHTTPResponseInfo& r) {
-    ++connections;
-    r.SetBodyText("local only");
-  });
-  pages->SetActive(true);
-  const std::string port = std::to_string(pages->Bindings()[0].Port());
+  testing::PageServer pages;
   for (const char* host : {"127.0.0.1", "127.1", "localhost"}) {
-    const std::string url = "http://" + std::string(host) + ":" + port + "/";
-    EXPECT_EQ(FetchPage(url, PageFetchLimits{}, "192.168.1.20"), "") << host;
-    EXPECT_EQ(connections.load(), 0) << host;
+    EXPECT_EQ(FetchPage(pages.Url("/page", host), PageFetchLimits{}, "192.168.1.20"), "") << host;
+    EXPECT_EQ(pages.Requests(), 0) << host;
   }
-  EXPECT_EQ(FetchPage("http://127.1:" + port + "/", PageFetchLimits{}, "127.0.0.1"), "local only");
-  EXPECT_EQ(connections.load(), 1);
-  pages->SetActive(false);
+  EXPECT_EQ(FetchPage(pages.Url("/page", "127.1"), PageFetchLimits{}, "127.0.0.1"),
+            testing::PageServer::kPage);
+  EXPECT_EQ(pages.Requests(), 1);
 }
 
 TEST(PageFetch, ANameLookupThatNeverAnswersEndsWithTheFetch) {

@@ -9,15 +9,15 @@
 #include <fstream>
 #include <functional>
 #include <future>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "server/playlists.h"
-#include "server/page_server.h"
+#include "support/fake_media_host.h"
 #include "support/http_exchange.h"
+#include "support/page_server.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
 
@@ -28,56 +28,13 @@ namespace {
 constexpr int kAnswerRoomWaitMs = 2000;
 
 namespace stdfs = std::filesystem;
-using testing::Exchange;
+using testing::FakeMediaHost;
+using testing::Get;
 using testing::PageServer;
 using testing::Request;
 using testing::WaitUntil;
 
 const std::string kAddress = "192.0.2.7";  // what the fake window reports; never dialled
-
-class FakeWindow : public MediaHost {
- public:
-  void ShowRequestPath(const std::string& text) override { Set(requestPath_, text); }
-  void ShowTrace(const std::string& text) override { Set(trace_, text); }
-  bool AnnounceDevice(const std::string& device, const std::string& deviceCaption) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (device == activeDevice_) return false;
-    activeDevice_ = device;
-    deviceCaption_ = deviceCaption;
-    ++announcements_;
-    return true;
-  }
-  std::string LocalAddress() override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++addressLookups_;
-    return kAddress;
-  }
-
-  void StreamStarted() override { ++streamsStarted; }
-  void StreamEnded() override { ++streamsEnded; }
-  std::atomic<int> streamsStarted{0}, streamsEnded{0};
-
-  std::string RequestPath() { return Get(requestPath_); }
-  std::string Trace() { return Get(trace_); }
-  std::string DeviceCaption() { return Get(deviceCaption_); }
-  std::string ActiveDevice() { return Get(activeDevice_); }
-  int Announcements() { std::lock_guard<std::mutex> lock(mutex_); return announcements_; }
-  int AddressLookups() { std::lock_guard<std::mutex> lock(mutex_); return addressLookups_; }
-
- private:
-  void Set(std::string& field, const std::string& value) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    field = value;
-  }
-  std::string Get(const std::string& field) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return field;
-  }
-  std::mutex mutex_;
-  std::string requestPath_ = "Label2", trace_ = "Memo1", deviceCaption_ = "Нет устройства";
-  std::string activeDevice_;
-  int announcements_ = 0, addressLookups_ = 0;
-};
 
 // Bytes that differ at every offset, so a shifted or short body cannot pass.
 std::string Pattern(std::size_t size) {
@@ -122,12 +79,7 @@ class MediaHandler : public ::testing::Test {
   }
   void TearDown() override { server_->SetActive(false); }
 
-  testing::WireResponse Get(const std::string& target, const std::string& headers = "",
-                            const std::string& method = "GET") {
-    return Exchange(port_, Request(method, target, headers));
-  }
-
-  FakeWindow window_;
+  FakeMediaHost window_{kAddress};
   MediaRequestHandler handler_{window_};
   std::shared_ptr<http::TNetHTTPServer> server_;
   std::uint16_t port_ = 0;
@@ -168,7 +120,7 @@ TEST_F(MediaHandler, StreamsFilesWithRangesAsRfc7233Says) {
     const std::string what = std::string(c.method) + " " + c.range;
     std::string extra = *c.range ? std::string("Range: ") + c.range + "\r\n" : "";
     if (std::string(c.method) == "POST") extra += "Content-Length: 0\r\n";
-    const auto r = Get(url, extra, c.method);
+    const auto r = Get(port_, url, extra, c.method);
     ASSERT_TRUE(r.connected) << what;
     EXPECT_EQ(r.status, c.status) << what;
     EXPECT_TRUE(r.closed) << what;
@@ -192,8 +144,8 @@ TEST_F(MediaHandler, StreamsFilesWithRangesAsRfc7233Says) {
   EXPECT_EQ(window_.streamsStarted, 12);
   EXPECT_EQ(window_.streamsEnded, 12);
   // HEAD answers with exactly the head a GET would have.
-  const auto get = Get(url, "Range: bytes=100-199\r\n");
-  const auto head = Get(url, "Range: bytes=100-199\r\n", "HEAD");
+  const auto get = Get(port_, url, "Range: bytes=100-199\r\n");
+  const auto head = Get(port_, url, "Range: bytes=100-199\r\n", "HEAD");
   EXPECT_EQ(get.head, head.head);
   EXPECT_EQ(get.head,
             "HTTP/1.1 206 Partial Content\r\nConnection: close\r\nContent-Type: video/mp4\r\n"
@@ -203,7 +155,7 @@ TEST_F(MediaHandler, StreamsFilesWithRangesAsRfc7233Says) {
 }
 
 TEST_F(MediaHandler, StreamsEmptyFilesAndNamesThatNeedDecoding) {
-  auto r = Get(UrlPathOf(dir_.Write("empty.bin", "")));
+  auto r = Get(port_, UrlPathOf(dir_.Write("empty.bin", "")));
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(r.Header("Content-Length"), "0");
   EXPECT_EQ(r.bodyBytes, 0u);
@@ -212,7 +164,7 @@ TEST_F(MediaHandler, StreamsEmptyFilesAndNamesThatNeedDecoding) {
   for (const std::string name : {"\xD1\x84\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC \xE2\x84\x96" "1&2+3%.mkv",
                                  "Am\xC3\xA9lie.mkv", "\xE6\x98\xA0\xE7\x94\xBB.mkv"}) {  // фильм №1&2+3%, 映画
     const std::string local = dir_.Write(name, name);
-    r = Get(UrlPathOf(local));
+    r = Get(port_, UrlPathOf(local));
     EXPECT_EQ(r.status, 200) << name;
     EXPECT_EQ(r.body, name);
     EXPECT_EQ(window_.RequestPath(), local);
@@ -232,14 +184,14 @@ TEST_F(MediaHandler, ServesOffsetsPastFourGiB) {
     f << "tail";
   }
   const std::string url = UrlPathOf(path);
-  auto r = Get(url, "Range: bytes=" + std::to_string(at) + "-" + std::to_string(at + 18) + "\r\n");
+  auto r = Get(port_, url, "Range: bytes=" + std::to_string(at) + "-" + std::to_string(at + 18) + "\r\n");
   EXPECT_EQ(r.status, 206);
   EXPECT_EQ(r.body, "past four gigabytes");
   EXPECT_EQ(r.Header("Content-Range"), "bytes " + std::to_string(at) + "-" +
                                            std::to_string(at + 18) + "/" + std::to_string(kSize));
-  r = Get(url, "Range: bytes=-4\r\n");
+  r = Get(port_, url, "Range: bytes=-4\r\n");
   EXPECT_EQ(r.body, "tail");
-  r = Get(url, "", "HEAD");
+  r = Get(port_, url, "", "HEAD");
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(r.Header("Content-Length"), std::to_string(kSize));
 }
@@ -255,7 +207,7 @@ TEST_F(MediaHandler, AnswersNotFoundForEverythingElse) {
       {"/%FF%FE", "Not Found/"},
   };
   for (const Case& c : cases) {
-    const auto r = Get(c.target);
+    const auto r = Get(port_, c.target);
     EXPECT_EQ(r.status, 404) << c.target;
     EXPECT_EQ(r.body, "Not Found") << c.target;
     EXPECT_EQ(r.Header("Access-Control-Allow-Origin"), "*") << c.target;
@@ -288,7 +240,7 @@ TEST_F(MediaHandler, RefusesRequestPathsWithNul) {
   for (const Case& c : cases) {
     std::string shown;
     for (char ch : c.target) shown += ch == '\0' ? std::string("<NUL>") : std::string(1, ch);
-    const auto r = Get(c.target);
+    const auto r = Get(port_, c.target);
     EXPECT_EQ(r.status, c.status) << shown;
     EXPECT_EQ(r.body, c.body) << shown;
   }
@@ -311,7 +263,7 @@ TEST_F(MediaHandler, TestPageTakesAnnouncements) {
        "\xD0\x97\xD0\xB0\xD0\xBB (\xD0\xA2\xD0\x92\xE2\x84\x96" "2)", 5},
   };
   for (const Case& c : steps) {
-    const auto r = Get("/test" + c.query);
+    const auto r = Get(port_, "/test" + c.query);
     EXPECT_EQ(r.status, 200) << c.query;
     EXPECT_EQ(r.body, "<html><h1>ToviPlayer DLNA Work!</h1></html>") << c.query;
     EXPECT_EQ(r.Header("Content-Length"), "43") << c.query;
@@ -324,7 +276,7 @@ TEST_F(MediaHandler, TestPageTakesAnnouncements) {
 }
 
 TEST_F(MediaHandler, TreeviewListsDrives) {
-  const auto r = Get("/treeview?/");
+  const auto r = Get(port_, "/treeview?/");
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(r.Header("Content-Type"), "text/html");
   EXPECT_EQ(r.Header("Access-Control-Allow-Origin"), "*");
@@ -345,7 +297,7 @@ TEST_F(MediaHandler, TreeviewListsDrives) {
     EXPECT_NE(r.body.find("#EXTINF:-1,\xD0\x94\xD0\xB8\xD1\x81\xD0\xBA /\n\r" + base + "//\n\r"),
               std::string::npos) << r.body;
     // The root entry leads to the root folder, not back to the drive list.
-    const auto root = Get("/treeview?//");
+    const auto root = Get(port_, "/treeview?//");
     EXPECT_EQ(root.status, 200);
     EXPECT_NE(root.body.find("#EXTINF:-1,tmp\n\r" + base + "/tmp/\n\r"), std::string::npos) << root.body;
   }
@@ -382,27 +334,27 @@ TEST_F(MediaHandler, TreeviewListsFoldersFirstWithSizes) {
     expected += "#EXTINF:-1," + n + (n == "z.mkv" ? " 3MB" : " 0" + decimal + "49KB") + "\n\r" + base +
                 fileSlash + EncodeUrlItem(folder + n) + "\n\r";
   }
-  auto r = Get("/treeview?" + EncodeUrlItem(folder));
+  auto r = Get(port_, "/treeview?" + EncodeUrlItem(folder));
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(r.body, expected);
   EXPECT_EQ(window_.AddressLookups(), 1);
 
   // The URLs of the playlist open what they name, also with "&", "+" and "%" in the names.
   const std::string sub = folder + "A&b+c" + fs::kSeparator;
-  r = Get("/treeview?" + EncodeUrlItem(sub));
+  r = Get(port_, "/treeview?" + EncodeUrlItem(sub));
   EXPECT_EQ(r.body, "#EXTM3U\n\r");
   dir_.Write("A&b+c" + std::string(1, fs::kSeparator) + "in.bin", "inside");
-  r = Get("/treeview?" + EncodeUrlItem(sub));
+  r = Get(port_, "/treeview?" + EncodeUrlItem(sub));
   const std::string fileUrl = base + fileSlash + EncodeUrlItem(sub + "in.bin");
   EXPECT_EQ(r.body, "#EXTM3U\n\r#EXTINF:-1,in.bin 0" + decimal + "01KB\n\r" + fileUrl + "\n\r");
-  r = Get(fileUrl.substr(base.size()));
+  r = Get(port_, fileUrl.substr(base.size()));
   EXPECT_EQ(r.body, "inside");
-  r = Get((base + fileSlash + EncodeUrlItem(folder + "a 100%.mkv")).substr(base.size()));
+  r = Get(port_, (base + fileSlash + EncodeUrlItem(folder + "a 100%.mkv")).substr(base.size()));
   EXPECT_EQ(r.bodyBytes, 500u);
 
-  r = Get("/treeview?" + EncodeUrlItem(folder + "missing"));
+  r = Get(port_, "/treeview?" + EncodeUrlItem(folder + "missing"));
   EXPECT_EQ(r.body, "#EXTM3U\n\r");
-  r = Get("/treeview");
+  r = Get(port_, "/treeview");
   EXPECT_EQ(r.status, 500);
   EXPECT_EQ(r.body, "List index out of bounds (0)");
 }
@@ -428,9 +380,9 @@ class HandlerServer {
   }
   std::uint16_t Port() const { return static_cast<std::uint16_t>(engine_->Bindings()[0].Port()); }
   http::TNetHTTPServer& Engine() { return *engine_; }
-  FakeWindow& Window() { return window_; }
+  FakeMediaHost& Window() { return window_; }
   testing::WireResponse ParserLink(const std::string& query) {
-    return Exchange(Port(), Request("GET", "/parserlink?" + query));
+    return Get(Port(), "/parserlink?" + query);
   }
 
  private:
@@ -441,7 +393,7 @@ class HandlerServer {
     options.answerRoomWaitMs = kAnswerRoomWaitMs;
     return options;
   }
-  FakeWindow window_;
+  FakeMediaHost window_{kAddress};
   MediaRequestHandler handler_;
   std::shared_ptr<http::TNetHTTPServer> engine_;
 };
@@ -474,13 +426,13 @@ TEST_F(MediaHandler, ParserLinkCutsFetchedPages) {
     window_.ShowTrace("an earlier trace");
     std::string target = "/parserlink?";
     for (char ch : c.query) target += ch == '&' ? std::string("%26") : std::string(1, ch);
-    const auto r = Get(target);
+    const auto r = Get(port_, target);
     EXPECT_EQ(r.status, 200) << c.query;
     EXPECT_EQ(r.body, c.body) << c.query;
     EXPECT_EQ(r.Header("Access-Control-Allow-Origin"), "*") << c.query;
     EXPECT_EQ(window_.Trace(), c.notFound ? kNotFoundText : "an earlier trace") << c.query;
   }
-  const auto r = Get("/parserlink");
+  const auto r = Get(port_, "/parserlink");
   EXPECT_EQ(r.status, 500);
   EXPECT_EQ(r.body, "List index out of bounds (0)");
 }

@@ -19,11 +19,11 @@
 
 #include "support/raw_client.h"
 #include "platform/files.h"
-#include "server/page_server.h"
 #include "support/build.h"
 #include "support/child_process.h"
 #include "support/http_exchange.h"
 #include "support/loopback.h"
+#include "support/page_server.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
@@ -32,7 +32,7 @@ namespace tovi::server {
 namespace {
 
 namespace stdfs = std::filesystem;
-using testing::Exchange;
+using testing::Get;
 using testing::PageServer;
 using testing::Request;
 using testing::WaitUntil;
@@ -44,7 +44,7 @@ const std::string kOff = "LocalRFS1: \xD0\x92\xD0\xBA\xD0\xBB\xD1\x8E\xD1\x87\xD
 const std::string kNotFoundMemo = "Memo1: \xD0\x9D\xD0\xB5 \xD0\xBD\xD0\xB0\xD0\xB9\xD0\xB4\xD0\xB5\xD0\xBD\xD0\xBE";
 
 bool Answers() {
-  const WireResponse r = Exchange(kPort, Request("GET", "/test"), 2000);
+  const WireResponse r = Get(kPort, "/test", "", "GET", 2000);
   return r.status == 200;
 }
 
@@ -89,10 +89,6 @@ class Program : public ::testing::Test {
     process_->WriteLine("window");
     Saw("Button2:", 5000, from);
     return process_->Output().substr(from);
-  }
-  WireResponse Get(const std::string& target, const std::string& headers = "",
-                   const std::string& method = "GET", std::size_t keep = 64u << 20) {
-    return Exchange(kPort, Request(method, target, headers), 120000, keep);
   }
 
   // A connection that has asked for path and reads nothing yet (not open on failure).
@@ -227,7 +223,7 @@ TEST_F(Program, StreamsFilesByteExactWithRanges) {
       {"bytes=100000-", 416, 0, 0, "bytes */100000"},
   };
   for (const Case& c : cases) {
-    const auto r = Get(film, *c.range ? std::string("Range: ") + c.range + "\r\n" : "");
+    const auto r = Get(kPort, film, *c.range ? std::string("Range: ") + c.range + "\r\n" : "");
     EXPECT_EQ(r.status, c.status) << c.range;
     EXPECT_EQ(r.Header("Content-Range"), c.contentRange) << c.range;
     EXPECT_EQ(r.Header("Content-Length"), std::to_string(c.length)) << c.range;
@@ -237,7 +233,7 @@ TEST_F(Program, StreamsFilesByteExactWithRanges) {
     EXPECT_TRUE(r.closed) << c.range;
     EXPECT_EQ(r.body, bytes.substr(c.first, c.length)) << c.range;
   }
-  const auto head = Get(film, "", "HEAD");
+  const auto head = Get(kPort, film, "", "HEAD");
   EXPECT_EQ(head.head,
             "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: video/mp4\r\n"
             "Content-Length: 100000\r\nAccept-Ranges: bytes\r\nServer: NetHTTP/1.0\r\n\r\n");
@@ -245,7 +241,7 @@ TEST_F(Program, StreamsFilesByteExactWithRanges) {
 
   // A Cyrillic name, sent as percent-encoded UTF-8.
   const std::string cyrillic = media_.Write("\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC 1.avi", "kino");
-  const auto r = Get(PercentEncoded(cyrillic));
+  const auto r = Get(kPort, PercentEncoded(cyrillic));
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(r.body, "kino");
   EXPECT_NE(WindowText().find("Label2: " + cyrillic), std::string::npos);
@@ -265,20 +261,20 @@ TEST_F(Program, StreamsAFileLargerThanFourGiB) {
   }
   Start();
   SwitchOn();
-  auto r = Get(big, "Range: bytes=" + std::to_string(mark) + "-" + std::to_string(mark + 14) + "\r\n");
+  auto r = Get(kPort, big, "Range: bytes=" + std::to_string(mark) + "-" + std::to_string(mark + 14) + "\r\n");
   EXPECT_EQ(r.status, 206);
   EXPECT_EQ(r.body, "mark past 4 GiB");
   EXPECT_EQ(r.Header("Content-Range"),
             "bytes " + std::to_string(mark) + "-" + std::to_string(mark + 14) + "/" + std::to_string(kSize));
-  r = Get(big, "Range: bytes=" + std::to_string(mark - 3) + "-\r\n", "GET", 32);
+  r = Get(kPort, big, "Range: bytes=" + std::to_string(mark - 3) + "-\r\n", "GET", 120000, 32);
   EXPECT_EQ(r.status, 206);
   EXPECT_EQ(r.Header("Content-Length"), std::to_string(kSize - mark + 3));
   EXPECT_EQ(r.body.substr(3, 15), "mark past 4 GiB");
   EXPECT_EQ(r.bodyBytes, kSize - mark + 3);
-  r = Get(big, "Range: bytes=-5\r\n");
+  r = Get(kPort, big, "Range: bytes=-5\r\n");
   EXPECT_EQ(r.body, "tail!");
   if (testing::kSanitized) return;  // 5 GiB through a sanitizer take minutes and show nothing new
-  r = Get(big, "", "GET", 0);  // the whole file
+  r = Get(kPort, big, "", "GET", 120000, 0);  // the whole file
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(r.Header("Content-Length"), std::to_string(kSize));
   EXPECT_EQ(r.bodyBytes, kSize);
@@ -308,25 +304,25 @@ TEST_F(Program, ServesDriveAndFolderPlaylists) {
   }
   Start();
   SwitchOn();
-  auto r = Get("/treeview?" + PercentEncoded(media_.Folder()));
+  auto r = Get(kPort, "/treeview?" + PercentEncoded(media_.Folder()));
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(r.body, expected);
   EXPECT_EQ(r.Header("Access-Control-Allow-Origin"), "*");
 
   // Following the playlist's own URLs: a file with "&" and "%" streams.
-  r = Get(media_.Folder() + "a%26b 100%25.mkv");
+  r = Get(kPort, media_.Folder() + "a%26b 100%25.mkv");
   EXPECT_EQ(r.bodyBytes, 1536u);
 
-  r = Get("/treeview?/");
+  r = Get(kPort, "/treeview?/");
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(r.body.rfind("#EXTM3U\n\r#EXTINF:-1,\xD0\x94\xD0\xB8\xD1\x81\xD0\xBA /\n\r" + base +
                              "/treeview?//\n\r", 0), 0u) << r.body;
   for (const char* system : {"/proc", "/sys", "/dev", "/run"}) {
     EXPECT_EQ(r.body.find(std::string("?") + system + "/\n"), std::string::npos) << system;
   }
-  r = Get("/treeview?//");
+  r = Get(kPort, "/treeview?//");
   EXPECT_NE(r.body.find("#EXTINF:-1,tmp\n\r" + base + "/treeview?/tmp/\n\r"), std::string::npos);
-  r = Get("/treeview");
+  r = Get(kPort, "/treeview");
   EXPECT_EQ(r.status, 500);
   EXPECT_EQ(r.body, "List index out of bounds (0)");
 }
@@ -334,30 +330,30 @@ TEST_F(Program, ServesDriveAndFolderPlaylists) {
 TEST_F(Program, TakesAnnouncementsAndAnswersNotFound) {
   Start();
   SwitchOn();
-  auto r = Get("/test?LG%20OLED|42|%D0%97%D0%B0%D0%BB");
+  auto r = Get(kPort, "/test?LG%20OLED|42|%D0%97%D0%B0%D0%BB");
   EXPECT_EQ(r.body, "<html><h1>ToviPlayer DLNA Work!</h1></html>");
   EXPECT_TRUE(Saw("N3: \xD0\x97\xD0\xB0\xD0\xBB (LG OLED)\n", 5000)) << process_->Output();
-  r = Get("/test");
+  r = Get(kPort, "/test");
   EXPECT_EQ(r.status, 200);
   std::size_t from = process_->OutputSize();
-  r = Get("/test?Model");
+  r = Get(kPort, "/test?Model");
   EXPECT_TRUE(Saw("N3:  (Model)\n", 5000, from));
 
-  r = Get("/no/such/thing");
+  r = Get(kPort, "/no/such/thing");
   EXPECT_EQ(r.status, 404);
   EXPECT_EQ(r.body, "Not Found");
   EXPECT_EQ(r.Header("Access-Control-Allow-Origin"), "*");
   EXPECT_NE(WindowText().find("Label2: Not Found//no/such/thing\n"), std::string::npos);
-  r = Get(media_.Folder());  // a folder is not a file
+  r = Get(kPort, media_.Folder());  // a folder is not a file
   EXPECT_EQ(r.status, 404);
 
   // A hostile announcement and path are printed with their control bytes as escapes: the
   // screen is not cleared, the title not set, no line forged.
   from = process_->OutputSize();
-  Get("/test?%1B%5B2J%1B%5D0%3Bowned%07|x|room%0Afake");
+  Get(kPort, "/test?%1B%5B2J%1B%5D0%3Bowned%07|x|room%0Afake");
   EXPECT_TRUE(Saw("N3: room\\x0Afake (\\x1B[2J\\x1B]0;owned\\x07)\n", 5000, from))
       << process_->Output();
-  Get("/%1B%5B31mred%C2%9B");
+  Get(kPort, "/%1B%5B31mred%C2%9B");
   EXPECT_NE(WindowText().find("Label2: Not Found//\\x1B[31mred\\xC2\\x9B\n"), std::string::npos)
       << process_->Output();
   EXPECT_EQ(process_->Output().find('\x1B'), std::string::npos);
@@ -368,17 +364,17 @@ TEST_F(Program, ParserLinkCutsPagesFetchedOnLoopback) {
   Start();
   SwitchOn();
   const std::string page = pages.Url("/page");
-  EXPECT_EQ(Get("/parserlink?" + page + "|<b>|</b>").body, "first");
-  EXPECT_EQ(Get("/parserlink?" + page + "|<b>").body, PageServer::kPage);
+  EXPECT_EQ(Get(kPort, "/parserlink?" + page + "|<b>|</b>").body, "first");
+  EXPECT_EQ(Get(kPort, "/parserlink?" + page + "|<b>").body, PageServer::kPage);
   EXPECT_EQ(WindowText().find(kNotFoundMemo), std::string::npos);
-  auto r = Get("/parserlink?" + page + "|<i>|</i>");
+  auto r = Get(kPort, "/parserlink?" + page + "|<i>|</i>");
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(r.body, "");
   EXPECT_NE(WindowText().find(kNotFoundMemo), std::string::npos);
-  EXPECT_EQ(Get("/parserlink?" + page + "|(|</b>").body, "err");
-  EXPECT_EQ(Get("/parserlink?" + pages.Url("/aaa") + "|(aa?)*c|d").body, "err");
+  EXPECT_EQ(Get(kPort, "/parserlink?" + page + "|(|</b>").body, "err");
+  EXPECT_EQ(Get(kPort, "/parserlink?" + pages.Url("/aaa") + "|(aa?)*c|d").body, "err");
   // An endless page is cut off at 32 MiB, which is answered whole.
-  r = Get("/parserlink?" + pages.Url("/endless"), "", "GET", 0);
+  r = Get(kPort, "/parserlink?" + pages.Url("/endless"), "", "GET", 120000, 0);
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(r.bodyBytes, 32u << 20);
 }
@@ -396,7 +392,7 @@ TEST_F(Program, ParserLinkCannotSmuggleASecondRequestToThePage) {
   const std::string smuggled =
       "/a%20HTTP/1.1%0D%0AHost:%20x%0D%0A%0D%0APOST%20/admin%20HTTP/1.1%0D%0A"
       "Content-Length:%205%0D%0A%0D%0Ahello";
-  const WireResponse r = Get("/parserlink?http://" + page.HostAndPort() + smuggled);
+  const WireResponse r = Get(kPort, "/parserlink?http://" + page.HostAndPort() + smuggled);
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(r.body, "page");
 
@@ -431,7 +427,7 @@ TEST_F(Program, ParserLinkKeepsFewPagesInMemoryWhateverComesAtOnce) {
   std::vector<std::future<WireResponse>> answers;
   for (int i = 0; i < 8; ++i) {
     answers.push_back(std::async(std::launch::async, [&] {
-      return Get("/parserlink?" + pages.Url("/endless"), "", "GET", 0);
+      return Get(kPort, "/parserlink?" + pages.Url("/endless"), "", "GET", 120000, 0);
     }));
   }
   for (auto& answer : answers) {
@@ -511,7 +507,7 @@ TEST_F(Program, SwitchOffAndExitFinishWhateverTheConnectionsDo) {
        [&]() -> std::unique_ptr<BusyConnection> {
          const int before = pages.SlowRequests();
          fetches.push_back(std::async(std::launch::async, [&] {
-           return Get("/parserlink?" + pages.Url("/trickle"));
+           return Get(kPort, "/parserlink?" + pages.Url("/trickle"));
          }));
          EXPECT_TRUE(WaitUntil([&] { return pages.SlowRequests() == before + 1; }, 5000));
          return nullptr;
@@ -599,7 +595,7 @@ TEST_F(Program, EveryPlaylistEntryPlaysByItsUrlAsListedAndAsPlayersSendIt) {
   const std::string base = "http://127.0.0.1:8027";
   std::vector<std::string> urls;
   for (const std::string& folder : {media_.Folder(), media_.Folder() + "sub=dir/"}) {
-    const auto playlist = Get("/treeview?" + PercentEncoded(folder));
+    const auto playlist = Get(kPort, "/treeview?" + PercentEncoded(folder));
     for (std::size_t at = playlist.body.find(base); at != std::string::npos;
          at = playlist.body.find(base, at + 1)) {
       const std::string url = playlist.body.substr(at, playlist.body.find('\n', at) - at);
@@ -611,7 +607,7 @@ TEST_F(Program, EveryPlaylistEntryPlaysByItsUrlAsListedAndAsPlayersSendIt) {
   for (const std::string& url : urls) {
     SCOPED_TRACE(url);
     // Which file the entry names: the one whose bytes the server sends as listed.
-    const auto listed = Get(url.substr(base.size()));
+    const auto listed = Get(kPort, url.substr(base.size()));
     EXPECT_EQ(listed.status, 200);
     const auto file = std::find_if(files.begin(), files.end(),
                                    [&](const auto& f) { return f.second == listed.body; });

@@ -62,6 +62,19 @@ inline void ParseHead(WireResponse* r) {
   }
 }
 
+// A whole answer as read off a connection, taken apart (connected stays false without a head).
+inline WireResponse ParseResponse(const std::string& raw) {
+  WireResponse r;
+  const std::size_t end = raw.find("\r\n\r\n");
+  if (end == std::string::npos) return r;
+  r.connected = true;
+  r.head = raw.substr(0, end + 4);
+  r.body = raw.substr(end + 4);
+  r.bodyBytes = r.body.size();
+  ParseHead(&r);
+  return r;
+}
+
 // Sends request to 127.0.0.1:port and reads the answer until the server closes or timeoutMs
 // passes; keeps keepBodyBytes of the body and counts the rest.
 inline WireResponse Exchange(std::uint16_t port, const std::string& request, int timeoutMs = 20000,
@@ -103,6 +116,15 @@ inline WireResponse Exchange(std::uint16_t port, const std::string& request, int
 inline std::string Request(const std::string& method, const std::string& target,
                            const std::string& extraHeaders = "") {
   return method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extraHeaders + "\r\n";
+}
+
+// One request over a fresh connection to 127.0.0.1:port, its answer read until the server
+// closes. The default wait is long enough for a whole GiB under the sanitizers; a test that
+// needs an answer sooner says so.
+inline WireResponse Get(std::uint16_t port, const std::string& target,
+                        const std::string& extraHeaders = "", const std::string& method = "GET",
+                        int timeoutMs = 120000, std::size_t keepBodyBytes = 64u << 20) {
+  return Exchange(port, Request(method, target, extraHeaders), timeoutMs, keepBodyBytes);
 }
 
 }  // namespace tovi::testing

@@ -1,5 +1,11 @@
 #include "support/loopback.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <sys/socket.h>
+#endif
+
 namespace tovi::testing {
 
 net::Endpoint Loopback(std::uint16_t port, std::uint8_t lastByte) {
@@ -20,6 +26,12 @@ std::uint16_t FreePort() {
   if (net::Bind(s, local) == 0 && net::LocalEndpoint(s, &local) == 0) port = local.port;
   net::Close(s);
   return port;
+}
+
+bool SetReceiveBuffer(net::SocketHandle s, int bytes) {
+  // The one call both systems share; Windows takes the option's bytes as char.
+  const char* value = reinterpret_cast<const char*>(&bytes);
+  return ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, value, sizeof bytes) == 0;
 }
 
 bool Accepts(std::uint16_t port, std::uint8_t lastByte, int timeoutMs) {

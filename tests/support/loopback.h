@@ -15,6 +15,10 @@ std::string LoopbackHost(std::uint16_t port);  // "127.0.0.1:port"
 // it before the caller binds it, so a caller that starts a server tries again on failure.
 std::uint16_t FreePort();
 
+// Asks for a receive buffer of `bytes` on s; before the connect, the window the peer is offered
+// is that small too, and a large answer soon fills it. False when refused.
+bool SetReceiveBuffer(net::SocketHandle s, int bytes);
+
 // Whether something accepts connections there within timeoutMs.
 bool Accepts(std::uint16_t port, std::uint8_t lastByte = 1, int timeoutMs = 500);
 

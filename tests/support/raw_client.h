@@ -28,11 +28,17 @@ class RawClient {
   }
 
   // fromHost: the last number of the loopback address 127.0.0.x to connect from (a second
-  // device as the server sees it; Linux answers on all of 127/8).
-  bool Connect(std::uint16_t port, int timeoutMs = 5000, std::uint8_t fromHost = 0) {
+  // device as the server sees it; Linux answers on all of 127/8). receiveBuffer: bytes the
+  // system may hold unread for this client (0: its own default), small for a slow reader.
+  bool Connect(std::uint16_t port, int timeoutMs = 5000, std::uint8_t fromHost = 0,
+               int receiveBuffer = 0) {
     Close();
     socket_ = net::OpenStream();
     if (socket_ == net::kInvalidSocket) return false;
+    if (receiveBuffer != 0 && !SetReceiveBuffer(socket_, receiveBuffer)) {
+      Close();
+      return false;
+    }
     if (fromHost != 0) {
       net::Endpoint local;
       local.address[0] = 127;
