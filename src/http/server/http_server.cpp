@@ -1,7 +1,7 @@
 #include "http/server/http_server.h"
 
 #include <algorithm>
-#include <random>
+#include <chrono>
 #include <utility>
 
 #include "http/coding.h"
@@ -157,15 +157,6 @@ std::string ResponseCodeText(int code) {
   return "Unknown Response Code";
 }
 
-std::string TNetCookieRC::ServerCookie() const {
-  std::string out = Name + "=" + Value;
-  if (!Path.empty()) out += "; path=" + Path;
-  if (!Domain.empty()) out += "; domain=" + Domain;
-  if (Expires > 0) out += "; expires=" + FormatHttpDate(Expires);
-  if (Secure) out += "; secure";
-  return out;
-}
-
 // ---- request ----
 
 void TNetHTTPRequestInfo::ProcessHeaders() {
@@ -222,9 +213,6 @@ void TNetHTTPResponseInfo::SendHeaders() {
   try {
     connection_.WriteLn("HTTP/1.1 " + std::to_string(responseCode_) + " " + statusText_);
     for (const std::string& line : HeaderLines().Lines()) connection_.WriteLn(line);
-    for (const TNetCookieRC& cookie : cookies_) {
-      connection_.WriteLn("Set-Cookie: " + cookie.ServerCookie());
-    }
     connection_.WriteLn();
   } catch (...) {
     connection_.CloseWriteBuffer();
@@ -284,165 +272,16 @@ void TNetHTTPResponseInfo::SendBody() {
   ReleaseBodyStream();
 }
 
-// ---- sessions ----
-
-TNetHTTPSessionList::SessionPtr TNetHTTPSessionList::Find(const std::string& id,
-                                                          const std::string& remoteHost) {
-  std::lock_guard<std::mutex> lock(lock_);
-  for (Entry& e : entries_) {
-    if (e.session->SessionID == id && e.session->RemoteHost == remoteHost) {
-      e.lastUse = std::chrono::steady_clock::now();
-      return e.session;
-    }
-  }
-  return nullptr;
-}
-
-bool TNetHTTPSessionList::Add(const SessionPtr& session) {
-  std::lock_guard<std::mutex> lock(lock_);
-  for (const Entry& e : entries_) {
-    if (e.session->SessionID == session->SessionID) return false;
-  }
-  entries_.push_back({session, std::chrono::steady_clock::now()});
-  return true;
-}
-
-bool TNetHTTPSessionList::Contains(const std::string& id) const {
-  std::lock_guard<std::mutex> lock(lock_);
-  return std::any_of(entries_.begin(), entries_.end(),
-                     [&id](const Entry& e) { return e.session->SessionID == id; });
-}
-
-std::vector<TNetHTTPSessionList::SessionPtr> TNetHTTPSessionList::RemoveIdle(int timeoutMs) {
-  std::vector<SessionPtr> out;
-  auto now = std::chrono::steady_clock::now();
-  std::lock_guard<std::mutex> lock(lock_);
-  for (auto it = entries_.begin(); it != entries_.end();) {
-    if (now - it->lastUse > std::chrono::milliseconds(timeoutMs)) {
-      out.push_back(it->session);
-      it = entries_.erase(it);
-    } else {
-      ++it;
-    }
-  }
-  return out;
-}
-
-std::vector<TNetHTTPSessionList::SessionPtr> TNetHTTPSessionList::RemoveAll() {
-  std::vector<SessionPtr> out;
-  std::lock_guard<std::mutex> lock(lock_);
-  for (Entry& e : entries_) out.push_back(e.session);
-  entries_.clear();
-  return out;
-}
-
-std::size_t TNetHTTPSessionList::Count() const {
-  std::lock_guard<std::mutex> lock(lock_);
-  return entries_.size();
-}
-
 // ---- server ----
 
 TNetCustomHTTPServer::TNetCustomHTTPServer() = default;
-
-TNetCustomHTTPServer::~TNetCustomHTTPServer() {
-  // Switched off here, while this class is whole: its session hooks run in the switch-off. No
-  // connection thread is left to wait for: each holds the server until it ends.
-  try {
-    SetActive(false);
-  } catch (...) {
-    // Only a TerminateWaitTime below one poll; the session cleaner is stopped below.
-  }
-  StopSessionCleaner();
-}
 
 std::int64_t TNetCustomHTTPServer::BodyBytesHeld() const {
   return bodyBudget_ ? bodyBudget_->Held() : 0;
 }
 
-void TNetCustomHTTPServer::SetSessionState(bool on) {
-  if (Active() && on != sessionState_) throw ENetHTTPCannotSwitchSessionStateWhenActive();
-  sessionState_ = on;
-}
-
 void TNetCustomHTTPServer::BeforeActivate() {
   bodyBudget_ = std::make_shared<TNetBodyBudget>(Limits().maxBodyBytesHeld);
-  if (sessionState_ && sessionTimeOutMs_ == 0) sessionState_ = false;
-  sessionsOn_ = sessionState_;
-  if (!sessionsOn_) return;
-  {
-    std::lock_guard<std::mutex> lock(cleanerLock_);
-    cleanerStop_ = false;
-  }
-  sessionCleaner_ = std::thread([this] {
-    std::unique_lock<std::mutex> lock(cleanerLock_);
-    while (!cleanerStop_) {
-      cleanerWake_.wait_for(lock, std::chrono::seconds(1));
-      if (cleanerStop_) break;
-      lock.unlock();
-      for (const auto& session : sessions_.RemoveIdle(sessionTimeOutMs_)) {
-        if (OnSessionEnd) OnSessionEnd(*session);
-      }
-      lock.lock();
-    }
-  });
-}
-
-void TNetCustomHTTPServer::StopSessionCleaner() {
-  {
-    std::lock_guard<std::mutex> lock(cleanerLock_);
-    cleanerStop_ = true;
-  }
-  cleanerWake_.notify_all();
-  if (sessionCleaner_.joinable()) sessionCleaner_.join();
-}
-
-void TNetCustomHTTPServer::BeforeDeactivate() {
-  if (!sessionsOn_) return;
-  StopSessionCleaner();
-  for (const auto& session : sessions_.RemoveAll()) {
-    if (OnSessionEnd) OnSessionEnd(*session);
-  }
-}
-
-std::string TNetCustomHTTPServer::NewSessionID() {
-  static constexpr char kAlphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  thread_local std::mt19937 random{std::random_device{}()};
-  std::uniform_int_distribution<int> pick(0, static_cast<int>(sizeof kAlphabet) - 2);
-  for (;;) {
-    std::string id;
-    for (int i = 0; i < 15; ++i) id += kAlphabet[pick(random)];
-    if (!sessions_.Contains(id)) return id;
-  }
-}
-
-bool TNetCustomHTTPServer::ApplySessions(TNetPeerThread& thread, TNetHTTPRequestInfo& request,
-                                         TNetHTTPResponseInfo& response) {
-  if (!sessionsOn_) return true;
-  bool continueProcessing = true;
-  for (const TNetCookieRC& cookie : request.cookies_) {
-    if (!SameText(cookie.Name, kSessionCookieName)) continue;
-    request.session_ = sessions_.Find(cookie.Value, request.remoteAddress_);
-    if (request.session_) break;
-    if (OnInvalidSession) OnInvalidSession(thread, request, response, continueProcessing, cookie.Value);
-  }
-  if (!request.session_ && autoStartSession_) {
-    std::string id = OnCreateSession ? OnCreateSession(request) : std::string();
-    auto session = std::make_shared<TNetHTTPSession>(id.empty() ? NewSessionID() : id,
-                                                     request.remoteAddress_);
-    while (!sessions_.Add(session)) {
-      session = std::make_shared<TNetHTTPSession>(NewSessionID(), request.remoteAddress_);
-    }
-    request.session_ = session;
-    if (OnSessionStart) OnSessionStart(*session);
-    TNetCookieRC cookie;
-    cookie.Name = kSessionCookieName;
-    cookie.Value = session->SessionID;
-    cookie.Path = "/";
-    response.CookieList().push_back(cookie);
-  }
-  return continueProcessing;
 }
 
 void TNetCustomHTTPServer::ReadHead(TNetTCPServerConnection& conn, TNetHTTPRequestInfo& request,
@@ -609,9 +448,8 @@ bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, const std::strin
   TNetHTTPResponseInfo response(conn);
   response.SetCloseAfterResponse(!keepAlive_ || bodyLeft);
   response.headRequest_ = method == "HEAD";
-  const bool callHandler = ApplySessions(thread, request, response);
   if (!Trim(serverSoftware_).empty()) response.SetServerSoftware(serverSoftware_);
-  if (callHandler && !CallHandler(thread, request, response)) return true;
+  if (!CallHandler(thread, request, response)) return true;
   FinishResponse(response);
   return response.CloseAfterResponse() || bodyLeft;
 }

@@ -22,16 +22,11 @@
 // (TNetPeerThread::WaitIdle) and returns; the next turn, on any thread, goes on from there.
 // Thread safety: as TNetTCPServer; handlers of different connections run at the same time.
 #pragma once
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -42,35 +37,18 @@
 namespace tovi::http {
 
 inline constexpr const char* kServerSoftwareName = "NetHTTP/1.0";
-inline constexpr const char* kSessionCookieName = "NETHTTPSESSIONID";
 
 // Reason text for a status code ("Unknown Response Code" for codes without one).
 std::string ResponseCodeText(int code);
 
-// One cookie: a request's name=value pair, or a Set-Cookie of a response.
+// One cookie of a request: a name=value pair of its "Cookie" header lines.
 class TNetCookieRC {
  public:
   std::string Name;
   std::string Value;
-  std::string Path;
-  std::string Domain;
-  std::int64_t Expires = 0;  // seconds since 1970, 0 = none
-  bool Secure = false;
-  // name=value, then "; path=", "; domain=", "; expires=", "; secure" where set.
-  std::string ServerCookie() const;
   std::string CookieText() const { return Name + "=" + Value; }
 };
 using TNetCookies = std::vector<TNetCookieRC>;
-
-// A session (only while sessions are on); Content holds the handler's values.
-class TNetHTTPSession {
- public:
-  TNetHTTPSession(std::string id, std::string remoteHost)
-      : SessionID(std::move(id)), RemoteHost(std::move(remoteHost)) {}
-  const std::string SessionID;
-  const std::string RemoteHost;
-  std::map<std::string, std::string> Content;  // guarded by the session list's lock
-};
 
 class TNetHTTPRequestInfo : public serverside::TNetRequestHeaderInfo {
  public:
@@ -89,8 +67,6 @@ class TNetHTTPRequestInfo : public serverside::TNetRequestHeaderInfo {
   bool AuthExists() const { return authExists_; }
   const std::string& AuthUsername() const { return authUsername_; }
   const std::string& AuthPassword() const { return authPassword_; }
-  // The session of this request (sessions on); it stays valid while the request holds it.
-  const std::shared_ptr<TNetHTTPSession>& Session() const { return session_; }
 
   // Fills the header fields from HeaderLines (Range, lengths, the request's own fields).
   void ProcessHeaders() override;
@@ -104,7 +80,6 @@ class TNetHTTPRequestInfo : public serverside::TNetRequestHeaderInfo {
   TNetCookies cookies_;
   bool authExists_ = false;
   std::string authUsername_, authPassword_;
-  std::shared_ptr<TNetHTTPSession> session_;
 };
 
 class TNetHTTPResponseInfo : public serverside::TNetResponseHeaderInfo {
@@ -140,7 +115,6 @@ class TNetHTTPResponseInfo : public serverside::TNetResponseHeaderInfo {
   const std::string& BasicRealm() const { return basicRealm_; }
   // When set, SendHeaders turns the response into a Basic authentication challenge (401).
   void SetBasicRealm(const std::string& realm) { basicRealm_ = realm; }
-  TNetCookies& CookieList() { return cookies_; }
 
   // Status line and headers, once (again: ENetHTTPHeaderAlreadyWritten), in one send.
   void SendHeaders();
@@ -164,32 +138,6 @@ class TNetHTTPResponseInfo : public serverside::TNetResponseHeaderInfo {
   bool bodyWithHeaders_ = false;  // SendHeaders leaves its bytes for SendBody to send with the body
   std::string serverSoftware_ = kServerSoftwareName;
   std::string basicRealm_;
-  TNetCookies cookies_;
-};
-
-// Sessions by identifier; locked, shared by all connection threads and the cleaning thread.
-class TNetHTTPSessionList {
- public:
-  using SessionPtr = std::shared_ptr<TNetHTTPSession>;
-  // The session with that identifier from that address, or none; refreshes its time stamp.
-  SessionPtr Find(const std::string& id, const std::string& remoteHost);
-  // False when the identifier is taken.
-  bool Add(const SessionPtr& session);
-  bool Contains(const std::string& id) const;
-  // Removes sessions idle for longer than timeoutMs; returns them for OnSessionEnd.
-  std::vector<SessionPtr> RemoveIdle(int timeoutMs);
-  std::vector<SessionPtr> RemoveAll();
-  std::size_t Count() const;
-  // Guards the sessions' Content.
-  std::mutex& Lock() { return lock_; }
-
- private:
-  struct Entry {
-    SessionPtr session;
-    std::chrono::steady_clock::time_point lastUse;
-  };
-  mutable std::mutex lock_;
-  std::vector<Entry> entries_;
 };
 
 class TNetCustomHTTPServer : public TNetTCPServer {
@@ -201,15 +149,8 @@ class TNetCustomHTTPServer : public TNetTCPServer {
       const std::string& version)>;
   using TNetHTTPCreatePostStreamEvent =
       std::function<void(TNetPeerThread&, std::unique_ptr<TStream>& stream)>;
-  // Returns the new session's identifier; empty: the engine makes one.
-  using TNetHTTPCreateSessionEvent = std::function<std::string(TNetHTTPRequestInfo&)>;
-  using TNetHTTPInvalidSessionEvent =
-      std::function<void(TNetPeerThread&, TNetHTTPRequestInfo&, TNetHTTPResponseInfo&,
-                         bool& continueProcessing, const std::string& invalidSessionID)>;
-  using TNetHTTPSessionEvent = std::function<void(TNetHTTPSession&)>;
 
   TNetCustomHTTPServer();
-  ~TNetCustomHTTPServer() override;
 
   bool KeepAlive() const { return keepAlive_; }
   void SetKeepAlive(bool on) { keepAlive_ = on; }
@@ -217,14 +158,6 @@ class TNetCustomHTTPServer : public TNetTCPServer {
   void SetParseParams(bool on) { parseParams_ = on; }
   const std::string& ServerSoftware() const { return serverSoftware_; }
   void SetServerSoftware(const std::string& s) { serverSoftware_ = s; }
-  bool SessionState() const { return sessionState_; }
-  // While active: ENetHTTPCannotSwitchSessionStateWhenActive.
-  void SetSessionState(bool on);
-  int SessionTimeOut() const { return sessionTimeOutMs_; }
-  void SetSessionTimeOut(int ms) { sessionTimeOutMs_ = ms; }
-  bool AutoStartSession() const { return autoStartSession_; }
-  void SetAutoStartSession(bool on) { autoStartSession_ = on; }
-  TNetHTTPSessionList& SessionList() { return sessions_; }
   // Methods besides GET, POST and HEAD (e.g. "SUBSCRIBE", any case) whose requests are read
   // with their header lines and handed to OnCommandGet as those are (their bodies are not
   // read, as a GET's); none by default. Set it before the server is switched on: connection
@@ -240,15 +173,10 @@ class TNetCustomHTTPServer : public TNetTCPServer {
   TNetHTTPCommandEvent OnCommandGet;
   TNetHTTPCommandOtherEvent OnCommandOther;
   TNetHTTPCreatePostStreamEvent OnCreatePostStream;
-  TNetHTTPCreateSessionEvent OnCreateSession;
-  TNetHTTPInvalidSessionEvent OnInvalidSession;
-  TNetHTTPSessionEvent OnSessionStart;
-  TNetHTTPSessionEvent OnSessionEnd;
 
  protected:
   bool DoExecute(TNetPeerThread& thread) override;
   void BeforeActivate() override;
-  void BeforeDeactivate() override;
 
  private:
   // One request; returns the close-after flag.
@@ -281,24 +209,11 @@ class TNetCustomHTTPServer : public TNetTCPServer {
   void ReadHead(TNetTCPServerConnection& conn, TNetHTTPRequestInfo& request,
                 std::size_t headBytes);
   void ReadBody(TNetPeerThread& thread, TNetHTTPRequestInfo& request);
-  bool ApplySessions(TNetPeerThread& thread, TNetHTTPRequestInfo& request,
-                     TNetHTTPResponseInfo& response);
-  std::string NewSessionID();
-  void StopSessionCleaner();
 
   bool keepAlive_ = false;
   bool parseParams_ = true;
   std::string serverSoftware_;
-  bool sessionState_ = false;
-  int sessionTimeOutMs_ = 0;
-  bool autoStartSession_ = false;
   std::vector<std::string> extraMethods_;
-  TNetHTTPSessionList sessions_;
-  std::thread sessionCleaner_;
-  std::mutex cleanerLock_;
-  std::condition_variable cleanerWake_;
-  bool cleanerStop_ = false;
-  bool sessionsOn_ = false;
   std::shared_ptr<TNetBodyBudget> bodyBudget_;  // made at activation from the limits
 };
 
