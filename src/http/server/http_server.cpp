@@ -19,51 +19,6 @@ constexpr std::size_t kKeptInputBytes = 64 * 1024;
 // A peer that sends nothing holds a thread this long once.
 constexpr int kFirstBytesWaitMs = 2;
 
-struct Reason {
-  int code;
-  const char* text;
-};
-constexpr Reason kReasons[] = {
-    {100, "Continue"},
-    {200, "OK"},
-    {201, "Created"},
-    {202, "Accepted"},
-    {203, "Non-authoritative Information"},
-    {204, "No Content"},
-    {205, "Reset Content"},
-    {206, "Partial Content"},
-    {301, "Moved Permanently"},
-    {302, "Moved Temporarily"},
-    {303, "See Other"},
-    {304, "Not Modified"},
-    {305, "Use Proxy"},
-    {400, "Bad Request"},
-    {401, "Unauthorized"},
-    {403, "Forbidden"},
-    {404, "Not Found"},
-    {405, "Method not allowed"},
-    {406, "Not Acceptable"},
-    {407, "Proxy Authentication Required"},
-    {408, "Request Timeout"},
-    {409, "Conflict"},
-    {410, "Gone"},
-    {411, "Length Required"},
-    {412, "Precondition Failed"},
-    {413, "Request Entity To Long"},
-    {414, "Request-URI Too Long. 256 Chars max"},
-    {415, "Unsupported Media Type"},
-    {500, "Internal Server Error"},
-    {501, "Not Implemented"},
-    {502, "Bad Gateway"},
-    {503, "Service Unavailable"},
-    {504, "Gateway timeout"},
-    {505, "HTTP version not supported"},
-};
-
-std::string DefaultPage(int code, const std::string& statusText) {
-  return "<HTML><BODY><B>" + std::to_string(code) + " " + statusText + "</B></BODY></HTML>";
-}
-
 // Path decoding of a request target's path part; the host of an absolute URL goes to *host.
 // The whole path is decoded, "=" and all: players percent-encode the names a playlist lists,
 // and names with "=" are common. A raw "#" after the first "=" still ends the path, as ever.
@@ -150,126 +105,10 @@ bool SplitRequestLine(std::string_view line, RequestLine* out) {
 
 }  // namespace
 
-std::string ResponseCodeText(int code) {
-  for (const Reason& r : kReasons) {
-    if (r.code == code) return r.text;
-  }
-  return "Unknown Response Code";
-}
-
 // ---- request ----
 
 void TNetHTTPRequestInfo::ProcessHeaders() {
   serverside::TNetRequestHeaderInfo::ProcessHeaders();
-}
-
-// ---- response ----
-
-TNetHTTPResponseInfo::TNetHTTPResponseInfo(TNetTCPConnection& connection)
-    : connection_(connection) {
-  SetContentType("text/html");
-  SetServer(kServerSoftwareName);
-  HeaderLines().SetFoldLines(false);
-}
-
-TNetHTTPResponseInfo::~TNetHTTPResponseInfo() = default;
-
-void TNetHTTPResponseInfo::ReleaseBodyStream() {
-  ownedBodyStream_.reset();
-  bodyStream_ = nullptr;
-}
-
-void TNetHTTPResponseInfo::SetResponseCode(int code) {
-  responseCode_ = code;
-  statusText_ = ResponseCodeText(code);
-  if (code == 404) SetCloseAfterResponse(true);
-}
-
-void TNetHTTPResponseInfo::SetCloseAfterResponse(bool close) {
-  closeAfterResponse_ = close;
-  SetConnection(close ? "close" : "keep-alive");
-}
-
-void TNetHTTPResponseInfo::SendHeaders() {
-  if (headersSent_) throw ENetHTTPHeaderAlreadyWritten();
-  headersSent_ = true;
-  // The challenge page is the body, so its length is worked out from it like any other.
-  if (!basicRealm_.empty()) {
-    SetResponseCode(401);
-    bodyText_ = DefaultPage(401, "Unauthorized");
-  }
-  if (ContentLength() == -1) {
-    if (!bodyText_.empty()) {
-      SetContentLength(static_cast<std::int64_t>(bodyText_.size()));
-    } else if (bodyStream_) {
-      SetContentLength(bodyStream_->Size());
-    } else if (!closeAfterResponse_) {
-      // A kept connection needs the end of every response: no body is a zero length.
-      SetContentLength(0);
-    }
-  }
-  BuildHeaderLines();
-  connection_.OpenWriteBuffer();
-  try {
-    connection_.WriteLn("HTTP/1.1 " + std::to_string(responseCode_) + " " + statusText_);
-    for (const std::string& line : HeaderLines().Lines()) connection_.WriteLn(line);
-    connection_.WriteLn();
-  } catch (...) {
-    connection_.CloseWriteBuffer();
-    throw;
-  }
-  if (!bodyWithHeaders_) connection_.CloseWriteBuffer();
-}
-
-void TNetHTTPResponseInfo::BuildHeaderLines() {
-  TNetHeaderList& h = HeaderLines();
-  h.Clear();
-  auto setText = [&h](const char* name, const std::string& value) {
-    if (!value.empty()) h.SetValue(name, value);
-  };
-  auto setLength = [&h, this]() {
-    if (ContentLength() >= 0) h.SetValue("Content-Length", std::to_string(ContentLength()));
-  };
-  auto setDate = [&h](const char* name, std::int64_t value) {
-    if (value > 0) h.SetValue(name, FormatHttpDate(value));
-  };
-  setText("Connection", Connection());
-  setText("Content-Version", ContentVersion());
-  setText("Content-Encoding", ContentEncoding());
-  setText("Content-Language", ContentLanguage());
-  setText("Content-Type", ContentType());
-  setLength();
-  setText("Cache-control", CacheControl());
-  setDate("Date", Date());
-  setDate("Expires", Expires());
-  setText("Pragma", Pragma());
-  for (const std::string& line : CustomHeaders().Lines()) h.Add(line);
-  setText("Server", Server());
-  setText("Content-Type", ContentType());
-  setText("Location", Location());
-  setLength();
-  setDate("Last-Modified", LastModified());
-  if (!basicRealm_.empty()) h.SetValue("WWW-Authenticate", "Basic realm=\"" + basicRealm_ + "\"");
-}
-
-void TNetHTTPResponseInfo::SendBody() {
-  if (!headersSent_ && !closeAfterResponse_ && bodyText_.empty() && !bodyStream_) {
-    // On a kept connection the default page needs its length in the headers.
-    bodyText_ = DefaultPage(responseCode_, statusText_) + "\r\n";
-  }
-  if (!headersSent_) SendHeaders();
-  if (!headRequest_) {
-    if (!bodyText_.empty()) {
-      connection_.Write(bodyText_);
-    } else if (bodyStream_) {
-      connection_.WriteStream(*bodyStream_, true, false, 0);
-    } else {
-      connection_.WriteLn(DefaultPage(responseCode_, statusText_));
-    }
-  }
-  if (std::exchange(bodyWithHeaders_, false)) connection_.CloseWriteBuffer();
-  bodyText_.clear();
-  ReleaseBodyStream();
 }
 
 // ---- server ----
@@ -402,14 +241,6 @@ bool TNetCustomHTTPServer::CallHandler(TNetPeerThread& thread, TNetHTTPRequestIn
   return true;
 }
 
-void TNetCustomHTTPServer::FinishResponse(TNetHTTPResponseInfo& response) {
-  // A short text answer leaves with its headers: one send, one segment for the peer to take.
-  response.bodyWithHeaders_ = !response.HeadersSent() && !response.BodyText().empty() &&
-                              response.BodyText().size() <= kSendChunk;
-  if (!response.HeadersSent()) response.SendHeaders();
-  if (!response.BodyText().empty() || response.BodyStream()) response.SendBody();
-}
-
 bool TNetCustomHTTPServer::Answers(const std::string& method) const {
   if (!OnCommandGet) return false;
   return method == "GET" || method == "POST" || method == "HEAD" ||
@@ -450,7 +281,7 @@ bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, const std::strin
   response.headRequest_ = method == "HEAD";
   if (!Trim(serverSoftware_).empty()) response.SetServerSoftware(serverSoftware_);
   if (!CallHandler(thread, request, response)) return true;
-  FinishResponse(response);
+  response.Finish();
   return response.CloseAfterResponse() || bodyLeft;
 }
 

@@ -32,14 +32,10 @@
 
 #include "http/stream.h"
 #include "http/server/header_info.h"
+#include "http/server/http_response.h"
 #include "http/server/tcp_server.h"
 
 namespace tovi::http {
-
-inline constexpr const char* kServerSoftwareName = "NetHTTP/1.0";
-
-// Reason text for a status code ("Unknown Response Code" for codes without one).
-std::string ResponseCodeText(int code);
 
 // One cookie of a request: a name=value pair of its "Cookie" header lines.
 class TNetCookieRC {
@@ -80,64 +76,6 @@ class TNetHTTPRequestInfo : public serverside::TNetRequestHeaderInfo {
   TNetCookies cookies_;
   bool authExists_ = false;
   std::string authUsername_, authPassword_;
-};
-
-class TNetHTTPResponseInfo : public serverside::TNetResponseHeaderInfo {
- public:
-  explicit TNetHTTPResponseInfo(TNetTCPConnection& connection);
-  ~TNetHTTPResponseInfo() override;
-
-  int ResponseCode() const { return responseCode_; }
-  // Also sets StatusText from the reason table; 404 also sets CloseAfterResponse.
-  void SetResponseCode(int code);
-  const std::string& StatusText() const { return statusText_; }
-  void SetStatusText(const std::string& text) { statusText_ = text; }
-  const std::string& BodyText() const { return bodyText_; }
-  void SetBodyText(const std::string& text) { bodyText_ = text; }
-  TStream* BodyStream() const { return bodyStream_; }
-  // Written from its start when BodyText is empty. An owned stream (OwnsBodyStream) is freed
-  // after writing and with the record; a borrowed one is only forgotten.
-  void SetBodyStream(std::unique_ptr<TStream> stream) {
-    ownedBodyStream_ = std::move(stream);
-    bodyStream_ = ownedBodyStream_.get();
-  }
-  void SetBodyStream(TStream* borrowed) {
-    ownedBodyStream_.reset();
-    bodyStream_ = borrowed;
-  }
-  bool OwnsBodyStream() const { return bodyStream_ && ownedBodyStream_.get() == bodyStream_; }
-  bool CloseAfterResponse() const { return closeAfterResponse_; }
-  // Also sets the "Connection" value: "close" or "keep-alive".
-  void SetCloseAfterResponse(bool close);
-  bool HeadersSent() const { return headersSent_; }
-  const std::string& ServerSoftware() const { return serverSoftware_; }
-  void SetServerSoftware(const std::string& s) { serverSoftware_ = s; }
-  const std::string& BasicRealm() const { return basicRealm_; }
-  // When set, SendHeaders turns the response into a Basic authentication challenge (401).
-  void SetBasicRealm(const std::string& realm) { basicRealm_ = realm; }
-
-  // Status line and headers, once (again: ENetHTTPHeaderAlreadyWritten), in one send.
-  void SendHeaders();
-  // Headers if not sent, then BodyText, else BodyStream, else the default page.
-  void SendBody();
-
- private:
-  friend class TNetCustomHTTPServer;
-  void ReleaseBodyStream();
-  void BuildHeaderLines();
-
-  TNetTCPConnection& connection_;
-  bool headRequest_ = false;  // HEAD: headers only, never a body
-  int responseCode_ = 200;
-  std::string statusText_ = "OK";
-  std::string bodyText_;
-  TStream* bodyStream_ = nullptr;
-  std::unique_ptr<TStream> ownedBodyStream_;
-  bool closeAfterResponse_ = false;
-  bool headersSent_ = false;
-  bool bodyWithHeaders_ = false;  // SendHeaders leaves its bytes for SendBody to send with the body
-  std::string serverSoftware_ = kServerSoftwareName;
-  std::string basicRealm_;
 };
 
 class TNetCustomHTTPServer : public TNetTCPServer {
@@ -205,7 +143,6 @@ class TNetCustomHTTPServer : public TNetTCPServer {
   // False when the handler failed after its headers went out: the connection must just close.
   bool CallHandler(TNetPeerThread& thread, TNetHTTPRequestInfo& request,
                    TNetHTTPResponseInfo& response);
-  void FinishResponse(TNetHTTPResponseInfo& response);
   void ReadHead(TNetTCPServerConnection& conn, TNetHTTPRequestInfo& request,
                 std::size_t headBytes);
   void ReadBody(TNetPeerThread& thread, TNetHTTPRequestInfo& request);
