@@ -4,9 +4,7 @@
 #include <chrono>
 #include <utility>
 
-#include "http/coding.h"
 #include "http/exceptions.h"
-#include "http/header_values.h"
 
 namespace tovi::http {
 namespace {
@@ -19,99 +17,7 @@ constexpr std::size_t kKeptInputBytes = 64 * 1024;
 // A peer that sends nothing holds a thread this long once.
 constexpr int kFirstBytesWaitMs = 2;
 
-// Path decoding of a request target's path part; the host of an absolute URL goes to *host.
-// The whole path is decoded, "=" and all: players percent-encode the names a playlist lists,
-// and names with "=" are common. A raw "#" after the first "=" still ends the path, as ever.
-std::string DecodePath(const std::string& pathPart, std::string* host) {
-  std::string s = pathPart;
-  std::replace(s.begin(), s.end(), '\\', '/');
-  std::size_t scheme = s.find("://");
-  if (scheme != std::string::npos) {
-    std::string rest = s.substr(scheme + 3);
-    std::size_t slash = rest.find('/');
-    std::string authority = rest.substr(0, slash);
-    std::size_t at = authority.find('@');
-    if (at != std::string::npos) authority = authority.substr(at + 1);
-    *host = authority.substr(0, authority.find(':'));
-    s = "/" + (slash == std::string::npos ? std::string() : rest.substr(slash + 1));
-  }
-  const std::size_t eq = s.find('=');
-  if (eq != std::string::npos) s = s.substr(0, s.find('#', eq));
-  return URLDecode(s);
-}
-
-std::vector<std::string> SplitParams(const std::string& source) {
-  std::vector<std::string> out;
-  if (source.empty()) return out;
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t amp = source.find('&', start);
-    out.push_back(URLDecode(source.substr(start, amp == std::string::npos ? amp : amp - start)));
-    if (amp == std::string::npos) break;
-    start = amp + 1;
-  }
-  return out;
-}
-
-TNetCookieRC CookieFrom(const std::string& piece) {
-  TNetCookieRC c;
-  std::size_t eq = piece.find('=');
-  c.Name = piece.substr(0, eq);
-  if (eq != std::string::npos) c.Value = piece.substr(eq + 1);
-  return c;
-}
-
-TNetCookies ParseCookies(const TNetHeaderList& headers) {
-  TNetCookies out;
-  for (const std::string& value : headers.Extract("Cookie")) {
-    std::size_t start = 0;
-    bool first = true;
-    for (;;) {
-      std::size_t semi = value.find(';', start);
-      std::string piece = value.substr(start, semi == std::string::npos ? semi : semi - start);
-      if (!first) {
-        std::size_t b = 0;
-        while (b < piece.size() && (piece[b] == ' ' || piece[b] == '\t')) ++b;
-        piece.erase(0, b);
-      }
-      if (semi != std::string::npos || !piece.empty()) out.push_back(CookieFrom(piece));
-      if (semi == std::string::npos) break;
-      start = semi + 1;
-      first = false;
-    }
-  }
-  return out;
-}
-
-// A request line's parts: the method in upper case, the target, the text after the last space.
-struct RequestLine {
-  std::string method;
-  std::string target;
-  std::string version;
-};
-
-// False when the line has no space: the loop then fails with "Error in parsing command.".
-bool SplitRequestLine(std::string_view line, RequestLine* out) {
-  const std::size_t lastSpace = line.rfind(' ');
-  if (lastSpace == std::string_view::npos) return false;
-  out->version = line.substr(lastSpace + 1);
-  const std::string_view rest = line.substr(0, lastSpace);
-  const std::size_t firstSpace = rest.find(' ');
-  out->method = UpperCase(std::string(rest.substr(0, firstSpace)));
-  out->target = firstSpace == std::string_view::npos ? std::string_view()
-                                                     : rest.substr(firstSpace + 1);
-  return true;
-}
-
 }  // namespace
-
-// ---- request ----
-
-void TNetHTTPRequestInfo::ProcessHeaders() {
-  serverside::TNetRequestHeaderInfo::ProcessHeaders();
-}
-
-// ---- server ----
 
 TNetCustomHTTPServer::TNetCustomHTTPServer() = default;
 
@@ -162,7 +68,7 @@ void TNetCustomHTTPServer::ReadBody(TNetPeerThread& thread, TNetHTTPRequestInfo&
     stream->Write(in.data(), ready);
     in.erase(0, ready);
     conn.ReadStream(*stream, length - static_cast<std::int64_t>(ready));
-  } else if (request.method_ == "POST" && !request.HasContentLength()) {
+  } else if (request.RequestMethod() == "POST" && !request.HasContentLength()) {
     std::string piece;
     std::int64_t total = 0;
     for (;;) {
@@ -177,54 +83,7 @@ void TNetCustomHTTPServer::ReadBody(TNetPeerThread& thread, TNetHTTPRequestInfo&
   }
   conn.SetReadTimeout(0);
   conn.ClearReadDeadline();
-  if (auto* text = dynamic_cast<TStringStream*>(stream.get())) {
-    request.formText_ = text->DataString();
-    request.paramText_ = request.formText_;
-  }
-  if (!own) {
-    stream->SetPosition(0);
-    request.body_ = std::move(stream);
-  }
-}
-
-void TNetCustomHTTPServer::ApplyTarget(TNetHTTPRequestInfo& request, const std::string& target) {
-  const std::size_t question = target.find('?');
-  const std::string pathPart = target.substr(0, question);
-  if (question != std::string::npos) request.query_ = target.substr(question + 1);
-  if (!request.query_.empty()) {
-    request.paramText_ = request.paramText_.empty()
-                             ? request.query_
-                             : request.paramText_ + "\r\n" + request.query_;
-  }
-  if (parseParams_) {
-    request.params_ = SplitParams(LowerCase(request.ContentType()) ==
-                                          "application/x-www-form-urlencoded"
-                                      ? request.paramText_
-                                      : request.query_);
-  }
-  request.cookies_ = ParseCookies(request.HeaderLines());
-  if (pathPart == "*") {
-    request.path_ = "*";
-  } else {
-    std::string host;
-    request.path_ = DecodePath(pathPart, &host);
-    if (request.Host().empty()) request.SetHost(host);
-  }
-}
-
-void TNetCustomHTTPServer::ApplyAuthorization(TNetHTTPRequestInfo& request) {
-  const std::string authorization = request.HeaderLines().Values("Authorization");
-  if (authorization.empty()) return;
-  request.authExists_ = true;
-  const std::size_t space = authorization.find(' ');
-  if (!SameText(authorization.substr(0, space), "Basic")) {
-    throw ENetHTTPUnsupportedAuthorisationScheme();
-  }
-  const std::string decoded = Base64Decode(
-      space == std::string::npos ? std::string() : Trim(authorization.substr(space + 1)));
-  const std::size_t colon = decoded.find(':');
-  request.authUsername_ = decoded.substr(0, colon);
-  if (colon != std::string::npos) request.authPassword_ = decoded.substr(colon + 1);
+  request.TakeBody(std::move(stream), !own);
 }
 
 bool TNetCustomHTTPServer::CallHandler(TNetPeerThread& thread, TNetHTTPRequestInfo& request,
@@ -249,7 +108,7 @@ bool TNetCustomHTTPServer::Answers(const std::string& method) const {
 
 bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, const std::string& line) {
   TNetTCPServerConnection& conn = thread.Connection();
-  RequestLine parts;
+  TNetRequestLine parts;
   if (!SplitRequestLine(line, &parts)) throw ENetHTTPErrorParsingCommand();
   const std::string& method = parts.method;
   if (!Answers(method)) {
@@ -259,10 +118,7 @@ bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, const std::strin
   }
 
   TNetHTTPRequestInfo request;
-  request.rawRequestLine_ = line;
-  request.remoteAddress_ = conn.Binding().PeerIP();
-  request.method_ = method;
-  request.version_ = parts.version;
+  request.SetRequestLine(line, parts, conn.Binding().PeerIP());
   ReadHead(conn, request, line.size() + 2);
   conn.ClearReadDeadline();
   RestoreAfterHead(conn);
@@ -273,8 +129,8 @@ bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, const std::strin
       method != "POST" &&
       (request.ContentLength() > 0 || !request.HeaderLines().Values("Transfer-Encoding").empty());
   if (method == "POST") ReadBody(thread, request);
-  ApplyTarget(request, parts.target);
-  ApplyAuthorization(request);
+  request.ApplyTarget(parts.target, parseParams_);
+  request.ApplyAuthorization();
 
   TNetHTTPResponseInfo response(conn);
   response.SetCloseAfterResponse(!keepAlive_ || bodyLeft);
@@ -294,7 +150,7 @@ void TNetCustomHTTPServer::EndRequest(TNetTCPServerConnection& conn) {
 }
 
 bool TNetCustomHTTPServer::ReadsHeaderLines(std::string_view requestLine) const {
-  RequestLine parts;
+  TNetRequestLine parts;
   return SplitRequestLine(requestLine, &parts) && Answers(parts.method);
 }
 

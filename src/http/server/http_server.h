@@ -31,52 +31,11 @@
 #include <vector>
 
 #include "http/stream.h"
-#include "http/server/header_info.h"
+#include "http/server/http_request.h"
 #include "http/server/http_response.h"
 #include "http/server/tcp_server.h"
 
 namespace tovi::http {
-
-// One cookie of a request: a name=value pair of its "Cookie" header lines.
-class TNetCookieRC {
- public:
-  std::string Name;
-  std::string Value;
-  std::string CookieText() const { return Name + "=" + Value; }
-};
-using TNetCookies = std::vector<TNetCookieRC>;
-
-class TNetHTTPRequestInfo : public serverside::TNetRequestHeaderInfo {
- public:
-  const std::string& RawRequestLine() const { return rawRequestLine_; }
-  const std::string& RequestMethod() const { return method_; }
-  const std::string& HttpVersion() const { return version_; }
-  const std::string& RequestPath() const { return path_; }  // decoded
-  const std::string& QueryText() const { return query_; }    // not decoded
-  const std::string& FormText() const { return formText_; }
-  const std::string& ParamText() const { return paramText_; }
-  const std::vector<std::string>& ParamList() const { return params_; }
-  // The body stream, only when OnCreatePostStream supplied one.
-  TStream* RequestBody() const { return body_.get(); }
-  const std::string& RemoteAddress() const { return remoteAddress_; }
-  const TNetCookies& CookieList() const { return cookies_; }
-  bool AuthExists() const { return authExists_; }
-  const std::string& AuthUsername() const { return authUsername_; }
-  const std::string& AuthPassword() const { return authPassword_; }
-
-  // Fills the header fields from HeaderLines (Range, lengths, the request's own fields).
-  void ProcessHeaders() override;
-
- private:
-  friend class TNetCustomHTTPServer;
-  std::string rawRequestLine_, method_, version_, path_, query_, formText_, paramText_;
-  std::vector<std::string> params_;
-  std::unique_ptr<TStream> body_;
-  std::string remoteAddress_;
-  TNetCookies cookies_;
-  bool authExists_ = false;
-  std::string authUsername_, authPassword_;
-};
 
 class TNetCustomHTTPServer : public TNetTCPServer {
  public:
@@ -137,9 +96,6 @@ class TNetCustomHTTPServer : public TNetTCPServer {
   // Whether the loop reads header lines after this request line: one it answers itself.
   bool ReadsHeaderLines(std::string_view requestLine) const;
   bool Answers(const std::string& method) const;
-  // Query, parameters, cookies, decoded path (and the host of an absolute target).
-  void ApplyTarget(TNetHTTPRequestInfo& request, const std::string& target);
-  void ApplyAuthorization(TNetHTTPRequestInfo& request);
   // False when the handler failed after its headers went out: the connection must just close.
   bool CallHandler(TNetPeerThread& thread, TNetHTTPRequestInfo& request,
                    TNetHTTPResponseInfo& response);
