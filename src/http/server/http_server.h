@@ -1,9 +1,9 @@
 // The HTTP server engine: TNetHTTPServer is a TNetTCPServer whose per-connection step
 // (DoExecute) is a request loop. In each turn of a connection (tcp_server.h) the loop reads a
-// request (line, header lines, body) into a TNetHTTPRequestInfo, calls OnCommandGet for GET,
-// POST and HEAD (and the ExtraMethods set) with a fresh TNetHTTPResponseInfo, writes what the
-// handler left in the response (status line, headers in a fixed order, body) and then closes
-// the connection, or with KeepAlive reads the next request. A handler may also write the
+// request (TNetRequestReader, request_reader.h) into a TNetHTTPRequestInfo (http_request.h),
+// calls OnCommandGet for GET, POST and HEAD (and the ExtraMethods set) with a fresh
+// TNetHTTPResponseInfo (http_response.h), writes what the handler left in the response and then
+// closes the connection, or with KeepAlive reads the next request. A handler may also write the
 // response itself: SendHeaders, then the connection's writes (thread.Connection()), then
 // EndConnection. A handler runs in the connection's turn and holds its thread until it returns
 // (a file being streamed, to the last byte).
@@ -18,8 +18,7 @@
 // held at once at most 64 MiB together; else the connection is closed without a response.
 // Waiting idle: with a thread manager that lets connections wait so (the pool), a connection
 // whose next request head, or POST body of known length, has not all arrived gives up its
-// thread: the loop takes what has come (TNetHeadScan keeps how far it looked), asks to wait idle
-// (TNetPeerThread::WaitIdle) and returns; the next turn, on any thread, goes on from there.
+// thread until the rest comes (request_reader.h); the next turn, on any thread, goes on.
 // Thread safety: as TNetTCPServer; handlers of different connections run at the same time.
 #pragma once
 #include <cstdint>
@@ -30,12 +29,15 @@
 #include <utility>
 #include <vector>
 
-#include "http/stream.h"
 #include "http/server/http_request.h"
 #include "http/server/http_response.h"
+#include "http/server/request_scan.h"
 #include "http/server/tcp_server.h"
+#include "http/stream.h"
 
 namespace tovi::http {
+
+class TNetRequestReader;
 
 class TNetCustomHTTPServer : public TNetTCPServer {
  public:
@@ -77,31 +79,18 @@ class TNetCustomHTTPServer : public TNetTCPServer {
 
  private:
   // One request; returns the close-after flag.
-  bool ServeRequest(TNetPeerThread& thread, const std::string& line);
-  // With a thread manager that lets connections wait idle: takes what has arrived and, while
-  // the request head, or the body of known length that the loop reads, is not all there, asks
-  // that the connection wait idle for the rest (TNetPeerThread::WaitIdle). True when it does:
-  // the loop then returns at once.
-  bool WaitForRequestIdle(TNetPeerThread& thread);
-  bool WaitForBodyIdle(TNetPeerThread& thread);
-  // The bounds of a request head, the same whether it is scanned waiting or read line by line.
-  TNetHeadBounds HeadBounds(const TNetTCPServerConnection& conn) const;
-  // Looks for the end of the head in what came since the last look (see TNetHeadScan).
-  TNetHeadScan::State ScanHead(TNetTCPServerConnection& conn) const;
-  // Sets the bytes past a scanned head aside while its lines are read, and back after.
-  static void SetAsideAfterHead(TNetTCPServerConnection& conn);
-  static void RestoreAfterHead(TNetTCPServerConnection& conn);
-  // After a request (answered or failed): gives back what reading it held.
-  static void EndRequest(TNetTCPServerConnection& conn);
-  // Whether the loop reads header lines after this request line: one it answers itself.
-  bool ReadsHeaderLines(std::string_view requestLine) const;
-  bool Answers(const std::string& method) const;
+  bool ServeRequest(TNetPeerThread& thread, const TNetRequestReader& reader,
+                    const std::string& line);
+  // The handler's turn and the response; returns the response's close-after flag.
+  bool Answer(TNetPeerThread& thread, TNetHTTPRequestInfo& request, bool bodyLeft);
   // False when the handler failed after its headers went out: the connection must just close.
   bool CallHandler(TNetPeerThread& thread, TNetHTTPRequestInfo& request,
                    TNetHTTPResponseInfo& response);
-  void ReadHead(TNetTCPServerConnection& conn, TNetHTTPRequestInfo& request,
-                std::size_t headBytes);
-  void ReadBody(TNetPeerThread& thread, TNetHTTPRequestInfo& request);
+  // The stream OnCreatePostStream supplies for a body; none without the hook.
+  std::unique_ptr<TStream> PostStream(TNetPeerThread& thread);
+  // Whether the loop reads header lines after this request line: one it answers itself.
+  bool ReadsHeaderLines(std::string_view requestLine) const;
+  bool Answers(const std::string& method) const;
 
   bool keepAlive_ = false;
   bool parseParams_ = true;
