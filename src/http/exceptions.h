@@ -57,8 +57,6 @@ TOVI_NET_EXCEPTION(ENetHTTPErrorParsingCommand, ENetException, "Error in parsing
 TOVI_NET_EXCEPTION(ENetHTTPUnsupportedAuthorisationScheme, ENetException,
                    "Unsupported authorization scheme.")
 TOVI_NET_EXCEPTION(ENetHTTPHeaderAlreadyWritten, ENetException, "Header has already been written.")
-TOVI_NET_EXCEPTION(ENetHTTPCannotSwitchSessionStateWhenActive, ENetException,
-                   "Cannot change session state when the server is active.")
 // Limits that keep one client from taking the server down; the connection closes unanswered.
 TOVI_NET_EXCEPTION(ENetHTTPRequestHeadTooLarge, ENetException, "Request head too large.")
 TOVI_NET_EXCEPTION(ENetHTTPRequestBodyTooLarge, ENetException, "Request body too large.")

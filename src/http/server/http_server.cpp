@@ -1,552 +1,37 @@
 #include "http/server/http_server.h"
 
 #include <algorithm>
-#include <random>
-#include <utility>
 
-#include "http/coding.h"
 #include "http/exceptions.h"
-#include "http/header_values.h"
+#include "http/server/request_reader.h"
 
 namespace tovi::http {
-namespace {
-
-// Room an input buffer keeps between requests; one grown past it for a body is shrunk.
-constexpr std::size_t kKeptInputBytes = 64 * 1024;
-// How long the thread that accepted a connection waits for its first bytes before the connection
-// waits without it: they are on their way as a rule (a client sends its request as soon as it
-// has connected), and a hand-over to the readiness wait and back costs several thread wake-ups.
-// A peer that sends nothing holds a thread this long once.
-constexpr int kFirstBytesWaitMs = 2;
-
-struct Reason {
-  int code;
-  const char* text;
-};
-constexpr Reason kReasons[] = {
-    {100, "Continue"},
-    {200, "OK"},
-    {201, "Created"},
-    {202, "Accepted"},
-    {203, "Non-authoritative Information"},
-    {204, "No Content"},
-    {205, "Reset Content"},
-    {206, "Partial Content"},
-    {301, "Moved Permanently"},
-    {302, "Moved Temporarily"},
-    {303, "See Other"},
-    {304, "Not Modified"},
-    {305, "Use Proxy"},
-    {400, "Bad Request"},
-    {401, "Unauthorized"},
-    {403, "Forbidden"},
-    {404, "Not Found"},
-    {405, "Method not allowed"},
-    {406, "Not Acceptable"},
-    {407, "Proxy Authentication Required"},
-    {408, "Request Timeout"},
-    {409, "Conflict"},
-    {410, "Gone"},
-    {411, "Length Required"},
-    {412, "Precondition Failed"},
-    {413, "Request Entity To Long"},
-    {414, "Request-URI Too Long. 256 Chars max"},
-    {415, "Unsupported Media Type"},
-    {500, "Internal Server Error"},
-    {501, "Not Implemented"},
-    {502, "Bad Gateway"},
-    {503, "Service Unavailable"},
-    {504, "Gateway timeout"},
-    {505, "HTTP version not supported"},
-};
-
-std::string DefaultPage(int code, const std::string& statusText) {
-  return "<HTML><BODY><B>" + std::to_string(code) + " " + statusText + "</B></BODY></HTML>";
-}
-
-// Path decoding of a request target's path part; the host of an absolute URL goes to *host.
-// The whole path is decoded, "=" and all: players percent-encode the names a playlist lists,
-// and names with "=" are common. A raw "#" after the first "=" still ends the path, as ever.
-std::string DecodePath(const std::string& pathPart, std::string* host) {
-  std::string s = pathPart;
-  std::replace(s.begin(), s.end(), '\\', '/');
-  std::size_t scheme = s.find("://");
-  if (scheme != std::string::npos) {
-    std::string rest = s.substr(scheme + 3);
-    std::size_t slash = rest.find('/');
-    std::string authority = rest.substr(0, slash);
-    std::size_t at = authority.find('@');
-    if (at != std::string::npos) authority = authority.substr(at + 1);
-    *host = authority.substr(0, authority.find(':'));
-    s = "/" + (slash == std::string::npos ? std::string() : rest.substr(slash + 1));
-  }
-  const std::size_t eq = s.find('=');
-  if (eq != std::string::npos) s = s.substr(0, s.find('#', eq));
-  return URLDecode(s);
-}
-
-std::vector<std::string> SplitParams(const std::string& source) {
-  std::vector<std::string> out;
-  if (source.empty()) return out;
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t amp = source.find('&', start);
-    out.push_back(URLDecode(source.substr(start, amp == std::string::npos ? amp : amp - start)));
-    if (amp == std::string::npos) break;
-    start = amp + 1;
-  }
-  return out;
-}
-
-TNetCookieRC CookieFrom(const std::string& piece) {
-  TNetCookieRC c;
-  std::size_t eq = piece.find('=');
-  c.Name = piece.substr(0, eq);
-  if (eq != std::string::npos) c.Value = piece.substr(eq + 1);
-  return c;
-}
-
-TNetCookies ParseCookies(const TNetHeaderList& headers) {
-  TNetCookies out;
-  for (const std::string& value : headers.Extract("Cookie")) {
-    std::size_t start = 0;
-    bool first = true;
-    for (;;) {
-      std::size_t semi = value.find(';', start);
-      std::string piece = value.substr(start, semi == std::string::npos ? semi : semi - start);
-      if (!first) {
-        std::size_t b = 0;
-        while (b < piece.size() && (piece[b] == ' ' || piece[b] == '\t')) ++b;
-        piece.erase(0, b);
-      }
-      if (semi != std::string::npos || !piece.empty()) out.push_back(CookieFrom(piece));
-      if (semi == std::string::npos) break;
-      start = semi + 1;
-      first = false;
-    }
-  }
-  return out;
-}
-
-// A request line's parts: the method in upper case, the target, the text after the last space.
-struct RequestLine {
-  std::string method;
-  std::string target;
-  std::string version;
-};
-
-// False when the line has no space: the loop then fails with "Error in parsing command.".
-bool SplitRequestLine(std::string_view line, RequestLine* out) {
-  const std::size_t lastSpace = line.rfind(' ');
-  if (lastSpace == std::string_view::npos) return false;
-  out->version = line.substr(lastSpace + 1);
-  const std::string_view rest = line.substr(0, lastSpace);
-  const std::size_t firstSpace = rest.find(' ');
-  out->method = UpperCase(std::string(rest.substr(0, firstSpace)));
-  out->target = firstSpace == std::string_view::npos ? std::string_view()
-                                                     : rest.substr(firstSpace + 1);
-  return true;
-}
-
-}  // namespace
-
-std::string ResponseCodeText(int code) {
-  for (const Reason& r : kReasons) {
-    if (r.code == code) return r.text;
-  }
-  return "Unknown Response Code";
-}
-
-std::string TNetCookieRC::ServerCookie() const {
-  std::string out = Name + "=" + Value;
-  if (!Path.empty()) out += "; path=" + Path;
-  if (!Domain.empty()) out += "; domain=" + Domain;
-  if (Expires > 0) out += "; expires=" + FormatHttpDate(Expires);
-  if (Secure) out += "; secure";
-  return out;
-}
-
-// ---- request ----
-
-void TNetHTTPRequestInfo::ProcessHeaders() {
-  TNetRequestHeaderInfo::ProcessHeaders();
-}
-
-// ---- response ----
-
-TNetHTTPResponseInfo::TNetHTTPResponseInfo(TNetTCPConnection& connection)
-    : connection_(connection) {
-  SetContentType("text/html");
-  SetServer(kServerSoftwareName);
-  HeaderLines().SetFoldLines(false);
-}
-
-TNetHTTPResponseInfo::~TNetHTTPResponseInfo() = default;
-
-void TNetHTTPResponseInfo::ReleaseBodyStream() {
-  ownedBodyStream_.reset();
-  bodyStream_ = nullptr;
-}
-
-void TNetHTTPResponseInfo::SetResponseCode(int code) {
-  responseCode_ = code;
-  statusText_ = ResponseCodeText(code);
-  if (code == 404) SetCloseAfterResponse(true);
-}
-
-void TNetHTTPResponseInfo::SetCloseAfterResponse(bool close) {
-  closeAfterResponse_ = close;
-  SetConnection(close ? "close" : "keep-alive");
-}
-
-void TNetHTTPResponseInfo::SendHeaders() {
-  if (headersSent_) throw ENetHTTPHeaderAlreadyWritten();
-  headersSent_ = true;
-  // The challenge page is the body, so its length is worked out from it like any other.
-  if (!basicRealm_.empty()) {
-    SetResponseCode(401);
-    bodyText_ = DefaultPage(401, "Unauthorized");
-  }
-  if (ContentLength() == -1) {
-    if (!bodyText_.empty()) {
-      SetContentLength(static_cast<std::int64_t>(bodyText_.size()));
-    } else if (bodyStream_) {
-      SetContentLength(bodyStream_->Size());
-    } else if (!closeAfterResponse_) {
-      // A kept connection needs the end of every response: no body is a zero length.
-      SetContentLength(0);
-    }
-  }
-  BuildHeaderLines();
-  connection_.OpenWriteBuffer();
-  try {
-    connection_.WriteLn("HTTP/1.1 " + std::to_string(responseCode_) + " " + statusText_);
-    for (const std::string& line : HeaderLines().Lines()) connection_.WriteLn(line);
-    for (const TNetCookieRC& cookie : cookies_) {
-      connection_.WriteLn("Set-Cookie: " + cookie.ServerCookie());
-    }
-    connection_.WriteLn();
-  } catch (...) {
-    connection_.CloseWriteBuffer();
-    throw;
-  }
-  if (!bodyWithHeaders_) connection_.CloseWriteBuffer();
-}
-
-void TNetHTTPResponseInfo::BuildHeaderLines() {
-  TNetHeaderList& h = HeaderLines();
-  h.Clear();
-  auto setText = [&h](const char* name, const std::string& value) {
-    if (!value.empty()) h.SetValue(name, value);
-  };
-  auto setLength = [&h, this]() {
-    if (ContentLength() >= 0) h.SetValue("Content-Length", std::to_string(ContentLength()));
-  };
-  auto setDate = [&h](const char* name, std::int64_t value) {
-    if (value > 0) h.SetValue(name, FormatHttpDate(value));
-  };
-  setText("Connection", Connection());
-  setText("Content-Version", ContentVersion());
-  setText("Content-Encoding", ContentEncoding());
-  setText("Content-Language", ContentLanguage());
-  setText("Content-Type", ContentType());
-  setLength();
-  setText("Cache-control", CacheControl());
-  setDate("Date", Date());
-  setDate("Expires", Expires());
-  setText("Pragma", Pragma());
-  for (const std::string& line : CustomHeaders().Lines()) h.Add(line);
-  setText("Server", Server());
-  setText("Content-Type", ContentType());
-  setText("Location", Location());
-  setLength();
-  setDate("Last-Modified", LastModified());
-  if (!basicRealm_.empty()) h.SetValue("WWW-Authenticate", "Basic realm=\"" + basicRealm_ + "\"");
-}
-
-void TNetHTTPResponseInfo::SendBody() {
-  if (!headersSent_ && !closeAfterResponse_ && bodyText_.empty() && !bodyStream_) {
-    // On a kept connection the default page needs its length in the headers.
-    bodyText_ = DefaultPage(responseCode_, statusText_) + "\r\n";
-  }
-  if (!headersSent_) SendHeaders();
-  if (!headRequest_) {
-    if (!bodyText_.empty()) {
-      connection_.Write(bodyText_);
-    } else if (bodyStream_) {
-      connection_.WriteStream(*bodyStream_, true, false, 0);
-    } else {
-      connection_.WriteLn(DefaultPage(responseCode_, statusText_));
-    }
-  }
-  if (std::exchange(bodyWithHeaders_, false)) connection_.CloseWriteBuffer();
-  bodyText_.clear();
-  ReleaseBodyStream();
-}
-
-// ---- sessions ----
-
-TNetHTTPSessionList::SessionPtr TNetHTTPSessionList::Find(const std::string& id,
-                                                          const std::string& remoteHost) {
-  std::lock_guard<std::mutex> lock(lock_);
-  for (Entry& e : entries_) {
-    if (e.session->SessionID == id && e.session->RemoteHost == remoteHost) {
-      e.lastUse = std::chrono::steady_clock::now();
-      return e.session;
-    }
-  }
-  return nullptr;
-}
-
-bool TNetHTTPSessionList::Add(const SessionPtr& session) {
-  std::lock_guard<std::mutex> lock(lock_);
-  for (const Entry& e : entries_) {
-    if (e.session->SessionID == session->SessionID) return false;
-  }
-  entries_.push_back({session, std::chrono::steady_clock::now()});
-  return true;
-}
-
-bool TNetHTTPSessionList::Contains(const std::string& id) const {
-  std::lock_guard<std::mutex> lock(lock_);
-  return std::any_of(entries_.begin(), entries_.end(),
-                     [&id](const Entry& e) { return e.session->SessionID == id; });
-}
-
-std::vector<TNetHTTPSessionList::SessionPtr> TNetHTTPSessionList::RemoveIdle(int timeoutMs) {
-  std::vector<SessionPtr> out;
-  auto now = std::chrono::steady_clock::now();
-  std::lock_guard<std::mutex> lock(lock_);
-  for (auto it = entries_.begin(); it != entries_.end();) {
-    if (now - it->lastUse > std::chrono::milliseconds(timeoutMs)) {
-      out.push_back(it->session);
-      it = entries_.erase(it);
-    } else {
-      ++it;
-    }
-  }
-  return out;
-}
-
-std::vector<TNetHTTPSessionList::SessionPtr> TNetHTTPSessionList::RemoveAll() {
-  std::vector<SessionPtr> out;
-  std::lock_guard<std::mutex> lock(lock_);
-  for (Entry& e : entries_) out.push_back(e.session);
-  entries_.clear();
-  return out;
-}
-
-std::size_t TNetHTTPSessionList::Count() const {
-  std::lock_guard<std::mutex> lock(lock_);
-  return entries_.size();
-}
-
-// ---- server ----
 
 TNetCustomHTTPServer::TNetCustomHTTPServer() = default;
-
-TNetCustomHTTPServer::~TNetCustomHTTPServer() {
-  // Switched off here, while this class is whole: its session hooks run in the switch-off. No
-  // connection thread is left to wait for: each holds the server until it ends.
-  try {
-    SetActive(false);
-  } catch (...) {
-    // Only a TerminateWaitTime below one poll; the session cleaner is stopped below.
-  }
-  StopSessionCleaner();
-}
 
 std::int64_t TNetCustomHTTPServer::BodyBytesHeld() const {
   return bodyBudget_ ? bodyBudget_->Held() : 0;
 }
 
-void TNetCustomHTTPServer::SetSessionState(bool on) {
-  if (Active() && on != sessionState_) throw ENetHTTPCannotSwitchSessionStateWhenActive();
-  sessionState_ = on;
-}
-
 void TNetCustomHTTPServer::BeforeActivate() {
   bodyBudget_ = std::make_shared<TNetBodyBudget>(Limits().maxBodyBytesHeld);
-  if (sessionState_ && sessionTimeOutMs_ == 0) sessionState_ = false;
-  sessionsOn_ = sessionState_;
-  if (!sessionsOn_) return;
-  {
-    std::lock_guard<std::mutex> lock(cleanerLock_);
-    cleanerStop_ = false;
-  }
-  sessionCleaner_ = std::thread([this] {
-    std::unique_lock<std::mutex> lock(cleanerLock_);
-    while (!cleanerStop_) {
-      cleanerWake_.wait_for(lock, std::chrono::seconds(1));
-      if (cleanerStop_) break;
-      lock.unlock();
-      for (const auto& session : sessions_.RemoveIdle(sessionTimeOutMs_)) {
-        if (OnSessionEnd) OnSessionEnd(*session);
-      }
-      lock.lock();
-    }
-  });
 }
 
-void TNetCustomHTTPServer::StopSessionCleaner() {
-  {
-    std::lock_guard<std::mutex> lock(cleanerLock_);
-    cleanerStop_ = true;
-  }
-  cleanerWake_.notify_all();
-  if (sessionCleaner_.joinable()) sessionCleaner_.join();
+bool TNetCustomHTTPServer::Answers(const std::string& method) const {
+  if (!OnCommandGet) return false;
+  return method == "GET" || method == "POST" || method == "HEAD" ||
+         std::find(extraMethods_.begin(), extraMethods_.end(), method) != extraMethods_.end();
 }
 
-void TNetCustomHTTPServer::BeforeDeactivate() {
-  if (!sessionsOn_) return;
-  StopSessionCleaner();
-  for (const auto& session : sessions_.RemoveAll()) {
-    if (OnSessionEnd) OnSessionEnd(*session);
-  }
+bool TNetCustomHTTPServer::ReadsHeaderLines(std::string_view requestLine) const {
+  TNetRequestLine parts;
+  return SplitRequestLine(requestLine, &parts) && Answers(parts.method);
 }
 
-std::string TNetCustomHTTPServer::NewSessionID() {
-  static constexpr char kAlphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  thread_local std::mt19937 random{std::random_device{}()};
-  std::uniform_int_distribution<int> pick(0, static_cast<int>(sizeof kAlphabet) - 2);
-  for (;;) {
-    std::string id;
-    for (int i = 0; i < 15; ++i) id += kAlphabet[pick(random)];
-    if (!sessions_.Contains(id)) return id;
-  }
-}
-
-bool TNetCustomHTTPServer::ApplySessions(TNetPeerThread& thread, TNetHTTPRequestInfo& request,
-                                         TNetHTTPResponseInfo& response) {
-  if (!sessionsOn_) return true;
-  bool continueProcessing = true;
-  for (const TNetCookieRC& cookie : request.cookies_) {
-    if (!SameText(cookie.Name, kSessionCookieName)) continue;
-    request.session_ = sessions_.Find(cookie.Value, request.remoteAddress_);
-    if (request.session_) break;
-    if (OnInvalidSession) OnInvalidSession(thread, request, response, continueProcessing, cookie.Value);
-  }
-  if (!request.session_ && autoStartSession_) {
-    std::string id = OnCreateSession ? OnCreateSession(request) : std::string();
-    auto session = std::make_shared<TNetHTTPSession>(id.empty() ? NewSessionID() : id,
-                                                     request.remoteAddress_);
-    while (!sessions_.Add(session)) {
-      session = std::make_shared<TNetHTTPSession>(NewSessionID(), request.remoteAddress_);
-    }
-    request.session_ = session;
-    if (OnSessionStart) OnSessionStart(*session);
-    TNetCookieRC cookie;
-    cookie.Name = kSessionCookieName;
-    cookie.Value = session->SessionID;
-    cookie.Path = "/";
-    response.CookieList().push_back(cookie);
-  }
-  return continueProcessing;
-}
-
-void TNetCustomHTTPServer::ReadHead(TNetTCPServerConnection& conn, TNetHTTPRequestInfo& request,
-                                    std::size_t headBytes) {
-  const TNetHeadBounds bounds = HeadBounds(conn);
-  int lines = 0;
-  for (;;) {
-    std::string line = conn.ReadLn();
-    if (line.empty()) break;
-    headBytes += line.size() + 2;
-    if (bounds.Exceeded(++lines, headBytes)) throw ENetHTTPRequestHeadTooLarge();
-    if (line.size() >= 2 && line[0] == '.' && line[1] == '.') line.erase(0, 1);
-    request.HeaderLines().Add(line);
-  }
-}
-
-void TNetCustomHTTPServer::ReadBody(TNetPeerThread& thread, TNetHTTPRequestInfo& request) {
-  TNetTCPServerConnection& conn = thread.Connection();
-  TNetRequestProgress& progress = conn.Request();
-  const TNetServerLimits& limits = Limits();
+std::unique_ptr<TStream> TNetCustomHTTPServer::PostStream(TNetPeerThread& thread) {
   std::unique_ptr<TStream> stream;
   if (OnCreatePostStream) OnCreatePostStream(thread, stream);
-  const bool own = !stream;
-  if (own) stream = std::make_unique<TStringStream>();
-  conn.SetReadTimeout(limits.bodyStallTimeoutMs);
-  // A body waited for without a thread keeps the deadline it began with.
-  conn.SetReadDeadline(progress.bodyTimed
-                           ? progress.bodyDeadline
-                           : TNetTCPConnection::Clock::now() +
-                                 std::chrono::milliseconds(limits.bodyTotalTimeoutMs));
-  const std::int64_t length = request.ContentLength();
-  if (length > 0) {
-    if (length > limits.maxRequestBodyBytes) throw ENetHTTPRequestBodyTooLarge();
-    if (!progress.body.HoldTotal(bodyBudget_, length)) throw ENetHTTPRequestBodyTooLarge();
-    // What has come already (all of it, when it was waited for without a thread) is taken in
-    // one piece: read piecewise from the front, a large buffer would be moved at every piece.
-    std::string& in = conn.InputBuffer();
-    const std::size_t ready = std::min(in.size(), static_cast<std::size_t>(length));
-    stream->Write(in.data(), ready);
-    in.erase(0, ready);
-    conn.ReadStream(*stream, length - static_cast<std::int64_t>(ready));
-  } else if (request.method_ == "POST" && !request.HasContentLength()) {
-    std::string piece;
-    std::int64_t total = 0;
-    for (;;) {
-      piece.clear();
-      std::size_t got = conn.ReadSome(piece, kRecvChunk);
-      if (got == 0) break;
-      total += static_cast<std::int64_t>(got);
-      if (total > limits.maxRequestBodyBytes) throw ENetHTTPRequestBodyTooLarge();
-      if (!progress.body.HoldTotal(bodyBudget_, total)) throw ENetHTTPRequestBodyTooLarge();
-      stream->Write(piece.data(), got);
-    }
-  }
-  conn.SetReadTimeout(0);
-  conn.ClearReadDeadline();
-  if (auto* text = dynamic_cast<TStringStream*>(stream.get())) {
-    request.formText_ = text->DataString();
-    request.paramText_ = request.formText_;
-  }
-  if (!own) {
-    stream->SetPosition(0);
-    request.body_ = std::move(stream);
-  }
-}
-
-void TNetCustomHTTPServer::ApplyTarget(TNetHTTPRequestInfo& request, const std::string& target) {
-  const std::size_t question = target.find('?');
-  const std::string pathPart = target.substr(0, question);
-  if (question != std::string::npos) request.query_ = target.substr(question + 1);
-  if (!request.query_.empty()) {
-    request.paramText_ = request.paramText_.empty()
-                             ? request.query_
-                             : request.paramText_ + "\r\n" + request.query_;
-  }
-  if (parseParams_) {
-    request.params_ = SplitParams(LowerCase(request.ContentType()) ==
-                                          "application/x-www-form-urlencoded"
-                                      ? request.paramText_
-                                      : request.query_);
-  }
-  request.cookies_ = ParseCookies(request.HeaderLines());
-  if (pathPart == "*") {
-    request.path_ = "*";
-  } else {
-    std::string host;
-    request.path_ = DecodePath(pathPart, &host);
-    if (request.Host().empty()) request.SetHost(host);
-  }
-}
-
-void TNetCustomHTTPServer::ApplyAuthorization(TNetHTTPRequestInfo& request) {
-  const std::string authorization = request.HeaderLines().Values("Authorization");
-  if (authorization.empty()) return;
-  request.authExists_ = true;
-  const std::size_t space = authorization.find(' ');
-  if (!SameText(authorization.substr(0, space), "Basic")) {
-    throw ENetHTTPUnsupportedAuthorisationScheme();
-  }
-  const std::string decoded = Base64Decode(
-      space == std::string::npos ? std::string() : Trim(authorization.substr(space + 1)));
-  const std::size_t colon = decoded.find(':');
-  request.authUsername_ = decoded.substr(0, colon);
-  if (colon != std::string::npos) request.authPassword_ = decoded.substr(colon + 1);
+  return stream;
 }
 
 bool TNetCustomHTTPServer::CallHandler(TNetPeerThread& thread, TNetHTTPRequestInfo& request,
@@ -563,191 +48,70 @@ bool TNetCustomHTTPServer::CallHandler(TNetPeerThread& thread, TNetHTTPRequestIn
   return true;
 }
 
-void TNetCustomHTTPServer::FinishResponse(TNetHTTPResponseInfo& response) {
-  // A short text answer leaves with its headers: one send, one segment for the peer to take.
-  response.bodyWithHeaders_ = !response.HeadersSent() && !response.BodyText().empty() &&
-                              response.BodyText().size() <= kSendChunk;
-  if (!response.HeadersSent()) response.SendHeaders();
-  if (!response.BodyText().empty() || response.BodyStream()) response.SendBody();
+bool TNetCustomHTTPServer::Answer(TNetPeerThread& thread, TNetHTTPRequestInfo& request,
+                                  bool bodyLeft) {
+  TNetHTTPResponseInfo response(thread.Connection());
+  response.SetCloseAfterResponse(!keepAlive_ || bodyLeft);
+  response.headRequest_ = request.RequestMethod() == "HEAD";
+  if (!Trim(serverSoftware_).empty()) response.SetServerSoftware(serverSoftware_);
+  if (!CallHandler(thread, request, response)) return true;
+  response.Finish();
+  return response.CloseAfterResponse();
 }
 
-bool TNetCustomHTTPServer::Answers(const std::string& method) const {
-  if (!OnCommandGet) return false;
-  return method == "GET" || method == "POST" || method == "HEAD" ||
-         std::find(extraMethods_.begin(), extraMethods_.end(), method) != extraMethods_.end();
-}
-
-bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, const std::string& line) {
+bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, const TNetRequestReader& reader,
+                                        const std::string& line) {
   TNetTCPServerConnection& conn = thread.Connection();
-  RequestLine parts;
+  TNetRequestLine parts;
   if (!SplitRequestLine(line, &parts)) throw ENetHTTPErrorParsingCommand();
-  const std::string& method = parts.method;
-  if (!Answers(method)) {
+  if (!Answers(parts.method)) {
     conn.ClearReadDeadline();
-    if (OnCommandOther) OnCommandOther(thread, method, parts.target, parts.version);
+    if (OnCommandOther) OnCommandOther(thread, parts.method, parts.target, parts.version);
     return !keepAlive_;
   }
-
   TNetHTTPRequestInfo request;
-  request.rawRequestLine_ = line;
-  request.remoteAddress_ = conn.Binding().PeerIP();
-  request.method_ = method;
-  request.version_ = parts.version;
-  ReadHead(conn, request, line.size() + 2);
-  conn.ClearReadDeadline();
-  RestoreAfterHead(conn);
-  request.ProcessHeaders();
+  request.SetRequestLine(line, parts, conn.Binding().PeerIP());
+  reader.ReadHead(conn, request, line.size() + 2);
   // Only POST bodies are used. Another request's body is left unread, and its connection closed
   // after the answer: what follows its head cannot be told from a next request.
+  const bool post = parts.method == "POST";
   const bool bodyLeft =
-      method != "POST" &&
+      !post &&
       (request.ContentLength() > 0 || !request.HeaderLines().Values("Transfer-Encoding").empty());
-  if (method == "POST") ReadBody(thread, request);
-  ApplyTarget(request, parts.target);
-  ApplyAuthorization(request);
-
-  TNetHTTPResponseInfo response(conn);
-  response.SetCloseAfterResponse(!keepAlive_ || bodyLeft);
-  response.headRequest_ = method == "HEAD";
-  const bool callHandler = ApplySessions(thread, request, response);
-  if (!Trim(serverSoftware_).empty()) response.SetServerSoftware(serverSoftware_);
-  if (callHandler && !CallHandler(thread, request, response)) return true;
-  FinishResponse(response);
-  return response.CloseAfterResponse() || bodyLeft;
-}
-
-void TNetCustomHTTPServer::EndRequest(TNetTCPServerConnection& conn) {
-  // A buffer grown for a body does not stay that large; then the body's bytes go back to the
-  // budget (last, so that memory returned to the system then includes the buffer's).
-  std::string& in = conn.InputBuffer();
-  if (in.capacity() > kKeptInputBytes) std::string(in).swap(in);
-  conn.Request().Reset();
-}
-
-bool TNetCustomHTTPServer::ReadsHeaderLines(std::string_view requestLine) const {
-  RequestLine parts;
-  return SplitRequestLine(requestLine, &parts) && Answers(parts.method);
-}
-
-TNetHeadBounds TNetCustomHTTPServer::HeadBounds(const TNetTCPServerConnection& conn) const {
-  const TNetServerLimits& limits = Limits();
-  return {static_cast<std::size_t>(conn.MaxLineLength()), limits.maxHeaderLines,
-          limits.maxRequestHeadBytes};
-}
-
-TNetHeadScan::State TNetCustomHTTPServer::ScanHead(TNetTCPServerConnection& conn) const {
-  const auto readsHeaderLines = [this](std::string_view line) { return ReadsHeaderLines(line); };
-  return conn.Request().scan.Scan(conn.InputBuffer(), HeadBounds(conn), readsHeaderLines);
-}
-
-bool TNetCustomHTTPServer::WaitForRequestIdle(TNetPeerThread& thread) {
-  if (!thread.CanWaitIdle()) return false;
-  TNetTCPServerConnection& conn = thread.Connection();
-  TNetHeadScan::State state = ScanHead(conn);
-  if (state == TNetHeadScan::State::Incomplete) {
-    if (!conn.ReceiveArrived()) return false;
-    if (thread.FirstTurn() && conn.InputBuffer().empty() &&
-        net::WaitReadable(conn.Socket(), kFirstBytesWaitMs) > 0 && !conn.ReceiveArrived()) {
-      return false;
-    }
-    state = ScanHead(conn);
-    if (state == TNetHeadScan::State::Incomplete) {
-      thread.WaitIdle();
-      return true;
-    }
-  }
-  return state == TNetHeadScan::State::Complete && WaitForBodyIdle(thread);
-}
-
-bool TNetCustomHTTPServer::WaitForBodyIdle(TNetPeerThread& thread) {
-  TNetTCPServerConnection& conn = thread.Connection();
-  TNetRequestProgress& progress = conn.Request();
-  const TNetServerLimits& limits = Limits();
-  std::string& in = conn.InputBuffer();
-  // Only a POST body of known length is waited for so; any other is the reading's to handle.
-  const std::int64_t length = progress.scan.ContentLength();
-  if (in.compare(0, 5, "POST ") != 0 || length <= 0 || length > limits.maxRequestBodyBytes) {
-    return false;
-  }
-  if (!progress.bodyTimed) {
-    // Held in full from the start, as the reading will hold it: a body that could not be held
-    // is refused before its bytes are waited for.
-    if (!progress.body.HoldTotal(bodyBudget_, length)) throw ENetHTTPRequestBodyTooLarge();
-    progress.bodyTimed = true;
-    progress.bodyDeadline = TNetTCPConnection::Clock::now() +
-                            std::chrono::milliseconds(limits.bodyTotalTimeoutMs);
-    conn.SetReadDeadline(progress.bodyDeadline);
-  }
-  const std::size_t head = progress.scan.HeadBytes();
-  const std::size_t whole = head + static_cast<std::size_t>(length);
-  // Takes what has come, a bounded number of receives per turn, so that one fast body does not
-  // keep its thread from the others in line.
-  constexpr int kReceivesPerTurn = 64;
-  for (int i = 0; i < kReceivesPerTurn && in.size() < whole; ++i) {
-    const std::size_t before = in.size();
-    if (!conn.ReceiveArrived()) return false;
-    if (in.size() == before) break;
-  }
-  if (in.size() >= whole) return false;
-  thread.WaitIdle();
-  return true;
-}
-
-void TNetCustomHTTPServer::SetAsideAfterHead(TNetTCPServerConnection& conn) {
-  TNetRequestProgress& progress = conn.Request();
-  std::string& in = conn.InputBuffer();
-  if (progress.scan.Current() != TNetHeadScan::State::Complete) return;
-  const std::size_t head = progress.scan.HeadBytes();
-  // Read line by line, a head with a large body behind it would move the body at every line.
-  if (in.size() <= head) return;
-  progress.afterHead.assign(in, head, std::string::npos);
-  in.resize(head);
-}
-
-void TNetCustomHTTPServer::RestoreAfterHead(TNetTCPServerConnection& conn) {
-  std::string& aside = conn.Request().afterHead;
-  if (aside.empty()) return;
-  std::string& in = conn.InputBuffer();
-  if (in.empty()) {
-    in.swap(aside);
-  } else {
-    in += aside;
-  }
-  std::string().swap(aside);
+  if (post) reader.ReadBody(conn, request, PostStream(thread));
+  request.ApplyTarget(parts.target, parseParams_);
+  request.ApplyAuthorization();
+  return Answer(thread, request, bodyLeft) || bodyLeft;
 }
 
 bool TNetCustomHTTPServer::DoExecute(TNetPeerThread& thread) {
   TNetTCPServerConnection& conn = thread.Connection();
-  const TNetServerLimits& limits = Limits();
+  const TNetRequestReader reader(Limits(), bodyBudget_, [this](std::string_view line) {
+    return ReadsHeaderLines(line);
+  });
   try {
     for (;;) {
-      // A head waited for without a thread keeps the deadline it began with.
-      if (!conn.HasReadDeadline()) {
-        conn.SetReadDeadline(TNetTCPConnection::Clock::now() +
-                             std::chrono::milliseconds(limits.requestHeadTimeoutMs));
-        conn.Request().Reset();
-      }
-      if (WaitForRequestIdle(thread)) return true;
-      SetAsideAfterHead(conn);
-      const std::string line = conn.ReadLn();
-      const bool closeAfter = ServeRequest(thread, line);
-      EndRequest(conn);
+      reader.BeginRequest(conn);
+      if (reader.WaitIdleForRequest(thread)) return true;
+      const std::string line = reader.ReadRequestLine(conn);
+      const bool closeAfter = ServeRequest(thread, reader, line);
+      TNetRequestReader::EndRequest(conn);
       // A handler that closed the connection itself ends it as a close would.
       if (closeAfter || !conn.Connected()) break;
     }
     conn.EndConnection();
   } catch (const ENetSocketError& e) {
     conn.EndConnection();
-    EndRequest(conn);
+    TNetRequestReader::EndRequest(conn);
     if (e.LastError() == net::kErrConnectionReset) return true;
     throw;
   } catch (const ENetClosedSocket&) {
     conn.EndConnection();
-    EndRequest(conn);
+    TNetRequestReader::EndRequest(conn);
     return true;
   } catch (...) {
     conn.EndConnection();
-    EndRequest(conn);
+    TNetRequestReader::EndRequest(conn);
     throw;
   }
   return true;

@@ -1,9 +1,9 @@
 // The HTTP server engine: TNetHTTPServer is a TNetTCPServer whose per-connection step
 // (DoExecute) is a request loop. In each turn of a connection (tcp_server.h) the loop reads a
-// request (line, header lines, body) into a TNetHTTPRequestInfo, calls OnCommandGet for GET,
-// POST and HEAD (and the ExtraMethods set) with a fresh TNetHTTPResponseInfo, writes what the
-// handler left in the response (status line, headers in a fixed order, body) and then closes
-// the connection, or with KeepAlive reads the next request. A handler may also write the
+// request (TNetRequestReader, request_reader.h) into a TNetHTTPRequestInfo (http_request.h),
+// calls OnCommandGet for GET, POST and HEAD (and the ExtraMethods set) with a fresh
+// TNetHTTPResponseInfo (http_response.h), writes what the handler left in the response and then
+// closes the connection, or with KeepAlive reads the next request. A handler may also write the
 // response itself: SendHeaders, then the connection's writes (thread.Connection()), then
 // EndConnection. A handler runs in the connection's turn and holds its thread until it returns
 // (a file being streamed, to the last byte).
@@ -18,179 +18,26 @@
 // held at once at most 64 MiB together; else the connection is closed without a response.
 // Waiting idle: with a thread manager that lets connections wait so (the pool), a connection
 // whose next request head, or POST body of known length, has not all arrived gives up its
-// thread: the loop takes what has come (TNetHeadScan keeps how far it looked), asks to wait idle
-// (TNetPeerThread::WaitIdle) and returns; the next turn, on any thread, goes on from there.
+// thread until the rest comes (request_reader.h); the next turn, on any thread, goes on.
 // Thread safety: as TNetTCPServer; handlers of different connections run at the same time.
 #pragma once
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <utility>
 #include <vector>
 
-#include "http/stream.h"
-#include "http/header_info.h"
+#include "http/server/http_request.h"
+#include "http/server/http_response.h"
+#include "http/server/request_scan.h"
 #include "http/server/tcp_server.h"
+#include "http/stream.h"
 
 namespace tovi::http {
 
-inline constexpr const char* kServerSoftwareName = "NetHTTP/1.0";
-inline constexpr const char* kSessionCookieName = "NETHTTPSESSIONID";
-
-// Reason text for a status code ("Unknown Response Code" for codes without one).
-std::string ResponseCodeText(int code);
-
-// One cookie: a request's name=value pair, or a Set-Cookie of a response.
-class TNetCookieRC {
- public:
-  std::string Name;
-  std::string Value;
-  std::string Path;
-  std::string Domain;
-  std::int64_t Expires = 0;  // seconds since 1970, 0 = none
-  bool Secure = false;
-  // name=value, then "; path=", "; domain=", "; expires=", "; secure" where set.
-  std::string ServerCookie() const;
-  std::string CookieText() const { return Name + "=" + Value; }
-};
-using TNetCookies = std::vector<TNetCookieRC>;
-
-// A session (only while sessions are on); Content holds the handler's values.
-class TNetHTTPSession {
- public:
-  TNetHTTPSession(std::string id, std::string remoteHost)
-      : SessionID(std::move(id)), RemoteHost(std::move(remoteHost)) {}
-  const std::string SessionID;
-  const std::string RemoteHost;
-  std::map<std::string, std::string> Content;  // guarded by the session list's lock
-};
-
-class TNetHTTPRequestInfo : public TNetRequestHeaderInfo {
- public:
-  const std::string& RawRequestLine() const { return rawRequestLine_; }
-  const std::string& RequestMethod() const { return method_; }
-  const std::string& HttpVersion() const { return version_; }
-  const std::string& RequestPath() const { return path_; }  // decoded
-  const std::string& QueryText() const { return query_; }    // not decoded
-  const std::string& FormText() const { return formText_; }
-  const std::string& ParamText() const { return paramText_; }
-  const std::vector<std::string>& ParamList() const { return params_; }
-  // The body stream, only when OnCreatePostStream supplied one.
-  TStream* RequestBody() const { return body_.get(); }
-  const std::string& RemoteAddress() const { return remoteAddress_; }
-  const TNetCookies& CookieList() const { return cookies_; }
-  bool AuthExists() const { return authExists_; }
-  const std::string& AuthUsername() const { return authUsername_; }
-  const std::string& AuthPassword() const { return authPassword_; }
-  // The session of this request (sessions on); it stays valid while the request holds it.
-  const std::shared_ptr<TNetHTTPSession>& Session() const { return session_; }
-
-  // Fills the header fields from HeaderLines (Range, lengths, the request's own fields).
-  void ProcessHeaders() override;
-
- private:
-  friend class TNetCustomHTTPServer;
-  std::string rawRequestLine_, method_, version_, path_, query_, formText_, paramText_;
-  std::vector<std::string> params_;
-  std::unique_ptr<TStream> body_;
-  std::string remoteAddress_;
-  TNetCookies cookies_;
-  bool authExists_ = false;
-  std::string authUsername_, authPassword_;
-  std::shared_ptr<TNetHTTPSession> session_;
-};
-
-class TNetHTTPResponseInfo : public TNetResponseHeaderInfo {
- public:
-  explicit TNetHTTPResponseInfo(TNetTCPConnection& connection);
-  ~TNetHTTPResponseInfo() override;
-
-  int ResponseCode() const { return responseCode_; }
-  // Also sets StatusText from the reason table; 404 also sets CloseAfterResponse.
-  void SetResponseCode(int code);
-  const std::string& StatusText() const { return statusText_; }
-  void SetStatusText(const std::string& text) { statusText_ = text; }
-  const std::string& BodyText() const { return bodyText_; }
-  void SetBodyText(const std::string& text) { bodyText_ = text; }
-  TStream* BodyStream() const { return bodyStream_; }
-  // Written from its start when BodyText is empty. An owned stream (OwnsBodyStream) is freed
-  // after writing and with the record; a borrowed one is only forgotten.
-  void SetBodyStream(std::unique_ptr<TStream> stream) {
-    ownedBodyStream_ = std::move(stream);
-    bodyStream_ = ownedBodyStream_.get();
-  }
-  void SetBodyStream(TStream* borrowed) {
-    ownedBodyStream_.reset();
-    bodyStream_ = borrowed;
-  }
-  bool OwnsBodyStream() const { return bodyStream_ && ownedBodyStream_.get() == bodyStream_; }
-  bool CloseAfterResponse() const { return closeAfterResponse_; }
-  // Also sets the "Connection" value: "close" or "keep-alive".
-  void SetCloseAfterResponse(bool close);
-  bool HeadersSent() const { return headersSent_; }
-  const std::string& ServerSoftware() const { return serverSoftware_; }
-  void SetServerSoftware(const std::string& s) { serverSoftware_ = s; }
-  const std::string& BasicRealm() const { return basicRealm_; }
-  // When set, SendHeaders turns the response into a Basic authentication challenge (401).
-  void SetBasicRealm(const std::string& realm) { basicRealm_ = realm; }
-  TNetCookies& CookieList() { return cookies_; }
-
-  // Status line and headers, once (again: ENetHTTPHeaderAlreadyWritten), in one send.
-  void SendHeaders();
-  // Headers if not sent, then BodyText, else BodyStream, else the default page.
-  void SendBody();
-
- private:
-  friend class TNetCustomHTTPServer;
-  void ReleaseBodyStream();
-  void BuildHeaderLines();
-
-  TNetTCPConnection& connection_;
-  bool headRequest_ = false;  // HEAD: headers only, never a body
-  int responseCode_ = 200;
-  std::string statusText_ = "OK";
-  std::string bodyText_;
-  TStream* bodyStream_ = nullptr;
-  std::unique_ptr<TStream> ownedBodyStream_;
-  bool closeAfterResponse_ = false;
-  bool headersSent_ = false;
-  bool bodyWithHeaders_ = false;  // SendHeaders leaves its bytes for SendBody to send with the body
-  std::string serverSoftware_ = kServerSoftwareName;
-  std::string basicRealm_;
-  TNetCookies cookies_;
-};
-
-// Sessions by identifier; locked, shared by all connection threads and the cleaning thread.
-class TNetHTTPSessionList {
- public:
-  using SessionPtr = std::shared_ptr<TNetHTTPSession>;
-  // The session with that identifier from that address, or none; refreshes its time stamp.
-  SessionPtr Find(const std::string& id, const std::string& remoteHost);
-  // False when the identifier is taken.
-  bool Add(const SessionPtr& session);
-  bool Contains(const std::string& id) const;
-  // Removes sessions idle for longer than timeoutMs; returns them for OnSessionEnd.
-  std::vector<SessionPtr> RemoveIdle(int timeoutMs);
-  std::vector<SessionPtr> RemoveAll();
-  std::size_t Count() const;
-  // Guards the sessions' Content.
-  std::mutex& Lock() { return lock_; }
-
- private:
-  struct Entry {
-    SessionPtr session;
-    std::chrono::steady_clock::time_point lastUse;
-  };
-  mutable std::mutex lock_;
-  std::vector<Entry> entries_;
-};
+class TNetRequestReader;
 
 class TNetCustomHTTPServer : public TNetTCPServer {
  public:
@@ -201,15 +48,8 @@ class TNetCustomHTTPServer : public TNetTCPServer {
       const std::string& version)>;
   using TNetHTTPCreatePostStreamEvent =
       std::function<void(TNetPeerThread&, std::unique_ptr<TStream>& stream)>;
-  // Returns the new session's identifier; empty: the engine makes one.
-  using TNetHTTPCreateSessionEvent = std::function<std::string(TNetHTTPRequestInfo&)>;
-  using TNetHTTPInvalidSessionEvent =
-      std::function<void(TNetPeerThread&, TNetHTTPRequestInfo&, TNetHTTPResponseInfo&,
-                         bool& continueProcessing, const std::string& invalidSessionID)>;
-  using TNetHTTPSessionEvent = std::function<void(TNetHTTPSession&)>;
 
   TNetCustomHTTPServer();
-  ~TNetCustomHTTPServer() override;
 
   bool KeepAlive() const { return keepAlive_; }
   void SetKeepAlive(bool on) { keepAlive_ = on; }
@@ -217,14 +57,6 @@ class TNetCustomHTTPServer : public TNetTCPServer {
   void SetParseParams(bool on) { parseParams_ = on; }
   const std::string& ServerSoftware() const { return serverSoftware_; }
   void SetServerSoftware(const std::string& s) { serverSoftware_ = s; }
-  bool SessionState() const { return sessionState_; }
-  // While active: ENetHTTPCannotSwitchSessionStateWhenActive.
-  void SetSessionState(bool on);
-  int SessionTimeOut() const { return sessionTimeOutMs_; }
-  void SetSessionTimeOut(int ms) { sessionTimeOutMs_ = ms; }
-  bool AutoStartSession() const { return autoStartSession_; }
-  void SetAutoStartSession(bool on) { autoStartSession_ = on; }
-  TNetHTTPSessionList& SessionList() { return sessions_; }
   // Methods besides GET, POST and HEAD (e.g. "SUBSCRIBE", any case) whose requests are read
   // with their header lines and handed to OnCommandGet as those are (their bodies are not
   // read, as a GET's); none by default. Set it before the server is switched on: connection
@@ -240,65 +72,30 @@ class TNetCustomHTTPServer : public TNetTCPServer {
   TNetHTTPCommandEvent OnCommandGet;
   TNetHTTPCommandOtherEvent OnCommandOther;
   TNetHTTPCreatePostStreamEvent OnCreatePostStream;
-  TNetHTTPCreateSessionEvent OnCreateSession;
-  TNetHTTPInvalidSessionEvent OnInvalidSession;
-  TNetHTTPSessionEvent OnSessionStart;
-  TNetHTTPSessionEvent OnSessionEnd;
 
  protected:
   bool DoExecute(TNetPeerThread& thread) override;
   void BeforeActivate() override;
-  void BeforeDeactivate() override;
 
  private:
   // One request; returns the close-after flag.
-  bool ServeRequest(TNetPeerThread& thread, const std::string& line);
-  // With a thread manager that lets connections wait idle: takes what has arrived and, while
-  // the request head, or the body of known length that the loop reads, is not all there, asks
-  // that the connection wait idle for the rest (TNetPeerThread::WaitIdle). True when it does:
-  // the loop then returns at once.
-  bool WaitForRequestIdle(TNetPeerThread& thread);
-  bool WaitForBodyIdle(TNetPeerThread& thread);
-  // The bounds of a request head, the same whether it is scanned waiting or read line by line.
-  TNetHeadBounds HeadBounds(const TNetTCPServerConnection& conn) const;
-  // Looks for the end of the head in what came since the last look (see TNetHeadScan).
-  TNetHeadScan::State ScanHead(TNetTCPServerConnection& conn) const;
-  // Sets the bytes past a scanned head aside while its lines are read, and back after.
-  static void SetAsideAfterHead(TNetTCPServerConnection& conn);
-  static void RestoreAfterHead(TNetTCPServerConnection& conn);
-  // After a request (answered or failed): gives back what reading it held.
-  static void EndRequest(TNetTCPServerConnection& conn);
-  // Whether the loop reads header lines after this request line: one it answers itself.
-  bool ReadsHeaderLines(std::string_view requestLine) const;
-  bool Answers(const std::string& method) const;
-  // Query, parameters, cookies, decoded path (and the host of an absolute target).
-  void ApplyTarget(TNetHTTPRequestInfo& request, const std::string& target);
-  void ApplyAuthorization(TNetHTTPRequestInfo& request);
+  bool ServeRequest(TNetPeerThread& thread, const TNetRequestReader& reader,
+                    const std::string& line);
+  // The handler's turn and the response; returns the response's close-after flag.
+  bool Answer(TNetPeerThread& thread, TNetHTTPRequestInfo& request, bool bodyLeft);
   // False when the handler failed after its headers went out: the connection must just close.
   bool CallHandler(TNetPeerThread& thread, TNetHTTPRequestInfo& request,
                    TNetHTTPResponseInfo& response);
-  void FinishResponse(TNetHTTPResponseInfo& response);
-  void ReadHead(TNetTCPServerConnection& conn, TNetHTTPRequestInfo& request,
-                std::size_t headBytes);
-  void ReadBody(TNetPeerThread& thread, TNetHTTPRequestInfo& request);
-  bool ApplySessions(TNetPeerThread& thread, TNetHTTPRequestInfo& request,
-                     TNetHTTPResponseInfo& response);
-  std::string NewSessionID();
-  void StopSessionCleaner();
+  // The stream OnCreatePostStream supplies for a body; none without the hook.
+  std::unique_ptr<TStream> PostStream(TNetPeerThread& thread);
+  // Whether the loop reads header lines after this request line: one it answers itself.
+  bool ReadsHeaderLines(std::string_view requestLine) const;
+  bool Answers(const std::string& method) const;
 
   bool keepAlive_ = false;
   bool parseParams_ = true;
   std::string serverSoftware_;
-  bool sessionState_ = false;
-  int sessionTimeOutMs_ = 0;
-  bool autoStartSession_ = false;
   std::vector<std::string> extraMethods_;
-  TNetHTTPSessionList sessions_;
-  std::thread sessionCleaner_;
-  std::mutex cleanerLock_;
-  std::condition_variable cleanerWake_;
-  bool cleanerStop_ = false;
-  bool sessionsOn_ = false;
   std::shared_ptr<TNetBodyBudget> bodyBudget_;  // made at activation from the limits
 };
 

@@ -1,5 +1,4 @@
 // How the request loop reads and parses what a client sends.
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -310,51 +309,6 @@ TEST(RequestParsing, OtherMethodsGoToOnCommandOtherUnlessListedAsExtra) {
     EXPECT_EQ(handled, c.handled) << c.request;
     EXPECT_EQ(other, c.other) << c.request;
   }
-}
-
-TEST(Sessions, StartOnceAndAreFoundAgainByTheirCookie) {
-  test::TestServer s;
-  s.server.SetSessionState(true);
-  s.server.SetSessionTimeOut(60000);
-  s.server.SetAutoStartSession(true);
-  std::mutex lock;
-  std::vector<std::string> ids;
-  int started = 0, ended = 0;
-  s.server.OnSessionStart = [&](TNetHTTPSession&) { std::lock_guard<std::mutex> g(lock); ++started; };
-  s.server.OnSessionEnd = [&](TNetHTTPSession&) { std::lock_guard<std::mutex> g(lock); ++ended; };
-  s.server.OnCommandGet = [&](auto&, TNetHTTPRequestInfo& q, auto&) {
-    std::lock_guard<std::mutex> g(lock);
-    ids.push_back(q.Session() ? q.Session()->SessionID : "");
-  };
-  s.Start();
-  EXPECT_THAT([&] { s.server.SetSessionState(false); },
-              ::testing::ThrowsMessage<ENetHTTPCannotSwitchSessionStateWhenActive>(
-                  ::testing::StrEq("Cannot change session state when the server is active.")));
-  std::string first = tovi::testing::ExchangeBytes(s.Port(), "GET / HTTP/1.1\r\n\r\n");
-  std::size_t at = first.find("Set-Cookie: NETHTTPSESSIONID=");
-  ASSERT_NE(at, std::string::npos) << first;
-  std::string id = first.substr(at + 29, 15);
-  EXPECT_EQ(first.substr(at + 44, 10), "; path=/\r\n");
-  std::string second = tovi::testing::ExchangeBytes(
-      s.Port(), "GET / HTTP/1.1\r\nCookie: NETHTTPSESSIONID=" + id + "\r\n\r\n");
-  EXPECT_EQ(second.find("Set-Cookie"), std::string::npos);
-  s.WaitIdle();
-  s.server.SetActive(false);
-  std::lock_guard<std::mutex> g(lock);
-  EXPECT_EQ(ids, (std::vector<std::string>{id, id}));
-  EXPECT_EQ(started, 1);
-  EXPECT_EQ(ended, 1);  // switching off discards the session
-}
-
-TEST(Sessions, AZeroTimeOutSwitchesThemOff) {
-  test::TestServer s;
-  s.server.SetSessionState(true);
-  s.server.SetAutoStartSession(true);
-  s.server.OnCommandGet = [](auto&, auto&, auto&) {};
-  s.Start();
-  EXPECT_FALSE(s.server.SessionState());
-  EXPECT_EQ(tovi::testing::ExchangeBytes(s.Port(), "GET / HTTP/1.1\r\n\r\n").find("Set-Cookie"),
-            std::string::npos);
 }
 
 }  // namespace

@@ -1,0 +1,191 @@
+#include "http/server/request_reader.h"
+
+#include <algorithm>
+#include <chrono>
+#include <utility>
+
+#include "http/exceptions.h"
+
+namespace tovi::http {
+namespace {
+
+// Room an input buffer keeps between requests; one grown past it for a body is shrunk.
+constexpr std::size_t kKeptInputBytes = 64 * 1024;
+// How long the thread that accepted a connection waits for its first bytes before the connection
+// waits without it: they are on their way as a rule (a client sends its request as soon as it
+// has connected), and a hand-over to the readiness wait and back costs several thread wake-ups.
+// A peer that sends nothing holds a thread this long once.
+constexpr int kFirstBytesWaitMs = 2;
+// Receives a body waited for without a thread takes per turn, so that one fast body does not
+// keep its thread from the others in line.
+constexpr int kReceivesPerTurn = 64;
+
+}  // namespace
+
+void TNetRequestReader::BeginRequest(TNetTCPServerConnection& conn) const {
+  if (conn.HasReadDeadline()) return;
+  conn.SetReadDeadline(TNetTCPConnection::Clock::now() +
+                       std::chrono::milliseconds(limits_.requestHeadTimeoutMs));
+  conn.Request().Reset();
+}
+
+TNetHeadBounds TNetRequestReader::HeadBounds(const TNetTCPServerConnection& conn) const {
+  return {static_cast<std::size_t>(conn.MaxLineLength()), limits_.maxHeaderLines,
+          limits_.maxRequestHeadBytes};
+}
+
+TNetHeadScan::State TNetRequestReader::ScanHead(TNetTCPServerConnection& conn) const {
+  return conn.Request().scan.Scan(conn.InputBuffer(), HeadBounds(conn), readsHeaderLines_);
+}
+
+bool TNetRequestReader::WaitIdleForRequest(TNetPeerThread& thread) const {
+  if (!thread.CanWaitIdle()) return false;
+  TNetTCPServerConnection& conn = thread.Connection();
+  TNetHeadScan::State state = ScanHead(conn);
+  if (state == TNetHeadScan::State::Incomplete) {
+    if (!conn.ReceiveArrived()) return false;
+    if (thread.FirstTurn() && conn.InputBuffer().empty() &&
+        net::WaitReadable(conn.Socket(), kFirstBytesWaitMs) > 0 && !conn.ReceiveArrived()) {
+      return false;
+    }
+    state = ScanHead(conn);
+    if (state == TNetHeadScan::State::Incomplete) {
+      thread.WaitIdle();
+      return true;
+    }
+  }
+  return state == TNetHeadScan::State::Complete && WaitIdleForBody(thread);
+}
+
+bool TNetRequestReader::WaitIdleForBody(TNetPeerThread& thread) const {
+  TNetTCPServerConnection& conn = thread.Connection();
+  TNetRequestProgress& progress = conn.Request();
+  std::string& in = conn.InputBuffer();
+  // Only a POST body of known length is waited for so; any other is the reading's to handle.
+  const std::int64_t length = progress.scan.ContentLength();
+  if (in.compare(0, 5, "POST ") != 0 || length <= 0 || length > limits_.maxRequestBodyBytes) {
+    return false;
+  }
+  if (!progress.bodyTimed) {
+    // Held in full from the start, as the reading will hold it: a body that could not be held
+    // is refused before its bytes are waited for.
+    if (!progress.body.HoldTotal(budget_, length)) throw ENetHTTPRequestBodyTooLarge();
+    progress.bodyTimed = true;
+    progress.bodyDeadline = TNetTCPConnection::Clock::now() +
+                            std::chrono::milliseconds(limits_.bodyTotalTimeoutMs);
+    conn.SetReadDeadline(progress.bodyDeadline);
+  }
+  const std::size_t whole = progress.scan.HeadBytes() + static_cast<std::size_t>(length);
+  for (int i = 0; i < kReceivesPerTurn && in.size() < whole; ++i) {
+    const std::size_t before = in.size();
+    if (!conn.ReceiveArrived()) return false;
+    if (in.size() == before) break;
+  }
+  if (in.size() >= whole) return false;
+  thread.WaitIdle();
+  return true;
+}
+
+std::string TNetRequestReader::ReadRequestLine(TNetTCPServerConnection& conn) const {
+  SetAsideAfterHead(conn);
+  return conn.ReadLn();
+}
+
+void TNetRequestReader::ReadHead(TNetTCPServerConnection& conn, TNetHTTPRequestInfo& request,
+                                 std::size_t headBytes) const {
+  const TNetHeadBounds bounds = HeadBounds(conn);
+  int lines = 0;
+  for (;;) {
+    std::string line = conn.ReadLn();
+    if (line.empty()) break;
+    headBytes += line.size() + 2;
+    if (bounds.Exceeded(++lines, headBytes)) throw ENetHTTPRequestHeadTooLarge();
+    if (line.size() >= 2 && line[0] == '.' && line[1] == '.') line.erase(0, 1);
+    request.HeaderLines().Add(line);
+  }
+  conn.ClearReadDeadline();
+  RestoreAfterHead(conn);
+  request.ProcessHeaders();
+}
+
+void TNetRequestReader::ReadBody(TNetTCPServerConnection& conn, TNetHTTPRequestInfo& request,
+                                 std::unique_ptr<TStream> supplied) const {
+  TNetRequestProgress& progress = conn.Request();
+  const bool own = !supplied;
+  std::unique_ptr<TStream> stream = own ? std::make_unique<TStringStream>() : std::move(supplied);
+  conn.SetReadTimeout(limits_.bodyStallTimeoutMs);
+  // A body waited for without a thread keeps the deadline it began with.
+  conn.SetReadDeadline(progress.bodyTimed
+                           ? progress.bodyDeadline
+                           : TNetTCPConnection::Clock::now() +
+                                 std::chrono::milliseconds(limits_.bodyTotalTimeoutMs));
+  const std::int64_t length = request.ContentLength();
+  if (length > 0) {
+    ReadBodyBytes(conn, length, *stream);
+  } else if (request.RequestMethod() == "POST" && !request.HasContentLength()) {
+    ReadBodyToClose(conn, *stream);
+  }
+  conn.SetReadTimeout(0);
+  conn.ClearReadDeadline();
+  request.TakeBody(std::move(stream), !own);
+}
+
+void TNetRequestReader::ReadBodyBytes(TNetTCPServerConnection& conn, std::int64_t length,
+                                      TStream& stream) const {
+  if (length > limits_.maxRequestBodyBytes) throw ENetHTTPRequestBodyTooLarge();
+  if (!conn.Request().body.HoldTotal(budget_, length)) throw ENetHTTPRequestBodyTooLarge();
+  // What has come already (all of it, when it was waited for without a thread) is taken in
+  // one piece: read piecewise from the front, a large buffer would be moved at every piece.
+  std::string& in = conn.InputBuffer();
+  const std::size_t ready = std::min(in.size(), static_cast<std::size_t>(length));
+  stream.Write(in.data(), ready);
+  in.erase(0, ready);
+  conn.ReadStream(stream, length - static_cast<std::int64_t>(ready));
+}
+
+void TNetRequestReader::ReadBodyToClose(TNetTCPServerConnection& conn, TStream& stream) const {
+  std::string piece;
+  std::int64_t total = 0;
+  for (;;) {
+    piece.clear();
+    const std::size_t got = conn.ReadSome(piece, kRecvChunk);
+    if (got == 0) break;
+    total += static_cast<std::int64_t>(got);
+    if (total > limits_.maxRequestBodyBytes) throw ENetHTTPRequestBodyTooLarge();
+    if (!conn.Request().body.HoldTotal(budget_, total)) throw ENetHTTPRequestBodyTooLarge();
+    stream.Write(piece.data(), got);
+  }
+}
+
+void TNetRequestReader::EndRequest(TNetTCPServerConnection& conn) {
+  // A buffer grown for a body does not stay that large; then the body's bytes go back to the
+  // budget (last, so that memory returned to the system then includes the buffer's).
+  std::string& in = conn.InputBuffer();
+  if (in.capacity() > kKeptInputBytes) std::string(in).swap(in);
+  conn.Request().Reset();
+}
+
+void TNetRequestReader::SetAsideAfterHead(TNetTCPServerConnection& conn) {
+  TNetRequestProgress& progress = conn.Request();
+  std::string& in = conn.InputBuffer();
+  if (progress.scan.Current() != TNetHeadScan::State::Complete) return;
+  const std::size_t head = progress.scan.HeadBytes();
+  // Read line by line, a head with a large body behind it would move the body at every line.
+  if (in.size() <= head) return;
+  progress.afterHead.assign(in, head, std::string::npos);
+  in.resize(head);
+}
+
+void TNetRequestReader::RestoreAfterHead(TNetTCPServerConnection& conn) {
+  std::string& aside = conn.Request().afterHead;
+  if (aside.empty()) return;
+  std::string& in = conn.InputBuffer();
+  if (in.empty()) {
+    in.swap(aside);
+  } else {
+    in += aside;
+  }
+  std::string().swap(aside);
+}
+
+}  // namespace tovi::http
