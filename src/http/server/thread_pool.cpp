@@ -5,8 +5,6 @@
 #include <system_error>
 #include <utility>
 
-#include "http/server/tcp_server.h"
-
 namespace tovi::http {
 namespace {
 
@@ -45,16 +43,16 @@ void TNetThreadPool::Open(int kept, int maxBusy, int maxPerPeer) {
   stopping_ = false;
 }
 
-void TNetThreadPool::Run(TNetPeerThread* turn) {
+void TNetThreadPool::Run(TNetTurn* turn) {
   // Called after the lock: the called thread need not wait for it.
   if (LineUp(turn, true)) called_.notify_one();
 }
 
-void TNetThreadPool::RunWhenPossible(TNetPeerThread* turn) {
+void TNetThreadPool::RunWhenPossible(TNetTurn* turn) {
   if (LineUp(turn, false)) called_.notify_one();
 }
 
-bool TNetThreadPool::LineUp(TNetPeerThread* turn, bool mayFail) {
+bool TNetThreadPool::LineUp(TNetTurn* turn, bool mayFail) {
   std::lock_guard<std::mutex> lock(lock_);
   line_.push_back(turn);
   waiting_ = line_.size();
@@ -173,7 +171,7 @@ bool TNetThreadPool::Accept(std::unique_lock<std::mutex>& lock) {
   const ForgetListener forgetListener = forgetListener_;
   lock.unlock();
   if (forget && forgetListener) forgetListener(source->ListeningSocket());
-  TNetPeerThread* const turn = source->AcceptNext();
+  TNetTurn* const turn = source->AcceptNext();
   lock.lock();
   // Still listed: a source is removed only while no thread accepts on it.
   --it->accepting;
@@ -277,13 +275,13 @@ void TNetThreadPool::Loop(WorkerList::iterator self,
   Leave(self);
 }
 
-std::deque<TNetPeerThread*>::iterator TNetThreadPool::NextTurn() {
+std::deque<TNetTurn*>::iterator TNetThreadPool::NextTurn() {
   if (maxPerPeer_ <= 0) return line_.begin();
   // The line holds at most the server's open connections: a walk of it is bounded by them.
   for (auto it = line_.begin(); it != line_.end(); ++it) {
     // An aborted connection's turn only ends it (a switch-off hands every waiting one back at
     // once): the share would make a switch-off with many connections of one peer wait in line.
-    if ((*it)->Connection().Aborted()) return it;
+    if ((*it)->Aborted()) return it;
     const auto busy = busyPerPeer_.find((*it)->Peer());
     if (busy == busyPerPeer_.end() || busy->second < maxPerPeer_) return it;
   }
@@ -294,11 +292,11 @@ bool TNetThreadPool::TakeTurn(std::unique_lock<std::mutex>& lock, bool* keep) {
   if (line_.empty() || (maxBusy_ > 0 && busy_ >= maxBusy_)) return false;
   const auto next = NextTurn();
   if (next == line_.end()) return false;
-  TNetPeerThread* turn = *next;
+  TNetTurn* turn = *next;
   line_.erase(next);
   waiting_ = line_.size();
   ++busy_;
-  // Copied: the turn may end its connection, and the peer thread be freed, before it returns.
+  // Copied: the turn may end its connection, and the turn be freed, before it returns.
   const std::string peer = turn->Peer();
   ++busyPerPeer_[peer];
   lock.unlock();
