@@ -16,12 +16,11 @@ thread_local bool tReturning = false;
 // Threads that wait on one listening socket at once (fewer where fewer are kept): a connection
 // that comes while some of them still serve the last ones finds another waiting, and no thread
 // is woken for it but the one the system wakes. Each waits in slices of the accept wait (10
-// wake-ups a second each while no connection comes). Where a connection wakes every waiter, one.
+// wake-ups a second each while no connection comes). Sources come only where a connection wakes
+// one waiter (TNetThreadMgr::AcceptsOnPool); elsewhere a listener thread hands them over.
 constexpr int kAcceptingPerSource = 4;
 
-int AcceptingPerSource(int kept) {
-  return net::AcceptWakesOne() ? std::max(1, std::min(kAcceptingPerSource, kept)) : 1;
-}
+int AcceptingPerSource(int kept) { return std::max(1, std::min(kAcceptingPerSource, kept)); }
 
 }  // namespace
 

@@ -2,9 +2,10 @@
 // connection's turn at a time (a turn: a TNetTurn, the engine's TNetPeerThread, run until its
 // connection ends or waits idle, i.e. for its next bytes without a thread), and between turns it
 // is a kept thread: it accepts on a listening socket or waits to be called for a turn.
-// Accepting: up to four threads at a time wait on each listening socket (an accept source; one
-// where a connection wakes every waiter), and the thread that accepts a connection runs its
-// first turn itself, unless turns already wait in line (then the new one lines up behind them).
+// Accepting (only where a connection wakes one waiter: elsewhere the server's listener thread
+// accepts and lines turns up): up to four threads at a time wait on each listening socket (an
+// accept source), and the thread that accepts a connection runs its first turn itself, unless
+// turns already wait in line (then the new one lines up behind them).
 // While none waits there, the listening socket is watched (the manager's readiness wait): a
 // connection that comes before one is back calls another thread to accept it.
 // The line: turns wait in it, in order, while maxBusy threads are running, and a turn whose peer
