@@ -1,5 +1,5 @@
 // The HTTP server engine: TNetHTTPServer is a TNetTCPServer whose per-connection step
-// (DoExecute) is a request loop. In each turn of a connection (tcp_server.h) the loop reads a
+// (DoExecute) is a request loop. In each turn of a connection (peer_thread.h) the loop reads a
 // request (TNetRequestReader, request_reader.h) into a TNetHTTPRequestInfo (http_request.h),
 // calls OnCommandGet for GET, POST and HEAD (and the ExtraMethods set) with a fresh
 // TNetHTTPResponseInfo (http_response.h), writes what the handler left in the response and then

@@ -1,52 +1,17 @@
 #include "http/server/tcp_server.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <cxxabi.h>
+#include <chrono>
 #include <stdexcept>
-#include <typeinfo>
+#include <thread>
 #include <utility>
 
-#include "http/coding.h"
 #include "http/exceptions.h"
 
 namespace tovi::http {
 namespace {
 
-// Class name without namespaces, as a user of the engine knows it.
-std::string ClassNameOf(const std::exception& e) {
-  const char* mangled = typeid(e).name();
-  int status = 0;
-  char* plain = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
-  std::string name = status == 0 && plain ? plain : mangled;
-  std::free(plain);
-  std::size_t colon = name.rfind("::");
-  return colon == std::string::npos ? name : name.substr(colon + 2);
-}
-
-constexpr int kListenPollMs = 100;
 constexpr int kTerminatePollMs = 250;
-// Out of handles, accept fails at once for as long as that lasts: the listener pauses instead,
-// first this long, doubling while it lasts up to the longest pause (the delay before it takes
-// connections again once handles are free).
-constexpr int kOutOfHandlesFirstPauseMs = 10;
-constexpr int kOutOfHandlesLongestPauseMs = 1000;
-
-bool OutOfHandles(int code) {
-  return code == net::kErrTooManyFiles || code == net::kErrNoBuffers;
-}
-
-// Waits pauseMs in steps of kListenPollMs; false when stopped() turned true meanwhile.
-bool PauseUnlessStopped(int pauseMs, const std::function<bool()>& stopped) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(pauseMs);
-  while (!stopped()) {
-    const auto left = until - std::chrono::steady_clock::now();
-    if (left <= std::chrono::steady_clock::duration::zero()) return true;
-    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-        left, std::chrono::milliseconds(kListenPollMs)));
-  }
-  return false;
-}
 
 }  // namespace
 
@@ -65,246 +30,6 @@ std::string TNetReplyText::FormattedReply() const {
     out += code + (i + 1 < lines_.size() ? "-" : " ") + lines_[i] + "\r\n";
   }
   return out;
-}
-
-// ---- bindings ----
-
-void TNetSocketHandle::AllocateSocket() {
-  CloseSocket();
-  handle_ = net::OpenStream();
-  if (handle_ == net::kInvalidSocket) throw ENetInvalidSocket();
-}
-
-void TNetSocketHandle::Bind(bool reuseAddress) {
-  net::Endpoint local;
-  if (!ip_.empty()) DottedToAddress(ip_, local.address);
-  local.port = static_cast<std::uint16_t>(port_);
-  if (reuseAddress) {
-    net::SetReuseAddress(handle_);
-  } else {
-    net::AllowRebind(handle_);
-  }
-  if (net::Bind(handle_, local) != 0) {
-    int code = net::LastError();
-    if (code == net::kErrAddressInUse) throw ENetCouldNotBindSocket();
-    throw ENetSocketError(code);
-  }
-  net::Endpoint bound;
-  if (net::LocalEndpoint(handle_, &bound) == 0) {
-    ip_ = AddressToDotted(bound.address);
-    port_ = bound.port;
-  }
-}
-
-void TNetSocketHandle::Listen(int backlog) {
-  if (net::Listen(handle_, backlog) != 0) RaiseLastSocketError();
-}
-
-void TNetSocketHandle::Adopt(net::SocketHandle handle, const TNetSocketHandle& listening) {
-  handle_ = handle;
-  net::Endpoint e;
-  if (!listening.ip_.empty() && listening.ip_ != "0.0.0.0") {
-    ip_ = listening.ip_;
-    port_ = listening.port_;
-  } else if (net::LocalEndpoint(handle, &e) == 0) {
-    ip_ = AddressToDotted(e.address);
-    port_ = e.port;
-  }
-  if (net::PeerEndpoint(handle, &e) == 0) {
-    peerIP_ = AddressToDotted(e.address);
-    peerPort_ = e.port;
-  }
-}
-
-void TNetSocketHandle::CloseSocket() {
-  if (handle_ != net::kInvalidSocket) {
-    net::Close(handle_);
-    handle_ = net::kInvalidSocket;
-  }
-}
-
-net::SocketHandle TNetSocketHandle::Release() {
-  net::SocketHandle h = handle_;
-  handle_ = net::kInvalidSocket;
-  return h;
-}
-
-TNetSocketHandle& TNetSocketHandles::Add() {
-  items_.push_back(std::make_unique<TNetSocketHandle>());
-  items_.back()->SetPort(defaultPort_);
-  return *items_.back();
-}
-
-// ---- peer thread ----
-
-TNetPeerThread::TNetPeerThread(TNetTCPServer& server,
-                               std::unique_ptr<TNetTCPServerConnection> connection)
-    : server_(server),
-      connection_(std::move(connection)),
-      peer_(connection_ ? connection_->Binding().PeerIP() : std::string()) {}
-
-bool TNetPeerThread::CanWaitIdle() const {
-  // A connection run by its owner's own hand (no manager: the server was never switched on) has
-  // nowhere to wait without its thread.
-  return !idleRefused_ && server_.threadMgr_ != nullptr && server_.threadMgr_->WaitsIdle();
-}
-
-bool TNetPeerThread::Run() {
-  ran_ = true;
-  TNetThreadMgr& mgr = *server_.threadMgr_;
-  while (Turn()) {
-    // Handed over: from here on another system thread may run this connection.
-    if (mgr.HandOverIdle(this)) return true;
-    // Not taken (switching off, or the system would not watch the socket): from now on this
-    // connection waits on its thread.
-    idleRefused_ = true;
-  }
-  const bool fit = !foreignException_;
-  Finish();
-  return fit;
-}
-
-bool TNetPeerThread::Turn() {
-  if (turns_ < 2) ++turns_;
-  try {
-    if (!begun_) Begin();
-    while (!Stopped()) {
-      ExecuteStep();
-      if (std::exchange(waitIdle_, false)) return true;
-      if (!connection_->Connected()) Stop();
-    }
-  } catch (const std::exception& e) {
-    if (begun_) {
-      try {
-        server_.ReportException(*this, e);
-      } catch (...) {
-        // A failing event must not take the system thread down; the connection ends anyway.
-      }
-    }
-    exceptionClass_ = ClassNameOf(e);
-    exceptionMessage_ = e.what();
-    foreignException_ = dynamic_cast<const ENetException*>(&e) == nullptr;
-  } catch (...) {
-    exceptionClass_ = "unknown";
-    foreignException_ = true;
-  }
-  return false;
-}
-
-void TNetPeerThread::Begin() {
-  TNetTCPServer& server = server_;
-  if (!connection_ || connection_->Socket() == net::kInvalidSocket) throw ENetTCPServerError();
-  if (!server.greeting_.IsEmpty()) connection_->Write(server.greeting_.FormattedReply());
-  if (server.OnConnect) server.OnConnect(*this);
-  if (!connection_->Connected()) Stop();
-  begun_ = true;
-}
-
-void TNetPeerThread::ExecuteStep() {
-  try {
-    if (!server_.DoExecute(*this)) throw ENetNoExecuteSpecified();
-  } catch (const ENetSocketError& e) {
-    server_.ReportException(*this, e);
-    if (e.LastError() == net::kErrConnectionAborted ||
-        e.LastError() == net::kErrConnectionReset) {
-      connection_->EndConnection();
-    }
-  } catch (const ENetClosedSocket& e) {
-    server_.ReportException(*this, e);
-  } catch (const ENetConnClosedGracefully& e) {
-    server_.ReportException(*this, e);
-  }
-}
-
-void TNetPeerThread::Finish() {
-  // Declared first, so released last: when this is the server's last holder, the server (and
-  // with it this object) goes here, after everything else this thread does.
-  const std::shared_ptr<TNetTCPServer> keep = std::move(keepAlive_);
-  TNetTCPServer& server = server_;
-  Stop();
-  if (server.OnDisconnect) {
-    try {
-      server.OnDisconnect(*this);
-    } catch (...) {
-      // The connection ends either way; nothing is left to report to.
-    }
-  }
-  // Release first, leave the live list last: once the list is empty the server may free the
-  // thread manager, and this thread must not touch it any more.
-  connection_->EndConnection();
-  server.threadMgr_->ReleaseThread(this);
-  server.RemoveLive(this);
-}
-
-// ---- accepting ----
-
-net::SocketHandle TNetServerIOHandlerSocket::Accept(TNetSocketHandle& listening,
-                                                    const std::function<bool()>& stopped) {
-  int pauseMs = 0;
-  for (;;) {
-    if (stopped()) return net::kInvalidSocket;
-    // A wait of its own (not a readiness wait and then an accept): where several threads wait
-    // on one listener, a connection wakes one of them.
-    net::SocketHandle accepted = net::AcceptWithin(listening.Handle(), nullptr, kListenPollMs);
-    if (accepted != net::kInvalidSocket) return accepted;
-    int code = net::LastError();
-    if (code == net::kErrTimedOut) continue;
-    if (code == net::kErrInterrupted || code == net::kErrNotSocket ||
-        code == net::kErrBadFile) {
-      return net::kInvalidSocket;
-    }
-    if (!OutOfHandles(code)) throw ENetSocketError(code);
-    pauseMs = std::min(pauseMs == 0 ? kOutOfHandlesFirstPauseMs : 2 * pauseMs,
-                       kOutOfHandlesLongestPauseMs);
-    if (!PauseUnlessStopped(pauseMs, stopped)) return net::kInvalidSocket;
-  }
-}
-
-// ---- listener ----
-
-TNetPeerThread* TNetListenerThread::AcceptNext() {
-  if (Stopped()) return nullptr;
-  auto connection = std::make_unique<TNetTCPServerConnection>();
-  try {
-    if (server_.threadMgr_) server_.threadMgr_->Reap();
-    net::SocketHandle accepted =
-        server_.ioHandler_->Accept(binding_, [this] { return Stopped(); });
-    if (accepted == net::kInvalidSocket) {
-      stopped_ = true;  // no connection: accepting on this binding ends
-      return nullptr;
-    }
-    connection->Attach(accepted);
-    connection->Binding().Adopt(accepted, binding_);
-    return server_.Admitted(connection);
-  } catch (const std::exception& e) {
-    if (server_.OnListenException) {
-      try {
-        server_.OnListenException(*this, e);
-      } catch (...) {
-        // A failing event must not end the listener.
-      }
-    }
-  }
-  return nullptr;
-}
-
-void TNetListenerThread::Run() {
-  while (!Stopped()) {
-    TNetPeerThread* thread = AcceptNext();
-    if (!thread) continue;
-    try {
-      server_.Start(thread);
-    } catch (const std::exception& e) {
-      if (server_.OnListenException) {
-        try {
-          server_.OnListenException(*this, e);
-        } catch (...) {
-          // A failing event must not end the listener.
-        }
-      }
-    }
-  }
-  binding_.CloseSocket();
 }
 
 // ---- server ----
@@ -388,10 +113,9 @@ void TNetTCPServer::OpenListener(TNetSocketHandle& binding) {
   std::lock_guard<std::mutex> lock(listenersLock_);
   listeners_.push_back(std::move(listener));
   if (threadMgr_->AcceptsOnPool()) {
-    raw->pooled_ = true;
     threadMgr_->AddSource(raw);
   } else {
-    raw->thread_ = std::thread(&TNetListenerThread::Run, raw);
+    raw->StartThread();
   }
 }
 
@@ -401,18 +125,18 @@ void TNetTCPServer::StopListeners() {
     std::lock_guard<std::mutex> lock(listenersLock_);
     listeners.swap(listeners_);
   }
-  for (auto& listener : listeners) listener->stopped_ = true;
+  for (auto& listener : listeners) listener->Stop();
   for (auto& listener : listeners) {
-    // The manager is there while a listener is: it is let go only after this.
-    if (listener->pooled_ && threadMgr_) threadMgr_->RemoveSource(listener.get());
-    if (listener->thread_.joinable()) listener->thread_.join();
-    listener->binding_.CloseSocket();
+    // The manager is there while a listener is: it is let go only after this. (A source it
+    // never had is not waited for.)
+    if (threadMgr_) threadMgr_->RemoveSource(listener.get());
+    listener->Close();
   }
 }
 
 void TNetTCPServer::AbortConnections() {
   std::lock_guard<std::mutex> lock(liveLock_);
-  for (TNetPeerThread* thread : live_) thread->connection_->Abort();
+  for (TNetPeerThread* thread : live_) thread->Connection().Abort();
 }
 
 bool TNetTCPServer::WaitForConnections(int polls) {
@@ -447,11 +171,11 @@ void TNetTCPServer::Deactivate() {
   active_ = false;
 }
 
-TNetPeerThread* TNetTCPServer::Admitted(std::unique_ptr<TNetTCPServerConnection>& connection) {
-  std::shared_ptr<TNetTCPServer> keep = shared_from_this();  // selfWhileListening_ holds one
+TNetPeerThread* TNetTCPServer::AdmitAccepted(
+    std::unique_ptr<TNetTCPServerConnection>& connection) {
   connection->SetSendTimeout(limits_.sendStallTimeoutMs);
+  // It holds the server from here (selfWhileListening_ holds it meanwhile).
   TNetPeerThread* thread = threadMgr_->GetThread(*this, std::move(connection));
-  thread->keepAlive_ = std::move(keep);
   if (!Admit(thread)) {
     Refuse(thread);
     return nullptr;
@@ -459,7 +183,7 @@ TNetPeerThread* TNetTCPServer::Admitted(std::unique_ptr<TNetTCPServerConnection>
   return thread;
 }
 
-void TNetTCPServer::Start(TNetPeerThread* thread) {
+void TNetTCPServer::RunFirstTurn(TNetPeerThread* thread) {
   TNetThreadMgr& mgr = *threadMgr_;
   try {
     mgr.Start(thread);
@@ -478,7 +202,7 @@ bool TNetTCPServer::Admit(TNetPeerThread* thread) {
     const std::size_t limit = ConnectionLimit();
     if (limit > 0 && live_.size() >= limit) return false;
     live_.push_back(thread);
-    thread->listed_ = true;
+    thread->SetListed(true);
   }
   if (threadMgr_->MakeRoomForIdle()) return true;
   RemoveLive(thread);
@@ -507,7 +231,7 @@ void TNetTCPServer::Refuse(TNetPeerThread* thread) {
 void TNetTCPServer::RemoveLive(TNetPeerThread* thread) {
   std::lock_guard<std::mutex> lock(liveLock_);
   live_.erase(std::remove(live_.begin(), live_.end(), thread), live_.end());
-  thread->listed_ = false;
+  thread->SetListed(false);
 }
 
 }  // namespace tovi::http

@@ -85,7 +85,7 @@ void TNetThreadMgr::ReleaseThread(TNetPeerThread* thread) {
     if (it == active_.end()) return;
     owned = std::move(it->second);
     active_.erase(it);
-    if (owned->ran_) {
+    if (owned->HasRun()) {
       finished_.push_back(std::move(owned));
       return;
     }
@@ -107,7 +107,7 @@ void TNetThreadMgr::Reap() {
     std::lock_guard<std::mutex> lock(lock_);
     // One still on the server's list is on its way out: its address must not be reused before.
     auto unlisted = std::partition(finished_.begin(), finished_.end(),
-                                   [](const auto& p) { return p->listed_.load(); });
+                                   [](const auto& p) { return p->Listed(); });
     done.assign(std::make_move_iterator(unlisted), std::make_move_iterator(finished_.end()));
     finished_.erase(unlisted, finished_.end());
   }

@@ -62,14 +62,23 @@ class TNetThreadMgr {
   std::size_t KeptThreadCount() const;
   // Frees released TNetPeerThreads and joins ended system threads; never waits for a running one.
   void Reap();
+  // Whether connections may wait idle now (a pool, between its opening and StopWaitingIdle).
+  bool WaitsIdle() const;
+  // The hand-over, called by TNetPeerThread::Run on the thread of a turn whose step asked to
+  // wait idle (TNetPeerThread::WaitIdle, which only sets a flag) and has returned. True: the
+  // connection now waits in TNetIdleConnections; from this call on another system thread may
+  // run its next turn (even before this returns), so the caller must not touch it again. False
+  // (not a pool, switching off, or a socket the readiness wait refuses): the caller keeps the
+  // connection and goes on with it on this thread.
+  bool HandOverIdle(TNetPeerThread* thread);
 
  protected:
   // keepsThreads: threads are kept and connections wait for requests without one.
   explicit TNetThreadMgr(bool keepsThreads);
 
  private:
+  // The server opens and closes it, lets it accept and run connections, and asks for room.
   friend class TNetTCPServer;
-  friend class TNetPeerThread;
 
   // Raises ENetSocketError (10024) when the open-file limit is too low to serve at all.
   void Open(TNetTCPServer& server);
@@ -86,15 +95,6 @@ class TNetThreadMgr {
   // A listening socket its threads accept on, until removed (which waits for the one accepting).
   void AddSource(TNetAcceptSource* source);
   void RemoveSource(TNetAcceptSource* source);
-  // Whether connections may wait idle now (a pool, between its opening and StopWaitingIdle).
-  bool WaitsIdle() const;
-  // The hand-over, called by TNetPeerThread::Run on the thread of a turn whose step asked to
-  // wait idle (TNetPeerThread::WaitIdle, which only sets a flag) and has returned. True: the
-  // connection now waits in TNetIdleConnections; from this call on another system thread may
-  // run its next turn (even before this returns), so the caller must not touch it again. False
-  // (not a pool, switching off, or a socket the readiness wait refuses): the caller keeps the
-  // connection and goes on with it on this thread.
-  bool HandOverIdle(TNetPeerThread* thread);
   // Room for one more idle connection, asked at accept: false when the bound (counting the
   // turns in line, which hold sockets too) is reached and no idle connection could be closed
   // for it.

@@ -5,8 +5,6 @@
 #include <system_error>
 #include <utility>
 
-#include "http/server/tcp_server.h"
-
 namespace tovi::http {
 namespace {
 
@@ -18,12 +16,11 @@ thread_local bool tReturning = false;
 // Threads that wait on one listening socket at once (fewer where fewer are kept): a connection
 // that comes while some of them still serve the last ones finds another waiting, and no thread
 // is woken for it but the one the system wakes. Each waits in slices of the accept wait (10
-// wake-ups a second each while no connection comes). Where a connection wakes every waiter, one.
+// wake-ups a second each while no connection comes). Sources come only where a connection wakes
+// one waiter (TNetThreadMgr::AcceptsOnPool); elsewhere a listener thread hands them over.
 constexpr int kAcceptingPerSource = 4;
 
-int AcceptingPerSource(int kept) {
-  return net::AcceptWakesOne() ? std::max(1, std::min(kAcceptingPerSource, kept)) : 1;
-}
+int AcceptingPerSource(int kept) { return std::max(1, std::min(kAcceptingPerSource, kept)); }
 
 }  // namespace
 
@@ -45,16 +42,16 @@ void TNetThreadPool::Open(int kept, int maxBusy, int maxPerPeer) {
   stopping_ = false;
 }
 
-void TNetThreadPool::Run(TNetPeerThread* turn) {
+void TNetThreadPool::Run(TNetTurn* turn) {
   // Called after the lock: the called thread need not wait for it.
   if (LineUp(turn, true)) called_.notify_one();
 }
 
-void TNetThreadPool::RunWhenPossible(TNetPeerThread* turn) {
+void TNetThreadPool::RunWhenPossible(TNetTurn* turn) {
   if (LineUp(turn, false)) called_.notify_one();
 }
 
-bool TNetThreadPool::LineUp(TNetPeerThread* turn, bool mayFail) {
+bool TNetThreadPool::LineUp(TNetTurn* turn, bool mayFail) {
   std::lock_guard<std::mutex> lock(lock_);
   line_.push_back(turn);
   waiting_ = line_.size();
@@ -173,7 +170,7 @@ bool TNetThreadPool::Accept(std::unique_lock<std::mutex>& lock) {
   const ForgetListener forgetListener = forgetListener_;
   lock.unlock();
   if (forget && forgetListener) forgetListener(source->ListeningSocket());
-  TNetPeerThread* const turn = source->AcceptNext();
+  TNetTurn* const turn = source->AcceptNext();
   lock.lock();
   // Still listed: a source is removed only while no thread accepts on it.
   --it->accepting;
@@ -277,13 +274,13 @@ void TNetThreadPool::Loop(WorkerList::iterator self,
   Leave(self);
 }
 
-std::deque<TNetPeerThread*>::iterator TNetThreadPool::NextTurn() {
+std::deque<TNetTurn*>::iterator TNetThreadPool::NextTurn() {
   if (maxPerPeer_ <= 0) return line_.begin();
   // The line holds at most the server's open connections: a walk of it is bounded by them.
   for (auto it = line_.begin(); it != line_.end(); ++it) {
     // An aborted connection's turn only ends it (a switch-off hands every waiting one back at
     // once): the share would make a switch-off with many connections of one peer wait in line.
-    if ((*it)->Connection().Aborted()) return it;
+    if ((*it)->Aborted()) return it;
     const auto busy = busyPerPeer_.find((*it)->Peer());
     if (busy == busyPerPeer_.end() || busy->second < maxPerPeer_) return it;
   }
@@ -294,11 +291,11 @@ bool TNetThreadPool::TakeTurn(std::unique_lock<std::mutex>& lock, bool* keep) {
   if (line_.empty() || (maxBusy_ > 0 && busy_ >= maxBusy_)) return false;
   const auto next = NextTurn();
   if (next == line_.end()) return false;
-  TNetPeerThread* turn = *next;
+  TNetTurn* turn = *next;
   line_.erase(next);
   waiting_ = line_.size();
   ++busy_;
-  // Copied: the turn may end its connection, and the peer thread be freed, before it returns.
+  // Copied: the turn may end its connection, and the turn be freed, before it returns.
   const std::string peer = turn->Peer();
   ++busyPerPeer_[peer];
   lock.unlock();

@@ -1,10 +1,11 @@
 // TNetThreadPool: the system threads of a thread manager (thread_mgr.h). Each runs one
-// connection's turn at a time (a turn: a TNetPeerThread run until its connection ends or waits
-// idle, i.e. for its next bytes without a thread), and between turns it is a kept thread: it
-// accepts on a listening socket or waits to be called for a turn.
-// Accepting: up to four threads at a time wait on each listening socket (an accept source; one
-// where a connection wakes every waiter), and the thread that accepts a connection runs its
-// first turn itself, unless turns already wait in line (then the new one lines up behind them).
+// connection's turn at a time (a turn: a TNetTurn, the engine's TNetPeerThread, run until its
+// connection ends or waits idle, i.e. for its next bytes without a thread), and between turns it
+// is a kept thread: it accepts on a listening socket or waits to be called for a turn.
+// Accepting (only where a connection wakes one waiter: elsewhere the server's listener thread
+// accepts and lines turns up): up to four threads at a time wait on each listening socket (an
+// accept source), and the thread that accepts a connection runs its first turn itself, unless
+// turns already wait in line (then the new one lines up behind them).
 // While none waits there, the listening socket is watched (the manager's readiness wait): a
 // connection that comes before one is back calls another thread to accept it.
 // The line: turns wait in it, in order, while maxBusy threads are running, and a turn whose peer
@@ -32,7 +33,19 @@
 
 namespace tovi::http {
 
-class TNetPeerThread;
+// What the pool runs: a connection's turns (the engine's is TNetPeerThread). Not owned by the
+// pool; it stays valid until its last turn has returned.
+class TNetTurn {
+ public:
+  virtual ~TNetTurn() = default;
+  // Runs the connection on the calling thread until it ends or waits idle; false when this
+  // thread should run no others (an exception the engine does not know of ended it).
+  virtual bool Run() = 0;
+  // The peer address whose turns count together against maxPerPeer.
+  virtual const std::string& Peer() const = 0;
+  // An aborted connection's turn only ends it: it may pass its peer's share.
+  virtual bool Aborted() const = 0;
+};
 
 // A listening socket that pool threads accept on.
 class TNetAcceptSource {
@@ -40,7 +53,7 @@ class TNetAcceptSource {
   virtual ~TNetAcceptSource() = default;
   // Waits for the next connection: its turn, admitted (lined up by the caller), or nullptr when
   // there is none to run (refused, a failure, or accepting has ended: then Ended()).
-  virtual TNetPeerThread* AcceptNext() = 0;
+  virtual TNetTurn* AcceptNext() = 0;
   virtual bool Ended() const = 0;
   virtual net::SocketHandle ListeningSocket() const = 0;
 };
@@ -54,9 +67,9 @@ class TNetThreadPool : public std::enable_shared_from_this<TNetThreadPool> {
   void Open(int kept, int maxBusy, int maxPerPeer = 0);
   // Lines the turn up and wakes or makes a thread for it. When no thread can be made and none
   // would take it, it is taken out of the line again and std::system_error raised.
-  void Run(TNetPeerThread* turn);
+  void Run(TNetTurn* turn);
   // Lines the turn up even when no thread can be made now: the next thread made takes it.
-  void RunWhenPossible(TNetPeerThread* turn);
+  void RunWhenPossible(TNetTurn* turn);
   // Kept threads end (joined here, within a short bound); busy ones end once the line is empty.
   void Stop();
   // Joins threads that have ended; never waits for one in a turn.
@@ -97,12 +110,12 @@ class TNetThreadPool : public std::enable_shared_from_this<TNetThreadPool> {
   void Loop(WorkerList::iterator self, std::shared_ptr<TNetThreadPool> keep);
   // Lines the turn up; true when a thread waiting for a call is to be called for it (after the
   // lock).
-  bool LineUp(TNetPeerThread* turn, bool mayFail);
+  bool LineUp(TNetTurn* turn, bool mayFail);
   // Runs the first turn in line when one may run; false when none did. keep: whether the thread
   // may go on to others.
   bool TakeTurn(std::unique_lock<std::mutex>& lock, bool* keep);
   // The first turn in line whose peer may run one more; line_.end() when none may.
-  std::deque<TNetPeerThread*>::iterator NextTurn();
+  std::deque<TNetTurn*>::iterator NextTurn();
   // Accepts on a source that no thread accepts on, and lines the connection up first for this
   // thread; false when every source has its thread.
   bool Accept(std::unique_lock<std::mutex>& lock);
@@ -146,7 +159,7 @@ class TNetThreadPool : public std::enable_shared_from_this<TNetThreadPool> {
   WatchListener watchListener_;
   ForgetListener forgetListener_;
   int accepting_ = 0;  // threads accepting on a source
-  std::deque<TNetPeerThread*> line_;  // turns waiting for a thread, in order
+  std::deque<TNetTurn*> line_;  // turns waiting for a thread, in order
   std::atomic<std::size_t> waiting_{0};  // line_.size(), read without the lock
   WorkerList workers_;  // every thread made that has not ended
   std::vector<std::thread> ended_;  // ended, to be joined

@@ -7,12 +7,16 @@
 #include <chrono>
 #include <condition_variable>
 #include <list>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "http/exceptions.h"
+#include "http/server/idle_connections.h"
+#include "http/server/thread_pool.h"
 #include "support/raw_client.h"
 #include "support/process_counts.h"
 #include "http/server/test_server.h"
@@ -63,14 +67,10 @@ TEST(ThreadPool, KeepsThreadsForTheNextConnectionButNotOneAForeignExceptionEnded
   const std::vector<std::string> paths = {"/a", "/fails", "/b", "/foreign", "/c", "/d"};
   const std::size_t foreign = 3;
   for (const std::string& path : paths) {
-    const std::string answer = tovi::testing::ExchangeBytes(s.Port(), "GET " + path + " HTTP/1.1\r\n\r\n");
-    if (path == "/fails") {
-      EXPECT_EQ(Body(answer), "failed");
-    } else if (path == "/foreign") {
-      EXPECT_EQ(answer, "");
-    } else {
-      EXPECT_EQ(Body(answer), "ok " + path);
-    }
+    const std::string answer =
+        tovi::testing::ExchangeBytes(s.Port(), "GET " + path + " HTTP/1.1\r\n\r\n");
+    const std::string want = path == "/fails" ? "failed" : path == "/foreign" ? "" : "ok " + path;
+    EXPECT_EQ(path == "/foreign" ? answer : Body(answer), want) << path;
     ASSERT_TRUE(s.WaitIdle());
     // Back in the pool before the next connection comes (the one the foreign exception ended,
     // gone).
@@ -125,13 +125,11 @@ TEST(ThreadPool, IdleConnectionsEndAtTheirHeadDeadlineOrWhenTheBoundNeedsRoom) {
   tovi::testing::RawClient third(s.Port());
   ASSERT_TRUE(WaitUntil([&] { return pool.WaitingIdleCount() == 3; }, 5000));
 
-  tovi::testing::RawClient fourth(s.Port());
-  std::string got;
-  EXPECT_TRUE(first.WaitClosed(5000, &got));
-  EXPECT_EQ(got, "");
+  tovi::testing::RawClient fourth(s.Port());  // the first makes room for it
   ASSERT_TRUE(fourth.Send("GET / HTTP/1.1\r\n\r\n"));
   EXPECT_EQ(Body(fourth.ReadAll()), "served");
-  for (tovi::testing::RawClient* c : {&partial, &third}) {
+  for (tovi::testing::RawClient* c : {&first, &partial, &third}) {
+    std::string got;
     EXPECT_TRUE(c->WaitClosed(5000, &got));
     EXPECT_EQ(got, "");
   }
@@ -140,32 +138,6 @@ TEST(ThreadPool, IdleConnectionsEndAtTheirHeadDeadlineOrWhenTheBoundNeedsRoom) {
   std::sort(exceptions.begin(), exceptions.end());
   EXPECT_EQ(exceptions, (std::vector<std::string>{"Connection Closed Gracefully.", "Read Timeout",
                                                   "Read Timeout"}));
-}
-
-// With deadlines far off, only the bound closes: the one waiting longest goes at once, so a peer
-// that keeps opening connections cannot push out those that came after the old ones.
-TEST(ThreadPool, TheBoundClosesTheConnectionWaitingLongestAtOnce) {
-  test::TestServer s;
-  TNetThreadMgr& pool = s.UsePool();
-  TNetServerLimits limits;
-  limits.maxIdleConnections = 3;
-  s.server.SetLimits(limits);  // the product's 30 s head deadline
-  s.server.OnCommandGet = [](auto&, auto&, TNetHTTPResponseInfo& r) { r.SetBodyText("served"); };
-  s.Start();
-  std::list<tovi::testing::RawClient> waiting;
-  for (std::size_t n = 1; n <= 3; ++n) {
-    waiting.emplace_back(s.Port());
-    ASSERT_TRUE(WaitUntil([&] { return pool.WaitingIdleCount() == n; }, 5000));
-  }
-  waiting.emplace_back(s.Port());  // one over the bound
-  std::string got;
-  EXPECT_TRUE(waiting.front().WaitClosed(1000, &got)) << "the oldest still waits";
-  EXPECT_EQ(got, "");
-  waiting.pop_front();
-  for (tovi::testing::RawClient& c : waiting) {
-    ASSERT_TRUE(c.Send("GET / HTTP/1.1\r\n\r\n"));
-    EXPECT_EQ(Body(c.ReadAll()), "served");
-  }
 }
 
 // The kept threads accept, and the one that takes a connection serves it: while every thread
@@ -202,6 +174,104 @@ TEST(ThreadPool, ConnectionsAreTakenWhileTheThreadsThatAcceptServeLongTurns) {
   for (tovi::testing::RawClient& c : holding) EXPECT_EQ(Body(c.ReadAll()), "served /hold");
 }
 
+// Turns of peers a, a, a, b, c, each holding its thread until let go (all are, and end, at exit).
+struct HeldTurns {
+  struct Turn : TNetTurn {
+    Turn(const char* p) : peer(p) {}  // not explicit: built in place in the array
+    bool Run() override {
+      started = true;
+      const bool released = WaitUntil([this] { return release.load(); }, 20000);
+      ended = true;
+      return released;
+    }
+    const std::string& Peer() const override { return peer; }
+    bool Aborted() const override { return false; }
+    const std::string peer;
+    std::atomic<bool> started{false}, release{false}, ended{false};
+  };
+  ~HeldTurns() {
+    for (Turn& t : turns) t.release = true;
+    WaitUntil([this] { return Flags(&Turn::ended) == "11111"; }, 20000);
+  }
+  std::string Flags(std::atomic<bool> Turn::*flag) const {
+    std::string s;
+    for (const Turn& t : turns) s += (t.*flag).load() ? '1' : '0';
+    return s;
+  }
+  Turn turns[5] = {{"a"}, {"a"}, {"a"}, {"b"}, {"c"}};
+};
+
+// The pool driven directly: at most maxBusy turns at once and maxPerPeer of a peer (a later
+// peer's turn passes), the rest in line in order; then `kept` threads stay, Stop ends them at once.
+TEST(ThreadPool, RunsTurnsWithinItsBoundsInOrderAndStopEndsTheKeptThreads) {
+  const long threadsBefore = tovi::testing::ThreadCountBefore();
+  const auto pool = std::make_shared<TNetThreadPool>();
+  pool->Open(2, 3, 2);  // kept, maxBusy, maxPerPeer
+  HeldTurns held;
+  const auto started = [&] { return held.Flags(&HeldTurns::Turn::started); };
+  for (HeldTurns::Turn& t : held.turns) pool->Run(&t);
+  ASSERT_TRUE(WaitUntil([&] { return started() == "11010"; }, 5000)) << started();
+  EXPECT_EQ(pool->Waiting(), 2u);
+  held.turns[0].release = true;  // its thread takes the first in line that may run: a, not c
+  ASSERT_TRUE(WaitUntil([&] { return started() == "11110"; }, 5000)) << started();
+  held.turns[3].release = true;
+  ASSERT_TRUE(WaitUntil([&] { return started() == "11111"; }, 5000)) << started();
+  for (HeldTurns::Turn& t : held.turns) t.release = true;
+  EXPECT_TRUE(WaitUntil([&] {
+    pool->Reap();
+    return pool->Kept() == 2 && tovi::testing::ThreadCount() == threadsBefore + 2;
+  }, 5000)) << pool->Kept() << " kept, " << tovi::testing::ThreadCount() - threadsBefore;
+  const auto start = Clock::now();
+  pool->Stop();
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));  // else they were not woken
+}
+
+// Idle connections driven directly: each is handed back when bytes come, once its read deadline
+// has passed, when room is made (the first due, closed), or at Close, after which none is taken.
+TEST(IdleConnections, AreHandedBackOnBytesAtTheirDeadlineForRoomAndAtClose) {
+  std::uint16_t port = 0;
+  const net::SocketHandle listener = tovi::testing::ListenOnLoopback(8, &port);
+  ASSERT_NE(listener, net::kInvalidSocket);
+  TNetTCPServer server;  // the connections' owner, never switched on
+  const auto now = Clock::now();  // bytes come on the first; the second is due first
+  const Clock::duration after[] = {std::chrono::seconds(60), std::chrono::milliseconds(300),
+                                   std::chrono::seconds(30), std::chrono::seconds(90)};
+  std::vector<tovi::testing::RawClient> clients(4);
+  std::vector<std::unique_ptr<TNetPeerThread>> peers;
+  std::mutex lock;
+  std::map<TNetPeerThread*, Clock::time_point> back;  // when each was handed back
+  TNetIdleConnections idle([&](TNetPeerThread* t) {
+    std::lock_guard<std::mutex> guard(lock);
+    back[t] = Clock::now();
+  });
+  const auto handedBack = [&] {
+    std::lock_guard<std::mutex> guard(lock);
+    std::string s;
+    for (const auto& peer : peers) s += back.count(peer.get()) ? '1' : '0';
+    return s;
+  };
+  idle.Open(4);
+  for (int i = 0; i < 4; ++i) {
+    ASSERT_TRUE(clients[i].Connect(port));
+    auto connection = std::make_unique<TNetTCPServerConnection>();
+    connection->Attach(net::Accept(listener, nullptr));
+    connection->SetReadDeadline(now + after[i]);
+    peers.push_back(std::make_unique<TNetPeerThread>(server, std::move(connection)));
+    ASSERT_TRUE(idle.Add(peers.back().get())) << i;
+  }
+  ASSERT_TRUE(clients[0].Send("x"));
+  ASSERT_TRUE(WaitUntil([&] { return handedBack() == "1100"; }, 5000)) << handedBack();
+  EXPECT_GE(back[peers[1].get()], now + after[1]) << "handed back before its deadline";
+  EXPECT_TRUE(idle.CloseFirstDue());
+  EXPECT_EQ(handedBack(), "1110");
+  EXPECT_TRUE(clients[2].WaitClosed(2000)) << "the one closed for room is still open";
+  idle.Close();
+  EXPECT_EQ(handedBack(), "1111");
+  EXPECT_EQ(idle.Count(), 0u);
+  EXPECT_FALSE(idle.Add(peers[0].get()));
+  net::Close(listener);
+}
+
 TEST(ThreadPool, SwitchingOffEndsWaitingAndBusyConnectionsAndTheKeptThreads) {
   const long threadsBefore = tovi::testing::ThreadCountBefore();
   {
@@ -236,12 +306,6 @@ TEST(ThreadPool, SwitchingOffEndsWaitingAndBusyConnectionsAndTheKeptThreads) {
   EXPECT_TRUE(WaitUntil([&] { return tovi::testing::ThreadCount() == threadsBefore; }, 5000))
       << tovi::testing::ThreadCount() << " threads, " << threadsBefore << " before";
 }
-
-}  // namespace
-}  // namespace tovi::http
-
-namespace tovi::http {
-namespace {
 
 // A body announced with GET or HEAD is never waited for: the request is answered at once and the
 // connection closed after it. A POST body that has not all come waits without a thread.
