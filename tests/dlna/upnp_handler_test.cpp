@@ -13,6 +13,7 @@
 #include "dlna/xml.h"
 #include "server/media_handler.h"
 #include "support/http_exchange.h"
+#include "support/loopback_engine.h"
 #include "support/raw_client.h"
 #include "support/scripted_server.h"
 #include "support/wait.h"
@@ -41,26 +42,16 @@ class UpnpServer {
  public:
   UpnpServer()
       : handler_({"0b6e4c1a-0000-4000-8000-00000000abcd", kFriendlyName}, content_,
-                 {"http-get:*:video/mp4:*", "http-get:*:audio/mpeg:*"}, TestOptions()) {
-    server_ = server::CreateMediaServer(
-        "127.0.0.1", 0,
-        [this](http::TNetPeerThread& t, http::TNetHTTPRequestInfo& rq,
-               http::TNetHTTPResponseInfo& rs) { handler_.Handle(t, rq, rs); });
-    server_->SetExtraMethods(kEventMethods);
-    server_->SetActive(true);
-  }
-  ~UpnpServer() {
-    try {
-      server_->SetActive(false);
-    } catch (...) {
-    }
-  }
-  std::uint16_t Port() const { return static_cast<std::uint16_t>(server_->Bindings()[0].Port()); }
+                 {"http-get:*:video/mp4:*", "http-get:*:audio/mpeg:*"}, TestOptions()),
+        engine_([this](http::TNetPeerThread& t, http::TNetHTTPRequestInfo& rq,
+                       http::TNetHTTPResponseInfo& rs) { handler_.Handle(t, rq, rs); },
+                [](http::TNetHTTPServer& s) { s.SetExtraMethods(kEventMethods); }) {}
+  std::uint16_t Port() const { return engine_.Port(); }
 
  private:
   test::FakeContent content_;
   UpnpRequestHandler handler_;
-  std::shared_ptr<http::TNetHTTPServer> server_;
+  testing::LoopbackEngine engine_;
 };
 
 // One request on a kept connection, its answer read by its length.

@@ -8,6 +8,7 @@
 
 #include "support/fake_media_host.h"
 #include "support/http_exchange.h"
+#include "support/loopback_engine.h"
 #include "support/process_counts.h"
 #include "support/raw_client.h"
 #include "support/wait.h"
@@ -22,39 +23,31 @@ class MediaServer {
  public:
   // Limits other than the engine's own only where a test says why.
   explicit MediaServer(const http::TNetServerLimits& limits = {},
-                       const server::PageFetchLimits& pageLimits = {}) {
-    server::MediaHandlerOptions options = server::PlatformMediaOptions();
-    options.pageLimits = pageLimits;
-    handler_ = std::make_unique<server::MediaRequestHandler>(host_, options);
-    server_ = server::CreateMediaServer(
-        "127.0.0.1", 0,
-        [this](http::TNetPeerThread& t, http::TNetHTTPRequestInfo& q, http::TNetHTTPResponseInfo& r) {
-          handler_->Handle(t, q, r);
-        });
-    server_->SetLimits(limits);
-    server_->SetActive(true);
-  }
-  ~MediaServer() {
-    try {
-      server_->SetActive(false);
-    } catch (...) {
-    }
-  }
-  std::uint16_t Port() { return static_cast<std::uint16_t>(server_->Bindings()[0].Port()); }
-  http::TNetHTTPServer& Engine() { return *server_; }
+                       const server::PageFetchLimits& pageLimits = {})
+      : handler_(host_, WithPageLimits(pageLimits)),
+        engine_([this](http::TNetPeerThread& t, http::TNetHTTPRequestInfo& q,
+                       http::TNetHTTPResponseInfo& r) { handler_.Handle(t, q, r); },
+                [&limits](http::TNetHTTPServer& s) { s.SetLimits(limits); }) {}
+  std::uint16_t Port() { return engine_.Port(); }
+  http::TNetHTTPServer& Engine() { return engine_.Engine(); }
   // Threads kept for the next connection end here too: the counts are back at their start.
-  void SwitchOff() { server_->SetActive(false); }
-  std::size_t Connections() { return server_->ConnectionCount(); }
+  void SwitchOff() { Engine().SetActive(false); }
+  std::size_t Connections() { return Engine().ConnectionCount(); }
 
   // Waits (bounded) until at most `count` connections are open.
   bool WaitConnectionsAtMost(std::size_t count, int timeoutMs) {
-    return testing::WaitUntil([&] { return server_->ConnectionCount() <= count; }, timeoutMs);
+    return testing::WaitUntil([&] { return Engine().ConnectionCount() <= count; }, timeoutMs);
   }
 
  private:
+  static server::MediaHandlerOptions WithPageLimits(const server::PageFetchLimits& pageLimits) {
+    server::MediaHandlerOptions options = server::PlatformMediaOptions();
+    options.pageLimits = pageLimits;
+    return options;
+  }
   testing::FakeMediaHost host_{"127.0.0.1"};
-  std::unique_ptr<server::MediaRequestHandler> handler_;
-  std::shared_ptr<http::TNetHTTPServer> server_;
+  server::MediaRequestHandler handler_;
+  testing::LoopbackEngine engine_;
 };
 
 using testing::Get;

@@ -17,6 +17,7 @@
 #include "server/playlists.h"
 #include "support/fake_media_host.h"
 #include "support/http_exchange.h"
+#include "support/loopback_engine.h"
 #include "support/page_server.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
@@ -364,22 +365,11 @@ class HandlerServer {
  public:
   explicit HandlerServer(const PageFetchLimits& limits,
                          std::int64_t maxAnswerBytes = MediaHandlerOptions().maxAnswerBytesAtOnce)
-      : handler_(window_, WithLimits(limits, maxAnswerBytes)) {
-    engine_ = CreateMediaServer("127.0.0.1", 0, [this](http::TNetPeerThread& t,
-                                                       http::TNetHTTPRequestInfo& rq,
-                                                       http::TNetHTTPResponseInfo& rs) {
-      handler_.Handle(t, rq, rs);
-    });
-    engine_->SetActive(true);
-  }
-  ~HandlerServer() {
-    try {
-      engine_->SetActive(false);
-    } catch (...) {
-    }
-  }
-  std::uint16_t Port() const { return static_cast<std::uint16_t>(engine_->Bindings()[0].Port()); }
-  http::TNetHTTPServer& Engine() { return *engine_; }
+      : handler_(window_, WithLimits(limits, maxAnswerBytes)),
+        engine_([this](http::TNetPeerThread& t, http::TNetHTTPRequestInfo& rq,
+                       http::TNetHTTPResponseInfo& rs) { handler_.Handle(t, rq, rs); }) {}
+  std::uint16_t Port() const { return engine_.Port(); }
+  http::TNetHTTPServer& Engine() { return engine_.Engine(); }
   FakeMediaHost& Window() { return window_; }
   testing::WireResponse ParserLink(const std::string& query) {
     return Get(Port(), "/parserlink?" + query);
@@ -395,7 +385,7 @@ class HandlerServer {
   }
   FakeMediaHost window_{kAddress};
   MediaRequestHandler handler_;
-  std::shared_ptr<http::TNetHTTPServer> engine_;
+  testing::LoopbackEngine engine_;
 };
 
 const std::string kNotFoundText = "\xD0\x9D\xD0\xB5 \xD0\xBD\xD0\xB0\xD0\xB9\xD0\xB4\xD0\xB5\xD0\xBD\xD0\xBE";

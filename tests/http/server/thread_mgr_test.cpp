@@ -35,6 +35,17 @@ int ThreadSerial() {
   return serial;
 }
 
+// A pooled server that keeps connections and answers each request with its path.
+TNetThreadMgr& StartPathEcho(test::TestServer& s) {
+  TNetThreadMgr& pool = s.UsePool();
+  s.server.SetKeepAlive(true);
+  s.server.OnCommandGet = [](auto&, TNetHTTPRequestInfo& q, TNetHTTPResponseInfo& r) {
+    r.SetBodyText(q.RequestPath());
+  };
+  s.Start();
+  return pool;
+}
+
 std::string Body(const std::string& answer) {
   const std::size_t end = answer.find("\r\n\r\n");
   return end == std::string::npos ? std::string() : answer.substr(end + 4);
@@ -88,12 +99,7 @@ TEST(ThreadPool, KeepsThreadsForTheNextConnectionButNotOneAForeignExceptionEnded
 
 TEST(ThreadPool, ConnectionsWaitingForARequestHoldNoThread) {
   test::TestServer s;
-  TNetThreadMgr& pool = s.UsePool();
-  s.server.SetKeepAlive(true);
-  s.server.OnCommandGet = [](auto&, TNetHTTPRequestInfo& q, TNetHTTPResponseInfo& r) {
-    r.SetBodyText(q.RequestPath());
-  };
-  s.Start();
+  TNetThreadMgr& pool = StartPathEcho(s);
   tovi::testing::RawClient silent(s.Port()), partial(s.Port()), kept(s.Port());
   ASSERT_TRUE(partial.Send("GET /second HTTP/1.1\r\nHost: x\r\n"));  // no empty line yet
   ASSERT_TRUE(kept.Send("GET /first HTTP/1.1\r\n\r\n"));
@@ -323,12 +329,7 @@ TEST(ThreadPool, BodiesAreNotWaitedForOnAThread) {
   };
   for (const Case& c : cases) {
     test::TestServer s;
-    TNetThreadMgr& pool = s.UsePool();
-    s.server.SetKeepAlive(true);
-    s.server.OnCommandGet = [](auto&, TNetHTTPRequestInfo& q, TNetHTTPResponseInfo& r) {
-      r.SetBodyText(q.RequestPath());
-    };
-    s.Start();
+    TNetThreadMgr& pool = StartPathEcho(s);
     tovi::testing::RawClient client(s.Port());
     ASSERT_TRUE(client.Send(c.request)) << c.name;
     if (c.answer) {
