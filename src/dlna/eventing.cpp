@@ -183,10 +183,13 @@ void EventPublisher::Subscribe(const ServiceUrls& service, http::TNetHTTPRequest
     subscriptions_.push_back(added);
   }
   const std::string body = PropertySet(state_(service));
-  // The subscriber learns the SID from this answer: it goes out before the event that names it.
+  // The subscriber learns the SID from this answer: it goes out before the event that names it,
+  // and the event waits a little more, as a control point may read its connections in any order
+  // and drop an event whose SID it does not know yet (one did, answering 200 all the same).
   AnswerSubscription(added.sid, response);
   response.SendHeaders();
-  Queue({callback, peer, added.sid, body});
+  Queue({callback, peer, added.sid, body,
+         Clock::now() + std::chrono::milliseconds(limits_.initialEventDelayMs)});
 }
 
 void EventPublisher::Renew(const ServiceUrls& service, const std::string& sid,
@@ -238,6 +241,7 @@ void EventPublisher::SendEvents() {
     if (stopping_) return;
     const Event event = std::move(queue_.front());
     queue_.pop_front();
+    if (queued_.wait_until(lock, event.sendAt, [this] { return stopping_; })) return;
     lock.unlock();
     Send(event);
     lock.lock();

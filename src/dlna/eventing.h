@@ -7,8 +7,8 @@
 // CALLBACK with no URL we may call; 400 for SID given together with NT or CALLBACK.
 // A NOTIFY goes only to the subscriber's own address (the CALLBACK's host must be the very
 // address the SUBSCRIBE came from): a subscription cannot make us call any other machine.
-// It is sent by a thread of the publisher's own after the SUBSCRIBE's answer is on the wire,
-// so a slow subscriber never holds a connection thread up.
+// It is sent by a thread of the publisher's own, initialEventDelayMs after the SUBSCRIBE's
+// answer is on the wire, so a slow subscriber never holds a connection thread up.
 //
 // Bounds (EventingLimits): the subscriptions held (a full table gives way at the one nearest
 // its end), their term, the events waiting to be sent (beyond: dropped), the CALLBACK's length,
@@ -39,6 +39,7 @@ struct EventingLimits {
   std::size_t maxCallbackBytes = 1024; // one CALLBACK URL
   int notifyConnectMs = 2000;          // a subscriber on the home network answers at once
   int notifyTotalMs = 5000;            // one NOTIFY from connect to its answer
+  int initialEventDelayMs = 500;       // after the answer, for the subscriber to read its SID
 };
 
 // A service's evented state variables with their values now, in order.
@@ -74,6 +75,7 @@ class EventPublisher {
     std::string peerAddress;
     std::string sid;
     std::string body;
+    Clock::time_point sendAt;  // not before: see initialEventDelayMs
   };
 
   void Subscribe(const ServiceUrls& service, http::TNetHTTPRequestInfo& request,
