@@ -126,14 +126,7 @@ void TNetThreadPool::AddSource(TNetAcceptSource* source) {
   std::lock_guard<std::mutex> lock(lock_);
   sources_.push_back(Source{source});
   try {
-    for (int i = AcceptingPerSource(kept_); i > 0; --i) {
-      if (waitingForCall_ > calls_) {
-        ++calls_;
-        called_.notify_one();
-      } else {
-        MakeThread();
-      }
-    }
+    for (int i = AcceptingPerSource(kept_); i > 0; --i) CallOrMakeAccepting();
   } catch (...) {
     // Without a thread to accept, the server does not switch on (threads made stay kept).
     sources_.pop_back();
@@ -143,8 +136,7 @@ void TNetThreadPool::AddSource(TNetAcceptSource* source) {
 
 void TNetThreadPool::RemoveSource(TNetAcceptSource* source) {
   std::unique_lock<std::mutex> lock(lock_);
-  const auto it = std::find_if(sources_.begin(), sources_.end(),
-                               [source](const Source& s) { return s.source == source; });
+  const auto it = FindSource(source);
   if (it == sources_.end()) return;
   // Its thread notices the end within one accept wait.
   sourceLeft_.wait(lock, [&it] { return it->accepting == 0; });
@@ -198,8 +190,7 @@ bool TNetThreadPool::Accept(std::unique_lock<std::mutex>& lock) {
     if (const auto p = pool.lock()) p->ListenerReady(source);
   });
   lock.lock();
-  it = std::find_if(sources_.begin(), sources_.end(),
-                    [source](const Source& s) { return s.source == source; });
+  it = FindSource(source);
   if (it == sources_.end()) return true;
   if (watched) {
     it->watched = true;
@@ -211,21 +202,30 @@ bool TNetThreadPool::Accept(std::unique_lock<std::mutex>& lock) {
 
 void TNetThreadPool::ListenerReady(TNetAcceptSource* source) {
   std::lock_guard<std::mutex> lock(lock_);
-  const auto it = std::find_if(sources_.begin(), sources_.end(),
-                               [source](const Source& s) { return s.source == source; });
+  const auto it = FindSource(source);
   if (it == sources_.end()) return;
   it->watched = false;
   if (it->accepting == 0 && !stopping_ && !source->Ended()) CallForAccepting();
 }
 
-void TNetThreadPool::CallForAccepting() {
+std::list<TNetThreadPool::Source>::iterator TNetThreadPool::FindSource(
+    const TNetAcceptSource* source) {
+  return std::find_if(sources_.begin(), sources_.end(),
+                      [source](const Source& s) { return s.source == source; });
+}
+
+void TNetThreadPool::CallOrMakeAccepting() {
   if (waitingForCall_ > calls_) {
     ++calls_;
     called_.notify_one();
     return;
   }
+  MakeThread();
+}
+
+void TNetThreadPool::CallForAccepting() {
   try {
-    MakeThread();
+    CallOrMakeAccepting();
   } catch (const std::system_error&) {
     // The next thread that finishes a turn accepts.
   }

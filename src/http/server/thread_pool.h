@@ -121,7 +121,12 @@ class TNetThreadPool : public std::enable_shared_from_this<TNetThreadPool> {
   bool Accept(std::unique_lock<std::mutex>& lock);
   // A connection came while no thread accepted on the source.
   void ListenerReady(TNetAcceptSource* source);
-  // A thread waiting for a call is called to accept, or one made.
+  // The source's entry; sources_.end() when it is not listed.
+  std::list<Source>::iterator FindSource(const TNetAcceptSource* source);
+  // A thread waiting for a call is called to accept, or one made (std::system_error when none
+  // can be had).
+  void CallOrMakeAccepting();
+  // The same, where a thread that finishes its turn accepts when none can be had now.
   void CallForAccepting();
   // Waits to be called; false when the thread is to end instead.
   bool WaitForCall(std::unique_lock<std::mutex>& lock);
