@@ -19,7 +19,7 @@ SECONDS_PER_LOAD=${BENCH_SECONDS:-5}
 ROUNDS=${BENCH_ROUNDS:-3}
 IDLE=1000
 
-need() { command -v "$1" >/dev/null || { echo "bench: $1 is needed ($2)" >&2; exit 1; }; }
+source bench/servers.sh
 need nginx "apt-get install nginx-light"
 need g++ "apt-get install g++"
 need gcc "apt-get install gcc"
@@ -33,7 +33,6 @@ gcc -std=c11 -O2 -pthread bench/smallload.c -o "$out/smallload"
 loadgen=$out/loadgen
 smallload=$out/smallload
 
-source bench/servers.sh
 bench_work engine
 
 data=$work/data

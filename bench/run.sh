@@ -22,7 +22,7 @@ ROUNDS=${BENCH_ROUNDS:-2}
 SOAK_SECONDS=${BENCH_SOAK_SECONDS:-150}
 IDLE=1000
 
-need() { command -v "$1" >/dev/null || { echo "bench: $1 is needed ($2)" >&2; exit 1; }; }
+source bench/servers.sh
 need nginx "apt-get install nginx-light"
 need g++ "apt-get install g++"
 [[ -f /usr/include/pcre2.h ]] || { echo "bench: apt-get install libpcre2-dev" >&2; exit 1; }
@@ -39,7 +39,6 @@ if [[ -f bench/regex_bench.cpp ]]; then
 fi
 loadgen=$out/loadgen
 
-source bench/servers.sh
 bench_work run
 
 # ---- data: a 1 GiB file of random bytes, a 43-byte page, folders of 10,000 and 2,000 files ----

@@ -1,7 +1,11 @@
-# The two benchmark scripts' shared harness (sourced, not run): their work folder and its
-# cleanup, waiting for a port, and the two servers, nginx as Debian sends files and our program
-# switched on by typing LocalRFS1. Every process started here is stopped by its id at exit.
+# The two benchmark scripts' shared harness (sourced, not run): the tools they need, their work
+# folder and its cleanup, waiting for a port, and the two servers, nginx as Debian sends files
+# and our program switched on by typing LocalRFS1. Every process started here is stopped by its
+# id at exit.
 # Needs $out (the build folder, with the Release program in $out/build); sets $work and $pids.
+
+# need TOOL HINT: the tool on PATH, else stop naming how to install it.
+need() { command -v "$1" >/dev/null || { echo "bench: $1 is needed ($2)" >&2; exit 1; }; }
 
 # bench_work NAME: a work folder under $out, removed at exit with the processes in $pids.
 bench_work() {
