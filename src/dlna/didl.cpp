@@ -36,18 +36,18 @@ void DidlWriter::Add(const DidlItem& item) {
            "\" restricted=\"1\">";
   body_ += Element("dc:title", item.title);
   body_ += Element("upnp:class", UpnpClassOf(item.type->kind));
-  if (!item.subtitleUrl.empty()) {
+  if (!item.subtitles.empty()) {
     // The elements Samsung's players read the subtitle's address from.
-    const std::string url = XmlEscape(item.subtitleUrl);
+    const std::string url = XmlEscape(item.subtitles.front().url);
     body_ += "<sec:CaptionInfoEx sec:type=\"srt\">" + url + "</sec:CaptionInfoEx>";
     body_ += "<sec:CaptionInfo sec:type=\"srt\">" + url + "</sec:CaptionInfo>";
   }
   body_ += "<res";
   if (item.size) body_ += " size=\"" + std::to_string(*item.size) + "\"";
   body_ += " protocolInfo=\"" + XmlEscape(ProtocolInfo(*item.type)) + "\">" + XmlEscape(item.url) + "</res>";
-  if (!item.subtitleUrl.empty()) {
+  if (!item.subtitles.empty()) {
     body_ += "<res protocolInfo=\"" + XmlEscape(SubtitleProtocolInfo()) + "\">" +
-             XmlEscape(item.subtitleUrl) + "</res>";
+             XmlEscape(item.subtitles.front().url) + "</res>";
   }
   body_ += "</item>";
 }

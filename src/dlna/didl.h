@@ -9,21 +9,35 @@
 #include <string>
 #include <string_view>
 
+#include <vector>
+
 #include "dlna/media_types.h"
+#include "media/facts.h"
 
 namespace tovi::dlna {
 
 struct DidlContainer {
   std::string id, parentId, title;
   std::optional<std::uint32_t> childCount;  // left out when counting would cost a listing
+  std::string albumArtUrl;                  // a poster of the folder ("" = none)
+};
+
+// A subtitle file offered with a video.
+struct DidlSubtitle {
+  std::string url;
+  std::string kind;  // its extension: "srt", "ass", "ssa", "vtt", "sub"
+  std::string mime;  // the media type it is served with
 };
 
 struct DidlItem {
   std::string id, parentId, title;
   const MediaType* type = nullptr;  // never null
   std::optional<std::uint64_t> size;
-  std::string url;          // the res element's URL
-  std::string subtitleUrl;  // a subtitle beside a video ("" = none)
+  std::string url;                       // the res element's URL
+  std::vector<DidlSubtitle> subtitles;   // beside a video, the preferred first
+  media::MediaFacts facts;               // what the file's headers said (may be empty)
+  std::optional<std::int64_t> modified;  // seconds since 1970 (UTC): dc:date
+  std::string albumArtUrl;               // a poster or cover ("" = none)
 };
 
 // Collects elements, then gives the document.

@@ -96,7 +96,7 @@ void AddEntry(DidlWriter& didl, const Entry& entry, const std::string& parentId,
               std::optional<std::uint32_t> childCount) {
   if (!entry.type) {
     didl.Add(DidlContainer{ObjectIdOfPath(entry.path), parentId, TitleOf(entry.path, rules),
-                           childCount});
+                           childCount, {}});
     return;
   }
   DidlItem item;
@@ -107,7 +107,10 @@ void AddEntry(DidlWriter& didl, const Entry& entry, const std::string& parentId,
   const std::int64_t size = fs::FileSize(entry.path);
   if (size >= 0) item.size = static_cast<std::uint64_t>(size);
   item.url = ResourceUrlOf(baseUrl, entry.path);
-  if (!entry.subtitlePath.empty()) item.subtitleUrl = ResourceUrlOf(baseUrl, entry.subtitlePath);
+  if (!entry.subtitlePath.empty()) {
+    item.subtitles.push_back(
+        DidlSubtitle{ResourceUrlOf(baseUrl, entry.subtitlePath), kSubtitleExtension, kSubtitleMime});
+  }
   didl.Add(item);
 }
 
@@ -234,7 +237,7 @@ BrowseResult FolderContent::Browse(const BrowseRequest& request, const std::stri
     }
     DidlWriter didl;
     didl.Add(DidlContainer{kRootId, kRootParentId, options_.rootTitle,
-                           static_cast<std::uint32_t>(drives.size())});
+                           static_cast<std::uint32_t>(drives.size()), {}});
     return BrowseResult{didl.Document(), 1, 1};
   }
 
