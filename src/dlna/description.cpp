@@ -21,23 +21,23 @@ std::string Element(const char* name, std::string_view text) {
   return std::string("<") + name + ">" + XmlEscape(text) + "</" + name + ">";
 }
 
-std::string WriteScpd(const ServiceSpec& scpd) {
+std::string WriteScpd(const ServiceTable& scpd) {
   std::string xml =
       "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
       "<scpd xmlns=\"urn:schemas-upnp-org:service-1-0\">";
   xml += kSpecVersion;
   xml += "<actionList>";
-  for (const ActionSpec& action : scpd.actions) {
+  for (const ActionEntry& action : scpd.actions) {
     if (!action.described) continue;
     xml += "<action>" + Element("name", action.name) + "<argumentList>";
-    for (const ArgumentSpec& a : action.arguments) {
+    for (const ArgumentEntry& a : action.arguments) {
       xml += "<argument>" + Element("name", a.name) + Element("direction", a.in ? "in" : "out") +
              Element("relatedStateVariable", a.stateVariable) + "</argument>";
     }
     xml += "</argumentList></action>";
   }
   xml += "</actionList><serviceStateTable>";
-  for (const VariableSpec& v : scpd.variables) {
+  for (const VariableEntry& v : scpd.variables) {
     xml += std::string("<stateVariable sendEvents=\"") + (v.evented ? "yes" : "no") + "\">" +
            Element("name", v.name) + Element("dataType", v.dataType);
     if (v.allowed.size() > 0) {
@@ -85,8 +85,8 @@ std::string DeviceDescription(const DeviceFacts& device) {
 }
 
 std::string ServiceDescription(std::string_view serviceType) {
-  const ServiceSpec* spec = ServiceSpecOf(serviceType);
-  return spec ? WriteScpd(*spec) : std::string();
+  const ServiceTable* table = ServiceTableOf(serviceType);
+  return table ? WriteScpd(*table) : std::string();
 }
 
 }  // namespace tovi::dlna

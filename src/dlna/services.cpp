@@ -63,7 +63,7 @@ SoapArguments GetCurrentConnectionInfo(const ActionCall& call) {
 std::string Empty(ServiceState&) { return {}; }
 std::string Zero(ServiceState&) { return "0"; }
 
-const std::array<ServiceSpec, 3> kSpecs{{
+const std::array<ServiceTable, 3> kTables{{
     {kContentDirectoryType,
      {
          {"GetSearchCapabilities", {{"SearchCaps", false, "SearchCapabilities"}},
@@ -172,17 +172,17 @@ const std::array<ServiceSpec, 3> kSpecs{{
 
 }  // namespace
 
-std::span<const ServiceSpec> ServiceSpecs() { return kSpecs; }
+std::span<const ServiceTable> ServiceTables() { return kTables; }
 
-const ServiceSpec* ServiceSpecOf(std::string_view serviceType) {
-  for (const ServiceSpec& spec : kSpecs) {
-    if (serviceType == spec.serviceType) return &spec;
+const ServiceTable* ServiceTableOf(std::string_view serviceType) {
+  for (const ServiceTable& table : kTables) {
+    if (serviceType == table.serviceType) return &table;
   }
   return nullptr;
 }
 
-const ActionSpec* ActionOf(const ServiceSpec& service, std::string_view name) {
-  for (const ActionSpec& action : service.actions) {
+const ActionEntry* ActionOf(const ServiceTable& service, std::string_view name) {
+  for (const ActionEntry& action : service.actions) {
     if (name == action.name) return &action;
   }
   return nullptr;

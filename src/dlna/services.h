@@ -41,37 +41,37 @@ struct ActionCall {
 using ActionHandler = SoapArguments (*)(const ActionCall& call);
 using StateGetter = std::string (*)(ServiceState& state);
 
-struct ArgumentSpec {
+struct ArgumentEntry {
   const char* name;
   bool in;
   const char* stateVariable;
 };
 
-struct ActionSpec {
+struct ActionEntry {
   const char* name;
-  std::initializer_list<ArgumentSpec> arguments;
+  std::initializer_list<ArgumentEntry> arguments;
   ActionHandler handler;
   bool described = true;  // in the SCPD (false: a vendor's, answered to those who call it)
 };
 
-struct VariableSpec {
+struct VariableEntry {
   const char* name;
   const char* dataType;
   StateGetter evented;  // its value now, for the initial event; null: not evented
   std::initializer_list<const char*> allowed;
 };
 
-struct ServiceSpec {
+struct ServiceTable {
   const char* serviceType;  // one of kServices' types
-  std::initializer_list<ActionSpec> actions;
-  std::initializer_list<VariableSpec> variables;
+  std::initializer_list<ActionEntry> actions;
+  std::initializer_list<VariableEntry> variables;
 };
 
 // One table per service of kServices, in that order.
-std::span<const ServiceSpec> ServiceSpecs();
+std::span<const ServiceTable> ServiceTables();
 // The table of the service with that type, or null.
-const ServiceSpec* ServiceSpecOf(std::string_view serviceType);
+const ServiceTable* ServiceTableOf(std::string_view serviceType);
 // The service's action of that name, described or not, or null.
-const ActionSpec* ActionOf(const ServiceSpec& service, std::string_view name);
+const ActionEntry* ActionOf(const ServiceTable& service, std::string_view name);
 
 }  // namespace tovi::dlna

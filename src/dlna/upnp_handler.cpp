@@ -116,8 +116,8 @@ void UpnpRequestHandler::AnswerControl(const ServiceUrls& service, http::TNetPee
 }
 
 SoapArguments UpnpRequestHandler::Perform(const ServiceUrls& service, const ActionCall& call) {
-  const ServiceSpec* spec = ServiceSpecOf(service.type);
-  const ActionSpec* action = spec ? ActionOf(*spec, call.action.name) : nullptr;
+  const ServiceTable* table = ServiceTableOf(service.type);
+  const ActionEntry* action = table ? ActionOf(*table, call.action.name) : nullptr;
   if (action == nullptr) throw InvalidAction();
   return action->handler(call);
 }
@@ -125,9 +125,9 @@ SoapArguments UpnpRequestHandler::Perform(const ServiceUrls& service, const Acti
 std::vector<std::pair<std::string, std::string>> UpnpRequestHandler::EventedState(
     const ServiceUrls& service) {
   std::vector<std::pair<std::string, std::string>> state;
-  const ServiceSpec* spec = ServiceSpecOf(service.type);
-  if (spec == nullptr) return state;
-  for (const VariableSpec& variable : spec->variables) {
+  const ServiceTable* table = ServiceTableOf(service.type);
+  if (table == nullptr) return state;
+  for (const VariableEntry& variable : table->variables) {
     if (variable.evented) state.emplace_back(variable.name, variable.evented(state_));
   }
   return state;

@@ -12,7 +12,6 @@
 #include "dlna/object_ids.h"
 #include "dlna/upnp_handler.h"
 #include "dlna/xml.h"
-#include "platform/files.h"
 #include "support/http_exchange.h"
 #include "support/loopback_engine.h"
 #include "support/temp_dir.h"
