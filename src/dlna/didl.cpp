@@ -36,20 +36,33 @@ void DidlWriter::Add(const DidlItem& item) {
            "\" restricted=\"1\">";
   body_ += Element("dc:title", item.title);
   body_ += Element("upnp:class", UpnpClassOf(item.type->kind));
-  if (!item.subtitles.empty()) {
-    // The elements Samsung's players read the subtitle's address from.
-    const std::string url = XmlEscape(item.subtitles.front().url);
-    body_ += "<sec:CaptionInfoEx sec:type=\"srt\">" + url + "</sec:CaptionInfoEx>";
-    body_ += "<sec:CaptionInfo sec:type=\"srt\">" + url + "</sec:CaptionInfo>";
+  if (player_.bookmarks && bookmarks_) {
+    if (const auto seconds = bookmarks_->Of(item.id))
+      body_ += "<sec:dcmInfo>BM=" + std::to_string(*seconds) + "</sec:dcmInfo>";
   }
+  if (player_.subtitles != SubtitleStyle::ResPerSubtitle) AddSubtitleElements(item);
   body_ += "<res";
   if (item.size) body_ += " size=\"" + std::to_string(*item.size) + "\"";
-  body_ += " protocolInfo=\"" + XmlEscape(ProtocolInfo(*item.type)) + "\">" + XmlEscape(item.url) + "</res>";
-  if (!item.subtitles.empty()) {
-    body_ += "<res protocolInfo=\"" + XmlEscape(SubtitleProtocolInfo()) + "\">" +
-             XmlEscape(item.subtitles.front().url) + "</res>";
-  }
+  body_ += " protocolInfo=\"" + XmlEscape(ProtocolInfoFor(player_, *item.type)) + "\">" +
+           XmlEscape(item.url) + "</res>";
+  if (player_.subtitles != SubtitleStyle::SamsungElements) AddSubtitleResources(item);
   body_ += "</item>";
+}
+
+void DidlWriter::AddSubtitleElements(const DidlItem& item) {
+  if (item.subtitles.empty()) return;
+  // The elements Samsung's players read the subtitle's address from.
+  const std::string url = XmlEscape(item.subtitles.front().url);
+  body_ += "<sec:CaptionInfoEx sec:type=\"srt\">" + url + "</sec:CaptionInfoEx>";
+  body_ += "<sec:CaptionInfo sec:type=\"srt\">" + url + "</sec:CaptionInfo>";
+}
+
+void DidlWriter::AddSubtitleResources(const DidlItem& item) {
+  for (const DidlSubtitle& subtitle : item.subtitles) {
+    body_ += "<res protocolInfo=\"" + XmlEscape(HttpProtocolInfo(subtitle.mime, "*")) + "\">" +
+             XmlEscape(subtitle.url) + "</res>";
+    if (player_.subtitles == SubtitleStyle::ElementsAndFirstRes) break;
+  }
 }
 
 std::string DidlWriter::Document() const { return kDocumentStart + body_ + kDocumentEnd; }

@@ -121,7 +121,7 @@ BrowseResult Page(const std::vector<Entry>& entries, const BrowseRequest& reques
   BrowseResult result;
   result.total = static_cast<std::uint32_t>(entries.size());
   const std::uint32_t wanted = request.count == 0 ? bound : std::min(request.count, bound);
-  DidlWriter didl;
+  DidlWriter didl(*request.player, request.bookmarks);
   for (std::size_t i = request.start; i < entries.size() && result.returned < wanted; ++i) {
     AddEntry(didl, entries[i], parentId, baseUrl, rules, std::nullopt);
     ++result.returned;
@@ -250,7 +250,7 @@ BrowseResult FolderContent::Browse(const BrowseRequest& request, const std::stri
   }
 
   if (request.metadata) {
-    DidlWriter didl;
+    DidlWriter didl(*request.player, request.bookmarks);
     const std::string parentId = ParentIdOf(*path, rules);
     if (folder) {
       const auto count =
@@ -268,7 +268,7 @@ BrowseResult FolderContent::Browse(const BrowseRequest& request, const std::stri
 }
 
 void FolderContent::StreamResource(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
-                                   http::TNetHTTPResponseInfo& response) {
+                                   http::TNetHTTPResponseInfo& response, const Player& player) {
   // "dlna/res/<id>.<extension>": ids hold no ".", so the last one starts the extension.
   const std::string_view query = request.QueryText();
   const std::string_view prefix = kResourceQueryPrefix;
@@ -294,9 +294,9 @@ void FolderContent::StreamResource(http::TNetPeerThread& thread, http::TNetHTTPR
     stream.contentType = kSubtitleMime;
     stream.extraHeaders.emplace_back("transferMode.dlna.org", TransferModeFor(request, false));
   } else {
-    stream.contentType = type->mime;
+    stream.contentType = MimeFor(player, *type);
     if (AskedFor(request, "getcontentFeatures.dlna.org")) {
-      stream.extraHeaders.emplace_back("contentFeatures.dlna.org", DlnaFeatures(*type));
+      stream.extraHeaders.emplace_back("contentFeatures.dlna.org", DlnaFeaturesFor(player, *type));
     }
     stream.extraHeaders.emplace_back("transferMode.dlna.org",
                                      TransferModeFor(request, type->kind != MediaKind::Image));

@@ -50,7 +50,7 @@ class FolderContent : public ContentSource {
   BrowseResult Browse(const BrowseRequest& request, const std::string& baseUrl) override;
   std::uint32_t SystemUpdateId() override { return updateId_; }
   void StreamResource(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
-                      http::TNetHTTPResponseInfo& response) override;
+                      http::TNetHTTPResponseInfo& response, const Player& player) override;
 
  private:
   class RecentListings;

@@ -86,19 +86,27 @@ const char* UpnpClassOf(MediaKind kind) {
   return kVideoClass;
 }
 
-std::string DlnaFeatures(const MediaType& type) {
+std::string DlnaFeatures(const MediaType& type, bool withProfile) {
   std::string features;
-  if (*type.profile) features = std::string("DLNA.ORG_PN=") + type.profile + ";";
+  if (withProfile && *type.profile) features = std::string("DLNA.ORG_PN=") + type.profile + ";";
   features += "DLNA.ORG_OP=01;DLNA.ORG_CI=0;DLNA.ORG_FLAGS=";
   features += type.kind == MediaKind::Image ? kInteractiveFlags : kStreamingFlags;
   return features;
 }
 
 std::string ProtocolInfo(const MediaType& type) {
-  return std::string("http-get:*:") + type.mime + ":" + DlnaFeatures(type);
+  return HttpProtocolInfo(type.mime, DlnaFeatures(type));
 }
 
-std::string SubtitleProtocolInfo() { return std::string("http-get:*:") + kSubtitleMime + ":*"; }
+std::string HttpProtocolInfo(std::string_view mime, std::string_view features) {
+  std::string info = "http-get:*:";
+  info += mime;
+  info += ':';
+  info += features;
+  return info;
+}
+
+std::string SubtitleProtocolInfo() { return HttpProtocolInfo(kSubtitleMime, "*"); }
 
 std::vector<std::string> ServedProtocolInfos() {
   std::vector<std::string> infos;

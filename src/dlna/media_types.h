@@ -41,11 +41,14 @@ const char* UpnpClassOf(MediaKind kind);
 
 // The fourth field of a protocolInfo: "DLNA.ORG_PN=...;" where a profile applies, then
 // DLNA.ORG_OP=01 (byte ranges, no time seek), DLNA.ORG_CI=0 (the file as it is) and the flags:
-// streaming transfer for video and audio, interactive for pictures.
-std::string DlnaFeatures(const MediaType& type);
+// streaming transfer for video and audio, interactive for pictures. withProfile false: no
+// DLNA.ORG_PN, for the players that must not be given one.
+std::string DlnaFeatures(const MediaType& type, bool withProfile = true);
 
 // "http-get:*:<mime>:<DlnaFeatures>", what a res element and ConnectionManager announce.
 std::string ProtocolInfo(const MediaType& type);
+// "http-get:*:<mime>:<features>": any protocolInfo served over HTTP.
+std::string HttpProtocolInfo(std::string_view mime, std::string_view features);
 // The subtitle's: "http-get:*:text/srt:*".
 std::string SubtitleProtocolInfo();
 

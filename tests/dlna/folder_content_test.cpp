@@ -388,7 +388,7 @@ class FolderContentStreaming : public FolderContentTest {
         "127.0.0.1", 0,
         [this](http::TNetPeerThread& t, http::TNetHTTPRequestInfo& rq, http::TNetHTTPResponseInfo& rs) {
           if (IsDlnaRequest(rq.RequestPath(), rq.QueryText())) {
-            content_->StreamResource(t, rq, rs);
+            content_->StreamResource(t, rq, rs, UnknownPlayer());
           } else {
             rs.SetResponseCode(404);
           }
