@@ -4,7 +4,9 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "dlna/sort_order.h"
 #include "http/server/http_server.h"
 
 namespace tovi::dlna {
@@ -14,6 +16,7 @@ struct BrowseRequest {
   bool metadata = false;        // BrowseMetadata; else BrowseDirectChildren
   std::uint32_t start = 0;      // StartingIndex
   std::uint32_t count = 0;      // RequestedCount; 0 = all (up to the source's own bound)
+  std::vector<SortKey> sortBy;  // SortCriteria; empty: the tree's own order
 };
 
 struct BrowseResult {

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "dlna/device.h"
+#include "dlna/sort_order.h"
 #include "dlna/upnp_error.h"
 #include "http/header_list.h"
 
@@ -141,7 +142,7 @@ SoapArguments UpnpRequestHandler::Perform(const ServiceUrls& service, const Soap
   if (type == kContentDirectoryType) {
     if (name == "Browse") return Browse(action, baseUrl);
     if (name == "GetSearchCapabilities") return {{"SearchCaps", ""}};
-    if (name == "GetSortCapabilities") return {{"SortCaps", ""}};
+    if (name == "GetSortCapabilities") return {{"SortCaps", kSortCapabilities}};
     if (name == "GetSystemUpdateID") return {{"Id", std::to_string(content_.SystemUpdateId())}};
   } else if (type == kConnectionManagerType) {
     if (name == "GetProtocolInfo") return {{"Source", sourceProtocolInfo_}, {"Sink", ""}};
@@ -164,8 +165,10 @@ SoapArguments UpnpRequestHandler::Browse(const SoapAction& action, const std::st
   } else if (flag != "BrowseDirectChildren") {
     throw InvalidArgs();
   }
-  // Filter and SortCriteria are taken and not applied: every property is given, in the
-  // tree's own order (GetSortCapabilities offers none).
+  // Filter is taken and not applied: every property is given.
+  if (const std::string* criteria = action.Argument("SortCriteria")) {
+    browse.sortBy = ParseSortCriteria(*criteria);
+  }
   browse.start = Ui4(action, "StartingIndex");
   browse.count = Ui4(action, "RequestedCount");
   const BrowseResult result = content_.Browse(browse, baseUrl);
