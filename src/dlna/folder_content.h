@@ -11,10 +11,12 @@
 // Errors: Browse throws UpnpError NoSuchObject for an id that names nothing it may show (unsafe,
 // outside the drives, gone). StreamResource answers 404 for a resource URL that names no file
 // it shows, and throws "Operation aborted" (500) for a file that is there but cannot be read.
-// Memory: one answer holds at most maxBrowseCount objects, about 1 KiB of DIDL each (5 MiB, about
-// twice that while it is escaped into the SOAP body); at most largeAnswersAtOnce answers over
-// largeAnswerObjects are built at once, so many concurrent Browses take at most about
-// 4 x 10 MiB for large answers besides 0.5 MiB each for the others.
+// Memory: one answer holds at most maxBrowseCount objects, about 1 KiB of DIDL each, and about
+// twice that while it is escaped into the SOAP body; at most largeAnswersAtOnce answers of more
+// than largeAnswerObjects are built at once (the others wait their turn, then answer
+// largeAnswerObjects), so many concurrent Browses take at most about largeAnswersAtOnce x
+// maxBrowseCount x 2 KiB (40 MiB by default) besides largeAnswerObjects x 2 KiB each for the
+// rest (the server's thread limit bounds those). A listing kept costs about 200 bytes an object.
 // Thread safety: every member may run on several connection threads at once; no state changes
 // after construction.
 #pragma once
