@@ -22,6 +22,7 @@
 #include "platform/utf8.h"
 #include "server/media_handler.h"
 #include "server/playlists.h"
+#include "support/file_times.h"
 #include "support/http_exchange.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
@@ -203,7 +204,9 @@ class FolderContentTest : public ::testing::Test {
   std::string IdOf(const std::string& path) const { return ObjectIdOfPath(path); }
   // The drive's title as the root shows it: its path without the separator.
   std::string TitleOfDrive() const { return dir_.Native(); }
-  std::string FolderId(const std::string& relative) const {
+  // relative: "/" separated.
+  std::string FolderId(std::string relative) const {
+    std::replace(relative.begin(), relative.end(), '/', fs::kSeparator);
     return IdOf(relative.empty() ? dir_.Folder() : dir_.Path(relative) + fs::kSeparator);
   }
 
@@ -338,11 +341,8 @@ TEST_F(FolderContentTest, PagesByStartAndCountWithinTheBound) {
   }
 }
 
-// Seconds ago the file or folder was last written, in whole minutes so every file system keeps it.
 void SetAge(const std::string& path, int minutes) {
-  const std::filesystem::path p(std::u8string(path.begin(), path.end()));
-  std::filesystem::last_write_time(
-      p, std::filesystem::file_time_type::clock::now() - std::chrono::minutes(minutes));
+  tovi::testing::SetModifiedMinutesAgo(path, minutes);
 }
 
 TEST_F(FolderContentTest, OrdersFoldersFirstNaturallyOrAsSortCriteriaAsk) {
@@ -409,10 +409,9 @@ TEST_F(FolderContentTest, AnswersAllAtOnceUpToTheBoundForClientsThatNeverPage) {
 }
 
 TEST_F(FolderContentTest, RootOffersTheUsersMediaFoldersFirstWithTheirPathsIds) {
-  const std::string videos = dir_.Path("Users/me/Videos") + fs::kSeparator;
-  const std::string music = dir_.Path("Users/me/Music") + fs::kSeparator;
   const std::string film = dir_.Write("Users/me/Videos/film.mkv", "x");
-  dir_.MakeFolder("Users/me/Music");
+  const std::string videos = dir_.MakeFolder("Users/me/Videos") + fs::kSeparator;
+  const std::string music = dir_.MakeFolder("Users/me/Music") + fs::kSeparator;
   tovi::testing::TempDir elsewhere;  // outside the drive: not offered
   const std::string video = "\xD0\x92\xD0\xB8\xD0\xB4\xD0\xB5\xD0\xBE";  // Видео
   Reopen([&](FolderContentOptions& o) {
