@@ -4,9 +4,11 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "dlna/bookmarks.h"
 #include "dlna/players.h"
+#include "dlna/sort_order.h"
 #include "http/server/http_server.h"
 
 namespace tovi::dlna {
@@ -20,6 +22,7 @@ struct BrowseRequest {
   // outlive the call.
   const Player* player = &UnknownPlayer();
   const Bookmarks* bookmarks = nullptr;
+  std::vector<SortKey> sortBy;  // SortCriteria; empty: the tree's own order
 };
 
 struct BrowseResult {

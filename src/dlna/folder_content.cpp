@@ -8,10 +8,12 @@
 #include <mutex>
 #include <string_view>
 
+#include "dlna/answer_permits.h"
 #include "dlna/device.h"
 #include "dlna/didl.h"
 #include "dlna/media_types.h"
 #include "dlna/object_ids.h"
+#include "dlna/sort_order.h"
 #include "dlna/upnp_error.h"
 #include "http/header_list.h"
 #include "platform/files.h"
@@ -78,6 +80,25 @@ std::vector<Entry> ListContainer(const std::string& folder, char separator) {
   return entries;
 }
 
+// The folder's objects in the order the keys give (folders first, see sort_order.h).
+std::vector<Entry> OrderedContainer(const std::string& folder, char separator,
+                                    const std::vector<SortKey>& keys) {
+  std::vector<Entry> entries = ListContainer(folder, separator);
+  std::vector<std::string> titles(entries.size());
+  std::vector<SortFacts> facts(entries.size());
+  const bool dates = NeedsDates(keys);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    titles[i] = server::LastPathComponent(entries[i].path, separator);
+    facts[i].folder = entries[i].type == nullptr;
+    facts[i].title = titles[i];
+    if (dates) facts[i].modified = fs::ModifiedTime(entries[i].path);
+  }
+  std::vector<Entry> ordered;
+  ordered.reserve(entries.size());
+  for (const std::size_t i : OrderOf(facts, keys)) ordered.push_back(std::move(entries[i]));
+  return ordered;
+}
+
 // A video's subtitle found without a listing: "<stem>.srt" or "<stem>.SRT".
 std::string SubtitleBeside(const std::string& path) {
   const std::string stem(StemOf(path));
@@ -114,18 +135,25 @@ void AddEntry(DidlWriter& didl, const Entry& entry, const std::string& parentId,
   didl.Add(item);
 }
 
-// The run of entries a page asks for: from start, count of them (0: as many as the bound lets).
+// How many objects a page of entries holds: from start, count of them (0: as many as the
+// bound lets).
+std::uint32_t PageSize(std::size_t entries, const BrowseRequest& request, std::uint32_t bound) {
+  const std::uint32_t wanted = request.count == 0 ? bound : std::min(request.count, bound);
+  if (request.start >= entries) return 0;
+  return static_cast<std::uint32_t>(std::min<std::size_t>(wanted, entries - request.start));
+}
+
+// The run of size entries from the request's start, written for the request's player.
 BrowseResult Page(const std::vector<Entry>& entries, const BrowseRequest& request,
-                  std::uint32_t bound, const std::string& parentId, const std::string& baseUrl,
+                  std::uint32_t size, const std::string& parentId, const std::string& baseUrl,
                   const PathRules& rules) {
   BrowseResult result;
   result.total = static_cast<std::uint32_t>(entries.size());
-  const std::uint32_t wanted = request.count == 0 ? bound : std::min(request.count, bound);
   DidlWriter didl(*request.player, request.bookmarks);
-  for (std::size_t i = request.start; i < entries.size() && result.returned < wanted; ++i) {
+  for (std::size_t i = request.start; i < request.start + std::size_t{size}; ++i) {
     AddEntry(didl, entries[i], parentId, baseUrl, rules, std::nullopt);
-    ++result.returned;
   }
+  result.returned = size;
   result.didl = didl.Document();
   return result;
 }
@@ -184,20 +212,21 @@ class FolderContent::RecentListings {
  public:
   using Listing = std::shared_ptr<const std::vector<Entry>>;
 
-  Listing Of(const std::string& folder, char separator) {
+  Listing Of(const std::string& folder, char separator, const std::vector<SortKey>& keys) {
     const auto now = std::chrono::steady_clock::now();
     {
       std::lock_guard<std::mutex> lock(lock_);
       std::erase_if(kept_, [&](const Kept& k) { return now - k.read > kFresh; });
       for (const Kept& k : kept_) {
-        if (k.folder == folder) return k.listing;
+        if (k.folder == folder && k.keys == keys) return k.listing;
       }
     }
-    // Read outside the lock: other folders' pages need not wait for this one.
-    Listing listing = std::make_shared<const std::vector<Entry>>(ListContainer(folder, separator));
+    // Read and sorted outside the lock: other folders' pages need not wait for this one.
+    Listing listing =
+        std::make_shared<const std::vector<Entry>>(OrderedContainer(folder, separator, keys));
     std::lock_guard<std::mutex> lock(lock_);
     if (kept_.size() >= kListingsKept) kept_.erase(kept_.begin());
-    kept_.push_back(Kept{folder, now, listing});
+    kept_.push_back(Kept{folder, keys, now, listing});
     return listing;
   }
 
@@ -205,6 +234,7 @@ class FolderContent::RecentListings {
   static constexpr std::chrono::milliseconds kFresh{kListingFreshMs};
   struct Kept {
     std::string folder;
+    std::vector<SortKey> keys;
     std::chrono::steady_clock::time_point read;
     Listing listing;
   };
@@ -217,29 +247,21 @@ FolderContentOptions PlatformFolderContentOptions() {
   o.separator = fs::kSeparator;
   o.style = fs::kSeparator == '\\' ? server::PathStyle::Windows : server::PathStyle::Posix;
   o.drives = server::ListDrives;
+  o.mediaFolders = fs::UserMediaFolders;
   return o;
 }
 
 FolderContent::FolderContent(FolderContentOptions options)
     : options_(std::move(options)),
       recent_(std::make_unique<RecentListings>()),
+      largeAnswers_(std::make_unique<AnswerPermits>(options_.largeAnswersAtOnce)),
       updateId_(StartStamp()) {}
 
 FolderContent::~FolderContent() = default;
 
 BrowseResult FolderContent::Browse(const BrowseRequest& request, const std::string& baseUrl) {
   const PathRules rules = RulesOf(options_);
-  if (request.objectId == kRootId) {
-    std::vector<Entry> drives;
-    for (const std::string& drive : rules.drives) drives.push_back(Entry{drive, nullptr, {}});
-    if (!request.metadata) {
-      return Page(drives, request, options_.maxBrowseCount, kRootId, baseUrl, rules);
-    }
-    DidlWriter didl;
-    didl.Add(DidlContainer{kRootId, kRootParentId, options_.rootTitle,
-                           static_cast<std::uint32_t>(drives.size()), {}});
-    return BrowseResult{didl.Document(), 1, 1};
-  }
+  if (request.objectId == kRootId) return BrowseRoot(request, rules);
 
   const std::optional<std::string> path = PathOfObjectId(request.objectId, rules);
   if (!path) throw NoSuchObject();
@@ -254,7 +276,7 @@ BrowseResult FolderContent::Browse(const BrowseRequest& request, const std::stri
     const std::string parentId = ParentIdOf(*path, rules);
     if (folder) {
       const auto count =
-          static_cast<std::uint32_t>(recent_->Of(*path, rules.separator)->size());
+          static_cast<std::uint32_t>(recent_->Of(*path, rules.separator, {})->size());
       AddEntry(didl, Entry{*path, nullptr, {}}, parentId, baseUrl, rules, count);
     } else {
       const std::string subtitle = type->kind == MediaKind::Video ? SubtitleBeside(*path) : "";
@@ -263,8 +285,43 @@ BrowseResult FolderContent::Browse(const BrowseRequest& request, const std::stri
     return BrowseResult{didl.Document(), 1, 1};
   }
   if (!folder) return BrowseResult{DidlWriter().Document(), 0, 0};  // an item holds nothing
-  return Page(*recent_->Of(*path, rules.separator), request, options_.maxBrowseCount,
-              request.objectId, baseUrl, rules);
+  const auto listing = recent_->Of(*path, rules.separator, request.sortBy);
+  std::uint32_t size = PageSize(listing->size(), request, options_.maxBrowseCount);
+  std::optional<AnswerPermits::Permit> permit;  // held while the answer is built
+  if (size > options_.largeAnswerObjects) {
+    permit.emplace(largeAnswers_->Acquire(std::chrono::milliseconds(options_.largeAnswerWaitMs)));
+    if (!*permit) size = options_.largeAnswerObjects;
+  }
+  return Page(*listing, request, size, request.objectId, baseUrl, rules);
+}
+
+// The media folders inside the drives, then the drives; a media folder keeps its path's id.
+BrowseResult FolderContent::BrowseRoot(const BrowseRequest& request, const PathRules& rules) {
+  std::vector<Entry> entries;
+  std::vector<std::string> titles;
+  if (options_.mediaFolders) {
+    for (const fs::MediaFolder& media : options_.mediaFolders()) {
+      const std::optional<std::string> path = PathOfObjectId(ObjectIdOfPath(media.path), rules);
+      if (!path || *path != media.path || !IsFolderPath(*path, rules.separator)) continue;
+      entries.push_back(Entry{media.path, nullptr, {}});
+      titles.push_back(media.title);
+    }
+  }
+  for (const std::string& drive : rules.drives) {
+    entries.push_back(Entry{drive, nullptr, {}});
+    titles.push_back(TitleOf(drive, rules));
+  }
+  DidlWriter didl;
+  if (request.metadata) {
+    didl.Add(DidlContainer{kRootId, kRootParentId, options_.rootTitle,
+                           static_cast<std::uint32_t>(entries.size()), {}});
+    return BrowseResult{didl.Document(), 1, 1};
+  }
+  const std::uint32_t size = PageSize(entries.size(), request, options_.maxBrowseCount);
+  for (std::size_t i = request.start; i < request.start + std::size_t{size}; ++i) {
+    didl.Add(DidlContainer{ObjectIdOfPath(entries[i].path), kRootId, titles[i], std::nullopt, {}});
+  }
+  return BrowseResult{didl.Document(), size, static_cast<std::uint32_t>(entries.size())};
 }
 
 void FolderContent::StreamResource(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "dlna/samsung_actions.h"
+#include "dlna/sort_order.h"
 #include "dlna/upnp_error.h"
 
 namespace tovi::dlna {
@@ -22,8 +23,10 @@ SoapArguments Browse(const ActionCall& call) {
   } else if (flag != "BrowseDirectChildren") {
     throw InvalidArgs();
   }
-  // Filter and SortCriteria are taken and not applied: every property is given, in the
-  // tree's own order (GetSortCapabilities offers none).
+  // Filter is taken and not applied: every property is given.
+  if (const std::string* criteria = action.Argument("SortCriteria")) {
+    browse.sortBy = ParseSortCriteria(*criteria);
+  }
   browse.start = action.Ui4("StartingIndex");
   browse.count = action.Ui4("RequestedCount");
   browse.player = &call.player;
@@ -69,7 +72,7 @@ const std::array<ServiceTable, 3> kTables{{
          {"GetSearchCapabilities", {{"SearchCaps", false, "SearchCapabilities"}},
           [](const ActionCall&) -> SoapArguments { return {{"SearchCaps", ""}}; }},
          {"GetSortCapabilities", {{"SortCaps", false, "SortCapabilities"}},
-          [](const ActionCall&) -> SoapArguments { return {{"SortCaps", ""}}; }},
+          [](const ActionCall&) -> SoapArguments { return {{"SortCaps", kSortCapabilities}}; }},
          {"GetSystemUpdateID", {{"Id", false, "SystemUpdateID"}},
           [](const ActionCall& call) -> SoapArguments {
             return {{"Id", SystemUpdateIdNow(call.state)}};

@@ -47,6 +47,9 @@ std::vector<std::string> DriveRoots();
 // Size in bytes without opening the file for writing; -1 when it cannot be read.
 std::int64_t FileSize(const std::string& path);
 
+// Last modification of a file or folder, in seconds since 1970 (UTC); -1 when it cannot be read.
+std::int64_t ModifiedTime(const std::string& path);
+
 // The running executable's folder, ending with the separator.
 std::string ExecutableDirectory();
 

@@ -148,6 +148,12 @@ std::int64_t FileSize(const std::string& path) {
   return st.st_size;
 }
 
+std::int64_t ModifiedTime(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return -1;
+  return static_cast<std::int64_t>(st.st_mtime);
+}
+
 std::string ExecutableDirectory() {
   char buffer[PATH_MAX];
   const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);

@@ -75,6 +75,18 @@ std::int64_t FileSize(const std::string& path) {
   return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+std::int64_t ModifiedTime(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) return -1;
+  // FILETIME counts 100 ns units from 1601.
+  constexpr std::int64_t kUnitsPerSecond = 10000000;
+  constexpr std::int64_t kUnitsFrom1601To1970 = 116444736000000000;
+  const std::int64_t units =
+      (static_cast<std::int64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+      data.ftLastWriteTime.dwLowDateTime;
+  return (units - kUnitsFrom1601To1970) / kUnitsPerSecond;
+}
+
 std::string ExecutableDirectory() {
   std::vector<wchar_t> buffer(32768);  // the longest path the system allows
   const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
