@@ -39,15 +39,17 @@ void DidlWriter::Add(const DidlItem& item) {
   if (!item.subtitles.empty()) {
     // The elements Samsung's players read the subtitle's address from.
     const std::string url = XmlEscape(item.subtitles.front().url);
-    body_ += "<sec:CaptionInfoEx sec:type=\"srt\">" + url + "</sec:CaptionInfoEx>";
-    body_ += "<sec:CaptionInfo sec:type=\"srt\">" + url + "</sec:CaptionInfo>";
+    const std::string kind = XmlEscape(item.subtitles.front().kind);
+    body_ += "<sec:CaptionInfoEx sec:type=\"" + kind + "\">" + url + "</sec:CaptionInfoEx>";
+    body_ += "<sec:CaptionInfo sec:type=\"" + kind + "\">" + url + "</sec:CaptionInfo>";
   }
   body_ += "<res";
   if (item.size) body_ += " size=\"" + std::to_string(*item.size) + "\"";
   body_ += " protocolInfo=\"" + XmlEscape(ProtocolInfo(*item.type)) + "\">" + XmlEscape(item.url) + "</res>";
   if (!item.subtitles.empty()) {
-    body_ += "<res protocolInfo=\"" + XmlEscape(SubtitleProtocolInfo()) + "\">" +
-             XmlEscape(item.subtitles.front().url) + "</res>";
+    const DidlSubtitle& subtitle = item.subtitles.front();
+    body_ += "<res protocolInfo=\"" + XmlEscape(SubtitleProtocolInfo(subtitle.mime)) + "\">" +
+             XmlEscape(subtitle.url) + "</res>";
   }
   body_ += "</item>";
 }

@@ -1,9 +1,10 @@
 // The content tree the media-server side browses and streams: the root "0" holds the drives as
 // the "/treeview" drive list gives them; a drive or folder holds its folders, then its media
 // files (by extension; other files are left out), each group in the folder listing's order;
-// a video's same-named ".srt" beside it is offered with it. A folder's listing is kept for
-// kListingFreshMs after it was read, so that a player paging through a large folder reads it
-// once; after that the folder is read again, so the tree follows the disk within that time.
+// a video's subtitles beside it are offered with it and served as UTF-8 (subtitles.h). A
+// folder's listing is kept for kListingFreshMs after it was read, so that a player paging
+// through a large folder reads it once; after that the folder is read again, so the tree
+// follows the disk within that time.
 // Errors: Browse throws UpnpError NoSuchObject for an id that names nothing it may show (unsafe,
 // outside the drives, gone). StreamResource answers 404 for a resource URL that names no file
 // it shows, and throws "Operation aborted" (500) for a file that is there but cannot be read.
@@ -32,6 +33,9 @@ struct FolderContentOptions {
   // Told when a resource's bytes begin to go out and when they have stopped (see StreamOptions):
   // the PC is kept awake meanwhile. Either may be empty.
   std::function<void()> streamStarted, streamEnded;
+  // Whether the requesting player reads a subtitle's UTF-8 only after a BOM (older Samsung
+  // models). Empty: no player gets one.
+  std::function<bool(const http::TNetHTTPRequestInfo&)> subtitleBom;
 };
 
 // How long a folder's listing serves further pages, and how many folders are kept so (the
@@ -41,6 +45,8 @@ inline constexpr std::size_t kListingsKept = 8;
 
 // The options of the platform the program runs on, its drives from ListDrives.
 FolderContentOptions PlatformFolderContentOptions();
+
+class SubtitleServer;
 
 class FolderContent : public ContentSource {
  public:
@@ -57,6 +63,7 @@ class FolderContent : public ContentSource {
 
   const FolderContentOptions options_;
   const std::unique_ptr<RecentListings> recent_;  // locked inside
+  const std::unique_ptr<SubtitleServer> subtitles_;  // locked inside
   // Changes with every start, so that control points that keep listings read them anew.
   const std::uint32_t updateId_;
 };
