@@ -42,11 +42,12 @@ bool StartsWith(std::string_view bytes, std::string_view prefix) {
 }
 
 std::optional<std::string> DecodedText(std::string_view bytes, const LegacyDecoder& legacy) {
-  if (StartsWith(bytes, kUtf8Bom)) return std::string(bytes.substr(kUtf8Bom.size()));
   if (StartsWith(bytes, "\xFF\xFE")) return Utf16ToUtf8(bytes.substr(2), Utf16Order::Little);
   if (StartsWith(bytes, "\xFE\xFF")) return Utf16ToUtf8(bytes.substr(2), Utf16Order::Big);
+  if (StartsWith(bytes, kUtf8Bom)) bytes.remove_prefix(kUtf8Bom.size());
   if (bytes.find('\0') != std::string_view::npos) return std::nullopt;
   std::string text(bytes);
+  // A UTF-8 BOM before 8-bit text (an editor's mix) does not make the text UTF-8.
   if (text::IsWellFormedUtf8(text)) return text;
   return legacy(text);
 }
@@ -57,7 +58,12 @@ std::optional<std::string> SubtitleTextAsUtf8(std::string_view bytes, bool withB
                                               const LegacyDecoder& legacy) {
   if (bytes.size() > kMaxConvertedSubtitleBytes) return std::nullopt;
   std::optional<std::string> text = DecodedText(bytes, legacy);
-  if (text && withBom) text->insert(0, kUtf8Bom);
+  if (!text) return text;
+  // A BOM written twice (a converter's doing) would still read as one.
+  std::size_t boms = 0;
+  while (StartsWith(std::string_view(*text).substr(boms), kUtf8Bom)) boms += kUtf8Bom.size();
+  text->erase(0, boms);
+  if (withBom) text->insert(0, kUtf8Bom);
   return text;
 }
 

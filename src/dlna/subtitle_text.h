@@ -19,11 +19,12 @@ inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 // Bytes of the PC's 8-bit code page to UTF-8 (text::LegacyTextToUtf8 in the program).
 using LegacyDecoder = std::function<std::string(const std::string&)>;
 
-// The text in UTF-8: after a UTF-8 BOM, the rest as it is; after a UTF-16 BOM (LE or BE),
-// decoded from UTF-16 (an unpaired surrogate is U+FFFD, an odd last byte is dropped);
-// well-formed UTF-8 as it is; anything else decoded by legacy. The answer starts with a UTF-8
-// BOM when withBom (older players read UTF-8 only so), else it holds none, also where the file
-// had one, so that a player gets every subtitle alike.
+// The text in well-formed UTF-8 (legacy must give that), at most three times the bytes' size
+// and a BOM: after a UTF-16 BOM (LE or BE), decoded from UTF-16 (an unpaired surrogate is
+// U+FFFD, an odd last byte is dropped); else, after a UTF-8 BOM if there is one, well-formed
+// UTF-8 as it is, anything else decoded by legacy. The answer starts with a UTF-8 BOM when
+// withBom (older players read UTF-8 only so), else it has none, also where the file had one,
+// so that a player gets every subtitle alike.
 // nullopt (serve the bytes as they are): more than kMaxConvertedSubtitleBytes, or a NUL byte
 // without a UTF-16 BOM, which no text holds (a VobSub's pictures, UTF-16 that does not say so).
 std::optional<std::string> SubtitleTextAsUtf8(std::string_view bytes, bool withBom,

@@ -61,6 +61,8 @@ TEST(SubtitleText, BecomesUtf8FromWhatThePcWroteIt) {
       {"UTF-8's BOM dropped", kBom + kRussian, "", false, kRussian},
       {"a BOM for the player that needs one", kCp1251, "", true, kBom + kRussian},
       {"one BOM, not two", kBom + kRussian, "", true, kBom + kRussian},
+      {"a UTF-8 BOM before Windows-1251", kBom + kCp1251, "", false, kRussian},
+      {"a BOM written twice", Utf16(u"\uFEFFЁлка", false), "", true, kBom + "Ёлка"},
       {"ASCII", kLine, "", true, kBom + kLine},
       {"a NUL: no text", std::string("\x00\x00\x01\xBA", 4), "", false, std::nullopt},
       {"over the bound", over, "", false, std::nullopt},
