@@ -53,8 +53,9 @@ void DidlWriter::AddSubtitleElements(const DidlItem& item) {
   if (item.subtitles.empty()) return;
   // The elements Samsung's players read the subtitle's address from.
   const std::string url = XmlEscape(item.subtitles.front().url);
-  body_ += "<sec:CaptionInfoEx sec:type=\"srt\">" + url + "</sec:CaptionInfoEx>";
-  body_ += "<sec:CaptionInfo sec:type=\"srt\">" + url + "</sec:CaptionInfo>";
+  const std::string kind = XmlEscape(item.subtitles.front().kind);
+  body_ += "<sec:CaptionInfoEx sec:type=\"" + kind + "\">" + url + "</sec:CaptionInfoEx>";
+  body_ += "<sec:CaptionInfo sec:type=\"" + kind + "\">" + url + "</sec:CaptionInfo>";
 }
 
 void DidlWriter::AddSubtitleResources(const DidlItem& item) {

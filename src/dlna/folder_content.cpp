@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <optional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -14,9 +13,11 @@
 #include "dlna/media_types.h"
 #include "dlna/object_ids.h"
 #include "dlna/sort_order.h"
+#include "dlna/subtitles.h"
 #include "dlna/upnp_error.h"
 #include "http/header_list.h"
 #include "platform/files.h"
+#include "platform/user_language.h"
 #include "server/file_stream.h"
 #include "server/playlists.h"
 
@@ -30,7 +31,7 @@ constexpr const char* kRootParentId = "-1";
 struct Entry {
   std::string path;
   const MediaType* type = nullptr;  // null: a folder
-  std::string subtitlePath;         // a video's ".srt" beside it
+  std::vector<FoundSubtitle> subtitles;  // a video's, the preferred first
 };
 
 bool IsFolderPath(std::string_view path, char separator) {
@@ -47,23 +48,17 @@ std::string TitleOf(const std::string& path, const PathRules& rules) {
   return server::LastPathComponent(path, rules.separator);
 }
 
-// The name's part before its extension's dot.
-std::string_view StemOf(std::string_view path) {
-  const std::size_t dot = path.rfind('.');
-  return dot == std::string_view::npos ? path : path.substr(0, dot);
-}
-
-// The folders (in listing order), then the media files (in listing order), each video with its
-// subtitle when one is listed beside it.
+// The folders (in listing order), then the media files (in listing order), each video with the
+// subtitles listed beside it.
 std::vector<Entry> ListContainer(const std::string& folder, char separator) {
   const std::vector<std::string> listing = server::ListFolder(folder, separator);
   std::vector<Entry> entries;
-  std::map<std::string_view, std::string_view> subtitleByStem;  // views into listing
+  SubtitleIndex subtitles(regional::UserLanguage());  // views into listing
   for (const std::string& path : listing) {
     if (IsFolderPath(path, separator)) {
       entries.push_back(Entry{path, nullptr, {}});
-    } else if (ExtensionOf(path) == kSubtitleExtension) {
-      subtitleByStem.emplace(StemOf(path), path);
+    } else {
+      subtitles.Add(path);
     }
   }
   for (const std::string& path : listing) {
@@ -71,10 +66,7 @@ std::vector<Entry> ListContainer(const std::string& folder, char separator) {
     const MediaType* type = MediaTypeOfName(path);
     if (!type) continue;
     Entry entry{path, type, {}};
-    if (type->kind == MediaKind::Video) {
-      const auto subtitle = subtitleByStem.find(StemOf(path));
-      if (subtitle != subtitleByStem.end()) entry.subtitlePath = std::string(subtitle->second);
-    }
+    if (type->kind == MediaKind::Video) entry.subtitles = subtitles.For(path);
     entries.push_back(std::move(entry));
   }
   return entries;
@@ -99,13 +91,10 @@ std::vector<Entry> OrderedContainer(const std::string& folder, char separator,
   return ordered;
 }
 
-// A video's subtitle found without a listing: "<stem>.srt" or "<stem>.SRT".
-std::string SubtitleBeside(const std::string& path) {
-  const std::string stem(StemOf(path));
-  for (const char* extension : {".srt", ".SRT"}) {
-    if (fs::FileExists(stem + extension)) return stem + extension;
-  }
-  return std::string();
+// A video's subtitles found without a listing.
+std::vector<FoundSubtitle> SubtitlesOf(const std::string& path, const MediaType& type) {
+  if (type.kind != MediaKind::Video) return {};
+  return SubtitlesBeside(path, regional::UserLanguage());
 }
 
 std::string ResourceUrlOf(const std::string& baseUrl, const std::string& path) {
@@ -128,9 +117,9 @@ void AddEntry(DidlWriter& didl, const Entry& entry, const std::string& parentId,
   const std::int64_t size = fs::FileSize(entry.path);
   if (size >= 0) item.size = static_cast<std::uint64_t>(size);
   item.url = ResourceUrlOf(baseUrl, entry.path);
-  if (!entry.subtitlePath.empty()) {
-    item.subtitles.push_back(
-        DidlSubtitle{ResourceUrlOf(baseUrl, entry.subtitlePath), kSubtitleExtension, kSubtitleMime});
+  for (const FoundSubtitle& subtitle : entry.subtitles) {
+    item.subtitles.push_back(DidlSubtitle{ResourceUrlOf(baseUrl, subtitle.path),
+                                          subtitle.type->extension, subtitle.type->mime});
   }
   didl.Add(item);
 }
@@ -255,6 +244,7 @@ FolderContent::FolderContent(FolderContentOptions options)
     : options_(std::move(options)),
       recent_(std::make_unique<RecentListings>()),
       largeAnswers_(std::make_unique<AnswerPermits>(options_.largeAnswersAtOnce)),
+      subtitles_(std::make_unique<SubtitleServer>()),
       updateId_(StartStamp()) {}
 
 FolderContent::~FolderContent() = default;
@@ -279,8 +269,8 @@ BrowseResult FolderContent::Browse(const BrowseRequest& request, const std::stri
           static_cast<std::uint32_t>(recent_->Of(*path, rules.separator, {})->size());
       AddEntry(didl, Entry{*path, nullptr, {}}, parentId, baseUrl, rules, count);
     } else {
-      const std::string subtitle = type->kind == MediaKind::Video ? SubtitleBeside(*path) : "";
-      AddEntry(didl, Entry{*path, type, subtitle}, parentId, baseUrl, rules, std::nullopt);
+      AddEntry(didl, Entry{*path, type, SubtitlesOf(*path, *type)}, parentId, baseUrl, rules,
+               std::nullopt);
     }
     return BrowseResult{didl.Document(), 1, 1};
   }
@@ -341,14 +331,14 @@ void FolderContent::StreamResource(http::TNetPeerThread& thread, http::TNetHTTPR
     return AnswerNotFound(response);
   }
   const MediaType* type = MediaTypeOfName(*path);
-  const bool subtitle = extension == kSubtitleExtension;
+  const SubtitleType* subtitle = SubtitleTypeOfName(*path);
   if ((!type && !subtitle) || !fs::FileExists(*path)) return AnswerNotFound(response);
 
   server::StreamOptions stream;
   stream.started = options_.streamStarted;
   stream.ended = options_.streamEnded;
   if (subtitle) {
-    stream.contentType = kSubtitleMime;
+    stream.contentType = subtitle->mime;
     stream.extraHeaders.emplace_back("transferMode.dlna.org", TransferModeFor(request, false));
   } else {
     stream.contentType = MimeFor(player, *type);
@@ -358,13 +348,16 @@ void FolderContent::StreamResource(http::TNetPeerThread& thread, http::TNetHTTPR
     stream.extraHeaders.emplace_back("transferMode.dlna.org",
                                      TransferModeFor(request, type->kind != MediaKind::Image));
     if (type->kind == MediaKind::Video && AskedFor(request, "getCaptionInfo.sec")) {
-      const std::string srt = SubtitleBeside(*path);
+      const std::vector<FoundSubtitle> subtitles = SubtitlesOf(*path, *type);
       const std::optional<std::string> host = HostOf(request);
-      if (!srt.empty() && host) {
+      if (!subtitles.empty() && host) {
         stream.extraHeaders.emplace_back("CaptionInfo.sec",
-                                         ResourceUrlOf("http://" + *host, srt));
+                                         ResourceUrlOf("http://" + *host, subtitles[0].path));
       }
     }
+  }
+  if (subtitle) {
+    return subtitles_->Stream(thread, *path, request, response, stream, player.subtitleBom);
   }
   server::StreamLocalFile(thread, *path, request, response, stream);
 }

@@ -4,10 +4,10 @@
 // path, the one it has when reached through its drive, so a film has one id. A drive or folder
 // holds its folders, then its media files (by extension; other files are left out), each group
 // in natural order (see natural_order.h) or the order the Browse's SortCriteria asks for;
-// a video's same-named ".srt" beside it is offered with it. A folder's ordered listing is kept
-// for kListingFreshMs after it was read, so that a player paging through a large folder reads
-// and sorts it once and sees the same order on every page; after that the folder is read again,
-// so the tree follows the disk within that time.
+// a video's subtitles beside it are offered with it and served as UTF-8 (subtitles.h). A
+// folder's ordered listing is kept for kListingFreshMs after it was read, so that a player
+// paging through a large folder reads and sorts it once and sees the same order on every page;
+// after that the folder is read again, so the tree follows the disk within that time.
 // Errors: Browse throws UpnpError NoSuchObject for an id that names nothing it may show (unsafe,
 // outside the drives, gone). StreamResource answers 404 for a resource URL that names no file
 // it shows, and throws "Operation aborted" (500) for a file that is there but cannot be read.
@@ -64,6 +64,7 @@ inline constexpr std::size_t kListingsKept = 8;
 FolderContentOptions PlatformFolderContentOptions();
 
 class AnswerPermits;
+class SubtitleServer;
 
 class FolderContent : public ContentSource {
  public:
@@ -83,6 +84,7 @@ class FolderContent : public ContentSource {
   const FolderContentOptions options_;
   const std::unique_ptr<RecentListings> recent_;  // locked inside
   const std::unique_ptr<AnswerPermits> largeAnswers_;
+  const std::unique_ptr<SubtitleServer> subtitles_;  // locked inside
   // Changes with every start, so that control points that keep listings read them anew.
   const std::uint32_t updateId_;
 };

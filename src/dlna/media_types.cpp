@@ -52,6 +52,16 @@ constexpr std::array<MediaType, 35> kMediaTypes{{
     {"heic", MediaKind::Image, "image/heic", ""},
 }};
 
+// No VobSub: its .sub is pictures that need the .idx beside it, and no player fetches such a pair
+// from a media server; a .sub offered is text.
+constexpr std::array<SubtitleType, 5> kSubtitleTypes{{
+    {kSubtitleExtension, kSubtitleMime},
+    {"ass", "text/x-ssa"},
+    {"ssa", "text/x-ssa"},
+    {"vtt", "text/vtt"},
+    {"sub", "text/x-microdvd"},
+}};
+
 char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 }  // namespace
@@ -75,6 +85,14 @@ const MediaType* MediaTypeOfName(std::string_view name) {
     return extension == t.extension;
   });
   return found == kMediaTypes.end() ? nullptr : &*found;
+}
+
+const SubtitleType* SubtitleTypeOfName(std::string_view name) {
+  const std::string extension = ExtensionOf(name);
+  if (extension.empty()) return nullptr;
+  const auto found = std::find_if(kSubtitleTypes.begin(), kSubtitleTypes.end(),
+                                  [&](const SubtitleType& t) { return extension == t.extension; });
+  return found == kSubtitleTypes.end() ? nullptr : &*found;
 }
 
 const char* UpnpClassOf(MediaKind kind) {
@@ -106,7 +124,7 @@ std::string HttpProtocolInfo(std::string_view mime, std::string_view features) {
   return info;
 }
 
-std::string SubtitleProtocolInfo() { return HttpProtocolInfo(kSubtitleMime, "*"); }
+std::string SubtitleProtocolInfo(std::string_view mime) { return HttpProtocolInfo(mime, "*"); }
 
 std::vector<std::string> ServedProtocolInfos() {
   std::vector<std::string> infos;
@@ -114,7 +132,10 @@ std::vector<std::string> ServedProtocolInfos() {
     std::string info = ProtocolInfo(type);
     if (std::find(infos.begin(), infos.end(), info) == infos.end()) infos.push_back(std::move(info));
   }
-  infos.push_back(SubtitleProtocolInfo());
+  for (const SubtitleType& type : kSubtitleTypes) {
+    std::string info = SubtitleProtocolInfo(type.mime);
+    if (std::find(infos.begin(), infos.end(), info) == infos.end()) infos.push_back(std::move(info));
+  }
   return infos;
 }
 

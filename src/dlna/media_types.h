@@ -26,9 +26,18 @@ inline constexpr const char* kAudioClass = "object.item.audioItem.musicTrack";
 inline constexpr const char* kImageClass = "object.item.imageItem.photo";
 inline constexpr const char* kFolderClass = "object.container.storageFolder";
 
-// A subtitle beside a video: offered with the video, never shown as an item of its own.
+// A subtitle beside a video: offered with the video, never shown as an item of its own. SubRip
+// (.srt) is the kind nearly every player that reads subtitles takes.
+struct SubtitleType {
+  const char* extension;  // lower case, no dot; also the kind players are told ("sec:type")
+  const char* mime;
+};
 inline constexpr const char* kSubtitleExtension = "srt";
 inline constexpr const char* kSubtitleMime = "text/srt";
+
+// The subtitle's type by its name's extension (srt, ass, ssa, vtt, sub: text MicroDVD), or
+// nullptr when it is no subtitle this side offers.
+const SubtitleType* SubtitleTypeOfName(std::string_view name);
 
 // The file's type by the extension of its name (the text after the last "."), or nullptr when it
 // is no media file this side shows.
@@ -49,10 +58,10 @@ std::string DlnaFeatures(const MediaType& type, bool withProfile = true);
 std::string ProtocolInfo(const MediaType& type);
 // "http-get:*:<mime>:<features>": any protocolInfo served over HTTP.
 std::string HttpProtocolInfo(std::string_view mime, std::string_view features);
-// The subtitle's: "http-get:*:text/srt:*".
-std::string SubtitleProtocolInfo();
+// A subtitle's: "http-get:*:text/srt:*".
+std::string SubtitleProtocolInfo(std::string_view mime = kSubtitleMime);
 
-// Every protocolInfo this server sends (each media type's once, then the subtitle's), for
+// Every protocolInfo this server sends (each media type's once, then the subtitles'), for
 // ConnectionManager's SourceProtocolInfo: join them with ",".
 std::vector<std::string> ServedProtocolInfos();
 

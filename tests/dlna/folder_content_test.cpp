@@ -17,12 +17,15 @@
 #include "dlna/media_types.h"
 #include "dlna/object_ids.h"
 #include "dlna/sort_order.h"
+#include "dlna/subtitle_text.h"
 #include "dlna/upnp_error.h"
 #include "platform/files.h"
 #include "platform/utf8.h"
 #include "server/media_handler.h"
 #include "server/playlists.h"
+#include "support/fake_media_host.h"
 #include "support/file_times.h"
+#include "support/file_url.h"
 #include "support/http_exchange.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
@@ -216,6 +219,8 @@ class FolderContentTest : public ::testing::Test {
   }
 
   static constexpr std::uint32_t kBound = 4;
+  // A player whose row asks for a BOM before UTF-8 subtitles.
+  static constexpr const char* kBomWanted = "User-Agent: DLNADOC/1.50 SEC_HHP_[TV] Samsung/1.0";
   tovi::testing::TempDir dir_;
   std::optional<FolderContent> content_;
   PathRules rules_;
@@ -521,9 +526,9 @@ class FolderContentStreaming : public FolderContentTest {
         "127.0.0.1", 0,
         [this](http::TNetPeerThread& t, http::TNetHTTPRequestInfo& rq, http::TNetHTTPResponseInfo& rs) {
           if (IsDlnaRequest(rq.RequestPath(), rq.QueryText())) {
-            content_->StreamResource(t, rq, rs, UnknownPlayer());
+            content_->StreamResource(t, rq, rs, PlayerOf(rq.HeaderLines()));
           } else {
-            rs.SetResponseCode(404);
+            app_.Handle(t, rq, rs);
           }
         });
     server_->SetActive(true);
@@ -535,6 +540,8 @@ class FolderContentStreaming : public FolderContentTest {
     return "/?dlna/res/" + IdOf(path) + "." + extension;
   }
 
+  tovi::testing::FakeMediaHost window_{"192.0.2.7"};
+  server::MediaRequestHandler app_{window_};  // the app's own file URLs
   std::shared_ptr<http::TNetHTTPServer> server_;
   std::uint16_t port_ = 0;
 };
@@ -626,6 +633,69 @@ TEST_F(FolderContentStreaming, AnswersNotFoundForResourcesThatNameNoShownFile) {
     const auto r = testing::Get(port_, target);
     EXPECT_EQ(r.status, 404) << target;
     EXPECT_EQ(r.body, "Not Found") << target;
+  }
+}
+
+// A Russian subtitle as most are written, in Windows-1251: offered beside its film, served to
+// players as UTF-8 (length, HEAD and ranges those of the UTF-8 text); the app's own file URL
+// still gives the file's bytes. The PC's 8-bit code page here is Windows-1251: a Russian
+// Windows, or a POSIX locale that names no 8-bit charset.
+TEST_F(FolderContentStreaming, ServesAWindows1251SubtitleAsUtf8AndTheAppItsBytes) {
+  const std::string cues = "1\r\n00:00:01,000 --> 00:00:04,000\r\n";
+  const std::string cp1251 = cues + "\xCF\xF0\xEE\xE2\xE5\xF0\xEA\xE0 & <\xF1\xF3\xE1\xF2\xE8\xF2\xF0\xFB>\r\n";
+  const std::string utf8 = cues + "Проверка & <субтитры>\r\n";
+  const std::string film = dir_.Write("Фильм.mkv", "film");
+  const std::string srt = dir_.Write("Фильм.srt", cp1251);
+  const std::string huge(kMaxConvertedSubtitleBytes + 1, '\xE0');
+  const std::string hugeSrt = dir_.Write("huge.srt", huge);
+  const std::string srtUrl = "http://127.0.0.1" + Target(srt, "srt");
+
+  const std::vector<XmlNode> objects = Objects(Browse(FolderId(""), false).didl);
+  ASSERT_EQ(objects.size(), 1u);
+  ASSERT_NE(objects[0].Child("sec:CaptionInfoEx"), nullptr);
+  EXPECT_EQ(objects[0].ChildText("sec:CaptionInfoEx"), kBase + Target(srt, "srt"));
+
+  const std::string size = std::to_string(utf8.size());
+  const std::string last = std::to_string(utf8.size() - 1);
+  const std::string bom = std::string(kUtf8Bom);
+  struct Case {
+    std::string method, target, headers;
+    int status;
+    std::string body, contentLength, contentRange;
+  };
+  const Case cases[] = {
+      {"GET", Target(srt, "srt"), "", 200, utf8, size, ""},
+      {"HEAD", Target(srt, "SRT"), "", 200, "", size, ""},
+      {"GET", Target(srt, "srt"), "Range: bytes=35-52\r\n", 206, utf8.substr(35, 18), "18",
+       "bytes 35-52/" + size},
+      {"HEAD", Target(srt, "srt"), "Range: bytes=-10\r\n", 206, "", "10",
+       "bytes " + std::to_string(utf8.size() - 10) + "-" + last + "/" + size},
+      {"GET", Target(srt, "srt"), std::string(kBomWanted) + "\r\n", 200, bom + utf8,
+       std::to_string(utf8.size() + 3), ""},
+      {"GET", Target(srt, "srt"), "Range: bytes=" + size + "-\r\n", 416, "", "0",
+       "bytes */" + size},
+      {"GET", Target(hugeSrt, "srt"), "Range: bytes=0-3\r\n", 206, huge.substr(0, 4), "4",
+       "bytes 0-3/" + std::to_string(huge.size())},
+      {"GET", testing::FileUrlPath(srt), "", 200, cp1251, std::to_string(cp1251.size()), ""},
+      {"HEAD", testing::FileUrlPath(srt), "", 200, "", std::to_string(cp1251.size()), ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.method + " " + c.target + " " + c.headers);
+    const auto r = testing::Get(port_, c.target, c.headers, c.method);
+    ASSERT_TRUE(r.connected);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_TRUE(r.body == c.body) << r.body;
+    EXPECT_EQ(r.Header("Content-Length"), c.contentLength);
+    EXPECT_EQ(r.Header("Content-Range"), c.contentRange);
+    if (c.target.rfind("/?dlna/", 0) == 0) {
+      EXPECT_EQ(r.Header("Content-Type"), "text/srt");
+    }
+  }
+
+  // Samsung's players ask where the subtitle is on a HEAD as on a GET.
+  for (const char* method : {"HEAD", "GET"}) {
+    const auto r = testing::Get(port_, Target(film, "mkv"), "getCaptionInfo.sec: 1\r\n", method);
+    EXPECT_EQ(r.Header("CaptionInfo.sec"), srtUrl) << method;
   }
 }
 
