@@ -1,6 +1,6 @@
 #include "media/image.h"
 
-#include "media/fields.h"
+#include "media/reading.h"
 
 namespace tovi::media {
 
@@ -18,21 +18,21 @@ bool IsStartOfFrame(unsigned marker) {
 bool HasNoLength(unsigned marker) { return (marker >= 0xd0 && marker <= 0xd7) || marker == 0x01; }
 
 std::optional<MediaFacts> SizeFacts(std::uint64_t width, std::uint64_t height) {
-  if (width == 0 || height == 0) return std::nullopt;
   MediaFacts facts;
-  facts.width = static_cast<std::uint32_t>(width);
-  facts.height = static_cast<std::uint32_t>(height);
+  facts.width = Positive(width, kMaxPictureSide);
+  facts.height = Positive(height, kMaxPictureSide);
+  if (!facts.width || !facts.height) return std::nullopt;
   return facts;
 }
 
 }  // namespace
 
 std::optional<MediaFacts> ReadJpegFacts(ByteSource& source) {
-  Window window(source);
-  if (window.Get(0, 2) != "\xff\xd8") return std::nullopt;
+  ReadWindow window(source);
+  if (window.Bytes(0, 2) != "\xff\xd8") return std::nullopt;
   std::uint64_t at = 2;
   for (int segment = 0; segment < kMaxJpegSegments; ++segment) {
-    const std::string_view head = window.Get(at, 2);
+    const std::string_view head = window.Bytes(at, 2);
     if (head.size() < 2 || head[0] != '\xff') return std::nullopt;
     const unsigned marker = static_cast<unsigned char>(head[1]);
     if (marker == 0xff) {  // a fill byte before the marker
@@ -44,10 +44,10 @@ std::optional<MediaFacts> ReadJpegFacts(ByteSource& source) {
       at += 2;
       continue;
     }
-    const std::string_view body = window.Get(at + 2, IsStartOfFrame(marker) ? 7 : 2);
-    if (body.empty()) return std::nullopt;
-    if (IsStartOfFrame(marker)) return SizeFacts(ReadBE(body, 5, 2), ReadBE(body, 3, 2));
-    const std::uint64_t length = ReadBE(body, 0, 2);
+    const std::string_view body = window.Bytes(at + 2, IsStartOfFrame(marker) ? 7 : 2);
+    if (body.size() < (IsStartOfFrame(marker) ? 7u : 2u)) return std::nullopt;
+    if (IsStartOfFrame(marker)) return SizeFacts(BigEndian(body, 5, 2), BigEndian(body, 3, 2));
+    const std::uint64_t length = BigEndian(body, 0, 2);
     if (length < 2) return std::nullopt;
     at += 2 + length;
   }
@@ -55,10 +55,10 @@ std::optional<MediaFacts> ReadJpegFacts(ByteSource& source) {
 }
 
 std::optional<MediaFacts> ReadPngFacts(ByteSource& source) {
-  Window window(source);
-  const std::string_view head = window.Get(0, 24);
-  if (head.substr(0, 8) != kPngSignature || head.substr(12, 4) != "IHDR") return std::nullopt;
-  return SizeFacts(ReadBE(head, 16, 4), ReadBE(head, 20, 4));
+  ReadWindow window(source);
+  const std::string_view head = window.Bytes(0, 24);
+  if (head.size() < 24 || head.substr(0, 8) != kPngSignature || head.substr(12, 4) != "IHDR") return std::nullopt;
+  return SizeFacts(BigEndian(head, 16, 4), BigEndian(head, 20, 4));
 }
 
 }  // namespace tovi::media

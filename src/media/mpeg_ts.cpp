@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "media/fields.h"
+#include "media/reading.h"
 #include "media/h264_sps.h"
 
 namespace tovi::media {
@@ -52,29 +52,29 @@ struct Packet {
 };
 
 std::uint64_t ReadPts(std::string_view b, std::size_t at) {
-  return (ReadBE(b, at, 1) >> 1 & 7) << 30 | (ReadBE(b, at + 1, 2) >> 1) << 15 | ReadBE(b, at + 3, 2) >> 1;
+  return (BigEndian(b, at, 1) >> 1 & 7) << 30 | (BigEndian(b, at + 1, 2) >> 1) << 15 | BigEndian(b, at + 3, 2) >> 1;
 }
 
 void ReadPesHeader(std::string_view payload, Packet& p) {
   if (payload.size() < 14 || payload.substr(0, 3) != std::string_view("\0\0\1", 3)) return;
   const unsigned streamId = static_cast<unsigned char>(payload[3]);
   p.video = streamId >= 0xe0 && streamId <= 0xef;
-  const std::size_t headerEnd = 9 + static_cast<std::size_t>(ReadBE(payload, 8, 1));
-  if (ReadBE(payload, 7, 1) & 0x80) p.pts = ReadPts(payload, 9);
+  const std::size_t headerEnd = 9 + static_cast<std::size_t>(BigEndian(payload, 8, 1));
+  if (BigEndian(payload, 7, 1) & 0x80) p.pts = ReadPts(payload, 9);
   if (headerEnd < payload.size()) p.esData = payload.substr(headerEnd);
 }
 
 Packet ParsePacket(std::string_view b) {  // b: kTsPacketBytes from the sync byte
   Packet p;
-  p.pid = static_cast<unsigned>(ReadBE(b, 1, 2) & 0x1fff);
-  const unsigned control = static_cast<unsigned>(ReadBE(b, 3, 1) >> 4 & 3);
+  p.pid = static_cast<unsigned>(BigEndian(b, 1, 2) & 0x1fff);
+  const unsigned control = static_cast<unsigned>(BigEndian(b, 3, 1) >> 4 & 3);
   std::size_t payload = 4;
   if (control & 2) {
-    const std::size_t adaptationBytes = static_cast<std::size_t>(ReadBE(b, 4, 1));
-    if (adaptationBytes >= 7 && (ReadBE(b, 5, 1) & 0x10)) p.pcr = ReadBE(b, 6, 6) >> 15;  // 33 bits of 90 kHz base
+    const std::size_t adaptationBytes = static_cast<std::size_t>(BigEndian(b, 4, 1));
+    if (adaptationBytes >= 7 && (BigEndian(b, 5, 1) & 0x10)) p.pcr = BigEndian(b, 6, 6) >> 15;  // 33 bits of 90 kHz base
     payload = 5 + adaptationBytes;
   }
-  const bool unitStart = ReadBE(b, 1, 1) & 0x40;
+  const bool unitStart = BigEndian(b, 1, 1) & 0x40;
   if ((control & 1) && unitStart && payload < b.size()) ReadPesHeader(b.substr(payload), p);
   return p;
 }

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "media/fields.h"
+#include "media/reading.h"
 
 namespace tovi::media {
 
@@ -34,20 +34,20 @@ std::optional<Stream> ParseIdentification(std::string_view p, std::uint32_t seri
   Stream s;
   s.serial = serial;
   if (p.substr(0, 7) == "\x01vorbis" && p.size() >= 16) {
-    s.channels = static_cast<std::uint32_t>(ReadLE(p, 11, 1));
-    s.rate = static_cast<std::uint32_t>(ReadLE(p, 12, 4));
+    s.channels = static_cast<std::uint32_t>(LittleEndian(p, 11, 1));
+    s.rate = static_cast<std::uint32_t>(LittleEndian(p, 12, 4));
   } else if (p.substr(0, 8) == "OpusHead" && p.size() >= 12) {
     s.codec = Codec::Opus;
-    s.channels = static_cast<std::uint32_t>(ReadLE(p, 9, 1));
+    s.channels = static_cast<std::uint32_t>(LittleEndian(p, 9, 1));
     s.rate = kOpusRate;  // Opus decodes at 48 kHz whatever rate the source had
-    s.preSkip = static_cast<std::uint32_t>(ReadLE(p, 10, 2));
+    s.preSkip = static_cast<std::uint32_t>(LittleEndian(p, 10, 2));
   } else if (p.substr(0, 7) == "\x80theora" && p.size() >= 42) {
     s.codec = Codec::Theora;
-    s.width = static_cast<std::uint32_t>(ReadBE(p, 14, 3));
-    s.height = static_cast<std::uint32_t>(ReadBE(p, 17, 3));
-    s.frameRateNum = static_cast<std::uint32_t>(ReadBE(p, 22, 4));
-    s.frameRateDen = static_cast<std::uint32_t>(ReadBE(p, 26, 4));
-    s.granuleShift = static_cast<std::uint32_t>(ReadBE(p, 40, 2) >> 5 & 0x1f);
+    s.width = static_cast<std::uint32_t>(BigEndian(p, 14, 3));
+    s.height = static_cast<std::uint32_t>(BigEndian(p, 17, 3));
+    s.frameRateNum = static_cast<std::uint32_t>(BigEndian(p, 22, 4));
+    s.frameRateDen = static_cast<std::uint32_t>(BigEndian(p, 26, 4));
+    s.granuleShift = static_cast<std::uint32_t>(BigEndian(p, 40, 2) >> 5 & 0x1f);
   } else {
     return std::nullopt;
   }
@@ -55,19 +55,19 @@ std::optional<Stream> ParseIdentification(std::string_view p, std::uint32_t seri
 }
 
 // The streams that open the file: one page each, flagged as a stream's beginning.
-std::vector<Stream> ReadOpeningPages(Window& window) {
+std::vector<Stream> ReadOpeningPages(ReadWindow& window) {
   std::vector<Stream> streams;
   std::uint64_t at = 0;
   for (int page = 0; page < kMaxStreams; ++page) {
-    const std::string_view head = window.Get(at, kPageHeaderBytes);
-    if (head.substr(0, 4) != "OggS" || head[4] != 0 || !(ReadBE(head, 5, 1) & 0x02)) break;
-    const auto serial = static_cast<std::uint32_t>(ReadLE(head, 14, 4));
-    const std::size_t segments = static_cast<std::size_t>(ReadBE(head, 26, 1));
-    const std::string_view lacing = window.Get(at + kPageHeaderBytes, segments);
+    const std::string_view head = window.Bytes(at, kPageHeaderBytes);
+    if (head.size() < kPageHeaderBytes || head.substr(0, 4) != "OggS" || head[4] != 0 || !(BigEndian(head, 5, 1) & 0x02)) break;
+    const auto serial = static_cast<std::uint32_t>(LittleEndian(head, 14, 4));
+    const std::size_t segments = static_cast<std::size_t>(BigEndian(head, 26, 1));
+    const std::string_view lacing = window.Bytes(at + kPageHeaderBytes, segments);
     if (lacing.size() != segments) break;
     std::size_t bodyBytes = 0;
     for (char l : lacing) bodyBytes += static_cast<unsigned char>(l);
-    const std::string_view body = window.Get(at + kPageHeaderBytes + segments, bodyBytes);
+    const std::string_view body = window.Bytes(at + kPageHeaderBytes + segments, bodyBytes);
     if (auto stream = ParseIdentification(body, serial)) streams.push_back(*stream);
     at += kPageHeaderBytes + segments + bodyBytes;
   }
@@ -75,16 +75,16 @@ std::vector<Stream> ReadOpeningPages(Window& window) {
 }
 
 // Each stream's granule position on its last page in the tail that has one.
-void ReadLastGranules(Window& window, std::vector<Stream>& streams) {
+void ReadLastGranules(ReadWindow& window, std::vector<Stream>& streams) {
   const std::uint64_t size = window.Size();
   const std::uint64_t start = size - std::min<std::uint64_t>(size, kTailBytes);
-  const std::string tail(window.Get(start, static_cast<std::size_t>(size - start)));
+  const std::string tail(window.Bytes(start, static_cast<std::size_t>(size - start)));
   std::size_t found = 0;
   for (std::size_t at = tail.size() >= kPageHeaderBytes ? tail.size() - kPageHeaderBytes + 1 : 0;
        at-- > 0 && found < streams.size();) {
     if (tail.compare(at, 4, "OggS") != 0 || tail[at + 4] != 0) continue;
-    const std::uint64_t granule = ReadLE(tail, at + 6, 8);
-    const auto serial = static_cast<std::uint32_t>(ReadLE(tail, at + 14, 4));
+    const std::uint64_t granule = LittleEndian(tail, at + 6, 8);
+    const auto serial = static_cast<std::uint32_t>(LittleEndian(tail, at + 14, 4));
     for (Stream& s : streams)
       if (s.serial == serial && s.lastGranule == kNoGranule && granule != kNoGranule) {
         s.lastGranule = granule;
@@ -113,17 +113,19 @@ std::optional<std::uint64_t> StreamDurationMs(const Stream& s) {
 }  // namespace
 
 std::optional<MediaFacts> ReadOggFacts(ByteSource& source) {
-  Window window(source);
+  ReadWindow window(source);
   std::vector<Stream> streams = ReadOpeningPages(window);
   if (streams.empty()) return std::nullopt;
   ReadLastGranules(window, streams);
   MediaFacts facts;
   for (const Stream& s : streams) {
-    if (s.codec == Codec::Theora && !facts.width && s.width && s.height) {
+    if (s.codec == Codec::Theora && !facts.width && Positive(s.width, kMaxPictureSide) &&
+        Positive(s.height, kMaxPictureSide)) {
       facts.width = s.width;
       facts.height = s.height;
     }
-    if (s.codec != Codec::Theora && !facts.sampleRate && s.rate && s.channels) {
+    if (s.codec != Codec::Theora && !facts.sampleRate && Positive(s.rate, kMaxSampleRate) &&
+        Positive(s.channels, kMaxChannels)) {
       facts.sampleRate = s.rate;
       facts.channels = s.channels;
     }

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "media/fields.h"
+#include "media/reading.h"
 
 namespace tovi::media {
 
@@ -18,15 +18,15 @@ struct WavFormat {
 };
 
 WavFormat ParseFmt(std::string_view fmt) {
-  return {static_cast<std::uint32_t>(ReadLE(fmt, 2, 2)), static_cast<std::uint32_t>(ReadLE(fmt, 4, 4)),
-          static_cast<std::uint32_t>(ReadLE(fmt, 8, 4))};
+  return {static_cast<std::uint32_t>(LittleEndian(fmt, 2, 2)), static_cast<std::uint32_t>(LittleEndian(fmt, 4, 4)),
+          static_cast<std::uint32_t>(LittleEndian(fmt, 8, 4))};
 }
 
 std::optional<MediaFacts> Facts(const WavFormat& format, std::uint64_t dataBytes) {
-  if (format.channels == 0 || format.sampleRate == 0) return std::nullopt;
   MediaFacts facts;
-  facts.channels = format.channels;
-  facts.sampleRate = format.sampleRate;
+  facts.channels = Positive(format.channels, kMaxChannels);
+  facts.sampleRate = Positive(format.sampleRate, kMaxSampleRate);
+  if (!facts.channels || !facts.sampleRate) return std::nullopt;
   if (format.byteRate != 0) facts.bitrate = format.byteRate;
   facts.durationMs = DurationMs(dataBytes, format.byteRate);
   return facts;
@@ -35,19 +35,19 @@ std::optional<MediaFacts> Facts(const WavFormat& format, std::uint64_t dataBytes
 }  // namespace
 
 std::optional<MediaFacts> ReadWavFacts(ByteSource& source) {
-  Window window(source);
-  const std::string_view riff = window.Get(0, 12);
-  if (riff.substr(0, 4) != "RIFF" || riff.substr(8, 4) != "WAVE") return std::nullopt;
+  ReadWindow window(source);
+  const std::string_view riff = window.Bytes(0, 12);
+  if (riff.size() < 12 || riff.substr(0, 4) != "RIFF" || riff.substr(8, 4) != "WAVE") return std::nullopt;
   std::optional<WavFormat> format;
   std::uint64_t at = 12;
   for (int chunk = 0; chunk < kMaxWavChunks; ++chunk) {
-    const std::string_view head = window.Get(at, kChunkHeaderBytes);
-    if (head.empty()) break;
-    const std::uint64_t length = ReadLE(head, 4, 4);
+    const std::string_view head = window.Bytes(at, kChunkHeaderBytes);
+    if (head.size() < kChunkHeaderBytes) break;
+    const std::uint64_t length = LittleEndian(head, 4, 4);
     const std::uint64_t body = at + kChunkHeaderBytes;
     if (head.substr(0, 4) == "fmt ") {
-      const std::string_view fmt = window.Get(body, kFmtBytes);
-      if (fmt.empty()) return std::nullopt;
+      const std::string_view fmt = window.Bytes(body, kFmtBytes);
+      if (fmt.size() < kFmtBytes) return std::nullopt;
       format = ParseFmt(fmt);
     } else if (head.substr(0, 4) == "data") {
       if (!format) return std::nullopt;
