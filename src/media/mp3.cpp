@@ -1,9 +1,9 @@
 #include "media/mp3.h"
 
 #include <algorithm>
-#include <array>
 #include <string>
 
+#include "media/audio_frames.h"
 #include "media/id3.h"
 #include "media/reading.h"
 
@@ -16,35 +16,17 @@ constexpr std::size_t kFrameSearchBytes = 64 * 1024;
 constexpr std::size_t kId3v1Bytes = 128;
 constexpr std::size_t kFrameHeaderBytes = 4;
 
-constexpr std::array<std::uint32_t, 15> kBitrateKbpsV1 = {0,   32,  40,  48,  56,  64,  80, 96,
-                                                          112, 128, 160, 192, 224, 256, 320};
-constexpr std::array<std::uint32_t, 15> kBitrateKbpsV2 = {0,  8,  16, 24,  32,  40,  48, 56,
-                                                          64, 80, 96, 112, 128, 144, 160};
-constexpr std::array<std::uint32_t, 3> kRateV1 = {44100, 48000, 32000};
-
 struct FrameHeader {
-  bool mpeg1 = false;
-  std::uint32_t sampleRate = 0, bitrateKbps = 0, channels = 0, bytes = 0, samples = 0;
+  AudioFrame frame;
   std::size_t sideInfoBytes = 0;  // between the header and a Xing/Info tag
 };
 
-// A layer III frame header, or nothing (free format and reserved values are not read).
+// A layer III frame header, or nothing.
 std::optional<FrameHeader> ParseFrameHeader(std::string_view b) {
-  const std::uint64_t word = BigEndian(b, 0, 4);
-  if (b.size() < 4 || (word >> 21) != 0x7ff) return std::nullopt;
-  const unsigned version = word >> 19 & 3, layer = word >> 17 & 3, bitrateIndex = word >> 12 & 15,
-                 rateIndex = word >> 10 & 3, padding = word >> 9 & 1, mode = word >> 6 & 3;
-  if (version == 1 || layer != 1 || bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3)
-    return std::nullopt;
-  FrameHeader h;
-  h.mpeg1 = version == 3;
-  h.sampleRate = kRateV1[rateIndex] >> (version == 3 ? 0 : version == 2 ? 1 : 2);
-  h.bitrateKbps = (h.mpeg1 ? kBitrateKbpsV1 : kBitrateKbpsV2)[bitrateIndex];
-  h.channels = mode == 3 ? 1 : 2;
-  h.samples = h.mpeg1 ? 1152 : 576;
-  h.bytes = h.samples / 8 * h.bitrateKbps * 1000 / h.sampleRate + padding;
-  h.sideInfoBytes = h.mpeg1 ? (h.channels == 1 ? 17 : 32) : (h.channels == 1 ? 9 : 17);
-  return h;
+  const auto frame = ParseMpegAudioFrame(b);
+  if (!frame || frame->layer != 3) return std::nullopt;
+  const bool mono = frame->channels == 1;
+  return FrameHeader{*frame, frame->mpeg1 ? (mono ? 17u : 32u) : (mono ? 9u : 17u)};
 }
 
 struct FirstFrame {
@@ -61,14 +43,14 @@ std::optional<FirstFrame> FindFirstFrame(ReadWindow& window, std::uint64_t from)
     if (copy[at] != '\xff') continue;
     const auto header = ParseFrameHeader(std::string_view(copy).substr(at, kFrameHeaderBytes));
     if (!header) continue;
-    const std::uint64_t next = from + at + header->bytes;
+    const std::uint64_t next = from + at + header->frame.bytes;
     // The successor is most often in the bytes at hand; a read for it only at the area's end.
-    const std::string_view successor = at + header->bytes + kFrameHeaderBytes <= copy.size()
-                                           ? std::string_view(copy).substr(at + header->bytes, kFrameHeaderBytes)
+    const std::string_view successor = at + header->frame.bytes + kFrameHeaderBytes <= copy.size()
+                                           ? std::string_view(copy).substr(at + header->frame.bytes, kFrameHeaderBytes)
                                            : window.Bytes(next, kFrameHeaderBytes);
     const auto following = ParseFrameHeader(successor);
     if (next >= window.Size() ||
-        (following && following->mpeg1 == header->mpeg1 && following->sampleRate == header->sampleRate))
+        (following && following->frame.mpeg1 == header->frame.mpeg1 && following->frame.sampleRate == header->frame.sampleRate))
       return FirstFrame{from + at, *header};
   }
   return std::nullopt;
@@ -98,16 +80,16 @@ std::optional<VbrCount> ReadVbrHeader(std::string_view frame, const FrameHeader&
 MediaFacts FrameFacts(ReadWindow& window, const FirstFrame& first, std::uint64_t audioEnd) {
   const FrameHeader& h = first.header;
   MediaFacts facts;
-  facts.sampleRate = h.sampleRate;
-  facts.channels = h.channels;
-  const std::string_view frame = window.Bytes(first.offset, h.bytes);
+  facts.sampleRate = h.frame.sampleRate;
+  facts.channels = h.frame.channels;
+  const std::string_view frame = window.Bytes(first.offset, h.frame.bytes);
   const std::uint64_t audioBytes = audioEnd > first.offset ? audioEnd - first.offset : 0;
   if (const auto vbr = ReadVbrHeader(frame, h); vbr && vbr->frames > 0) {
-    facts.durationMs = DurationMs(vbr->frames * h.samples, h.sampleRate);
+    facts.durationMs = DurationMs(vbr->frames * h.frame.samples, h.frame.sampleRate);
     if (facts.durationMs) facts.bitrate = BytesPerSecond(vbr->bytes ? vbr->bytes : audioBytes, *facts.durationMs);
     return facts;
   }
-  const std::uint32_t bytesPerSecond = h.bitrateKbps * 1000 / 8;
+  const std::uint32_t bytesPerSecond = h.frame.bitrateKbps * 1000 / 8;
   facts.bitrate = bytesPerSecond;
   facts.durationMs = DurationMs(audioBytes, bytesPerSecond);
   return facts;

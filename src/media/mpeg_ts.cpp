@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "media/reading.h"
+#include "media/audio_frames.h"
 #include "media/h264_sps.h"
 
 namespace tovi::media {
@@ -25,6 +27,8 @@ constexpr char kSyncByte = 0x47;
 constexpr std::uint64_t kClockHz = 90000;
 constexpr std::uint64_t kClockWrap = 1ull << 33;
 constexpr unsigned kNoPid = 0xffff;
+// A broadcast carries a few sound tracks; sound PIDs past this many are not looked at.
+constexpr std::size_t kMaxSoundStreams = 16;
 
 struct Packing {
   std::size_t packetBytes = 0;
@@ -101,15 +105,33 @@ std::int64_t TicksFrom(std::uint64_t reference, std::uint64_t time) {
                                 : static_cast<std::int64_t>(ahead) - static_cast<std::int64_t>(kClockWrap);
 }
 
+// A sound stream's first frame header, by its PID.
+struct SoundStream {
+  unsigned pid = kNoPid;
+  AudioFrame frame;
+};
+
 // What the head says: the earliest presentation time (as ticks from the first one seen), the
-// first clock reference and its PID, and the picture size.
+// first clock reference and its PID, the picture size and the sound streams.
 struct Start {
   std::optional<std::uint64_t> firstPts;
   std::int64_t earliestPts = 0;
   std::optional<std::uint64_t> firstPcr;
   unsigned pcrPid = kNoPid;
   std::optional<PictureSize> picture;
+  std::vector<SoundStream> sounds;
+
+  const SoundStream* Sound(unsigned pid) const {
+    for (const SoundStream& s : sounds)
+      if (s.pid == pid) return &s;
+    return nullptr;
+  }
 };
+
+void NoteSound(Start& start, const Packet& p) {
+  if (p.video || p.esData.empty() || start.sounds.size() >= kMaxSoundStreams || start.Sound(p.pid)) return;
+  if (const auto frame = ParseAudioFrame(p.esData)) start.sounds.push_back({p.pid, *frame});
+}
 
 Start ReadStart(std::string_view head, const Packing& packing) {
   Start start;
@@ -121,26 +143,44 @@ Start ReadStart(std::string_view head, const Packing& packing) {
     if (p.pts && !start.firstPts) start.firstPts = p.pts;
     if (p.pts) start.earliestPts = std::min(start.earliestPts, TicksFrom(*start.firstPts, *p.pts));
     if (p.video && !start.picture && !p.esData.empty()) start.picture = FindSps(p.esData);
+    NoteSound(start, p);
   });
   return start;
 }
 
-// The ticks from the earliest presentation time to the end of the last frame in the tail: the
-// latest time, plus the step between the latest two times of its PID (one frame, or one PES
-// packet's worth of audio frames), as players count a file's length.
+using PidTimes = std::vector<std::pair<unsigned, std::int64_t>>;  // PID, ticks from the first time
+
+// Where one PID's last frame ends: its latest time plus one frame, a sound frame's samples or,
+// for pictures, the least step between two of its times.
+std::int64_t StreamEnd(const PidTimes& times, unsigned pid, const Start& start) {
+  std::int64_t latest = INT64_MIN;
+  for (const auto& [p, ticks] : times)
+    if (p == pid) latest = std::max(latest, ticks);
+  if (const SoundStream* sound = start.Sound(pid); sound && sound->frame.sampleRate)
+    return latest + static_cast<std::int64_t>(sound->frame.samples * kClockHz / sound->frame.sampleRate);
+  std::int64_t step = 0;
+  for (const auto& [p, ticks] : times)
+    if (p == pid && ticks < latest && (step == 0 || latest - ticks < step)) step = latest - ticks;
+  return latest + step;
+}
+
+// The ticks from the earliest presentation time to the end of the last frame of any stream in
+// the tail, as players count a file's length.
 std::optional<std::int64_t> PtsSpan(std::string_view tail, const Packing& packing, const Start& start) {
-  std::vector<std::pair<unsigned, std::int64_t>> times;  // PID, ticks from the first time
+  PidTimes times;
   ForEachPacket(tail, 0, packing.packetBytes, [&](const Packet& p) {
     if (p.pts) times.emplace_back(p.pid, TicksFrom(*start.firstPts, *p.pts));
   });
-  if (times.empty()) return std::nullopt;
-  const auto latest = *std::max_element(times.begin(), times.end(),
-                                        [](const auto& a, const auto& b) { return a.second < b.second; });
-  std::int64_t step = 0;
-  for (const auto& [pid, ticks] : times)
-    if (pid == latest.first && ticks < latest.second && (step == 0 || latest.second - ticks < step))
-      step = latest.second - ticks;
-  return latest.second + step - start.earliestPts;
+  std::optional<std::int64_t> end;
+  std::vector<unsigned> seen;
+  for (const auto& [pid, ticks] : times) {
+    if (std::find(seen.begin(), seen.end(), pid) != seen.end()) continue;
+    seen.push_back(pid);
+    const std::int64_t streamEnd = StreamEnd(times, pid, start);
+    if (!end || streamEnd > *end) end = streamEnd;
+  }
+  if (!end) return std::nullopt;
+  return *end - start.earliestPts;
 }
 
 // The ticks from the first to the last clock reference of one PID, for streams without
@@ -171,6 +211,13 @@ std::optional<MediaFacts> ReadMpegTsFacts(ByteSource& source) {
   if (!packing) return std::nullopt;
   const Start start = ReadStart(head, *packing);
   MediaFacts facts;
+  if (!start.sounds.empty()) {
+    // The first sound stream as a player lists them, by PID.
+    const SoundStream& first = *std::min_element(start.sounds.begin(), start.sounds.end(),
+                                                 [](const auto& a, const auto& b) { return a.pid < b.pid; });
+    facts.channels = first.frame.channels;
+    facts.sampleRate = first.frame.sampleRate;
+  }
   if (start.picture) {
     facts.width = start.picture->width;
     facts.height = start.picture->height;
