@@ -11,8 +11,6 @@ namespace {
 // Elements walked in all: a SeekHead's entries, a few dozen tracks' fields, the Segment's
 // top level up to its first Cluster.
 constexpr int kMaxElements = 4096;
-// Segment/Tracks/TrackEntry/Video/PixelWidth is five deep.
-constexpr int kMaxDepth = 6;
 // TimecodeScale's value when Info leaves it out: milliseconds.
 constexpr std::uint64_t kDefaultTimecodeScaleNs = 1'000'000;
 

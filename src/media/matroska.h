@@ -3,7 +3,8 @@
 // SamplingFrequency. Info and Tracks are found before the first Cluster, or through the
 // SeekHead when they come later; elements of unknown size (live recordings) are walked to their
 // parent's end.
-// Bounds: kMaxElements elements in all, kMaxDepth levels; reads go through the source's budget.
+// Bounds: kMaxElements elements in all, read to the fixed depth of the fields sought; reads go
+// through the source's budget.
 // A file without the EBML header and a Segment gives no facts.
 // Tested by tests/media/matroska_test.cpp and the ffprobe comparison.
 #pragma once
