@@ -61,6 +61,8 @@ std::optional<std::uint64_t> DurationMs(std::uint64_t ticks, std::uint64_t ticks
   const std::uint64_t restMs = ticksPerSecond < (1ull << 54)
       ? rest * 1000 / ticksPerSecond
       : static_cast<std::uint64_t>(static_cast<double>(rest) / static_cast<double>(ticksPerSecond) * 1000);
+  // A length under a millisecond (a file cut after its first frame) is none, as zero ticks are.
+  if (seconds == 0 && restMs == 0) return std::nullopt;
   return seconds * 1000 + restMs;
 }
 

@@ -45,7 +45,7 @@ class ReadWindow {
 // huge) is lying, and its file goes without a duration.
 inline constexpr std::uint64_t kMaxDurationMs = 1000ull * 3600 * 24 * 366;  // a year
 
-// ticks / ticksPerSecond in milliseconds; nothing for a zero rate, zero ticks or a length
+// ticks / ticksPerSecond in milliseconds; nothing for a zero rate, a length under 1 ms or one
 // past kMaxDurationMs.
 std::optional<std::uint64_t> DurationMs(std::uint64_t ticks, std::uint64_t ticksPerSecond);
 // The same from seconds as a float (EBML's Duration): nothing for NaN, negatives, infinities.
