@@ -70,14 +70,17 @@ void Walker::Chunk(std::uint32_t id, std::uint64_t data, std::uint64_t end, int 
   if (id == Code("LIST")) {
     const auto type = static_cast<std::uint32_t>(LittleEndian(body, 0, 4));
     if (depth >= kMaxDepth || body.size() < 4) return;
-    if (type == Code("strl")) header_.stream.emplace();
-    if (type == Code("hdrl") || type == Code("strl") || type == Code("odml")) Walk(data + 4, end, depth + 1);
     if (type == Code("strl")) {
+      if (header_.stream) return;  // a stream list inside another describes nothing
+      header_.stream.emplace();
+      Walk(data + 4, end, depth + 1);
       if (header_.stream->durationMs) {
         header_.longestStreamMs = std::max(header_.longestStreamMs.value_or(0), *header_.stream->durationMs);
       }
       header_.stream.reset();
+      return;
     }
+    if (type == Code("hdrl") || type == Code("odml")) Walk(data + 4, end, depth + 1);
     // The streams are all described once the header list ends.
     if (type == Code("hdrl")) header_.hdrlRead = true;
   } else if (id == Code("avih")) {

@@ -70,6 +70,8 @@ TEST(AviFacts, HostileFilesGiveNoFactsOrSaneOnes) {
        3000, 320},
       {"RIFF size past the end", Riff(List("hdrl", Avih(40000, 75) + VideoStream(1, 25, 75)), 0xFFFFFFFF), 3000, 320},
       {"100000 empty chunks before avih", File(junk + Avih(40000, 75)), std::nullopt, std::nullopt},
+      {"a stream list inside another",
+       File(Avih(40000, 75) + List("strl", Strh("vids", 1, 25, 75) + VideoStream(1, 25, 750))), 3000, 640},
       {"header list 1000 deep", Riff(Nested(1000)), std::nullopt, std::nullopt},
       {"not an AVI", "RIFF" + U32(100) + "WAVE" + Zeros(100), std::nullopt, std::nullopt},
   };
