@@ -16,8 +16,8 @@ std::optional<MediaFacts> ReadFlacFacts(ByteSource& source) {
   const std::uint64_t start = Id3v2Length(window);
   const std::string_view head = window.Bytes(start, kMarkerBytes + kBlockHeaderBytes + kStreamInfoBytes);
   // STREAMINFO is always the first metadata block.
-  if (head.size() < kMarkerBytes + kBlockHeaderBytes + kStreamInfoBytes || head.substr(0, 4) != "fLaC" || (BigEndian(head, 4, 1) & 0x7f) != 0 ||
-      BigEndian(head, 5, 3) < kStreamInfoBytes)
+  if (head.size() < kMarkerBytes + kBlockHeaderBytes + kStreamInfoBytes || head.substr(0, 4) != "fLaC" ||
+      (BigEndian(head, 4, 1) & 0x7f) != 0 || BigEndian(head, 5, 3) < kStreamInfoBytes)
     return std::nullopt;
   const std::string_view info = head.substr(kMarkerBytes + kBlockHeaderBytes);
   // Bits from byte 10: 20 of rate, 3 of channels - 1, 5 of bits per sample - 1, 36 of samples.

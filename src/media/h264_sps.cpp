@@ -1,5 +1,7 @@
 #include "media/h264_sps.h"
 
+#include <algorithm>
+#include <array>
 #include <string>
 
 namespace tovi::media {
@@ -60,14 +62,12 @@ class BitReader {
   bool failed_ = false;
 };
 
+// The profiles (High and after) whose SPS carries chroma format, bit depths and scaling lists.
+constexpr std::array<std::uint32_t, 13> kChromaProfiles = {100, 110, 122, 244, 44,  83, 86,
+                                                           118, 128, 138, 139, 134, 135};
+
 bool HasChromaFields(std::uint32_t profile) {
-  switch (profile) {
-    case 100: case 110: case 122: case 244: case 44: case 83: case 86: case 118: case 128:
-    case 138: case 139: case 134: case 135:
-      return true;
-    default:
-      return false;
-  }
+  return std::find(kChromaProfiles.begin(), kChromaProfiles.end(), profile) != kChromaProfiles.end();
 }
 
 void SkipScalingLists(BitReader& r, std::uint64_t chromaFormat) {

@@ -35,7 +35,8 @@ std::optional<std::size_t> SkipText(std::string_view body, std::size_t at, unsig
   return std::nullopt;
 }
 
-std::optional<Id3Picture> ParseApic(std::string_view body, std::uint64_t bodyOffset, std::uint64_t bodyBytes) {
+std::optional<Id3Picture> ParseApic(std::string_view body, std::uint64_t bodyOffset,
+                                    std::uint64_t bodyBytes) {
   const unsigned encoding = static_cast<unsigned>(BigEndian(body, 0, 1));
   const auto mimeEnd = SkipText(body, 1, 0);
   if (!mimeEnd || *mimeEnd >= body.size()) return std::nullopt;
@@ -74,7 +75,8 @@ std::optional<Id3Picture> FindId3Cover(ReadWindow& window) {
     const bool plain = version == 4 ? (format & 0x0f) == 0 : (format & 0xe0) == 0;
     const std::uint64_t body = at + kId3HeaderBytes;
     if (fh.substr(0, 4) == "APIC" && plain && size > 0 && body + size <= window.Size()) {
-      const std::string_view b = window.Bytes(body, static_cast<std::size_t>(std::min<std::uint64_t>(size, kApicHeadBytes)));
+      const std::string_view b =
+          window.Bytes(body, static_cast<std::size_t>(std::min<std::uint64_t>(size, kApicHeadBytes)));
       if (auto picture = ParseApic(b, body, size)) {
         if (picture->front) return picture;
         if (!first) first = picture;

@@ -24,7 +24,7 @@ std::uint64_t Id3v2Length(ReadWindow& window);
 struct Id3Picture {
   std::uint64_t offset = 0;  // in the file
   std::uint32_t length = 0;
-  std::string mime;          // "image/jpeg", "image/png", or as the tag says
+  std::string mime;  // "image/jpeg", "image/png", or as the tag says
   bool front = false;
 };
 

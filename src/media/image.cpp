@@ -15,7 +15,9 @@ bool IsStartOfFrame(unsigned marker) {
   return marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc;
 }
 
-bool HasNoLength(unsigned marker) { return (marker >= 0xd0 && marker <= 0xd7) || marker == 0x01; }
+bool HasNoLength(unsigned marker) {
+  return (marker >= 0xd0 && marker <= 0xd7) || marker == 0x01;
+}
 
 std::optional<MediaFacts> SizeFacts(std::uint64_t width, std::uint64_t height) {
   MediaFacts facts;
@@ -57,7 +59,8 @@ std::optional<MediaFacts> ReadJpegFacts(ByteSource& source) {
 std::optional<MediaFacts> ReadPngFacts(ByteSource& source) {
   ReadWindow window(source);
   const std::string_view head = window.Bytes(0, 24);
-  if (head.size() < 24 || head.substr(0, 8) != kPngSignature || head.substr(12, 4) != "IHDR") return std::nullopt;
+  if (head.size() < 24 || head.substr(0, 8) != kPngSignature || head.substr(12, 4) != "IHDR")
+    return std::nullopt;
   return SizeFacts(BigEndian(head, 16, 4), BigEndian(head, 20, 4));
 }
 

@@ -37,7 +37,8 @@ struct FirstFrame {
 // The first frame header whose successor is a frame of the same kind, or the file's end.
 std::optional<FirstFrame> FindFirstFrame(ReadWindow& window, std::uint64_t from) {
   const std::uint64_t left = window.Size() - std::min(from, window.Size());
-  const std::string_view area = window.Bytes(from, static_cast<std::size_t>(std::min<std::uint64_t>(kFrameSearchBytes, left)));
+  const std::string_view area =
+      window.Bytes(from, static_cast<std::size_t>(std::min<std::uint64_t>(kFrameSearchBytes, left)));
   const std::string copy(area);  // the window moves when the successor lies outside it
   for (std::size_t at = 0; at + kFrameHeaderBytes <= copy.size(); ++at) {
     if (copy[at] != '\xff') continue;
@@ -45,12 +46,13 @@ std::optional<FirstFrame> FindFirstFrame(ReadWindow& window, std::uint64_t from)
     if (!header) continue;
     const std::uint64_t next = from + at + header->frame.bytes;
     // The successor is most often in the bytes at hand; a read for it only at the area's end.
-    const std::string_view successor = at + header->frame.bytes + kFrameHeaderBytes <= copy.size()
-                                           ? std::string_view(copy).substr(at + header->frame.bytes, kFrameHeaderBytes)
-                                           : window.Bytes(next, kFrameHeaderBytes);
+    const std::string_view successor =
+        at + header->frame.bytes + kFrameHeaderBytes <= copy.size()
+            ? std::string_view(copy).substr(at + header->frame.bytes, kFrameHeaderBytes)
+            : window.Bytes(next, kFrameHeaderBytes);
     const auto following = ParseFrameHeader(successor);
-    if (next >= window.Size() ||
-        (following && following->frame.mpeg1 == header->frame.mpeg1 && following->frame.sampleRate == header->frame.sampleRate))
+    if (next >= window.Size() || (following && following->frame.mpeg1 == header->frame.mpeg1 &&
+                                  following->frame.sampleRate == header->frame.sampleRate))
       return FirstFrame{from + at, *header};
   }
   return std::nullopt;
@@ -86,7 +88,8 @@ MediaFacts FrameFacts(ReadWindow& window, const FirstFrame& first, std::uint64_t
   const std::uint64_t audioBytes = audioEnd > first.offset ? audioEnd - first.offset : 0;
   if (const auto vbr = ReadVbrHeader(frame, h); vbr && vbr->frames > 0) {
     facts.durationMs = DurationMs(vbr->frames * h.frame.samples, h.frame.sampleRate);
-    if (facts.durationMs) facts.bitrate = BytesPerSecond(vbr->bytes ? vbr->bytes : audioBytes, *facts.durationMs);
+    if (facts.durationMs)
+      facts.bitrate = BytesPerSecond(vbr->bytes ? vbr->bytes : audioBytes, *facts.durationMs);
     return facts;
   }
   const std::uint32_t bytesPerSecond = h.frame.bitrateKbps * 1000 / 8;

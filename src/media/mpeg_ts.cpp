@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "media/reading.h"
 #include "media/audio_frames.h"
 #include "media/h264_sps.h"
+#include "media/reading.h"
 
 namespace tovi::media {
 
@@ -56,7 +56,8 @@ struct Packet {
 };
 
 std::uint64_t ReadPts(std::string_view b, std::size_t at) {
-  return (BigEndian(b, at, 1) >> 1 & 7) << 30 | (BigEndian(b, at + 1, 2) >> 1) << 15 | BigEndian(b, at + 3, 2) >> 1;
+  return (BigEndian(b, at, 1) >> 1 & 7) << 30 | (BigEndian(b, at + 1, 2) >> 1) << 15 |
+         BigEndian(b, at + 3, 2) >> 1;
 }
 
 void ReadPesHeader(std::string_view payload, Packet& p) {
@@ -75,7 +76,8 @@ Packet ParsePacket(std::string_view b) {  // b: kTsPacketBytes from the sync byt
   std::size_t payload = 4;
   if (control & 2) {
     const std::size_t adaptationBytes = static_cast<std::size_t>(BigEndian(b, 4, 1));
-    if (adaptationBytes >= 7 && (BigEndian(b, 5, 1) & 0x10)) p.pcr = BigEndian(b, 6, 6) >> 15;  // 33 bits of 90 kHz base
+    if (adaptationBytes >= 7 && (BigEndian(b, 5, 1) & 0x10))
+      p.pcr = BigEndian(b, 6, 6) >> 15;  // 33 bits of 90 kHz base
     payload = 5 + adaptationBytes;
   }
   const bool unitStart = BigEndian(b, 1, 1) & 0x40;

@@ -60,7 +60,9 @@ std::vector<Stream> ReadOpeningPages(ReadWindow& window) {
   std::uint64_t at = 0;
   for (int page = 0; page < kMaxStreams; ++page) {
     const std::string_view head = window.Bytes(at, kPageHeaderBytes);
-    if (head.size() < kPageHeaderBytes || head.substr(0, 4) != "OggS" || head[4] != 0 || !(BigEndian(head, 5, 1) & 0x02)) break;
+    if (head.size() < kPageHeaderBytes || head.substr(0, 4) != "OggS" || head[4] != 0 ||
+        !(BigEndian(head, 5, 1) & 0x02))
+      break;
     const auto serial = static_cast<std::uint32_t>(LittleEndian(head, 14, 4));
     const std::size_t segments = static_cast<std::size_t>(BigEndian(head, 26, 1));
     const std::string_view lacing = window.Bytes(at + kPageHeaderBytes, segments);

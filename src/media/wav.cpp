@@ -18,7 +18,8 @@ struct WavFormat {
 };
 
 WavFormat ParseFmt(std::string_view fmt) {
-  return {static_cast<std::uint32_t>(LittleEndian(fmt, 2, 2)), static_cast<std::uint32_t>(LittleEndian(fmt, 4, 4)),
+  return {static_cast<std::uint32_t>(LittleEndian(fmt, 2, 2)),
+          static_cast<std::uint32_t>(LittleEndian(fmt, 4, 4)),
           static_cast<std::uint32_t>(LittleEndian(fmt, 8, 4))};
 }
 

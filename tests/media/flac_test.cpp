@@ -1,11 +1,12 @@
 // The FLAC reader on files built block by block: zero rates, unknown and endless sample
 // counts, a STREAMINFO not first or cut short, lying ID3v2 tags before it give no facts or
 // believable ones, within the source's budget.
+#include "media/flac.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "media/flac.h"
 #include "media/hostile_file.h"  // tests/media/
 
 namespace tovi::media {

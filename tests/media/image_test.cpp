@@ -1,12 +1,13 @@
 // The picture readers on headers built segment by segment: JPEG segments with lying or zero
 // lengths, endless fill bytes, image data before any frame header; PNG headers with zero or
 // impossible sides give no size or the true one, within the source's budget.
+#include "media/image.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "media/hostile_file.h"  // tests/media/
-#include "media/image.h"
 
 namespace tovi::media {
 namespace {
@@ -19,7 +20,8 @@ std::string Segment(unsigned marker, const std::string& body) {
 }
 
 std::string Frame(unsigned marker, std::uint64_t width, std::uint64_t height) {
-  return Segment(marker, "\x08" + BigEndianBytes(height, 2) + BigEndianBytes(width, 2) + "\x03" + std::string(9, '\1'));
+  return Segment(
+      marker, "\x08" + BigEndianBytes(height, 2) + BigEndianBytes(width, 2) + "\x03" + std::string(9, '\1'));
 }
 
 const std::string kSoi = "\xff\xd8";
@@ -28,8 +30,8 @@ const std::string kTables = Segment(0xdb, std::string(65, '\2')) + Segment(0xc4,
 const std::string kScan = Segment(0xda, std::string(10, '\0')) + std::string(100, '\x5a') + "\xff\xd9";
 
 std::string Png(std::uint64_t width, std::uint64_t height) {
-  return "\x89PNG\r\n\x1a\n" + BigEndianBytes(13, 4) + "IHDR" + BigEndianBytes(width, 4) + BigEndianBytes(height, 4) +
-         std::string("\x08\x02\0\0\0", 5) + std::string(4, '\0');
+  return "\x89PNG\r\n\x1a\n" + BigEndianBytes(13, 4) + "IHDR" + BigEndianBytes(width, 4) +
+         BigEndianBytes(height, 4) + std::string("\x08\x02\0\0\0", 5) + std::string(4, '\0');
 }
 
 TEST(ImageFacts, HostileJpegsGiveNoSizeOrTheTrueOne) {
@@ -46,11 +48,15 @@ TEST(ImageFacts, HostileJpegsGiveNoSizeOrTheTrueOne) {
       {"segment length past the end", kSoi + "\xff\xe0\xff\xff" + Frame(0xc0, 641, 479), std::nullopt,
        std::nullopt},
       {"endless fill bytes", kSoi + std::string(100000, '\xff'), std::nullopt, std::nullopt},
-      {"endless restart markers", kSoi + [] {
-         std::string markers;
-         for (int i = 0; i < 50000; ++i) markers += "\xff\xd0";
-         return markers;
-       }() + Frame(0xc0, 641, 479), std::nullopt, std::nullopt},
+      {"endless restart markers",
+       kSoi +
+           [] {
+             std::string markers;
+             for (int i = 0; i < 50000; ++i) markers += "\xff\xd0";
+             return markers;
+           }() +
+           Frame(0xc0, 641, 479),
+       std::nullopt, std::nullopt},
       {"not a JPEG", "\xff\xd9" + kApp0 + Frame(0xc0, 641, 479), std::nullopt, std::nullopt},
   };
   for (const HostileCase& c : cases) testing::ExpectCase(ReadJpegFacts, c);

@@ -2,12 +2,13 @@
 // times across the 33-bit clock's wrap, from clock references alone, in 192-byte packets and
 // in a 5 GiB file read only at its ends; and streams without sync, with lying adaptation and
 // PES lengths or times that never move give no facts or believable ones, within the budget.
+#include "media/mpeg_ts.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "media/hostile_file.h"  // tests/media/
-#include "media/mpeg_ts.h"
 
 namespace tovi::media {
 namespace {
@@ -25,8 +26,8 @@ std::string Pts(std::uint64_t pts) {
 }
 
 std::string Pes(std::uint64_t pts, unsigned streamId = 0xe0) {
-  return std::string("\0\0\1", 3) + BigEndianBytes(streamId, 1) + std::string(2, '\0') + "\x80\x80\x05" + Pts(pts) +
-         "payload";
+  return std::string("\0\0\1", 3) + BigEndianBytes(streamId, 1) + std::string(2, '\0') + "\x80\x80\x05" +
+         Pts(pts) + "payload";
 }
 
 // One 188-byte packet: an adaptation field (with a clock reference when given), then payload.
@@ -59,7 +60,8 @@ TEST(MpegTsFacts, HostileStreamsGiveNoFactsOrSaneOnes) {
   std::string lyingAdaptation = Frames(0, 10);
   for (std::size_t at = 0; at < lyingAdaptation.size(); at += 188) lyingAdaptation[at + 4] = '\xff';
   std::string lyingPes = Frames(0, 10);
-  for (std::size_t at = 0; at < lyingPes.size(); at += 188) lyingPes[at + 4 + static_cast<unsigned char>(lyingPes[at + 4]) + 1 + 8] = '\xff';
+  for (std::size_t at = 0; at < lyingPes.size(); at += 188)
+    lyingPes[at + 4 + static_cast<unsigned char>(lyingPes[at + 4]) + 1 + 8] = '\xff';
   const HostileCase cases[] = {
       {"25 frames: 1 s to the last frame's end", Frames(90000, 25), 1000, std::nullopt},
       {"across the clock's wrap", Frames(kWrap - 10 * kFrameTicks, 25), 1000, std::nullopt},

@@ -1,12 +1,13 @@
 // The WAV reader on files built chunk by chunk: data sizes past the end (a recording cut
 // short), zero rates, chunks without end or without number give no facts or believable ones,
 // within the source's budget.
+#include "media/wav.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "media/hostile_file.h"  // tests/media/
-#include "media/wav.h"
 
 namespace tovi::media {
 namespace {
@@ -24,10 +25,13 @@ std::string Chunk(std::string_view id, const std::string& body) {
 
 std::string Fmt(std::uint64_t channels, std::uint64_t rate, std::uint64_t byteRate) {
   return Chunk("fmt ", LittleEndianBytes(1, 2) + LittleEndianBytes(channels, 2) + LittleEndianBytes(rate, 4) +
-                           LittleEndianBytes(byteRate, 4) + LittleEndianBytes(2, 2) + LittleEndianBytes(16, 2));
+                           LittleEndianBytes(byteRate, 4) + LittleEndianBytes(2, 2) +
+                           LittleEndianBytes(16, 2));
 }
 
-std::string Wave(const std::string& chunks) { return "RIFF" + LittleEndianBytes(4 + chunks.size(), 4) + "WAVE" + chunks; }
+std::string Wave(const std::string& chunks) {
+  return "RIFF" + LittleEndianBytes(4 + chunks.size(), 4) + "WAVE" + chunks;
+}
 
 // One channel of 16-bit sound at 500 Hz: 1000 bytes a second, so bytes are milliseconds.
 const std::string kFmt = Fmt(1, 500, 1000);
@@ -39,14 +43,14 @@ TEST(WavFacts, HostileFilesGiveNoFactsOrSaneOnes) {
   const HostileCase cases[] = {
       {"data bytes over the byte rate", Wave(kFmt + kData), 3030, std::nullopt},
       {"an odd chunk's pad byte skipped", Wave(kFmt + Chunk("LIST", "abc") + kData), 3030, std::nullopt},
-      {"data size past the end: what is there", Wave(kFmt + Chunk("data", std::string(1500, '\1'), 0xffffffff)),
-       1500, std::nullopt},
+      {"data size past the end: what is there",
+       Wave(kFmt + Chunk("data", std::string(1500, '\1'), 0xffffffff)), 1500, std::nullopt},
       {"zero byte rate: no length", Wave(Fmt(1, 500, 0) + kData), std::nullopt, std::nullopt},
       {"zero channels", Wave(Fmt(0, 500, 1000) + kData), std::nullopt, std::nullopt},
       {"zero rate", Wave(Fmt(1, 0, 1000) + kData), std::nullopt, std::nullopt},
       {"data before fmt", Wave(kData + kFmt), std::nullopt, std::nullopt},
-      {"a chunk claiming 4 GiB before the data", Wave(kFmt + Chunk("junk", "", 0xfffffffe) + kData), std::nullopt,
-       std::nullopt},
+      {"a chunk claiming 4 GiB before the data", Wave(kFmt + Chunk("junk", "", 0xfffffffe) + kData),
+       std::nullopt, std::nullopt},
       {"10000 empty chunks before the data", Wave(kFmt + emptyChunks + kData), std::nullopt, std::nullopt},
       {"not RIFF", "RIFX" + Wave(kFmt + kData).substr(4), std::nullopt, std::nullopt},
   };
