@@ -149,6 +149,7 @@ void Walker::Visit(const Box& box, int depth) {
       break;
     }
     case Type("trak"):
+      if (movie_.track) break;  // a track inside a track describes nothing
       movie_.track.emplace();
       Walk(box.payload, box.end, depth + 1);
       TakeTrack(*movie_.track, movie_.out);

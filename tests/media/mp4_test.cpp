@@ -75,6 +75,7 @@ TEST(Mp4Facts, HostileFilesGiveNoFactsOrSaneOnes) {
        3030, std::nullopt},
       {"100000 empty boxes in moov", kFtyp + Box("moov", manyBoxes + Mvhd(0, 1000, 3030)), std::nullopt, std::nullopt},
       {"100000 empty boxes at the top", kFtyp + manyBoxes + kMoov, std::nullopt, std::nullopt},
+      {"a track inside a track", kFtyp + Box("moov", Mvhd(0, 1000, 3030) + Box("trak", Tracks())), 3030, std::nullopt},
       {"moov in moov 1000 deep", kFtyp + Nested("moov", 1000), std::nullopt, std::nullopt},
       {"not a media file", "GIF89a" + Zeros(100), std::nullopt, std::nullopt},
   };
