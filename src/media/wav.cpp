@@ -12,6 +12,8 @@ namespace {
 constexpr int kMaxWavChunks = 64;
 constexpr std::size_t kChunkHeaderBytes = 8;
 constexpr std::size_t kFmtBytes = 16;
+// An RF64 file's data size that says "see the ds64 chunk", where sizes past 4 GiB are kept.
+constexpr std::uint64_t kSizeInDs64 = 0xffffffff;
 
 struct WavFormat {
   std::uint32_t channels = 0, sampleRate = 0, byteRate = 0;
@@ -38,8 +40,11 @@ std::optional<MediaFacts> Facts(const WavFormat& format, std::uint64_t dataBytes
 std::optional<MediaFacts> ReadWavFacts(ByteSource& source) {
   ReadWindow window(source);
   const std::string_view riff = window.Bytes(0, 12);
-  if (riff.size() < 12 || riff.substr(0, 4) != "RIFF" || riff.substr(8, 4) != "WAVE") return std::nullopt;
+  const bool rf64 = riff.substr(0, 4) == "RF64";
+  if (riff.size() < 12 || (riff.substr(0, 4) != "RIFF" && !rf64) || riff.substr(8, 4) != "WAVE")
+    return std::nullopt;
   std::optional<WavFormat> format;
+  std::optional<std::uint64_t> ds64DataBytes;
   std::uint64_t at = 12;
   for (int chunk = 0; chunk < kMaxWavChunks; ++chunk) {
     const std::string_view head = window.Bytes(at, kChunkHeaderBytes);
@@ -50,9 +55,12 @@ std::optional<MediaFacts> ReadWavFacts(ByteSource& source) {
       const std::string_view fmt = window.Bytes(body, kFmtBytes);
       if (fmt.size() < kFmtBytes) return std::nullopt;
       format = ParseFmt(fmt);
+    } else if (head.substr(0, 4) == "ds64" && rf64) {
+      ds64DataBytes = LittleEndian(window.Bytes(body + 8, 8), 0, 8);
     } else if (head.substr(0, 4) == "data") {
       if (!format) return std::nullopt;
-      return Facts(*format, std::min(length, window.Size() - body));
+      const std::uint64_t claimed = length == kSizeInDs64 && ds64DataBytes ? *ds64DataBytes : length;
+      return Facts(*format, std::min(claimed, window.Size() - body));
     }
     at = body + length + (length & 1);  // chunks are padded to an even length
   }

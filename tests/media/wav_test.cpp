@@ -52,6 +52,16 @@ TEST(WavFacts, HostileFilesGiveNoFactsOrSaneOnes) {
       {"a chunk claiming 4 GiB before the data", Wave(kFmt + Chunk("junk", "", 0xfffffffe) + kData),
        std::nullopt, std::nullopt},
       {"10000 empty chunks before the data", Wave(kFmt + emptyChunks + kData), std::nullopt, std::nullopt},
+      {"RF64: the data size in ds64",
+       "RF64" + Wave(Chunk("ds64", LittleEndianBytes(0, 8) + LittleEndianBytes(2020, 8) + std::string(12, '\0')) +
+                     kFmt + Chunk("data", std::string(3030, '\x11'), 0xffffffff))
+                    .substr(4),
+       2020, std::nullopt},
+      {"RF64: a ds64 size past the end",
+       "RF64" + Wave(Chunk("ds64", LittleEndianBytes(0, 8) + LittleEndianBytes(~0ull, 8) + std::string(12, '\0')) +
+                     kFmt + Chunk("data", std::string(3030, '\x11'), 0xffffffff))
+                    .substr(4),
+       3030, std::nullopt},
       {"not RIFF", "RIFX" + Wave(kFmt + kData).substr(4), std::nullopt, std::nullopt},
   };
   for (const HostileCase& c : cases) testing::ExpectCase(ReadWavFacts, c);
