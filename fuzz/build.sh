@@ -30,7 +30,7 @@ common=(src/platform/posix/socket.cpp src/platform/posix/readiness.cpp src/platf
 # The media-server side's readers are pure: only they, not the rest of src/dlna/.
 common+=(src/dlna/xml.cpp src/dlna/soap.cpp src/dlna/ssdp.cpp src/dlna/identity.cpp src/platform/utf8.cpp
          src/dlna/subtitle_text.cpp src/platform/eight_bit_text.cpp)
-for f in src/http/*.cpp src/http/server/*.cpp src/http/client/*.cpp src/regex/*.cpp; do
+for f in src/http/*.cpp src/http/server/*.cpp src/http/client/*.cpp src/regex/*.cpp src/media/*.cpp; do
   [[ -f $f ]] && common+=("$f")
 done
 
