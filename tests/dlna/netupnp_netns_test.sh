@@ -13,7 +13,8 @@
 #   DLNA_NAME           regex of the friendly name ('^Remote Toviplayer \(')
 #   DLNA_ROOT           the root container holding the media folder ("*": the first; "~REGEX")
 #   DLNA_START_SECONDS  the bound on the server's start, until M-SEARCH finds it (20)
-#   NETUPNP_FILES       the files of the folder listed in one Browse (120)
+#   NETUPNP_FILES       the files of the folder listed in one Browse (700: more than the 500 an
+#                       answer held before such clients were served whole)
 set -uo pipefail
 here=$(dirname "$(realpath "$0")")
 source "$here/../app/netns_lan.sh"
@@ -41,7 +42,7 @@ fail() {
 # ---- the media: a season of small "films" and one of some size to fetch ----
 media=$work/media
 mkdir -p "$media" "$work/state"
-files=${NETUPNP_FILES:-120}
+files=${NETUPNP_FILES:-700}
 for i in $(seq 1 $((files - 1))); do printf 'episode %d\n' "$i" >"$media/episode $i.mp4"; done
 head -c 300000 /dev/urandom >"$media/film.mp4"
 
