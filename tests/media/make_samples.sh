@@ -2,7 +2,9 @@
 # Makes the media samples of samples.list in OUTDIR with ffmpeg, then writes OUTDIR/expected.txt
 # with what ffprobe reads in each: one line a file,
 #   name duration_seconds width height channels sample_rate
-# with "-" where ffprobe gives nothing. Files already made from the same list are kept.
+# with "-" where ffprobe gives nothing. Files already made from the same list are kept, and so is
+# expected.txt while the list and this script are those it was written from (the builds share
+# the folder, so each build's run after the first costs nothing).
 # Usage: make_samples.sh OUTDIR
 set -euo pipefail
 out=${1:?usage: make_samples.sh OUTDIR}
@@ -38,6 +40,13 @@ probe() {
   printf '%s' "$value"
 }
 
+# What expected.txt was written from: the list and this script, as they were.
+source_of_expected=$(cat "$list" "$0")
+if [[ -f $out/expected.txt && -f $out/.expected.source && $(<"$out/.expected.source") == "$source_of_expected" ]]; then
+  echo "make_samples.sh: $(wc -l <"$out/expected.txt") samples in $out, as made before"
+  exit 0
+fi
+
 expected=$out/expected.txt.new
 : >"$expected"
 while IFS= read -r line; do
@@ -54,4 +63,5 @@ while IFS= read -r line; do
     "$(probe "$file" "-select_streams a:0" stream=sample_rate)" >>"$expected"
 done <"$list"
 mv "$expected" "$out/expected.txt"
+printf '%s' "$source_of_expected" >"$out/.expected.source"
 echo "make_samples.sh: $(wc -l <"$out/expected.txt") samples in $out"
