@@ -29,8 +29,8 @@ class ContentSource {
   // Throws UpnpError: NoSuchObject for an id that names nothing (or nothing it may show).
   virtual BrowseResult Browse(const BrowseRequest& request, const std::string& baseUrl) = 0;
   virtual std::uint32_t SystemUpdateId() = 0;
-  // A request whose query starts with kResourceQueryPrefix: streams the file (GET, HEAD,
-  // ranges) or answers 404 for an id that names none.
+  // A request whose query starts with kResourceQueryPrefix or kArtQueryPrefix: streams the
+  // file or the picture inside it (GET, HEAD, ranges) or answers 404 for an id that names none.
   virtual void StreamResource(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
                               http::TNetHTTPResponseInfo& response) = 0;
 };

@@ -20,6 +20,7 @@ struct DidlContainer {
   std::string id, parentId, title;
   std::optional<std::uint32_t> childCount;  // left out when counting would cost a listing
   std::string albumArtUrl;                  // a poster of the folder ("" = none)
+  std::string albumArtProfile = {};         // its DLNA profile ("" = none known)
 };
 
 // A subtitle file offered with a video.
@@ -38,6 +39,7 @@ struct DidlItem {
   media::MediaFacts facts;               // what the file's headers said (may be empty)
   std::optional<std::int64_t> modified;  // seconds since 1970 (UTC): dc:date
   std::string albumArtUrl;               // a poster or cover ("" = none)
+  std::string albumArtProfile = {};      // its DLNA profile ("" = none known)
 };
 
 // Collects elements, then gives the document.
@@ -50,6 +52,11 @@ class DidlWriter {
  private:
   std::string body_;
 };
+
+// A picture's DLNA profile by its media type and size: JPEG_TN up to 160x160, JPEG_SM up to
+// 640x480, JPEG_MED up to 1024x768, JPEG_LRG and PNG_LRG up to 4096x4096 (either way round);
+// "" for a larger one or another type. A player refuses a picture whose profile is wrong.
+std::string PictureProfile(std::string_view mime, std::uint32_t width, std::uint32_t height);
 
 // "<base>/?dlna/res/<id>.<extension>": baseUrl is "http://address:port".
 std::string ResourceUrl(std::string_view baseUrl, std::string_view id, std::string_view extension);

@@ -8,8 +8,10 @@
 #include <mutex>
 #include <string_view>
 
+#include "dlna/art.h"
 #include "dlna/device.h"
 #include "dlna/didl.h"
+#include "dlna/entry_facts.h"
 #include "dlna/media_types.h"
 #include "dlna/object_ids.h"
 #include "dlna/upnp_error.h"
@@ -29,6 +31,7 @@ struct Entry {
   std::string path;
   const MediaType* type = nullptr;  // null: a folder
   std::string subtitlePath;         // a video's ".srt" beside it
+  std::string artPath = {};         // its poster, its own or its folder's
 };
 
 bool IsFolderPath(std::string_view path, char separator) {
@@ -57,6 +60,7 @@ std::vector<Entry> ListContainer(const std::string& folder, char separator) {
   const std::vector<std::string> listing = server::ListFolder(folder, separator);
   std::vector<Entry> entries;
   std::map<std::string_view, std::string_view> subtitleByStem;  // views into listing
+  const ListingArt art(listing);
   for (const std::string& path : listing) {
     if (IsFolderPath(path, separator)) {
       entries.push_back(Entry{path, nullptr, {}});
@@ -68,7 +72,7 @@ std::vector<Entry> ListContainer(const std::string& folder, char separator) {
     if (IsFolderPath(path, separator)) continue;
     const MediaType* type = MediaTypeOfName(path);
     if (!type) continue;
-    Entry entry{path, type, {}};
+    Entry entry{path, type, {}, art.For(path, type->kind)};
     if (type->kind == MediaKind::Video) {
       const auto subtitle = subtitleByStem.find(StemOf(path));
       if (subtitle != subtitleByStem.end()) entry.subtitlePath = std::string(subtitle->second);
@@ -93,10 +97,13 @@ std::string ResourceUrlOf(const std::string& baseUrl, const std::string& path) {
 
 void AddEntry(DidlWriter& didl, const Entry& entry, const std::string& parentId,
               const std::string& baseUrl, const PathRules& rules,
-              std::optional<std::uint32_t> childCount) {
+              std::optional<std::uint32_t> childCount, const EntryFacts& known,
+              const FactsCache& facts) {
   if (!entry.type) {
-    didl.Add(DidlContainer{ObjectIdOfPath(entry.path), parentId, TitleOf(entry.path, rules),
-                           childCount, {}});
+    DidlContainer container{ObjectIdOfPath(entry.path), parentId, TitleOf(entry.path, rules),
+                            childCount, {}, {}};
+    ApplyFacts(container, entry.path, known, baseUrl);
+    didl.Add(container);
     return;
   }
   DidlItem item;
@@ -104,8 +111,7 @@ void AddEntry(DidlWriter& didl, const Entry& entry, const std::string& parentId,
   item.parentId = parentId;
   item.title = server::LastPathComponent(entry.path, rules.separator);
   item.type = entry.type;
-  const std::int64_t size = fs::FileSize(entry.path);
-  if (size >= 0) item.size = static_cast<std::uint64_t>(size);
+  ApplyFacts(item, entry.path, known, entry.artPath, facts, baseUrl);
   item.url = ResourceUrlOf(baseUrl, entry.path);
   if (!entry.subtitlePath.empty()) {
     item.subtitles.push_back(
@@ -114,16 +120,27 @@ void AddEntry(DidlWriter& didl, const Entry& entry, const std::string& parentId,
   didl.Add(item);
 }
 
+// The facts of entries [first, end), as far as the answer's wait lets them be read.
+std::vector<EntryFacts> FactsOfRun(FactsCache& facts, const std::vector<Entry>& entries,
+                                   std::size_t first, std::size_t end) {
+  std::vector<std::string> paths;
+  for (std::size_t i = first; i < end; ++i) paths.push_back(entries[i].path);
+  return FactsForAnswer(facts, paths);
+}
+
 // The run of entries a page asks for: from start, count of them (0: as many as the bound lets).
 BrowseResult Page(const std::vector<Entry>& entries, const BrowseRequest& request,
                   std::uint32_t bound, const std::string& parentId, const std::string& baseUrl,
-                  const PathRules& rules) {
+                  const PathRules& rules, FactsCache& facts) {
   BrowseResult result;
   result.total = static_cast<std::uint32_t>(entries.size());
   const std::uint32_t wanted = request.count == 0 ? bound : std::min(request.count, bound);
+  const std::size_t first = std::min<std::size_t>(request.start, entries.size());
+  const std::size_t end = first + std::min<std::size_t>(wanted, entries.size() - first);
+  const std::vector<EntryFacts> known = FactsOfRun(facts, entries, first, end);
   DidlWriter didl;
-  for (std::size_t i = request.start; i < entries.size() && result.returned < wanted; ++i) {
-    AddEntry(didl, entries[i], parentId, baseUrl, rules, std::nullopt);
+  for (std::size_t i = first; i < end; ++i) {
+    AddEntry(didl, entries[i], parentId, baseUrl, rules, std::nullopt, known[i - first], facts);
     ++result.returned;
   }
   result.didl = didl.Document();
@@ -223,6 +240,7 @@ FolderContentOptions PlatformFolderContentOptions() {
 FolderContent::FolderContent(FolderContentOptions options)
     : options_(std::move(options)),
       recent_(std::make_unique<RecentListings>()),
+      facts_(std::make_unique<FactsCache>(options_.facts)),
       updateId_(StartStamp()) {}
 
 FolderContent::~FolderContent() = default;
@@ -233,7 +251,7 @@ BrowseResult FolderContent::Browse(const BrowseRequest& request, const std::stri
     std::vector<Entry> drives;
     for (const std::string& drive : rules.drives) drives.push_back(Entry{drive, nullptr, {}});
     if (!request.metadata) {
-      return Page(drives, request, options_.maxBrowseCount, kRootId, baseUrl, rules);
+      return Page(drives, request, options_.maxBrowseCount, kRootId, baseUrl, rules, *facts_);
     }
     DidlWriter didl;
     didl.Add(DidlContainer{kRootId, kRootParentId, options_.rootTitle,
@@ -255,22 +273,32 @@ BrowseResult FolderContent::Browse(const BrowseRequest& request, const std::stri
     if (folder) {
       const auto count =
           static_cast<std::uint32_t>(recent_->Of(*path, rules.separator)->size());
-      AddEntry(didl, Entry{*path, nullptr, {}}, parentId, baseUrl, rules, count);
+      AddEntry(didl, Entry{*path, nullptr, {}}, parentId, baseUrl, rules, count,
+               FactsForAnswer(*facts_, {*path}).front(), *facts_);
     } else {
       const std::string subtitle = type->kind == MediaKind::Video ? SubtitleBeside(*path) : "";
-      AddEntry(didl, Entry{*path, type, subtitle}, parentId, baseUrl, rules, std::nullopt);
+      const Entry entry{*path, type, subtitle, ArtOfItem(*path, type->kind, rules.separator)};
+      AddEntry(didl, entry, parentId, baseUrl, rules, std::nullopt,
+               FactsForAnswer(*facts_, {*path}).front(), *facts_);
     }
     return BrowseResult{didl.Document(), 1, 1};
   }
   if (!folder) return BrowseResult{DidlWriter().Document(), 0, 0};  // an item holds nothing
   return Page(*recent_->Of(*path, rules.separator), request, options_.maxBrowseCount,
-              request.objectId, baseUrl, rules);
+              request.objectId, baseUrl, rules, *facts_);
 }
 
 void FolderContent::StreamResource(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
                                    http::TNetHTTPResponseInfo& response) {
   // "dlna/res/<id>.<extension>": ids hold no ".", so the last one starts the extension.
   const std::string_view query = request.QueryText();
+  if (const auto cover = CoverPathOf(query, RulesOf(options_))) {
+    if (cover->empty() || !fs::FileExists(*cover)) return AnswerNotFound(response);
+    server::StreamOptions stream;
+    stream.started = options_.streamStarted;
+    stream.ended = options_.streamEnded;
+    return StreamCover(thread, *cover, FactsNow(*facts_, *cover), request, response, stream);
+  }
   const std::string_view prefix = kResourceQueryPrefix;
   if (query.substr(0, prefix.size()) != prefix) return AnswerNotFound(response);
   const std::string_view name = query.substr(prefix.size());
@@ -297,6 +325,11 @@ void FolderContent::StreamResource(http::TNetPeerThread& thread, http::TNetHTTPR
     stream.contentType = type->mime;
     if (AskedFor(request, "getcontentFeatures.dlna.org")) {
       stream.extraHeaders.emplace_back("contentFeatures.dlna.org", DlnaFeatures(*type));
+    }
+    if (AskedFor(request, "getMediaInfo.sec")) {
+      if (const auto info = SamsungMediaInfo(FactsNow(*facts_, *path))) {
+        stream.extraHeaders.emplace_back("MediaInfo.sec", *info);
+      }
     }
     stream.extraHeaders.emplace_back("transferMode.dlna.org",
                                      TransferModeFor(request, type->kind != MediaKind::Image));

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "dlna/content_source.h"
+#include "dlna/facts_cache.h"
 #include "server/texts.h"
 
 namespace tovi::dlna {
@@ -32,6 +33,8 @@ struct FolderContentOptions {
   // Told when a resource's bytes begin to go out and when they have stopped (see StreamOptions):
   // the PC is kept awake meanwhile. Either may be empty.
   std::function<void()> streamStarted, streamEnded;
+  // Where the files' facts come from and how long an answer waits for them.
+  FactsCacheOptions facts;
 };
 
 // How long a folder's listing serves further pages, and how many folders are kept so (the
@@ -57,6 +60,7 @@ class FolderContent : public ContentSource {
 
   const FolderContentOptions options_;
   const std::unique_ptr<RecentListings> recent_;  // locked inside
+  const std::unique_ptr<FactsCache> facts_;       // locked inside
   // Changes with every start, so that control points that keep listings read them anew.
   const std::uint32_t updateId_;
 };

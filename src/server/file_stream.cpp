@@ -56,7 +56,11 @@ void StreamLocalFile(http::TNetPeerThread& thread, const std::string& path,
   }
   const std::int64_t signedSize = file->Size();
   if (signedSize < 0) throw EAbort();
-  const std::uint64_t size = static_cast<std::uint64_t>(signedSize);
+  std::uint64_t size = static_cast<std::uint64_t>(signedSize);
+  if (options.partLength) {
+    if (options.partFirst > size || *options.partLength > size - options.partFirst) throw EAbort();
+    size = *options.partLength;
+  }
   std::uint64_t first = 0, length = 0;
   const RangeAnswer answer = ResolveRange(RangeOf(request), size, &first, &length);
 
@@ -89,7 +93,7 @@ void StreamLocalFile(http::TNetPeerThread& thread, const std::string& path,
   auto& connection = thread.Connection();
   if (length > 0) {
     const StreamingNotice streaming(options);
-    connection.WriteFileRange(file->NativeHandle(), first, length);
+    connection.WriteFileRange(file->NativeHandle(), options.partFirst + first, length);
   }
   connection.EndConnection();
 }
