@@ -7,8 +7,10 @@
 // Errors: Browse throws UpnpError NoSuchObject for an id that names nothing it may show (unsafe,
 // outside the drives, gone). StreamResource answers 404 for a resource URL that names no file
 // it shows, and throws "Operation aborted" (500) for a file that is there but cannot be read.
-// Thread safety: every member may run on several connection threads at once; no state changes
-// after construction.
+// Each object carries what is known of its file (size, date, the facts of its headers, a poster;
+// see entry_facts.h): an answer waits kBrowseFactsWaitMs at most for facts not yet read.
+// Thread safety: every member may run on several connection threads at once; the listings and
+// the facts kept are locked inside.
 #pragma once
 #include <cstdint>
 #include <functional>
