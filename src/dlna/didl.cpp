@@ -1,6 +1,5 @@
 #include "dlna/didl.h"
 
-#include <algorithm>
 #include <cstdio>
 
 #include "dlna/device.h"
@@ -81,27 +80,10 @@ std::string ItemProtocolInfo(const DidlItem& item) {
   if (type.kind != MediaKind::Image || *type.profile || !item.facts.width || !item.facts.height) {
     return ProtocolInfo(type);
   }
-  const std::string profile = PictureProfile(type.mime, *item.facts.width, *item.facts.height);
-  if (profile.empty()) return ProtocolInfo(type);
-  return std::string("http-get:*:") + type.mime + ":DLNA.ORG_PN=" + profile + ";" +
-         DlnaFeatures(type);
+  return ProtocolInfo(type, PictureProfile(type.mime, *item.facts.width, *item.facts.height));
 }
 
 }  // namespace
-
-std::string PictureProfile(std::string_view mime, std::uint32_t width, std::uint32_t height) {
-  struct Bound { const char* mime; std::uint32_t longSide, shortSide; const char* profile; };
-  static constexpr Bound kBounds[] = {
-      {"image/jpeg", 160, 160, "JPEG_TN"},   {"image/jpeg", 640, 480, "JPEG_SM"},
-      {"image/jpeg", 1024, 768, "JPEG_MED"}, {"image/jpeg", 4096, 4096, "JPEG_LRG"},
-      {"image/png", 4096, 4096, "PNG_LRG"},
-  };
-  const std::uint32_t longSide = std::max(width, height), shortSide = std::min(width, height);
-  for (const Bound& b : kBounds) {
-    if (mime == b.mime && longSide <= b.longSide && shortSide <= b.shortSide) return b.profile;
-  }
-  return std::string();
-}
 
 void DidlWriter::Add(const DidlContainer& container) {
   body_ += "<container id=\"" + XmlEscape(container.id) + "\" parentID=\"" +

@@ -53,11 +53,6 @@ class DidlWriter {
   std::string body_;
 };
 
-// A picture's DLNA profile by its media type and size: JPEG_TN up to 160x160, JPEG_SM up to
-// 640x480, JPEG_MED up to 1024x768, JPEG_LRG and PNG_LRG up to 4096x4096 (either way round);
-// "" for a larger one or another type. A player refuses a picture whose profile is wrong.
-std::string PictureProfile(std::string_view mime, std::uint32_t width, std::uint32_t height);
-
 // "<base>/?dlna/res/<id>.<extension>": baseUrl is "http://address:port".
 std::string ResourceUrl(std::string_view baseUrl, std::string_view id, std::string_view extension);
 

@@ -52,6 +52,20 @@ constexpr std::array<MediaType, 35> kMediaTypes{{
     {"heic", MediaKind::Image, "image/heic", ""},
 }};
 
+// The pictures' profiles by size, the smallest first.
+struct PictureBound {
+  const char* mime;
+  std::uint32_t longSide, shortSide;
+  const char* profile;
+};
+constexpr std::array<PictureBound, 5> kPictureProfiles{{
+    {"image/jpeg", 160, 160, "JPEG_TN"},
+    {"image/jpeg", 640, 480, "JPEG_SM"},
+    {"image/jpeg", 1024, 768, "JPEG_MED"},
+    {"image/jpeg", 4096, 4096, "JPEG_LRG"},
+    {"image/png", 4096, 4096, "PNG_LRG"},
+}};
+
 char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 }  // namespace
@@ -86,25 +100,42 @@ const char* UpnpClassOf(MediaKind kind) {
   return kVideoClass;
 }
 
-std::string DlnaFeatures(const MediaType& type) {
+std::string DlnaFeatures(const MediaType& type) { return DlnaFeatures(type, type.profile); }
+
+std::string DlnaFeatures(const MediaType& type, std::string_view profile) {
   std::string features;
-  if (*type.profile) features = std::string("DLNA.ORG_PN=") + type.profile + ";";
+  if (!profile.empty()) features = "DLNA.ORG_PN=" + std::string(profile) + ";";
   features += "DLNA.ORG_OP=01;DLNA.ORG_CI=0;DLNA.ORG_FLAGS=";
   features += type.kind == MediaKind::Image ? kInteractiveFlags : kStreamingFlags;
   return features;
 }
 
-std::string ProtocolInfo(const MediaType& type) {
-  return std::string("http-get:*:") + type.mime + ":" + DlnaFeatures(type);
+std::string ProtocolInfo(const MediaType& type) { return ProtocolInfo(type, type.profile); }
+
+std::string ProtocolInfo(const MediaType& type, std::string_view profile) {
+  return std::string("http-get:*:") + type.mime + ":" + DlnaFeatures(type, profile);
+}
+
+std::string PictureProfile(std::string_view mime, std::uint32_t width, std::uint32_t height) {
+  const std::uint32_t longSide = std::max(width, height), shortSide = std::min(width, height);
+  for (const PictureBound& b : kPictureProfiles) {
+    if (mime == b.mime && longSide <= b.longSide && shortSide <= b.shortSide) return b.profile;
+  }
+  return std::string();
 }
 
 std::string SubtitleProtocolInfo() { return std::string("http-get:*:") + kSubtitleMime + ":*"; }
 
 std::vector<std::string> ServedProtocolInfos() {
   std::vector<std::string> infos;
-  for (const MediaType& type : kMediaTypes) {
-    std::string info = ProtocolInfo(type);
+  const auto add = [&infos](std::string info) {
     if (std::find(infos.begin(), infos.end(), info) == infos.end()) infos.push_back(std::move(info));
+  };
+  for (const MediaType& type : kMediaTypes) {
+    add(ProtocolInfo(type));
+    for (const PictureBound& b : kPictureProfiles) {
+      if (std::string_view(type.mime) == b.mime) add(ProtocolInfo(type, b.profile));
+    }
   }
   infos.push_back(SubtitleProtocolInfo());
   return infos;

@@ -89,6 +89,11 @@ TEST(MediaTypes, ProtocolInfosNameTypeTransferAndProfile) {
               served.end())
         << name;
   }
+  for (const char* profile : {"JPEG_TN", "JPEG_LRG"}) {  // a picture's by its size
+    EXPECT_NE(std::find(served.begin(), served.end(), ProtocolInfo(*MediaTypeOfName("a.jpg"), profile)),
+              served.end())
+        << profile;
+  }
   EXPECT_EQ(served.back(), SubtitleProtocolInfo());
 }
 
