@@ -293,7 +293,6 @@ BrowseResult FolderContent::Browse(const BrowseRequest& request, const std::stri
 
 void FolderContent::StreamResource(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
                                    http::TNetHTTPResponseInfo& response) {
-  // "dlna/res/<id>.<extension>": ids hold no ".", so the last one starts the extension.
   const std::string_view query = request.QueryText();
   if (const auto cover = CoverPathOf(query, RulesOf(options_))) {
     if (cover->empty() || !fs::FileExists(*cover)) return AnswerNotFound(response);
@@ -302,6 +301,7 @@ void FolderContent::StreamResource(http::TNetPeerThread& thread, http::TNetHTTPR
     stream.ended = options_.streamEnded;
     return StreamCover(thread, *cover, FactsNow(*facts_, *cover), request, response, stream);
   }
+  // "dlna/res/<id>.<extension>": ids hold no ".", so the last one starts the extension.
   const std::string_view prefix = kResourceQueryPrefix;
   if (query.substr(0, prefix.size()) != prefix) return AnswerNotFound(response);
   const std::string_view name = query.substr(prefix.size());
