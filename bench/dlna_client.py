@@ -10,9 +10,15 @@ own cost is the same for every server it measures. Prints key=value lines.
       Opens the titles from the root (the first container for "*", the first whose title
       matches REGEX for "~REGEX"), then lists the last one's children as a TV does, in pages
       of 100. ready_ms: from START_NS until the folder counts
-      COUNT items (polled every 0.5 s, at most 300 s: a server that scans first has them only
+      COUNT items (polled every 0.5 s, at most SCAN_SECONDS: a server that scans first has them only
       after its scan); first_ms: the first full listing then; repeat_ms: the median of REPEATS
-      listings more, repeat_min_ms their best.
+      listings more, repeat_min_ms their best; facts_first and facts_repeated: how many items
+      of those listings carried a duration.
+  dlna_client.py page LOCATION COUNT START_NS REPEATS TITLE...
+      Opens the titles as browse does and waits until the folder counts COUNT items (at most
+      SCAN_SECONDS); big_ready_ms: from START_NS until then; page_ms: the median of REPEATS Browses of
+      its first page of 100 (the first of them read before any other); full_ms: one listing of
+      the whole folder after them.
 """
 import re
 import socket
@@ -26,8 +32,10 @@ import xml.etree.ElementTree as ET
 CDS = "urn:schemas-upnp-org:service:ContentDirectory:1"
 PAGE = 100
 REQUEST_SECONDS = 10
+SCAN_SECONDS = 900  # a scanning server lists 22,000 files only after its scan
 DIDL = {"didl": "urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/",
         "dc": "http://purl.org/dc/elements/1.1/"}
+RES = "{urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/}res"
 
 
 def fail(message):
@@ -89,7 +97,8 @@ def browse(control, object_id, start, count):
         envelope = ET.fromstring(answer.read())
     fields = {e.tag.split("}")[-1]: e.text or "" for e in envelope.iter()}
     didl = ET.fromstring(fields["Result"])
-    objects = [(e.get("id"), e.findtext("dc:title", "", DIDL), e.tag.endswith("}container"))
+    objects = [(e.get("id"), e.findtext("dc:title", "", DIDL), e.tag.endswith("}container"),
+                any(r.get("duration") for r in e.iter(RES)))
                for e in didl if e.tag.endswith("}item") or e.tag.endswith("}container")]
     return objects, int(fields["TotalMatches"])
 
@@ -117,9 +126,13 @@ def resolve(control, titles):
     return current
 
 
-def browse_bench(location, count, start_ns, repeats, titles):
-    control = control_url(location)
-    deadline = time.monotonic() + 300
+def with_duration(objects):
+    return len([o for o in objects if o[3]])
+
+
+def wait_ready(control, count, titles, seconds):
+    """The id of the folder at the end of titles once it counts count items."""
+    deadline = time.monotonic() + seconds
     current = None
     while True:  # a scanning server shows its folders, and their items, as it finds them
         try:
@@ -130,8 +143,14 @@ def browse_bench(location, count, start_ns, repeats, titles):
         except (OSError, ET.ParseError, KeyError):
             pass
         if time.monotonic() > deadline:
-            fail(f"the {count} items of {titles} were not all listed within 300 s")
+            fail(f"the {count} items of {titles} were not all listed within {seconds} s")
         time.sleep(0.5)
+    return current
+
+
+def browse_bench(location, count, start_ns, repeats, titles):
+    control = control_url(location)
+    current = wait_ready(control, count, titles, SCAN_SECONDS)
     ready_ms = since(start_ns)
     t0 = time.perf_counter()
     objects = listing(control, current)
@@ -140,6 +159,7 @@ def browse_bench(location, count, start_ns, repeats, titles):
         fail(f"the first listing gave {len(objects)} objects")
     print(f"ready_ms={ready_ms:.0f}")
     print(f"first_ms={first_ms:.1f}")
+    print(f"facts_first={with_duration(objects)}")
     times = []
     for _ in range(repeats):
         t0 = time.perf_counter()
@@ -149,6 +169,27 @@ def browse_bench(location, count, start_ns, repeats, titles):
             fail(f"a repeated listing gave {len(objects)} objects")
     print(f"repeat_ms={statistics.median(times):.1f}")
     print(f"repeat_min_ms={min(times):.1f}")
+    print(f"facts_repeated={with_duration(objects)}")
+
+
+def page_bench(location, count, start_ns, repeats, titles):
+    control = control_url(location)
+    current = wait_ready(control, count, titles, SCAN_SECONDS)
+    print(f"big_ready_ms={since(start_ns):.0f}")
+    times = []
+    for _ in range(repeats):
+        t0 = time.perf_counter()
+        page, _ = browse(control, current, 0, PAGE)
+        times.append((time.perf_counter() - t0) * 1000)
+        if len(page) < PAGE:
+            fail(f"a first page gave {len(page)} objects")
+    print(f"page_first_ms={times[0]:.1f}")
+    print(f"page_ms={statistics.median(times):.1f}")
+    t0 = time.perf_counter()
+    objects = listing(control, current)
+    print(f"full_ms={(time.perf_counter() - t0) * 1000:.0f}")
+    if len(objects) < count:
+        fail(f"the listing gave {len(objects)} objects")
 
 
 def main():
@@ -156,6 +197,8 @@ def main():
         find(sys.argv[2], sys.argv[3], int(sys.argv[4]))
     elif len(sys.argv) >= 6 and sys.argv[1] == "browse":
         browse_bench(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), int(sys.argv[5]), sys.argv[6:])
+    elif len(sys.argv) >= 6 and sys.argv[1] == "page":
+        page_bench(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), int(sys.argv[5]), sys.argv[6:])
     else:
         fail(__doc__)
 

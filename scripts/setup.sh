@@ -9,7 +9,8 @@ if [ "$what" = test ]; then
          g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb xauth xdotool imagemagick
          php-cli php-cgi nginx-light ffmpeg curl clang libclang-rt-14-dev libpcre2-dev procps iproute2
          locales
-         gir1.2-gupnp-1.6 gir1.2-gupnp-av-1.0 gir1.2-gssdp-1.6 python3-gi gupnp-tools minidlna)
+         gir1.2-gupnp-1.6 gir1.2-gupnp-av-1.0 gir1.2-gssdp-1.6 python3-gi gupnp-tools minidlna
+         libnet-upnp-perl)
 fi
 missing=()
 for p in "${pkgs[@]}"; do

@@ -4,7 +4,11 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "dlna/bookmarks.h"
+#include "dlna/players.h"
+#include "dlna/sort_order.h"
 #include "http/server/http_server.h"
 
 namespace tovi::dlna {
@@ -14,6 +18,11 @@ struct BrowseRequest {
   bool metadata = false;        // BrowseMetadata; else BrowseDirectChildren
   std::uint32_t start = 0;      // StartingIndex
   std::uint32_t count = 0;      // RequestedCount; 0 = all (up to the source's own bound)
+  // Who asks: the DIDL is written for that player's row, with its resume positions. Both
+  // outlive the call.
+  const Player* player = &UnknownPlayer();
+  const Bookmarks* bookmarks = nullptr;
+  std::vector<SortKey> sortBy;  // SortCriteria; empty: the tree's own order
 };
 
 struct BrowseResult {
@@ -31,8 +40,10 @@ class ContentSource {
   virtual std::uint32_t SystemUpdateId() = 0;
   // A request whose query starts with kResourceQueryPrefix or kArtQueryPrefix: streams the
   // file or the picture inside it (GET, HEAD, ranges) or answers 404 for an id that names none.
+  // player: the row of who asks (its media types and profiles name the file, its subtitles are
+  // served as it reads them).
   virtual void StreamResource(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
-                              http::TNetHTTPResponseInfo& response) = 0;
+                              http::TNetHTTPResponseInfo& response, const Player& player) = 0;
 };
 
 }  // namespace tovi::dlna

@@ -67,20 +67,21 @@ std::string FactsAttributes(const media::MediaFacts& facts) {
   return out;
 }
 
-std::string ArtElement(const std::string& url, const std::string& profile) {
+// profiles false: the player's row forbids DLNA profiles, this one's too.
+std::string ArtElement(const std::string& url, const std::string& profile, bool profiles) {
   if (url.empty()) return std::string();
   std::string out = "<upnp:albumArtURI";
-  if (!profile.empty()) out += " dlna:profileID=\"" + XmlEscape(profile) + "\"";
+  if (profiles && !profile.empty()) out += " dlna:profileID=\"" + XmlEscape(profile) + "\"";
   return out + ">" + XmlEscape(url) + "</upnp:albumArtURI>";
 }
 
-// The item's protocolInfo: a picture's profile comes from its size, when its header gave it.
-std::string ItemProtocolInfo(const DidlItem& item) {
+// The item's DLNA profile: a picture's comes from its size, when its header gave it.
+std::string ItemProfile(const DidlItem& item) {
   const MediaType& type = *item.type;
   if (type.kind != MediaKind::Image || *type.profile || !item.facts.width || !item.facts.height) {
-    return ProtocolInfo(type);
+    return type.profile;
   }
-  return ProtocolInfo(type, PictureProfile(type.mime, *item.facts.width, *item.facts.height));
+  return PictureProfile(type.mime, *item.facts.width, *item.facts.height);
 }
 
 }  // namespace
@@ -92,7 +93,7 @@ void DidlWriter::Add(const DidlContainer& container) {
   body_ += ">";
   body_ += Element("dc:title", container.title);
   body_ += Element("upnp:class", kFolderClass);
-  body_ += ArtElement(container.albumArtUrl, container.albumArtProfile);
+  body_ += ArtElement(container.albumArtUrl, container.albumArtProfile, player_.profiles);
   body_ += "</container>";
 }
 
@@ -102,22 +103,36 @@ void DidlWriter::Add(const DidlItem& item) {
   body_ += Element("dc:title", item.title);
   body_ += Element("upnp:class", UpnpClassOf(item.type->kind));
   if (item.modified) body_ += Element("dc:date", DateText(*item.modified));
-  body_ += ArtElement(item.albumArtUrl, item.albumArtProfile);
-  if (!item.subtitles.empty()) {
-    // The elements Samsung's players read the subtitle's address from.
-    const std::string url = XmlEscape(item.subtitles.front().url);
-    body_ += "<sec:CaptionInfoEx sec:type=\"srt\">" + url + "</sec:CaptionInfoEx>";
-    body_ += "<sec:CaptionInfo sec:type=\"srt\">" + url + "</sec:CaptionInfo>";
+  body_ += ArtElement(item.albumArtUrl, item.albumArtProfile, player_.profiles);
+  if (player_.bookmarks && bookmarks_) {
+    if (const auto seconds = bookmarks_->Of(item.id))
+      body_ += "<sec:dcmInfo>BM=" + std::to_string(*seconds) + "</sec:dcmInfo>";
   }
+  if (player_.subtitles != SubtitleStyle::ResPerSubtitle) AddSubtitleElements(item);
   body_ += "<res";
   if (item.size) body_ += " size=\"" + std::to_string(*item.size) + "\"";
   body_ += FactsAttributes(item.facts);
-  body_ += " protocolInfo=\"" + XmlEscape(ItemProtocolInfo(item)) + "\">" + XmlEscape(item.url) + "</res>";
-  if (!item.subtitles.empty()) {
-    body_ += "<res protocolInfo=\"" + XmlEscape(SubtitleProtocolInfo()) + "\">" +
-             XmlEscape(item.subtitles.front().url) + "</res>";
-  }
+  body_ += " protocolInfo=\"" + XmlEscape(ProtocolInfoFor(player_, *item.type, ItemProfile(item))) +
+           "\">" + XmlEscape(item.url) + "</res>";
+  if (player_.subtitles != SubtitleStyle::SamsungElements) AddSubtitleResources(item);
   body_ += "</item>";
+}
+
+void DidlWriter::AddSubtitleElements(const DidlItem& item) {
+  if (item.subtitles.empty()) return;
+  // The elements Samsung's players read the subtitle's address from.
+  const std::string url = XmlEscape(item.subtitles.front().url);
+  const std::string kind = XmlEscape(item.subtitles.front().kind);
+  body_ += "<sec:CaptionInfoEx sec:type=\"" + kind + "\">" + url + "</sec:CaptionInfoEx>";
+  body_ += "<sec:CaptionInfo sec:type=\"" + kind + "\">" + url + "</sec:CaptionInfo>";
+}
+
+void DidlWriter::AddSubtitleResources(const DidlItem& item) {
+  for (const DidlSubtitle& subtitle : item.subtitles) {
+    body_ += "<res protocolInfo=\"" + XmlEscape(HttpProtocolInfo(subtitle.mime, "*")) + "\">" +
+             XmlEscape(subtitle.url) + "</res>";
+    if (player_.subtitles == SubtitleStyle::ElementsAndFirstRes) break;
+  }
 }
 
 std::string DidlWriter::Document() const { return kDocumentStart + body_ + kDocumentEnd; }

@@ -2,7 +2,8 @@
 // files) with their titles, classes and res elements. Titles are the names as they are, in
 // UTF-8 with the XML specials escaped; what XML cannot carry (control characters, bytes that are
 // no UTF-8, as a POSIX name may hold) becomes U+FFFD, so that one odd name never spoils a whole
-// listing. Pure, safe from any thread.
+// listing. Items are written as the player's row asks (media types, profiles, subtitles, resume
+// positions). Safe from any thread (the bookmarks lock their own table).
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -11,7 +12,9 @@
 
 #include <vector>
 
+#include "dlna/bookmarks.h"
 #include "dlna/media_types.h"
+#include "dlna/players.h"
 #include "media/facts.h"
 
 namespace tovi::dlna {
@@ -42,14 +45,23 @@ struct DidlItem {
   std::string albumArtProfile = {};      // its DLNA profile ("" = none known)
 };
 
-// Collects elements, then gives the document.
+// Collects elements, then gives the document. player: the row the items are written for;
+// bookmarks: the resume positions given to a player whose row keeps them (may be null). Both
+// must outlive the writer.
 class DidlWriter {
  public:
+  explicit DidlWriter(const Player& player = UnknownPlayer(), const Bookmarks* bookmarks = nullptr)
+      : player_(player), bookmarks_(bookmarks) {}
   void Add(const DidlContainer& container);
   void Add(const DidlItem& item);
   std::string Document() const;
 
  private:
+  void AddSubtitleElements(const DidlItem& item);
+  void AddSubtitleResources(const DidlItem& item);
+
+  const Player& player_;
+  const Bookmarks* bookmarks_;
   std::string body_;
 };
 

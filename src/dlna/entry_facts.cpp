@@ -16,12 +16,13 @@ std::string ArtProfile(const std::optional<FileFacts>& poster) {
   return PictureProfile("image/jpeg", *poster->media.width, *poster->media.height);
 }
 
-std::int64_t SecondsOf(std::int64_t ns) {
+}  // namespace
+
+std::int64_t ModifiedSeconds(const fs::FileStamp& stamp) {
   constexpr std::int64_t kNsPerSecond = 1000000000;
+  const std::int64_t ns = stamp.modifiedNs;
   return ns >= 0 ? ns / kNsPerSecond : (ns - kNsPerSecond + 1) / kNsPerSecond;
 }
-
-}  // namespace
 
 std::vector<EntryFacts> FactsForAnswer(FactsCache& cache, const std::vector<std::string>& paths) {
   std::vector<EntryFacts> known(paths.size());
@@ -42,7 +43,7 @@ void ApplyFacts(DidlItem& item, const std::string& path, const EntryFacts& known
                 const std::string& artPath, const FactsCache& cache, const std::string& baseUrl) {
   if (known.stamp && !known.stamp->directory) {
     item.size = static_cast<std::uint64_t>(known.stamp->size);
-    item.modified = SecondsOf(known.stamp->modifiedNs);
+    item.modified = ModifiedSeconds(*known.stamp);
   }
   if (known.facts) item.facts = known.facts->media;
   const media::MediaFacts& facts = item.facts;

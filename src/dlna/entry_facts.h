@@ -19,6 +19,10 @@ struct EntryFacts {
   std::optional<FileFacts> facts;      // nothing: not read yet (or no stamp)
 };
 
+// The stamp's modification time in whole seconds since 1970 (rounded down), as dc:date gives it
+// and a sort by date compares it.
+std::int64_t ModifiedSeconds(const fs::FileStamp& stamp);
+
 // The stamps of paths (files and folders, as the listings give them) and their facts as far as
 // the cache has them, or reads them within the answer's wait.
 std::vector<EntryFacts> FactsForAnswer(FactsCache& cache, const std::vector<std::string>& paths);

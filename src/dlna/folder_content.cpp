@@ -3,20 +3,23 @@
 #include <algorithm>
 #include <chrono>
 #include <optional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string_view>
 
+#include "dlna/answer_permits.h"
 #include "dlna/art.h"
 #include "dlna/device.h"
 #include "dlna/didl.h"
 #include "dlna/entry_facts.h"
 #include "dlna/media_types.h"
 #include "dlna/object_ids.h"
+#include "dlna/sort_order.h"
+#include "dlna/subtitles.h"
 #include "dlna/upnp_error.h"
 #include "http/header_list.h"
 #include "platform/files.h"
+#include "platform/user_language.h"
 #include "server/file_stream.h"
 #include "server/playlists.h"
 
@@ -30,8 +33,8 @@ constexpr const char* kRootParentId = "-1";
 struct Entry {
   std::string path;
   const MediaType* type = nullptr;  // null: a folder
-  std::string subtitlePath;         // a video's ".srt" beside it
-  std::string artPath = {};         // its poster, its own or its folder's
+  std::vector<FoundSubtitle> subtitles;  // a video's, the preferred first
+  std::string artPath = {};              // its poster, its own or its folder's
 };
 
 bool IsFolderPath(std::string_view path, char separator) {
@@ -48,24 +51,18 @@ std::string TitleOf(const std::string& path, const PathRules& rules) {
   return server::LastPathComponent(path, rules.separator);
 }
 
-// The name's part before its extension's dot.
-std::string_view StemOf(std::string_view path) {
-  const std::size_t dot = path.rfind('.');
-  return dot == std::string_view::npos ? path : path.substr(0, dot);
-}
-
-// The folders (in listing order), then the media files (in listing order), each video with its
-// subtitle when one is listed beside it.
+// The folders (in listing order), then the media files (in listing order), each video with the
+// subtitles listed beside it.
 std::vector<Entry> ListContainer(const std::string& folder, char separator) {
   const std::vector<std::string> listing = server::ListFolder(folder, separator);
   std::vector<Entry> entries;
-  std::map<std::string_view, std::string_view> subtitleByStem;  // views into listing
+  SubtitleIndex subtitles(regional::UserLanguage());  // views into listing
   const ListingArt art(listing);
   for (const std::string& path : listing) {
     if (IsFolderPath(path, separator)) {
       entries.push_back(Entry{path, nullptr, {}});
-    } else if (ExtensionOf(path) == kSubtitleExtension) {
-      subtitleByStem.emplace(StemOf(path), path);
+    } else {
+      subtitles.Add(path);
     }
   }
   for (const std::string& path : listing) {
@@ -73,22 +70,37 @@ std::vector<Entry> ListContainer(const std::string& folder, char separator) {
     const MediaType* type = MediaTypeOfName(path);
     if (!type) continue;
     Entry entry{path, type, {}, art.For(path, type->kind)};
-    if (type->kind == MediaKind::Video) {
-      const auto subtitle = subtitleByStem.find(StemOf(path));
-      if (subtitle != subtitleByStem.end()) entry.subtitlePath = std::string(subtitle->second);
-    }
+    if (type->kind == MediaKind::Video) entry.subtitles = subtitles.For(path);
     entries.push_back(std::move(entry));
   }
   return entries;
 }
 
-// A video's subtitle found without a listing: "<stem>.srt" or "<stem>.SRT".
-std::string SubtitleBeside(const std::string& path) {
-  const std::string stem(StemOf(path));
-  for (const char* extension : {".srt", ".SRT"}) {
-    if (fs::FileExists(stem + extension)) return stem + extension;
+// The folder's objects in the order the keys give (folders first, see sort_order.h).
+std::vector<Entry> OrderedContainer(const std::string& folder, char separator,
+                                    const std::vector<SortKey>& keys) {
+  std::vector<Entry> entries = ListContainer(folder, separator);
+  std::vector<std::string> titles(entries.size());
+  std::vector<SortFacts> facts(entries.size());
+  const bool dates = NeedsDates(keys);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    titles[i] = server::LastPathComponent(entries[i].path, separator);
+    facts[i].folder = entries[i].type == nullptr;
+    facts[i].title = titles[i];
+    if (!dates) continue;
+    const std::optional<fs::FileStamp> stamp = fs::StampOf(entries[i].path);
+    facts[i].modified = stamp ? ModifiedSeconds(*stamp) : -1;
   }
-  return std::string();
+  std::vector<Entry> ordered;
+  ordered.reserve(entries.size());
+  for (const std::size_t i : OrderOf(facts, keys)) ordered.push_back(std::move(entries[i]));
+  return ordered;
+}
+
+// A video's subtitles found without a listing.
+std::vector<FoundSubtitle> SubtitlesOf(const std::string& path, const MediaType& type) {
+  if (type.kind != MediaKind::Video) return {};
+  return SubtitlesBeside(path, regional::UserLanguage());
 }
 
 std::string ResourceUrlOf(const std::string& baseUrl, const std::string& path) {
@@ -113,11 +125,19 @@ void AddEntry(DidlWriter& didl, const Entry& entry, const std::string& parentId,
   item.type = entry.type;
   ApplyFacts(item, entry.path, known, entry.artPath, facts, baseUrl);
   item.url = ResourceUrlOf(baseUrl, entry.path);
-  if (!entry.subtitlePath.empty()) {
-    item.subtitles.push_back(
-        DidlSubtitle{ResourceUrlOf(baseUrl, entry.subtitlePath), kSubtitleExtension, kSubtitleMime});
+  for (const FoundSubtitle& subtitle : entry.subtitles) {
+    item.subtitles.push_back(DidlSubtitle{ResourceUrlOf(baseUrl, subtitle.path),
+                                          subtitle.type->extension, subtitle.type->mime});
   }
   didl.Add(item);
+}
+
+// How many objects a page of entries holds: from start, count of them (0: as many as the
+// bound lets).
+std::uint32_t PageSize(std::size_t entries, const BrowseRequest& request, std::uint32_t bound) {
+  const std::uint32_t wanted = request.count == 0 ? bound : std::min(request.count, bound);
+  if (request.start >= entries) return 0;
+  return static_cast<std::uint32_t>(std::min<std::size_t>(wanted, entries - request.start));
 }
 
 // The facts of entries [first, end), as far as the answer's wait lets them be read.
@@ -128,24 +148,19 @@ std::vector<EntryFacts> FactsOfRun(FactsCache& facts, const std::vector<Entry>& 
   return FactsForAnswer(facts, paths);
 }
 
-// The run of entries a page asks for: from start, count of them (0: as many as the bound lets).
+// The run of size entries from the request's start, written for the request's player.
 BrowseResult Page(const std::vector<Entry>& entries, const BrowseRequest& request,
-                  std::uint32_t bound, const std::string& parentId, const std::string& baseUrl,
+                  std::uint32_t size, const std::string& parentId, const std::string& baseUrl,
                   const PathRules& rules, FactsCache& facts) {
   BrowseResult result;
   result.total = static_cast<std::uint32_t>(entries.size());
-  const std::uint32_t wanted = request.count == 0 ? bound : std::min(request.count, bound);
-  const std::size_t first = std::min<std::size_t>(request.start, entries.size());
-  const std::size_t end = first + std::min<std::size_t>(wanted, entries.size() - first);
-  // The drives go without: a query of a lost network drive can take many seconds.
-  const std::vector<EntryFacts> known = parentId == kRootId
-                                            ? std::vector<EntryFacts>(end - first)
-                                            : FactsOfRun(facts, entries, first, end);
-  DidlWriter didl;
+  const std::size_t first = request.start, end = first + std::size_t{size};
+  const std::vector<EntryFacts> known = FactsOfRun(facts, entries, first, end);
+  DidlWriter didl(*request.player, request.bookmarks);
   for (std::size_t i = first; i < end; ++i) {
     AddEntry(didl, entries[i], parentId, baseUrl, rules, std::nullopt, known[i - first], facts);
-    ++result.returned;
   }
+  result.returned = size;
   result.didl = didl.Document();
   return result;
 }
@@ -204,20 +219,21 @@ class FolderContent::RecentListings {
  public:
   using Listing = std::shared_ptr<const std::vector<Entry>>;
 
-  Listing Of(const std::string& folder, char separator) {
+  Listing Of(const std::string& folder, char separator, const std::vector<SortKey>& keys) {
     const auto now = std::chrono::steady_clock::now();
     {
       std::lock_guard<std::mutex> lock(lock_);
       std::erase_if(kept_, [&](const Kept& k) { return now - k.read > kFresh; });
       for (const Kept& k : kept_) {
-        if (k.folder == folder) return k.listing;
+        if (k.folder == folder && k.keys == keys) return k.listing;
       }
     }
-    // Read outside the lock: other folders' pages need not wait for this one.
-    Listing listing = std::make_shared<const std::vector<Entry>>(ListContainer(folder, separator));
+    // Read and sorted outside the lock: other folders' pages need not wait for this one.
+    Listing listing =
+        std::make_shared<const std::vector<Entry>>(OrderedContainer(folder, separator, keys));
     std::lock_guard<std::mutex> lock(lock_);
     if (kept_.size() >= kListingsKept) kept_.erase(kept_.begin());
-    kept_.push_back(Kept{folder, now, listing});
+    kept_.push_back(Kept{folder, keys, now, listing});
     return listing;
   }
 
@@ -225,6 +241,7 @@ class FolderContent::RecentListings {
   static constexpr std::chrono::milliseconds kFresh{kListingFreshMs};
   struct Kept {
     std::string folder;
+    std::vector<SortKey> keys;
     std::chrono::steady_clock::time_point read;
     Listing listing;
   };
@@ -237,6 +254,7 @@ FolderContentOptions PlatformFolderContentOptions() {
   o.separator = fs::kSeparator;
   o.style = fs::kSeparator == '\\' ? server::PathStyle::Windows : server::PathStyle::Posix;
   o.drives = server::ListDrives;
+  o.mediaFolders = fs::UserMediaFolders;
   return o;
 }
 
@@ -244,23 +262,15 @@ FolderContent::FolderContent(FolderContentOptions options)
     : options_(std::move(options)),
       recent_(std::make_unique<RecentListings>()),
       facts_(std::make_unique<FactsCache>(options_.facts)),
+      largeAnswers_(std::make_unique<AnswerPermits>(options_.largeAnswersAtOnce)),
+      subtitles_(std::make_unique<SubtitleServer>()),
       updateId_(StartStamp()) {}
 
 FolderContent::~FolderContent() = default;
 
 BrowseResult FolderContent::Browse(const BrowseRequest& request, const std::string& baseUrl) {
   const PathRules rules = RulesOf(options_);
-  if (request.objectId == kRootId) {
-    std::vector<Entry> drives;
-    for (const std::string& drive : rules.drives) drives.push_back(Entry{drive, nullptr, {}});
-    if (!request.metadata) {
-      return Page(drives, request, options_.maxBrowseCount, kRootId, baseUrl, rules, *facts_);
-    }
-    DidlWriter didl;
-    didl.Add(DidlContainer{kRootId, kRootParentId, options_.rootTitle,
-                           static_cast<std::uint32_t>(drives.size()), {}});
-    return BrowseResult{didl.Document(), 1, 1};
-  }
+  if (request.objectId == kRootId) return BrowseRoot(request, rules);
 
   const std::optional<std::string> path = PathOfObjectId(request.objectId, rules);
   if (!path) throw NoSuchObject();
@@ -271,28 +281,64 @@ BrowseResult FolderContent::Browse(const BrowseRequest& request, const std::stri
   }
 
   if (request.metadata) {
-    DidlWriter didl;
+    DidlWriter didl(*request.player, request.bookmarks);
     const std::string parentId = ParentIdOf(*path, rules);
     if (folder) {
       const auto count =
-          static_cast<std::uint32_t>(recent_->Of(*path, rules.separator)->size());
+          static_cast<std::uint32_t>(recent_->Of(*path, rules.separator, {})->size());
       AddEntry(didl, Entry{*path, nullptr, {}}, parentId, baseUrl, rules, count,
                FactsForAnswer(*facts_, {*path}).front(), *facts_);
     } else {
-      const std::string subtitle = type->kind == MediaKind::Video ? SubtitleBeside(*path) : "";
-      const Entry entry{*path, type, subtitle, ArtOfItem(*path, type->kind, rules.separator)};
+      const Entry entry{*path, type, SubtitlesOf(*path, *type),
+                        ArtOfItem(*path, type->kind, rules.separator)};
       AddEntry(didl, entry, parentId, baseUrl, rules, std::nullopt,
                FactsForAnswer(*facts_, {*path}).front(), *facts_);
     }
     return BrowseResult{didl.Document(), 1, 1};
   }
   if (!folder) return BrowseResult{DidlWriter().Document(), 0, 0};  // an item holds nothing
-  return Page(*recent_->Of(*path, rules.separator), request, options_.maxBrowseCount,
-              request.objectId, baseUrl, rules, *facts_);
+  const auto listing = recent_->Of(*path, rules.separator, request.sortBy);
+  std::uint32_t size = PageSize(listing->size(), request, options_.maxBrowseCount);
+  std::optional<AnswerPermits::Permit> permit;  // held while the answer is built
+  if (size > options_.largeAnswerObjects) {
+    permit.emplace(largeAnswers_->Acquire(std::chrono::milliseconds(options_.largeAnswerWaitMs)));
+    if (!*permit) size = options_.largeAnswerObjects;
+  }
+  return Page(*listing, request, size, request.objectId, baseUrl, rules, *facts_);
+}
+
+// The media folders inside the drives, then the drives; a media folder keeps its path's id.
+// The root's objects go without facts: a query of a lost network drive can take many seconds.
+BrowseResult FolderContent::BrowseRoot(const BrowseRequest& request, const PathRules& rules) {
+  std::vector<Entry> entries;
+  std::vector<std::string> titles;
+  if (options_.mediaFolders) {
+    for (const fs::MediaFolder& media : options_.mediaFolders()) {
+      const std::optional<std::string> path = PathOfObjectId(ObjectIdOfPath(media.path), rules);
+      if (!path || *path != media.path || !IsFolderPath(*path, rules.separator)) continue;
+      entries.push_back(Entry{media.path, nullptr, {}});
+      titles.push_back(media.title);
+    }
+  }
+  for (const std::string& drive : rules.drives) {
+    entries.push_back(Entry{drive, nullptr, {}});
+    titles.push_back(TitleOf(drive, rules));
+  }
+  DidlWriter didl;
+  if (request.metadata) {
+    didl.Add(DidlContainer{kRootId, kRootParentId, options_.rootTitle,
+                           static_cast<std::uint32_t>(entries.size()), {}});
+    return BrowseResult{didl.Document(), 1, 1};
+  }
+  const std::uint32_t size = PageSize(entries.size(), request, options_.maxBrowseCount);
+  for (std::size_t i = request.start; i < request.start + std::size_t{size}; ++i) {
+    didl.Add(DidlContainer{ObjectIdOfPath(entries[i].path), kRootId, titles[i], std::nullopt, {}});
+  }
+  return BrowseResult{didl.Document(), size, static_cast<std::uint32_t>(entries.size())};
 }
 
 void FolderContent::StreamResource(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
-                                   http::TNetHTTPResponseInfo& response) {
+                                   http::TNetHTTPResponseInfo& response, const Player& player) {
   const std::string_view query = request.QueryText();
   if (const auto cover = CoverPathOf(query, RulesOf(options_))) {
     if (cover->empty() || !fs::FileExists(*cover)) return AnswerNotFound(response);
@@ -315,19 +361,19 @@ void FolderContent::StreamResource(http::TNetPeerThread& thread, http::TNetHTTPR
     return AnswerNotFound(response);
   }
   const MediaType* type = MediaTypeOfName(*path);
-  const bool subtitle = extension == kSubtitleExtension;
+  const SubtitleType* subtitle = SubtitleTypeOfName(*path);
   if ((!type && !subtitle) || !fs::FileExists(*path)) return AnswerNotFound(response);
 
   server::StreamOptions stream;
   stream.started = options_.streamStarted;
   stream.ended = options_.streamEnded;
   if (subtitle) {
-    stream.contentType = kSubtitleMime;
+    stream.contentType = subtitle->mime;
     stream.extraHeaders.emplace_back("transferMode.dlna.org", TransferModeFor(request, false));
   } else {
-    stream.contentType = type->mime;
+    stream.contentType = MimeFor(player, *type);
     if (AskedFor(request, "getcontentFeatures.dlna.org")) {
-      stream.extraHeaders.emplace_back("contentFeatures.dlna.org", DlnaFeatures(*type));
+      stream.extraHeaders.emplace_back("contentFeatures.dlna.org", DlnaFeaturesFor(player, *type));
     }
     if (AskedFor(request, "getMediaInfo.sec")) {
       if (const auto info = SamsungMediaInfo(FactsNow(*facts_, *path))) {
@@ -337,13 +383,16 @@ void FolderContent::StreamResource(http::TNetPeerThread& thread, http::TNetHTTPR
     stream.extraHeaders.emplace_back("transferMode.dlna.org",
                                      TransferModeFor(request, type->kind != MediaKind::Image));
     if (type->kind == MediaKind::Video && AskedFor(request, "getCaptionInfo.sec")) {
-      const std::string srt = SubtitleBeside(*path);
+      const std::vector<FoundSubtitle> subtitles = SubtitlesOf(*path, *type);
       const std::optional<std::string> host = HostOf(request);
-      if (!srt.empty() && host) {
+      if (!subtitles.empty() && host) {
         stream.extraHeaders.emplace_back("CaptionInfo.sec",
-                                         ResourceUrlOf("http://" + *host, srt));
+                                         ResourceUrlOf("http://" + *host, subtitles[0].path));
       }
     }
+  }
+  if (subtitle) {
+    return subtitles_->Stream(thread, *path, request, response, stream, player.subtitleBom);
   }
   server::StreamLocalFile(thread, *path, request, response, stream);
 }

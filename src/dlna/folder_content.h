@@ -1,16 +1,26 @@
-// The content tree the media-server side browses and streams: the root "0" holds the drives as
-// the "/treeview" drive list gives them; a drive or folder holds its folders, then its media
-// files (by extension; other files are left out), each group in the folder listing's order;
-// a video's same-named ".srt" beside it is offered with it. A folder's listing is kept for
-// kListingFreshMs after it was read, so that a player paging through a large folder reads it
-// once; after that the folder is read again, so the tree follows the disk within that time.
+// The content tree the media-server side browses and streams: the root "0" holds the user's
+// media folders that exist inside the drives (Videos, Music, ... as the system names them),
+// then the drives as the "/treeview" drive list gives them; a media folder has the id of its
+// path, the one it has when reached through its drive, so a film has one id. A drive or folder
+// holds its folders, then its media files (by extension; other files are left out), each group
+// in natural order (see natural_order.h) or the order the Browse's SortCriteria asks for;
+// a video's subtitles beside it are offered with it and served as UTF-8 (subtitles.h). A
+// folder's ordered listing is kept for kListingFreshMs after it was read, so that a player
+// paging through a large folder reads and sorts it once and sees the same order on every page;
+// after that the folder is read again, so the tree follows the disk within that time.
 // Errors: Browse throws UpnpError NoSuchObject for an id that names nothing it may show (unsafe,
 // outside the drives, gone). StreamResource answers 404 for a resource URL that names no file
 // it shows, and throws "Operation aborted" (500) for a file that is there but cannot be read.
 // Each object carries what is known of its file (size, date, the facts of its headers, a poster;
 // see entry_facts.h): an answer waits kBrowseFactsWaitMs at most for facts not yet read.
-// Thread safety: every member may run on several connection threads at once; the listings and
-// the facts kept are locked inside.
+// Memory: one answer holds at most maxBrowseCount objects, about 1 KiB of DIDL each, and about
+// twice that while it is escaped into the SOAP body; at most largeAnswersAtOnce answers of more
+// than largeAnswerObjects are built at once (the others wait their turn, then answer
+// largeAnswerObjects), so many concurrent Browses take at most about largeAnswersAtOnce x
+// maxBrowseCount x 2 KiB (40 MiB by default) besides largeAnswerObjects x 2 KiB each for the
+// rest (the server's thread limit bounds those). A listing kept costs about 200 bytes an object.
+// Thread safety: every member may run on several connection threads at once; the listings, the
+// facts kept and the subtitles served are locked inside.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -20,6 +30,8 @@
 
 #include "dlna/content_source.h"
 #include "dlna/facts_cache.h"
+#include "dlna/object_ids.h"
+#include "platform/media_folders.h"
 #include "server/texts.h"
 
 namespace tovi::dlna {
@@ -28,10 +40,19 @@ struct FolderContentOptions {
   server::PathStyle style = server::PathStyle::Posix;
   char separator = '/';
   std::function<std::vector<std::string>()> drives;  // ListDrives in the program
+  // The user's media folders the root offers before the drives (UserMediaFolders in the
+  // program); may be empty.
+  std::function<std::vector<fs::MediaFolder>()> mediaFolders;
   std::string rootTitle = "Remote Toviplayer";
   // The most objects one Browse answer holds, whatever the control point asks (TotalMatches
-  // still counts them all, and players page on): about 1 KiB of SOAP body each.
-  std::uint32_t maxBrowseCount = 500;
+  // still counts them all, and players page on): a whole folder for the players that ask for
+  // "all" (RequestedCount 0) and never page, about 1 KiB of DIDL each.
+  std::uint32_t maxBrowseCount = 5000;
+  // An answer of more objects than this is a large one (about 0.5 MiB); so many are built at
+  // once, and a Browse waits this long for its turn before it answers largeAnswerObjects.
+  std::uint32_t largeAnswerObjects = 500;
+  int largeAnswersAtOnce = 4;
+  int largeAnswerWaitMs = 10000;
   // Told when a resource's bytes begin to go out and when they have stopped (see StreamOptions):
   // the PC is kept awake meanwhile. Either may be empty.
   std::function<void()> streamStarted, streamEnded;
@@ -47,6 +68,9 @@ inline constexpr std::size_t kListingsKept = 8;
 // The options of the platform the program runs on, its drives from ListDrives.
 FolderContentOptions PlatformFolderContentOptions();
 
+class AnswerPermits;
+class SubtitleServer;
+
 class FolderContent : public ContentSource {
  public:
   explicit FolderContent(FolderContentOptions options = PlatformFolderContentOptions());
@@ -55,14 +79,18 @@ class FolderContent : public ContentSource {
   BrowseResult Browse(const BrowseRequest& request, const std::string& baseUrl) override;
   std::uint32_t SystemUpdateId() override { return updateId_; }
   void StreamResource(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
-                      http::TNetHTTPResponseInfo& response) override;
+                      http::TNetHTTPResponseInfo& response, const Player& player) override;
 
  private:
   class RecentListings;
 
+  BrowseResult BrowseRoot(const BrowseRequest& request, const PathRules& rules);
+
   const FolderContentOptions options_;
   const std::unique_ptr<RecentListings> recent_;  // locked inside
   const std::unique_ptr<FactsCache> facts_;       // locked inside
+  const std::unique_ptr<AnswerPermits> largeAnswers_;
+  const std::unique_ptr<SubtitleServer> subtitles_;  // locked inside
   // Changes with every start, so that control points that keep listings read them anew.
   const std::uint32_t updateId_;
 };

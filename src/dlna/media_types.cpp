@@ -66,6 +66,16 @@ constexpr std::array<PictureBound, 5> kPictureProfiles{{
     {"image/png", 4096, 4096, "PNG_LRG"},
 }};
 
+// No VobSub: its .sub is pictures that need the .idx beside it, and no player fetches such a pair
+// from a media server; a .sub offered is text.
+constexpr std::array<SubtitleType, 5> kSubtitleTypes{{
+    {kSubtitleExtension, kSubtitleMime},
+    {"ass", "text/x-ssa"},
+    {"ssa", "text/x-ssa"},
+    {"vtt", "text/vtt"},
+    {"sub", "text/x-microdvd"},
+}};
+
 char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 }  // namespace
@@ -91,6 +101,14 @@ const MediaType* MediaTypeOfName(std::string_view name) {
   return found == kMediaTypes.end() ? nullptr : &*found;
 }
 
+const SubtitleType* SubtitleTypeOfName(std::string_view name) {
+  const std::string extension = ExtensionOf(name);
+  if (extension.empty()) return nullptr;
+  const auto found = std::find_if(kSubtitleTypes.begin(), kSubtitleTypes.end(),
+                                  [&](const SubtitleType& t) { return extension == t.extension; });
+  return found == kSubtitleTypes.end() ? nullptr : &*found;
+}
+
 const char* UpnpClassOf(MediaKind kind) {
   switch (kind) {
     case MediaKind::Video: return kVideoClass;
@@ -113,7 +131,7 @@ std::string DlnaFeatures(const MediaType& type, std::string_view profile) {
 std::string ProtocolInfo(const MediaType& type) { return ProtocolInfo(type, type.profile); }
 
 std::string ProtocolInfo(const MediaType& type, std::string_view profile) {
-  return std::string("http-get:*:") + type.mime + ":" + DlnaFeatures(type, profile);
+  return HttpProtocolInfo(type.mime, DlnaFeatures(type, profile));
 }
 
 std::string PictureProfile(std::string_view mime, std::uint32_t width, std::uint32_t height) {
@@ -124,7 +142,15 @@ std::string PictureProfile(std::string_view mime, std::uint32_t width, std::uint
   return std::string();
 }
 
-std::string SubtitleProtocolInfo() { return std::string("http-get:*:") + kSubtitleMime + ":*"; }
+std::string HttpProtocolInfo(std::string_view mime, std::string_view features) {
+  std::string info = "http-get:*:";
+  info += mime;
+  info += ':';
+  info += features;
+  return info;
+}
+
+std::string SubtitleProtocolInfo(std::string_view mime) { return HttpProtocolInfo(mime, "*"); }
 
 std::vector<std::string> ServedProtocolInfos() {
   std::vector<std::string> infos;
@@ -137,7 +163,7 @@ std::vector<std::string> ServedProtocolInfos() {
       if (std::string_view(type.mime) == b.mime) add(ProtocolInfo(type, b.profile));
     }
   }
-  infos.push_back(SubtitleProtocolInfo());
+  for (const SubtitleType& type : kSubtitleTypes) add(SubtitleProtocolInfo(type.mime));
   return infos;
 }
 

@@ -27,9 +27,18 @@ inline constexpr const char* kAudioClass = "object.item.audioItem.musicTrack";
 inline constexpr const char* kImageClass = "object.item.imageItem.photo";
 inline constexpr const char* kFolderClass = "object.container.storageFolder";
 
-// A subtitle beside a video: offered with the video, never shown as an item of its own.
+// A subtitle beside a video: offered with the video, never shown as an item of its own. SubRip
+// (.srt) is the kind nearly every player that reads subtitles takes.
+struct SubtitleType {
+  const char* extension;  // lower case, no dot; also the kind players are told ("sec:type")
+  const char* mime;
+};
 inline constexpr const char* kSubtitleExtension = "srt";
 inline constexpr const char* kSubtitleMime = "text/srt";
+
+// The subtitle's type by its name's extension (srt, ass, ssa, vtt, sub: text MicroDVD), or
+// nullptr when it is no subtitle this side offers.
+const SubtitleType* SubtitleTypeOfName(std::string_view name);
 
 // The file's type by the extension of its name (the text after the last "."), or nullptr when it
 // is no media file this side shows.
@@ -44,22 +53,25 @@ const char* UpnpClassOf(MediaKind kind);
 // DLNA.ORG_OP=01 (byte ranges, no time seek), DLNA.ORG_CI=0 (the file as it is) and the flags:
 // streaming transfer for video and audio, interactive for pictures.
 std::string DlnaFeatures(const MediaType& type);
-// The same with the profile a file turned out to have ("" = none) in place of the type's.
+// The same with the profile a file turned out to have in place of the type's ("" = none, also
+// for the players that must not be given one).
 std::string DlnaFeatures(const MediaType& type, std::string_view profile);
 
 // "http-get:*:<mime>:<DlnaFeatures>", what a res element and ConnectionManager announce.
 std::string ProtocolInfo(const MediaType& type);
 std::string ProtocolInfo(const MediaType& type, std::string_view profile);
+// "http-get:*:<mime>:<features>": any protocolInfo served over HTTP.
+std::string HttpProtocolInfo(std::string_view mime, std::string_view features);
 
 // A picture's DLNA profile by its media type and size: JPEG_TN up to 160x160, JPEG_SM up to
 // 640x480, JPEG_MED up to 1024x768, JPEG_LRG and PNG_LRG up to 4096x4096 (either way round);
 // "" for a larger one or another type. A player refuses a picture whose profile is wrong.
 std::string PictureProfile(std::string_view mime, std::uint32_t width, std::uint32_t height);
-// The subtitle's: "http-get:*:text/srt:*".
-std::string SubtitleProtocolInfo();
+// A subtitle's: "http-get:*:text/srt:*".
+std::string SubtitleProtocolInfo(std::string_view mime = kSubtitleMime);
 
 // Every protocolInfo this server sends (each media type's once, with each picture profile, then
-// the subtitle's), for
+// the subtitles'), for
 // ConnectionManager's SourceProtocolInfo: join them with ",".
 std::vector<std::string> ServedProtocolInfos();
 

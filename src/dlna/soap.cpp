@@ -27,6 +27,25 @@ const std::string* SoapAction::Argument(std::string_view argName) const {
   return nullptr;
 }
 
+const std::string& SoapAction::Required(std::string_view argName) const {
+  const std::string* value = Argument(argName);
+  if (value == nullptr) throw InvalidArgs();
+  return *value;
+}
+
+std::uint32_t SoapAction::Ui4(std::string_view argName) const {
+  const std::string* value = Argument(argName);
+  if (value == nullptr) return 0;
+  if (value->empty() || value->size() > 10) throw InvalidArgs();
+  std::uint64_t n = 0;
+  for (const char c : *value) {
+    if (c < '0' || c > '9') throw InvalidArgs();
+    n = n * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  if (n > 0xFFFFFFFFu) throw InvalidArgs();
+  return static_cast<std::uint32_t>(n);
+}
+
 SoapAction ParseSoapAction(std::string_view body) {
   XmlElement envelope;
   try {

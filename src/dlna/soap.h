@@ -3,6 +3,7 @@
 // Pure: no I/O, safe from any thread.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -24,6 +25,11 @@ struct SoapAction {
 
   // The first argument of that name, or null.
   const std::string* Argument(std::string_view argName) const;
+  // The argument's value; throws UpnpError InvalidArgs when it is absent.
+  const std::string& Required(std::string_view argName) const;
+  // An unsigned 32-bit argument in decimal; absent: 0 (some control points leave out what they
+  // do not use). Throws UpnpError InvalidArgs for anything else.
+  std::uint32_t Ui4(std::string_view argName) const;
 };
 
 // The action in an envelope (any prefixes; Envelope > Body > the action). Throws UpnpError

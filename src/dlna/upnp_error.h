@@ -21,6 +21,9 @@ inline UpnpError InvalidAction() { return UpnpError(401, "Invalid Action"); }
 inline UpnpError InvalidArgs() { return UpnpError(402, "Invalid Args"); }
 inline UpnpError ActionFailed() { return UpnpError(501, "Action Failed"); }
 inline UpnpError NoSuchObject() { return UpnpError(701, "No such object"); }
+inline UpnpError UnsupportedSortCriteria() {
+  return UpnpError(709, "Unsupported or invalid sort criteria");
+}
 inline UpnpError InvalidConnectionReference() {
   return UpnpError(706, "Invalid connection reference");
 }

@@ -1,6 +1,5 @@
 #include "dlna/upnp_handler.h"
 
-#include <cstdint>
 #include <utility>
 
 #include "dlna/device.h"
@@ -32,35 +31,13 @@ bool AsksToClose(const http::TNetHTTPRequestInfo& request) {
   return connection.find("close") != std::string::npos;
 }
 
-const std::string& Required(const SoapAction& action, std::string_view name) {
-  const std::string* value = action.Argument(name);
-  if (value == nullptr) throw InvalidArgs();
-  return *value;
-}
-
-// An unsigned 32-bit argument in decimal; absent: 0 (some control points leave out what they
-// do not use).
-std::uint32_t Ui4(const SoapAction& action, std::string_view name) {
-  const std::string* value = action.Argument(name);
-  if (value == nullptr) return 0;
-  if (value->empty() || value->size() > 10) throw InvalidArgs();
-  std::uint64_t n = 0;
-  for (const char c : *value) {
-    if (c < '0' || c > '9') throw InvalidArgs();
-    n = n * 10 + static_cast<std::uint64_t>(c - '0');
-  }
-  if (n > 0xFFFFFFFFu) throw InvalidArgs();
-  return static_cast<std::uint32_t>(n);
-}
-
 }  // namespace
 
 UpnpRequestHandler::UpnpRequestHandler(DeviceFacts device, ContentSource& content,
                                        std::vector<std::string> sourceProtocolInfo,
                                        UpnpHandlerOptions options)
     : description_(DeviceDescription(device)),
-      content_(content),
-      sourceProtocolInfo_(Join(sourceProtocolInfo, ",")),
+      state_{content, Join(sourceProtocolInfo, ","), {}},
       options_(std::move(options)),
       events_(std::make_unique<EventPublisher>(
           [this](const ServiceUrls& service) { return EventedState(service); },
@@ -75,7 +52,10 @@ void UpnpRequestHandler::Handle(http::TNetPeerThread& thread, http::TNetHTTPRequ
     return query.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
   };
   const bool resource = startsWith(kResourceQueryPrefix) || startsWith(kArtQueryPrefix);
-  if (resource && read) return content_.StreamResource(thread, request, response);
+  if (resource && read) {
+    return state_.content.StreamResource(thread, request, response,
+                                         PlayerOf(request.HeaderLines()));
+  }
   response.SetServer(options_.serverHeader);
   response.SetCloseAfterResponse(AsksToClose(request));
   auto refuse = [&response](const char* allowed) {
@@ -124,7 +104,8 @@ void UpnpRequestHandler::AnswerControl(const ServiceUrls& service, http::TNetPee
   const std::string baseUrl = "http://" + local.IP() + ":" + std::to_string(local.Port());
   try {
     const SoapAction action = ParseSoapAction(request.FormText());
-    const SoapArguments out = Perform(service, action, baseUrl);
+    const ActionCall call{action, state_, baseUrl, PlayerOf(request.HeaderLines())};
+    const SoapArguments out = Perform(service, call);
     response.SetBodyText(SoapResponse(service.type, action.name, out));
   } catch (const UpnpError& e) {
     response.SetResponseCode(500);
@@ -136,78 +117,22 @@ void UpnpRequestHandler::AnswerControl(const ServiceUrls& service, http::TNetPee
   }
 }
 
-SoapArguments UpnpRequestHandler::Perform(const ServiceUrls& service, const SoapAction& action,
-                                          const std::string& baseUrl) {
-  const std::string& name = action.name;
-  const std::string_view type = service.type;
-  if (type == kContentDirectoryType) {
-    if (name == "Browse") return Browse(action, baseUrl);
-    if (name == "GetSearchCapabilities") return {{"SearchCaps", ""}};
-    if (name == "GetSortCapabilities") return {{"SortCaps", ""}};
-    if (name == "GetSystemUpdateID") return {{"Id", std::to_string(content_.SystemUpdateId())}};
-  } else if (type == kConnectionManagerType) {
-    if (name == "GetProtocolInfo") return {{"Source", sourceProtocolInfo_}, {"Sink", ""}};
-    if (name == "GetCurrentConnectionIDs") return {{"ConnectionIDs", "0"}};
-    if (name == "GetCurrentConnectionInfo") return GetCurrentConnectionInfo(action);
-  } else if (type == kRegistrarType) {
-    // Every device may play from here: the registrar exists only for the TVs that ask it.
-    if (name == "IsAuthorized" || name == "IsValidated") return {{"Result", "1"}};
-    if (name == "RegisterDevice") return {{"RegistrationRespMsg", ""}};
-  }
-  throw InvalidAction();
-}
-
-SoapArguments UpnpRequestHandler::Browse(const SoapAction& action, const std::string& baseUrl) {
-  BrowseRequest browse;
-  browse.objectId = Required(action, "ObjectID");
-  const std::string& flag = Required(action, "BrowseFlag");
-  if (flag == "BrowseMetadata") {
-    browse.metadata = true;
-  } else if (flag != "BrowseDirectChildren") {
-    throw InvalidArgs();
-  }
-  // Filter and SortCriteria are taken and not applied: every property is given, in the
-  // tree's own order (GetSortCapabilities offers none).
-  browse.start = Ui4(action, "StartingIndex");
-  browse.count = Ui4(action, "RequestedCount");
-  const BrowseResult result = content_.Browse(browse, baseUrl);
-  return {{"Result", result.didl},
-          {"NumberReturned", std::to_string(result.returned)},
-          {"TotalMatches", std::to_string(result.total)},
-          {"UpdateID", std::to_string(content_.SystemUpdateId())}};
-}
-
-SoapArguments UpnpRequestHandler::GetCurrentConnectionInfo(const SoapAction& action) {
-  const std::string& id = Required(action, "ConnectionID");
-  const std::string digits = id.substr(id[0] == '-' ? 1 : 0);
-  if (id.empty() || digits.empty() || digits.size() > 10 ||
-      digits.find_first_not_of("0123456789") != std::string::npos)
-    throw InvalidArgs();
-  // Only the one connection a server without PrepareForConnection has: 0.
-  if (digits.find_first_not_of('0') != std::string::npos) throw InvalidConnectionReference();
-  return {{"RcsID", "-1"},
-          {"AVTransportID", "-1"},
-          {"ProtocolInfo", ""},
-          {"PeerConnectionManager", ""},
-          {"PeerConnectionID", "-1"},
-          {"Direction", "Output"},
-          {"Status", "OK"}};
+SoapArguments UpnpRequestHandler::Perform(const ServiceUrls& service, const ActionCall& call) {
+  const ServiceTable* table = ServiceTableOf(service.type);
+  const ActionEntry* action = table ? ActionOf(*table, call.action.name) : nullptr;
+  if (action == nullptr) throw InvalidAction();
+  return action->handler(call);
 }
 
 std::vector<std::pair<std::string, std::string>> UpnpRequestHandler::EventedState(
     const ServiceUrls& service) {
-  const std::string_view type = service.type;
-  if (type == kContentDirectoryType)
-    return {{"SystemUpdateID", std::to_string(content_.SystemUpdateId())},
-            {"ContainerUpdateIDs", ""}};
-  if (type == kConnectionManagerType)
-    return {{"SourceProtocolInfo", sourceProtocolInfo_},
-            {"SinkProtocolInfo", ""},
-            {"CurrentConnectionIDs", "0"}};
-  return {{"AuthorizationGrantedUpdateID", "0"},
-          {"AuthorizationDeniedUpdateID", "0"},
-          {"ValidationSucceededUpdateID", "0"},
-          {"ValidationRevokedUpdateID", "0"}};
+  std::vector<std::pair<std::string, std::string>> state;
+  const ServiceTable* table = ServiceTableOf(service.type);
+  if (table == nullptr) return state;
+  for (const VariableEntry& variable : table->variables) {
+    if (variable.evented) state.emplace_back(variable.name, variable.evented(state_));
+  }
+  return state;
 }
 
 }  // namespace tovi::dlna

@@ -6,7 +6,8 @@
 // ContentSource::StreamResource untouched.
 // Another query gets 404, a method a URL does not take 405 with Allow.
 //
-// SOAP: an unknown action is fault 401, missing or malformed arguments 402, an object the
+// SOAP: the actions are those of the services' tables (services.h); an unknown action is fault
+// 401, missing or malformed arguments 402, an object the
 // content source does not know its UpnpError (701), any other failure 501; every fault is
 // HTTP 500 with the UPnPError detail, and like every answer here it keeps the connection open
 // unless the request asked to close it (the server's own KeepAlive setting aside), since TVs
@@ -25,6 +26,7 @@
 #include "dlna/description.h"
 #include "dlna/eventing.h"
 #include "dlna/identity.h"
+#include "dlna/services.h"
 #include "dlna/soap.h"
 #include "http/server/http_server.h"
 
@@ -57,16 +59,12 @@ class UpnpRequestHandler {
   void AnswerDocument(const std::string& xml, http::TNetHTTPResponseInfo& response);
   void AnswerControl(const ServiceUrls& service, http::TNetPeerThread& thread,
                      http::TNetHTTPRequestInfo& request, http::TNetHTTPResponseInfo& response);
-  // The out arguments of one action; throws UpnpError.
-  SoapArguments Perform(const ServiceUrls& service, const SoapAction& action,
-                        const std::string& baseUrl);
-  SoapArguments Browse(const SoapAction& action, const std::string& baseUrl);
-  SoapArguments GetCurrentConnectionInfo(const SoapAction& action);
+  // The out arguments of one action, by its service's table; throws UpnpError.
+  SoapArguments Perform(const ServiceUrls& service, const ActionCall& call);
   std::vector<std::pair<std::string, std::string>> EventedState(const ServiceUrls& service);
 
   const std::string description_;
-  ContentSource& content_;
-  const std::string sourceProtocolInfo_;
+  ServiceState state_;
   const UpnpHandlerOptions options_;
   // Last: its sender goes before what the handler's state asks.
   std::unique_ptr<EventPublisher> events_;

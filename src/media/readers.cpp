@@ -1,10 +1,49 @@
 // Which reader reads which extension.
+#include <iterator>
+
+#include "media/asf.h"
+#include "media/avi.h"
 #include "media/facts.h"
+#include "media/flac.h"
+#include "media/image.h"
+#include "media/matroska.h"
+#include "media/mp3.h"
+#include "media/mp4.h"
+#include "media/mpeg_ts.h"
+#include "media/ogg.h"
+#include "media/wav.h"
 
 namespace tovi::media {
+namespace {
 
-std::optional<MediaFacts> ReadFacts(std::string_view /*extension*/, ByteSource& /*source*/) {
-  return std::nullopt;  // readers join this table as they come
+using Reader = std::optional<MediaFacts> (*)(ByteSource&);
+
+struct ReaderRow {
+  std::string_view extension;
+  Reader read;
+};
+
+constexpr ReaderRow kReaders[] = {
+    {"mp4", ReadMp4Facts}, {"m4v", ReadMp4Facts}, {"mov", ReadMp4Facts},
+    {"m4a", ReadMp4Facts}, {"3gp", ReadMp4Facts}, {"3g2", ReadMp4Facts},
+    {"mkv", ReadMatroskaFacts}, {"webm", ReadMatroskaFacts}, {"mka", ReadMatroskaFacts},
+    {"avi", ReadAviFacts}, {"divx", ReadAviFacts},
+    {"asf", ReadAsfFacts}, {"wmv", ReadAsfFacts}, {"wma", ReadAsfFacts},
+    {"ts", ReadMpegTsFacts}, {"m2ts", ReadMpegTsFacts}, {"mts", ReadMpegTsFacts},
+    {"mp3", ReadMp3Facts},
+    {"flac", ReadFlacFacts},
+    {"wav", ReadWavFacts},
+    {"ogg", ReadOggFacts}, {"oga", ReadOggFacts}, {"opus", ReadOggFacts}, {"ogv", ReadOggFacts},
+    {"jpg", ReadJpegFacts}, {"jpeg", ReadJpegFacts}, {"png", ReadPngFacts},
+};
+
+}  // namespace
+
+std::optional<MediaFacts> ReadFacts(std::string_view extension, ByteSource& source) {
+  for (const ReaderRow& row : kReaders) {
+    if (row.extension == extension) return row.read(source);
+  }
+  return std::nullopt;
 }
 
 }  // namespace tovi::media

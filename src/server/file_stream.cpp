@@ -43,6 +43,43 @@ class StreamingNotice {
   const StreamOptions& options_;
 };
 
+// The status and header lines of the answer for a body of size bytes, sent; what part of the
+// body goes out (*length 0: none).
+void SendHead(std::uint64_t size, http::TNetHTTPRequestInfo& request,
+              http::TNetHTTPResponseInfo& response, const StreamOptions& options,
+              std::uint64_t* first, std::uint64_t* length) {
+  const RangeAnswer answer = ResolveRange(RangeOf(request), size, first, length);
+  http::TNetHeaderList& headers = response.CustomHeaders();
+  headers.Clear();
+  headers.SetValue("Accept-Ranges", "bytes");
+  response.SetContentType(options.contentType);
+  switch (answer) {
+    case RangeAnswer::Whole:
+      response.SetResponseCode(200);
+      break;
+    case RangeAnswer::Partial:
+      response.SetResponseCode(206);
+      headers.SetValue("Content-Range", "bytes " + std::to_string(*first) + "-" +
+                                            std::to_string(*first + *length - 1) + "/" +
+                                            std::to_string(size));
+      break;
+    case RangeAnswer::Unsatisfiable:
+      response.SetResponseCode(416);
+      response.SetStatusText("Range Not Satisfiable");
+      headers.SetValue("Content-Range", "bytes */" + std::to_string(size));
+      *length = 0;
+      break;
+  }
+  // Added whole: a folded line (values such as a long flags field) is one many players misread.
+  for (const auto& [name, value] : options.extraHeaders) headers.Add(name + ": " + value);
+  response.SetContentLength(static_cast<std::int64_t>(*length));
+  response.SendHeaders();
+}
+
+bool IsHead(const http::TNetHTTPRequestInfo& request) {
+  return http::SameText(request.RequestMethod(), "HEAD");
+}
+
 }  // namespace
 
 void StreamLocalFile(http::TNetPeerThread& thread, const std::string& path,
@@ -62,38 +99,26 @@ void StreamLocalFile(http::TNetPeerThread& thread, const std::string& path,
     size = *options.partLength;
   }
   std::uint64_t first = 0, length = 0;
-  const RangeAnswer answer = ResolveRange(RangeOf(request), size, &first, &length);
-
-  http::TNetHeaderList& headers = response.CustomHeaders();
-  headers.Clear();
-  headers.SetValue("Accept-Ranges", "bytes");
-  response.SetContentType(options.contentType);
-  switch (answer) {
-    case RangeAnswer::Whole:
-      response.SetResponseCode(200);
-      break;
-    case RangeAnswer::Partial:
-      response.SetResponseCode(206);
-      headers.SetValue("Content-Range", "bytes " + std::to_string(first) + "-" +
-                                            std::to_string(first + length - 1) + "/" +
-                                            std::to_string(size));
-      break;
-    case RangeAnswer::Unsatisfiable:
-      response.SetResponseCode(416);
-      response.SetStatusText("Range Not Satisfiable");
-      headers.SetValue("Content-Range", "bytes */" + std::to_string(size));
-      length = 0;
-      break;
-  }
-  // Added whole: a folded line (values such as a long flags field) is one many players misread.
-  for (const auto& [name, value] : options.extraHeaders) headers.Add(name + ": " + value);
-  response.SetContentLength(static_cast<std::int64_t>(length));
-  response.SendHeaders();
-  if (http::SameText(request.RequestMethod(), "HEAD")) return;
+  SendHead(size, request, response, options, &first, &length);
+  if (IsHead(request)) return;
   auto& connection = thread.Connection();
   if (length > 0) {
     const StreamingNotice streaming(options);
     connection.WriteFileRange(file->NativeHandle(), options.partFirst + first, length);
+  }
+  connection.EndConnection();
+}
+
+void StreamBytes(http::TNetPeerThread& thread, std::string_view bytes,
+                 http::TNetHTTPRequestInfo& request, http::TNetHTTPResponseInfo& response,
+                 const StreamOptions& options) {
+  std::uint64_t first = 0, length = 0;
+  SendHead(bytes.size(), request, response, options, &first, &length);
+  if (IsHead(request)) return;
+  auto& connection = thread.Connection();
+  if (length > 0) {
+    const StreamingNotice streaming(options);
+    connection.Write(bytes.substr(first, length));
   }
   connection.EndConnection();
 }

@@ -1,8 +1,8 @@
-// Streams one local file as the answer to a request: GET, POST and HEAD, RFC 7233 byte ranges
-// (200, 206 with Content-Range, 416 with "bytes */size"), sizes and offsets past 4 GiB, the
-// connection closed after the body. Both the app's file URLs and the media-server side's
-// resource URLs answer through it, so that they stream alike; only the media type and the
-// extra header lines differ.
+// Streams one local file, or bytes held in memory, as the answer to a request: GET, POST and
+// HEAD, RFC 7233 byte ranges (200, 206 with Content-Range, 416 with "bytes */size"), sizes and
+// offsets past 4 GiB, the connection closed after the body. Both the app's file URLs and the
+// media-server side's resource URLs answer through it, so that they stream alike; only the media
+// type, the extra header lines and, for a text converted for a player, the bytes differ.
 // Errors: throws std::runtime_error "Operation aborted" (the engine's 500 answer) for a file that
 // cannot be opened or whose size cannot be read, before anything is sent.
 // Thread safety: one call per request, on its connection thread; calls are independent.
@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -39,5 +40,11 @@ struct StreamOptions {
 void StreamLocalFile(http::TNetPeerThread& thread, const std::string& path,
                      http::TNetHTTPRequestInfo& request, http::TNetHTTPResponseInfo& response,
                      const StreamOptions& options);
+
+// The same answer with bytes as the body (ranges, HEAD and the notices alike); never throws for
+// the bytes' sake.
+void StreamBytes(http::TNetPeerThread& thread, std::string_view bytes,
+                 http::TNetHTTPRequestInfo& request, http::TNetHTTPResponseInfo& response,
+                 const StreamOptions& options);
 
 }  // namespace tovi::server

@@ -1,10 +1,12 @@
 // What a Browse answer says of a file beyond its name: the res attributes players show a length
-// and pick a stream by, the date, the poster, and a picture's DLNA profile by its size.
+// and pick a stream by, the date, the poster, and a picture's DLNA profile by its size, as each
+// player family's row has them written.
 #include "dlna/didl.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tovi::dlna {
@@ -65,26 +67,67 @@ const FactsCase kCases[] = {
     {"gif has no profile", "a.gif", Facts({}, 100, 100), {}, "", "", {}, {"DLNA.ORG_PN"}},
 };
 
+// The case's item as written for player.
+std::string Written(const FactsCase& c, const Player& player) {
+  DidlItem item;
+  item.id = "QQ";
+  item.parentId = "0";
+  item.title = c.name;
+  item.type = MediaTypeOfName(c.name);
+  item.size = 1;
+  item.url = "http://h/?dlna/res/QQ.x";
+  item.facts = c.facts;
+  item.modified = c.modified;
+  item.albumArtUrl = c.artUrl;
+  item.albumArtProfile = c.artProfile;
+  DidlWriter didl(player);
+  didl.Add(item);
+  return didl.Document();
+}
+
+// The facts as each family's row has them written: its media types, and no profile at all
+// for a family that takes none.
+struct PlayerCase {
+  const char* family;
+  FactsCase facts;
+};
+
+const PlayerCase kPlayerCases[] = {
+    {"Xbox",
+     {"no picture profile nor poster profile for a player that takes none", "a.jpg",
+      Facts({}, 1024, 768), {}, "http://h/?dlna/res/Pp.jpg", "JPEG_TN",
+      {"resolution=\"1024x768\"", "<upnp:albumArtURI>http://h/?dlna/res/Pp.jpg</upnp:albumArtURI>"},
+      {"DLNA.ORG_PN", "profileID"}}},
+    {"LG", {"a picture's profile for a player that takes them", "a.jpg", Facts({}, 1024, 768), {},
+            "", "", {Pn("JPEG_MED")}, {}}},
+    {"Samsung",
+     {"the family's own media type beside the facts", "a.mkv", Facts(3030, 1920, 1080), {}, "", "",
+      {"duration=\"0:00:03.030\" resolution=\"1920x1080\" protocolInfo=\"http-get:*:video/x-mkv:"},
+      {}}},
+};
+
+const Player& Family(const char* family) {
+  for (const Player& player : KnownPlayers()) {
+    if (std::string_view(player.family) == family) return player;
+  }
+  ADD_FAILURE() << "no row " << family;
+  return UnknownPlayer();
+}
+
+void ExpectParts(const FactsCase& c, const std::string& doc) {
+  for (const std::string& part : c.present) EXPECT_NE(doc.find(part), std::string::npos) << part << "\n" << doc;
+  for (const std::string& part : c.absent) EXPECT_EQ(doc.find(part), std::string::npos) << part << "\n" << doc;
+}
+
 TEST(DidlFacts, ItemsCarryTheirFactsDateArtAndPictureProfile) {
   for (const FactsCase& c : kCases) {
     SCOPED_TRACE(c.what);
-    DidlItem item;
-    item.id = "QQ";
-    item.parentId = "0";
-    item.title = c.name;
-    item.type = MediaTypeOfName(c.name);
-    ASSERT_NE(item.type, nullptr);
-    item.size = 1;
-    item.url = "http://h/?dlna/res/QQ.x";
-    item.facts = c.facts;
-    item.modified = c.modified;
-    item.albumArtUrl = c.artUrl;
-    item.albumArtProfile = c.artProfile;
-    DidlWriter didl;
-    didl.Add(item);
-    const std::string doc = didl.Document();
-    for (const std::string& part : c.present) EXPECT_NE(doc.find(part), std::string::npos) << part << "\n" << doc;
-    for (const std::string& part : c.absent) EXPECT_EQ(doc.find(part), std::string::npos) << part << "\n" << doc;
+    ASSERT_NE(MediaTypeOfName(c.name), nullptr);
+    ExpectParts(c, Written(c, UnknownPlayer()));
+  }
+  for (const PlayerCase& p : kPlayerCases) {
+    SCOPED_TRACE(std::string(p.family) + ": " + p.facts.what);
+    ExpectParts(p.facts, Written(p.facts, Family(p.family)));
   }
   DidlWriter didl;
   didl.Add(DidlContainer{"QQ", "0", "Films", {}, "http://h/?dlna/res/Pp.jpg", "JPEG_SM"});

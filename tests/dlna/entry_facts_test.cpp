@@ -60,7 +60,10 @@ class PostersAndCovers : public ::testing::Test {
   void TearDown() override { server_->SetActive(false); }
 
   std::string Browse(const std::string& path, bool metadata) {
-    return content_->Browse(BrowseRequest{ObjectIdOfPath(path), metadata, 0, 0}, base_).didl;
+    BrowseRequest request;
+    request.objectId = ObjectIdOfPath(path);
+    request.metadata = metadata;
+    return content_->Browse(request, base_).didl;
   }
   std::string Res(const std::string& path) const {
     return ResourceUrl(base_, ObjectIdOfPath(path), ExtensionOf(path));

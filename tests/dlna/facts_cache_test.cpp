@@ -52,9 +52,9 @@ class FactsInBrowse : public ::testing::Test {
     content_.emplace(std::move(options));
   }
   std::string BrowseFolder() {
-    return content_->Browse(BrowseRequest{ObjectIdOfPath(dir_.Folder()), false, 0, 0},
-                            "http://127.0.0.1:8027")
-        .didl;
+    BrowseRequest request;
+    request.objectId = ObjectIdOfPath(dir_.Folder());
+    return content_->Browse(request, "http://127.0.0.1:8027").didl;
   }
 
   tovi::testing::TempDir dir_;

@@ -26,8 +26,8 @@ class FakeContent : public ContentSource {
   }
   std::uint32_t SystemUpdateId() override { return kUpdateId; }
   void StreamResource(http::TNetPeerThread&, http::TNetHTTPRequestInfo& request,
-                      http::TNetHTTPResponseInfo& response) override {
-    response.SetBodyText("resource " + request.QueryText());
+                      http::TNetHTTPResponseInfo& response, const Player& player) override {
+    response.SetBodyText("resource " + request.QueryText() + " for " + player.family);
   }
 };
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <vector>
@@ -15,11 +16,16 @@
 #include "dlna/device.h"
 #include "dlna/media_types.h"
 #include "dlna/object_ids.h"
+#include "dlna/sort_order.h"
+#include "dlna/subtitle_text.h"
 #include "dlna/upnp_error.h"
 #include "platform/files.h"
 #include "platform/utf8.h"
 #include "server/media_handler.h"
 #include "server/playlists.h"
+#include "support/fake_media_host.h"
+#include "support/file_times.h"
+#include "support/file_url.h"
 #include "support/http_exchange.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
@@ -165,27 +171,56 @@ std::vector<XmlNode> Objects(const std::string& didl) {
 class FolderContentTest : public ::testing::Test {
  protected:
   FolderContentTest() {
+    Reopen([](FolderContentOptions& o) { o.maxBrowseCount = kBound; });
+    rules_ = PathRules{fs::kSeparator == '\\' ? server::PathStyle::Windows : server::PathStyle::Posix,
+                       fs::kSeparator, {dir_.Folder()}};
+  }
+
+  // The tree over the temporary drive, with no media folders unless the change gives some.
+  void Reopen(const std::function<void(FolderContentOptions&)>& change) {
     FolderContentOptions options = PlatformFolderContentOptions();
     const std::string drive = dir_.Folder();
     options.drives = [drive] { return std::vector<std::string>{drive}; };
-    options.maxBrowseCount = kBound;
+    options.mediaFolders = nullptr;
     options.streamStarted = [this] { ++streamsStarted_; };
     options.streamEnded = [this] { ++streamsEnded_; };
+    change(options);
     content_.emplace(std::move(options));
-    rules_ = PathRules{fs::kSeparator == '\\' ? server::PathStyle::Windows : server::PathStyle::Posix,
-                       fs::kSeparator, {drive}};
   }
 
   BrowseResult Browse(const std::string& id, bool metadata, std::uint32_t start = 0,
-                      std::uint32_t count = 0) {
-    return content_->Browse(BrowseRequest{id, metadata, start, count}, kBase);
+                      std::uint32_t count = 0, const std::string& sortCriteria = "") {
+    BrowseRequest request;
+    request.objectId = id;
+    request.metadata = metadata;
+    request.start = start;
+    request.count = count;
+    request.sortBy = ParseSortCriteria(sortCriteria);
+    return content_->Browse(request, kBase);
+  }
+  // The titles of a folder's children, all pages of pageSize read in turn.
+  std::vector<std::string> Titles(const std::string& id, const std::string& sortCriteria,
+                                  std::uint32_t pageSize) {
+    std::vector<std::string> titles;
+    for (std::uint32_t start = 0;; start += pageSize) {
+      const BrowseResult r = Browse(id, false, start, pageSize, sortCriteria);
+      for (const XmlNode& o : Objects(r.didl)) titles.push_back(o.ChildText("dc:title"));
+      if (r.returned == 0 || start + r.returned >= r.total) break;
+    }
+    return titles;
   }
   std::string IdOf(const std::string& path) const { return ObjectIdOfPath(path); }
-  std::string FolderId(const std::string& relative) const {
+  // The drive's title as the root shows it: its path without the separator.
+  std::string TitleOfDrive() const { return dir_.Native(); }
+  // relative: "/" separated.
+  std::string FolderId(std::string relative) const {
+    std::replace(relative.begin(), relative.end(), '/', fs::kSeparator);
     return IdOf(relative.empty() ? dir_.Folder() : dir_.Path(relative) + fs::kSeparator);
   }
 
   static constexpr std::uint32_t kBound = 4;
+  // A player whose row asks for a BOM before UTF-8 subtitles.
+  static constexpr const char* kBomWanted = "User-Agent: DLNADOC/1.50 SEC_HHP_[TV] Samsung/1.0";
   tovi::testing::TempDir dir_;
   std::optional<FolderContent> content_;
   PathRules rules_;
@@ -231,11 +266,10 @@ TEST_F(FolderContentTest, ListsFoldersThenMediaFilesWithTitlesTypesAndSubtitles)
   const std::vector<XmlNode> rest = Objects(second.didl);
   objects.insert(objects.end(), rest.begin(), rest.end());
 
-  // The listing's own order, folders first.
-  std::vector<std::string> expected;
-  const std::vector<std::string> listing = server::ListFolder(dir_.Folder(), fs::kSeparator);
-  for (const std::string& p : listing) if (p.back() == fs::kSeparator) expected.push_back(p);
-  for (const std::string& p : listing) if (p.back() != fs::kSeparator && MediaTypeOfName(p)) expected.push_back(p);
+  // Folders first, each group in natural order (Latin before Cyrillic).
+  const std::vector<std::string> expected = {
+      dir_.Path("B") + fs::kSeparator, dir_.Path(kOddFolder) + fs::kSeparator,
+      dir_.Path("film.mkv"), dir_.Path("pic.jpg"), dir_.Path("song.MP3"), dir_.Path(kOddFilm)};
   ASSERT_EQ(objects.size(), expected.size()) << first.didl << second.didl;
 
   struct Want { std::string upnpClass, mime, subtitle; };
@@ -317,6 +351,110 @@ TEST_F(FolderContentTest, PagesByStartAndCountWithinTheBound) {
   }
 }
 
+void SetAge(const std::string& path, int minutes) {
+  tovi::testing::SetModifiedMinutesAgo(path, minutes);
+}
+
+TEST_F(FolderContentTest, OrdersFoldersFirstNaturallyOrAsSortCriteriaAsk) {
+  const std::string s1 = "\xD1\x81\xD0\xB5\xD1\x80\xD0\xB8\xD1\x8F 1.mkv";   // серия 1
+  const std::string s2 = "\xD0\xA1\xD0\xB5\xD1\x80\xD0\xB8\xD1\x8F 2.mkv";   // Серия 2
+  const std::string s10 = "\xD0\xA1\xD0\xB5\xD1\x80\xD0\xB8\xD1\x8F 10.mkv";  // Серия 10
+  const std::pair<std::string, int> files[] = {
+      {s10, 50}, {"b.mp4", 40}, {s1, 30}, {"A.mp4", 20}, {s2, 40}};
+  for (const auto& [name, age] : files) SetAge(dir_.Write(name, "x"), age);
+  const std::pair<std::string, int> folders[] = {{"Season 10", 5}, {"season 2", 7}, {"Extras", 6}};
+  for (const auto& [name, age] : folders) SetAge(dir_.MakeFolder(name), age);
+
+  struct Case { std::string criteria; std::vector<std::string> titles; };
+  const Case cases[] = {
+      {"", {"Extras", "season 2", "Season 10", "A.mp4", "b.mp4", s1, s2, s10}},
+      {"+dc:title", {"Extras", "season 2", "Season 10", "A.mp4", "b.mp4", s1, s2, s10}},
+      {"-dc:title", {"Season 10", "season 2", "Extras", s10, s2, s1, "b.mp4", "A.mp4"}},
+      {"+dc:date", {"season 2", "Extras", "Season 10", s10, "b.mp4", s2, s1, "A.mp4"}},
+      // Equal dates fall back to the title, then the next key.
+      {"-dc:date,-dc:title", {"Season 10", "Extras", "season 2", "A.mp4", s1, s2, "b.mp4", s10}},
+  };
+  const std::string id = FolderId("");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.criteria);
+    EXPECT_EQ(Titles(id, c.criteria, 3), c.titles);   // pages of three
+    EXPECT_EQ(Titles(id, c.criteria, kBound), c.titles);
+  }
+  try {
+    Browse(id, false, 0, 0, "+upnp:class");
+    ADD_FAILURE() << "an unsupported criterion was taken";
+  } catch (const UpnpError& e) {
+    EXPECT_EQ(e.Code(), 709);
+  }
+}
+
+TEST_F(FolderContentTest, AnswersAllAtOnceUpToTheBoundForClientsThatNeverPage) {
+  for (int i = 0; i < 700; ++i) dir_.Write("seven/f" + std::to_string(i) + ".mp3", "");
+  for (int i = 0; i < 6000; ++i) dir_.Write("many/f" + std::to_string(i) + ".mp3", "");
+  Reopen([](FolderContentOptions&) {});
+  struct Case { std::string folder; std::uint32_t start, count, returned, total; };
+  const Case cases[] = {
+      {"seven", 0, 0, 700, 700},      // "all"
+      {"seven", 0, 6000, 700, 700},
+      {"seven", 0, 10, 10, 700},      // a page asked for stays one
+      {"many", 0, 0, 5000, 6000},     // the bound
+      {"many", 0, 6000, 5000, 6000},
+      {"many", 5500, 0, 500, 6000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.folder + " " + std::to_string(c.start) + "+" + std::to_string(c.count));
+    const BrowseResult r = Browse(FolderId(c.folder), false, c.start, c.count);
+    EXPECT_EQ(r.returned, c.returned);
+    EXPECT_EQ(r.total, c.total);
+    EXPECT_EQ(Objects(r.didl).size(), c.returned);
+  }
+  // No turn for another large answer: a smaller page, the total still exact.
+  Reopen([](FolderContentOptions& o) {
+    o.largeAnswersAtOnce = 0;
+    o.largeAnswerWaitMs = 0;
+  });
+  const BrowseResult r = Browse(FolderId("seven"), false, 0, 0);
+  EXPECT_EQ(r.returned, FolderContentOptions().largeAnswerObjects);
+  EXPECT_EQ(r.total, 700u);
+}
+
+TEST_F(FolderContentTest, RootOffersTheUsersMediaFoldersFirstWithTheirPathsIds) {
+  const std::string film = dir_.Write("Users/me/Videos/film.mkv", "x");
+  const std::string videos = dir_.MakeFolder("Users/me/Videos") + fs::kSeparator;
+  const std::string music = dir_.MakeFolder("Users/me/Music") + fs::kSeparator;
+  tovi::testing::TempDir elsewhere;  // outside the drive: not offered
+  const std::string video = "\xD0\x92\xD0\xB8\xD0\xB4\xD0\xB5\xD0\xBE";  // Видео
+  Reopen([&](FolderContentOptions& o) {
+    o.mediaFolders = [&] {
+      return std::vector<fs::MediaFolder>{
+          {videos, video}, {elsewhere.Folder(), "Elsewhere"}, {music, "Music"}};
+    };
+  });
+  const BrowseResult root = Browse(kRootId, false);
+  EXPECT_EQ(root.total, 3u);
+  const std::vector<XmlNode> objects = Objects(root.didl);
+  ASSERT_EQ(objects.size(), 3u);
+  const std::pair<std::string, std::string> expected[] = {
+      {FolderId("Users/me/Videos"), video}, {FolderId("Users/me/Music"), "Music"},
+      {FolderId(""), TitleOfDrive()}};
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(objects[i].attributes.at("id"), expected[i].first);
+    EXPECT_EQ(objects[i].attributes.at("parentID"), kRootId);
+    EXPECT_EQ(objects[i].ChildText("dc:title"), expected[i].second);
+  }
+  EXPECT_EQ(Objects(Browse(kRootId, true).didl).at(0).attributes.at("childCount"), "3");
+  // Its film has one id and one parent, whichever way it was reached.
+  const std::vector<XmlNode> inVideos = Objects(Browse(FolderId("Users/me/Videos"), false).didl);
+  ASSERT_EQ(inVideos.size(), 1u);
+  EXPECT_EQ(inVideos[0].attributes.at("id"), IdOf(film));
+  EXPECT_EQ(inVideos[0].attributes.at("parentID"), FolderId("Users/me/Videos"));
+  const std::vector<XmlNode> inMe = Objects(Browse(FolderId("Users/me"), false).didl);
+  ASSERT_EQ(inMe.size(), 2u);
+  EXPECT_EQ(inMe[1].attributes.at("id"), FolderId("Users/me/Videos"));
+  EXPECT_EQ(Objects(Browse(FolderId("Users/me/Videos"), true).didl).at(0).attributes.at("parentID"),
+            FolderId("Users/me"));
+}
+
 TEST_F(FolderContentTest, MetadataOfRootFolderAndItemNamesItsParent) {
   dir_.Write("Sub/a.mp4", "12345");
   dir_.Write("Sub/a.srt", "s");
@@ -388,9 +526,9 @@ class FolderContentStreaming : public FolderContentTest {
         "127.0.0.1", 0,
         [this](http::TNetPeerThread& t, http::TNetHTTPRequestInfo& rq, http::TNetHTTPResponseInfo& rs) {
           if (IsDlnaRequest(rq.RequestPath(), rq.QueryText())) {
-            content_->StreamResource(t, rq, rs);
+            content_->StreamResource(t, rq, rs, PlayerOf(rq.HeaderLines()));
           } else {
-            rs.SetResponseCode(404);
+            app_.Handle(t, rq, rs);
           }
         });
     server_->SetActive(true);
@@ -402,6 +540,8 @@ class FolderContentStreaming : public FolderContentTest {
     return "/?dlna/res/" + IdOf(path) + "." + extension;
   }
 
+  tovi::testing::FakeMediaHost window_{"192.0.2.7"};
+  server::MediaRequestHandler app_{window_};  // the app's own file URLs
   std::shared_ptr<http::TNetHTTPServer> server_;
   std::uint16_t port_ = 0;
 };
@@ -493,6 +633,69 @@ TEST_F(FolderContentStreaming, AnswersNotFoundForResourcesThatNameNoShownFile) {
     const auto r = testing::Get(port_, target);
     EXPECT_EQ(r.status, 404) << target;
     EXPECT_EQ(r.body, "Not Found") << target;
+  }
+}
+
+// A Russian subtitle as most are written, in Windows-1251: offered beside its film, served to
+// players as UTF-8 (length, HEAD and ranges those of the UTF-8 text); the app's own file URL
+// still gives the file's bytes. The PC's 8-bit code page here is Windows-1251: a Russian
+// Windows, or a POSIX locale that names no 8-bit charset.
+TEST_F(FolderContentStreaming, ServesAWindows1251SubtitleAsUtf8AndTheAppItsBytes) {
+  const std::string cues = "1\r\n00:00:01,000 --> 00:00:04,000\r\n";
+  const std::string cp1251 = cues + "\xCF\xF0\xEE\xE2\xE5\xF0\xEA\xE0 & <\xF1\xF3\xE1\xF2\xE8\xF2\xF0\xFB>\r\n";
+  const std::string utf8 = cues + "Проверка & <субтитры>\r\n";
+  const std::string film = dir_.Write("Фильм.mkv", "film");
+  const std::string srt = dir_.Write("Фильм.srt", cp1251);
+  const std::string huge(kMaxConvertedSubtitleBytes + 1, '\xE0');
+  const std::string hugeSrt = dir_.Write("huge.srt", huge);
+  const std::string srtUrl = "http://127.0.0.1" + Target(srt, "srt");
+
+  const std::vector<XmlNode> objects = Objects(Browse(FolderId(""), false).didl);
+  ASSERT_EQ(objects.size(), 1u);
+  ASSERT_NE(objects[0].Child("sec:CaptionInfoEx"), nullptr);
+  EXPECT_EQ(objects[0].ChildText("sec:CaptionInfoEx"), kBase + Target(srt, "srt"));
+
+  const std::string size = std::to_string(utf8.size());
+  const std::string last = std::to_string(utf8.size() - 1);
+  const std::string bom = std::string(kUtf8Bom);
+  struct Case {
+    std::string method, target, headers;
+    int status;
+    std::string body, contentLength, contentRange;
+  };
+  const Case cases[] = {
+      {"GET", Target(srt, "srt"), "", 200, utf8, size, ""},
+      {"HEAD", Target(srt, "SRT"), "", 200, "", size, ""},
+      {"GET", Target(srt, "srt"), "Range: bytes=35-52\r\n", 206, utf8.substr(35, 18), "18",
+       "bytes 35-52/" + size},
+      {"HEAD", Target(srt, "srt"), "Range: bytes=-10\r\n", 206, "", "10",
+       "bytes " + std::to_string(utf8.size() - 10) + "-" + last + "/" + size},
+      {"GET", Target(srt, "srt"), std::string(kBomWanted) + "\r\n", 200, bom + utf8,
+       std::to_string(utf8.size() + 3), ""},
+      {"GET", Target(srt, "srt"), "Range: bytes=" + size + "-\r\n", 416, "", "0",
+       "bytes */" + size},
+      {"GET", Target(hugeSrt, "srt"), "Range: bytes=0-3\r\n", 206, huge.substr(0, 4), "4",
+       "bytes 0-3/" + std::to_string(huge.size())},
+      {"GET", testing::FileUrlPath(srt), "", 200, cp1251, std::to_string(cp1251.size()), ""},
+      {"HEAD", testing::FileUrlPath(srt), "", 200, "", std::to_string(cp1251.size()), ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.method + " " + c.target + " " + c.headers);
+    const auto r = testing::Get(port_, c.target, c.headers, c.method);
+    ASSERT_TRUE(r.connected);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_TRUE(r.body == c.body) << r.body;
+    EXPECT_EQ(r.Header("Content-Length"), c.contentLength);
+    EXPECT_EQ(r.Header("Content-Range"), c.contentRange);
+    if (c.target.rfind("/?dlna/", 0) == 0) {
+      EXPECT_EQ(r.Header("Content-Type"), "text/srt");
+    }
+  }
+
+  // Samsung's players ask where the subtitle is on a HEAD as on a GET.
+  for (const char* method : {"HEAD", "GET"}) {
+    const auto r = testing::Get(port_, Target(film, "mkv"), "getCaptionInfo.sec: 1\r\n", method);
+    EXPECT_EQ(r.Header("CaptionInfo.sec"), srtUrl) << method;
   }
 }
 

@@ -94,7 +94,15 @@ TEST(MediaTypes, ProtocolInfosNameTypeTransferAndProfile) {
               served.end())
         << profile;
   }
-  EXPECT_EQ(served.back(), SubtitleProtocolInfo());
+  // Every subtitle kind offered beside a video; a VobSub index is none.
+  for (const char* name : {"a.srt", "a.ASS", "a.ssa", "a.vtt", "a.sub"}) {
+    const SubtitleType* type = SubtitleTypeOfName(name);
+    ASSERT_NE(type, nullptr) << name;
+    EXPECT_NE(std::find(served.begin(), served.end(), SubtitleProtocolInfo(type->mime)),
+              served.end())
+        << name;
+  }
+  EXPECT_EQ(SubtitleTypeOfName("a.idx"), nullptr);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -129,10 +130,13 @@ TEST(UpnpControl, ActionsAnswerAndFaultsKeepTheConnection) {
        "<RequestedCount>4294967296</RequestedCount>", {}, 402},
       {"dlna/cds/control", cds, "Browse", "<BrowseFlag>BrowseMetadata</BrowseFlag>", {}, 402},
       {"dlna/cds/control", cds, "GetSearchCapabilities", "", {{"SearchCaps", ""}}, 0},
-      {"dlna/cds/control", cds, "GetSortCapabilities", "", {{"SortCaps", ""}}, 0},
+      {"dlna/cds/control", cds, "Browse",
+       "<ObjectID>0</ObjectID><BrowseFlag>BrowseDirectChildren</BrowseFlag>"
+       "<SortCriteria>+upnp:class,+dc:title</SortCriteria>", {}, 709},
+      {"dlna/cds/control", cds, "GetSortCapabilities", "", {{"SortCaps", "dc:title,dc:date"}}, 0},
       {"dlna/cds/control", cds, "GetSystemUpdateID", "", {{"Id", "7"}}, 0},
-      // Vendor actions some TVs try first.
-      {"dlna/cds/control", cds, "X_GetFeatureList", "", {}, 401},
+      // A vendor's action no table holds.
+      {"dlna/cds/control", cds, "X_GetTVSlideShow", "", {}, 401},
       {"dlna/cms/control", cms, "GetProtocolInfo", "",
        {{"Source", "http-get:*:video/mp4:*,http-get:*:audio/mpeg:*"}, {"Sink", ""}}, 0},
       {"dlna/cms/control", cms, "GetCurrentConnectionIDs", "", {{"ConnectionIDs", "0"}}, 0},
@@ -184,6 +188,59 @@ TEST(UpnpControl, ActionsAnswerAndFaultsKeepTheConnection) {
       Ask(client, Post("dlna/cds/control", std::string(kMaxSoapBodyBytes + 1, ' ')));
   EXPECT_EQ(big.status, 413);
   EXPECT_TRUE(client.WaitClosed(5000));
+}
+
+// Each service as a control point learns it: every action its SCPD describes, called with
+// arguments valid for it, answers (no 401) with the out arguments the SCPD names, in order;
+// an action no SCPD describes is 401.
+TEST(UpnpControl, EveryDescribedActionIsAnswered) {
+  UpnpServer s;
+  // A valid value for each in argument an SCPD may name; a new one must be added here.
+  const std::map<std::string, std::string> kValid{
+      {"ObjectID", "0"}, {"BrowseFlag", "BrowseDirectChildren"}, {"Filter", "*"},
+      {"StartingIndex", "0"}, {"RequestedCount", "0"}, {"SortCriteria", ""},
+      {"ConnectionID", "0"}, {"DeviceID", ""}, {"RegistrationReqMsg", "AA=="}};
+  RawClient client(s.Port());
+  const XmlElement root = ParseXml(
+      testing::Get(s.Port(), "/?dlna/device.xml", "Connection: close\r\n").body);
+  int called = 0;
+  for (const XmlElement& service : root.Child("device")->Child("serviceList")->children) {
+    const std::string type = service.Child("serviceType")->text;
+    const std::string control = service.Child("controlURL")->text.substr(2);  // after "/?"
+    const WireResponse scpd =
+        testing::Get(s.Port(), service.Child("SCPDURL")->text, "Connection: close\r\n");
+    const XmlElement doc = ParseXml(scpd.body);
+    for (const XmlElement& action : doc.Child("actionList")->children) {
+      const std::string name = action.Child("name")->text;
+      std::string args;
+      std::vector<std::string> outs;
+      for (const XmlElement& a : action.Child("argumentList")->children) {
+        const std::string argName = a.Child("name")->text;
+        if (a.Child("direction")->text == "out") {
+          outs.push_back(argName);
+          continue;
+        }
+        const auto valid = kValid.find(argName);
+        ASSERT_NE(valid, kValid.end()) << name << ": no valid value known for " << argName;
+        args += "<" + argName + ">" + valid->second + "</" + argName + ">";
+      }
+      const WireResponse r = Ask(client, Post(control, Envelope(type, name, args),
+                                              "SOAPACTION: \"" + type + "#" + name + "\"\r\n"));
+      ASSERT_EQ(r.status, 200) << type << "#" << name << ": " << r.body;
+      std::vector<std::string> answered;
+      for (const auto& [argName, value] : ParseSoapAction(r.body).arguments) {
+        answered.push_back(argName);
+      }
+      EXPECT_EQ(answered, outs) << type << "#" << name;
+      ++called;
+    }
+    const WireResponse unknown =
+        Ask(client, Post(control, Envelope(type, "X_NotDescribed", ""),
+                         "SOAPACTION: \"" + type + "#X_NotDescribed\"\r\n"));
+    EXPECT_EQ(unknown.status, 500) << type;
+    EXPECT_EQ(ErrorCodeOf(unknown.body), "401") << type;
+  }
+  EXPECT_GE(called, 10) << "the SCPDs were walked";
 }
 
 TEST(UpnpDocuments, DescriptionsAndWhatEachUrlTakes) {

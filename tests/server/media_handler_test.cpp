@@ -16,6 +16,7 @@
 #include "platform/files.h"
 #include "server/playlists.h"
 #include "support/fake_media_host.h"
+#include "support/file_url.h"
 #include "support/http_exchange.h"
 #include "support/loopback_engine.h"
 #include "support/page_server.h"
@@ -30,8 +31,10 @@ constexpr int kAnswerRoomWaitMs = 2000;
 
 namespace stdfs = std::filesystem;
 using testing::FakeMediaHost;
+using testing::FileUrlPath;
 using testing::Get;
 using testing::PageServer;
+using testing::PercentEncoded;
 using testing::Request;
 using testing::WaitUntil;
 
@@ -42,31 +45,6 @@ std::string Pattern(std::size_t size) {
   std::string s(size, '\0');
   for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
   return s;
-}
-
-std::string Percent(const std::string& bytes) {
-  std::string out;
-  for (unsigned char c : bytes) {
-    if (c <= ' ' || c >= 0x80 || c == '%' || c == '+' || c == '#' || c == '?' || c == '&') {
-      static const char* hex = "0123456789ABCDEF";
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
-// The URL path naming a local file (UTF-8): "/C:/dir/f" for C:\dir\f, the path itself on POSIX.
-std::string UrlPathOf(const std::string& localPath) {
-  std::string p = localPath;
-  if (fs::kSeparator == '\\') {
-    for (char& c : p) if (c == '\\') c = '/';
-    p = "/" + p;
-  }
-  return Percent(p);
 }
 
 class MediaHandler : public ::testing::Test {
@@ -97,7 +75,7 @@ struct StreamCase {
 
 TEST_F(MediaHandler, StreamsFilesWithRangesAsRfc7233Says) {
   const std::string bytes = Pattern(5000);
-  const std::string url = UrlPathOf(dir_.Write("film.mkv", bytes));
+  const std::string url = FileUrlPath(dir_.Write("film.mkv", bytes));
   const StreamCase cases[] = {
       {"GET", "", 200, 0, 5000, ""},
       {"GET", "bytes=0-", 200, 0, 5000, ""},
@@ -156,7 +134,7 @@ TEST_F(MediaHandler, StreamsFilesWithRangesAsRfc7233Says) {
 }
 
 TEST_F(MediaHandler, StreamsEmptyFilesAndNamesThatNeedDecoding) {
-  auto r = Get(port_, UrlPathOf(dir_.Write("empty.bin", "")));
+  auto r = Get(port_, FileUrlPath(dir_.Write("empty.bin", "")));
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(r.Header("Content-Length"), "0");
   EXPECT_EQ(r.bodyBytes, 0u);
@@ -165,7 +143,7 @@ TEST_F(MediaHandler, StreamsEmptyFilesAndNamesThatNeedDecoding) {
   for (const std::string name : {"\xD1\x84\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC \xE2\x84\x96" "1&2+3%.mkv",
                                  "Am\xC3\xA9lie.mkv", "\xE6\x98\xA0\xE7\x94\xBB.mkv"}) {  // фильм №1&2+3%, 映画
     const std::string local = dir_.Write(name, name);
-    r = Get(port_, UrlPathOf(local));
+    r = Get(port_, FileUrlPath(local));
     EXPECT_EQ(r.status, 200) << name;
     EXPECT_EQ(r.body, name);
     EXPECT_EQ(window_.RequestPath(), local);
@@ -184,7 +162,7 @@ TEST_F(MediaHandler, ServesOffsetsPastFourGiB) {
     f.seekp(static_cast<std::streamoff>(kSize - 4));
     f << "tail";
   }
-  const std::string url = UrlPathOf(path);
+  const std::string url = FileUrlPath(path);
   auto r = Get(port_, url, "Range: bytes=" + std::to_string(at) + "-" + std::to_string(at + 18) + "\r\n");
   EXPECT_EQ(r.status, 206);
   EXPECT_EQ(r.body, "past four gigabytes");
@@ -203,7 +181,7 @@ TEST_F(MediaHandler, AnswersNotFoundForEverythingElse) {
   const std::string abc = fs::kSeparator == '\\' ? "abc" : "/abc";
   const Case cases[] = {
       {"/abc", "Not Found/" + abc},
-      {UrlPathOf(dir_.Path("folder")), "Not Found/" + dir_.Path("folder")},
+      {FileUrlPath(dir_.Path("folder")), "Not Found/" + dir_.Path("folder")},
       {"/Test", "Not Found/" + std::string(fs::kSeparator == '\\' ? "Test" : "/Test")},
       {"/%FF%FE", "Not Found/"},
   };
@@ -225,7 +203,7 @@ TEST_F(MediaHandler, RefusesRequestPathsWithNul) {
   const std::string sub = EncodeUrlItem(dir_.Path("sub"));
   struct Case { std::string target; int status; std::string body; };
   const Case cases[] = {
-      {UrlPathOf(dir_.Path("a.mkv")) + nul + ".txt", 404, "Not Found"},
+      {FileUrlPath(dir_.Path("a.mkv")) + nul + ".txt", 404, "Not Found"},
       {"/COM1" + nul, 404, "Not Found"},
       {"/C:/COM1" + nul + ".mkv", 404, "Not Found"},
       {"/COM1%00", 404, "Not Found"},
@@ -260,7 +238,7 @@ TEST_F(MediaHandler, TestPageTakesAnnouncements) {
       {"?a|b|c|d|e", "a|b|c|d|e", "c (a)", 3},
       {"?&x", "", " ()", 4},
       // A name in the system code page, shown as its characters: ТВ№2|1|Зал shows Зал (ТВ№2).
-      {"?" + Percent(ansiName), ansiName,
+      {"?" + PercentEncoded(ansiName), ansiName,
        "\xD0\x97\xD0\xB0\xD0\xBB (\xD0\xA2\xD0\x92\xE2\x84\x96" "2)", 5},
   };
   for (const Case& c : steps) {

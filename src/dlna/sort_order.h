@@ -1,0 +1,44 @@
+// The order of a Browse answer: the SortCriteria a control point sends ("+dc:title",
+// "-dc:date,+dc:title"; an empty one is the default order) and the ordering of a listing by
+// them. Folders always come before files; within each, the criteria in turn, then the title
+// in natural order (see natural_order.h), so the order is total and the same for every page.
+// Errors: ParseSortCriteria throws UpnpError 709 for a property this server does not sort by.
+// Pure, safe from any thread.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tovi::dlna {
+
+// What GetSortCapabilities answers: the properties SortCriteria may name.
+inline constexpr const char* kSortCapabilities = "dc:title,dc:date";
+
+struct SortKey {
+  enum class Property { Title, Date };
+  Property property = Property::Title;
+  bool descending = false;
+  bool operator==(const SortKey&) const = default;
+};
+
+// "+dc:title,-dc:date": the keys in order. A property without its sign counts as "+" (some
+// control points leave it out); spaces around the parts are skipped, empty parts ignored.
+std::vector<SortKey> ParseSortCriteria(std::string_view criteria);
+
+// Whether some key needs the objects' dates (reading them costs a file query each).
+bool NeedsDates(const std::vector<SortKey>& keys);
+
+// One object of a listing as the order sees it.
+struct SortFacts {
+  bool folder = false;
+  std::string_view title;
+  std::int64_t modified = 0;  // seconds since 1970; read only when NeedsDates
+};
+
+// The indexes of objects in the order the keys give (empty keys: by title).
+std::vector<std::size_t> OrderOf(const std::vector<SortFacts>& objects,
+                                 const std::vector<SortKey>& keys);
+
+}  // namespace tovi::dlna

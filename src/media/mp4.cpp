@@ -1,0 +1,215 @@
+#include "media/mp4.h"
+
+#include <string_view>
+
+#include "media/reading.h"
+
+namespace tovi::media {
+namespace {
+
+// A file's top level holds a handful of boxes (ftyp, moov, mdat, free...); a fragmented one
+// may hold thousands, but then its moov comes first.
+constexpr int kMaxTopBoxes = 64;
+// Boxes walked inside moov: a few dozen per track, for films with many tracks.
+constexpr int kMaxBoxes = 2048;
+// moov/trak/mdia/minf/stbl/stsd is six deep.
+constexpr int kMaxDepth = 8;
+// The most of a box's payload a reader needs (mvhd, tkhd, stsd's first entry).
+constexpr std::size_t kMaxPayloadBytes = 256;
+
+constexpr std::uint32_t Type(const char (&name)[5]) {
+  return (std::uint32_t(std::uint8_t(name[0])) << 24) | (std::uint32_t(std::uint8_t(name[1])) << 16) |
+         (std::uint32_t(std::uint8_t(name[2])) << 8) | std::uint32_t(std::uint8_t(name[3]));
+}
+
+struct Box {
+  std::uint32_t type = 0;
+  std::uint64_t payload = 0;  // where its contents start
+  std::uint64_t end = 0;      // one past its last byte
+};
+
+// The box at offset within a parent ending at parentEnd; nothing when its size is impossible.
+std::optional<Box> BoxAt(ReadWindow& window, std::uint64_t offset, std::uint64_t parentEnd) {
+  if (parentEnd < offset || parentEnd - offset < 8) return std::nullopt;
+  const std::string_view head = window.Bytes(offset, 16);
+  if (head.size() < 8) return std::nullopt;
+  Box box;
+  box.type = static_cast<std::uint32_t>(BigEndian(head, 4, 4));
+  std::uint64_t size = BigEndian(head, 0, 4);
+  box.payload = offset + 8;
+  if (size == 1) {  // a 64-bit size follows the type
+    if (head.size() < 16) return std::nullopt;
+    size = BigEndian(head, 8, 8);
+    box.payload = offset + 16;
+  } else if (size == 0) {  // to the end of the file (or of its parent)
+    size = parentEnd - offset;
+  }
+  if (size < box.payload - offset || size > parentEnd - offset) return std::nullopt;
+  box.end = offset + size;
+  return box;
+}
+
+struct Track {
+  std::uint32_t handler = 0;           // 'vide', 'soun', ...
+  std::uint32_t headerWidth = 0, headerHeight = 0;  // tkhd, 16.16 display size
+  std::uint64_t mediaTimescale = 0, mediaDuration = 0;
+  std::string stsdEntry;               // the first sample description
+};
+
+struct Movie {
+  std::uint64_t timescale = 0, duration = 0;
+  std::uint64_t fragmentDuration = 0;  // mehd, in the movie's timescale
+  std::uint64_t longestTrackMs = 0;    // the tracks' own lengths, when the movie has none
+  std::optional<Track> track;          // the track being walked
+  MediaFacts out;
+};
+
+void ReadMvhd(std::string_view p, Movie& movie) {
+  const bool v1 = !p.empty() && p[0] == 1;
+  movie.timescale = BigEndian(p, v1 ? 20 : 12, 4);
+  movie.duration = BigEndian(p, v1 ? 24 : 16, v1 ? 8 : 4);
+  // All ones: the length is not known.
+  if (movie.duration == (v1 ? ~0ull : 0xFFFFFFFFull)) movie.duration = 0;
+}
+
+void ReadTkhd(std::string_view p, Track& track) {
+  const bool v1 = !p.empty() && p[0] == 1;
+  const std::size_t at = v1 ? 88 : 76;
+  track.headerWidth = static_cast<std::uint32_t>(BigEndian(p, at, 4) >> 16);
+  track.headerHeight = static_cast<std::uint32_t>(BigEndian(p, at + 4, 4) >> 16);
+}
+
+void ReadMdhd(std::string_view p, Track& track) {
+  const bool v1 = !p.empty() && p[0] == 1;
+  track.mediaTimescale = BigEndian(p, v1 ? 20 : 12, 4);
+  track.mediaDuration = BigEndian(p, v1 ? 24 : 16, v1 ? 8 : 4);
+  if (track.mediaDuration == (v1 ? ~0ull : 0xFFFFFFFFull)) track.mediaDuration = 0;
+}
+
+// A visual sample entry holds the coded picture size; an audio one the channels and rate
+// (QuickTime's version 2 entry moves them past the old fields, as a double and a count).
+void TakeTrack(const Track& track, MediaFacts& out) {
+  const std::string_view entry = track.stsdEntry;
+  if (track.handler == Type("vide") && !out.width) {
+    out.width = Positive(BigEndian(entry, 32, 2), kMaxPictureSide);
+    out.height = Positive(BigEndian(entry, 34, 2), kMaxPictureSide);
+    if (!out.width || !out.height) {
+      out.width = Positive(track.headerWidth, kMaxPictureSide);
+      out.height = Positive(track.headerHeight, kMaxPictureSide);
+    }
+  } else if (track.handler == Type("soun") && !out.channels) {
+    const std::uint64_t version = BigEndian(entry, 16, 2);
+    std::uint64_t channels = BigEndian(entry, 24, 2);
+    std::uint64_t rate = BigEndian(entry, 32, 4) >> 16;
+    if (version == 2) {
+      const double rate2 = BigEndianFloat(entry, 40, 8);
+      rate = rate2 >= 1 && rate2 <= double(kMaxSampleRate) ? static_cast<std::uint64_t>(rate2) : 0;
+      channels = BigEndian(entry, 48, 4);
+    }
+    // A rate past 16 bits does not fit the old field: the media's timescale is the rate then.
+    if (rate == 0) rate = track.mediaTimescale;
+    out.channels = Positive(channels, kMaxChannels);
+    out.sampleRate = Positive(rate, kMaxSampleRate);
+  }
+}
+
+class Walker {
+ public:
+  Walker(ReadWindow& window, Movie& movie) : window_(window), movie_(movie) {}
+  void Walk(std::uint64_t begin, std::uint64_t end, int depth);
+
+ private:
+  void Visit(const Box& box, int depth);
+  std::string_view Payload(const Box& box) {
+    const std::uint64_t length = box.end - box.payload;
+    return window_.Bytes(box.payload, length < kMaxPayloadBytes ? length : kMaxPayloadBytes);
+  }
+
+  ReadWindow& window_;
+  Movie& movie_;
+  int boxes_ = 0;
+};
+
+void Walker::Walk(std::uint64_t begin, std::uint64_t end, int depth) {
+  if (depth > kMaxDepth) return;
+  for (std::uint64_t at = begin; at < end && boxes_ < kMaxBoxes; ++boxes_) {
+    const std::optional<Box> box = BoxAt(window_, at, end);
+    if (!box) return;
+    Visit(*box, depth);
+    at = box->end;
+  }
+}
+
+void Walker::Visit(const Box& box, int depth) {
+  switch (box.type) {
+    case Type("mvhd"): ReadMvhd(Payload(box), movie_); break;
+    case Type("mehd"): {
+      const std::string_view p = Payload(box);
+      movie_.fragmentDuration = BigEndian(p, 4, !p.empty() && p[0] == 1 ? 8 : 4);
+      break;
+    }
+    case Type("trak"):
+      if (movie_.track) break;  // a track inside a track describes nothing
+      movie_.track.emplace();
+      Walk(box.payload, box.end, depth + 1);
+      TakeTrack(*movie_.track, movie_.out);
+      if (auto ms = DurationMs(movie_.track->mediaDuration, movie_.track->mediaTimescale)) {
+        if (*ms > movie_.longestTrackMs) movie_.longestTrackMs = *ms;
+      }
+      movie_.track.reset();
+      break;
+    case Type("moov"): case Type("mdia"): case Type("minf"): case Type("stbl"): case Type("mvex"):
+      Walk(box.payload, box.end, depth + 1);
+      break;
+    default:
+      if (!movie_.track) break;
+      if (box.type == Type("tkhd")) ReadTkhd(Payload(box), *movie_.track);
+      if (box.type == Type("mdhd")) ReadMdhd(Payload(box), *movie_.track);
+      // QuickTime's minf holds a second hdlr, for the data's handler: the media's comes first.
+      if (box.type == Type("hdlr") && !movie_.track->handler) {
+        movie_.track->handler = static_cast<std::uint32_t>(BigEndian(Payload(box), 8, 4));
+      }
+      if (box.type == Type("stsd")) {
+        // Its header (version, count), then the first entry.
+        const std::string_view p = Payload(box);
+        if (p.size() > 8) movie_.track->stsdEntry = std::string(p.substr(8));
+      }
+      break;
+  }
+}
+
+// Where moov lies among the top-level boxes; nothing when the file is not an ISO media file
+// or has none.
+std::optional<Box> FindMoov(ReadWindow& window) {
+  std::uint64_t at = 0;
+  for (int i = 0; i < kMaxTopBoxes && at < window.Size(); ++i) {
+    const std::optional<Box> box = BoxAt(window, at, window.Size());
+    if (!box) return std::nullopt;
+    if (box->type == Type("moov")) return box;
+    // A file opens with one of these, or it is something else.
+    if (i == 0 && box->type != Type("ftyp") && box->type != Type("free") && box->type != Type("mdat") &&
+        box->type != Type("wide") && box->type != Type("skip") && box->type != Type("pnot")) {
+      return std::nullopt;
+    }
+    at = box->end;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<MediaFacts> ReadMp4Facts(ByteSource& source) {
+  ReadWindow window(source);
+  const std::optional<Box> moov = FindMoov(window);
+  if (!moov) return std::nullopt;
+  Movie movie;
+  Walker(window, movie).Walk(moov->payload, moov->end, 1);
+  MediaFacts& facts = movie.out;
+  facts.durationMs = DurationMs(movie.duration ? movie.duration : movie.fragmentDuration, movie.timescale);
+  if (!facts.durationMs && movie.longestTrackMs) facts.durationMs = movie.longestTrackMs;
+  if (facts.durationMs) facts.bitrate = BytesPerSecond(source.Size(), *facts.durationMs);
+  if (facts.Empty()) return std::nullopt;
+  return facts;
+}
+
+}  // namespace tovi::media

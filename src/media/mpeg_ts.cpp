@@ -1,0 +1,237 @@
+#include "media/mpeg_ts.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "media/audio_frames.h"
+#include "media/h264_sps.h"
+#include "media/reading.h"
+
+namespace tovi::media {
+
+namespace {
+
+// Clocks appear every 100 ms at most and the first video frame within a second or so: a few
+// hundred KiB at each end hold both, and the two reads stay well inside the 1 MiB budget.
+constexpr std::size_t kHeadBytes = 384 * 1024;
+constexpr std::size_t kTailBytes = 384 * 1024;
+constexpr std::size_t kTsPacketBytes = 188;
+constexpr std::array<std::size_t, 2> kPacketBytes = {188, 192};  // TS, M2TS
+// Packets in a row that must begin with the sync byte before the stream is taken for TS.
+constexpr int kSyncPackets = 4;
+constexpr char kSyncByte = 0x47;
+constexpr std::uint64_t kClockHz = 90000;
+constexpr std::uint64_t kClockWrap = 1ull << 33;
+constexpr unsigned kNoPid = 0xffff;
+// A broadcast carries a few sound tracks; sound PIDs past this many are not looked at.
+constexpr std::size_t kMaxSoundStreams = 16;
+
+struct Packing {
+  std::size_t packetBytes = 0;
+  std::size_t syncOffset = 0;  // of the first sync byte in the file
+};
+
+std::optional<Packing> FindPacking(std::string_view head) {
+  for (std::size_t packetBytes : kPacketBytes)
+    for (std::size_t first = 0; first < packetBytes; ++first) {
+      int synced = 0;
+      for (std::size_t at = first; at < head.size() && synced < kSyncPackets && head[at] == kSyncByte;
+           at += packetBytes)
+        ++synced;
+      if (synced == kSyncPackets || (synced >= 1 && first + synced * packetBytes >= head.size()))
+        return Packing{packetBytes, first};
+    }
+  return std::nullopt;
+}
+
+struct Packet {
+  unsigned pid = 0;
+  std::optional<std::uint64_t> pcr, pts;
+  std::string_view esData;  // the payload after a PES header that starts in this packet
+  bool video = false;
+};
+
+std::uint64_t ReadPts(std::string_view b, std::size_t at) {
+  return (BigEndian(b, at, 1) >> 1 & 7) << 30 | (BigEndian(b, at + 1, 2) >> 1) << 15 |
+         BigEndian(b, at + 3, 2) >> 1;
+}
+
+void ReadPesHeader(std::string_view payload, Packet& p) {
+  if (payload.size() < 14 || payload.substr(0, 3) != std::string_view("\0\0\1", 3)) return;
+  const unsigned streamId = static_cast<unsigned char>(payload[3]);
+  p.video = streamId >= 0xe0 && streamId <= 0xef;
+  const std::size_t headerEnd = 9 + static_cast<std::size_t>(BigEndian(payload, 8, 1));
+  if (BigEndian(payload, 7, 1) & 0x80) p.pts = ReadPts(payload, 9);
+  if (headerEnd < payload.size()) p.esData = payload.substr(headerEnd);
+}
+
+Packet ParsePacket(std::string_view b) {  // b: kTsPacketBytes from the sync byte
+  Packet p;
+  p.pid = static_cast<unsigned>(BigEndian(b, 1, 2) & 0x1fff);
+  const unsigned control = static_cast<unsigned>(BigEndian(b, 3, 1) >> 4 & 3);
+  std::size_t payload = 4;
+  if (control & 2) {
+    const std::size_t adaptationBytes = static_cast<std::size_t>(BigEndian(b, 4, 1));
+    if (adaptationBytes >= 7 && (BigEndian(b, 5, 1) & 0x10))
+      p.pcr = BigEndian(b, 6, 6) >> 15;  // 33 bits of 90 kHz base
+    payload = 5 + adaptationBytes;
+  }
+  const bool unitStart = BigEndian(b, 1, 1) & 0x40;
+  if ((control & 1) && unitStart && payload < b.size()) ReadPesHeader(b.substr(payload), p);
+  return p;
+}
+
+// An H.264 SPS in a video payload, found by its start code.
+std::optional<PictureSize> FindSps(std::string_view es) {
+  for (std::size_t at = es.find(std::string_view("\0\0\1", 3)); at != std::string_view::npos;
+       at = es.find(std::string_view("\0\0\1", 3), at + 3))
+    if (at + 3 < es.size() && (es[at + 3] & 0x1f) == 7) return ReadH264SpsSize(es.substr(at + 3));
+  return std::nullopt;
+}
+
+template <typename Visit>
+void ForEachPacket(std::string_view bytes, std::size_t firstSync, std::size_t packetBytes, Visit visit) {
+  for (std::size_t at = firstSync; at + kTsPacketBytes <= bytes.size(); at += packetBytes)
+    if (bytes[at] == kSyncByte) visit(ParsePacket(bytes.substr(at, kTsPacketBytes)));
+}
+
+// A time on the 33-bit clock as signed ticks from a reference time, so that the clock's wrap
+// between the two does not matter.
+std::int64_t TicksFrom(std::uint64_t reference, std::uint64_t time) {
+  const std::uint64_t ahead = (time + kClockWrap - reference % kClockWrap) % kClockWrap;
+  return ahead < kClockWrap / 2 ? static_cast<std::int64_t>(ahead)
+                                : static_cast<std::int64_t>(ahead) - static_cast<std::int64_t>(kClockWrap);
+}
+
+// A sound stream's first frame header, by its PID.
+struct SoundStream {
+  unsigned pid = kNoPid;
+  AudioFrame frame;
+};
+
+// What the head says: the earliest presentation time (as ticks from the first one seen), the
+// first clock reference and its PID, the picture size and the sound streams.
+struct Start {
+  std::optional<std::uint64_t> firstPts;
+  std::int64_t earliestPts = 0;
+  std::optional<std::uint64_t> firstPcr;
+  unsigned pcrPid = kNoPid;
+  std::optional<PictureSize> picture;
+  std::vector<SoundStream> sounds;
+
+  const SoundStream* Sound(unsigned pid) const {
+    for (const SoundStream& s : sounds)
+      if (s.pid == pid) return &s;
+    return nullptr;
+  }
+};
+
+void NoteSound(Start& start, const Packet& p) {
+  if (p.video || p.esData.empty() || start.sounds.size() >= kMaxSoundStreams || start.Sound(p.pid)) return;
+  if (const auto frame = ParseAudioFrame(p.esData)) start.sounds.push_back({p.pid, *frame});
+}
+
+Start ReadStart(std::string_view head, const Packing& packing) {
+  Start start;
+  ForEachPacket(head, packing.syncOffset, packing.packetBytes, [&](const Packet& p) {
+    if (p.pcr && !start.firstPcr) {
+      start.firstPcr = p.pcr;
+      start.pcrPid = p.pid;
+    }
+    if (p.pts && !start.firstPts) start.firstPts = p.pts;
+    if (p.pts) start.earliestPts = std::min(start.earliestPts, TicksFrom(*start.firstPts, *p.pts));
+    if (p.video && !start.picture && !p.esData.empty()) start.picture = FindSps(p.esData);
+    NoteSound(start, p);
+  });
+  return start;
+}
+
+using PidTimes = std::vector<std::pair<unsigned, std::int64_t>>;  // PID, ticks from the first time
+
+// Where one PID's last frame ends: its latest time plus one frame, a sound frame's samples or,
+// for pictures, the least step between two of its times.
+std::int64_t StreamEnd(const PidTimes& times, unsigned pid, const Start& start) {
+  std::int64_t latest = INT64_MIN;
+  for (const auto& [p, ticks] : times)
+    if (p == pid) latest = std::max(latest, ticks);
+  if (const SoundStream* sound = start.Sound(pid); sound && sound->frame.sampleRate)
+    return latest + static_cast<std::int64_t>(sound->frame.samples * kClockHz / sound->frame.sampleRate);
+  std::int64_t step = 0;
+  for (const auto& [p, ticks] : times)
+    if (p == pid && ticks < latest && (step == 0 || latest - ticks < step)) step = latest - ticks;
+  return latest + step;
+}
+
+// The ticks from the earliest presentation time to the end of the last frame of any stream in
+// the tail, as players count a file's length.
+std::optional<std::int64_t> PtsSpan(std::string_view tail, const Packing& packing, const Start& start) {
+  PidTimes times;
+  ForEachPacket(tail, 0, packing.packetBytes, [&](const Packet& p) {
+    if (p.pts) times.emplace_back(p.pid, TicksFrom(*start.firstPts, *p.pts));
+  });
+  std::optional<std::int64_t> end;
+  std::vector<unsigned> seen;
+  for (const auto& [pid, ticks] : times) {
+    if (std::find(seen.begin(), seen.end(), pid) != seen.end()) continue;
+    seen.push_back(pid);
+    const std::int64_t streamEnd = StreamEnd(times, pid, start);
+    if (!end || streamEnd > *end) end = streamEnd;
+  }
+  if (!end) return std::nullopt;
+  return *end - start.earliestPts;
+}
+
+// The ticks from the first to the last clock reference of one PID, for streams without
+// presentation times.
+std::optional<std::int64_t> PcrSpan(std::string_view tail, const Packing& packing, const Start& start) {
+  std::optional<std::int64_t> span;
+  ForEachPacket(tail, 0, packing.packetBytes, [&](const Packet& p) {
+    if (p.pid == start.pcrPid && p.pcr) span = TicksFrom(*start.firstPcr, *p.pcr);
+  });
+  return span;
+}
+
+// The file's last kTailBytes, from a packet's first byte on.
+std::string ReadTail(ByteSource& source, std::string_view head, const Packing& packing) {
+  const std::uint64_t size = source.Size();
+  std::uint64_t at = size - std::min<std::uint64_t>(size, kTailBytes);
+  const std::uint64_t past = at <= packing.syncOffset ? 0 : (at - packing.syncOffset) % packing.packetBytes;
+  at = at <= packing.syncOffset ? packing.syncOffset : at + (past ? packing.packetBytes - past : 0);
+  if (size <= head.size()) return std::string(head.substr(std::min<std::uint64_t>(at, head.size())));
+  return source.ReadString(at, kTailBytes);
+}
+
+}  // namespace
+
+std::optional<MediaFacts> ReadMpegTsFacts(ByteSource& source) {
+  const std::string head = source.ReadString(0, kHeadBytes);
+  const auto packing = FindPacking(head);
+  if (!packing) return std::nullopt;
+  const Start start = ReadStart(head, *packing);
+  MediaFacts facts;
+  if (!start.sounds.empty()) {
+    // The first sound stream as a player lists them, by PID.
+    const SoundStream& first = *std::min_element(start.sounds.begin(), start.sounds.end(),
+                                                 [](const auto& a, const auto& b) { return a.pid < b.pid; });
+    facts.channels = first.frame.channels;
+    facts.sampleRate = first.frame.sampleRate;
+  }
+  if (start.picture) {
+    facts.width = start.picture->width;
+    facts.height = start.picture->height;
+  }
+  if (start.firstPts || start.firstPcr) {
+    const std::string tail = ReadTail(source, head, *packing);
+    const auto ticks = start.firstPts ? PtsSpan(tail, *packing, start) : PcrSpan(tail, *packing, start);
+    if (ticks && *ticks > 0) facts.durationMs = DurationMs(static_cast<std::uint64_t>(*ticks), kClockHz);
+    if (facts.durationMs) facts.bitrate = BytesPerSecond(source.Size(), *facts.durationMs);
+  }
+  if (facts.Empty()) return std::nullopt;
+  return facts;
+}
+
+}  // namespace tovi::media

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# The media server with a second, independent UPnP stack as its control point: Debian's
+# Net::UPnP (libnet-upnp-perl) on a home network of the test's own (netns_pair.sh: the server
+# in a namespace with dlna0, 10.77.0.1/24; the peer on dlna1, 10.77.0.2/24; nothing leaves the
+# two). It finds the server by M-SEARCH, browses from the root to a folder of NETUPNP_FILES
+# files with RequestedCount 0 and no paging, and fetches one by its res URL, byte for byte.
+#
+# Usage (as root: it makes the namespaces):
+#   netupnp_netns_test.sh SERVER_COMMAND...   e.g. the Linux program:
+#     tests/dlna/netupnp_netns_test.sh tests/dlna/toviplayer_server.sh build/linux/src/app/remote-toviplayer
+# The command must exec the server (its process id is the one stopped); see dlna_netns_test.sh
+# for its environment. Settings, from the environment:
+#   DLNA_NAME           regex of the friendly name ('^Remote Toviplayer \(')
+#   DLNA_ROOT           the root container holding the media folder ("*": the first; "~REGEX")
+#   DLNA_START_SECONDS  the bound on the server's start, until M-SEARCH finds it (20)
+#   NETUPNP_FILES       the files of the folder listed in one Browse (120)
+set -uo pipefail
+here=$(dirname "$(realpath "$0")")
+source "$here/../app/netns_lan.sh"
+source "$here/netns_pair.sh"
+netns_enter "$0" "$@"
+
+[ $# -gt 0 ] || { echo "FAIL: no server command"; exit 1; }
+perl -MNet::UPnP::ControlPoint -e 1 2>/dev/null ||
+  { echo "FAIL: Net::UPnP is missing (libnet-upnp-perl, scripts/setup.sh test)"; exit 1; }
+
+work=$(mktemp -d)
+chmod 755 "$work"
+server_pid=
+cleanup() {
+  [ -n "$server_pid" ] && ! dlna_server_stop 10 && { kill -9 "$server_pid"; wait "$server_pid"; } 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*"
+  echo "  server output:"; sed 's/^/    /' "$work/server.txt" 2>/dev/null | tail -30
+  exit 1
+}
+
+# ---- the media: a season of small "films" and one of some size to fetch ----
+media=$work/media
+mkdir -p "$media" "$work/state"
+files=${NETUPNP_FILES:-120}
+for i in $(seq 1 $((files - 1))); do printf 'episode %d\n' "$i" >"$media/episode $i.mp4"; done
+head -c 300000 /dev/urandom >"$media/film.mp4"
+
+dlna_pair_up || fail "the peers' adapter could not be made"
+dlna_server_start "$work/state" "$media" "$work/server.txt" "$@" || fail "the server's namespace was not made"
+
+folders=()
+IFS=/ read -ra parts <<<"${media#/}"
+for f in "${parts[@]}"; do folders+=(--folder "$f"); done
+seconds=${DLNA_START_SECONDS:-20}
+timeout $((seconds + 60)) perl "$here/netupnp_control_point.pl" --name "${DLNA_NAME:-^Remote Toviplayer \(}" \
+  --root "${DLNA_ROOT:-*}" "${folders[@]}" --count "$files" --file film.mp4 --bytes "$media/film.mp4" \
+  --seconds "$seconds" >"$work/cp.txt" 2>&1 || { cat "$work/cp.txt"; fail "the Net::UPnP control point failed"; }
+sed 's/^/  /' "$work/cp.txt"
+
+dlna_server_stop 10 || fail "the server did not end within 10 s of SIGTERM"
+echo "net-upnp test: PASS"

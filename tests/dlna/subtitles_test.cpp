@@ -1,0 +1,68 @@
+// Which subtitles a video is offered with, in which order: from a folder's listing and from the
+// disk alike.
+#include "dlna/subtitles.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+#include "support/temp_dir.h"
+
+namespace tovi::dlna {
+namespace {
+
+struct Case {
+  const char* what;
+  std::vector<std::string> files;  // the folder, the video among them
+  std::string video, language;
+  std::vector<std::string> offered;  // in order
+};
+
+TEST(Subtitles, TheVideosOwnInThePcsLanguageFirstThenSrtThenTheRestWithinTheBound) {
+  const Case cases[] = {
+      {"every kind and tag, cut at the bound",
+       {"film.mkv", "film.srt", "film.en.srt", "film.ru.srt", "film.ass", "film.RUS.ASS",
+        "film.vtt", "film.forced.srt", "film.sub", "film.idx", "film.de.vtt", "film.txt",
+        "other.srt", "film.2010.srt", "film..srt"},
+       "film.mkv", "ru",
+       {"film.ru.srt", "film.RUS.ASS", "film.srt", "film.ass", "film.vtt", "film.sub",
+        "film.en.srt", "film.forced.srt"}},
+      {"a dotted name, tags by code and word", 
+       {"Movie.2010.720p.avi", "Movie.2010.720p.srt", "Movie.2010.720p.English.srt",
+        "Movie.2010.720p.rus.srt", "Movie.2010.720p.SSA", "Movie.2010.srt"},
+       "Movie.2010.720p.avi", "en",
+       {"Movie.2010.720p.English.srt", "Movie.2010.720p.srt", "Movie.2010.720p.SSA",
+        "Movie.2010.720p.rus.srt"}},
+      {"no language known; a name in Cyrillic",
+       {"Серия 1.mp4", "Серия 1.рус.srt", "Серия 1.pt-BR.srt", "Серия 1.srt", "Серия 10.srt"},
+       "Серия 1.mp4", "",
+       {"Серия 1.srt", "Серия 1.pt-BR.srt", "Серия 1.рус.srt"}},
+      {"the video's own tag is part of its name",
+       {"film.ru.mkv", "film.ru.srt", "film.ru.en.srt"},
+       "film.ru.mkv", "ru", {"film.ru.srt", "film.ru.en.srt"}},
+      {"none", {"film.mkv", "film2.srt", "film"}, "film.mkv", "ru", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const tovi::testing::TempDir dir;
+    std::vector<std::string> listing;
+    for (const std::string& name : c.files) listing.push_back(dir.Write(name, "1"));
+    SubtitleIndex index(c.language);
+    for (const std::string& path : listing) index.Add(path);
+    const std::vector<FoundSubtitle> fromListing = index.For(dir.Path(c.video));
+    const std::vector<FoundSubtitle> fromDisk = SubtitlesBeside(dir.Path(c.video), c.language);
+    for (const auto* found : {&fromListing, &fromDisk}) {
+      std::vector<std::string> names;
+      for (const FoundSubtitle& s : *found) {
+        names.push_back(s.path.substr(dir.Folder().size()));
+        EXPECT_EQ(s.type, SubtitleTypeOfName(s.path));
+      }
+      EXPECT_EQ(names, c.offered) << (found == &fromDisk ? "from the disk" : "from the listing");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tovi::dlna

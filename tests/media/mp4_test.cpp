@@ -1,0 +1,99 @@
+// The MP4 reader on files built box by box: lying sizes, loops, zero rates and endless
+// lengths give no facts or believable ones, within the source's budget.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "media/hostile_file.h"  // tests/media/
+#include "media/mp4.h"
+
+namespace tovi::media {
+namespace {
+
+using testing::BigEndianBytes;
+using testing::HostileCase;
+
+std::string Zeros(std::size_t n) { return std::string(n, '\0'); }
+
+std::string Box(std::string_view type, const std::string& payload) {
+  return BigEndianBytes(8 + payload.size(), 4) + std::string(type) + payload;
+}
+
+std::string LargeBox(std::string_view type, const std::string& payload) {
+  return BigEndianBytes(1, 4) + std::string(type) + BigEndianBytes(16 + payload.size(), 8) + payload;
+}
+
+std::string Mvhd(int version, std::uint64_t timescale, std::uint64_t duration) {
+  const std::string head = version == 1
+      ? std::string("\x01\0\0\0", 4) + Zeros(16) + BigEndianBytes(timescale, 4) + BigEndianBytes(duration, 8)
+      : Zeros(4) + Zeros(8) + BigEndianBytes(timescale, 4) + BigEndianBytes(duration, 4);
+  return Box("mvhd", head + Zeros(80));
+}
+
+std::string Trak(std::string_view handler, std::uint64_t timescale, const std::string& entry) {
+  const std::string tkhd = Box("tkhd", Zeros(76) + BigEndianBytes(640u << 16, 4) + BigEndianBytes(480u << 16, 4));
+  const std::string mdhd = Box("mdhd", Zeros(12) + BigEndianBytes(timescale, 4) + BigEndianBytes(0, 4) + Zeros(4));
+  const std::string hdlr = Box("hdlr", Zeros(8) + std::string(handler) + Zeros(13));
+  const std::string stsd = Box("stsd", Zeros(4) + BigEndianBytes(1, 4) + entry);
+  return Box("trak", tkhd + Box("mdia", mdhd + hdlr + Box("minf", Box("stbl", stsd))));
+}
+
+// A coded 320x240 picture (its tkhd says 640x480 for display) and a 2-channel 44.1 kHz sound.
+std::string Tracks(std::uint64_t timescale = 44100) {
+  const std::string video = Box("avc1", Zeros(24) + BigEndianBytes(320, 2) + BigEndianBytes(240, 2) + Zeros(50));
+  const std::string audio =
+      Box("mp4a", Zeros(16) + BigEndianBytes(2, 2) + BigEndianBytes(16, 2) + Zeros(4) + BigEndianBytes(44100u << 16, 4));
+  return Trak("vide", 25, video) + Trak("soun", timescale, audio);
+}
+
+const std::string kFtyp = Box("ftyp", "isom" + Zeros(4) + "isom");
+const std::string kMdat = Box("mdat", Zeros(100));
+const std::string kMoov = Box("moov", Mvhd(0, 1000, 3030) + Tracks());
+
+std::string Nested(std::string_view type, int depth) {
+  std::string inner = Mvhd(0, 1000, 3030);
+  for (int i = 0; i < depth; ++i) inner = Box(type, inner);
+  return inner;
+}
+
+TEST(Mp4Facts, HostileFilesGiveNoFactsOrSaneOnes) {
+  std::string manyBoxes;
+  for (int i = 0; i < 100000; ++i) manyBoxes += Box("free", "");
+  const HostileCase cases[] = {
+      {"moov after mdat", kFtyp + kMdat + kMoov, 3030, 320},
+      {"moov first", kFtyp + kMoov + kMdat, 3030, 320},
+      {"version 1 movie header", kFtyp + Box("moov", Mvhd(1, 1000, 3030) + Tracks()), 3030, 320},
+      {"64-bit mdat size", kFtyp + LargeBox("mdat", Zeros(40)) + kMoov, 3030, 320},
+      {"zero timescales", kFtyp + Box("moov", Mvhd(0, 0, 3030) + Tracks(0)), std::nullopt, 320},
+      {"2^64-1 duration", kFtyp + Box("moov", Mvhd(1, 1000, ~0ull) + Tracks()), std::nullopt, 320},
+      {"2^64-2 duration", kFtyp + Box("moov", Mvhd(1, 1, ~0ull - 1) + Tracks()), std::nullopt, 320},
+      {"mdat size past the end", kFtyp + BigEndianBytes(1u << 30, 4) + "mdat" + kMoov, std::nullopt, std::nullopt},
+      {"moov size past the end", kFtyp + BigEndianBytes(1u << 30, 4) + kMoov.substr(4), std::nullopt, std::nullopt},
+      {"zero-size mdat reaches the end", kFtyp + BigEndianBytes(0, 4) + "mdat" + kMoov, std::nullopt, std::nullopt},
+      {"box smaller than its header", kFtyp + BigEndianBytes(4, 4) + "free" + kMoov, std::nullopt, std::nullopt},
+      {"zero-size box inside moov", kFtyp + Box("moov", Mvhd(0, 1000, 3030) + BigEndianBytes(0, 4) + "trak"),
+       3030, std::nullopt},
+      {"100000 empty boxes in moov", kFtyp + Box("moov", manyBoxes + Mvhd(0, 1000, 3030)), std::nullopt, std::nullopt},
+      {"100000 empty boxes at the top", kFtyp + manyBoxes + kMoov, std::nullopt, std::nullopt},
+      {"a track inside a track", kFtyp + Box("moov", Mvhd(0, 1000, 3030) + Box("trak", Tracks())), 3030, std::nullopt},
+      {"moov in moov 1000 deep", kFtyp + Nested("moov", 1000), std::nullopt, std::nullopt},
+      {"not a media file", "GIF89a" + Zeros(100), std::nullopt, std::nullopt},
+  };
+  for (const HostileCase& c : cases) testing::ExpectCase(ReadMp4Facts, c);
+  testing::ReadEveryPrefix(ReadMp4Facts, kFtyp + kMoov + kMdat);
+
+  // moov behind a 5 GiB mdat (a 64-bit size) is found with a jump, not by reading the mdat.
+  const std::uint64_t mdatSize = 5ull << 30;
+  testing::SparseSource big(kFtyp.size() + mdatSize + kMoov.size());
+  big.Write(0, kFtyp + BigEndianBytes(1, 4) + "mdat" + BigEndianBytes(mdatSize, 8));
+  big.Write(kFtyp.size() + mdatSize, kMoov);
+  const std::optional<MediaFacts> facts = testing::ReadChecked(ReadMp4Facts, big);
+  ASSERT_TRUE(facts.has_value());
+  EXPECT_EQ(facts->durationMs, 3030u);
+  EXPECT_EQ(facts->channels, 2u);
+  EXPECT_EQ(facts->sampleRate, 44100u);
+  EXPECT_EQ(facts->bitrate, big.Size() * 1000 / 3030);
+}
+
+}  // namespace
+}  // namespace tovi::media

@@ -1,0 +1,94 @@
+// The transport stream reader on streams built packet by packet: lengths from presentation
+// times across the 33-bit clock's wrap, from clock references alone, in 192-byte packets and
+// in a 5 GiB file read only at its ends; and streams without sync, with lying adaptation and
+// PES lengths or times that never move give no facts or believable ones, within the budget.
+#include "media/mpeg_ts.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "media/hostile_file.h"  // tests/media/
+
+namespace tovi::media {
+namespace {
+
+using testing::BigEndianBytes;
+using testing::HostileCase;
+
+constexpr std::uint64_t kWrap = 1ull << 33;
+constexpr std::uint64_t kFrameTicks = 3600;  // 25 frames a second on the 90 kHz clock
+constexpr unsigned kVideoPid = 0x100;
+
+std::string Pts(std::uint64_t pts) {
+  return BigEndianBytes(0x21 | (pts >> 29 & 0x0e), 1) + BigEndianBytes((pts >> 14 & 0xfffe) | 1, 2) +
+         BigEndianBytes((pts << 1 & 0xfffe) | 1, 2);
+}
+
+std::string Pes(std::uint64_t pts, unsigned streamId = 0xe0) {
+  return std::string("\0\0\1", 3) + BigEndianBytes(streamId, 1) + std::string(2, '\0') + "\x80\x80\x05" +
+         Pts(pts) + "payload";
+}
+
+// One 188-byte packet: an adaptation field (with a clock reference when given), then payload.
+std::string Packet(unsigned pid, const std::string& payload, std::optional<std::uint64_t> pcr = std::nullopt,
+                   bool unitStart = true) {
+  std::string adaptation;
+  if (pcr) adaptation = "\x10" + BigEndianBytes(*pcr << 15 | 0x7e00, 6);
+  const std::size_t stuffing = 188 - 4 - 1 - adaptation.size() - payload.size();
+  adaptation = BigEndianBytes(adaptation.size() + stuffing, 1) + adaptation + std::string(stuffing, '\xff');
+  if (adaptation.size() == 1 + stuffing && stuffing > 0) adaptation[1] = '\0';  // no flags set
+  return "\x47" + BigEndianBytes((unitStart ? 0x4000 : 0) | pid, 2) + "\x30" + adaptation + payload;
+}
+
+// count video frames from firstPts, one PES packet each.
+std::string Frames(std::uint64_t firstPts, int count) {
+  std::string stream;
+  for (int i = 0; i < count; ++i) stream += Packet(kVideoPid, Pes((firstPts + i * kFrameTicks) % kWrap));
+  return stream;
+}
+
+std::string M2ts(const std::string& ts) {
+  std::string out;
+  for (std::size_t at = 0; at + 188 <= ts.size(); at += 188) out += std::string(4, '\0') + ts.substr(at, 188);
+  return out;
+}
+
+TEST(MpegTsFacts, HostileStreamsGiveNoFactsOrSaneOnes) {
+  std::string clocksOnly;
+  for (int i = 0; i <= 30; ++i) clocksOnly += Packet(0x1ff, "", i * 9000ull);
+  std::string lyingAdaptation = Frames(0, 10);
+  for (std::size_t at = 0; at < lyingAdaptation.size(); at += 188) lyingAdaptation[at + 4] = '\xff';
+  std::string lyingPes = Frames(0, 10);
+  for (std::size_t at = 0; at < lyingPes.size(); at += 188)
+    lyingPes[at + 4 + static_cast<unsigned char>(lyingPes[at + 4]) + 1 + 8] = '\xff';
+  const HostileCase cases[] = {
+      {"25 frames: 1 s to the last frame's end", Frames(90000, 25), 1000, std::nullopt},
+      {"across the clock's wrap", Frames(kWrap - 10 * kFrameTicks, 25), 1000, std::nullopt},
+      {"192-byte packets", M2ts(Frames(90000, 25)), 1000, std::nullopt},
+      {"clock references alone", clocksOnly, 3000, std::nullopt},
+      {"times that never move", Frames(0, 1) + Frames(0, 1) + Frames(0, 1), std::nullopt, std::nullopt},
+      {"adaptation fields longer than their packets", lyingAdaptation, std::nullopt, std::nullopt},
+      {"PES headers longer than their packets", lyingPes, 1000 * 10 / 25, std::nullopt},
+      {"no sync byte", std::string(188 * 10, '\x46'), std::nullopt, std::nullopt},
+      {"sync bytes and nothing else", std::string(188 * 10, '\x47'), std::nullopt, std::nullopt},
+  };
+  for (const HostileCase& c : cases) testing::ExpectCase(ReadMpegTsFacts, c);
+  testing::ReadEveryPrefix(ReadMpegTsFacts, Frames(90000, 6));
+}
+
+TEST(MpegTsFacts, LongStreamIsReadOnlyAtItsEnds) {
+  // A 5 GiB stream of 188-byte packets: frames at its start and, an hour later, at its end.
+  const std::uint64_t size = (5ull << 30) / 188 * 188;
+  testing::SparseSource source(size);
+  source.Write(0, Frames(90000, 10));
+  const std::string tail = Frames(90000 + 3600 * 90000ull - 9 * kFrameTicks, 10);
+  source.Write(size - tail.size(), tail);
+  const auto facts = testing::ReadChecked(ReadMpegTsFacts, source);
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->durationMs, 3600000u + 40);
+  EXPECT_LE(source.Reads(), 2);
+}
+
+}  // namespace
+}  // namespace tovi::media
