@@ -38,9 +38,10 @@ class ContentSource {
   // Throws UpnpError: NoSuchObject for an id that names nothing (or nothing it may show).
   virtual BrowseResult Browse(const BrowseRequest& request, const std::string& baseUrl) = 0;
   virtual std::uint32_t SystemUpdateId() = 0;
-  // A request whose query starts with kResourceQueryPrefix: streams the file (GET, HEAD,
-  // ranges) or answers 404 for an id that names none. player: the row of who asks (its media
-  // types and profiles name the file, its subtitles are served as it reads them).
+  // A request whose query starts with kResourceQueryPrefix or kArtQueryPrefix: streams the
+  // file or the picture inside it (GET, HEAD, ranges) or answers 404 for an id that names none.
+  // player: the row of who asks (its media types and profiles name the file, its subtitles are
+  // served as it reads them).
   virtual void StreamResource(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
                               http::TNetHTTPResponseInfo& response, const Player& player) = 0;
 };

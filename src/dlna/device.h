@@ -44,6 +44,8 @@ inline constexpr const char* kDescriptionQuery = "dlna/device.xml";
 // A file of the tree: this prefix, the object's id, and the file's extension (some players take
 // the media type from it).
 inline constexpr const char* kResourceQueryPrefix = "dlna/res/";
+// A picture held inside a file of the tree (an MP3's cover): this prefix, the file's id, ".jpg".
+inline constexpr const char* kArtQueryPrefix = "dlna/art/";
 
 // "/?" + query: the URL's path and query as they go after "http://address:port".
 inline std::string UrlTarget(std::string_view query) {

@@ -23,6 +23,7 @@ struct DidlContainer {
   std::string id, parentId, title;
   std::optional<std::uint32_t> childCount;  // left out when counting would cost a listing
   std::string albumArtUrl;                  // a poster of the folder ("" = none)
+  std::string albumArtProfile = {};         // its DLNA profile ("" = none known)
 };
 
 // A subtitle file offered with a video.
@@ -41,6 +42,7 @@ struct DidlItem {
   media::MediaFacts facts;               // what the file's headers said (may be empty)
   std::optional<std::int64_t> modified;  // seconds since 1970 (UTC): dc:date
   std::string albumArtUrl;               // a poster or cover ("" = none)
+  std::string albumArtProfile = {};      // its DLNA profile ("" = none known)
 };
 
 // Collects elements, then gives the document. player: the row the items are written for;

@@ -8,8 +8,10 @@
 #include <string_view>
 
 #include "dlna/answer_permits.h"
+#include "dlna/art.h"
 #include "dlna/device.h"
 #include "dlna/didl.h"
+#include "dlna/entry_facts.h"
 #include "dlna/media_types.h"
 #include "dlna/object_ids.h"
 #include "dlna/sort_order.h"
@@ -32,6 +34,7 @@ struct Entry {
   std::string path;
   const MediaType* type = nullptr;  // null: a folder
   std::vector<FoundSubtitle> subtitles;  // a video's, the preferred first
+  std::string artPath = {};              // its poster, its own or its folder's
 };
 
 bool IsFolderPath(std::string_view path, char separator) {
@@ -54,6 +57,7 @@ std::vector<Entry> ListContainer(const std::string& folder, char separator) {
   const std::vector<std::string> listing = server::ListFolder(folder, separator);
   std::vector<Entry> entries;
   SubtitleIndex subtitles(regional::UserLanguage());  // views into listing
+  const ListingArt art(listing);
   for (const std::string& path : listing) {
     if (IsFolderPath(path, separator)) {
       entries.push_back(Entry{path, nullptr, {}});
@@ -65,7 +69,7 @@ std::vector<Entry> ListContainer(const std::string& folder, char separator) {
     if (IsFolderPath(path, separator)) continue;
     const MediaType* type = MediaTypeOfName(path);
     if (!type) continue;
-    Entry entry{path, type, {}};
+    Entry entry{path, type, {}, art.For(path, type->kind)};
     if (type->kind == MediaKind::Video) entry.subtitles = subtitles.For(path);
     entries.push_back(std::move(entry));
   }
@@ -83,7 +87,9 @@ std::vector<Entry> OrderedContainer(const std::string& folder, char separator,
     titles[i] = server::LastPathComponent(entries[i].path, separator);
     facts[i].folder = entries[i].type == nullptr;
     facts[i].title = titles[i];
-    if (dates) facts[i].modified = fs::ModifiedTime(entries[i].path);
+    if (!dates) continue;
+    const std::optional<fs::FileStamp> stamp = fs::StampOf(entries[i].path);
+    facts[i].modified = stamp ? ModifiedSeconds(*stamp) : -1;
   }
   std::vector<Entry> ordered;
   ordered.reserve(entries.size());
@@ -103,10 +109,13 @@ std::string ResourceUrlOf(const std::string& baseUrl, const std::string& path) {
 
 void AddEntry(DidlWriter& didl, const Entry& entry, const std::string& parentId,
               const std::string& baseUrl, const PathRules& rules,
-              std::optional<std::uint32_t> childCount) {
+              std::optional<std::uint32_t> childCount, const EntryFacts& known,
+              const FactsCache& facts) {
   if (!entry.type) {
-    didl.Add(DidlContainer{ObjectIdOfPath(entry.path), parentId, TitleOf(entry.path, rules),
-                           childCount, {}});
+    DidlContainer container{ObjectIdOfPath(entry.path), parentId, TitleOf(entry.path, rules),
+                            childCount, {}, {}};
+    ApplyFacts(container, entry.path, known, baseUrl);
+    didl.Add(container);
     return;
   }
   DidlItem item;
@@ -114,8 +123,7 @@ void AddEntry(DidlWriter& didl, const Entry& entry, const std::string& parentId,
   item.parentId = parentId;
   item.title = server::LastPathComponent(entry.path, rules.separator);
   item.type = entry.type;
-  const std::int64_t size = fs::FileSize(entry.path);
-  if (size >= 0) item.size = static_cast<std::uint64_t>(size);
+  ApplyFacts(item, entry.path, known, entry.artPath, facts, baseUrl);
   item.url = ResourceUrlOf(baseUrl, entry.path);
   for (const FoundSubtitle& subtitle : entry.subtitles) {
     item.subtitles.push_back(DidlSubtitle{ResourceUrlOf(baseUrl, subtitle.path),
@@ -132,15 +140,25 @@ std::uint32_t PageSize(std::size_t entries, const BrowseRequest& request, std::u
   return static_cast<std::uint32_t>(std::min<std::size_t>(wanted, entries - request.start));
 }
 
+// The facts of entries [first, end), as far as the answer's wait lets them be read.
+std::vector<EntryFacts> FactsOfRun(FactsCache& facts, const std::vector<Entry>& entries,
+                                   std::size_t first, std::size_t end) {
+  std::vector<std::string> paths;
+  for (std::size_t i = first; i < end; ++i) paths.push_back(entries[i].path);
+  return FactsForAnswer(facts, paths);
+}
+
 // The run of size entries from the request's start, written for the request's player.
 BrowseResult Page(const std::vector<Entry>& entries, const BrowseRequest& request,
                   std::uint32_t size, const std::string& parentId, const std::string& baseUrl,
-                  const PathRules& rules) {
+                  const PathRules& rules, FactsCache& facts) {
   BrowseResult result;
   result.total = static_cast<std::uint32_t>(entries.size());
+  const std::size_t first = request.start, end = first + std::size_t{size};
+  const std::vector<EntryFacts> known = FactsOfRun(facts, entries, first, end);
   DidlWriter didl(*request.player, request.bookmarks);
-  for (std::size_t i = request.start; i < request.start + std::size_t{size}; ++i) {
-    AddEntry(didl, entries[i], parentId, baseUrl, rules, std::nullopt);
+  for (std::size_t i = first; i < end; ++i) {
+    AddEntry(didl, entries[i], parentId, baseUrl, rules, std::nullopt, known[i - first], facts);
   }
   result.returned = size;
   result.didl = didl.Document();
@@ -243,6 +261,7 @@ FolderContentOptions PlatformFolderContentOptions() {
 FolderContent::FolderContent(FolderContentOptions options)
     : options_(std::move(options)),
       recent_(std::make_unique<RecentListings>()),
+      facts_(std::make_unique<FactsCache>(options_.facts)),
       largeAnswers_(std::make_unique<AnswerPermits>(options_.largeAnswersAtOnce)),
       subtitles_(std::make_unique<SubtitleServer>()),
       updateId_(StartStamp()) {}
@@ -267,10 +286,13 @@ BrowseResult FolderContent::Browse(const BrowseRequest& request, const std::stri
     if (folder) {
       const auto count =
           static_cast<std::uint32_t>(recent_->Of(*path, rules.separator, {})->size());
-      AddEntry(didl, Entry{*path, nullptr, {}}, parentId, baseUrl, rules, count);
+      AddEntry(didl, Entry{*path, nullptr, {}}, parentId, baseUrl, rules, count,
+               FactsForAnswer(*facts_, {*path}).front(), *facts_);
     } else {
-      AddEntry(didl, Entry{*path, type, SubtitlesOf(*path, *type)}, parentId, baseUrl, rules,
-               std::nullopt);
+      const Entry entry{*path, type, SubtitlesOf(*path, *type),
+                        ArtOfItem(*path, type->kind, rules.separator)};
+      AddEntry(didl, entry, parentId, baseUrl, rules, std::nullopt,
+               FactsForAnswer(*facts_, {*path}).front(), *facts_);
     }
     return BrowseResult{didl.Document(), 1, 1};
   }
@@ -282,10 +304,11 @@ BrowseResult FolderContent::Browse(const BrowseRequest& request, const std::stri
     permit.emplace(largeAnswers_->Acquire(std::chrono::milliseconds(options_.largeAnswerWaitMs)));
     if (!*permit) size = options_.largeAnswerObjects;
   }
-  return Page(*listing, request, size, request.objectId, baseUrl, rules);
+  return Page(*listing, request, size, request.objectId, baseUrl, rules, *facts_);
 }
 
 // The media folders inside the drives, then the drives; a media folder keeps its path's id.
+// The root's objects go without facts: a query of a lost network drive can take many seconds.
 BrowseResult FolderContent::BrowseRoot(const BrowseRequest& request, const PathRules& rules) {
   std::vector<Entry> entries;
   std::vector<std::string> titles;
@@ -316,8 +339,15 @@ BrowseResult FolderContent::BrowseRoot(const BrowseRequest& request, const PathR
 
 void FolderContent::StreamResource(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
                                    http::TNetHTTPResponseInfo& response, const Player& player) {
-  // "dlna/res/<id>.<extension>": ids hold no ".", so the last one starts the extension.
   const std::string_view query = request.QueryText();
+  if (const auto cover = CoverPathOf(query, RulesOf(options_))) {
+    if (cover->empty() || !fs::FileExists(*cover)) return AnswerNotFound(response);
+    server::StreamOptions stream;
+    stream.started = options_.streamStarted;
+    stream.ended = options_.streamEnded;
+    return StreamCover(thread, *cover, FactsNow(*facts_, *cover), request, response, stream);
+  }
+  // "dlna/res/<id>.<extension>": ids hold no ".", so the last one starts the extension.
   const std::string_view prefix = kResourceQueryPrefix;
   if (query.substr(0, prefix.size()) != prefix) return AnswerNotFound(response);
   const std::string_view name = query.substr(prefix.size());
@@ -344,6 +374,11 @@ void FolderContent::StreamResource(http::TNetPeerThread& thread, http::TNetHTTPR
     stream.contentType = MimeFor(player, *type);
     if (AskedFor(request, "getcontentFeatures.dlna.org")) {
       stream.extraHeaders.emplace_back("contentFeatures.dlna.org", DlnaFeaturesFor(player, *type));
+    }
+    if (AskedFor(request, "getMediaInfo.sec")) {
+      if (const auto info = SamsungMediaInfo(FactsNow(*facts_, *path))) {
+        stream.extraHeaders.emplace_back("MediaInfo.sec", *info);
+      }
     }
     stream.extraHeaders.emplace_back("transferMode.dlna.org",
                                      TransferModeFor(request, type->kind != MediaKind::Image));

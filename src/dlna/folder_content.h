@@ -11,14 +11,16 @@
 // Errors: Browse throws UpnpError NoSuchObject for an id that names nothing it may show (unsafe,
 // outside the drives, gone). StreamResource answers 404 for a resource URL that names no file
 // it shows, and throws "Operation aborted" (500) for a file that is there but cannot be read.
+// Each object carries what is known of its file (size, date, the facts of its headers, a poster;
+// see entry_facts.h): an answer waits kBrowseFactsWaitMs at most for facts not yet read.
 // Memory: one answer holds at most maxBrowseCount objects, about 1 KiB of DIDL each, and about
 // twice that while it is escaped into the SOAP body; at most largeAnswersAtOnce answers of more
 // than largeAnswerObjects are built at once (the others wait their turn, then answer
 // largeAnswerObjects), so many concurrent Browses take at most about largeAnswersAtOnce x
 // maxBrowseCount x 2 KiB (40 MiB by default) besides largeAnswerObjects x 2 KiB each for the
 // rest (the server's thread limit bounds those). A listing kept costs about 200 bytes an object.
-// Thread safety: every member may run on several connection threads at once; no state changes
-// after construction.
+// Thread safety: every member may run on several connection threads at once; the listings, the
+// facts kept and the subtitles served are locked inside.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -27,6 +29,7 @@
 #include <vector>
 
 #include "dlna/content_source.h"
+#include "dlna/facts_cache.h"
 #include "dlna/object_ids.h"
 #include "platform/media_folders.h"
 #include "server/texts.h"
@@ -53,6 +56,8 @@ struct FolderContentOptions {
   // Told when a resource's bytes begin to go out and when they have stopped (see StreamOptions):
   // the PC is kept awake meanwhile. Either may be empty.
   std::function<void()> streamStarted, streamEnded;
+  // Where the files' facts come from and how long an answer waits for them.
+  FactsCacheOptions facts;
 };
 
 // How long a folder's listing serves further pages, and how many folders are kept so (the
@@ -83,6 +88,7 @@ class FolderContent : public ContentSource {
 
   const FolderContentOptions options_;
   const std::unique_ptr<RecentListings> recent_;  // locked inside
+  const std::unique_ptr<FactsCache> facts_;       // locked inside
   const std::unique_ptr<AnswerPermits> largeAnswers_;
   const std::unique_ptr<SubtitleServer> subtitles_;  // locked inside
   // Changes with every start, so that control points that keep listings read them anew.

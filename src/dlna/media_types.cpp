@@ -52,6 +52,20 @@ constexpr std::array<MediaType, 35> kMediaTypes{{
     {"heic", MediaKind::Image, "image/heic", ""},
 }};
 
+// The pictures' profiles by size, the smallest first.
+struct PictureBound {
+  const char* mime;
+  std::uint32_t longSide, shortSide;
+  const char* profile;
+};
+constexpr std::array<PictureBound, 5> kPictureProfiles{{
+    {"image/jpeg", 160, 160, "JPEG_TN"},
+    {"image/jpeg", 640, 480, "JPEG_SM"},
+    {"image/jpeg", 1024, 768, "JPEG_MED"},
+    {"image/jpeg", 4096, 4096, "JPEG_LRG"},
+    {"image/png", 4096, 4096, "PNG_LRG"},
+}};
+
 // No VobSub: its .sub is pictures that need the .idx beside it, and no player fetches such a pair
 // from a media server; a .sub offered is text.
 constexpr std::array<SubtitleType, 5> kSubtitleTypes{{
@@ -104,16 +118,28 @@ const char* UpnpClassOf(MediaKind kind) {
   return kVideoClass;
 }
 
-std::string DlnaFeatures(const MediaType& type, bool withProfile) {
+std::string DlnaFeatures(const MediaType& type) { return DlnaFeatures(type, type.profile); }
+
+std::string DlnaFeatures(const MediaType& type, std::string_view profile) {
   std::string features;
-  if (withProfile && *type.profile) features = std::string("DLNA.ORG_PN=") + type.profile + ";";
+  if (!profile.empty()) features = "DLNA.ORG_PN=" + std::string(profile) + ";";
   features += "DLNA.ORG_OP=01;DLNA.ORG_CI=0;DLNA.ORG_FLAGS=";
   features += type.kind == MediaKind::Image ? kInteractiveFlags : kStreamingFlags;
   return features;
 }
 
-std::string ProtocolInfo(const MediaType& type) {
-  return HttpProtocolInfo(type.mime, DlnaFeatures(type));
+std::string ProtocolInfo(const MediaType& type) { return ProtocolInfo(type, type.profile); }
+
+std::string ProtocolInfo(const MediaType& type, std::string_view profile) {
+  return HttpProtocolInfo(type.mime, DlnaFeatures(type, profile));
+}
+
+std::string PictureProfile(std::string_view mime, std::uint32_t width, std::uint32_t height) {
+  const std::uint32_t longSide = std::max(width, height), shortSide = std::min(width, height);
+  for (const PictureBound& b : kPictureProfiles) {
+    if (mime == b.mime && longSide <= b.longSide && shortSide <= b.shortSide) return b.profile;
+  }
+  return std::string();
 }
 
 std::string HttpProtocolInfo(std::string_view mime, std::string_view features) {
@@ -128,14 +154,16 @@ std::string SubtitleProtocolInfo(std::string_view mime) { return HttpProtocolInf
 
 std::vector<std::string> ServedProtocolInfos() {
   std::vector<std::string> infos;
+  const auto add = [&infos](std::string info) {
+    if (std::find(infos.begin(), infos.end(), info) == infos.end()) infos.push_back(std::move(info));
+  };
   for (const MediaType& type : kMediaTypes) {
-    std::string info = ProtocolInfo(type);
-    if (std::find(infos.begin(), infos.end(), info) == infos.end()) infos.push_back(std::move(info));
+    add(ProtocolInfo(type));
+    for (const PictureBound& b : kPictureProfiles) {
+      if (std::string_view(type.mime) == b.mime) add(ProtocolInfo(type, b.profile));
+    }
   }
-  for (const SubtitleType& type : kSubtitleTypes) {
-    std::string info = SubtitleProtocolInfo(type.mime);
-    if (std::find(infos.begin(), infos.end(), info) == infos.end()) infos.push_back(std::move(info));
-  }
+  for (const SubtitleType& type : kSubtitleTypes) add(SubtitleProtocolInfo(type.mime));
   return infos;
 }
 

@@ -3,6 +3,7 @@
 // kind fits one, the DLNA profile. One table; everything else here is read from it.
 // Pure, constant data; safe from any thread.
 #pragma once
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,18 +51,27 @@ const char* UpnpClassOf(MediaKind kind);
 
 // The fourth field of a protocolInfo: "DLNA.ORG_PN=...;" where a profile applies, then
 // DLNA.ORG_OP=01 (byte ranges, no time seek), DLNA.ORG_CI=0 (the file as it is) and the flags:
-// streaming transfer for video and audio, interactive for pictures. withProfile false: no
-// DLNA.ORG_PN, for the players that must not be given one.
-std::string DlnaFeatures(const MediaType& type, bool withProfile = true);
+// streaming transfer for video and audio, interactive for pictures.
+std::string DlnaFeatures(const MediaType& type);
+// The same with the profile a file turned out to have in place of the type's ("" = none, also
+// for the players that must not be given one).
+std::string DlnaFeatures(const MediaType& type, std::string_view profile);
 
 // "http-get:*:<mime>:<DlnaFeatures>", what a res element and ConnectionManager announce.
 std::string ProtocolInfo(const MediaType& type);
+std::string ProtocolInfo(const MediaType& type, std::string_view profile);
 // "http-get:*:<mime>:<features>": any protocolInfo served over HTTP.
 std::string HttpProtocolInfo(std::string_view mime, std::string_view features);
+
+// A picture's DLNA profile by its media type and size: JPEG_TN up to 160x160, JPEG_SM up to
+// 640x480, JPEG_MED up to 1024x768, JPEG_LRG and PNG_LRG up to 4096x4096 (either way round);
+// "" for a larger one or another type. A player refuses a picture whose profile is wrong.
+std::string PictureProfile(std::string_view mime, std::uint32_t width, std::uint32_t height);
 // A subtitle's: "http-get:*:text/srt:*".
 std::string SubtitleProtocolInfo(std::string_view mime = kSubtitleMime);
 
-// Every protocolInfo this server sends (each media type's once, then the subtitles'), for
+// Every protocolInfo this server sends (each media type's once, with each picture profile, then
+// the subtitles'), for
 // ConnectionManager's SourceProtocolInfo: join them with ",".
 std::vector<std::string> ServedProtocolInfos();
 

@@ -74,11 +74,19 @@ const char* MimeFor(const Player& player, const MediaType& type) {
 }
 
 std::string DlnaFeaturesFor(const Player& player, const MediaType& type) {
-  return DlnaFeatures(type, player.profiles);
+  return DlnaFeaturesFor(player, type, type.profile);
+}
+
+std::string DlnaFeaturesFor(const Player& player, const MediaType& type, std::string_view profile) {
+  return DlnaFeatures(type, player.profiles ? profile : std::string_view());
 }
 
 std::string ProtocolInfoFor(const Player& player, const MediaType& type) {
-  return HttpProtocolInfo(MimeFor(player, type), DlnaFeaturesFor(player, type));
+  return ProtocolInfoFor(player, type, type.profile);
+}
+
+std::string ProtocolInfoFor(const Player& player, const MediaType& type, std::string_view profile) {
+  return HttpProtocolInfo(MimeFor(player, type), DlnaFeaturesFor(player, type, profile));
 }
 
 }  // namespace tovi::dlna

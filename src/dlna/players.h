@@ -61,8 +61,11 @@ const Player& PlayerOf(const http::TNetHeaderList& headers);
 
 // The media type a family is given for a type of the media table.
 const char* MimeFor(const Player& player, const MediaType& type);
-// DlnaFeatures and ProtocolInfo as that family is given them.
+// DlnaFeatures and ProtocolInfo as that family is given them: the profile the file has (the
+// type's unless its facts say otherwise, "" = none), left out for a family that takes none.
 std::string DlnaFeaturesFor(const Player& player, const MediaType& type);
+std::string DlnaFeaturesFor(const Player& player, const MediaType& type, std::string_view profile);
 std::string ProtocolInfoFor(const Player& player, const MediaType& type);
+std::string ProtocolInfoFor(const Player& player, const MediaType& type, std::string_view profile);
 
 }  // namespace tovi::dlna

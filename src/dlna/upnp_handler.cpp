@@ -48,8 +48,10 @@ void UpnpRequestHandler::Handle(http::TNetPeerThread& thread, http::TNetHTTPRequ
   const std::string& query = request.QueryText();
   const std::string& method = request.RequestMethod();
   const bool read = method == "GET" || method == "HEAD";
-  const bool resource = query.compare(0, std::char_traits<char>::length(kResourceQueryPrefix),
-                                      kResourceQueryPrefix) == 0;
+  const auto startsWith = [&query](const char* prefix) {
+    return query.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
+  };
+  const bool resource = startsWith(kResourceQueryPrefix) || startsWith(kArtQueryPrefix);
   if (resource && read) {
     return state_.content.StreamResource(thread, request, response,
                                          PlayerOf(request.HeaderLines()));

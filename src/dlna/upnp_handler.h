@@ -2,7 +2,8 @@
 // comes here. It answers the device description and the three SCPDs (GET, HEAD), the SOAP
 // actions of ContentDirectory, ConnectionManager and the media-receiver registrar (POST to a
 // control URL), SUBSCRIBE and UNSUBSCRIBE to an event URL (EventPublisher), and hands a GET or
-// HEAD of a file of the tree ("/?dlna/res/...") to ContentSource::StreamResource untouched.
+// HEAD of a file of the tree ("/?dlna/res/...") or of a picture inside one ("/?dlna/art/...") to
+// ContentSource::StreamResource untouched.
 // Another query gets 404, a method a URL does not take 405 with Allow.
 //
 // SOAP: the actions are those of the services' tables (services.h); an unknown action is fault

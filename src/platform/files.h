@@ -6,6 +6,7 @@
 // Thread safety: every function is independent and may be called from any thread.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,8 +48,16 @@ std::vector<std::string> DriveRoots();
 // Size in bytes without opening the file for writing; -1 when it cannot be read.
 std::int64_t FileSize(const std::string& path);
 
-// Last modification of a file or folder, in seconds since 1970 (UTC); -1 when it cannot be read.
-std::int64_t ModifiedTime(const std::string& path);
+// What one query of the file system tells of a file or folder without opening it.
+struct FileStamp {
+  std::int64_t size = 0;        // bytes; 0 for a folder
+  std::int64_t modifiedNs = 0;  // last change, nanoseconds since 1970 (UTC)
+  bool directory = false;
+};
+
+// The stamp of path (a folder's with or without its separator); nothing when nothing readable
+// is there.
+std::optional<FileStamp> StampOf(const std::string& path);
 
 // The running executable's folder, ending with the separator.
 std::string ExecutableDirectory();

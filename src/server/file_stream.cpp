@@ -91,15 +91,20 @@ void StreamLocalFile(http::TNetPeerThread& thread, const std::string& path,
   } catch (const std::exception&) {
     throw EAbort();
   }
-  const std::int64_t size = file->Size();
-  if (size < 0) throw EAbort();
+  const std::int64_t signedSize = file->Size();
+  if (signedSize < 0) throw EAbort();
+  std::uint64_t size = static_cast<std::uint64_t>(signedSize);
+  if (options.partLength) {
+    if (options.partFirst > size || *options.partLength > size - options.partFirst) throw EAbort();
+    size = *options.partLength;
+  }
   std::uint64_t first = 0, length = 0;
-  SendHead(static_cast<std::uint64_t>(size), request, response, options, &first, &length);
+  SendHead(size, request, response, options, &first, &length);
   if (IsHead(request)) return;
   auto& connection = thread.Connection();
   if (length > 0) {
     const StreamingNotice streaming(options);
-    connection.WriteFileRange(file->NativeHandle(), first, length);
+    connection.WriteFileRange(file->NativeHandle(), options.partFirst + first, length);
   }
   connection.EndConnection();
 }

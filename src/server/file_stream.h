@@ -7,7 +7,9 @@
 // cannot be opened or whose size cannot be read, before anything is sent.
 // Thread safety: one call per request, on its connection thread; calls are independent.
 #pragma once
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -28,6 +30,10 @@ struct StreamOptions {
   // Told when a body's bytes begin to go out, and when they have stopped (sent, cut off or
   // failed): each start has one end, on the same thread. A HEAD or a 416 sends no bytes.
   std::function<void()> started, ended;
+  // A part of the file answered as if it were the whole (a picture inside a song): its first
+  // byte and its length, which must lie inside the file ("Operation aborted" when not).
+  std::uint64_t partFirst = 0;
+  std::optional<std::uint64_t> partLength;
 };
 
 // The custom header lines the response held before are dropped: a file's answer has its own.

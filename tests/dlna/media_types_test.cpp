@@ -89,6 +89,11 @@ TEST(MediaTypes, ProtocolInfosNameTypeTransferAndProfile) {
               served.end())
         << name;
   }
+  for (const char* profile : {"JPEG_TN", "JPEG_LRG"}) {  // a picture's by its size
+    EXPECT_NE(std::find(served.begin(), served.end(), ProtocolInfo(*MediaTypeOfName("a.jpg"), profile)),
+              served.end())
+        << profile;
+  }
   // Every subtitle kind offered beside a video; a VobSub index is none.
   for (const char* name : {"a.srt", "a.ASS", "a.ssa", "a.vtt", "a.sub"}) {
     const SubtitleType* type = SubtitleTypeOfName(name);

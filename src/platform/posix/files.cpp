@@ -148,10 +148,14 @@ std::int64_t FileSize(const std::string& path) {
   return st.st_size;
 }
 
-std::int64_t ModifiedTime(const std::string& path) {
+std::optional<FileStamp> StampOf(const std::string& path) {
   struct stat st;
-  if (stat(path.c_str(), &st) != 0) return -1;
-  return static_cast<std::int64_t>(st.st_mtime);
+  if (path.empty() || stat(path.c_str(), &st) != 0) return std::nullopt;
+  FileStamp stamp;
+  stamp.directory = S_ISDIR(st.st_mode);
+  stamp.size = stamp.directory ? 0 : st.st_size;
+  stamp.modifiedNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return stamp;
 }
 
 std::string ExecutableDirectory() {

@@ -75,16 +75,22 @@ std::int64_t FileSize(const std::string& path) {
   return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-std::int64_t ModifiedTime(const std::string& path) {
+std::optional<FileStamp> StampOf(const std::string& path) {
+  // FILETIME counts 100 ns from 1601; this many of them lie before 1970.
+  constexpr std::int64_t kTicksBefore1970 = 116444736000000000;
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) return -1;
-  // FILETIME counts 100 ns units from 1601.
-  constexpr std::int64_t kUnitsPerSecond = 10000000;
-  constexpr std::int64_t kUnitsFrom1601To1970 = 116444736000000000;
-  const std::int64_t units =
-      (static_cast<std::int64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-      data.ftLastWriteTime.dwLowDateTime;
-  return (units - kUnitsFrom1601To1970) / kUnitsPerSecond;
+  if (path.empty() || !GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) {
+    return std::nullopt;
+  }
+  FileStamp stamp;
+  stamp.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (!stamp.directory) {
+    stamp.size = (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  }
+  const std::int64_t ticks = (static_cast<std::int64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                             data.ftLastWriteTime.dwLowDateTime;
+  stamp.modifiedNs = (ticks - kTicksBefore1970) * 100;
+  return stamp;
 }
 
 std::string ExecutableDirectory() {

@@ -1,0 +1,44 @@
+// What a Browse answer's objects carry beside their names: a file's size and date, the facts its
+// headers gave, and a poster, for items and folders alike. Each object costs one query of the
+// disk (its stamp); facts come from the cache within the answer's wait, posters from the folder
+// listing (ListingArt) or the folder's own facts.
+// Thread safety: as FactsCache; the functions keep no state.
+#pragma once
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dlna/didl.h"
+#include "dlna/facts_cache.h"
+#include "platform/files.h"
+
+namespace tovi::dlna {
+
+struct EntryFacts {
+  std::optional<fs::FileStamp> stamp;  // nothing: the file went away or cannot be queried
+  std::optional<FileFacts> facts;      // nothing: not read yet (or no stamp)
+};
+
+// The stamp's modification time in whole seconds since 1970 (rounded down), as dc:date gives it
+// and a sort by date compares it.
+std::int64_t ModifiedSeconds(const fs::FileStamp& stamp);
+
+// The stamps of paths (files and folders, as the listings give them) and their facts as far as
+// the cache has them, or reads them within the answer's wait.
+std::vector<EntryFacts> FactsForAnswer(FactsCache& cache, const std::vector<std::string>& paths);
+
+// An item's size, date, facts and poster: artPath is its poster file from the listing ("" =
+// none); an MP3's embedded cover goes before its folder's.
+void ApplyFacts(DidlItem& item, const std::string& path, const EntryFacts& known,
+                const std::string& artPath, const FactsCache& cache, const std::string& baseUrl);
+// A folder's poster.
+void ApplyFacts(DidlContainer& container, const std::string& folder, const EntryFacts& known,
+                const std::string& baseUrl);
+
+// One file's facts for its resource's answer: kept ones, else read now (empty when it is gone).
+media::MediaFacts FactsNow(FactsCache& cache, const std::string& path);
+
+// The "MediaInfo.sec" header's value, "SEC_Duration=<ms>", for a file of known length.
+std::optional<std::string> SamsungMediaInfo(const media::MediaFacts& facts);
+
+}  // namespace tovi::dlna
