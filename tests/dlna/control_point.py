@@ -7,20 +7,28 @@ TV's DLNA headers and compares it with the file on disk, fetches its subtitle (a
 and the CaptionInfo.sec header Samsung TVs read), asks for the item's own metadata and checks
 that the ConnectionManager's GetProtocolInfo names the item's kind of res; an unknown object, an
 unknown action and a count of 2^32-1 get their faults or a bounded answer.
-Optionally it subscribes to the ContentDirectory's events and requires the initial event.
+Optionally it checks the facts read from files on the items beside the first (res duration and
+resolution; with --art an upnp:albumArtURI answering a JPEG picture too), browsing the folder
+again while they are still being read, and subscribes to the ContentDirectory's events and
+requires the initial event.
 
 Exits 0 and prints "control point: PASS" and the res URL, or exits 1 with "FAIL: <why>".
 Every wait is bounded (--timeout for discovery and the event, 10 s for each request).
 
 Usage: control_point.py --iface IF --name REGEX --file LOCAL_FILE [--path TITLE]...
-         [--find TITLE] [--srt LOCAL_SRT] [--subscribe] [--timeout SECONDS]
+         [--find TITLE] [--srt LOCAL_SRT] [--facts TITLE=WxH:SECONDS]... [--art]
+         [--subscribe] [--timeout SECONDS]
   --path   the titles to open from the root "0", the last one the item; "*" takes the first
            container, "~REGEX" the first child whose title matches REGEX
   --find   after --path, go into the first container until an item with this title is there
+  --facts  an item in the same folder whose res says this resolution and a duration within
+           DURATION_SLACK of SECONDS
+  --art    the --facts items' upnp:albumArtURI fetches a JPEG picture (as image/jpeg)
 """
 import argparse
 import re
 import sys
+import time
 import urllib.request
 
 import gi
@@ -40,6 +48,11 @@ PAGE = 50  # children asked for per Browse, so that paging is exercised
 MAX_PAGES = 200  # 10,000 children at most in one folder
 MAX_DEPTH = 16  # containers entered by --find
 RANGE_BYTES = 64 * 1024
+# A server answers a Browse before it has read every file's facts and reads the rest behind it:
+# the folder is browsed again, a pause apart, this many times at most.
+FACTS_BROWSES = 10
+FACTS_PAUSE_SECONDS = 0.3
+DURATION_SLACK = 0.1  # seconds between res@duration and the length the file was made with
 
 
 class Failure(Exception):
@@ -247,6 +260,81 @@ def check_item(item, local_file, srt):
     return res.get_uri()
 
 
+def parse_facts(texts):
+    """"TITLE=WxH:SECONDS" -> {title: ((w, h), seconds)}."""
+    wanted = {}
+    for text in texts:
+        m = re.fullmatch(r"(.+)=(\d+)x(\d+):([0-9.]+)", text)
+        if not m:
+            raise SystemExit(f"--facts {text!r} is not TITLE=WxH:SECONDS")
+        wanted[m.group(1)] = ((int(m.group(2)), int(m.group(3))), float(m.group(4)))
+    return wanted
+
+
+def duration_seconds(item):
+    """The first media res's duration in seconds, None without one. GUPnP-AV's own accessor
+    gives whole seconds; players show the fraction too, so it is read from the object's XML
+    (and must agree with GUPnP's whole seconds)."""
+    for attributes in re.findall(r"<res\b([^>]*)>", item.get_xml_string() or ""):
+        if re.search(r'protocolInfo="[^"]*:text/', attributes):
+            continue
+        m = re.search(r'duration="(\d+):([0-5]\d):([0-5]\d(?:\.\d+)?)"', attributes)
+        if not m:
+            return None
+        return int(m.group(1)) * 3600 + int(m.group(2)) * 60 + float(m.group(3))
+    return None
+
+
+def facts_missing(item, size, seconds):
+    """Why the item's res does not yet say its facts, or None; fails when they are wrong."""
+    res = [r for r in item.get_resources() if not (r.get_protocol_info().get_mime_type() or "").startswith("text/")]
+    if not res:
+        raise Failure(f"{item.get_title()!r} has no media res")
+    found = duration_seconds(item)
+    got = (res[0].get_width(), res[0].get_height())
+    if found is None or got[0] <= 0:
+        return f"{item.get_title()!r}: duration {found}, resolution {got}"
+    if abs(found - seconds) > DURATION_SLACK or int(found) != res[0].get_duration():
+        raise Failure(f"{item.get_title()!r}: res duration {found} s (GUPnP: {res[0].get_duration()}), "
+                      f"the file lasts {seconds} s")
+    if got != size:
+        raise Failure(f"{item.get_title()!r}: res resolution {got[0]}x{got[1]}, the file is {size[0]}x{size[1]}")
+    return None
+
+
+def check_art(objects):
+    """Every item's upnp:albumArtURI answers a JPEG picture, with its media type."""
+    for url in sorted({o.get_album_art() or "" for o in objects}):
+        if not url:
+            raise Failure(f"no upnp:albumArtURI on {[o.get_title() for o in objects if not o.get_album_art()]}")
+        status, headers, body = get(url, {})
+        if status != 200 or headers.get_content_type() != "image/jpeg" or not body.startswith(b"\xff\xd8\xff"):
+            raise Failure(f"the art {url} answered {status}, {headers.get_content_type()!r} and "
+                          f"{len(body)} bytes starting {body[:4]!r}, not a JPEG picture")
+        print(f"art {url}: image/jpeg, {len(body)} bytes")
+
+
+def check_facts(service, folder_id, wanted, art):
+    """The items titled in wanted, in the folder, come to say their facts within the bound (a
+    scanning server may also list them late)."""
+    for browse_count in range(1, FACTS_BROWSES + 1):
+        objects = {o.get_title(): o for o in children(service, folder_id) if not is_container(o)}
+        late = [f"{t!r} not listed" if t not in objects else facts_missing(objects[t], size, seconds)
+                for t, (size, seconds) in wanted.items()]
+        late = [why for why in late if why]
+        if not late:
+            for t in wanted:
+                res = objects[t].get_resources()[0]
+                print(f"facts of {t!r} at Browse {browse_count}: {duration_seconds(objects[t]):.3f} s, "
+                      f"{res.get_width()}x{res.get_height()}")
+            if art:
+                check_art([objects[t] for t in wanted])
+            return
+        if browse_count < FACTS_BROWSES:
+            time.sleep(FACTS_PAUSE_SECONDS)
+    raise Failure(f"after {FACTS_BROWSES} Browses {FACTS_PAUSE_SECONDS} s apart, still without facts: {late}")
+
+
 def check_protocols(manager, item):
     """The ConnectionManager's Source names the item's kind of res, as TVs check before playing."""
     action = GUPnP.ServiceProxyAction.new_from_list("GetProtocolInfo", [], [])
@@ -328,11 +416,14 @@ def main():
     parser.add_argument("--path", action="append", default=[])
     parser.add_argument("--find")
     parser.add_argument("--srt", help="the local subtitle the item must offer")
+    parser.add_argument("--facts", action="append", default=[], help="TITLE=WxH:SECONDS")
+    parser.add_argument("--art", action="store_true", help="the --facts items have JPEG art")
     parser.add_argument("--subscribe", action="store_true")
     parser.add_argument("--timeout", type=float, default=15)
     args = parser.parse_args()
     if not args.path and not args.find:
         parser.error("give --path or --find")
+    facts = parse_facts(args.facts)
     try:
         service, manager, _keep = discover(args.iface, args.name, args.timeout)
         item = walk(service, args.path, args.find)
@@ -340,6 +431,8 @@ def main():
         check_protocols(manager, item)
         check_metadata(service, item)
         check_faults(service, item)
+        if facts:
+            check_facts(service, item.get_parent_id(), facts, args.art)
         if args.subscribe:
             check_events(service, args.timeout)
     except Failure as e:

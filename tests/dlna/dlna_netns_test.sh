@@ -4,7 +4,9 @@
 # adapter's veth peer dlna1, 10.77.0.2/24); nothing leaves the two. gssdp-discover (running from
 # before the server's start) must see it available; the GUPnP control point finds it by its
 # friendly name, browses to a video whose name has Cyrillic letters and "&", fetches a range of
-# it, reads its subtitle and its metadata and subscribes to its events; ffmpeg decodes the
+# it, reads its subtitle and its metadata, checks the duration and resolution of it and of a
+# .mkv and an .avi beside it and the folder's poster (folder.jpg) that stands for them all
+# (upnp:albumArtURI answering image/jpeg), and subscribes to its events; ffmpeg decodes the
 # start of the video from its res URL and seeks into the middle, frame for frame as from the
 # file; after the server is stopped by its process id gssdp-discover must see its byebye.
 #
@@ -25,6 +27,8 @@
 #   DLNA_SUBSCRIBE  1: require the initial event after SUBSCRIBE (1 / 0: minidlna 1.3.0 answers
 #                   SUBSCRIBE and connects to the callback, yet sends no event)
 #   DLNA_SRT        1: require the subtitle (1 / 1)
+#   DLNA_ART        1: require the folder.jpg as the videos' upnp:albumArtURI (1 / 0: minidlna
+#                   1.3.0 gives videos no art from their folder's poster)
 #   DLNA_BYEBYE     1: require ssdp:byebye after the stop (1 / 1)
 #   DLNA_START_SECONDS  the bound on the server's start, until gssdp-discover sees it (20)
 # The Windows program under wine (a prefix made beforehand saves minutes of wineboot):
@@ -34,11 +38,12 @@ set -uo pipefail
 here=$(dirname "$(realpath "$0")")
 source "$here/../app/netns_lan.sh"
 source "$here/netns_pair.sh"
+source "$here/fact_samples.sh"
 netns_enter "$0" "$@"
 
 if [ $# = 0 ]; then
   set -- "$here/minidlna_server.sh"
-  : "${DLNA_NAME:=minidlna under test}" "${DLNA_TREE:=minidlna}" "${DLNA_SUBSCRIBE:=0}"
+  : "${DLNA_NAME:=minidlna under test}" "${DLNA_TREE:=minidlna}" "${DLNA_SUBSCRIBE:=0}" "${DLNA_ART:=0}"
 fi
 default_name='^Remote Toviplayer \('
 name=${DLNA_NAME:-$default_name}
@@ -65,13 +70,15 @@ fail() {
   exit 1
 }
 
-# ---- the media: a 30 s test video and its subtitle, under a name with Cyrillic and "&" ----
+# ---- the media: a 30 s test video and its subtitle, under a name with Cyrillic and "&"; short
+# videos in the other containers beside it, and the folder's poster ----
 media=$work/media
 mkdir -p "$media" "$work/state"
 film="Фильм & тест"
-ffmpeg -nostdin -v error -f lavfi -i testsrc=size=640x360:rate=25 -f lavfi -i sine=frequency=440 \
-  -t 30 -c:v libx264 -preset veryfast -b:v 1M -pix_fmt yuv420p -c:a aac -shortest \
-  "$media/$film.mp4" || fail "ffmpeg could not make the test video"
+dlna_sample_facts=()
+dlna_sample_video "$media/$film.mp4" 640x360 30 && dlna_sample_video "$media/Клип.mkv" 320x240 4.2 &&
+  dlna_sample_video "$media/old clip.avi" 176x144 3.6 && dlna_sample_poster "$media/folder.jpg" ||
+  fail "ffmpeg could not make the test videos"
 printf '1\r\n00:00:01,000 --> 00:00:04,000\r\nПроверка & <субтитры>\r\n' >"$media/$film.srt"
 
 # ---- the network; gssdp-discover listening from before the server's start ----
@@ -99,6 +106,13 @@ case $tree in
   *) fail "DLNA_TREE must be minidlna or folders" ;;
 esac
 options=()
+for facts in "${dlna_sample_facts[@]}"; do
+  # minidlna's titles lack the extension.
+  sample=${facts%%=*}
+  [ "$tree" = minidlna ] && facts="${sample%.*}=${facts#*=}"
+  options+=(--facts "$facts")
+done
+[ "${DLNA_ART:-1}" = 1 ] && options+=(--art)
 [ "${DLNA_SUBSCRIBE:-1}" = 1 ] && options+=(--subscribe)
 [ "${DLNA_SRT:-1}" = 1 ] && options+=(--srt "$media/$film.srt")
 # A scanning server (minidlna) may list the video only after its scan: up to 3 tries, a second

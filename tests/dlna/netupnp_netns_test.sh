@@ -3,7 +3,9 @@
 # Net::UPnP (libnet-upnp-perl) on a home network of the test's own (netns_pair.sh: the server
 # in a namespace with dlna0, 10.77.0.1/24; the peer on dlna1, 10.77.0.2/24; nothing leaves the
 # two). It finds the server by M-SEARCH, browses from the root to a folder of NETUPNP_FILES
-# files with RequestedCount 0 and no paging, and fetches one by its res URL, byte for byte.
+# files with RequestedCount 0 and no paging, fetches one by its res URL, byte for byte, and
+# finds the duration and resolution of the .mp4, .mkv and .avi among them in their res and the
+# folder's poster (folder.jpg) as their upnp:albumArtURI, answering image/jpeg.
 #
 # Usage (as root: it makes the namespaces):
 #   netupnp_netns_test.sh SERVER_COMMAND...   e.g. the Linux program:
@@ -19,6 +21,7 @@ set -uo pipefail
 here=$(dirname "$(realpath "$0")")
 source "$here/../app/netns_lan.sh"
 source "$here/netns_pair.sh"
+source "$here/fact_samples.sh"
 netns_enter "$0" "$@"
 
 [ $# -gt 0 ] || { echo "FAIL: no server command"; exit 1; }
@@ -39,22 +42,30 @@ fail() {
   exit 1
 }
 
-# ---- the media: a season of small "films" and one of some size to fetch ----
+# ---- the media: a season of small "films", one of some size to fetch, short real videos in
+# the containers TVs play and the folder's poster ----
 media=$work/media
 mkdir -p "$media" "$work/state"
 files=${NETUPNP_FILES:-700}
-for i in $(seq 1 $((files - 1))); do printf 'episode %d\n' "$i" >"$media/episode $i.mp4"; done
+dlna_sample_facts=()
+dlna_sample_video "$media/clip.mp4" 240x160 2.8 && dlna_sample_video "$media/clip.mkv" 320x240 4.2 &&
+  dlna_sample_video "$media/clip.avi" 176x144 3.6 && dlna_sample_poster "$media/folder.jpg" ||
+  fail "ffmpeg could not make the test videos"
 head -c 300000 /dev/urandom >"$media/film.mp4"
+# The rest are episodes; film.mp4 and folder.jpg (a picture is listed too) are counted as well.
+episodes=$((files - ${#dlna_sample_facts[@]} - 2))
+for i in $(seq 1 $episodes); do printf 'episode %d\n' "$i" >"$media/episode $i.mp4"; done
 
 dlna_pair_up || fail "the peers' adapter could not be made"
 dlna_server_start "$work/state" "$media" "$work/server.txt" "$@" || fail "the server's namespace was not made"
 
-folders=()
+arguments=()
 IFS=/ read -ra parts <<<"${media#/}"
-for f in "${parts[@]}"; do folders+=(--folder "$f"); done
+for f in "${parts[@]}"; do arguments+=(--folder "$f"); done
+for facts in "${dlna_sample_facts[@]}"; do arguments+=(--facts "$facts"); done
 seconds=${DLNA_START_SECONDS:-20}
 timeout $((seconds + 60)) perl "$here/netupnp_control_point.pl" --name "${DLNA_NAME:-^Remote Toviplayer \(}" \
-  --root "${DLNA_ROOT:-*}" "${folders[@]}" --count "$files" --file film.mp4 --bytes "$media/film.mp4" \
+  --root "${DLNA_ROOT:-*}" "${arguments[@]}" --count "$files" --file film.mp4 --bytes "$media/film.mp4" \
   --seconds "$seconds" >"$work/cp.txt" 2>&1 || { cat "$work/cp.txt"; fail "the Net::UPnP control point failed"; }
 sed 's/^/  /' "$work/cp.txt"
 
