@@ -57,8 +57,7 @@ chmod 755 "$work"
 server_pid=
 discover_pid=
 cleanup() {
-  # A server command that cleans up after itself (the wine one) is given its chance first.
-  [ -n "$server_pid" ] && ! dlna_server_stop 10 && { kill -9 "$server_pid"; wait "$server_pid"; } 2>/dev/null
+  dlna_server_end
   [ -n "$discover_pid" ] && kill "$discover_pid" 2>/dev/null && wait "$discover_pid" 2>/dev/null
   rm -rf "$work"
 }

@@ -39,3 +39,10 @@ dlna_server_stop() {
   wait "$server_pid" 2>/dev/null
   server_pid=
 }
+
+# dlna_server_end: at a script's exit, the server stopped if it still runs: SIGTERM first, so that
+# a server command that cleans up after itself (the wine one) has its chance, then SIGKILL.
+dlna_server_end() {
+  [ -n "${server_pid:-}" ] && ! dlna_server_stop 10 && { kill -9 "$server_pid"; wait "$server_pid"; } 2>/dev/null
+  return 0
+}

@@ -32,7 +32,7 @@ work=$(mktemp -d)
 chmod 755 "$work"
 server_pid=
 cleanup() {
-  [ -n "$server_pid" ] && ! dlna_server_stop 10 && { kill -9 "$server_pid"; wait "$server_pid"; } 2>/dev/null
+  dlna_server_end
   rm -rf "$work"
 }
 trap cleanup EXIT
