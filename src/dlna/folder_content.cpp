@@ -86,6 +86,7 @@ std::vector<Entry> OrderedContainer(const std::string& folder, char separator,
   for (std::size_t i = 0; i < entries.size(); ++i) {
     titles[i] = server::LastPathComponent(entries[i].path, separator);
     facts[i].folder = entries[i].type == nullptr;
+    facts[i].upnpClass = facts[i].folder ? kFolderClass : UpnpClassOf(entries[i].type->kind);
     facts[i].title = titles[i];
     if (!dates) continue;
     const std::optional<fs::FileStamp> stamp = fs::StampOf(entries[i].path);

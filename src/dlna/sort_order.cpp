@@ -25,6 +25,8 @@ SortKey KeyOf(std::string_view part) {
     key.property = SortKey::Property::Title;
   } else if (part == "dc:date") {
     key.property = SortKey::Property::Date;
+  } else if (part == "upnp:class") {
+    key.property = SortKey::Property::Class;
   } else {
     throw UnsupportedSortCriteria();
   }
@@ -65,6 +67,8 @@ std::vector<std::size_t> OrderOf(const std::vector<SortFacts>& objects,
       int sign = 0;
       if (key.property == SortKey::Property::Date) {
         sign = x.modified < y.modified ? -1 : (x.modified > y.modified ? 1 : 0);
+      } else if (key.property == SortKey::Property::Class) {
+        sign = x.upnpClass.compare(y.upnpClass);
       } else {
         sign = titles[a].compare(titles[b]);
       }

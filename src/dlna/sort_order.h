@@ -1,5 +1,5 @@
 // The order of a Browse answer: the SortCriteria a control point sends ("+dc:title",
-// "-dc:date,+dc:title"; an empty one is the default order) and the ordering of a listing by
+// "-dc:date,+dc:title", "+upnp:class,+dc:title"; an empty one is the default order) and the ordering of a listing by
 // them. Folders always come before files; within each, the criteria in turn, then the title
 // in natural order (see natural_order.h), so the order is total and the same for every page.
 // Errors: ParseSortCriteria throws UpnpError 709 for a property this server does not sort by.
@@ -14,10 +14,12 @@
 namespace tovi::dlna {
 
 // What GetSortCapabilities answers: the properties SortCriteria may name.
-inline constexpr const char* kSortCapabilities = "dc:title,dc:date";
+// upnp:class is among them since phone apps and home-automation players ask for it by default
+// and show nothing when it is refused.
+inline constexpr const char* kSortCapabilities = "dc:title,dc:date,upnp:class";
 
 struct SortKey {
-  enum class Property { Title, Date };
+  enum class Property { Title, Date, Class };
   Property property = Property::Title;
   bool descending = false;
   bool operator==(const SortKey&) const = default;
@@ -35,6 +37,7 @@ struct SortFacts {
   bool folder = false;
   std::string_view title;
   std::int64_t modified = 0;  // seconds since 1970; read only when NeedsDates
+  std::string_view upnpClass;  // "object.item.videoItem", ...
 };
 
 // The indexes of objects in the order the keys give (empty keys: by title).

@@ -8,7 +8,7 @@
 namespace tovi::dlna {
 namespace {
 
-TEST(SortCriteria, TitleAndDateEitherWayAndFault709ForTheRest) {
+TEST(SortCriteria, TitleDateAndClassEitherWayAndFault709ForTheRest) {
   using P = SortKey::Property;
   struct Case {
     const char* criteria;
@@ -22,7 +22,7 @@ TEST(SortCriteria, TitleAndDateEitherWayAndFault709ForTheRest) {
       {" -dc:date , +dc:title ", {{P::Date, true}, {P::Title, false}}, false},
       {"dc:date", {{P::Date, false}}, false},
       {",", {}, false},
-      {"+upnp:class,+dc:title", {}, true},
+      {"+upnp:class,+dc:title", {{P::Class, false}, {P::Title, false}}, false},
       {"+dc:creator", {}, true},
       {"+", {}, true},
       {"*dc:title", {}, true},

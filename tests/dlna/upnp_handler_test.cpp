@@ -132,8 +132,9 @@ TEST(UpnpControl, ActionsAnswerAndFaultsKeepTheConnection) {
       {"dlna/cds/control", cds, "GetSearchCapabilities", "", {{"SearchCaps", ""}}, 0},
       {"dlna/cds/control", cds, "Browse",
        "<ObjectID>0</ObjectID><BrowseFlag>BrowseDirectChildren</BrowseFlag>"
-       "<SortCriteria>+upnp:class,+dc:title</SortCriteria>", {}, 709},
-      {"dlna/cds/control", cds, "GetSortCapabilities", "", {{"SortCaps", "dc:title,dc:date"}}, 0},
+       "<SortCriteria>+dc:creator,+dc:title</SortCriteria>", {}, 709},
+      {"dlna/cds/control", cds, "GetSortCapabilities", "",
+       {{"SortCaps", "dc:title,dc:date,upnp:class"}}, 0},
       {"dlna/cds/control", cds, "GetSystemUpdateID", "", {{"Id", "7"}}, 0},
       // A vendor's action no table holds.
       {"dlna/cds/control", cds, "X_GetTVSlideShow", "", {}, 401},
