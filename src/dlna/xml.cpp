@@ -1,8 +1,9 @@
 #include "dlna/xml.h"
 
-#include "platform/utf8.h"
-
+#include <array>
 #include <cstdint>
+
+#include "platform/utf8.h"
 
 namespace tovi::dlna {
 namespace {
@@ -308,15 +309,33 @@ XmlElement ParseXml(std::string_view document, const XmlLimits& limits) {
   return Reader(document, limits).Document();
 }
 
+namespace {
+
+// Printable ASCII that XML takes as it is: most of a listing, copied in runs.
+constexpr std::array<bool, 256> kPlainXmlBytes = [] {
+  std::array<bool, 256> plain{};
+  for (int c = 0x20; c < 0x7F; ++c) plain[c] = true;
+  for (const char c : {'&', '<', '>', '"', '\''}) plain[static_cast<unsigned char>(c)] = false;
+  return plain;
+}();
+
+bool PlainXmlByte(char c) { return kPlainXmlBytes[static_cast<unsigned char>(c)]; }
+
+}  // namespace
+
 std::string XmlEscape(std::string_view text) {
   constexpr const char* kReplacement = "\xEF\xBF\xBD";  // U+FFFD
-  const std::string bytes(text);
   std::string out;
-  out.reserve(bytes.size() + bytes.size() / 8);
+  out.reserve(text.size() + text.size() / 8);
   std::size_t pos = 0;
-  while (pos < bytes.size()) {
+  while (pos < text.size()) {
+    std::size_t plain = pos;
+    while (plain < text.size() && PlainXmlByte(text[plain])) ++plain;
+    out.append(text.substr(pos, plain - pos));
+    pos = plain;
+    if (pos == text.size()) break;
     char32_t cp = 0;
-    const std::size_t length = text::Utf8SequenceLength(bytes, pos, &cp);
+    const std::size_t length = text::Utf8SequenceLength(text, pos, &cp);
     // What XML 1.0 cannot carry at all (control characters, bytes that are not UTF-8) becomes
     // U+FFFD: file names hold whatever the file system lets them, and one such name would spoil
     // the whole document a control point reads.
@@ -333,7 +352,7 @@ std::string XmlEscape(std::string_view text) {
       case '\t': out += "&#9;"; break;
       case '\n': out += "&#10;"; break;
       case '\r': out += "&#13;"; break;
-      default: out.append(bytes, pos, length);
+      default: out.append(text.substr(pos, length));
     }
     pos += length > 0 ? length : 1;
   }

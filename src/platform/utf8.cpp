@@ -2,7 +2,7 @@
 
 namespace tovi::text {
 
-std::size_t Utf8SequenceLength(const std::string& utf8, std::size_t pos, char32_t* codePoint) {
+std::size_t Utf8SequenceLength(std::string_view utf8, std::size_t pos, char32_t* codePoint) {
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(utf8[i]); };
   const unsigned char lead = byte(pos);
   std::size_t length;

@@ -4,6 +4,7 @@
 // a value above U+10FFFF. Pure, safe from any thread.
 #pragma once
 #include <string>
+#include <string_view>
 
 namespace tovi::text {
 
@@ -11,7 +12,7 @@ namespace tovi::text {
 bool DecodeUtf8(const std::string& utf8, std::u32string* out);
 
 // Length of the well-formed sequence starting at utf8[pos] (1 to 4), or 0 when it is malformed.
-std::size_t Utf8SequenceLength(const std::string& utf8, std::size_t pos, char32_t* codePoint);
+std::size_t Utf8SequenceLength(std::string_view utf8, std::size_t pos, char32_t* codePoint);
 
 bool IsWellFormedUtf8(const std::string& bytes);
 

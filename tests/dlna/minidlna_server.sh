@@ -6,7 +6,7 @@ set -eu
 command -v minidlnad >/dev/null || { echo "FAIL: minidlnad is missing (apt-get install minidlna)"; exit 1; }
 mkdir -p "$DLNA_STATE/db"
 cat >"$DLNA_STATE/minidlna.conf" <<CONF
-media_dir=V,$DLNA_MEDIA
+media_dir=$DLNA_MEDIA
 db_dir=$DLNA_STATE/db
 log_dir=$DLNA_STATE
 network_interface=$DLNA_IFACE
