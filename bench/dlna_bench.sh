@@ -12,6 +12,9 @@
 #   big ready  ms from the start until the 20,000 are all listed (minidlna: its whole scan)
 #   big page   ms for the first page of 100 of the 20,000: the very first, and the median of
 #              BENCH_REPEATS; then one listing of all 20,000
+#   cpu        the server's processor time (ms, its children summed) for one more listing of the
+#              2,000, the mean of BENCH_REPEATS: what a listing costs the PC, apart from the
+#              client's own time, which the durations above include
 #   memory     resident size (KiB) after the listings, the server and its children summed
 # Each server runs BENCH_ROUNDS times, in turn, and the best figure of each is kept. The table
 # is printed and written to build/dlna-bench-results.md.
@@ -73,6 +76,14 @@ rss_kb() {  # the server and its children, summed
   done
   echo $total
 }
+cpu_ms() {  # the server and its children: user and system time, summed
+  local total=0 p ticks
+  ticks=$(getconf CLK_TCK)
+  for p in "$1" $(pgrep -P "$1"); do
+    total=$((total + $(awk '{ print $14 + $15 }' "/proc/$p/stat" 2>/dev/null || echo 0)))
+  done
+  echo $((total * 1000 / ticks))
+}
 field() { sed -n "s/^$1=//p" <<<"$2"; }
 
 declare -A F
@@ -99,6 +110,12 @@ measure() {
   fi
   browse=$("${client[@]}" browse "$(field location "$found")" $COUNT "$server_started" "$REPEATS" "${titles[@]}" list) ||
     die "$side: $browse"
+  local cpu_before cpu_after
+  cpu_before=$(cpu_ms "$server_pid")
+  "${client[@]}" repeat "$(field location "$found")" "$REPEATS" "${titles[@]}" list >/dev/null ||
+    die "$side: the repeated listings failed"
+  cpu_after=$(cpu_ms "$server_pid")
+  keep "$side" cpu "$(awk -v a="$cpu_before" -v b="$cpu_after" -v n="$REPEATS" 'BEGIN { printf "%.1f", (b - a) / n }')"
   page=$("${client[@]}" page "$(field location "$found")" $BIG "$server_started" "$REPEATS" "${titles[@]}" big) ||
     die "$side: $page"
   keep "$side" found "$(field found_ms "$found")"
@@ -151,6 +168,7 @@ row() {
   row "start to all $COUNT listed (ms)" ready "< 1.00"
   row "Browse of $COUNT, first (ms)" first "< 1.00"
   row "Browse of $COUNT, repeated (ms)" repeat "< 1.00"
+  row "server's processor time for a listing of $COUNT (ms)" cpu "<= 0.50"
   row "items of $COUNT with a duration, first listing" facts_first "-"
   row "items of $COUNT with a duration, repeated" facts_repeated "-"
   row "start to all $BIG listed (ms; minidlna: its scan)" big_ready "-"

@@ -19,6 +19,9 @@ own cost is the same for every server it measures. Prints key=value lines.
       SCAN_SECONDS); big_ready_ms: from START_NS until then; page_ms: the median of REPEATS Browses of
       its first page of 100 (the first of them read before any other); full_ms: one listing of
       the whole folder after them.
+  dlna_client.py repeat LOCATION REPEATS TITLE...
+      Opens the titles as browse does and lists the folder REPEATS times, in pages of 100; prints
+      repeat_ms, their median (the server's processor time meanwhile is the caller's to read).
 """
 import re
 import socket
@@ -192,11 +195,26 @@ def page_bench(location, count, start_ns, repeats, titles):
         fail(f"the listing gave {len(objects)} objects")
 
 
+def repeat_bench(location, repeats, titles):
+    control = control_url(location)
+    current = resolve(control, titles)
+    if current is None:
+        fail(f"no folder {titles}")
+    times = []
+    for _ in range(repeats):
+        t0 = time.perf_counter()
+        listing(control, current)
+        times.append((time.perf_counter() - t0) * 1000)
+    print(f"repeat_ms={statistics.median(times):.1f}")
+
+
 def main():
     if len(sys.argv) == 5 and sys.argv[1] == "find":
         find(sys.argv[2], sys.argv[3], int(sys.argv[4]))
     elif len(sys.argv) >= 6 and sys.argv[1] == "browse":
         browse_bench(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), int(sys.argv[5]), sys.argv[6:])
+    elif len(sys.argv) >= 5 and sys.argv[1] == "repeat":
+        repeat_bench(sys.argv[2], int(sys.argv[3]), sys.argv[4:])
     elif len(sys.argv) >= 6 and sys.argv[1] == "page":
         page_bench(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), int(sys.argv[5]), sys.argv[6:])
     else:
