@@ -3,6 +3,8 @@
 #include <array>
 
 #include "dlna/device.h"
+#include "dlna/media_types.h"
+#include "http/header_list.h"
 #include "platform/files.h"
 #include "server/playlists.h"
 
@@ -18,34 +20,14 @@ bool IsFolderPath(std::string_view path) {
   return !path.empty() && (path.back() == '/' || path.back() == '\\');
 }
 
-std::string_view NameOf(std::string_view path) {
-  const std::size_t slash = path.find_last_of("/\\");
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
-bool SameAsciiText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
-// The path without its extension, when it has one.
-std::string_view StemOf(std::string_view path) {
-  const std::size_t dot = path.rfind('.');
-  const std::size_t slash = path.find_last_of("/\\");
-  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return path;
-  return path.substr(0, dot);
-}
-
 }  // namespace
 
 std::string FolderArtIn(const std::vector<std::string>& listing) {
   for (std::string_view wanted : kFolderArtNames) {
     for (const std::string& path : listing) {
-      if (!IsFolderPath(path) && SameAsciiText(NameOf(path), wanted)) return path;
+      if (!IsFolderPath(path) && http::SameText(std::string(FileNameOf(path)), std::string(wanted))) {
+        return path;
+      }
     }
   }
   return std::string();

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "platform/files.h"
+
 namespace tovi::dlna {
 
 namespace {
@@ -90,6 +92,16 @@ std::string ExtensionOf(std::string_view name) {
   std::string extension(name.substr(dot + 1));
   for (char& c : extension) c = LowerAscii(c);
   return extension;
+}
+
+std::string_view StemOf(std::string_view path) {
+  const std::size_t extension = ExtensionOf(path).size();
+  return extension == 0 ? path : path.substr(0, path.size() - extension - 1);
+}
+
+std::string_view FileNameOf(std::string_view path) {
+  const std::size_t separator = path.rfind(fs::kSeparator);
+  return separator == std::string_view::npos ? path : path.substr(separator + 1);
 }
 
 const MediaType* MediaTypeOfName(std::string_view name) {

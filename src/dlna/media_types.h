@@ -46,6 +46,10 @@ const MediaType* MediaTypeOfName(std::string_view name);
 
 // The extension of a name (after the last ".", none when the dot starts the name), lower case.
 std::string ExtensionOf(std::string_view name);
+// The path without "." and its extension (ExtensionOf's); the whole path when it has none.
+std::string_view StemOf(std::string_view path);
+// The file's name: the path after its last platform separator.
+std::string_view FileNameOf(std::string_view path);
 
 const char* UpnpClassOf(MediaKind kind);
 

@@ -73,11 +73,6 @@ std::string_view WithoutLastPart(std::string_view path) {
   return dot == std::string_view::npos ? path : path.substr(0, dot);
 }
 
-std::string_view NameOf(std::string_view path) {
-  const std::size_t separator = path.rfind(fs::kSeparator);
-  return separator == std::string_view::npos ? path : path.substr(separator + 1);
-}
-
 // The file's bytes when it holds at most maxBytes and can be read; else nullopt.
 std::optional<std::string> ReadUpTo(const std::string& path, std::uint64_t maxBytes) {
   try {
@@ -116,7 +111,7 @@ void SubtitleIndex::Add(std::string_view path) {
   byStem_[stem].push_back(Candidate{path, {}, type});
   const std::string_view shorter = WithoutLastPart(stem);
   const std::string_view tag = stem.substr(std::min(stem.size(), shorter.size() + 1));
-  if (shorter.size() < stem.size() && IsTag(tag) && !NameOf(shorter).empty()) {
+  if (shorter.size() < stem.size() && IsTag(tag) && !FileNameOf(shorter).empty()) {
     byStem_[shorter].push_back(Candidate{path, tag, type});
   }
 }
@@ -143,7 +138,7 @@ std::vector<FoundSubtitle> SubtitleIndex::For(std::string_view videoPath) const 
 
 std::vector<FoundSubtitle> SubtitlesBeside(const std::string& videoPath,
                                            const std::string& language) {
-  const std::string_view name = NameOf(videoPath);
+  const std::string_view name = FileNameOf(videoPath);
   const std::string folder = videoPath.substr(0, videoPath.size() - name.size());
   const std::string stem(WithoutLastPart(name));
   // A stem holding wildcards would be read as a pattern: search everything instead.
