@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The media-server benchmark: our program against minidlna (Debian's), measured in the same run
 # by the same client (bench/dlna_client.py) on the same network of two namespaces as the peers
-# test (tests/dlna/netns_pair.sh), each server from a fresh start with a folder of 2,000 videos
+# test (tests/support/netns_pair.sh), each server from a fresh start with a folder of 2,000 videos
 # of mixed containers (hard links of four short clips: MP4, Matroska, AVI, MP3) and one of
 # 20,000 (hard links of the MP4 clip):
 #   found      ms from the start until it answers an M-SEARCH for a MediaServer (MX 1)
@@ -30,8 +30,8 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-source tests/app/netns_lan.sh
-source tests/dlna/netns_pair.sh
+source tests/support/netns_lan.sh
+source tests/support/netns_pair.sh
 netns_enter "$0" "$@"
 
 ROUNDS=${BENCH_ROUNDS:-2}

@@ -7,7 +7,7 @@
 # Usage: address_netns_test.sh REMOTE_TOVIPLAYER (as root: it makes the namespace)
 set -uo pipefail
 here=$(dirname "$(realpath "$0")")
-source "$here/netns_lan.sh"
+source "$here/../support/netns_lan.sh"
 netns_enter "$0" "$@"
 
 binary=$(realpath "$1")

@@ -21,7 +21,7 @@
 # Screenshots and the program's GUI trace are kept in OUTPUT_DIR/wine-gui/.
 set -uo pipefail
 here=$(dirname "$(realpath "$0")")
-source "$here/netns_lan.sh"
+source "$here/../support/netns_lan.sh"
 netns_enter "$0" "$@"
 exe=$(realpath "$1")
 probe=$(realpath "$2")

@@ -36,8 +36,8 @@
 #     tests/dlna/toviplayer_wine_server.sh build/windows/src/app/remote-toviplayer.exe
 set -uo pipefail
 here=$(dirname "$(realpath "$0")")
-source "$here/../app/netns_lan.sh"
-source "$here/netns_pair.sh"
+source "$here/../support/netns_lan.sh"
+source "$here/../support/netns_pair.sh"
 source "$here/fact_samples.sh"
 netns_enter "$0" "$@"
 

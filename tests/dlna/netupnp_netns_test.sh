@@ -19,8 +19,8 @@
 #                       answer held before such clients were served whole)
 set -uo pipefail
 here=$(dirname "$(realpath "$0")")
-source "$here/../app/netns_lan.sh"
-source "$here/netns_pair.sh"
+source "$here/../support/netns_lan.sh"
+source "$here/../support/netns_pair.sh"
 source "$here/fact_samples.sh"
 netns_enter "$0" "$@"
 

@@ -13,7 +13,7 @@
 # first use), whose wineserver runs in the test's namespace: wine's server makes the sockets.
 set -uo pipefail
 here=$(dirname "$(realpath "$0")")
-source "$here/../app/netns_lan.sh"
+source "$here/../support/netns_lan.sh"
 netns_enter "$0" "$@"
 
 driver=$(realpath "$1")
