@@ -12,8 +12,9 @@
 namespace tovi::remote {
 
 namespace {
-constexpr std::array<std::string_view, 7> kMediaTypes = {".avi", ".mkv", ".mp4", ".mov",
-                                                         ".flv", ".mpeg", ".mp3"};
+// What the folder sync sends the list service: names holding one of these, where it is.
+constexpr std::array<std::string_view, 7> kSyncedExtensions = {".avi", ".mkv", ".mp4", ".mov",
+                                                               ".flv", ".mpeg", ".mp3"};
 }  // namespace
 
 namespace {
@@ -64,7 +65,7 @@ void ListFolderTree(const std::string& folder, const std::string& mask,
 }
 
 bool IsSyncedMedia(const std::string& path) {
-  for (std::string_view type : kMediaTypes) {
+  for (std::string_view type : kSyncedExtensions) {
     if (path.find(type) != std::string::npos) return true;
   }
   return false;

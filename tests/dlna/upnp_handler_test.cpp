@@ -284,7 +284,7 @@ TEST(UpnpDocuments, DescriptionsAndWhatEachUrlTakes) {
   }
 
   // The description read as a control point reads it: the name as given, and each service
-  // with its URLs, which answer.
+  // with its URLs, which answer (what each SCPD promises is walked by the control test).
   const WireResponse d = testing::Get(s.Port(), "/?dlna/device.xml", "Connection: close\r\n");
   const XmlElement root = ParseXml(d.body);
   const XmlElement* device = root.Child("device");
@@ -299,7 +299,6 @@ TEST(UpnpDocuments, DescriptionsAndWhatEachUrlTakes) {
     const std::string scpd = service.Child("SCPDURL")->text;
     const WireResponse r = testing::Get(s.Port(), scpd, "Connection: close\r\n");
     EXPECT_EQ(r.status, 200) << scpd;
-    EXPECT_NO_THROW(ParseXml(r.body)) << scpd;
   }
   EXPECT_EQ(types, (std::vector<std::string>{kContentDirectoryType, kConnectionManagerType,
                                              kRegistrarType}));

@@ -1,14 +1,17 @@
 // What the Windows build asks of the system beyond files and texts: retries while another
-// process holds the settings file, the error mode, the user's decimal separator.
+// process holds the settings file, the error mode, the user's decimal separator, the machine's
+// id.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <regex>
 #include <thread>
 
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/identity.h"
 #include "platform/process.h"
 #include "platform/regional.h"
 #include "platform/win32/wide.h"
@@ -80,6 +83,13 @@ TEST(ProcessStart, CriticalErrorBoxesAreOffAndNumbersUseTheUsersSeparator) {
   EXPECT_NE(GetErrorMode() & SEM_FAILCRITICALERRORS, 0u);
   // The Windows suites run in a Russian locale.
   EXPECT_EQ(regional::DecimalSeparator(), ",");
+}
+
+// The media server's UUID is made from this id: every Windows keeps one (a GUID), and it must
+// be read, or a renamed PC becomes a new server on every TV.
+TEST(MachineId, IsTheGuidWindowsKeeps) {
+  const std::regex guid("[0-9a-fA-F]{8}(-[0-9a-fA-F]{4}){3}-[0-9a-fA-F]{12}");
+  EXPECT_TRUE(std::regex_match(machine::MachineId(), guid)) << machine::MachineId();
 }
 
 }  // namespace
