@@ -5,9 +5,10 @@
 # announcements (three rounds) are heard on the chosen link, a search there is answered,
 # nothing is heard or answered on the other link, a control point on the server's PC that held
 # port 1900 first hears them too, a flood of searches gets no more answers than the per-second
-# bound; moved to the other adapter's address, it says goodbye on the old link
-# and is announced on the new one; Stop says goodbye there; a start at an address on no adapter
-# or at no address fails with its error.
+# bound, one device's flood does not starve a TV's searches, a forged sender off the link's
+# network and a search on the other adapter get no answer; moved to the other adapter's
+# address, it says goodbye on the old link and is announced on the new one; Stop says goodbye
+# there; a start at an address on no adapter or at no address fails with its error.
 # Usage: ssdp_netns_test.sh SSDP_DRIVER [WINE_PREFIX] (as root: it makes the namespaces)
 # A driver that is an .exe runs under wine in WINE_PREFIX, a prefix of this test's own (made on
 # first use), whose wineserver runs in the test's namespace: wine's server makes the sockets.
@@ -50,7 +51,7 @@ cleanup() {
 trap cleanup EXIT
 fail() {
   echo "FAIL: $*"
-  for f in driver watch seen other local search flood; do
+  for f in driver watch seen other local search flood flood_attacker tv forged off_link; do
     [ -s "$work/$f.txt" ] && { echo "  $f:"; sed 's/^/    /' "$work/$f.txt" | tail -40; }
   done
   exit 1
@@ -70,6 +71,12 @@ ip link set lo up && in_peer ip link set lo up &&
   in_peer ip addr add 10.19.0.2/24 dev ssdp1 && in_peer ip addr add 10.20.0.2/24 dev other1 &&
   ip link set ssdp0 up && ip link set other0 up &&
   in_peer ip link set ssdp1 up && in_peer ip link set other1 up || fail "the links could not be made"
+# Devices of the chosen link on addresses of their own (an attacker, a TV) and a forged sender
+# from outside its network, to which this PC has a route (as through its gateway).
+attacker=10.19.0.7 tv=10.19.0.8 forged=203.0.113.9
+in_peer ip addr add "$attacker/24" dev ssdp1 && in_peer ip addr add "$tv/24" dev ssdp1 &&
+  in_peer ip addr add "$forged/32" dev ssdp1 && ip route add "$forged/32" via 10.19.0.2 ||
+  fail "the devices' addresses could not be made"
 
 # Counts the device's announcements of its root as they arrive at the peer: one line each.
 cat >"$work/watch.py" <<'PY'
@@ -106,6 +113,39 @@ while time.monotonic() < end:
     for line in data.split("\r\n"):
         if line.upper().startswith("USN:"):
             print(line, flush=True)
+PY
+# Sends N searches for ST from SOURCE to DESTINATION (the group, or a unicast ADDRESS:1900),
+# one every SPACING ms after DELAY ms, and prints "answers A of N searches" once 1.5 s pass
+# after the last without an answer (MX 1; 20 s at most in all).
+cat >"$work/search.py" <<'PY'
+import socket, sys, threading, time
+source, destination, st, n, spacing, delay = sys.argv[1:7]
+n, spacing, delay = int(n), int(spacing) / 1000, int(delay) / 1000
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind((source, 0))
+s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(source))
+group = destination == "group"
+host = "239.255.255.250" if group else destination
+search = ("M-SEARCH * HTTP/1.1\r\nHOST: %s:1900\r\nMAN: \"ssdp:discover\"\r\n%sST: %s\r\n\r\n"
+          % (host, "MX: 1\r\n" if group else "", st)).encode()
+def send():
+    time.sleep(delay)
+    for _ in range(n):
+        s.sendto(search, (host, 1900))
+        time.sleep(spacing)
+sender = threading.Thread(target=send)
+sender.start()
+s.settimeout(0.1)
+answers, quiet_since, end = 0, time.monotonic(), time.monotonic() + 20
+while time.monotonic() < end and (sender.is_alive() or time.monotonic() - quiet_since < 1.5):
+    try:
+        data = s.recv(65536)
+    except socket.timeout:
+        continue
+    if data.startswith(b"HTTP/1.1 200"):
+        answers += 1
+        quiet_since = time.monotonic()
+print("answers %d of %d searches" % (answers, n), flush=True)
 PY
 
 in_peer "$python" "$work/watch.py" 10.19.0.2 >"$work/watch.txt" 2>&1 &
@@ -156,6 +196,32 @@ done
 in_peer timeout 20 "$python" "$work/flood.py" 10.19.0.2 30 >"$work/flood.txt" 2>&1
 answers=$(grep -c '^USN:' "$work/flood.txt")
 [ "$answers" -ge 6 ] && [ "$answers" -le 60 ] || fail "a flood of 30 searches got $answers answers (6 to 60 expected)"
+
+# One device's flood (96 searches for everything a second, for 3 s) leaves the others their
+# answers: a TV searching for the device's type once a second meanwhile gets each. A search from
+# outside the link's network (a forged sender: we would reflect our answers at it), or one that
+# came in on another adapter (a VPN's far end asking our address there), gets none.
+# search_together NAME=SOURCE DESTINATION ST N SPACING DELAY...: those searches at once, each
+# one's outcome in $work/NAME.txt and all of them in $figures.
+search_together() {
+  local row pids=() names=()
+  for row in "$@"; do
+    names+=("${row%%=*}")
+    # shellcheck disable=SC2086  # the row's words are the script's arguments
+    in_peer timeout 25 "$python" "$work/search.py" ${row#*=} >"$work/${row%%=*}.txt" 2>&1 &
+    pids+=($!)
+  done
+  wait "${pids[@]}"
+  for row in "${names[@]}"; do figures+=" $row: $(cat "$work/$row.txt");"; done
+}
+figures=
+search_together "flood_attacker=$attacker group ssdp:all 288 10 0" \
+                "tv=$tv group urn:schemas-upnp-org:device:MediaServer:1 3 1000 500"
+search_together "forged=$forged group ssdp:all 2 500 0" "off_link=10.20.0.2 10.20.0.1 ssdp:all 2 500 0"
+echo "searches:$figures"
+grep -qx "answers 3 of 3 searches" "$work/tv.txt" || fail "the TV was starved by one device's flood:$figures"
+grep -qx "answers 0 of 2 searches" "$work/forged.txt" || fail "a sender off the link was answered:$figures"
+grep -qx "answers 0 of 2 searches" "$work/off_link.txt" || fail "a search on another adapter was answered:$figures"
 
 # The other link heard nothing of us, and its searches (gssdp-discover's own) got no answer.
 grep -qF "$uuid" "$work/other.txt" && fail "the device was announced or answered on the other link"
