@@ -122,7 +122,8 @@ std::optional<SearchAnswers> AnswerSearch(std::string_view datagram, const Devic
 
   const std::string_view st = *headers.st;
   const std::vector<Target> all = DeviceTargets(identity);
-  if (SameText(st, kSearchAll)) {
+  answers.everything = SameText(st, kSearchAll);
+  if (answers.everything) {
     answers.targets = all;
   } else {
     for (const Target& target : all) {

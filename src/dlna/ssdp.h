@@ -39,6 +39,7 @@ std::vector<Target> DeviceTargets(const DeviceIdentity& identity);
 struct SearchAnswers {
   std::vector<Target> targets;
   int maxDelayMs = 0;
+  bool everything = false;  // it searched for everything (ssdp:all), the costliest to answer
 };
 
 // Reads a datagram as an M-SEARCH: the request line "M-SEARCH * HTTP/1.x", MAN "ssdp:discover",

@@ -4,12 +4,15 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <string_view>
 #include <vector>
 
 #include "dlna/ssdp.h"
+#include "dlna/ssdp_budget.h"
 #include "http/header_values.h"
+#include "platform/address.h"
 #include "platform/udp.h"
 
 namespace tovi::dlna {
@@ -42,10 +45,9 @@ bool ParseDotted(const std::string& text, net::Endpoint* out) {
   return true;
 }
 
-// A sender that can be answered: a unicast address and a port.
-bool Answerable(const net::Endpoint& from) {
-  const std::uint8_t first = from.address[0];
-  return from.port != 0 && first != 0 && first < 224;
+std::uint32_t HostOrder(const net::Endpoint& e) {
+  return (std::uint32_t{e.address[0]} << 24) | (std::uint32_t{e.address[1]} << 16) |
+         (std::uint32_t{e.address[2]} << 8) | e.address[3];
 }
 
 net::Endpoint Group() {
@@ -57,7 +59,8 @@ net::Endpoint Group() {
 
 }  // namespace
 
-// What one Start..Stop needs: the socket, what to say, the answers waiting for their time.
+// What one Start..Stop needs: the socket, where it serves, what to say, the answers waiting for
+// their time; and the steps of its thread's loop.
 struct SsdpService::Run {
   struct PendingAnswer {
     Clock::time_point due;
@@ -65,20 +68,93 @@ struct SsdpService::Run {
     ssdp::Target target;
   };
 
+  explicit Run(const SsdpLimits& limits)
+      : limits(limits),
+        budget({limits.maxAnswersPerSecond, limits.maxAnswersPerSearcherPerSecond,
+                limits.maxEverythingAnswersPerSecond, limits.maxSearchersPerSecond}) {}
+
+  const SsdpLimits& limits;
   net::MulticastSocket socket;
+  std::uint32_t address = 0;  // the served adapter's, host order
+  net::AddressLink link;
   DeviceIdentity identity;
   ssdp::Origin origin;
   std::vector<ssdp::Target> targets;
   std::vector<PendingAnswer> pending;
   std::mt19937 random{std::random_device{}()};
-  // Answers granted in the current second (the rate bound).
-  Clock::time_point windowStart = Clock::now();
-  int answersInWindow = 0;
+  AnswerBudget budget;
+  Clock::time_point nextRound = Clock::now();
+  int roundsLeft = limits.announceRounds;
 
   void SendToGroup(const std::string& message) {
     socket.SendTo(message.data(), message.size(), Group());
   }
+  void Announce(Clock::time_point now);
+  void SendDueAnswers(Clock::time_point now);
+  int WaitMs(Clock::time_point now) const;
+  bool OnTheLink(const net::Datagram& got) const;
+  void Consider(std::string_view datagram, const net::Datagram& got);
 };
+
+// A round of announcements when its time has come: the next one soon while the start's rounds
+// last, then at the renewal.
+void SsdpService::Run::Announce(Clock::time_point now) {
+  if (now < nextRound) return;
+  for (const ssdp::Target& target : targets) SendToGroup(ssdp::AliveMessage(target, origin));
+  if (--roundsLeft > 0) {
+    nextRound = now + Ms(limits.announceSpacingMs);
+  } else {
+    roundsLeft = limits.announceRounds;
+    nextRound = now + Ms(limits.renewMs);
+  }
+}
+
+// Answers whose time has come; the rest wait.
+void SsdpService::Run::SendDueAnswers(Clock::time_point now) {
+  auto due = std::partition(pending.begin(), pending.end(),
+                            [&](const PendingAnswer& a) { return a.due > now; });
+  if (due == pending.end()) return;
+  const std::string date = http::FormatHttpDate(std::chrono::duration_cast<std::chrono::seconds>(
+      std::chrono::system_clock::now().time_since_epoch()).count());
+  for (auto it = due; it != pending.end(); ++it) {
+    const std::string message = ssdp::SearchResponse(it->target, origin, date);
+    socket.SendTo(message.data(), message.size(), it->to);
+  }
+  pending.erase(due, pending.end());
+}
+
+// Until the next thing to do: a round, an answer, or a look at Stop.
+int SsdpService::Run::WaitMs(Clock::time_point now) const {
+  auto wakeAt = std::min(nextRound, now + Ms(limits.wakeMs));
+  for (const PendingAnswer& a : pending) wakeAt = std::min(wakeAt, a.due);
+  const auto waitMs = std::chrono::duration_cast<std::chrono::milliseconds>(wakeAt - now).count();
+  return static_cast<int>(std::max<long long>(waitMs, 0));
+}
+
+// A searcher we may answer: it came in on the served adapter, from a unicast address of that
+// adapter's network, with a port.
+bool SsdpService::Run::OnTheLink(const net::Datagram& got) const {
+  const std::uint32_t from = HostOrder(got.from);
+  return got.adapterIndex == link.adapterIndex && (from & link.mask) == (address & link.mask) &&
+         got.from.port != 0 && got.from.address[0] != 0 && got.from.address[0] < 224;
+}
+
+// A datagram heard: if it is a search from the link that the budget grants, its answers are
+// scheduled, each at a random moment within the delay it allowed.
+void SsdpService::Run::Consider(std::string_view datagram, const net::Datagram& got) {
+  if (!OnTheLink(got)) return;
+  const std::optional<ssdp::SearchAnswers> answers = ssdp::AnswerSearch(datagram, identity);
+  if (!answers) return;
+  const auto now = Clock::now();
+  if (!budget.Grant(HostOrder(got.from), static_cast<int>(answers->targets.size()),
+                    answers->everything, now)) {
+    return;
+  }
+  std::uniform_int_distribution<int> delayMs(0, answers->maxDelayMs);
+  for (const ssdp::Target& target : answers->targets) {
+    pending.push_back({now + Ms(delayMs(random)), got.from, target});
+  }
+}
 
 SsdpService::SsdpService(SsdpLimits limits) : limits_(limits) {}
 
@@ -92,11 +168,16 @@ void SsdpService::Start(const std::string& address, const std::string& descripti
     throw SsdpError("Discovery address is not an IPv4 address: " + address);
   }
   net::Startup();
-  auto run = std::make_unique<Run>();
-  const int code = run->socket.Open(Group(), adapter, kMulticastTtl);
+  auto run = std::make_unique<Run>(limits_);
+  run->address = HostOrder(adapter);
+  int code = run->socket.Open(Group(), adapter, kMulticastTtl);
+  // The adapter may go between the socket's opening and this look: as if it had gone before.
+  const std::optional<net::AddressLink> link = net::LinkOfAddress(run->address);
+  if (code == 0 && !link) code = net::kErrAddressNotAvailable;
   if (code != 0) {
     throw SsdpError("Discovery port 1900 at " + address + ": socket error " + std::to_string(code));
   }
+  run->link = *link;
   run->identity = identity;
   run->origin = {descriptionUrl, ServerProduct()};
   run->targets = ssdp::DeviceTargets(identity);
@@ -114,67 +195,21 @@ void SsdpService::Stop() {
 
 void SsdpService::Loop(Run& run) {
   std::vector<char> buffer(limits_.maxDatagramBytes);
-  auto nextRound = Clock::now();
-  int roundsLeft = limits_.announceRounds;
-
   while (!stopping_) {
-    auto now = Clock::now();
-    if (now >= nextRound) {
-      for (const ssdp::Target& target : run.targets) run.SendToGroup(ssdp::AliveMessage(target, run.origin));
-      if (--roundsLeft > 0) {
-        nextRound = now + Ms(limits_.announceSpacingMs);
-      } else {
-        roundsLeft = limits_.announceRounds;
-        nextRound = now + Ms(limits_.renewMs);
-      }
-    }
-
-    // Answers whose time has come; the rest wait.
-    auto due = std::partition(run.pending.begin(), run.pending.end(),
-                              [&](const Run::PendingAnswer& a) { return a.due > now; });
-    const std::string date = due == run.pending.end()
-                                 ? std::string()
-                                 : http::FormatHttpDate(std::chrono::duration_cast<std::chrono::seconds>(
-                                       std::chrono::system_clock::now().time_since_epoch()).count());
-    for (auto it = due; it != run.pending.end(); ++it) {
-      const std::string message = ssdp::SearchResponse(it->target, run.origin, date);
-      run.socket.SendTo(message.data(), message.size(), it->to);
-    }
-    run.pending.erase(due, run.pending.end());
-
-    auto wakeAt = std::min(nextRound, now + Ms(limits_.wakeMs));
-    for (const Run::PendingAnswer& a : run.pending) wakeAt = std::min(wakeAt, a.due);
-    const auto waitMs = std::chrono::duration_cast<std::chrono::milliseconds>(wakeAt - now).count();
-
+    const auto now = Clock::now();
+    run.Announce(now);
+    run.SendDueAnswers(now);
     net::Datagram got;
     int error = 0;
-    const int r = run.socket.Receive(buffer.data(), buffer.size(),
-                                     static_cast<int>(std::max<long long>(waitMs, 0)), &got, &error);
+    const int r = run.socket.Receive(buffer.data(), buffer.size(), run.WaitMs(now), &got, &error);
     if (r < 0) {
       // The socket failed under us (the adapter went away): wait out the slice, so a failing
       // receive does not spin; the owner moves us when the address changes.
       std::this_thread::sleep_for(Ms(limits_.wakeMs));
-      continue;
-    }
-    if (r == 0 || got.truncated || !Answerable(got.from)) continue;
-    const std::optional<ssdp::SearchAnswers> answers =
-        ssdp::AnswerSearch(std::string_view(buffer.data(), got.size), run.identity);
-    if (!answers) continue;
-
-    now = Clock::now();
-    if (now - run.windowStart >= std::chrono::seconds(1)) {
-      run.windowStart = now;
-      run.answersInWindow = 0;
-    }
-    const int count = static_cast<int>(answers->targets.size());
-    if (run.answersInWindow + count > limits_.maxAnswersPerSecond) continue;
-    run.answersInWindow += count;
-    std::uniform_int_distribution<int> delayMs(0, answers->maxDelayMs);
-    for (const ssdp::Target& target : answers->targets) {
-      run.pending.push_back({now + Ms(delayMs(run.random)), got.from, target});
+    } else if (r == 1 && !got.truncated) {
+      run.Consider(std::string_view(buffer.data(), got.size), got);
     }
   }
-
   for (const ssdp::Target& target : run.targets) run.SendToGroup(ssdp::ByebyeMessage(target));
 }
 

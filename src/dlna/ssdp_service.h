@@ -1,7 +1,9 @@
 // Discovery on one adapter: while running, the device is announced on the home network's
 // discovery group (three times at start, again well within the announcements' lifetime) and
 // searches heard there are answered, each answer sent straight to the searcher after a random
-// delay within what it allowed; at Stop the device says goodbye. One thread of its own does all
+// delay within what it allowed; at Stop the device says goodbye. Only searches that came in on
+// that adapter from an address of its own network are answered (never one off the link, which
+// could be a forged sender we would be turned against), each searcher within its share. One thread of its own does all
 // of it; the socket shares port 1900 with the system's own listener and any other program.
 // Bounds: SsdpLimits. Start and Stop from one thread (the owner's); Stop is bounded in time.
 #pragma once
@@ -29,11 +31,20 @@ struct SsdpLimits {
   // A longer datagram is not a search of any real control point (those are a few hundred
   // bytes): it is dropped unread, and no more than this is ever held.
   std::size_t maxDatagramBytes = 4096;
-  // Answers sent per second, all searchers together: a flood of searches (or searches with a
-  // forged sender, to turn us against a third host) gets no more than this from us. One search
-  // for everything takes six; later searches in a full second are ignored. Since no answer
-  // waits more than the longest search delay, no more than 5 s of them are ever pending.
+  // Answers sent per second, all searchers together: a flood of searches gets no more than this
+  // from us. One search for everything takes six; later searches in a full second are ignored.
+  // Since no answer waits more than the longest search delay, no more than 5 s of them are ever
+  // pending.
   int maxAnswersPerSecond = 60;
+  // Answers a second to one searcher's address (two searches for everything): one device's
+  // flood uses up its own share, not the others'.
+  int maxAnswersPerSearcherPerSecond = 12;
+  // Answers a second to searches for everything, all searchers together: the rest of the total
+  // stays for searches of our own type, which a TV sends, whoever floods with the others.
+  int maxEverythingAnswersPerSecond = 36;
+  // Searchers' addresses remembered within a second (a home network's devices many times over);
+  // a search from one more waits for the next second.
+  std::size_t maxSearchersPerSecond = 256;
   // Announcements at start and at each renewal: this many rounds, this far apart (multicast
   // datagrams get lost; one round may not arrive).
   int announceRounds = 3;
@@ -56,7 +67,7 @@ class SsdpService {
   // device.xml) on the adapter whose IPv4 address is `address` (dotted), and answering searches
   // heard there. Running already (e.g. at another address): stops first (with its goodbye), so
   // Start is also how discovery follows a new address. Throws SsdpError when the port cannot be
-  // opened or the group joined there; nothing runs then.
+  // opened or the group joined there, or no adapter holds the address; nothing runs then.
   void Start(const std::string& address, const std::string& descriptionUrl,
              const DeviceIdentity& identity);
   // Says goodbye on the group and ends the thread: returns within about SsdpLimits::wakeMs. Does

@@ -1,10 +1,11 @@
 // The PC's network adapters as the system lists them, for the choice of the address the TVs and
 // the list service should see, and the name lookup that stands in when no adapter serves.
 // Windows: GetAdaptersAddresses (with gateways); POSIX: the interface list, the routing table
-// and /sys/class/net. Both fill the same table; what to make of it is the caller's. Neither call
-// throws (an empty answer when the system gives none); both keep no state: safe from any thread.
+// and /sys/class/net. Both fill the same table; what to make of it is the caller's. No call
+// throws (an empty answer when the system gives none); none keeps state: safe from any thread.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,16 @@ struct Adapter {
 };
 
 std::vector<Adapter> ListAdapters();
+
+// Where one of this PC's IPv4 addresses is: its adapter's index, as the system numbers adapters
+// (what a datagram's arrival reports, platform/udp.h), and the mask of that address's network.
+struct AddressLink {
+  std::uint32_t adapterIndex = 0;
+  std::uint32_t mask = 0;  // host byte order
+};
+
+// The link of `address` (host byte order); nullopt when no adapter holds it.
+std::optional<AddressLink> LinkOfAddress(std::uint32_t address);
 
 // Dotted: the first IPv4 address of the host's own name that is not a loopback one (Windows:
 // the first, by Windows Sockets 1.1); "" when there is none.

@@ -4,7 +4,9 @@
 // Windows: Winsock 2 (the address-reuse option shares the port beside the system's listener, and
 // a send to a closed port does not fail the next receive); POSIX: BSD sockets, also the
 // port-reuse option (a listener that set only that one is shared with too), and only the groups
-// this socket joined reach it. Failures are Windows Sockets codes, as in platform/socket.h.
+// this socket joined reach it. Each datagram comes with the adapter it arrived on (IP_PKTINFO:
+// recvmsg on POSIX, WSARecvMsg on Windows). Failures are Windows Sockets codes, as in
+// platform/socket.h.
 // Thread safety: one thread uses a socket; Close from its owner only. Call net::Startup() first.
 #pragma once
 #include <cstddef>
@@ -19,6 +21,9 @@ struct Datagram {
   std::size_t size = 0;    // bytes placed in the buffer
   bool truncated = false;  // it was longer than the buffer: the rest is lost
   Endpoint from;
+  // The adapter it came in on, by the system's index (platform/address.h's AddressLink); 0 when
+  // the system did not say.
+  std::uint32_t adapterIndex = 0;
 };
 
 class MulticastSocket {
@@ -30,7 +35,8 @@ class MulticastSocket {
 
   // Binds 0.0.0.0:group.port shared with other listeners of that port, joins group.address on
   // the adapter whose IPv4 address is `adapter`, sends multicast out of that adapter with `ttl`
-  // hops and loops it back to this PC's listeners (control points on the same PC see it).
+  // hops and loops it back to this PC's listeners (control points on the same PC see it), and
+  // asks for each datagram's arrival adapter.
   // 0, or the Windows Sockets code of the step that failed (the socket is closed then).
   int Open(const Endpoint& group, const Endpoint& adapter, int ttl);
   bool IsOpen() const { return handle_ != kInvalidSocket; }

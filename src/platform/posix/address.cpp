@@ -127,6 +127,22 @@ std::vector<Adapter> ListAdapters() {
   return adapters;
 }
 
+std::optional<AddressLink> LinkOfAddress(std::uint32_t address) {
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return std::nullopt;
+  std::optional<AddressLink> link;
+  for (ifaddrs* i = list; i != nullptr && !link; i = i->ifa_next) {
+    if (i->ifa_name == nullptr || i->ifa_addr == nullptr || i->ifa_netmask == nullptr ||
+        i->ifa_addr->sa_family != AF_INET || HostOrder(i->ifa_addr) != address) {
+      continue;
+    }
+    const unsigned index = if_nametoindex(i->ifa_name);
+    if (index != 0) link = AddressLink{index, HostOrder(i->ifa_netmask)};
+  }
+  freeifaddrs(list);
+  return link;
+}
+
 std::string HostNameIPv4Address() {
   char name[256] = {};
   if (gethostname(name, sizeof name - 1) != 0) return "";

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/uio.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -22,6 +23,17 @@ using detail::ToSockaddr;
 template <typename T>
 bool Set(int fd, int level, int option, const T& value) {
   return ::setsockopt(fd, level, option, &value, sizeof value) == 0;
+}
+
+// The adapter index IP_PKTINFO reported with a received datagram; 0 without it.
+std::uint32_t ArrivalAdapter(msghdr& message) {
+  for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+    if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO) continue;
+    in_pktinfo info{};
+    std::memcpy(&info, CMSG_DATA(c), sizeof info);
+    return static_cast<std::uint32_t>(info.ipi_ifindex);
+  }
+  return 0;
 }
 
 }  // namespace
@@ -60,7 +72,8 @@ int MulticastSocket::Open(const Endpoint& group, const Endpoint& adapter, int tt
       Set(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, membership) &&
       Set(fd, IPPROTO_IP, IP_MULTICAST_IF, outgoing) &&
       Set(fd, IPPROTO_IP, IP_MULTICAST_TTL, hops) &&
-      Set(fd, IPPROTO_IP, IP_MULTICAST_LOOP, loop);
+      Set(fd, IPPROTO_IP, IP_MULTICAST_LOOP, loop) &&
+      Set(fd, IPPROTO_IP, IP_PKTINFO, one);
   if (!ok) {
     // An address on no adapter: what Windows reports for it, not Linux's "no such device".
     const int code = errno == ENODEV ? kErrAddressNotAvailable : detail::MapErrno(errno);
@@ -91,10 +104,17 @@ int MulticastSocket::Receive(void* buffer, std::size_t capacity, int timeoutMs, 
       return -1;
     }
     sockaddr_in from{};
-    socklen_t fromSize = sizeof from;
+    iovec part{buffer, capacity};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+    msghdr message{};
+    message.msg_name = &from;
+    message.msg_namelen = sizeof from;
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
     // MSG_TRUNC: the datagram's whole length, so a cut one is known as such.
-    const ssize_t n = ::recvfrom(fd, buffer, capacity, MSG_TRUNC | MSG_DONTWAIT,
-                                 reinterpret_cast<sockaddr*>(&from), &fromSize);
+    const ssize_t n = ::recvmsg(fd, &message, MSG_TRUNC | MSG_DONTWAIT);
     if (n < 0) {
       if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
       // An unreachable port reported for an earlier send is not this socket's failure.
@@ -106,6 +126,7 @@ int MulticastSocket::Receive(void* buffer, std::size_t capacity, int timeoutMs, 
     got->size = got->truncated ? capacity : static_cast<std::size_t>(n);
     std::memcpy(got->from.address, &from.sin_addr, 4);
     got->from.port = ntohs(from.sin_port);
+    got->adapterIndex = ArrivalAdapter(message);
     return 1;
   }
 }

@@ -33,6 +33,29 @@ std::uint32_t HostOrder(const sockaddr* address) {
   return ntohl(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr);
 }
 
+// The system's table of adapters with their IPv4 addresses (and gateways); empty when it gives
+// none. Its entries point into the buffer: First() walks them.
+struct AdapterTable {
+  std::vector<unsigned char> buffer;
+  IP_ADAPTER_ADDRESSES* First() {
+    return buffer.empty() ? nullptr : reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data());
+  }
+};
+
+AdapterTable ReadAdapterTable() {
+  constexpr ULONG kFlags = GAA_FLAG_INCLUDE_GATEWAYS | GAA_FLAG_SKIP_ANYCAST |
+                           GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
+  AdapterTable table;
+  ULONG size = kFirstListBytes;
+  ULONG rc = ERROR_BUFFER_OVERFLOW;
+  for (int i = 0; i < kListTries && rc == ERROR_BUFFER_OVERFLOW; ++i) {
+    table.buffer.assign(size, 0);
+    rc = GetAdaptersAddresses(AF_INET, kFlags, nullptr, table.First(), &size);
+  }
+  if (rc != NO_ERROR) table.buffer.clear();
+  return table;
+}
+
 }  // namespace
 
 std::string DottedIPv4(std::uint32_t address) {
@@ -41,19 +64,9 @@ std::string DottedIPv4(std::uint32_t address) {
 }
 
 std::vector<Adapter> ListAdapters() {
-  constexpr ULONG kFlags = GAA_FLAG_INCLUDE_GATEWAYS | GAA_FLAG_SKIP_ANYCAST |
-                           GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
-  std::vector<unsigned char> buffer;
-  ULONG size = kFirstListBytes;
-  ULONG rc = ERROR_BUFFER_OVERFLOW;
-  for (int i = 0; i < kListTries && rc == ERROR_BUFFER_OVERFLOW; ++i) {
-    buffer.assign(size, 0);
-    rc = GetAdaptersAddresses(AF_INET, kFlags, nullptr,
-                              reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
-  }
-  if (rc != NO_ERROR) return {};
+  AdapterTable table = ReadAdapterTable();
   std::vector<Adapter> adapters;
-  for (auto* a = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()); a != nullptr; a = a->Next) {
+  for (auto* a = table.First(); a != nullptr; a = a->Next) {
     Adapter adapter;
     adapter.id = a->AdapterName != nullptr ? a->AdapterName : "";
     adapter.name = a->FriendlyName != nullptr ? text::WideToUtf8(a->FriendlyName) : adapter.id;
@@ -74,6 +87,20 @@ std::vector<Adapter> ListAdapters() {
     adapters.push_back(std::move(adapter));
   }
   return adapters;
+}
+
+std::optional<AddressLink> LinkOfAddress(std::uint32_t address) {
+  AdapterTable table = ReadAdapterTable();
+  for (auto* a = table.First(); a != nullptr; a = a->Next) {
+    for (auto* u = a->FirstUnicastAddress; u != nullptr; u = u->Next) {
+      const sockaddr* held = u->Address.lpSockaddr;
+      if (held == nullptr || held->sa_family != AF_INET || HostOrder(held) != address) continue;
+      ULONG mask = 0;  // network byte order
+      if (ConvertLengthToIpv4Mask(u->OnLinkPrefixLength, &mask) != NO_ERROR) return std::nullopt;
+      return AddressLink{a->IfIndex, ntohl(mask)};
+    }
+  }
+  return std::nullopt;
 }
 
 std::string HostNameIPv4Address() {

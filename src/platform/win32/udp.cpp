@@ -18,7 +18,29 @@ using detail::ToSockaddr;
 
 SOCKET Sock(SocketHandle s) { return static_cast<SOCKET>(s); }
 
+// WSARecvMsg is an extension of the socket's provider: asked of the socket itself.
+LPFN_WSARECVMSG ReceiveMessageOf(SOCKET s) {
+  GUID id = WSAID_WSARECVMSG;
+  LPFN_WSARECVMSG function = nullptr;
+  DWORD returned = 0;
+  if (::WSAIoctl(s, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &function, sizeof function,
+                 &returned, nullptr, nullptr) != 0) {
+    return nullptr;
+  }
+  return function;
+}
 
+// The adapter index IP_PKTINFO reported with a received datagram; 0 without it.
+std::uint32_t ArrivalAdapter(WSAMSG& message) {
+  for (WSACMSGHDR* c = WSA_CMSG_FIRSTHDR(&message); c != nullptr;
+       c = WSA_CMSG_NXTHDR(&message, c)) {
+    if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO) continue;
+    IN_PKTINFO info{};
+    std::memcpy(&info, WSA_CMSG_DATA(c), sizeof info);
+    return static_cast<std::uint32_t>(info.ipi_ifindex);
+  }
+  return 0;
+}
 
 template <typename T>
 bool Set(SOCKET s, int level, int option, const T& value) {
@@ -65,7 +87,9 @@ int MulticastSocket::Open(const Endpoint& group, const Endpoint& adapter, int tt
       Set(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, membership) &&
       Set(s, IPPROTO_IP, IP_MULTICAST_IF, outgoing) &&
       Set(s, IPPROTO_IP, IP_MULTICAST_TTL, hops) &&
-      Set(s, IPPROTO_IP, IP_MULTICAST_LOOP, loop);
+      Set(s, IPPROTO_IP, IP_MULTICAST_LOOP, loop) &&
+      Set(s, IPPROTO_IP, IP_PKTINFO, yes) &&
+      ReceiveMessageOf(s) != nullptr;
   if (!ok) {
     const int code = ::WSAGetLastError();
     ::closesocket(s);
@@ -94,14 +118,25 @@ int MulticastSocket::Receive(void* buffer, std::size_t capacity, int timeoutMs, 
       return -1;
     }
     sockaddr_in from{};
-    int fromSize = sizeof from;
-    const int piece = capacity > 0x40000000u ? 0x40000000 : static_cast<int>(capacity);
-    const int n = ::recvfrom(s, static_cast<char*>(buffer), piece, 0,
-                             reinterpret_cast<sockaddr*>(&from), &fromSize);
+    WSABUF part{capacity > 0x40000000u ? 0x40000000u : static_cast<ULONG>(capacity),
+                static_cast<char*>(buffer)};
+    alignas(WSACMSGHDR) char control[WSA_CMSG_SPACE(sizeof(IN_PKTINFO))];
+    WSAMSG message{};
+    message.name = reinterpret_cast<sockaddr*>(&from);
+    message.namelen = sizeof from;
+    message.lpBuffers = &part;
+    message.dwBufferCount = 1;
+    message.Control = WSABUF{sizeof control, control};
+    const LPFN_WSARECVMSG receiveMessage = ReceiveMessageOf(s);
+    if (receiveMessage == nullptr) {
+      *error = ::WSAGetLastError();
+      return -1;
+    }
+    DWORD n = 0;
     bool truncated = false;
-    if (n == SOCKET_ERROR) {
+    if (receiveMessage(s, &message, &n, nullptr, nullptr) != 0) {
       const int code = ::WSAGetLastError();
-      // Windows reports a datagram longer than the buffer as an error, with the buffer filled.
+      // A datagram longer than the buffer is an error, with the buffer filled (or a flag below).
       if (code == WSAEMSGSIZE) {
         truncated = true;
       } else if (code == WSAECONNRESET || code == WSAEWOULDBLOCK || code == WSAEINTR) {
@@ -112,10 +147,11 @@ int MulticastSocket::Receive(void* buffer, std::size_t capacity, int timeoutMs, 
         return -1;
       }
     }
-    got->truncated = truncated;
-    got->size = truncated ? capacity : static_cast<std::size_t>(n);
+    got->truncated = truncated || (message.dwFlags & MSG_TRUNC) != 0;
+    got->size = got->truncated ? capacity : static_cast<std::size_t>(n);
     std::memcpy(got->from.address, &from.sin_addr, 4);
     got->from.port = ntohs(from.sin_port);
+    got->adapterIndex = ArrivalAdapter(message);
     return 1;
   }
 }
