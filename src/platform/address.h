@@ -32,6 +32,7 @@ struct Adapter {
   std::vector<std::uint32_t> ipv4;  // IPv4 addresses, host byte order, in the system's order
   bool hasGateway = false;  // a default route leaves through it
   std::uint32_t metric = kNoMetric;  // its default route's metric (Windows: the interface's)
+  std::uint32_t gateway = 0;  // its default route's gateway, host byte order; 0: none
 };
 
 std::vector<Adapter> ListAdapters();
@@ -52,5 +53,19 @@ std::string HostNameIPv4Address();
 
 // Dotted form of a host-order IPv4 address.
 std::string DottedIPv4(std::uint32_t address);
+
+// What an IPv4 address is by the ranges set aside for special purposes: every address outside
+// them is public unicast. Pure (address_ranges.cpp, the same on every platform).
+enum class AddressRange {
+  Public,
+  ThisNetwork,  // 0.0.0.0/8: a connect there reaches this host
+  Loopback,     // 127.0.0.0/8
+  Private,      // 10/8, 172.16/12, 192.168/16
+  Shared,       // 100.64.0.0/10: carriers' NAT and overlay VPNs
+  LinkLocal,    // 169.254.0.0/16
+  Multicast,    // 224.0.0.0/4
+  Reserved,     // protocol assignments, documentation, benchmarking, 6to4 relays, 240/4, broadcast
+};
+AddressRange RangeOf(std::uint32_t address);
 
 }  // namespace tovi::net

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <optional>
 
 #include "http/client/browser_identity.h"
 #include "http/client/http_client.h"
+#include "http/client/tcp_client.h"
+#include "http/coding.h"
 #include "platform/socket.h"
 #include "regex/pattern.h"
 
@@ -13,20 +16,60 @@ namespace tovi::server {
 
 namespace {
 
-// 127.0.0.0/8, and 0.0.0.0/8, which a connect takes for this host.
-bool ReachesThisHost(const std::uint8_t address[4]) {
-  return address[0] == 127 || address[0] == 0;
+std::uint32_t HostOrder(const std::uint8_t address[4]) {
+  return std::uint32_t{address[0]} << 24 | std::uint32_t{address[1]} << 16 |
+         std::uint32_t{address[2]} << 8 | address[3];
+}
+
+// The engine's and the window's addresses are dotted; anything else is no address (0).
+std::uint32_t ParseDotted(const std::string& dotted) {
+  std::uint8_t bytes[4] = {};
+  try {
+    http::DottedToAddress(dotted, bytes);
+  } catch (const std::exception&) {
+    return 0;
+  }
+  return HostOrder(bytes);
+}
+
+bool Holds(const std::vector<std::uint32_t>& list, std::uint32_t address) {
+  return std::find(list.begin(), list.end(), address) != list.end();
 }
 
 }  // namespace
 
-bool FetchAllowed(const std::string& peerAddress, const net::Endpoint& target) {
-  // The engine gives the peer in dotted form; a loopback peer is 127.x.x.x.
-  return peerAddress.rfind("127.", 0) == 0 || !ReachesThisHost(target.address);
+PageReach ReachOf(const std::string& peerAddress, const std::string& servedAddress,
+                  const std::vector<net::Adapter>& adapters, std::uint32_t servedMask) {
+  PageReach reach;
+  for (const net::Adapter& a : adapters) {
+    reach.pcAddresses.insert(reach.pcAddresses.end(), a.ipv4.begin(), a.ipv4.end());
+    if (a.gateway != 0) reach.gateways.push_back(a.gateway);
+  }
+  const std::uint32_t peer = ParseDotted(peerAddress);
+  reach.fromPc = net::RangeOf(peer) == net::AddressRange::Loopback || Holds(reach.pcAddresses, peer);
+  const std::uint32_t served = ParseDotted(servedAddress);
+  if (served != 0 && servedMask != 0) {
+    reach.servedNetwork = served & servedMask;
+    reach.servedMask = servedMask;
+  }
+  return reach;
+}
+
+PageReach SystemReachOf(const std::string& peerAddress, const std::string& servedAddress) {
+  const std::optional<net::AddressLink> link = net::LinkOfAddress(ParseDotted(servedAddress));
+  return ReachOf(peerAddress, servedAddress, net::ListAdapters(), link ? link->mask : 0);
+}
+
+bool FetchAllowed(const PageReach& reach, const net::Endpoint& target) {
+  if (reach.fromPc) return true;
+  const std::uint32_t t = HostOrder(target.address);
+  if (Holds(reach.pcAddresses, t) || Holds(reach.gateways, t)) return false;
+  if (net::RangeOf(t) == net::AddressRange::Public) return true;
+  return reach.servedMask != 0 && (t & reach.servedMask) == reach.servedNetwork;
 }
 
 std::string FetchPage(const std::string& url, const PageFetchLimits& limits,
-                      const std::string& peerAddress, const Abandoned& abandoned, bool* refused,
+                      const PageReach& reach, const Abandoned& abandoned, bool* refused,
                       const net::NameLookup& lookup) {
   if (refused) *refused = false;
   std::string page;
@@ -35,8 +78,8 @@ std::string FetchPage(const std::string& url, const PageFetchLimits& limits,
     // hold it one and a half times. Only what arrives is backed by memory.
     page.reserve(static_cast<std::size_t>(limits.maxBodyBytes));
     http::TNetHTTP client;
-    client.OnCheckEndpoint = [&peerAddress](const net::Endpoint& target) {
-      return FetchAllowed(peerAddress, target);
+    client.OnCheckEndpoint = [&reach](const net::Endpoint& target) {
+      return FetchAllowed(reach, target);
     };
     client.Request().SetUserAgent(http::kBrowserUserAgent);
     client.SetReadTimeout(limits.timeoutMs);
@@ -50,6 +93,8 @@ std::string FetchPage(const std::string& url, const PageFetchLimits& limits,
   } catch (const http::ENetHTTPInvalidHost&) {
     if (refused) *refused = true;
   } catch (const http::ENetHTTPInvalidHeaderValue&) {
+    if (refused) *refused = true;
+  } catch (const http::ENetConnectionNotAllowed&) {
     if (refused) *refused = true;
   } catch (const std::exception&) {
     // Whatever arrived is the page; an unreachable page is an empty one.

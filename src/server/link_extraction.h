@@ -3,8 +3,9 @@
 // connection thread or its memory: a time limit on the connect, on every silence and on the
 // whole fetch, a most bytes kept of the body (what arrived by then is the page, as for a broken
 // transfer), and a most pages held at once (PageSlots).
-// Services that listen on the PC's loopback trust the PC alone, so a peer elsewhere on the
-// network never has a page fetched from there (FetchAllowed).
+// A device has the PC fetch only what it could reach itself (PageReach, FetchAllowed): services
+// on the PC trust it alone, and the networks only the PC is on (a VPN's, link-local, overlays)
+// and the router's pages, which are apt to trust the PC by its address, are not the device's.
 // Thread safety: every fetch uses its own client and matcher; PageSlots is shared and locked.
 #pragma once
 #include <condition_variable>
@@ -13,7 +14,9 @@
 #include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
+#include "platform/address.h"
 #include "platform/name_lookup.h"
 #include "platform/socket.h"
 
@@ -36,20 +39,36 @@ using Abandoned = std::function<bool()>;
 bool WaitWhileAbandonable(std::unique_lock<std::mutex>& lock, std::condition_variable& changed,
                           int waitMs, const Abandoned& abandoned, const std::function<bool()>& ready);
 
-// Whether a fetch for the peer at peerAddress (dotted) may connect to target: not to a loopback
-// or unspecified address (both reach the PC's loopback services) unless the peer is on the PC's
-// own loopback.
-bool FetchAllowed(const std::string& peerAddress, const net::Endpoint& target);
+// Who asks for a page, and so which addresses a fetch for it may connect to.
+struct PageReach {
+  bool fromPc = false;                     // the PC itself: every address
+  std::vector<std::uint32_t> pcAddresses;  // the PC's own on every adapter, host byte order
+  std::vector<std::uint32_t> gateways;     // the routers of the PC's default routes
+  std::uint32_t servedNetwork = 0;         // the served adapter's network and its mask; mask 0:
+  std::uint32_t servedMask = 0;            //   none known, a device gets public pages only
+};
+
+// The reach of the peer at peerAddress (dotted): the PC itself when that is a loopback address or
+// one of the PC's own, else a device on the network of servedAddress (dotted), whose mask is
+// servedMask (0 when no adapter holds it).
+PageReach ReachOf(const std::string& peerAddress, const std::string& servedAddress,
+                  const std::vector<net::Adapter>& adapters, std::uint32_t servedMask);
+// ReachOf with the system's adapters as they are now.
+PageReach SystemReachOf(const std::string& peerAddress, const std::string& servedAddress);
+
+// Whether a fetch may connect to target: the PC anywhere; a device to a public unicast address,
+// or to a host of the served network that is neither the PC nor a router of its.
+bool FetchAllowed(const PageReach& reach, const net::Endpoint& target);
 
 // The page's body as bytes, unconverted; every failure is swallowed: "" for an error status, a
-// redirect, no connection or one FetchAllowed refuses (decided on the address the URL's host
-// resolved to), the bytes received so far when the transfer broke off, hit a limit or was
-// abandoned. The limits and abandoned end the fetch wherever it is: the name lookup (lookup,
-// the system's when empty), the connect, every wait and the reading of what arrived.
-// *refused (when given) tells a URL that cannot be asked for without breaking the request's
-// lines (a host holding control bytes or blanks) from a page that failed: nothing was sent.
+// redirect or no connection, the bytes received so far when the transfer broke off, hit a limit
+// or was abandoned. The limits and abandoned end the fetch wherever it is: the name lookup
+// (lookup, the system's when empty), the connect, every wait and the reading of what arrived.
+// *refused (when given) tells a page that failed from one that was never asked for: a URL that
+// cannot be sent without breaking the request's lines (a host holding control bytes or blanks),
+// or an address out of reach (FetchAllowed, decided on the address the URL's host resolved to).
 std::string FetchPage(const std::string& url, const PageFetchLimits& limits,
-                      const std::string& peerAddress, const Abandoned& abandoned = {},
+                      const PageReach& reach, const Abandoned& abandoned = {},
                       bool* refused = nullptr, const net::NameLookup& lookup = {});
 
 // Counts the pages held at once, from the fetch until the cut is done.

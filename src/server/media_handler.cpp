@@ -131,7 +131,8 @@ void MediaRequestHandler::AnswerParserLink(http::TNetPeerThread& thread,
     }
     bool refused = false;
     std::string page =
-        FetchPage(pieces[0], options_.pageLimits, request.RemoteAddress(), abandoned, &refused);
+        FetchPage(pieces[0], options_.pageLimits,
+                  SystemReachOf(request.RemoteAddress(), host_.LocalAddress()), abandoned, &refused);
     std::string result;
     if (refused) {
       result = "err";

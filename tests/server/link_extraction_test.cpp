@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "http/coding.h"
 #include "server/media_handler.h"
@@ -63,32 +64,56 @@ net::Endpoint At(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d)
   return e;
 }
 
-TEST(PageFetch, APeerOffThePcNeverGetsPagesFromItsLoopback) {
-  struct Target { net::Endpoint at; bool reachesLoopbackServices; };
-  // Both /8 blocks whole and edge to edge; a network or host number 0 elsewhere is no loopback.
-  const Target targets[] = {{At(127, 0, 0, 1), true},      {At(127, 200, 1, 1), true},
-                            {At(127, 0, 0, 0), true},      {At(127, 255, 255, 255), true},
-                            {At(0, 0, 0, 0), true},        {At(0, 1, 2, 3), true},
-                            {At(126, 255, 255, 255), false}, {At(128, 0, 0, 0), false},
-                            {At(10, 0, 0, 0), false},      {At(192, 168, 1, 0), false},
-                            {At(1, 0, 0, 0), false},       {At(192, 168, 1, 5), false},
-                            {At(93, 184, 216, 34), false}};
-  for (const Target& t : targets) {
-    const std::string what = http::AddressToDotted(t.at.address);
-    for (const char* pc : {"127.0.0.1", "127.8.9.10"}) EXPECT_TRUE(FetchAllowed(pc, t.at)) << what;
-    for (const char* lan : {"192.168.1.20", "10.0.0.3", "128.0.0.1", "126.255.255.255"}) {
-      EXPECT_EQ(FetchAllowed(lan, t.at), !t.reachesLoopbackServices) << what << " for " << lan;
-    }
-  }
+// The PC of a home LAN: its LAN adapter (the served one, 192.168.1.50/24, the router at .1) and
+// a VPN's (10.8.0.6), beside loopback.
+std::vector<net::Adapter> HomePc() {
+  std::vector<net::Adapter> adapters(3);
+  adapters[0].ipv4 = {0x7F000001};
+  adapters[1].ipv4 = {0xC0A80132};
+  adapters[1].gateway = 0xC0A80101;
+  adapters[2].ipv4 = {0x0A080006};
+  return adapters;
+}
+constexpr std::uint32_t kSlash24 = 0xFFFFFF00;
 
-  // Wired into the fetch: decided on the address a name resolves to, before any connect.
+TEST(PageFetch, ADeviceHasThePcFetchOnlyWhatItCouldReachItself) {
+  struct Target { net::Endpoint at; bool device; const char* what; };
+  const Target targets[] = {
+      {At(192, 168, 1, 9), true, "a NAS of the served network"},
+      {At(93, 184, 216, 34), true, "a public host"},          {At(1, 2, 3, 4), true, "a public host"},
+      {At(192, 168, 1, 50), false, "the PC on the LAN"},      {At(10, 8, 0, 6), false, "the PC on the VPN"},
+      {At(127, 0, 0, 1), false, "the PC's loopback"},         {At(127, 255, 255, 255), false, "loopback"},
+      {At(0, 0, 0, 0), false, "this host"},                   {At(0, 1, 2, 3), false, "this network"},
+      {At(192, 168, 1, 1), false, "the router"},              {At(10, 8, 0, 1), false, "the VPN's network"},
+      {At(192, 168, 2, 9), false, "another private network"}, {At(172, 16, 0, 1), false, "private"},
+      {At(169, 254, 7, 1), false, "link-local"},              {At(100, 64, 0, 1), false, "overlay VPNs"},
+      {At(239, 255, 255, 250), false, "multicast"},           {At(255, 255, 255, 255), false, "broadcast"},
+      {At(203, 0, 113, 5), false, "documentation"},
+  };
+  for (const char* device : {"192.168.1.7", "192.168.1.8", "8.8.8.8"}) {
+    const PageReach reach = ReachOf(device, "192.168.1.50", HomePc(), kSlash24);
+    for (const Target& t : targets) EXPECT_EQ(FetchAllowed(reach, t.at), t.device) << t.what << " for " << device;
+  }
+  for (const char* pc : {"127.0.0.1", "127.8.9.10", "192.168.1.50", "10.8.0.6"}) {
+    const PageReach reach = ReachOf(pc, "192.168.1.50", HomePc(), kSlash24);
+    for (const Target& t : targets) EXPECT_TRUE(FetchAllowed(reach, t.at)) << t.what << " for " << pc;
+  }
+  // No adapter holds the served address: a device gets public pages only.
+  const PageReach unknown = ReachOf("192.168.1.8", "192.168.1.77", HomePc(), 0);
+  EXPECT_FALSE(FetchAllowed(unknown, At(192, 168, 1, 9)));
+  EXPECT_TRUE(FetchAllowed(unknown, At(1, 2, 3, 4)));
+
+  // Wired into the fetch: decided on the address a name resolves to, nothing sent, "refused".
   testing::PageServer pages;
+  const PageReach device = ReachOf("192.168.1.8", "192.168.1.50", HomePc(), kSlash24);
   for (const char* host : {"127.0.0.1", "127.1", "localhost"}) {
-    EXPECT_EQ(FetchPage(pages.Url("/page", host), PageFetchLimits{}, "192.168.1.20"), "") << host;
+    bool refused = false;
+    EXPECT_EQ(FetchPage(pages.Url("/page", host), PageFetchLimits{}, device, {}, &refused), "") << host;
+    EXPECT_TRUE(refused) << host;
     EXPECT_EQ(pages.Requests(), 0) << host;
   }
-  EXPECT_EQ(FetchPage(pages.Url("/page", "127.1"), PageFetchLimits{}, "127.0.0.1"),
-            testing::PageServer::kPage);
+  const PageReach pc = ReachOf("127.0.0.1", "192.168.1.50", HomePc(), kSlash24);
+  EXPECT_EQ(FetchPage(pages.Url("/page", "127.1"), PageFetchLimits{}, pc), testing::PageServer::kPage);
   EXPECT_EQ(pages.Requests(), 1);
 }
 
@@ -110,7 +135,7 @@ TEST(PageFetch, ANameLookupThatNeverAnswersEndsWithTheFetch) {
              std::chrono::steady_clock::now() - start > std::chrono::milliseconds(c.abandonAfterMs);
     };
     bool refused = true;
-    EXPECT_EQ(FetchPage("http://slow.example/page", limits, "127.0.0.1", abandoned, &refused,
+    EXPECT_EQ(FetchPage("http://slow.example/page", limits, ReachOf("127.0.0.1", "", {}, 0), abandoned, &refused,
                         held.Lookup()),
               "")
         << c.what;

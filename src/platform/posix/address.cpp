@@ -60,10 +60,15 @@ AdapterKind KindOf(const std::string& name) {
   }
 }
 
-// Interface name -> the lowest metric of its default routes (destination and mask 0, the
+struct DefaultRoute {
+  std::uint32_t metric = kNoMetric;
+  std::uint32_t gateway = 0;  // host byte order
+};
+
+// Interface name -> its default route of the lowest metric (destination and mask 0, the
 // gateway flag set). The file's lines are bounded by the kernel's routing table.
-std::map<std::string, std::uint32_t> DefaultRoutes() {
-  std::map<std::string, std::uint32_t> routes;
+std::map<std::string, DefaultRoute> DefaultRoutes() {
+  std::map<std::string, DefaultRoute> routes;
   std::ifstream table("/proc/net/route");
   std::string line;
   std::getline(table, line);  // the column titles
@@ -77,9 +82,12 @@ std::map<std::string, std::uint32_t> DefaultRoutes() {
         (f & kRouteGateway) == 0) {
       continue;
     }
-    const auto m = static_cast<std::uint32_t>(std::strtoul(metric.c_str(), nullptr, 10));
-    auto [it, added] = routes.emplace(name, m);
-    if (!added && m < it->second) it->second = m;
+    // The kernel prints the address as the number its bytes in network order make here.
+    const DefaultRoute route{
+        static_cast<std::uint32_t>(std::strtoul(metric.c_str(), nullptr, 10)),
+        ntohl(static_cast<std::uint32_t>(std::strtoul(gateway.c_str(), nullptr, 16)))};
+    auto [it, added] = routes.emplace(name, route);
+    if (!added && route.metric < it->second.metric) it->second = route;
   }
   return routes;
 }
@@ -117,12 +125,13 @@ std::vector<Adapter> ListAdapters() {
     }
   }
   freeifaddrs(list);
-  const std::map<std::string, std::uint32_t> routes = DefaultRoutes();
+  const std::map<std::string, DefaultRoute> routes = DefaultRoutes();
   for (Adapter& a : adapters) {
     const auto route = routes.find(a.id);
     if (route == routes.end()) continue;
     a.hasGateway = true;
-    a.metric = route->second;
+    a.metric = route->second.metric;
+    a.gateway = route->second.gateway;
   }
   return adapters;
 }

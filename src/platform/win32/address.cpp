@@ -79,8 +79,10 @@ std::vector<Adapter> ListAdapters() {
     }
     for (auto* g = a->FirstGatewayAddress; g != nullptr; g = g->Next) {
       const sockaddr* address = g->Address.lpSockaddr;
-      if (address != nullptr && address->sa_family == AF_INET && HostOrder(address) != 0) {
+      if (address != nullptr && address->sa_family == AF_INET && HostOrder(address) != 0 &&
+          !adapter.hasGateway) {
         adapter.hasGateway = true;
+        adapter.gateway = HostOrder(address);
       }
     }
     if (adapter.hasGateway) adapter.metric = a->Ipv4Metric;
