@@ -19,12 +19,14 @@ std::string PlacePath(const std::string& name) {
   return "/tmp/" + name + "-" + std::to_string(getuid()) + ".lock";
 }
 
-// The place's file, opened, when it is a plain file of this user's; -1 otherwise.
+// The place's file, opened, when it is a plain file of this user's with no other name; -1
+// otherwise. A hard link planted in the shared /tmp would have the claim truncate and write the
+// file it names.
 int OpenPlace(const std::string& name, int flags) {
   const int fd = open(PlacePath(name).c_str(), flags | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return -1;
   struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != getuid()) {
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != getuid() || st.st_nlink != 1) {
     close(fd);
     return -1;
   }
