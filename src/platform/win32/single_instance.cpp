@@ -43,9 +43,9 @@ std::unique_ptr<Claim> TryClaim(const std::string& name) {
   // "Local\": the user session's own namespace, so another user's copy is no obstacle.
   HANDLE mutex = CreateMutexW(nullptr, FALSE, text::Utf8ToWide("Local\\" + name).c_str());
   const DWORD error = GetLastError();
-  if (mutex == nullptr) {
-    return error == ERROR_ACCESS_DENIED ? nullptr : std::make_unique<MutexClaim>(nullptr);
-  }
+  // Not even access denied says a copy of ours runs: any process of the session can make the
+  // name first and deny us, so it means "cannot tell", and the program runs unguarded.
+  if (mutex == nullptr) return std::make_unique<MutexClaim>(nullptr);
   if (error == ERROR_ALREADY_EXISTS) {
     CloseHandle(mutex);
     return nullptr;
