@@ -32,7 +32,6 @@ struct Adapter {
   std::vector<std::uint32_t> ipv4;  // IPv4 addresses, host byte order, in the system's order
   bool hasGateway = false;  // a default route leaves through it
   std::uint32_t metric = kNoMetric;  // its default route's metric (Windows: the interface's)
-  std::uint32_t gateway = 0;  // its default route's gateway, host byte order; 0: none
 };
 
 std::vector<Adapter> ListAdapters();
@@ -50,6 +49,9 @@ std::optional<AddressLink> LinkOfAddress(std::uint32_t address);
 // Dotted: the first IPv4 address of the host's own name that is not a loopback one (Windows:
 // the first, by Windows Sockets 1.1); "" when there is none.
 std::string HostNameIPv4Address();
+
+// The routers the default routes lead to (host byte order), on every adapter.
+std::vector<std::uint32_t> DefaultGateways();
 
 // Dotted form of a host-order IPv4 address.
 std::string DottedIPv4(std::uint32_t address);

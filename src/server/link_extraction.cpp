@@ -39,25 +39,29 @@ bool Holds(const std::vector<std::uint32_t>& list, std::uint32_t address) {
 }  // namespace
 
 PageReach ReachOf(const std::string& peerAddress, const std::string& servedAddress,
-                  const std::vector<net::Adapter>& adapters, std::uint32_t servedMask) {
+                  const PcNetworks& pc) {
   PageReach reach;
-  for (const net::Adapter& a : adapters) {
+  for (const net::Adapter& a : pc.adapters) {
     reach.pcAddresses.insert(reach.pcAddresses.end(), a.ipv4.begin(), a.ipv4.end());
-    if (a.gateway != 0) reach.gateways.push_back(a.gateway);
   }
+  reach.gateways = pc.gateways;
   const std::uint32_t peer = ParseDotted(peerAddress);
   reach.fromPc = net::RangeOf(peer) == net::AddressRange::Loopback || Holds(reach.pcAddresses, peer);
   const std::uint32_t served = ParseDotted(servedAddress);
-  if (served != 0 && servedMask != 0) {
-    reach.servedNetwork = served & servedMask;
-    reach.servedMask = servedMask;
+  if (served != 0 && pc.servedMask != 0) {
+    reach.servedNetwork = served & pc.servedMask;
+    reach.servedMask = pc.servedMask;
   }
   return reach;
 }
 
 PageReach SystemReachOf(const std::string& peerAddress, const std::string& servedAddress) {
+  PcNetworks pc;
+  pc.adapters = net::ListAdapters();
+  pc.gateways = net::DefaultGateways();
   const std::optional<net::AddressLink> link = net::LinkOfAddress(ParseDotted(servedAddress));
-  return ReachOf(peerAddress, servedAddress, net::ListAdapters(), link ? link->mask : 0);
+  if (link) pc.servedMask = link->mask;
+  return ReachOf(peerAddress, servedAddress, pc);
 }
 
 bool FetchAllowed(const PageReach& reach, const net::Endpoint& target) {

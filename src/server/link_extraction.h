@@ -48,11 +48,17 @@ struct PageReach {
   std::uint32_t servedMask = 0;            //   none known, a device gets public pages only
 };
 
+// The PC's side of a reach, as the system lists it.
+struct PcNetworks {
+  std::vector<net::Adapter> adapters;
+  std::vector<std::uint32_t> gateways;  // of the default routes, host byte order
+  std::uint32_t servedMask = 0;         // of the served address's network; 0: no adapter holds it
+};
+
 // The reach of the peer at peerAddress (dotted): the PC itself when that is a loopback address or
-// one of the PC's own, else a device on the network of servedAddress (dotted), whose mask is
-// servedMask (0 when no adapter holds it).
+// one of the PC's own, else a device on the network of servedAddress (dotted).
 PageReach ReachOf(const std::string& peerAddress, const std::string& servedAddress,
-                  const std::vector<net::Adapter>& adapters, std::uint32_t servedMask);
+                  const PcNetworks& pc);
 // ReachOf with the system's adapters as they are now.
 PageReach SystemReachOf(const std::string& peerAddress, const std::string& servedAddress);
 

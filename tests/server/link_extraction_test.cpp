@@ -66,53 +66,64 @@ net::Endpoint At(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d)
 
 // The PC of a home LAN: its LAN adapter (the served one, 192.168.1.50/24, the router at .1) and
 // a VPN's (10.8.0.6), beside loopback.
-std::vector<net::Adapter> HomePc() {
-  std::vector<net::Adapter> adapters(3);
-  adapters[0].ipv4 = {0x7F000001};
-  adapters[1].ipv4 = {0xC0A80132};
-  adapters[1].gateway = 0xC0A80101;
-  adapters[2].ipv4 = {0x0A080006};
-  return adapters;
+PcNetworks HomePc(std::uint32_t servedMask = 0xFFFFFF00) {
+  PcNetworks pc;
+  pc.adapters.resize(3);
+  pc.adapters[0].ipv4 = {0x7F000001};
+  pc.adapters[1].ipv4 = {0xC0A80132};
+  pc.adapters[2].ipv4 = {0x0A080006};
+  pc.gateways = {0xC0A80101};
+  pc.servedMask = servedMask;
+  return pc;
 }
-constexpr std::uint32_t kSlash24 = 0xFFFFFF00;
 
 TEST(PageFetch, ADeviceHasThePcFetchOnlyWhatItCouldReachItself) {
   struct Target { net::Endpoint at; bool device; const char* what; };
   const Target targets[] = {
       {At(192, 168, 1, 9), true, "a NAS of the served network"},
-      {At(93, 184, 216, 34), true, "a public host"},          {At(1, 2, 3, 4), true, "a public host"},
-      {At(192, 168, 1, 50), false, "the PC on the LAN"},      {At(10, 8, 0, 6), false, "the PC on the VPN"},
-      {At(127, 0, 0, 1), false, "the PC's loopback"},         {At(127, 255, 255, 255), false, "loopback"},
-      {At(0, 0, 0, 0), false, "this host"},                   {At(0, 1, 2, 3), false, "this network"},
-      {At(192, 168, 1, 1), false, "the router"},              {At(10, 8, 0, 1), false, "the VPN's network"},
-      {At(192, 168, 2, 9), false, "another private network"}, {At(172, 16, 0, 1), false, "private"},
-      {At(169, 254, 7, 1), false, "link-local"},              {At(100, 64, 0, 1), false, "overlay VPNs"},
-      {At(239, 255, 255, 250), false, "multicast"},           {At(255, 255, 255, 255), false, "broadcast"},
+      {At(93, 184, 216, 34), true, "a public host"},
+      {At(1, 2, 3, 4), true, "a public host"},
+      {At(192, 168, 1, 50), false, "the PC on the LAN"},
+      {At(10, 8, 0, 6), false, "the PC on the VPN"},
+      {At(127, 0, 0, 1), false, "the PC's loopback"},
+      {At(127, 255, 255, 255), false, "loopback"},
+      {At(0, 0, 0, 0), false, "this host"},
+      {At(0, 1, 2, 3), false, "this network"},
+      {At(192, 168, 1, 1), false, "the router"},
+      {At(10, 8, 0, 1), false, "the VPN's network"},
+      {At(192, 168, 2, 9), false, "another private network"},
+      {At(172, 16, 0, 1), false, "private"},
+      {At(169, 254, 7, 1), false, "link-local"},
+      {At(100, 64, 0, 1), false, "overlay VPNs"},
+      {At(239, 255, 255, 250), false, "multicast"},
+      {At(255, 255, 255, 255), false, "broadcast"},
       {At(203, 0, 113, 5), false, "documentation"},
   };
   for (const char* device : {"192.168.1.7", "192.168.1.8", "8.8.8.8"}) {
-    const PageReach reach = ReachOf(device, "192.168.1.50", HomePc(), kSlash24);
-    for (const Target& t : targets) EXPECT_EQ(FetchAllowed(reach, t.at), t.device) << t.what << " for " << device;
+    const PageReach reach = ReachOf(device, "192.168.1.50", HomePc());
+    for (const Target& t : targets) {
+      EXPECT_EQ(FetchAllowed(reach, t.at), t.device) << t.what << " for " << device;
+    }
   }
   for (const char* pc : {"127.0.0.1", "127.8.9.10", "192.168.1.50", "10.8.0.6"}) {
-    const PageReach reach = ReachOf(pc, "192.168.1.50", HomePc(), kSlash24);
+    const PageReach reach = ReachOf(pc, "192.168.1.50", HomePc());
     for (const Target& t : targets) EXPECT_TRUE(FetchAllowed(reach, t.at)) << t.what << " for " << pc;
   }
   // No adapter holds the served address: a device gets public pages only.
-  const PageReach unknown = ReachOf("192.168.1.8", "192.168.1.77", HomePc(), 0);
+  const PageReach unknown = ReachOf("192.168.1.8", "192.168.1.77", HomePc(0));
   EXPECT_FALSE(FetchAllowed(unknown, At(192, 168, 1, 9)));
   EXPECT_TRUE(FetchAllowed(unknown, At(1, 2, 3, 4)));
 
   // Wired into the fetch: decided on the address a name resolves to, nothing sent, "refused".
   testing::PageServer pages;
-  const PageReach device = ReachOf("192.168.1.8", "192.168.1.50", HomePc(), kSlash24);
+  const PageReach device = ReachOf("192.168.1.8", "192.168.1.50", HomePc());
   for (const char* host : {"127.0.0.1", "127.1", "localhost"}) {
     bool refused = false;
     EXPECT_EQ(FetchPage(pages.Url("/page", host), PageFetchLimits{}, device, {}, &refused), "") << host;
     EXPECT_TRUE(refused) << host;
     EXPECT_EQ(pages.Requests(), 0) << host;
   }
-  const PageReach pc = ReachOf("127.0.0.1", "192.168.1.50", HomePc(), kSlash24);
+  const PageReach pc = ReachOf("127.0.0.1", "192.168.1.50", HomePc());
   EXPECT_EQ(FetchPage(pages.Url("/page", "127.1"), PageFetchLimits{}, pc), testing::PageServer::kPage);
   EXPECT_EQ(pages.Requests(), 1);
 }
@@ -135,8 +146,8 @@ TEST(PageFetch, ANameLookupThatNeverAnswersEndsWithTheFetch) {
              std::chrono::steady_clock::now() - start > std::chrono::milliseconds(c.abandonAfterMs);
     };
     bool refused = true;
-    EXPECT_EQ(FetchPage("http://slow.example/page", limits, ReachOf("127.0.0.1", "", {}, 0), abandoned, &refused,
-                        held.Lookup()),
+    const PageReach pc = ReachOf("127.0.0.1", "", PcNetworks{});
+    EXPECT_EQ(FetchPage("http://slow.example/page", limits, pc, abandoned, &refused, held.Lookup()),
               "")
         << c.what;
     EXPECT_FALSE(refused) << c.what;

@@ -131,9 +131,14 @@ std::vector<Adapter> ListAdapters() {
     if (route == routes.end()) continue;
     a.hasGateway = true;
     a.metric = route->second.metric;
-    a.gateway = route->second.gateway;
   }
   return adapters;
+}
+
+std::vector<std::uint32_t> DefaultGateways() {
+  std::vector<std::uint32_t> gateways;
+  for (const auto& [name, route] : DefaultRoutes()) gateways.push_back(route.gateway);
+  return gateways;
 }
 
 std::optional<AddressLink> LinkOfAddress(std::uint32_t address) {

@@ -79,16 +79,28 @@ std::vector<Adapter> ListAdapters() {
     }
     for (auto* g = a->FirstGatewayAddress; g != nullptr; g = g->Next) {
       const sockaddr* address = g->Address.lpSockaddr;
-      if (address != nullptr && address->sa_family == AF_INET && HostOrder(address) != 0 &&
-          !adapter.hasGateway) {
+      if (address != nullptr && address->sa_family == AF_INET && HostOrder(address) != 0) {
         adapter.hasGateway = true;
-        adapter.gateway = HostOrder(address);
       }
     }
     if (adapter.hasGateway) adapter.metric = a->Ipv4Metric;
     adapters.push_back(std::move(adapter));
   }
   return adapters;
+}
+
+std::vector<std::uint32_t> DefaultGateways() {
+  AdapterTable table = ReadAdapterTable();
+  std::vector<std::uint32_t> gateways;
+  for (auto* a = table.First(); a != nullptr; a = a->Next) {
+    for (auto* g = a->FirstGatewayAddress; g != nullptr; g = g->Next) {
+      const sockaddr* address = g->Address.lpSockaddr;
+      if (address != nullptr && address->sa_family == AF_INET && HostOrder(address) != 0) {
+        gateways.push_back(HostOrder(address));
+      }
+    }
+  }
+  return gateways;
 }
 
 std::optional<AddressLink> LinkOfAddress(std::uint32_t address) {
