@@ -41,12 +41,11 @@ bool LooksVirtual(const net::Adapter& a) {
 }
 
 bool Usable(std::uint32_t ip) {
-  return ip != 0 && (ip >> 24) != 127 && (ip >> 16) != 0xA9FE;  // 127/8, 169.254/16
+  const net::AddressRange range = net::RangeOf(ip);
+  return ip != 0 && range != net::AddressRange::Loopback && range != net::AddressRange::LinkLocal;
 }
 
-bool Private(std::uint32_t ip) {
-  return (ip >> 24) == 10 || (ip >> 20) == 0xAC1 || (ip >> 16) == 0xC0A8;  // 10/8 172.16/12 192.168/16
-}
+bool Private(std::uint32_t ip) { return net::RangeOf(ip) == net::AddressRange::Private; }
 
 }  // namespace
 
