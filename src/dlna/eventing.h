@@ -16,7 +16,8 @@
 // table takes one from the address holding the most), the events waiting for one callback
 // address (beyond: dropped), and at most one NOTIFY in flight per callback address, the
 // addresses taking turns at a few senders: a callback that never answers holds up its own
-// events only. An event whose subscription has ended meanwhile is not sent.
+// events and one sender (as many such addresses as senders make the others wait for their
+// turn, notifyTotalMs each). An event whose subscription has ended meanwhile is not sent.
 //
 // Bounds (EventingLimits): the subscriptions held in all and per address, their term, the
 // events waiting in all and per callback address, the sender threads, the CALLBACK's length,
