@@ -4,12 +4,13 @@
 #include <array>
 #include <cstdint>
 #include <optional>
-#include <random>
+#include <map>
 
 #include "dlna/xml.h"
 #include "http/client/http_client.h"
 #include "http/header_list.h"
 #include "http/stream.h"
+#include "platform/random.h"
 
 namespace tovi::dlna {
 namespace {
@@ -71,19 +72,18 @@ std::string CallbackUrl(const std::string& header, const std::string& peerAddres
   }
 }
 
+// A version 4 UUID whose 122 random bits come from the system's source.
 std::string NewSid() {
-  thread_local std::mt19937_64 random{std::random_device{}()};
-  const std::uint64_t hi = random();
-  const std::uint64_t lo = random();
+  std::array<std::uint8_t, 16> bytes{};
+  machine::FillRandom(bytes);
+  bytes[6] = static_cast<std::uint8_t>(0x40 | (bytes[6] & 0x0F));  // version 4: random
+  bytes[8] = static_cast<std::uint8_t>(0x80 | (bytes[8] & 0x3F));  // the RFC 4122 variant
   static constexpr char kHex[] = "0123456789abcdef";
   std::string out = "uuid:";
-  for (int i = 0; i < 32; ++i) {
-    if (i == 8 || i == 12 || i == 16 || i == 20) out += '-';
-    const std::uint64_t word = i < 16 ? hi : lo;
-    int nibble = static_cast<int>((word >> ((15 - i % 16) * 4)) & 0xF);
-    if (i == 12) nibble = 4;                    // version 4: random
-    if (i == 16) nibble = 8 | (nibble & 0x3);   // the RFC 4122 variant
-    out += kHex[nibble];
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) out += '-';
+    out += kHex[bytes[i] >> 4];
+    out += kHex[bytes[i] & 0xF];
   }
   return out;
 }
@@ -114,11 +114,10 @@ EventPublisher::~EventPublisher() {
   {
     std::lock_guard<std::mutex> guard(lock_);
     stopping_ = true;
-    queue_.clear();
   }
   abort_ = true;
   queued_.notify_all();
-  if (sender_.joinable()) sender_.join();
+  for (std::thread& sender : senders_) sender.join();
 }
 
 std::size_t EventPublisher::Count() {
@@ -131,6 +130,29 @@ void EventPublisher::DropExpired(Clock::time_point now) {
   subscriptions_.erase(std::remove_if(subscriptions_.begin(), subscriptions_.end(),
                                       [now](const Subscription& s) { return s.expires <= now; }),
                        subscriptions_.end());
+}
+
+void EventPublisher::MakeRoom(const std::string& address) {
+  std::map<std::string, std::size_t> held;
+  for (const Subscription& s : subscriptions_) ++held[s.address];
+  std::string giver = address;
+  if (held[address] < limits_.maxPerAddress) {
+    if (subscriptions_.size() < limits_.maxSubscriptions) return;
+    giver = std::max_element(held.begin(), held.end(), [](const auto& a, const auto& b) {
+              return a.second < b.second;
+            })->first;
+  }
+  auto oldest = subscriptions_.end();
+  for (auto it = subscriptions_.begin(); it != subscriptions_.end(); ++it) {
+    if (it->address == giver && (oldest == subscriptions_.end() || it->expires < oldest->expires))
+      oldest = it;
+  }
+  if (oldest != subscriptions_.end()) subscriptions_.erase(oldest);
+}
+
+bool EventPublisher::Holds(const std::string& sid) const {
+  return std::any_of(subscriptions_.begin(), subscriptions_.end(),
+                     [&](const Subscription& s) { return s.sid == sid; });
 }
 
 void EventPublisher::Handle(const ServiceUrls& service, http::TNetHTTPRequestInfo& request,
@@ -171,15 +193,12 @@ void EventPublisher::Subscribe(const ServiceUrls& service, http::TNetHTTPRequest
     response.SetResponseCode(412);
     return;
   }
-  Subscription added{NewSid(), &service, Clock::now() + std::chrono::seconds(limits_.termSeconds)};
+  Subscription added{NewSid(), &service, peer,
+                     Clock::now() + std::chrono::seconds(limits_.termSeconds)};
   {
     std::lock_guard<std::mutex> guard(lock_);
     DropExpired(Clock::now());
-    if (subscriptions_.size() >= limits_.maxSubscriptions && !subscriptions_.empty()) {
-      subscriptions_.erase(std::min_element(
-          subscriptions_.begin(), subscriptions_.end(),
-          [](const Subscription& a, const Subscription& b) { return a.expires < b.expires; }));
-    }
+    MakeRoom(peer);
     subscriptions_.push_back(added);
   }
   const std::string body = PropertySet(state_(service));
@@ -227,24 +246,71 @@ void EventPublisher::Unsubscribe(const ServiceUrls& service, const std::string& 
 void EventPublisher::Queue(Event event) {
   {
     std::lock_guard<std::mutex> guard(lock_);
-    if (stopping_ || queue_.size() >= limits_.maxQueuedEvents) return;
-    queue_.push_back(std::move(event));
-    if (!sender_.joinable()) sender_ = std::thread([this] { SendEvents(); });
+    if (stopping_ || QueuedEvents() >= limits_.maxQueuedEvents) return;
+    auto box = std::find_if(outboxes_.begin(), outboxes_.end(),
+                            [&](const Outbox& o) { return o.address == event.peerAddress; });
+    if (box == outboxes_.end()) {
+      box = outboxes_.insert(outboxes_.end(), Outbox{event.peerAddress, {}, false});
+    }
+    if (box->events.size() >= limits_.maxQueuedPerAddress) return;
+    box->events.push_back(std::move(event));
+    if (senders_.size() < std::min(limits_.maxSenders, outboxes_.size())) {
+      senders_.emplace_back([this] { SendEvents(); });
+    }
   }
-  queued_.notify_one();
+  queued_.notify_all();
+}
+
+std::size_t EventPublisher::QueuedEvents() const {
+  std::size_t count = 0;
+  for (const Outbox& box : outboxes_) count += box.events.size();
+  return count;
+}
+
+EventPublisher::Outboxes::iterator EventPublisher::NextTurn(Clock::time_point now,
+                                                            Clock::time_point* next) {
+  *next = Clock::time_point::max();
+  for (auto box = outboxes_.begin(); box != outboxes_.end();) {
+    if (box->sending) {
+      ++box;
+      continue;
+    }
+    while (!box->events.empty() && !Holds(box->events.front().sid)) box->events.pop_front();
+    if (box->events.empty()) {
+      box = outboxes_.erase(box);
+      continue;
+    }
+    if (box->events.front().sendAt <= now) return box;
+    *next = std::min(*next, box->events.front().sendAt);
+    ++box;
+  }
+  return outboxes_.end();
 }
 
 void EventPublisher::SendEvents() {
   std::unique_lock<std::mutex> lock(lock_);
-  for (;;) {
-    queued_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-    if (stopping_) return;
-    const Event event = std::move(queue_.front());
-    queue_.pop_front();
-    if (queued_.wait_until(lock, event.sendAt, [this] { return stopping_; })) return;
+  while (!stopping_) {
+    Clock::time_point next;
+    const auto box = NextTurn(Clock::now(), &next);
+    if (box == outboxes_.end()) {
+      if (next == Clock::time_point::max()) {
+        queued_.wait(lock);
+      } else {
+        queued_.wait_until(lock, next);
+      }
+      continue;
+    }
+    const Event event = std::move(box->events.front());
+    box->events.pop_front();
+    box->sending = true;
+    // Its next turn comes after every other address's.
+    outboxes_.splice(outboxes_.end(), outboxes_, box);
     lock.unlock();
     Send(event);
     lock.lock();
+    box->sending = false;
+    if (box->events.empty()) outboxes_.erase(box);
+    queued_.notify_all();
   }
 }
 

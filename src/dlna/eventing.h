@@ -7,12 +7,21 @@
 // CALLBACK with no URL we may call; 400 for SID given together with NT or CALLBACK.
 // A NOTIFY goes only to the subscriber's own address (the CALLBACK's host must be the very
 // address the SUBSCRIBE came from): a subscription cannot make us call any other machine.
-// It is sent by a thread of the publisher's own, initialEventDelayMs after the SUBSCRIBE's
-// answer is on the wire, so a slow subscriber never holds a connection thread up.
+// It is sent by a sender thread of the publisher's own, initialEventDelayMs after the
+// SUBSCRIBE's answer is on the wire, so a slow subscriber never holds a connection thread up.
+// SIDs are 128 bits from the system's random source: a device cannot guess another's.
 //
-// Bounds (EventingLimits): the subscriptions held (a full table gives way at the one nearest
-// its end), their term, the events waiting to be sent (beyond: dropped), the CALLBACK's length,
-// the time one NOTIFY may take, and so the time the destructor waits for the sender.
+// Each device has its share, so that one cannot evict or starve another: the subscriptions
+// made from one address (at its bound its own least recently renewed one gives way; a full
+// table takes one from the address holding the most), the events waiting for one callback
+// address (beyond: dropped), and at most one NOTIFY in flight per callback address, the
+// addresses taking turns at a few senders: a callback that never answers holds up its own
+// events and one sender (as many such addresses as senders make the others wait for their
+// turn, notifyTotalMs each). An event whose subscription has ended meanwhile is not sent.
+//
+// Bounds (EventingLimits): the subscriptions held in all and per address, their term, the
+// events waiting in all and per callback address, the sender threads, the CALLBACK's length,
+// the time one NOTIFY may take, and so the time the destructor waits for the senders.
 // Thread safety: Handle runs on connection threads, several at once; the table is locked.
 #pragma once
 #include <atomic>
@@ -21,6 +30,7 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <list>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -35,7 +45,10 @@ namespace tovi::dlna {
 struct EventingLimits {
   int termSeconds = 1800;              // every subscription's TIMEOUT, whatever was asked
   std::size_t maxSubscriptions = 64;   // a few renderers, three services each, with room
-  std::size_t maxQueuedEvents = 64;    // initial events waiting for the sender
+  std::size_t maxPerAddress = 8;       // one device's share: its three services twice, with room
+  std::size_t maxQueuedEvents = 64;    // initial events waiting for the senders, in all
+  std::size_t maxQueuedPerAddress = 4; // one callback address's share of them
+  std::size_t maxSenders = 4;          // threads, each with one address's NOTIFY in flight
   std::size_t maxCallbackBytes = 1024; // one CALLBACK URL
   int notifyConnectMs = 2000;          // a subscriber on the home network answers at once
   int notifyTotalMs = 5000;            // one NOTIFY from connect to its answer
@@ -50,7 +63,7 @@ class EventPublisher {
  public:
   // state: asked on the connection thread when a subscription is made.
   EventPublisher(EventedState state, EventingLimits limits = {});
-  // Ends the sender: an event being sent is aborted, those waiting are dropped.
+  // Ends the senders: the events being sent are aborted, those waiting are dropped.
   ~EventPublisher();
   EventPublisher(const EventPublisher&) = delete;
   EventPublisher& operator=(const EventPublisher&) = delete;
@@ -68,6 +81,7 @@ class EventPublisher {
   struct Subscription {
     std::string sid;
     const ServiceUrls* service;
+    std::string address;  // the SUBSCRIBE's peer
     Clock::time_point expires;
   };
   struct Event {
@@ -77,6 +91,13 @@ class EventPublisher {
     std::string body;
     Clock::time_point sendAt;  // not before: see initialEventDelayMs
   };
+  // One callback address's events, in the order they came.
+  struct Outbox {
+    std::string address;
+    std::deque<Event> events;
+    bool sending = false;  // a sender has this address's NOTIFY in flight
+  };
+  using Outboxes = std::list<Outbox>;
 
   void Subscribe(const ServiceUrls& service, http::TNetHTTPRequestInfo& request,
                  http::TNetHTTPResponseInfo& response);
@@ -87,7 +108,14 @@ class EventPublisher {
   void AnswerSubscription(const std::string& sid, http::TNetHTTPResponseInfo& response) const;
   // Under lock_: drops expired subscriptions.
   void DropExpired(Clock::time_point now);
+  // Under lock_: frees a place for a subscription from address (see the header's opening).
+  void MakeRoom(const std::string& address);
+  bool Holds(const std::string& sid) const;
   void Queue(Event event);
+  std::size_t QueuedEvents() const;
+  // Under lock_: the first outbox in turn whose next event is due, dropping events of ended
+  // subscriptions; outboxes_.end() when none is, with *next the earliest time one will be.
+  Outboxes::iterator NextTurn(Clock::time_point now, Clock::time_point* next);
   void SendEvents();
   void Send(const Event& event);
 
@@ -95,11 +123,11 @@ class EventPublisher {
   EventingLimits limits_;
   std::mutex lock_;
   std::vector<Subscription> subscriptions_;
-  std::deque<Event> queue_;
+  Outboxes outboxes_;                // in turn order: the front's turn comes first
   std::condition_variable queued_;
   bool stopping_ = false;
-  std::atomic<bool> abort_{false};  // read by the sender's client at every wait
-  std::thread sender_;              // started with the first event
+  std::atomic<bool> abort_{false};   // read by the senders' clients at every wait
+  std::vector<std::thread> senders_; // started as outboxes need them, up to maxSenders
 };
 
 }  // namespace tovi::dlna
