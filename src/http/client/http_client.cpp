@@ -229,10 +229,6 @@ void TNetCustomHTTP::FillRequestHeaders() {
   set("Referer", r.Referer());
   set("User-Agent", r.UserAgent());
   if (r.LastModified() > 0) set("If-Modified-Since", FormatHttpDate(r.LastModified()));
-  if (r.ContentRangeStart() > 0 || r.ContentRangeEnd() > 0) {
-    set("Range", "bytes=" + std::to_string(r.ContentRangeStart()) + "-" +
-                     (r.ContentRangeEnd() > 0 ? std::to_string(r.ContentRangeEnd()) : ""));
-  }
   if (r.BasicAuthentication() && !r.Username().empty())
     set("Authorization", "Basic " + Base64Encode(r.Username() + ":" + r.Password()));
   if (proxyParams_.BasicAuthentication() && !proxyParams_.ProxyUsername().empty()) {
