@@ -4,6 +4,7 @@
 
 #include "dlna/device.h"
 #include "dlna/upnp_error.h"
+#include "http/base_url.h"
 
 namespace tovi::dlna {
 namespace {
@@ -91,7 +92,7 @@ void UpnpRequestHandler::AnswerControl(const ServiceUrls& service, http::TNetPee
   response.SetContentType(kXmlContentType);
   response.CustomHeaders().Add("EXT:");
   const http::TNetSocketHandle& local = thread.Connection().Binding();
-  const std::string baseUrl = "http://" + local.IP() + ":" + std::to_string(local.Port());
+  const std::string baseUrl = http::BaseUrl(local.IP(), local.Port());
   try {
     const SoapAction action = ParseSoapAction(request.FormText());
     const ActionCall call{action, state_, baseUrl, PlayerOf(request.HeaderLines())};
