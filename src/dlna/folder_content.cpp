@@ -17,6 +17,7 @@
 #include "dlna/sort_order.h"
 #include "dlna/subtitles.h"
 #include "dlna/upnp_error.h"
+#include "http/base_url.h"
 #include "http/header_list.h"
 #include "platform/files.h"
 #include "platform/user_language.h"
@@ -388,7 +389,7 @@ void FolderContent::StreamResource(http::TNetPeerThread& thread, http::TNetHTTPR
       const std::optional<std::string> host = HostOf(request);
       if (!subtitles.empty() && host) {
         stream.extraHeaders.emplace_back("CaptionInfo.sec",
-                                         ResourceUrlOf("http://" + *host, subtitles[0].path));
+                                         ResourceUrlOf(http::BaseUrl(*host), subtitles[0].path));
       }
     }
   }

@@ -4,7 +4,7 @@
 
 #include "dlna/device.h"
 #include "dlna/upnp_error.h"
-#include "http/header_list.h"
+#include "http/base_url.h"
 
 namespace tovi::dlna {
 namespace {
@@ -18,17 +18,6 @@ std::string Join(const std::vector<std::string>& parts, const char* separator) {
     out += p;
   }
   return out;
-}
-
-// HTTP/1.1 keeps a connection unless told to close; HTTP/1.0 closes unless told to keep it.
-// A body the engine leaves unread (any but a POST's) closes it in any case.
-bool AsksToClose(const http::TNetHTTPRequestInfo& request) {
-  if (request.RequestMethod() != "POST" &&
-      (request.ContentLength() > 0 || !request.HeaderLines().Values("Transfer-Encoding").empty()))
-    return true;
-  const std::string connection = http::LowerCase(request.HeaderLines().Values("Connection"));
-  if (request.HttpVersion() == "HTTP/1.0") return connection.find("keep-alive") == std::string::npos;
-  return connection.find("close") != std::string::npos;
 }
 
 }  // namespace
@@ -57,7 +46,9 @@ void UpnpRequestHandler::Handle(http::TNetPeerThread& thread, http::TNetHTTPRequ
                                          PlayerOf(request.HeaderLines()));
   }
   response.SetServer(options_.serverHeader);
-  response.SetCloseAfterResponse(AsksToClose(request));
+  // Open as far as the request lets it (the engine closes it when the request asks to, or
+  // leaves a body unread): TVs go on with their next call on the same connection.
+  response.SetCloseAfterResponse(false);
   auto refuse = [&response](const char* allowed) {
     response.SetResponseCode(405);
     response.CustomHeaders().Add(std::string("Allow: ") + allowed);
@@ -101,7 +92,7 @@ void UpnpRequestHandler::AnswerControl(const ServiceUrls& service, http::TNetPee
   response.SetContentType(kXmlContentType);
   response.CustomHeaders().Add("EXT:");
   const http::TNetSocketHandle& local = thread.Connection().Binding();
-  const std::string baseUrl = "http://" + local.IP() + ":" + std::to_string(local.Port());
+  const std::string baseUrl = http::BaseUrl(local.IP(), local.Port());
   try {
     const SoapAction action = ParseSoapAction(request.FormText());
     const ActionCall call{action, state_, baseUrl, PlayerOf(request.HeaderLines())};

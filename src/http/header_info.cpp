@@ -6,36 +6,6 @@
 #include "http/header_values.h"
 
 namespace tovi::http {
-namespace {
-
-bool ParseUnsigned(const std::string& text, std::uint64_t* out) {
-  const std::optional<std::int64_t> v = ParseInt64(text);
-  if (!v || *v < 0) return false;
-  *out = static_cast<std::uint64_t>(*v);
-  return true;
-}
-
-}  // namespace
-
-void TNetEntityHeaderInfo::ParseRange(const std::string& value) {
-  ContentRangeStart_ = ContentRangeEnd_ = 0;
-  hasRange_ = rangeHasEnd_ = rangeIsSuffix_ = false;
-  if (value.empty()) return;
-  hasRange_ = true;
-  std::size_t eq = value.find('=');
-  std::string rest = eq == std::string::npos ? std::string() : value.substr(eq + 1);
-  std::size_t dash = rest.find('-');
-  std::string startText = rest.substr(0, dash);
-  std::string endText;
-  if (dash != std::string::npos) {
-    endText = rest.substr(dash + 1);
-    endText = endText.substr(0, endText.find(' '));
-  }
-  if (!ParseUnsigned(startText, &ContentRangeStart_)) ContentRangeStart_ = 0;
-  rangeHasEnd_ = ParseUnsigned(endText, &ContentRangeEnd_);
-  if (!rangeHasEnd_) ContentRangeEnd_ = 0;
-  rangeIsSuffix_ = dash != std::string::npos && startText.empty() && rangeHasEnd_;
-}
 
 void TNetEntityHeaderInfo::ProcessHeaders() {
   const TNetHeaderList& h = HeaderLines();
@@ -73,7 +43,6 @@ void TNetRequestHeaderInfo::ProcessHeaders() {
   SetReferer(h.Values("Referer"));
   SetUserAgent(h.Values("User-Agent"));
   SetHost(h.Values("Host"));
-  ParseRange(h.Values("Range"));
 }
 
 void TNetResponseHeaderInfo::ProcessHeaders() {

@@ -5,13 +5,14 @@
 // writes a request record and fills a response record from the lines it received.
 // ProcessHeaders is the filling: the fields from HeaderLines.
 // A record starts empty; an engine's own defaults are set by the record it derives from these.
-// Dates are seconds since 1970-01-01 UTC, 0 = not set. Lengths and ranges are 64-bit.
+// Dates are seconds since 1970-01-01 UTC, 0 = not set. Lengths are 64-bit.
 // Thread safety: none; a record belongs to one exchange on one thread.
 #pragma once
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "http/byte_range.h"
 #include "http/header_list.h"
 
 // A read/write value with the property's name: Name() and SetName(v), starting at Default.
@@ -39,21 +40,12 @@ class TNetEntityHeaderInfo {
   TOVI_HTTP_FIELD(std::int64_t, Date, 0)
   TOVI_HTTP_FIELD(std::int64_t, Expires, 0)
   TOVI_HTTP_FIELD(std::int64_t, LastModified, 0)
-  // A received request's "Range": start and end as the header gave them (0 when absent or not
-  // a number). A request to send: "bytes=start-end" when either is above 0 (end 0: open).
-  TOVI_HTTP_FIELD(std::uint64_t, ContentRangeStart, 0)
-  TOVI_HTTP_FIELD(std::uint64_t, ContentRangeEnd, 0)
 
  public:
   TNetEntityHeaderInfo() = default;
   virtual ~TNetEntityHeaderInfo() = default;
 
   bool HasContentLength() const { return ContentLength_ >= 0; }
-  // Of a received "Range": a non-empty header was there; its end was a number; it was
-  // "bytes=-N" (then ContentRangeEnd holds N).
-  bool HasRange() const { return hasRange_; }
-  bool RangeHasEnd() const { return rangeHasEnd_; }
-  bool RangeIsSuffix() const { return rangeIsSuffix_; }
 
   // The header lines as received, or as they will be written (fold length 1024).
   TNetHeaderList& HeaderLines() { return headerLines_; }
@@ -65,13 +57,7 @@ class TNetEntityHeaderInfo {
   // Fills the fields from HeaderLines; values that cannot be read leave fields unset.
   virtual void ProcessHeaders();
 
- protected:
-  void ParseRange(const std::string& value);
-
  private:
-  bool hasRange_ = false;
-  bool rangeHasEnd_ = false;
-  bool rangeIsSuffix_ = false;
   TNetHeaderList headerLines_{kRecordFoldLength};
   TNetHeaderList customHeaders_{kCustomFoldLength};
 };
@@ -92,8 +78,10 @@ class TNetRequestHeaderInfo : public TNetEntityHeaderInfo {
   TOVI_HTTP_FIELD(bool, BasicAuthentication, false)
 
  public:
-  // The entity fields, the request fields and the Range; not the credentials.
+  // The entity fields and the request fields; not the credentials.
   void ProcessHeaders() override;
+  // A received request's Range, read from its first "Range" line when asked (byte_range.h).
+  ByteRange Range() const { return ParseByteRange(HeaderLines().Values("Range")); }
 };
 
 class TNetResponseHeaderInfo : public TNetEntityHeaderInfo {

@@ -5,6 +5,7 @@
 #pragma once
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tovi::http {
@@ -65,6 +66,7 @@ std::string Trim(const std::string& s);
 // ASCII upper and lower case, other bytes unchanged.
 std::string UpperCase(std::string s);
 std::string LowerCase(std::string s);
-bool SameText(const std::string& a, const std::string& b);
+// ASCII letters in any case alike.
+bool SameText(std::string_view a, std::string_view b);
 
 }  // namespace tovi::http

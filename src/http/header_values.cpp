@@ -75,6 +75,21 @@ std::int64_t ContentLengthValue(const std::string& text) {
   return length && *length >= 0 ? *length : -1;
 }
 
+bool ForEachListElement(std::string_view value,
+                        const std::function<bool(std::string_view element)>& take) {
+  for (;;) {
+    const std::size_t comma = value.find(',');
+    std::string_view element = value.substr(0, comma);
+    const std::size_t begin = element.find_first_not_of(" \t");
+    if (begin != std::string_view::npos) {
+      element = element.substr(begin, element.find_last_not_of(" \t") - begin + 1);
+      if (!take(element)) return false;
+    }
+    if (comma == std::string_view::npos) return true;
+    value.remove_prefix(comma + 1);
+  }
+}
+
 std::int64_t ParseHttpDate(const std::string& text) {
   char wday[16] = {0}, mon[16] = {0}, zone[16] = {0};
   int d = 0, y = 0, hh = 0, mm = 0, ss = 0;

@@ -3,9 +3,9 @@
 #include <memory>
 #include <stdexcept>
 
+#include "http/byte_range.h"
 #include "http/header_list.h"
 #include "platform/files.h"
-#include "server/byte_range.h"
 
 namespace tovi::server {
 
@@ -16,16 +16,6 @@ class EAbort : public std::runtime_error {
  public:
   EAbort() : std::runtime_error("Operation aborted") {}
 };
-
-ByteRange RangeOf(const http::TNetHTTPRequestInfo& request) {
-  ByteRange r;
-  r.present = request.HasRange();
-  r.first = request.ContentRangeStart();
-  r.hasLast = request.RangeHasEnd() || request.RangeIsSuffix();
-  r.last = request.ContentRangeEnd();
-  r.suffix = request.RangeIsSuffix();
-  return r;
-}
 
 // Reported ended however the sending ends (sent, cut off, failed).
 class StreamingNotice {
@@ -48,7 +38,8 @@ class StreamingNotice {
 void SendHead(std::uint64_t size, http::TNetHTTPRequestInfo& request,
               http::TNetHTTPResponseInfo& response, const StreamOptions& options,
               std::uint64_t* first, std::uint64_t* length) {
-  const RangeAnswer answer = ResolveRange(RangeOf(request), size, first, length);
+  using http::RangeAnswer;
+  const RangeAnswer answer = http::ResolveRange(request.Range(), size, first, length);
   http::TNetHeaderList& headers = response.CustomHeaders();
   headers.Clear();
   headers.SetValue("Accept-Ranges", "bytes");

@@ -5,6 +5,7 @@
 
 #include "http/coding.h"
 #include "http/header_values.h"
+#include "http/keep_alive.h"
 #include "platform/socket.h"
 
 namespace tovi::http {
@@ -113,8 +114,9 @@ void TNetCustomHTTP::DoRequest(TNetHTTPMethod method, const std::string& url, TS
       ConnectToHost();
       SendRequest(head);
       ReadResponse();
-      keptAlive_ = KeepsConnectionOpen(protocolVersion_, response_.Connection(),
-                                       response_.ProxyConnection());
+      // Proxy-Connection's options count as the Connection's.
+      keptAlive_ = KeepsConnectionOpen(VersionText(protocolVersion_),
+                                       response_.Connection() + "," + response_.ProxyConnection());
       const Outcome outcome = Decide(body, bodyStart);
       CloseUnlessKeptAlive();
       if (outcome == Outcome::Done) break;
@@ -229,10 +231,6 @@ void TNetCustomHTTP::FillRequestHeaders() {
   set("Referer", r.Referer());
   set("User-Agent", r.UserAgent());
   if (r.LastModified() > 0) set("If-Modified-Since", FormatHttpDate(r.LastModified()));
-  if (r.ContentRangeStart() > 0 || r.ContentRangeEnd() > 0) {
-    set("Range", "bytes=" + std::to_string(r.ContentRangeStart()) + "-" +
-                     (r.ContentRangeEnd() > 0 ? std::to_string(r.ContentRangeEnd()) : ""));
-  }
   if (r.BasicAuthentication() && !r.Username().empty())
     set("Authorization", "Basic " + Base64Encode(r.Username() + ":" + r.Password()));
   if (proxyParams_.BasicAuthentication() && !proxyParams_.ProxyUsername().empty()) {
@@ -244,8 +242,7 @@ void TNetCustomHTTP::FillRequestHeaders() {
 
 std::string TNetCustomHTTP::RequestHead() const {
   std::string head = std::string(MethodText(request_.Method())) + " " + request_.RequestTarget() +
-                     " HTTP/" + (protocolVersion_ == TNetHTTPProtocolVersion::pv1_0 ? "1.0" : "1.1") +
-                     "\r\n";
+                     " " + std::string(VersionText(protocolVersion_)) + "\r\n";
   for (const std::string& line : request_.HeaderLines().Lines()) {
     if (line.empty()) continue;
     // Every line, whatever set it: the caller's fields, custom lines, cookies a server set.

@@ -28,13 +28,8 @@ std::int64_t ParseChunkSize(const std::string& line) {
   return size < kLargest ? size : kLargest;
 }
 
-bool KeepsConnectionOpen(TNetHTTPProtocolVersion version, const std::string& connection,
-                         const std::string& proxyConnection) {
-  const std::string a = Trim(connection);
-  const std::string b = Trim(proxyConnection);
-  if (version == TNetHTTPProtocolVersion::pv1_0)
-    return SameText(a, "keep-alive") || SameText(b, "keep-alive");
-  return !SameText(a, "close") && !SameText(b, "close");
+std::string_view VersionText(TNetHTTPProtocolVersion version) {
+  return version == TNetHTTPProtocolVersion::pv1_0 ? "HTTP/1.0" : "HTTP/1.1";
 }
 
 std::string HostHeaderValue(const std::string& host, const std::string& port) {

@@ -1,9 +1,10 @@
 // The small pure rules of the client's side of the wire: status codes, chunk sizes, the
-// keep-alive decision and the Host value. No I/O, safe from any thread.
+// version's text and the Host value. No I/O, safe from any thread.
 #pragma once
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace tovi::http {
 
@@ -16,10 +17,9 @@ int ParseStatusCode(const std::string& statusLine);
 // end; 0 when it is empty or not hexadecimal. Sizes beyond 2^62 count as 2^62.
 std::int64_t ParseChunkSize(const std::string& line);
 
-// Whether the connection may stay open after a response, judged by the client's own version:
-// HTTP/1.0 only on "keep-alive", HTTP/1.1 unless "close" (either header, trimmed, any case).
-bool KeepsConnectionOpen(TNetHTTPProtocolVersion version, const std::string& connection,
-                         const std::string& proxyConnection);
+// "HTTP/1.0" or "HTTP/1.1": the request line's version, by which the client also judges
+// whether a response leaves the connection open (keep_alive.h).
+std::string_view VersionText(TNetHTTPProtocolVersion version);
 
 // The Host header value: host, plus ":" and the port when the port text is not "80".
 std::string HostHeaderValue(const std::string& host, const std::string& port);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "http/exceptions.h"
+#include "http/keep_alive.h"
 #include "http/server/request_reader.h"
 
 namespace tovi::http {
@@ -49,12 +50,14 @@ bool TNetCustomHTTPServer::CallHandler(TNetPeerThread& thread, TNetHTTPRequestIn
 }
 
 bool TNetCustomHTTPServer::Answer(TNetPeerThread& thread, TNetHTTPRequestInfo& request,
-                                  bool bodyLeft) {
+                                  bool mayKeep) {
   TNetHTTPResponseInfo response(thread.Connection());
-  response.SetCloseAfterResponse(!keepAlive_ || bodyLeft);
+  response.SetCloseAfterResponse(!keepAlive_ || !mayKeep);
   response.headRequest_ = request.RequestMethod() == "HEAD";
   if (!Trim(serverSoftware_).empty()) response.SetServerSoftware(serverSoftware_);
   if (!CallHandler(thread, request, response)) return true;
+  // A handler may keep the connection against the server's KeepAlive, never against the request.
+  if (!mayKeep) response.SetCloseAfterResponse(true);
   response.Finish();
   return response.CloseAfterResponse();
 }
@@ -81,7 +84,8 @@ bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, const TNetReques
   if (post) reader.ReadBody(conn, request, PostStream(thread));
   request.ApplyTarget(parts.target, parseParams_);
   request.ApplyAuthorization();
-  return Answer(thread, request, bodyLeft) || bodyLeft;
+  return Answer(thread, request,
+                !bodyLeft && KeepsConnectionOpen(request.HttpVersion(), request.Connection()));
 }
 
 bool TNetCustomHTTPServer::DoExecute(TNetPeerThread& thread) {

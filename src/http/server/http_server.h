@@ -3,9 +3,10 @@
 // request (TNetRequestReader, request_reader.h) into a TNetHTTPRequestInfo (http_request.h),
 // calls OnCommandGet for GET, POST and HEAD (and the ExtraMethods set) with a fresh
 // TNetHTTPResponseInfo (http_response.h), writes what the handler left in the response and then
-// closes the connection, or with KeepAlive reads the next request. A handler may also write the
-// response itself: SendHeaders, then the connection's writes (thread.Connection()), then
-// EndConnection. A handler runs in the connection's turn and holds its thread until it returns
+// closes the connection, or reads the next request: with KeepAlive or a handler's
+// SetCloseAfterResponse(false), when the request lets it (keep_alive.h). A handler may also
+// write the response itself: SendHeaders, then the connection's writes (thread.Connection()),
+// then EndConnection. A handler runs in the connection's turn and holds its thread until it returns
 // (a file being streamed, to the last byte).
 // An exception out of the handler becomes a 500 answer whose body is its message; once the
 // handler's headers are on the wire, it only closes the connection (the peer sees a short body).
@@ -81,8 +82,9 @@ class TNetCustomHTTPServer : public TNetTCPServer {
   // One request; returns the close-after flag.
   bool ServeRequest(TNetPeerThread& thread, const TNetRequestReader& reader,
                     const std::string& line);
-  // The handler's turn and the response; returns the response's close-after flag.
-  bool Answer(TNetPeerThread& thread, TNetHTTPRequestInfo& request, bool bodyLeft);
+  // The handler's turn and the response; returns the response's close-after flag. mayKeep:
+  // whether the request lets its connection stay open (keep_alive.h, and no body left unread).
+  bool Answer(TNetPeerThread& thread, TNetHTTPRequestInfo& request, bool mayKeep);
   // False when the handler failed after its headers went out: the connection must just close.
   bool CallHandler(TNetPeerThread& thread, TNetHTTPRequestInfo& request,
                    TNetHTTPResponseInfo& response);

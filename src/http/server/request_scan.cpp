@@ -79,8 +79,6 @@ void TNetHeadScan::TakeLine(std::string_view line, const TNetHeadBounds& bounds,
     const std::int64_t n = CountValue(line.substr(15));
     // Two different lengths: none is believed (the reading decides).
     contentLength_ = contentLength_ >= 0 && contentLength_ != n ? -1 : n;
-  } else if (StartsWithName(line, "transfer-encoding")) {
-    transferCoding_ = true;
   }
 }
 

@@ -49,8 +49,6 @@ class TNetHeadScan {
   std::size_t HeadBytes() const { return headBytes_; }
   // The Content-Length the head announced (-1: none, or not a plain number).
   std::int64_t ContentLength() const { return contentLength_; }
-  // Whether the head announced a body of any kind (a length above 0 or a transfer coding).
-  bool AnnouncesBody() const { return contentLength_ > 0 || transferCoding_; }
   // Bytes looked at since Reset: each byte of the input once.
   std::size_t BytesExamined() const { return examined_; }
 
@@ -65,7 +63,6 @@ class TNetHeadScan {
   std::size_t boundBytes_ = 0;  // counted against maxHeadBytes: lines with CR LF each
   int lines_ = 0;
   std::int64_t contentLength_ = -1;
-  bool transferCoding_ = false;
   std::size_t examined_ = 0;
 };
 

@@ -1,4 +1,4 @@
-// Response-side rules a misreading of would lose bodies or keep dead connections.
+// The client's wire rules a misreading of would lose bodies or send a request other than asked.
 #include <gtest/gtest.h>
 
 #include "http/client/wire.h"
@@ -22,20 +22,6 @@ TEST(ClientWire, ChunkSizes) {
       {"10 ", 16}, {"ff;name=v", 255}, {"8\t", 8}, {"FFFFFFFFFFFFFFFFFFFF", std::int64_t{1} << 62},
   };
   for (const auto& [line, size] : cases) EXPECT_EQ(ParseChunkSize(line), size) << line;
-}
-
-TEST(ClientWire, KeepAliveFollowsTheClientsVersion) {
-  using V = TNetHTTPProtocolVersion;
-  struct Case { V version; const char* connection; const char* proxy; bool open; };
-  const Case cases[] = {
-      {V::pv1_0, "", "", false},           {V::pv1_0, " Keep-Alive ", "", true},
-      {V::pv1_0, "", "keep-alive", true},  {V::pv1_0, "close", "", false},
-      {V::pv1_1, "", "", true},            {V::pv1_1, "CLOSE", "", false},
-      {V::pv1_1, "", " close", false},     {V::pv1_1, "keep-alive", "", true},
-  };
-  for (const Case& c : cases)
-    EXPECT_EQ(KeepsConnectionOpen(c.version, c.connection, c.proxy), c.open)
-        << c.connection << "|" << c.proxy;
 }
 
 TEST(ClientWire, HostLineNamesThePortUnlessItIs80) {

@@ -65,8 +65,11 @@ class RecordingServer {
     v.remote = q.RemoteAddress();
     v.params = q.ParamList();
     for (const TNetCookieRC& c : q.CookieList()) v.cookies.push_back(c.CookieText());
-    v.rangeStart = q.ContentRangeStart();
-    v.rangeEnd = q.ContentRangeEnd();
+    const ByteRange range = q.Range();
+    if (range.Present()) {
+      v.rangeStart = range.specs[0].first;
+      v.rangeEnd = range.specs[0].last;
+    }
     v.auth = q.AuthExists();
     v.user = q.AuthUsername();
     v.password = q.AuthPassword();
