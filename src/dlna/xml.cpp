@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <unordered_set>
 
 #include "platform/utf8.h"
 
@@ -197,6 +198,15 @@ class Reader {
     return {};  // an undeclared prefix: no namespace, as lenient readers take it
   }
 
+  // One pass with a set, so that many attributes cost no more than their count.
+  void RefuseDuplicates(const std::vector<std::pair<std::string, std::string>>& raw) {
+    std::unordered_set<std::string_view> seen;
+    seen.reserve(raw.size());
+    for (const auto& [n, v] : raw) {
+      if (!seen.insert(n).second) Fail("attribute given twice");
+    }
+  }
+
   // At '<' of a start tag.
   XmlElement Element(int depth) {
     if (depth > limits_.maxDepth) Fail("nesting too deep");
@@ -227,11 +237,10 @@ class Reader {
       ++pos_;
       SkipSpace();
       std::string value = AttributeValue();
-      for (const auto& [n, v] : raw) {
-        if (n == name) Fail("attribute given twice");
-      }
+      if (raw.size() == limits_.maxAttributesPerElement) Fail("too many attributes");
       raw.emplace_back(std::move(name), std::move(value));
     }
+    RefuseDuplicates(raw);
     for (const auto& [n, v] : raw) {
       if (n == "xmlns") {
         scope_.push_back({"", v});

@@ -8,8 +8,9 @@
 // markup. It refuses everything else with XmlError (a document type declaration, an unknown
 // entity, a tag left open or closed by another name, markup after the root, a byte that XML
 // does not allow), never reading past its input.
-// Bounds (XmlLimits): the document's size, the depth of nesting and the count of elements, so
-// that what a peer sends costs at most that much memory and time.
+// Bounds (XmlLimits): the document's size, the depth of nesting, the count of elements and the
+// attributes of one element (checked for duplicates in linear time), so that what a peer sends
+// costs at most that much memory and time.
 // Pure: no I/O, safe from any thread.
 #pragma once
 #include <cstddef>
@@ -30,6 +31,9 @@ struct XmlLimits {
   std::size_t maxBytes = 64 * 1024;  // a SOAP action is a few hundred bytes
   int maxDepth = 32;                 // an envelope nests four deep
   std::size_t maxElements = 1024;
+  // An envelope's elements carry a few (xmlns bindings, encodingStyle); each one is kept and
+  // checked against the others.
+  std::size_t maxAttributesPerElement = 64;
 };
 
 struct XmlElement {

@@ -113,6 +113,19 @@ TEST(XmlReader, RefusesWhatIsNotXmlWithinItsBounds) {
   EXPECT_NO_THROW(ParseXml("<a><b><c><d/></c></b></a>", small));
 }
 
+// Thousands of attributes fit in an envelope's size; each would be checked against the others.
+TEST(XmlReader, RefusesAStartTagOfThousandsOfAttributes) {
+  const auto tagOf = [](int attributes) {
+    std::string tag = "<a";
+    for (int i = 0; i < attributes; ++i) tag += " a" + std::to_string(i) + "=''";
+    return tag + "/>";
+  };
+  const std::string thousands = tagOf(6500);
+  ASSERT_LE(thousands.size(), XmlLimits{}.maxBytes);
+  EXPECT_THROW(ParseXml(thousands), XmlError);
+  EXPECT_EQ(ParseXml(tagOf(20)).attributes.size(), 20u);
+}
+
 TEST(XmlReader, EscapedTextReadsBackAsItWas) {
   struct Case {
     std::string text;
