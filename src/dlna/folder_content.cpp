@@ -12,6 +12,7 @@
 #include "dlna/device.h"
 #include "dlna/didl.h"
 #include "dlna/entry_facts.h"
+#include "dlna/folder_listing.h"
 #include "dlna/media_types.h"
 #include "dlna/object_ids.h"
 #include "dlna/sort_order.h"
@@ -30,14 +31,6 @@ namespace {
 
 constexpr const char* kRootParentId = "-1";
 
-// One object of a listing, before it is paged and written.
-struct Entry {
-  std::string path;
-  const MediaType* type = nullptr;  // null: a folder
-  std::vector<FoundSubtitle> subtitles;  // a video's, the preferred first
-  std::string artPath = {};              // its poster, its own or its folder's
-};
-
 bool IsFolderPath(std::string_view path, char separator) {
   return !path.empty() && path.back() == separator;
 }
@@ -52,53 +45,6 @@ std::string TitleOf(const std::string& path, const PathRules& rules) {
   return server::LastPathComponent(path, rules.separator);
 }
 
-// The folders (in listing order), then the media files (in listing order), each video with the
-// subtitles listed beside it.
-std::vector<Entry> ListContainer(const std::string& folder, char separator) {
-  const std::vector<std::string> listing = server::ListFolder(folder, separator);
-  std::vector<Entry> entries;
-  SubtitleIndex subtitles(regional::UserLanguage());  // views into listing
-  const ListingArt art(listing);
-  for (const std::string& path : listing) {
-    if (IsFolderPath(path, separator)) {
-      entries.push_back(Entry{path, nullptr, {}});
-    } else {
-      subtitles.Add(path);
-    }
-  }
-  for (const std::string& path : listing) {
-    if (IsFolderPath(path, separator)) continue;
-    const MediaType* type = MediaTypeOfName(path);
-    if (!type) continue;
-    Entry entry{path, type, {}, art.For(path, type->kind)};
-    if (type->kind == MediaKind::Video) entry.subtitles = subtitles.For(path);
-    entries.push_back(std::move(entry));
-  }
-  return entries;
-}
-
-// The folder's objects in the order the keys give (folders first, see sort_order.h).
-std::vector<Entry> OrderedContainer(const std::string& folder, char separator,
-                                    const std::vector<SortKey>& keys) {
-  std::vector<Entry> entries = ListContainer(folder, separator);
-  std::vector<std::string> titles(entries.size());
-  std::vector<SortFacts> facts(entries.size());
-  const bool dates = NeedsDates(keys);
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    titles[i] = server::LastPathComponent(entries[i].path, separator);
-    facts[i].folder = entries[i].type == nullptr;
-    facts[i].upnpClass = facts[i].folder ? kFolderClass : UpnpClassOf(entries[i].type->kind);
-    facts[i].title = titles[i];
-    if (!dates) continue;
-    const std::optional<fs::FileStamp> stamp = fs::StampOf(entries[i].path);
-    facts[i].modified = stamp ? ModifiedSeconds(*stamp) : -1;
-  }
-  std::vector<Entry> ordered;
-  ordered.reserve(entries.size());
-  for (const std::size_t i : OrderOf(facts, keys)) ordered.push_back(std::move(entries[i]));
-  return ordered;
-}
-
 // A video's subtitles found without a listing.
 std::vector<FoundSubtitle> SubtitlesOf(const std::string& path, const MediaType& type) {
   if (type.kind != MediaKind::Video) return {};
@@ -109,7 +55,7 @@ std::string ResourceUrlOf(const std::string& baseUrl, const std::string& path) {
   return ResourceUrl(baseUrl, ObjectIdOfPath(path), ExtensionOf(path));
 }
 
-void AddEntry(DidlWriter& didl, const Entry& entry, const std::string& parentId,
+void AddEntry(DidlWriter& didl, const ListedObject& entry, const std::string& parentId,
               const std::string& baseUrl, const PathRules& rules,
               std::optional<std::uint32_t> childCount, const EntryFacts& known,
               const FactsCache& facts) {
@@ -142,26 +88,24 @@ std::uint32_t PageSize(std::size_t entries, const BrowseRequest& request, std::u
   return static_cast<std::uint32_t>(std::min<std::size_t>(wanted, entries - request.start));
 }
 
-// The facts of entries [first, end), as far as the answer's wait lets them be read.
-std::vector<EntryFacts> FactsOfRun(FactsCache& facts, const std::vector<Entry>& entries,
-                                   std::size_t first, std::size_t end) {
-  std::vector<std::string> paths;
-  for (std::size_t i = first; i < end; ++i) paths.push_back(entries[i].path);
-  return FactsForAnswer(facts, paths);
-}
-
-// The run of size entries from the request's start, written for the request's player.
-BrowseResult Page(const std::vector<Entry>& entries, const BrowseRequest& request,
+// The run of size objects from the request's start, written for the request's player.
+BrowseResult Page(const OrderedListing& listing, const BrowseRequest& request,
                   std::uint32_t size, const std::string& parentId, const std::string& baseUrl,
                   const PathRules& rules, FactsCache& facts) {
-  BrowseResult result;
-  result.total = static_cast<std::uint32_t>(entries.size());
-  const std::size_t first = request.start, end = first + std::size_t{size};
-  const std::vector<EntryFacts> known = FactsOfRun(facts, entries, first, end);
-  DidlWriter didl(*request.player, request.bookmarks);
-  for (std::size_t i = first; i < end; ++i) {
-    AddEntry(didl, entries[i], parentId, baseUrl, rules, std::nullopt, known[i - first], facts);
+  std::vector<ListedObject> run;
+  std::vector<std::string> paths;
+  for (std::size_t i = request.start; i < request.start + std::size_t{size}; ++i) {
+    run.push_back(listing.At(i));
+    paths.push_back(run.back().path);
   }
+  // As far as the answer's wait lets them be read.
+  const std::vector<EntryFacts> known = FactsForAnswer(facts, paths);
+  DidlWriter didl(*request.player, request.bookmarks);
+  for (std::size_t i = 0; i < run.size(); ++i) {
+    AddEntry(didl, run[i], parentId, baseUrl, rules, std::nullopt, known[i], facts);
+  }
+  BrowseResult result;
+  result.total = static_cast<std::uint32_t>(listing.Size());
   result.returned = size;
   result.didl = didl.Document();
   return result;
@@ -216,41 +160,6 @@ void AnswerNotFound(http::TNetHTTPResponseInfo& response) {
 
 }  // namespace
 
-// The last folders listed, each until kListingFreshMs after its reading; the oldest gives way.
-class FolderContent::RecentListings {
- public:
-  using Listing = std::shared_ptr<const std::vector<Entry>>;
-
-  Listing Of(const std::string& folder, char separator, const std::vector<SortKey>& keys) {
-    const auto now = std::chrono::steady_clock::now();
-    {
-      std::lock_guard<std::mutex> lock(lock_);
-      std::erase_if(kept_, [&](const Kept& k) { return now - k.read > kFresh; });
-      for (const Kept& k : kept_) {
-        if (k.folder == folder && k.keys == keys) return k.listing;
-      }
-    }
-    // Read and sorted outside the lock: other folders' pages need not wait for this one.
-    Listing listing =
-        std::make_shared<const std::vector<Entry>>(OrderedContainer(folder, separator, keys));
-    std::lock_guard<std::mutex> lock(lock_);
-    if (kept_.size() >= kListingsKept) kept_.erase(kept_.begin());
-    kept_.push_back(Kept{folder, keys, now, listing});
-    return listing;
-  }
-
- private:
-  static constexpr std::chrono::milliseconds kFresh{kListingFreshMs};
-  struct Kept {
-    std::string folder;
-    std::vector<SortKey> keys;
-    std::chrono::steady_clock::time_point read;
-    Listing listing;
-  };
-  std::mutex lock_;
-  std::vector<Kept> kept_;  // oldest first
-};
-
 FolderContentOptions PlatformFolderContentOptions() {
   FolderContentOptions o;
   o.separator = fs::kSeparator;
@@ -262,7 +171,7 @@ FolderContentOptions PlatformFolderContentOptions() {
 
 FolderContent::FolderContent(FolderContentOptions options)
     : options_(std::move(options)),
-      recent_(std::make_unique<RecentListings>()),
+      recent_(std::make_unique<RecentListings>(options_.separator, options_.listings)),
       facts_(std::make_unique<FactsCache>(options_.facts)),
       largeAnswers_(std::make_unique<AnswerPermits>(options_.largeAnswersAtOnce)),
       subtitles_(std::make_unique<SubtitleServer>()),
@@ -287,11 +196,11 @@ BrowseResult FolderContent::Browse(const BrowseRequest& request, const std::stri
     const std::string parentId = ParentIdOf(*path, rules);
     if (folder) {
       const auto count =
-          static_cast<std::uint32_t>(recent_->Of(*path, rules.separator, {})->size());
-      AddEntry(didl, Entry{*path, nullptr, {}}, parentId, baseUrl, rules, count,
+          static_cast<std::uint32_t>(recent_->Of(*path, {})->Size());
+      AddEntry(didl, ListedObject{*path, nullptr, {}}, parentId, baseUrl, rules, count,
                FactsForAnswer(*facts_, {*path}).front(), *facts_);
     } else {
-      const Entry entry{*path, type, SubtitlesOf(*path, *type),
+      const ListedObject entry{*path, type, SubtitlesOf(*path, *type),
                         ArtOfItem(*path, type->kind, rules.separator)};
       AddEntry(didl, entry, parentId, baseUrl, rules, std::nullopt,
                FactsForAnswer(*facts_, {*path}).front(), *facts_);
@@ -299,8 +208,8 @@ BrowseResult FolderContent::Browse(const BrowseRequest& request, const std::stri
     return BrowseResult{didl.Document(), 1, 1};
   }
   if (!folder) return BrowseResult{DidlWriter().Document(), 0, 0};  // an item holds nothing
-  const auto listing = recent_->Of(*path, rules.separator, request.sortBy);
-  std::uint32_t size = PageSize(listing->size(), request, options_.maxBrowseCount);
+  const auto listing = recent_->Of(*path, request.sortBy);
+  std::uint32_t size = PageSize(listing->Size(), request, options_.maxBrowseCount);
   std::optional<AnswerPermits::Permit> permit;  // held while the answer is built
   if (size > options_.largeAnswerObjects) {
     permit.emplace(largeAnswers_->Acquire(std::chrono::milliseconds(options_.largeAnswerWaitMs)));
@@ -312,18 +221,18 @@ BrowseResult FolderContent::Browse(const BrowseRequest& request, const std::stri
 // The media folders inside the drives, then the drives; a media folder keeps its path's id.
 // The root's objects go without facts: a query of a lost network drive can take many seconds.
 BrowseResult FolderContent::BrowseRoot(const BrowseRequest& request, const PathRules& rules) {
-  std::vector<Entry> entries;
+  std::vector<ListedObject> entries;
   std::vector<std::string> titles;
   if (options_.mediaFolders) {
     for (const fs::MediaFolder& media : options_.mediaFolders()) {
       const std::optional<std::string> path = PathOfObjectId(ObjectIdOfPath(media.path), rules);
       if (!path || *path != media.path || !IsFolderPath(*path, rules.separator)) continue;
-      entries.push_back(Entry{media.path, nullptr, {}});
+      entries.push_back(ListedObject{media.path, nullptr, {}});
       titles.push_back(media.title);
     }
   }
   for (const std::string& drive : rules.drives) {
-    entries.push_back(Entry{drive, nullptr, {}});
+    entries.push_back(ListedObject{drive, nullptr, {}});
     titles.push_back(TitleOf(drive, rules));
   }
   DidlWriter didl;

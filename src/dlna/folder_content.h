@@ -5,9 +5,10 @@
 // holds its folders, then its media files (by extension; other files are left out), each group
 // in natural order (see natural_order.h) or the order the Browse's SortCriteria asks for;
 // a video's subtitles beside it are offered with it and served as UTF-8 (subtitles.h). A
-// folder's ordered listing is kept for kListingFreshMs after it was read, so that a player
-// paging through a large folder reads and sorts it once and sees the same order on every page;
-// after that the folder is read again, so the tree follows the disk within that time.
+// folder's ordered listing is kept for a moment after it was read (see folder_listing.h), so
+// that a player paging through a large folder reads and sorts it once and sees the same order
+// on every page; Browses of one folder at once wait for one read of it; after that moment the
+// folder is read again, so the tree follows the disk within that time.
 // Errors: Browse throws UpnpError NoSuchObject for an id that names nothing it may show (unsafe,
 // outside the drives, gone). StreamResource answers 404 for a resource URL that names no file
 // it shows, and throws "Operation aborted" (500) for a file that is there but cannot be read.
@@ -18,7 +19,8 @@
 // than largeAnswerObjects are built at once (the others wait their turn, then answer
 // largeAnswerObjects), so many concurrent Browses take at most about largeAnswersAtOnce x
 // maxBrowseCount x 2 KiB (40 MiB by default) besides largeAnswerObjects x 2 KiB each for the
-// rest (the server's thread limit bounds those). A listing kept costs about 200 bytes an object.
+// rest (the server's thread limit bounds those). The listings kept and read are bounded by
+// FolderContentOptions::listings (ListingLimits).
 // Thread safety: every member may run on several connection threads at once; the listings, the
 // facts kept and the subtitles served are locked inside.
 #pragma once
@@ -30,6 +32,7 @@
 
 #include "dlna/content_source.h"
 #include "dlna/facts_cache.h"
+#include "dlna/folder_listing.h"
 #include "dlna/object_ids.h"
 #include "platform/media_folders.h"
 #include "server/texts.h"
@@ -58,12 +61,9 @@ struct FolderContentOptions {
   std::function<void()> streamStarted, streamEnded;
   // Where the files' facts come from and how long an answer waits for them.
   FactsCacheOptions facts;
+  // How folders are read and their listings kept for the pages that follow.
+  ListingLimits listings;
 };
-
-// How long a folder's listing serves further pages, and how many folders are kept so (the
-// listings a few players page through at once; each as large as its folder).
-inline constexpr int kListingFreshMs = 3000;
-inline constexpr std::size_t kListingsKept = 8;
 
 // The options of the platform the program runs on, its drives from ListDrives.
 FolderContentOptions PlatformFolderContentOptions();
@@ -82,8 +82,6 @@ class FolderContent : public ContentSource {
                       http::TNetHTTPResponseInfo& response, const Player& player) override;
 
  private:
-  class RecentListings;
-
   BrowseResult BrowseRoot(const BrowseRequest& request, const PathRules& rules);
 
   const FolderContentOptions options_;

@@ -5,6 +5,7 @@
 // callers that take paths from the network check them first.
 // Thread safety: every function is independent and may be called from any thread.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -13,7 +14,8 @@
 namespace tovi::fs {
 
 // Attribute bits of a directory entry, as the Windows search reports them. On POSIX a name
-// starting with "." (other than "." and "..") counts as hidden.
+// starting with "." (other than "." and "..") counts as hidden, and read-only is not reported
+// (it would cost a query of the disk per entry, and a listing's callers do not need it).
 inline constexpr std::uint32_t kAttrReadOnly = 0x01;
 inline constexpr std::uint32_t kAttrHidden = 0x02;
 inline constexpr std::uint32_t kAttrSystem = 0x04;
@@ -37,9 +39,13 @@ bool DirectoryExists(const std::string& path);
 // Entries of folder (which ends with the separator) matching mask ("*.*" or "*": all), in the
 // order the file system returns them, "." and ".." included where the system reports them.
 // Entries carrying hidden, system or volume-label bits that `allowed` lacks are left out, as the
-// Windows search does. A folder that cannot be searched gives an empty list.
+// Windows search does. At most maxEntries are given (the first the system reports), so that a
+// folder of millions costs its caller no more than that. A folder that cannot be searched gives
+// an empty list. On POSIX the file system's own entry type says which are folders; only links
+// and entries of unknown type cost a query of the disk each.
 std::vector<DirEntry> FindEntries(const std::string& folder, const std::string& mask,
-                                  std::uint32_t allowed);
+                                  std::uint32_t allowed,
+                                  std::size_t maxEntries = static_cast<std::size_t>(-1));
 
 // Roots a user would browse: "A:\\" to "Z:\\" for every present drive on Windows; on POSIX "/"
 // and the mounted disks and removable media (each ending in "/").

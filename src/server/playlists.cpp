@@ -19,14 +19,16 @@ bool EndsWithFolderMark(const std::string& item) {
 
 std::vector<std::string> ListDrives() { return fs::DriveRoots(); }
 
-std::vector<std::string> ListFolder(std::string folder, char separator) {
+std::vector<std::string> ListFolder(std::string folder, char separator, std::size_t maxEntries) {
   if (separator == '/' && !folder.empty() && folder.find_first_not_of('/') == std::string::npos) {
     folder = "/";
   }
   if (folder.empty() || folder.back() != separator) folder += separator;
   std::vector<std::string> items;
   const auto entries =
-      fs::FindEntries(folder, "*.*", fs::kAttrReadOnly | fs::kAttrDirectory | fs::kAttrArchive);
+      fs::FindEntries(folder, "*.*", fs::kAttrReadOnly | fs::kAttrDirectory | fs::kAttrArchive,
+                      maxEntries);
+  items.reserve(entries.size());
   for (const fs::DirEntry& entry : entries) {
     if (entry.IsDirectory()) {
       const std::string& n = entry.name;

@@ -2,6 +2,7 @@
 // The builders are pure; ListDrives, ListFolder and FileSizeText read the file system.
 // Thread safety: all functions are independent and may run on any connection thread.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -17,7 +18,9 @@ std::vector<std::string> ListDrives();
 // Paths of the folder's entries in file-system order (UTF-8, as the folder is): folders end
 // with the separator; hidden and system entries, ".", ".." and the recycle bin are left out. A
 // folder that cannot be read gives an empty list. A folder made of "/" only is the root "/".
-std::vector<std::string> ListFolder(std::string folder, char separator);
+// At most maxEntries of the folder's entries are read.
+std::vector<std::string> ListFolder(std::string folder, char separator,
+                                    std::size_t maxEntries = static_cast<std::size_t>(-1));
 
 // Size label of the file at the UTF-8 path: "nf" when no file is there, "" when its size cannot
 // be read. Never opens the file for writing.

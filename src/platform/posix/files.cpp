@@ -86,6 +86,16 @@ bool IsBrowsableMount(const std::string& device, const std::string& mountPoint) 
   return device.rfind("/dev/", 0) == 0;
 }
 
+// Folder or file: the entry's type where the file system gives it, else (a link, or a file
+// system that does not say) what it leads to; a dangling link is still an entry of the folder.
+std::uint32_t KindOf(const std::string& folder, const dirent& entry) {
+  if (entry.d_type == DT_DIR) return kAttrDirectory;
+  if (entry.d_type != DT_LNK && entry.d_type != DT_UNKNOWN) return kAttrArchive;
+  struct stat st;
+  const std::string full = folder + entry.d_name;
+  return stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrArchive;
+}
+
 }  // namespace
 
 bool FileExists(const std::string& path) {
@@ -100,27 +110,19 @@ bool DirectoryExists(const std::string& path) {
 }
 
 std::vector<DirEntry> FindEntries(const std::string& folder, const std::string& mask,
-                                  std::uint32_t allowed) {
+                                  std::uint32_t allowed, std::size_t maxEntries) {
   std::vector<DirEntry> entries;
   DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
   if (dir == nullptr) return entries;
   const bool all = mask == "*.*" || mask == "*" || mask.empty();
-  while (const dirent* e = readdir(dir)) {
-    const std::string name = e->d_name;
-    if (!all && !MatchesMask(name.c_str(), mask.c_str())) continue;
-    DirEntry entry;
-    entry.name = name;
-    struct stat st;
-    const std::string full = folder + name;
-    if (stat(full.c_str(), &st) == 0) {
-      if (S_ISDIR(st.st_mode)) entry.attributes |= kAttrDirectory;
-      else entry.attributes |= kAttrArchive;
-      if (access(full.c_str(), W_OK) != 0 && errno == EACCES) entry.attributes |= kAttrReadOnly;
-    } else {
-      entry.attributes |= kAttrArchive;  // a dangling link is still an entry of the folder
-    }
+  const std::uint32_t excluded = (kAttrHidden | kAttrSystem | kAttrVolumeLabel) & ~allowed;
+  while (entries.size() < maxEntries) {
+    const dirent* e = readdir(dir);
+    if (e == nullptr) break;
+    if (!all && !MatchesMask(e->d_name, mask.c_str())) continue;
+    DirEntry entry{e->d_name, KindOf(folder, *e)};
+    const std::string& name = entry.name;
     if (name.size() > 1 && name[0] == '.' && name != "..") entry.attributes |= kAttrHidden;
-    const std::uint32_t excluded = (kAttrHidden | kAttrSystem | kAttrVolumeLabel) & ~allowed;
     if ((entry.attributes & excluded) != 0) continue;
     entries.push_back(std::move(entry));
   }

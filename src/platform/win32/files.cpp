@@ -41,8 +41,9 @@ bool DirectoryExists(const std::string& path) {
 }
 
 std::vector<DirEntry> FindEntries(const std::string& folder, const std::string& mask,
-                                  std::uint32_t allowed) {
+                                  std::uint32_t allowed, std::size_t maxEntries) {
   std::vector<DirEntry> entries;
+  if (maxEntries == 0) return entries;
   WIN32_FIND_DATAW data;
   HANDLE search = FindFirstFileW(Wide(folder + mask).c_str(), &data);
   if (search == INVALID_HANDLE_VALUE) return entries;
@@ -51,7 +52,7 @@ std::vector<DirEntry> FindEntries(const std::string& folder, const std::string& 
     const std::uint32_t attributes = data.dwFileAttributes & kAttrAnyFile;
     if ((attributes & excluded) != 0) continue;
     entries.push_back(DirEntry{text::WideToUtf8(data.cFileName), attributes});
-  } while (FindNextFileW(search, &data));
+  } while (entries.size() < maxEntries && FindNextFileW(search, &data));
   FindClose(search);
   return entries;
 }
