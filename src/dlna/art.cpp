@@ -25,7 +25,10 @@ bool IsFolderPath(std::string_view path) {
 std::string FolderArtIn(const std::vector<std::string>& listing) {
   for (std::string_view wanted : kFolderArtNames) {
     for (const std::string& path : listing) {
-      if (!IsFolderPath(path) && http::SameText(std::string(FileNameOf(path)), std::string(wanted))) {
+      const std::string_view name = FileNameOf(path);
+      // Lengths first: a large folder's names are rarely of the length of any of these.
+      if (name.size() == wanted.size() && !IsFolderPath(path) &&
+          http::SameText(std::string(name), std::string(wanted))) {
         return path;
       }
     }

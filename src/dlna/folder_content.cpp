@@ -4,7 +4,6 @@
 #include <chrono>
 #include <optional>
 #include <memory>
-#include <mutex>
 #include <string_view>
 
 #include "dlna/answer_permits.h"
@@ -15,7 +14,6 @@
 #include "dlna/folder_listing.h"
 #include "dlna/media_types.h"
 #include "dlna/object_ids.h"
-#include "dlna/sort_order.h"
 #include "dlna/subtitles.h"
 #include "dlna/upnp_error.h"
 #include "http/base_url.h"
@@ -191,22 +189,7 @@ BrowseResult FolderContent::Browse(const BrowseRequest& request, const std::stri
     throw NoSuchObject();
   }
 
-  if (request.metadata) {
-    DidlWriter didl(*request.player, request.bookmarks);
-    const std::string parentId = ParentIdOf(*path, rules);
-    if (folder) {
-      const auto count =
-          static_cast<std::uint32_t>(recent_->Of(*path, {})->Size());
-      AddEntry(didl, ListedObject{*path, nullptr, {}}, parentId, baseUrl, rules, count,
-               FactsForAnswer(*facts_, {*path}).front(), *facts_);
-    } else {
-      const ListedObject entry{*path, type, SubtitlesOf(*path, *type),
-                        ArtOfItem(*path, type->kind, rules.separator)};
-      AddEntry(didl, entry, parentId, baseUrl, rules, std::nullopt,
-               FactsForAnswer(*facts_, {*path}).front(), *facts_);
-    }
-    return BrowseResult{didl.Document(), 1, 1};
-  }
+  if (request.metadata) return BrowseMetadata(request, *path, type, baseUrl, rules);
   if (!folder) return BrowseResult{DidlWriter().Document(), 0, 0};  // an item holds nothing
   const auto listing = recent_->Of(*path, request.sortBy);
   std::uint32_t size = PageSize(listing->Size(), request, options_.maxBrowseCount);
@@ -216,6 +199,30 @@ BrowseResult FolderContent::Browse(const BrowseRequest& request, const std::stri
     if (!*permit) size = options_.largeAnswerObjects;
   }
   return Page(*listing, request, size, request.objectId, baseUrl, rules, *facts_);
+}
+
+// The object itself: a folder with its count of objects, an item with its subtitles and poster
+// as its folder's listing has them (read once for the items of a folder asked one by one).
+BrowseResult FolderContent::BrowseMetadata(const BrowseRequest& request, const std::string& path,
+                                           const MediaType* type, const std::string& baseUrl,
+                                           const PathRules& rules) {
+  DidlWriter didl(*request.player, request.bookmarks);
+  const std::string parentId = ParentIdOf(path, rules);
+  const EntryFacts known = FactsForAnswer(*facts_, {path}).front();
+  if (!type) {
+    const auto count = static_cast<std::uint32_t>(recent_->Of(path, {})->Size());
+    AddEntry(didl, ListedObject{path, nullptr, {}}, parentId, baseUrl, rules, count, known,
+             *facts_);
+    return BrowseResult{didl.Document(), 1, 1};
+  }
+  const std::string folder = path.substr(0, path.size() - FileNameOf(path).size());
+  std::optional<ListedObject> entry = recent_->Of(folder, {})->Listing().Find(path);
+  if (!entry) {  // beyond the objects a folder lists
+    entry = ListedObject{path, type, SubtitlesOf(path, *type),
+                         ArtOfItem(path, type->kind, rules.separator)};
+  }
+  AddEntry(didl, *entry, parentId, baseUrl, rules, std::nullopt, known, *facts_);
+  return BrowseResult{didl.Document(), 1, 1};
 }
 
 // The media folders inside the drives, then the drives; a media folder keeps its path's id.

@@ -83,6 +83,9 @@ class FolderContent : public ContentSource {
 
  private:
   BrowseResult BrowseRoot(const BrowseRequest& request, const PathRules& rules);
+  BrowseResult BrowseMetadata(const BrowseRequest& request, const std::string& path,
+                              const MediaType* type, const std::string& baseUrl,
+                              const PathRules& rules);
 
   const FolderContentOptions options_;
   const std::unique_ptr<RecentListings> recent_;  // locked inside

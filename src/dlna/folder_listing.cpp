@@ -105,6 +105,15 @@ ListedObject FolderListing::At(std::size_t i) const {
   return listed;
 }
 
+std::optional<ListedObject> FolderListing::Find(std::string_view path) const {
+  if (path.substr(0, folder_.size()) != folder_) return std::nullopt;
+  const std::string_view name = path.substr(folder_.size());
+  for (std::size_t i = 0; i < objects_.size(); ++i) {
+    if (objects_[i].type && NameOf(objects_[i]) == name) return At(i);
+  }
+  return std::nullopt;
+}
+
 std::size_t FolderListing::Bytes() const {
   std::size_t bytes = sizeof *this + folder_.capacity() + folderArt_.capacity() +
                       names_.capacity() + objects_.capacity() * sizeof(Object) +

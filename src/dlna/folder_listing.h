@@ -23,6 +23,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -73,6 +74,8 @@ class FolderListing {
   std::size_t Size() const { return objects_.size(); }
   ListedObject At(std::size_t i) const;  // i < Size()
   std::size_t Bytes() const;             // what it holds, about
+  // The item at path when the listing holds it (one look at each of its names).
+  std::optional<ListedObject> Find(std::string_view path) const;
   // The indexes of its objects in the order keys give (empty keys: the listing's own order).
   std::vector<std::uint32_t> OrderBy(const std::vector<SortKey>& keys) const;
 
@@ -107,6 +110,7 @@ class OrderedListing {
       : listing_(std::move(listing)), order_(std::move(order)) {}
   std::size_t Size() const { return listing_->Size(); }
   ListedObject At(std::size_t i) const { return listing_->At(order_.empty() ? i : order_[i]); }
+  const FolderListing& Listing() const { return *listing_; }
   // What it holds, its listing counted whole even when another order shares it.
   std::size_t Bytes() const { return listing_->Bytes() + order_.capacity() * sizeof(std::uint32_t); }
 

@@ -91,28 +91,31 @@ std::size_t AppendNumber(std::string_view name, std::size_t pos, std::string* ke
 
 }  // namespace
 
-std::string NaturalKey(std::string_view name) {
-  std::string key;
-  key.reserve(name.size() * 2 + 8);
-  const std::string bytes(name);
+void AppendNaturalKey(std::string_view name, std::string* key) {
   std::size_t pos = 0;
-  while (pos < bytes.size()) {
-    if (IsDigit(bytes[pos])) {
-      pos = AppendNumber(name, pos, &key);
+  while (pos < name.size()) {
+    if (IsDigit(name[pos])) {
+      pos = AppendNumber(name, pos, key);
       continue;
     }
     char32_t c = 0;
-    std::size_t length = text::Utf8SequenceLength(bytes, pos, &c);
+    std::size_t length = text::Utf8SequenceLength(name, pos, &c);
     if (length == 0) {
       c = 0xFFFD;
       length = 1;
     }
-    key.push_back(IsPunctuation(c) ? kPunctuation : kLetter);
-    text::AppendUtf8(Fold(c), &key);  // UTF-8's byte order is its code points' order
+    key->push_back(IsPunctuation(c) ? kPunctuation : kLetter);
+    text::AppendUtf8(Fold(c), key);  // UTF-8's byte order is its code points' order
     pos += length;
   }
-  key.push_back(kEndOfElements);
-  key.append(name);
+  key->push_back(kEndOfElements);
+  key->append(name);
+}
+
+std::string NaturalKey(std::string_view name) {
+  std::string key;
+  key.reserve(name.size() * 2 + 8);
+  AppendNaturalKey(name, &key);
   return key;
 }
 

@@ -16,6 +16,8 @@ namespace tovi::dlna {
 
 // The key of a name: NaturalKey(a) < NaturalKey(b) (as std::string) when a comes first.
 std::string NaturalKey(std::string_view name);
+// The same appended to *key, so that many names' keys can share one buffer.
+void AppendNaturalKey(std::string_view name, std::string* key);
 
 // Whether a comes before b; for a few comparisons (a sort computes the keys once instead).
 bool NaturalLess(std::string_view a, std::string_view b);

@@ -81,6 +81,25 @@ TEST(Files, FindEntriesMatchesMasksAndMarksFolders) {
   EXPECT_TRUE(FindEntries(dir.Path("missing") + kSeparator, "*.*", kAttrAnyFile).empty());
 }
 
+// A folder is read without a query per entry; links still count as what they lead to, and the
+// read stops at the entries asked for.
+TEST(Files, FindEntriesTakesLinksAsWhatTheyLeadToAndStopsAtItsBound) {
+  if (kSeparator != '/') GTEST_SKIP() << "links are POSIX's";
+  TempDir dir;
+  dir.Write("film.avi", "1");
+  std::filesystem::create_directory(dir.Path("films"));
+  std::filesystem::create_directory_symlink(dir.Path("films"), dir.Path("to-folder"));
+  std::filesystem::create_symlink(dir.Path("film.avi"), dir.Path("to-file"));
+  std::filesystem::create_symlink(dir.Path("gone"), dir.Path("dangling"));
+  std::vector<std::string> folders;
+  for (const DirEntry& e : FindEntries(dir.Folder(), "*", kAttrAnyFile)) {
+    if (e.IsDirectory() && e.name != "." && e.name != "..") folders.push_back(e.name);
+  }
+  std::sort(folders.begin(), folders.end());
+  EXPECT_EQ(folders, (std::vector<std::string>{"films", "to-folder"}));
+  EXPECT_EQ(FindEntries(dir.Folder(), "*", kAttrAnyFile, 3).size(), 3u);
+}
+
 TEST(Files, HiddenEntriesNeedTheHiddenBit) {
   if (kSeparator != '/') GTEST_SKIP() << "hidden entries are dot names only on POSIX";
   TempDir dir;
