@@ -12,7 +12,7 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-source tests/app/netns_lan.sh
+source tests/support/netns_lan.sh
 netns_enter "$0" "$@"
 
 FILES=${BIG_FILES:-200000}
