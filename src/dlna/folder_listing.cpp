@@ -44,6 +44,7 @@ FolderListing::FolderListing(const std::string& folder, char separator, std::siz
     SubtitleIndex subtitles(regional::UserLanguage());  // views into listing
     const ListingArt art(listing);
     folderArt_ = art.For({}, MediaKind::Audio);  // music without a poster of its own: the folder's
+    found.reserve(listing.size());  // growing by doubling would hold twice as much at its peak
     const auto add = [&](std::string_view name, const MediaType* type, Extra extra) {
       Object object{static_cast<std::uint32_t>(names_.size()),
                     static_cast<std::uint32_t>(name.size()), type, kNoExtra};
