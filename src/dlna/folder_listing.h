@@ -3,7 +3,7 @@
 // other files are left out), each video with the subtitles beside it, each item with its
 // poster, in the default order (folders first, natural order: see sort_order.h). Per object it
 // keeps only what a page writes: its name among the folder's names, its type, and for the few
-// that have them its subtitles and its own poster (about kListedObjectBytes and the name).
+// that have them its subtitles and its own poster (24 bytes and the name).
 // Another SortCriteria costs an index of 4 bytes per object over the same listing.
 // RecentListings keeps what it read for ListingLimits::freshMs, so that a player paging through
 // a large folder sees the same order on every page; Browses of one folder at the same moment
@@ -55,9 +55,6 @@ struct ListingLimits {
   std::size_t maxObjects = 1000000;
 };
 
-// What a listing keeps per object beside its name (the subtitles and poster not counted).
-inline constexpr std::size_t kListedObjectBytes = 24;
-
 // One object of a listing, as a page writes it.
 struct ListedObject {
   std::string path;
@@ -85,6 +82,7 @@ class FolderListing {
     const MediaType* type = nullptr;         // null: a folder
     std::uint32_t extra = kNoExtra;          // in extras_
   };
+  static_assert(sizeof(Object) <= 24, "what an object costs, as said above");
   struct Extra {
     std::vector<FoundSubtitle> subtitles;
     std::string ownArt;  // "": the folder's (or none, for a picture)
