@@ -15,11 +15,12 @@ constexpr auto kLongestWait = std::chrono::hours(1);
 
 TNetIdleConnections::~TNetIdleConnections() { Close(); }
 
-void TNetIdleConnections::Open(std::size_t bound) {
+void TNetIdleConnections::Open(std::size_t bound, std::size_t peerShare) {
   std::lock_guard<std::mutex> lock(lock_);
   if (open_) return;
   if (!wait_) wait_ = std::make_unique<net::ReadinessWait>();
   bound_ = bound;
+  peerShare_ = peerShare;
   open_ = true;
   try {
     watcher_ = std::thread(&TNetIdleConnections::Watch, this);
@@ -46,6 +47,8 @@ void TNetIdleConnections::Close() {
     }
     waiting_.clear();
     byDeadline_.clear();
+    byPeer_.clear();
+    peersByCount_.clear();
     count_ = 0;
     for (const auto& [tag, listener] : listeners_) wait_->Forget(listener.socket);
     listeners_.clear();
@@ -64,19 +67,23 @@ bool TNetIdleConnections::Add(TNetPeerThread* thread) {
   const std::uint64_t tag = nextTag_++;
   // Watched under the lock: a report that comes at once finds the connection listed.
   if (!wait_->Watch(connection.Socket(), tag)) return false;
-  waiting_.emplace(tag, Waiting{thread, deadline});
+  const Waiting& waiting =
+      waiting_.emplace(tag, Waiting{thread, deadline, thread->Peer()}).first->second;
   byDeadline_.emplace(deadline, tag);
+  CountPeer(waiting, tag, true);
   count_ = waiting_.size();
   if (deadline < watchUntil_) wait_->Wake();
   return true;
 }
 
-bool TNetIdleConnections::CloseFirstDue() {
+bool TNetIdleConnections::MakeRoomFor(const std::string& peer, std::size_t alsoHeld) {
   TNetPeerThread* thread = nullptr;
   {
     std::lock_guard<std::mutex> lock(lock_);
-    if (byDeadline_.empty()) return false;
-    thread = Take(byDeadline_.begin()->second);
+    bool needed = false;
+    const DueOrder* from = ToCloseFor(peer, alsoHeld, &needed);
+    if (!from) return !needed;
+    thread = Take(from->begin()->second);
     wait_->Forget(thread->Connection().Socket());
   }
   TNetTCPConnection& connection = thread->Connection();
@@ -107,6 +114,43 @@ void TNetIdleConnections::ForgetListener(net::SocketHandle listening) {
 std::size_t TNetIdleConnections::Count() const { return count_.load(); }
 
 std::size_t TNetIdleConnections::Bound() const { return bound_.load(); }
+
+std::size_t TNetIdleConnections::CountOf(const std::string& peer) const {
+  std::lock_guard<std::mutex> lock(lock_);
+  const auto it = byPeer_.find(peer);
+  return it == byPeer_.end() ? 0 : it->second.size();
+}
+
+const TNetIdleConnections::DueOrder* TNetIdleConnections::ToCloseFor(const std::string& peer,
+                                                                     std::size_t alsoHeld,
+                                                                     bool* needed) const {
+  const auto own = byPeer_.find(peer);
+  *needed = true;
+  if (peerShare_ > 0 && own != byPeer_.end() && own->second.size() >= peerShare_) {
+    return &own->second;
+  }
+  if (waiting_.size() + alsoHeld < bound_) {
+    *needed = false;
+    return nullptr;
+  }
+  if (peersByCount_.empty()) return nullptr;
+  return &byPeer_.at(peersByCount_.rbegin()->second);
+}
+
+void TNetIdleConnections::CountPeer(const Waiting& waiting, std::uint64_t tag, bool starts) {
+  DueOrder& order = byPeer_[waiting.peer];
+  if (!order.empty()) peersByCount_.erase({order.size(), waiting.peer});
+  if (starts) {
+    order.emplace(waiting.deadline, tag);
+  } else {
+    order.erase({waiting.deadline, tag});
+  }
+  if (order.empty()) {
+    byPeer_.erase(waiting.peer);
+  } else {
+    peersByCount_.emplace(order.size(), waiting.peer);
+  }
+}
 
 void TNetIdleConnections::Watch() {
   std::vector<std::uint64_t> ready;
@@ -170,6 +214,7 @@ TNetPeerThread* TNetIdleConnections::Take(std::uint64_t tag) {
   if (it == waiting_.end()) return nullptr;
   TNetPeerThread* thread = it->second.thread;
   byDeadline_.erase({it->second.deadline, tag});
+  CountPeer(it->second, tag, false);
   waiting_.erase(it);
   count_ = waiting_.size();
   return thread;

@@ -5,9 +5,11 @@
 // back (the manager lines its next turn up in the thread pool) when bytes or its peer's close
 // come, when its read deadline passes, or when the waiting is closed. The same wait also
 // watches listening sockets for the pool while no kept thread accepts on them. At most a bound
-// of connections wait: the manager makes room when it admits a connection (CloseFirstDue closes
-// the one whose deadline comes first and hands it back, to end as a connection closed under
-// its reader does); Add itself does not check the bound.
+// of connections wait, and of them at most a share from one peer address: the manager makes
+// room when it admits a connection (MakeRoomFor closes one and hands it back, to end as a
+// connection closed under its reader does); Add itself checks neither. The one closed is always
+// of the peer that holds most, so a flood from one device ends its own connections, not another
+// device's.
 // Thread safety: every operation from any thread. A connection here is used by no other thread
 // (only Abort() may be called on it) until it is handed back.
 #pragma once
@@ -19,6 +21,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <string>
 #include <thread>
 #include <unordered_map>
 #include <utility>
@@ -39,26 +42,35 @@ class TNetIdleConnections {
   ~TNetIdleConnections();  // Close()
 
   // Starts watching (one thread, one readiness wait); std::system_error when the system gives
-  // neither.
-  void Open(std::size_t bound);
+  // neither. bound: connections waiting at once; peerShare: of them, one peer address's.
+  void Open(std::size_t bound, std::size_t peerShare);
   // Hands every waiting connection back and ends the watching thread; Add fails from now on.
   void Close();
   bool IsOpen() const;
   // Takes the connection to wait; false when closed or when its socket cannot be watched.
   bool Add(TNetPeerThread* thread);
-  // Closes and hands back the connection whose deadline comes first; false when none waits.
-  bool CloseFirstDue();
+  // Room for one more connection of peer, asked as it is admitted (alsoHeld: connections that
+  // hold sockets elsewhere, in line for a thread). When peer holds its share already, its own
+  // longest-waiting connection is closed and handed back; else, at the bound, the
+  // longest-waiting one of the peer that holds most. False when room was needed and none waits.
+  bool MakeRoomFor(const std::string& peer, std::size_t alsoHeld);
   // Watches a listening socket until a connection is there, then calls ready() once (on the
   // watching thread); false when closed or when the socket cannot be watched.
   bool WatchListener(net::SocketHandle listening, std::function<void()> ready);
   void ForgetListener(net::SocketHandle listening);
   std::size_t Count() const;
   std::size_t Bound() const;
+  // The connections waiting now from peer.
+  std::size_t CountOf(const std::string& peer) const;
 
  private:
+  // Waiting connections in the order they are due: the first is the one waiting longest (a
+  // request's deadline is set as its head begins, and kept while the head comes piecemeal).
+  using DueOrder = std::set<std::pair<Clock::time_point, std::uint64_t>>;
   struct Waiting {
     TNetPeerThread* thread;
     Clock::time_point deadline;
+    std::string peer;
   };
 
   void Watch();
@@ -67,6 +79,11 @@ class TNetIdleConnections {
                                          std::vector<std::function<void()>>& listenersReady);
   std::vector<TNetPeerThread*> TakeDue();
   TNetPeerThread* Take(std::uint64_t tag);
+  // Under the lock: the waiting connections one of which MakeRoomFor closes, null when there is
+  // room (*needed false) or none to close.
+  const DueOrder* ToCloseFor(const std::string& peer, std::size_t alsoHeld, bool* needed) const;
+  // Keeps byPeer_ and peersByCount_ with a connection that starts or stops waiting.
+  void CountPeer(const Waiting& waiting, std::uint64_t tag, bool starts);
   void HandBackAll(const std::vector<TNetPeerThread*>& threads);
 
   HandBack handBack_;
@@ -76,6 +93,7 @@ class TNetIdleConnections {
   // Written under the lock, read without it.
   std::atomic<bool> open_{false};
   std::atomic<std::size_t> bound_{0};
+  std::size_t peerShare_ = 0;
   std::atomic<std::size_t> count_{0};  // waiting_.size()
   std::uint64_t nextTag_ = 1;
   std::unordered_map<std::uint64_t, Waiting> waiting_;
@@ -84,7 +102,9 @@ class TNetIdleConnections {
     std::function<void()> ready;
   };
   std::unordered_map<std::uint64_t, Listener> listeners_;  // at most one per listening socket
-  std::set<std::pair<Clock::time_point, std::uint64_t>> byDeadline_;
+  DueOrder byDeadline_;
+  std::unordered_map<std::string, DueOrder> byPeer_;  // peers with connections waiting
+  std::set<std::pair<std::size_t, std::string>> peersByCount_;  // the last holds most
   Clock::time_point watchUntil_ = Clock::time_point::max();  // when the current wait ends
 };
 

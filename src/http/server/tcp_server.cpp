@@ -204,7 +204,7 @@ bool TNetTCPServer::Admit(TNetPeerThread* thread) {
     live_.push_back(thread);
     thread->SetListed(true);
   }
-  if (threadMgr_->MakeRoomForIdle()) return true;
+  if (threadMgr_->MakeRoomForIdle(thread->Peer())) return true;
   RemoveLive(thread);
   return false;
 }

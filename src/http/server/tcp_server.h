@@ -20,8 +20,9 @@
 // that does not return) keeps the server, and ends it when it ends. Whatever the events use must
 // likewise outlive their threads. While its listeners run, the server also holds itself: switch
 // it off before dropping it (one dropped while on stays on).
-// Safety limits (TNetServerLimits): at most 256 connections served at once; accepted sockets
-// give up a send that makes no progress for 120 s.
+// Safety limits (TNetServerLimits): at most 256 connections served at once, 64 of one peer
+// address; 4,096 waiting idle, 1,024 of one peer address; accepted sockets give up a send that
+// makes no progress for 120 s.
 // Thread safety: Active, properties and events are set from one controlling thread while the
 // server is inactive (events must not change while it is active). Events run on the accepting
 // threads and the threads of connections' turns, several at once.
@@ -58,9 +59,12 @@ struct TNetServerLimits {
   // other peers' turns go ahead), so that no single device can take them all.
   int maxServedPerPeer = 64;
   // Pool: idle connections, open and waiting for a request without a thread (the process's handle
-  // limit may lower it); past it, the one whose read deadline comes first (about the one waiting
-  // longest) is closed, so one peer cannot crowd out all.
+  // limit may lower it); past it, the longest-waiting one of the peer address that holds most is
+  // closed, so one peer cannot crowd out all.
   int maxIdleConnections = 4096;
+  // Pool: of those, the ones one peer address may hold, a quarter as of served turns (lowered in
+  // proportion with the bound); past it, that peer's own longest-waiting one is closed.
+  int maxIdlePerPeer = 1024;
   // Pool: threads kept between turns, accepting or waiting to be called (about the busiest
   // moment's count); more end.
   int keptThreads = 64;

@@ -41,6 +41,13 @@ TNetHandleShares HandleSharesFor(const TNetServerLimits& limits, std::size_t han
       std::min(static_cast<std::size_t>(std::max(limits.maxIdleConnections, 0)),
                room - 2 * shares.served),
       limits.maxIdleConnections > 0 ? 1 : 0);
+  // A lowered bound lowers the share in proportion: a peer keeps the same part of the room.
+  if (limits.maxIdlePerPeer > 0 && limits.maxIdleConnections > 0) {
+    const std::size_t share = std::min(static_cast<std::size_t>(limits.maxIdlePerPeer),
+                                       static_cast<std::size_t>(limits.maxIdleConnections));
+    shares.idlePerPeer = std::max<std::size_t>(
+        shares.idle * share / static_cast<std::size_t>(limits.maxIdleConnections), 1);
+  }
   return shares;
 }
 
@@ -121,7 +128,7 @@ void TNetThreadMgr::Open(TNetTCPServer& server) {
   pool_->Open(keepsThreads_ ? limits.keptThreads : 0,
               keepsThreads_ ? static_cast<int>(shares.served) : 0,
               keepsThreads_ ? std::max(limits.maxServedPerPeer, 0) : 0);
-  if (idle_) idle_->Open(shares.idle);
+  if (idle_) idle_->Open(shares.idle, shares.idlePerPeer);
 }
 
 void TNetThreadMgr::StopWaitingIdle() {
@@ -156,11 +163,10 @@ bool TNetThreadMgr::HandOverIdle(TNetPeerThread* thread) {
   return false;
 }
 
-bool TNetThreadMgr::MakeRoomForIdle() {
+bool TNetThreadMgr::MakeRoomForIdle(const std::string& peer) {
   if (!WaitsIdle()) return true;
   // Those waiting in line for a thread hold their sockets too.
-  if (idle_->Count() + pool_->Waiting() < idle_->Bound()) return true;
-  return idle_->CloseFirstDue();
+  return idle_->MakeRoomFor(peer, pool_->Waiting());
 }
 
 }  // namespace tovi::http

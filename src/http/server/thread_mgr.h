@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -37,6 +38,7 @@ struct TNetServerLimits;
 struct TNetHandleShares {
   std::size_t served = 0;
   std::size_t idle = 0;
+  std::size_t idlePerPeer = 0;  // of idle, one peer address's (0: no share)
 };
 // The limits' bounds as far as `handles` open files allow, never zero (of a bound above zero);
 // ENetSocketError (10024) with a message that says so when they are too few to serve at all.
@@ -95,10 +97,11 @@ class TNetThreadMgr {
   // A listening socket its threads accept on, until removed (which waits for the one accepting).
   void AddSource(TNetAcceptSource* source);
   void RemoveSource(TNetAcceptSource* source);
-  // Room for one more idle connection, asked at accept: false when the bound (counting the
-  // turns in line, which hold sockets too) is reached and no idle connection could be closed
-  // for it.
-  bool MakeRoomForIdle();
+  // Room for one more idle connection of peer, asked at accept: false when the bound (counting
+  // the turns in line, which hold sockets too) is reached and no idle connection could be closed
+  // for it. The one closed is peer's own when it holds its share, else one of the peer that
+  // holds most (TNetIdleConnections::MakeRoomFor).
+  bool MakeRoomForIdle(const std::string& peer);
 
   const bool keepsThreads_;
   std::shared_ptr<TNetThreadPool> pool_;
@@ -117,9 +120,9 @@ class TNetThreadMgrDefault : public TNetThreadMgr {
 
 // Up to TNetServerLimits::keptThreads threads kept between turns; at most maxServedConnections
 // turns run at once (more wait for a thread, in order), of them at most maxServedPerPeer of one
-// peer address; up to maxIdleConnections connections wait idle, past which the one whose read
-// deadline comes first is closed. The handle limit may lower
-// the served and the waiting bound (HandleSharesFor).
+// peer address; up to maxIdleConnections connections wait idle, of them at most maxIdlePerPeer
+// of one peer address; past either, the longest-waiting connection of the peer that holds most
+// is closed. The handle limit may lower the served and the waiting bounds (HandleSharesFor).
 class TNetThreadMgrPool : public TNetThreadMgr {
  public:
   TNetThreadMgrPool() : TNetThreadMgr(true) {}

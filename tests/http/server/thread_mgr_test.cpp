@@ -232,50 +232,102 @@ TEST(ThreadPool, RunsTurnsWithinItsBoundsInOrderAndStopEndsTheKeptThreads) {
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));  // else they were not woken
 }
 
-// Idle connections driven directly: each is handed back when bytes come, once its read deadline
-// has passed, when room is made (the first due, closed), or at Close, after which none is taken.
-TEST(IdleConnections, AreHandedBackOnBytesAtTheirDeadlineForRoomAndAtClose) {
-  std::uint16_t port = 0;
-  const net::SocketHandle listener = tovi::testing::ListenOnLoopback(8, &port);
-  ASSERT_NE(listener, net::kInvalidSocket);
-  TNetTCPServer server;  // the connections' owner, never switched on
-  const auto now = Clock::now();  // bytes come on the first; the second is due first
-  const Clock::duration after[] = {std::chrono::seconds(60), std::chrono::milliseconds(300),
-                                   std::chrono::seconds(30), std::chrono::seconds(90)};
-  std::vector<tovi::testing::RawClient> clients(4);
-  std::vector<std::unique_ptr<TNetPeerThread>> peers;
-  std::mutex lock;
-  std::map<TNetPeerThread*, Clock::time_point> back;  // when each was handed back
-  TNetIdleConnections idle([&](TNetPeerThread* t) {
-    std::lock_guard<std::mutex> guard(lock);
-    back[t] = Clock::now();
-  });
-  const auto handedBack = [&] {
-    std::lock_guard<std::mutex> guard(lock);
+// Idle connections driven directly, over loopback connections made for them: Waiting(host,
+// after) makes one from 127.0.0.host, due `after` from the start, and has it wait.
+class IdleConnections : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    listener_ = tovi::testing::ListenOnLoopback(16, &port_);
+    ASSERT_NE(listener_, net::kInvalidSocket);
+  }
+  void TearDown() override {
+    idle.Close();
+    net::Close(listener_);
+  }
+  // Its index; -1 when it could not be made or was not taken.
+  int Waiting(std::uint8_t host, Clock::duration after) {
+    auto& client = clients.emplace_back();
+    if (!client.Connect(port_, 5000, host)) return -1;
+    auto connection = std::make_unique<TNetTCPServerConnection>();
+    const net::SocketHandle accepted = net::Accept(listener_, nullptr);
+    connection->Attach(accepted);
+    connection->Binding().Adopt(accepted, TNetSocketHandle());
+    connection->SetReadDeadline(start + after);
+    peers.push_back(std::make_unique<TNetPeerThread>(server_, std::move(connection)));
+    return idle.Add(peers.back().get()) ? static_cast<int>(peers.size()) - 1 : -1;
+  }
+  // '1' for each connection handed back, in the order they were made.
+  std::string HandedBack() {
+    std::lock_guard<std::mutex> guard(lock_);
     std::string s;
     for (const auto& peer : peers) s += back.count(peer.get()) ? '1' : '0';
     return s;
-  };
-  idle.Open(4);
-  for (int i = 0; i < 4; ++i) {
-    ASSERT_TRUE(clients[i].Connect(port));
-    auto connection = std::make_unique<TNetTCPServerConnection>();
-    connection->Attach(net::Accept(listener, nullptr));
-    connection->SetReadDeadline(now + after[i]);
-    peers.push_back(std::make_unique<TNetPeerThread>(server, std::move(connection)));
-    ASSERT_TRUE(idle.Add(peers.back().get())) << i;
   }
-  ASSERT_TRUE(clients[0].Send("x"));
-  ASSERT_TRUE(WaitUntil([&] { return handedBack() == "1100"; }, 5000)) << handedBack();
-  EXPECT_GE(back[peers[1].get()], now + after[1]) << "handed back before its deadline";
-  EXPECT_TRUE(idle.CloseFirstDue());
-  EXPECT_EQ(handedBack(), "1110");
-  EXPECT_TRUE(clients[2].WaitClosed(2000)) << "the one closed for room is still open";
+
+  const Clock::time_point start = Clock::now();
+  std::list<tovi::testing::RawClient> clients;
+  std::vector<std::unique_ptr<TNetPeerThread>> peers;
+  std::map<TNetPeerThread*, Clock::time_point> back;  // when each was handed back
+  TNetIdleConnections idle{[this](TNetPeerThread* t) {
+    std::lock_guard<std::mutex> guard(lock_);
+    back[t] = Clock::now();
+  }};
+
+ private:
+  std::mutex lock_;
+  std::uint16_t port_ = 0;
+  net::SocketHandle listener_ = net::kInvalidSocket;
+  TNetTCPServer server_;  // the connections' owner, never switched on
+};
+
+// Each is handed back when bytes come, once its read deadline has passed, when room is made,
+// or at Close, after which none is taken.
+TEST_F(IdleConnections, AreHandedBackOnBytesAtTheirDeadlineForRoomAndAtClose) {
+  idle.Open(4, 0);
+  // Bytes come on the first; the second is due first.
+  for (auto after : {std::chrono::milliseconds(60000), std::chrono::milliseconds(300),
+                     std::chrono::milliseconds(30000), std::chrono::milliseconds(90000)}) {
+    ASSERT_GE(Waiting(1, after), 0);
+  }
+  ASSERT_TRUE(clients.front().Send("x"));
+  ASSERT_TRUE(WaitUntil([&] { return HandedBack() == "1100"; }, 5000)) << HandedBack();
+  EXPECT_GE(back[peers[1].get()], start + std::chrono::milliseconds(300))
+      << "handed back before its deadline";
+  EXPECT_TRUE(idle.MakeRoomFor("127.0.0.1", 2));  // two in line: the bound is reached
+  EXPECT_EQ(HandedBack(), "1110");
+  EXPECT_TRUE(std::next(clients.begin(), 2)->WaitClosed(2000))
+      << "the one closed for room is still open";
   idle.Close();
-  EXPECT_EQ(handedBack(), "1111");
+  EXPECT_EQ(HandedBack(), "1111");
   EXPECT_EQ(idle.Count(), 0u);
   EXPECT_FALSE(idle.Add(peers[0].get()));
-  net::Close(listener);
+}
+
+// Room is made from the peer that holds most, never from another device: at the bound the peer
+// that holds most loses its longest-waiting connection though another's is due first, and a
+// peer at its share loses its own below the bound.
+TEST_F(IdleConnections, RoomIsMadeFromThePeerThatHoldsMost) {
+  using std::chrono::seconds;
+  idle.Open(6, 3);  // bound, share
+  const struct { std::uint8_t host; Clock::duration after; } waiting[] = {
+      {2, seconds(10)}, {1, seconds(60)}, {1, seconds(30)}, {3, seconds(20)}};
+  for (const auto& w : waiting) ASSERT_GE(Waiting(w.host, w.after), 0);
+  EXPECT_TRUE(idle.MakeRoomFor("127.0.0.4", 1));  // below the bound: none closed
+  EXPECT_EQ(HandedBack(), "0000");
+  EXPECT_TRUE(idle.MakeRoomFor("127.0.0.3", 2));  // at it, with two in line
+  EXPECT_EQ(HandedBack(), "0010");
+
+  ASSERT_GE(Waiting(1, seconds(5)), 0);  // .1 holds its share of three, five wait in all
+  ASSERT_GE(Waiting(1, seconds(90)), 0);
+  EXPECT_EQ(idle.CountOf("127.0.0.1"), 3u);
+  EXPECT_TRUE(idle.MakeRoomFor("127.0.0.2", 0));
+  EXPECT_EQ(HandedBack(), "001000");
+  EXPECT_TRUE(idle.MakeRoomFor("127.0.0.1", 0));
+  EXPECT_EQ(HandedBack(), "001010");
+  EXPECT_TRUE(std::next(clients.begin(), 4)->WaitClosed(2000)) << "closed for room, yet open";
+
+  idle.Close();
+  EXPECT_FALSE(idle.MakeRoomFor("127.0.0.1", 6)) << "room made with none waiting";
 }
 
 TEST(ThreadPool, SwitchingOffEndsWaitingAndBusyConnectionsAndTheKeptThreads) {
@@ -378,14 +430,16 @@ TEST(ThreadPool, OnePeerRunsAtMostItsShareOfTheServedTurns) {
 }
 
 // The connection bounds the open-file limit leaves: never zero, the configured ones where the
-// limit allows them, and a switch-on that says so when it is too low to serve at all.
+// limit allows them (a peer's share of those waiting lowered with their bound), and a switch-on
+// that says so when it is too low to serve at all.
 TEST(ThreadPool, ConnectionBoundsFollowTheOpenFileLimit) {
   struct Case {
     std::size_t handles;
-    std::size_t served, idle;  // 0, 0: refused
+    std::size_t served, idle, idlePerPeer;  // 0, 0, 0: refused
   };
   const Case cases[] = {
-      {1u << 20, 256, 4096}, {1024, 256, 448}, {500, 145, 146}, {67, 1, 1}, {66, 0, 0}, {0, 0, 0},
+      {1u << 20, 256, 4096, 1024}, {1024, 256, 448, 112}, {500, 145, 146, 36},
+      {67, 1, 1, 1},               {66, 0, 0, 0},         {0, 0, 0, 0},
   };
   const TNetServerLimits limits;
   for (const Case& c : cases) {
@@ -404,6 +458,7 @@ TEST(ThreadPool, ConnectionBoundsFollowTheOpenFileLimit) {
     const TNetHandleShares shares = HandleSharesFor(limits, c.handles);
     EXPECT_EQ(shares.served, c.served) << c.handles;
     EXPECT_EQ(shares.idle, c.idle) << c.handles;
+    EXPECT_EQ(shares.idlePerPeer, c.idlePerPeer) << c.handles;
   }
 }
 
