@@ -156,7 +156,7 @@ std::vector<FoundSubtitle> SubtitlesBeside(const std::string& videoPath,
 }
 
 SubtitleServer::SubtitleServer(SubtitleServingLimits limits)
-    : limits_(limits), room_(limits.maxHeldBytes) {}
+    : limits_(limits), room_(limits.maxHeldBytes, 0) {}
 
 void SubtitleServer::Stream(http::TNetPeerThread& thread, const std::string& path,
                             http::TNetHTTPRequestInfo& request,
@@ -166,8 +166,9 @@ void SubtitleServer::Stream(http::TNetPeerThread& thread, const std::string& pat
   if (size < 0 || static_cast<std::uint64_t>(size) > kMaxConvertedSubtitleBytes) {
     return server::StreamLocalFile(thread, path, request, response, options);
   }
-  const server::AnswerRoom::Share room = room_.Take(
-      ConversionRoom(size), limits_.roomWaitMs, [&thread] { return thread.Connection().Aborted(); });
+  const server::SharedRoom::Held room =
+      room_.Take(thread.Peer(), ConversionRoom(size), limits_.roomWaitMs,
+                 [&thread] { return thread.Connection().Aborted(); });
   std::optional<std::string> text;
   if (room) {
     // Read to at most the size the room was taken for: a file that grew since goes as it is.

@@ -77,7 +77,7 @@ class SubtitleServer {
 
  private:
   const SubtitleServingLimits limits_;
-  server::AnswerRoom room_;
+  server::SharedRoom room_;
 };
 
 }  // namespace tovi::dlna

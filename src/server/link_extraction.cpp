@@ -120,21 +120,29 @@ bool WaitWhileAbandonable(std::unique_lock<std::mutex>& lock, std::condition_var
   return true;
 }
 
-PageSlots::Slot PageSlots::Acquire(int waitMs, const Abandoned& abandoned) {
+SharedRoom::Held SharedRoom::Take(const std::string& peer, std::int64_t amount, int waitMs,
+                                  const Abandoned& abandoned) {
+  if (amount > share_) return Held();
   std::unique_lock<std::mutex> lock(lock_);
-  if (!WaitWhileAbandonable(lock, freed_, waitMs, abandoned, [this] { return free_ > 0; })) {
-    return Slot();
-  }
-  --free_;
-  return Slot(this);
+  const auto fits = [&] {
+    const auto held = heldBy_.find(peer);
+    return amount <= free_ && (held == heldBy_.end() ? 0 : held->second) + amount <= share_;
+  };
+  if (!WaitWhileAbandonable(lock, given_, waitMs, abandoned, fits)) return Held();
+  free_ -= amount;
+  heldBy_[peer] += amount;
+  return Held(this, peer, amount);
 }
 
-void PageSlots::Release() {
+void SharedRoom::Give(const std::string& peer, std::int64_t amount) {
   {
     std::lock_guard<std::mutex> lock(lock_);
-    ++free_;
+    free_ += amount;
+    const auto held = heldBy_.find(peer);
+    if (held != heldBy_.end() && (held->second -= amount) <= 0) heldBy_.erase(held);
   }
-  freed_.notify_one();
+  // Every waiter: room freed of one peer's share may be what another's waits for, or not.
+  given_.notify_all();
 }
 
 CutOutcome CutBetween(std::string page, const std::string& start, const std::string& end,

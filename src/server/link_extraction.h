@@ -2,17 +2,18 @@
 // between two pattern markers. The fetch is bounded so a slow or endless page cannot hold a
 // connection thread or its memory: a time limit on the connect, on every silence and on the
 // whole fetch, a most bytes kept of the body (what arrived by then is the page, as for a broken
-// transfer), and a most pages held at once (PageSlots).
+// transfer), and a most pages held at once, of them a most for one peer address (SharedRoom).
 // A device has the PC fetch only what it could reach itself (PageReach, FetchAllowed): services
 // on the PC trust it alone, and the networks only the PC is on (a VPN's, link-local, overlays)
 // and the router's pages, which are apt to trust the PC by its address, are not the device's.
-// Thread safety: every fetch uses its own client and matcher; PageSlots is shared and locked.
+// Thread safety: every fetch uses its own client and matcher; SharedRoom is shared and locked.
 #pragma once
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -27,6 +28,9 @@ struct PageFetchLimits {
   int totalTimeoutMs = 60000;               // the whole fetch: a trickling page ends here
   std::int64_t maxBodyBytes = 32ll << 20;   // kept of the body; reading stops there
   int maxPagesAtOnce = 4;                   // being fetched and cut: 4 x 32 MiB at most
+  // Of those, one peer address's: a quarter, as its share of the served turns, so that one
+  // device's slow pages or answers that wait for room never hold another device's slot.
+  int maxPagesPerPeer = 1;
   int slotWaitMs = 10000;                   // a further request waits this long, then gets "err"
 };
 
@@ -77,35 +81,47 @@ std::string FetchPage(const std::string& url, const PageFetchLimits& limits,
                       const PageReach& reach, const Abandoned& abandoned = {},
                       bool* refused = nullptr, const net::NameLookup& lookup = {});
 
-// Counts the pages held at once, from the fetch until the cut is done.
-class PageSlots {
+// Room of a size shared by peer addresses, each at most a share of it; what is taken is held
+// until the Held returned for it goes. The page slots (one each, from the fetch until the cut is
+// done) and the room of the answers being sent (their bytes).
+class SharedRoom {
  public:
-  // One slot while it lives (empty: none was had).
-  class Slot {
+  // A part of the room while it lives (empty: none was had).
+  class Held {
    public:
-    Slot() = default;
-    explicit Slot(PageSlots* owner) : owner_(owner) {}
-    Slot(Slot&& other) noexcept : owner_(std::exchange(other.owner_, nullptr)) {}
-    Slot& operator=(Slot&&) = delete;
-    ~Slot() {
-      if (owner_) owner_->Release();
+    Held() = default;
+    Held(SharedRoom* owner, std::string peer, std::int64_t amount)
+        : owner_(owner), peer_(std::move(peer)), amount_(amount) {}
+    Held(Held&& other) noexcept
+        : owner_(std::exchange(other.owner_, nullptr)), peer_(std::move(other.peer_)),
+          amount_(other.amount_) {}
+    Held& operator=(Held&&) = delete;
+    ~Held() {
+      if (owner_) owner_->Give(peer_, amount_);
     }
     explicit operator bool() const { return owner_ != nullptr; }
 
    private:
-    PageSlots* owner_ = nullptr;
+    SharedRoom* owner_ = nullptr;
+    std::string peer_;
+    std::int64_t amount_ = 0;
   };
 
-  explicit PageSlots(int count) : free_(count) {}
-  // Waits up to waitMs for a free slot; an empty one when none came or abandoned() turned true.
-  Slot Acquire(int waitMs, const Abandoned& abandoned);
+  // perPeer: what one peer address may hold at once (0 or more than size: all of it).
+  SharedRoom(std::int64_t size, std::int64_t perPeer)
+      : free_(size), share_(perPeer > 0 && perPeer < size ? perPeer : size) {}
+  // Waits up to waitMs for amount within peer's share; empty when it did not come in time, when
+  // abandoned() turned true, or at once when amount is more than a share.
+  Held Take(const std::string& peer, std::int64_t amount, int waitMs, const Abandoned& abandoned);
 
  private:
-  void Release();
+  void Give(const std::string& peer, std::int64_t amount);
 
   std::mutex lock_;
-  std::condition_variable freed_;
-  int free_;
+  std::condition_variable given_;
+  std::int64_t free_;
+  const std::int64_t share_;
+  std::unordered_map<std::string, std::int64_t> heldBy_;  // peers holding some, and how much
 };
 
 enum class CutOutcome { Found, NotFound, Failed };

@@ -28,11 +28,11 @@ constexpr const char* kNotFoundTrace = "\xD0\x9D\xD0\xB5 \xD0\xBD\xD0\xB0\xD0\xB
 // A "/parserlink" answer that holds its room until the engine has sent it or its reader is gone.
 class HeldAnswer : public http::TMemoryStream {
  public:
-  HeldAnswer(std::string bytes, AnswerRoom::Share share)
-      : TMemoryStream(std::move(bytes)), share_(std::move(share)) {}
+  HeldAnswer(std::string bytes, SharedRoom::Held room)
+      : TMemoryStream(std::move(bytes)), room_(std::move(room)) {}
 
  private:
-  AnswerRoom::Share share_;
+  SharedRoom::Held room_;
 };
 
 const std::string& FirstParam(const http::TNetHTTPRequestInfo& request) {
@@ -124,15 +124,16 @@ void MediaRequestHandler::AnswerParserLink(http::TNetPeerThread& thread,
     // would let a slow TV take a whole page; so the answer moves to room of its own, taken
     // while the slot still counts it (waiting a bounded time for other answers to go out), and
     // the slot is free before the first byte is sent.
-    const PageSlots::Slot slot = pageSlots_.Acquire(options_.pageLimits.slotWaitMs, abandoned);
-    if (!slot) {  // every slot stayed taken
+    const std::string& peer = request.RemoteAddress();
+    const SharedRoom::Held slot =
+        pageSlots_.Take(peer, 1, options_.pageLimits.slotWaitMs, abandoned);
+    if (!slot) {  // every slot this peer may have stayed taken
       response.SetBodyText("err");
       return;
     }
     bool refused = false;
-    std::string page =
-        FetchPage(pieces[0], options_.pageLimits,
-                  SystemReachOf(request.RemoteAddress(), host_.LocalAddress()), abandoned, &refused);
+    std::string page = FetchPage(pieces[0], options_.pageLimits,
+                                 SystemReachOf(peer, host_.LocalAddress()), abandoned, &refused);
     std::string result;
     if (refused) {
       result = "err";
@@ -146,13 +147,13 @@ void MediaRequestHandler::AnswerParserLink(http::TNetPeerThread& thread,
       }
     }
     if (result.empty()) return;
-    AnswerRoom::Share share = answerRoom_.Take(static_cast<std::int64_t>(result.size()),
-                                               options_.answerRoomWaitMs, abandoned);
-    if (!share) {  // the answers of readers that take their time kept the room full
+    SharedRoom::Held room = answerRoom_.Take(peer, static_cast<std::int64_t>(result.size()),
+                                             options_.answerRoomWaitMs, abandoned);
+    if (!room) {  // answers to readers that take their time kept this peer's share full
       response.SetBodyText("err");
       return;
     }
-    answer = std::make_unique<HeldAnswer>(std::move(result), std::move(share));
+    answer = std::make_unique<HeldAnswer>(std::move(result), std::move(room));
   }
   response.SetBodyStream(std::move(answer));
 }
@@ -169,23 +170,6 @@ void MediaRequestHandler::AnswerTest(http::TNetHTTPRequestInfo& request,
   }
   response.SetResponseCode(200);
   response.SetBodyText(kTestPage);
-}
-
-AnswerRoom::Share AnswerRoom::Take(std::int64_t bytes, int waitMs, const Abandoned& abandoned) {
-  std::unique_lock<std::mutex> lock(lock_);
-  if (!WaitWhileAbandonable(lock, given_, waitMs, abandoned, [&] { return bytes <= free_; })) {
-    return Share();
-  }
-  free_ -= bytes;
-  return Share(this, bytes);
-}
-
-void AnswerRoom::Give(std::int64_t bytes) {
-  {
-    std::lock_guard<std::mutex> lock(lock_);
-    free_ += bytes;
-  }
-  given_.notify_all();
 }
 
 std::shared_ptr<http::TNetHTTPServer> CreateMediaServer(

@@ -4,14 +4,11 @@
 // switch turns on: one binding, address:kMediaPort, this handler for GET, POST and HEAD, threads
 // kept for the next connection and idle connections holding none (TNetThreadMgrPool).
 // Thread safety: Handle runs on connection threads, several at once; its only state, the page
-// slots and the answer room, is locked.
+// slots and the answer room (each peer address with a share of them), is locked.
 #pragma once
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <utility>
 
 #include "http/server/http_server.h"
 #include "server/file_stream.h"
@@ -34,43 +31,14 @@ struct MediaHandlerOptions {
   // What all "/parserlink" answers being sent may hold together, once their page slots are
   // free: as much as the slots' pages (4 x 32 MiB).
   std::int64_t maxAnswerBytesAtOnce = 128ll << 20;
-  // How long a cut answer waits for room, its page slot held meanwhile; then it is "err". So a
-  // slot is held for the fetch, the cut and at most this long, never at a reader's pace.
+  // Of that, what the answers to one peer address may hold: a quarter (a whole page), as its
+  // share of the served turns, so that readers of one device that never read hold none of the
+  // room of the others' answers.
+  std::int64_t maxAnswerBytesPerPeer = 32ll << 20;
+  // How long a cut answer waits for room within its peer's share, its page slot held meanwhile;
+  // then it is "err". So a slot is held for the fetch, the cut and at most this long, never at a
+  // reader's pace.
   int answerRoomWaitMs = 10000;
-};
-
-// Counts the bytes of answers held until they are sent (or their reader is gone). Locked.
-class AnswerRoom {
- public:
-  // Room for bytes while it lives (empty: there was none).
-  class Share {
-   public:
-    Share() = default;
-    Share(AnswerRoom* owner, std::int64_t bytes) : owner_(owner), bytes_(bytes) {}
-    Share(Share&& other) noexcept
-        : owner_(std::exchange(other.owner_, nullptr)), bytes_(other.bytes_) {}
-    Share& operator=(Share&&) = delete;
-    ~Share() {
-      if (owner_) owner_->Give(bytes_);
-    }
-    explicit operator bool() const { return owner_ != nullptr; }
-
-   private:
-    AnswerRoom* owner_ = nullptr;
-    std::int64_t bytes_ = 0;
-  };
-
-  explicit AnswerRoom(std::int64_t bytes) : free_(bytes) {}
-  // Waits up to waitMs for the room (in slices, so that abandoned is noticed); empty when it
-  // stayed taken or nobody waits for the answer any more.
-  Share Take(std::int64_t bytes, int waitMs, const Abandoned& abandoned);
-
- private:
-  void Give(std::int64_t bytes);
-
-  std::mutex lock_;
-  std::condition_variable given_;
-  std::int64_t free_;
 };
 
 // The options of the platform the program runs on.
@@ -81,8 +49,8 @@ class MediaRequestHandler {
   explicit MediaRequestHandler(MediaHost& host, MediaHandlerOptions options = PlatformMediaOptions())
       : host_(host),
         options_(options),
-        pageSlots_(options.pageLimits.maxPagesAtOnce),
-        answerRoom_(options.maxAnswerBytesAtOnce) {}
+        pageSlots_(options.pageLimits.maxPagesAtOnce, options.pageLimits.maxPagesPerPeer),
+        answerRoom_(options.maxAnswerBytesAtOnce, options.maxAnswerBytesPerPeer) {}
 
   // Exceptions leave it for the engine's 500 answer: "Operation aborted" for a file that exists
   // but cannot be opened, "List index out of bounds (0)" for a playlist or link without a query.
@@ -101,8 +69,8 @@ class MediaRequestHandler {
 
   MediaHost& host_;
   MediaHandlerOptions options_;
-  PageSlots pageSlots_;
-  AnswerRoom answerRoom_;
+  SharedRoom pageSlots_;   // one each
+  SharedRoom answerRoom_;  // their bytes
 };
 
 // A server with one binding at address and port (kMediaPort in the program; "" = all addresses),

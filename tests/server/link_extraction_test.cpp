@@ -158,5 +158,33 @@ TEST(PageFetch, ANameLookupThatNeverAnswersEndsWithTheFetch) {
   EXPECT_TRUE(testing::WaitUntil([] { return net::PendingLookups() == 0; }, 10000));
 }
 
+// The slots and the answers' room: a peer holds at most its share, and what it cannot have waits
+// or is refused without touching another's; more than a share is refused at once.
+TEST(SharedRoom, APeerHoldsAtMostItsShareAndNeverAnothers) {
+  SharedRoom room(4, 2);  // size, share
+  struct Case {
+    const char* peer;
+    std::int64_t amount;
+    int waitMs;
+    bool had;
+  };
+  const Case cases[] = {
+      {"tv", 2, 0, true},     {"attacker", 2, 0, true},
+      {"attacker", 1, 100, false},  // its share is full
+      {"nas", 1, 100, false},       // the room is
+      {"nas", 3, 10000, false},     // more than a share, at once
+  };
+  std::vector<SharedRoom::Held> held;
+  for (const Case& c : cases) {
+    const auto started = std::chrono::steady_clock::now();
+    SharedRoom::Held h = room.Take(c.peer, c.amount, c.waitMs, {});
+    EXPECT_EQ(static_cast<bool>(h), c.had) << c.peer << " " << c.amount;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2)) << c.peer;
+    if (h) held.push_back(std::move(h));
+  }
+  held.pop_back();  // what the attacker gives back is another's to take
+  EXPECT_TRUE(room.Take("nas", 2, 0, {}));
+}
+
 }  // namespace
 }  // namespace tovi::server

@@ -343,7 +343,9 @@ TEST_F(MediaHandler, TreeviewListsFoldersFirstWithSizes) {
   EXPECT_EQ(r.body, "List index out of bounds (0)");
 }
 
-// The handler with these options behind its own engine on a free loopback port.
+// The handler with these options behind its own engine on a free loopback port. Its clients are
+// all one peer (127.0.0.1), which may have all of the slots and the room here: the shares of
+// several devices are the namespace test's (parserlink_share_netns_test.sh).
 class HandlerServer {
  public:
   explicit HandlerServer(const PageFetchLimits& limits,
@@ -362,7 +364,9 @@ class HandlerServer {
   static MediaHandlerOptions WithLimits(const PageFetchLimits& limits, std::int64_t maxAnswerBytes) {
     MediaHandlerOptions options = PlatformMediaOptions();
     options.pageLimits = limits;
+    options.pageLimits.maxPagesPerPeer = limits.maxPagesAtOnce;
     options.maxAnswerBytesAtOnce = maxAnswerBytes;
+    options.maxAnswerBytesPerPeer = maxAnswerBytes;
     options.answerRoomWaitMs = kAnswerRoomWaitMs;
     return options;
   }
