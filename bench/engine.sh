@@ -6,7 +6,10 @@
 # medians. The small answers are fetched by bench/smallload.c, a C client that costs a small part
 # of what a server does per answer; the first rows check that: nginx measured by the C++ loadgen
 # and by the C client (nginx's figure must rise with the faster client, or the client is what is
-# measured). Writes build/bench-engine.md and prints it.
+# measured). Beside the rates, each load gives the processor time per request of each server
+# (from the kernel's counters of its processes, all threads) and of the load client (its own):
+# where the client costs as much as the server, the client is the limit. Writes
+# build/bench-engine.md and prints it.
 # Usage, in a network namespace of its own (port 8027 free, nothing else on loopback):
 #   unshare -n sh -c 'ip link set lo up && bash bench/engine.sh'    (about 5 minutes)
 set -euo pipefail
@@ -53,18 +56,34 @@ page() { if [[ $1 == ours ]]; then echo /test; else echo /small.html; fi; }
 field() { sed -n "s/.*\b$1=\([^ ]*\).*/\1/p" <<<"$2"; }
 samples=$work/samples   # lines: side key measure value
 : >"$samples"
-record() {  # side key result-line
+ticks=$(getconf CLK_TCK)
+# The processes of a server: ours is one; nginx is its master and workers.
+server_pids() { if [[ $1 == ours ]]; then echo "$opid"; else echo "$npid" $(pgrep -P "$npid"); fi; }
+# Processor time a server's processes have used so far, in microseconds: user and system time of
+# all their threads, ended ones included (fields 14 and 15 of /proc/PID/stat, after the name).
+server_cpu_us() {  # side
+  local p t=0
+  for p in $(server_pids "$1"); do
+    t=$((t + $(sed 's/.*) //' "/proc/$p/stat" | awk '{ print $12 + $13 }')))
+  done
+  echo $((t * 1000000 / ticks))
+}
+per_request() { awk -v u="$1" -v n="$2" 'BEGIN { if (n + 0 > 0 && u != "") printf "%.1f", u / n }'; }
+record() {  # side key result-line server-cpu-us
   local f
   for f in rps mbps p50_ms p99_ms failures; do
     echo "$1 $2 $f $(field $f "$3")" >>"$samples"
   done
+  echo "$1 $2 server_us $(per_request "$4" "$(field requests "$3")")" >>"$samples"
+  echo "$1 $2 client_us $(per_request "$(field cpu_us "$3")" "$(field requests "$3")")" >>"$samples"
 }
 measure() {  # side key command...
-  local side=$1 key=$2 r
+  local side=$1 key=$2 r before
   shift 2
   echo "bench: $side $key" >&2
+  before=$(server_cpu_us "$side")
   r=$("$@" || true)
-  record "$side" "$key" "$r"
+  record "$side" "$key" "$r" $(($(server_cpu_us "$side") - before))
 }
 loads() {  # side
   local s=$1
@@ -115,6 +134,15 @@ row() {  # label key measure decimals
   echo "| $1 | $o | $a | $(ratio "$(median ours "$2" "$3" "$4")" "$(median anchor "$2" "$3" "$4")") |"
 }
 
+# A load's rows: its rate and its latency, then the processor time per request of the server
+# and of the load client (the client's, in the columns of the server it loaded).
+load_rows() {  # label key rate rate-name latency latency-name
+  row "$1 ($4)" "$2" "$3" 0
+  row "$1 ($6)" "$2" "$5" 3
+  row "$1 (server CPU us/request)" "$2" server_us 1
+  row "$1 (load client CPU us/request)" "$2" client_us 1
+}
+
 {
   echo "# The engine's loads: $(date -u '+%Y-%m-%d %H:%M') UTC"
   echo
@@ -122,17 +150,14 @@ row() {  # label key measure decimals
   echo "nginx $(nginx -v 2>&1 | sed 's/.*nginx\///'), sendfile and tcp_nopush on, keep-alive off, worker_processes auto;"
   echo "ours: remote-toviplayer (Release) on 127.0.0.1:8027. A fresh connection per request, $SECONDS_PER_LOAD s per load,"
   echo "$ROUNDS rounds alternating which server goes first: median of the rounds (lowest-highest). Ratio: ours / nginx, of the medians."
+  echo "CPU us/request: processor time (user and system, all threads and processes) divided by the requests answered."
   echo
   echo "| Load | Ours | nginx | Ratio |"
   echo "|---|---|---|---|"
-  row "43-byte answer, 1 client (requests/s)" small1 rps 0
-  row "43-byte answer, 1 client (p50 ms)" small1 p50_ms 3
-  row "43-byte answer, 32 clients (requests/s)" small32 rps 0
-  row "43-byte answer, 32 clients (p50 ms)" small32 p50_ms 3
-  row "4 MiB ranges, 1 client (MB/s)" ranges1 mbps 0
-  row "4 MiB ranges, 1 client (p99 ms)" ranges1 p99_ms 3
-  row "4 MiB ranges, 64 clients (MB/s)" ranges64 mbps 0
-  row "4 MiB ranges, 64 clients (p99 ms)" ranges64 p99_ms 3
+  load_rows "43-byte answer, 1 client" small1 rps "requests/s" p50_ms "p50 ms"
+  load_rows "43-byte answer, 32 clients" small32 rps "requests/s" p50_ms "p50 ms"
+  load_rows "4 MiB ranges, 1 client" ranges1 mbps "MB/s" p99_ms "p99 ms"
+  load_rows "4 MiB ranges, 64 clients" ranges64 mbps "MB/s" p99_ms "p99 ms"
   row "beside $IDLE idle connections: 43-byte answer, 1 client (requests/s)" idle1 rps 0
   row "beside $IDLE idle connections: 43-byte answer, 1 client (p50 ms)" idle1 p50_ms 3
   echo
