@@ -91,6 +91,9 @@ bool ForEachListElement(std::string_view value,
 }
 
 std::int64_t ParseHttpDate(const std::string& text) {
+  // Most requests have no date header: three scans of an empty text cost more than the rest
+  // of reading their head.
+  if (text.empty()) return 0;
   char wday[16] = {0}, mon[16] = {0}, zone[16] = {0};
   int d = 0, y = 0, hh = 0, mm = 0, ss = 0;
   int month = 0;
