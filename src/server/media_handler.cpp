@@ -53,12 +53,20 @@ MediaHandlerOptions PlatformMediaOptions() {
 void MediaRequestHandler::Handle(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
                                  http::TNetHTTPResponseInfo& response) {
   const std::string& requestPath = request.RequestPath();
-  const std::string path = RequestFilePath(requestPath, options_.pathStyle,
-                                           [this](const std::string& p) { return IsLocalFile(p); });
+  // The last path looked up on the disk, and what was found: where it is the one taken, it is
+  // not looked up again (a look-up is a system call, of two or three a small answer makes).
+  std::string looked;
+  bool lookedIsFile = false;
+  const std::string path =
+      RequestFilePath(requestPath, options_.pathStyle, [&](const std::string& p) {
+        looked = p;
+        return lookedIsFile = IsLocalFile(p);
+      });
+  const bool isFile = path == looked ? lookedIsFile : IsLocalFile(path);
   response.CustomHeaders().SetValue("Access-Control-Allow-Origin", "*");
   host_.ShowRequestPath(path);
 
-  if (IsLocalFile(path)) {
+  if (isFile) {
     StreamFile(thread, path, request, response);
   } else if (requestPath == "/parserlink") {
     AnswerParserLink(thread, request, response);
