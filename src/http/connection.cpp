@@ -32,6 +32,7 @@ void TNetTCPConnection::Attach(net::SocketHandle socket) {
   closedGracefully_ = false;
   aborted_ = false;
   peerClosed_ = false;
+  closingAfterWrites_ = false;
   input_.clear();
 }
 
@@ -248,7 +249,7 @@ void TNetTCPConnection::SendRaw(const char* data, std::size_t size) {
       if (left <= 0) RaiseSendError(net::kErrTimedOut);
       slice = std::min<int>(slice, static_cast<int>(left));
     }
-    long n = net::SendWithin(socket_, data, size, slice);
+    long n = net::SendWithin(socket_, data, size, slice, closingAfterWrites_);
     if (n < 0) RaiseSendError(net::LastError());
     if (n == 0) continue;
     data += n;

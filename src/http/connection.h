@@ -112,6 +112,11 @@ class TNetTCPConnection {
   // How long a write may make no progress before the connection fails with kErrTimedOut (0: no
   // limit); kept across Attach.
   void SetSendTimeout(int timeoutMs) { sendTimeoutMs_ = timeoutMs; }
+  // The connection ends right after the writes that follow (the last response on it): their
+  // partial last segment may wait for EndConnection and leave with its FIN, one packet for the
+  // peer instead of two. Only for writes that are followed by EndConnection, never by a wait
+  // for the peer. Cleared by Attach.
+  void SetClosingAfterWrites() { closingAfterWrites_ = true; }
 
  protected:
   // Whether Abort() was called or the abort source says so (which then counts as an Abort()).
@@ -141,6 +146,7 @@ class TNetTCPConnection {
   std::function<bool()> abortSource_;
   int readTimeoutMs_ = 0;
   int sendTimeoutMs_ = 0;
+  bool closingAfterWrites_ = false;
   int maxLineLength_ = kDefaultMaxLineLength;
   bool hasDeadline_ = false;
   Clock::time_point deadline_{};

@@ -89,8 +89,11 @@ long Recv(SocketHandle s, void* data, std::size_t size);
 // with kErrWouldBlock when nothing has arrived yet. A read that need not wait then costs one call.
 long RecvNow(SocketHandle s, void* data, std::size_t size);
 // Waits up to waitMs for room, then sends what fits without blocking: the bytes sent, 0 when no
-// room came in time, -1 on error.
-long SendWithin(SocketHandle s, const void* data, std::size_t size, int waitMs);
+// room came in time, -1 on error. closing: the caller shuts the socket down right after its last
+// send; where the system allows, a partial last segment then waits for the shutdown and leaves
+// with the FIN, one packet for the peer to take instead of two (ignored elsewhere).
+long SendWithin(SocketHandle s, const void* data, std::size_t size, int waitMs,
+                bool closing = false);
 
 int ShutdownSend(SocketHandle s);
 // Shuts down both directions: a thread blocked in Recv or WaitReadable on s then returns (Recv

@@ -171,6 +171,8 @@ void TNetHTTPResponseInfo::SendBody() {
 }
 
 void TNetHTTPResponseInfo::Finish() {
+  // The server ends the connection as soon as this returns.
+  if (closeAfterResponse_) connection_.SetClosingAfterWrites();
   // A short text answer leaves with its headers: one send, one segment for the peer to take.
   bodyWithHeaders_ = !headersSent_ && !bodyText_.empty() && bodyText_.size() <= kSendChunk;
   if (!headersSent_) SendHeaders();

@@ -63,7 +63,8 @@ class TNetHTTPResponseInfo : public TNetResponseHeaderInfo {
 
  private:
   friend class TNetCustomHTTPServer;
-  // After the handler: writes what it left unwritten (headers, then a body it set).
+  // After the handler: writes what it left unwritten (headers, then a body it set). The server
+  // ends a connection to be closed right after it, without waiting for the peer.
   void Finish();
   void ReleaseBodyStream();
   void BuildHeaderLines();

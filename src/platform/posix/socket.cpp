@@ -278,10 +278,12 @@ long Send(SocketHandle s, const void* data, std::size_t size) {
 
 namespace {
 
-// One send that never blocks: bytes sent, 0 when there is no room, -1 on error.
-long SendNow(SocketHandle s, const void* data, std::size_t size) {
+// One send that never blocks: bytes sent, 0 when there is no room, -1 on error. MSG_MORE holds a
+// partial segment until the next send or the shutdown.
+long SendNow(SocketHandle s, const void* data, std::size_t size, bool closing) {
+  const int more = closing ? MSG_MORE : 0;
   for (;;) {
-    ssize_t n = ::send(Fd(s), data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    ssize_t n = ::send(Fd(s), data, size, MSG_NOSIGNAL | MSG_DONTWAIT | more);
     if (n >= 0) return static_cast<long>(n);
     if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
     if (errno != EINTR) return Fail();
@@ -290,12 +292,12 @@ long SendNow(SocketHandle s, const void* data, std::size_t size) {
 
 }  // namespace
 
-long SendWithin(SocketHandle s, const void* data, std::size_t size, int waitMs) {
-  const long n = SendNow(s, data, size);
+long SendWithin(SocketHandle s, const void* data, std::size_t size, int waitMs, bool closing) {
+  const long n = SendNow(s, data, size, closing);
   if (n != 0) return n;
   const int ready = WaitFor(s, POLLOUT, waitMs);
   if (ready <= 0) return ready;
-  return SendNow(s, data, size);
+  return SendNow(s, data, size, closing);
 }
 
 long Recv(SocketHandle s, void* data, std::size_t size) {

@@ -212,7 +212,8 @@ long RecvNow(SocketHandle s, void* data, std::size_t size) {
   return Recv(s, data, size);
 }
 
-long SendWithin(SocketHandle s, const void* data, std::size_t size, int waitMs) {
+long SendWithin(SocketHandle s, const void* data, std::size_t size, int waitMs,
+                bool /*closing*/) {
   // A blocking send here is not woken by a shutdown from another thread, and one that has
   // started waits until all of its bytes are taken: wait for room ourselves, then send only
   // what fits.
