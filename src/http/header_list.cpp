@@ -1,11 +1,28 @@
 #include "http/header_list.h"
 
+#include <iterator>
+#include <utility>
+
 namespace tovi::http {
 namespace {
 
 bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 32; }
 bool IsContinuation(const std::string& line) {
   return !line.empty() && (line[0] == ' ' || line[0] == '\t');
+}
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Whether NameOf(line) is `name`, case aside, without copying the name out: every look-up of a
+// record walks its lines, and a request and its answer make some thirty.
+bool HasName(const std::string& line, const std::string& name) {
+  const std::size_t colon = line.find(':');
+  const std::size_t length = colon == std::string::npos ? 0 : colon;
+  if (length != name.size()) return false;
+  for (std::size_t i = 0; i < length; ++i) {
+    if (Upper(line[i]) != Upper(name[i])) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -35,10 +52,7 @@ std::string LowerCase(std::string s) {
 bool SameText(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
+    if (Upper(a[i]) != Upper(b[i])) return false;
   }
   return true;
 }
@@ -50,7 +64,7 @@ std::string TNetHeaderList::NameOf(const std::string& line) {
 
 long TNetHeaderList::IndexOfName(const std::string& name) const {
   for (std::size_t i = 0; i < lines_.size(); ++i) {
-    if (SameText(NameOf(lines_[i]), name)) return static_cast<long>(i);
+    if (HasName(lines_[i], name)) return static_cast<long>(i);
   }
   return -1;
 }
@@ -84,19 +98,18 @@ std::string TNetHeaderList::Values(const std::string& name) const {
 std::vector<std::string> TNetHeaderList::Extract(const std::string& name) const {
   std::vector<std::string> out;
   for (std::size_t i = 0; i < lines_.size(); ++i) {
-    if (SameText(NameOf(lines_[i]), name)) out.push_back(ValueAt(i));
+    if (HasName(lines_[i], name)) out.push_back(ValueAt(i));
   }
   return out;
 }
 
-std::vector<std::string> TNetHeaderList::Fold(const std::string& line,
-                                              std::size_t keep) const {
+std::vector<std::string> TNetHeaderList::Fold(std::string line, std::size_t keep) const {
   std::vector<std::string> out;
   if (!foldLines_ || foldLength_ <= 0) {
-    out.push_back(line);
+    out.push_back(std::move(line));
     return out;
   }
-  std::string rest = line;
+  std::string rest = std::move(line);
   const std::size_t limit = static_cast<std::size_t>(foldLength_);
   while (rest.size() > limit) {
     // The last break point that keeps the line within the limit, else the first one after it.
@@ -138,13 +151,15 @@ void TNetHeaderList::SetValue(const std::string& name, const std::string& value)
   }
   std::vector<std::string> folded = Fold(name + ": " + value, name.size() + 2);
   if (found < 0) {
-    lines_.insert(lines_.end(), folded.begin(), folded.end());
+    lines_.insert(lines_.end(), std::make_move_iterator(folded.begin()),
+                  std::make_move_iterator(folded.end()));
     return;
   }
   std::size_t i = static_cast<std::size_t>(found);
   auto first = lines_.begin() + static_cast<std::ptrdiff_t>(i);
   lines_.erase(first, lines_.begin() + static_cast<std::ptrdiff_t>(ContinuationEnd(i)));
-  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(i), folded.begin(), folded.end());
+  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(i),
+                std::make_move_iterator(folded.begin()), std::make_move_iterator(folded.end()));
 }
 
 std::string TNetHeaderList::Text() const {

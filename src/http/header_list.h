@@ -54,7 +54,7 @@ class TNetHeaderList {
  private:
   std::string ValueAt(std::size_t index) const;
   std::size_t ContinuationEnd(std::size_t index) const;
-  std::vector<std::string> Fold(const std::string& line, std::size_t keep) const;
+  std::vector<std::string> Fold(std::string line, std::size_t keep) const;
 
   std::vector<std::string> lines_;
   int foldLength_;
