@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <string_view>
 #include <utility>
 
 #include "http/exceptions.h"
@@ -19,6 +20,15 @@ constexpr int kFirstBytesWaitMs = 2;
 // Receives a body waited for without a thread takes per turn, so that one fast body does not
 // keep its thread from the others in line.
 constexpr int kReceivesPerTurn = 64;
+
+// Whether the head at the front of `in` is a POST's, read as the request loop reads its method
+// (SplitRequestLine), so that both agree on which bodies are read.
+bool HeadIsPost(std::string_view in) {
+  std::string_view line = in.substr(0, in.find('\n'));
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  TNetRequestLine parts;
+  return SplitRequestLine(line, &parts) && parts.method == "POST";
+}
 
 }  // namespace
 
@@ -63,9 +73,7 @@ bool TNetRequestReader::WaitIdleForBody(TNetPeerThread& thread) const {
   std::string& in = conn.InputBuffer();
   // Only a POST body of known length is waited for so; any other is the reading's to handle.
   const std::int64_t length = progress.scan.ContentLength();
-  if (in.compare(0, 5, "POST ") != 0 || length <= 0 || length > limits_.maxRequestBodyBytes) {
-    return false;
-  }
+  if (length <= 0 || length > limits_.maxRequestBodyBytes || !HeadIsPost(in)) return false;
   if (!progress.bodyTimed) {
     // Held in full from the start, as the reading will hold it: a body that could not be held
     // is refused before its bytes are waited for.
