@@ -34,26 +34,7 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 page_port=18081
-cat >"$work/pages.py" <<'PY'
-# Answers every GET with "<b>page of ADDRESS</b>" (the address it came to) and notes that address.
-import http.server, sys
-log, ready = sys.argv[1], sys.argv[2]
-class Pages(http.server.BaseHTTPRequestHandler):
-    def do_GET(self):
-        here = self.connection.getsockname()[0]
-        with open(log, "a") as f:
-            f.write(here + "\n")
-        body = ("<b>page of %s</b>" % here).encode()
-        self.send_response(200)
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.wfile.write(body)
-    def log_message(self, *args):
-        pass
-server = http.server.ThreadingHTTPServer(("0.0.0.0", int(sys.argv[3])), Pages)
-open(ready, "w").close()
-server.serve_forever()
-PY
+devices=$here/../support/lan_devices.py
 
 hostile_lan_layout
 public=1.2.3.4
@@ -69,9 +50,9 @@ netns_wait_for 5 in_server_netns ip link show vpn0far >/dev/null 2>&1 &&
 : >"$work/pc.log" >"$work/lan.log"
 # nsenter itself, not in_server_netns: a function sent to the background is a subshell, whose
 # process id would not be the page server's.
-nsenter --net="/proc/$server_pid/ns/net" python3 "$work/pages.py" "$work/pc.log" "$work/pc.ready" "$page_port" &
+nsenter --net="/proc/$server_pid/ns/net" python3 "$devices" echo-pages "$page_port" "$work/pc.log" "$work/pc.ready" &
 pc_pages_pid=$!
-python3 "$work/pages.py" "$work/lan.log" "$work/lan.ready" "$page_port" &
+python3 "$devices" echo-pages "$page_port" "$work/lan.log" "$work/lan.ready" &
 lan_pages_pid=$!
 netns_wait_for 10 test -e "$work/pc.ready" -a -e "$work/lan.ready" ||
   { echo "FAIL: the page servers did not start"; exit 1; }

@@ -5,6 +5,10 @@ of its own by binding to it before it connects (or listens).
   serve-pages ADDRESS PORT FOLDER
       The NAS: FOLDER's files over HTTP at ADDRESS:PORT, until stopped. (Python's own server
       asks the name service for its address's name first, which in a namespace waits for long.)
+  echo-pages PORT LOG READY
+      A page server on every address of its namespace (run it in the PC's to stand for what only
+      the PC reaches): answers every GET with "<b>page of A</b>", A the address it was asked at,
+      and appends A to LOG; makes the file READY once it listens.
 
   hold-answers FROM SERVER PATH COUNT SECONDS
       COUNT connections from FROM ask for PATH and never read (a tiny receive buffer, so that
@@ -132,9 +136,38 @@ def serve_pages(address, port, folder):
     return 0
 
 
+class EchoPage(http.server.BaseHTTPRequestHandler):
+    log = ""
+
+    def do_GET(self):
+        here = self.connection.getsockname()[0]
+        with open(self.log, "a") as f:
+            f.write(here + "\n")
+        body = ("<b>page of %s</b>" % here).encode()
+        self.send_response(200)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def log_message(self, *args):
+        pass
+
+
+def echo_pages(port, log, ready):
+    EchoPage.log = log
+    socketserver.ThreadingTCPServer.allow_reuse_address = True
+    socketserver.ThreadingTCPServer.daemon_threads = True
+    with socketserver.ThreadingTCPServer(("0.0.0.0", port), EchoPage) as server:
+        open(ready, "w").close()
+        server.serve_forever()
+    return 0
+
+
 def main(argv):
     if len(argv) == 4 and argv[0] == "serve-pages":
         return serve_pages(argv[1], int(argv[2]), argv[3])
+    if len(argv) == 4 and argv[0] == "echo-pages":
+        return echo_pages(int(argv[1]), argv[2], argv[3])
     if len(argv) == 6 and argv[0] == "hold-answers":
         return hold_answers(argv[1], argv[2], argv[3], int(argv[4]), float(argv[5]))
     if len(argv) == 5 and argv[0] == "flood":
