@@ -4,7 +4,7 @@
 
 #include "dlna/art.h"
 #include "dlna/media_types.h"
-#include "server/playlists.h"
+#include "local/listing.h"
 
 namespace tovi::dlna {
 
@@ -22,7 +22,7 @@ media::MediaFacts ReadFileFacts(const std::string& path) {
 FileFacts ReadFolderFacts(const std::string& folder) {
   const char separator = folder.empty() ? fs::kSeparator : folder.back();
   FileFacts facts;
-  const std::string poster = FolderArtIn(server::ListFolder(folder, separator));
+  const std::string poster = FolderArtIn(local::ListFolder(folder, separator));
   if (poster.empty()) return facts;
   facts.art = poster.substr(folder.size());
   facts.media = ReadFileFacts(poster);

@@ -18,10 +18,11 @@
 #include "dlna/upnp_error.h"
 #include "http/base_url.h"
 #include "http/header_list.h"
+#include "local/listing.h"
+#include "local/paths.h"
 #include "platform/files.h"
 #include "platform/user_language.h"
 #include "server/file_stream.h"
-#include "server/playlists.h"
 
 namespace tovi::dlna {
 
@@ -40,7 +41,7 @@ std::string TitleOf(const std::string& path, const PathRules& rules) {
     if (label.size() > 1) label.pop_back();
     return label;
   }
-  return server::LastPathComponent(path, rules.separator);
+  return local::LastPathComponent(path, rules.separator);
 }
 
 // A video's subtitles found without a listing.
@@ -67,7 +68,7 @@ void AddEntry(DidlWriter& didl, const ListedObject& entry, const std::string& pa
   DidlItem item;
   item.id = ObjectIdOfPath(entry.path);
   item.parentId = parentId;
-  item.title = server::LastPathComponent(entry.path, rules.separator);
+  item.title = local::LastPathComponent(entry.path, rules.separator);
   item.type = entry.type;
   ApplyFacts(item, entry.path, known, entry.artPath, facts, baseUrl);
   item.url = ResourceUrlOf(baseUrl, entry.path);
@@ -161,8 +162,8 @@ void AnswerNotFound(http::TNetHTTPResponseInfo& response) {
 FolderContentOptions PlatformFolderContentOptions() {
   FolderContentOptions o;
   o.separator = fs::kSeparator;
-  o.style = fs::kSeparator == '\\' ? server::PathStyle::Windows : server::PathStyle::Posix;
-  o.drives = server::ListDrives;
+  o.style = fs::kSeparator == '\\' ? local::PathStyle::Windows : local::PathStyle::Posix;
+  o.drives = local::ListDrives;
   o.mediaFolders = fs::UserMediaFolders;
   return o;
 }

@@ -35,12 +35,12 @@
 #include "dlna/folder_listing.h"
 #include "dlna/object_ids.h"
 #include "platform/media_folders.h"
-#include "server/texts.h"
+#include "local/paths.h"
 
 namespace tovi::dlna {
 
 struct FolderContentOptions {
-  server::PathStyle style = server::PathStyle::Posix;
+  local::PathStyle style = local::PathStyle::Posix;
   char separator = '/';
   std::function<std::vector<std::string>()> drives;  // ListDrives in the program
   // The user's media folders the root offers before the drives (UserMediaFolders in the

@@ -4,9 +4,9 @@
 
 #include "dlna/art.h"
 #include "dlna/entry_facts.h"
+#include "local/listing.h"
 #include "platform/files.h"
 #include "platform/user_language.h"
-#include "server/playlists.h"
 
 namespace tovi::dlna {
 
@@ -40,7 +40,7 @@ FolderListing::FolderListing(const std::string& folder, char separator, std::siz
   std::vector<Object> found;
   {
     // The paths, subtitles and posters of the read live only while it lasts.
-    const std::vector<std::string> listing = server::ListFolder(folder, separator, maxObjects);
+    const std::vector<std::string> listing = local::ListFolder(folder, separator, maxObjects);
     SubtitleIndex subtitles(regional::UserLanguage());  // views into listing
     const ListingArt art(listing);
     folderArt_ = art.For({}, MediaKind::Audio);  // music without a poster of its own: the folder's

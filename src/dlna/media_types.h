@@ -1,6 +1,5 @@
-// The files the media-server side shows and how it names them to players: by extension
-// (ASCII letters in any case), the UPnP class, the media type and, where every file of that
-// kind fits one, the DLNA profile. One table; everything else here is read from it.
+// How the media-server side names the media files (local/media_types.h says which they are) to
+// players: the UPnP class, the protocolInfo with its DLNA features, a picture's profile.
 // Pure, constant data; safe from any thread.
 #pragma once
 #include <cstdint>
@@ -8,48 +7,29 @@
 #include <string_view>
 #include <vector>
 
+#include "local/media_types.h"
+#include "local/paths.h"
+
 namespace tovi::dlna {
 
-enum class MediaKind { Video, Audio, Image };
-
-struct MediaType {
-  const char* extension;   // lower case, no dot
-  MediaKind kind;
-  const char* mime;
-  // The DLNA.ORG_PN value, or "" where it depends on what the file holds (a picture's size, a
-  // film's codecs): a player refuses a file whose profile turns out wrong, and plays one that
-  // names none.
-  const char* profile;
-};
+// The tree is made of the PC's own files: their types and names are the local files' own.
+using local::AllMediaTypes;
+using local::AllSubtitleTypes;
+using local::ExtensionOf;
+using local::FileNameOf;
+using local::kSubtitleExtension;
+using local::kSubtitleMime;
+using local::MediaKind;
+using local::MediaType;
+using local::MediaTypeOfName;
+using local::StemOf;
+using local::SubtitleType;
+using local::SubtitleTypeOfName;
 
 inline constexpr const char* kVideoClass = "object.item.videoItem";
 inline constexpr const char* kAudioClass = "object.item.audioItem.musicTrack";
 inline constexpr const char* kImageClass = "object.item.imageItem.photo";
 inline constexpr const char* kFolderClass = "object.container.storageFolder";
-
-// A subtitle beside a video: offered with the video, never shown as an item of its own. SubRip
-// (.srt) is the kind nearly every player that reads subtitles takes.
-struct SubtitleType {
-  const char* extension;  // lower case, no dot; also the kind players are told ("sec:type")
-  const char* mime;
-};
-inline constexpr const char* kSubtitleExtension = "srt";
-inline constexpr const char* kSubtitleMime = "text/srt";
-
-// The subtitle's type by its name's extension (srt, ass, ssa, vtt, sub: text MicroDVD), or
-// nullptr when it is no subtitle this side offers.
-const SubtitleType* SubtitleTypeOfName(std::string_view name);
-
-// The file's type by the extension of its name (the text after the last "."), or nullptr when it
-// is no media file this side shows.
-const MediaType* MediaTypeOfName(std::string_view name);
-
-// The extension of a name (after the last ".", none when the dot starts the name), lower case.
-std::string ExtensionOf(std::string_view name);
-// The path without "." and its extension (ExtensionOf's); the whole path when it has none.
-std::string_view StemOf(std::string_view path);
-// The file's name: the path after its last platform separator.
-std::string_view FileNameOf(std::string_view path);
 
 const char* UpnpClassOf(MediaKind kind);
 

@@ -45,12 +45,12 @@ std::optional<std::string> DecodeBase64Url(std::string_view id) {
 char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Drive letters in any case on Windows; byte for byte on POSIX.
-bool StartsWithDrive(std::string_view path, std::string_view drive, server::PathStyle style) {
+bool StartsWithDrive(std::string_view path, std::string_view drive, local::PathStyle style) {
   if (path.size() < drive.size()) return false;
   for (std::size_t i = 0; i < drive.size(); ++i) {
     const char a = path[i], b = drive[i];
     if (a == b) continue;
-    if (style == server::PathStyle::Windows && LowerAscii(a) == LowerAscii(b)) continue;
+    if (style == local::PathStyle::Windows && LowerAscii(a) == LowerAscii(b)) continue;
     return false;
   }
   return true;
@@ -58,7 +58,7 @@ bool StartsWithDrive(std::string_view path, std::string_view drive, server::Path
 
 // The part after the drive: names joined by the separator, each a real name.
 bool NamesAreSound(std::string_view rest, const PathRules& rules) {
-  const bool windows = rules.style == server::PathStyle::Windows;
+  const bool windows = rules.style == local::PathStyle::Windows;
   const char other = rules.separator == '/' ? '\\' : '/';
   if (windows && rest.find(other) != std::string_view::npos) return false;
   if (windows && rest.find(':') != std::string_view::npos) return false;
@@ -100,9 +100,9 @@ std::optional<std::string> PathOfObjectId(std::string_view id, const PathRules& 
   }
   std::optional<std::string> path = DecodeBase64Url(id);
   if (!path || path->empty()) return std::nullopt;
-  const bool windows = rules.style == server::PathStyle::Windows;
+  const bool windows = rules.style == local::PathStyle::Windows;
   if (windows && !text::IsWellFormedUtf8(*path)) return std::nullopt;
-  if (!server::StaysOnLocalDrives(*path, rules.style)) return std::nullopt;
+  if (!local::StaysOnLocalDrives(*path, rules.style)) return std::nullopt;
   for (const std::string& drive : rules.drives) {
     if (!StartsWithDrive(*path, drive, rules.style)) continue;
     if (NamesAreSound(std::string_view(*path).substr(drive.size()), rules)) return path;

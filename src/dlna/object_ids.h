@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "server/texts.h"
+#include "local/paths.h"
 
 namespace tovi::dlna {
 
@@ -22,7 +22,7 @@ inline constexpr const char* kRootId = "0";
 inline constexpr std::size_t kMaxObjectPathBytes = 32767 * 3;
 
 struct PathRules {
-  server::PathStyle style = server::PathStyle::Posix;
+  local::PathStyle style = local::PathStyle::Posix;
   char separator = '/';
   std::vector<std::string> drives;  // as ListDrives gives them, each ending with the separator
 };

@@ -3,6 +3,8 @@
 #include <stdexcept>
 
 #include "http/header_list.h"
+#include "local/listing.h"
+#include "local/paths.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/regional.h"
@@ -10,6 +12,7 @@
 #include "server/file_stream.h"
 #include "server/media_port.h"
 #include "server/playlists.h"
+#include "server/texts.h"
 
 namespace tovi::server {
 
@@ -45,7 +48,7 @@ const std::string& FirstParam(const http::TNetHTTPRequestInfo& request) {
 MediaHandlerOptions PlatformMediaOptions() {
   MediaHandlerOptions o;
   o.separator = fs::kSeparator;
-  o.pathStyle = fs::kSeparator == '\\' ? PathStyle::Windows : PathStyle::Posix;
+  o.pathStyle = fs::kSeparator == '\\' ? local::PathStyle::Windows : local::PathStyle::Posix;
   o.decimalSeparator = regional::DecimalSeparator();
   return o;
 }
@@ -58,7 +61,7 @@ void MediaRequestHandler::Handle(http::TNetPeerThread& thread, http::TNetHTTPReq
   std::string looked;
   bool lookedIsFile = false;
   const std::string path =
-      RequestFilePath(requestPath, options_.pathStyle, [&](const std::string& p) {
+      local::RequestFilePath(requestPath, options_.pathStyle, [&](const std::string& p) {
         looked = p;
         return lookedIsFile = IsLocalFile(p);
       });
@@ -83,7 +86,7 @@ void MediaRequestHandler::Handle(http::TNetPeerThread& thread, http::TNetHTTPReq
 }
 
 bool MediaRequestHandler::IsLocalFile(const std::string& path) const {
-  return !path.empty() && StaysOnLocalDrives(path, options_.pathStyle) && fs::FileExists(path);
+  return !path.empty() && local::StaysOnLocalDrives(path, options_.pathStyle) && fs::FileExists(path);
 }
 
 void MediaRequestHandler::StreamFile(http::TNetPeerThread& thread, const std::string& path,
@@ -101,13 +104,13 @@ void MediaRequestHandler::AnswerTreeview(http::TNetHTTPRequestInfo& request,
   const std::string address = host_.LocalAddress();
   std::string body;
   if (query == "/") {
-    body = DrivePlaylist(ListDrives(), address);
+    body = DrivePlaylist(local::ListDrives(), address);
   } else {
     // Malformed UTF-8 names no folder: "" lists the current drive's root, as it always has.
     const std::string folder = text::IsWellFormedUtf8(query) ? query : std::string();
     std::vector<std::string> items;
-    if (StaysOnLocalDrives(folder, options_.pathStyle)) {
-      items = ListFolder(folder, options_.separator);
+    if (local::StaysOnLocalDrives(folder, options_.pathStyle)) {
+      items = local::ListFolder(folder, options_.separator);
     }
     const std::string& decimal = options_.decimalSeparator;
     body = FolderPlaylist(items, address, options_.separator, [&decimal](const std::string& item) {

@@ -14,7 +14,7 @@
 #include "server/file_stream.h"
 #include "server/link_extraction.h"
 #include "server/media_host.h"
-#include "server/texts.h"
+#include "local/paths.h"
 
 namespace tovi::server {
 
@@ -24,7 +24,7 @@ inline constexpr const char* kTestPage = "<html><h1>ToviPlayer DLNA Work!</h1></
 inline constexpr int kMediaListenQueue = 511;
 
 struct MediaHandlerOptions {
-  PathStyle pathStyle = PathStyle::Posix;
+  local::PathStyle pathStyle = local::PathStyle::Posix;
   char separator = '/';
   std::string decimalSeparator = ".";  // of the size labels
   PageFetchLimits pageLimits;   // of the "/parserlink" fetch

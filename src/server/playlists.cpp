@@ -1,6 +1,7 @@
 #include "server/playlists.h"
 
 #include "platform/files.h"
+#include "local/paths.h"
 #include "server/texts.h"
 
 namespace tovi::server {
@@ -16,32 +17,6 @@ bool EndsWithFolderMark(const std::string& item) {
 }
 
 }  // namespace
-
-std::vector<std::string> ListDrives() { return fs::DriveRoots(); }
-
-std::vector<std::string> ListFolder(std::string folder, char separator, std::size_t maxEntries) {
-  if (separator == '/' && !folder.empty() && folder.find_first_not_of('/') == std::string::npos) {
-    folder = "/";
-  }
-  if (folder.empty() || folder.back() != separator) folder += separator;
-  std::vector<std::string> items;
-  const auto entries =
-      fs::FindEntries(folder, "*.*", fs::kAttrReadOnly | fs::kAttrDirectory | fs::kAttrArchive,
-                      maxEntries);
-  items.reserve(entries.size());
-  for (const fs::DirEntry& entry : entries) {
-    if (entry.IsDirectory()) {
-      const std::string& n = entry.name;
-      if (n == "." || n == ".." || n == "$Recycle.Bin" || n == "$RECYCLE.BIN" || n == "Thumbs.db") {
-        continue;
-      }
-      items.push_back(folder + n + separator);
-    } else {
-      items.push_back(folder + entry.name);
-    }
-  }
-  return items;
-}
 
 std::string FileSizeText(const std::string& path, const std::string& decimalSeparator) {
   if (!fs::FileExists(path)) return "nf";
@@ -68,13 +43,13 @@ std::string FolderPlaylist(const std::vector<std::string>& items, const std::str
   std::string body = kPlaylistHeader;
   for (const std::string& item : items) {
     if (!EndsWithFolderMark(item)) continue;
-    body += M3uEntry(LastPathComponent(item, separator), base + "/treeview?" + EncodeUrlItem(item));
+    body += M3uEntry(local::LastPathComponent(item, separator), base + "/treeview?" + EncodeUrlItem(item));
   }
   for (const std::string& item : items) {
     if (EndsWithFolderMark(item)) continue;
     // An absolute POSIX path already starts with the "/" that separates it from the address.
     const std::string slash = !item.empty() && item.front() == '/' ? "" : "/";
-    body += M3uEntry(LastPathComponent(item, separator) + " " + sizeLabel(item),
+    body += M3uEntry(local::LastPathComponent(item, separator) + " " + sizeLabel(item),
                      base + slash + EncodeUrlItem(item));
   }
   return body;

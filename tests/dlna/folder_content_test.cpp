@@ -172,7 +172,7 @@ class FolderContentTest : public ::testing::Test {
  protected:
   FolderContentTest() {
     Reopen([](FolderContentOptions& o) { o.maxBrowseCount = kBound; });
-    rules_ = PathRules{fs::kSeparator == '\\' ? server::PathStyle::Windows : server::PathStyle::Posix,
+    rules_ = PathRules{fs::kSeparator == '\\' ? local::PathStyle::Windows : local::PathStyle::Posix,
                        fs::kSeparator, {dir_.Folder()}};
   }
 

@@ -6,7 +6,7 @@
 namespace tovi::dlna {
 namespace {
 
-using server::PathStyle;
+using local::PathStyle;
 
 const PathRules kWindows{PathStyle::Windows, '\\', {"C:\\", "D:\\"}};
 const PathRules kPosix{PathStyle::Posix, '/', {"/", "/media/usb/"}};

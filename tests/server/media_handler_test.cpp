@@ -15,6 +15,7 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "server/playlists.h"
+#include "server/texts.h"
 #include "support/fake_media_host.h"
 #include "support/file_url.h"
 #include "support/http_exchange.h"

@@ -54,30 +54,6 @@ class FolderListing : public ::testing::Test {
   const stdfs::path& root_ = dir_.Root();
 };
 
-TEST_F(FolderListing, ListsVisibleEntriesWithFolderMarks) {
-  stdfs::create_directory(root_ / "B");
-  stdfs::create_directory(root_ / "$RECYCLE.BIN");
-  stdfs::create_directory(root_ / "Thumbs.db");
-  MakeFile("z.mkv", 10);
-  MakeFile("Thumbs.db2", 1);
-  MakeFile("Am\xC3\xA9lie.mkv", 1);
-  const bool posix = fs::kSeparator == '/';
-  if (posix) {  // a leading dot is what hides a name here
-    stdfs::create_directory(root_ / ".hidden");
-    MakeFile(".hidden.mkv", 1);
-  }
-  std::vector<std::string> items = ListFolder(Root(), fs::kSeparator);
-  std::sort(items.begin(), items.end());
-  const std::string r = Root();
-  EXPECT_EQ(items, (std::vector<std::string>{r + "Am\xC3\xA9lie.mkv", r + "B" + fs::kSeparator,
-                                             r + "Thumbs.db2", r + "z.mkv"}));
-  // Without the trailing separator the same folder is listed.
-  std::string bare = r;
-  bare.pop_back();
-  EXPECT_EQ(ListFolder(bare, fs::kSeparator).size(), 4u);
-  EXPECT_TRUE(ListFolder(r + "missing", fs::kSeparator).empty());
-}
-
 TEST_F(FolderListing, SizeLabelsReadTrueSizes) {
   MakeFile("small.bin", 500);
   MakeFile("three.bin", 3 * 1048576);

@@ -1,6 +1,6 @@
 // Which subtitles a video is offered with, in which order: from a folder's listing and from the
 // disk alike.
-#include "dlna/subtitles.h"
+#include "local/subtitles_beside.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include "platform/files.h"
 #include "support/temp_dir.h"
 
-namespace tovi::dlna {
+namespace tovi::local {
 namespace {
 
 struct Case {
@@ -65,4 +65,4 @@ TEST(Subtitles, TheVideosOwnInThePcsLanguageFirstThenSrtThenTheRestWithinTheBoun
 }
 
 }  // namespace
-}  // namespace tovi::dlna
+}  // namespace tovi::local

@@ -1,0 +1,59 @@
+#include "local/art_beside.h"
+
+#include <array>
+
+#include "http/header_list.h"
+#include "local/listing.h"
+#include "local/paths.h"
+
+namespace tovi::local {
+
+namespace {
+
+// In the order a folder's poster is chosen when it holds several.
+constexpr std::array<std::string_view, 3> kFolderArtNames{"folder.jpg", "cover.jpg", "poster.jpg"};
+
+bool IsFolderPath(std::string_view path) {
+  return !path.empty() && (path.back() == '/' || path.back() == '\\');
+}
+
+}  // namespace
+
+std::string FolderArtIn(const std::vector<std::string>& listing) {
+  for (std::string_view wanted : kFolderArtNames) {
+    for (const std::string& path : listing) {
+      const std::string_view name = FileNameOf(path);
+      // Lengths first: a large folder's names are rarely of the length of any of these.
+      if (name.size() == wanted.size() && !IsFolderPath(path) &&
+          http::SameText(std::string(name), std::string(wanted))) {
+        return path;
+      }
+    }
+  }
+  return std::string();
+}
+
+ListingArt::ListingArt(const std::vector<std::string>& listing) : folderArt_(FolderArtIn(listing)) {
+  for (const std::string& path : listing) {
+    if (!IsFolderPath(path) && ExtensionOf(path) == kArtExtension) {
+      pictureByStem_.emplace(std::string(StemOf(path)), path);
+    }
+  }
+}
+
+std::string ListingArt::For(const std::string& path, MediaKind kind) const {
+  if (kind == MediaKind::Image) return std::string();
+  if (kind == MediaKind::Video) {
+    const auto own = pictureByStem_.find(std::string(StemOf(path)));
+    if (own != pictureByStem_.end()) return own->second;
+  }
+  return folderArt_;
+}
+
+std::string ArtOfItem(const std::string& path, MediaKind kind, char separator) {
+  const std::size_t slash = path.rfind(separator);
+  if (slash == std::string::npos) return std::string();
+  return ListingArt(ListFolder(path.substr(0, slash + 1), separator)).For(path, kind);
+}
+
+}  // namespace tovi::local

@@ -1,0 +1,38 @@
+// Posters found beside the files: a folder's "folder.jpg", "cover.jpg" or "poster.jpg" (any
+// case, in that preference) stands for the folder and for its videos and music without one of
+// their own; a video's "<stem>.jpg" (any case) is its own. All of it is found in a folder's
+// listing, with no query of the disk per file.
+// Pure but ArtOfItem (which reads the listing); safe from any thread.
+#pragma once
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "local/media_types.h"
+
+namespace tovi::local {
+
+// The pictures that stand for a file or folder; a cover served from inside a file is named so too.
+inline constexpr std::string_view kArtExtension = "jpg";
+
+// The poster among a folder's listing (paths as ListFolder gives them), or "".
+std::string FolderArtIn(const std::vector<std::string>& listing);
+
+// The posters of one folder's items, from its listing.
+class ListingArt {
+ public:
+  explicit ListingArt(const std::vector<std::string>& listing);
+  // The poster of the item at path: a video's own, else the folder's for videos and music, ""
+  // for pictures and items without one.
+  std::string For(const std::string& path, MediaKind kind) const;
+
+ private:
+  std::string folderArt_;
+  std::unordered_map<std::string, std::string> pictureByStem_;  // "<folder>/name" -> its .jpg
+};
+
+// The poster of the item at path when its folder's listing is not at hand: reads the listing.
+std::string ArtOfItem(const std::string& path, MediaKind kind, char separator);
+
+}  // namespace tovi::local
