@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/ascii.h"
+
 namespace tovi::app {
 
 namespace {
@@ -15,7 +17,7 @@ std::string Trim(const std::string& s) {
 bool SameFile(const std::string& a, const std::string& b) {
   const auto fold = [](char c) {
     c = c == '/' ? '\\' : c;
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    return text::LowerAscii(c);
   };
   return a.size() == b.size() &&
          std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return fold(x) == fold(y); });

@@ -6,14 +6,6 @@
 
 namespace tovi::dlna {
 
-namespace {
-
-bool IsFolderPath(std::string_view path) {
-  return !path.empty() && (path.back() == '/' || path.back() == '\\');
-}
-
-}  // namespace
-
 std::string CoverUrl(std::string_view baseUrl, std::string_view path) {
   std::string query = kArtQueryPrefix;
   query += ObjectIdOfPath(path);
@@ -29,7 +21,7 @@ std::optional<std::string> CoverPathOf(std::string_view query, const PathRules& 
   const std::string suffix = "." + std::string(local::kArtExtension);
   if (name.size() <= suffix.size() || name.substr(name.size() - suffix.size()) != suffix) return "";
   const std::optional<std::string> path = PathOfObjectId(name.substr(0, name.size() - suffix.size()), rules);
-  if (!path || IsFolderPath(*path) || !MediaTypeOfName(*path)) return "";
+  if (!path || local::IsFolderPath(*path) || !MediaTypeOfName(*path)) return "";
   return path;
 }
 
@@ -40,9 +32,7 @@ void StreamCover(http::TNetPeerThread& thread, const std::string& path,
   if (!facts.coverOffset || !facts.coverLength || *facts.coverLength == 0 || !stamp ||
       *facts.coverOffset > static_cast<std::uint64_t>(stamp->size) ||
       *facts.coverLength > static_cast<std::uint64_t>(stamp->size) - *facts.coverOffset) {
-    response.SetResponseCode(404);
-    response.SetBodyText("Not Found");
-    return;
+    return server::AnswerNotFound(response);
   }
   options.contentType = facts.coverMime.empty() ? "image/jpeg" : facts.coverMime;
   options.partFirst = *facts.coverOffset;

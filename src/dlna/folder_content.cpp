@@ -152,10 +152,7 @@ std::optional<std::string> HostOf(const http::TNetHTTPRequestInfo& request) {
   return host;
 }
 
-void AnswerNotFound(http::TNetHTTPResponseInfo& response) {
-  response.SetResponseCode(404);
-  response.SetBodyText("Not Found");
-}
+using server::AnswerNotFound;
 
 }  // namespace
 

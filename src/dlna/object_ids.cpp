@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 
+#include "platform/ascii.h"
 #include "platform/utf8.h"
 
 namespace tovi::dlna {
@@ -42,15 +43,13 @@ std::optional<std::string> DecodeBase64Url(std::string_view id) {
   return out;
 }
 
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // Drive letters in any case on Windows; byte for byte on POSIX.
 bool StartsWithDrive(std::string_view path, std::string_view drive, local::PathStyle style) {
   if (path.size() < drive.size()) return false;
   for (std::size_t i = 0; i < drive.size(); ++i) {
     const char a = path[i], b = drive[i];
     if (a == b) continue;
-    if (style == local::PathStyle::Windows && LowerAscii(a) == LowerAscii(b)) continue;
+    if (style == local::PathStyle::Windows && text::LowerAscii(a) == text::LowerAscii(b)) continue;
     return false;
   }
   return true;

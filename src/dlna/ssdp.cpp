@@ -1,22 +1,13 @@
 #include "dlna/ssdp.h"
 
 #include "dlna/device.h"
+#include "platform/ascii.h"
 
 namespace tovi::dlna::ssdp {
 namespace {
 
 constexpr std::string_view kSearchAll = "ssdp:all";
 constexpr std::string_view kRootDevice = "upnp:rootdevice";
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -51,10 +42,10 @@ bool ReadHeaders(std::string_view rest, SearchHeaders* out) {
     if (name.find_first_of(" \t") != std::string_view::npos) return false;
     const std::string_view value = Trim(line.substr(colon + 1));
     std::optional<std::string_view>* slot = nullptr;
-    if (SameText(name, "HOST")) slot = &out->host;
-    else if (SameText(name, "MAN")) slot = &out->man;
-    else if (SameText(name, "MX")) slot = &out->mx;
-    else if (SameText(name, "ST")) slot = &out->st;
+    if (text::SameAsciiText(name, "HOST")) slot = &out->host;
+    else if (text::SameAsciiText(name, "MAN")) slot = &out->man;
+    else if (text::SameAsciiText(name, "MX")) slot = &out->mx;
+    else if (text::SameAsciiText(name, "ST")) slot = &out->st;
     if (slot == nullptr) continue;
     if (slot->has_value()) return false;
     *slot = value;
@@ -106,7 +97,7 @@ std::optional<SearchAnswers> AnswerSearch(std::string_view datagram, const Devic
   // The extension's name is quoted; some control points leave the quotes out.
   std::string_view man = *headers.man;
   if (man.size() >= 2 && man.front() == '"' && man.back() == '"') man = man.substr(1, man.size() - 2);
-  if (!SameText(man, "ssdp:discover")) return std::nullopt;
+  if (!text::SameAsciiText(man, "ssdp:discover")) return std::nullopt;
 
   SearchAnswers answers;
   if (ToGroup(headers.host)) {
@@ -122,12 +113,12 @@ std::optional<SearchAnswers> AnswerSearch(std::string_view datagram, const Devic
 
   const std::string_view st = *headers.st;
   const std::vector<Target> all = DeviceTargets(identity);
-  answers.everything = SameText(st, kSearchAll);
+  answers.everything = text::SameAsciiText(st, kSearchAll);
   if (answers.everything) {
     answers.targets = all;
   } else {
     for (const Target& target : all) {
-      if (SameText(st, target.nt)) answers.targets.push_back(target);
+      if (text::SameAsciiText(st, target.nt)) answers.targets.push_back(target);
     }
   }
   if (answers.targets.empty()) return std::nullopt;

@@ -3,6 +3,8 @@
 #include <iterator>
 #include <utility>
 
+#include "platform/ascii.h"
+
 namespace tovi::http {
 namespace {
 
@@ -11,7 +13,6 @@ bool IsContinuation(const std::string& line) {
   return !line.empty() && (line[0] == ' ' || line[0] == '\t');
 }
 
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // Whether NameOf(line) is `name`, case aside, without copying the name out: every look-up of a
 // record walks its lines, and a request and its answer make some thirty.
@@ -20,7 +21,7 @@ bool HasName(const std::string& line, const std::string& name) {
   const std::size_t length = colon == std::string::npos ? 0 : colon;
   if (length != name.size()) return false;
   for (std::size_t i = 0; i < length; ++i) {
-    if (Upper(line[i]) != Upper(name[i])) return false;
+    if (text::UpperAscii(line[i]) != text::UpperAscii(name[i])) return false;
   }
   return true;
 }
@@ -36,26 +37,16 @@ std::string Trim(const std::string& s) {
 }
 
 std::string UpperCase(std::string s) {
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
+  for (char& c : s) c = text::UpperAscii(c);
   return s;
 }
 
 std::string LowerCase(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  for (char& c : s) c = text::LowerAscii(c);
   return s;
 }
 
-bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Upper(a[i]) != Upper(b[i])) return false;
-  }
-  return true;
-}
+bool SameText(std::string_view a, std::string_view b) { return text::SameAsciiText(a, b); }
 
 std::string TNetHeaderList::NameOf(const std::string& line) {
   std::size_t colon = line.find(':');

@@ -2,9 +2,9 @@
 
 #include <array>
 
-#include "http/header_list.h"
 #include "local/listing.h"
 #include "local/paths.h"
+#include "platform/ascii.h"
 
 namespace tovi::local {
 
@@ -13,19 +13,14 @@ namespace {
 // In the order a folder's poster is chosen when it holds several.
 constexpr std::array<std::string_view, 3> kFolderArtNames{"folder.jpg", "cover.jpg", "poster.jpg"};
 
-bool IsFolderPath(std::string_view path) {
-  return !path.empty() && (path.back() == '/' || path.back() == '\\');
-}
-
 }  // namespace
 
 std::string FolderArtIn(const std::vector<std::string>& listing) {
   for (std::string_view wanted : kFolderArtNames) {
     for (const std::string& path : listing) {
-      const std::string_view name = FileNameOf(path);
-      // Lengths first: a large folder's names are rarely of the length of any of these.
-      if (name.size() == wanted.size() && !IsFolderPath(path) &&
-          http::SameText(std::string(name), std::string(wanted))) {
+      // The lengths are compared first: a large folder's names are rarely of the length of any of
+      // these.
+      if (text::SameAsciiText(FileNameOf(path), wanted) && !IsFolderPath(path)) {
         return path;
       }
     }

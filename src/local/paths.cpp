@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "platform/ascii.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/utf8.h"
@@ -31,14 +32,12 @@ std::string WithSeparators(std::string path, PathStyle style) {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
 // A name the system takes for a device, wherever it stands: what precedes the first "." (the
 // extension does not matter), trailing blanks ignored, in any letter case.
 bool IsDeviceName(std::string_view name) {
   std::string base(name.substr(0, name.find('.')));
   while (!base.empty() && base.back() == ' ') base.pop_back();
-  for (char& c : base) c = AsciiUpper(c);
+  for (char& c : base) c = text::UpperAscii(c);
   static constexpr std::array<std::string_view, 6> kNamed = {"CON", "PRN", "AUX", "NUL",
                                                              "CONIN$", "CONOUT$"};
   for (std::string_view device : kNamed) {
@@ -85,11 +84,9 @@ std::string RequestFilePath(const std::string& requestPath, PathStyle style,
   return path;
 }
 
-namespace {
-
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-}  // namespace
+bool IsFolderPath(std::string_view path) {
+  return !path.empty() && (path.back() == '/' || path.back() == '\\');
+}
 
 std::string ExtensionOf(std::string_view name) {
   const std::size_t dot = name.rfind('.');
@@ -99,7 +96,7 @@ std::string ExtensionOf(std::string_view name) {
     return std::string();
   }
   std::string extension(name.substr(dot + 1));
-  for (char& c : extension) c = LowerAscii(c);
+  for (char& c : extension) c = text::LowerAscii(c);
   return extension;
 }
 

@@ -33,6 +33,9 @@ bool StaysOnLocalDrives(std::string_view path, PathStyle style);
 std::string RequestFilePath(const std::string& requestPath, PathStyle style,
                             const std::function<bool(const std::string&)>& fileExists);
 
+// Whether a path names a folder, as the listings give one: it ends with a separator ("/" or "\").
+bool IsFolderPath(std::string_view path);
+
 // The extension of a name (after the last ".", none when the dot starts the name), lower case.
 std::string ExtensionOf(std::string_view name);
 // The path without "." and its extension (ExtensionOf's); the whole path when it has none.

@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "local/paths.h"
+#include "platform/ascii.h"
 #include "platform/files.h"
 
 namespace tovi::local {
@@ -48,9 +49,7 @@ bool IsTag(std::string_view tag) {
 // "pt-BR" and "eng_SDH" name "pt" and "eng"; ASCII letters in lower case.
 std::string PrimaryTag(std::string_view tag) {
   std::string primary(tag.substr(0, tag.find_first_of("-_")));
-  for (char& c : primary) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  for (char& c : primary) c = text::LowerAscii(c);
   return primary;
 }
 

@@ -1,5 +1,6 @@
 #include "platform/eight_bit_text.h"
 
+#include "platform/ascii.h"
 #include "platform/utf8.h"
 
 namespace tovi::text {
@@ -161,8 +162,6 @@ constexpr std::array<EightBitCharset, 9> kCharsets{{
         0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9,
     }}},
 }};
-
-char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // "iso-8859_5" reads "ISO88595": locales spell one charset several ways.
 std::string Normalized(std::string_view codeset) {

@@ -12,7 +12,11 @@
 namespace tovi::remote {
 
 namespace {
-// What the folder sync sends the list service: names holding one of these, where it is.
+// What the folder sync sends the list service: names holding one of these, where it is. Not
+// the media types of local/media_types.h, on purpose: the service has always been sent the paths
+// these seven match as text, case and place alike (a folder "x.mkv" and all beneath it; no
+// "FILM.MKV", no ".m4v"), and it and the TV app take that list as it is. The table's test of an
+// extension would send another list.
 constexpr std::array<std::string_view, 7> kSyncedExtensions = {".avi", ".mkv", ".mp4", ".mov",
                                                                ".flv", ".mpeg", ".mp3"};
 }  // namespace

@@ -114,4 +114,9 @@ void StreamBytes(http::TNetPeerThread& thread, std::string_view bytes,
   connection.EndConnection();
 }
 
+void AnswerNotFound(http::TNetHTTPResponseInfo& response) {
+  response.SetResponseCode(404);
+  response.SetBodyText("Not Found");
+}
+
 }  // namespace tovi::server

@@ -41,6 +41,9 @@ void StreamLocalFile(http::TNetPeerThread& thread, const std::string& path,
                      http::TNetHTTPRequestInfo& request, http::TNetHTTPResponseInfo& response,
                      const StreamOptions& options);
 
+// The answer to a request that names no file there is to send: 404 with "Not Found" as its body.
+void AnswerNotFound(http::TNetHTTPResponseInfo& response);
+
 // The same answer with bytes as the body (ranges, HEAD and the notices alike); never throws for
 // the bytes' sake.
 void StreamBytes(http::TNetPeerThread& thread, std::string_view bytes,

@@ -80,8 +80,7 @@ void MediaRequestHandler::Handle(http::TNetPeerThread& thread, http::TNetHTTPReq
   } else {
     // This request's own path, not a re-read of the caption another connection may have set.
     host_.ShowRequestPath("Not Found/" + path);
-    response.SetResponseCode(404);
-    response.SetBodyText("Not Found");
+    AnswerNotFound(response);
   }
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 
 #include "platform/files.h"
@@ -37,6 +38,24 @@ TEST(FolderListing, ListsVisibleEntriesWithFolderMarks) {
   bare.pop_back();
   EXPECT_EQ(ListFolder(bare, fs::kSeparator).size(), 4u);
   EXPECT_TRUE(ListFolder(r + "missing", fs::kSeparator).empty());
+}
+
+// A Browse or a resource request checks its path against the drives: a burst of them reads the
+// list once, and a drive plugged in shows once the interval is over.
+TEST(DriveList, ReadAtMostOncePerIntervalAndFollowsTheDrives) {
+  std::vector<std::string> drives{"C:\\"};
+  int reads = 0;
+  DriveList::Clock::time_point now{};
+  DriveList list([&] { ++reads; return drives; }, std::chrono::milliseconds(2000),
+                 [&] { return now; });
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(list.Roots(), drives);
+  EXPECT_EQ(reads, 1);
+  drives.push_back("E:\\");
+  now += std::chrono::milliseconds(1999);
+  EXPECT_EQ(list.Roots().size(), 1u);
+  now += std::chrono::milliseconds(1);
+  EXPECT_EQ(list.Roots(), drives);
+  EXPECT_EQ(reads, 2);
 }
 
 }  // namespace
