@@ -11,10 +11,10 @@
 #include <string>
 
 #include "http/server/http_server.h"
+#include "local/paths.h"
 #include "server/file_stream.h"
 #include "server/link_extraction.h"
 #include "server/media_host.h"
-#include "local/paths.h"
 
 namespace tovi::server {
 
