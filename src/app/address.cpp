@@ -1,7 +1,8 @@
 #include "app/address.h"
 
 #include <algorithm>
-#include <cctype>
+
+#include "platform/ascii.h"
 
 namespace tovi::app {
 
@@ -12,9 +13,9 @@ std::string& Override() {
   return address;
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
+std::string Lower(std::string s) {
+  for (char& c : s) c = text::LowerAscii(c);
+  return s;
 }
 
 // How the products that make virtual adapters name them: Linux interface names begin so...

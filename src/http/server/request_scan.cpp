@@ -1,7 +1,6 @@
 #include "http/server/request_scan.h"
 
-#include <cctype>
-
+#include "platform/ascii.h"
 #include "platform/process.h"
 
 namespace tovi::http {
@@ -14,7 +13,7 @@ constexpr std::int64_t kReturnMemoryAfterBytes = 4 * 1024 * 1024;
 bool StartsWithName(std::string_view line, std::string_view name) {
   if (line.size() <= name.size() || line[name.size()] != ':') return false;
   for (std::size_t i = 0; i < name.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(line[i])) != name[i]) return false;
+    if (text::LowerAscii(line[i]) != name[i]) return false;
   }
   return true;
 }
