@@ -13,7 +13,6 @@ bool IsContinuation(const std::string& line) {
   return !line.empty() && (line[0] == ' ' || line[0] == '\t');
 }
 
-
 // Whether NameOf(line) is `name`, case aside, without copying the name out: every look-up of a
 // record walks its lines, and a request and its answer make some thirty.
 bool HasName(const std::string& line, const std::string& name) {
