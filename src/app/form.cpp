@@ -21,7 +21,7 @@ TForm1::TForm1(gui::Application& app, FormOptions options)
       fixedAddress_(options.localAddress),
       adapters_(options.adapters ? options.adapters : net::ListAdapters),
       desktop_(std::move(options.desktop)),
-      serverSwitch_(MediaWindowOf(), std::move(options.mediaServerFactory)) {
+      serverSwitch_(MediaWindowOf(), this, std::move(options.mediaServerFactory)) {
   handle_ = app_.Ui().MakeWindow(kApplicationTitle, [this](gui::Message& m) { WndProc(m); });
   pmTreyMenu.Add(N3);
   N3.Add(N4);
@@ -308,10 +308,12 @@ server::MediaWindow TForm1::MediaWindowOf() {
           [this](const std::string& caption) { N3.SetCaption(caption); },
           [this] { return ActiveDevice(); },
           [this](const std::string& device) { SetActiveDevice(device); },
-          {},  // the switch's: where the server listens
-          [this] { desktop_.Awake().StreamStarted(); },
-          [this] { desktop_.Awake().StreamEnded(); }};
+          {}};  // the switch's: where the server listens
 }
+
+// A TV playing keeps the PC awake.
+void TForm1::StreamStarted() { desktop_.Awake().StreamStarted(); }
+void TForm1::StreamEnded() { desktop_.Awake().StreamEnded(); }
 
 void TForm1::pmTreyMenuPopup() {
   ShowAddressChoice(CurrentAddress());

@@ -50,10 +50,12 @@ struct FormOptions {
 // What Ic does with the tray icon.
 enum class IconAction { Add, Delete, Modify };
 
-class TForm1 {
+// The form is told of every file's bytes going out to a player (from connection threads) and
+// keeps the PC awake meanwhile (AwakeKeeper, thread-safe).
+class TForm1 : public server::StreamActivity {
  public:
   explicit TForm1(gui::Application& app, FormOptions options = {});
-  ~TForm1();
+  ~TForm1() override;
   TForm1(const TForm1&) = delete;
   TForm1& operator=(const TForm1&) = delete;
 
@@ -184,6 +186,8 @@ class TForm1 {
   std::vector<std::string> addressItemIds_;  // the adapter each of AddressItems stands for
 
   server::MediaWindow MediaWindowOf();
+  void StreamStarted() override;
+  void StreamEnded() override;
   Desktop desktop_;  // before serverSwitch_: its streams report here
   // Declared last so that it is destroyed first, while the components its handler writes exist.
   MediaServerSwitch serverSwitch_;

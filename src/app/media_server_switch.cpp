@@ -23,11 +23,10 @@ server::MediaWindow ServingAt(server::MediaWindow window, const MediaServerSwitc
 }
 
 dlna::FolderContentOptions TreeOptions(const dlna::DeviceIdentity& device,
-                                       server::MediaHost& host) {
+                                       server::StreamActivity* streams) {
   dlna::FolderContentOptions options = dlna::PlatformFolderContentOptions();
   options.rootTitle = device.friendlyName;
-  options.streamStarted = [&host] { host.StreamStarted(); };
-  options.streamEnded = [&host] { host.StreamEnded(); };
+  options.streams = streams;
   return options;
 }
 
@@ -37,12 +36,14 @@ bool IsEventMethod(const std::string& method) {
 }
 }  // namespace
 
-MediaServerSwitch::MediaServerSwitch(server::MediaWindow window, MediaServerFactory factory)
+MediaServerSwitch::MediaServerSwitch(server::MediaWindow window, server::StreamActivity* streams,
+                                     MediaServerFactory factory)
     : factory_(factory ? std::move(factory) : MediaServerFactory(server::CreateMediaServer)),
       host_(ServingAt(std::move(window), this)),
-      mediaHandler_(std::make_unique<server::MediaRequestHandler>(host_)),
+      mediaHandler_(std::make_unique<server::MediaRequestHandler>(
+          host_, server::PlatformMediaOptions(), streams)),
       device_(dlna::ThisDeviceIdentity()),
-      tree_(std::make_unique<dlna::FolderContent>(TreeOptions(device_, host_))),
+      tree_(std::make_unique<dlna::FolderContent>(TreeOptions(device_, streams))),
       upnpHandler_(std::make_unique<dlna::UpnpRequestHandler>(
           dlna::DeviceFacts{device_.uuid, device_.friendlyName}, *tree_,
           dlna::ServedProtocolInfos())),
@@ -91,7 +92,7 @@ void MediaServerSwitch::Start(const std::string& address) {
   auto server = factory_(address, server::kMediaPort,
                          [this](http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
                                 http::TNetHTTPResponseInfo& response) {
-                           Handle(thread, request, response);
+                           Handle(thread.Connection(), request, response);
                          });
   server->SetExtraMethods(dlna::kEventMethods);
   server->SetActive(true);
@@ -156,17 +157,17 @@ void MediaServerSwitch::UpdateDiscovery() {
   }
 }
 
-void MediaServerSwitch::Handle(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
+void MediaServerSwitch::Handle(http::TNetTCPServerConnection& connection, http::TNetHTTPRequestInfo& request,
                                http::TNetHTTPResponseInfo& response) {
   const bool forTvs = dlna::IsDlnaRequest(request.RequestPath(), request.QueryText());
   if (shownToTvs_ && forTvs) {
-    upnpHandler_->Handle(thread, request, response);
+    upnpHandler_->Handle(connection, request, response);
   } else if (IsEventMethod(request.RequestMethod())) {
     // Only the media-server side takes subscriptions; the app's files never did.
     response.SetResponseCode(501);
     response.SetCloseAfterResponse(true);
   } else {
-    mediaHandler_->Handle(thread, request, response);
+    mediaHandler_->Handle(connection, request, response);
   }
 }
 

@@ -23,11 +23,13 @@
 #include <vector>
 
 #include "dlna/identity.h"
+#include "server/stream_activity.h"
 #include "server/window_host.h"
 
 namespace tovi::http {
 class TNetHTTPServer;
 class TNetPeerThread;
+class TNetTCPServerConnection;
 class TNetHTTPRequestInfo;
 class TNetHTTPResponseInfo;
 }  // namespace tovi::http
@@ -54,8 +56,10 @@ using MediaServerFactory = std::function<std::shared_ptr<http::TNetHTTPServer>(
 class MediaServerSwitch {
  public:
   // window: where requests show (its localAddress is replaced: the playlists' links name
-  // where this switch listens). factory: empty = server::CreateMediaServer.
-  explicit MediaServerSwitch(server::MediaWindow window, MediaServerFactory factory = {});
+  // where this switch listens). streams: told of every file's bytes going out, by both
+  // handlers (may be null). factory: empty = server::CreateMediaServer.
+  MediaServerSwitch(server::MediaWindow window, server::StreamActivity* streams,
+                    MediaServerFactory factory = {});
   ~MediaServerSwitch();
   MediaServerSwitch(const MediaServerSwitch&) = delete;
   MediaServerSwitch& operator=(const MediaServerSwitch&) = delete;
@@ -96,7 +100,7 @@ class MediaServerSwitch {
   void Stop();
   // Discovery on the served address while listening and shown; off otherwise.
   void UpdateDiscovery();
-  void Handle(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
+  void Handle(http::TNetTCPServerConnection& connection, http::TNetHTTPRequestInfo& request,
               http::TNetHTTPResponseInfo& response);
 
   MediaServerFactory factory_;

@@ -25,7 +25,7 @@ std::optional<std::string> CoverPathOf(std::string_view query, const PathRules& 
   return path;
 }
 
-void StreamCover(http::TNetPeerThread& thread, const std::string& path,
+void StreamCover(http::TNetTCPServerConnection& connection, const std::string& path,
                  const media::MediaFacts& facts, http::TNetHTTPRequestInfo& request,
                  http::TNetHTTPResponseInfo& response, server::StreamOptions options) {
   const std::optional<fs::FileStamp> stamp = fs::StampOf(path);
@@ -37,7 +37,7 @@ void StreamCover(http::TNetPeerThread& thread, const std::string& path,
   options.contentType = facts.coverMime.empty() ? "image/jpeg" : facts.coverMime;
   options.partFirst = *facts.coverOffset;
   options.partLength = *facts.coverLength;
-  server::StreamLocalFile(thread, path, request, response, options);
+  server::StreamLocalFile(connection, path, request, response, options);
 }
 
 }  // namespace tovi::dlna

@@ -30,7 +30,7 @@ std::optional<std::string> CoverPathOf(std::string_view query, const PathRules& 
 
 // The cover as the whole answer (GET, HEAD, ranges within it) with its own media type, or 404
 // when the facts hold none inside the file.
-void StreamCover(http::TNetPeerThread& thread, const std::string& path,
+void StreamCover(http::TNetTCPServerConnection& connection, const std::string& path,
                  const media::MediaFacts& facts, http::TNetHTTPRequestInfo& request,
                  http::TNetHTTPResponseInfo& response, server::StreamOptions options);
 

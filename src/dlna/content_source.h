@@ -42,7 +42,7 @@ class ContentSource {
   // file or the picture inside it (GET, HEAD, ranges) or answers 404 for an id that names none.
   // player: the row of who asks (its media types and profiles name the file, its subtitles are
   // served as it reads them).
-  virtual void StreamResource(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
+  virtual void StreamResource(http::TNetTCPServerConnection& connection, http::TNetHTTPRequestInfo& request,
                               http::TNetHTTPResponseInfo& response, const Player& player) = 0;
 };
 

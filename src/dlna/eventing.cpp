@@ -107,7 +107,7 @@ std::int64_t UnixNow() {
 
 }  // namespace
 
-EventPublisher::EventPublisher(EventedState state, EventingLimits limits)
+EventPublisher::EventPublisher(EventedStateReader state, EventingLimits limits)
     : state_(std::move(state)), limits_(limits) {}
 
 EventPublisher::~EventPublisher() {

@@ -56,13 +56,13 @@ struct EventingLimits {
 };
 
 // A service's evented state variables with their values now, in order.
-using EventedState = std::function<std::vector<std::pair<std::string, std::string>>(
+using EventedStateReader = std::function<std::vector<std::pair<std::string, std::string>>(
     const ServiceUrls& service)>;
 
 class EventPublisher {
  public:
   // state: asked on the connection thread when a subscription is made.
-  EventPublisher(EventedState state, EventingLimits limits = {});
+  EventPublisher(EventedStateReader state, EventingLimits limits = {});
   // Ends the senders: the events being sent are aborted, those waiting are dropped.
   ~EventPublisher();
   EventPublisher(const EventPublisher&) = delete;
@@ -119,7 +119,7 @@ class EventPublisher {
   void SendEvents();
   void Send(const Event& event);
 
-  EventedState state_;
+  EventedStateReader state_;
   EventingLimits limits_;
   std::mutex lock_;
   std::vector<Subscription> subscriptions_;

@@ -253,15 +253,14 @@ BrowseResult FolderContent::BrowseRoot(const BrowseRequest& request, const PathR
   return BrowseResult{didl.Document(), size, static_cast<std::uint32_t>(entries.size())};
 }
 
-void FolderContent::StreamResource(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
+void FolderContent::StreamResource(http::TNetTCPServerConnection& connection, http::TNetHTTPRequestInfo& request,
                                    http::TNetHTTPResponseInfo& response, const Player& player) {
   const std::string_view query = request.QueryText();
   if (const auto cover = CoverPathOf(query, RulesOf(options_))) {
     if (cover->empty() || !fs::FileExists(*cover)) return AnswerNotFound(response);
     server::StreamOptions stream;
-    stream.started = options_.streamStarted;
-    stream.ended = options_.streamEnded;
-    return StreamCover(thread, *cover, FactsNow(*facts_, *cover), request, response, stream);
+    stream.activity = options_.streams;
+    return StreamCover(connection, *cover, FactsNow(*facts_, *cover), request, response, stream);
   }
   // "dlna/res/<id>.<extension>": ids hold no ".", so the last one starts the extension.
   const std::string_view prefix = kResourceQueryPrefix;
@@ -281,8 +280,7 @@ void FolderContent::StreamResource(http::TNetPeerThread& thread, http::TNetHTTPR
   if ((!type && !subtitle) || !fs::FileExists(*path)) return AnswerNotFound(response);
 
   server::StreamOptions stream;
-  stream.started = options_.streamStarted;
-  stream.ended = options_.streamEnded;
+  stream.activity = options_.streams;
   if (subtitle) {
     stream.contentType = subtitle->mime;
     stream.extraHeaders.emplace_back("transferMode.dlna.org", TransferModeFor(request, false));
@@ -308,9 +306,9 @@ void FolderContent::StreamResource(http::TNetPeerThread& thread, http::TNetHTTPR
     }
   }
   if (subtitle) {
-    return subtitles_->Stream(thread, *path, request, response, stream, player.subtitleBom);
+    return subtitles_->Stream(connection, *path, request, response, stream, player.subtitleBom);
   }
-  server::StreamLocalFile(thread, *path, request, response, stream);
+  server::StreamLocalFile(connection, *path, request, response, stream);
 }
 
 }  // namespace tovi::dlna

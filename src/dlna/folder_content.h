@@ -35,6 +35,7 @@
 #include "dlna/folder_listing.h"
 #include "dlna/object_ids.h"
 #include "platform/media_folders.h"
+#include "server/stream_activity.h"
 #include "local/paths.h"
 
 namespace tovi::dlna {
@@ -58,7 +59,7 @@ struct FolderContentOptions {
   int largeAnswerWaitMs = 10000;
   // Told when a resource's bytes begin to go out and when they have stopped (see StreamOptions):
   // the PC is kept awake meanwhile. Either may be empty.
-  std::function<void()> streamStarted, streamEnded;
+  server::StreamActivity* streams = nullptr;  // told of each resource's bytes going out
   // Where the files' facts come from and how long an answer waits for them.
   FactsCacheOptions facts;
   // How folders are read and their listings kept for the pages that follow.
@@ -78,7 +79,7 @@ class FolderContent : public ContentSource {
 
   BrowseResult Browse(const BrowseRequest& request, const std::string& baseUrl) override;
   std::uint32_t SystemUpdateId() override { return updateId_; }
-  void StreamResource(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
+  void StreamResource(http::TNetTCPServerConnection& connection, http::TNetHTTPRequestInfo& request,
                       http::TNetHTTPResponseInfo& response, const Player& player) override;
 
  private:

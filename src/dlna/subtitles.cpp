@@ -41,25 +41,25 @@ std::int64_t ConversionRoom(std::int64_t size) {
 SubtitleServer::SubtitleServer(SubtitleServingLimits limits)
     : limits_(limits), room_(limits.maxHeldBytes, 0) {}
 
-void SubtitleServer::Stream(http::TNetPeerThread& thread, const std::string& path,
+void SubtitleServer::Stream(http::TNetTCPServerConnection& connection, const std::string& path,
                             http::TNetHTTPRequestInfo& request,
                             http::TNetHTTPResponseInfo& response,
                             const server::StreamOptions& options, bool withBom) {
   const std::int64_t size = fs::FileSize(path);
   if (size < 0 || static_cast<std::uint64_t>(size) > kMaxConvertedSubtitleBytes) {
-    return server::StreamLocalFile(thread, path, request, response, options);
+    return server::StreamLocalFile(connection, path, request, response, options);
   }
   const server::SharedRoom::Held room =
-      room_.Take(thread.Peer(), ConversionRoom(size), limits_.roomWaitMs,
-                 [&thread] { return thread.Connection().Aborted(); });
+      room_.Take(request.RemoteAddress(), ConversionRoom(size), limits_.roomWaitMs,
+                 [&connection] { return connection.Aborted(); });
   std::optional<std::string> text;
   if (room) {
     // Read to at most the size the room was taken for: a file that grew since goes as it is.
     const std::optional<std::string> bytes = ReadUpTo(path, static_cast<std::uint64_t>(size));
     if (bytes) text = SubtitleTextAsUtf8(*bytes, withBom, text::LegacyTextToUtf8);
   }
-  if (!text) return server::StreamLocalFile(thread, path, request, response, options);
-  server::StreamBytes(thread, *text, request, response, options);
+  if (!text) return server::StreamLocalFile(connection, path, request, response, options);
+  server::StreamBytes(connection, *text, request, response, options);
 }
 
 }  // namespace tovi::dlna

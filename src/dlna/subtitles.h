@@ -32,7 +32,7 @@ class SubtitleServer {
 
   // Answers a GET or HEAD of the subtitle at path with its text in UTF-8 (a UTF-8 BOM first when
   // withBom): Content-Length and ranges are the converted text's. Throws as StreamLocalFile does.
-  void Stream(http::TNetPeerThread& thread, const std::string& path,
+  void Stream(http::TNetTCPServerConnection& connection, const std::string& path,
               http::TNetHTTPRequestInfo& request, http::TNetHTTPResponseInfo& response,
               const server::StreamOptions& options, bool withBom);
 

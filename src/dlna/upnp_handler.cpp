@@ -32,7 +32,7 @@ UpnpRequestHandler::UpnpRequestHandler(DeviceFacts device, ContentSource& conten
           [this](const ServiceUrls& service) { return EventedState(service); },
           options_.eventing)) {}
 
-void UpnpRequestHandler::Handle(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
+void UpnpRequestHandler::Handle(http::TNetTCPServerConnection& connection, http::TNetHTTPRequestInfo& request,
                                 http::TNetHTTPResponseInfo& response) {
   const std::string& query = request.QueryText();
   const std::string& method = request.RequestMethod();
@@ -42,7 +42,7 @@ void UpnpRequestHandler::Handle(http::TNetPeerThread& thread, http::TNetHTTPRequ
   };
   const bool resource = startsWith(kResourceQueryPrefix) || startsWith(kArtQueryPrefix);
   if (resource && read) {
-    return state_.content.StreamResource(thread, request, response,
+    return state_.content.StreamResource(connection, request, response,
                                          PlayerOf(request.HeaderLines()));
   }
   response.SetServer(options_.serverHeader);
@@ -65,7 +65,7 @@ void UpnpRequestHandler::Handle(http::TNetPeerThread& thread, http::TNetHTTPRequ
     }
     if (query == service.control) {
       if (method != "POST") return refuse("POST");
-      return AnswerControl(service, thread, request, response);
+      return AnswerControl(service, connection, request, response);
     }
     if (query == service.events) {
       if (method != "SUBSCRIBE" && method != "UNSUBSCRIBE") return refuse("SUBSCRIBE, UNSUBSCRIBE");
@@ -81,7 +81,7 @@ void UpnpRequestHandler::AnswerDocument(const std::string& xml,
   response.SetBodyText(xml);
 }
 
-void UpnpRequestHandler::AnswerControl(const ServiceUrls& service, http::TNetPeerThread& thread,
+void UpnpRequestHandler::AnswerControl(const ServiceUrls& service, http::TNetTCPServerConnection& connection,
                                        http::TNetHTTPRequestInfo& request,
                                        http::TNetHTTPResponseInfo& response) {
   if (request.FormText().size() > kMaxSoapBodyBytes) {
@@ -91,7 +91,7 @@ void UpnpRequestHandler::AnswerControl(const ServiceUrls& service, http::TNetPee
   }
   response.SetContentType(kXmlContentType);
   response.CustomHeaders().Add("EXT:");
-  const http::TNetSocketHandle& local = thread.Connection().Binding();
+  const http::TNetSocketHandle& local = connection.Binding();
   const std::string baseUrl = http::BaseUrl(local.IP(), local.Port());
   try {
     const SoapAction action = ParseSoapAction(request.FormText());

@@ -52,12 +52,12 @@ class UpnpRequestHandler {
                      std::vector<std::string> sourceProtocolInfo, UpnpHandlerOptions options = {});
 
   // Exceptions only from StreamResource (the engine's 500); the rest is answered here.
-  void Handle(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
+  void Handle(http::TNetTCPServerConnection& connection, http::TNetHTTPRequestInfo& request,
               http::TNetHTTPResponseInfo& response);
 
  private:
   void AnswerDocument(const std::string& xml, http::TNetHTTPResponseInfo& response);
-  void AnswerControl(const ServiceUrls& service, http::TNetPeerThread& thread,
+  void AnswerControl(const ServiceUrls& service, http::TNetTCPServerConnection& connection,
                      http::TNetHTTPRequestInfo& request, http::TNetHTTPResponseInfo& response);
   // The out arguments of one action, by its service's table; throws UpnpError.
   SoapArguments Perform(const ServiceUrls& service, const ActionCall& call);

@@ -21,10 +21,10 @@ class EAbort : public std::runtime_error {
 class StreamingNotice {
  public:
   explicit StreamingNotice(const StreamOptions& options) : options_(options) {
-    if (options_.started) options_.started();
+    if (options_.activity) options_.activity->StreamStarted();
   }
   ~StreamingNotice() {
-    if (options_.ended) options_.ended();
+    if (options_.activity) options_.activity->StreamEnded();
   }
   StreamingNotice(const StreamingNotice&) = delete;
   StreamingNotice& operator=(const StreamingNotice&) = delete;
@@ -73,7 +73,7 @@ bool IsHead(const http::TNetHTTPRequestInfo& request) {
 
 }  // namespace
 
-void StreamLocalFile(http::TNetPeerThread& thread, const std::string& path,
+void StreamLocalFile(http::TNetTCPServerConnection& connection, const std::string& path,
                      http::TNetHTTPRequestInfo& request, http::TNetHTTPResponseInfo& response,
                      const StreamOptions& options) {
   std::unique_ptr<fs::ReadOnlyFile> file;
@@ -92,7 +92,6 @@ void StreamLocalFile(http::TNetPeerThread& thread, const std::string& path,
   std::uint64_t first = 0, length = 0;
   SendHead(size, request, response, options, &first, &length);
   if (IsHead(request)) return;
-  auto& connection = thread.Connection();
   if (length > 0) {
     const StreamingNotice streaming(options);
     connection.WriteFileRange(file->NativeHandle(), options.partFirst + first, length);
@@ -100,13 +99,12 @@ void StreamLocalFile(http::TNetPeerThread& thread, const std::string& path,
   connection.EndConnection();
 }
 
-void StreamBytes(http::TNetPeerThread& thread, std::string_view bytes,
+void StreamBytes(http::TNetTCPServerConnection& connection, std::string_view bytes,
                  http::TNetHTTPRequestInfo& request, http::TNetHTTPResponseInfo& response,
                  const StreamOptions& options) {
   std::uint64_t first = 0, length = 0;
   SendHead(bytes.size(), request, response, options, &first, &length);
   if (IsHead(request)) return;
-  auto& connection = thread.Connection();
   if (length > 0) {
     const StreamingNotice streaming(options);
     connection.Write(bytes.substr(first, length));

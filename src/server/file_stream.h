@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "http/server/http_server.h"
+#include "server/stream_activity.h"
 
 namespace tovi::server {
 
@@ -27,9 +28,8 @@ struct StreamOptions {
   std::string contentType = kStreamContentType;
   // Header lines after Accept-Ranges and Content-Range, in this order, never folded.
   std::vector<std::pair<std::string, std::string>> extraHeaders;
-  // Told when a body's bytes begin to go out, and when they have stopped (sent, cut off or
-  // failed): each start has one end, on the same thread. A HEAD or a 416 sends no bytes.
-  std::function<void()> started, ended;
+  // Told of a body's start and end (none for a HEAD or a 416, which send no bytes); may be null.
+  StreamActivity* activity = nullptr;
   // A part of the file answered as if it were the whole (a picture inside a song): its first
   // byte and its length, which must lie inside the file ("Operation aborted" when not).
   std::uint64_t partFirst = 0;
@@ -37,7 +37,7 @@ struct StreamOptions {
 };
 
 // The custom header lines the response held before are dropped: a file's answer has its own.
-void StreamLocalFile(http::TNetPeerThread& thread, const std::string& path,
+void StreamLocalFile(http::TNetTCPServerConnection& connection, const std::string& path,
                      http::TNetHTTPRequestInfo& request, http::TNetHTTPResponseInfo& response,
                      const StreamOptions& options);
 
@@ -46,7 +46,7 @@ void AnswerNotFound(http::TNetHTTPResponseInfo& response);
 
 // The same answer with bytes as the body (ranges, HEAD and the notices alike); never throws for
 // the bytes' sake.
-void StreamBytes(http::TNetPeerThread& thread, std::string_view bytes,
+void StreamBytes(http::TNetTCPServerConnection& connection, std::string_view bytes,
                  http::TNetHTTPRequestInfo& request, http::TNetHTTPResponseInfo& response,
                  const StreamOptions& options);
 

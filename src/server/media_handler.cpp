@@ -53,7 +53,7 @@ MediaHandlerOptions PlatformMediaOptions() {
   return o;
 }
 
-void MediaRequestHandler::Handle(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
+void MediaRequestHandler::Handle(http::TNetTCPServerConnection& connection, http::TNetHTTPRequestInfo& request,
                                  http::TNetHTTPResponseInfo& response) {
   const std::string& requestPath = request.RequestPath();
   // The last path looked up on the disk, and what was found: where it is the one taken, it is
@@ -70,9 +70,9 @@ void MediaRequestHandler::Handle(http::TNetPeerThread& thread, http::TNetHTTPReq
   host_.ShowRequestPath(path);
 
   if (isFile) {
-    StreamFile(thread, path, request, response);
+    StreamFile(connection, path, request, response);
   } else if (requestPath == "/parserlink") {
-    AnswerParserLink(thread, request, response);
+    AnswerParserLink(connection, request, response);
   } else if (requestPath == "/treeview") {
     AnswerTreeview(request, response);
   } else if (requestPath == kTestPagePath) {
@@ -88,13 +88,12 @@ bool MediaRequestHandler::IsLocalFile(const std::string& path) const {
   return !path.empty() && local::StaysOnLocalDrives(path, options_.pathStyle) && fs::FileExists(path);
 }
 
-void MediaRequestHandler::StreamFile(http::TNetPeerThread& thread, const std::string& path,
+void MediaRequestHandler::StreamFile(http::TNetTCPServerConnection& connection, const std::string& path,
                                      http::TNetHTTPRequestInfo& request,
                                      http::TNetHTTPResponseInfo& response) {
   StreamOptions options;
-  options.started = [this] { host_.StreamStarted(); };
-  options.ended = [this] { host_.StreamEnded(); };
-  StreamLocalFile(thread, path, request, response, options);
+  options.activity = streams_;
+  StreamLocalFile(connection, path, request, response, options);
 }
 
 void MediaRequestHandler::AnswerTreeview(http::TNetHTTPRequestInfo& request,
@@ -120,11 +119,11 @@ void MediaRequestHandler::AnswerTreeview(http::TNetHTTPRequestInfo& request,
   response.SetBodyText(body);
 }
 
-void MediaRequestHandler::AnswerParserLink(http::TNetPeerThread& thread,
+void MediaRequestHandler::AnswerParserLink(http::TNetTCPServerConnection& connection,
                                            http::TNetHTTPRequestInfo& request,
                                            http::TNetHTTPResponseInfo& response) {
   const std::vector<std::string> pieces = SplitByChars(FirstParam(request), MakeCharSet("|"));
-  const Abandoned abandoned = [&thread] { return thread.Connection().Aborted(); };
+  const Abandoned abandoned = [&connection] { return connection.Aborted(); };
   response.SetResponseCode(200);
   std::unique_ptr<HeldAnswer> answer;
   {

@@ -46,28 +46,32 @@ MediaHandlerOptions PlatformMediaOptions();
 
 class MediaRequestHandler {
  public:
-  explicit MediaRequestHandler(MediaHost& host, MediaHandlerOptions options = PlatformMediaOptions())
+  // streams: told of each file's bytes going out (may be null).
+  explicit MediaRequestHandler(MediaHost& host, MediaHandlerOptions options = PlatformMediaOptions(),
+                               StreamActivity* streams = nullptr)
       : host_(host),
+        streams_(streams),
         options_(options),
         pageSlots_(options.pageLimits.maxPagesAtOnce, options.pageLimits.maxPagesPerPeer),
         answerRoom_(options.maxAnswerBytesAtOnce, options.maxAnswerBytesPerPeer) {}
 
   // Exceptions leave it for the engine's 500 answer: "Operation aborted" for a file that exists
   // but cannot be opened, "List index out of bounds (0)" for a playlist or link without a query.
-  void Handle(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
+  void Handle(http::TNetTCPServerConnection& connection, http::TNetHTTPRequestInfo& request,
               http::TNetHTTPResponseInfo& response);
 
  private:
-  void StreamFile(http::TNetPeerThread& thread, const std::string& path,
+  void StreamFile(http::TNetTCPServerConnection& connection, const std::string& path,
                   http::TNetHTTPRequestInfo& request, http::TNetHTTPResponseInfo& response);
   void AnswerTreeview(http::TNetHTTPRequestInfo& request, http::TNetHTTPResponseInfo& response);
-  void AnswerParserLink(http::TNetPeerThread& thread, http::TNetHTTPRequestInfo& request,
+  void AnswerParserLink(http::TNetTCPServerConnection& connection, http::TNetHTTPRequestInfo& request,
                         http::TNetHTTPResponseInfo& response);
   void AnswerTest(http::TNetHTTPRequestInfo& request, http::TNetHTTPResponseInfo& response);
   // Nothing from the network reaches the file system unless it stays on the local drives.
   bool IsLocalFile(const std::string& path) const;
 
   MediaHost& host_;
+  StreamActivity* streams_;
   MediaHandlerOptions options_;
   SharedRoom pageSlots_;   // one each
   SharedRoom answerRoom_;  // their bytes

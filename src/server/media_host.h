@@ -24,10 +24,6 @@ class MediaHost {
   virtual bool AnnounceDevice(const std::string& device, const std::string& deviceCaption) = 0;
   // The PC's address as the playlists' URLs name it ("" when the lookup fails).
   virtual std::string LocalAddress() = 0;
-  // A file's bytes begin to go out, and have stopped (sent, cut off or failed): each start is
-  // followed by one end on the same thread. The window keeps the PC awake in between.
-  virtual void StreamStarted() {}
-  virtual void StreamEnded() {}
 };
 
 }  // namespace tovi::server

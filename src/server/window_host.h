@@ -20,8 +20,6 @@ struct MediaWindow {
   std::function<std::string()> activeDevice;
   std::function<void(const std::string&)> setActiveDevice;
   std::function<std::string()> localAddress;
-  std::function<void()> streamStarted;  // may be empty
-  std::function<void()> streamEnded;    // may be empty
 };
 
 class WindowMediaHost : public MediaHost {
@@ -38,12 +36,6 @@ class WindowMediaHost : public MediaHost {
     return true;
   }
   std::string LocalAddress() override { return window_.localAddress(); }
-  void StreamStarted() override {
-    if (window_.streamStarted) window_.streamStarted();
-  }
-  void StreamEnded() override {
-    if (window_.streamEnded) window_.streamEnded();
-  }
 
  private:
   MediaWindow window_;

@@ -51,7 +51,7 @@ class PostersAndCovers : public ::testing::Test {
     server_ = server::CreateMediaServer(
         "127.0.0.1", 0,
         [this](http::TNetPeerThread& t, http::TNetHTTPRequestInfo& rq, http::TNetHTTPResponseInfo& rs) {
-          handler_->Handle(t, rq, rs);
+          handler_->Handle(t.Connection(), rq, rs);
         });
     server_->SetActive(true);
     port_ = static_cast<std::uint16_t>(server_->Bindings()[0].Port());

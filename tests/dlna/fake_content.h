@@ -25,7 +25,7 @@ class FakeContent : public ContentSource {
     return out;
   }
   std::uint32_t SystemUpdateId() override { return kUpdateId; }
-  void StreamResource(http::TNetPeerThread&, http::TNetHTTPRequestInfo& request,
+  void StreamResource(http::TNetTCPServerConnection&, http::TNetHTTPRequestInfo& request,
                       http::TNetHTTPResponseInfo& response, const Player& player) override {
     response.SetBodyText("resource " + request.QueryText() + " for " + player.family);
   }

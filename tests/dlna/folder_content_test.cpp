@@ -182,8 +182,7 @@ class FolderContentTest : public ::testing::Test {
     const std::string drive = dir_.Folder();
     options.drives = [drive] { return std::vector<std::string>{drive}; };
     options.mediaFolders = nullptr;
-    options.streamStarted = [this] { ++streamsStarted_; };
-    options.streamEnded = [this] { ++streamsEnded_; };
+    options.streams = &streams_;
     change(options);
     content_.emplace(std::move(options));
   }
@@ -224,7 +223,7 @@ class FolderContentTest : public ::testing::Test {
   tovi::testing::TempDir dir_;
   std::optional<FolderContent> content_;
   PathRules rules_;
-  std::atomic<int> streamsStarted_{0}, streamsEnded_{0};
+  tovi::testing::FakeMediaHost streams_{"192.0.2.7"};  // counts the streams
 };
 
 // Names XML must escape and names in Cyrillic; "<>\"" only where the file system allows them.
@@ -526,9 +525,9 @@ class FolderContentStreaming : public FolderContentTest {
         "127.0.0.1", 0,
         [this](http::TNetPeerThread& t, http::TNetHTTPRequestInfo& rq, http::TNetHTTPResponseInfo& rs) {
           if (IsDlnaRequest(rq.RequestPath(), rq.QueryText())) {
-            content_->StreamResource(t, rq, rs, PlayerOf(rq.HeaderLines()));
+            content_->StreamResource(t.Connection(), rq, rs, PlayerOf(rq.HeaderLines()));
           } else {
-            app_.Handle(t, rq, rs);
+            app_.Handle(t.Connection(), rq, rs);
           }
         });
     server_->SetActive(true);
@@ -603,8 +602,8 @@ TEST_F(FolderContentStreaming, StreamsRangesWithTheItemsTypeAndDlnaHeadersWhenAs
     if (!c.body.empty()) ++bodies;
   }
   // The PC is kept awake for each body sent, as for the app's files.
-  EXPECT_TRUE(testing::WaitUntil([&] { return streamsEnded_ == bodies; }, 5000));
-  EXPECT_EQ(streamsStarted_, bodies);
+  EXPECT_TRUE(testing::WaitUntil([&] { return streams_.streamsEnded == bodies; }, 5000));
+  EXPECT_EQ(streams_.streamsStarted, bodies);
 
   // A HEAD's head is the GET's.
   const auto get = testing::Get(port_, Target(film, "mkv"), "Range: bytes=100-199\r\n" + features);

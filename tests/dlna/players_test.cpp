@@ -26,7 +26,7 @@ class PersonaServer {
       : content_(Options(dir_)),
         handler_({"0b6e4c1a-0000-4000-8000-00000000abcd", "PC"}, content_, ServedProtocolInfos()),
         engine_([this](http::TNetPeerThread& t, http::TNetHTTPRequestInfo& rq,
-                       http::TNetHTTPResponseInfo& rs) { handler_.Handle(t, rq, rs); },
+                       http::TNetHTTPResponseInfo& rs) { handler_.Handle(t.Connection(), rq, rs); },
                 [](http::TNetHTTPServer& s) { s.SetExtraMethods(kEventMethods); }) {}
 
   std::uint16_t Port() const { return engine_.Port(); }

@@ -48,7 +48,7 @@ class UpnpServer {
       : handler_({"0b6e4c1a-0000-4000-8000-00000000abcd", kFriendlyName}, content_,
                  {"http-get:*:video/mp4:*", "http-get:*:audio/mpeg:*"}, TestOptions()),
         engine_([this](http::TNetPeerThread& t, http::TNetHTTPRequestInfo& rq,
-                       http::TNetHTTPResponseInfo& rs) { handler_.Handle(t, rq, rs); },
+                       http::TNetHTTPResponseInfo& rs) { handler_.Handle(t.Connection(), rq, rs); },
                 [](http::TNetHTTPServer& s) { s.SetExtraMethods(kEventMethods); }) {}
   std::uint16_t Port() const { return engine_.Port(); }
 

@@ -26,7 +26,7 @@ class MediaServer {
                        const server::PageFetchLimits& pageLimits = {})
       : handler_(host_, WithPageLimits(pageLimits)),
         engine_([this](http::TNetPeerThread& t, http::TNetHTTPRequestInfo& q,
-                       http::TNetHTTPResponseInfo& r) { handler_.Handle(t, q, r); },
+                       http::TNetHTTPResponseInfo& r) { handler_.Handle(t.Connection(), q, r); },
                 [&limits](http::TNetHTTPServer& s) { s.SetLimits(limits); }) {}
   std::uint16_t Port() { return engine_.Port(); }
   http::TNetHTTPServer& Engine() { return engine_.Engine(); }

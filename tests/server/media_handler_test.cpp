@@ -53,14 +53,14 @@ class MediaHandler : public ::testing::Test {
   void SetUp() override {
     server_ = CreateMediaServer("127.0.0.1", 0,
                                 [this](http::TNetPeerThread& t, http::TNetHTTPRequestInfo& rq,
-                                       http::TNetHTTPResponseInfo& rs) { handler_.Handle(t, rq, rs); });
+                                       http::TNetHTTPResponseInfo& rs) { handler_.Handle(t.Connection(), rq, rs); });
     server_->SetActive(true);
     port_ = static_cast<std::uint16_t>(server_->Bindings()[0].Port());
   }
   void TearDown() override { server_->SetActive(false); }
 
   FakeMediaHost window_{kAddress};
-  MediaRequestHandler handler_{window_};
+  MediaRequestHandler handler_{window_, PlatformMediaOptions(), &window_};
   std::shared_ptr<http::TNetHTTPServer> server_;
   std::uint16_t port_ = 0;
   tovi::testing::TempDir dir_;
@@ -353,7 +353,7 @@ class HandlerServer {
                          std::int64_t maxAnswerBytes = MediaHandlerOptions().maxAnswerBytesAtOnce)
       : handler_(window_, WithLimits(limits, maxAnswerBytes)),
         engine_([this](http::TNetPeerThread& t, http::TNetHTTPRequestInfo& rq,
-                       http::TNetHTTPResponseInfo& rs) { handler_.Handle(t, rq, rs); }) {}
+                       http::TNetHTTPResponseInfo& rs) { handler_.Handle(t.Connection(), rq, rs); }) {}
   std::uint16_t Port() const { return engine_.Port(); }
   http::TNetHTTPServer& Engine() { return engine_.Engine(); }
   FakeMediaHost& Window() { return window_; }

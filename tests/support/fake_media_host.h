@@ -8,10 +8,11 @@
 #include <utility>
 
 #include "server/media_host.h"
+#include "server/stream_activity.h"
 
 namespace tovi::testing {
 
-class FakeMediaHost : public server::MediaHost {
+class FakeMediaHost : public server::MediaHost, public server::StreamActivity {
  public:
   // localAddress: what the playlists link to.
   explicit FakeMediaHost(std::string localAddress) : localAddress_(std::move(localAddress)) {}

@@ -52,7 +52,7 @@ bool TNetCustomHTTPServer::CallHandler(TNetPeerThread& thread, TNetHTTPRequestIn
 bool TNetCustomHTTPServer::Answer(TNetPeerThread& thread, TNetHTTPRequestInfo& request,
                                   bool mayKeep) {
   TNetHTTPResponseInfo response(thread.Connection());
-  response.SetCloseAfterResponse(!keepAlive_ || !mayKeep);
+  response.SetCloseAfterResponse(!keepConnectionsOpen_ || !mayKeep);
   response.headRequest_ = request.RequestMethod() == "HEAD";
   if (!Trim(serverSoftware_).empty()) response.SetServerSoftware(serverSoftware_);
   if (!CallHandler(thread, request, response)) return true;
@@ -70,7 +70,7 @@ bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, const TNetReques
   if (!Answers(parts.method)) {
     conn.ClearReadDeadline();
     if (OnCommandOther) OnCommandOther(thread, parts.method, parts.target, parts.version);
-    return !keepAlive_;
+    return !keepConnectionsOpen_;
   }
   TNetHTTPRequestInfo request;
   request.SetRequestLine(line, parts, conn.Binding().PeerIP());

@@ -52,8 +52,8 @@ class TNetCustomHTTPServer : public TNetTCPServer {
 
   TNetCustomHTTPServer();
 
-  bool KeepAlive() const { return keepAlive_; }
-  void SetKeepAlive(bool on) { keepAlive_ = on; }
+  bool KeepAlive() const { return keepConnectionsOpen_; }
+  void SetKeepAlive(bool on) { keepConnectionsOpen_ = on; }
   bool ParseParams() const { return parseParams_; }
   void SetParseParams(bool on) { parseParams_ = on; }
   const std::string& ServerSoftware() const { return serverSoftware_; }
@@ -94,7 +94,7 @@ class TNetCustomHTTPServer : public TNetTCPServer {
   bool ReadsHeaderLines(std::string_view requestLine) const;
   bool Answers(const std::string& method) const;
 
-  bool keepAlive_ = false;
+  bool keepConnectionsOpen_ = false;
   bool parseParams_ = true;
   std::string serverSoftware_;
   std::vector<std::string> extraMethods_;

@@ -28,7 +28,7 @@ std::string ClassNameOf(const std::exception& e) {
 TNetPeerThread::TNetPeerThread(TNetTCPServer& server,
                                std::unique_ptr<TNetTCPServerConnection> connection)
     : server_(server),
-      keepAlive_(server.weak_from_this().lock()),
+      serverHeld_(server.weak_from_this().lock()),
       connection_(std::move(connection)),
       peer_(connection_ ? connection_->Binding().PeerIP() : std::string()) {}
 
@@ -109,7 +109,7 @@ void TNetPeerThread::ExecuteStep() {
 void TNetPeerThread::Finish() {
   // Declared first, so released last: when this is the server's last holder, the server (and
   // with it this object) goes here, after everything else this thread does.
-  const std::shared_ptr<TNetTCPServer> keep = std::move(keepAlive_);
+  const std::shared_ptr<TNetTCPServer> keep = std::move(serverHeld_);
   TNetTCPServer& server = server_;
   Stop();
   if (server.OnDisconnect) {

@@ -88,7 +88,7 @@ class TNetPeerThread : public TNetTurn {
   void Finish();
 
   TNetTCPServer& server_;
-  std::shared_ptr<TNetTCPServer> keepAlive_;  // from its making until the connection has ended
+  std::shared_ptr<TNetTCPServer> serverHeld_;  // from its making until the connection has ended
   std::unique_ptr<TNetTCPServerConnection> connection_;
   const std::string peer_;
   std::atomic<bool> stopped_{false};
