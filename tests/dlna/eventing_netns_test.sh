@@ -22,19 +22,8 @@ flood=70          # more than the table held before devices had shares of their 
 event_limit=3     # seconds: the initial event's delay is half a second
 event_wait=8      # seconds the TV waits for it at most
 
-work=$(mktemp -d)
-chmod 755 "$work"
-server_pid=
-cleanup() {
-  dlna_server_end
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  echo "  server output:"; sed 's/^/    /' "$work/server.txt" 2>/dev/null | tail -30
-  exit 1
-}
+pair_test_start
+fail() { pair_fail "$@"; }
 
 hostile_lan_layout
 mkdir -p "$work/media" "$work/state"

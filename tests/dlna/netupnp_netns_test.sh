@@ -28,19 +28,8 @@ netns_enter "$0" "$@"
 perl -MNet::UPnP::ControlPoint -e 1 2>/dev/null ||
   { echo "FAIL: Net::UPnP is missing (libnet-upnp-perl, scripts/setup.sh test)"; exit 1; }
 
-work=$(mktemp -d)
-chmod 755 "$work"
-server_pid=
-cleanup() {
-  dlna_server_end
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  echo "  server output:"; sed 's/^/    /' "$work/server.txt" 2>/dev/null | tail -30
-  exit 1
-}
+pair_test_start
+fail() { pair_fail "$@"; }
 
 # ---- the media: a season of small "films", one of some size to fetch, short real videos in
 # the containers TVs play and the folder's poster ----

@@ -20,22 +20,8 @@ readers=${PARSERLINK_READERS:-4}
 page_port=8080
 tv_seconds_most=5  # the room's wait is 10 s: an answer that waited for it comes later
 
-work=$(mktemp -d)
-chmod 755 "$work"
-server_pid= pages_pid= readers_pid=
-cleanup() {
-  [ -n "$readers_pid" ] && kill "$readers_pid" 2>/dev/null
-  [ -n "$pages_pid" ] && kill "$pages_pid" 2>/dev/null
-  dlna_server_end
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  echo "  server output:"; sed 's/^/    /' "$work/server.txt" 2>/dev/null | tail -20
-  exit 1
-}
+pair_test_start
+fail() { pair_fail "$@"; }
 
 hostile_lan_layout
 mkdir -p "$work/state" "$work/media" "$work/pages"
@@ -45,7 +31,7 @@ printf '<html><b>for the tv</b></html>' >"$work/pages/tv.html"
 
 dlna_pair_up || fail "the devices' adapter could not be made"
 python3 "$here/../support/lan_devices.py" serve-pages "$nas" "$page_port" "$work/pages" >"$work/pages.txt" 2>&1 &
-pages_pid=$!
+pair_test_pids+=($!)
 dlna_server_start "$work/state" "$work/media" "$work/server.txt" "$@" || fail "the server's namespace was not made"
 server_test() { curl -sf --interface "$tv" -m 2 -o /dev/null "http://$pair_server:8027/test"; }
 netns_wait_for 20 server_test || fail "the server did not answer the TV within 20 s"
@@ -58,6 +44,7 @@ mkfifo "$work/hold"
 python3 "$here/../support/lan_devices.py" hold-answers "$attacker" "$pair_server:8027" \
   "/parserlink?http://$nas:$page_port/big.html" "$readers" 4 <"$work/hold" >"$work/readers.txt" 2>&1 &
 readers_pid=$!
+pair_test_pids+=("$readers_pid")
 exec 3>"$work/hold"
 readers_begun() { grep -q '^begun' "$work/readers.txt"; }
 netns_wait_for 30 readers_begun || { cat "$work/readers.txt"; fail "the attacker's readers did not connect"; }

@@ -24,6 +24,28 @@ hostile_lan_layout() {
   attacker=192.168.1.7 tv=192.168.1.8 nas=192.168.1.9 router=192.168.1.1 vpn_far=10.8.0.1
 }
 
+# pair_test_start: a namespace test's start: $work, a fresh folder (755: the server may run as
+# another user), removed at exit after the server and the processes listed in pair_test_pids
+# are stopped. pair_fail MESSAGE: says it with the server's last output and exits 1.
+pair_test_pids=()
+pair_test_start() {
+  work=$(mktemp -d) && chmod 755 "$work" || exit 1
+  server_pid=
+  trap pair_test_end EXIT
+}
+pair_test_end() {
+  local pid
+  for pid in "${pair_test_pids[@]}"; do kill "$pid" 2>/dev/null; done
+  dlna_server_end
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+pair_fail() {
+  echo "FAIL: $*"
+  echo "  server output:"; sed 's/^/    /' "$work/server.txt" 2>/dev/null | tail -30
+  exit 1
+}
+
 # dlna_pair_up: a fresh pair (a server namespace that ended took its end, and so the pair, along).
 dlna_pair_up() {
   ip link del dlna1 2>/dev/null

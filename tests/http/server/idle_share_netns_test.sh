@@ -22,19 +22,8 @@ flood=${IDLE_FLOOD:-4300}
 # own (4,096), not one the open-file limit lowered.
 ulimit -n 8192 || { echo "FAIL: the open-file limit could not be raised to 8192"; exit 1; }
 
-work=$(mktemp -d)
-chmod 755 "$work"
-server_pid=
-cleanup() {
-  dlna_server_end
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  echo "  server output:"; sed 's/^/    /' "$work/server.txt" 2>/dev/null | tail -20
-  exit 1
-}
+pair_test_start
+fail() { pair_fail "$@"; }
 
 hostile_lan_layout
 mkdir -p "$work/state" "$work/media"
