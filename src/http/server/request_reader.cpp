@@ -95,8 +95,28 @@ bool TNetRequestReader::WaitIdleForBody(TNetPeerThread& thread) const {
 }
 
 std::string TNetRequestReader::ReadRequestLine(TNetTCPServerConnection& conn) const {
-  SetAsideAfterHead(conn);
-  return conn.ReadLn();
+  TNetRequestProgress& progress = conn.Request();
+  std::string& in = conn.InputBuffer();
+  if (progress.scan.Current() == TNetHeadScan::State::Complete) {
+    const std::size_t head = progress.scan.HeadBytes();
+    progress.head.assign(in, 0, head);
+    in.erase(0, head);
+    progress.headRead = 0;
+  }
+  return NextHeadLine(conn);
+}
+
+std::string TNetRequestReader::NextHeadLine(TNetTCPServerConnection& conn) {
+  TNetRequestProgress& progress = conn.Request();
+  if (progress.head.empty()) return conn.ReadLn();
+  // The scan found every line within its bounds and the empty line that ends the head.
+  const std::size_t lf = progress.head.find('\n', progress.headRead);
+  if (lf == std::string::npos) return {};
+  std::size_t end = lf;
+  if (end > progress.headRead && progress.head[end - 1] == '\r') --end;
+  std::string line = progress.head.substr(progress.headRead, end - progress.headRead);
+  progress.headRead = lf + 1;
+  return line;
 }
 
 void TNetRequestReader::ReadHead(TNetTCPServerConnection& conn, TNetHTTPRequestInfo& request,
@@ -104,7 +124,7 @@ void TNetRequestReader::ReadHead(TNetTCPServerConnection& conn, TNetHTTPRequestI
   const TNetHeadBounds bounds = HeadBounds(conn);
   int lines = 0;
   for (;;) {
-    std::string line = conn.ReadLn();
+    std::string line = NextHeadLine(conn);
     if (line.empty()) break;
     headBytes += line.size() + 2;
     if (bounds.Exceeded(++lines, headBytes)) throw ENetHTTPRequestHeadTooLarge();
@@ -112,7 +132,6 @@ void TNetRequestReader::ReadHead(TNetTCPServerConnection& conn, TNetHTTPRequestI
     request.HeaderLines().Add(line);
   }
   conn.ClearReadDeadline();
-  RestoreAfterHead(conn);
   request.ProcessHeaders();
 }
 
@@ -171,29 +190,6 @@ void TNetRequestReader::EndRequest(TNetTCPServerConnection& conn) {
   std::string& in = conn.InputBuffer();
   if (in.capacity() > kKeptInputBytes) std::string(in).swap(in);
   conn.Request().Reset();
-}
-
-void TNetRequestReader::SetAsideAfterHead(TNetTCPServerConnection& conn) {
-  TNetRequestProgress& progress = conn.Request();
-  std::string& in = conn.InputBuffer();
-  if (progress.scan.Current() != TNetHeadScan::State::Complete) return;
-  const std::size_t head = progress.scan.HeadBytes();
-  // Read line by line, a head with a large body behind it would move the body at every line.
-  if (in.size() <= head) return;
-  progress.afterHead.assign(in, head, std::string::npos);
-  in.resize(head);
-}
-
-void TNetRequestReader::RestoreAfterHead(TNetTCPServerConnection& conn) {
-  std::string& aside = conn.Request().afterHead;
-  if (aside.empty()) return;
-  std::string& in = conn.InputBuffer();
-  if (in.empty()) {
-    in.swap(aside);
-  } else {
-    in += aside;
-  }
-  std::string().swap(aside);
 }
 
 }  // namespace tovi::http

@@ -59,8 +59,8 @@ class TNetRequestReader {
   // A POST without a length: until the peer closes its side.
   void ReadBodyToClose(TNetTCPServerConnection& conn, TStream& stream) const;
   // Sets the bytes past a scanned head aside while its lines are read, and back after.
-  static void SetAsideAfterHead(TNetTCPServerConnection& conn);
-  static void RestoreAfterHead(TNetTCPServerConnection& conn);
+  // The next line of the request: from the head the scan found complete, else off the input.
+  static std::string NextHeadLine(TNetTCPServerConnection& conn);
 
   const TNetServerLimits& limits_;
   const std::shared_ptr<TNetBodyBudget>& budget_;  // the server's, made at its activation

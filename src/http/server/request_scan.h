@@ -109,13 +109,17 @@ struct TNetRequestProgress {
   bool bodyTimed = false;  // bodyDeadline set: the head is complete and a body is awaited
   Clock::time_point bodyDeadline{};
   TNetBodyBytes body;      // held for the bytes of the body buffered or read so far
-  std::string afterHead;   // the bytes past the head, set aside while its lines are read
+  // A head the scan found complete, taken off the input in one piece; its lines are read from
+  // here (headRead: how far), so the bytes behind it move once, not at every line.
+  std::string head;
+  std::size_t headRead = 0;
 
   void Reset() {
     scan.Reset();
     bodyTimed = false;
     body.Release();
-    std::string().swap(afterHead);
+    head.clear();
+    headRead = 0;
   }
 };
 
