@@ -6,6 +6,7 @@
 #include <shellapi.h>
 
 #include "platform/firewall.h"
+#include "platform/win32/netsh_rule.h"
 #include "platform/win32/wide.h"
 
 namespace tovi::firewall {
@@ -95,15 +96,6 @@ bool ReadRules(INetFwPolicy2* policy, std::vector<Rule>* rules) {
   return false;
 }
 
-// netsh.exe of the system's own folder: started by bare name, the search would look in the
-// program's folder (and the current one) first, and run, elevated, whatever lies there.
-std::wstring SystemNetsh() {
-  wchar_t folder[MAX_PATH] = {};
-  const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return L"";
-  return std::wstring(folder, length) + L"\\netsh.exe";
-}
-
 class WindowsFirewall : public Firewall {
  public:
   std::optional<State> Read() override {
@@ -141,25 +133,33 @@ class WindowsFirewall : public Firewall {
       if ((profiles & bit) == 0) continue;
       profileList += (profileList.empty() ? "" : ",") + std::string(name);
     }
-    const std::wstring netsh = SystemNetsh();
-    if (profileList.empty() || netsh.empty()) return false;
-    // The TVs are on the PC's own networks: the rule lets in nobody from beyond them.
-    const std::wstring parameters = text::Utf8ToWide(
-        "advfirewall firewall add rule name=\"" + ruleName + "\" dir=in action=allow program=\"" +
-        program + "\" enable=yes profile=" + profileList + " protocol=TCP localport=" +
-        std::to_string(port) + " remoteip=localsubnet");
+    const NetshCommand netsh = AllowRuleCommand(ruleName, program, port, profileList);
+    if (profileList.empty() || netsh.file.empty()) return false;
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOASYNC;
     info.lpVerb = L"runas";
-    info.lpFile = netsh.c_str();
-    info.lpParameters = parameters.c_str();
+    info.lpFile = netsh.file.c_str();
+    info.lpParameters = netsh.parameters.c_str();
     info.nShow = SW_HIDE;
     return ShellExecuteExW(&info) != FALSE;
   }
 };
 
 }  // namespace
+
+NetshCommand AllowRuleCommand(const std::string& ruleName, const std::string& program, int port,
+                              const std::string& profileList) {
+  NetshCommand command;
+  wchar_t folder[MAX_PATH] = {};
+  const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+  if (length > 0 && length < MAX_PATH) command.file = std::wstring(folder, length) + L"\\netsh.exe";
+  command.parameters = text::Utf8ToWide(
+      "advfirewall firewall add rule name=\"" + ruleName + "\" dir=in action=allow program=\"" +
+      program + "\" enable=yes profile=" + profileList + " protocol=TCP localport=" +
+      std::to_string(port) + " remoteip=localsubnet");
+  return command;
+}
 
 std::unique_ptr<Firewall> SystemFirewall() { return std::make_unique<WindowsFirewall>(); }
 

@@ -14,6 +14,7 @@
 #include "platform/identity.h"
 #include "platform/process.h"
 #include "platform/regional.h"
+#include "platform/win32/netsh_rule.h"
 #include "platform/win32/wide.h"
 #include "support/temp_dir.h"
 
@@ -90,6 +91,20 @@ TEST(ProcessStart, CriticalErrorBoxesAreOffAndNumbersUseTheUsersSeparator) {
 TEST(MachineId, IsTheGuidWindowsKeeps) {
   const std::regex guid("[0-9a-fA-F]{8}(-[0-9a-fA-F]{4}){3}-[0-9a-fA-F]{12}");
   EXPECT_TRUE(std::regex_match(machine::MachineId(), guid)) << machine::MachineId();
+}
+
+// The firewall rule is made by an elevated netsh: the system's own, never one lying in the
+// program's folder, and for the PC's own networks only.
+TEST(FirewallRule, IsTheSystemsNetshForTheLocalSubnetOnly) {
+  const firewall::NetshCommand command =
+      firewall::AllowRuleCommand("Remote Toviplayer", "C:\\Tovi\\tovi.exe", 8027, "private");
+  wchar_t system[MAX_PATH] = {};
+  const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+  ASSERT_GT(length, 0u);
+  EXPECT_EQ(command.file, std::wstring(system, length) + L"\\netsh.exe");
+  const std::string parameters = text::WideToUtf8(command.parameters);
+  EXPECT_NE(parameters.find(" localport=8027 "), std::string::npos) << parameters;
+  EXPECT_TRUE(parameters.ends_with(" remoteip=localsubnet")) << parameters;
 }
 
 }  // namespace
