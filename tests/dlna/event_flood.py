@@ -10,10 +10,14 @@ request, 10 s for the event before the flood, WAIT seconds for the one after it)
 
 Usage: event_flood.py SERVER ATTACKER TV COUNT LIMIT WAIT
 """
+import os
 import socket
 import sys
 import threading
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from lan_devices import read_head  # noqa: E402
 
 PORT = 8027
 REQUEST_SECONDS = 5
@@ -41,13 +45,8 @@ def callback(server, events):
     while True:
         connection, _ = server.accept()
         connection.settimeout(REQUEST_SECONDS)
-        data = b""
+        data = read_head(connection)
         try:
-            while b"\r\n\r\n" not in data:
-                chunk = connection.recv(65536)
-                if not chunk:
-                    break
-                data += chunk
             for line in data.decode("latin-1").split("\r\n"):
                 if line.upper().startswith("SID:"):
                     events[line[4:].strip()] = time.monotonic()
@@ -63,12 +62,7 @@ def subscribe(server, source, path, headers):
     try:
         s.sendall((f"SUBSCRIBE /?{path} HTTP/1.1\r\nHost: {server}:{PORT}\r\n{headers}"
                    "Connection: close\r\n\r\n").encode())
-        data = b""
-        while b"\r\n\r\n" not in data:
-            chunk = s.recv(65536)
-            if not chunk:
-                break
-            data += chunk
+        data = read_head(s)
     finally:
         s.close()
     lines = data.decode("latin-1").split("\r\n")

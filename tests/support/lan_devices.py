@@ -34,6 +34,20 @@ FLOOD_SETTLE_S = 1.0        # no connection closed for this long: the server is 
 FLOOD_LIMIT_S = 20          # the whole wait for the server to settle after the flood
 
 
+def read_head(s):
+    """The bytes s sends up to its head's end (or its close, or its time-out): a head at most."""
+    head = b""
+    try:
+        while b"\r\n\r\n" not in head:
+            piece = s.recv(65536)
+            if not piece:
+                break
+            head += piece
+    except OSError:
+        pass
+    return head
+
+
 def connect(source, server, receive_buffer=None):
     host, port = server.rsplit(":", 1)
     s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
@@ -111,15 +125,7 @@ def flood(tv_source, attacker_source, server, count):
         return 1
     tv.sendall(b"\r\n")
     tv.settimeout(5)
-    answer = b""
-    try:
-        while b"\r\n\r\n" not in answer:
-            piece = tv.recv(4096)
-            if not piece:
-                break
-            answer += piece
-    except OSError:
-        pass
+    answer = read_head(tv)
     if answer.startswith(b"HTTP/1.1 200"):
         print("tv: answered %.1f s after it opened" % (time.monotonic() - tv_opened), flush=True)
         return 0
