@@ -76,18 +76,6 @@ TNetCookies ParseCookies(const TNetHeaderList& headers) {
 
 }  // namespace
 
-bool SplitRequestLine(std::string_view line, TNetRequestLine* out) {
-  const std::size_t lastSpace = line.rfind(' ');
-  if (lastSpace == std::string_view::npos) return false;
-  out->version = line.substr(lastSpace + 1);
-  const std::string_view rest = line.substr(0, lastSpace);
-  const std::size_t firstSpace = rest.find(' ');
-  out->method = UpperCase(std::string(rest.substr(0, firstSpace)));
-  out->target = firstSpace == std::string_view::npos ? std::string_view()
-                                                     : rest.substr(firstSpace + 1);
-  return true;
-}
-
 void TNetHTTPRequestInfo::ProcessHeaders() {
   TNetRequestHeaderInfo::ProcessHeaders();
 }

@@ -13,6 +13,7 @@
 
 #include "http/header_info.h"
 #include "http/stream.h"
+#include "http/server/request_scan.h"
 
 namespace tovi::http {
 
@@ -24,17 +25,6 @@ class TNetCookieRC {
   std::string CookieText() const { return Name + "=" + Value; }
 };
 using TNetCookies = std::vector<TNetCookieRC>;
-
-// A request line's parts: the method in upper case, the target (it may hold spaces; empty
-// without one), the text after the last space.
-struct TNetRequestLine {
-  std::string method;
-  std::string target;
-  std::string version;
-};
-
-// False when the line has no space: the loop then fails with "Error in parsing command.".
-bool SplitRequestLine(std::string_view line, TNetRequestLine* out);
 
 class TNetHTTPRequestInfo : public TNetRequestHeaderInfo {
  public:

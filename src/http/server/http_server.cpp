@@ -24,11 +24,6 @@ bool TNetCustomHTTPServer::Answers(const std::string& method) const {
          std::find(extraMethods_.begin(), extraMethods_.end(), method) != extraMethods_.end();
 }
 
-bool TNetCustomHTTPServer::ReadsHeaderLines(std::string_view requestLine) const {
-  TNetRequestLine parts;
-  return SplitRequestLine(requestLine, &parts) && Answers(parts.method);
-}
-
 std::unique_ptr<TStream> TNetCustomHTTPServer::PostStream(TNetPeerThread& thread) {
   std::unique_ptr<TStream> stream;
   if (OnCreatePostStream) OnCreatePostStream(thread, stream);
@@ -63,10 +58,8 @@ bool TNetCustomHTTPServer::Answer(TNetPeerThread& thread, TNetHTTPRequestInfo& r
 }
 
 bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, const TNetRequestReader& reader,
-                                        const std::string& line) {
+                                        const std::string& line, const TNetRequestLine& parts) {
   TNetTCPServerConnection& conn = thread.Connection();
-  TNetRequestLine parts;
-  if (!SplitRequestLine(line, &parts)) throw ENetHTTPErrorParsingCommand();
   if (!Answers(parts.method)) {
     conn.ClearReadDeadline();
     if (OnCommandOther) OnCommandOther(thread, parts.method, parts.target, parts.version);
@@ -90,15 +83,17 @@ bool TNetCustomHTTPServer::ServeRequest(TNetPeerThread& thread, const TNetReques
 
 bool TNetCustomHTTPServer::DoExecute(TNetPeerThread& thread) {
   TNetTCPServerConnection& conn = thread.Connection();
-  const TNetRequestReader reader(Limits(), bodyBudget_, [this](std::string_view line) {
-    return ReadsHeaderLines(line);
+  const TNetRequestReader reader(Limits(), bodyBudget_, [this](const TNetRequestLine& parts) {
+    return Answers(parts.method);
   });
   try {
     for (;;) {
       reader.BeginRequest(conn);
       if (reader.WaitIdleForRequest(thread)) return true;
-      const std::string line = reader.ReadRequestLine(conn);
-      const bool closeAfter = ServeRequest(thread, reader, line);
+      std::string line;
+      TNetRequestLine parts;
+      if (!reader.ReadRequestLine(conn, line, parts)) throw ENetHTTPErrorParsingCommand();
+      const bool closeAfter = ServeRequest(thread, reader, line, parts);
       TNetRequestReader::EndRequest(conn);
       // A handler that closed the connection itself ends it as a close would.
       if (closeAfter || !conn.Connected()) break;

@@ -81,7 +81,7 @@ class TNetCustomHTTPServer : public TNetTCPServer {
  private:
   // One request; returns the close-after flag.
   bool ServeRequest(TNetPeerThread& thread, const TNetRequestReader& reader,
-                    const std::string& line);
+                    const std::string& line, const TNetRequestLine& parts);
   // The handler's turn and the response; returns the response's close-after flag. mayKeep:
   // whether the request lets its connection stay open (keep_alive.h, and no body left unread).
   bool Answer(TNetPeerThread& thread, TNetHTTPRequestInfo& request, bool mayKeep);
@@ -90,8 +90,6 @@ class TNetCustomHTTPServer : public TNetTCPServer {
                    TNetHTTPResponseInfo& response);
   // The stream OnCreatePostStream supplies for a body; none without the hook.
   std::unique_ptr<TStream> PostStream(TNetPeerThread& thread);
-  // Whether the loop reads header lines after this request line: one it answers itself.
-  bool ReadsHeaderLines(std::string_view requestLine) const;
   bool Answers(const std::string& method) const;
 
   bool keepConnectionsOpen_ = false;

@@ -21,15 +21,6 @@ constexpr int kFirstBytesWaitMs = 2;
 // keep its thread from the others in line.
 constexpr int kReceivesPerTurn = 64;
 
-// Whether the head at the front of `in` is a POST's, read as the request loop reads its method
-// (SplitRequestLine), so that both agree on which bodies are read.
-bool HeadIsPost(std::string_view in) {
-  std::string_view line = in.substr(0, in.find('\n'));
-  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-  TNetRequestLine parts;
-  return SplitRequestLine(line, &parts) && parts.method == "POST";
-}
-
 }  // namespace
 
 void TNetRequestReader::BeginRequest(TNetTCPServerConnection& conn) const {
@@ -73,7 +64,11 @@ bool TNetRequestReader::WaitIdleForBody(TNetPeerThread& thread) const {
   std::string& in = conn.InputBuffer();
   // Only a POST body of known length is waited for so; any other is the reading's to handle.
   const std::int64_t length = progress.scan.ContentLength();
-  if (length <= 0 || length > limits_.maxRequestBodyBytes || !HeadIsPost(in)) return false;
+  // The method as the request loop will read it: the scan's split serves both.
+  const TNetRequestLine* line = progress.scan.RequestLine();
+  if (length <= 0 || length > limits_.maxRequestBodyBytes || !line || line->method != "POST") {
+    return false;
+  }
   if (!progress.bodyTimed) {
     // Held in full from the start, as the reading will hold it: a body that could not be held
     // is refused before its bytes are waited for.
@@ -94,7 +89,8 @@ bool TNetRequestReader::WaitIdleForBody(TNetPeerThread& thread) const {
   return true;
 }
 
-std::string TNetRequestReader::ReadRequestLine(TNetTCPServerConnection& conn) const {
+bool TNetRequestReader::ReadRequestLine(TNetTCPServerConnection& conn, std::string& line,
+                                        TNetRequestLine& parts) const {
   TNetRequestProgress& progress = conn.Request();
   std::string& in = conn.InputBuffer();
   if (progress.scan.Current() == TNetHeadScan::State::Complete) {
@@ -103,7 +99,13 @@ std::string TNetRequestReader::ReadRequestLine(TNetTCPServerConnection& conn) co
     in.erase(0, head);
     progress.headRead = 0;
   }
-  return NextHeadLine(conn);
+  line = NextHeadLine(conn);
+  // Nothing was taken off the input since the scan began at its front: a line it split is this.
+  if (const TNetRequestLine* scanned = progress.scan.RequestLine()) {
+    parts = *scanned;
+    return true;
+  }
+  return SplitRequestLine(line, &parts);
 }
 
 std::string TNetRequestReader::NextHeadLine(TNetTCPServerConnection& conn) {

@@ -27,10 +27,10 @@ namespace tovi::http {
 
 class TNetRequestReader {
  public:
-  // readsHeaderLines(requestLine): whether header lines follow that request line (one the loop
-  // answers); for any other line only the line is read.
+  // readsHeaderLines(parts): whether header lines follow a request line of these parts (one the
+  // loop answers); for any other line only the line is read.
   TNetRequestReader(const TNetServerLimits& limits, const std::shared_ptr<TNetBodyBudget>& budget,
-                    std::function<bool(std::string_view)> readsHeaderLines)
+                    TNetHeadScan::ReadsHeaderLines readsHeaderLines)
       : limits_(limits), budget_(budget), readsHeaderLines_(std::move(readsHeaderLines)) {}
 
   // Starts a new request's head deadline, unless a head waited for without a thread keeps the
@@ -39,7 +39,10 @@ class TNetRequestReader {
   // True when the connection now waits idle for the rest of the head or the POST body: the loop
   // then returns at once. False (always, without a pool) when reading goes on in this turn.
   bool WaitIdleForRequest(TNetPeerThread& thread) const;
-  std::string ReadRequestLine(TNetTCPServerConnection& conn) const;
+  // The request line and its parts (split once: by the scan, when it looked); false when the
+  // line has no space.
+  bool ReadRequestLine(TNetTCPServerConnection& conn, std::string& line,
+                       TNetRequestLine& parts) const;
   // The header lines into the record, then its header fields; headBytes: the request line's.
   void ReadHead(TNetTCPServerConnection& conn, TNetHTTPRequestInfo& request,
                 std::size_t headBytes) const;
@@ -58,13 +61,12 @@ class TNetRequestReader {
   void ReadBodyBytes(TNetTCPServerConnection& conn, std::int64_t length, TStream& stream) const;
   // A POST without a length: until the peer closes its side.
   void ReadBodyToClose(TNetTCPServerConnection& conn, TStream& stream) const;
-  // Sets the bytes past a scanned head aside while its lines are read, and back after.
   // The next line of the request: from the head the scan found complete, else off the input.
   static std::string NextHeadLine(TNetTCPServerConnection& conn);
 
   const TNetServerLimits& limits_;
   const std::shared_ptr<TNetBodyBudget>& budget_;  // the server's, made at its activation
-  std::function<bool(std::string_view)> readsHeaderLines_;
+  TNetHeadScan::ReadsHeaderLines readsHeaderLines_;
 };
 
 }  // namespace tovi::http

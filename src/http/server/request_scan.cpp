@@ -1,5 +1,6 @@
 #include "http/server/request_scan.h"
 
+#include "http/header_list.h"
 #include "platform/ascii.h"
 #include "platform/process.h"
 
@@ -33,9 +34,20 @@ std::int64_t CountValue(std::string_view value) {
 
 }  // namespace
 
-TNetHeadScan::State TNetHeadScan::Scan(
-    std::string_view in, const TNetHeadBounds& bounds,
-    const std::function<bool(std::string_view)>& readsHeaderLines) {
+bool SplitRequestLine(std::string_view line, TNetRequestLine* out) {
+  const std::size_t lastSpace = line.rfind(' ');
+  if (lastSpace == std::string_view::npos) return false;
+  out->version = line.substr(lastSpace + 1);
+  const std::string_view rest = line.substr(0, lastSpace);
+  const std::size_t firstSpace = rest.find(' ');
+  out->method = UpperCase(std::string(rest.substr(0, firstSpace)));
+  out->target = firstSpace == std::string_view::npos ? std::string_view()
+                                                     : rest.substr(firstSpace + 1);
+  return true;
+}
+
+TNetHeadScan::State TNetHeadScan::Scan(std::string_view in, const TNetHeadBounds& bounds,
+                                       const ReadsHeaderLines& readsHeaderLines) {
   while (state_ == State::Incomplete) {
     const std::size_t from = searched_ < in.size() ? searched_ : in.size();
     const std::size_t lf = in.find('\n', from);
@@ -58,10 +70,13 @@ TNetHeadScan::State TNetHeadScan::Scan(
 }
 
 void TNetHeadScan::TakeLine(std::string_view line, const TNetHeadBounds& bounds,
-                            const std::function<bool(std::string_view)>& readsHeaderLines) {
-  if (lines_ == 0 && !readsHeaderLines(line)) {
-    state_ = State::ReadNow;
-    return;
+                            const ReadsHeaderLines& readsHeaderLines) {
+  if (lines_ == 0) {
+    lineSplit_ = SplitRequestLine(line, &requestLine_);
+    if (!lineSplit_ || !readsHeaderLines(requestLine_)) {
+      state_ = State::ReadNow;
+      return;
+    }
   }
   if (lines_ > 0 && line.empty()) {
     headBytes_ = lineStart_;

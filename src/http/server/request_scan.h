@@ -18,6 +18,17 @@
 
 namespace tovi::http {
 
+// A request line's parts: the method in upper case, the target (it may hold spaces; empty
+// without one), the text after the last space.
+struct TNetRequestLine {
+  std::string method;
+  std::string target;
+  std::string version;
+};
+
+// False when the line has no space: the loop then fails with "Error in parsing command.".
+bool SplitRequestLine(std::string_view line, TNetRequestLine* out);
+
 // Bounds a head is read within; past one, reading refuses it (the connection closes).
 struct TNetHeadBounds {
   std::size_t maxLineBytes;
@@ -39,13 +50,19 @@ class TNetHeadScan {
     ReadNow,     // over a bound, or a line without header lines: reading decides at once
   };
 
+  // readsHeaderLines(parts): whether header lines follow a request line of these parts.
+  using ReadsHeaderLines = std::function<bool(const TNetRequestLine&)>;
+
   // For the next request: what follows in the buffer is its first byte.
   void Reset() { *this = TNetHeadScan(); }
   // Looks at `in` past what it looked at before (the caller only appends between calls until
-  // Reset). readsHeaderLines(requestLine): whether header lines follow that request line.
+  // Reset). The request line is split once, here; a line without a space reads at once.
   State Scan(std::string_view in, const TNetHeadBounds& bounds,
-             const std::function<bool(std::string_view)>& readsHeaderLines);
+             const ReadsHeaderLines& readsHeaderLines);
   State Current() const { return state_; }
+  // The parts of the request line at the front of the input, once the scan has split it; null
+  // before, or when it had no space.
+  const TNetRequestLine* RequestLine() const { return lineSplit_ ? &requestLine_ : nullptr; }
   std::size_t HeadBytes() const { return headBytes_; }
   // The Content-Length the head announced (-1: none, or not a plain number).
   std::int64_t ContentLength() const { return contentLength_; }
@@ -54,7 +71,7 @@ class TNetHeadScan {
 
  private:
   void TakeLine(std::string_view line, const TNetHeadBounds& bounds,
-                const std::function<bool(std::string_view)>& readsHeaderLines);
+                const ReadsHeaderLines& readsHeaderLines);
 
   State state_ = State::Incomplete;
   std::size_t lineStart_ = 0;  // where the line being received begins
@@ -64,6 +81,8 @@ class TNetHeadScan {
   int lines_ = 0;
   std::int64_t contentLength_ = -1;
   std::size_t examined_ = 0;
+  TNetRequestLine requestLine_;
+  bool lineSplit_ = false;
 };
 
 // The memory all request bodies held at once may take together; a body that would pass it is

@@ -295,7 +295,7 @@ TEST(Limits, AHeadTrickledByteByByteIsLookedAtOnce) {
   for (char c : head) {
     in += c;
     const bool last = in.size() == head.size();
-    ASSERT_EQ(scan.Scan(in, bounds, [](std::string_view) { return true; }),
+    ASSERT_EQ(scan.Scan(in, bounds, [](const TNetRequestLine&) { return true; }),
               last ? TNetHeadScan::State::Complete : TNetHeadScan::State::Incomplete);
   }
   EXPECT_EQ(scan.HeadBytes(), head.size());
