@@ -410,6 +410,11 @@ long long SendFile(SocketHandle s, std::intptr_t nativeFileHandle, std::uint64_t
     if (n > 0) {
       sent += static_cast<std::uint64_t>(n);
       stallEnd = Clock::now() + std::chrono::milliseconds(stallMs);
+      // A short send filled the queue. Another call now would fail only after reading the
+      // file's next pages into the kernel's pipe and dropping them: wait for room first.
+      if (static_cast<std::uint64_t>(n) < piece && sent < count) {
+        error = WaitForRoom(fd, stallMs, stallEnd);
+      }
     } else if (n == 0) {
       break;  // the file ended early
     } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
