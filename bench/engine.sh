@@ -70,12 +70,17 @@ server_cpu_us() {  # side
 }
 per_request() { awk -v u="$1" -v n="$2" 'BEGIN { if (n + 0 > 0 && u != "") printf "%.1f", u / n }'; }
 record() {  # side key result-line server-cpu-us
-  local f
+  local f requests client_cpu
   for f in rps mbps p50_ms p99_ms failures; do
     echo "$1 $2 $f $(field $f "$3")" >>"$samples"
   done
-  echo "$1 $2 server_us $(per_request "$4" "$(field requests "$3")")" >>"$samples"
-  echo "$1 $2 client_us $(per_request "$(field cpu_us "$3")" "$(field requests "$3")")" >>"$samples"
+  requests=$(field requests "$3")
+  client_cpu=$(field cpu_us "$3")
+  echo "$1 $2 server_us $(per_request "$4" "$requests")" >>"$samples"
+  echo "$1 $2 client_us $(per_request "$client_cpu" "$requests")" >>"$samples"
+  if [[ -n $client_cpu ]]; then
+    echo "$1 $2 both_us $(per_request $(($4 + client_cpu)) "$requests")" >>"$samples"
+  fi
 }
 measure() {  # side key command...
   local side=$1 key=$2 r before
@@ -134,13 +139,17 @@ row() {  # label key measure decimals
   echo "| $1 | $o | $a | $(ratio "$(median ours "$2" "$3" "$4")" "$(median anchor "$2" "$3" "$4")") |"
 }
 
-# A load's rows: its rate and its latency, then the processor time per request of the server
-# and of the load client (the client's, in the columns of the server it loaded).
+# A load's rows: its rate and its latency, then the processor time per request of the server,
+# of the load client (the client's, in the columns of the server it loaded) and of both. On
+# loopback a segment's delivery is charged to the process whose system call sends it: a server
+# that queues a whole range at once has the client's acknowledgements send most of it, in the
+# client's time. Their sum is what the machine paid, wherever the kernel counted it.
 load_rows() {  # label key rate rate-name latency latency-name
   row "$1 ($4)" "$2" "$3" 0
   row "$1 ($6)" "$2" "$5" 3
   row "$1 (server CPU us/request)" "$2" server_us 1
   row "$1 (load client CPU us/request)" "$2" client_us 1
+  row "$1 (server + load client CPU us/request)" "$2" both_us 1
 }
 
 {
