@@ -17,7 +17,7 @@ netns_enter "$0" "$@"
 [ $# -gt 0 ] || { echo "FAIL: no server command"; exit 1; }
 python=/usr/bin/python3
 [ -x "$python" ] || { echo "FAIL: $python is missing (python3)"; exit 1; }
-command -v curl >/dev/null || { echo "FAIL: curl is missing"; exit 1; }
+netns_need curl
 flood=70          # more than the table held before devices had shares of their own
 event_limit=3     # seconds: the initial event's delay is half a second
 event_wait=8      # seconds the TV waits for it at most

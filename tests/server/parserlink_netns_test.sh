@@ -15,9 +15,7 @@ here=$(dirname "$(realpath "$0")")
 source "$here/../support/netns_lan.sh"
 source "$here/../support/netns_pair.sh"
 netns_enter "$0" "$@"
-for tool in curl python3; do
-  command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (curl, python3)"; exit 1; }
-done
+netns_need curl python3
 
 work=$(mktemp -d)
 chmod 755 "$work"

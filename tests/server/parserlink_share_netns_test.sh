@@ -13,9 +13,7 @@ source "$here/../support/netns_pair.sh"
 netns_enter "$0" "$@"
 
 [ $# -gt 0 ] || { echo "FAIL: no server command"; exit 1; }
-for tool in python3 curl; do
-  command -v $tool >/dev/null || { echo "FAIL: $tool is missing (scripts/setup.sh test)"; exit 1; }
-done
+netns_need python3 curl
 readers=${PARSERLINK_READERS:-4}
 page_port=8080
 tv_seconds_most=5  # the room's wait is 10 s: an answer that waited for it comes later

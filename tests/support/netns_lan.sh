@@ -11,6 +11,14 @@ netns_enter() {
   TOVI_NETNS=1 exec unshare --net --mount bash "$@"
 }
 
+# netns_need TOOL...: each tool on PATH, else the test fails naming the one missing.
+netns_need() {
+  local tool
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (scripts/setup.sh test)"; exit 1; }
+  done
+}
+
 # netns_adapters: Docker's bridge, a VirtualBox host-only bridge (each with a port, so they
 # are up), a VPN tap, a link-local leftover, then the LAN adapter with the default route.
 netns_adapters() {

@@ -14,9 +14,7 @@ source "$here/../../support/netns_pair.sh"
 netns_enter "$0" "$@"
 
 [ $# -gt 0 ] || { echo "FAIL: no server command"; exit 1; }
-for tool in python3 curl; do
-  command -v $tool >/dev/null || { echo "FAIL: $tool is missing (scripts/setup.sh test)"; exit 1; }
-done
+netns_need python3 curl
 flood=${IDLE_FLOOD:-4300}
 # Handles for the flood, the attacker's and the server's: the server's waiting bound is then its
 # own (4,096), not one the open-file limit lowered.
