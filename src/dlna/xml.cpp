@@ -17,6 +17,13 @@ bool IsAllowedByte(char c) {
   return b >= 0x20 || c == '\t' || c == '\n' || c == '\r';
 }
 
+// Whether U+FFFE or U+FFFF starts at s[pos]. XML forbids both even raw, and XmlEscape writes
+// them as U+FFFD: a reader that took them would read what cannot be written back.
+bool NoncharacterAt(std::string_view s, std::size_t pos) {
+  return s.size() - pos >= 3 && s[pos] == '\xEF' && s[pos + 1] == '\xBF' &&
+         (s[pos + 2] == '\xBE' || s[pos + 2] == '\xBF');
+}
+
 bool IsNameByte(char c) {
   const auto b = static_cast<unsigned char>(c);
   if (b >= 0x80) return true;  // any UTF-8 sequence: names in other scripts
@@ -173,6 +180,7 @@ class Reader {
       }
       if (c == '<') Fail("'<' in an attribute value");
       if (!IsAllowedByte(c)) Fail("control byte");
+      if (NoncharacterAt(doc_, pos_)) Fail("forbidden character");
       if (c == '&') {
         Entity(value);
       } else {
@@ -268,6 +276,7 @@ class Reader {
         Entity(element.text);
       } else if (c != '<') {
         if (!IsAllowedByte(c)) Fail("control byte");
+        if (NoncharacterAt(doc_, pos_)) Fail("forbidden character");
         element.text += c;
         ++pos_;
       } else if (LooksAt("</")) {
@@ -283,8 +292,9 @@ class Reader {
       } else if (LooksAt("<![CDATA[")) {
         pos_ += 9;
         const std::string_view data = Through("]]>", "CDATA section");
-        for (const char d : data) {
-          if (!IsAllowedByte(d)) Fail("control byte");
+        for (std::size_t i = 0; i < data.size(); ++i) {
+          if (!IsAllowedByte(data[i])) Fail("control byte");
+          if (NoncharacterAt(data, i)) Fail("forbidden character");
         }
         element.text += data;
       } else if (LooksAt("<?")) {

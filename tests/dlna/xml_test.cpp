@@ -92,6 +92,10 @@ TEST(XmlReader, RefusesWhatIsNotXmlWithinItsBounds) {
       "<a>&#12a;</a>",
       std::string("<a>\x01</a>"),
       std::string("<a>\0</a>", 8),
+      // U+FFFE and U+FFFF, which no XML may carry, raw as by reference.
+      "<a>\xEF\xBF\xBF</a>",
+      "<a v=\"b\xEF\xBF\xBE\"/>",
+      "<a><![CDATA[\xEF\xBF\xBF]]></a>",
       "<!DOCTYPE a [<!ENTITY e \"x\">]><a>&e;</a>",
       "<a><!DOCTYPE a></a>",
       "<a><!-- open</a>",
