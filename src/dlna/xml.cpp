@@ -11,17 +11,17 @@ namespace {
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-// Bytes XML allows in character data: no control bytes save TAB, LF and CR.
-bool IsAllowedByte(char c) {
-  const auto b = static_cast<unsigned char>(c);
-  return b >= 0x20 || c == '\t' || c == '\n' || c == '\r';
-}
-
-// Whether U+FFFE or U+FFFF starts at s[pos]. XML forbids both even raw, and XmlEscape writes
-// them as U+FFFD: a reader that took them would read what cannot be written back.
-bool NoncharacterAt(std::string_view s, std::size_t pos) {
-  return s.size() - pos >= 3 && s[pos] == '\xEF' && s[pos + 1] == '\xBF' &&
-         (s[pos + 2] == '\xBE' || s[pos + 2] == '\xBF');
+// What XML forbids in character data even raw, starting at s[pos], or null: a control byte save
+// TAB, LF and CR, or U+FFFE / U+FFFF. XmlEscape writes the latter as U+FFFD: a reader that took
+// them would read what cannot be written back.
+const char* ForbiddenAt(std::string_view s, std::size_t pos) {
+  const auto b = static_cast<unsigned char>(s[pos]);
+  if (b < 0x20 && b != '\t' && b != '\n' && b != '\r') return "control byte";
+  if (b == 0xEF && s.size() - pos >= 3 && s[pos + 1] == '\xBF' &&
+      (s[pos + 2] == '\xBE' || s[pos + 2] == '\xBF')) {
+    return "forbidden character";
+  }
+  return nullptr;
 }
 
 bool IsNameByte(char c) {
@@ -179,8 +179,7 @@ class Reader {
         return value;
       }
       if (c == '<') Fail("'<' in an attribute value");
-      if (!IsAllowedByte(c)) Fail("control byte");
-      if (NoncharacterAt(doc_, pos_)) Fail("forbidden character");
+      if (const char* forbidden = ForbiddenAt(doc_, pos_)) Fail(forbidden);
       if (c == '&') {
         Entity(value);
       } else {
@@ -275,8 +274,7 @@ class Reader {
       if (c == '&') {
         Entity(element.text);
       } else if (c != '<') {
-        if (!IsAllowedByte(c)) Fail("control byte");
-        if (NoncharacterAt(doc_, pos_)) Fail("forbidden character");
+        if (const char* forbidden = ForbiddenAt(doc_, pos_)) Fail(forbidden);
         element.text += c;
         ++pos_;
       } else if (LooksAt("</")) {
@@ -293,8 +291,7 @@ class Reader {
         pos_ += 9;
         const std::string_view data = Through("]]>", "CDATA section");
         for (std::size_t i = 0; i < data.size(); ++i) {
-          if (!IsAllowedByte(data[i])) Fail("control byte");
-          if (NoncharacterAt(data, i)) Fail("forbidden character");
+          if (const char* forbidden = ForbiddenAt(data, i)) Fail(forbidden);
         }
         element.text += data;
       } else if (LooksAt("<?")) {

@@ -4,6 +4,8 @@
 #include "platform/ascii.h"
 #include "platform/process.h"
 
+#include <utility>
+
 namespace tovi::http {
 namespace {
 
@@ -72,8 +74,9 @@ TNetHeadScan::State TNetHeadScan::Scan(std::string_view in, const TNetHeadBounds
 void TNetHeadScan::TakeLine(std::string_view line, const TNetHeadBounds& bounds,
                             const ReadsHeaderLines& readsHeaderLines) {
   if (lines_ == 0) {
-    lineSplit_ = SplitRequestLine(line, &requestLine_);
-    if (!lineSplit_ || !readsHeaderLines(requestLine_)) {
+    TNetRequestLine parts;
+    if (SplitRequestLine(line, &parts)) requestLine_ = std::move(parts);
+    if (!requestLine_ || !readsHeaderLines(*requestLine_)) {
       state_ = State::ReadNow;
       return;
     }

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -62,7 +63,7 @@ class TNetHeadScan {
   State Current() const { return state_; }
   // The parts of the request line at the front of the input, once the scan has split it; null
   // before, or when it had no space.
-  const TNetRequestLine* RequestLine() const { return lineSplit_ ? &requestLine_ : nullptr; }
+  const TNetRequestLine* RequestLine() const { return requestLine_ ? &*requestLine_ : nullptr; }
   std::size_t HeadBytes() const { return headBytes_; }
   // The Content-Length the head announced (-1: none, or not a plain number).
   std::int64_t ContentLength() const { return contentLength_; }
@@ -81,8 +82,7 @@ class TNetHeadScan {
   int lines_ = 0;
   std::int64_t contentLength_ = -1;
   std::size_t examined_ = 0;
-  TNetRequestLine requestLine_;
-  bool lineSplit_ = false;
+  std::optional<TNetRequestLine> requestLine_;
 };
 
 // The memory all request bodies held at once may take together; a body that would pass it is
