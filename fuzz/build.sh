@@ -34,6 +34,18 @@ for f in src/http/*.cpp src/http/server/*.cpp src/http/client/*.cpp src/regex/*.
   [[ -f $f ]] && common+=("$f")
 done
 
+# Whether an object must be compiled again: missing, or older than this script, its source or
+# any header it read (the compiler's dependency list beside it). An object kept across a header's
+# change would be linked with objects that see another layout, and the sanitizers report that.
+stale() {  # object
+  local obj=$1 f
+  [[ -f $obj && -f $obj.d && ! fuzz/build.sh -nt $obj ]] || return 0
+  for f in $(sed -e 's/^[^:]*://' -e 's/\\$//' "$obj.d"); do
+    [[ $f -nt $obj ]] && return 0
+  done
+  return 1
+}
+
 # Two compilers at a time (the machine has two cores); any failure fails the build.
 jobs=${FUZZ_BUILD_JOBS:-2}
 objs=()
@@ -41,8 +53,9 @@ running=0
 for src in "${common[@]}"; do
   obj=$out/obj/$(echo "$src" | tr '/' '_').o
   objs+=("$obj")
-  if [[ -f $obj && ! $src -nt $obj && ! fuzz/build.sh -nt $obj ]]; then continue; fi
-  "$cxx" "${flags[@]}" -fsanitize=fuzzer-no-link -ffunction-sections -c "$src" -o "$obj" &
+  stale "$obj" || continue
+  "$cxx" "${flags[@]}" -fsanitize=fuzzer-no-link -ffunction-sections -MMD -MF "$obj.d" \
+    -c "$src" -o "$obj" &
   running=$((running + 1))
   if [[ $running -ge $jobs ]]; then wait -n; running=$((running - 1)); fi
 done
