@@ -12,11 +12,16 @@
 # build/bench-engine.md and prints it.
 # Usage, in a network namespace of its own (port 8027 free, nothing else on loopback):
 #   unshare -n sh -c 'ip link set lo up && bash bench/engine.sh'    (about 5 minutes)
+# With BENCH_APART=1, only the 4 MiB ranges, with the servers and the load client apart (see
+# apart_setup in bench/servers.sh), beside the time of each side's core; writes
+# build/bench-engine-apart.md:
+#   unshare -nm sh -c 'BENCH_APART=1 bash bench/engine.sh'          (about 2 minutes)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 out=$root/build/bench
-results=$root/build/bench-engine.md
+apart=${BENCH_APART:-}
+results=$root/build/bench-engine${apart:+-apart}.md
 mkdir -p "$out"
 SECONDS_PER_LOAD=${BENCH_SECONDS:-5}
 ROUNDS=${BENCH_ROUNDS:-3}
@@ -37,6 +42,11 @@ loadgen=$out/loadgen
 smallload=$out/smallload
 
 bench_work engine
+client=()  # the prefix the load client runs under
+if [[ -n $apart ]]; then
+  apart_setup
+  client=("${on_client_core[@]}")
+fi
 
 data=$work/data
 mkdir -p "$data"
@@ -69,7 +79,7 @@ server_cpu_us() {  # side
   echo $((t * 1000000 / ticks))
 }
 per_request() { awk -v u="$1" -v n="$2" 'BEGIN { if (n + 0 > 0 && u != "") printf "%.1f", u / n }'; }
-record() {  # side key result-line server-cpu-us
+record() {  # side key result-line server-cpu-us [server-core-us client-core-us]
   local f requests client_cpu
   for f in rps mbps p50_ms p99_ms failures; do
     echo "$1 $2 $f $(field $f "$3")" >>"$samples"
@@ -81,21 +91,33 @@ record() {  # side key result-line server-cpu-us
   if [[ -n $client_cpu ]]; then
     echo "$1 $2 both_us $(per_request $(($4 + client_cpu)) "$requests")" >>"$samples"
   fi
+  if [[ -n $apart ]]; then
+    echo "$1 $2 server_core_us $(per_request "$5" "$requests")" >>"$samples"
+    echo "$1 $2 client_core_us $(per_request "$6" "$requests")" >>"$samples"
+  fi
+}
+# Busy time of one core so far, in microseconds: user, nice, system, irq and softirq.
+core_busy_us() {  # core
+  awk -v c="cpu$1" -v t="$ticks" '$1 == c { printf "%.0f", ($2 + $3 + $4 + $7 + $8) * 1000000 / t }' /proc/stat
 }
 measure() {  # side key command...
-  local side=$1 key=$2 r before
+  local side=$1 key=$2 r before cores=()
   shift 2
   echo "bench: $side $key" >&2
   before=$(server_cpu_us "$side")
+  [[ -z $apart ]] || cores=($(core_busy_us 0) $(core_busy_us 1))
   r=$("$@" || true)
-  record "$side" "$key" "$r" $(($(server_cpu_us "$side") - before))
+  [[ -z $apart ]] || cores=($(($(core_busy_us 0) - cores[0])) $(($(core_busy_us 1) - cores[1])))
+  record "$side" "$key" "$r" $(($(server_cpu_us "$side") - before)) "${cores[@]}"
 }
 loads() {  # side
   local s=$1
-  measure "$s" small1 "$smallload" "$(port $s)" "$(page $s)" 1 "$SECONDS_PER_LOAD"
-  measure "$s" small32 "$smallload" "$(port $s)" "$(page $s)" 32 "$SECONDS_PER_LOAD"
-  measure "$s" ranges1 "$loadgen" ranges "$(port $s)" "$(file $s)" "$size" 1 "$SECONDS_PER_LOAD"
-  measure "$s" ranges64 "$loadgen" ranges "$(port $s)" "$(file $s)" "$size" 64 "$SECONDS_PER_LOAD"
+  if [[ -z $apart ]]; then  # the C client knows only loopback
+    measure "$s" small1 "$smallload" "$(port $s)" "$(page $s)" 1 "$SECONDS_PER_LOAD"
+    measure "$s" small32 "$smallload" "$(port $s)" "$(page $s)" 32 "$SECONDS_PER_LOAD"
+  fi
+  measure "$s" ranges1 "${client[@]}" "$loadgen" ranges "$(port $s)" "$(file $s)" "$size" 1 "$SECONDS_PER_LOAD"
+  measure "$s" ranges64 "${client[@]}" "$loadgen" ranges "$(port $s)" "$(file $s)" "$size" 64 "$SECONDS_PER_LOAD"
 }
 idle_load() {  # side: one client of small answers beside IDLE idle connections
   local s=$1 lp
@@ -107,15 +129,17 @@ idle_load() {  # side: one client of small answers beside IDLE idle connections
 }
 
 for side in ours anchor; do  # warm the page cache and both servers
-  "$loadgen" stream "$(port $side)" "$(file $side)" >/dev/null || true
-  "$smallload" "$(port $side)" "$(page $side)" 1 1 >/dev/null || true
+  "${client[@]}" "$loadgen" stream "$(port $side)" "$(file $side)" >/dev/null || true
+  [[ -n $apart ]] || "$smallload" "$(port $side)" "$(page $side)" 1 1 >/dev/null || true
 done
 for round in $(seq "$ROUNDS"); do
   if ((round % 2)); then order="ours anchor"; else order="anchor ours"; fi
-  measure anchor client_cpp "$loadgen" small $nport /small.html 1 "$SECONDS_PER_LOAD"
-  measure anchor client_c "$smallload" $nport /small.html 1 "$SECONDS_PER_LOAD"
+  if [[ -z $apart ]]; then
+    measure anchor client_cpp "$loadgen" small $nport /small.html 1 "$SECONDS_PER_LOAD"
+    measure anchor client_c "$smallload" $nport /small.html 1 "$SECONDS_PER_LOAD"
+  fi
   for side in $order; do loads "$side"; done
-  for side in $order; do idle_load "$side"; done
+  [[ -n $apart ]] || for side in $order; do idle_load "$side"; done
 done
 
 # median and spread of one measure: "median (low-high)"
@@ -150,6 +174,9 @@ load_rows() {  # label key rate rate-name latency latency-name
   row "$1 (server CPU us/request)" "$2" server_us 1
   row "$1 (load client CPU us/request)" "$2" client_us 1
   row "$1 (server + load client CPU us/request)" "$2" both_us 1
+  [[ -n $apart ]] || return 0
+  row "$1 (server's core, busy us/request)" "$2" server_core_us 1
+  row "$1 (load client's core, busy us/request)" "$2" client_core_us 1
 }
 
 {
@@ -157,22 +184,33 @@ load_rows() {  # label key rate rate-name latency latency-name
   echo
   echo "Machine: $(nproc) cores, load average at start $load_at_start, at end $(cut -d' ' -f1-3 /proc/loadavg)."
   echo "nginx $(nginx -v 2>&1 | sed 's/.*nginx\///'), sendfile and tcp_nopush on, keep-alive off, worker_processes auto;"
-  echo "ours: remote-toviplayer (Release) on 127.0.0.1:8027. A fresh connection per request, $SECONDS_PER_LOAD s per load,"
+  echo "ours: remote-toviplayer (Release) on $BENCH_HOST:8027. A fresh connection per request, $SECONDS_PER_LOAD s per load,"
   echo "$ROUNDS rounds alternating which server goes first: median of the rounds (lowest-highest). Ratio: ours / nginx, of the medians."
   echo "CPU us/request: processor time (user and system, all threads and processes) divided by the requests answered."
+  if [[ -n $apart ]]; then
+    echo "Apart: the servers on core 0, the load client on core 1 in a network namespace of its own, joined by a veth"
+    echo "pair whose received packets a kernel thread handles on the receiving side's core. A core's busy time holds its"
+    echo "side's network receiving, which no process is charged for."
+  fi
   echo
   echo "| Load | Ours | nginx | Ratio |"
   echo "|---|---|---|---|"
-  load_rows "43-byte answer, 1 client" small1 rps "requests/s" p50_ms "p50 ms"
-  load_rows "43-byte answer, 32 clients" small32 rps "requests/s" p50_ms "p50 ms"
+  if [[ -z $apart ]]; then
+    load_rows "43-byte answer, 1 client" small1 rps "requests/s" p50_ms "p50 ms"
+    load_rows "43-byte answer, 32 clients" small32 rps "requests/s" p50_ms "p50 ms"
+  fi
   load_rows "4 MiB ranges, 1 client" ranges1 mbps "MB/s" p99_ms "p99 ms"
   load_rows "4 MiB ranges, 64 clients" ranges64 mbps "MB/s" p99_ms "p99 ms"
-  row "beside $IDLE idle connections: 43-byte answer, 1 client (requests/s)" idle1 rps 0
-  row "beside $IDLE idle connections: 43-byte answer, 1 client (p50 ms)" idle1 p50_ms 3
-  echo
-  echo "Beside $IDLE idle connections, against the same load without them: ours $(ratio "$(median ours idle1 rps 0)" "$(median ours small1 rps 0)"), nginx $(ratio "$(median anchor idle1 rps 0)" "$(median anchor small1 rps 0)") of the requests/s."
-  echo "The load client: nginx, 1 client, fetched by the C++ loadgen $(stat anchor client_cpp rps 0) requests/s (p50 $(median anchor client_cpp p50_ms 3) ms),"
-  echo "by the C client $(stat anchor client_c rps 0) requests/s (p50 $(median anchor client_c p50_ms 3) ms)."
+  if [[ -z $apart ]]; then
+    row "beside $IDLE idle connections: 43-byte answer, 1 client (requests/s)" idle1 rps 0
+    row "beside $IDLE idle connections: 43-byte answer, 1 client (p50 ms)" idle1 p50_ms 3
+    echo
+    echo "Beside $IDLE idle connections, against the same load without them: ours $(ratio "$(median ours idle1 rps 0)" "$(median ours small1 rps 0)"), nginx $(ratio "$(median anchor idle1 rps 0)" "$(median anchor small1 rps 0)") of the requests/s."
+    echo "The load client: nginx, 1 client, fetched by the C++ loadgen $(stat anchor client_cpp rps 0) requests/s (p50 $(median anchor client_cpp p50_ms 3) ms),"
+    echo "by the C client $(stat anchor client_c rps 0) requests/s (p50 $(median anchor client_c p50_ms 3) ms)."
+  else
+    echo
+  fi
   echo "Failed requests: ours $(fails ours), nginx $(fails anchor)."
 } >"$results"
 cat "$results"

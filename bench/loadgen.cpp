@@ -1,5 +1,6 @@
 // The benchmarks' own HTTP load generator, so our server and the anchor are measured by the same
-// client. Loopback only (127.0.0.1). Every request is a fresh connection, as the TV makes them.
+// client. It connects to 127.0.0.1, or to the IPv4 address in LOADGEN_HOST. Every request is a
+// fresh connection, as the TV makes them.
 //
 //   loadgen stream PORT PATH                          one GET of the whole file
 //   loadgen ranges PORT PATH FILESIZE CLIENTS SECONDS  random 4 MiB ranges, each client in a loop
@@ -46,13 +47,21 @@ long long CpuMicroseconds() {
          u.ru_utime.tv_usec + u.ru_stime.tv_usec;
 }
 
+in_addr_t ServerAddress() {
+  static const in_addr_t address = [] {
+    const char* host = std::getenv("LOADGEN_HOST");
+    return host != nullptr ? ::inet_addr(host) : htonl(INADDR_LOOPBACK);
+  }();
+  return address;
+}
+
 int Connect(int port) {
   int s = ::socket(AF_INET, SOCK_STREAM, 0);
   if (s < 0) return -1;
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(static_cast<std::uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_addr.s_addr = ServerAddress();
   if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
     ::close(s);
     return -1;
