@@ -332,16 +332,29 @@ namespace {
 // What a file send may leave queued in the kernel and not yet sent. Unbounded, the kernel takes
 // a stream's whole send buffer (grown to 4 MiB): with many streams hundreds of MiB of pages wait
 // in queues and go out later from the peers' acknowledgements, and the machine pays a quarter more
-// per byte (64 streams on loopback: 3.3 GB/s against 4-5 with this bound). It also caps what a
-// paused TV holds queued beside its window. The kernel reports room only when the queue is below
-// half of this, and a corked send keeps a partial segment (up to 64 KiB) queued until the next
-// bytes or the end of the range: half must stay above that, or each wait lasts the cork's timer.
+// per byte (64 streams on loopback: 3.3 GB/s against 4-5 with this bound). The kernel reports
+// room only when the queue is below half of this, and a corked send keeps a partial segment (up
+// to 64 KiB) queued until the next bytes or the end of the range: half must stay above that, or
+// each wait lasts the cork's timer.
 constexpr int kUnsentBytesPerStream = 256 * 1024;
+
+// A peer that reads slower than we send (a TV playing a film at its bitrate) keeps the queue full,
+// and the stream's thread wakes to refill it each time it drains below half the bound: with
+// kUnsentBytesPerStream, 8 times per MB, most of what such a stream costs us. kSlowPeerWaits
+// waits for room in a row, each of kSlowPeerWait or more, mark such a peer; its send then keeps
+// up to kSlowPeerUnsentBytes queued, 8 times fewer wakes, and a paused TV holds that much beside
+// its window. A stream that moves as fast as the machine sends rarely waits that long so often in
+// a row (64 streams on loopback: the same throughput and p99 with this as without) and keeps the
+// shallow bound, which serves it best. The kernel's own send buffer limit still holds.
+constexpr auto kSlowPeerWait = std::chrono::milliseconds(20);
+constexpr int kSlowPeerWaits = 4;
+constexpr int kSlowPeerUnsentBytes = 2 * 1024 * 1024;
 
 // While it lives, a socket is non-blocking and corked: only full segments go out, and the last,
 // partial one leaves at once when the range is done. (Uncorked, Nagle's algorithm holds a
 // range's short tail until the peer has acknowledged the rest: a delay on every range.) At most
-// kUnsentBytesPerStream waits unsent; the bound stays for the connection's later answers.
+// kUnsentBytesPerStream (kSlowPeerUnsentBytes for a slow peer) waits unsent; the bound stays for
+// the connection's later answers.
 class FileSending {
  public:
   explicit FileSending(int fd) : fd_(fd), flags_(::fcntl(fd, F_GETFL)) {
@@ -350,8 +363,7 @@ class FileSending {
     ok_ = flags_ >= 0 && (!setsFlags_ || ::fcntl(fd, F_SETFL, flags_ | O_NONBLOCK) == 0);
     if (!ok_) return;
     SetCork(1);
-    ::setsockopt(fd_, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &kUnsentBytesPerStream,
-                 sizeof kUnsentBytesPerStream);
+    SetUnsentBound(kUnsentBytesPerStream);
   }
   ~FileSending() {
     if (!ok_) return;
@@ -361,6 +373,9 @@ class FileSending {
   FileSending(const FileSending&) = delete;
   FileSending& operator=(const FileSending&) = delete;
   bool Ok() const { return ok_; }
+  void SetUnsentBound(int bytes) {
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &bytes, sizeof bytes);
+  }
 
  private:
   void SetCork(int on) { ::setsockopt(fd_, IPPROTO_TCP, TCP_CORK, &on, sizeof on); }
@@ -400,6 +415,16 @@ long long SendFile(SocketHandle s, std::intptr_t nativeFileHandle, std::uint64_t
   std::uint64_t sent = 0;
   int error = 0;  // a socket code
   auto stallEnd = Clock::now() + std::chrono::milliseconds(stallMs);
+  int longWaits = 0;  // in a row
+  auto waitForRoom = [&] {
+    const auto start = Clock::now();
+    const int result = WaitForRoom(fd, stallMs, stallEnd);
+    if (longWaits < kSlowPeerWaits && result == 0) {
+      longWaits = Clock::now() - start >= kSlowPeerWait ? longWaits + 1 : 0;
+      if (longWaits == kSlowPeerWaits) sending.SetUnsentBound(kSlowPeerUnsentBytes);
+    }
+    return result;
+  };
   while (sent < count && error == 0) {
     if (cancelled && cancelled()) {
       error = kErrInterrupted;
@@ -412,13 +437,11 @@ long long SendFile(SocketHandle s, std::intptr_t nativeFileHandle, std::uint64_t
       stallEnd = Clock::now() + std::chrono::milliseconds(stallMs);
       // A short send filled the queue. Another call now would fail only after reading the
       // file's next pages into the kernel's pipe and dropping them: wait for room first.
-      if (static_cast<std::uint64_t>(n) < piece && sent < count) {
-        error = WaitForRoom(fd, stallMs, stallEnd);
-      }
+      if (static_cast<std::uint64_t>(n) < piece && sent < count) error = waitForRoom();
     } else if (n == 0) {
       break;  // the file ended early
     } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      error = WaitForRoom(fd, stallMs, stallEnd);
+      error = waitForRoom();
     } else if (errno != EINTR) {
       error = MapErrno(errno);
     }
