@@ -1,21 +1,22 @@
 #!/usr/bin/env bash
 # The engine's loads, ours beside nginx in one run: one connection's small answer (1 and 32
-# clients), 4 MiB ranges (1 and 64 clients), and one client beside 1,000 idle connections. Each
-# load runs on both servers in turn, BENCH_ROUNDS rounds (3), alternating which goes first; the
-# table gives the median of the rounds with their spread (lowest-highest), and the ratio of the
-# medians. The small answers are fetched by bench/smallload.c, a C client that costs a small part
-# of what a server does per answer; the first rows check that: nginx measured by the C++ loadgen
-# and by the C client (nginx's figure must rise with the faster client, or the client is what is
-# measured). Beside the rates, each load gives the processor time per request of each server
-# (from the kernel's counters of its processes, all threads) and of the load client (its own):
-# where the client costs as much as the server, the client is the limit. Writes
-# build/bench-engine.md and prints it.
+# clients), 4 MiB ranges (1 and 64 clients), 16 streams each read at 4 MB/s as TVs play films
+# (for twice as long: the processor time per MB is small), and one client beside 1,000 idle
+# connections. Each load runs on both servers in turn, BENCH_ROUNDS rounds (3), alternating
+# which goes first; the table gives the median of the rounds with their spread (lowest-highest),
+# and the ratio of the medians. The small answers are fetched by bench/smallload.c, a C client
+# that costs a small part of what a server does per answer; the first rows check that: nginx
+# measured by the C++ loadgen and by the C client (nginx's figure must rise with the faster
+# client, or the client is what is measured). Beside the rates, each load gives the processor
+# time per request of each server (from the kernel's counters of its processes, all threads) and
+# of the load client (its own): where the client costs as much as the server, the client is the
+# limit. Writes build/bench-engine.md and prints it.
 # Usage, in a network namespace of its own (port 8027 free, nothing else on loopback):
-#   unshare -n sh -c 'ip link set lo up && bash bench/engine.sh'    (about 5 minutes)
-# With BENCH_APART=1, only the 4 MiB ranges, with the servers and the load client apart (see
-# apart_setup in bench/servers.sh), beside the time of each side's core; writes
-# build/bench-engine-apart.md:
-#   unshare -nm sh -c 'BENCH_APART=1 bash bench/engine.sh'          (about 2 minutes)
+#   unshare -n sh -c 'ip link set lo up && bash bench/engine.sh'    (about 6 minutes)
+# With BENCH_APART=1, only the 4 MiB ranges and the paced streams, with the servers and the load
+# client apart (see apart_setup in bench/servers.sh), beside the time of each side's core;
+# writes build/bench-engine-apart.md:
+#   unshare -nm sh -c 'BENCH_APART=1 bash bench/engine.sh'          (about 3 minutes)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -91,6 +92,9 @@ record() {  # side key result-line server-cpu-us [server-core-us client-core-us]
   if [[ -n $client_cpu ]]; then
     echo "$1 $2 both_us $(per_request $(($4 + client_cpu)) "$requests")" >>"$samples"
   fi
+  local mb
+  mb=$(field mb "$3")
+  [[ -z $mb ]] || echo "$1 $2 server_us_mb $(per_request "$4" "$mb")" >>"$samples"
   if [[ -n $apart ]]; then
     echo "$1 $2 server_core_us $(per_request "$5" "$requests")" >>"$samples"
     echo "$1 $2 client_core_us $(per_request "$6" "$requests")" >>"$samples"
@@ -118,6 +122,7 @@ loads() {  # side
   fi
   measure "$s" ranges1 "${client[@]}" "$loadgen" ranges "$(port $s)" "$(file $s)" "$size" 1 "$SECONDS_PER_LOAD"
   measure "$s" ranges64 "${client[@]}" "$loadgen" ranges "$(port $s)" "$(file $s)" "$size" 64 "$SECONDS_PER_LOAD"
+  measure "$s" paced16 "${client[@]}" "$loadgen" paced "$(port $s)" "$(file $s)" 16 $((2 * SECONDS_PER_LOAD)) 4
 }
 idle_load() {  # side: one client of small answers beside IDLE idle connections
   local s=$1 lp
@@ -201,6 +206,8 @@ load_rows() {  # label key rate rate-name latency latency-name
   fi
   load_rows "4 MiB ranges, 1 client" ranges1 mbps "MB/s" p99_ms "p99 ms"
   load_rows "4 MiB ranges, 64 clients" ranges64 mbps "MB/s" p99_ms "p99 ms"
+  row "16 streams read at 4 MB/s each (MB/s)" paced16 mbps 1
+  row "16 streams read at 4 MB/s each (server CPU us/MB, its idle time included)" paced16 server_us_mb 1
   if [[ -z $apart ]]; then
     row "beside $IDLE idle connections: 43-byte answer, 1 client (requests/s)" idle1 rps 0
     row "beside $IDLE idle connections: 43-byte answer, 1 client (p50 ms)" idle1 p50_ms 3

@@ -7,6 +7,8 @@
 //   loadgen small  PORT PATH CLIENTS SECONDS           GET with Connection: close, in a loop
 //   loadgen idle   PORT COUNT SECONDS                  holds COUNT idle connections
 //   loadgen slowstream PORT PATH CLIENTS SECONDS       CLIENTS whole-file streams, held open
+//   loadgen paced PORT PATH CLIENTS SECONDS MBPS       CLIENTS whole-file streams, each read at
+//                                                      MBPS MB/s, as a TV plays a film
 //   loadgen bodies PORT METHOD CLIENTS MIB             CLIENTS requests, each with a MIB MiB body
 //
 // Prints one line of key=value figures (cpu_us: its own processor time, all threads); exit
@@ -189,7 +191,8 @@ int Usage() {
   std::fprintf(stderr,
                "usage: loadgen stream PORT PATH | ranges PORT PATH FILESIZE CLIENTS SECONDS |\n"
                "       small PORT PATH CLIENTS SECONDS | idle PORT COUNT SECONDS |\n"
-               "       slowstream PORT PATH CLIENTS SECONDS | bodies PORT METHOD CLIENTS MIB\n");
+               "       slowstream PORT PATH CLIENTS SECONDS | bodies PORT METHOD CLIENTS MIB |\n"
+               "       paced PORT PATH CLIENTS SECONDS MBPS\n");
   return 2;
 }
 
@@ -278,6 +281,51 @@ int main(int argc, char** argv) {
     for (auto& t : threads) t.join();
     std::printf("mode=slowstream clients=%d started=%d\n", clients, started.load());
     return started == clients ? 0 : 1;
+  }
+  if (mode == "paced" && argc == 7) {
+    // Each client reads 64 KiB at a time, never ahead of MBPS since its first byte.
+    const std::string path = argv[3];
+    const int clients = std::atoi(argv[4]);
+    const double seconds = std::atof(argv[5]);
+    const double bytesPerSecond = std::atof(argv[6]) * 1e6;
+    const auto until = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                          std::chrono::duration<double>(seconds));
+    std::atomic<std::uint64_t> total{0};
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int c = 0; c < clients; ++c) {
+      threads.emplace_back([&] {
+        int s = Connect(port);
+        if (s < 0 || !SendAll(s, "GET " + path +
+                                     " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n")) {
+          ++failures;
+          if (s >= 0) ::close(s);
+          return;
+        }
+        std::vector<char> buffer(65536);
+        const auto start = Clock::now();
+        std::uint64_t got = 0;
+        while (Clock::now() < until) {
+          const ssize_t n = ::recv(s, buffer.data(), buffer.size(), 0);
+          if (n <= 0) {
+            ++failures;  // the file is long enough to last the run
+            break;
+          }
+          got += static_cast<std::uint64_t>(n);
+          const auto due = start + std::chrono::duration_cast<Clock::duration>(
+                                       std::chrono::duration<double>(got / bytesPerSecond));
+          std::this_thread::sleep_until(std::min(due, until));
+        }
+        ::close(s);
+        total += got;
+      });
+    }
+    for (auto& t : threads) t.join();
+    std::printf("mode=paced clients=%d seconds=%.2f requests=%d failures=%d mb=%.1f mbps=%.1f "
+                "cpu_us=%lld\n",
+                clients, seconds, clients, failures.load(), static_cast<double>(total) / 1e6,
+                static_cast<double>(total) / 1e6 / seconds, CpuMicroseconds());
+    return failures == 0 ? 0 : 1;
   }
   if (mode == "bodies" && argc == 6) {
     // Each client sends its body as fast as the server takes it (or until it closes), then waits
