@@ -19,35 +19,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// Both ends of one loopback connection, closed when it goes.
-struct Connected {
-  SocketHandle near = kInvalidSocket;  // the end the test waits on
-  SocketHandle far = kInvalidSocket;   // the peer
-
-  Connected() {
-    Startup();
-    const SocketHandle listener = OpenStream();
-    Endpoint local = testing::Loopback(0);
-    EXPECT_EQ(Bind(listener, local), 0);
-    EXPECT_EQ(Listen(listener, 1), 0);
-    EXPECT_EQ(LocalEndpoint(listener, &local), 0);
-    far = OpenStream();
-    EXPECT_EQ(Connect(far, local, 5000), 0);
-    near = Accept(listener, nullptr);
-    EXPECT_NE(near, kInvalidSocket);
-    Close(listener);
-  }
-  ~Connected() {
-    Close(near);
-    CloseFar();
-  }
-  Connected(const Connected&) = delete;
-  Connected& operator=(const Connected&) = delete;
-  void CloseFar() {
-    if (far != kInvalidSocket) Close(far);
-    far = kInvalidSocket;
-  }
-};
+using testing::Connected;
 
 // The tags one Wait reports, sorted, and how long it took.
 struct Report {
@@ -90,13 +62,13 @@ TEST(ReadinessWait, ReportsReadableAndClosedPeersOncePerWatchAndHonoursItsTime) 
   for (const auto& c : cases) {
     ReadinessWait wait;
     Connected pair;
-    ASSERT_TRUE(wait.Watch(pair.near, 7)) << c.what;
+    ASSERT_TRUE(wait.Watch(pair.local, 7)) << c.what;
     SettleAfterWatch(wait);
-    if (c.peer == Peer::Closes) pair.CloseFar();
+    if (c.peer == Peer::Closes) pair.CloseRemote();
     if (c.peer == Peer::Sends || c.peer == Peer::SendsForgotten) {
-      ASSERT_EQ(Send(pair.far, "x", 1), 1) << c.what;
+      ASSERT_EQ(Send(pair.remote, "x", 1), 1) << c.what;
     }
-    if (c.peer == Peer::SendsForgotten) wait.Forget(pair.near);
+    if (c.peer == Peer::SendsForgotten) wait.Forget(pair.local);
     const int limitMs = c.reported ? 5000 : 200;
     const Report first = WaitOnce(wait, limitMs);
     EXPECT_TRUE(first.ok) << c.what;
@@ -109,7 +81,7 @@ TEST(ReadinessWait, ReportsReadableAndClosedPeersOncePerWatchAndHonoursItsTime) 
     if (!c.reported) continue;
     // Still readable, but reported once: not again until watched again.
     EXPECT_EQ(WaitOnce(wait, 100).tags, std::vector<std::uint64_t>{}) << c.what;
-    ASSERT_TRUE(wait.Watch(pair.near, 8)) << c.what;
+    ASSERT_TRUE(wait.Watch(pair.local, 8)) << c.what;
     EXPECT_EQ(WaitOnce(wait, 5000).tags, std::vector<std::uint64_t>{8}) << c.what;
   }
 }
@@ -118,7 +90,7 @@ TEST(ReadinessWait, ReportsReadableAndClosedPeersOncePerWatchAndHonoursItsTime) 
 TEST(ReadinessWait, AWakeEndsOneWaitEarly) {
   ReadinessWait wait;
   Connected pair;
-  ASSERT_TRUE(wait.Watch(pair.near, 1));
+  ASSERT_TRUE(wait.Watch(pair.local, 1));
   SettleAfterWatch(wait);
   std::thread waker([&] { wait.Wake(); });
   const Report woken = WaitOnce(wait, 10000);
@@ -136,8 +108,8 @@ TEST(ReadinessWait, ManyReadySocketsAreEachReportedOnce) {
   std::vector<std::unique_ptr<Connected>> pairs;
   for (std::uint64_t i = 0; i < kSockets; ++i) {
     pairs.push_back(std::make_unique<Connected>());
-    ASSERT_TRUE(wait.Watch(pairs.back()->near, i));
-    ASSERT_EQ(Send(pairs.back()->far, "x", 1), 1);
+    ASSERT_TRUE(wait.Watch(pairs.back()->local, i));
+    ASSERT_EQ(Send(pairs.back()->remote, "x", 1), 1);
   }
   std::vector<std::uint64_t> tags;
   for (int call = 0; call < 20 && tags.size() < kSockets; ++call) {
@@ -171,16 +143,16 @@ TEST(SocketWait, ReportsReadableWritableAndClosedPeersWithinItsTime) {
   for (const auto& c : cases) {
     Connected pair;
     if (c.peer == Peer::Sends) {
-      ASSERT_EQ(Send(pair.far, "x", 1), 1) << c.what;
+      ASSERT_EQ(Send(pair.remote, "x", 1), 1) << c.what;
     }
-    if (c.peer == Peer::Closes) pair.CloseFar();
+    if (c.peer == Peer::Closes) pair.CloseRemote();
     if (c.peer == Peer::ReadsNothingWhileWeFillIt) {
       // Large pieces, then single bytes: a system may refuse a large piece while room is left.
       const std::string block(65536, 'b');
       for (const std::size_t piece : {block.size(), std::size_t{1}}) {
         long sent = 1;
         for (int i = 0; i < 100000 && sent > 0; ++i) {
-          sent = SendWithin(pair.near, block.data(), piece, 0);
+          sent = SendWithin(pair.local, block.data(), piece, 0);
         }
         ASSERT_EQ(sent, 0) << c.what << ": the buffers never filled";
       }
@@ -188,7 +160,7 @@ TEST(SocketWait, ReportsReadableWritableAndClosedPeersWithinItsTime) {
     for (const bool reading : {true, false}) {
       const int expected = reading ? c.readable : c.writable;
       const auto start = Clock::now();
-      const int got = reading ? WaitReadable(pair.near, 200) : WaitWritable(pair.near, 200);
+      const int got = reading ? WaitReadable(pair.local, 200) : WaitWritable(pair.local, 200);
       const auto took = Clock::now() - start;
       const char* which = reading ? "readable" : "writable";
       if (expected == -2) {

@@ -1,5 +1,7 @@
 #include "support/loopback.h"
 
+#include <gtest/gtest.h>
+
 #ifdef _WIN32
 #include <winsock2.h>
 #else
@@ -17,6 +19,30 @@ net::Endpoint Loopback(std::uint16_t port, std::uint8_t lastByte) {
 }
 
 std::string LoopbackHost(std::uint16_t port) { return "127.0.0.1:" + std::to_string(port); }
+
+Connected::Connected() {
+  net::Startup();
+  const net::SocketHandle listener = net::OpenStream();
+  net::Endpoint address = Loopback(0);
+  EXPECT_EQ(net::Bind(listener, address), 0);
+  EXPECT_EQ(net::Listen(listener, 1), 0);
+  EXPECT_EQ(net::LocalEndpoint(listener, &address), 0);
+  remote = net::OpenStream();
+  EXPECT_EQ(net::Connect(remote, address, 5000), 0);
+  local = net::Accept(listener, nullptr);
+  EXPECT_NE(local, net::kInvalidSocket);
+  net::Close(listener);
+}
+
+Connected::~Connected() {
+  net::Close(local);
+  CloseRemote();
+}
+
+void Connected::CloseRemote() {
+  if (remote != net::kInvalidSocket) net::Close(remote);
+  remote = net::kInvalidSocket;
+}
 
 std::uint16_t FreePort() {
   net::Startup();

@@ -19,6 +19,19 @@ std::uint16_t FreePort();
 // is that small too, and a large answer soon fills it. False when refused.
 bool SetReceiveBuffer(net::SocketHandle s, int bytes);
 
+// Both ends of one loopback connection, closed when it goes. (Not near and far: Windows
+// headers define those as macros.)
+struct Connected {
+  net::SocketHandle local = net::kInvalidSocket;   // the accepted end: the one under test
+  net::SocketHandle remote = net::kInvalidSocket;  // the peer
+
+  Connected();
+  ~Connected();
+  Connected(const Connected&) = delete;
+  Connected& operator=(const Connected&) = delete;
+  void CloseRemote();
+};
+
 // Whether something accepts connections there within timeoutMs.
 bool Accepts(std::uint16_t port, std::uint8_t lastByte = 1, int timeoutMs = 500);
 

@@ -28,42 +28,30 @@ int UnsentBound(SocketHandle s) {
 // A TV playing a film reads at the film's pace: its stream must arrive whole, and its send must
 // keep a deeper queue than a fast one, or the sending thread wakes 8 times per MB.
 TEST(FileSend, APeerReadingAtAFilmsPaceGetsEveryByteFromADeeperQueue) {
-  Startup();
   testing::TempDir dir;
   std::string content;
   for (int i = 0; content.size() < (3u << 20); ++i) content += "frame " + std::to_string(i) + "\n";
   const std::string path = dir.Write("film.bin", content);
 
-  SocketHandle listener = OpenStream();
-  ASSERT_EQ(Bind(listener, testing::Loopback(0)), 0);
-  ASSERT_EQ(Listen(listener, 1), 0);
-  Endpoint local;
-  LocalEndpoint(listener, &local);
-  SocketHandle client = OpenStream();
-  ASSERT_EQ(Connect(client, local, 2000), 0);
-  SocketHandle server = Accept(listener, nullptr);
-  Close(listener);
-
+  testing::Connected tcp;  // local: the server's end; remote: the TV's
   std::string got;
   int boundAtStart = 0;
   std::thread tv([&] {  // 64 KiB every 20 ms, about 3 MB/s; at most 20 s
     static char buffer[64 << 10];
     const auto end = Clock::now() + 20s;
     while (got.size() < content.size() && Clock::now() < end) {
-      if (WaitReadable(client, 1000) != 1) continue;
-      const long n = Recv(client, buffer, sizeof buffer);
+      if (WaitReadable(tcp.remote, 1000) != 1) continue;
+      const long n = Recv(tcp.remote, buffer, sizeof buffer);
       if (n <= 0) break;
-      if (got.empty()) boundAtStart = UnsentBound(server);
+      if (got.empty()) boundAtStart = UnsentBound(tcp.local);
       got.append(buffer, static_cast<std::size_t>(n));
       std::this_thread::sleep_for(20ms);
     }
   });
   fs::ReadOnlyFile file(path);
-  const long long sent = SendFile(server, file.NativeHandle(), 0, content.size(), 5000, {});
-  const int boundAtEnd = UnsentBound(server);
+  const long long sent = SendFile(tcp.local, file.NativeHandle(), 0, content.size(), 5000, {});
+  const int boundAtEnd = UnsentBound(tcp.local);
   tv.join();
-  Close(server);
-  Close(client);
 
   EXPECT_EQ(sent, static_cast<long long>(content.size()));
   EXPECT_EQ(got.size(), content.size());
