@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace tovi::net {
@@ -62,14 +63,34 @@ int AllowRebind(SocketHandle s);
 int Bind(SocketHandle s, const Endpoint& local);
 int Listen(SocketHandle s, int backlog);
 SocketHandle Accept(SocketHandle s, Endpoint* peer);
-// Accepts a connection that comes within waitMs; kInvalidSocket with kErrTimedOut when none
-// came (or another waiter took it). Several threads may wait so on one listening socket, and a
-// connection wakes one of them where the system allows (POSIX: a blocking accept bounded by the
-// receive time-out it sets on the listening socket), not all. The accepted socket may not block
-// (POSIX) and may carry that time-out: read it with RecvNow or after readiness, send with
-// SendWithin or SendFile.
-SocketHandle AcceptWithin(SocketHandle s, Endpoint* peer, int waitMs);
-// Whether a connection wakes only one of the threads in AcceptWithin on a socket (else all).
+// Waits for connections on one listening socket that its owner can end at once: Stop wakes every
+// wait under way and ends each one to come, so a switch-off needs no waiter to poll for it, and an
+// idle listener costs no wake-ups. Several threads may wait on one socket; a connection wakes one
+// of them where the system allows (POSIX: a blocking accept, bounded by the receive time-out set
+// on the listening socket), not all. Stop from any thread, also while waits run; destroy it once
+// no wait runs, before the socket closes. Stop leaves the socket taking no more connections.
+// Accepted sockets may not block (POSIX) and may carry that time-out: read them with RecvNow or
+// after readiness, send with SendWithin or SendFile.
+class AcceptWaits {
+ public:
+  // nullptr with LastError() set when the system gives no wake (out of handles or buffers).
+  // waitMs bounds each wait; a Stop does not wait for it.
+  static std::unique_ptr<AcceptWaits> Open(SocketHandle listening, int waitMs);
+  ~AcceptWaits();
+  AcceptWaits(const AcceptWaits&) = delete;
+  AcceptWaits& operator=(const AcceptWaits&) = delete;
+
+  // A connection that came within the wait; kInvalidSocket with kErrTimedOut when none came (or
+  // another waiter took it), kErrInterrupted once stopped, or the socket's own error.
+  SocketHandle Accept(Endpoint* peer);
+  void Stop();
+
+ private:
+  struct State;
+  explicit AcceptWaits(std::unique_ptr<State> state);
+  std::unique_ptr<State> state_;
+};
+// Whether a connection wakes only one of the threads in AcceptWaits::Accept (else all).
 bool AcceptWakesOne();
 // timeoutMs <= 0: as long as the system lets it; on expiry fails with kErrTimedOut. When
 // cancelled() turns true meanwhile, fails with kErrInterrupted.

@@ -30,6 +30,12 @@ TNetPeerThread* TNetListenerThread::AcceptNext() {
 
 void TNetListenerThread::StartThread() { thread_ = std::thread(&TNetListenerThread::Run, this); }
 
+void TNetListenerThread::Stop() {
+  std::lock_guard<std::mutex> lock(closing_);
+  stopped_ = true;
+  binding_.StopAccepting();
+}
+
 void TNetListenerThread::Close() {
   if (thread_.joinable()) thread_.join();
   binding_.CloseSocket();
@@ -45,6 +51,7 @@ void TNetListenerThread::Run() {
       ReportListenException(e);
     }
   }
+  std::lock_guard<std::mutex> lock(closing_);
   binding_.CloseSocket();
 }
 

@@ -6,6 +6,7 @@
 // starting go to the server's OnListenException, and accepting goes on.
 #pragma once
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 #include "http/server/peer_thread.h"
@@ -30,8 +31,8 @@ class TNetListenerThread : public TNetAcceptSource {
 
   // Accepts on a system thread of its own until stopped (where the manager's threads do not).
   void StartThread();
-  // Accepting ends within one accept wait; an accept under way gives up.
-  void Stop() { stopped_ = true; }
+  // Accepting ends: an accept under way gives up at once.
+  void Stop();
   // After Stop (and once no pool thread accepts on it): waits for its own thread, if it has one,
   // and closes the listening socket.
   void Close();
@@ -44,6 +45,8 @@ class TNetListenerThread : public TNetAcceptSource {
   TNetSocketHandle& binding_;
   std::thread thread_;
   std::atomic<bool> stopped_{false};
+  // Stop wakes the binding's waits while its own thread may be closing the socket.
+  std::mutex closing_;
 };
 
 }  // namespace tovi::http

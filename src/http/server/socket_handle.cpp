@@ -11,7 +11,11 @@
 namespace tovi::http {
 namespace {
 
-constexpr int kListenPollMs = 100;
+// A stop wakes accept waits itself (StopAccepting); this only bounds one wait should a wake be
+// missed, and costs an idle listener a wake-up this often.
+constexpr int kListenWaitMs = 10 * 1000;
+// How soon a pause for handles notices stopped().
+constexpr int kPauseStepMs = 100;
 // Out of handles, accept fails at once for as long as that lasts: the listener pauses instead,
 // first this long, doubling while it lasts up to the longest pause (the delay before it takes
 // connections again once handles are free).
@@ -22,14 +26,14 @@ bool OutOfHandles(int code) {
   return code == net::kErrTooManyFiles || code == net::kErrNoBuffers;
 }
 
-// Waits pauseMs in steps of kListenPollMs; false when stopped() turned true meanwhile.
+// Waits pauseMs in steps of kPauseStepMs; false when stopped() turned true meanwhile.
 bool PauseUnlessStopped(int pauseMs, const std::function<bool()>& stopped) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(pauseMs);
   while (!stopped()) {
     const auto left = until - std::chrono::steady_clock::now();
     if (left <= std::chrono::steady_clock::duration::zero()) return true;
     std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-        left, std::chrono::milliseconds(kListenPollMs)));
+        left, std::chrono::milliseconds(kPauseStepMs)));
   }
   return false;
 }
@@ -67,6 +71,12 @@ void TNetSocketHandle::Bind(bool reuseAddress) {
 
 void TNetSocketHandle::Listen(int backlog) {
   if (net::Listen(handle_, backlog) != 0) RaiseLastSocketError();
+  acceptWaits_ = net::AcceptWaits::Open(handle_, kListenWaitMs);
+  if (!acceptWaits_) RaiseLastSocketError();
+}
+
+void TNetSocketHandle::StopAccepting() {
+  if (acceptWaits_) acceptWaits_->Stop();
 }
 
 void TNetSocketHandle::Adopt(net::SocketHandle handle, const TNetSocketHandle& listening) {
@@ -86,6 +96,7 @@ void TNetSocketHandle::Adopt(net::SocketHandle handle, const TNetSocketHandle& l
 }
 
 void TNetSocketHandle::CloseSocket() {
+  acceptWaits_.reset();
   if (handle_ != net::kInvalidSocket) {
     net::Close(handle_);
     handle_ = net::kInvalidSocket;
@@ -93,6 +104,7 @@ void TNetSocketHandle::CloseSocket() {
 }
 
 net::SocketHandle TNetSocketHandle::Release() {
+  acceptWaits_.reset();
   net::SocketHandle h = handle_;
   handle_ = net::kInvalidSocket;
   return h;
@@ -113,7 +125,9 @@ net::SocketHandle TNetServerIOHandlerSocket::Accept(TNetSocketHandle& listening,
     if (stopped()) return net::kInvalidSocket;
     // A wait of its own (not a readiness wait and then an accept): where several threads wait
     // on one listener, a connection wakes one of them.
-    net::SocketHandle accepted = net::AcceptWithin(listening.Handle(), nullptr, kListenPollMs);
+    net::AcceptWaits* const waits = listening.AcceptWaits();
+    if (!waits) return net::kInvalidSocket;
+    net::SocketHandle accepted = waits->Accept(nullptr);
     if (accepted != net::kInvalidSocket) return accepted;
     int code = net::LastError();
     if (code == net::kErrTimedOut) continue;

@@ -36,6 +36,10 @@ class TNetSocketHandle {
   void AllocateSocket();
   void Bind(bool reuseAddress);
   void Listen(int backlog);
+  // While listening: the waits for its connections (nullptr otherwise). StopAccepting ends each
+  // wait under way and to come at once; from any thread, until the socket is closed.
+  net::AcceptWaits* AcceptWaits() const { return acceptWaits_.get(); }
+  void StopAccepting();
   // An accepted socket; reads both endpoints (the local one is the listening binding's, when that
   // has an address of its own).
   void Adopt(net::SocketHandle handle, const TNetSocketHandle& listening);
@@ -48,6 +52,7 @@ class TNetSocketHandle {
   int clientPortMin_ = 0;
   int clientPortMax_ = 0;
   net::SocketHandle handle_ = net::kInvalidSocket;
+  std::unique_ptr<net::AcceptWaits> acceptWaits_;
   std::string peerIP_;
   int peerPort_ = 0;
 };
@@ -72,12 +77,12 @@ class TNetSocketHandles {
 class TNetServerIOHandlerSocket {
  public:
   virtual ~TNetServerIOHandlerSocket() = default;
-  // Waits in bounded accepts of 100 ms (several threads may wait so on one socket) until a
-  // connection comes; kInvalidSocket when stopped() turns true or the socket is gone (errors
-  // 10004, 10009, 10038). With the process or the system out of handles or buffers (10024,
-  // 10055) it pauses and tries again, the pause growing while it lasts (see the definition), so
-  // a lasting shortage does not spin; stopped() ends the pause within kListenPollMs. Other
-  // failures raise ENetSocketError.
+  // Waits in the binding's accept waits (several threads may wait so on one socket) until a
+  // connection comes; kInvalidSocket when the binding stopped accepting, stopped() turns true
+  // or the socket is gone (errors 10004, 10009, 10038). With the process or the system out of
+  // handles or buffers (10024, 10055) it pauses and tries again, the pause growing while it
+  // lasts (see the definition), so a lasting shortage does not spin; stopped() ends the pause
+  // within kPauseStepMs. Other failures raise ENetSocketError.
   virtual net::SocketHandle Accept(TNetSocketHandle& listening,
                                    const std::function<bool()>& stopped);
 };

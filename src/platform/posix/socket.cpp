@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <mutex>
 
@@ -166,22 +167,39 @@ SocketHandle Accept(SocketHandle s, Endpoint* peer) {
   }
 }
 
-SocketHandle AcceptWithin(SocketHandle s, Endpoint* peer, int waitMs) {
-  // Set at every call: one cheap call, and the listening socket needs no set-up of its own.
+// A stop shuts the listening socket's receiving down: the system then ends every accept blocked
+// on it at once (EINVAL), and each later one, where closing it under a waiter would not.
+struct AcceptWaits::State {
+  int fd = -1;
+  std::atomic<bool> stopped{false};
+};
+
+AcceptWaits::AcceptWaits(std::unique_ptr<State> state) : state_(std::move(state)) {}
+AcceptWaits::~AcceptWaits() = default;
+
+std::unique_ptr<AcceptWaits> AcceptWaits::Open(SocketHandle listening, int waitMs) {
   const timeval limit{waitMs / 1000, (waitMs % 1000) * 1000};
-  if (::setsockopt(Fd(s), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) {
+  if (::setsockopt(Fd(listening), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) {
     Fail();
-    return kInvalidSocket;
+    return nullptr;
   }
+  auto state = std::make_unique<State>();
+  state->fd = Fd(listening);
+  return std::unique_ptr<AcceptWaits>(new AcceptWaits(std::move(state)));
+}
+
+SocketHandle AcceptWaits::Accept(Endpoint* peer) {
   sockaddr_in a{};
-  for (;;) {
+  while (!state_->stopped) {
     socklen_t len = sizeof a;
-    int fd = ::accept4(Fd(s), reinterpret_cast<sockaddr*>(&a), &len, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    int fd = ::accept4(state_->fd, reinterpret_cast<sockaddr*>(&a), &len,
+                       SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd >= 0) {
       if (peer) FromSockaddr(a, peer);
       return fd;
     }
     if (errno == ECONNABORTED || errno == EPROTO || errno == EINTR) continue;
+    if (state_->stopped) break;
     if (errno == EAGAIN || errno == EWOULDBLOCK) {
       tLastError = kErrTimedOut;
     } else {
@@ -189,6 +207,13 @@ SocketHandle AcceptWithin(SocketHandle s, Endpoint* peer, int waitMs) {
     }
     return kInvalidSocket;
   }
+  tLastError = kErrInterrupted;
+  return kInvalidSocket;
+}
+
+void AcceptWaits::Stop() {
+  state_->stopped = true;
+  ::shutdown(state_->fd, SHUT_RD);
 }
 
 bool AcceptWakesOne() { return true; }

@@ -9,29 +9,10 @@
 #include <mutex>
 #include <system_error>
 
+#include "platform/win32/wake_socket.h"
+
 namespace tovi::net {
-namespace {
-
-// A datagram socket on 127.0.0.1 connected to its own address, non-blocking.
-SOCKET OpenWakeSocket() {
-  SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-  if (s == INVALID_SOCKET) return s;
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  int len = sizeof a;
-  u_long on = 1;
-  if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-      ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0 ||
-      ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-      ::ioctlsocket(s, FIONBIO, &on) != 0) {
-    ::closesocket(s);
-    return INVALID_SOCKET;
-  }
-  return s;
-}
-
-}  // namespace
+using detail::OpenWakeSocket;
 
 struct ReadinessWait::State {
   SOCKET wake = INVALID_SOCKET;

@@ -6,12 +6,14 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <mutex>
 #include <vector>
 
 #include "platform/win32/socket_address.h"
+#include "platform/win32/wake_socket.h"
 
 namespace tovi::net {
 namespace {
@@ -89,9 +91,43 @@ SocketHandle Accept(SocketHandle s, Endpoint* peer) {
   return static_cast<SocketHandle>(c);
 }
 
-SocketHandle AcceptWithin(SocketHandle s, Endpoint* peer, int waitMs) {
-  const int ready = WaitFor(s, false, waitMs);
-  if (ready < 0) return kInvalidSocket;
+// Each wait selects the listening socket together with a wake socket; a stop sends the wake
+// socket a byte that nobody reads, so it stays readable and every later wait ends at once too.
+struct AcceptWaits::State {
+  SOCKET listening = INVALID_SOCKET;
+  SOCKET wake = INVALID_SOCKET;
+  int waitMs = 0;
+  std::atomic<bool> stopped{false};
+  ~State() {
+    if (wake != INVALID_SOCKET) ::closesocket(wake);
+  }
+};
+
+AcceptWaits::AcceptWaits(std::unique_ptr<State> state) : state_(std::move(state)) {}
+AcceptWaits::~AcceptWaits() = default;
+
+std::unique_ptr<AcceptWaits> AcceptWaits::Open(SocketHandle listening, int waitMs) {
+  auto state = std::make_unique<State>();
+  state->listening = Sock(listening);
+  state->waitMs = waitMs;
+  state->wake = detail::OpenWakeSocket();
+  if (state->wake == INVALID_SOCKET) return nullptr;
+  return std::unique_ptr<AcceptWaits>(new AcceptWaits(std::move(state)));
+}
+
+SocketHandle AcceptWaits::Accept(Endpoint* peer) {
+  const SOCKET listening = state_->listening;
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(listening, &set);
+  FD_SET(state_->wake, &set);
+  timeval limit{state_->waitMs / 1000, (state_->waitMs % 1000) * 1000};
+  const int ready = state_->stopped ? 0 : ::select(0, &set, nullptr, nullptr, &limit);
+  if (state_->stopped || FD_ISSET(state_->wake, &set)) {
+    ::WSASetLastError(WSAEINTR);
+    return kInvalidSocket;
+  }
+  if (ready == SOCKET_ERROR) return kInvalidSocket;
   if (ready == 0) {
     ::WSASetLastError(WSAETIMEDOUT);
     return kInvalidSocket;
@@ -99,10 +135,10 @@ SocketHandle AcceptWithin(SocketHandle s, Endpoint* peer, int waitMs) {
   // Every waiter is woken: the listening socket does not block, so that those that find the
   // connection taken already come back instead of blocking in accept.
   u_long on = 1;
-  ::ioctlsocket(Sock(s), FIONBIO, &on);
+  ::ioctlsocket(listening, FIONBIO, &on);
   sockaddr_in a{};
   int len = sizeof a;
-  SOCKET c = ::accept(Sock(s), reinterpret_cast<sockaddr*>(&a), &len);
+  SOCKET c = ::accept(listening, reinterpret_cast<sockaddr*>(&a), &len);
   if (c == INVALID_SOCKET) {
     if (::WSAGetLastError() == WSAEWOULDBLOCK) ::WSASetLastError(WSAETIMEDOUT);
     return kInvalidSocket;
@@ -112,6 +148,12 @@ SocketHandle AcceptWithin(SocketHandle s, Endpoint* peer, int waitMs) {
   ::ioctlsocket(c, FIONBIO, &off);
   if (peer) FromSockaddr(a, peer);
   return static_cast<SocketHandle>(c);
+}
+
+void AcceptWaits::Stop() {
+  state_->stopped = true;
+  const char one = 1;
+  ::send(state_->wake, &one, 1, 0);
 }
 
 bool AcceptWakesOne() { return false; }
