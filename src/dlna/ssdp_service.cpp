@@ -123,9 +123,9 @@ void SsdpService::Run::SendDueAnswers(Clock::time_point now) {
   pending.erase(due, pending.end());
 }
 
-// Until the next thing to do: a round, an answer, or a look at Stop.
+// Until the next thing to do: a round or an answer. (Stop interrupts the wait.)
 int SsdpService::Run::WaitMs(Clock::time_point now) const {
-  auto wakeAt = std::min(nextRound, now + Ms(limits.wakeMs));
+  auto wakeAt = nextRound;
   for (const PendingAnswer& a : pending) wakeAt = std::min(wakeAt, a.due);
   const auto waitMs = std::chrono::duration_cast<std::chrono::milliseconds>(wakeAt - now).count();
   return static_cast<int>(std::max<long long>(waitMs, 0));
@@ -189,6 +189,7 @@ void SsdpService::Start(const std::string& address, const std::string& descripti
 void SsdpService::Stop() {
   if (!thread_.joinable()) return;
   stopping_ = true;
+  run_->socket.Interrupt();
   thread_.join();
   run_.reset();
 }
@@ -203,9 +204,9 @@ void SsdpService::Loop(Run& run) {
     int error = 0;
     const int r = run.socket.Receive(buffer.data(), buffer.size(), run.WaitMs(now), &got, &error);
     if (r < 0) {
-      // The socket failed under us (the adapter went away): wait out the slice, so a failing
-      // receive does not spin; the owner moves us when the address changes.
-      std::this_thread::sleep_for(Ms(limits_.wakeMs));
+      // The socket failed under us (the adapter went away): a pause, so a failing receive does
+      // not spin; the owner moves us when the address changes.
+      std::this_thread::sleep_for(Ms(limits_.failedReceivePauseMs));
     } else if (r == 1 && !got.truncated) {
       run.Consider(std::string_view(buffer.data(), got.size), got);
     }

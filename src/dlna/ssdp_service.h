@@ -52,8 +52,9 @@ struct SsdpLimits {
   // Renewal: a third of the announcements' lifetime (1800 s), so that two more may be lost
   // before a control point forgets us.
   int renewMs = 600 * 1000;
-  // The longest the thread waits for a datagram before looking at Stop: Stop's delay.
-  int wakeMs = 100;
+  // How long the thread rests after its socket failed (the adapter went away) before it receives
+  // again, so that a failing socket does not spin. (Stop wakes it without waiting.)
+  int failedReceivePauseMs = 100;
 };
 
 class SsdpService {
@@ -70,8 +71,9 @@ class SsdpService {
   // opened or the group joined there, or no adapter holds the address; nothing runs then.
   void Start(const std::string& address, const std::string& descriptionUrl,
              const DeviceIdentity& identity);
-  // Says goodbye on the group and ends the thread: returns within about SsdpLimits::wakeMs. Does
-  // nothing when not running.
+  // Says goodbye on the group and ends the thread: it is woken, so this returns once the goodbye
+  // is sent (or within SsdpLimits::failedReceivePauseMs when its socket failed). Does nothing when
+  // not running.
   void Stop();
   bool Running() const { return thread_.joinable(); }
 

@@ -7,7 +7,8 @@
 // this socket joined reach it. Each datagram comes with the adapter it arrived on (IP_PKTINFO:
 // recvmsg on POSIX, WSARecvMsg on Windows). Failures are Windows Sockets codes, as in
 // platform/socket.h.
-// Thread safety: one thread uses a socket; Close from its owner only. Call net::Startup() first.
+// Thread safety: one thread uses a socket; Interrupt from any thread while it is open, Close from
+// its owner only. Call net::Startup() first.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -45,11 +46,17 @@ class MulticastSocket {
   // Waits up to timeoutMs for one datagram: 1 with *got set, 0 on time-out (also for a
   // datagram the system reported but could not deliver), -1 on a socket error with *error set.
   int Receive(void* buffer, std::size_t capacity, int timeoutMs, Datagram* got, int* error);
+  // Ends the Receive under way and each later one at once, with 0: how the receiving thread is
+  // told to stop without looking in between.
+  void Interrupt();
   // One datagram to `to` (a multicast group or one peer): 0, or a Windows Sockets code.
   int SendTo(const void* data, std::size_t size, const Endpoint& to);
 
  private:
   SocketHandle handle_ = kInvalidSocket;
+  // Readable once interrupted: POSIX an event counter, Windows a wake socket (receives wait on
+  // sockets only there).
+  SocketHandle wake_ = kInvalidSocket;
 };
 
 }  // namespace tovi::net

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/uio.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -43,7 +44,14 @@ MulticastSocket::~MulticastSocket() { Close(); }
 void MulticastSocket::Close() {
   if (handle_ == kInvalidSocket) return;
   ::close(static_cast<int>(handle_));
+  ::close(static_cast<int>(wake_));
   handle_ = kInvalidSocket;
+  wake_ = kInvalidSocket;
+}
+
+void MulticastSocket::Interrupt() {
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const ssize_t written = ::write(static_cast<int>(wake_), &one, sizeof one);
 }
 
 int MulticastSocket::Open(const Endpoint& group, const Endpoint& adapter, int ttl) {
@@ -74,13 +82,15 @@ int MulticastSocket::Open(const Endpoint& group, const Endpoint& adapter, int tt
       Set(fd, IPPROTO_IP, IP_MULTICAST_TTL, hops) &&
       Set(fd, IPPROTO_IP, IP_MULTICAST_LOOP, loop) &&
       Set(fd, IPPROTO_IP, IP_PKTINFO, one);
-  if (!ok) {
+  const int wake = ok ? ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC) : -1;
+  if (wake < 0) {
     // An address on no adapter: what Windows reports for it, not Linux's "no such device".
     const int code = errno == ENODEV ? kErrAddressNotAvailable : detail::MapErrno(errno);
     ::close(fd);
     return code;
   }
   handle_ = fd;
+  wake_ = wake;
   return 0;
 }
 
@@ -91,15 +101,16 @@ int MulticastSocket::Receive(void* buffer, std::size_t capacity, int timeoutMs, 
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    pollfd p{fd, POLLIN, 0};
-    const int r = ::poll(&p, 1, left.count() < 0 ? 0 : static_cast<int>(left.count()));
+    pollfd p[2] = {{fd, POLLIN, 0}, {static_cast<int>(wake_), POLLIN, 0}};
+    const int r = ::poll(p, 2, left.count() < 0 ? 0 : static_cast<int>(left.count()));
     if (r == 0) return 0;
     if (r < 0) {
       if (errno == EINTR) continue;
       *error = detail::MapErrno(errno);
       return -1;
     }
-    if (p.revents & POLLNVAL) {
+    if (p[1].revents != 0) return 0;
+    if (p[0].revents & POLLNVAL) {
       *error = kErrNotSocket;
       return -1;
     }

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/win32/socket_address.h"
+#include "platform/win32/wake_socket.h"
 
 namespace tovi::net {
 namespace {
@@ -54,7 +55,15 @@ MulticastSocket::~MulticastSocket() { Close(); }
 void MulticastSocket::Close() {
   if (handle_ == kInvalidSocket) return;
   ::closesocket(Sock(handle_));
+  ::closesocket(Sock(wake_));
   handle_ = kInvalidSocket;
+  wake_ = kInvalidSocket;
+}
+
+void MulticastSocket::Interrupt() {
+  // Nobody reads it: it stays readable, so each later receive ends at once too.
+  const char one = 1;
+  ::send(Sock(wake_), &one, 1, 0);
 }
 
 int MulticastSocket::Open(const Endpoint& group, const Endpoint& adapter, int ttl) {
@@ -90,12 +99,14 @@ int MulticastSocket::Open(const Endpoint& group, const Endpoint& adapter, int tt
       Set(s, IPPROTO_IP, IP_MULTICAST_LOOP, loop) &&
       Set(s, IPPROTO_IP, IP_PKTINFO, yes) &&
       ReceiveMessageOf(s) != nullptr;
-  if (!ok) {
+  const SOCKET wake = ok ? detail::OpenWakeSocket() : INVALID_SOCKET;
+  if (wake == INVALID_SOCKET) {
     const int code = ::WSAGetLastError();
     ::closesocket(s);
     return code;
   }
   handle_ = static_cast<SocketHandle>(s);
+  wake_ = static_cast<SocketHandle>(wake);
   return 0;
 }
 
@@ -110,6 +121,7 @@ int MulticastSocket::Receive(void* buffer, std::size_t capacity, int timeoutMs, 
     fd_set set;
     FD_ZERO(&set);
     FD_SET(s, &set);
+    FD_SET(Sock(wake_), &set);
     timeval tv{static_cast<long>(left / 1000), static_cast<long>((left % 1000) * 1000)};
     const int r = ::select(0, &set, nullptr, nullptr, &tv);
     if (r == 0) return 0;
@@ -117,6 +129,7 @@ int MulticastSocket::Receive(void* buffer, std::size_t capacity, int timeoutMs, 
       *error = ::WSAGetLastError();
       return -1;
     }
+    if (FD_ISSET(Sock(wake_), &set)) return 0;
     sockaddr_in from{};
     WSABUF part{capacity > 0x40000000u ? 0x40000000u : static_cast<ULONG>(capacity),
                 static_cast<char*>(buffer)};
