@@ -4,11 +4,14 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -82,6 +85,9 @@ bool ExecutableInPath(const std::string& name) {
   return false;
 }
 
+// The front end's threads are woken when it ends; this bounds each of their waits all the same.
+constexpr int kStopLookMs = 5000;
+
 class TerminalFrontend : public Frontend {
  public:
   TerminalFrontend() {
@@ -96,9 +102,12 @@ class TerminalFrontend : public Frontend {
 
   ~TerminalFrontend() override {
     stopping_ = true;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t woken = write(stopWake_, &one, sizeof one);
     signals_.join();
     if (input_.joinable()) input_.join();
     std::cout.flush();
+    if (stopWake_ >= 0) close(stopWake_);
   }
 
   void Attach(Application& app) override { app_ = &app; }
@@ -316,10 +325,7 @@ class TerminalFrontend : public Frontend {
     std::string pending;
     char buffer[4096];
     while (!stopping_) {
-      pollfd p{0, POLLIN, 0};
-      const int ready = poll(&p, 1, 200);
-      if (ready < 0 && errno == EINTR) continue;
-      if (ready <= 0) continue;
+      if (!WaitUnlessStopping(0)) continue;
       const ssize_t n = read(0, buffer, sizeof buffer);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
@@ -336,10 +342,20 @@ class TerminalFrontend : public Frontend {
     loop_.Post([this] { inputEnded_ = true; });
   }
 
+  // Whether fd became readable within kStopLookMs; the end of the front end ends the wait early.
+  bool WaitUnlessStopping(int fd) {
+    pollfd p[2] = {{fd, POLLIN, 0}, {stopWake_, POLLIN, 0}};
+    return poll(p, 2, kStopLookMs) > 0 && p[0].revents != 0;
+  }
+
   void WatchSignals(sigset_t stops) {
-    const timespec tick{0, 200 * 1000 * 1000};
+    // The descriptor only wakes the watcher; the signal is taken below, which also catches one
+    // within a look should the system give no such descriptor.
+    const int signalled = signalfd(-1, &stops, SFD_NONBLOCK | SFD_CLOEXEC);
+    const timespec now{0, 0};
     while (!stopping_) {
-      if (sigtimedwait(&stops, nullptr, &tick) < 0) continue;
+      WaitUnlessStopping(signalled);
+      if (sigtimedwait(&stops, nullptr, &now) < 0) continue;
       if (exitRequested_.exchange(true)) _exit(130);  // a second signal: the user insists
       loop_.Post([this] {
         Component* exit = app_ != nullptr ? app_->Find("N2") : nullptr;
@@ -350,6 +366,7 @@ class TerminalFrontend : public Frontend {
         }
       });
     }
+    if (signalled >= 0) close(signalled);
   }
 
   Application* app_ = nullptr;
@@ -363,6 +380,9 @@ class TerminalFrontend : public Frontend {
   std::string answer_;
   bool inputEnded_ = false;
   std::atomic<bool> stopping_{false};
+  // Readable once stopping_ is set: the input and signal threads wait on it beside their own, so
+  // an idle terminal program wakes for nothing. (Poll ignores it should the system give none.)
+  const int stopWake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   std::atomic<bool> exitRequested_{false};
   std::thread signals_;
   std::thread input_;
