@@ -138,7 +138,7 @@ void TNetThreadPool::RemoveSource(TNetAcceptSource* source) {
   std::unique_lock<std::mutex> lock(lock_);
   const auto it = FindSource(source);
   if (it == sources_.end()) return;
-  // Its thread notices the end within one accept wait.
+  // The source's stop woke its accepting thread.
   sourceLeft_.wait(lock, [&it] { return it->accepting == 0; });
   const bool watched = it->watched;
   sources_.erase(it);

@@ -93,7 +93,7 @@ class TNetThreadPool : public std::enable_shared_from_this<TNetThreadPool> {
   // A thread starts accepting on the source (one that is free now, or one made for it).
   void AddSource(TNetAcceptSource* source);
   // No thread accepts on the source any more: waits for the one that does (until its source has
-  // ended: it gives up within one accept wait, see TNetServerIOHandlerSocket).
+  // ended: the source's stop wakes its accept, see TNetSocketHandle::StopAccepting).
   void RemoveSource(TNetAcceptSource* source);
 
  private:
