@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The engine's loads, ours beside nginx in one run: one connection's small answer (1 and 32
 # clients), 4 MiB ranges (1 and 64 clients), 16 streams each read at 4 MB/s as TVs play films
-# (for twice as long: the processor time per MB is small), and one client beside 1,000 idle
-# connections. Each load runs on both servers in turn, BENCH_ROUNDS rounds (3), alternating
+# (for twice as long: the processor time per MB is small), one client beside 1,000 idle
+# connections, and what each server costs while nobody asks it anything (wake-ups, processor). Each load runs on both servers in turn, BENCH_ROUNDS rounds (3), alternating
 # which goes first; the table gives the median of the rounds with their spread (lowest-highest),
 # and the ratio of the medians. The small answers are fetched by bench/smallload.c, a C client
 # that costs a small part of what a server does per answer; the first rows check that: nginx
@@ -12,7 +12,7 @@
 # of the load client (its own): where the client costs as much as the server, the client is the
 # limit. Writes build/bench-engine.md and prints it.
 # Usage, in a network namespace of its own (port 8027 free, nothing else on loopback):
-#   unshare -n sh -c 'ip link set lo up && bash bench/engine.sh'    (about 6 minutes)
+#   unshare -n sh -c 'ip link set lo up && bash bench/engine.sh'    (about 7 minutes)
 # With BENCH_APART=1, only the 4 MiB ranges and the paced streams, with the servers and the load
 # client apart (see apart_setup in bench/servers.sh), beside the time of each side's core;
 # writes build/bench-engine-apart.md:
@@ -79,6 +79,16 @@ server_cpu_us() {  # side
   done
   echo $((t * 1000000 / ticks))
 }
+# Waits a server's threads have ended so far, each a wake-up: their voluntary context switches.
+server_wakes() {  # side
+  local p t=0 f
+  for p in $(server_pids "$1"); do
+    for f in /proc/$p/task/*/status; do
+      t=$((t + $(awk '/^voluntary_ctxt_switches/ { print $2 }' "$f" 2>/dev/null || echo 0)))
+    done
+  done
+  echo $t
+}
 per_request() { awk -v u="$1" -v n="$2" 'BEGIN { if (n + 0 > 0 && u != "") printf "%.1f", u / n }'; }
 record() {  # side key result-line server-cpu-us [server-core-us client-core-us]
   local f requests client_cpu
@@ -133,6 +143,16 @@ idle_load() {  # side: one client of small answers beside IDLE idle connections
   wait "$lp" || true
 }
 
+quiet() {  # side: what a server costs while nobody asks it anything
+  local s=$1 seconds=$((2 * SECONDS_PER_LOAD)) cpu wakes
+  echo "bench: $s quiet" >&2
+  sleep 1  # the last load's connections end
+  cpu=$(server_cpu_us "$s"); wakes=$(server_wakes "$s")
+  sleep "$seconds"
+  echo "$s quiet wakes_s $(per_request $(($(server_wakes "$s") - wakes)) $seconds)" >>"$samples"
+  echo "$s quiet cpu_ms_min $(per_request $((($(server_cpu_us "$s") - cpu) * 60 / 1000)) $seconds)" >>"$samples"
+}
+
 for side in ours anchor; do  # warm the page cache and both servers
   "${client[@]}" "$loadgen" stream "$(port $side)" "$(file $side)" >/dev/null || true
   [[ -n $apart ]] || "$smallload" "$(port $side)" "$(page $side)" 1 1 >/dev/null || true
@@ -144,7 +164,7 @@ for round in $(seq "$ROUNDS"); do
     measure anchor client_c "$smallload" $nport /small.html 1 "$SECONDS_PER_LOAD"
   fi
   for side in $order; do loads "$side"; done
-  [[ -n $apart ]] || for side in $order; do idle_load "$side"; done
+  [[ -n $apart ]] || for side in $order; do idle_load "$side"; quiet "$side"; done
 done
 
 # median and spread of one measure: "median (low-high)"
@@ -211,6 +231,8 @@ load_rows() {  # label key rate rate-name latency latency-name
   if [[ -z $apart ]]; then
     row "beside $IDLE idle connections: 43-byte answer, 1 client (requests/s)" idle1 rps 0
     row "beside $IDLE idle connections: 43-byte answer, 1 client (p50 ms)" idle1 p50_ms 3
+    row "nobody asking, $((2 * SECONDS_PER_LOAD)) s (server wake-ups/s)" quiet wakes_s 1
+    row "nobody asking, $((2 * SECONDS_PER_LOAD)) s (server CPU ms/minute, in steps of $((60000 / ticks / (2 * SECONDS_PER_LOAD))))" quiet cpu_ms_min 0
     echo
     echo "Beside $IDLE idle connections, against the same load without them: ours $(ratio "$(median ours idle1 rps 0)" "$(median ours small1 rps 0)"), nginx $(ratio "$(median anchor idle1 rps 0)" "$(median anchor small1 rps 0)") of the requests/s."
     echo "The load client: nginx, 1 client, fetched by the C++ loadgen $(stat anchor client_cpp rps 0) requests/s (p50 $(median anchor client_cpp p50_ms 3) ms),"
