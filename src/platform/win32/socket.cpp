@@ -123,11 +123,11 @@ SocketHandle AcceptWaits::Accept(Endpoint* peer) {
   FD_SET(state_->wake, &set);
   timeval limit{state_->waitMs / 1000, (state_->waitMs % 1000) * 1000};
   const int ready = state_->stopped ? 0 : ::select(0, &set, nullptr, nullptr, &limit);
-  if (state_->stopped || FD_ISSET(state_->wake, &set)) {
+  if (ready == SOCKET_ERROR) return kInvalidSocket;
+  if (state_->stopped || (ready > 0 && FD_ISSET(state_->wake, &set))) {
     ::WSASetLastError(WSAEINTR);
     return kInvalidSocket;
   }
-  if (ready == SOCKET_ERROR) return kInvalidSocket;
   if (ready == 0) {
     ::WSASetLastError(WSAETIMEDOUT);
     return kInvalidSocket;
