@@ -4,14 +4,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -22,6 +20,7 @@
 #include "platform/gui.h"
 #include "platform/posix/spawn_quiet.h"
 #include "platform/posix/terminal_text.h"
+#include "platform/posix/wake_counter.h"
 
 
 namespace tovi::gui {
@@ -102,8 +101,7 @@ class TerminalFrontend : public Frontend {
 
   ~TerminalFrontend() override {
     stopping_ = true;
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t woken = write(stopWake_, &one, sizeof one);
+    net::detail::SetWake(stopWake_);
     signals_.join();
     if (input_.joinable()) input_.join();
     std::cout.flush();
@@ -382,7 +380,7 @@ class TerminalFrontend : public Frontend {
   std::atomic<bool> stopping_{false};
   // Readable once stopping_ is set: the input and signal threads wait on it beside their own, so
   // an idle terminal program wakes for nothing. (Poll ignores it should the system give none.)
-  const int stopWake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  const int stopWake_ = net::detail::OpenWakeCounter();
   std::atomic<bool> exitRequested_{false};
   std::thread signals_;
   std::thread input_;

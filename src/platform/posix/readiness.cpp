@@ -3,11 +3,12 @@
 #include "platform/readiness.h"
 
 #include <sys/epoll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <system_error>
+
+#include "platform/posix/wake_counter.h"
 
 namespace tovi::net {
 namespace {
@@ -25,7 +26,7 @@ struct ReadinessWait::State {
 
 ReadinessWait::ReadinessWait() : state_(std::make_unique<State>()) {
   state_->epoll = ::epoll_create1(EPOLL_CLOEXEC);
-  state_->wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  state_->wake = detail::OpenWakeCounter();
   epoll_event e{};
   e.events = EPOLLIN;
   e.data.u64 = kWakeTag;
@@ -73,10 +74,6 @@ bool ReadinessWait::Wait(int timeoutMs, std::vector<std::uint64_t>& ready) {
   return true;
 }
 
-void ReadinessWait::Wake() {
-  const std::uint64_t one = 1;
-  // A full counter means a wake is pending anyway.
-  [[maybe_unused]] ssize_t n = ::write(state_->wake, &one, sizeof one);
-}
+void ReadinessWait::Wake() { detail::SetWake(state_->wake); }
 
 }  // namespace tovi::net

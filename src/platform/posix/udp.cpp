@@ -6,7 +6,6 @@
 #include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/uio.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -15,6 +14,7 @@
 
 #include "platform/posix/socket_errors.h"
 #include "platform/posix/socket_address.h"
+#include "platform/posix/wake_counter.h"
 
 namespace tovi::net {
 namespace {
@@ -49,10 +49,7 @@ void MulticastSocket::Close() {
   wake_ = kInvalidSocket;
 }
 
-void MulticastSocket::Interrupt() {
-  const std::uint64_t one = 1;
-  [[maybe_unused]] const ssize_t written = ::write(static_cast<int>(wake_), &one, sizeof one);
-}
+void MulticastSocket::Interrupt() { detail::SetWake(static_cast<int>(wake_)); }
 
 int MulticastSocket::Open(const Endpoint& group, const Endpoint& adapter, int ttl) {
   Close();
@@ -82,7 +79,7 @@ int MulticastSocket::Open(const Endpoint& group, const Endpoint& adapter, int tt
       Set(fd, IPPROTO_IP, IP_MULTICAST_TTL, hops) &&
       Set(fd, IPPROTO_IP, IP_MULTICAST_LOOP, loop) &&
       Set(fd, IPPROTO_IP, IP_PKTINFO, one);
-  const int wake = ok ? ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC) : -1;
+  const int wake = ok ? detail::OpenWakeCounter() : -1;
   if (wake < 0) {
     // An address on no adapter: what Windows reports for it, not Linux's "no such device".
     const int code = errno == ENODEV ? kErrAddressNotAvailable : detail::MapErrno(errno);

@@ -73,10 +73,6 @@ bool ReadinessWait::Wait(int timeoutMs, std::vector<std::uint64_t>& ready) {
   return true;
 }
 
-void ReadinessWait::Wake() {
-  const char one = 1;
-  // A full buffer means a wake is pending anyway.
-  ::send(state_->wake, &one, 1, 0);
-}
+void ReadinessWait::Wake() { detail::SetWake(state_->wake); }
 
 }  // namespace tovi::net

@@ -152,8 +152,7 @@ SocketHandle AcceptWaits::Accept(Endpoint* peer) {
 
 void AcceptWaits::Stop() {
   state_->stopped = true;
-  const char one = 1;
-  ::send(state_->wake, &one, 1, 0);
+  detail::SetWake(state_->wake);
 }
 
 bool AcceptWakesOne() { return false; }

@@ -62,8 +62,7 @@ void MulticastSocket::Close() {
 
 void MulticastSocket::Interrupt() {
   // Nobody reads it: it stays readable, so each later receive ends at once too.
-  const char one = 1;
-  ::send(Sock(wake_), &one, 1, 0);
+  detail::SetWake(Sock(wake_));
 }
 
 int MulticastSocket::Open(const Endpoint& group, const Endpoint& adapter, int ttl) {

@@ -22,4 +22,9 @@ SOCKET OpenWakeSocket() {
   return s;
 }
 
+void SetWake(SOCKET wake) {
+  const char one = 1;
+  ::send(wake, &one, 1, 0);
+}
+
 }  // namespace tovi::net::detail

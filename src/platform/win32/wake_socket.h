@@ -9,4 +9,7 @@ namespace tovi::net::detail {
 // the Windows Sockets error set when the system gives none.
 SOCKET OpenWakeSocket();
 
+// Sends it a byte, so that it is readable until read. A full buffer means a wake is pending anyway.
+void SetWake(SOCKET wake);
+
 }  // namespace tovi::net::detail
