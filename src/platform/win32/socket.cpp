@@ -112,6 +112,10 @@ std::unique_ptr<AcceptWaits> AcceptWaits::Open(SocketHandle listening, int waitM
   state->waitMs = waitMs;
   state->wake = detail::OpenWakeSocket();
   if (state->wake == INVALID_SOCKET) return nullptr;
+  // Every waiter is woken: the listening socket does not block, so that those that find the
+  // connection taken already come back instead of blocking in accept.
+  u_long on = 1;
+  if (::ioctlsocket(state->listening, FIONBIO, &on) != 0) return nullptr;
   return std::unique_ptr<AcceptWaits>(new AcceptWaits(std::move(state)));
 }
 
@@ -132,10 +136,6 @@ SocketHandle AcceptWaits::Accept(Endpoint* peer) {
     ::WSASetLastError(WSAETIMEDOUT);
     return kInvalidSocket;
   }
-  // Every waiter is woken: the listening socket does not block, so that those that find the
-  // connection taken already come back instead of blocking in accept.
-  u_long on = 1;
-  ::ioctlsocket(listening, FIONBIO, &on);
   sockaddr_in a{};
   int len = sizeof a;
   SOCKET c = ::accept(listening, reinterpret_cast<sockaddr*>(&a), &len);
