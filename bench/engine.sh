@@ -17,6 +17,8 @@
 # client apart (see apart_setup in bench/servers.sh), beside the time of each side's core;
 # writes build/bench-engine-apart.md:
 #   unshare -nm sh -c 'BENCH_APART=1 bash bench/engine.sh'          (about 3 minutes)
+# BENCH_CC=cubic (or another name) runs the servers' sends under that TCP congestion control
+# instead of the machine's default; the table's head names the one used.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -33,6 +35,7 @@ need nginx "apt-get install nginx-light"
 need g++ "apt-get install g++"
 need gcc "apt-get install gcc"
 load_at_start=$(cut -d' ' -f1-3 /proc/loadavg)
+congestion_control=$(use_congestion_control "${BENCH_CC:-}")
 
 echo "bench: building (Release)" >&2
 cmake -S . -B "$out/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTOVI_BUILD_TESTS=OFF >/dev/null
@@ -211,6 +214,7 @@ load_rows() {  # label key rate rate-name latency latency-name
   echo "nginx $(nginx -v 2>&1 | sed 's/.*nginx\///'), sendfile and tcp_nopush on, keep-alive off, worker_processes auto;"
   echo "ours: remote-toviplayer (Release) on $BENCH_HOST:8027. A fresh connection per request, $SECONDS_PER_LOAD s per load,"
   echo "$ROUNDS rounds alternating which server goes first: median of the rounds (lowest-highest). Ratio: ours / nginx, of the medians."
+  echo "TCP congestion control of the servers' sends: $congestion_control (it decides much of the 4 MiB rows)."
   echo "CPU us/request: processor time (user and system, all threads and processes) divided by the requests answered."
   if [[ -n $apart ]]; then
     echo "Apart: the servers on core 0, the load client on core 1 in a network namespace of its own, joined by a veth"

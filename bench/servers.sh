@@ -12,6 +12,27 @@ on_server_core=()
 # need TOOL HINT: the tool on PATH, else stop naming how to install it.
 need() { command -v "$1" >/dev/null || { echo "bench: $1 is needed ($2)" >&2; exit 1; }; }
 
+# use_congestion_control [NAME]: the senders' TCP congestion control in this network namespace,
+# NAME if given (only in a namespace made for the run, with loopback alone: elsewhere it would
+# change the machine's connections); prints the one in effect. It decides much of a bulk load on loopback: a pacing one (bbr)
+# and a window one (cubic, the default of Linux and Windows) rank the same servers differently.
+use_congestion_control() {
+  local setting=/proc/sys/net/ipv4/tcp_congestion_control
+  if [[ -n ${1:-} ]]; then
+    # A namespace made for the run has loopback alone (apart_setup adds its pair later).
+    if [[ $(ip -o link show | awk -F': ' '$2 != "lo"' | wc -l) != 0 ]]; then
+      echo "bench: a congestion control is set only in a network namespace of its own (unshare -n)" >&2
+      exit 1
+    fi
+    echo "$1" 2>/dev/null >"$setting" || {
+      echo "bench: $1 cannot be set in a namespace here; as root, first add it to" \
+        "net.ipv4.tcp_allowed_congestion_control (now: $(sysctl -n net.ipv4.tcp_allowed_congestion_control))" >&2
+      exit 1
+    }
+  fi
+  cat "$setting"
+}
+
 # bench_work NAME: a work folder under $out, removed at exit with the processes in $pids.
 bench_work() {
   work=$(mktemp -d "$out/$1.XXXXXX")
