@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
 # The engine's loads, ours beside nginx in one run: one connection's small answer (1 and 32
-# clients), 4 MiB ranges (1 and 64 clients), 16 streams each read at 4 MB/s as TVs play films
-# (for twice as long: the processor time per MB is small), one client beside 1,000 idle
-# connections, and what each server costs while nobody asks it anything (wake-ups, processor). Each load runs on both servers in turn, BENCH_ROUNDS rounds (3), alternating
-# which goes first; the table gives the median of the rounds with their spread (lowest-highest),
-# and the ratio of the medians. The small answers are fetched by bench/smallload.c, a C client
-# that costs a small part of what a server does per answer; the first rows check that: nginx
-# measured by the C++ loadgen and by the C client (nginx's figure must rise with the faster
-# client, or the client is what is measured). Beside the rates, each load gives the processor
-# time per request of each server (from the kernel's counters of its processes, all threads) and
-# of the load client (its own): where the client costs as much as the server, the client is the
-# limit. Writes build/bench-engine.md and prints it.
+# clients), 4 MiB ranges (1 and 64 clients), 16 streams each read at 4 MB/s as TVs play films (for
+# twice as long: the processor time per MB is small), one client beside 1,000 idle connections, and
+# what each server costs while nobody asks it anything (wake-ups, processor). Each load runs on both
+# servers in turn, BENCH_ROUNDS rounds (3), alternating which goes first; the table gives the median
+# of the rounds with their spread (lowest-highest), and the ratio of the medians. The small answers
+# are fetched by bench/smallload.c, a C client that costs a small part of what a server does per
+# answer; the first rows check that: nginx measured by the C++ loadgen and by the C client (nginx's
+# figure must rise with the faster client, or the client is what is measured). Beside the rates,
+# each load gives the processor time per request of each server (from the kernel's counters of its
+# processes, all threads) and of the load client (its own): where the client costs as much as the
+# server, the client is the limit. Writes build/bench-engine.md and prints it.
 # Usage, in a network namespace of its own (port 8027 free, nothing else on loopback):
 #   unshare -n sh -c 'ip link set lo up && bash bench/engine.sh'    (about 7 minutes)
 # With BENCH_APART=1, only the 4 MiB ranges and the paced streams, with the servers and the load

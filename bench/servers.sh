@@ -14,8 +14,9 @@ need() { command -v "$1" >/dev/null || { echo "bench: $1 is needed ($2)" >&2; ex
 
 # use_congestion_control [NAME]: the senders' TCP congestion control in this network namespace,
 # NAME if given (only in a namespace made for the run, with loopback alone: elsewhere it would
-# change the machine's connections); prints the one in effect. It decides much of a bulk load on loopback: a pacing one (bbr)
-# and a window one (cubic, the default of Linux and Windows) rank the same servers differently.
+# change the machine's connections); prints the one in effect. It decides much of a bulk load
+# on loopback: a pacing one (bbr) and a window one (cubic, the default of Linux and Windows)
+# rank the same servers differently.
 use_congestion_control() {
   local setting=/proc/sys/net/ipv4/tcp_congestion_control
   if [[ -n ${1:-} ]]; then
