@@ -194,6 +194,10 @@ menu_rect() {  # menu_rect [BUT]: the rectangle of a menu window shown, other th
   probe windows "$work/windows-now.txt"
   grep '^window|0|#32768||1|' "$work/windows-now.txt" | cut -d'|' -f6 | grep -vxF "${1:-none}" | head -1
 }
+menu_shown() {  # waits for a menu window, at most 10 looks: its rectangle in $rect
+  for _ in $(seq 1 10); do rect=$(menu_rect); [ -n "$rect" ] && return 0; sleep 0.2; done
+  return 1
+}
 point_item() {  # point_item K N [click]: to the K-th of the N visible items of the menu in $rect
   IFS=, read -r left top right bottom <<<"$rect"
   xdotool mousemove $((left + 40)) $((top + (2 * $1 - 1) * (bottom - top) / (2 * $2))) ${3:+click 1}
@@ -225,11 +229,8 @@ timeout 30 wine reg add "$run_key" /v "Remote Toviplayer" /t REG_SZ /d '"C:\Old\
   >/dev/null 2>&1 || fail "wine reg could not write the Run value"
 
 open_menu
-sleep 1
+menu_shown || fail "no menu window is shown"
 shot menu
-probe windows "$work/windows-menu.txt"
-rect=$(grep '^window|0|#32768||1|' "$work/windows-menu.txt" | head -1 | cut -d'|' -f6)
-[ -n "$rect" ] || fail "no menu window is shown"
 rect_items=$(menu_items | grep -c '^menu|0|')
 expect_menu "Нет устройства" "Включить Tovi DLNA" "the menu's items differ from the design"
 # The address submenu: the automatic choice and the LAN address checked, the other adapters'
@@ -262,7 +263,7 @@ wait_for '^click|Autostart1$' 20 || fail "the autostart item was not clicked"
 for _ in $(seq 1 25); do run_value | grep -qF "$ours" && break; sleep 0.2; done
 run_value | grep -qF "$ours" || fail "the Run value is not ours: $(run_value) (expected $ours)"
 open_menu
-sleep 1
+menu_shown || fail "no menu window is shown"
 shot menu-autostart
 expect_menu "Нет устройства" "Включить Tovi DLNA" "the autostart item is not checked" "" checked
 clicks=$(count '^click|Autostart1$')
@@ -367,11 +368,9 @@ netns_wait_for 5 listens_at "$lan" || fail "the server did not follow the new LA
 # The menu now names the TV and offers to switch the server off; the address submenu offers
 # the VirtualBox adapter, which is chosen.
 open_menu 3
-sleep 1
+menu_shown || fail "no menu window is shown"
 shot menu-server-on
 expect_menu "Зал (ТВ№2)" "Выключить Tovi DLNA" "the menu does not show the TV and the running server" "$lan"
-rect=$(menu_rect)
-[ -n "$rect" ] || fail "no menu window is shown"
 point_item 3 "$(menu_items | grep -c '^menu|0|')"  # the address item: its submenu opens
 for _ in $(seq 1 25); do sub=$(menu_rect "$rect"); [ -n "$sub" ] && break; sleep 0.2; done
 [ -n "$sub" ] || { shot no-submenu; fail "the address submenu did not open"; }
