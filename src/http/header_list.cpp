@@ -9,31 +9,34 @@ namespace tovi::http {
 namespace {
 
 bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 32; }
+
+std::string_view TrimmedView(std::string_view s) {
+  while (!s.empty() && IsBlankOrControl(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlankOrControl(s.back())) s.remove_suffix(1);
+  return s;
+}
+
 bool IsContinuation(const std::string& line) {
   return !line.empty() && (line[0] == ' ' || line[0] == '\t');
 }
 
 // Whether NameOf(line) is `name`, case aside, without copying the name out: every look-up of a
-// record walks its lines, and a request and its answer make some thirty.
-bool HasName(const std::string& line, const std::string& name) {
-  const std::size_t colon = line.find(':');
-  const std::size_t length = colon == std::string::npos ? 0 : colon;
-  if (length != name.size()) return false;
-  for (std::size_t i = 0; i < length; ++i) {
-    if (text::UpperAscii(line[i]) != text::UpperAscii(name[i])) return false;
+// record walks its lines, and a request and its answer make some thirty. A line whose byte after
+// the name's length is no colon is passed over without a search for its colon.
+bool HasName(const std::string& line, std::string_view name) {
+  if (name.empty()) {
+    const std::size_t colon = line.find(':');
+    return colon == 0 || colon == line.npos;
   }
-  return true;
+  if (line.size() <= name.size() || line[name.size()] != ':') return false;
+  // The same letters: the line has a colon before that one exactly when the name has.
+  return text::SameAsciiText(std::string_view(line).substr(0, name.size()), name) &&
+         name.find(':') == name.npos;
 }
 
 }  // namespace
 
-std::string Trim(const std::string& s) {
-  std::size_t b = 0;
-  std::size_t e = s.size();
-  while (b < e && IsBlankOrControl(s[b])) ++b;
-  while (e > b && IsBlankOrControl(s[e - 1])) --e;
-  return s.substr(b, e - b);
-}
+std::string Trim(const std::string& s) { return std::string(TrimmedView(s)); }
 
 std::string UpperCase(std::string s) {
   for (char& c : s) c = text::UpperAscii(c);
@@ -52,7 +55,7 @@ std::string TNetHeaderList::NameOf(const std::string& line) {
   return colon == std::string::npos ? std::string() : line.substr(0, colon);
 }
 
-long TNetHeaderList::IndexOfName(const std::string& name) const {
+long TNetHeaderList::IndexOfName(std::string_view name) const {
   for (std::size_t i = 0; i < lines_.size(); ++i) {
     if (HasName(lines_[i], name)) return static_cast<long>(i);
   }
@@ -66,26 +69,28 @@ std::size_t TNetHeaderList::ContinuationEnd(std::size_t index) const {
 }
 
 std::string TNetHeaderList::ValueAt(std::size_t index) const {
-  const std::string& line = lines_[index];
-  std::size_t colon = line.find(':');
-  std::string value = colon == std::string::npos ? std::string() : Trim(line.substr(colon + 1));
+  const std::string_view line = lines_[index];
+  const std::size_t colon = line.find(':');
+  std::string value(colon == std::string_view::npos ? std::string_view()
+                                                    : TrimmedView(line.substr(colon + 1)));
+  const std::size_t end = ContinuationEnd(index);
+  if (end == index + 1) return value;
   // Appended in place, each line once: a peer's thousands of continuation lines cost their
   // length, not its square.
-  const std::size_t end = ContinuationEnd(index);
   for (std::size_t i = index + 1; i < end; ++i) {
     while (!value.empty() && IsBlankOrControl(value.back())) value.pop_back();
     value += ' ';
-    value += Trim(lines_[i]);
+    value += TrimmedView(lines_[i]);
   }
   return Trim(value);
 }
 
-std::string TNetHeaderList::Values(const std::string& name) const {
+std::string TNetHeaderList::Values(std::string_view name) const {
   long i = IndexOfName(name);
   return i < 0 ? std::string() : ValueAt(static_cast<std::size_t>(i));
 }
 
-std::vector<std::string> TNetHeaderList::Extract(const std::string& name) const {
+std::vector<std::string> TNetHeaderList::Extract(std::string_view name) const {
   std::vector<std::string> out;
   for (std::size_t i = 0; i < lines_.size(); ++i) {
     if (HasName(lines_[i], name)) out.push_back(ValueAt(i));
@@ -129,27 +134,38 @@ std::vector<std::string> TNetHeaderList::Fold(std::string line, std::size_t keep
   return out;
 }
 
-void TNetHeaderList::SetValue(const std::string& name, const std::string& value) {
-  long found = IndexOfName(name);
+void TNetHeaderList::SetValue(std::string_view name, std::string_view value) {
+  const long found = IndexOfName(name);
+  const std::size_t index = static_cast<std::size_t>(found);
   if (value.empty()) {
-    if (found >= 0) {
-      std::size_t i = static_cast<std::size_t>(found);
-      lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(i),
-                   lines_.begin() + static_cast<std::ptrdiff_t>(ContinuationEnd(i)));
-    }
+    if (found >= 0) ReplaceLines(index, {});
     return;
   }
-  std::vector<std::string> folded = Fold(name + ": " + value, name.size() + 2);
-  if (found < 0) {
+  std::string line;
+  line.reserve(name.size() + 2 + value.size());
+  line.append(name).append(": ").append(value);
+  // Every answer sets a dozen short lines: those skip the folding and its list of pieces.
+  const bool fits = !foldLines_ || foldLength_ <= 0 ||
+                    line.size() <= static_cast<std::size_t>(foldLength_);
+  if (fits && found < 0) {
+    lines_.push_back(std::move(line));
+  } else if (fits && ContinuationEnd(index) == index + 1) {
+    lines_[index] = std::move(line);
+  } else if (found < 0) {
+    std::vector<std::string> folded = Fold(std::move(line), name.size() + 2);
     lines_.insert(lines_.end(), std::make_move_iterator(folded.begin()),
                   std::make_move_iterator(folded.end()));
-    return;
+  } else {
+    ReplaceLines(index, Fold(std::move(line), name.size() + 2));
   }
-  std::size_t i = static_cast<std::size_t>(found);
-  auto first = lines_.begin() + static_cast<std::ptrdiff_t>(i);
-  lines_.erase(first, lines_.begin() + static_cast<std::ptrdiff_t>(ContinuationEnd(i)));
-  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(i),
-                std::make_move_iterator(folded.begin()), std::make_move_iterator(folded.end()));
+}
+
+// The line at index and its continuations give way to lines.
+void TNetHeaderList::ReplaceLines(std::size_t index, std::vector<std::string> lines) {
+  const auto first = lines_.begin() + static_cast<std::ptrdiff_t>(index);
+  lines_.erase(first, lines_.begin() + static_cast<std::ptrdiff_t>(ContinuationEnd(index)));
+  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(index),
+                std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
 }
 
 std::string TNetHeaderList::Text() const {

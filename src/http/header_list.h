@@ -33,20 +33,21 @@ class TNetHeaderList {
   const std::vector<std::string>& Lines() const { return lines_; }
   void Add(const std::string& line) { lines_.push_back(line); }
   void Clear() { lines_.clear(); }
+  void Reserve(std::size_t lines) { lines_.reserve(lines); }
   void Delete(std::size_t i) { lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(i)); }
 
   // The text before the line's first ":" (not trimmed); empty without ":".
   static std::string NameOf(const std::string& line);
   // Index of the first line with that name, or -1.
-  long IndexOfName(const std::string& name) const;
+  long IndexOfName(std::string_view name) const;
 
   // Value of the first line with that name with its continuation lines joined; "" when absent.
-  std::string Values(const std::string& name) const;
+  std::string Values(std::string_view name) const;
   // Values of every line with that name, in order.
-  std::vector<std::string> Extract(const std::string& name) const;
+  std::vector<std::string> Extract(std::string_view name) const;
   // Empty value: deletes the first such line and its continuations. Otherwise replaces that
   // line where it stands (or appends) with name ": " value, folded.
-  void SetValue(const std::string& name, const std::string& value);
+  void SetValue(std::string_view name, std::string_view value);
 
   // Every line followed by CR LF.
   std::string Text() const;
@@ -55,6 +56,7 @@ class TNetHeaderList {
   std::string ValueAt(std::size_t index) const;
   std::size_t ContinuationEnd(std::size_t index) const;
   std::vector<std::string> Fold(std::string line, std::size_t keep) const;
+  void ReplaceLines(std::size_t index, std::vector<std::string> lines);
 
   std::vector<std::string> lines_;
   int foldLength_;

@@ -28,6 +28,8 @@ TEST(HeaderList, LooksUpValuesAsBothEnginesReadThem) {
       {{"X: a", " b", "\tc", "Y: d"}, "X", "a b c"},            // continuation lines joined
       {{"X:", " a", " \t", " b "}, "X", "a b"},                   // blank pieces add no blanks
       {{"X: a:b:c"}, "X", "a:b:c"},                             // value after the first colon
+      {{"a:b: 1", "a:b:c"}, "a:b", ""},                         // the name ends at the first colon
+      {{"Hostname: x", "Host: y"}, "Host", "y"},
       {{"no colon"}, "", ""},
       {{"A: 1"}, "B", ""},
       {{"X: caf\xC3\xA9"}, "X", "caf\xC3\xA9"},                 // high bytes are not trimmed
