@@ -320,8 +320,12 @@ void TNetTCPConnection::WriteFileRange(std::intptr_t nativeFile, std::uint64_t o
 }
 
 void TNetTCPConnection::OpenWriteBuffer(int threshold) {
+  // An answer's head fits: it is collected line by line, and a buffer that doubled its way up
+  // cost four allocations per answer.
+  constexpr std::size_t kStartingCapacity = 1024;
   writeBufferOpen_ = true;
   writeThreshold_ = threshold;
+  writeBuffer_.reserve(kStartingCapacity);
 }
 
 void TNetTCPConnection::FlushWriteBuffer() {

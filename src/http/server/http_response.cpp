@@ -122,6 +122,7 @@ void TNetHTTPResponseInfo::SendHeaders() {
 void TNetHTTPResponseInfo::BuildHeaderLines() {
   TNetHeaderList& h = HeaderLines();
   h.Clear();
+  h.Reserve(CustomHeaders().Count() + 16);  // room for every line below: one allocation
   auto setText = [&h](const char* name, const std::string& value) {
     if (!value.empty()) h.SetValue(name, value);
   };
