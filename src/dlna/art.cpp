@@ -18,9 +18,11 @@ std::optional<std::string> CoverPathOf(std::string_view query, const PathRules& 
   const std::string_view prefix = kArtQueryPrefix;
   if (query.substr(0, prefix.size()) != prefix) return std::nullopt;
   const std::string_view name = query.substr(prefix.size());
-  const std::string suffix = "." + std::string(local::kArtExtension);
+  std::string suffix(1, '.');
+  suffix += local::kArtExtension;
   if (name.size() <= suffix.size() || name.substr(name.size() - suffix.size()) != suffix) return "";
-  const std::optional<std::string> path = PathOfObjectId(name.substr(0, name.size() - suffix.size()), rules);
+  const std::optional<std::string> path =
+      PathOfObjectId(name.substr(0, name.size() - suffix.size()), rules);
   if (!path || local::IsFolderPath(*path) || !MediaTypeOfName(*path)) return "";
   return path;
 }

@@ -24,7 +24,8 @@ std::string DecodePath(const std::string& pathPart, std::string* host) {
     std::size_t at = authority.find('@');
     if (at != std::string::npos) authority = authority.substr(at + 1);
     *host = authority.substr(0, authority.find(':'));
-    s = "/" + (slash == std::string::npos ? std::string() : rest.substr(slash + 1));
+    s.assign(1, '/');
+    if (slash != std::string::npos) s.append(rest, slash + 1);
   }
   const std::size_t eq = s.find('=');
   if (eq != std::string::npos) s = s.substr(0, s.find('#', eq));
@@ -110,7 +111,7 @@ void TNetHTTPRequestInfo::ApplyTarget(const std::string& target, bool parseParam
   }
   cookies_ = ParseCookies(HeaderLines());
   if (pathPart == "*") {
-    path_ = "*";
+    path_.assign(1, '*');  // not = "*", which g++ 12 at -O3 flags as an overlap (-Wrestrict)
   } else {
     std::string host;
     path_ = DecodePath(pathPart, &host);
