@@ -173,7 +173,7 @@ ReadOnlyFile::ReadOnlyFile(const std::string& path) {
   // ignore the flag.
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) ThrowErrno(errno);
-  struct stat st;
+  struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);
     ThrowErrno(S_ISDIR(st.st_mode) ? EISDIR : EACCES);
