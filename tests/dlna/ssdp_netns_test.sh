@@ -116,7 +116,8 @@ while time.monotonic() < end:
 PY
 # Sends N searches for ST from SOURCE to DESTINATION (the group, or a unicast ADDRESS:1900),
 # one every SPACING ms after DELAY ms, and prints "answers A of N searches" once 1.5 s pass
-# after the last without an answer (MX 1; 20 s at most in all).
+# without an answer after the sending ended, a SPACING after the last search (MX 1; 20 s at most
+# in all): an answer to the last search may come a whole MX after it, and later under load.
 cat >"$work/search.py" <<'PY'
 import socket, sys, threading, time
 source, destination, st, n, spacing, delay = sys.argv[1:7]
@@ -128,16 +129,20 @@ group = destination == "group"
 host = "239.255.255.250" if group else destination
 search = ("M-SEARCH * HTTP/1.1\r\nHOST: %s:1900\r\nMAN: \"ssdp:discover\"\r\n%sST: %s\r\n\r\n"
           % (host, "MX: 1\r\n" if group else "", st)).encode()
+sent_all = []
 def send():
     time.sleep(delay)
     for _ in range(n):
         s.sendto(search, (host, 1900))
         time.sleep(spacing)
+    sent_all.append(time.monotonic())
 sender = threading.Thread(target=send)
 sender.start()
 s.settimeout(0.1)
 answers, quiet_since, end = 0, time.monotonic(), time.monotonic() + 20
-while time.monotonic() < end and (sender.is_alive() or time.monotonic() - quiet_since < 1.5):
+def waiting():
+    return not sent_all or time.monotonic() - max(quiet_since, sent_all[0]) < 1.5
+while time.monotonic() < end and waiting():
     try:
         data = s.recv(65536)
     except socket.timeout:
