@@ -63,7 +63,7 @@ at_least() { [ "$(count "$1" "$2")" -ge "$3" ]; }
 unshare -n sleep 600 &
 peer=$!
 in_peer() { nsenter -t "$peer" -n "$@"; }
-netns_wait_for 5 in_peer true || fail "the peer namespace did not come"
+netns_wait_for 5 netns_left "$peer" || fail "the peer namespace did not come"
 ip link set lo up && in_peer ip link set lo up &&
   ip link add ssdp0 type veth peer name ssdp1 netns "$peer" &&
   ip link add other0 type veth peer name other1 netns "$peer" &&

@@ -82,5 +82,8 @@ netns_wait_for() {
   for _ in $(seq 1 $((seconds * 5))); do "$@" && return 0; sleep 0.2; done
   "$@"
 }
+# netns_left PID: PID's process is in a network namespace other than ours. Entering it before
+# its unshare has run would enter ours, so a namespace is waited for this way, not by entering.
+netns_left() { [ "$(readlink "/proc/$1/ns/net" 2>/dev/null)" != "$(readlink /proc/self/ns/net)" ]; }
 # netns_registered ADDRESS LOG: the last registration reported ADDRESS:8027.
 netns_registered() { [ "$(tail -1 "$2")" = "$1:8027" ]; }

@@ -60,7 +60,7 @@ dlna_pair_up() {
 # server_started (ns since the epoch, taken when the adapter is handed over, which is when the
 # server can start answering).
 dlna_server_start() {
-  local state=$1 media=$2 output=$3 own_ns
+  local state=$1 media=$2 output=$3
   shift 3
   DLNA_ADDRESS=$pair_server DLNA_IFACE=dlna0 DLNA_MEDIA=$media DLNA_STATE=$state \
     PAIR_GATEWAY=$pair_gateway PAIR_VPN=$pair_vpn unshare -n bash -c '
@@ -75,12 +75,10 @@ dlna_server_start() {
       unset PAIR_GATEWAY PAIR_VPN
       exec "$@"' server "$@" >"$output" 2>&1 &
   server_pid=$!
-  own_ns=$(readlink /proc/self/ns/net)
-  netns_wait_for 5 dlna_server_unshared "$own_ns" || return 1
+  netns_wait_for 5 netns_left "$server_pid" || return 1
   ip link set dlna0 netns "$server_pid" || return 1
   server_started=$(date +%s%N)
 }
-dlna_server_unshared() { [ "$(readlink "/proc/$server_pid/ns/net" 2>/dev/null)" != "$1" ]; }
 
 # in_server_netns COMMAND...: runs COMMAND in the server's namespace (a page server on the PC's
 # own addresses, say, that the devices cannot reach).
