@@ -7,8 +7,8 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <system_error>
-#include <thread>
+
+#include "platform/detached_thread.h"
 
 namespace tovi::net {
 namespace {
@@ -59,12 +59,12 @@ int LookupIPv4(const std::string& host, Endpoint* out, int timeoutMs,
     return kErrNoBuffers;
   }
   auto state = std::make_shared<LookupState>();
-  try {
-    std::thread([state, run = lookup ? lookup : NameLookup(SystemNameLookup), host] {
-      RunLookup(state, run, host);
-      gPending.fetch_sub(1);
-    }).detach();
-  } catch (const std::system_error&) {
+  const bool started = process::StartDetachedThread(
+      [state, run = lookup ? lookup : NameLookup(SystemNameLookup), host] {
+        RunLookup(state, run, host);
+        gPending.fetch_sub(1);
+      });
+  if (!started) {
     gPending.fetch_sub(1);
     return kErrNoBuffers;
   }
