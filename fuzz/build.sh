@@ -26,7 +26,8 @@ flags=(-std=c++20 -O1 -gline-tables-only -fno-omit-frame-pointer -I"$root/src"
 
 # The engine sources each target may need; a target links only what it uses (--gc-sections).
 common=(src/platform/posix/socket.cpp src/platform/posix/readiness.cpp src/platform/posix/process.cpp
-        src/platform/posix/identity.cpp src/platform/name_lookup.cpp)
+        src/platform/posix/identity.cpp src/platform/name_lookup.cpp
+        src/platform/posix/detached_thread.cpp)
 # The media-server side's readers are pure: only they, not the rest of src/dlna/.
 common+=(src/dlna/xml.cpp src/dlna/soap.cpp src/dlna/ssdp.cpp src/dlna/identity.cpp src/platform/utf8.cpp
          src/dlna/subtitle_text.cpp src/platform/eight_bit_text.cpp)
