@@ -22,6 +22,7 @@
 set -uo pipefail
 here=$(dirname "$(realpath "$0")")
 source "$here/../support/netns_lan.sh"
+source "$here/../support/wine_prefix.sh"
 netns_enter "$0" "$@"
 exe=$(realpath "$1")
 probe=$(realpath "$2")
@@ -82,6 +83,8 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   timeout 300 wineboot -i >"$work/wineboot.log" 2>&1 || fail "wineboot -i failed"
   timeout 60 wineserver -w
 fi
+# The program is started again after its Exit: the server must not be on its way out then.
+wine_prefix_keep
 
 cp "$exe" "$work/app/remote-toviplayer.exe"
 cp "$probe" "$work/app/gui_probe.exe"

@@ -29,13 +29,14 @@ if [[ $driver == *.exe ]]; then
   wine_prefix=$(realpath -m "${2:?a wine prefix for the .exe}")
   export WINEPREFIX=$wine_prefix
   export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  # A server of this prefix left by an earlier run would make the sockets in its namespace.
-  [ -f "$WINEPREFIX/system.reg" ] && timeout 20 wineserver -k 2>/dev/null
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     mkdir -p "$WINEPREFIX"
     timeout 300 wineboot -i >/dev/null 2>&1 || { echo "FAIL: wineboot -i failed for $WINEPREFIX"; exit 1; }
     timeout 60 wineserver -w
   fi
+  # Its server runs here, where it makes the sockets, until the cleanup.
+  source "$here/../support/wine_prefix.sh"
+  wine_prefix_keep
   run=(wine "$driver")
 fi
 

@@ -8,6 +8,7 @@
 # wineserver and the X screen it started.
 # Usage: toviplayer_wine_server.sh REMOTE_TOVIPLAYER_EXE
 set -u
+source "$(dirname "$(realpath "$0")")/../support/wine_prefix.sh"
 for tool in wine wineserver Xvfb; do
   command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (scripts/setup.sh test)"; exit 1; }
 done
@@ -43,6 +44,8 @@ else
   timeout 300 wineboot -i >"$DLNA_STATE/wineboot.log" 2>&1 &
   wait $! || { echo "FAIL: wineboot -i failed"; stop; }
 fi
+# After wineboot, its server would be on its way out as the program starts.
+wine_prefix_keep
 cd "$DLNA_STATE" && wine remote-toviplayer.exe --address "$DLNA_ADDRESS" \
   --list-host 127.0.0.1:9 --site-host 127.0.0.1:9 </dev/null &
 wine_pid=$!
