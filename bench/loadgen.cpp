@@ -11,8 +11,9 @@
 //                                                      MBPS MB/s, as a TV plays a film
 //   loadgen bodies PORT METHOD CLIENTS MIB             CLIENTS requests, each with a MIB MiB body
 //
-// Prints one line of key=value figures (cpu_us: its own processor time, all threads); exit
-// status 1 when a request failed.
+// Prints one line of key=value figures (cpu_us: its own processor time, all threads; head_*_ms:
+// from connecting to the answer's whole head, the least a TV waits after a seek); exit status 1
+// when a request failed.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -85,11 +86,13 @@ struct Answer {
   bool ok = false;
   int status = 0;
   std::uint64_t bodyBytes = 0;
+  double headSeconds = 0;  // from connecting to the end of the head
 };
 
 // One request on a fresh connection; reads the head, then the body to its length or the close.
 Answer Fetch(int port, const std::string& path, const std::string& extraHeaders) {
   Answer answer;
+  const auto start = Clock::now();
   int s = Connect(port);
   if (s < 0) return answer;
   const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extraHeaders +
@@ -115,6 +118,7 @@ Answer Fetch(int port, const std::string& path, const std::string& extraHeaders)
       body = head.size() - end - 4;
       head.resize(end);
       inBody = true;
+      answer.headSeconds = Seconds(Clock::now() - start);
       answer.status = std::atoi(head.c_str() + std::min<std::size_t>(9, head.size()));
       for (std::size_t p = 0; (p = head.find("\r\n", p)) != std::string::npos;) {
         p += 2;
@@ -134,6 +138,7 @@ Answer Fetch(int port, const std::string& path, const std::string& extraHeaders)
 struct Tally {
   std::mutex lock;
   std::vector<double> latencies;  // seconds
+  std::vector<double> heads;      // seconds
   std::uint64_t bytes = 0;
   std::uint64_t failures = 0;
 };
@@ -145,7 +150,8 @@ double Percentile(std::vector<double>& v, double p) {
   return v[std::min(i, v.size() - 1)];
 }
 
-// CLIENTS threads, each fetching in a loop until SECONDS have passed.
+// CLIENTS threads, each fetching in a loop until SECONDS have passed: make(random, &bytes, &head)
+// fetches once and says whether it succeeded.
 template <typename MakeRequest>
 int Loop(int clients, double seconds, MakeRequest make, const char* mode) {
   Tally tally;
@@ -156,13 +162,15 @@ int Loop(int clients, double seconds, MakeRequest make, const char* mode) {
   for (int c = 0; c < clients; ++c) {
     threads.emplace_back([&, c] {
       std::mt19937_64 random(0x9e3779b97f4a7c15ull * static_cast<unsigned>(c + 1));
-      std::vector<double> mine;
+      std::vector<double> mine, heads;
       std::uint64_t bytes = 0, failures = 0;
       while (Clock::now() < until) {
         const auto t0 = Clock::now();
-        const bool ok = make(random, &bytes);
+        double head = 0;
+        const bool ok = make(random, &bytes, &head);
         if (ok) {
           mine.push_back(Seconds(Clock::now() - t0));
+          heads.push_back(head);
         } else {
           ++failures;
           if (failures > 1000) break;
@@ -170,6 +178,7 @@ int Loop(int clients, double seconds, MakeRequest make, const char* mode) {
       }
       std::lock_guard<std::mutex> guard(tally.lock);
       tally.latencies.insert(tally.latencies.end(), mine.begin(), mine.end());
+      tally.heads.insert(tally.heads.end(), heads.begin(), heads.end());
       tally.bytes += bytes;
       tally.failures += failures;
     });
@@ -180,10 +189,12 @@ int Loop(int clients, double seconds, MakeRequest make, const char* mode) {
   const double p50 = Percentile(tally.latencies, 0.50) * 1000;
   const double p99 = Percentile(tally.latencies, 0.99) * 1000;
   std::printf("mode=%s clients=%d seconds=%.2f requests=%zu failures=%llu rps=%.1f mbps=%.1f "
-              "p50_ms=%.3f p99_ms=%.3f cpu_us=%lld\n",
+              "p50_ms=%.3f p99_ms=%.3f head_p50_ms=%.3f head_p99_ms=%.3f cpu_us=%lld\n",
               mode, clients, elapsed, done, static_cast<unsigned long long>(tally.failures),
               static_cast<double>(done) / elapsed,
-              static_cast<double>(tally.bytes) / elapsed / 1e6, p50, p99, CpuMicroseconds());
+              static_cast<double>(tally.bytes) / elapsed / 1e6, p50, p99,
+              Percentile(tally.heads, 0.50) * 1000, Percentile(tally.heads, 0.99) * 1000,
+              CpuMicroseconds());
   return tally.failures == 0 && done > 0 ? 0 : 1;
 }
 
@@ -217,12 +228,13 @@ int main(int argc, char** argv) {
     const std::uint64_t size = std::strtoull(argv[4], nullptr, 10);
     if (size < kRangeBytes) return Usage();
     return Loop(std::atoi(argv[5]), std::atof(argv[6]),
-                [&](std::mt19937_64& random, std::uint64_t* bytes) {
+                [&](std::mt19937_64& random, std::uint64_t* bytes, double* head) {
                   const std::uint64_t first = random() % (size - kRangeBytes + 1);
                   const Answer a = Fetch(port, path,
                                          "Range: bytes=" + std::to_string(first) + "-" +
                                              std::to_string(first + kRangeBytes - 1) + "\r\n");
                   *bytes += a.bodyBytes;
+                  *head = a.headSeconds;
                   return a.ok && a.status == 206 && a.bodyBytes == kRangeBytes;
                 },
                 "ranges");
@@ -230,9 +242,10 @@ int main(int argc, char** argv) {
   if (mode == "small" && argc == 6) {
     const std::string path = argv[3];
     return Loop(std::atoi(argv[4]), std::atof(argv[5]),
-                [&](std::mt19937_64&, std::uint64_t* bytes) {
+                [&](std::mt19937_64&, std::uint64_t* bytes, double* head) {
                   const Answer a = Fetch(port, path, "");
                   *bytes += a.bodyBytes;
+                  *head = a.headSeconds;
                   return a.ok && a.status == 200;
                 },
                 "small");
