@@ -23,18 +23,31 @@ class RawClient {
   RawClient(const RawClient&) = delete;
   RawClient& operator=(const RawClient&) = delete;
   RawClient(RawClient&& other) noexcept
-      : socket_(other.socket_), closed_(other.closed_), pending_(std::move(other.pending_)) {
+      : socket_(other.socket_),
+        opened_(other.opened_),
+        closed_(other.closed_),
+        pending_(std::move(other.pending_)) {
     other.socket_ = net::kInvalidSocket;
+    other.opened_ = false;
   }
 
-  // fromHost: the last number of the loopback address 127.0.0.x to connect from (a second
-  // device as the server sees it; Linux answers on all of 127/8). receiveBuffer: bytes the
-  // system may hold unread for this client (0: its own default), small for a slow reader.
-  bool Connect(std::uint16_t port, int timeoutMs = 5000, std::uint8_t fromHost = 0,
-               int receiveBuffer = 0) {
+  // Makes the socket now, unconnected, for the next Connect: a test that takes every handle
+  // of the process holds its own before.
+  bool Open() {
     Close();
     socket_ = net::OpenStream();
-    if (socket_ == net::kInvalidSocket) return false;
+    opened_ = socket_ != net::kInvalidSocket;
+    return opened_;
+  }
+
+  // Connects the socket Open made, else a new one. fromHost: the last number of the loopback
+  // address 127.0.0.x to connect from (a second device as the server sees it; Linux answers on
+  // all of 127/8). receiveBuffer: bytes the system may hold unread for this client (0: its own
+  // default), small for a slow reader.
+  bool Connect(std::uint16_t port, int timeoutMs = 5000, std::uint8_t fromHost = 0,
+               int receiveBuffer = 0) {
+    if (!opened_ && !Open()) return false;
+    opened_ = false;
     if (receiveBuffer != 0 && !SetReceiveBuffer(socket_, receiveBuffer)) {
       Close();
       return false;
@@ -105,6 +118,7 @@ class RawClient {
   bool PeerClosed() const { return closed_; }
 
   void Close() {
+    opened_ = false;
     if (socket_ != net::kInvalidSocket) {
       net::Close(socket_);
       socket_ = net::kInvalidSocket;
@@ -150,6 +164,7 @@ class RawClient {
   }
 
   net::SocketHandle socket_ = net::kInvalidSocket;
+  bool opened_ = false;  // made by Open, not yet connected
   bool closed_ = false;
   std::string pending_;
 };
