@@ -49,11 +49,12 @@ std::string SwitchState(const std::string& text, const std::string& folder) {
 
 // Starts the program (its own copy, so the settings file lands beside it), types the switch
 // every `paceMs` (a switch-on is followed at once by the next command, so typing ahead would
-// leave the "true" state almost no time), kills it with SIGKILL after `killAfterMs`.
+// leave the "true" state almost no time), kills it with SIGKILL `killAfterMs` after it shows
+// its menu (at most 20 s on: a slow start, a sanitized build on a busy machine, would otherwise
+// take the kills before any rewrite).
 bool RunAndKill(const std::string& program, const std::string& runtimeFolder, int paceMs,
                 int killAfterMs) {
   testing::ChildOptions options;
-  options.outputFile = "/dev/null";
   // A session of its own (the one-copy lock lives there), apart from the folder whose files
   // the test counts.
   options.environment = {"XDG_RUNTIME_DIR=" + runtimeFolder};
@@ -61,6 +62,8 @@ bool RunAndKill(const std::string& program, const std::string& runtimeFolder, in
   testing::ChildProcess child({program, "--address", "127.0.0.1", "--list-host", "127.0.0.1:9",
                                "--site-host", "127.0.0.1:9"},
                               options);
+  const bool started =
+      child.WaitForOutput("Type a number", 0, 20000) != std::string::npos;
   bool typed = true;
   const auto killAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(killAfterMs);
   while (std::chrono::steady_clock::now() < killAt) {
@@ -73,7 +76,7 @@ bool RunAndKill(const std::string& program, const std::string& runtimeFolder, in
         std::chrono::milliseconds(paceMs), killAt - std::chrono::steady_clock::now()));
   }
   child.Signal(SIGKILL);
-  return child.WaitExit(5000) && child.KilledBy(SIGKILL) && typed;
+  return child.WaitExit(5000) && child.KilledBy(SIGKILL) && typed && started;
 }
 
 TEST(SettingsFile, SurvivesAHundredKillsDuringRewrites) {
@@ -92,7 +95,7 @@ TEST(SettingsFile, SurvivesAHundredKillsDuringRewrites) {
 
   std::mt19937 random(20261207);
   // Each switch-off waits a quarter second, so rewrites come some 250 ms apart; kills up to
-  // 700 ms land among several of them even when start-up is slow.
+  // 700 ms after the start land among several of them.
   std::uniform_int_distribution<int> killAfter(30, 700);
   int seenTrue = 0, seenFalse = 0;
   for (int round = 0; round < 100; ++round) {
