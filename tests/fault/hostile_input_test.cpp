@@ -197,9 +197,8 @@ TEST(OutOfHandles, TheListenerPausesAndServesOnceHandlesAreFree) {
   // handles that check fails and stops the program. The client's socket is made before too:
   // whatever the process opens for a moment (such a pipe, with one handle free) would take the
   // last handle from it.
-  tovi::testing::RawClient first(s.Port());
-  ASSERT_TRUE(first.Send("GET / HTTP/1.1\r\n\r\n"));
-  ASSERT_NE(first.ReadAll(5000).find("served"), std::string::npos);
+  ASSERT_NE(tovi::testing::ExchangeBytes(s.Port(), "GET / HTTP/1.1\r\n\r\n").find("served"),
+            std::string::npos);
   tovi::testing::RawClient client;
   ASSERT_TRUE(client.Open());
   {
