@@ -53,7 +53,11 @@ std::string Body(const std::string& answer) {
 
 // One kept thread serves connection after connection, one whose handler threw included; a thread
 // that an exception unknown to the engine ended is not kept, and the next connection gets another.
-TEST(ThreadPool, KeepsThreadsForTheNextConnectionButNotOneAForeignExceptionEnded) {
+// A request whose bytes come after its connection's first short wait for them is served by
+// whichever thread is free when they come (a new one while the kept one accepts): on a loaded
+// machine that happens, and says nothing of keeping. Such a round is run again, on a fresh
+// server: *onTime is false when one request came so.
+void KeptThreadRound(bool* onTime) {
   test::TestServer s;
   TNetThreadMgr& pool = s.UsePool();
   TNetServerLimits limits;
@@ -61,14 +65,16 @@ TEST(ThreadPool, KeepsThreadsForTheNextConnectionButNotOneAForeignExceptionEnded
   s.server.SetLimits(limits);
   std::mutex lock;
   std::vector<int> servedBy;  // the thread of each request, in order
+  *onTime = true;
   std::atomic<int> staleStarts{0};
   s.server.OnConnect = [&](TNetPeerThread& t) {
     if (t.Stopped() || !t.TerminatingException().empty()) ++staleStarts;
   };
-  s.server.OnCommandGet = [&](auto&, TNetHTTPRequestInfo& q, TNetHTTPResponseInfo& r) {
+  s.server.OnCommandGet = [&](TNetPeerThread& t, TNetHTTPRequestInfo& q, TNetHTTPResponseInfo& r) {
     {
       std::lock_guard<std::mutex> guard(lock);
       servedBy.push_back(ThreadSerial());
+      *onTime = *onTime && t.FirstTurn();
     }
     if (q.RequestPath() == "/fails") throw std::runtime_error("failed");  // a 500
     if (q.RequestPath() == "/foreign") throw 42;  // no exception of the engine's: escapes
@@ -83,6 +89,10 @@ TEST(ThreadPool, KeepsThreadsForTheNextConnectionButNotOneAForeignExceptionEnded
     const std::string want = path == "/fails" ? "failed" : path == "/foreign" ? "" : "ok " + path;
     EXPECT_EQ(path == "/foreign" ? answer : Body(answer), want) << path;
     ASSERT_TRUE(s.WaitIdle());
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      if (!*onTime) return;
+    }
     // Back in the pool before the next connection comes (the one the foreign exception ended,
     // gone).
     const std::size_t kept = path == "/foreign" ? 0 : 1;
@@ -95,6 +105,17 @@ TEST(ThreadPool, KeepsThreadsForTheNextConnectionButNotOneAForeignExceptionEnded
   }
   EXPECT_NE(servedBy[foreign + 1], servedBy[foreign]) << "a thread an unknown exception ended";
   EXPECT_EQ(staleStarts.load(), 0);
+}
+
+TEST(ThreadPool, KeepsThreadsForTheNextConnectionButNotOneAForeignExceptionEnded) {
+  constexpr int kRounds = 5;  // enough for a round with every request on time under load
+  bool onTime = false;
+  for (int round = 0; round < kRounds && !onTime && !::testing::Test::HasFailure(); ++round) {
+    KeptThreadRound(&onTime);
+  }
+  if (!::testing::Test::HasFailure()) {
+    EXPECT_TRUE(onTime) << "a request came late in every round";
+  }
 }
 
 TEST(ThreadPool, ConnectionsWaitingForARequestHoldNoThread) {
