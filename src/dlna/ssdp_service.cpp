@@ -127,7 +127,9 @@ void SsdpService::Run::SendDueAnswers(Clock::time_point now) {
 int SsdpService::Run::WaitMs(Clock::time_point now) const {
   auto wakeAt = nextRound;
   for (const PendingAnswer& a : pending) wakeAt = std::min(wakeAt, a.due);
-  const auto waitMs = std::chrono::duration_cast<std::chrono::milliseconds>(wakeAt - now).count();
+  // Rounded up: a wait that ends short of the moment finds nothing due and, waiting 0 ms,
+  // comes round again at once until the moment has passed.
+  const auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(wakeAt - now).count();
   return static_cast<int>(std::max<long long>(waitMs, 0));
 }
 

@@ -2,9 +2,12 @@
 // the address given (with the description URL the program gives it), prints "uuid:<UUID>" and
 // "started"; a line "move ADDRESS" moves it to another adapter's address ("moved"); the end of
 // its input stops it (with its goodbye) and prints "stopped". A start that fails prints the
-// error and ends with 1. Usage: ssdp_driver ADDRESS
+// error and ends with 1. With EVERY_MS it announces without end, a round every EVERY_MS (the
+// waits between rounds then show what they cost). Usage: ssdp_driver ADDRESS [EVERY_MS]
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
+#include <limits>
 #include <string>
 
 #include "dlna/device.h"
@@ -27,12 +30,17 @@ void Start(tovi::dlna::SsdpService& service, const std::string& address,
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: ssdp_driver ADDRESS\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: ssdp_driver ADDRESS [EVERY_MS]\n");
     return 2;
   }
   const tovi::dlna::DeviceIdentity identity = tovi::dlna::ThisDeviceIdentity();
-  tovi::dlna::SsdpService service;
+  tovi::dlna::SsdpLimits limits;
+  if (argc == 3) {
+    limits.announceSpacingMs = std::atoi(argv[2]);
+    limits.announceRounds = std::numeric_limits<int>::max();
+  }
+  tovi::dlna::SsdpService service(limits);
   try {
     Start(service, argv[1], identity);
     Say(tovi::dlna::Udn(identity));

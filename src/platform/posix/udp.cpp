@@ -97,7 +97,8 @@ int MulticastSocket::Receive(void* buffer, std::size_t capacity, int timeoutMs, 
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    // Rounded up: a wait cut short of the deadline would return before the caller's moment.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     pollfd p[2] = {{fd, POLLIN, 0}, {static_cast<int>(wake_), POLLIN, 0}};
     const int r = ::poll(p, 2, left.count() < 0 ? 0 : static_cast<int>(left.count()));
     if (r == 0) return 0;

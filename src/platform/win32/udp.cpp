@@ -115,7 +115,8 @@ int MulticastSocket::Receive(void* buffer, std::size_t capacity, int timeoutMs, 
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
   for (;;) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    // Rounded up: a wait cut short of the deadline would return before the caller's moment.
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left < 0) left = 0;
     fd_set set;
     FD_ZERO(&set);
