@@ -176,6 +176,11 @@ TEST(SocketWait, ReportsReadableWritableAndClosedPeersWithinItsTime) {
       EXPECT_LT(took, milliseconds(3000)) << c.what << ", " << which;
     }
   }
+  // A short wait lasts its whole time too (a request's first bytes are waited for 2 ms).
+  Connected quiet;
+  const auto start = Clock::now();
+  EXPECT_EQ(WaitReadable(quiet.local, 2), 0);
+  EXPECT_GE(Clock::now() - start, milliseconds(2)) << "a 2 ms wait";
 }
 
 }  // namespace

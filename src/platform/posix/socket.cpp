@@ -102,7 +102,8 @@ int WaitFor(SocketHandle s, short events, int timeoutMs) {
   for (;;) {
     int wait = -1;
     if (timeoutMs >= 0) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      // Rounded up: cut down, a wait of 2 ms would last 1, and one of 1 ms not at all.
+      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
       wait = left.count() < 0 ? 0 : static_cast<int>(left.count());
     }
     int r = ::poll(&p, 1, wait);
