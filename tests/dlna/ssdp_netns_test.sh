@@ -170,12 +170,21 @@ netns_wait_for 10 at_least local "Scanning" 1 || fail "gssdp-discover did not st
 netns_wait_for 10 at_least seen "Scanning" 1 || fail "gssdp-discover did not start on the chosen link"
 netns_wait_for 10 at_least other "Scanning" 1 || fail "gssdp-discover did not start on the other link"
 
-rm -f "$work/in"
-mkfifo "$work/in"
-"${run[@]}" 10.19.0.1 <"$work/in" >"$work/driver.txt" 2>&1 &
-driver_pid=$!
-exec 3>"$work/in"
-netns_wait_for 30 at_least driver started 1 || fail "the service did not start"
+# driver_start ARG...: the driver on those arguments, its input held open on fd 3 (a line "move
+# ADDRESS" moves it), once it has started. driver_stop: the end of its input stops it, in time.
+driver_start() {
+  rm -f "$work/in" && mkfifo "$work/in"
+  "${run[@]}" "$@" <"$work/in" >"$work/driver.txt" 2>&1 &
+  driver_pid=$!
+  exec 3>"$work/in"
+  netns_wait_for 30 at_least driver started 1 || fail "the service did not start ($*)"
+}
+driver_stop() {
+  exec 3>&-
+  netns_wait_for 3 at_least driver stopped 1 || fail "Stop took longer than 3 s"
+}
+
+driver_start 10.19.0.1
 uuid=$(head -1 "$work/driver.txt" | tr -d '\r')  # CR: the Windows driver under wine
 location="http://10.19.0.1:8027/?dlna/device.xml"
 targets=("$uuid::upnp:rootdevice" "$uuid" "$uuid::urn:schemas-upnp-org:device:MediaServer:1"
@@ -243,8 +252,7 @@ netns_wait_for 10 at_least other "resource available" 6 || fail "no announcement
   fail "the announcements after the move do not carry the new description URL"
 
 # Stop: goodbye for every target, within a bounded time.
-exec 3>&-
-netns_wait_for 3 at_least driver stopped 1 || fail "Stop took longer than 3 s"
+driver_stop
 netns_wait_for 10 at_least other "resource unavailable" 6 || fail "gssdp-discover did not see the goodbye"
 driver_pid=
 
@@ -253,17 +261,13 @@ driver_pid=
 # a whole core's time). Its processor time over a second, in clock ticks. Not under wine, where
 # every wait is a round trip to wine's server that costs more than the difference measured.
 if [ -z "$wine_prefix" ]; then
-  "${run[@]}" 10.20.0.1 2 <"$work/in" >"$work/driver.txt" 2>&1 &
-  driver_pid=$!
-  exec 3>"$work/in"
-  netns_wait_for 30 at_least driver started 1 || fail "the service did not start announcing every 2 ms"
+  driver_start 10.20.0.1 2
   ticks() { awk '{print $14 + $15}' "/proc/$driver_pid/stat"; }
   hz=$(getconf CLK_TCK)
   before=$(ticks) && sleep 1 && used=$(($(ticks) - before)) || fail "the service's times could not be read"
   echo "announcing every 2 ms for 1 s: $used of $hz ticks"
   [ "$used" -lt $((hz / 2)) ] || fail "announcing every 2 ms took $used of $hz ticks in a second"
-  exec 3>&-
-  netns_wait_for 3 at_least driver stopped 1 || fail "Stop took longer than 3 s"
+  driver_stop
   driver_pid=
 fi
 

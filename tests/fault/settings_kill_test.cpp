@@ -95,7 +95,7 @@ TEST(SettingsFile, SurvivesAHundredKillsDuringRewrites) {
 
   std::mt19937 random(20261207);
   // Each switch-off waits a quarter second, so rewrites come some 250 ms apart; kills up to
-  // 700 ms after the start land among several of them.
+  // 700 ms after the menu shows land among several of them.
   std::uniform_int_distribution<int> killAfter(30, 700);
   int seenTrue = 0, seenFalse = 0;
   for (int round = 0; round < 100; ++round) {
