@@ -12,6 +12,10 @@ bool ClosesOnReceive(int code) {
   return code == net::kErrConnectionAborted || code == net::kErrShutdown;
 }
 
+// What EndConnection reads and drops at most before it closes: 64 reads of 4 KiB.
+constexpr std::size_t kDropChunk = 4096;
+constexpr int kDropReads = 64;
+
 bool ClosesOnSend(int code) {
   return code == net::kErrConnectionAborted || code == net::kErrConnectionReset ||
          code == net::kErrShutdown || code == net::kErrTimedOut;
@@ -69,8 +73,19 @@ void TNetTCPConnection::EndConnection() {
   std::lock_guard<std::mutex> lock(socketLock_);
   if (socket_ != net::kInvalidSocket) {
     net::ShutdownSend(socket_);
+    DropUnread();
     net::Close(socket_);
     socket_ = net::kInvalidSocket;
+  }
+}
+
+void TNetTCPConnection::DropUnread() {
+  // Closing a socket with bytes unread makes the system reset the connection, and a reset
+  // throws away what is still queued to send: the tail of a film whose player sent its next
+  // request while the answer streamed. What has arrived is read and dropped (a bounded amount);
+  // bytes that come after the close still reset it.
+  char chunk[kDropChunk];
+  for (int i = 0; i < kDropReads && net::RecvNow(socket_, chunk, sizeof chunk) > 0; ++i) {
   }
 }
 

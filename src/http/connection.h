@@ -42,8 +42,10 @@ class TNetTCPConnection {
   // True while a socket is allocated; a peer that has closed and left nothing unread makes it
   // close the socket first and answer false.
   bool Connected();
-  // Marks the connection closed-gracefully, shuts down sending and closes the socket. Again on a
-  // closed connection: nothing more.
+  // Marks the connection closed-gracefully, shuts down sending and closes the socket, after
+  // dropping what the peer sent that was not read (up to 256 KiB), so that the close does not
+  // reset the connection and lose what is still queued to send. Again on a closed connection:
+  // nothing more.
   void EndConnection();
   void Disconnect() { EndConnection(); }
   // Set when a receive returned 0 bytes or the connection closed its own socket.
@@ -133,6 +135,7 @@ class TNetTCPConnection {
   [[noreturn]] void RaiseSendError(int code);
   void CheckWritable();
   void WaitForData();
+  void DropUnread();  // under socketLock_
 
   net::SocketHandle socket_ = net::kInvalidSocket;
   mutable std::mutex socketLock_;  // socket_ changes and Abort()

@@ -228,5 +228,27 @@ TEST(ResponseWriting, KeepAliveFramesEmptyAndFailedResponses) {
   EXPECT_TRUE(client.PeerClosed());
 }
 
+TEST(ResponseWriting, APeerThatSendsMoreWhileItIsAnsweredGetsTheWholeAnswer) {
+  // A player that sends its next request while a film streams: the bytes it sent are unread
+  // when the answer ends, and a close over them would reset the connection and lose the
+  // answer's queued tail. 16 MiB is more than the system's buffers hold on the way.
+  constexpr std::size_t kBody = 16u << 20;
+  test::TestServer s;
+  s.server.OnCommandGet = [](auto&, auto&, TNetHTTPResponseInfo& r) {
+    r.SetBodyStream(std::make_unique<TStringStream>(std::string(kBody, 'f')));
+  };
+  s.Start();
+  tovi::testing::RawClient client(s.Port());
+  client.Send(kGet);
+  std::string got = client.ReadCount(1);
+  ASSERT_FALSE(got.empty());
+  ASSERT_TRUE(client.Send(kGet));
+  got += client.ReadAll(20000);
+  const std::size_t head = got.find("\r\n\r\n");
+  ASSERT_NE(head, std::string::npos);
+  EXPECT_EQ(got.size() - head - 4, kBody);
+  EXPECT_TRUE(client.PeerClosed());
+}
+
 }  // namespace
 }  // namespace tovi::http
