@@ -128,17 +128,18 @@ bool StartsWithOpenAnyRun(const Code& code, int node) {
   return KindAt(code, r.atom) == kAny && r.max == kInfiniteCount;
 }
 
-// The index of a literal node in program->scanned, added with its probes when new.
-int Scanned(Program* program, int node) {
-  for (std::size_t k = 0; k < program->scanned.size(); ++k) {
-    if (program->scanned[k].node == node) return static_cast<int>(k);
-  }
+// The index of a literal node in program->scanned, added with its probes when new. index maps
+// a node's offset to its entry (-1: none yet): a search of the list for every literal made a
+// pattern of many ".*?x" (a marker is up to a request body long) cost the square of its length.
+int Scanned(Program* program, std::vector<int>& index, int node) {
+  if (index[node] >= 0) return index[node];
   ProbePair probes = ChooseProbes(LiteralText(program->code, node), KindAt(program->code, node) == kExactlyCi);
   program->scanned.push_back(ScannedLiteral{node, probes.rare, probes.second});
-  return static_cast<int>(program->scanned.size() - 1);
+  index[node] = static_cast<int>(program->scanned.size() - 1);
+  return index[node];
 }
 
-Prefilter AnalyzeStart(Program* program, PathStarts& starts) {
+Prefilter AnalyzeStart(Program* program, PathStarts& starts, std::vector<int>& index) {
   const Code& code = program->code;
   Prefilter pf;
   if (KindAt(code, kFirstNode) == kBranch && NextAlternative(code, kFirstNode) < 0) {
@@ -146,9 +147,9 @@ Prefilter AnalyzeStart(Program* program, PathStarts& starts) {
     int first = SkipEmpty(code, top, true);
     pf.anchored = (first >= 0 && KindAt(code, first) == kBol) ||
                   StartsWithOpenAnyRun(code, SkipEmpty(code, top, false));
-    if (IsLiteral(code, first)) pf.firstLiteral = Scanned(program, first);
+    if (IsLiteral(code, first)) pf.firstLiteral = Scanned(program, index, first);
     for (int p = top; p >= 0 && pf.required.size() < kMaxRequired; p = NextNode(code, p)) {
-      if (IsLiteral(code, p)) pf.required.push_back(Scanned(program, p));
+      if (IsLiteral(code, p)) pf.required.push_back(Scanned(program, index, p));
     }
   }
   pf.useFirstSet = starts.Collect(kFirstNode, &pf.firstSet);
@@ -162,7 +163,7 @@ void AddGuard(Program* program, PathStarts& starts, int node, int pathStart) {
   program->guards.push_back(set);
 }
 
-void AnalyzeNode(Program* program, PathStarts& starts, int node) {
+void AnalyzeNode(Program* program, PathStarts& starts, std::vector<int>& index, int node) {
   const Code& code = program->code;
   const Op op = KindAt(code, node);
   if (op == kBranch) {
@@ -176,7 +177,7 @@ void AnalyzeNode(Program* program, PathStarts& starts, int node) {
   }
   if (IsLazyRepeat(op) && KindAt(code, RepeatOf(code, node).atom) == kAny) {
     int literal = SkipEmpty(code, NextNode(code, node), true);
-    if (IsLiteral(code, literal)) program->hints[node].skipLiteral = Scanned(program, literal);
+    if (IsLiteral(code, literal)) program->hints[node].skipLiteral = Scanned(program, index, literal);
   }
 }
 
@@ -186,11 +187,12 @@ void AnalyzeProgram(Program* program) {
   const Code& code = program->code;
   PathStarts starts(code);
   program->scanned.clear();
-  program->prefilter = AnalyzeStart(program, starts);
+  std::vector<int> index(code.size(), -1);
+  program->prefilter = AnalyzeStart(program, starts, index);
   program->hints.assign(code.size(), NodeHint{});
   program->guards.clear();
   for (int node = kFirstNode; node < static_cast<int>(code.size()); node += NodeSize(code, node)) {
-    AnalyzeNode(program, starts, node);
+    AnalyzeNode(program, starts, index, node);
   }
 }
 

@@ -603,6 +603,8 @@ TEST(PatternLimits, EverySearchEndsWithinASecond) {
       {"(a*?)a*\\1b", std::string(300, 'a') + "cb", "b"},
       // Few steps, each comparing kilobytes: the budget counts the bytes.
       {"(.*)\\1x", std::string(20000, 'a') + "bx", kBudgetRunsOut, 2'000'000},
+      // A megabyte of lazy runs, each before a literal: preparing the search is linear too.
+      {Times(".*?a", 1 << 18) + "(b)", "ab", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.pattern.substr(0, 20));
