@@ -1,3 +1,5 @@
+#include <chrono>
+
 #include "http/client/http_client.h"
 #include "remote/service.h"
 
@@ -9,6 +11,9 @@ void Bound(http::TNetHTTP& client, const ExchangeLimits& limits) {
   client.SetConnectTimeout(limits.connectTimeoutMs);
   client.SetReadTimeout(limits.readTimeoutMs);
   client.SetSendTimeout(limits.readTimeoutMs);
+  client.SetReadDeadline(http::TNetHTTP::Clock::now() +
+                         std::chrono::milliseconds(limits.wholeTimeoutMs));
+  client.SetMaxBodyLength(limits.maxAnswerBytes);
 }
 
 }  // namespace

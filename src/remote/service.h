@@ -4,6 +4,7 @@
 // decoding of the service's answers for display.
 // Pure functions and plain types; safe from any thread. The real transport blocks its caller.
 #pragma once
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -22,15 +23,21 @@ std::string UploadUrl(const std::string& host, const std::string& playlistPath,
 std::string FolderSyncUrl(const std::string& host, const std::string& folder,
                           const std::string& device, const std::string& address);
 
-// How long one exchange may wait on the service; the client's own defaults have no limit.
+// How long one exchange may wait on the service, and how much of its answer is kept; the
+// client's own defaults have no limit. Whoever answers for the service's name is a peer like
+// any other: an answer that trickles or never ends stops at these.
 struct ExchangeLimits {
-  int connectTimeoutMs;  // to connect
-  int readTimeoutMs;     // without a received byte (or a sent one); then "Read Timeout"
+  int connectTimeoutMs;         // to connect
+  int readTimeoutMs;            // without a received byte (or a sent one); then "Read Timeout"
+  int wholeTimeoutMs;           // the whole exchange; then "Read Timeout"
+  std::int64_t maxAnswerBytes;  // then "Response body too large."
 };
 // The registration runs again every 3 s anyway, on the GUI thread: it must not freeze the menu.
-inline constexpr ExchangeLimits kRegistrationLimits{5000, 5000};
-// The upload and the sync: the user waits for the service's answer, within reason.
-inline constexpr ExchangeLimits kUploadLimits{10000, 30000};
+// Its answer is dropped.
+inline constexpr ExchangeLimits kRegistrationLimits{5000, 5000, 10000, 64 * 1024};
+// The upload and the sync: the user waits for the service's answer, within reason; the answer
+// is shown in a message.
+inline constexpr ExchangeLimits kUploadLimits{10000, 30000, 120000, 1024 * 1024};
 
 // How the exchanges reach the service. Both return the answer's body as received and throw the
 // client's exceptions (connection failures, time-outs, statuses outside 2xx).

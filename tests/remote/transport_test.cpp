@@ -62,34 +62,53 @@ TEST(ServiceTransport, ARefusedRegistrationIsSwallowedAndNotRetried) {
   EXPECT_EQ(lookups, afterFirst + 1);  // one lookup, no attempt
 }
 
-TEST(ServiceTransport, AServiceThatNeverAnswersOrNeverAcceptsEndsEachExchangeAtItsLimit) {
+// An answer that never ends, fast or trickling: what answers for the service's name may be
+// anything on the way.
+// Either way, a client without limits gets a whole answer after 2000 pieces or 5 s.
+void AnswerWithoutEnd(tovi::testing::ScriptPeer& peer, const std::string& piece, int pauseMs) {
+  peer.ReadHead();
+  peer.Send("HTTP/1.1 200 OK\r\n\r\n");
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  for (int i = 0; i < 2000 && std::chrono::steady_clock::now() < end; ++i) {
+    peer.Send(piece);
+    if (peer.WaitForClose(pauseMs)) return;
+  }
+}
+
+TEST(ServiceTransport, AServiceThatNeverAnswersOrNeverEndsEndsEachExchangeAtItsLimit) {
   tovi::testing::SilentListener silent;
   tovi::testing::FullBacklog backlog;
-  const ExchangeLimits limits{300, 300};
+  ScriptedServer endless([](auto& peer) { AnswerWithoutEnd(peer, std::string(65536, 'x'), 0); });
+  ScriptedServer trickle([](auto& peer) { AnswerWithoutEnd(peer, "x", 100); });
+  const ExchangeLimits limits{300, 300, 1000, 256 * 1024};
   const Transport transport = HttpTransport(limits);
   struct Case {
-    std::uint16_t port;
+    int port;
     bool post;
     const char* error;
+    int atLeastMs;
   };
-  std::vector<Case> cases = {{silent.Port(), false, "Read Timeout"},
-                             {silent.Port(), true, "Read Timeout"}};
+  std::vector<Case> cases = {{silent.Port(), false, "Read Timeout", 250},
+                             {silent.Port(), true, "Read Timeout", 250},
+                             {endless.Port(), false, "Response body too large.", 0},
+                             {endless.Port(), true, "Response body too large.", 0},
+                             {trickle.Port(), false, "Read Timeout", 950}};
   if (backlog.Hanging()) {
-    cases.push_back({backlog.Port(), false, "Connect timed out."});
-    cases.push_back({backlog.Port(), true, "Connect timed out."});
+    cases.push_back({backlog.Port(), false, "Connect timed out.", 250});
+    cases.push_back({backlog.Port(), true, "Connect timed out.", 250});
   }
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.post ? "POST " : "GET ") + c.error);
+    SCOPED_TRACE(std::string(c.post ? "POST " : "GET ") + std::to_string(c.port) + " " + c.error);
     const std::string url = "http://127.0.0.1:" + std::to_string(c.port) + "/remote/index.php";
     const auto start = std::chrono::steady_clock::now();
     try {
       c.post ? transport.postText(url, "list") : transport.get(url, kBrowser);
-      ADD_FAILURE() << "an exchange without an answer succeeded";
+      ADD_FAILURE() << "an exchange without a whole answer succeeded";
     } catch (const std::exception& e) {
       EXPECT_STREQ(e.what(), c.error);
     }
     const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(took, std::chrono::milliseconds(250));
+    EXPECT_GE(took, std::chrono::milliseconds(c.atLeastMs));
     EXPECT_LT(took, std::chrono::seconds(3));
   }
   EXPECT_EQ(silent.Accepted(), 2);
