@@ -86,6 +86,40 @@ void ReadMdhd(std::string_view p, Track& track) {
   if (track.mediaDuration == (v1 ? ~0ull : 0xFFFFFFFFull)) track.mediaDuration = 0;
 }
 
+// An MPEG-4 audio entry's channels as its decoder configuration (esds) says them: ISO files
+// write 2 in the entry's own field whatever the stream holds. Nothing when it does not say.
+std::optional<std::uint64_t> EsdsChannels(std::string_view entry) {
+  const std::size_t esds = entry.find("esds");
+  if (esds == std::string_view::npos) return std::nullopt;
+  std::size_t at = esds + 8;  // past the type, version and flags
+  // A descriptor's tag, then its length in up to four bytes of 7 bits.
+  const auto descriptor = [&](unsigned tag) {
+    if (at >= entry.size() || static_cast<unsigned char>(entry[at]) != tag) return false;
+    ++at;
+    for (int i = 0; i < 4 && at < entry.size(); ++i)
+      if (!(static_cast<unsigned char>(entry[at++]) & 0x80)) return true;
+    return false;
+  };
+  if (!descriptor(0x03)) return std::nullopt;
+  const std::uint64_t flags = BigEndian(entry, at + 2, 1);
+  at += 3;
+  if (flags & 0x80) at += 2;
+  if (flags & 0x40) at += 1 + BigEndian(entry, at, 1);
+  if (flags & 0x20) at += 2;
+  if (!descriptor(0x04)) return std::nullopt;
+  at += 13;
+  if (!descriptor(0x05) || at + 4 > entry.size()) return std::nullopt;
+  // AudioSpecificConfig: object type (5 bits, or 11), rate index (4 bits, or 28), channels (4).
+  std::uint64_t bits = BigEndian(entry, at, 4);
+  int used = (bits >> 27) == 31 ? 11 : 5;
+  used += ((bits >> (28 - used)) & 0xf) == 0xf ? 28 : 4;
+  if (used + 4 > 32) return std::nullopt;
+  const std::uint64_t config = (bits >> (28 - used)) & 0xf;
+  if (config >= 1 && config <= 6) return config;
+  if (config == 7) return 8;
+  return std::nullopt;  // 0: a program config element says; past 7: reserved
+}
+
 // A visual sample entry holds the coded picture size; an audio one the channels and rate
 // (QuickTime's version 2 entry moves them past the old fields, as a double and a count).
 void TakeTrack(const Track& track, MediaFacts& out) {
@@ -105,6 +139,9 @@ void TakeTrack(const Track& track, MediaFacts& out) {
       const double rate2 = BigEndianFloat(entry, 40, 8);
       rate = rate2 >= 1 && rate2 <= double(kMaxSampleRate) ? static_cast<std::uint64_t>(rate2) : 0;
       channels = BigEndian(entry, 48, 4);
+    }
+    if (entry.substr(4, 4) == "mp4a" && version == 0) {
+      if (const auto configured = EsdsChannels(entry)) channels = *configured;
     }
     // A rate past 16 bits does not fit the old field: the media's timescale is the rate then.
     if (rate == 0) rate = track.mediaTimescale;

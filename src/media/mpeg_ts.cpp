@@ -85,11 +85,26 @@ Packet ParsePacket(std::string_view b) {  // b: kTsPacketBytes from the sync byt
   return p;
 }
 
-// An H.264 SPS in a video payload, found by its start code.
+// The picture size of a video payload, found by its start codes: an MPEG-1/2 sequence header's,
+// or an H.264 SPS's. A payload that starts MPEG-1/2 pictures (a picture, GOP or sequence start
+// code) holds no SPS: its slices' start codes would read as one.
 std::optional<PictureSize> FindSps(std::string_view es) {
+  bool mpeg2 = false;
   for (std::size_t at = es.find(std::string_view("\0\0\1", 3)); at != std::string_view::npos;
-       at = es.find(std::string_view("\0\0\1", 3), at + 3))
-    if (at + 3 < es.size() && (es[at + 3] & 0x1f) == 7) return ReadH264SpsSize(es.substr(at + 3));
+       at = es.find(std::string_view("\0\0\1", 3), at + 3)) {
+    if (at + 3 >= es.size()) break;
+    const auto code = static_cast<unsigned char>(es[at + 3]);
+    if (code == 0xb3) {  // sequence header: 12 bits of width, 12 of height
+      if (at + 7 > es.size()) return std::nullopt;
+      const std::uint64_t sizes = BigEndian(es, at + 4, 3);
+      const PictureSize size{static_cast<std::uint32_t>(sizes >> 12),
+                             static_cast<std::uint32_t>(sizes & 0xfff)};
+      if (size.width == 0 || size.height == 0) return std::nullopt;
+      return size;
+    }
+    if (code == 0x00 || code == 0xb8 || code == 0xb5) mpeg2 = true;
+    if (!mpeg2 && (code & 0x80) == 0 && (code & 0x1f) == 7) return ReadH264SpsSize(es.substr(at + 3));
+  }
   return std::nullopt;
 }
 
