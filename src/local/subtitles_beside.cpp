@@ -75,6 +75,7 @@ std::string_view WithoutLastPart(std::string_view path) {
 SubtitleIndex::SubtitleIndex(std::string language) : language_(std::move(language)) {}
 
 void SubtitleIndex::Add(std::string_view path) {
+  if (ExtensionOf(path) == "idx") pictureStems_.insert(WithoutLastPart(path));
   const SubtitleType* type = SubtitleTypeOfName(path);
   if (!type) return;
   // "Film.ru.srt" may be the subtitle of "Film.ru.mkv" or the Russian one of "Film.mkv".
@@ -91,6 +92,9 @@ std::vector<FoundSubtitle> SubtitleIndex::For(std::string_view videoPath) const 
   const auto found = byStem_.find(WithoutLastPart(videoPath));
   if (found == byStem_.end()) return {};
   std::vector<Candidate> candidates = found->second;
+  std::erase_if(candidates, [this](const Candidate& c) {
+    return std::string_view(c.type->extension) == "sub" && pictureStems_.count(WithoutLastPart(c.path));
+  });
   const auto rank = [this](const Candidate& c) {
     if (!c.tag.empty()) return TagNamesLanguage(c.tag, language_) ? 0 : 3;
     return std::string_view(c.type->extension) == kSubtitleExtension ? 1 : 2;

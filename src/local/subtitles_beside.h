@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "local/media_types.h"
@@ -44,6 +45,8 @@ class SubtitleIndex {
   };
   std::string language_;
   std::unordered_map<std::string_view, std::vector<Candidate>> byStem_;
+  // The stems of VobSub indexes (".idx"): the ".sub" of one is its pictures, not text.
+  std::unordered_set<std::string_view> pictureStems_;
 };
 
 // The same found without a listing: the video's folder searched for "<stem>.*".
