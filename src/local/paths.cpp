@@ -84,6 +84,10 @@ std::string RequestFilePath(const std::string& requestPath, PathStyle style,
   return path;
 }
 
+std::string RequestFolderPath(const std::string& query, PathStyle style) {
+  return style == PathStyle::Posix || text::IsWellFormedUtf8(query) ? query : std::string();
+}
+
 bool IsFolderPath(std::string_view path) {
   return !path.empty() && (path.back() == '/' || path.back() == '\\');
 }

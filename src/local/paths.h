@@ -33,6 +33,11 @@ bool StaysOnLocalDrives(std::string_view path, PathStyle style);
 std::string RequestFilePath(const std::string& requestPath, PathStyle style,
                             const std::function<bool(const std::string&)>& fileExists);
 
+// The folder a "/treeview" query names. Windows: the query when it is well-formed UTF-8, else
+// empty (the current drive's root). Posix: the query as it is, since a name there is bytes and
+// the listing gives out a name that is not UTF-8 unchanged.
+std::string RequestFolderPath(const std::string& query, PathStyle style);
+
 // Whether a path names a folder, as the listings give one: it ends with a separator ("/" or "\").
 bool IsFolderPath(std::string_view path);
 

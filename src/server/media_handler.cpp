@@ -8,7 +8,6 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/regional.h"
-#include "platform/utf8.h"
 #include "server/file_stream.h"
 #include "server/media_port.h"
 #include "server/playlists.h"
@@ -104,8 +103,7 @@ void MediaRequestHandler::AnswerTreeview(http::TNetHTTPRequestInfo& request,
   if (query == "/") {
     body = DrivePlaylist(local::ListDrives(), address);
   } else {
-    // Malformed UTF-8 names no folder: "" lists the current drive's root, as it always has.
-    const std::string folder = text::IsWellFormedUtf8(query) ? query : std::string();
+    const std::string folder = local::RequestFolderPath(query, options_.pathStyle);
     std::vector<std::string> items;
     if (local::StaysOnLocalDrives(folder, options_.pathStyle)) {
       items = local::ListFolder(folder, options_.separator);

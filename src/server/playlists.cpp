@@ -31,7 +31,7 @@ std::string DrivePlaylist(const std::vector<std::string>& roots, const std::stri
     std::string label = root;
     if (label.size() > 1) label.pop_back();  // "C:\" reads "C:", "/media/usb/" reads "/media/usb"
     const std::string query = root == "/" ? "//" : root;
-    body += M3uEntry(kDriveTitle + label, base + "/treeview?" + EncodeUrlItem(query));
+    body += M3uEntry(kDriveTitle + label, base + "/treeview?" + EncodeUrlItem(query, root.back()));
   }
   return body;
 }
@@ -43,14 +43,14 @@ std::string FolderPlaylist(const std::vector<std::string>& items, const std::str
   std::string body = kPlaylistHeader;
   for (const std::string& item : items) {
     if (!EndsWithFolderMark(item)) continue;
-    body += M3uEntry(local::LastPathComponent(item, separator), base + "/treeview?" + EncodeUrlItem(item));
+    body += M3uEntry(local::LastPathComponent(item, separator), base + "/treeview?" + EncodeUrlItem(item, separator));
   }
   for (const std::string& item : items) {
     if (EndsWithFolderMark(item)) continue;
     // An absolute POSIX path already starts with the "/" that separates it from the address.
     const std::string slash = !item.empty() && item.front() == '/' ? "" : "/";
     body += M3uEntry(local::LastPathComponent(item, separator) + " " + sizeLabel(item),
-                     base + slash + EncodeUrlItem(item));
+                     base + slash + EncodeUrlItem(item, separator));
   }
   return body;
 }

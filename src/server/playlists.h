@@ -16,7 +16,8 @@ namespace tovi::server {
 // be read. Never opens the file for writing.
 std::string FileSizeText(const std::string& path, const std::string& decimalSeparator);
 
-// The playlist of drive roots. The root "/" is asked for as "//", since "/" is the drive list.
+// The playlist of drive roots, each ending with its separator ("C:\", "/media/usb/"). The root
+// "/" is asked for as "//", since "/" is the drive list.
 std::string DrivePlaylist(const std::vector<std::string>& roots, const std::string& address);
 
 // The playlist of a folder's items (as local::ListFolder gives them): folders first, then files with

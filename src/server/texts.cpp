@@ -1,5 +1,7 @@
 #include "server/texts.h"
 
+#include <algorithm>
+
 namespace tovi::server {
 
 CharSet MakeCharSet(std::string_view chars) {
@@ -47,24 +49,34 @@ std::string FormatSizeLabel(std::int64_t bytes, const std::string& decimalSepara
   return text + (megabytes ? "MB" : "KB");
 }
 
-std::string EncodeUrlItem(const std::string& item) {
+namespace {
+
+bool IsControl(char c) { return static_cast<unsigned char>(c) < 0x20; }
+
+}  // namespace
+
+std::string EncodeUrlItem(const std::string& item, char separator) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(item.size());
   for (char c : item) {
-    switch (c) {
-      case '%': out += "%25"; break;
-      case '&': out += "%26"; break;
-      case '+': out += "%2B"; break;
-      case '#': out += "%23"; break;
-      case '?': out += "%3F"; break;
-      default: out += c;
+    if (c == '%' || c == '&' || c == '+' || c == '#' || c == '?' || IsControl(c) ||
+        (c == '\\' && separator == '/')) {
+      const auto byte = static_cast<unsigned char>(c);
+      out += '%';
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xF];
+    } else {
+      out += c;
     }
   }
   return out;
 }
 
 std::string M3uEntry(const std::string& title, const std::string& url) {
-  return "#EXTINF:-1," + title + kPlaylistLineEnd + url + kPlaylistLineEnd;
+  std::string shown = title;
+  std::replace_if(shown.begin(), shown.end(), IsControl, ' ');
+  return "#EXTINF:-1," + shown + kPlaylistLineEnd + url + kPlaylistLineEnd;
 }
 
 }  // namespace tovi::server

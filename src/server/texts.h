@@ -25,15 +25,18 @@ std::size_t LastPos(std::string_view part, std::string_view text);
 // The decimal separator is the user's (Windows: "," on a Russian system).
 std::string FormatSizeLabel(std::int64_t bytes, const std::string& decimalSeparator);
 
-// Percent-encodes what the request decoding would otherwise change or cut: "%", "&", "+", "#"
-// and "?". Everything else passes unchanged, so ordinary names keep their plain URLs.
-std::string EncodeUrlItem(const std::string& item);
+// Percent-encodes what the request decoding would otherwise change or cut: "%", "&", "+", "#",
+// "?", the control bytes (a line break would end the playlist's line) and, where "/" is the
+// separator, "\" (the decoding reads it as "/"). Everything else passes unchanged, so ordinary
+// names keep their plain URLs, and Windows paths their backslashes.
+std::string EncodeUrlItem(const std::string& item, char separator);
 
 // Line break of generated playlists: LF then CR, which the TV app expects.
 inline constexpr const char* kPlaylistLineEnd = "\n\r";
 inline constexpr const char* kPlaylistHeader = "#EXTM3U\n\r";
 
-// One playlist entry: "#EXTINF:-1," + title, then the URL, each line ended by LF CR.
+// One playlist entry: "#EXTINF:-1," + title, then the URL, each line ended by LF CR. A control
+// byte in the title (POSIX names may hold a line break) is shown as a space.
 std::string M3uEntry(const std::string& title, const std::string& url);
 
 }  // namespace tovi::server

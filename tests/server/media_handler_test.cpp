@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -40,6 +41,9 @@ using testing::Request;
 using testing::WaitUntil;
 
 const std::string kAddress = "192.0.2.7";  // what the fake window reports; never dialled
+
+// An item as this platform's playlists put it in a URL.
+std::string UrlItem(const std::string& item) { return EncodeUrlItem(item, fs::kSeparator); }
 
 // Bytes that differ at every offset, so a shifted or short body cannot pass.
 std::string Pattern(std::size_t size) {
@@ -206,7 +210,7 @@ TEST_F(MediaHandler, RefusesRequestPathsWithNul) {
   dir_.Write("a.mkv", "film");
   dir_.Write("sub/in.bin", "inside");
   const std::string nul(1, '\0'), sep(1, fs::kSeparator);
-  const std::string sub = EncodeUrlItem(dir_.Path("sub"));
+  const std::string sub = UrlItem(dir_.Path("sub"));
   struct Case { std::string target; int status; std::string body; };
   const Case cases[] = {
       {FileUrlPath(dir_.Path("a.mkv")) + nul + ".txt", 404, "Not Found"},
@@ -312,36 +316,68 @@ TEST_F(MediaHandler, TreeviewListsFoldersFirstWithSizes) {
   const std::string decimal = fs::kSeparator == '\\' ? "," : ".";
   std::string expected = "#EXTM3U\n\r";
   for (const std::string& n : folders) {
-    expected += "#EXTINF:-1," + n + "\n\r" + base + "/treeview?" + EncodeUrlItem(folder + n) +
+    expected += "#EXTINF:-1," + n + "\n\r" + base + "/treeview?" + UrlItem(folder + n) +
                 fs::kSeparator + "\n\r";
   }
   for (const std::string& n : files) {
     expected += "#EXTINF:-1," + n + (n == "z.mkv" ? " 3MB" : " 0" + decimal + "49KB") + "\n\r" + base +
-                fileSlash + EncodeUrlItem(folder + n) + "\n\r";
+                fileSlash + UrlItem(folder + n) + "\n\r";
   }
-  auto r = Get(port_, "/treeview?" + EncodeUrlItem(folder));
+  auto r = Get(port_, "/treeview?" + UrlItem(folder));
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(r.body, expected);
   EXPECT_EQ(window_.AddressLookups(), 1);
 
   // The URLs of the playlist open what they name, also with "&", "+" and "%" in the names.
   const std::string sub = folder + "A&b+c" + fs::kSeparator;
-  r = Get(port_, "/treeview?" + EncodeUrlItem(sub));
+  r = Get(port_, "/treeview?" + UrlItem(sub));
   EXPECT_EQ(r.body, "#EXTM3U\n\r");
   dir_.Write("A&b+c" + std::string(1, fs::kSeparator) + "in.bin", "inside");
-  r = Get(port_, "/treeview?" + EncodeUrlItem(sub));
-  const std::string fileUrl = base + fileSlash + EncodeUrlItem(sub + "in.bin");
+  r = Get(port_, "/treeview?" + UrlItem(sub));
+  const std::string fileUrl = base + fileSlash + UrlItem(sub + "in.bin");
   EXPECT_EQ(r.body, "#EXTM3U\n\r#EXTINF:-1,in.bin 0" + decimal + "01KB\n\r" + fileUrl + "\n\r");
   r = Get(port_, fileUrl.substr(base.size()));
   EXPECT_EQ(r.body, "inside");
-  r = Get(port_, (base + fileSlash + EncodeUrlItem(folder + "a 100%.mkv")).substr(base.size()));
+  r = Get(port_, (base + fileSlash + UrlItem(folder + "a 100%.mkv")).substr(base.size()));
   EXPECT_EQ(r.bodyBytes, 500u);
 
-  r = Get(port_, "/treeview?" + EncodeUrlItem(folder + "missing"));
+  r = Get(port_, "/treeview?" + UrlItem(folder + "missing"));
   EXPECT_EQ(r.body, "#EXTM3U\n\r");
   r = Get(port_, "/treeview");
   EXPECT_EQ(r.status, 500);
   EXPECT_EQ(r.body, "List index out of bounds (0)");
+}
+
+TEST_F(MediaHandler, TreeviewUrlsOpenPosixNamesOfAnyBytes) {
+  if (fs::kSeparator != '/') GTEST_SKIP() << "Windows names hold none of these bytes";
+  // A POSIX name is bytes: a folder whose name is not UTF-8 (copied from an old Windows disk),
+  // files with a backslash and a line break in theirs. Every entry stays two lines, and every
+  // URL opens what it names.
+  const std::string folder = dir_.Folder() + "\xC7\xE0\xEB";  // "Зал" in Windows-1251
+  stdfs::create_directory(folder);
+  const std::string names[] = {"a\\b.mkv", "new\nline.mkv"};
+  for (const std::string& n : names) std::ofstream(folder + "/" + n, std::ios::binary) << n;
+  const std::string base = "http://" + kAddress + ":8027";
+  const auto urls = [&](const std::string& playlist) {
+    std::vector<std::string> paths;
+    std::size_t line = 0;
+    for (std::size_t at = 0, end; (end = playlist.find("\n\r", at)) != std::string::npos; at = end + 2) {
+      const std::string text = playlist.substr(at, end - at);
+      const bool url = line > 0 && line % 2 == 0;
+      EXPECT_EQ(text.rfind(line == 0 ? "#EXTM3U" : url ? base : "#EXTINF:-1,", 0), 0u) << text;
+      if (url) paths.push_back(text.substr(base.size()));
+      ++line;
+    }
+    return paths;
+  };
+  const std::vector<std::string> inParent = urls(Get(port_, "/treeview?" + UrlItem(dir_.Folder())).body);
+  ASSERT_EQ(inParent.size(), 1u);
+  const std::vector<std::string> files = urls(Get(port_, inParent[0]).body);
+  ASSERT_EQ(files.size(), 2u);
+  std::vector<std::string> got;
+  for (const std::string& path : files) got.push_back(Get(port_, path).body);
+  std::sort(got.begin(), got.end());
+  EXPECT_EQ(got, std::vector<std::string>(std::begin(names), std::end(names)));
 }
 
 // The handler with these options behind its own engine on a free loopback port. Its clients are

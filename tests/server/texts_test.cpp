@@ -71,10 +71,13 @@ TEST(SizeLabels, RoundToTwoDecimalsHalfEven) {
 }
 
 TEST(PlaylistUrls, EncodeOnlyWhatDecodingWouldBreak) {
-  EXPECT_EQ(EncodeUrlItem("C:\\Films\\My Film (2001).mkv"), "C:\\Films\\My Film (2001).mkv");
-  EXPECT_EQ(EncodeUrlItem("/home/me/\xD0\xB0 b=c;d.mkv"), "/home/me/\xD0\xB0 b=c;d.mkv");
-  EXPECT_EQ(EncodeUrlItem("100% a&b+c#d?e"), "100%25 a%26b%2Bc%23d%3Fe");
+  EXPECT_EQ(EncodeUrlItem("C:\\Films\\My Film (2001).mkv", '\\'), "C:\\Films\\My Film (2001).mkv");
+  EXPECT_EQ(EncodeUrlItem("/home/me/\xD0\xB0 b=c;d.mkv", '/'), "/home/me/\xD0\xB0 b=c;d.mkv");
+  EXPECT_EQ(EncodeUrlItem("100% a&b+c#d?e", '\\'), "100%25 a%26b%2Bc%23d%3Fe");
+  // What only a POSIX name holds: a backslash, which is no separator there, and control bytes.
+  EXPECT_EQ(EncodeUrlItem("/m/a\\b\nc\td\xE9.mkv", '/'), "/m/a%5Cb%0Ac%09d\xE9.mkv");
   EXPECT_EQ(M3uEntry("T", "http://x/"), "#EXTINF:-1,T\n\rhttp://x/\n\r");
+  EXPECT_EQ(M3uEntry("new\nline\r.mkv", "u"), "#EXTINF:-1,new line .mkv\n\ru\n\r");
 }
 
 }  // namespace
