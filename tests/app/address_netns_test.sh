@@ -3,7 +3,7 @@
 # link-local leftover and one LAN adapter with the default route, in a network namespace of its
 # own: it registers and listens at the LAN address; when DHCP gives the LAN adapter another
 # address (also while the list service holds a registration), both follow within 5 s; an address chosen from the menu (by its number, as a person
-# types it) is used at once and after a restart.
+# types it) is used at once and after a restart; an adapter that comes prints the menu again.
 # Usage: address_netns_test.sh REMOTE_TOVIPLAYER (as root: it makes the namespace)
 set -uo pipefail
 here=$(dirname "$(realpath "$0")")
@@ -84,5 +84,17 @@ exec 3>&-
 start
 netns_wait_for 10 netns_registered 192.168.56.1 "$work/list.log" || fail "after a restart the chosen address was not registered"
 netns_wait_for 10 listens_at 192.168.56.1 || fail "after a restart the server does not listen at the chosen address: $(netns_listening)"
+
+# An adapter that comes renumbers the items below its own: the whole menu is printed again, and
+# a number typed then means the item it names there.
+mark=$(wc -l <"$work/out.txt")
+ip link add lan2 type veth peer name lan3 && ip addr add 10.9.0.5/24 dev lan2 &&
+  ip link set lan2 up && ip link set lan3 up || fail "the new adapter could not be made"
+menu_again() { tail -n +$((mark + 1)) "$work/out.txt" | grep -q 'Type a number'; }
+netns_wait_for 8 menu_again || fail "the menu was not printed again when an adapter came"
+number=$(tail -n +$((mark + 1)) "$work/out.txt" | grep -F '10.9.0.5 (lan2)' | head -1 | awk '{print $1}')
+[ -n "$number" ] || fail "the menu printed again does not offer the new adapter"
+say "$number"
+netns_wait_for 5 netns_registered 10.9.0.5 "$work/list.log" || fail "the new adapter's number chose another item"
 say N2
 echo "address test: PASS"

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <iostream>
 #include <map>
+#include <vector>
 #include <thread>
 
 #include "platform/event_loop.h"
@@ -193,6 +194,8 @@ class TerminalFrontend : public Frontend {
   void CaptionChanged(const std::string& name, const std::string& caption) override {
     Component* c = app_ != nullptr ? app_->Find(name) : nullptr;
     if (c == nullptr || c->GetKind() != Component::Kind::MenuItem || !c->Visible()) return;
+    // An item that came or went renumbers the ones below it: the whole menu again.
+    if (!printedNames_.empty() && VisibleNames() != printedNames_) return PrintMenu();
     if (shown_[name] == caption) return;
     shown_[name] = caption;
     Print(name + ": " + OneLine(caption) + "\n");
@@ -225,10 +228,17 @@ class TerminalFrontend : public Frontend {
     return list;
   }
 
+  std::vector<std::string> VisibleNames() {
+    std::vector<std::string> names;
+    for (const auto& [item, depth] : MenuList()) names.push_back(item->Name());
+    return names;
+  }
+
   void PrintMenu() {
     std::string text;
     std::string names;
     int number = 0;
+    printedNames_ = VisibleNames();
     for (const auto& [item, depth] : MenuList()) {
       const std::string caption = item->Caption();
       shown_[item->Name()] = caption;
@@ -265,9 +275,17 @@ class TerminalFrontend : public Frontend {
     if (command == "window") return PrintWindow();
     Component* target = nullptr;
     if (command.find_first_not_of("0123456789") == std::string::npos && command.size() < 6) {
-      const auto list = MenuList();
+      // A number names the item it stood for in the menu printed last; one gone since is
+      // no target, and the menu is shown again.
       const std::size_t index = std::stoul(command);
-      if (index >= 1 && index <= list.size()) target = list[index - 1].first;
+      if (index >= 1 && index <= printedNames_.size() && app_ != nullptr) {
+        Component* item = app_->Find(printedNames_[index - 1]);
+        if (item != nullptr && item->Visible()) target = item;
+      }
+      if (target == nullptr) {
+        Print("Unknown command: " + OneLine(command) + "\n");
+        return PrintMenu();
+      }
     } else if (app_ != nullptr) {
       target = app_->Find(command);
       if (target != nullptr && target->GetKind() != Component::Kind::MenuItem &&
@@ -372,6 +390,7 @@ class TerminalFrontend : public Frontend {
   std::map<WindowHandle, MessageHandler> windows_;
   WindowHandle nextWindow_ = 1;
   std::map<std::string, std::string> shown_;  // captions as last printed
+  std::vector<std::string> printedNames_;      // the menu's items as last printed, in order
   std::string shownTip_;
   bool waiting_ = false;
   bool answered_ = false;
