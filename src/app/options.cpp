@@ -19,6 +19,21 @@ bool IsHostAndPort(const std::string& value) {
   const long number = std::stol(port);
   return number >= 1 && number <= 65535;
 }
+// Dotted IPv4: four decimal numbers of 0 to 255, as the TVs and the list service are given it.
+bool IsDottedIPv4(const std::string& value) {
+  std::size_t start = 0;
+  for (int part = 0; part < 4; ++part) {
+    const std::size_t end = part < 3 ? value.find('.', start) : value.size();
+    if (end == std::string::npos) return false;
+    const std::string number = value.substr(start, end - start);
+    if (number.empty() || number.size() > 3 ||
+        number.find_first_not_of("0123456789") != std::string::npos || std::stoi(number) > 255) {
+      return false;
+    }
+    start = end + 1;
+  }
+  return true;
+}
 }  // namespace
 
 Options ParseOptions(int argc, const char* const* argv) {
@@ -36,6 +51,9 @@ Options ParseOptions(int argc, const char* const* argv) {
       options.help = true;
     } else if (arg == "--address") {
       value(&options.address);
+      if (options.error.empty() && !IsDottedIPv4(options.address)) {
+        options.error = "--address needs an IPv4 address such as 192.168.1.5";
+      }
     } else if (arg == "--list-host") {
       value(&options.listHost);
       if (options.error.empty() && !IsHostAndPort(options.listHost)) {

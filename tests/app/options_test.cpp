@@ -31,6 +31,11 @@ TEST(Options, ParsesWhatTheUsageTextPromises) {
 TEST(Options, RejectsWhatItCannotUse) {
   for (const std::vector<const char*>& args : std::vector<std::vector<const char*>>{
            {"--address"},
+           {"--address", "foo"},
+           {"--address", "10.0.0.999"},
+           {"--address", "192.168.1.60:99"},
+           {"--address", "10.0.0"},
+           {"--address", ""},
            {"--list-host"},
            {"--list-host", "host:"},
            {"--list-host", "host:0"},
