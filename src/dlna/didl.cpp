@@ -75,15 +75,6 @@ std::string ArtElement(const std::string& url, const std::string& profile, bool 
   return out + ">" + XmlEscape(url) + "</upnp:albumArtURI>";
 }
 
-// The item's DLNA profile: a picture's comes from its size, when its header gave it.
-std::string ItemProfile(const DidlItem& item) {
-  const MediaType& type = *item.type;
-  if (type.kind != MediaKind::Image || *type.profile || !item.facts.width || !item.facts.height) {
-    return type.profile;
-  }
-  return PictureProfile(type.mime, *item.facts.width, *item.facts.height);
-}
-
 }  // namespace
 
 void DidlWriter::Add(const DidlContainer& container) {
@@ -112,8 +103,9 @@ void DidlWriter::Add(const DidlItem& item) {
   body_ += "<res";
   if (item.size) body_ += " size=\"" + std::to_string(*item.size) + "\"";
   body_ += FactsAttributes(item.facts);
-  body_ += " protocolInfo=\"" + XmlEscape(ProtocolInfoFor(player_, *item.type, ItemProfile(item))) +
-           "\">" + XmlEscape(item.url) + "</res>";
+  const std::string profile = FileProfile(*item.type, item.facts);
+  body_ += " protocolInfo=\"" + XmlEscape(ProtocolInfoFor(player_, *item.type, profile)) + "\">" +
+           XmlEscape(item.url) + "</res>";
   if (player_.subtitles != SubtitleStyle::SamsungElements) AddSubtitleResources(item);
   body_ += "</item>";
 }

@@ -287,7 +287,10 @@ void FolderContent::StreamResource(http::TNetTCPServerConnection& connection, ht
   } else {
     stream.contentType = MimeFor(player, *type);
     if (AskedFor(request, "getcontentFeatures.dlna.org")) {
-      stream.extraHeaders.emplace_back("contentFeatures.dlna.org", DlnaFeaturesFor(player, *type));
+      const media::MediaFacts facts =
+          type->kind == MediaKind::Image ? FactsNow(*facts_, *path) : media::MediaFacts{};
+      stream.extraHeaders.emplace_back("contentFeatures.dlna.org",
+                                       DlnaFeaturesFor(player, *type, FileProfile(*type, facts)));
     }
     if (AskedFor(request, "getMediaInfo.sec")) {
       if (const auto info = SamsungMediaInfo(FactsNow(*facts_, *path))) {

@@ -62,6 +62,13 @@ std::string PictureProfile(std::string_view mime, std::uint32_t width, std::uint
   return std::string();
 }
 
+std::string FileProfile(const MediaType& type, const media::MediaFacts& facts) {
+  if (type.kind == MediaKind::Image && !*type.profile && facts.width && facts.height) {
+    return PictureProfile(type.mime, *facts.width, *facts.height);
+  }
+  return type.profile;
+}
+
 std::string HttpProtocolInfo(std::string_view mime, std::string_view features) {
   std::string info = "http-get:*:";
   info += mime;

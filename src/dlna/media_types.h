@@ -9,6 +9,7 @@
 
 #include "local/media_types.h"
 #include "local/paths.h"
+#include "media/facts.h"
 
 namespace tovi::dlna {
 
@@ -51,6 +52,9 @@ std::string HttpProtocolInfo(std::string_view mime, std::string_view features);
 // 640x480, JPEG_MED up to 1024x768, JPEG_LRG and PNG_LRG up to 4096x4096 (either way round);
 // "" for a larger one or another type. A player refuses a picture whose profile is wrong.
 std::string PictureProfile(std::string_view mime, std::uint32_t width, std::uint32_t height);
+// The profile a file has by what its headers said (a picture's size); the type's own where they
+// said nothing of it. The res and the file's contentFeatures.dlna.org name the same.
+std::string FileProfile(const MediaType& type, const media::MediaFacts& facts);
 // A subtitle's: "http-get:*:text/srt:*".
 std::string SubtitleProtocolInfo(std::string_view mime = kSubtitleMime);
 

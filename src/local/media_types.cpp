@@ -10,7 +10,7 @@ namespace tovi::local {
 
 namespace {
 
-constexpr std::array<MediaType, 35> kMediaTypes{{
+constexpr std::array<MediaType, 36> kMediaTypes{{
     {"mp4", MediaKind::Video, "video/mp4", ""},
     {"m4v", MediaKind::Video, "video/mp4", ""},
     {"mkv", MediaKind::Video, "video/x-matroska", ""},
@@ -34,6 +34,7 @@ constexpr std::array<MediaType, 35> kMediaTypes{{
     {"mp3", MediaKind::Audio, "audio/mpeg", "MP3"},
     {"flac", MediaKind::Audio, "audio/flac", ""},
     {"m4a", MediaKind::Audio, "audio/mp4", ""},
+    {"m4b", MediaKind::Audio, "audio/mp4", ""},  // audiobooks
     {"aac", MediaKind::Audio, "audio/aac", ""},
     {"wav", MediaKind::Audio, "audio/wav", ""},
     {"wma", MediaKind::Audio, "audio/x-ms-wma", ""},

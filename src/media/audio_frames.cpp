@@ -62,10 +62,29 @@ std::optional<AudioFrame> ParseAdtsFrame(std::string_view b) {
   return f;
 }
 
+// E-AC-3 (bsid 11 to 16): after the sync word, the stream type, substream and frame size, one byte
+// of rate code, block count (or the half rates' code), coding mode and LFE bit.
+std::optional<AudioFrame> ParseEac3Frame(std::string_view b) {
+  constexpr std::array<std::uint32_t, 4> kBlocks = {1, 2, 3, 6};
+  constexpr unsigned kMaxEac3Bsid = 16, kDependent = 1;
+  const unsigned bsid = static_cast<unsigned>(BigEndian(b, 5, 1) >> 3);
+  if (bsid <= kMaxAc3Bsid || bsid > kMaxEac3Bsid || (BigEndian(b, 2, 1) >> 6) == kDependent)
+    return std::nullopt;
+  const unsigned bits = static_cast<unsigned>(BigEndian(b, 4, 1));
+  const unsigned rateCode = bits >> 6, mode = bits >> 1 & 7;
+  if (rateCode == 3 && (bits >> 4 & 3) == 3) return std::nullopt;  // reserved
+  AudioFrame f;
+  f.sampleRate = rateCode == 3 ? kAc3Rates[bits >> 4 & 3] / 2 : kAc3Rates[rateCode];
+  f.channels = kAc3Channels[mode] + (bits & 1);
+  f.samples = 256 * (rateCode == 3 ? 6 : kBlocks[bits >> 4 & 3]);
+  return f;
+}
+
 std::optional<AudioFrame> ParseAc3Frame(std::string_view b) {
   if (b.size() < 8 || BigEndian(b, 0, 2) != 0x0b77) return std::nullopt;
+  if (BigEndian(b, 5, 1) >> 3 > kMaxAc3Bsid) return ParseEac3Frame(b);
   const unsigned rateCode = static_cast<unsigned>(BigEndian(b, 4, 1) >> 6);
-  if (rateCode >= kAc3Rates.size() || BigEndian(b, 5, 1) >> 3 > kMaxAc3Bsid) return std::nullopt;
+  if (rateCode >= kAc3Rates.size()) return std::nullopt;
   // acmod's 3 bits, then 2-bit mix levels present for some modes, then the LFE bit.
   const std::uint32_t bits = static_cast<std::uint32_t>(BigEndian(b, 6, 2));
   const unsigned mode = bits >> 13;

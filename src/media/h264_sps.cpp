@@ -112,6 +112,26 @@ std::optional<std::uint64_t> SkipToPictureOrder(BitReader& r) {
   return chromaFormat;
 }
 
+// A cropping window (left, right, top, bottom), when its flag says one follows.
+std::array<std::uint64_t, 4> ReadCropWindow(BitReader& r) {
+  std::array<std::uint64_t, 4> window{};
+  if (r.Bit()) {
+    for (std::uint64_t& side : window) side = r.Ue();
+  }
+  return window;
+}
+
+// The coded size less the window, its sides counted in units of unitX and unitY pixels; nothing
+// when the window takes the whole picture.
+std::optional<PictureSize> LessWindow(std::uint64_t width, std::uint64_t height,
+                                      const std::array<std::uint64_t, 4>& window,
+                                      std::uint64_t unitX, std::uint64_t unitY) {
+  const std::uint64_t cutX = unitX * (window[0] + window[1]);
+  const std::uint64_t cutY = unitY * (window[2] + window[3]);
+  if (cutX >= width || cutY >= height) return std::nullopt;
+  return PictureSize{static_cast<std::uint32_t>(width - cutX), static_cast<std::uint32_t>(height - cutY)};
+}
+
 }  // namespace
 
 std::optional<PictureSize> ReadH264SpsSize(std::string_view nal) {
@@ -125,17 +145,46 @@ std::optional<PictureSize> ReadH264SpsSize(std::string_view nal) {
   const std::uint32_t frameMbsOnly = r.Bit();
   if (!frameMbsOnly) r.Bit();
   r.Bit();  // direct_8x8_inference
-  std::uint64_t crop[4] = {0, 0, 0, 0};  // left, right, top, bottom
-  if (r.Bit())
-    for (std::uint64_t& c : crop) c = r.Ue();
+  const auto crop = ReadCropWindow(r);
   if (r.failed() || widthMbs > kMaxMacroblocksPerSide || heightUnits > kMaxMacroblocksPerSide)
     return std::nullopt;
   const std::uint64_t cropX = *chromaFormat == 1 || *chromaFormat == 2 ? 2 : 1;
   const std::uint64_t cropY = (*chromaFormat == 1 ? 2 : 1) * (2 - frameMbsOnly);
-  const std::uint64_t width = widthMbs * 16, height = (2 - frameMbsOnly) * heightUnits * 16;
-  const std::uint64_t cutX = cropX * (crop[0] + crop[1]), cutY = cropY * (crop[2] + crop[3]);
-  if (cutX >= width || cutY >= height) return std::nullopt;
-  return PictureSize{static_cast<std::uint32_t>(width - cutX), static_cast<std::uint32_t>(height - cutY)};
+  return LessWindow(widthMbs * 16, (2 - frameMbsOnly) * heightUnits * 16, crop, cropX, cropY);
+}
+
+std::optional<PictureSize> ReadHevcSpsSize(std::string_view nal) {
+  if (nal.size() < 2 || (static_cast<unsigned char>(nal[0]) >> 1 & 0x3f) != 33) return std::nullopt;
+  BitReader r(nal.substr(2));
+  r.Bits(4);  // sps_video_parameter_set_id
+  const std::uint32_t subLayers = r.Bits(3);
+  r.Bit();
+  // profile_tier_level: the general profile (88 bits) and level (8), then each sub-layer's.
+  for (int i = 0; i < 4; ++i) r.Bits(24);
+  bool profilePresent[8] = {}, levelPresent[8] = {};
+  for (std::uint32_t i = 0; i < subLayers; ++i) {
+    profilePresent[i] = r.Bit();
+    levelPresent[i] = r.Bit();
+  }
+  if (subLayers > 0) r.Bits(2 * (8 - static_cast<int>(subLayers)));
+  for (std::uint32_t i = 0; i < subLayers; ++i) {
+    if (profilePresent[i]) {
+      for (int j = 0; j < 4; ++j) r.Bits(22);
+    }
+    if (levelPresent[i]) r.Bits(8);
+  }
+  r.Ue();  // sps_seq_parameter_set_id
+  const std::uint64_t chromaFormat = r.Ue();
+  if (chromaFormat > 3) return std::nullopt;
+  const bool separatePlanes = chromaFormat == 3 && r.Bit();
+  const std::uint64_t width = r.Ue(), height = r.Ue();
+  const auto crop = ReadCropWindow(r);
+  if (r.failed() || width == 0 || height == 0 || width > kMaxMacroblocksPerSide * 16 ||
+      height > kMaxMacroblocksPerSide * 16)
+    return std::nullopt;
+  const std::uint64_t cropX = !separatePlanes && (chromaFormat == 1 || chromaFormat == 2) ? 2 : 1;
+  const std::uint64_t cropY = !separatePlanes && chromaFormat == 1 ? 2 : 1;
+  return LessWindow(width, height, crop, cropX, cropY);
 }
 
 }  // namespace tovi::media

@@ -16,5 +16,8 @@ struct PictureSize {
 
 // nal: the unit from its header byte (type 7) on.
 std::optional<PictureSize> ReadH264SpsSize(std::string_view nal);
+// The same of an H.265 SPS: its luma size less the conformance window. nal: from the unit's
+// two header bytes (type 33) on.
+std::optional<PictureSize> ReadHevcSpsSize(std::string_view nal);
 
 }  // namespace tovi::media

@@ -79,6 +79,40 @@ std::optional<VbrCount> ReadVbrHeader(std::string_view frame, const FrameHeader&
   return std::nullopt;
 }
 
+// Where the audio ends before the tags that other taggers append after it (APEv2 and Lyrics3v2, in
+// either order, before an ID3v1 tag): they can hold pictures, which a CBR file's length from its
+// size would count as sound.
+std::uint64_t BeforeAppendedTags(ReadWindow& window, std::uint64_t end) {
+  constexpr std::size_t kApeFooterBytes = 32;
+  constexpr std::string_view kLyricsEnd = "LYRICS200";
+  constexpr std::size_t kLyricsSizeBytes = 6;
+  for (int tag = 0; tag < 2; ++tag) {
+    if (end >= kApeFooterBytes && window.Bytes(end - kApeFooterBytes, 8) == "APETAGEX") {
+      const std::string_view footer = window.Bytes(end - kApeFooterBytes, kApeFooterBytes);
+      // The size counts the items and the footer; a header, when flagged, comes before them.
+      const std::uint64_t size = LittleEndian(footer, 12, 4) +
+                                 ((LittleEndian(footer, 20, 4) & 0x80000000u) ? kApeFooterBytes : 0);
+      if (size < kApeFooterBytes || size > end) break;
+      end -= size;
+    } else if (end >= kLyricsEnd.size() + kLyricsSizeBytes &&
+               window.Bytes(end - kLyricsEnd.size(), kLyricsEnd.size()) == kLyricsEnd) {
+      const std::uint64_t sizeAt = end - kLyricsEnd.size() - kLyricsSizeBytes;
+      const std::string digits(window.Bytes(sizeAt, kLyricsSizeBytes));
+      if (digits.size() != kLyricsSizeBytes ||
+          digits.find_first_not_of("0123456789") != std::string::npos) {
+        break;
+      }
+      // The size counts the lyrics from "LYRICSBEGIN" on, not itself or the end marker.
+      const std::uint64_t size = std::stoull(digits) + kLyricsSizeBytes + kLyricsEnd.size();
+      if (size > end) break;
+      end -= size;
+    } else {
+      break;
+    }
+  }
+  return end;
+}
+
 MediaFacts FrameFacts(ReadWindow& window, const FirstFrame& first, std::uint64_t audioEnd) {
   const FrameHeader& h = first.header;
   MediaFacts facts;
@@ -108,6 +142,7 @@ std::optional<MediaFacts> ReadMp3Facts(ByteSource& source) {
   if (!first) return std::nullopt;
   std::uint64_t audioEnd = window.Size();
   if (audioEnd >= kId3v1Bytes && window.Bytes(audioEnd - kId3v1Bytes, 3) == "TAG") audioEnd -= kId3v1Bytes;
+  audioEnd = BeforeAppendedTags(window, audioEnd);
   MediaFacts facts = FrameFacts(window, *first, audioEnd);
   if (cover) {
     facts.coverOffset = cover->offset;

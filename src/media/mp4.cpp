@@ -120,6 +120,22 @@ std::optional<std::uint64_t> EsdsChannels(std::string_view entry) {
   return std::nullopt;  // 0: a program config element says; past 7: reserved
 }
 
+// An AC-3 or E-AC-3 entry's channels as its dac3 or dec3 box says them (the entry's own field
+// is 2 whatever the stream holds): the coding mode's full-band channels and the LFE bit, of
+// E-AC-3's first independent substream. Nothing when the box is not there.
+std::optional<std::uint64_t> Ac3BoxChannels(std::string_view entry, bool enhanced) {
+  constexpr std::uint64_t kModeChannels[8] = {2, 1, 2, 3, 3, 4, 4, 5};  // by acmod
+  const std::size_t box = entry.find(enhanced ? "dec3" : "dac3");
+  if (box == std::string_view::npos) return std::nullopt;
+  // dac3: fscod 2, bsid 5, bsmod 3, acmod 3, lfeon 1; dec3: data_rate 13, num_ind_sub 3, then
+  // fscod 2, bsid 5, reserved 1, asvc 1, bsmod 3, acmod 3, lfeon 1.
+  const std::size_t at = box + 4 + (enhanced ? 2 : 0);
+  if (at + 3 > entry.size()) return std::nullopt;
+  const std::uint64_t bits = BigEndian(entry, at, 3);
+  const unsigned shift = enhanced ? 8 : 10;  // lfeon's bit; acmod's three above it
+  return kModeChannels[bits >> (shift + 1) & 7] + (bits >> shift & 1);
+}
+
 // A visual sample entry holds the coded picture size; an audio one the channels and rate
 // (QuickTime's version 2 entry moves them past the old fields, as a double and a count).
 void TakeTrack(const Track& track, MediaFacts& out) {
@@ -140,8 +156,13 @@ void TakeTrack(const Track& track, MediaFacts& out) {
       rate = rate2 >= 1 && rate2 <= double(kMaxSampleRate) ? static_cast<std::uint64_t>(rate2) : 0;
       channels = BigEndian(entry, 48, 4);
     }
-    if (entry.substr(4, 4) == "mp4a" && version == 0) {
+    // The entry's format; none when the track has no entry (an empty or missing stsd).
+    const std::string_view format = entry.size() >= 8 ? entry.substr(4, 4) : std::string_view();
+    if (format == "mp4a" && version == 0) {
       if (const auto configured = EsdsChannels(entry)) channels = *configured;
+    }
+    if (format == "ac-3" || format == "ec-3") {
+      if (const auto configured = Ac3BoxChannels(entry, format == "ec-3")) channels = *configured;
     }
     // A rate past 16 bits does not fit the old field: the media's timescale is the rate then.
     if (rate == 0) rate = track.mediaTimescale;

@@ -86,8 +86,8 @@ Packet ParsePacket(std::string_view b) {  // b: kTsPacketBytes from the sync byt
 }
 
 // The picture size of a video payload, found by its start codes: an MPEG-1/2 sequence header's,
-// or an H.264 SPS's. A payload that starts MPEG-1/2 pictures (a picture, GOP or sequence start
-// code) holds no SPS: its slices' start codes would read as one.
+// or an H.264 or H.265 SPS's. A payload that starts MPEG-1/2 pictures (a picture, GOP or
+// sequence start code) holds no SPS: its slices' start codes would read as one.
 std::optional<PictureSize> FindSps(std::string_view es) {
   bool mpeg2 = false;
   for (std::size_t at = es.find(std::string_view("\0\0\1", 3)); at != std::string_view::npos;
@@ -104,6 +104,10 @@ std::optional<PictureSize> FindSps(std::string_view es) {
     }
     if (code == 0x00 || code == 0xb8 || code == 0xb5) mpeg2 = true;
     if (!mpeg2 && (code & 0x80) == 0 && (code & 0x1f) == 7) return ReadH264SpsSize(es.substr(at + 3));
+    // H.265's SPS: type 33 in the first header byte, layer 0 and a temporal id in the second.
+    const unsigned layerAndTid = at + 4 < es.size() ? static_cast<unsigned char>(es[at + 4]) : 0;
+    if (!mpeg2 && code == 0x42 && (layerAndTid & 0xf8) == 0 && (layerAndTid & 7) != 0)
+      return ReadHevcSpsSize(es.substr(at + 3));
   }
   return std::nullopt;
 }

@@ -557,6 +557,9 @@ TEST_F(FolderContentStreaming, StreamsRangesWithTheItemsTypeAndDlnaHeadersWhenAs
   const std::string srt = dir_.Write("film.srt", "subtitle");
   const std::string pic = dir_.Write("pic.JPG", "jpeg");
   const std::string song = dir_.Write("song.mp3", "mp3");
+  // A JPEG's frame header of 641x479: the header names the profile its res names.
+  const std::string frame("\xFF\xD8\xFF\xC0\x00\x11\x08\x01\xDF\x02\x81", 11);
+  const std::string photo = dir_.Write("photo.jpg", frame + std::string(12, '\0'));
   const std::string features = "getcontentFeatures.dlna.org: 1\r\n";
   const std::string caption = "getCaptionInfo.sec: 1\r\n";
   const std::string srtUrl = "http://127.0.0.1" + Target(srt, "srt");
@@ -581,6 +584,8 @@ TEST_F(FolderContentStreaming, StreamsRangesWithTheItemsTypeAndDlnaHeadersWhenAs
        "video/x-matroska", "", "", "Background", ""},
       {"GET", Target(pic, "jpg"), features + caption, 200, "jpeg", "image/jpeg", "",
        DlnaFeatures(*MediaTypeOfName("a.jpg")), "Interactive", ""},
+      {"HEAD", Target(photo, "jpg"), features, 200, "", "image/jpeg", "",
+       DlnaFeatures(*MediaTypeOfName("a.jpg"), "JPEG_MED"), "Interactive", ""},
       {"GET", Target(song, "mp3"), features, 200, "mp3", "audio/mpeg", "",
        "DLNA.ORG_PN=MP3;DLNA.ORG_OP=01;DLNA.ORG_CI=0;DLNA.ORG_FLAGS=01700000000000000000000000000000",
        "Streaming", ""},

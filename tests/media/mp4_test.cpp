@@ -78,6 +78,12 @@ TEST(Mp4Facts, HostileFilesGiveNoFactsOrSaneOnes) {
       {"a track inside a track", kFtyp + Box("moov", Mvhd(0, 1000, 3030) + Box("trak", Tracks())), 3030, std::nullopt},
       {"moov in moov 1000 deep", kFtyp + Nested("moov", 1000), std::nullopt, std::nullopt},
       {"not a media file", "GIF89a" + Zeros(100), std::nullopt, std::nullopt},
+      {"sound track without a sample entry",
+       kFtyp + Box("moov", Mvhd(0, 1000, 3030) + Tracks().substr(0, Tracks().rfind("trak") - 4) +
+                               Trak("soun", 44100, "")),
+       3030, 320},
+      {"sound track with a 3-byte sample entry",
+       kFtyp + Box("moov", Mvhd(0, 1000, 3030) + Trak("soun", 44100, "abc")), 3030, std::nullopt},
   };
   for (const HostileCase& c : cases) testing::ExpectCase(ReadMp4Facts, c);
   testing::ReadEveryPrefix(ReadMp4Facts, kFtyp + kMoov + kMdat);
