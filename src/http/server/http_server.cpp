@@ -15,7 +15,8 @@ std::int64_t TNetCustomHTTPServer::BodyBytesHeld() const {
 }
 
 void TNetCustomHTTPServer::BeforeActivate() {
-  bodyBudget_ = std::make_shared<TNetBodyBudget>(Limits().maxBodyBytesHeld);
+  bodyBudget_ = std::make_shared<TNetBodyBudget>(Limits().maxBodyBytesHeld,
+                                                 Limits().maxBodyBytesHeldPerPeer);
 }
 
 bool TNetCustomHTTPServer::Answers(const std::string& method) const {

@@ -72,7 +72,9 @@ bool TNetRequestReader::WaitIdleForBody(TNetPeerThread& thread) const {
   if (!progress.bodyTimed) {
     // Held in full from the start, as the reading will hold it: a body that could not be held
     // is refused before its bytes are waited for.
-    if (!progress.body.HoldTotal(budget_, length)) throw ENetHTTPRequestBodyTooLarge();
+    if (!progress.body.HoldTotal(budget_, conn.Binding().PeerIP(), length)) {
+      throw ENetHTTPRequestBodyTooLarge();
+    }
     progress.bodyTimed = true;
     progress.bodyDeadline = TNetTCPConnection::Clock::now() +
                             std::chrono::milliseconds(limits_.bodyTotalTimeoutMs);
@@ -162,7 +164,9 @@ void TNetRequestReader::ReadBody(TNetTCPServerConnection& conn, TNetHTTPRequestI
 void TNetRequestReader::ReadBodyBytes(TNetTCPServerConnection& conn, std::int64_t length,
                                       TStream& stream) const {
   if (length > limits_.maxRequestBodyBytes) throw ENetHTTPRequestBodyTooLarge();
-  if (!conn.Request().body.HoldTotal(budget_, length)) throw ENetHTTPRequestBodyTooLarge();
+  if (!conn.Request().body.HoldTotal(budget_, conn.Binding().PeerIP(), length)) {
+    throw ENetHTTPRequestBodyTooLarge();
+  }
   // What has come already (all of it, when it was waited for without a thread) is taken in
   // one piece: read piecewise from the front, a large buffer would be moved at every piece.
   std::string& in = conn.InputBuffer();
@@ -181,7 +185,9 @@ void TNetRequestReader::ReadBodyToClose(TNetTCPServerConnection& conn, TStream& 
     if (got == 0) break;
     total += static_cast<std::int64_t>(got);
     if (total > limits_.maxRequestBodyBytes) throw ENetHTTPRequestBodyTooLarge();
-    if (!conn.Request().body.HoldTotal(budget_, total)) throw ENetHTTPRequestBodyTooLarge();
+    if (!conn.Request().body.HoldTotal(budget_, conn.Binding().PeerIP(), total)) {
+      throw ENetHTTPRequestBodyTooLarge();
+    }
     stream.Write(piece.data(), got);
   }
 }

@@ -99,10 +99,23 @@ void TNetHeadScan::TakeLine(std::string_view line, const TNetHeadBounds& bounds,
   }
 }
 
-bool TNetBodyBudget::Take(std::int64_t bytes) {
+bool TNetBodyBudget::Take(const std::string& peer, std::int64_t bytes) {
+  {
+    const std::lock_guard<std::mutex> lock(peersLock_);
+    std::int64_t& mine = byPeer_[peer];
+    if (mine + bytes > perPeer_) {
+      if (mine == 0) byPeer_.erase(peer);
+      return false;
+    }
+    mine += bytes;
+  }
   std::int64_t held = held_.load();
   do {
-    if (held + bytes > bound_) return false;
+    if (held + bytes > bound_) {
+      const std::lock_guard<std::mutex> lock(peersLock_);
+      if ((byPeer_[peer] -= bytes) <= 0) byPeer_.erase(peer);
+      return false;
+    }
   } while (!held_.compare_exchange_weak(held, held + bytes));
   std::int64_t peak = peak_.load();
   while (held + bytes > peak && !peak_.compare_exchange_weak(peak, held + bytes)) {
@@ -110,26 +123,34 @@ bool TNetBodyBudget::Take(std::int64_t bytes) {
   return true;
 }
 
-void TNetBodyBudget::Give(std::int64_t bytes) {
+void TNetBodyBudget::Give(const std::string& peer, std::int64_t bytes) {
+  if (bytes <= 0) return;
+  {
+    const std::lock_guard<std::mutex> lock(peersLock_);
+    const auto it = byPeer_.find(peer);
+    if (it != byPeer_.end() && (it->second -= bytes) <= 0) byPeer_.erase(it);
+  }
   if (held_.fetch_sub(bytes) != bytes) return;
   if (peak_.exchange(0) >= kReturnMemoryAfterBytes) process::ReturnFreeMemory();
 }
 
-bool TNetBodyBytes::HoldTotal(const std::shared_ptr<TNetBodyBudget>& budget, std::int64_t total) {
-  if (budget_ != budget) Release();
+bool TNetBodyBytes::HoldTotal(const std::shared_ptr<TNetBodyBudget>& budget,
+                              const std::string& peer, std::int64_t total) {
+  if (budget_ != budget || peer_ != peer) Release();
   if (!budget) return true;
   if (total > held_) {
-    if (!budget->Take(total - held_)) return false;
+    if (!budget->Take(peer, total - held_)) return false;
   } else if (total < held_) {
-    budget->Give(held_ - total);
+    budget->Give(peer, held_ - total);
   }
   budget_ = budget;
+  peer_ = peer;
   held_ = total;
   return true;
 }
 
 void TNetBodyBytes::Release() {
-  if (budget_ && held_ > 0) budget_->Give(held_);
+  if (budget_ && held_ > 0) budget_->Give(peer_, held_);
   budget_.reset();
   held_ = 0;
 }

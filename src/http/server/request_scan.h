@@ -7,15 +7,18 @@
 // Thread safety: a scan belongs to its connection's thread of the moment; a budget is shared by
 // all connections of a server and safe from any thread.
 #pragma once
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace tovi::http {
 
@@ -85,21 +88,26 @@ class TNetHeadScan {
   std::optional<TNetRequestLine> requestLine_;
 };
 
-// The memory all request bodies held at once may take together; a body that would pass it is
-// refused (its connection closed). When the last held byte is given back after a large use,
-// the process returns freed memory to the system.
+// The memory all request bodies held at once may take together, and of it one peer address's
+// share; a body that would pass either is refused (its connection closed), so that one device's
+// bodies never leave another's without room. When the last held byte is given back after a
+// large use, the process returns freed memory to the system.
 class TNetBodyBudget {
  public:
-  explicit TNetBodyBudget(std::int64_t bound) : bound_(bound) {}
+  TNetBodyBudget(std::int64_t bound, std::int64_t perPeer)
+      : bound_(bound), perPeer_(std::min(perPeer, bound)) {}
   std::int64_t Bound() const { return bound_; }
   std::int64_t Held() const { return held_.load(); }
-  bool Take(std::int64_t bytes);
-  void Give(std::int64_t bytes);
+  bool Take(const std::string& peer, std::int64_t bytes);
+  void Give(const std::string& peer, std::int64_t bytes);
 
  private:
   const std::int64_t bound_;
+  const std::int64_t perPeer_;
   std::atomic<std::int64_t> held_{0};
   std::atomic<std::int64_t> peak_{0};  // since memory was last returned
+  std::mutex peersLock_;
+  std::unordered_map<std::string, std::int64_t> byPeer_;  // guarded by peersLock_
 };
 
 // Bytes of one body held against a budget; given back when released or destroyed.
@@ -112,12 +120,14 @@ class TNetBodyBytes {
 
   // Holds `total` bytes in all (more or fewer than now); false, holding what it held, when the
   // budget has no room.
-  bool HoldTotal(const std::shared_ptr<TNetBodyBudget>& budget, std::int64_t total);
+  bool HoldTotal(const std::shared_ptr<TNetBodyBudget>& budget, const std::string& peer,
+                 std::int64_t total);
   void Release();
   std::int64_t Held() const { return held_; }
 
  private:
   std::shared_ptr<TNetBodyBudget> budget_;
+  std::string peer_;
   std::int64_t held_ = 0;
 };
 

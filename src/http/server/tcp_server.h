@@ -77,6 +77,9 @@ struct TNetServerLimits {
   std::int64_t maxRequestBodyBytes = 16 * 1024 * 1024;
   // The memory all request bodies held at once may take together; past it a body is refused.
   std::int64_t maxBodyBytesHeld = 64 * 1024 * 1024;
+  // Of those, the bytes one peer address's bodies may hold, a quarter as of served turns: one
+  // device's bodies, however slow, leave the others room for theirs.
+  std::int64_t maxBodyBytesHeldPerPeer = 16 * 1024 * 1024;
 };
 
 // A reply text (Greeting, MaxConnectionReply): a numeric code (0 = none) and lines.

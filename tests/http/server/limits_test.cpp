@@ -282,6 +282,35 @@ TEST(Limits, BodiesTogetherHoldAtMostTheirBound) {
   }
 }
 
+// Bodies held from their heads on, however slowly they come: one device's fill its own share
+// and leave another device room for its own.
+TEST(Limits, OneDevicesBodiesLeaveAnotherRoom) {
+  for (bool pool : {false, true}) {
+    test::TestServer s;
+    if (pool) s.UsePool();
+    TNetServerLimits l;
+    l.maxBodyBytesHeld = 1000000;
+    l.maxBodyBytesHeldPerPeer = 500000;
+    s.server.SetLimits(l);
+    s.server.OnCommandGet = [&](auto&, TNetHTTPRequestInfo& q, TNetHTTPResponseInfo& r) {
+      r.SetBodyText(std::to_string(q.FormText().size()));
+    };
+    s.Start();
+    const std::string post = "POST / HTTP/1.1\r\nContent-Length: 400000\r\n\r\n";
+    tovi::testing::RawClient first(s.Port());
+    ASSERT_TRUE(first.Send(post));
+    ASSERT_TRUE(tovi::testing::WaitUntil([&] { return s.server.BodyBytesHeld() == 400000; }, 5000))
+        << "pool " << pool;
+    tovi::testing::RawClient again(s.Port());
+    again.Send(post);
+    EXPECT_TRUE(again.WaitClosed(5000)) << "pool " << pool;
+    tovi::testing::RawClient other;
+    ASSERT_TRUE(other.Connect(s.Port(), 5000, 2));
+    ASSERT_TRUE(other.Send(post + std::string(400000, 'b')));
+    EXPECT_NE(other.ReadAll(5000).find("\r\n\r\n400000"), std::string::npos) << "pool " << pool;
+  }
+}
+
 // A head that comes a byte at a time is looked at once in all, not again at every byte.
 TEST(Limits, AHeadTrickledByteByByteIsLookedAtOnce) {
   std::string head = "POST /upload HTTP/1.1\r\nContent-Length: 12\r\n";
