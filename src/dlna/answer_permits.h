@@ -1,5 +1,5 @@
-// A counting limit on the large answers built at once: a Browse that would hold many objects
-// takes a permit for as long as it builds its answer, waiting a bounded time for one; without
+// A counting limit on the large answers built or sent at once: a Browse that would hold many
+// objects takes a permit until its answer has been sent, waiting a bounded time for one; without
 // a permit it answers a smaller page (TotalMatches stays exact, so a control point that pages
 // gets the rest). The memory many concurrent Browses take so stays a few large answers'.
 // Thread safety: Acquire and release from any threads at once.

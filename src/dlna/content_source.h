@@ -3,6 +3,7 @@
 // Thread safety: every member may be called from several connection threads at once.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,8 @@ struct BrowseResult {
   std::string didl;             // the DIDL-Lite document, not yet escaped for the SOAP body
   std::uint32_t returned = 0;   // NumberReturned
   std::uint32_t total = 0;      // TotalMatches
+  // What the answer holds until it has been sent or its reader is gone (a large answer's turn).
+  std::shared_ptr<void> keepWhileSent = nullptr;
 };
 
 class ContentSource {

@@ -191,12 +191,17 @@ BrowseResult FolderContent::Browse(const BrowseRequest& request, const std::stri
   if (!folder) return BrowseResult{DidlWriter().Document(), 0, 0};  // an item holds nothing
   const auto listing = recent_->Of(*path, request.sortBy);
   std::uint32_t size = PageSize(listing->Size(), request, options_.maxBrowseCount);
-  std::optional<AnswerPermits::Permit> permit;  // held while the answer is built
+  // Held while the answer is built and then sent: a reader that takes nothing holds a large
+  // answer's memory until its send stalls out.
+  std::shared_ptr<AnswerPermits::Permit> permit;
   if (size > options_.largeAnswerObjects) {
-    permit.emplace(largeAnswers_->Acquire(std::chrono::milliseconds(options_.largeAnswerWaitMs)));
+    permit = std::make_shared<AnswerPermits::Permit>(
+        largeAnswers_->Acquire(std::chrono::milliseconds(options_.largeAnswerWaitMs)));
     if (!*permit) size = options_.largeAnswerObjects;
   }
-  return Page(*listing, request, size, request.objectId, baseUrl, rules, *facts_);
+  BrowseResult result = Page(*listing, request, size, request.objectId, baseUrl, rules, *facts_);
+  if (permit && *permit) result.keepWhileSent = std::move(permit);
+  return result;
 }
 
 // The object itself: a folder with its count of objects, an item with its subtitles and poster

@@ -16,8 +16,8 @@
 // see entry_facts.h): an answer waits kBrowseFactsWaitMs at most for facts not yet read.
 // Memory: one answer holds at most maxBrowseCount objects, about 1 KiB of DIDL each, and about
 // twice that while it is escaped into the SOAP body; at most largeAnswersAtOnce answers of more
-// than largeAnswerObjects are built at once (the others wait their turn, then answer
-// largeAnswerObjects), so many concurrent Browses take at most about largeAnswersAtOnce x
+// than largeAnswerObjects are built or being sent at once (the others wait their turn, then
+// answer largeAnswerObjects), so many concurrent Browses take at most about largeAnswersAtOnce x
 // maxBrowseCount x 2 KiB (40 MiB by default) besides largeAnswerObjects x 2 KiB each for the
 // rest (the server's thread limit bounds those). The listings kept and read are bounded by
 // FolderContentOptions::listings (ListingLimits).

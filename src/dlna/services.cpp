@@ -33,6 +33,7 @@ SoapArguments Browse(const ActionCall& call) {
   browse.bookmarks = &call.state.bookmarks;
   ContentSource& content = call.state.content;
   const BrowseResult result = content.Browse(browse, call.baseUrl);
+  if (call.keepWhileSent) *call.keepWhileSent = result.keepWhileSent;
   return {{"Result", result.didl},
           {"NumberReturned", std::to_string(result.returned)},
           {"TotalMatches", std::to_string(result.total)},

@@ -11,6 +11,7 @@
 // and share only ServiceState (whose members lock their own state).
 #pragma once
 #include <initializer_list>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -36,6 +37,8 @@ struct ActionCall {
   ServiceState& state;
   const std::string& baseUrl;  // "http://address:port" as the control point reached us
   const Player& player;        // who asks
+  // Where an action puts what its answer holds until it has been sent (null: nowhere).
+  std::shared_ptr<void>* keepWhileSent = nullptr;
 };
 
 using ActionHandler = SoapArguments (*)(const ActionCall& call);

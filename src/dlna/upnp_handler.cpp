@@ -95,9 +95,16 @@ void UpnpRequestHandler::AnswerControl(const ServiceUrls& service, http::TNetTCP
   const std::string baseUrl = http::BaseUrl(local.IP(), local.Port());
   try {
     const SoapAction action = ParseSoapAction(request.FormText());
-    const ActionCall call{action, state_, baseUrl, PlayerOf(request.HeaderLines())};
+    std::shared_ptr<void> keep;
+    const ActionCall call{action, state_, baseUrl, PlayerOf(request.HeaderLines()), &keep};
     const SoapArguments out = Perform(service, call);
-    response.SetBodyText(SoapResponse(service.type, action.name, out));
+    std::string body = SoapResponse(service.type, action.name, out);
+    if (keep) {
+      using HeldBody = http::THoldingMemoryStream<std::shared_ptr<void>>;
+      response.SetBodyStream(std::make_unique<HeldBody>(std::move(body), std::move(keep)));
+    } else {
+      response.SetBodyText(body);
+    }
   } catch (const UpnpError& e) {
     response.SetResponseCode(500);
     response.SetBodyText(SoapFault(e.Code(), e.what()));

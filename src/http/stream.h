@@ -35,6 +35,18 @@ class TMemoryStream : public TStream {
   std::int64_t position_ = 0;
 };
 
+// Bytes in memory that keep something alive as long as they live (a turn, a share of memory):
+// as a response's body, until the engine has sent them or their reader is gone.
+template <class Held>
+class THoldingMemoryStream : public TMemoryStream {
+ public:
+  THoldingMemoryStream(std::string bytes, Held held)
+      : TMemoryStream(std::move(bytes)), held_(std::move(held)) {}
+
+ private:
+  Held held_;
+};
+
 class TStringStream : public TMemoryStream {
  public:
   using TMemoryStream::TMemoryStream;

@@ -28,14 +28,7 @@ class EListError : public std::out_of_range {
 constexpr const char* kNotFoundTrace = "\xD0\x9D\xD0\xB5 \xD0\xBD\xD0\xB0\xD0\xB9\xD0\xB4\xD0\xB5\xD0\xBD\xD0\xBE";
 
 // A "/parserlink" answer that holds its room until the engine has sent it or its reader is gone.
-class HeldAnswer : public http::TMemoryStream {
- public:
-  HeldAnswer(std::string bytes, SharedRoom::Held room)
-      : TMemoryStream(std::move(bytes)), room_(std::move(room)) {}
-
- private:
-  SharedRoom::Held room_;
-};
+using HeldAnswer = http::THoldingMemoryStream<SharedRoom::Held>;
 
 const std::string& FirstParam(const http::TNetHTTPRequestInfo& request) {
   if (request.ParamList().empty()) throw EListError(0);

@@ -415,6 +415,16 @@ TEST_F(FolderContentTest, AnswersAllAtOnceUpToTheBoundForClientsThatNeverPage) {
   const BrowseResult r = Browse(FolderId("seven"), false, 0, 0);
   EXPECT_EQ(r.returned, FolderContentOptions().largeAnswerObjects);
   EXPECT_EQ(r.total, 700u);
+  // A large answer keeps its turn until it has been sent (a reader may take nothing for long).
+  Reopen([](FolderContentOptions& o) {
+    o.largeAnswersAtOnce = 1;
+    o.largeAnswerWaitMs = 0;
+  });
+  BrowseResult unsent = Browse(FolderId("seven"), false, 0, 0);
+  EXPECT_EQ(unsent.returned, 700u);
+  EXPECT_EQ(Browse(FolderId("seven"), false, 0, 0).returned, r.returned);
+  unsent.keepWhileSent.reset();
+  EXPECT_EQ(Browse(FolderId("seven"), false, 0, 0).returned, 700u);
 }
 
 TEST_F(FolderContentTest, RootOffersTheUsersMediaFoldersFirstWithTheirPathsIds) {

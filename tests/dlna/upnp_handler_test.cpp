@@ -51,6 +51,7 @@ class UpnpServer {
                        http::TNetHTTPResponseInfo& rs) { handler_.Handle(t.Connection(), rq, rs); },
                 [](http::TNetHTTPServer& s) { s.SetExtraMethods(kEventMethods); }) {}
   std::uint16_t Port() const { return engine_.Port(); }
+  const test::FakeContent& Content() const { return content_; }
 
  private:
   test::FakeContent content_;
@@ -197,6 +198,22 @@ TEST(UpnpControl, ActionsAnswerAndFaultsKeepTheConnection) {
 // Each service as a control point learns it: every action its SCPD describes, called with
 // arguments valid for it, answers (no 401) with the out arguments the SCPD names, in order;
 // an action no SCPD describes is 401.
+TEST(UpnpControl, AnAnswerKeepsWhatItHoldsUntilItHasBeenSent) {
+  UpnpServer s;
+  RawClient reader;
+  // Its window holds little: the answer cannot all be on the way before it reads.
+  ASSERT_TRUE(reader.Connect(s.Port(), 5000, 0, 64 * 1024));
+  reader.Send(Post("dlna/cds/control",
+                   Envelope(kContentDirectoryType, "Browse",
+                            "<ObjectID>big</ObjectID><BrowseFlag>BrowseDirectChildren</BrowseFlag>")));
+  std::string got = reader.ReadCount(1000, 10000);
+  ASSERT_FALSE(got.empty());
+  EXPECT_TRUE(s.Content().Holding());
+  got += reader.ReadCount(test::FakeContent::kBigBytes - got.size(), 20000);
+  EXPECT_GE(got.size(), test::FakeContent::kBigBytes);
+  EXPECT_TRUE(testing::WaitUntil([&] { return !s.Content().Holding(); }, 5000));
+}
+
 TEST(UpnpControl, EveryDescribedActionIsAnswered) {
   UpnpServer s;
   // A valid value for each in argument an SCPD may name; a new one must be added here.
