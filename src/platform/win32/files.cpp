@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/files_parts.h"
@@ -22,7 +23,40 @@ namespace {
 
 HANDLE AsHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
-std::wstring Wide(const std::string& path) { return text::Utf8ToWide(path); }
+// "C:\..." or "C:/...": a path from a drive's root.
+bool FromDriveRoot(const std::string& path) {
+  const char letter = static_cast<char>(path.empty() ? 0 : path[0] | 0x20);
+  return path.size() >= 3 && letter >= 'a' && letter <= 'z' && path[1] == ':' &&
+         (path[2] == '\\' || path[2] == '/');
+}
+
+// Such a path as the system's usual form reads it, "." and ".." resolved and its separators
+// backslashes, but each name kept whole.
+std::string Resolved(const std::string& path) {
+  std::vector<std::string> names;
+  for (std::size_t start = 3; start <= path.size();) {
+    const std::size_t end = std::min(path.find_first_of("\\/", start), path.size());
+    const std::string name = path.substr(start, end - start);
+    if (name == "..") {
+      if (!names.empty()) names.pop_back();
+    } else if (!name.empty() && name != ".") {
+      names.push_back(name);
+    }
+    start = end + 1;
+  }
+  std::string resolved = path.substr(0, 2);
+  for (const std::string& name : names) resolved += "\\" + name;
+  const bool folder = path.back() == '\\' || path.back() == '/';
+  return names.empty() || folder ? resolved + "\\" : resolved;
+}
+
+// A path from a drive's root goes to the system in the \\?\ form: the usual form trims a name's
+// trailing dots and spaces (a listed "film.mkv." would open "film.mkv", a folder "Series." would
+// list "Series") and refuses paths longer than MAX_PATH. Any other path goes as it is.
+std::wstring Wide(const std::string& path) {
+  if (!FromDriveRoot(path)) return text::Utf8ToWide(path);
+  return L"\\\\?\\" + text::Utf8ToWide(Resolved(path));
+}
 
 DWORD AttributesOf(const std::string& path) {
   return path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(Wide(path).c_str());
@@ -61,7 +95,7 @@ std::vector<std::string> DriveRoots() {
   std::vector<std::string> roots;
   for (char letter = 'A'; letter <= 'Z'; ++letter) {
     const std::string root = std::string(1, letter) + ":\\";
-    const UINT type = GetDriveTypeW(Wide(root).c_str());
+    const UINT type = GetDriveTypeW(text::Utf8ToWide(root).c_str());
     if (type != DRIVE_UNKNOWN && type != DRIVE_NO_ROOT_DIR) roots.push_back(root);
   }
   return roots;

@@ -107,5 +107,46 @@ TEST(FirewallRule, IsTheSystemsNetshForTheLocalSubnetOnly) {
   EXPECT_TRUE(parameters.ends_with(" remoteip=localsubnet")) << parameters;
 }
 
+// Names ending in dots or spaces, as a network drive from another system or the long path form
+// makes them, are names of their own: each opens and lists what it names, not the name without
+// them, which the system's usual path form would take.
+TEST(Files, NamesEndingInDotsOrSpacesNameThemselves) {
+  testing::TempDir dir;
+  const auto longForm = [&dir](const std::string& name) {
+    return L"\\\\?\\" + text::Utf8ToWide(dir.Path(name));
+  };
+  const auto make = [&](const std::string& name, const std::string& bytes) {
+    HANDLE h = CreateFileW(longForm(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << name;
+    DWORD written = 0;
+    WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(h);
+  };
+  ASSERT_TRUE(CreateDirectoryW(longForm("Series").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW(longForm("Series.").c_str(), nullptr));
+  make("film.mkv", "plain");
+  make("film.mkv.", "dotted!");
+  make("film.mkv ", "spaced!!");
+  make("Series\\a.mkv", "plain");
+  make("Series.\\a.mkv", "dotted!");
+  make("Series.\\only-here.mkv", "x");
+  EXPECT_EQ(fs::ReadWholeFile(dir.Path("film.mkv.")), "dotted!");
+  EXPECT_EQ(fs::ReadWholeFile(dir.Path("film.mkv ")), "spaced!!");
+  EXPECT_EQ(fs::FileSize(dir.Path("film.mkv.")), 7);
+  EXPECT_EQ(fs::ReadWholeFile(dir.Path("Series.\\a.mkv")), "dotted!");
+  EXPECT_EQ(fs::ReadWholeFile(dir.Path("Series\\.\\..\\Series\\a.mkv")), "plain");
+  std::vector<std::string> names;
+  for (const fs::DirEntry& e : fs::FindEntries(dir.Path("Series.\\"), "*.mkv", fs::kAttrAnyFile)) {
+    names.push_back(e.name);
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"a.mkv", "only-here.mkv"}));
+  // The folder's removal would take these names for the ones without their dots and spaces.
+  for (const char* name : {"film.mkv.", "film.mkv ", "Series.\\a.mkv", "Series.\\only-here.mkv"}) {
+    DeleteFileW(longForm(name).c_str());
+  }
+  RemoveDirectoryW(longForm("Series.").c_str());
+}
+
 }  // namespace
 }  // namespace tovi
