@@ -257,9 +257,21 @@ class Win32Frontend : public Frontend {
     // The record's tip is in the system code page; ours comes in UTF-8.
     static_assert(sizeof nid.szTip >= sizeof data.tip);
     const std::string utf8Tip(data.tip, strnlen(data.tip, sizeof data.tip));
-    const std::string tip = text::WideToAnsi(text::Utf8ToWide(utf8Tip));
+    bool lossy = false;
+    const std::string tip = text::WideToAnsi(text::Utf8ToWide(utf8Tip), &lossy);
     CopyMemory(nid.szTip, tip.data(), std::min(tip.size(), sizeof data.tip - 1));
     const bool ok = Shell_NotifyIconA(action, &nid) != 0;
+    // A tip the code page cannot hold ("выключен" on a Western system) would show as "?": the
+    // wide record puts it right.
+    if (ok && lossy && action != NIM_DELETE && (data.flags & NIF_TIP) != 0) {
+      NOTIFYICONDATAW wide{};
+      wide.cbSize = NOTIFYICONDATAW_V2_SIZE;
+      wide.hWnd = nid.hWnd;
+      wide.uID = nid.uID;
+      wide.uFlags = NIF_TIP;
+      lstrcpynW(wide.szTip, text::Utf8ToWide(utf8Tip).c_str(), ARRAYSIZE(wide.szTip));
+      Shell_NotifyIconW(NIM_MODIFY, &wide);
+    }
     Trace("tray|" + std::to_string(action) + "|" + std::to_string(data.size) + "|" +
           std::to_string(data.flags) + "|" + std::to_string(data.callbackMessage) + "|" +
           (ok ? "ok" : "failed"));
