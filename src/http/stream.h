@@ -29,6 +29,13 @@ class TMemoryStream : public TStream {
   std::size_t Read(void* data, std::size_t size) override;
   std::size_t Write(const void* data, std::size_t size) override;
   const std::string& Bytes() const { return data_; }
+  // Room for this many bytes at once, so that writing them grows nothing.
+  void Reserve(std::size_t bytes) { data_.reserve(bytes); }
+  // The bytes, taken out: the stream is empty after.
+  std::string TakeBytes() {
+    position_ = 0;
+    return std::move(data_);
+  }
 
  private:
   std::string data_;

@@ -143,7 +143,18 @@ void TNetRequestReader::ReadBody(TNetTCPServerConnection& conn, TNetHTTPRequestI
                                  std::unique_ptr<TStream> supplied) const {
   TNetRequestProgress& progress = conn.Request();
   const bool own = !supplied;
-  std::unique_ptr<TStream> stream = own ? std::make_unique<TStringStream>() : std::move(supplied);
+  std::unique_ptr<TStream> stream;
+  if (own) {
+    auto text = std::make_unique<TStringStream>();
+    // Its announced length at once (it is held against the budget already, or refused before
+    // anything is read): grown by doubling, it would take twice that.
+    if (request.ContentLength() > 0 && request.ContentLength() <= limits_.maxRequestBodyBytes) {
+      text->Reserve(static_cast<std::size_t>(request.ContentLength()));
+    }
+    stream = std::move(text);
+  } else {
+    stream = std::move(supplied);
+  }
   conn.SetReadTimeout(limits_.bodyStallTimeoutMs);
   // A body waited for without a thread keeps the deadline it began with.
   conn.SetReadDeadline(progress.bodyTimed
@@ -173,6 +184,8 @@ void TNetRequestReader::ReadBodyBytes(TNetTCPServerConnection& conn, std::int64_
   const std::size_t ready = std::min(in.size(), static_cast<std::size_t>(length));
   stream.Write(in.data(), ready);
   in.erase(0, ready);
+  // A buffer grown for the body gives its memory back now, not after the answer.
+  if (in.capacity() > kKeptInputBytes) std::string(in).swap(in);
   conn.ReadStream(stream, length - static_cast<std::int64_t>(ready));
 }
 
