@@ -160,10 +160,14 @@ void MediaRequestHandler::AnswerParserLink(http::TNetTCPServerConnection& connec
 
 void MediaRequestHandler::AnswerTest(http::TNetHTTPRequestInfo& request,
                                      http::TNetHTTPResponseInfo& response) {
-  std::string params;
-  for (const std::string& item : request.ParamList()) params += item + "\r\n";
-  if (params.size() > 2) {
-    const std::string& device = request.ParamList().front();
+  // A TV's name, code and room take some tens of bytes; a "name" of megabytes (a form body can
+  // be 16 MiB) would be copied into the menu, the window and every later upload's address.
+  constexpr std::size_t kMaxAnnouncementBytes = 4096;
+  const std::vector<std::string>& items = request.ParamList();
+  std::size_t params = 0;
+  for (const std::string& item : items) params += item.size() + 2;
+  if (params > 2 && items.front().size() <= kMaxAnnouncementBytes) {
+    const std::string& device = items.front();
     const std::vector<std::string> pieces = SplitByChars(device, MakeCharSet("|"));
     // The TV's name comes in the system code page; the window shows UTF-8.
     host_.AnnounceDevice(device, text::AnsiToUtf8(pieces[2] + " (" + pieces[0] + ")"));

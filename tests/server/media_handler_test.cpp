@@ -250,6 +250,9 @@ TEST_F(MediaHandler, TestPageTakesAnnouncements) {
       // A name in the system code page, shown as its characters: ТВ№2|1|Зал shows Зал (ТВ№2).
       {"?" + PercentEncoded(ansiName), ansiName,
        "\xD0\x97\xD0\xB0\xD0\xBB (\xD0\xA2\xD0\x92\xE2\x84\x96" "2)", 5},
+      // A "name" of kilobytes is no TV's: the page, and nothing taken.
+      {"?" + std::string(5000, 'n') + "|c|r", ansiName,
+       "\xD0\x97\xD0\xB0\xD0\xBB (\xD0\xA2\xD0\x92\xE2\x84\x96" "2)", 5},
   };
   for (const Case& c : steps) {
     const auto r = Get(port_, "/test" + c.query);
