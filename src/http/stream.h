@@ -33,8 +33,10 @@ class TMemoryStream : public TStream {
   void Reserve(std::size_t bytes) { data_.reserve(bytes); }
   // The bytes, taken out: the stream is empty after.
   std::string TakeBytes() {
+    std::string bytes = std::move(data_);
+    data_.clear();
     position_ = 0;
-    return std::move(data_);
+    return bytes;
   }
 
  private:
