@@ -14,8 +14,8 @@
 #include <cstring>
 #include <iostream>
 #include <map>
-#include <vector>
 #include <thread>
+#include <vector>
 
 #include "platform/event_loop.h"
 #include "platform/gui.h"
