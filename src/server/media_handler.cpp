@@ -164,9 +164,8 @@ void MediaRequestHandler::AnswerTest(http::TNetHTTPRequestInfo& request,
   // be 16 MiB) would be copied into the menu, the window and every later upload's address.
   constexpr std::size_t kMaxAnnouncementBytes = 4096;
   const std::vector<std::string>& items = request.ParamList();
-  std::size_t params = 0;
-  for (const std::string& item : items) params += item.size() + 2;
-  if (params > 2 && items.front().size() <= kMaxAnnouncementBytes) {
+  const bool announced = items.size() > 1 || (items.size() == 1 && !items.front().empty());
+  if (announced && items.front().size() <= kMaxAnnouncementBytes) {
     const std::string& device = items.front();
     const std::vector<std::string> pieces = SplitByChars(device, MakeCharSet("|"));
     // The TV's name comes in the system code page; the window shows UTF-8.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "http/coding.h"
+
 namespace tovi::server {
 
 CharSet MakeCharSet(std::string_view chars) {
@@ -53,24 +55,16 @@ namespace {
 
 bool IsControl(char c) { return static_cast<unsigned char>(c) < 0x20; }
 
+bool MustEncodeInItem(unsigned char c) {
+  return c == '%' || c == '&' || c == '+' || c == '#' || c == '?' || IsControl(static_cast<char>(c));
+}
+
+bool MustEncodeInPosixItem(unsigned char c) { return MustEncodeInItem(c) || c == '\\'; }
+
 }  // namespace
 
 std::string EncodeUrlItem(const std::string& item, char separator) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(item.size());
-  for (char c : item) {
-    if (c == '%' || c == '&' || c == '+' || c == '#' || c == '?' || IsControl(c) ||
-        (c == '\\' && separator == '/')) {
-      const auto byte = static_cast<unsigned char>(c);
-      out += '%';
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0xF];
-    } else {
-      out += c;
-    }
-  }
-  return out;
+  return http::PercentEncode(item, separator == '/' ? MustEncodeInPosixItem : MustEncodeInItem);
 }
 
 std::string M3uEntry(const std::string& title, const std::string& url) {

@@ -21,6 +21,10 @@ constexpr int kFirstBytesWaitMs = 2;
 // keep its thread from the others in line.
 constexpr int kReceivesPerTurn = 64;
 
+void ShrinkGrownInput(std::string& in) {
+  if (in.capacity() > kKeptInputBytes) std::string(in).swap(in);
+}
+
 }  // namespace
 
 void TNetRequestReader::BeginRequest(TNetTCPServerConnection& conn) const {
@@ -185,7 +189,7 @@ void TNetRequestReader::ReadBodyBytes(TNetTCPServerConnection& conn, std::int64_
   stream.Write(in.data(), ready);
   in.erase(0, ready);
   // A buffer grown for the body gives its memory back now, not after the answer.
-  if (in.capacity() > kKeptInputBytes) std::string(in).swap(in);
+  ShrinkGrownInput(in);
   conn.ReadStream(stream, length - static_cast<std::int64_t>(ready));
 }
 
@@ -208,8 +212,7 @@ void TNetRequestReader::ReadBodyToClose(TNetTCPServerConnection& conn, TStream& 
 void TNetRequestReader::EndRequest(TNetTCPServerConnection& conn) {
   // A buffer grown for a body does not stay that large; then the body's bytes go back to the
   // budget (last, so that memory returned to the system then includes the buffer's).
-  std::string& in = conn.InputBuffer();
-  if (in.capacity() > kKeptInputBytes) std::string(in).swap(in);
+  ShrinkGrownInput(conn.InputBuffer());
   conn.Request().Reset();
 }
 
