@@ -140,6 +140,16 @@ std::string TransferModeFor(const http::TNetHTTPRequestInfo& request, bool strea
   return streaming ? "Streaming" : "Interactive";
 }
 
+// A seek by time or a play speed, which this server does not serve (its res offer DLNA.ORG_OP=01,
+// bytes only): refused with 406, so the player seeks by bytes instead of taking the file's start
+// for the moment it asked for. With a byte range beside it the range is served.
+bool AsksForTimeOrSpeed(const http::TNetHTTPRequestInfo& request) {
+  if (request.Range().Present()) return false;
+  const http::TNetHeaderList& headers = request.HeaderLines();
+  return headers.IndexOfName("TimeSeekRange.dlna.org") >= 0 ||
+         headers.IndexOfName("PlaySpeed.dlna.org") >= 0;
+}
+
 // The "host[:port]" a player reached us at, when it is one (it goes back out in a header).
 std::optional<std::string> HostOf(const http::TNetHTTPRequestInfo& request) {
   const std::string& host = request.Host();
@@ -283,6 +293,10 @@ void FolderContent::StreamResource(http::TNetTCPServerConnection& connection, ht
   const MediaType* type = MediaTypeOfName(*path);
   const SubtitleType* subtitle = SubtitleTypeOfName(*path);
   if ((!type && !subtitle) || !fs::FileExists(*path)) return AnswerNotFound(response);
+  if (AsksForTimeOrSpeed(request)) {
+    response.SetResponseCode(406);
+    return;
+  }
 
   server::StreamOptions stream;
   stream.activity = options_.streams;

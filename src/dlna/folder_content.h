@@ -11,7 +11,8 @@
 // folder is read again, so the tree follows the disk within that time.
 // Errors: Browse throws UpnpError NoSuchObject for an id that names nothing it may show (unsafe,
 // outside the drives, gone). StreamResource answers 404 for a resource URL that names no file
-// it shows, and throws "Operation aborted" (500) for a file that is there but cannot be read.
+// it shows, 406 for a seek by time or a play speed without a byte range (bytes only are
+// served), and throws "Operation aborted" (500) for a file that is there but cannot be read.
 // Each object carries what is known of its file (size, date, the facts of its headers, a poster;
 // see entry_facts.h): an answer waits kBrowseFactsWaitMs at most for facts not yet read.
 // Memory: one answer holds at most maxBrowseCount objects, about 1 KiB of DIDL each, and about

@@ -628,6 +628,20 @@ TEST_F(FolderContentStreaming, StreamsRangesWithTheItemsTypeAndDlnaHeadersWhenAs
   EXPECT_EQ(head.bodyBytes, 0u);
 }
 
+TEST_F(FolderContentStreaming, RefusesASeekByTimeOrASpeedUnlessABytesRangeComesWithIt) {
+  const std::string bytes = Pattern(5000);
+  const std::string film = dir_.Write("film.mkv", bytes);
+  for (const std::string asked :
+       {"TimeSeekRange.dlna.org: npt=10.0-\r\n", "PlaySpeed.dlna.org: speed=2\r\n"}) {
+    SCOPED_TRACE(asked);
+    EXPECT_EQ(testing::Get(port_, Target(film, "mkv"), asked).status, 406);
+    EXPECT_EQ(testing::Get(port_, Target(film, "mkv"), asked, "HEAD").status, 406);
+    const auto ranged = testing::Get(port_, Target(film, "mkv"), asked + "Range: bytes=10-19\r\n");
+    EXPECT_EQ(ranged.status, 206);
+    EXPECT_EQ(ranged.body, bytes.substr(10, 10));
+  }
+}
+
 TEST_F(FolderContentStreaming, AnswersNotFoundForResourcesThatNameNoShownFile) {
   const std::string film = dir_.Write("film.mkv", "film");
   const std::string notes = dir_.Write("notes.txt", "notes");
