@@ -1,7 +1,7 @@
 // Posters of the tree: those beside the files are found as local/art_beside.h says; an MP3's
 // embedded front cover is served from its place in the file at "/?dlna/art/<id>.jpg" (the URL
 // ends in ".jpg" whatever the picture is, since some TVs show no art from other URLs; the answer
-// carries the picture's media type).
+// carries the picture's media type, and the DLNA headers a poster's answer has).
 // Pure but StreamCover (which reads the file); safe from any thread.
 #pragma once
 #include <optional>

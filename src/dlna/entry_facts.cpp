@@ -49,7 +49,7 @@ void ApplyFacts(DidlItem& item, const std::string& path, const EntryFacts& known
   const media::MediaFacts& facts = item.facts;
   if (item.type->kind == MediaKind::Audio && facts.coverOffset && facts.coverLength) {
     item.albumArtUrl = CoverUrl(baseUrl, path);
-    item.albumArtProfile = facts.coverMime == "image/png" ? kPngThumbnailProfile : kThumbnailProfile;
+    item.albumArtProfile = CoverProfile(facts);
   } else if (!artPath.empty()) {
     item.albumArtUrl = ResourceUrl(baseUrl, ObjectIdOfPath(artPath), ExtensionOf(artPath));
     item.albumArtProfile = ArtProfile(cache.Known(artPath));
@@ -68,6 +68,10 @@ media::MediaFacts FactsNow(FactsCache& cache, const std::string& path) {
   const std::optional<fs::FileStamp> stamp = fs::StampOf(path);
   if (!stamp) return media::MediaFacts{};
   return cache.Now(FactsWanted{path, *stamp}).media;
+}
+
+const char* CoverProfile(const media::MediaFacts& facts) {
+  return facts.coverMime == "image/png" ? kPngThumbnailProfile : kThumbnailProfile;
 }
 
 std::optional<std::string> SamsungMediaInfo(const media::MediaFacts& facts) {

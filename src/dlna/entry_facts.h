@@ -38,6 +38,9 @@ void ApplyFacts(DidlContainer& container, const std::string& folder, const Entry
 // One file's facts for its resource's answer: kept ones, else read now (empty when it is gone).
 media::MediaFacts FactsNow(FactsCache& cache, const std::string& path);
 
+// The profile an MP3's embedded cover is announced with, by its media type: PNG_TN or JPEG_TN.
+const char* CoverProfile(const media::MediaFacts& facts);
+
 // The "MediaInfo.sec" header's value, "SEC_Duration=<ms>", for a file of known length.
 std::optional<std::string> SamsungMediaInfo(const media::MediaFacts& facts);
 

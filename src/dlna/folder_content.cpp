@@ -273,9 +273,18 @@ void FolderContent::StreamResource(http::TNetTCPServerConnection& connection, ht
   const std::string_view query = request.QueryText();
   if (const auto cover = CoverPathOf(query, RulesOf(options_))) {
     if (cover->empty() || !fs::FileExists(*cover)) return AnswerNotFound(response);
+    const media::MediaFacts facts = FactsNow(*facts_, *cover);
     server::StreamOptions stream;
     stream.activity = options_.streams;
-    return StreamCover(connection, *cover, FactsNow(*facts_, *cover), request, response, stream);
+    // A picture's headers, as a poster beside the files has them.
+    if (AskedFor(request, "getcontentFeatures.dlna.org")) {
+      const bool png = facts.coverMime == "image/png";
+      const MediaType* picture = MediaTypeOfName(png ? "a.png" : "a.jpg");
+      stream.extraHeaders.emplace_back("contentFeatures.dlna.org",
+                                       DlnaFeaturesFor(player, *picture, CoverProfile(facts)));
+    }
+    stream.extraHeaders.emplace_back("transferMode.dlna.org", TransferModeFor(request, false));
+    return StreamCover(connection, *cover, facts, request, response, stream);
   }
   // "dlna/res/<id>.<extension>": ids hold no ".", so the last one starts the extension.
   const std::string_view prefix = kResourceQueryPrefix;

@@ -167,6 +167,15 @@ TEST_F(PostersAndCovers, CoversAreServedFromInsideTheirFileWithTheirMediaType) {
       EXPECT_EQ(r.Header("Content-Length"), std::to_string(length));
     }
   }
+  // A cover's DLNA headers are a poster's: its picture's features when asked, Interactive.
+  const std::string asked = "getcontentFeatures.dlna.org: 1\r\n";
+  const auto jpeg = testing::Get(port_, TargetOf(CoverUrl(base_, song)), asked, "HEAD");
+  const auto png = testing::Get(port_, TargetOf(CoverUrl(base_, pngSong)), asked, "HEAD");
+  EXPECT_EQ(jpeg.Header("contentFeatures.dlna.org"),
+            DlnaFeatures(*MediaTypeOfName("a.jpg"), "JPEG_TN"));
+  EXPECT_EQ(png.Header("contentFeatures.dlna.org"),
+            DlnaFeatures(*MediaTypeOfName("a.png"), "PNG_TN"));
+  EXPECT_EQ(jpeg.Header("transferMode.dlna.org"), "Interactive");
 }
 
 TEST_F(PostersAndCovers, SamsungAsksForTheDurationAndGetsItWhenKnown) {
