@@ -140,14 +140,25 @@ std::string TransferModeFor(const http::TNetHTTPRequestInfo& request, bool strea
   return streaming ? "Streaming" : "Interactive";
 }
 
-// A seek by time or a play speed, which this server does not serve (its res offer DLNA.ORG_OP=01,
-// bytes only): refused with 406, so the player seeks by bytes instead of taking the file's start
-// for the moment it asked for. With a byte range beside it the range is served.
+// A seek by time into the film or a play speed other than normal, which this server does not
+// serve (its res offer DLNA.ORG_OP=01, bytes only): refused with 406, so the player seeks by bytes
+// instead of taking the file's start for the moment it asked for. A time seek to the start and
+// normal speed are what a plain answer gives, and players that send them with every play keep
+// playing; with a byte range beside them the range is served.
+bool IsFilmStart(std::string_view timeSeek) {
+  if (!timeSeek.starts_with("npt=")) return false;
+  const std::string_view start = timeSeek.substr(4, timeSeek.find('-') - 4);
+  return !start.empty() && start.find_first_not_of("0:.") == std::string_view::npos;
+}
+
 bool AsksForTimeOrSpeed(const http::TNetHTTPRequestInfo& request) {
   if (request.Range().Present()) return false;
   const http::TNetHeaderList& headers = request.HeaderLines();
-  return headers.IndexOfName("TimeSeekRange.dlna.org") >= 0 ||
-         headers.IndexOfName("PlaySpeed.dlna.org") >= 0;
+  const bool timeSeek = headers.IndexOfName("TimeSeekRange.dlna.org") >= 0 &&
+                        !IsFilmStart(http::Trim(headers.Values("TimeSeekRange.dlna.org")));
+  const bool speed = headers.IndexOfName("PlaySpeed.dlna.org") >= 0 &&
+                     http::Trim(headers.Values("PlaySpeed.dlna.org")) != "speed=1";
+  return timeSeek || speed;
 }
 
 // The "host[:port]" a player reached us at, when it is one (it goes back out in a header).

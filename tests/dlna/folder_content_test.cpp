@@ -640,6 +640,11 @@ TEST_F(FolderContentStreaming, RefusesASeekByTimeOrASpeedUnlessABytesRangeComesW
     EXPECT_EQ(ranged.status, 206);
     EXPECT_EQ(ranged.body, bytes.substr(10, 10));
   }
+  for (const std::string asked :
+       {"TimeSeekRange.dlna.org: npt=0.000-\r\n", "PlaySpeed.dlna.org: speed=1\r\n"}) {
+    SCOPED_TRACE(asked);
+    EXPECT_EQ(testing::Get(port_, Target(film, "mkv"), asked).body, bytes);
+  }
 }
 
 TEST_F(FolderContentStreaming, AnswersNotFoundForResourcesThatNameNoShownFile) {
