@@ -19,7 +19,7 @@ enum : std::uint32_t {
   kSeekId = 0x53AB, kSeekPosition = 0x53AC, kInfo = 0x1549A966, kTimecodeScale = 0x2AD7B1,
   kDuration = 0x4489, kTracks = 0x1654AE6B, kTrackEntry = 0xAE, kTrackType = 0x83,
   kVideo = 0xE0, kPixelWidth = 0xB0, kPixelHeight = 0xBA, kAudio = 0xE1,
-  kSamplingFrequency = 0xB5, kChannels = 0x9F, kCluster = 0x1F43B675,
+  kSamplingFrequency = 0xB5, kChannels = 0x9F, kFlagDefault = 0x88, kCluster = 0x1F43B675,
 };
 constexpr std::uint64_t kVideoTrack = 1, kAudioTrack = 2;
 
@@ -120,45 +120,59 @@ void ReadInfo(Reader& reader, const Element& info, Segment& segment) {
   });
 }
 
-void ReadTrackEntry(Reader& reader, const Element& entry, MediaFacts& facts) {
+// One track's fields, with Matroska's defaults for those a track leaves out.
+struct Track {
   std::uint64_t type = 0, width = 0, height = 0, channels = 1;
-  double rate = 8000;  // Matroska's defaults for a sound track that leaves them out
+  double rate = 8000;
   bool hasVideo = false, hasAudio = false;
+  bool isDefault = true;  // FlagDefault: the track a player starts with among its type's
+};
+
+Track ReadTrackEntry(Reader& reader, const Element& entry) {
+  Track track;
   reader.Children(entry.data, entry.end, [&](const Element& field) {
-    if (field.id == kTrackType) type = reader.Unsigned(field);
+    if (field.id == kTrackType) track.type = reader.Unsigned(field);
+    if (field.id == kFlagDefault) track.isDefault = reader.Unsigned(field) != 0;
     if (field.id == kVideo) {
-      hasVideo = true;
+      track.hasVideo = true;
       reader.Children(field.data, field.end, [&](const Element& v) {
-        if (v.id == kPixelWidth) width = reader.Unsigned(v);
-        if (v.id == kPixelHeight) height = reader.Unsigned(v);
+        if (v.id == kPixelWidth) track.width = reader.Unsigned(v);
+        if (v.id == kPixelHeight) track.height = reader.Unsigned(v);
         return true;
       });
     }
     if (field.id == kAudio) {
-      hasAudio = true;
+      track.hasAudio = true;
       reader.Children(field.data, field.end, [&](const Element& a) {
-        if (a.id == kChannels) channels = reader.Unsigned(a);
-        if (a.id == kSamplingFrequency) rate = reader.Float(a);
+        if (a.id == kChannels) track.channels = reader.Unsigned(a);
+        if (a.id == kSamplingFrequency) track.rate = reader.Float(a);
         return true;
       });
     }
     return true;
   });
-  if (type == kVideoTrack && hasVideo && !facts.width) {
-    facts.width = Positive(width, kMaxPictureSide);
-    facts.height = Positive(height, kMaxPictureSide);
-  }
-  if (type == kAudioTrack && !facts.channels) {
-    facts.channels = Positive(hasAudio ? channels : 1, kMaxChannels);
-    const bool rateSane = rate >= 1 && rate <= double(kMaxSampleRate);
-    facts.sampleRate = rateSane ? Positive(static_cast<std::uint64_t>(rate + 0.5), kMaxSampleRate) : std::nullopt;
-  }
+  return track;
 }
 
+// The picture of the first video track, the sound of the first audio track marked default (of
+// the first audio track when none is): what a player shows and plays on opening the file.
 void ReadTracks(Reader& reader, const Element& tracks, Segment& segment, MediaFacts& facts) {
   segment.tracksRead = true;
+  bool soundIsDefault = false;
   reader.Children(tracks.data, tracks.end, [&](const Element& entry) {
-    if (entry.id == kTrackEntry) ReadTrackEntry(reader, entry, facts);
+    if (entry.id != kTrackEntry) return true;
+    const Track track = ReadTrackEntry(reader, entry);
+    if (track.type == kVideoTrack && track.hasVideo && !facts.width) {
+      facts.width = Positive(track.width, kMaxPictureSide);
+      facts.height = Positive(track.height, kMaxPictureSide);
+    }
+    if (track.type == kAudioTrack && (!facts.channels || (track.isDefault && !soundIsDefault))) {
+      soundIsDefault = track.isDefault;
+      facts.channels = Positive(track.hasAudio ? track.channels : 1, kMaxChannels);
+      const bool rateSane = track.rate >= 1 && track.rate <= double(kMaxSampleRate);
+      facts.sampleRate =
+          rateSane ? Positive(static_cast<std::uint64_t>(track.rate + 0.5), kMaxSampleRate) : std::nullopt;
+    }
     return true;
   });
 }

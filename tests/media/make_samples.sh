@@ -2,7 +2,8 @@
 # Makes the media samples of samples.list in OUTDIR with ffmpeg, then writes OUTDIR/expected.txt
 # with what ffprobe reads in each: one line a file,
 #   name duration_seconds width height channels sample_rate
-# with "-" where ffprobe gives nothing. Files already made from the same list are kept, and so is
+# with "-" where ffprobe gives nothing; the sound is the one a player starts with, the first
+# marked default or else the first. Files already made from the same list are kept, and so is
 # expected.txt while the list and this script are those it was written from (the builds share
 # the folder, so each build's run after the first costs nothing).
 # Usage: make_samples.sh OUTDIR
@@ -40,6 +41,19 @@ probe() {
   printf '%s' "$value"
 }
 
+# "channels sample_rate" of the sound a player starts with ("-" for what is absent).
+sound() {
+  local row channels rate
+  # ffprobe's CSV gives a stream's rate, then its channels, then its default mark.
+  row=$(ffprobe -v error -select_streams a -show_entries stream=sample_rate,channels:stream_disposition=default \
+        -of csv=p=0 "$1" | awk -F, 'NR == 1 { first = $0 } $3 == 1 { found = $0; exit }
+                                    END { print (found != "" ? found : first) }')
+  IFS=, read -r rate channels _ <<<"$row"
+  [[ $channels =~ ^[0-9]+$ ]] || channels=-
+  [[ $rate =~ ^[0-9]+$ ]] || rate=-
+  printf '%s %s' "$channels" "$rate"
+}
+
 # What expected.txt was written from: the list and this script, as they were.
 source_of_expected=$(cat "$list" "$0")
 if [[ -f $out/expected.txt && -f $out/.expected.source && $(<"$out/.expected.source") == "$source_of_expected" ]]; then
@@ -55,12 +69,11 @@ while IFS= read -r line; do
   args=$(sed 's/^[^|]*|[[:space:]]*//' <<<"$line")
   make_one "$name" "$args"
   file=$out/$name
-  printf '%s %s %s %s %s %s\n' "$name" \
+  printf '%s %s %s %s %s\n' "$name" \
     "$(probe "$file" "" format=duration)" \
     "$(probe "$file" "-select_streams v:0" stream=width)" \
     "$(probe "$file" "-select_streams v:0" stream=height)" \
-    "$(probe "$file" "-select_streams a:0" stream=channels)" \
-    "$(probe "$file" "-select_streams a:0" stream=sample_rate)" >>"$expected"
+    "$(sound "$file")" >>"$expected"
 done <"$list"
 mv "$expected" "$out/expected.txt"
 printf '%s' "$source_of_expected" >"$out/.expected.source"
