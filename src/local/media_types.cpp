@@ -10,7 +10,7 @@ namespace tovi::local {
 
 namespace {
 
-constexpr std::array<MediaType, 36> kMediaTypes{{
+constexpr std::array<MediaType, 39> kMediaTypes{{
     {"mp4", MediaKind::Video, "video/mp4", ""},
     {"m4v", MediaKind::Video, "video/mp4", ""},
     {"mkv", MediaKind::Video, "video/x-matroska", ""},
@@ -37,6 +37,9 @@ constexpr std::array<MediaType, 36> kMediaTypes{{
     {"m4b", MediaKind::Audio, "audio/mp4", ""},  // audiobooks
     {"aac", MediaKind::Audio, "audio/aac", ""},
     {"wav", MediaKind::Audio, "audio/wav", ""},
+    {"aiff", MediaKind::Audio, "audio/x-aiff", ""},
+    {"aif", MediaKind::Audio, "audio/x-aiff", ""},
+    {"mka", MediaKind::Audio, "audio/x-matroska", ""},
     {"wma", MediaKind::Audio, "audio/x-ms-wma", ""},
     {"ogg", MediaKind::Audio, "audio/ogg", ""},
     {"oga", MediaKind::Audio, "audio/ogg", ""},

@@ -1,6 +1,7 @@
 // Which reader reads which extension.
 #include <iterator>
 
+#include "media/aiff.h"
 #include "media/asf.h"
 #include "media/avi.h"
 #include "media/facts.h"
@@ -32,7 +33,7 @@ constexpr ReaderRow kReaders[] = {
     {"ts", ReadMpegTsFacts}, {"m2ts", ReadMpegTsFacts}, {"mts", ReadMpegTsFacts},
     {"mp3", ReadMp3Facts},
     {"flac", ReadFlacFacts},
-    {"wav", ReadWavFacts},
+    {"wav", ReadWavFacts}, {"aiff", ReadAiffFacts}, {"aif", ReadAiffFacts},
     {"ogg", ReadOggFacts}, {"oga", ReadOggFacts}, {"opus", ReadOggFacts}, {"ogv", ReadOggFacts},
     {"jpg", ReadJpegFacts}, {"jpeg", ReadJpegFacts}, {"png", ReadPngFacts},
 };

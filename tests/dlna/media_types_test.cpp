@@ -13,7 +13,8 @@ namespace {
 // A class and a type that disagree (a video as audio/...) make a TV refuse the item.
 TEST(MediaTypes, ClassAndTypeAgreeOnTheKind) {
   for (const char* name :
-       {"a.mp4", "a.mkv", "a.webm", "a.m4a", "a.wma", "a.ogg", "a.png", "a.gif"}) {
+       {"a.mp4", "a.mkv", "a.webm", "a.m4a", "a.mka", "a.aiff", "a.wma", "a.ogg", "a.png",
+        "a.gif"}) {
     const MediaType* type = MediaTypeOfName(name);
     ASSERT_NE(type, nullptr) << name;
     const std::string mime = type->mime;

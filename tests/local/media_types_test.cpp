@@ -19,6 +19,8 @@ TEST(MediaTypes, NamesEachMediaFileByItsExtensionInAnyCase) {
       {"a.vob", "video/mpeg"},
       {"a.FLAC", "audio/flac"},
       {"a.mp3", "audio/mpeg"},
+      {"a.mka", "audio/x-matroska"},
+      {"a.AIF", "audio/x-aiff"},
       {"a.JPEG", "image/jpeg"},
       {"C:\\Films.mkv\\x.avi", "video/x-msvideo"},
   };
