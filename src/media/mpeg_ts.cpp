@@ -118,6 +118,89 @@ void ForEachPacket(std::string_view bytes, std::size_t firstSync, std::size_t pa
     if (bytes[at] == kSyncByte) visit(ParsePacket(bytes.substr(at, kTsPacketBytes)));
 }
 
+// A program stream's PES header after its length field (MPEG-2's flags and header length, or
+// MPEG-1's stuffing, buffer size and time fields): the presentation time and where the payload
+// starts, nothing when the bytes are neither.
+std::optional<std::size_t> ReadPsPesHeader(std::string_view pes, Packet& p) {
+  if (pes.size() < 3) return std::nullopt;
+  if ((BigEndian(pes, 0, 1) & 0xc0) == 0x80) {  // MPEG-2
+    if (BigEndian(pes, 1, 1) & 0x80) p.pts = ReadPts(pes, 3);
+    return 3 + static_cast<std::size_t>(BigEndian(pes, 2, 1));
+  }
+  std::size_t at = 0;
+  while (at < pes.size() && at < 16 && pes[at] == '\xff') ++at;  // stuffing
+  if ((BigEndian(pes, at, 1) & 0xc0) == 0x40) at += 2;          // buffer scale and size
+  const unsigned marker = static_cast<unsigned>(BigEndian(pes, at, 1) >> 4);
+  if (marker == 2 || marker == 3) p.pts = ReadPts(pes, at);
+  if (marker == 2) return at + 5;
+  if (marker == 3) return at + 10;
+  if (BigEndian(pes, at, 1) == 0x0f) return at + 1;
+  return std::nullopt;
+}
+
+// A PES packet's facts in a program stream: its stream id (a private stream's with its
+// substream's, as DVDs carry AC-3), its time, and a payload that starts with a sound frame's
+// header where the stream says where one starts.
+Packet ParsePsPes(std::string_view pes) {  // from the start code to the packet's end
+  Packet p;
+  const unsigned streamId = static_cast<unsigned char>(pes[3]);
+  p.pid = streamId << 8;
+  p.video = streamId >= 0xe0 && streamId <= 0xef;
+  const auto payloadAt = ReadPsPesHeader(pes.substr(6), p);
+  if (!payloadAt || 6 + *payloadAt >= pes.size()) return p;
+  std::string_view payload = pes.substr(6 + *payloadAt);
+  if (streamId == 0xbd) {  // substream id, frame count, offset of the first frame from byte 3 on
+    const auto substream = static_cast<unsigned>(BigEndian(payload, 0, 1));
+    const auto firstFrame = static_cast<std::size_t>(BigEndian(payload, 2, 2));
+    p.pid |= substream;
+    const bool ac3 = substream >= 0x80 && substream <= 0x87;
+    payload = ac3 && firstFrame != 0 && 3 + firstFrame < payload.size() ? payload.substr(3 + firstFrame)
+                                                                          : std::string_view();
+  }
+  if (p.pts || streamId != 0xbd) p.esData = payload;
+  return p;
+}
+
+// Each pack header (its system clock reference as the packet's clock) and each PES packet of
+// the program stream in bytes, from the first pack header on, following the packets' lengths;
+// a length that lands on no start code is left by looking for the next pack header.
+template <typename Visit>
+void ForEachPsPacket(std::string_view bytes, Visit visit) {
+  constexpr std::string_view kPack("\0\0\1\xba", 4);
+  for (std::size_t at = bytes.find(kPack); at != std::string_view::npos && at + 6 <= bytes.size();) {
+    const auto code = static_cast<unsigned char>(bytes[at + 3]);
+    std::size_t length = 0;
+    if (bytes.substr(at, 3) != std::string_view("\0\0\1", 3) || code < 0xb9) {
+      at = bytes.find(kPack, at + 1);
+      continue;
+    }
+    if (code == 0xb9) break;  // program end
+    if (code == 0xba) {
+      Packet p;
+      p.pid = 0xba;
+      const auto mode = BigEndian(bytes, at + 4, 1);
+      if ((mode & 0xc0) == 0x40) {  // MPEG-2: 2 bits, then the clock's 33 with markers
+        const std::uint64_t b = BigEndian(bytes, at + 4, 6);
+        p.pcr = (b >> 43 & 7) << 30 | (b >> 27 & 0x7fff) << 15 | (b >> 11 & 0x7fff);
+        length = 14 + (BigEndian(bytes, at + 13, 1) & 7);
+      } else if ((mode & 0xf0) == 0x20) {  // MPEG-1: laid out as a presentation time
+        p.pcr = ReadPts(bytes, at + 4);
+        length = 12;
+      } else {
+        at = bytes.find(kPack, at + 1);
+        continue;
+      }
+      if (at + length > bytes.size()) break;
+      visit(p);
+    } else {
+      length = 6 + static_cast<std::size_t>(BigEndian(bytes, at + 4, 2));
+      const bool pes = code == 0xbd || (code >= 0xc0 && code <= 0xef);
+      if (pes) visit(ParsePsPes(bytes.substr(at, length)));
+    }
+    at += length;
+  }
+}
+
 // A time on the 33-bit clock as signed ticks from a reference time, so that the clock's wrap
 // between the two does not matter.
 std::int64_t TicksFrom(std::uint64_t reference, std::uint64_t time) {
@@ -154,9 +237,10 @@ void NoteSound(Start& start, const Packet& p) {
   if (const auto frame = ParseAudioFrame(p.esData)) start.sounds.push_back({p.pid, *frame});
 }
 
-Start ReadStart(std::string_view head, const Packing& packing) {
+template <typename Walk>
+Start ReadStart(Walk walk) {
   Start start;
-  ForEachPacket(head, packing.syncOffset, packing.packetBytes, [&](const Packet& p) {
+  walk([&](const Packet& p) {
     if (p.pcr && !start.firstPcr) {
       start.firstPcr = p.pcr;
       start.pcrPid = p.pid;
@@ -172,24 +256,28 @@ Start ReadStart(std::string_view head, const Packing& packing) {
 using PidTimes = std::vector<std::pair<unsigned, std::int64_t>>;  // PID, ticks from the first time
 
 // Where one PID's last frame ends: its latest time plus one frame, a sound frame's samples or,
-// for pictures, the least step between two of its times.
+// for pictures, the least step between two of its times in order (a program stream times only
+// the packets a picture starts in, so the times next to the latest may be several pictures apart).
 std::int64_t StreamEnd(const PidTimes& times, unsigned pid, const Start& start) {
-  std::int64_t latest = INT64_MIN;
+  std::vector<std::int64_t> own;
   for (const auto& [p, ticks] : times)
-    if (p == pid) latest = std::max(latest, ticks);
+    if (p == pid) own.push_back(ticks);
+  std::sort(own.begin(), own.end());
+  const std::int64_t latest = own.back();
   if (const SoundStream* sound = start.Sound(pid); sound && sound->frame.sampleRate)
     return latest + static_cast<std::int64_t>(sound->frame.samples * kClockHz / sound->frame.sampleRate);
   std::int64_t step = 0;
-  for (const auto& [p, ticks] : times)
-    if (p == pid && ticks < latest && (step == 0 || latest - ticks < step)) step = latest - ticks;
+  for (std::size_t i = 1; i < own.size(); ++i)
+    if (own[i] > own[i - 1] && (step == 0 || own[i] - own[i - 1] < step)) step = own[i] - own[i - 1];
   return latest + step;
 }
 
 // The ticks from the earliest presentation time to the end of the last frame of any stream in
 // the tail, as players count a file's length.
-std::optional<std::int64_t> PtsSpan(std::string_view tail, const Packing& packing, const Start& start) {
+template <typename Walk>
+std::optional<std::int64_t> PtsSpan(Walk walk, const Start& start) {
   PidTimes times;
-  ForEachPacket(tail, 0, packing.packetBytes, [&](const Packet& p) {
+  walk([&](const Packet& p) {
     if (p.pts) times.emplace_back(p.pid, TicksFrom(*start.firstPts, *p.pts));
   });
   std::optional<std::int64_t> end;
@@ -206,9 +294,10 @@ std::optional<std::int64_t> PtsSpan(std::string_view tail, const Packing& packin
 
 // The ticks from the first to the last clock reference of one PID, for streams without
 // presentation times.
-std::optional<std::int64_t> PcrSpan(std::string_view tail, const Packing& packing, const Start& start) {
+template <typename Walk>
+std::optional<std::int64_t> PcrSpan(Walk walk, const Start& start) {
   std::optional<std::int64_t> span;
-  ForEachPacket(tail, 0, packing.packetBytes, [&](const Packet& p) {
+  walk([&](const Packet& p) {
     if (p.pid == start.pcrPid && p.pcr) span = TicksFrom(*start.firstPcr, *p.pcr);
   });
   return span;
@@ -224,13 +313,11 @@ std::string ReadTail(ByteSource& source, std::string_view head, const Packing& p
   return source.ReadString(at, kTailBytes);
 }
 
-}  // namespace
-
-std::optional<MediaFacts> ReadMpegTsFacts(ByteSource& source) {
-  const std::string head = source.ReadString(0, kHeadBytes);
-  const auto packing = FindPacking(head);
-  if (!packing) return std::nullopt;
-  const Start start = ReadStart(head, *packing);
+// The facts of a stream whose head and tail walk yields its packets: the first sound by its id,
+// the picture, and the length from the times.
+template <typename Walk, typename TailWalk>
+std::optional<MediaFacts> FactsOf(Walk head, TailWalk tail, ByteSource& source) {
+  const Start start = ReadStart(head);
   MediaFacts facts;
   if (!start.sounds.empty()) {
     // The first sound stream as a player lists them, by PID.
@@ -244,13 +331,43 @@ std::optional<MediaFacts> ReadMpegTsFacts(ByteSource& source) {
     facts.height = start.picture->height;
   }
   if (start.firstPts || start.firstPcr) {
-    const std::string tail = ReadTail(source, head, *packing);
-    const auto ticks = start.firstPts ? PtsSpan(tail, *packing, start) : PcrSpan(tail, *packing, start);
+    const auto walkTail = tail();
+    const auto ticks = start.firstPts ? PtsSpan(walkTail, start) : PcrSpan(walkTail, start);
     if (ticks && *ticks > 0) facts.durationMs = DurationMs(static_cast<std::uint64_t>(*ticks), kClockHz);
     if (facts.durationMs) facts.bitrate = BytesPerSecond(source.Size(), *facts.durationMs);
   }
   if (facts.Empty()) return std::nullopt;
   return facts;
+}
+
+}  // namespace
+
+std::optional<MediaFacts> ReadMpegTsFacts(ByteSource& source) {
+  const std::string head = source.ReadString(0, kHeadBytes);
+  const auto packing = FindPacking(head);
+  if (!packing) return std::nullopt;
+  std::string tail;
+  return FactsOf(
+      [&](auto visit) { ForEachPacket(head, packing->syncOffset, packing->packetBytes, visit); },
+      [&] {
+        tail = ReadTail(source, head, *packing);
+        return [&](auto visit) { ForEachPacket(tail, 0, packing->packetBytes, visit); };
+      },
+      source);
+}
+
+std::optional<MediaFacts> ReadMpegPsFacts(ByteSource& source) {
+  const std::string head = source.ReadString(0, kHeadBytes);
+  if (head.substr(0, 4) != std::string_view("\0\0\1\xba", 4)) return std::nullopt;
+  std::string tail;
+  return FactsOf([&](auto visit) { ForEachPsPacket(head, visit); },
+                 [&] {
+                   const std::uint64_t size = source.Size();
+                   const std::uint64_t at = size - std::min<std::uint64_t>(size, kTailBytes);
+                   tail = size <= head.size() ? head : source.ReadString(at, kTailBytes);
+                   return [&](auto visit) { ForEachPsPacket(tail, visit); };
+                 },
+                 source);
 }
 
 }  // namespace tovi::media

@@ -13,5 +13,10 @@
 namespace tovi::media {
 
 std::optional<MediaFacts> ReadMpegTsFacts(ByteSource& source);
+// The same of an MPEG-1 or MPEG-2 program stream (.mpg, .vob): its packets are found from the
+// pack headers on by their lengths, the pack headers' system clock standing in for the clock
+// reference; AC-3 in a DVD's private stream counts as sound. Nothing for a file that does not
+// start with a pack header.
+std::optional<MediaFacts> ReadMpegPsFacts(ByteSource& source);
 
 }  // namespace tovi::media

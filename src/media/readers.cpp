@@ -31,6 +31,7 @@ constexpr ReaderRow kReaders[] = {
     {"avi", ReadAviFacts}, {"divx", ReadAviFacts},
     {"asf", ReadAsfFacts}, {"wmv", ReadAsfFacts}, {"wma", ReadAsfFacts},
     {"ts", ReadMpegTsFacts}, {"m2ts", ReadMpegTsFacts}, {"mts", ReadMpegTsFacts},
+    {"mpg", ReadMpegPsFacts}, {"mpeg", ReadMpegPsFacts}, {"vob", ReadMpegPsFacts},
     {"mp3", ReadMp3Facts},
     {"flac", ReadFlacFacts},
     {"wav", ReadWavFacts}, {"aiff", ReadAiffFacts}, {"aif", ReadAiffFacts},
