@@ -15,7 +15,7 @@ namespace {
 
 // One extension per reader.
 constexpr std::string_view kExtensions[] = {"mp4", "mkv", "avi", "wmv", "ts",  "mp3",
-                                             "flac", "wav", "ogg", "jpg", "png", "aiff", "mpg"};
+                                             "flac", "wav", "ogg", "jpg", "png", "aiff", "mpg", "flv"};
 
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "invariant broken: %s\n", what);

@@ -6,6 +6,7 @@
 #include "media/avi.h"
 #include "media/facts.h"
 #include "media/flac.h"
+#include "media/flv.h"
 #include "media/image.h"
 #include "media/matroska.h"
 #include "media/mp3.h"
@@ -32,6 +33,7 @@ constexpr ReaderRow kReaders[] = {
     {"asf", ReadAsfFacts}, {"wmv", ReadAsfFacts}, {"wma", ReadAsfFacts},
     {"ts", ReadMpegTsFacts}, {"m2ts", ReadMpegTsFacts}, {"mts", ReadMpegTsFacts},
     {"mpg", ReadMpegPsFacts}, {"mpeg", ReadMpegPsFacts}, {"vob", ReadMpegPsFacts},
+    {"flv", ReadFlvFacts},
     {"mp3", ReadMp3Facts},
     {"flac", ReadFlacFacts},
     {"wav", ReadWavFacts}, {"aiff", ReadAiffFacts}, {"aif", ReadAiffFacts},
