@@ -46,6 +46,7 @@ void ApplyFacts(DidlItem& item, const std::string& path, const EntryFacts& known
     item.modified = ModifiedSeconds(*known.stamp);
   }
   if (known.facts) item.facts = known.facts->media;
+  item.type = &FileType(*item.type, item.facts);
   const media::MediaFacts& facts = item.facts;
   if (item.type->kind == MediaKind::Audio && facts.coverOffset && facts.coverLength) {
     item.albumArtUrl = CoverUrl(baseUrl, path);

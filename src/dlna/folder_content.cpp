@@ -317,6 +317,8 @@ void FolderContent::StreamResource(http::TNetTCPServerConnection& connection, ht
     response.SetResponseCode(406);
     return;
   }
+  // Served as the type its item was announced as.
+  if (type && MayHoldSoundOnly(*type)) type = &FileType(*type, FactsNow(*facts_, *path));
 
   server::StreamOptions stream;
   stream.activity = options_.streams;

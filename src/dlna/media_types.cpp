@@ -69,6 +69,36 @@ std::string FileProfile(const MediaType& type, const media::MediaFacts& facts) {
   return type.profile;
 }
 
+namespace {
+
+// The audio type of each video container that may hold sound alone, by the video's mime. Only
+// MP4's: its sound type is every TV's music (AAC as .m4a); Matroska and WebM sound types are not
+// (a music player that refuses them would stop a file that plays today as a video).
+struct SoundOnlyType {
+  std::string_view videoMime;
+  const char* audioName;
+};
+constexpr std::array<SoundOnlyType, 1> kSoundOnlyTypes{{
+    {"video/mp4", "a.m4a"},
+}};
+
+const SoundOnlyType* SoundOnlyTypeOf(const MediaType& type) {
+  for (const SoundOnlyType& row : kSoundOnlyTypes) {
+    if (type.kind == MediaKind::Video && row.videoMime == type.mime) return &row;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+const MediaType& FileType(const MediaType& type, const media::MediaFacts& facts) {
+  const SoundOnlyType* row = SoundOnlyTypeOf(type);
+  if (!row || !facts.soundOnly) return type;
+  return *MediaTypeOfName(row->audioName);
+}
+
+bool MayHoldSoundOnly(const MediaType& type) { return SoundOnlyTypeOf(type) != nullptr; }
+
 std::string HttpProtocolInfo(std::string_view mime, std::string_view features) {
   std::string info = "http-get:*:";
   info += mime;

@@ -10,7 +10,7 @@ namespace tovi::local {
 
 namespace {
 
-constexpr std::array<MediaType, 39> kMediaTypes{{
+constexpr std::array<MediaType, 40> kMediaTypes{{
     {"mp4", MediaKind::Video, "video/mp4", ""},
     {"m4v", MediaKind::Video, "video/mp4", ""},
     {"mkv", MediaKind::Video, "video/x-matroska", ""},
@@ -40,6 +40,7 @@ constexpr std::array<MediaType, 39> kMediaTypes{{
     {"aiff", MediaKind::Audio, "audio/x-aiff", ""},
     {"aif", MediaKind::Audio, "audio/x-aiff", ""},
     {"mka", MediaKind::Audio, "audio/x-matroska", ""},
+    {"weba", MediaKind::Audio, "audio/webm", ""},
     {"wma", MediaKind::Audio, "audio/x-ms-wma", ""},
     {"ogg", MediaKind::Audio, "audio/ogg", ""},
     {"oga", MediaKind::Audio, "audio/ogg", ""},

@@ -23,6 +23,8 @@ struct MediaFacts {
   std::optional<std::uint64_t> coverOffset;
   std::optional<std::uint32_t> coverLength;
   std::string coverMime;                         // "image/jpeg", "image/png"
+  // The file's tracks are sound alone, no picture (MP4, Matroska): music in a video container.
+  bool soundOnly = false;
 
   bool Empty() const {
     return !durationMs && !width && !height && !bitrate && !channels && !sampleRate && !coverOffset;

@@ -158,10 +158,11 @@ Track ReadTrackEntry(Reader& reader, const Element& entry) {
 // the first audio track when none is): what a player shows and plays on opening the file.
 void ReadTracks(Reader& reader, const Element& tracks, Segment& segment, MediaFacts& facts) {
   segment.tracksRead = true;
-  bool soundIsDefault = false;
+  bool soundIsDefault = false, picture = false;
   reader.Children(tracks.data, tracks.end, [&](const Element& entry) {
     if (entry.id != kTrackEntry) return true;
     const Track track = ReadTrackEntry(reader, entry);
+    picture = picture || track.type == kVideoTrack;
     if (track.type == kVideoTrack && track.hasVideo && !facts.width) {
       facts.width = Positive(track.width, kMaxPictureSide);
       facts.height = Positive(track.height, kMaxPictureSide);
@@ -175,6 +176,7 @@ void ReadTracks(Reader& reader, const Element& tracks, Segment& segment, MediaFa
     }
     return true;
   });
+  facts.soundOnly = facts.channels && !picture;
 }
 
 // The Segment's top level up to its first Cluster: Info, Tracks and the SeekHead that points

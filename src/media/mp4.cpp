@@ -61,6 +61,7 @@ struct Movie {
   std::uint64_t fragmentDuration = 0;  // mehd, in the movie's timescale
   std::uint64_t longestTrackMs = 0;    // the tracks' own lengths, when the movie has none
   std::optional<Track> track;          // the track being walked
+  bool pictureTrack = false;
   MediaFacts out;
 };
 
@@ -211,6 +212,7 @@ void Walker::Visit(const Box& box, int depth) {
       movie_.track.emplace();
       Walk(box.payload, box.end, depth + 1);
       TakeTrack(*movie_.track, movie_.out);
+      if (movie_.track->handler == Type("vide")) movie_.pictureTrack = true;
       if (auto ms = DurationMs(movie_.track->mediaDuration, movie_.track->mediaTimescale)) {
         if (*ms > movie_.longestTrackMs) movie_.longestTrackMs = *ms;
       }
@@ -265,6 +267,7 @@ std::optional<MediaFacts> ReadMp4Facts(ByteSource& source) {
   MediaFacts& facts = movie.out;
   facts.durationMs = DurationMs(movie.duration ? movie.duration : movie.fragmentDuration, movie.timescale);
   if (!facts.durationMs && movie.longestTrackMs) facts.durationMs = movie.longestTrackMs;
+  facts.soundOnly = facts.channels && !movie.pictureTrack;
   if (facts.durationMs) facts.bitrate = BytesPerSecond(source.Size(), *facts.durationMs);
   if (facts.Empty()) return std::nullopt;
   return facts;

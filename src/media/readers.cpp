@@ -29,6 +29,7 @@ constexpr ReaderRow kReaders[] = {
     {"mp4", ReadMp4Facts}, {"m4v", ReadMp4Facts}, {"mov", ReadMp4Facts},
     {"m4a", ReadMp4Facts}, {"m4b", ReadMp4Facts}, {"3gp", ReadMp4Facts}, {"3g2", ReadMp4Facts},
     {"mkv", ReadMatroskaFacts}, {"webm", ReadMatroskaFacts}, {"mka", ReadMatroskaFacts},
+    {"weba", ReadMatroskaFacts},
     {"avi", ReadAviFacts}, {"divx", ReadAviFacts},
     {"asf", ReadAsfFacts}, {"wmv", ReadAsfFacts}, {"wma", ReadAsfFacts},
     {"ts", ReadMpegTsFacts}, {"m2ts", ReadMpegTsFacts}, {"mts", ReadMpegTsFacts},

@@ -201,5 +201,36 @@ TEST_F(PostersAndCovers, SamsungAsksForTheDurationAndGetsItWhenKnown) {
   }
 }
 
+// An .mp4 holding sound alone is music to a TV: its item and its answer say so alike; other
+// containers keep the video type TVs play them with.
+TEST_F(PostersAndCovers, SoundAloneInAnMp4IsAnnouncedAndServedAsAudio) {
+  const std::string song = dir_.Write("song.mp4", "song");
+  const std::string talk = dir_.Write("talk.webm", "talk");
+  const std::string film = dir_.Write("film.mkv", "film");
+  media::MediaFacts sound;
+  sound.channels = 2;
+  sound.soundOnly = true;
+  media::MediaFacts picture = sound;
+  picture.soundOnly = false;
+  fake_.Set(song, sound);
+  fake_.Set(talk, sound);
+  fake_.Set(film, picture);
+  const std::string didl = Browse(dir_.Folder(), false);
+  struct Want { std::string path, upnpClass, mime; };
+  const Want wants[] = {{song, kAudioClass, "audio/mp4"},
+                        {talk, kVideoClass, "video/webm"},
+                        {film, kVideoClass, "video/x-matroska"}};
+  for (const Want& w : wants) {
+    SCOPED_TRACE(w.path);
+    const std::size_t start = didl.find(" id=\"" + ObjectIdOfPath(w.path) + "\"");
+    ASSERT_NE(start, std::string::npos) << didl;
+    const std::string item = didl.substr(start, didl.find("</item>", start) - start);
+    EXPECT_NE(item.find("<upnp:class>" + w.upnpClass + "<"), std::string::npos) << item;
+    EXPECT_NE(item.find("protocolInfo=\"http-get:*:" + w.mime + ":"), std::string::npos) << item;
+    const auto r = testing::Get(port_, TargetOf(Res(w.path)), "", "HEAD", 10000);
+    EXPECT_EQ(r.Header("Content-Type"), w.mime);
+  }
+}
+
 }  // namespace
 }  // namespace tovi::dlna
