@@ -75,25 +75,26 @@ std::string_view WithoutLastPart(std::string_view path) {
 SubtitleIndex::SubtitleIndex(std::string language) : language_(std::move(language)) {}
 
 void SubtitleIndex::Add(std::string_view path) {
-  if (ExtensionOf(path) == "idx") pictureStems_.insert(WithoutLastPart(path));
+  if (ExtensionOf(path) == "idx") pictureStems_.insert(fs::NameKey(WithoutLastPart(path)));
   const SubtitleType* type = SubtitleTypeOfName(path);
   if (!type) return;
   // "Film.ru.srt" may be the subtitle of "Film.ru.mkv" or the Russian one of "Film.mkv".
   const std::string_view stem = WithoutLastPart(path);
-  byStem_[stem].push_back(Candidate{path, {}, type});
+  byStem_[fs::NameKey(stem)].push_back(Candidate{path, {}, type});
   const std::string_view shorter = WithoutLastPart(stem);
   const std::string_view tag = stem.substr(std::min(stem.size(), shorter.size() + 1));
   if (shorter.size() < stem.size() && IsTag(tag) && !FileNameOf(shorter).empty()) {
-    byStem_[shorter].push_back(Candidate{path, tag, type});
+    byStem_[fs::NameKey(shorter)].push_back(Candidate{path, tag, type});
   }
 }
 
 std::vector<FoundSubtitle> SubtitleIndex::For(std::string_view videoPath) const {
-  const auto found = byStem_.find(WithoutLastPart(videoPath));
+  const auto found = byStem_.find(fs::NameKey(WithoutLastPart(videoPath)));
   if (found == byStem_.end()) return {};
   std::vector<Candidate> candidates = found->second;
   std::erase_if(candidates, [this](const Candidate& c) {
-    return std::string_view(c.type->extension) == "sub" && pictureStems_.count(WithoutLastPart(c.path));
+    return std::string_view(c.type->extension) == "sub" &&
+           pictureStems_.count(fs::NameKey(WithoutLastPart(c.path)));
   });
   const auto rank = [this](const Candidate& c) {
     if (!c.tag.empty()) return TagNamesLanguage(c.tag, language_) ? 0 : 3;

@@ -1,5 +1,6 @@
 // A video's subtitles found beside it.
-// Beside "<stem>.<video extension>" a subtitle is "<stem>.<kind>" or "<stem>.<tag>.<kind>", kind
+// Beside "<stem>.<video extension>" a subtitle is "<stem>.<kind>" or "<stem>.<tag>.<kind>" (the
+// stem as the file system compares names: in any letter case on Windows, exactly on POSIX), kind
 // one of SubtitleTypeOfName's (the extension in any case), tag a language ("ru", "rus",
 // "Russian", "pt-BR") or another short word ("forced"). They are offered in this order: those
 // whose tag names the PC's language, then "<stem>.srt", then the other untagged ones, then the
@@ -44,9 +45,10 @@ class SubtitleIndex {
     const SubtitleType* type;
   };
   std::string language_;
-  std::unordered_map<std::string_view, std::vector<Candidate>> byStem_;
+  // Keyed by the stem's fs::NameKey.
+  std::unordered_map<std::string, std::vector<Candidate>> byStem_;
   // The stems of VobSub indexes (".idx"): the ".sub" of one is its pictures, not text.
-  std::unordered_set<std::string_view> pictureStems_;
+  std::unordered_set<std::string> pictureStems_;
 };
 
 // The same found without a listing: the video's folder searched for "<stem>.*".

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tovi::fs {
@@ -32,6 +33,11 @@ struct DirEntry {
 
 // The folder separator of this platform ("\\" on Windows, "/" on POSIX).
 extern const char kSeparator;
+
+// What two names of one folder share exactly when the file system takes them for one name: on
+// Windows the name with its letters, of any script, in upper case ("Film.MKV" and "film.mkv",
+// "Фильм" and "фильм" are one); on POSIX the name itself, byte for byte.
+std::string NameKey(std::string_view name);
 
 bool FileExists(const std::string& path);       // a file, not a directory
 bool DirectoryExists(const std::string& path);

@@ -20,8 +20,29 @@ struct Case {
   std::vector<std::string> offered;  // in order
 };
 
+void ExpectOffered(const std::vector<Case>& cases) {
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const tovi::testing::TempDir dir;
+    std::vector<std::string> listing;
+    for (const std::string& name : c.files) listing.push_back(dir.Write(name, "1"));
+    SubtitleIndex index(c.language);
+    for (const std::string& path : listing) index.Add(path);
+    const std::vector<FoundSubtitle> fromListing = index.For(dir.Path(c.video));
+    const std::vector<FoundSubtitle> fromDisk = SubtitlesBeside(dir.Path(c.video), c.language);
+    for (const auto* found : {&fromListing, &fromDisk}) {
+      std::vector<std::string> names;
+      for (const FoundSubtitle& s : *found) {
+        names.push_back(s.path.substr(dir.Folder().size()));
+        EXPECT_EQ(s.type, SubtitleTypeOfName(s.path));
+      }
+      EXPECT_EQ(names, c.offered) << (found == &fromDisk ? "from the disk" : "from the listing");
+    }
+  }
+}
+
 TEST(Subtitles, TheVideosOwnInThePcsLanguageFirstThenSrtThenTheRestWithinTheBound) {
-  const Case cases[] = {
+  const std::vector<Case> cases = {
       {"every kind and tag, cut at the bound",
        {"film.mkv", "film.srt", "film.en.srt", "film.ru.srt", "film.ass", "film.RUS.ASS",
         "film.vtt", "film.forced.srt", "film.sub", "film.idx", "film.de.vtt", "film.txt",
@@ -48,24 +69,20 @@ TEST(Subtitles, TheVideosOwnInThePcsLanguageFirstThenSrtThenTheRestWithinTheBoun
        "film.ru.mkv", "ru", {"film.ru.srt", "film.ru.en.srt"}},
       {"none", {"film.mkv", "film2.srt", "film"}, "film.mkv", "ru", {}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const tovi::testing::TempDir dir;
-    std::vector<std::string> listing;
-    for (const std::string& name : c.files) listing.push_back(dir.Write(name, "1"));
-    SubtitleIndex index(c.language);
-    for (const std::string& path : listing) index.Add(path);
-    const std::vector<FoundSubtitle> fromListing = index.For(dir.Path(c.video));
-    const std::vector<FoundSubtitle> fromDisk = SubtitlesBeside(dir.Path(c.video), c.language);
-    for (const auto* found : {&fromListing, &fromDisk}) {
-      std::vector<std::string> names;
-      for (const FoundSubtitle& s : *found) {
-        names.push_back(s.path.substr(dir.Folder().size()));
-        EXPECT_EQ(s.type, SubtitleTypeOfName(s.path));
-      }
-      EXPECT_EQ(names, c.offered) << (found == &fromDisk ? "from the disk" : "from the listing");
-    }
-  }
+  ExpectOffered(cases);
+}
+
+// Windows takes "Film.MKV" and "film.srt" for names of one stem; POSIX file systems do not.
+TEST(Subtitles, ANameDifferingOnlyInLetterCaseIsTheVideosOnWindowsOnly) {
+  const bool folds = fs::kSeparator == '\\';
+  const auto onWindows = [folds](std::vector<std::string> names) {
+    return folds ? names : std::vector<std::string>{};
+  };
+  ExpectOffered({{"Latin", {"Film.MKV", "film.srt", "FILM.Rus.SRT"}, "Film.MKV", "ru",
+        onWindows({"FILM.Rus.SRT", "film.srt"})},
+       {"Cyrillic", {"Фильм.mkv", "фильм.srt", "ФИЛЬМ.en.srt"}, "Фильм.mkv", "ru",
+        onWindows({"фильм.srt", "ФИЛЬМ.en.srt"})},
+       {"a VobSub pair", {"Film.mkv", "film.sub", "FILM.idx"}, "Film.mkv", "ru", {}}});
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/files_parts.h"
@@ -42,6 +43,18 @@ TEST(Files, ExistenceTellsFilesFromFolders) {
   EXPECT_FALSE(FileExists(""));
   EXPECT_TRUE(DirectoryExists(dir.Path("sub")));
   EXPECT_FALSE(DirectoryExists(file));
+}
+
+// Windows takes names in any letter case (Cyrillic too) for one; POSIX file systems do not.
+TEST(Files, NamesTheFileSystemTakesForOneShareTheirKey) {
+  TempDir dir;
+  const std::pair<const char*, const char*> names[] = {
+      {"Film.MKV", "film.mkv"}, {"Фильм.Рус.srt", "фИЛЬМ.рус.SRT"}, {"Ёлка", "ёлка"}, {"a", "b"}};
+  for (const auto& [name, other] : names) {
+    dir.Write(name, "x");
+    EXPECT_EQ(FileExists(dir.Path(other)), NameKey(name) == NameKey(other)) << name;
+    EXPECT_EQ(NameKey(name) == NameKey(other), kSeparator == '\\' && other[0] != 'b') << name;
+  }
 }
 
 // A request naming a FIFO or a device must neither block a connection thread in open() nor

@@ -21,6 +21,8 @@ namespace tovi::fs {
 
 const char kSeparator = '/';
 
+std::string NameKey(std::string_view name) { return std::string(name); }
+
 namespace {
 
 int WindowsCode(int error) {

@@ -15,6 +15,20 @@ namespace tovi::fs {
 
 const char kSeparator = '\\';
 
+// The file system's own comparisons map each UTF-16 unit alone, whatever the user's language:
+// the invariant locale's mapping is that one ("I" and "i" are one name even for a Turkish user).
+std::string NameKey(std::string_view name) {
+  const std::wstring wide = text::Utf8ToWide(std::string(name));
+  if (wide.empty()) return {};
+  const int size = static_cast<int>(wide.size());
+  std::wstring upper(wide.size(), L'\0');
+  if (LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.data(), size, upper.data(), size,
+                    nullptr, nullptr, 0) != size) {
+    return std::string(name);
+  }
+  return text::WideToUtf8(upper);
+}
+
 namespace {
 
 [[noreturn]] void ThrowLastError() {
