@@ -5,6 +5,7 @@
 #include "local/listing.h"
 #include "local/paths.h"
 #include "platform/ascii.h"
+#include "platform/files.h"
 
 namespace tovi::local {
 
@@ -31,7 +32,7 @@ std::string FolderArtIn(const std::vector<std::string>& listing) {
 ListingArt::ListingArt(const std::vector<std::string>& listing) : folderArt_(FolderArtIn(listing)) {
   for (const std::string& path : listing) {
     if (!IsFolderPath(path) && ExtensionOf(path) == kArtExtension) {
-      pictureByStem_.emplace(std::string(StemOf(path)), path);
+      pictureByStem_.emplace(fs::NameKey(StemOf(path)), path);
     }
   }
 }
@@ -39,7 +40,7 @@ ListingArt::ListingArt(const std::vector<std::string>& listing) : folderArt_(Fol
 std::string ListingArt::For(const std::string& path, MediaKind kind) const {
   if (kind == MediaKind::Image) return std::string();
   if (kind == MediaKind::Video) {
-    const auto own = pictureByStem_.find(std::string(StemOf(path)));
+    const auto own = pictureByStem_.find(fs::NameKey(StemOf(path)));
     if (own != pictureByStem_.end()) return own->second;
   }
   return folderArt_;

@@ -1,7 +1,8 @@
 // Posters found beside the files: a folder's "folder.jpg", "cover.jpg" or "poster.jpg" (any
 // case, in that preference) stands for the folder and for its videos and music without one of
-// their own; a video's "<stem>.jpg" (any case) is its own. All of it is found in a folder's
-// listing, with no query of the disk per file.
+// their own; a video's "<stem>.jpg" (the extension in any case, the stem as the file system
+// compares names: fs::NameKey) is its own. All of it is found in a folder's listing, with no
+// query of the disk per file.
 // Pure but ArtOfItem (which reads the listing); safe from any thread.
 #pragma once
 #include <string>
@@ -29,7 +30,8 @@ class ListingArt {
 
  private:
   std::string folderArt_;
-  std::unordered_map<std::string, std::string> pictureByStem_;  // "<folder>/name" -> its .jpg
+  // fs::NameKey("<folder>/name") -> its .jpg
+  std::unordered_map<std::string, std::string> pictureByStem_;
 };
 
 // The poster of the item at path when its folder's listing is not at hand: reads the listing.

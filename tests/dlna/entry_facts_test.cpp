@@ -98,6 +98,10 @@ TEST_F(PostersAndCovers, FolderPostersInAnyCaseOwnPostersAndEmbeddedCovers) {
   const std::string film = dir_.Write("film.mkv", "film");
   const std::string filmPoster = dir_.Write("film.Jpg", kJpeg);
   const std::string clip = dir_.Write("clip.mp4", "clip");
+  // Windows takes "Show.AVI" and "show.jpg" for one stem; POSIX file systems do not.
+  const std::string show = dir_.Write("Show.AVI", "show");
+  const std::string showPoster = dir_.Write("show.jpg", kJpeg);
+  const std::string showArt = Res(fs::kSeparator == '\\' ? showPoster : poster);
   const std::string song = dir_.Write("song.mp3", "ID3" + kJpeg + "frames");
   const std::string silent = dir_.Write("silent.mp3", "frames");
   const std::string picture = dir_.Write("pic.png", kPng);
@@ -113,6 +117,7 @@ TEST_F(PostersAndCovers, FolderPostersInAnyCaseOwnPostersAndEmbeddedCovers) {
       {empty, ""},
       {film, Res(filmPoster)},
       {clip, Res(poster)},            // no poster of its own
+      {show, showArt},
       {song, CoverUrl(base_, song)},  // its own cover before the folder's
       {silent, Res(poster)},
       {picture, ""},                  // a picture is its own
@@ -127,6 +132,7 @@ TEST_F(PostersAndCovers, FolderPostersInAnyCaseOwnPostersAndEmbeddedCovers) {
   EXPECT_EQ(ArtOf(Browse(dir_.Folder(), true), ObjectIdOfPath(dir_.Folder())), Res(poster));
   EXPECT_EQ(ArtOf(Browse(film, true), ObjectIdOfPath(film)), Res(filmPoster));
   EXPECT_EQ(ArtOf(Browse(clip, true), ObjectIdOfPath(clip)), Res(poster));
+  EXPECT_EQ(ArtOf(Browse(show, true), ObjectIdOfPath(show)), showArt);
 }
 
 TEST_F(PostersAndCovers, CoversAreServedFromInsideTheirFileWithTheirMediaType) {
