@@ -48,7 +48,7 @@ bool DecodeUtf8(const std::string& utf8, std::u32string* out) {
   return wellFormed;
 }
 
-bool IsWellFormedUtf8(const std::string& bytes) {
+bool IsWellFormedUtf8(std::string_view bytes) {
   char32_t cp;
   for (std::size_t pos = 0; pos < bytes.size();) {
     const std::size_t length = Utf8SequenceLength(bytes, pos, &cp);

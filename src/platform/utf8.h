@@ -14,7 +14,7 @@ bool DecodeUtf8(const std::string& utf8, std::u32string* out);
 // Length of the well-formed sequence starting at utf8[pos] (1 to 4), or 0 when it is malformed.
 std::size_t Utf8SequenceLength(std::string_view utf8, std::size_t pos, char32_t* codePoint);
 
-bool IsWellFormedUtf8(const std::string& bytes);
+bool IsWellFormedUtf8(std::string_view bytes);
 
 void AppendUtf8(char32_t codePoint, std::string* out);
 
