@@ -15,6 +15,8 @@ namespace {
 // A tag is a word: letters (any script), "-" and "_", this many bytes at most. "Film.2010.srt"
 // and "Film.720p.srt" hold none: their digits are part of the name.
 constexpr std::size_t kMaxTagBytes = 16;
+// What a subtitle holds, written after its language: "film.ru.forced.srt", "film.en.sdh.srt".
+constexpr std::array<std::string_view, 6> kFlags{"forced", "sdh", "cc", "hi", "full", "signs"};
 
 // The other names files are tagged with in a language: its ISO 639-2 codes and English name.
 struct LanguageNames {
@@ -64,6 +66,24 @@ bool TagNamesLanguage(std::string_view tag, const std::string& language) {
   return false;
 }
 
+bool IsFlag(std::string_view tag) {
+  return std::any_of(kFlags.begin(), kFlags.end(),
+                     [tag](std::string_view flag) { return text::SameAsciiText(tag, flag); });
+}
+
+// "ru", "pt-BR", "rus", "Russian": an ISO 639-1 code or a name of the table.
+bool IsLanguage(std::string_view tag) {
+  if (!IsTag(tag)) return false;
+  const std::string primary = PrimaryTag(tag);
+  if (primary.size() == 2) return true;
+  for (const LanguageNames& names : kLanguages) {
+    if (std::find(names.names.begin(), names.names.end(), primary) != names.names.end()) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // The path without its last ".part" (the whole path when it has none).
 std::string_view WithoutLastPart(std::string_view path) {
   const std::size_t dot = path.rfind('.');
@@ -78,13 +98,21 @@ void SubtitleIndex::Add(std::string_view path) {
   if (ExtensionOf(path) == "idx") pictureStems_.insert(fs::NameKey(WithoutLastPart(path)));
   const SubtitleType* type = SubtitleTypeOfName(path);
   if (!type) return;
-  // "Film.ru.srt" may be the subtitle of "Film.ru.mkv" or the Russian one of "Film.mkv".
-  const std::string_view stem = WithoutLastPart(path);
-  byStem_[fs::NameKey(stem)].push_back(Candidate{path, {}, type});
-  const std::string_view shorter = WithoutLastPart(stem);
-  const std::string_view tag = stem.substr(std::min(stem.size(), shorter.size() + 1));
-  if (shorter.size() < stem.size() && IsTag(tag) && !FileNameOf(shorter).empty()) {
-    byStem_[fs::NameKey(shorter)].push_back(Candidate{path, tag, type});
+  // "Film.ru.srt" may be the subtitle of "Film.ru.mkv" or the Russian one of "Film.mkv";
+  // "Film.ru.forced.srt" may be also the Russian one of "Film.mkv" that shows signs only.
+  const std::string_view whole = WithoutLastPart(path);
+  byStem_[fs::NameKey(whole)].push_back(Candidate{path, {}, type});
+  const std::string_view shorter = WithoutLastPart(whole);
+  const std::string_view tag = whole.substr(std::min(whole.size(), shorter.size() + 1));
+  if (shorter.size() == whole.size() || !IsTag(tag) || FileNameOf(shorter).empty()) return;
+  byStem_[fs::NameKey(shorter)].push_back(Candidate{path, tag, type});
+  // Only a language before a known flag: "Film.Extended.ru.srt" is not one of "Film.mkv".
+  const std::string_view shortest = WithoutLastPart(shorter);
+  const std::string_view language = shorter.substr(std::min(shorter.size(), shortest.size() + 1));
+  if (shortest.size() < shorter.size() && IsFlag(tag) && IsLanguage(language) &&
+      !FileNameOf(shortest).empty()) {
+    byStem_[fs::NameKey(shortest)].push_back(
+        Candidate{path, whole.substr(shortest.size() + 1), type});
   }
 }
 
@@ -97,12 +125,15 @@ std::vector<FoundSubtitle> SubtitleIndex::For(std::string_view videoPath) const 
            pictureStems_.count(fs::NameKey(WithoutLastPart(c.path)));
   });
   const auto rank = [this](const Candidate& c) {
-    if (!c.tag.empty()) return TagNamesLanguage(c.tag, language_) ? 0 : 3;
+    const std::string_view language = c.tag.substr(0, c.tag.find('.'));  // of "ru.forced" too
+    if (!c.tag.empty()) return TagNamesLanguage(language, language_) ? 0 : 3;
     return std::string_view(c.type->extension) == kSubtitleExtension ? 1 : 2;
   };
+  const auto flagged = [](const Candidate& c) { return c.tag.find('.') != std::string_view::npos; };
   // Types come from one table, in the order of preference.
   std::sort(candidates.begin(), candidates.end(), [&](const Candidate& a, const Candidate& b) {
-    return std::make_tuple(rank(a), a.type, a.path) < std::make_tuple(rank(b), b.type, b.path);
+    return std::make_tuple(rank(a), flagged(a), a.type, a.path) <
+           std::make_tuple(rank(b), flagged(b), b.type, b.path);
   });
   std::vector<FoundSubtitle> subtitles;
   for (const Candidate& c : candidates) {

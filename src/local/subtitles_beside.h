@@ -1,11 +1,12 @@
 // A video's subtitles found beside it.
-// Beside "<stem>.<video extension>" a subtitle is "<stem>.<kind>" or "<stem>.<tag>.<kind>" (the
-// stem as the file system compares names: in any letter case on Windows, exactly on POSIX), kind
-// one of SubtitleTypeOfName's (the extension in any case), tag a language ("ru", "rus",
-// "Russian", "pt-BR") or another short word ("forced"). They are offered in this order: those
-// whose tag names the PC's language, then "<stem>.srt", then the other untagged ones, then the
-// other tagged ones; within each, by kind (srt, ass, ssa, vtt, sub), then by name. At most
-// kMaxSubtitlesPerVideo.
+// Beside "<stem>.<video extension>" a subtitle is "<stem>.<kind>", "<stem>.<tag>.<kind>" or
+// "<stem>.<language>.<flag>.<kind>" (the stem as the file system compares names: in any letter
+// case on Windows, exactly on POSIX), kind one of SubtitleTypeOfName's (the extension in any
+// case), tag a language ("ru", "rus", "Russian", "pt-BR") or another short word ("forced"), flag
+// what the subtitle holds ("forced", "sdh"). They are offered in this order: those with a tag
+// naming the PC's language, then "<stem>.srt", then the other untagged ones, then the other
+// tagged ones; within each, those without a flag first, then by kind (srt, ass, ssa, vtt, sub),
+// then by name. At most kMaxSubtitlesPerVideo.
 // Thread safety: SubtitleIndex is built on one thread, then only read; SubtitlesBeside may run on
 // several threads at once.
 #pragma once
@@ -41,7 +42,7 @@ class SubtitleIndex {
 
  private:
   struct Candidate {
-    std::string_view path, tag;
+    std::string_view path, tag;  // tag: "", "ru", "ru.forced"
     const SubtitleType* type;
   };
   std::string language_;

@@ -67,6 +67,10 @@ TEST(Subtitles, TheVideosOwnInThePcsLanguageFirstThenSrtThenTheRestWithinTheBoun
       {"the video's own tag is part of its name",
        {"film.ru.mkv", "film.ru.srt", "film.ru.en.srt"},
        "film.ru.mkv", "ru", {"film.ru.srt", "film.ru.en.srt"}},
+      {"a language and a flag, the whole one first",
+       {"film.mkv", "film.rus.forced.srt", "film.en.sdh.srt", "film.en.srt", "film.ru.srt",
+        "film.2010.forced.srt", "film.cut.en.srt"},
+       "film.mkv", "ru", {"film.ru.srt", "film.rus.forced.srt", "film.en.srt", "film.en.sdh.srt"}},
       {"none", {"film.mkv", "film2.srt", "film"}, "film.mkv", "ru", {}},
   };
   ExpectOffered(cases);
