@@ -1,7 +1,9 @@
 #include "dlna/subtitle_text.h"
 
 #include <algorithm>
+#include <array>
 
+#include "platform/eight_bit_text.h"
 #include "platform/utf8.h"
 
 namespace tovi::dlna {
@@ -61,6 +63,62 @@ void ForEachLine(std::string_view bytes, const Each& each) {
   }
 }
 
+// Russian text files come in three 8-bit charsets: Windows's, KOI8-R (older Unix programs') and
+// DOS's CP866.
+constexpr std::size_t kCyrillicCharsets = 3;
+using CyrillicScores = std::array<std::size_t, kCyrillicCharsets>;
+
+const std::array<const text::EightBitCharset*, kCyrillicCharsets>& CyrillicCharsets() {
+  static const std::array<const text::EightBitCharset*, kCyrillicCharsets> charsets{
+      text::EightBitCharsetNamed("Windows-1251"), text::EightBitCharsetNamed("KOI8-R"),
+      text::EightBitCharsetNamed("CP866")};
+  return charsets;
+}
+
+// Adds to each Cyrillic charset's score the bytes of line it reads as one of the ten most
+// frequent Russian letters in lower case: they make half of a Russian text's letters, and few of
+// one read in another of the three.
+void AddRussianScores(std::string_view line, CyrillicScores* scores) {
+  static const auto frequent = [] {
+    constexpr std::u16string_view kFrequent = u"оеаинтсрвл";
+    std::array<std::array<bool, 128>, kCyrillicCharsets> table{};
+    for (std::size_t i = 0; i < kCyrillicCharsets; ++i) {
+      for (std::size_t b = 0; b < 128; ++b) {
+        table[i][b] = kFrequent.find(CyrillicCharsets()[i]->high[b]) != std::u16string_view::npos;
+      }
+    }
+    return table;
+  }();
+  for (const char c : line) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x80) continue;
+    for (std::size_t i = 0; i < kCyrillicCharsets; ++i) (*scores)[i] += frequent[i][b - 0x80];
+  }
+}
+
+// What the file's 8-bit text is read with: the PC's own charset (legacy), but where that is one
+// of the Cyrillic three, the one of them whose reading makes the most Russian, the PC's own when
+// none makes more.
+LegacyDecoder EightBitReader(const CyrillicScores& scores, const LegacyDecoder& legacy) {
+  std::string letters;  // where the three differ
+  for (int b = 0xC0; b <= 0xFF; ++b) letters += static_cast<char>(b);
+  const std::string own = legacy(letters);
+  const auto& charsets = CyrillicCharsets();
+  std::size_t best = kCyrillicCharsets;
+  for (std::size_t i = 0; i < kCyrillicCharsets; ++i) {
+    if (text::EightBitToUtf8(letters, *charsets[i]) == own) best = i;
+  }
+  if (best == kCyrillicCharsets) return legacy;
+  const std::size_t ownIndex = best;
+  for (std::size_t i = 0; i < kCyrillicCharsets; ++i) {
+    if (scores[i] > scores[best]) best = i;
+  }
+  if (best == ownIndex) return legacy;
+  return [charset = charsets[best]](const std::string& bytes) {
+    return text::EightBitToUtf8(bytes, *charset);
+  };
+}
+
 bool StartsWith(std::string_view bytes, std::string_view prefix) {
   return bytes.substr(0, prefix.size()) == prefix;
 }
@@ -74,19 +132,23 @@ std::optional<std::string> DecodedText(std::string_view bytes, const LegacyDecod
   // with lines an 8-bit editor wrote (two files joined, a line mended in another program) keeps
   // its UTF-8 lines: Cyrillic in an 8-bit charset all but never reads as UTF-8 by chance.
   bool utf8 = false, eightBit = false;
+  CyrillicScores scores{};
   ForEachLine(bytes, [&](std::string_view line, std::size_t) {
     const LineText kind = TextOf(line);
     utf8 = utf8 || kind == LineText::Utf8;
-    eightBit = eightBit || kind == LineText::EightBit;
+    if (kind != LineText::EightBit) return;
+    eightBit = true;
+    AddRussianScores(line, &scores);
   });
   if (!eightBit) return std::string(bytes);
-  if (!utf8) return legacy(std::string(bytes));
+  const LegacyDecoder reader = EightBitReader(scores, legacy);
+  if (!utf8) return reader(std::string(bytes));
   std::string text;
   text.reserve(3 * bytes.size());  // the most it can grow to: no copy of it while it grows
   std::size_t eightBitStart = std::string_view::npos;  // of the lines since the last UTF-8 one
   const auto decodeEightBitUpTo = [&](std::size_t end) {
     if (eightBitStart == std::string_view::npos) return;
-    text += legacy(std::string(bytes.substr(eightBitStart, end - eightBitStart)));
+    text += reader(std::string(bytes.substr(eightBitStart, end - eightBitStart)));
     eightBitStart = std::string_view::npos;
   };
   ForEachLine(bytes, [&](std::string_view line, std::size_t start) {

@@ -22,9 +22,11 @@ using LegacyDecoder = std::function<std::string(const std::string&)>;
 // The text in well-formed UTF-8 (legacy must give that), at most three times the bytes' size
 // and a BOM: after a UTF-16 BOM (LE or BE), decoded from UTF-16 (an unpaired surrogate is
 // U+FFFD, an odd last byte is dropped); else, after a UTF-8 BOM if there is one, well-formed
-// UTF-8 as it is, anything else decoded by legacy; a file holding both, line by line. The
-// answer starts with a UTF-8 BOM when withBom (older players read UTF-8 only so), else it has
-// none, also where the file had one, so that a player gets every subtitle alike.
+// UTF-8 as it is, anything else decoded by legacy (where the PC's charset is Cyrillic, by the
+// one of Windows-1251, KOI8-R and CP866 that reads it as the most Russian); a file holding both,
+// line by line. The answer starts with a UTF-8 BOM when withBom (older players read UTF-8 only
+// so), else it has none, also where the file had one, so that a player gets every subtitle
+// alike.
 // nullopt (serve the bytes as they are): more than kMaxConvertedSubtitleBytes, or a NUL byte
 // without a UTF-16 BOM, which no text holds (a VobSub's pictures, UTF-16 that does not say so).
 std::optional<std::string> SubtitleTextAsUtf8(std::string_view bytes, bool withBom,

@@ -1,6 +1,6 @@
 // The 8-bit charsets that text files of Russian and European PCs are written in (Windows-1251,
-// KOI8-R, ISO-8859-5, Windows-1252, ...), decoded to UTF-8 by tables of our own, and which of
-// them a POSIX locale name ("ru_RU.KOI8-R") stands for. The base of the POSIX side of
+// KOI8-R, DOS's CP866, ISO-8859-5, Windows-1252, ...), decoded to UTF-8 by tables of our own,
+// and which of them a POSIX locale name ("ru_RU.KOI8-R") stands for. The base of the POSIX side of
 // legacy_text.h, and usable on both platforms.
 // Pure, constant data; safe from any thread.
 #pragma once
@@ -18,6 +18,10 @@ struct EightBitCharset {
 
 // The charset most subtitles and texts of the program's users are written in.
 const EightBitCharset& Windows1251();
+
+// The charset of that name or alias, in any case and with or without "-"/"_" ("koi8-r",
+// "CP866"); nullptr for one not in the tables.
+const EightBitCharset* EightBitCharsetNamed(std::string_view name);
 
 // The 8-bit charset a locale name's codeset part names ("ru_RU.KOI8-R@x", "en_US.iso885915",
 // "ru_RU.CP1251"), in any case and with or without "-"/"_"; nullptr for a name without one

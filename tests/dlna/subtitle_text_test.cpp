@@ -19,6 +19,7 @@ const std::string kBom = std::string(kUtf8Bom);
 // kRussian as the 8-bit charsets and UTF-16 write it.
 const std::string kCp1251 = "\xCF\xF0\xE8\xE2\xE5\xF2, \xEC\xE8\xF0! \xA8\xEB\xEA\xE0 \xB9" "5";
 const std::string kKoi8R = "\xF0\xD2\xC9\xD7\xC5\xD4, \xCD\xC9\xD2! \xB3\xCC\xCB\xC1 N5";
+const std::string kCp866 = "\x8F\xE0\xA8\xA2\xA5\xE2, \xAC\xA8\xE0! \xF0\xAB\xAA\xA0 \xFC" "5";
 const std::string kIso88595 = "\xBF\xE0\xD8\xD2\xD5\xE2, \xDC\xD8\xE0! \xA1\xDB\xDA\xD0 \xF0" "5";
 
 std::string Utf16(const std::u16string& text, bool little) {
@@ -50,6 +51,13 @@ TEST(SubtitleText, BecomesUtf8FromWhatThePcWroteIt) {
       {"Windows-1251 by name", kCp1251, "ru_RU.CP1251", false, kRussian},
       {"KOI8-R by the locale's name", kKoi8R, "ru_RU.KOI8-R", false,
        "Привет, мир! Ёлка N5"},
+      {"KOI8-R on a PC of Windows-1251", kLine + kKoi8R, "ru_RU.UTF-8", false,
+       kLine + "Привет, мир! Ёлка N5"},
+      {"DOS's CP866 on a PC of Windows-1251", kCp866, "", false, kRussian},
+      {"Windows-1251 on a PC of KOI8-R", kCp1251, "ru_RU.KOI8-R", false, kRussian},
+      {"French on a PC of Windows-1252, not taken for Russian",
+       "\xC0 la m\xE8re, \xE0 p\xE8re \xE9t\xE9", "fr_FR.CP1252", false,
+       "À la mère, à père été"},
       {"ISO-8859-5, spelled as locale -a lists it", kIso88595, "ru_RU.iso88595", false,
        kRussian},
       {"Windows-1252", "Gr\xFC\xDF" "e \x80", "de_DE.CP1252@euro", false, "Grüße €"},
