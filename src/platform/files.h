@@ -74,7 +74,8 @@ std::optional<FileStamp> StampOf(const std::string& path);
 // The running executable's folder, ending with the separator.
 std::string ExecutableDirectory();
 
-// A file opened read-only, others may read it but not write it while it is open.
+// A file opened read-only; others may read and write it while it is open (a recording in
+// progress), but not delete or rename it on Windows.
 class ReadOnlyFile {
  public:
   // Throws EInOutError when the file cannot be opened.

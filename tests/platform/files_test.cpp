@@ -137,6 +137,22 @@ TEST(Files, ReadOnlyFileReadsAtAnyOffset) {
   EXPECT_EQ(second.ReadAt(0, buffer, 2), 2);
 }
 
+// A recording in progress: a file another program is writing is read as far as it has got, and
+// the writer may open and go on writing while it is read.
+TEST(Files, ReadOnlyFileReadsWhatAWriterIsStillWriting) {
+  TempDir dir;
+  const std::filesystem::path path(dir.Path("recording.ts"));
+  std::ofstream recorder(path, std::ios::binary);
+  recorder << "first" << std::flush;
+  ReadOnlyFile file(path.string());
+  recorder << "second" << std::flush;
+  EXPECT_EQ(file.Size(), 11);
+  std::ofstream(path, std::ios::binary | std::ios::app) << "third";
+  char buffer[16];
+  EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(file.ReadAt(0, buffer, sizeof buffer))),
+            "firstsecondthird");
+}
+
 // Films pass 4 GiB: a size or an offset cut to 32 bits would serve the wrong bytes.
 TEST(Files, SizesAndOffsetsPast4GiBAreWhole) {
   TempDir dir;

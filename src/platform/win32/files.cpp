@@ -150,8 +150,11 @@ std::string ExecutableDirectory() {
 }
 
 ReadOnlyFile::ReadOnlyFile(const std::string& path) {
-  HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Writers are let in, as on POSIX: a recording in progress plays while its recorder writes on
+  // (denied, the open fails while the recorder holds the file, and a recorder that opens it again
+  // fails while a TV plays it). Deleting and renaming still wait for the readers.
+  HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) ThrowLastError();
   handle_ = reinterpret_cast<std::intptr_t>(h);
 }
