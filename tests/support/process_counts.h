@@ -1,5 +1,5 @@
-// Threads and open handles of this process, for leak checks after a test: /proc on Linux,
-// a Toolhelp snapshot and the handle count on Windows.
+// Threads, open handles and resident memory of this process, for leak checks after a test:
+// /proc on Linux, a Toolhelp snapshot and the handle count on Windows.
 #pragma once
 
 #ifdef _WIN32
@@ -8,7 +8,10 @@
 #else
 #include <sys/resource.h>
 
+#include <unistd.h>
+
 #include <filesystem>
+#include <fstream>
 #endif
 #include <thread>
 
@@ -34,6 +37,8 @@ inline long HandleCount() {
 }
 // Windows has no per-process limit of this size.
 inline bool RaiseOpenHandleLimit(unsigned long) { return true; }
+// Not measured: wine's heap keeps what is freed, whatever the program does.
+inline long ResidentBytes() { return -1; }
 #else
 inline long CountEntries(const char* dir) {
   std::error_code ec;
@@ -46,6 +51,11 @@ inline long CountEntries(const char* dir) {
 }
 inline long ThreadCount() { return CountEntries("/proc/self/task"); }
 inline long HandleCount() { return CountEntries("/proc/self/fd"); }
+inline long ResidentBytes() {
+  long pages = 0, resident = 0;
+  std::ifstream("/proc/self/statm") >> pages >> resident;
+  return resident > 0 ? resident * ::sysconf(_SC_PAGESIZE) : -1;
+}
 // Lifts the soft limit of open files to at least `wanted` where the hard limit allows: many
 // machines start processes with 1,024, fewer than a test of a thousand connections needs.
 inline bool RaiseOpenHandleLimit(unsigned long wanted) {

@@ -1,12 +1,14 @@
 #include "http/server/thread_mgr.h"
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 
 #include "http/exceptions.h"
 #include "http/server/idle_connections.h"
 #include "http/server/tcp_server.h"
 #include "http/server/thread_pool.h"
+#include "platform/process.h"
 #include "platform/socket.h"
 
 namespace tovi::http {
@@ -18,6 +20,21 @@ constexpr std::size_t kOtherHandles = 64;
 // The fewest handles beyond those that serving needs: one served connection (its socket and a
 // file) and one waiting for its request.
 constexpr std::size_t kFewestServingHandles = 3;
+
+// Input that ended connections let go of since memory was last handed back to the system.
+std::atomic<std::size_t> droppedInputBytes{0};
+constexpr std::size_t kReturnMemoryAfterBytes = 4 * 1024 * 1024;
+
+// An ended connection is freed only at the next accept (Reap), which may not come for days:
+// what it read goes at once. A head that never ended holds up to 64 KiB and thousands may wait,
+// and the C library keeps what is freed, so once enough has gone it is asked to give it back.
+void DropInput(TNetPeerThread& thread) {
+  std::string& in = thread.Connection().InputBuffer();
+  const std::size_t bytes = in.capacity();
+  std::string().swap(in);
+  if (droppedInputBytes.fetch_add(bytes) + bytes < kReturnMemoryAfterBytes) return;
+  if (droppedInputBytes.exchange(0) >= kReturnMemoryAfterBytes) process::ReturnFreeMemory();
+}
 
 }  // namespace
 
@@ -85,6 +102,7 @@ TNetPeerThread* TNetThreadMgr::GetThread(TNetTCPServer& server,
 }
 
 void TNetThreadMgr::ReleaseThread(TNetPeerThread* thread) {
+  DropInput(*thread);
   std::unique_ptr<TNetPeerThread> owned;
   {
     std::lock_guard<std::mutex> lock(lock_);

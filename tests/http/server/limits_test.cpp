@@ -6,6 +6,8 @@
 #include <list>
 #include <string_view>
 
+#include "support/build.h"
+#include "support/process_counts.h"
 #include "support/raw_client.h"
 #include "http/server/test_server.h"
 
@@ -330,6 +332,31 @@ TEST(Limits, AHeadTrickledByteByByteIsLookedAtOnce) {
   EXPECT_EQ(scan.HeadBytes(), head.size());
   EXPECT_EQ(scan.ContentLength(), 12);
   EXPECT_LE(scan.BytesExamined(), head.size());
+}
+
+// Heads that never ended give their memory back to the system when their peers leave, not at
+// the next connection (if one comes), and not only to the allocator.
+TEST(Limits, HeadsThatNeverEndedGiveTheirMemoryBack) {
+  using tovi::testing::ResidentBytes;
+  if (tovi::testing::kSanitized) GTEST_SKIP() << "sanitizers keep freed memory aside";
+  if (ResidentBytes() < 0) GTEST_SKIP() << "resident memory is not measured here";
+  ASSERT_TRUE(tovi::testing::RaiseOpenHandleLimit(2048));
+  test::TestServer s;
+  s.UsePool();
+  s.server.OnCommandGet = [](auto&, auto&, auto&) {};
+  s.Start();
+  std::string head = "GET / HTTP/1.1\r\n";
+  while (head.size() < 60000) head += "X-Pad: " + std::string(1000, 'p') + "\r\n";
+  const long before = ResidentBytes();
+  {
+    std::list<tovi::testing::RawClient> peers;
+    for (int i = 0; i < 400; ++i) ASSERT_TRUE(peers.emplace_back(s.Port()).Send(head));
+    // The heads are in: what the check below would miss otherwise.
+    EXPECT_TRUE(tovi::testing::WaitUntil([&] { return ResidentBytes() - before > (20l << 20); },
+                                         10000));
+  }
+  ASSERT_TRUE(s.WaitIdle(10000));
+  EXPECT_LT(ResidentBytes() - before, 12l << 20);
 }
 
 }  // namespace
