@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "media/audio_frames.h"
 #include "media/reading.h"
 
 namespace tovi::media {
@@ -14,7 +15,7 @@ constexpr std::size_t kTagHeaderBytes = 11;
 constexpr std::size_t kTagSizeBytes = 4;  // the size of the tag before, after each tag
 constexpr int kTagsLooked = 16;           // for the first sound tag
 constexpr unsigned kAudioTag = 8, kVideoTag = 9, kScriptTag = 18;
-constexpr unsigned kAacFormat = 10;
+constexpr unsigned kAacFormat = 10, kMp3Format = 2;
 // AMF values walked in all, and objects inside objects.
 constexpr int kMaxAmfValues = 100000;
 constexpr int kMaxAmfDepth = 8;
@@ -100,6 +101,21 @@ std::optional<std::uint32_t> AacChannels(std::string_view config) {
   return std::nullopt;
 }
 
+// A sound tag's rate: its 2-bit field for PCM, ADPCM and Nellymoser; MP3's frame header says
+// it (the field cannot say 48 kHz); the others have one rate whatever the field says.
+std::optional<double> SoundTagRate(std::string_view data) {
+  const auto flags = static_cast<unsigned>(BigEndian(data, 0, 1));
+  switch (flags >> 4) {
+    case kMp3Format:
+      if (const auto frame = ParseAudioFrame(data.substr(1))) return frame->sampleRate;
+      return std::nullopt;
+    case 4: case 11: return 16000;                 // Nellymoser 16 kHz, Speex
+    case 5: case 7: case 8: case 14: return 8000;  // Nellymoser 8 kHz, G.711, MP3 8 kHz
+    case kAacFormat: return std::nullopt;          // its decoder configuration says it
+    default: return 5512.5 * (1 << (flags >> 2 & 3));
+  }
+}
+
 }  // namespace
 
 std::optional<MediaFacts> ReadFlvFacts(ByteSource& source) {
@@ -129,7 +145,7 @@ std::optional<MediaFacts> ReadFlvFacts(ByteSource& source) {
       if (format == kAacFormat && BigEndian(data, 1, 1) == 0) {
         if (const auto channels = AacChannels(data.substr(2))) facts.channels = channels;
       }
-      if (!rate && format != kAacFormat) rate = 5512.5 * (1 << (BigEndian(data, 0, 1) >> 2 & 3));
+      if (!rate) rate = SoundTagRate(data);
       if (!stereo) stereo = BigEndian(data, 0, 1) & 1;
       break;
     } else if (type != kVideoTag) {
