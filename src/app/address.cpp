@@ -53,22 +53,26 @@ bool Private(std::uint32_t ip) { return net::RangeOf(ip) == net::AddressRange::P
 std::vector<AddressCandidate> RankAddresses(const std::vector<net::Adapter>& adapters) {
   struct Ranked {
     AddressCandidate candidate;
+    bool linkLost;
     bool gateway;
     std::uint32_t metric;
     bool isPrivate;
   };
   std::vector<Ranked> all;
   for (const net::Adapter& a : adapters) {
-    if (!a.up) continue;
     const bool automatic = !LooksVirtual(a);
+    // A real adapter whose link is gone for a moment keeps its place behind those with a link:
+    // moving away from it would end every stream that the link's return would have resumed.
+    if (!a.up && !(a.linkLost && automatic)) continue;
     for (std::uint32_t ip : a.ipv4) {
       if (!Usable(ip)) continue;
-      all.push_back({{a.id, a.name, net::DottedIPv4(ip), automatic}, a.hasGateway,
+      all.push_back({{a.id, a.name, net::DottedIPv4(ip), automatic}, !a.up, a.hasGateway,
                      a.hasGateway ? a.metric : net::kNoMetric, Private(ip)});
     }
   }
   std::stable_sort(all.begin(), all.end(), [](const Ranked& x, const Ranked& y) {
     if (x.candidate.automatic != y.candidate.automatic) return x.candidate.automatic;
+    if (x.linkLost != y.linkLost) return y.linkLost;
     if (x.gateway != y.gateway) return x.gateway;
     if (x.metric != y.metric) return x.metric < y.metric;
     return x.isPrivate && !y.isPrivate;

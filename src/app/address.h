@@ -1,10 +1,11 @@
 // Which address the PC announces and serves at. The automatic choice ranks the adapters the
 // system lists: an adapter that is up, has an IPv4 address outside loopback and link-local and
 // is no virtual or VPN adapter (by the kind the system reports and by the names and
-// descriptions those products give theirs) qualifies; among those, one with a default gateway
-// comes first (the lowest metric first), then private ranges before others, then the system's
-// order. The user may prefer an adapter; a fixed address given with --address beats both.
-// The host name's address is looked up only when no adapter qualifies.
+// descriptions those products give theirs) qualifies, one whose link is lost for now after those
+// with a link (Linux keeps its addresses, and streams go on when the link is back); among those,
+// one with a default gateway comes first (the lowest metric first), then private ranges before
+// others, then the system's order. The user may prefer an adapter; a fixed address given with
+// --address beats both. The host name's address is looked up only when no adapter qualifies.
 // Pure functions apart from GetLocalAddress, which asks the system afresh at every call; none
 // throws. Safe from any thread (the override is set once, before other threads start).
 #pragma once

@@ -32,6 +32,9 @@ struct Adapter {
   std::vector<std::uint32_t> ipv4;  // IPv4 addresses, host byte order, in the system's order
   bool hasGateway = false;  // a default route leaves through it
   std::uint32_t metric = kNoMetric;  // its default route's metric (Windows: the interface's)
+  // Switched on but without a link for now (a cable out, Wi-Fi between access points): Linux
+  // keeps its addresses, and connections to them go on when the link is back. POSIX only.
+  bool linkLost = false;
 };
 
 std::vector<Adapter> ListAdapters();

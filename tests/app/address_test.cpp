@@ -28,6 +28,11 @@ const Adapter kWinLan = Win("Ethernet", "Intel(R) Ethernet Connection I219-V", A
                             Ip(192, 168, 1, 50), 25);
 const Adapter kNixLan = Nix("enp3s0", AdapterKind::Unknown, Ip(192, 168, 1, 50), 100);
 const Adapter kNixLo = Nix("lo", AdapterKind::Loopback, Ip(127, 0, 0, 1));
+Adapter Unplugged(Adapter a) {
+  a.up = false;
+  a.linkLost = true;
+  return a;
+}
 
 TEST(AddressChoice, TheLanAdapterWinsOverVirtualAndVpnAdaptersListedBeforeIt) {
   struct Case {
@@ -97,6 +102,11 @@ TEST(AddressChoice, TheLanAdapterWinsOverVirtualAndVpnAdaptersListedBeforeIt) {
        {Nix("br0", AdapterKind::Bridge, Ip(192, 168, 1, 60), 100)}, "192.168.1.60"},
       {"Linux: cable and Wi-Fi, the lower route metric wins",
        {Nix("wlp2s0", AdapterKind::Wireless, Ip(192, 168, 1, 77), 600), kNixLan}, "192.168.1.50"},
+      {"Linux: the LAN's link lost for a moment keeps it, rather than Docker's bridge",
+       {Nix("docker0", AdapterKind::Bridge, Ip(172, 17, 0, 1)), Unplugged(kNixLan)}, "192.168.1.50"},
+      {"Linux: the cable out, Wi-Fi connected: the Wi-Fi",
+       {Unplugged(kNixLan), Nix("wlp2s0", AdapterKind::Wireless, Ip(192, 168, 1, 77), 600)},
+       "192.168.1.77"},
       {"Linux: several addresses on one adapter, the first",
        {Adapter{"eth0", "eth0", "", AdapterKind::Unknown, true,
                 {Ip(192, 168, 1, 50), Ip(192, 168, 1, 51)}, true, 100}}, "192.168.1.50"},

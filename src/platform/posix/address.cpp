@@ -113,6 +113,7 @@ std::vector<Adapter> ListAdapters() {
       Adapter a;
       a.id = a.name = i->ifa_name;
       a.up = (i->ifa_flags & IFF_UP) != 0 && (i->ifa_flags & IFF_RUNNING) != 0;
+      a.linkLost = (i->ifa_flags & IFF_UP) != 0 && !a.up;
       a.kind = (i->ifa_flags & IFF_LOOPBACK) != 0 ? AdapterKind::Loopback : KindOf(a.name);
       if ((i->ifa_flags & IFF_POINTOPOINT) != 0 && a.kind == AdapterKind::Unknown) {
         a.kind = AdapterKind::Tunnel;
