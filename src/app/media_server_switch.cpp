@@ -74,7 +74,15 @@ void MediaServerSwitch::SwitchOffAtExit() {
 }
 
 void MediaServerSwitch::Follow(const std::string& address) {
-  if (!on_ || switchOffStarted_ || (server_ && address == ServedAddress())) return;
+  if (!on_ || switchOffStarted_) return;
+  if (server_ && address == ServedAddress()) {
+    // The adapter may have been made again with the address: discovery joins the new one.
+    if (!discovery_->OnItsAdapter()) {
+      announcedAddress_.clear();
+      UpdateDiscovery();
+    }
+    return;
+  }
   try {
     Stop();
   } catch (const http::ENetTerminateThreadTimeout&) {

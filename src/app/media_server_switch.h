@@ -73,7 +73,8 @@ class MediaServerSwitch {
   void SwitchOffAtExit();
   // While on: a server that listens elsewhere, or that a move left without a server (the
   // address taken), moves to address; requests on the old one end as at a switch-off. A
-  // failure to listen there is left to the next call (no server meanwhile).
+  // failure to listen there is left to the next call (no server meanwhile). At the same
+  // address, discovery moves to the adapter holding it when that is another than before.
   void Follow(const std::string& address);
 
   // Switched on by the user (also while a move found no address to listen at).

@@ -188,6 +188,12 @@ void SsdpService::Start(const std::string& address, const std::string& descripti
   thread_ = std::thread([this] { Loop(*run_); });
 }
 
+bool SsdpService::OnItsAdapter() const {
+  if (!Running()) return true;
+  const std::optional<net::AddressLink> link = net::LinkOfAddress(run_->address);
+  return !link || link->adapterIndex == run_->link.adapterIndex;
+}
+
 void SsdpService::Stop() {
   if (!thread_.joinable()) return;
   stopping_ = true;

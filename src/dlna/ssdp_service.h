@@ -76,6 +76,11 @@ class SsdpService {
   // not running.
   void Stop();
   bool Running() const { return thread_.joinable(); }
+  // Whether the adapter holding its address is still the one it joined the group on: an
+  // adapter made again with the same address (a USB adapter plugged in again, a bridge made
+  // anew) is another to the system, and the membership went with the old one. True when not
+  // running.
+  bool OnItsAdapter() const;
 
  private:
   struct Run;

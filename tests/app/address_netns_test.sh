@@ -14,8 +14,10 @@ binary=$(realpath "$1")
 work=$(mktemp -d)
 pid=
 list_pid=
+alive_pid=
 cleanup() {
   [ -n "$pid" ] && kill -9 "$pid" 2>/dev/null
+  [ -n "$alive_pid" ] && kill "$alive_pid" 2>/dev/null
   [ -n "$list_pid" ] && kill "$list_pid" 2>/dev/null
   exec 3>&- 2>/dev/null
   rm -rf "$work"
@@ -62,6 +64,24 @@ netns_wait_for 5 printed "Tip: Remote Toviplayer: http://192.168.1.77:8027" || f
 netns_dhcp 192.168.1.88 || fail "the LAN address could not be changed"
 netns_wait_for 5 netns_registered 192.168.1.88 "$work/list.log" || fail "the new LAN address was not registered within 5 s"
 netns_wait_for 5 listens_at 192.168.1.88 || fail "the server did not follow the new LAN address within 5 s: $(netns_listening)"
+
+# The LAN adapter made again with its address between two ticks (a USB adapter plugged in
+# again): the membership of the discovery group went with the old one; the PC is announced on
+# the new one.
+ip link del lan0 && netns_veth lan0 192.168.1.88/24 && ip route replace default via 192.168.1.1 dev lan0 ||
+  fail "the LAN adapter could not be made again"
+python3 -c '
+import socket
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("0.0.0.0", 1900))
+s.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP,
+             socket.inet_aton("239.255.255.250") + socket.inet_aton("192.168.1.88"))
+while True:
+    if b"ssdp:alive" in s.recv(65536): print("alive", flush=True)
+' >"$work/alive.txt" 2>&1 &
+alive_pid=$!
+netns_wait_for 8 grep -q alive "$work/alive.txt" || fail "not announced on the LAN adapter made again"
 
 # The menu again; the VirtualBox adapter's address chosen by its number.
 mark=$(wc -l <"$work/out.txt")
