@@ -56,6 +56,7 @@ std::vector<AddressCandidate> RankAddresses(const std::vector<net::Adapter>& ada
     bool linkLost;
     bool gateway;
     std::uint32_t metric;
+    bool routerOnItsNetwork;  // the address of the adapter's default route is on its network
     bool isPrivate;
   };
   std::vector<Ranked> all;
@@ -64,10 +65,13 @@ std::vector<AddressCandidate> RankAddresses(const std::vector<net::Adapter>& ada
     // A real adapter whose link is gone for a moment keeps its place behind those with a link:
     // moving away from it would end every stream that the link's return would have resumed.
     if (!a.up && !(a.linkLost && automatic)) continue;
-    for (std::uint32_t ip : a.ipv4) {
+    for (std::size_t i = 0; i < a.ipv4.size(); ++i) {
+      const std::uint32_t ip = a.ipv4[i];
       if (!Usable(ip)) continue;
+      const std::uint32_t mask = i < a.masks.size() ? a.masks[i] : 0;
+      const bool routerHere = a.hasGateway && mask != 0 && (a.gateway & mask) == (ip & mask);
       all.push_back({{a.id, a.name, net::DottedIPv4(ip), automatic}, !a.up, a.hasGateway,
-                     a.hasGateway ? a.metric : net::kNoMetric, Private(ip)});
+                     a.hasGateway ? a.metric : net::kNoMetric, routerHere, Private(ip)});
     }
   }
   std::stable_sort(all.begin(), all.end(), [](const Ranked& x, const Ranked& y) {
@@ -75,6 +79,7 @@ std::vector<AddressCandidate> RankAddresses(const std::vector<net::Adapter>& ada
     if (x.linkLost != y.linkLost) return y.linkLost;
     if (x.gateway != y.gateway) return x.gateway;
     if (x.metric != y.metric) return x.metric < y.metric;
+    if (x.routerOnItsNetwork != y.routerOnItsNetwork) return x.routerOnItsNetwork;
     return x.isPrivate && !y.isPrivate;
   });
   std::vector<AddressCandidate> ranked;

@@ -3,7 +3,8 @@
 // is no virtual or VPN adapter (by the kind the system reports and by the names and
 // descriptions those products give theirs) qualifies, one whose link is lost for now after those
 // with a link (Linux keeps its addresses, and streams go on when the link is back); among those,
-// one with a default gateway comes first (the lowest metric first), then private ranges before
+// one with a default gateway comes first (the lowest metric first), on it the address whose
+// network holds that gateway (the one the LAN's devices reach), then private ranges before
 // others, then the system's order. The user may prefer an adapter; a fixed address given with
 // --address beats both. The host name's address is looked up only when no adapter qualifies.
 // Pure functions apart from GetLocalAddress, which asks the system afresh at every call; none

@@ -35,6 +35,8 @@ struct Adapter {
   // Switched on but without a link for now (a cable out, Wi-Fi between access points): Linux
   // keeps its addresses, and connections to them go on when the link is back. POSIX only.
   bool linkLost = false;
+  std::uint32_t gateway = 0;          // the router of that default route (host byte order)
+  std::vector<std::uint32_t> masks = {};  // each IPv4 address's network mask, in ipv4's order
 };
 
 std::vector<Adapter> ListAdapters();

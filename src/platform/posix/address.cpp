@@ -123,6 +123,7 @@ std::vector<Adapter> ListAdapters() {
     }
     if (i->ifa_addr != nullptr && i->ifa_addr->sa_family == AF_INET) {
       it->ipv4.push_back(HostOrder(i->ifa_addr));
+      it->masks.push_back(i->ifa_netmask != nullptr ? HostOrder(i->ifa_netmask) : 0);
     }
   }
   freeifaddrs(list);
@@ -132,6 +133,7 @@ std::vector<Adapter> ListAdapters() {
     if (route == routes.end()) continue;
     a.hasGateway = true;
     a.metric = route->second.metric;
+    a.gateway = route->second.gateway;
   }
   return adapters;
 }

@@ -75,12 +75,18 @@ std::vector<Adapter> ListAdapters() {
     adapter.up = a->OperStatus == IfOperStatusUp;
     for (auto* u = a->FirstUnicastAddress; u != nullptr; u = u->Next) {
       const sockaddr* address = u->Address.lpSockaddr;
-      if (address != nullptr && address->sa_family == AF_INET) adapter.ipv4.push_back(HostOrder(address));
+      if (address == nullptr || address->sa_family != AF_INET) continue;
+      adapter.ipv4.push_back(HostOrder(address));
+      ULONG mask = 0;  // network byte order
+      adapter.masks.push_back(ConvertLengthToIpv4Mask(u->OnLinkPrefixLength, &mask) == NO_ERROR
+                                  ? ntohl(mask) : 0);
     }
     for (auto* g = a->FirstGatewayAddress; g != nullptr; g = g->Next) {
       const sockaddr* address = g->Address.lpSockaddr;
-      if (address != nullptr && address->sa_family == AF_INET && HostOrder(address) != 0) {
+      if (address != nullptr && address->sa_family == AF_INET && HostOrder(address) != 0 &&
+          !adapter.hasGateway) {
         adapter.hasGateway = true;
+        adapter.gateway = HostOrder(address);
       }
     }
     if (adapter.hasGateway) adapter.metric = a->Ipv4Metric;
