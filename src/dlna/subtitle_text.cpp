@@ -76,11 +76,13 @@ const std::array<const text::EightBitCharset*, kCyrillicCharsets>& CyrillicChars
 }
 
 // Adds to each Cyrillic charset's score the bytes of line it reads as one of the ten most
-// frequent Russian letters in lower case: they make half of a Russian text's letters, and few of
-// one read in another of the three.
+// frequent Russian letters: they make half of a Russian text's letters, and few of one read in
+// another of the three. In either case: one charset's capitals are another's small letters, so a
+// subtitle in capitals ("[МУЗЫКА]", signs) scored by its small letters alone went to the wrong
+// one.
 void AddRussianScores(std::string_view line, CyrillicScores* scores) {
   static const auto frequent = [] {
-    constexpr std::u16string_view kFrequent = u"оеаинтсрвл";
+    constexpr std::u16string_view kFrequent = u"оеаинтсрвлОЕАИНТСРВЛ";
     std::array<std::array<bool, 128>, kCyrillicCharsets> table{};
     for (std::size_t i = 0; i < kCyrillicCharsets; ++i) {
       for (std::size_t b = 0; b < 128; ++b) {
