@@ -79,22 +79,43 @@ const std::array<const text::EightBitCharset*, kCyrillicCharsets>& CyrillicChars
 // frequent Russian letters: they make half of a Russian text's letters, and few of one read in
 // another of the three. In either case: one charset's capitals are another's small letters, so a
 // subtitle in capitals ("[МУЗЫКА]", signs) scored by its small letters alone went to the wrong
-// one.
+// one. But a word that reads as a small letter followed by capitals ("оНВЕЛС" for "Почему") is
+// that wrong reading, and counts nothing: else a short subtitle in the usual case, its small
+// letters the other's capitals, could go to the other.
 void AddRussianScores(std::string_view line, CyrillicScores* scores) {
-  static const auto frequent = [] {
-    constexpr std::u16string_view kFrequent = u"оеаинтсрвлОЕАИНТСРВЛ";
-    std::array<std::array<bool, 128>, kCyrillicCharsets> table{};
+  constexpr unsigned char kNone = 0, kSmall = 1, kCapital = 2, kFrequent = 4;
+  static const auto letters = [] {
+    constexpr std::u16string_view kFrequentLetters = u"оеаинтсрвлОЕАИНТСРВЛ";
+    std::array<std::array<unsigned char, 128>, kCyrillicCharsets> table{};
     for (std::size_t i = 0; i < kCyrillicCharsets; ++i) {
       for (std::size_t b = 0; b < 128; ++b) {
-        table[i][b] = kFrequent.find(CyrillicCharsets()[i]->high[b]) != std::u16string_view::npos;
+        const char16_t c = CyrillicCharsets()[i]->high[b];
+        unsigned char kind = c >= u'\u0400' && c <= u'\u042F'   ? kCapital
+                             : c >= u'\u0430' && c <= u'\u045F' ? kSmall
+                                                                  : kNone;
+        if (kFrequentLetters.find(c) != std::u16string_view::npos) kind |= kFrequent;
+        table[i][b] = kind;
       }
     }
     return table;
   }();
-  for (const char c : line) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b < 0x80) continue;
-    for (std::size_t i = 0; i < kCyrillicCharsets; ++i) (*scores)[i] += frequent[i][b - 0x80];
+  for (std::size_t i = 0; i < kCyrillicCharsets; ++i) {
+    std::size_t frequent = 0;  // of the word so far
+    unsigned char previous = kNone;
+    bool wrongCase = false;
+    for (std::size_t at = 0; at <= line.size(); ++at) {
+      const auto b = at < line.size() ? static_cast<unsigned char>(line[at]) : 0;
+      const unsigned char kind = b < 0x80 ? kNone : letters[i][b - 0x80];
+      if ((kind & (kSmall | kCapital)) == 0) {  // the word, if any, has ended
+        if (!wrongCase) (*scores)[i] += frequent;
+        frequent = 0;
+        wrongCase = false;
+      } else {
+        wrongCase = wrongCase || ((previous & kSmall) != 0 && (kind & kCapital) != 0);
+        frequent += (kind & kFrequent) != 0;
+      }
+      previous = kind;
+    }
   }
 }
 
