@@ -66,6 +66,8 @@ void ForEachLine(std::string_view bytes, const Each& each) {
 // Russian text files come in three 8-bit charsets: Windows's, KOI8-R (older Unix programs') and
 // DOS's CP866.
 constexpr std::size_t kCyrillicCharsets = 3;
+// The frequent letters another charset must read beyond the PC's own to be taken instead.
+constexpr std::size_t kMinLeadLetters = 3;
 using CyrillicScores = std::array<std::size_t, kCyrillicCharsets>;
 
 const std::array<const text::EightBitCharset*, kCyrillicCharsets>& CyrillicCharsets() {
@@ -132,9 +134,12 @@ LegacyDecoder EightBitReader(const CyrillicScores& scores, const LegacyDecoder& 
     if (text::EightBitToUtf8(letters, *charsets[i]) == own) best = i;
   }
   if (best == kCyrillicCharsets) return legacy;
+  // Another of the three only where it reads clearly more Russian than the PC's own: a subtitle
+  // of a few words ("[МУЗЫКА]") may read as Russian enough in another by chance.
   const std::size_t ownIndex = best;
+  const std::size_t lead = std::max(kMinLeadLetters, scores[ownIndex] / 4);
   for (std::size_t i = 0; i < kCyrillicCharsets; ++i) {
-    if (scores[i] > scores[best]) best = i;
+    if (scores[i] >= scores[ownIndex] + lead && scores[i] > scores[best]) best = i;
   }
   if (best == ownIndex) return legacy;
   return [charset = charsets[best]](const std::string& bytes) {

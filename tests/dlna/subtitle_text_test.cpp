@@ -60,6 +60,8 @@ TEST(SubtitleText, BecomesUtf8FromWhatThePcWroteIt) {
       {"a short Windows-1251 subtitle in the usual case, not taken for KOI8-R",
        kLine + "\xCF\xEE\xF7\xE5\xEC\xF3?\r\n\r\n" + kLine + "\xCF\xEE\xEC\xEE\xE3\xE8\xF2\xE5!", "",
        false, kLine + "Почему?\r\n\r\n" + kLine + "Помогите!"},
+      {"a few Windows-1251 capitals, not taken for KOI8-R", "[\xCC\xD3\xC7\xDB\xCA\xC0]", "",
+       false, "[МУЗЫКА]"},
       {"Windows-1251 on a PC of KOI8-R", kCp1251, "ru_RU.KOI8-R", false, kRussian},
       {"French on a PC of Windows-1252, not taken for Russian",
        "\xC0 la m\xE8re, \xE0 p\xE8re \xE9t\xE9", "fr_FR.CP1252", false,
