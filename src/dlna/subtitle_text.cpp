@@ -122,8 +122,8 @@ void AddRussianScores(std::string_view line, CyrillicScores* scores) {
 }
 
 // What the file's 8-bit text is read with: the PC's own charset (legacy), but where that is one
-// of the Cyrillic three, the one of them whose reading makes the most Russian, the PC's own when
-// none makes more.
+// of the Cyrillic three, the one of them whose reading makes clearly more Russian than the PC's
+// own, when one does.
 LegacyDecoder EightBitReader(const CyrillicScores& scores, const LegacyDecoder& legacy) {
   std::string letters;  // where the three differ
   for (int b = 0xC0; b <= 0xFF; ++b) letters += static_cast<char>(b);
