@@ -106,4 +106,17 @@ std::optional<AudioFrame> ParseAudioFrame(std::string_view b) {
   return ParseAc3Frame(b);
 }
 
+std::optional<std::uint32_t> AacConfigChannels(std::string_view config) {
+  if (config.size() < 4) return std::nullopt;
+  // Object type (5 bits, or 11), rate index (4 bits, or 28), channel configuration (4).
+  const std::uint64_t bits = BigEndian(config, 0, 4);
+  int used = (bits >> 27) == 31 ? 11 : 5;
+  used += ((bits >> (28 - used)) & 0xf) == 0xf ? 28 : 4;
+  if (used + 4 > 32) return std::nullopt;
+  const auto channels = static_cast<std::uint32_t>((bits >> (28 - used)) & 0xf);
+  if (channels >= 1 && channels <= 6) return channels;
+  if (channels == 7) return 8;
+  return std::nullopt;  // 0: a program config element says; past 7: reserved
+}
+
 }  // namespace tovi::media

@@ -1,7 +1,7 @@
 // The header of one compressed sound frame, as it starts an MP3 file's audio or a transport
 // stream's sound payload: MPEG audio (versions 1, 2 and 2.5, layers I to III), AAC in ADTS and
 // AC-3. Gives the frame's rate, channels, samples and (MPEG audio) length in bytes; nothing for
-// free-format, reserved or damaged headers.
+// free-format, reserved or damaged headers. Also an AAC decoder configuration's channels.
 // Pure: reads only the given bytes; safe from any thread.
 #pragma once
 #include <cstdint>
@@ -23,5 +23,9 @@ std::optional<AudioFrame> ParseAdtsFrame(std::string_view header);
 std::optional<AudioFrame> ParseAc3Frame(std::string_view header);
 // Whichever of the three the bytes start with.
 std::optional<AudioFrame> ParseAudioFrame(std::string_view header);
+
+// The channels an AAC decoder configuration (AudioSpecificConfig, as MP4's esds and FLV's first
+// AAC tag carry it) says: nothing where a program config element says them, or for reserved ones.
+std::optional<std::uint32_t> AacConfigChannels(std::string_view config);
 
 }  // namespace tovi::media

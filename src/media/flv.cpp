@@ -87,20 +87,6 @@ class Amf {
   int values_ = 0;
 };
 
-// An AAC decoder configuration's channels: object type (5 bits, or 11), rate index (4 bits, or
-// 28), channel configuration (4); nothing where a program config element says them.
-std::optional<std::uint32_t> AacChannels(std::string_view config) {
-  if (config.size() < 4) return std::nullopt;
-  const std::uint64_t bits = BigEndian(config, 0, 4);
-  int used = (bits >> 27) == 31 ? 11 : 5;
-  used += ((bits >> (28 - used)) & 0xf) == 0xf ? 28 : 4;
-  if (used + 4 > 32) return std::nullopt;
-  const auto channels = static_cast<std::uint32_t>((bits >> (28 - used)) & 0xf);
-  if (channels >= 1 && channels <= 6) return channels;
-  if (channels == 7) return 8;
-  return std::nullopt;
-}
-
 // A sound tag's rate: its 2-bit field for PCM, ADPCM and Nellymoser; MP3's frame header says
 // it (the field cannot say 48 kHz); the others have one rate whatever the field says.
 std::optional<double> SoundTagRate(std::string_view data) {
@@ -143,7 +129,7 @@ std::optional<MediaFacts> ReadFlvFacts(ByteSource& source) {
     } else if (type == kAudioTag && !data.empty()) {
       const auto format = static_cast<unsigned>(BigEndian(data, 0, 1) >> 4);
       if (format == kAacFormat && BigEndian(data, 1, 1) == 0) {
-        if (const auto channels = AacChannels(data.substr(2))) facts.channels = channels;
+        if (const auto channels = AacConfigChannels(data.substr(2))) facts.channels = channels;
       }
       if (!rate) rate = SoundTagRate(data);
       if (!stereo) stereo = BigEndian(data, 0, 1) & 1;

@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "media/audio_frames.h"
 #include "media/reading.h"
 
 namespace tovi::media {
@@ -109,16 +110,8 @@ std::optional<std::uint64_t> EsdsChannels(std::string_view entry) {
   if (flags & 0x20) at += 2;
   if (!descriptor(0x04)) return std::nullopt;
   at += 13;
-  if (!descriptor(0x05) || at + 4 > entry.size()) return std::nullopt;
-  // AudioSpecificConfig: object type (5 bits, or 11), rate index (4 bits, or 28), channels (4).
-  std::uint64_t bits = BigEndian(entry, at, 4);
-  int used = (bits >> 27) == 31 ? 11 : 5;
-  used += ((bits >> (28 - used)) & 0xf) == 0xf ? 28 : 4;
-  if (used + 4 > 32) return std::nullopt;
-  const std::uint64_t config = (bits >> (28 - used)) & 0xf;
-  if (config >= 1 && config <= 6) return config;
-  if (config == 7) return 8;
-  return std::nullopt;  // 0: a program config element says; past 7: reserved
+  if (!descriptor(0x05) || at >= entry.size()) return std::nullopt;
+  return AacConfigChannels(entry.substr(at));
 }
 
 // An AC-3 or E-AC-3 entry's channels as its dac3 or dec3 box says them (the entry's own field
