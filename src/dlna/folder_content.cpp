@@ -317,8 +317,14 @@ void FolderContent::StreamResource(http::TNetTCPServerConnection& connection, ht
     response.SetResponseCode(406);
     return;
   }
+  // The file's facts, looked up once and only where an answer needs them.
+  std::optional<media::MediaFacts> known;
+  const auto facts = [&]() -> const media::MediaFacts& {
+    if (!known) known = FactsNow(*facts_, *path);
+    return *known;
+  };
   // Served as the type its item was announced as.
-  if (type && MayHoldSoundOnly(*type)) type = &FileType(*type, FactsNow(*facts_, *path));
+  if (type && MayHoldSoundOnly(*type)) type = &FileType(*type, facts());
 
   server::StreamOptions stream;
   stream.activity = options_.streams;
@@ -328,13 +334,14 @@ void FolderContent::StreamResource(http::TNetTCPServerConnection& connection, ht
   } else {
     stream.contentType = MimeFor(player, *type);
     if (AskedFor(request, "getcontentFeatures.dlna.org")) {
-      const media::MediaFacts facts =
-          type->kind == MediaKind::Image ? FactsNow(*facts_, *path) : media::MediaFacts{};
+      const media::MediaFacts none;  // only a picture's profile depends on them
+      const std::string profile =
+          FileProfile(*type, type->kind == MediaKind::Image ? facts() : none);
       stream.extraHeaders.emplace_back("contentFeatures.dlna.org",
-                                       DlnaFeaturesFor(player, *type, FileProfile(*type, facts)));
+                                       DlnaFeaturesFor(player, *type, profile));
     }
     if (AskedFor(request, "getMediaInfo.sec")) {
-      if (const auto info = SamsungMediaInfo(FactsNow(*facts_, *path))) {
+      if (const auto info = SamsungMediaInfo(facts())) {
         stream.extraHeaders.emplace_back("MediaInfo.sec", *info);
       }
     }
