@@ -67,6 +67,12 @@ constexpr std::array<SubtitleType, 5> kSubtitleTypes{{
 }  // namespace
 
 const MediaType* MediaTypeOfName(std::string_view name) {
+  // "._film.mkv" is the resource fork macOS leaves beside film.mkv on a FAT, exFAT or network
+  // disk: a few KiB that no player can play, visible wherever dot files are not hidden.
+  const std::size_t separator = name.find_last_of("/\\");
+  if (name.substr(separator == std::string_view::npos ? 0 : separator + 1).starts_with("._")) {
+    return nullptr;
+  }
   const std::string extension = ExtensionOf(name);
   if (extension.empty()) return nullptr;
   const auto found = std::find_if(kMediaTypes.begin(), kMediaTypes.end(), [&](const MediaType& t) {

@@ -34,7 +34,7 @@ inline constexpr const char* kSubtitleMime = "text/srt";
 const SubtitleType* SubtitleTypeOfName(std::string_view name);
 
 // The file's type by the extension of its name (the text after the last "."), or nullptr when it
-// is no media file this side shows.
+// is no media file this side shows (also for macOS's "._" resource forks).
 const MediaType* MediaTypeOfName(std::string_view name);
 
 // Every media type, and every subtitle type in the order of preference.

@@ -29,9 +29,10 @@ TEST(MediaTypes, NamesEachMediaFileByItsExtensionInAnyCase) {
     ASSERT_NE(type, nullptr) << name;
     EXPECT_STREQ(type->mime, mime) << name;
   }
-  // Subtitles come with their video, partial downloads and names without an extension not at all.
-  for (const char* name :
-       {"/media/Films.mkv/readme", "/media/.mkv", "a.srt", "a.txt", "a.mkv.part", "mkv", "a."}) {
+  // Subtitles come with their video, partial downloads, names without an extension and macOS's
+  // resource forks not at all.
+  for (const char* name : {"/media/Films.mkv/readme", "/media/.mkv", "a.srt", "a.txt", "a.mkv.part",
+                           "mkv", "a.", "._a.mkv", "E:\\Films\\._a.mp4", "/media/._a.jpg"}) {
     EXPECT_EQ(MediaTypeOfName(name), nullptr) << name;
   }
 }
