@@ -11,9 +11,10 @@ namespace {
 // "Диск " in UTF-8.
 constexpr const char* kDriveTitle = "\xD0\x94\xD0\xB8\xD1\x81\xD0\xBA ";
 
-bool EndsWithFolderMark(const std::string& item) {
-  return !item.empty() &&
-         (LastPos("\\", item) == item.size() || LastPos("/", item) == item.size());
+// Only the listing's own separator: on POSIX a backslash is a character of names, and a file
+// whose name ends with one is still a file.
+bool EndsWithFolderMark(const std::string& item, char separator) {
+  return !item.empty() && LastPos(std::string_view(&separator, 1), item) == item.size();
 }
 
 }  // namespace
@@ -42,11 +43,11 @@ std::string FolderPlaylist(const std::vector<std::string>& items, const std::str
   const std::string base = ServerBaseUrl(address);
   std::string body = kPlaylistHeader;
   for (const std::string& item : items) {
-    if (!EndsWithFolderMark(item)) continue;
+    if (!EndsWithFolderMark(item, separator)) continue;
     body += M3uEntry(local::LastPathComponent(item, separator), base + "/treeview?" + EncodeUrlItem(item, separator));
   }
   for (const std::string& item : items) {
-    if (EndsWithFolderMark(item)) continue;
+    if (EndsWithFolderMark(item, separator)) continue;
     // An absolute POSIX path already starts with the "/" that separates it from the address.
     const std::string slash = !item.empty() && item.front() == '/' ? "" : "/";
     body += M3uEntry(local::LastPathComponent(item, separator) + " " + sizeLabel(item),

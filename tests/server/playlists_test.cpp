@@ -44,6 +44,10 @@ TEST(Playlists, FoldersComeFirstThenFilesWithSizes) {
             "#EXTINF:-1,Sub+\n\rhttp://1.2.3.4:8027/treeview?/m/Sub%2B/\n\r"
             "#EXTINF:-1,a #1.avi <1.avi>\n\rhttp://1.2.3.4:8027/m/a %231.avi\n\r");
   EXPECT_EQ(FolderPlaylist({}, "1.2.3.4", '/', label), "#EXTM3U\n\r");
+  // On POSIX a name may end with a backslash: still a file, played by its URL.
+  EXPECT_EQ(FolderPlaylist({"/m/a.mkv\\"}, "1.2.3.4", '/', label),
+            "#EXTM3U\n\r"
+            "#EXTINF:-1,a.mkv\\ <.mkv\\>\n\rhttp://1.2.3.4:8027/m/a.mkv%5C\n\r");
 }
 
 class FolderListing : public ::testing::Test {
