@@ -188,6 +188,8 @@ void TForm1::WndProc(gui::Message& message) {
     TaskbarCreated();
   } else if (message.msg != 0 && message.msg == secondStartMessage_) {
     SecondStart();
+  } else if (message.msg == gui::kWmEndSession) {
+    SessionEnding(message);
   } else {
     app_.Ui().DefaultHandler(handle_, message);
   }
@@ -233,6 +235,14 @@ void TForm1::IconMouse(gui::Message& message) {
 
 void TForm1::TaskbarCreated() {
   if (inTray_) Ic(IconAction::Add, app_.Ui().ApplicationIcon());
+}
+
+void TForm1::SessionEnding(gui::Message& message) {
+  if (message.wParam != 0) {  // 0: the shutdown was called off, and the program goes on
+    FormDestroy();
+    Close();
+  }
+  message.result = 0;
 }
 
 std::string TForm1::AboutText() const {

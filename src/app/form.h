@@ -87,6 +87,9 @@ class TForm1 : public server::StreamActivity {
   // The shell started anew (Explorer restarted) and lost every tray icon: ours is added again,
   // with the same record, unless Exit removed it or the window was never sent to the tray.
   void TaskbarCreated();
+  // WM_ENDSESSION: at a logoff or shutdown the system ends the process once this returns, so
+  // the server goes off (TVs told goodbye) as at Exit, before that, and the loop ends.
+  void SessionEnding(gui::Message& message);
 
   // Shell handlers.
   void N1Click();           // About box

@@ -25,6 +25,7 @@ using IconHandle = std::intptr_t;
 
 // Window messages, with the numbers the tray program relies on.
 inline constexpr std::uint32_t kWmNull = 0;
+inline constexpr std::uint32_t kWmEndSession = 22;
 inline constexpr std::uint32_t kWmSysCommand = 274;
 inline constexpr std::uint32_t kWmUser = 1024;
 inline constexpr std::uint32_t kWmMouseMove = 512;

@@ -460,6 +460,24 @@ TEST(MainForm, ASwitchOffThatTimesOutFreesTheServerNextTimeAndExitDoesAtOnce) {
   }
 }
 
+TEST(MainForm, ALogoffSwitchesTheServerOffBeforeTheSystemEndsTheProgram) {
+  Rig rig("192.168.1.20", AnyLoopbackPort());
+  rig.Create();
+  rig.form->LocalRFS1.Click();
+  ASSERT_TRUE(rig.form->ServerSwitch().On());
+  rig.ui.Send(rig.form->Handle(), {gui::kWmEndSession, 0, 0, 0});  // called off
+  EXPECT_TRUE(rig.form->ServerSwitch().On());
+  EXPECT_FALSE(rig.ui.QuitCalled());
+
+  rig.ui.Send(rig.form->Handle(), {gui::kWmEndSession, 1, 0, 0});
+  EXPECT_FALSE(rig.form->ServerSwitch().On()) << "off before the handler returns";
+  EXPECT_EQ(rig.form->ServerSwitch().MediaServer(), nullptr);
+  EXPECT_TRUE(rig.ui.QuitCalled());
+  EXPECT_EQ(fs::ReadWholeFile(rig.dir.Path("setstovi.cfg")), "[Path]\r\n\r\n[LFRS]\r\ntrue\r\n")
+      << "on again at the next logon";
+  EXPECT_TRUE(rig.ui.boxes.empty());
+}
+
 TEST(MainForm, ButtonsAndTimer1ClickThroughToTheirItems) {
   Rig rig;
   int switches = 0, registrations = 0;
