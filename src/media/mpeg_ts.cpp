@@ -35,16 +35,23 @@ struct Packing {
   std::size_t syncOffset = 0;  // of the first sync byte in the file
 };
 
+// The first place in [from, to) where kSyncPackets sync bytes packetBytes apart begin (or fewer
+// that reach the end of bytes).
+std::optional<std::size_t> FindSync(std::string_view bytes, std::size_t packetBytes, std::size_t from,
+                                    std::size_t to) {
+  for (std::size_t first = from; first < to; ++first) {
+    int synced = 0;
+    for (std::size_t at = first; at < bytes.size() && synced < kSyncPackets && bytes[at] == kSyncByte;
+         at += packetBytes)
+      ++synced;
+    if (synced == kSyncPackets || (synced >= 1 && first + synced * packetBytes >= bytes.size())) return first;
+  }
+  return std::nullopt;
+}
+
 std::optional<Packing> FindPacking(std::string_view head) {
   for (std::size_t packetBytes : kPacketBytes)
-    for (std::size_t first = 0; first < packetBytes; ++first) {
-      int synced = 0;
-      for (std::size_t at = first; at < head.size() && synced < kSyncPackets && head[at] == kSyncByte;
-           at += packetBytes)
-        ++synced;
-      if (synced == kSyncPackets || (synced >= 1 && first + synced * packetBytes >= head.size()))
-        return Packing{packetBytes, first};
-    }
+    if (const auto first = FindSync(head, packetBytes, 0, packetBytes)) return Packing{packetBytes, *first};
   return std::nullopt;
 }
 
@@ -112,10 +119,18 @@ std::optional<PictureSize> FindSps(std::string_view es) {
   return std::nullopt;
 }
 
+// A recording that lost or gained bytes on the way (a receiver's glitch, a cut) has packets on
+// another grid after them: the walk finds the sync again where it is lost.
 template <typename Visit>
 void ForEachPacket(std::string_view bytes, std::size_t firstSync, std::size_t packetBytes, Visit visit) {
-  for (std::size_t at = firstSync; at + kTsPacketBytes <= bytes.size(); at += packetBytes)
-    if (bytes[at] == kSyncByte) visit(ParsePacket(bytes.substr(at, kTsPacketBytes)));
+  for (std::size_t at = firstSync; at + kTsPacketBytes <= bytes.size(); at += packetBytes) {
+    if (bytes[at] != kSyncByte) {
+      const auto found = FindSync(bytes, packetBytes, at, bytes.size());
+      if (!found || *found + kTsPacketBytes > bytes.size()) return;
+      at = *found;
+    }
+    visit(ParsePacket(bytes.substr(at, kTsPacketBytes)));
+  }
 }
 
 // A program stream's PES header after its length field (MPEG-2's flags and header length, or
