@@ -12,7 +12,9 @@ namespace {
 constexpr int kMaxWavChunks = 64;
 constexpr std::size_t kChunkHeaderBytes = 8;
 constexpr std::size_t kFmtBytes = 16;
-// An RF64 file's data size that says "see the ds64 chunk", where sizes past 4 GiB are kept.
+// An RF64 file's data size that says "see the ds64 chunk", where sizes past 4 GiB are kept; in a
+// RIFF file past 4 GiB (a writer that could not go back), or without ds64, the data runs to the
+// file's end.
 constexpr std::uint64_t kSizeInDs64 = 0xffffffff;
 
 struct WavFormat {
@@ -69,7 +71,7 @@ std::optional<MediaFacts> ReadWavFacts(ByteSource& source) {
       if (fact.size() == 4 && LittleEndian(fact, 0, 4) != 0) samples = LittleEndian(fact, 0, 4);
     } else if (head.substr(0, 4) == "data") {
       if (!format) return std::nullopt;
-      const std::uint64_t claimed = length == kSizeInDs64 && ds64DataBytes ? *ds64DataBytes : length;
+      const std::uint64_t claimed = length == kSizeInDs64 ? ds64DataBytes.value_or(~0ull) : length;
       return Facts(*format, std::min(claimed, window.Size() - body), samples);
     }
     at = body + length + (length & 1);  // chunks are padded to an even length

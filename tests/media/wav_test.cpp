@@ -72,6 +72,13 @@ TEST(WavFacts, HostileFilesGiveNoFactsOrSaneOnes) {
   EXPECT_EQ(facts->channels, 1u);
   EXPECT_EQ(facts->sampleRate, 500u);
   EXPECT_EQ(facts->bitrate, 1000u);
+
+  // Past 4 GiB a writer that could not go back leaves 0xffffffff as the data size.
+  testing::SparseSource big(44 + 6'000'000'000ull);
+  big.Write(0, Wave(kFmt + Chunk("data", "", 0xffffffff)));
+  const auto bigFacts = testing::ReadChecked(ReadWavFacts, big);
+  ASSERT_TRUE(bigFacts);
+  EXPECT_EQ(bigFacts->durationMs, 6'000'000'000u);
 }
 
 }  // namespace
