@@ -60,6 +60,7 @@ struct Track {
 struct Movie {
   std::uint64_t timescale = 0, duration = 0;
   std::uint64_t fragmentDuration = 0;  // mehd, in the movie's timescale
+  bool extended = false;               // mvex: fragments may follow the moov
   std::uint64_t longestTrackMs = 0;    // the tracks' own lengths, when the movie has none
   std::optional<Track> track;          // the track being walked
   bool pictureTrack = false;
@@ -211,7 +212,11 @@ void Walker::Visit(const Box& box, int depth) {
       }
       movie_.track.reset();
       break;
-    case Type("moov"): case Type("mdia"): case Type("minf"): case Type("stbl"): case Type("mvex"):
+    case Type("mvex"):
+      movie_.extended = true;
+      Walk(box.payload, box.end, depth + 1);
+      break;
+    case Type("moov"): case Type("mdia"): case Type("minf"): case Type("stbl"):
       Walk(box.payload, box.end, depth + 1);
       break;
     default:
@@ -249,6 +254,19 @@ std::optional<Box> FindMoov(ReadWindow& window) {
   return std::nullopt;
 }
 
+// Whether a movie fragment (moof) follows moov within the next few top-level boxes.
+bool FragmentFollows(ReadWindow& window, const Box& moov) {
+  constexpr int kBoxesLooked = 4;
+  std::uint64_t at = moov.end;
+  for (int i = 0; i < kBoxesLooked && at < window.Size(); ++i) {
+    const std::optional<Box> box = BoxAt(window, at, window.Size());
+    if (!box) return false;
+    if (box->type == Type("moof")) return true;
+    at = box->end;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::optional<MediaFacts> ReadMp4Facts(ByteSource& source) {
@@ -258,8 +276,14 @@ std::optional<MediaFacts> ReadMp4Facts(ByteSource& source) {
   Movie movie;
   Walker(window, movie).Walk(moov->payload, moov->end, 1);
   MediaFacts& facts = movie.out;
-  facts.durationMs = DurationMs(movie.duration ? movie.duration : movie.fragmentDuration, movie.timescale);
-  if (!facts.durationMs && movie.longestTrackMs) facts.durationMs = movie.longestTrackMs;
+  // A fragmented movie's moov times only the samples it holds itself, the film's first part at
+  // most: its whole length is mehd's, and without mehd it is not known from the head.
+  if (movie.fragmentDuration || (movie.extended && FragmentFollows(window, *moov))) {
+    facts.durationMs = DurationMs(movie.fragmentDuration, movie.timescale);
+  } else {
+    facts.durationMs = DurationMs(movie.duration, movie.timescale);
+    if (!facts.durationMs && movie.longestTrackMs) facts.durationMs = movie.longestTrackMs;
+  }
   facts.soundOnly = facts.channels && !movie.pictureTrack;
   if (facts.durationMs) facts.bitrate = BytesPerSecond(source.Size(), *facts.durationMs);
   if (facts.Empty()) return std::nullopt;

@@ -84,6 +84,13 @@ TEST(Mp4Facts, HostileFilesGiveNoFactsOrSaneOnes) {
        3030, 320},
       {"sound track with a 3-byte sample entry",
        kFtyp + Box("moov", Mvhd(0, 1000, 3030) + Trak("soun", 44100, "abc")), 3030, std::nullopt},
+      {"fragments after a moov of the first part: mehd's length",
+       kFtyp + Box("moov", Mvhd(0, 1000, 3030) + Tracks() + Box("mvex", Box("mehd", Zeros(4) + BigEndianBytes(7200000, 4)))) +
+           kMdat + Box("moof", "") + kMdat,
+       7200000, 320},
+      {"fragments after a moov of the first part, no mehd: no length",
+       kFtyp + Box("moov", Mvhd(0, 1000, 3030) + Tracks() + Box("mvex", "")) + kMdat + Box("moof", "") + kMdat,
+       std::nullopt, 320},
   };
   for (const HostileCase& c : cases) testing::ExpectCase(ReadMp4Facts, c);
   testing::ReadEveryPrefix(ReadMp4Facts, kFtyp + kMoov + kMdat);
