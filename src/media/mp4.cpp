@@ -1,6 +1,10 @@
 #include "media/mp4.h"
 
+#include <algorithm>
+#include <bit>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "media/audio_frames.h"
 #include "media/reading.h"
@@ -51,6 +55,7 @@ std::optional<Box> BoxAt(ReadWindow& window, std::uint64_t offset, std::uint64_t
 }
 
 struct Track {
+  std::uint32_t id = 0;                // tkhd's track_ID
   std::uint32_t handler = 0;           // 'vide', 'soun', ...
   std::uint32_t headerWidth = 0, headerHeight = 0;  // tkhd, 16.16 display size
   std::uint64_t mediaTimescale = 0, mediaDuration = 0;
@@ -61,6 +66,8 @@ struct Movie {
   std::uint64_t timescale = 0, duration = 0;
   std::uint64_t fragmentDuration = 0;  // mehd, in the movie's timescale
   bool extended = false;               // mvex: fragments may follow the moov
+  // Per track ID: its media timescale (tkhd, mdhd) and its fragments' default sample length (trex).
+  std::vector<std::pair<std::uint32_t, std::uint64_t>> timescales, defaultLengths;
   std::uint64_t longestTrackMs = 0;    // the tracks' own lengths, when the movie has none
   std::optional<Track> track;          // the track being walked
   bool pictureTrack = false;
@@ -78,6 +85,7 @@ void ReadMvhd(std::string_view p, Movie& movie) {
 void ReadTkhd(std::string_view p, Track& track) {
   const bool v1 = !p.empty() && p[0] == 1;
   const std::size_t at = v1 ? 88 : 76;
+  track.id = static_cast<std::uint32_t>(BigEndian(p, v1 ? 20 : 12, 4));
   track.headerWidth = static_cast<std::uint32_t>(BigEndian(p, at, 4) >> 16);
   track.headerHeight = static_cast<std::uint32_t>(BigEndian(p, at + 4, 4) >> 16);
 }
@@ -206,6 +214,7 @@ void Walker::Visit(const Box& box, int depth) {
       movie_.track.emplace();
       Walk(box.payload, box.end, depth + 1);
       TakeTrack(*movie_.track, movie_.out);
+      movie_.timescales.emplace_back(movie_.track->id, movie_.track->mediaTimescale);
       if (movie_.track->handler == Type("vide")) movie_.pictureTrack = true;
       if (auto ms = DurationMs(movie_.track->mediaDuration, movie_.track->mediaTimescale)) {
         if (*ms > movie_.longestTrackMs) movie_.longestTrackMs = *ms;
@@ -216,6 +225,11 @@ void Walker::Visit(const Box& box, int depth) {
       movie_.extended = true;
       Walk(box.payload, box.end, depth + 1);
       break;
+    case Type("trex"): {
+      const std::string_view p = Payload(box);
+      movie_.defaultLengths.emplace_back(static_cast<std::uint32_t>(BigEndian(p, 4, 4)), BigEndian(p, 12, 4));
+      break;
+    }
     case Type("moov"): case Type("mdia"): case Type("minf"): case Type("stbl"):
       Walk(box.payload, box.end, depth + 1);
       break;
@@ -267,6 +281,90 @@ bool FragmentFollows(ReadWindow& window, const Box& moov) {
   return false;
 }
 
+std::uint64_t ValueOf(const std::vector<std::pair<std::uint32_t, std::uint64_t>>& byTrack, std::uint64_t id) {
+  for (const auto& [track, value] : byTrack)
+    if (track == id) return value;
+  return 0;
+}
+
+// The moof of the last random-access point that the index closing the file names: mfra, whose
+// size the file's last box (mfro) gives, a tfra per track with the points in time order.
+std::optional<Box> LastIndexedFragment(ReadWindow& window) {
+  const std::uint64_t size = window.Size();
+  const std::string_view mfro = window.Bytes(size < 16 ? 0 : size - 16, 16);
+  if (mfro.size() < 16 || BigEndian(mfro, 0, 4) != 16 || BigEndian(mfro, 4, 4) != Type("mfro")) return std::nullopt;
+  const std::uint64_t mfraSize = BigEndian(mfro, 12, 4);
+  if (mfraSize > size) return std::nullopt;
+  const std::optional<Box> mfra = BoxAt(window, size - mfraSize, size);
+  if (!mfra || mfra->type != Type("mfra")) return std::nullopt;
+  std::uint64_t last = 0;
+  for (std::uint64_t at = mfra->payload; at < mfra->end;) {
+    const std::optional<Box> tfra = BoxAt(window, at, mfra->end);
+    if (!tfra) break;
+    const std::string_view p = window.Bytes(tfra->payload, 16);
+    if (tfra->type == Type("tfra") && p.size() == 16) {
+      const bool v1 = p[0] == 1;
+      const std::uint64_t sizes = BigEndian(p, 8, 4), count = BigEndian(p, 12, 4);
+      const std::uint64_t entryBytes = (v1 ? 16 : 8) + (sizes >> 4 & 3) + (sizes >> 2 & 3) + (sizes & 3) + 3;
+      if (count > 0 && count <= (tfra->end - tfra->payload - 16) / entryBytes) {
+        const std::string_view entry = window.Bytes(tfra->payload + 16 + (count - 1) * entryBytes, 16);
+        last = std::max(last, BigEndian(entry, v1 ? 8 : 4, v1 ? 8 : 4));
+      }
+    }
+    at = tfra->end;
+  }
+  const std::optional<Box> moof = BoxAt(window, last, size);
+  if (!moof || moof->type != Type("moof")) return std::nullopt;
+  return moof;
+}
+
+// Where a fragmented movie without mehd ends: its last indexed fragment's tracks, each from its
+// decode time (tfdt) on, for its runs' samples (trun), as long as they say or their default.
+std::optional<std::uint64_t> FragmentedEndMs(ReadWindow& window, const Movie& movie) {
+  // The most of a run's sample table read: a fragment of a few seconds holds a few hundred.
+  constexpr std::uint64_t kMaxRunBytes = 64 * 1024;
+  const std::optional<Box> moof = LastIndexedFragment(window);
+  if (!moof) return std::nullopt;
+  std::optional<std::uint64_t> endMs;
+  for (std::uint64_t at = moof->payload; at < moof->end;) {
+    const std::optional<Box> traf = BoxAt(window, at, moof->end);
+    if (!traf) break;
+    at = traf->end;
+    if (traf->type != Type("traf")) continue;
+    std::uint64_t track = 0, defaultLength = 0, ticks = 0;
+    bool decodeTime = false;
+    for (std::uint64_t in = traf->payload; in < traf->end;) {
+      const std::optional<Box> box = BoxAt(window, in, traf->end);
+      if (!box) break;
+      in = box->end;
+      const std::string_view p = window.Bytes(box->payload, 24);
+      const std::uint64_t flags = BigEndian(p, 1, 3);
+      if (box->type == Type("tfhd")) {
+        track = BigEndian(p, 4, 4);
+        const std::size_t lengthAt = 8 + (flags & 1 ? 8 : 0) + (flags & 2 ? 4 : 0);
+        defaultLength = flags & 8 ? BigEndian(p, lengthAt, 4) : ValueOf(movie.defaultLengths, track);
+      } else if (box->type == Type("tfdt")) {
+        ticks += BigEndian(p, 4, !p.empty() && p[0] == 1 ? 8 : 4);
+        decodeTime = true;
+      } else if (box->type == Type("trun")) {
+        const std::uint64_t samples = BigEndian(p, 4, 4);
+        if (!(flags & 0x100)) {
+          ticks += samples * defaultLength;
+          continue;
+        }
+        const std::uint64_t first = box->payload + 8 + (flags & 1 ? 4 : 0) + (flags & 4 ? 4 : 0);
+        const std::uint64_t entryBytes = 4 * std::uint64_t(std::popcount(flags & 0xf00));
+        if (samples * entryBytes > std::min(kMaxRunBytes, box->end - std::min(box->end, first))) return std::nullopt;
+        const std::string_view table = window.Bytes(first, samples * entryBytes);
+        for (std::uint64_t i = 0; i < samples; ++i) ticks += BigEndian(table, i * entryBytes, 4);
+      }
+    }
+    const auto ms = decodeTime ? DurationMs(ticks, ValueOf(movie.timescales, track)) : std::nullopt;
+    if (ms && (!endMs || *ms > *endMs)) endMs = ms;
+  }
+  return endMs;
+}
+
 }  // namespace
 
 std::optional<MediaFacts> ReadMp4Facts(ByteSource& source) {
@@ -277,9 +375,11 @@ std::optional<MediaFacts> ReadMp4Facts(ByteSource& source) {
   Walker(window, movie).Walk(moov->payload, moov->end, 1);
   MediaFacts& facts = movie.out;
   // A fragmented movie's moov times only the samples it holds itself, the film's first part at
-  // most: its whole length is mehd's, and without mehd it is not known from the head.
-  if (movie.fragmentDuration || (movie.extended && FragmentFollows(window, *moov))) {
+  // most: its whole length is mehd's, or else where its last fragment ends.
+  if (movie.fragmentDuration) {
     facts.durationMs = DurationMs(movie.fragmentDuration, movie.timescale);
+  } else if (movie.extended && FragmentFollows(window, *moov)) {
+    facts.durationMs = FragmentedEndMs(window, movie);
   } else {
     facts.durationMs = DurationMs(movie.duration, movie.timescale);
     if (!facts.durationMs && movie.longestTrackMs) facts.durationMs = movie.longestTrackMs;

@@ -30,8 +30,9 @@ std::string Mvhd(int version, std::uint64_t timescale, std::uint64_t duration) {
   return Box("mvhd", head + Zeros(80));
 }
 
-std::string Trak(std::string_view handler, std::uint64_t timescale, const std::string& entry) {
-  const std::string tkhd = Box("tkhd", Zeros(76) + BigEndianBytes(640u << 16, 4) + BigEndianBytes(480u << 16, 4));
+std::string Trak(std::string_view handler, std::uint64_t timescale, const std::string& entry, std::uint64_t id = 0) {
+  const std::string tkhd = Box("tkhd", Zeros(12) + BigEndianBytes(id, 4) + Zeros(60) + BigEndianBytes(640u << 16, 4) +
+                                           BigEndianBytes(480u << 16, 4));
   const std::string mdhd = Box("mdhd", Zeros(12) + BigEndianBytes(timescale, 4) + BigEndianBytes(0, 4) + Zeros(4));
   const std::string hdlr = Box("hdlr", Zeros(8) + std::string(handler) + Zeros(13));
   const std::string stsd = Box("stsd", Zeros(4) + BigEndianBytes(1, 4) + entry);
@@ -106,6 +107,32 @@ TEST(Mp4Facts, HostileFilesGiveNoFactsOrSaneOnes) {
   EXPECT_EQ(facts->channels, 2u);
   EXPECT_EQ(facts->sampleRate, 44100u);
   EXPECT_EQ(facts->bitrate, big.Size() * 1000 / 3030);
+}
+
+TEST(Mp4Facts, FragmentedFilmEndsWhereItsLastFragmentEnds) {
+  // Track 1 in milliseconds; its moov times its first minute, its fragments' samples last 40 ms
+  // unless they say. The last fragment starts at 1:59:00; the index closing the file names it.
+  const std::string video = Box("avc1", Zeros(24) + BigEndianBytes(320, 2) + BigEndianBytes(240, 2) + Zeros(50));
+  const std::string trex = Box("trex", Zeros(4) + BigEndianBytes(1, 4) + Zeros(4) + BigEndianBytes(40, 4) + Zeros(8));
+  const std::string head = kFtyp + Box("moov", Mvhd(0, 1000, 60000) + Trak("vide", 1000, video, 1) + Box("mvex", trex));
+  const auto fragment = [](std::uint64_t start, const std::string& run) {
+    return Box("moof", Box("traf", Box("tfhd", Zeros(4) + BigEndianBytes(1, 4)) +
+                                       Box("tfdt", Zeros(4) + BigEndianBytes(start, 4)) + Box("trun", run))) + kMdat;
+  };
+  const std::string runs[] = {
+      Zeros(4) + BigEndianBytes(1500, 4),  // 1500 samples of the default length
+      BigEndianBytes(0x100, 4) + BigEndianBytes(2, 4) + BigEndianBytes(30000, 4) + BigEndianBytes(30000, 4),
+  };
+  for (const std::string& run : runs) {
+    const std::string body = head + kMdat + fragment(60000, run);
+    const std::string last = fragment(7140000, run);
+    const std::string tfra = Box("tfra", Zeros(4) + BigEndianBytes(1, 4) + Zeros(4) + BigEndianBytes(1, 4) +
+                                             BigEndianBytes(7140000, 4) + BigEndianBytes(body.size(), 4) + "\1\1\1");
+    const std::string mfra = Box("mfra", tfra + Box("mfro", Zeros(4) + BigEndianBytes(8 + tfra.size() + 16, 4)));
+    const auto facts = testing::ReadChecked(ReadMp4Facts, body + last + mfra);
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(facts->durationMs, 7200000u);
+  }
 }
 
 }  // namespace
