@@ -258,6 +258,14 @@ void TNetTCPConnection::SendRaw(const char* data, std::size_t size) {
   while (size > 0) {
     CheckWritable();
     int slice = net::kWakeCheckMs;
+    // The deadline bounds a call wherever it is: a peer taking a long body a little at a time
+    // never stalls long enough for the send time-out.
+    if (hasDeadline_) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
+      if (left <= 0) throw ENetReadTimeout();
+      slice = static_cast<int>(std::min<long long>(slice, left));
+    }
     if (sendTimeoutMs_ > 0) {
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(stallEnd - Clock::now()).count();

@@ -60,7 +60,8 @@ class TNetTCPConnection {
   void SetAbortSource(std::function<bool()> aborted) { abortSource_ = std::move(aborted); }
 
   // Read limits. ReadTimeout: ms one wait for data may take, 0 = none. ReadDeadline: a point in
-  // time after which every read fails. Either raises ENetReadTimeout.
+  // time after which every read, and every send from memory, fails. Either raises
+  // ENetReadTimeout.
   int ReadTimeout() const { return readTimeoutMs_; }
   void SetReadTimeout(int timeoutMs) { readTimeoutMs_ = timeoutMs; }
   void SetReadDeadline(Clock::time_point deadline) { deadline_ = deadline; hasDeadline_ = true; }

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <typeinfo>
 #include <vector>
 
@@ -736,6 +737,21 @@ TEST(HttpClientSettings, ABodySourceThatEndsEarlyFails) {
       Capture([&](std::string& body) { http.Post(server.Url("/"), source, body); });
   EXPECT_EQ(r.exceptionClass, "ENetNoDataToRead");
   EXPECT_EQ(r.message, "No data to read.");
+}
+
+TEST(HttpClientSettings, TheDeadlineEndsABodyThePeerTakesSlowly) {
+  // The peer takes the head and then nothing: the body stays in the send, not in a read.
+  ScriptedServer server([](ScriptPeer& peer) {
+    peer.ReadHead();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  });
+  TMemoryStream source(std::string(32 << 20, 'x'));
+  TNetHTTP http;
+  http.SetReadDeadline(TNetHTTP::Clock::now() + std::chrono::milliseconds(300));
+  const CallResult r =
+      Capture([&](std::string& body) { http.Post(server.Url("/"), source, body); });
+  EXPECT_EQ(r.exceptionClass, "ENetReadTimeout");
+  EXPECT_LT(r.seconds, 1.5);
 }
 
 TEST(HttpClientSettings, PortAppliesWhenTheUrlGivesNone) {
