@@ -339,7 +339,9 @@ void TNetCustomHTTP::ReadResponse() {
           cookies_->AddServerCookie(value, urlParts_.Host, urlParts_.Path);
       }
     }
-  } while (response_.StatusCode() == 100);
+    // Interim answers (100 Continue, 102, 103 Early Hints) come before the real one; 101 would
+    // change the protocol, which nothing here speaks, and is the error a status outside 2xx is.
+  } while (response_.StatusCode() / 100 == 1 && response_.StatusCode() != 101);
 }
 
 TNetCustomHTTP::Outcome TNetCustomHTTP::Decide(std::string& body, std::size_t bodyStart) {

@@ -387,6 +387,12 @@ const AnswerCase kAnswers[] = {
     {"100 Continue first",
      "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", false, "",
      "", "ok", 0, ""},
+    {"103 Early Hints first",
+     "HTTP/1.1 103 Early Hints\r\nLink: </s.css>; rel=preload\r\n\r\nHTTP/1.1 200 OK\r\n"
+     "Content-Length: 2\r\n\r\nok",
+     false, "", "", "ok", 0, ""},
+    {"101 is an error", "HTTP/1.1 101 Switching Protocols\r\nUpgrade: x\r\n\r\n", false,
+     "ENetHTTPProtocolException", "HTTP/1.1 101 Switching Protocols", "", 101, ""},
     {"204 has no body", "HTTP/1.1 204 No Content\r\n\r\n", false, "", "", "", 0, ""},
     {"304 is an error", "HTTP/1.1 304 Not Modified\r\n\r\n", false, "ENetHTTPProtocolException",
      "HTTP/1.1 304 Not Modified", "", 304, ""},
