@@ -23,6 +23,7 @@ struct BrowseRequest {
   // outlive the call.
   const Player* player = &UnknownPlayer();
   const Bookmarks* bookmarks = nullptr;
+  std::string peer;             // the asking device's address; empty: no one in particular
   std::vector<SortKey> sortBy;  // SortCriteria; empty: the tree's own order
 };
 

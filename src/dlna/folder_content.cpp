@@ -190,7 +190,8 @@ FolderContent::FolderContent(FolderContentOptions options)
     : options_(std::move(options)),
       recent_(std::make_unique<RecentListings>(options_.separator, options_.listings)),
       facts_(std::make_unique<FactsCache>(options_.facts)),
-      largeAnswers_(std::make_unique<AnswerPermits>(options_.largeAnswersAtOnce)),
+      largeAnswers_(std::make_unique<AnswerPermits>(options_.largeAnswersAtOnce,
+                                                    options_.largeAnswersPerDevice)),
       subtitles_(std::make_unique<SubtitleServer>()),
       updateId_(StartStamp()) {}
 
@@ -216,8 +217,8 @@ BrowseResult FolderContent::Browse(const BrowseRequest& request, const std::stri
   // answer's memory until its send stalls out.
   std::shared_ptr<AnswerPermits::Permit> permit;
   if (size > options_.largeAnswerObjects) {
-    permit = std::make_shared<AnswerPermits::Permit>(
-        largeAnswers_->Acquire(std::chrono::milliseconds(options_.largeAnswerWaitMs)));
+    const std::chrono::milliseconds wait(options_.largeAnswerWaitMs);
+    permit = std::make_shared<AnswerPermits::Permit>(largeAnswers_->Acquire(wait, request.peer));
     if (!*permit) size = options_.largeAnswerObjects;
   }
   BrowseResult result = Page(*listing, request, size, request.objectId, baseUrl, rules, *facts_);

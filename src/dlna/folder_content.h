@@ -18,9 +18,10 @@
 // Memory: one answer holds at most maxBrowseCount objects, about 1 KiB of DIDL each, and about
 // twice that while it is escaped into the SOAP body; at most largeAnswersAtOnce answers of more
 // than largeAnswerObjects are built or being sent at once (the others wait their turn, then
-// answer largeAnswerObjects), so many concurrent Browses take at most about largeAnswersAtOnce x
-// maxBrowseCount x 2 KiB (40 MiB by default) besides largeAnswerObjects x 2 KiB each for the
-// rest (the server's thread limit bounds those). The listings kept and read are bounded by
+// answer largeAnswerObjects; one device's address holds at most largeAnswersPerDevice of them),
+// so many concurrent Browses take at most about largeAnswersAtOnce x maxBrowseCount x 2 KiB
+// (40 MiB by default) besides largeAnswerObjects x 2 KiB each for the rest (the server's
+// thread limit bounds those). The listings kept and read are bounded by
 // FolderContentOptions::listings (ListingLimits).
 // Thread safety: every member may run on several connection threads at once; the listings, the
 // facts kept and the subtitles served are locked inside.
@@ -57,6 +58,9 @@ struct FolderContentOptions {
   // once, and a Browse waits this long for its turn before it answers largeAnswerObjects.
   std::uint32_t largeAnswerObjects = 500;
   int largeAnswersAtOnce = 4;
+  // Of those, the ones one device's address may hold: answers it leaves unread (a TV switched
+  // off while it reads, a player that never reads) leave the other devices a turn.
+  int largeAnswersPerDevice = 2;
   int largeAnswerWaitMs = 10000;
   // Told when a resource's bytes begin to go out and when they have stopped (see StreamOptions):
   // the PC is kept awake meanwhile. Either may be empty.

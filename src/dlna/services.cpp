@@ -31,6 +31,7 @@ SoapArguments Browse(const ActionCall& call) {
   browse.count = action.Ui4("RequestedCount");
   browse.player = &call.player;
   browse.bookmarks = &call.state.bookmarks;
+  browse.peer = call.peer;
   ContentSource& content = call.state.content;
   const BrowseResult result = content.Browse(browse, call.baseUrl);
   if (call.keepWhileSent) *call.keepWhileSent = result.keepWhileSent;

@@ -39,6 +39,7 @@ struct ActionCall {
   const Player& player;        // who asks
   // Where an action puts what its answer holds until it has been sent (null: nowhere).
   std::shared_ptr<void>* keepWhileSent = nullptr;
+  std::string peer = {};  // the asking device's address
 };
 
 using ActionHandler = SoapArguments (*)(const ActionCall& call);

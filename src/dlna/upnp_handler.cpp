@@ -96,7 +96,8 @@ void UpnpRequestHandler::AnswerControl(const ServiceUrls& service, http::TNetTCP
   try {
     const SoapAction action = ParseSoapAction(request.FormText());
     std::shared_ptr<void> keep;
-    const ActionCall call{action, state_, baseUrl, PlayerOf(request.HeaderLines()), &keep};
+    const ActionCall call{action, state_, baseUrl, PlayerOf(request.HeaderLines()), &keep,
+                          request.RemoteAddress()};
     const SoapArguments out = Perform(service, call);
     std::string body = SoapResponse(service.type, action.name, out);
     if (keep) {

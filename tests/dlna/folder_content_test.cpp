@@ -425,6 +425,16 @@ TEST_F(FolderContentTest, AnswersAllAtOnceUpToTheBoundForClientsThatNeverPage) {
   EXPECT_EQ(Browse(FolderId("seven"), false, 0, 0).returned, r.returned);
   unsent.keepWhileSent.reset();
   EXPECT_EQ(Browse(FolderId("seven"), false, 0, 0).returned, 700u);
+  // One device's unread answers take its own share of the turns, not the other devices'.
+  Reopen([](FolderContentOptions& o) { o.largeAnswerWaitMs = 0; });
+  BrowseRequest tv;
+  tv.objectId = FolderId("seven");
+  tv.peer = "192.168.1.8";
+  const BrowseResult first = content_->Browse(tv, kBase), second = content_->Browse(tv, kBase);
+  EXPECT_EQ(second.returned, 700u);
+  EXPECT_EQ(content_->Browse(tv, kBase).returned, r.returned);
+  tv.peer = "192.168.1.9";
+  EXPECT_EQ(content_->Browse(tv, kBase).returned, 700u);
 }
 
 TEST_F(FolderContentTest, RootOffersTheUsersMediaFoldersFirstWithTheirPathsIds) {
