@@ -59,6 +59,7 @@ struct Packet {
   unsigned pid = 0;
   std::optional<std::uint64_t> pcr, pts;
   std::string_view esData;  // the payload after a PES header that starts in this packet
+  std::string_view section;  // a table section that starts in this packet (PAT, PMT)
   bool video = false;
 };
 
@@ -88,8 +89,50 @@ Packet ParsePacket(std::string_view b) {  // b: kTsPacketBytes from the sync byt
     payload = 5 + adaptationBytes;
   }
   const bool unitStart = BigEndian(b, 1, 1) & 0x40;
-  if ((control & 1) && unitStart && payload < b.size()) ReadPesHeader(b.substr(payload), p);
+  if ((control & 1) && unitStart && payload < b.size()) {
+    ReadPesHeader(b.substr(payload), p);
+    // A section begins past its pointer field.
+    const std::size_t section = payload + 1 + static_cast<std::size_t>(BigEndian(b, payload, 1));
+    if (section < b.size()) p.section = b.substr(section);
+  }
   return p;
+}
+
+// A program of the multiplex, as the PAT lists it, with the PIDs of its streams and of its
+// clock as its PMT names them (none until the PMT is read).
+struct Program {
+  unsigned number = 0, pmtPid = kNoPid;
+  std::vector<unsigned> pids;
+
+  bool Holds(unsigned pid) const { return std::find(pids.begin(), pids.end(), pid) != pids.end(); }
+};
+
+// A section's bytes from its table id to its CRC, as far as this packet holds them.
+std::string_view SectionBody(std::string_view section, unsigned tableId) {
+  if (section.size() < 12 || BigEndian(section, 0, 1) != tableId) return std::string_view();
+  const std::size_t end = 3 + static_cast<std::size_t>(BigEndian(section, 1, 2) & 0xfff);
+  return section.substr(0, std::min(section.size(), end < 4 ? 0 : end - 4));
+}
+
+// The programs in the PAT's order; program 0 names the network, no program.
+std::vector<Program> ReadPat(std::string_view section) {
+  const std::string_view body = SectionBody(section, 0x00);
+  std::vector<Program> programs;
+  for (std::size_t at = 8; at + 4 <= body.size(); at += 4) {
+    const auto number = static_cast<unsigned>(BigEndian(body, at, 2));
+    const auto pmtPid = static_cast<unsigned>(BigEndian(body, at + 2, 2) & 0x1fff);
+    if (number != 0) programs.push_back({number, pmtPid, {}});
+  }
+  return programs;
+}
+
+void ReadPmt(std::string_view section, Program& program) {
+  const std::string_view body = SectionBody(section, 0x02);
+  if (body.empty() || BigEndian(body, 3, 2) != program.number) return;
+  program.pids.push_back(static_cast<unsigned>(BigEndian(body, 8, 2) & 0x1fff));  // its clock
+  std::size_t at = 12 + static_cast<std::size_t>(BigEndian(body, 10, 2) & 0xfff);
+  for (; at + 5 <= body.size(); at += 5 + static_cast<std::size_t>(BigEndian(body, at + 3, 2) & 0xfff))
+    program.pids.push_back(static_cast<unsigned>(BigEndian(body, at + 1, 2) & 0x1fff));
 }
 
 // The picture size of a video payload, found by its start codes: an MPEG-1/2 sequence header's,
@@ -361,12 +404,47 @@ std::optional<MediaFacts> ReadMpegTsFacts(ByteSource& source) {
   const std::string head = source.ReadString(0, kHeadBytes);
   const auto packing = FindPacking(head);
   if (!packing) return std::nullopt;
+  // The program a player opens: the first the PAT lists whose streams the file holds. Another
+  // program of a multiplex runs on a clock of its own, and its pictures and sound are not the
+  // first's. Without the tables (a stream cut from the middle of one, a damaged head) every PID
+  // counts.
+  std::vector<Program> programs;
+  std::vector<unsigned> timed;  // PIDs with presentation times in the head
+  ForEachPacket(head, packing->syncOffset, packing->packetBytes, [&](const Packet& p) {
+    if (p.pid == 0 && programs.empty()) programs = ReadPat(p.section);
+    for (Program& program : programs)
+      if (p.pid == program.pmtPid && program.pids.empty()) ReadPmt(p.section, program);
+    if (p.pts && std::find(timed.begin(), timed.end(), p.pid) == timed.end()) timed.push_back(p.pid);
+  });
+  const auto held = std::find_if(programs.begin(), programs.end(), [&](const Program& program) {
+    return std::any_of(timed.begin(), timed.end(), [&](unsigned pid) { return program.Holds(pid); });
+  });
+  const Program* program = held == programs.end() ? nullptr : &*held;
+  const auto ofProgram = [](const Program* of, auto visit) {
+    return [of, visit](const Packet& p) {
+      if (!of || of->Holds(p.pid)) visit(p);
+    };
+  };
   std::string tail;
+  std::optional<Program> atEnd;
   return FactsOf(
-      [&](auto visit) { ForEachPacket(head, packing->syncOffset, packing->packetBytes, visit); },
+      [&](auto visit) {
+        ForEachPacket(head, packing->syncOffset, packing->packetBytes, ofProgram(program, visit));
+      },
       [&] {
         tail = ReadTail(source, head, *packing);
-        return [&](auto visit) { ForEachPacket(tail, 0, packing->packetBytes, visit); };
+        // A PMT that changed on the way (other PIDs for the same program): the end's last one.
+        if (program) {
+          atEnd = *program;
+          ForEachPacket(tail, 0, packing->packetBytes, [&](const Packet& p) {
+            Program now{program->number, program->pmtPid, {}};
+            if (p.pid == now.pmtPid) ReadPmt(p.section, now);
+            if (!now.pids.empty()) atEnd = std::move(now);
+          });
+        }
+        return [&](auto visit) {
+          ForEachPacket(tail, 0, packing->packetBytes, ofProgram(atEnd ? &*atEnd : nullptr, visit));
+        };
       },
       source);
 }

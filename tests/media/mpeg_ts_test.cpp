@@ -1,7 +1,8 @@
 // The transport stream reader on streams built packet by packet: lengths from presentation
-// times across the 33-bit clock's wrap, from clock references alone, in 192-byte packets and
-// in a 5 GiB file read only at its ends; and streams without sync, with lying adaptation and
-// PES lengths or times that never move give no facts or believable ones, within the budget.
+// times across the 33-bit clock's wrap, from clock references alone, in 192-byte packets, of
+// the first program of a multiplex and in a 5 GiB file read only at its ends; and streams
+// without sync, with lying adaptation and PES lengths or times that never move give no facts or
+// believable ones, within the budget.
 #include "media/mpeg_ts.h"
 
 #include <gtest/gtest.h>
@@ -75,6 +76,38 @@ TEST(MpegTsFacts, HostileStreamsGiveNoFactsOrSaneOnes) {
   };
   for (const HostileCase& c : cases) testing::ExpectCase(ReadMpegTsFacts, c);
   testing::ReadEveryPrefix(ReadMpegTsFacts, Frames(90000, 6));
+}
+
+// A table section in its own packet: the pointer field, the table's id and length, its fields
+// and a CRC (not checked).
+std::string Table(unsigned pid, unsigned tableId, const std::string& fields) {
+  const std::string length = BigEndianBytes(0xb000 | (fields.size() + 4), 2);
+  return Packet(pid, std::string(1, '\0') + BigEndianBytes(tableId, 1) + length + fields + "CRC!");
+}
+
+TEST(MpegTsFacts, MultiplexIsReadForTheFirstProgramItLists) {
+  // Programs 1 and 2 of a broadcast multiplex, each a video stream on a clock of its own, three
+  // hours apart, their packets in turn; then program 1's PMT moves it to another PID, on its
+  // clock: the length is program 1's, 2 s.
+  const auto pid13 = [](unsigned pid) { return BigEndianBytes(0xe000 | pid, 2); };
+  const std::string header = BigEndianBytes(0xc10000, 3);  // version, section 0 of 0
+  const auto pmt = [&](unsigned program, unsigned pid) {  // one H.264 stream, its clock's PID too
+    const std::string video = BigEndianBytes(0x1b, 1) + pid13(pid) + BigEndianBytes(0xf000, 2);
+    return Table(0x1000 + program - 1, 0x02,
+                 BigEndianBytes(program, 2) + header + pid13(pid) + BigEndianBytes(0xf000, 2) + video);
+  };
+  std::string stream = Table(0, 0x00, BigEndianBytes(1, 2) + header + BigEndianBytes(1, 2) + pid13(0x1000) +
+                                          BigEndianBytes(2, 2) + pid13(0x1001));
+  stream += pmt(1, kVideoPid) + pmt(2, 0x200);
+  for (int i = 0; i < 25; ++i) {
+    stream += Packet(kVideoPid, Pes(90000 + i * kFrameTicks));
+    stream += Packet(0x200, Pes(3 * 3600 * 90000ull + i * kFrameTicks));
+  }
+  stream += pmt(1, 0x300);
+  for (int i = 25; i < 50; ++i) stream += Packet(0x300, Pes(90000 + i * kFrameTicks));
+  const auto facts = testing::ReadChecked(ReadMpegTsFacts, stream);
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->durationMs, 2000u);
 }
 
 TEST(MpegTsFacts, LongStreamIsReadOnlyAtItsEnds) {
