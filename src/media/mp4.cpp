@@ -167,6 +167,8 @@ void TakeTrack(const Track& track, MediaFacts& out) {
     if (format == "ac-3" || format == "ec-3") {
       if (const auto configured = Ac3BoxChannels(entry, format == "ec-3")) channels = *configured;
     }
+    // AMR, narrow or wide band, is mono; 3GPP files write 2 in the entry all the same.
+    if (format == "samr" || format == "sawb") channels = 1;
     // A rate past 16 bits does not fit the old field: the media's timescale is the rate then.
     if (rate == 0) rate = track.mediaTimescale;
     out.channels = Positive(channels, kMaxChannels);

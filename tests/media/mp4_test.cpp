@@ -109,6 +109,18 @@ TEST(Mp4Facts, HostileFilesGiveNoFactsOrSaneOnes) {
   EXPECT_EQ(facts->bitrate, big.Size() * 1000 / 3030);
 }
 
+TEST(Mp4Facts, AmrSoundIsMono) {
+  // A phone's 3GPP video or voice memo: its AMR entry says 2 channels, as 3GPP has every file say.
+  for (const std::string_view format : {"samr", "sawb"}) {
+    const std::string amr =
+        Box(format, Zeros(16) + BigEndianBytes(2, 2) + BigEndianBytes(16, 2) + Zeros(4) + BigEndianBytes(8000u << 16, 4));
+    const auto facts = testing::ReadChecked(ReadMp4Facts, kFtyp + Box("moov", Mvhd(0, 1000, 3030) + Trak("soun", 8000, amr)));
+    ASSERT_TRUE(facts) << format;
+    EXPECT_EQ(facts->channels, 1u) << format;
+    EXPECT_EQ(facts->sampleRate, 8000u) << format;
+  }
+}
+
 TEST(Mp4Facts, FragmentedFilmEndsWhereItsLastFragmentEnds) {
   // Track 1 in milliseconds; its moov times its first minute, its fragments' samples last 40 ms
   // unless they say. The last fragment starts at 1:59:00; the index closing the file names it.
