@@ -60,6 +60,7 @@ struct Track {
   std::uint32_t headerWidth = 0, headerHeight = 0;  // tkhd, 16.16 display size
   std::uint64_t mediaTimescale = 0, mediaDuration = 0;
   std::string stsdEntry;               // the first sample description
+  std::optional<std::uint64_t> firstChunk;  // stco, co64: where its first samples lie
 };
 
 struct Movie {
@@ -98,8 +99,9 @@ void ReadMdhd(std::string_view p, Track& track) {
 }
 
 // An MPEG-4 audio entry's channels as its decoder configuration (esds) says them: ISO files
-// write 2 in the entry's own field whatever the stream holds. Nothing when it does not say.
-std::optional<std::uint64_t> EsdsChannels(std::string_view entry) {
+// write 2 in the entry's own field whatever the stream holds. Nothing when it does not say;
+// objectType is its coding's (0x40 AAC, 0x69 and 0x6B MPEG-1/2 audio), 0 when not found.
+std::optional<std::uint64_t> EsdsChannels(std::string_view entry, std::uint64_t& objectType) {
   const std::size_t esds = entry.find("esds");
   if (esds == std::string_view::npos) return std::nullopt;
   std::size_t at = esds + 8;  // past the type, version and flags
@@ -118,6 +120,7 @@ std::optional<std::uint64_t> EsdsChannels(std::string_view entry) {
   if (flags & 0x40) at += 1 + BigEndian(entry, at, 1);
   if (flags & 0x20) at += 2;
   if (!descriptor(0x04)) return std::nullopt;
+  objectType = BigEndian(entry, at, 1);
   at += 13;
   if (!descriptor(0x05) || at >= entry.size()) return std::nullopt;
   return AacConfigChannels(entry.substr(at));
@@ -141,7 +144,7 @@ std::optional<std::uint64_t> Ac3BoxChannels(std::string_view entry, bool enhance
 
 // A visual sample entry holds the coded picture size; an audio one the channels and rate
 // (QuickTime's version 2 entry moves them past the old fields, as a double and a count).
-void TakeTrack(const Track& track, MediaFacts& out) {
+void TakeTrack(const Track& track, MediaFacts& out, ReadWindow& window) {
   const std::string_view entry = track.stsdEntry;
   if (track.handler == Type("vide") && !out.width) {
     out.width = Positive(BigEndian(entry, 32, 2), kMaxPictureSide);
@@ -162,7 +165,13 @@ void TakeTrack(const Track& track, MediaFacts& out) {
     // The entry's format; none when the track has no entry (an empty or missing stsd).
     const std::string_view format = entry.size() >= 8 ? entry.substr(4, 4) : std::string_view();
     if (format == "mp4a" && version == 0) {
-      if (const auto configured = EsdsChannels(entry)) channels = *configured;
+      std::uint64_t objectType = 0;
+      if (const auto configured = EsdsChannels(entry, objectType)) channels = *configured;
+      // MP3 and MP2 have no decoder configuration: the first frame's header says.
+      if ((objectType == 0x69 || objectType == 0x6b) && track.firstChunk) {
+        const auto frame = ParseMpegAudioFrame(window.Bytes(*track.firstChunk, 4));
+        if (frame) channels = frame->channels;
+      }
     }
     if (format == "ac-3" || format == "ec-3") {
       if (const auto configured = Ac3BoxChannels(entry, format == "ec-3")) channels = *configured;
@@ -215,7 +224,7 @@ void Walker::Visit(const Box& box, int depth) {
       if (movie_.track) break;  // a track inside a track describes nothing
       movie_.track.emplace();
       Walk(box.payload, box.end, depth + 1);
-      TakeTrack(*movie_.track, movie_.out);
+      TakeTrack(*movie_.track, movie_.out, window_);
       movie_.timescales.emplace_back(movie_.track->id, movie_.track->mediaTimescale);
       if (movie_.track->handler == Type("vide")) movie_.pictureTrack = true;
       if (auto ms = DurationMs(movie_.track->mediaDuration, movie_.track->mediaTimescale)) {
@@ -242,6 +251,12 @@ void Walker::Visit(const Box& box, int depth) {
       // QuickTime's minf holds a second hdlr, for the data's handler: the media's comes first.
       if (box.type == Type("hdlr") && !movie_.track->handler) {
         movie_.track->handler = static_cast<std::uint32_t>(BigEndian(Payload(box), 8, 4));
+      }
+      if ((box.type == Type("stco") || box.type == Type("co64")) && !movie_.track->firstChunk) {
+        const std::string_view p = Payload(box);  // version, flags, count, then the offsets
+        const std::size_t bytes = box.type == Type("co64") ? 8 : 4;
+        if (BigEndian(p, 4, 4) > 0 && p.size() >= 8 + bytes)
+          movie_.track->firstChunk = BigEndian(p, 8, bytes);
       }
       if (box.type == Type("stsd")) {
         // Its header (version, count), then the first entry.
