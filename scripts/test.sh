@@ -30,15 +30,17 @@ wanted() { [[ "$steps" == *" $1 "* ]]; }
 # programs, wine), so the next step's build runs meanwhile, in the background at the lowest
 # priority: the suites get the processor whenever they want it, and their timing stays as it
 # would be alone. A build's output is shown when it has ended.
+# The suites are asked for by name: scripts/run.sh builds build/linux without them, and a
+# cached OFF would leave nothing for ctest to run (which it takes as passing).
 build_linux() {
   # No debug info: it nearly doubles each file's compile time, and nothing here reads it.
-  scripts/build.sh linux -DTOVI_WERROR=ON -DCMAKE_BUILD_TYPE=Release \
+  scripts/build.sh linux -DTOVI_BUILD_TESTS=ON -DTOVI_WERROR=ON -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG"
 }
-tests_linux() { ctest --test-dir build/linux --output-on-failure -j "$jobs"; }
+tests_linux() { ctest --test-dir build/linux --output-on-failure --no-tests=error -j "$jobs"; }
 
 build_windows() {
-  scripts/build.sh windows -DTOVI_WERROR=ON -DCMAKE_BUILD_TYPE=Release \
+  scripts/build.sh windows -DTOVI_BUILD_TESTS=ON -DTOVI_WERROR=ON -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG"
 }
 tests_windows() {
@@ -61,7 +63,7 @@ xvfb-run -a bash -c "$(declare -f wine_ctest); wine_ctest $jobs"
 wine_ctest() {
   wineserver -p >/dev/null 2>&1
   timeout 120 wine cmd /c exit >/dev/null 2>&1 </dev/null
-  ctest --test-dir build/windows --output-on-failure -j "$1"
+  ctest --test-dir build/windows --output-on-failure --no-tests=error -j "$1"
   local rc=$?
   timeout 60 wineserver -k >/dev/null 2>&1
   return $rc
