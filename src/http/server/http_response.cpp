@@ -84,8 +84,8 @@ void TNetHTTPResponseInfo::SetResponseCode(int code) {
 }
 
 void TNetHTTPResponseInfo::SetCloseAfterResponse(bool close) {
-  closeAfterResponse_ = close;
-  SetConnection(close ? "close" : "keep-alive");
+  closeAfterResponse_ = close || !requestMayKeep_;
+  SetConnection(closeAfterResponse_ ? "close" : "keep-alive");
 }
 
 void TNetHTTPResponseInfo::SendHeaders() {

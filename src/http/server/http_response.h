@@ -47,7 +47,8 @@ class TNetHTTPResponseInfo : public TNetResponseHeaderInfo {
   }
   bool OwnsBodyStream() const { return bodyStream_ && ownedBodyStream_.get() == bodyStream_; }
   bool CloseAfterResponse() const { return closeAfterResponse_; }
-  // Also sets the "Connection" value: "close" or "keep-alive".
+  // Also sets the "Connection" value: "close" or "keep-alive". A request that may not be kept
+  // (it asked to close, or is HTTP/1.0 without keep-alive) is closed whatever a handler asks.
   void SetCloseAfterResponse(bool close);
   bool HeadersSent() const { return headersSent_; }
   const std::string& ServerSoftware() const { return serverSoftware_; }
@@ -71,6 +72,7 @@ class TNetHTTPResponseInfo : public TNetResponseHeaderInfo {
 
   TNetTCPConnection& connection_;
   bool headRequest_ = false;  // HEAD: headers only, never a body
+  bool requestMayKeep_ = true;  // the request lets the connection stay open
   int responseCode_ = 200;
   std::string statusText_ = "OK";
   std::string bodyText_;

@@ -48,12 +48,13 @@ bool TNetCustomHTTPServer::CallHandler(TNetPeerThread& thread, TNetHTTPRequestIn
 bool TNetCustomHTTPServer::Answer(TNetPeerThread& thread, TNetHTTPRequestInfo& request,
                                   bool mayKeep) {
   TNetHTTPResponseInfo response(thread.Connection());
-  response.SetCloseAfterResponse(!keepConnectionsOpen_ || !mayKeep);
+  // A handler may keep the connection against the server's KeepAlive, never against the
+  // request: also not in a head it sends itself.
+  response.requestMayKeep_ = mayKeep;
+  response.SetCloseAfterResponse(!keepConnectionsOpen_);
   response.headRequest_ = request.RequestMethod() == "HEAD";
   if (!Trim(serverSoftware_).empty()) response.SetServerSoftware(serverSoftware_);
   if (!CallHandler(thread, request, response)) return true;
-  // A handler may keep the connection against the server's KeepAlive, never against the request.
-  if (!mayKeep) response.SetCloseAfterResponse(true);
   response.Finish();
   return response.CloseAfterResponse();
 }

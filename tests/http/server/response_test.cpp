@@ -136,6 +136,17 @@ const WireCase kWireCases[] = {
      },
      "HTTP/1.1 206 Partial Content\r\nConnection: close\r\nContent-Type: video/mp4\r\n"
      "Content-Length: 4\r\nAccept-Ranges: bytes\r\n" + kServer + "\r\n3456"},
+    // A handler that keeps connections open and sends its head early: the request's close wins
+    // in the head too, not only on the socket.
+    {"a request's close is the head's, also when a handler keeps and sends early",
+     "GET / HTTP/1.1\r\nConnection: close\r\n\r\n",
+     [](auto&, auto&, TNetHTTPResponseInfo& r) {
+       r.SetCloseAfterResponse(false);
+       r.SetContentLength(0);
+       r.SendHeaders();
+     },
+     "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html\r\nContent-Length: 0\r\n" +
+         kServer + "\r\n"},
     {"a stream shorter than its announced size: a short body, no message", kGet.c_str(),
      [](TNetPeerThread& t, auto&, TNetHTTPResponseInfo& r) {
        r.SetContentLength(20);
