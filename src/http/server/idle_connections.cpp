@@ -62,17 +62,26 @@ bool TNetIdleConnections::Add(TNetPeerThread* thread) {
   TNetTCPConnection& connection = thread->Connection();
   const Clock::time_point deadline =
       connection.HasReadDeadline() ? connection.ReadDeadline() : Clock::time_point::max();
-  std::lock_guard<std::mutex> lock(lock_);
-  if (!open_) return false;
-  const std::uint64_t tag = nextTag_++;
-  // Watched under the lock: a report that comes at once finds the connection listed.
-  if (!wait_->Watch(connection.Socket(), tag)) return false;
-  const Waiting& waiting =
-      waiting_.emplace(tag, Waiting{thread, deadline, thread->Peer()}).first->second;
-  byDeadline_.emplace(deadline, tag);
-  CountPeer(waiting, tag, true);
-  count_ = waiting_.size();
-  if (deadline < watchUntil_) wait_->Wake();
+  TNetPeerThread* over = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (!open_) return false;
+    const std::uint64_t tag = nextTag_++;
+    // Watched under the lock: a report that comes at once finds the connection listed.
+    if (!wait_->Watch(connection.Socket(), tag)) return false;
+    const Waiting& waiting =
+        waiting_.emplace(tag, Waiting{thread, deadline, thread->Peer()}).first->second;
+    byDeadline_.emplace(deadline, tag);
+    CountPeer(waiting, tag, true);
+    const DueOrder& own = byPeer_.at(thread->Peer());
+    if (peerShare_ > 0 && own.size() > peerShare_) {
+      over = Take(own.begin()->second);
+      wait_->Forget(over->Connection().Socket());
+    }
+    count_ = waiting_.size();
+    if (deadline < watchUntil_) wait_->Wake();
+  }
+  if (over) CloseTaken(over);
   return true;
 }
 
@@ -86,11 +95,15 @@ bool TNetIdleConnections::MakeRoomFor(const std::string& peer, std::size_t alsoH
     thread = Take(from->begin()->second);
     wait_->Forget(thread->Connection().Socket());
   }
+  CloseTaken(thread);
+  return true;
+}
+
+void TNetIdleConnections::CloseTaken(TNetPeerThread* thread) {
   TNetTCPConnection& connection = thread->Connection();
   connection.EndConnection();
   std::string().swap(connection.InputBuffer());  // a part of a head is all it could hold
   handBack_(thread);
-  return true;
 }
 
 bool TNetIdleConnections::WatchListener(net::SocketHandle listening, std::function<void()> ready) {

@@ -7,7 +7,8 @@
 // watches listening sockets for the pool while no kept thread accepts on them. At most a bound
 // of connections wait, and of them at most a share from one peer address: the manager makes
 // room when it admits a connection (MakeRoomFor closes one and hands it back, to end as a
-// connection closed under its reader does); Add itself checks neither. The one closed is always
+// connection closed under its reader does); Add keeps the peer's share (a connection admitted
+// while it waited in line for a thread did not count among its peer's then), not the bound. The one closed is always
 // of the peer that holds most, so a flood from one device ends its own connections, not another
 // device's.
 // Thread safety: every operation from any thread. A connection here is used by no other thread
@@ -47,7 +48,8 @@ class TNetIdleConnections {
   // Hands every waiting connection back and ends the watching thread; Add fails from now on.
   void Close();
   bool IsOpen() const;
-  // Takes the connection to wait; false when closed or when its socket cannot be watched.
+  // Takes the connection to wait; false when closed or when its socket cannot be watched. When
+  // its peer then holds more than its share, the peer's longest-waiting one is closed.
   bool Add(TNetPeerThread* thread);
   // Room for one more connection of peer, asked as it is admitted (alsoHeld: connections that
   // hold sockets elsewhere, in line for a thread). When peer holds its share already, its own
@@ -79,6 +81,8 @@ class TNetIdleConnections {
                                          std::vector<std::function<void()>>& listenersReady);
   std::vector<TNetPeerThread*> TakeDue();
   TNetPeerThread* Take(std::uint64_t tag);
+  // Outside the lock: ends a connection taken to make room and hands it back.
+  void CloseTaken(TNetPeerThread* thread);
   // Under the lock: the waiting connections one of which MakeRoomFor closes, null when there is
   // room (*needed false) or none to close.
   const DueOrder* ToCloseFor(const std::string& peer, std::size_t alsoHeld, bool* needed) const;

@@ -167,6 +167,44 @@ TEST(ThreadPool, IdleConnectionsEndAtTheirHeadDeadlineOrWhenTheBoundNeedsRoom) {
                                                   "Read Timeout"}));
 }
 
+// Connections that waited in line for a thread were admitted before they counted among their
+// device's idle ones: the device's share still holds once they wait idle.
+TEST(ThreadPool, ADevicesShareOfIdleConnectionsHoldsForThoseThatWaitedInLine) {
+  test::TestServer s;
+  TNetThreadMgr& pool = s.UsePool();
+  TNetServerLimits limits;
+  limits.maxServedConnections = 1;
+  limits.maxIdleConnections = 8;
+  limits.maxIdlePerPeer = 2;
+  s.server.SetLimits(limits);
+  std::mutex lock;
+  std::condition_variable released;
+  bool release = false;
+  std::atomic<bool> held{false};
+  s.server.OnCommandGet = [&](auto&, auto&, TNetHTTPResponseInfo& r) {
+    held = true;
+    std::unique_lock<std::mutex> guard(lock);
+    released.wait_for(guard, std::chrono::seconds(10), [&] { return release; });
+    r.SetBodyText("served");
+  };
+  s.Start();
+  tovi::testing::RawClient holding(s.Port());
+  ASSERT_TRUE(holding.Send("GET / HTTP/1.0\r\n\r\n"));
+  ASSERT_TRUE(WaitUntil([&] { return held.load(); }, 5000));
+  std::list<tovi::testing::RawClient> silent;
+  for (int i = 0; i < 5; ++i) silent.emplace_back(s.Port());
+  ASSERT_TRUE(WaitUntil([&] { return s.server.ConnectionCount() == 6; }, 5000));
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    release = true;
+  }
+  released.notify_all();
+  EXPECT_EQ(Body(holding.ReadAll()), "served");
+  ASSERT_TRUE(WaitUntil([&] { return s.server.ConnectionCount() == 2; }, 5000))
+      << s.server.ConnectionCount() << " open, " << pool.WaitingIdleCount() << " idle";
+  EXPECT_EQ(pool.WaitingIdleCount(), 2u);
+}
+
 // The kept threads accept, and the one that takes a connection serves it: while every thread
 // that was accepting is held by a long turn, a connection that comes is still taken and served.
 TEST(ThreadPool, ConnectionsAreTakenWhileTheThreadsThatAcceptServeLongTurns) {
