@@ -318,6 +318,8 @@ void TNetCustomHTTP::ReadResponse() {
     response_.Clear();
     response_.SetStatusLine(ReadLine());
     headBytes += response_.StatusLine().size() + 2;
+    // Interim heads may have no header lines: their status lines alone must reach the bound.
+    if (headBytes > kMaxHeadBytes) throw ENetHTTPResponseHeadTooLarge();
     try {
       for (;;) {
         std::string line = ReadLine();

@@ -28,8 +28,9 @@
 // ENetHTTPResponseBodyTooLarge is raised with the body holding what arrived. An abort source
 // (SetAbortSource) ends a call at any wait and between any two lines read.
 // Always on: a response head holds at most kMaxHeadLines header lines and kMaxHeadBytes bytes
-// (interim 100 responses counted in), else ENetHTTPResponseHeadTooLarge; a line at most
-// MaxLineLength bytes; the cookie jar at most TNetCookieManager::kMaxCookies cookies.
+// (interim 1xx responses counted in, their status lines too), else
+// ENetHTTPResponseHeadTooLarge; a line at most MaxLineLength bytes; the cookie jar at most
+// TNetCookieManager::kMaxCookies cookies.
 //
 // Thread safety: an object belongs to the thread that uses it; objects share nothing.
 #pragma once

@@ -428,6 +428,13 @@ const AnswerCase kAnswers[] = {
      "HTTP/1.1 100 Continue\r\n" + HeaderLines(60) + "\r\nHTTP/1.0 200 OK\r\n" +
          HeaderLines(41) + "\r\nnever",
      true, "ENetHTTPResponseHeadTooLarge", "Response head too large.", "", 0, ""},
+    {"interim heads of 64 KiB and more",
+     [] {
+       std::string heads;
+       for (int i = 0; i < 2600; ++i) heads += "HTTP/1.1 103 Early Hints\r\n\r\n";  // 26 each
+       return heads + "HTTP/1.0 200 OK\r\n\r\nnever";
+     }(),
+     true, "ENetHTTPResponseHeadTooLarge", "Response head too large.", "", 0, ""},
     {"a head of 64 KiB", HeadOf64KiB(16359), true, "", "", "fine", 0, ""},
     {"a head of 64 KiB and a byte", HeadOf64KiB(16360), true, "ENetHTTPResponseHeadTooLarge",
      "Response head too large.", "", 0, ""},
