@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "http/exceptions.h"
+#include "http/header_list.h"
 
 namespace tovi::http {
 namespace {
@@ -23,6 +24,20 @@ constexpr int kReceivesPerTurn = 64;
 
 void ShrinkGrownInput(std::string& in) {
   if (in.capacity() > kKeptInputBytes) std::string(in).swap(in);
+}
+
+// A client that asked for it sends its body only after "100 Continue", or after a wait of its
+// own (a second, as a rule): it is sent once the body is taken (a body refused ends the
+// connection instead), once per request, and never to an HTTP/1.0 client.
+void InviteBody(TNetTCPServerConnection& conn, bool asked, std::string_view version) {
+  TNetRequestProgress& progress = conn.Request();
+  if (!asked || progress.continued || !SameText(version, "HTTP/1.1")) return;
+  progress.continued = true;
+  conn.Write("HTTP/1.1 100 Continue\r\n\r\n");
+}
+
+bool AsksContinue(const TNetHTTPRequestInfo& request) {
+  return SameText(Trim(request.HeaderLines().Values("Expect")), "100-continue");
 }
 
 }  // namespace
@@ -83,6 +98,7 @@ bool TNetRequestReader::WaitIdleForBody(TNetPeerThread& thread) const {
     progress.bodyDeadline = TNetTCPConnection::Clock::now() +
                             std::chrono::milliseconds(limits_.bodyTotalTimeoutMs);
     conn.SetReadDeadline(progress.bodyDeadline);
+    InviteBody(conn, progress.scan.ExpectsContinue(), line->version);
   }
   const std::size_t whole = progress.scan.HeadBytes() + static_cast<std::size_t>(length);
   for (int i = 0; i < kReceivesPerTurn && in.size() < whole; ++i) {
@@ -167,21 +183,23 @@ void TNetRequestReader::ReadBody(TNetTCPServerConnection& conn, TNetHTTPRequestI
                                  std::chrono::milliseconds(limits_.bodyTotalTimeoutMs));
   const std::int64_t length = request.ContentLength();
   if (length > 0) {
-    ReadBodyBytes(conn, length, *stream);
+    ReadBodyBytes(conn, request, length, *stream);
   } else if (request.RequestMethod() == "POST" && !request.HasContentLength()) {
-    ReadBodyToClose(conn, *stream);
+    ReadBodyToClose(conn, request, *stream);
   }
   conn.SetReadTimeout(0);
   conn.ClearReadDeadline();
   request.TakeBody(std::move(stream), !own);
 }
 
-void TNetRequestReader::ReadBodyBytes(TNetTCPServerConnection& conn, std::int64_t length,
+void TNetRequestReader::ReadBodyBytes(TNetTCPServerConnection& conn,
+                                      const TNetHTTPRequestInfo& request, std::int64_t length,
                                       TStream& stream) const {
   if (length > limits_.maxRequestBodyBytes) throw ENetHTTPRequestBodyTooLarge();
   if (!conn.Request().body.HoldTotal(budget_, conn.Binding().PeerIP(), length)) {
     throw ENetHTTPRequestBodyTooLarge();
   }
+  InviteBody(conn, AsksContinue(request), request.HttpVersion());
   // What has come already (all of it, when it was waited for without a thread) is taken in
   // one piece: read piecewise from the front, a large buffer would be moved at every piece.
   std::string& in = conn.InputBuffer();
@@ -193,7 +211,9 @@ void TNetRequestReader::ReadBodyBytes(TNetTCPServerConnection& conn, std::int64_
   conn.ReadStream(stream, length - static_cast<std::int64_t>(ready));
 }
 
-void TNetRequestReader::ReadBodyToClose(TNetTCPServerConnection& conn, TStream& stream) const {
+void TNetRequestReader::ReadBodyToClose(TNetTCPServerConnection& conn,
+                                        const TNetHTTPRequestInfo& request, TStream& stream) const {
+  InviteBody(conn, AsksContinue(request), request.HttpVersion());
   std::string piece;
   std::int64_t total = 0;
   for (;;) {

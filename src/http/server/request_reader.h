@@ -58,9 +58,11 @@ class TNetRequestReader {
   // Looks for the end of the head in what came since the last look (see TNetHeadScan).
   TNetHeadScan::State ScanHead(TNetTCPServerConnection& conn) const;
   bool WaitIdleForBody(TNetPeerThread& thread) const;
-  void ReadBodyBytes(TNetTCPServerConnection& conn, std::int64_t length, TStream& stream) const;
+  void ReadBodyBytes(TNetTCPServerConnection& conn, const TNetHTTPRequestInfo& request,
+                     std::int64_t length, TStream& stream) const;
   // A POST without a length: until the peer closes its side.
-  void ReadBodyToClose(TNetTCPServerConnection& conn, TStream& stream) const;
+  void ReadBodyToClose(TNetTCPServerConnection& conn, const TNetHTTPRequestInfo& request,
+                       TStream& stream) const;
   // The next line of the request: from the head the scan found complete, else off the input.
   static std::string NextHeadLine(TNetTCPServerConnection& conn);
 

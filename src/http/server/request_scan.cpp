@@ -21,10 +21,15 @@ bool StartsWithName(std::string_view line, std::string_view name) {
   return true;
 }
 
-// A plain decimal count, spaces around it allowed; -1 otherwise.
-std::int64_t CountValue(std::string_view value) {
+std::string_view TrimBlanks(std::string_view value) {
   while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
   while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+  return value;
+}
+
+// A plain decimal count, spaces around it allowed; -1 otherwise.
+std::int64_t CountValue(std::string_view value) {
+  value = TrimBlanks(value);
   if (value.empty() || value.size() > 18) return -1;
   std::int64_t n = 0;
   for (char c : value) {
@@ -96,6 +101,8 @@ void TNetHeadScan::TakeLine(std::string_view line, const TNetHeadBounds& bounds,
     const std::int64_t n = CountValue(line.substr(15));
     // Two different lengths: none is believed (the reading decides).
     contentLength_ = contentLength_ >= 0 && contentLength_ != n ? -1 : n;
+  } else if (StartsWithName(line, "expect")) {
+    expectsContinue_ = expectsContinue_ || SameText(TrimBlanks(line.substr(7)), "100-continue");
   }
 }
 

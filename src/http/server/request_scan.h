@@ -70,6 +70,8 @@ class TNetHeadScan {
   std::size_t HeadBytes() const { return headBytes_; }
   // The Content-Length the head announced (-1: none, or not a plain number).
   std::int64_t ContentLength() const { return contentLength_; }
+  // The head asks for "100 Continue" before it sends its body (Expect: 100-continue).
+  bool ExpectsContinue() const { return expectsContinue_; }
   // Bytes looked at since Reset: each byte of the input once.
   std::size_t BytesExamined() const { return examined_; }
 
@@ -84,6 +86,7 @@ class TNetHeadScan {
   std::size_t boundBytes_ = 0;  // counted against maxHeadBytes: lines with CR LF each
   int lines_ = 0;
   std::int64_t contentLength_ = -1;
+  bool expectsContinue_ = false;
   std::size_t examined_ = 0;
   std::optional<TNetRequestLine> requestLine_;
 };
@@ -136,6 +139,7 @@ struct TNetRequestProgress {
   using Clock = std::chrono::steady_clock;
   TNetHeadScan scan;
   bool bodyTimed = false;  // bodyDeadline set: the head is complete and a body is awaited
+  bool continued = false;  // "100 Continue" sent for this request's body
   Clock::time_point bodyDeadline{};
   TNetBodyBytes body;      // held for the bytes of the body buffered or read so far
   // A head the scan found complete, taken off the input in one piece; its lines are read from
@@ -146,6 +150,7 @@ struct TNetRequestProgress {
   void Reset() {
     scan.Reset();
     bodyTimed = false;
+    continued = false;
     body.Release();
     head.clear();
     headRead = 0;

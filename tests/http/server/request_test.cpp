@@ -231,6 +231,31 @@ TEST(RequestParsing, PostStreamHookReceivesTheBody) {
   EXPECT_EQ(body, "hello|");  // a non-text stream gives no FormText
 }
 
+// A client that sends "Expect: 100-continue" holds its body back until told to go on (or for a
+// second of its own): the server says so once it takes the body, with a connection waiting
+// without a thread or on one, and never to an HTTP/1.0 client.
+TEST(RequestParsing, ABodyAskedToWaitIsInvitedOnce) {
+  for (const bool pool : {true, false}) {
+    SCOPED_TRACE(pool ? "waiting without a thread" : "on its thread");
+    test::TestServer s;
+    if (pool) s.UsePool();
+    s.server.OnCommandGet = [](auto&, TNetHTTPRequestInfo& q, TNetHTTPResponseInfo& r) {
+      r.SetBodyText("got " + q.FormText());
+    };
+    s.Start();
+    tovi::testing::RawClient client(s.Port());
+    ASSERT_TRUE(client.Send("POST /p HTTP/1.1\r\nExpect: 100-Continue\r\nContent-Length: 3\r\n\r\n"));
+    EXPECT_EQ(client.ReadCount(25), "HTTP/1.1 100 Continue\r\n\r\n");
+    ASSERT_TRUE(client.Send("a=b"));
+    const std::string answer = client.ReadResponse();
+    EXPECT_TRUE(answer.starts_with("HTTP/1.1 200")) << answer;
+    EXPECT_TRUE(answer.ends_with("got a=b")) << answer;
+    const std::string old = tovi::testing::ExchangeBytes(
+        s.Port(), "POST /p HTTP/1.0\r\nExpect: 100-continue\r\nContent-Length: 3\r\n\r\nc=d");
+    EXPECT_TRUE(old.starts_with("HTTP/1.1 200")) << old;
+  }
+}
+
 // Malformed requests close the connection without a byte and reach OnException.
 TEST(RequestParsing, MalformedRequestsCloseWithoutOutput) {
   struct Case {
