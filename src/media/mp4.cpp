@@ -338,8 +338,10 @@ std::optional<Box> LastIndexedFragment(ReadWindow& window) {
 // Where a fragmented movie without mehd ends: its last indexed fragment's tracks, each from its
 // decode time (tfdt) on, for its runs' samples (trun), as long as they say or their default.
 std::optional<std::uint64_t> FragmentedEndMs(ReadWindow& window, const Movie& movie) {
-  // The most of a run's sample table read: a fragment of a few seconds holds a few hundred.
-  constexpr std::uint64_t kMaxRunBytes = 64 * 1024;
+  // The most of a run's sample table read, in one read: a fragment of a few seconds holds a few
+  // hundred samples, but one per key frame of a film with rare key frames may hold minutes (ten
+  // thousand pictures' lengths and sizes are 80 KB).
+  constexpr std::uint64_t kMaxRunBytes = 512 * 1024;
   const std::optional<Box> moof = LastIndexedFragment(window);
   if (!moof) return std::nullopt;
   std::optional<std::uint64_t> endMs;
@@ -349,8 +351,8 @@ std::optional<std::uint64_t> FragmentedEndMs(ReadWindow& window, const Movie& mo
     at = traf->end;
     if (traf->type != Type("traf")) continue;
     std::uint64_t track = 0, defaultLength = 0, ticks = 0;
-    bool decodeTime = false;
-    for (std::uint64_t in = traf->payload; in < traf->end;) {
+    bool decodeTime = false, counted = true;
+    for (std::uint64_t in = traf->payload; counted && in < traf->end;) {
       const std::optional<Box> box = BoxAt(window, in, traf->end);
       if (!box) break;
       in = box->end;
@@ -371,12 +373,16 @@ std::optional<std::uint64_t> FragmentedEndMs(ReadWindow& window, const Movie& mo
         }
         const std::uint64_t first = box->payload + 8 + (flags & 1 ? 4 : 0) + (flags & 4 ? 4 : 0);
         const std::uint64_t entryBytes = 4 * std::uint64_t(std::popcount(flags & 0xf00));
-        if (samples * entryBytes > std::min(kMaxRunBytes, box->end - std::min(box->end, first))) return std::nullopt;
-        const std::string_view table = window.Bytes(first, samples * entryBytes);
-        for (std::uint64_t i = 0; i < samples; ++i) ticks += BigEndian(table, i * entryBytes, 4);
+        const std::uint64_t tableBytes = samples * entryBytes;
+        const std::string_view table = tableBytes <= std::min(kMaxRunBytes, box->end - std::min(box->end, first))
+                                           ? window.Bytes(first, tableBytes)
+                                           : std::string_view();
+        // A run past the limit or not read whole leaves this track's end unknown, not the others'.
+        counted = table.size() == tableBytes;
+        for (std::uint64_t i = 0; counted && i < samples; ++i) ticks += BigEndian(table, i * entryBytes, 4);
       }
     }
-    const auto ms = decodeTime ? DurationMs(ticks, ValueOf(movie.timescales, track)) : std::nullopt;
+    const auto ms = decodeTime && counted ? DurationMs(ticks, ValueOf(movie.timescales, track)) : std::nullopt;
     if (ms && (!endMs || *ms > *endMs)) endMs = ms;
   }
   return endMs;

@@ -134,6 +134,12 @@ TEST(Mp4Facts, FragmentedFilmEndsWhereItsLastFragmentEnds) {
   const std::string runs[] = {
       Zeros(4) + BigEndianBytes(1500, 4),  // 1500 samples of the default length
       BigEndianBytes(0x100, 4) + BigEndianBytes(2, 4) + BigEndianBytes(30000, 4) + BigEndianBytes(30000, 4),
+      // A fragment of a film with rare key frames: 20000 samples of 3 ms, an 80 KB table.
+      BigEndianBytes(0x100, 4) + BigEndianBytes(20000, 4) + [] {
+        std::string lengths;
+        for (int i = 0; i < 20000; ++i) lengths += BigEndianBytes(3, 4);
+        return lengths;
+      }(),
   };
   for (const std::string& run : runs) {
     const std::string body = head + kMdat + fragment(60000, run);
