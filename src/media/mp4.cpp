@@ -238,7 +238,8 @@ void Walker::Visit(const Box& box, int depth) {
       break;
     case Type("trex"): {
       const std::string_view p = Payload(box);
-      movie_.defaultLengths.emplace_back(static_cast<std::uint32_t>(BigEndian(p, 4, 4)), BigEndian(p, 12, 4));
+      movie_.defaultLengths.emplace_back(static_cast<std::uint32_t>(BigEndian(p, 4, 4)),
+                                         BigEndian(p, 12, 4));
       break;
     }
     case Type("moov"): case Type("mdia"): case Type("minf"): case Type("stbl"):
@@ -298,7 +299,8 @@ bool FragmentFollows(ReadWindow& window, const Box& moov) {
   return false;
 }
 
-std::uint64_t ValueOf(const std::vector<std::pair<std::uint32_t, std::uint64_t>>& byTrack, std::uint64_t id) {
+std::uint64_t ValueOf(const std::vector<std::pair<std::uint32_t, std::uint64_t>>& byTrack,
+                      std::uint64_t id) {
   for (const auto& [track, value] : byTrack)
     if (track == id) return value;
   return 0;
@@ -309,7 +311,9 @@ std::uint64_t ValueOf(const std::vector<std::pair<std::uint32_t, std::uint64_t>>
 std::optional<Box> LastIndexedFragment(ReadWindow& window) {
   const std::uint64_t size = window.Size();
   const std::string_view mfro = window.Bytes(size < 16 ? 0 : size - 16, 16);
-  if (mfro.size() < 16 || BigEndian(mfro, 0, 4) != 16 || BigEndian(mfro, 4, 4) != Type("mfro")) return std::nullopt;
+  if (mfro.size() < 16 || BigEndian(mfro, 0, 4) != 16 || BigEndian(mfro, 4, 4) != Type("mfro")) {
+    return std::nullopt;
+  }
   const std::uint64_t mfraSize = BigEndian(mfro, 12, 4);
   if (mfraSize > size) return std::nullopt;
   const std::optional<Box> mfra = BoxAt(window, size - mfraSize, size);
@@ -322,9 +326,11 @@ std::optional<Box> LastIndexedFragment(ReadWindow& window) {
     if (tfra->type == Type("tfra") && p.size() == 16) {
       const bool v1 = p[0] == 1;
       const std::uint64_t sizes = BigEndian(p, 8, 4), count = BigEndian(p, 12, 4);
-      const std::uint64_t entryBytes = (v1 ? 16 : 8) + (sizes >> 4 & 3) + (sizes >> 2 & 3) + (sizes & 3) + 3;
+      const std::uint64_t entryBytes =
+          (v1 ? 16 : 8) + (sizes >> 4 & 3) + (sizes >> 2 & 3) + (sizes & 3) + 3;
       if (count > 0 && count <= (tfra->end - tfra->payload - 16) / entryBytes) {
-        const std::string_view entry = window.Bytes(tfra->payload + 16 + (count - 1) * entryBytes, 16);
+        const std::string_view entry =
+            window.Bytes(tfra->payload + 16 + (count - 1) * entryBytes, 16);
         last = std::max(last, BigEndian(entry, v1 ? 8 : 4, v1 ? 8 : 4));
       }
     }
@@ -335,13 +341,62 @@ std::optional<Box> LastIndexedFragment(ReadWindow& window) {
   return moof;
 }
 
-// Where a fragmented movie without mehd ends: its last indexed fragment's tracks, each from its
-// decode time (tfdt) on, for its runs' samples (trun), as long as they say or their default.
+// The most of a run's sample table read, in one read: a fragment of a few seconds holds a few
+// hundred samples, but one per key frame of a film with rare key frames may hold minutes (ten
+// thousand pictures' lengths and sizes are 80 KB).
+constexpr std::uint64_t kMaxRunBytes = 512 * 1024;
+
+// The ticks a run's samples (trun) last: as long as they say, or their default. Nothing when its
+// table is past kMaxRunBytes or not read whole.
+std::optional<std::uint64_t> RunTicks(ReadWindow& window, const Box& trun, std::string_view head,
+                                      std::uint64_t defaultLength) {
+  const std::uint64_t flags = BigEndian(head, 1, 3), samples = BigEndian(head, 4, 4);
+  if (!(flags & 0x100)) return samples * defaultLength;
+  const std::uint64_t first = trun.payload + 8 + (flags & 1 ? 4 : 0) + (flags & 4 ? 4 : 0);
+  const std::uint64_t entryBytes = 4 * std::uint64_t(std::popcount(flags & 0xf00));
+  const std::uint64_t tableBytes = samples * entryBytes;
+  if (tableBytes > std::min(kMaxRunBytes, trun.end - std::min(trun.end, first))) {
+    return std::nullopt;
+  }
+  const std::string_view table = window.Bytes(first, tableBytes);
+  if (table.size() != tableBytes) return std::nullopt;
+  std::uint64_t ticks = 0;
+  for (std::uint64_t i = 0; i < samples; ++i) ticks += BigEndian(table, i * entryBytes, 4);
+  return ticks;
+}
+
+// Where one track's part of a fragment (traf) ends: from its decode time (tfdt) on, for its
+// runs' samples. Nothing without a decode time or with a run not counted.
+std::optional<std::uint64_t> TrackFragmentEndMs(ReadWindow& window, const Movie& movie,
+                                                const Box& traf) {
+  std::uint64_t track = 0, defaultLength = 0, ticks = 0;
+  bool decodeTime = false;
+  for (std::uint64_t in = traf.payload; in < traf.end;) {
+    const std::optional<Box> box = BoxAt(window, in, traf.end);
+    if (!box) break;
+    in = box->end;
+    const std::string_view p = window.Bytes(box->payload, 24);
+    const std::uint64_t flags = BigEndian(p, 1, 3);
+    if (box->type == Type("tfhd")) {
+      track = BigEndian(p, 4, 4);
+      const std::size_t lengthAt = 8 + (flags & 1 ? 8 : 0) + (flags & 2 ? 4 : 0);
+      defaultLength = flags & 8 ? BigEndian(p, lengthAt, 4) : ValueOf(movie.defaultLengths, track);
+    } else if (box->type == Type("tfdt")) {
+      ticks += BigEndian(p, 4, !p.empty() && p[0] == 1 ? 8 : 4);
+      decodeTime = true;
+    } else if (box->type == Type("trun")) {
+      const std::optional<std::uint64_t> run = RunTicks(window, *box, p, defaultLength);
+      if (!run) return std::nullopt;
+      ticks += *run;
+    }
+  }
+  if (!decodeTime) return std::nullopt;
+  return DurationMs(ticks, ValueOf(movie.timescales, track));
+}
+
+// Where a fragmented movie without mehd ends: where the last of its tracks ends in its last
+// indexed fragment. A track whose end is not known leaves the others'.
 std::optional<std::uint64_t> FragmentedEndMs(ReadWindow& window, const Movie& movie) {
-  // The most of a run's sample table read, in one read: a fragment of a few seconds holds a few
-  // hundred samples, but one per key frame of a film with rare key frames may hold minutes (ten
-  // thousand pictures' lengths and sizes are 80 KB).
-  constexpr std::uint64_t kMaxRunBytes = 512 * 1024;
   const std::optional<Box> moof = LastIndexedFragment(window);
   if (!moof) return std::nullopt;
   std::optional<std::uint64_t> endMs;
@@ -350,39 +405,7 @@ std::optional<std::uint64_t> FragmentedEndMs(ReadWindow& window, const Movie& mo
     if (!traf) break;
     at = traf->end;
     if (traf->type != Type("traf")) continue;
-    std::uint64_t track = 0, defaultLength = 0, ticks = 0;
-    bool decodeTime = false, counted = true;
-    for (std::uint64_t in = traf->payload; counted && in < traf->end;) {
-      const std::optional<Box> box = BoxAt(window, in, traf->end);
-      if (!box) break;
-      in = box->end;
-      const std::string_view p = window.Bytes(box->payload, 24);
-      const std::uint64_t flags = BigEndian(p, 1, 3);
-      if (box->type == Type("tfhd")) {
-        track = BigEndian(p, 4, 4);
-        const std::size_t lengthAt = 8 + (flags & 1 ? 8 : 0) + (flags & 2 ? 4 : 0);
-        defaultLength = flags & 8 ? BigEndian(p, lengthAt, 4) : ValueOf(movie.defaultLengths, track);
-      } else if (box->type == Type("tfdt")) {
-        ticks += BigEndian(p, 4, !p.empty() && p[0] == 1 ? 8 : 4);
-        decodeTime = true;
-      } else if (box->type == Type("trun")) {
-        const std::uint64_t samples = BigEndian(p, 4, 4);
-        if (!(flags & 0x100)) {
-          ticks += samples * defaultLength;
-          continue;
-        }
-        const std::uint64_t first = box->payload + 8 + (flags & 1 ? 4 : 0) + (flags & 4 ? 4 : 0);
-        const std::uint64_t entryBytes = 4 * std::uint64_t(std::popcount(flags & 0xf00));
-        const std::uint64_t tableBytes = samples * entryBytes;
-        const std::string_view table = tableBytes <= std::min(kMaxRunBytes, box->end - std::min(box->end, first))
-                                           ? window.Bytes(first, tableBytes)
-                                           : std::string_view();
-        // A run past the limit or not read whole leaves this track's end unknown, not the others'.
-        counted = table.size() == tableBytes;
-        for (std::uint64_t i = 0; counted && i < samples; ++i) ticks += BigEndian(table, i * entryBytes, 4);
-      }
-    }
-    const auto ms = decodeTime && counted ? DurationMs(ticks, ValueOf(movie.timescales, track)) : std::nullopt;
+    const std::optional<std::uint64_t> ms = TrackFragmentEndMs(window, movie, *traf);
     if (ms && (!endMs || *ms > *endMs)) endMs = ms;
   }
   return endMs;
