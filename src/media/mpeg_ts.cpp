@@ -398,52 +398,67 @@ std::optional<MediaFacts> FactsOf(Walk head, TailWalk tail, ByteSource& source) 
   return facts;
 }
 
+// The program a player opens: the first the PAT lists whose streams the file holds. Another
+// program of a multiplex runs on a clock of its own, and its pictures and sound are not the
+// first's. Nothing without the tables (a stream cut from the middle of one, a damaged head):
+// every PID counts then.
+std::optional<Program> ProgramOpened(std::string_view head, const Packing& packing) {
+  std::vector<Program> programs;
+  std::vector<unsigned> timed;  // PIDs with presentation times in the head
+  ForEachPacket(head, packing.syncOffset, packing.packetBytes, [&](const Packet& p) {
+    if (p.pid == 0 && programs.empty()) programs = ReadPat(p.section);
+    for (Program& program : programs)
+      if (p.pid == program.pmtPid && program.pids.empty()) ReadPmt(p.section, program);
+    if (p.pts && std::find(timed.begin(), timed.end(), p.pid) == timed.end()) {
+      timed.push_back(p.pid);
+    }
+  });
+  for (const Program& program : programs) {
+    if (std::any_of(timed.begin(), timed.end(), [&](unsigned pid) { return program.Holds(pid); })) {
+      return program;
+    }
+  }
+  return std::nullopt;
+}
+
+// The program as the last PMT in the tail names it: a PMT may move it to other PIDs on the way.
+Program ProgramAtEnd(std::string_view tail, std::size_t packetBytes, const Program& opened) {
+  Program atEnd = opened;
+  ForEachPacket(tail, 0, packetBytes, [&](const Packet& p) {
+    if (p.pid != opened.pmtPid) return;
+    Program now{opened.number, opened.pmtPid, {}};
+    ReadPmt(p.section, now);
+    if (!now.pids.empty()) atEnd = std::move(now);
+  });
+  return atEnd;
+}
+
+// A visit that sees only the packets of program (all of them without one).
+template <typename Visit>
+auto OfProgram(const std::optional<Program>& program, Visit visit) {
+  return [&program, visit](const Packet& p) {
+    if (!program || program->Holds(p.pid)) visit(p);
+  };
+}
+
 }  // namespace
 
 std::optional<MediaFacts> ReadMpegTsFacts(ByteSource& source) {
   const std::string head = source.ReadString(0, kHeadBytes);
   const auto packing = FindPacking(head);
   if (!packing) return std::nullopt;
-  // The program a player opens: the first the PAT lists whose streams the file holds. Another
-  // program of a multiplex runs on a clock of its own, and its pictures and sound are not the
-  // first's. Without the tables (a stream cut from the middle of one, a damaged head) every PID
-  // counts.
-  std::vector<Program> programs;
-  std::vector<unsigned> timed;  // PIDs with presentation times in the head
-  ForEachPacket(head, packing->syncOffset, packing->packetBytes, [&](const Packet& p) {
-    if (p.pid == 0 && programs.empty()) programs = ReadPat(p.section);
-    for (Program& program : programs)
-      if (p.pid == program.pmtPid && program.pids.empty()) ReadPmt(p.section, program);
-    if (p.pts && std::find(timed.begin(), timed.end(), p.pid) == timed.end()) timed.push_back(p.pid);
-  });
-  const auto held = std::find_if(programs.begin(), programs.end(), [&](const Program& program) {
-    return std::any_of(timed.begin(), timed.end(), [&](unsigned pid) { return program.Holds(pid); });
-  });
-  const Program* program = held == programs.end() ? nullptr : &*held;
-  const auto ofProgram = [](const Program* of, auto visit) {
-    return [of, visit](const Packet& p) {
-      if (!of || of->Holds(p.pid)) visit(p);
-    };
-  };
+  const std::optional<Program> opened = ProgramOpened(head, *packing);
   std::string tail;
   std::optional<Program> atEnd;
   return FactsOf(
       [&](auto visit) {
-        ForEachPacket(head, packing->syncOffset, packing->packetBytes, ofProgram(program, visit));
+        ForEachPacket(head, packing->syncOffset, packing->packetBytes, OfProgram(opened, visit));
       },
       [&] {
         tail = ReadTail(source, head, *packing);
-        // A PMT that changed on the way (other PIDs for the same program): the end's last one.
-        if (program) {
-          atEnd = *program;
-          ForEachPacket(tail, 0, packing->packetBytes, [&](const Packet& p) {
-            Program now{program->number, program->pmtPid, {}};
-            if (p.pid == now.pmtPid) ReadPmt(p.section, now);
-            if (!now.pids.empty()) atEnd = std::move(now);
-          });
-        }
+        if (opened) atEnd = ProgramAtEnd(tail, packing->packetBytes, *opened);
         return [&](auto visit) {
-          ForEachPacket(tail, 0, packing->packetBytes, ofProgram(atEnd ? &*atEnd : nullptr, visit));
+          ForEachPacket(tail, 0, packing->packetBytes, OfProgram(atEnd, visit));
         };
       },
       source);
