@@ -70,6 +70,20 @@ std::string URLDecode(const std::string& s) {
   return out;
 }
 
+std::int64_t ParseChunkSize(const std::string& line) {
+  constexpr std::int64_t kLargest = std::int64_t{1} << 62;
+  std::size_t end = line.find_first_of(" \t;");
+  if (end == std::string::npos) end = line.size();
+  if (end == 0) return 0;
+  std::int64_t size = 0;
+  for (std::size_t i = 0; i < end; ++i) {
+    const int digit = HexDigitValue(line[i]);
+    if (digit < 0) return 0;
+    size = size >= kLargest / 16 ? kLargest : size * 16 + digit;
+  }
+  return size < kLargest ? size : kLargest;
+}
+
 std::string Base64Encode(const std::string& bytes) {
   std::string out;
   std::size_t i = 0;

@@ -1,4 +1,5 @@
-// Text codings the HTTP engines share: URL decoding and percent-encoding, Base64, dotted IPv4 text.
+// Text codings the HTTP engines share: URL decoding and percent-encoding, chunk sizes, Base64,
+// dotted IPv4 text.
 // Pure functions, safe from any thread.
 #pragma once
 #include <cstdint>
@@ -16,6 +17,10 @@ int HexDigitValue(char c);
 
 // Every byte for which mustEncode is true as "%XX" (upper-case hex), the rest as they are.
 std::string PercentEncode(const std::string& s, bool (*mustEncode)(unsigned char));
+
+// The size on a chunked body's size line, hexadecimal, ended by a space, TAB, ';' (an extension)
+// or the end; 0 when it is empty or not hexadecimal. Sizes beyond 2^62 count as 2^62.
+std::int64_t ParseChunkSize(const std::string& line);
 
 std::string Base64Encode(const std::string& bytes);
 // Characters outside the Base64 alphabet are skipped; decoding stops at "=".

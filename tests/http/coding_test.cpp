@@ -24,6 +24,14 @@ TEST(URLDecoding, DecodesAsTheRequestLoopNeeds) {
   for (const auto& [in, out] : cases) EXPECT_EQ(URLDecode(in), out) << in;
 }
 
+TEST(ChunkSizes, ReadAsHexUpToAnExtension) {
+  const std::pair<const char*, std::int64_t> cases[] = {
+      {"1A", 26}, {"1a", 26}, {"0", 0},          {"", 0},        {"zz", 0},
+      {"10 ", 16}, {"ff;name=v", 255}, {"8\t", 8}, {"FFFFFFFFFFFFFFFFFFFF", std::int64_t{1} << 62},
+  };
+  for (const auto& [line, size] : cases) EXPECT_EQ(ParseChunkSize(line), size) << line;
+}
+
 TEST(Base64, RoundTripsAndSkipsForeignCharacters) {
   const std::pair<std::string, std::string> cases[] = {
       {"", ""}, {"a", "YQ=="}, {"ab", "YWI="}, {"abc", "YWJj"}, {"user:pass", "dXNlcjpwYXNz"},

@@ -1,4 +1,4 @@
-// The small pure rules of the client's side of the wire: status codes, chunk sizes, the
+// The small pure rules of the client's side of the wire: status codes, the
 // version's text and the Host value. No I/O, safe from any thread.
 #pragma once
 #include <cstdint>
@@ -12,10 +12,6 @@ enum class TNetHTTPProtocolVersion { pv1_0, pv1_1 };
 
 // The code of a status line: its second space-delimited word as a number; -1 when none.
 int ParseStatusCode(const std::string& statusLine);
-
-// The size on a chunk-size line, hexadecimal, ended by a space, TAB, ';' (an extension) or the
-// end; 0 when it is empty or not hexadecimal. Sizes beyond 2^62 count as 2^62.
-std::int64_t ParseChunkSize(const std::string& line);
 
 // "HTTP/1.0" or "HTTP/1.1": the request line's version, by which the client also judges
 // whether a response leaves the connection open (keep_alive.h).

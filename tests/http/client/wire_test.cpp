@@ -16,14 +16,6 @@ TEST(ClientWire, StatusCodeIsTheSecondWord) {
   for (const auto& [line, code] : cases) EXPECT_EQ(ParseStatusCode(line), code) << line;
 }
 
-TEST(ClientWire, ChunkSizes) {
-  const std::pair<const char*, std::int64_t> cases[] = {
-      {"1A", 26}, {"1a", 26}, {"0", 0},          {"", 0},        {"zz", 0},
-      {"10 ", 16}, {"ff;name=v", 255}, {"8\t", 8}, {"FFFFFFFFFFFFFFFFFFFF", std::int64_t{1} << 62},
-  };
-  for (const auto& [line, size] : cases) EXPECT_EQ(ParseChunkSize(line), size) << line;
-}
-
 TEST(ClientWire, HostLineNamesThePortUnlessItIs80) {
   EXPECT_EQ(HostHeaderValue("h", "80"), "h");
   EXPECT_EQ(HostHeaderValue("h", "8027"), "h:8027");
