@@ -5,6 +5,7 @@
 #include <string_view>
 #include <utility>
 
+#include "http/coding.h"
 #include "http/exceptions.h"
 #include "http/header_list.h"
 
@@ -185,7 +186,11 @@ void TNetRequestReader::ReadBody(TNetTCPServerConnection& conn, TNetHTTPRequestI
   if (length > 0) {
     ReadBodyBytes(conn, request, length, *stream);
   } else if (request.RequestMethod() == "POST" && !request.HasContentLength()) {
-    ReadBodyToClose(conn, request, *stream);
+    if (request.HeaderLines().Values("Transfer-Encoding").find("chunked") != std::string::npos) {
+      ReadChunkedBody(conn, request, *stream);
+    } else {
+      ReadBodyToClose(conn, request, *stream);
+    }
   }
   conn.SetReadTimeout(0);
   conn.ClearReadDeadline();
@@ -209,6 +214,30 @@ void TNetRequestReader::ReadBodyBytes(TNetTCPServerConnection& conn,
   // A buffer grown for the body gives its memory back now, not after the answer.
   ShrinkGrownInput(in);
   conn.ReadStream(stream, length - static_cast<std::int64_t>(ready));
+}
+
+void TNetRequestReader::ReadChunkedBody(TNetTCPServerConnection& conn,
+                                        const TNetHTTPRequestInfo& request, TStream& stream) const {
+  InviteBody(conn, AsksContinue(request), request.HttpVersion());
+  std::int64_t total = 0;
+  for (std::int64_t size = ParseChunkSize(conn.ReadLn()); size > 0;
+       size = ParseChunkSize(conn.ReadLn())) {
+    if (size > limits_.maxRequestBodyBytes - total) throw ENetHTTPRequestBodyTooLarge();
+    total += size;
+    if (!conn.Request().body.HoldTotal(budget_, conn.Binding().PeerIP(), total)) {
+      throw ENetHTTPRequestBodyTooLarge();
+    }
+    conn.ReadStream(stream, size);
+    conn.ReadLn();  // the CR LF that ends the chunk
+  }
+  const TNetHeadBounds bounds = HeadBounds(conn);
+  std::size_t trailerBytes = 0;
+  for (int lines = 1;; ++lines) {
+    const std::string line = conn.ReadLn();
+    if (line.empty()) break;
+    trailerBytes += line.size() + 2;
+    if (bounds.Exceeded(lines, trailerBytes)) throw ENetHTTPRequestHeadTooLarge();
+  }
 }
 
 void TNetRequestReader::ReadBodyToClose(TNetTCPServerConnection& conn,

@@ -60,6 +60,10 @@ class TNetRequestReader {
   bool WaitIdleForBody(TNetPeerThread& thread) const;
   void ReadBodyBytes(TNetTCPServerConnection& conn, const TNetHTTPRequestInfo& request,
                      std::int64_t length, TStream& stream) const;
+  // A chunked POST (a control point that streams its SOAP action): its chunks, within the bounds
+  // of a counted body; what follows the last chunk (trailer lines) up to the empty line is dropped.
+  void ReadChunkedBody(TNetTCPServerConnection& conn, const TNetHTTPRequestInfo& request,
+                       TStream& stream) const;
   // A POST without a length: until the peer closes its side.
   void ReadBodyToClose(TNetTCPServerConnection& conn, const TNetHTTPRequestInfo& request,
                        TStream& stream) const;

@@ -256,6 +256,32 @@ TEST(RequestParsing, ABodyAskedToWaitIsInvitedOnce) {
   }
 }
 
+// A control point may stream its action chunked: the chunks make the body (extensions and
+// trailer lines dropped), the connection stays for the next request, and a chunk past the
+// body bound ends it without an answer.
+TEST(RequestParsing, ChunkedBodiesAreReadAndTheConnectionKept) {
+  test::TestServer s;
+  TNetServerLimits limits;
+  limits.maxRequestBodyBytes = 64;
+  s.server.SetLimits(limits);
+  s.server.SetKeepAlive(true);
+  s.server.OnCommandGet = [](auto&, TNetHTTPRequestInfo& q, TNetHTTPResponseInfo& r) {
+    r.SetBodyText(q.RequestPath() + " got " + q.FormText());
+  };
+  s.Start();
+  tovi::testing::RawClient client(s.Port());
+  ASSERT_TRUE(client.Send("POST /p HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n"
+                          "3;name=v\r\na=b\r\n4\r\n&c=d\r\n0\r\nX-Sum: 1\r\n\r\n"));
+  const std::string first = client.ReadResponse();
+  EXPECT_TRUE(first.ends_with("/p got a=b&c=d")) << first;
+  ASSERT_TRUE(client.Send("GET /next HTTP/1.1\r\n\r\n"));
+  const std::string next = client.ReadResponse();
+  EXPECT_TRUE(next.ends_with("/next got ")) << next;
+  const std::string refused = tovi::testing::ExchangeBytes(
+      s.Port(), "POST /p HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n41\r\n");
+  EXPECT_EQ(refused, "");
+}
+
 // Malformed requests close the connection without a byte and reach OnException.
 TEST(RequestParsing, MalformedRequestsCloseWithoutOutput) {
   struct Case {
