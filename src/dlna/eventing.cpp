@@ -252,6 +252,8 @@ void EventPublisher::Queue(Event event) {
     if (box == outboxes_.end()) {
       box = outboxes_.insert(outboxes_.end(), Outbox{event.peerAddress, {}, false});
     }
+    // Events of ended subscriptions go now: those waiting are at most the address's subscriptions.
+    std::erase_if(box->events, [this](const Event& e) { return !Holds(e.sid); });
     if (box->events.size() >= limits_.maxQueuedPerAddress) return;
     box->events.push_back(std::move(event));
     if (senders_.size() < std::min(limits_.maxSenders, outboxes_.size())) {

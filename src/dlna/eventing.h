@@ -14,10 +14,11 @@
 // Each device has its share, so that one cannot evict or starve another: the subscriptions
 // made from one address (at its bound its own least recently renewed one gives way; a full
 // table takes one from the address holding the most), the events waiting for one callback
-// address (beyond: dropped), and at most one NOTIFY in flight per callback address, the
-// addresses taking turns at a few senders: a callback that never answers holds up its own
-// events and one sender (as many such addresses as senders make the others wait for their
-// turn, notifyTotalMs each). An event whose subscription has ended meanwhile is not sent.
+// address (one per subscription it holds; beyond: dropped), and at most one NOTIFY in flight
+// per callback address, the addresses taking turns at a few senders: a callback that never
+// answers holds up its own events and one sender (as many such addresses as senders make the
+// others wait for their turn, notifyTotalMs each). An event whose subscription has ended
+// meanwhile is not sent, nor kept waiting.
 //
 // Bounds (EventingLimits): the subscriptions held in all and per address, their term, the
 // events waiting in all and per callback address, the sender threads, the CALLBACK's length,
@@ -47,7 +48,7 @@ struct EventingLimits {
   std::size_t maxSubscriptions = 64;   // a few renderers, three services each, with room
   std::size_t maxPerAddress = 8;       // one device's share: its three services twice, with room
   std::size_t maxQueuedEvents = 64;    // initial events waiting for the senders, in all
-  std::size_t maxQueuedPerAddress = 4; // one callback address's share of them
+  std::size_t maxQueuedPerAddress = 8; // one callback address's share: one per subscription
   std::size_t maxSenders = 4;          // threads, each with one address's NOTIFY in flight
   std::size_t maxCallbackBytes = 1024; // one CALLBACK URL
   int notifyConnectMs = 2000;          // a subscriber on the home network answers at once

@@ -10,6 +10,7 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dlna/fake_content.h"
@@ -44,9 +45,9 @@ UpnpHandlerOptions TestOptions() {
 
 class UpnpServer {
  public:
-  UpnpServer()
+  explicit UpnpServer(UpnpHandlerOptions options = TestOptions())
       : handler_({"0b6e4c1a-0000-4000-8000-00000000abcd", kFriendlyName}, content_,
-                 {"http-get:*:video/mp4:*", "http-get:*:audio/mpeg:*"}, TestOptions()),
+                 {"http-get:*:video/mp4:*", "http-get:*:audio/mpeg:*"}, std::move(options)),
         engine_([this](http::TNetPeerThread& t, http::TNetHTTPRequestInfo& rq,
                        http::TNetHTTPResponseInfo& rs) { handler_.Handle(t.Connection(), rq, rs); },
                 [](http::TNetHTTPServer& s) { s.SetExtraMethods(kEventMethods); }) {}
@@ -425,6 +426,36 @@ TEST(UpnpEventing, ASlowSubscriberHoldsNothingUpAndADeviceKeepsToItsShare) {
   const std::regex uuid4("uuid:[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}");
   for (const std::string& sid : sids) EXPECT_TRUE(std::regex_match(sid, uuid4)) << sid;
   EXPECT_EQ(std::set<std::string>(sids.begin(), sids.end()).size(), sids.size());
+}
+
+// Two players on one TV subscribing to the three services as the server appears: every
+// subscription within the device's share has its initial event, also one made in place of
+// another (the device's share is full), whose event then no longer waits.
+TEST(UpnpEventing, EverySubscriptionOfADeviceWithinItsShareHasItsInitialEvent) {
+  UpnpHandlerOptions options = TestOptions();
+  options.eventing = EventingLimits{};
+  UpnpServer s(options);
+  testing::ScriptedServer subscriber([](testing::ScriptPeer& peer) {
+    peer.ReadRequest();
+    peer.Record();
+    peer.Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+  });
+  const std::string headers = "NT: upnp:event\r\nCALLBACK: <http://127.0.0.1:" +
+                              std::to_string(subscriber.Port()) + "/cb>\r\n";
+  RawClient client(s.Port());
+  std::set<std::string> sids;
+  const std::size_t share = EventingLimits{}.maxPerAddress;
+  for (std::size_t i = 0; i <= share; ++i) {
+    const WireResponse r = Ask(client, Subscribe(kServices[i % kServices.size()].events, headers));
+    ASSERT_EQ(r.status, 200) << "subscription " << i;
+    if (i > 0) sids.insert(r.Header("SID"));  // the first gives way to the last
+  }
+  ASSERT_TRUE(subscriber.WaitForRequests(share, 10000)) << subscriber.Requests().size();
+  std::set<std::string> notified;
+  for (const std::string& notify : subscriber.Requests()) {
+    notified.insert(testing::ParseResponse(notify).Header("SID"));
+  }
+  EXPECT_EQ(notified, sids);
 }
 
 }  // namespace
