@@ -90,6 +90,15 @@ bool ForEachListElement(std::string_view value,
   }
 }
 
+bool EndsChunked(std::string_view transferCodings) {
+  bool chunked = false;
+  ForEachListElement(transferCodings, [&chunked](std::string_view coding) {
+    chunked = SameText(coding, "chunked");
+    return true;
+  });
+  return chunked;
+}
+
 std::int64_t ParseHttpDate(const std::string& text) {
   // Most requests have no date header: three scans of an empty text cost more than the rest
   // of reading their head.

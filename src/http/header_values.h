@@ -25,6 +25,9 @@ std::int64_t ContentLengthValue(const std::string& text);
 bool ForEachListElement(std::string_view value,
                         const std::function<bool(std::string_view element)>& take);
 
+// A Transfer-Encoding value whose last coding is "chunked", in any letter case (RFC 9112 §6.1).
+bool EndsChunked(std::string_view transferCodings);
+
 // "Sun, 06 Nov 1994 08:49:37 GMT" and the two older HTTP forms; 0 when unreadable.
 std::int64_t ParseHttpDate(const std::string& text);
 // Seconds since 1970 as "Sun, 06 Nov 1994 08:49:37 GMT".

@@ -8,6 +8,7 @@
 #include "http/coding.h"
 #include "http/exceptions.h"
 #include "http/header_list.h"
+#include "http/header_values.h"
 
 namespace tovi::http {
 namespace {
@@ -164,13 +165,16 @@ void TNetRequestReader::ReadBody(TNetTCPServerConnection& conn, TNetHTTPRequestI
                                  std::unique_ptr<TStream> supplied) const {
   TNetRequestProgress& progress = conn.Request();
   const bool own = !supplied;
+  // A chunked body is read as its chunks, whatever length was sent beside it.
+  const bool chunked = EndsChunked(request.HeaderLines().Values("Transfer-Encoding"));
+  const std::int64_t length = chunked ? -1 : request.ContentLength();
   std::unique_ptr<TStream> stream;
   if (own) {
     auto text = std::make_unique<TStringStream>();
     // Its announced length at once (it is held against the budget already, or refused before
     // anything is read): grown by doubling, it would take twice that.
-    if (request.ContentLength() > 0 && request.ContentLength() <= limits_.maxRequestBodyBytes) {
-      text->Reserve(static_cast<std::size_t>(request.ContentLength()));
+    if (length > 0 && length <= limits_.maxRequestBodyBytes) {
+      text->Reserve(static_cast<std::size_t>(length));
     }
     stream = std::move(text);
   } else {
@@ -182,15 +186,12 @@ void TNetRequestReader::ReadBody(TNetTCPServerConnection& conn, TNetHTTPRequestI
                            ? progress.bodyDeadline
                            : TNetTCPConnection::Clock::now() +
                                  std::chrono::milliseconds(limits_.bodyTotalTimeoutMs));
-  const std::int64_t length = request.ContentLength();
   if (length > 0) {
     ReadBodyBytes(conn, request, length, *stream);
+  } else if (request.RequestMethod() == "POST" && chunked) {
+    ReadChunkedBody(conn, request, *stream);
   } else if (request.RequestMethod() == "POST" && !request.HasContentLength()) {
-    if (request.HeaderLines().Values("Transfer-Encoding").find("chunked") != std::string::npos) {
-      ReadChunkedBody(conn, request, *stream);
-    } else {
-      ReadBodyToClose(conn, request, *stream);
-    }
+    ReadBodyToClose(conn, request, *stream);
   }
   conn.SetReadTimeout(0);
   conn.ClearReadDeadline();

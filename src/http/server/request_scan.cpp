@@ -101,6 +101,8 @@ void TNetHeadScan::TakeLine(std::string_view line, const TNetHeadBounds& bounds,
     const std::int64_t n = CountValue(line.substr(15));
     // Two different lengths: none is believed (the reading decides).
     contentLength_ = contentLength_ >= 0 && contentLength_ != n ? -1 : n;
+  } else if (StartsWithName(line, "transfer-encoding")) {
+    transferCoded_ = true;
   } else if (StartsWithName(line, "expect")) {
     expectsContinue_ = expectsContinue_ || SameText(TrimBlanks(line.substr(7)), "100-continue");
   }

@@ -68,8 +68,9 @@ class TNetHeadScan {
   // before, or when it had no space.
   const TNetRequestLine* RequestLine() const { return requestLine_ ? &*requestLine_ : nullptr; }
   std::size_t HeadBytes() const { return headBytes_; }
-  // The Content-Length the head announced (-1: none, or not a plain number).
-  std::int64_t ContentLength() const { return contentLength_; }
+  // The Content-Length the head announced (-1: none, not a plain number, or a transfer coding
+  // beside it, which the body goes by).
+  std::int64_t ContentLength() const { return transferCoded_ ? -1 : contentLength_; }
   // The head asks for "100 Continue" before it sends its body (Expect: 100-continue).
   bool ExpectsContinue() const { return expectsContinue_; }
   // Bytes looked at since Reset: each byte of the input once.
@@ -87,6 +88,7 @@ class TNetHeadScan {
   int lines_ = 0;
   std::int64_t contentLength_ = -1;
   bool expectsContinue_ = false;
+  bool transferCoded_ = false;
   std::size_t examined_ = 0;
   std::optional<TNetRequestLine> requestLine_;
 };

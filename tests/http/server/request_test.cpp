@@ -282,6 +282,23 @@ TEST(RequestParsing, ChunkedBodiesAreReadAndTheConnectionKept) {
   EXPECT_EQ(refused, "");
 }
 
+// The chunked coding is named in any letter case, and a length sent beside it is not believed.
+TEST(RequestParsing, ChunkedCodingGoesBeforeItsSpellingAndALength) {
+  test::TestServer s;
+  s.server.SetKeepAlive(true);
+  s.server.OnCommandGet = [](auto&, TNetHTTPRequestInfo& q, TNetHTTPResponseInfo& r) {
+    r.SetBodyText(q.RequestPath() + " got " + q.FormText());
+  };
+  s.Start();
+  tovi::testing::RawClient client(s.Port());
+  ASSERT_TRUE(client.Send("POST /a HTTP/1.1\r\nTransfer-Encoding: Chunked\r\n\r\n3\r\na=b\r\n0\r\n\r\n"));
+  EXPECT_TRUE(client.ReadResponse().ends_with("/a got a=b"));
+  ASSERT_TRUE(client.Send("POST /b HTTP/1.1\r\nTransfer-Encoding: chunked\r\nContent-Length: 3\r\n\r\n"
+                          "3\r\nc=d\r\n0\r\n\r\nGET /c HTTP/1.1\r\n\r\n"));
+  EXPECT_TRUE(client.ReadResponse().ends_with("/b got c=d"));
+  EXPECT_TRUE(client.ReadResponse().ends_with("/c got "));
+}
+
 // Malformed requests close the connection without a byte and reach OnException.
 TEST(RequestParsing, MalformedRequestsCloseWithoutOutput) {
   struct Case {
