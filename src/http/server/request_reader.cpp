@@ -42,6 +42,18 @@ bool AsksContinue(const TNetHTTPRequestInfo& request) {
   return SameText(Trim(request.HeaderLines().Values("Expect")), "100-continue");
 }
 
+// A chunk's size line as a body's framing must have it: hexadecimal digits before any extension.
+// Another line is no chunk: read as the last one, it would end the body there and leave what
+// follows to be read as trailer lines and then as the next request.
+std::int64_t ChunkSize(const std::string& line) {
+  const std::size_t digits = std::min(line.find_first_of(" \t;"), line.size());
+  if (digits == 0 || !std::all_of(line.begin(), line.begin() + static_cast<std::ptrdiff_t>(digits),
+                                  [](char c) { return HexDigitValue(c) >= 0; })) {
+    throw ENetHTTPErrorParsingCommand();
+  }
+  return ParseChunkSize(line);
+}
+
 }  // namespace
 
 void TNetRequestReader::BeginRequest(TNetTCPServerConnection& conn) const {
@@ -221,15 +233,15 @@ void TNetRequestReader::ReadChunkedBody(TNetTCPServerConnection& conn,
                                         const TNetHTTPRequestInfo& request, TStream& stream) const {
   InviteBody(conn, AsksContinue(request), request.HttpVersion());
   std::int64_t total = 0;
-  for (std::int64_t size = ParseChunkSize(conn.ReadLn()); size > 0;
-       size = ParseChunkSize(conn.ReadLn())) {
+  for (std::int64_t size = ChunkSize(conn.ReadLn()); size > 0; size = ChunkSize(conn.ReadLn())) {
     if (size > limits_.maxRequestBodyBytes - total) throw ENetHTTPRequestBodyTooLarge();
     total += size;
     if (!conn.Request().body.HoldTotal(budget_, conn.Binding().PeerIP(), total)) {
       throw ENetHTTPRequestBodyTooLarge();
     }
     conn.ReadStream(stream, size);
-    conn.ReadLn();  // the CR LF that ends the chunk
+    // A chunk ends with its size: more bytes before the CR LF are no body of this request.
+    if (!conn.ReadLn().empty()) throw ENetHTTPErrorParsingCommand();
   }
   const TNetHeadBounds bounds = HeadBounds(conn);
   std::size_t trailerBytes = 0;

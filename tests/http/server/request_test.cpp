@@ -280,6 +280,17 @@ TEST(RequestParsing, ChunkedBodiesAreReadAndTheConnectionKept) {
   const std::string refused = tovi::testing::ExchangeBytes(
       s.Port(), "POST /p HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n41\r\n");
   EXPECT_EQ(refused, "");
+  // A size line that is no size, or a chunk longer than its size, is no body: nothing of it is
+  // answered, nor read as a request of its own.
+  for (const char* chunks : {"+3\r\na=b\r\n0\r\n\r\n", " 3\r\na=b\r\n0\r\n\r\n",
+                             "zz\r\na=b\r\n\r\nGET /smuggled HTTP/1.1\r\n\r\n",
+                             "3\r\na=b&c=d\r\n0\r\n\r\n"}) {
+    EXPECT_EQ(tovi::testing::ExchangeBytes(
+                  s.Port(), std::string("POST /p HTTP/1.1\r\nTransfer-Encoding: chunked\r\n"
+                                        "Connection: close\r\n\r\n") + chunks),
+              "")
+        << chunks;
+  }
 }
 
 // The chunked coding is named in any letter case, and a length sent beside it is not believed.
