@@ -46,7 +46,7 @@ class AnswerPermits {
   Permit Acquire(std::chrono::milliseconds wait, const std::string& holder = {}) {
     std::unique_lock<std::mutex> lock(lock_);
     const auto mayTake = [&] {
-      if (free_ <= 0 || holder.empty()) return free_ > 0;
+      if (free_ <= 0) return false;
       const auto it = held_.find(holder);
       return it == held_.end() || it->second < share_;
     };

@@ -8,9 +8,9 @@
 // of connections wait, and of them at most a share from one peer address: the manager makes
 // room when it admits a connection (MakeRoomFor closes one and hands it back, to end as a
 // connection closed under its reader does); Add keeps the peer's share (a connection admitted
-// while it waited in line for a thread did not count among its peer's then), not the bound. The one closed is always
-// of the peer that holds most, so a flood from one device ends its own connections, not another
-// device's.
+// while it waited in line for a thread did not count among its peer's then), not the bound.
+// The one closed is always of the peer that holds most, so a flood from one device ends its own
+// connections, not another device's.
 // Thread safety: every operation from any thread. A connection here is used by no other thread
 // (only Abort() may be called on it) until it is handed back.
 #pragma once

@@ -38,8 +38,10 @@ void InviteBody(TNetTCPServerConnection& conn, bool asked, std::string_view vers
   conn.Write("HTTP/1.1 100 Continue\r\n\r\n");
 }
 
-bool AsksContinue(const TNetHTTPRequestInfo& request) {
-  return SameText(Trim(request.HeaderLines().Values("Expect")), "100-continue");
+// The same for a request read line by line, whose head the scan has not seen.
+void InviteBody(TNetTCPServerConnection& conn, const TNetHTTPRequestInfo& request) {
+  InviteBody(conn, SameText(Trim(request.HeaderLines().Values("Expect")), "100-continue"),
+             request.HttpVersion());
 }
 
 // A chunk's size line as a body's framing must have it: hexadecimal digits before any extension.
@@ -217,7 +219,7 @@ void TNetRequestReader::ReadBodyBytes(TNetTCPServerConnection& conn,
   if (!conn.Request().body.HoldTotal(budget_, conn.Binding().PeerIP(), length)) {
     throw ENetHTTPRequestBodyTooLarge();
   }
-  InviteBody(conn, AsksContinue(request), request.HttpVersion());
+  InviteBody(conn, request);
   // What has come already (all of it, when it was waited for without a thread) is taken in
   // one piece: read piecewise from the front, a large buffer would be moved at every piece.
   std::string& in = conn.InputBuffer();
@@ -231,7 +233,7 @@ void TNetRequestReader::ReadBodyBytes(TNetTCPServerConnection& conn,
 
 void TNetRequestReader::ReadChunkedBody(TNetTCPServerConnection& conn,
                                         const TNetHTTPRequestInfo& request, TStream& stream) const {
-  InviteBody(conn, AsksContinue(request), request.HttpVersion());
+  InviteBody(conn, request);
   std::int64_t total = 0;
   for (std::int64_t size = ChunkSize(conn.ReadLn()); size > 0; size = ChunkSize(conn.ReadLn())) {
     if (size > limits_.maxRequestBodyBytes - total) throw ENetHTTPRequestBodyTooLarge();
@@ -255,7 +257,7 @@ void TNetRequestReader::ReadChunkedBody(TNetTCPServerConnection& conn,
 
 void TNetRequestReader::ReadBodyToClose(TNetTCPServerConnection& conn,
                                         const TNetHTTPRequestInfo& request, TStream& stream) const {
-  InviteBody(conn, AsksContinue(request), request.HttpVersion());
+  InviteBody(conn, request);
   std::string piece;
   std::int64_t total = 0;
   for (;;) {
