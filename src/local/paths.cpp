@@ -60,6 +60,13 @@ bool StaysOnLocalDrives(std::string_view path, PathStyle style) {
       IsSeparator(path[3])) {
     return false;  // the system's own object names
   }
+  // A path from a drive's root goes to the system in the \\?\ form, where every name is a name:
+  // "C:\Films\Con.Air.1997.mkv" is the film, not the console. Any other path is read the usual
+  // way, and a device name there opens the device.
+  const char letter = static_cast<char>(path.empty() ? 0 : path[0] | 0x20);
+  const bool fromDriveRoot =
+      path.size() >= 3 && letter >= 'a' && letter <= 'z' && path[1] == ':' && IsSeparator(path[2]);
+  if (fromDriveRoot) return true;
   // ":" too: "C:nul" is the device, and so is a stream "x:con" as far as this check goes.
   std::size_t start = 0;
   while (start <= path.size()) {

@@ -22,9 +22,10 @@ enum class PathStyle { Windows, Posix };
 // Both styles: no NUL, since the system's calls end a name there ("COM1\0" would name the
 // device, "a\0/../" the folder a). Windows ("/" and "\" alike): no UNC path ("\\host\share",
 // which would make the PC connect and log on to any host), no "\\?\", "\\.\" or "\??\"
-// prefix, no device name (CON, PRN, AUX, NUL, COM0-9, LPT0-9, also with a superscript 1-3,
-// CONIN$, CONOUT$) as any component, with or without an extension. Posix: every other path does
-// (devices and FIFOs are refused as files by the file layer).
+// prefix, and unless it is from a drive's root ("C:\...", which the file layer opens in the
+// \\?\ form, where a name is never a device) no device name (CON, PRN, AUX, NUL, COM0-9, LPT0-9,
+// also with a superscript 1-3, CONIN$, CONOUT$) as any component, with or without an extension.
+// Posix: every other path does (devices and FIFOs are refused as files by the file layer).
 bool StaysOnLocalDrives(std::string_view path, PathStyle style);
 
 // The file path text (UTF-8) of a request: the raw path read in the ANSI code page, if a file

@@ -62,10 +62,13 @@ TEST(RequestPaths, NeverLeaveTheLocalDrives) {
       {"\\\\host\\share\\x", false}, {"//host/share/x", false}, {"\\/host/x", false},
       {"\\\\?\\C:\\x", false}, {"\\\\.\\PhysicalDrive0", false}, {"\\?" "?\\UNC\\host\\x", false},
       {"/?" "?/C:/x", false}, {"\\\\", false},
-      {"C:\\Films\\nul.mkv", false}, {"NUL", false}, {"con", false}, {"C:\\aux.tar.gz", false},
-      {"C:\\x\\COM1", false}, {"lpt9.txt", false}, {"C:\\Com\xC2\xB9.mkv", false},
-      {"CONIN$", false}, {"conout$.x", false}, {"C:\\prn  .txt", false}, {"C:nul", false},
-      {"C:\\nul\\a.mkv", false}, {"C:/Films/COM0", false},
+      {"\\Films\\nul.mkv", false}, {"NUL", false}, {"con", false}, {"aux.tar.gz", false},
+      {"x\\COM1", false}, {"lpt9.txt", false}, {"\\Com\xC2\xB9.mkv", false},
+      {"CONIN$", false}, {"conout$.x", false}, {"\\C:\\prn  .txt", false}, {"C:nul", false},
+      {"C:nul\\a.mkv", false}, {"/C:/Films/COM0", false},
+      // From a drive's root the system is asked in the \\?\ form, where these are names.
+      {"C:\\Films\\Con.Air.1997.mkv", true}, {"C:\\Aux.Sessions\\01.mp3", true},
+      {"C:/Films/COM1", true}, {"D:\\nul", true},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(StaysOnLocalDrives(c.path, PathStyle::Windows), c.local) << c.path;
