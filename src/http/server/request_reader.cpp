@@ -138,6 +138,14 @@ bool TNetRequestReader::ReadRequestLine(TNetTCPServerConnection& conn, std::stri
     progress.headRead = 0;
   }
   line = NextHeadLine(conn);
+  // Empty lines before the request line are passed over, as the scan passes them.
+  const TNetHeadBounds bounds = HeadBounds(conn);
+  for (int skipped = 1; line.empty(); ++skipped) {
+    if (bounds.Exceeded(skipped, 2 * static_cast<std::size_t>(skipped))) {
+      throw ENetHTTPRequestHeadTooLarge();
+    }
+    line = NextHeadLine(conn);
+  }
   // Nothing was taken off the input since the scan began at its front: a line it split is this.
   if (const TNetRequestLine* scanned = progress.scan.RequestLine()) {
     parts = *scanned;

@@ -39,8 +39,8 @@ class TNetRequestReader {
   // True when the connection now waits idle for the rest of the head or the POST body: the loop
   // then returns at once. False (always, without a pool) when reading goes on in this turn.
   bool WaitIdleForRequest(TNetPeerThread& thread) const;
-  // The request line and its parts (split once: by the scan, when it looked); false when the
-  // line has no space.
+  // The request line and its parts (split once: by the scan, when it looked), empty lines
+  // before it passed over within the head's bounds; false when the line has no space.
   bool ReadRequestLine(TNetTCPServerConnection& conn, std::string& line,
                        TNetRequestLine& parts) const;
   // The header lines into the record, then its header fields; headBytes: the request line's.

@@ -78,6 +78,13 @@ TNetHeadScan::State TNetHeadScan::Scan(std::string_view in, const TNetHeadBounds
 
 void TNetHeadScan::TakeLine(std::string_view line, const TNetHeadBounds& bounds,
                             const ReadsHeaderLines& readsHeaderLines) {
+  if (lines_ == 0 && line.empty()) {
+    // An empty line where a request line is due (older clients send one after a POST body) is
+    // passed over, within the head's bounds.
+    boundBytes_ += 2;
+    if (bounds.Exceeded(++leadingLines_, boundBytes_)) state_ = State::ReadNow;
+    return;
+  }
   if (lines_ == 0) {
     TNetRequestLine parts;
     if (SplitRequestLine(line, &parts)) requestLine_ = std::move(parts);

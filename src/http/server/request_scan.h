@@ -86,6 +86,7 @@ class TNetHeadScan {
   std::size_t headBytes_ = 0;
   std::size_t boundBytes_ = 0;  // counted against maxHeadBytes: lines with CR LF each
   int lines_ = 0;
+  int leadingLines_ = 0;  // empty lines before the request line
   std::int64_t contentLength_ = -1;
   bool expectsContinue_ = false;
   bool transferCoded_ = false;

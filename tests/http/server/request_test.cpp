@@ -310,6 +310,25 @@ TEST(RequestParsing, ChunkedCodingGoesBeforeItsSpellingAndALength) {
   EXPECT_TRUE(client.ReadResponse().ends_with("/c got "));
 }
 
+// An empty line where a request line is due (sent after a POST body by older clients, or
+// before the first request) is passed over, with a thread per connection and in the pool.
+TEST(RequestParsing, EmptyLinesBeforeARequestLineArePassedOver) {
+  for (const bool pool : {false, true}) {
+    test::TestServer s;
+    if (pool) s.UsePool();
+    s.server.SetKeepAlive(true);
+    s.server.OnCommandGet = [](auto&, TNetHTTPRequestInfo& q, TNetHTTPResponseInfo& r) {
+      r.SetBodyText(q.RequestPath() + " got " + q.FormText());
+    };
+    s.Start();
+    tovi::testing::RawClient client(s.Port());
+    ASSERT_TRUE(client.Send("\r\nPOST /a HTTP/1.1\r\nContent-Length: 3\r\n\r\na=b\r\n"));
+    EXPECT_TRUE(client.ReadResponse().ends_with("/a got a=b")) << pool;
+    ASSERT_TRUE(client.Send("\r\nGET /b HTTP/1.1\r\n\r\n"));
+    EXPECT_TRUE(client.ReadResponse().ends_with("/b got ")) << pool;
+  }
+}
+
 // Malformed requests close the connection without a byte and reach OnException.
 TEST(RequestParsing, MalformedRequestsCloseWithoutOutput) {
   struct Case {
