@@ -69,10 +69,11 @@ FileFacts FactsCache::Now(const FactsWanted& wanted) {
     std::lock_guard<std::mutex> lock(lock_);
     if (const Kept* k = Find(key, wanted.stamp)) return k->facts;
   }
-  FileFacts facts = Read(wanted);
+  std::optional<FileFacts> facts = Read(wanted);
+  if (!facts) return FileFacts{};
   std::lock_guard<std::mutex> lock(lock_);
-  Keep(key, wanted.stamp, facts);
-  return facts;
+  Keep(key, wanted.stamp, *facts);
+  return *std::move(facts);
 }
 
 std::optional<FileFacts> FactsCache::Known(const std::string& path) const {
@@ -124,11 +125,11 @@ bool FactsCache::Pending(std::uint64_t key) const {
   return reading_ == key || queued_.count(key) != 0;
 }
 
-FileFacts FactsCache::Read(const FactsWanted& wanted) const {
+std::optional<FileFacts> FactsCache::Read(const FactsWanted& wanted) const {
   try {
     return reader_(wanted.path, wanted.stamp);
   } catch (const std::exception&) {
-    return FileFacts{};  // unreadable now: no facts until the file changes
+    return std::nullopt;
   }
 }
 
@@ -142,10 +143,10 @@ void FactsCache::Work() {
     queued_.erase(job.key);
     reading_ = job.key;
     lock.unlock();
-    FileFacts facts = Read(job.wanted);
+    std::optional<FileFacts> facts = Read(job.wanted);
     lock.lock();
     reading_.reset();
-    Keep(job.key, job.wanted.stamp, std::move(facts));
+    if (facts) Keep(job.key, job.wanted.stamp, *std::move(facts));
     factsRead_.notify_all();
   }
 }

@@ -6,8 +6,9 @@
 // Bounds: maxEntries facts kept (the first kept gives way first), maxQueued reads waiting (the
 // oldest asked gives way); a read is bounded by ByteSource's budget. The destructor stops the
 // worker and waits for the one read it may be in, no more.
-// Errors: a reader that throws gives empty facts, kept like any others; nothing here throws but
-// std::bad_alloc.
+// Errors: a reader that throws (a file another program holds, a drive gone for a moment) gives
+// empty facts that are not kept: the next answer asks again, since the file is often back as
+// it was, with the same stamp. Nothing here throws but std::bad_alloc.
 // Thread safety: every member may be called from several connection threads at once.
 #pragma once
 #include <condition_variable>
@@ -93,7 +94,7 @@ class FactsCache {
   void Keep(std::uint64_t key, const fs::FileStamp& stamp, FileFacts facts);  // under lock_
   void Enqueue(const std::vector<Job>& jobs);  // under lock_
   bool Pending(std::uint64_t key) const;       // under lock_
-  FileFacts Read(const FactsWanted& wanted) const;
+  std::optional<FileFacts> Read(const FactsWanted& wanted) const;  // nothing: not readable now
   void Work();
 
   const FactsReader reader_;

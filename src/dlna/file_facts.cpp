@@ -10,9 +10,10 @@ namespace tovi::dlna {
 
 namespace {
 
+// A file that cannot be opened throws: it is asked again, not taken for one without facts.
 media::MediaFacts ReadFileFacts(const std::string& path) {
+  FileSource source(path);
   try {
-    FileSource source(path);
     return media::ReadFacts(ExtensionOf(path), source).value_or(media::MediaFacts{});
   } catch (const std::exception&) {
     return media::MediaFacts{};

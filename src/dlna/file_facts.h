@@ -1,8 +1,8 @@
 // The facts of a file or folder on the disk: a file's through the container reader its extension
 // names (media::ReadFacts), a folder's poster found in its listing with the poster's own picture
 // size. Each file is read through one open handle within ByteSource's budget.
-// Errors: a file that cannot be opened or read gives empty facts; nothing here throws but
-// std::bad_alloc.
+// Errors: a file (or a folder's poster) that cannot be opened throws EInOutError, so that it is
+// read again once another program lets go of it; one that cannot be read gives empty facts.
 // Thread safety: independent calls; each opens its own file.
 #pragma once
 #include <cstdint>
@@ -30,6 +30,7 @@ class FileSource : public media::ByteSource {
 };
 
 // The facts of path, a folder's when stamp.directory (path then ends with the separator).
+// Throws EInOutError when the file or the folder's poster cannot be opened.
 FileFacts ReadPathFacts(const std::string& path, const fs::FileStamp& stamp);
 
 }  // namespace tovi::dlna

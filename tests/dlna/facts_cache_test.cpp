@@ -11,9 +11,11 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "dlna/file_facts.h"
 #include "dlna/folder_content.h"
 #include "dlna/object_ids.h"
 #include "support/fake_facts.h"
@@ -117,6 +119,30 @@ TEST_F(FactsInBrowse, AnswerWaitsAtMostItsBoundAndTheNextOneHasTheRest) {
   const std::string second = BrowseFolder();
   EXPECT_EQ(Count(second, "duration="), kFiles) << second;
   EXPECT_EQ(fake_.Reads(), kFiles);
+}
+
+// A recording its recorder still holds, or a drive gone for a moment: nothing could be read, and
+// the file is often back as it was, with the same size and time.
+TEST(FactsCacheUnreadable, AFileThatCouldNotBeOpenedIsReadAgainWithTheSameStamp) {
+  tovi::testing::TempDir dir;
+  const FactsWanted film{dir.Path("film.mkv"), fs::FileStamp{4, 0, false}};
+  EXPECT_THROW(ReadPathFacts(film.path, film.stamp), std::exception);
+
+  bool held = true;
+  int reads = 0;
+  FactsCacheLimits limits;
+  limits.browseWaitMs = 10000;  // each answer has its read, however loaded the machine
+  FactsCache cache(FactsCacheOptions{[&](const std::string&, const fs::FileStamp&) {
+    ++reads;
+    if (held) throw std::runtime_error("I/O error 32");
+    return FileFacts{Lasting(1000), {}};
+  }, limits});
+  EXPECT_FALSE(cache.ForAnswer({film}).front());
+  EXPECT_FALSE(cache.Now(film).media.durationMs);
+  held = false;
+  EXPECT_EQ(cache.ForAnswer({film}).front()->media.durationMs, 1000u);
+  EXPECT_EQ(cache.Now(film).media.durationMs, 1000u);
+  EXPECT_EQ(reads, 3);
 }
 
 // A reader that holds its first read until let go (within a bound), counting every read.
