@@ -1,5 +1,7 @@
 #include "dlna/entry_facts.h"
 
+#include <map>
+
 #include "dlna/art.h"
 #include "dlna/media_types.h"
 
@@ -24,23 +26,45 @@ std::int64_t ModifiedSeconds(const fs::FileStamp& stamp) {
   return ns >= 0 ? ns / kNsPerSecond : (ns - kNsPerSecond + 1) / kNsPerSecond;
 }
 
-std::vector<EntryFacts> FactsForAnswer(FactsCache& cache, const std::vector<std::string>& paths) {
+std::vector<EntryFacts> FactsForAnswer(FactsCache& cache, const std::vector<std::string>& paths,
+                                       const std::vector<std::string>& posters) {
   std::vector<EntryFacts> known(paths.size());
   std::vector<FactsWanted> wanted;
   std::vector<std::size_t> at;
+  std::map<std::string, std::size_t> wantedAt;  // each path wanted and stamped once
   for (std::size_t i = 0; i < paths.size(); ++i) {
     known[i].stamp = fs::StampOf(paths[i]);
     if (!known[i].stamp) continue;
+    wantedAt.emplace(paths[i], wanted.size());
     wanted.push_back(FactsWanted{paths[i], *known[i].stamp});
     at.push_back(i);
+    std::string& poster = known[i].posterPath;
+    if (i < posters.size()) poster = posters[i];
+    if (known[i].stamp->directory) {
+      const std::optional<FileFacts> last = cache.Known(paths[i]);
+      if (last && !last->art.empty()) poster = paths[i] + last->art;
+    }
   }
-  std::vector<std::optional<FileFacts>> facts = cache.ForAnswer(wanted);
-  for (std::size_t j = 0; j < at.size(); ++j) known[at[j]].facts = std::move(facts[j]);
+  for (const std::size_t i : at) {
+    const std::string& poster = known[i].posterPath;
+    if (poster.empty() || wantedAt.count(poster)) continue;
+    if (const std::optional<fs::FileStamp> stamp = fs::StampOf(poster)) {
+      wantedAt.emplace(poster, wanted.size());
+      wanted.push_back(FactsWanted{poster, *stamp});
+    }
+  }
+  const std::vector<std::optional<FileFacts>> facts = cache.ForAnswer(wanted);
+  for (std::size_t j = 0; j < at.size(); ++j) {
+    EntryFacts& entry = known[at[j]];
+    entry.facts = facts[j];
+    const auto poster = wantedAt.find(entry.posterPath);
+    if (poster != wantedAt.end()) entry.poster = facts[poster->second];
+  }
   return known;
 }
 
 void ApplyFacts(DidlItem& item, const std::string& path, const EntryFacts& known,
-                const std::string& artPath, const FactsCache& cache, const std::string& baseUrl) {
+                const std::string& artPath, const std::string& baseUrl) {
   if (known.stamp && !known.stamp->directory) {
     item.size = static_cast<std::uint64_t>(known.stamp->size);
     item.modified = ModifiedSeconds(*known.stamp);
@@ -53,7 +77,7 @@ void ApplyFacts(DidlItem& item, const std::string& path, const EntryFacts& known
     item.albumArtProfile = CoverProfile(facts);
   } else if (!artPath.empty()) {
     item.albumArtUrl = ResourceUrl(baseUrl, ObjectIdOfPath(artPath), ExtensionOf(artPath));
-    item.albumArtProfile = ArtProfile(cache.Known(artPath));
+    item.albumArtProfile = ArtProfile(known.posterPath == artPath ? known.poster : std::nullopt);
   }
 }
 
@@ -62,7 +86,10 @@ void ApplyFacts(DidlContainer& container, const std::string& folder, const Entry
   if (!known.facts || known.facts->art.empty()) return;
   const std::string poster = folder + known.facts->art;
   container.albumArtUrl = ResourceUrl(baseUrl, ObjectIdOfPath(poster), ExtensionOf(poster));
-  container.albumArtProfile = ArtProfile(known.facts);
+  // The poster as it is now, once it has been read on its own; until then as the folder's read
+  // found it.
+  container.albumArtProfile =
+      ArtProfile(known.posterPath == poster && known.poster ? known.poster : known.facts);
 }
 
 media::MediaFacts FactsNow(FactsCache& cache, const std::string& path) {

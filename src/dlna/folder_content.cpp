@@ -56,8 +56,7 @@ std::string ResourceUrlOf(const std::string& baseUrl, const std::string& path) {
 
 void AddEntry(DidlWriter& didl, const ListedObject& entry, const std::string& parentId,
               const std::string& baseUrl, const PathRules& rules,
-              std::optional<std::uint32_t> childCount, const EntryFacts& known,
-              const FactsCache& facts) {
+              std::optional<std::uint32_t> childCount, const EntryFacts& known) {
   if (!entry.type) {
     DidlContainer container{ObjectIdOfPath(entry.path), parentId, TitleOf(entry.path, rules),
                             childCount, {}, {}};
@@ -70,7 +69,7 @@ void AddEntry(DidlWriter& didl, const ListedObject& entry, const std::string& pa
   item.parentId = parentId;
   item.title = local::LastPathComponent(entry.path, rules.separator);
   item.type = entry.type;
-  ApplyFacts(item, entry.path, known, entry.artPath, facts, baseUrl);
+  ApplyFacts(item, entry.path, known, entry.artPath, baseUrl);
   item.url = ResourceUrlOf(baseUrl, entry.path);
   for (const FoundSubtitle& subtitle : entry.subtitles) {
     item.subtitles.push_back(DidlSubtitle{ResourceUrlOf(baseUrl, subtitle.path),
@@ -92,16 +91,17 @@ BrowseResult Page(const OrderedListing& listing, const BrowseRequest& request,
                   std::uint32_t size, const std::string& parentId, const std::string& baseUrl,
                   const PathRules& rules, FactsCache& facts) {
   std::vector<ListedObject> run;
-  std::vector<std::string> paths;
+  std::vector<std::string> paths, posters;
   for (std::size_t i = request.start; i < request.start + std::size_t{size}; ++i) {
     run.push_back(listing.At(i));
     paths.push_back(run.back().path);
+    posters.push_back(run.back().artPath);
   }
   // As far as the answer's wait lets them be read.
-  const std::vector<EntryFacts> known = FactsForAnswer(facts, paths);
+  const std::vector<EntryFacts> known = FactsForAnswer(facts, paths, posters);
   DidlWriter didl(*request.player, request.bookmarks);
   for (std::size_t i = 0; i < run.size(); ++i) {
-    AddEntry(didl, run[i], parentId, baseUrl, rules, std::nullopt, known[i], facts);
+    AddEntry(didl, run[i], parentId, baseUrl, rules, std::nullopt, known[i]);
   }
   BrowseResult result;
   result.total = static_cast<std::uint32_t>(listing.Size());
@@ -233,11 +233,10 @@ BrowseResult FolderContent::BrowseMetadata(const BrowseRequest& request, const s
                                            const PathRules& rules) {
   DidlWriter didl(*request.player, request.bookmarks);
   const std::string parentId = ParentIdOf(path, rules);
-  const EntryFacts known = FactsForAnswer(*facts_, {path}).front();
   if (!type) {
+    const EntryFacts known = FactsForAnswer(*facts_, {path}).front();
     const auto count = static_cast<std::uint32_t>(recent_->Of(path, {})->Size());
-    AddEntry(didl, ListedObject{path, nullptr, {}}, parentId, baseUrl, rules, count, known,
-             *facts_);
+    AddEntry(didl, ListedObject{path, nullptr, {}}, parentId, baseUrl, rules, count, known);
     return BrowseResult{didl.Document(), 1, 1};
   }
   const std::string folder = path.substr(0, path.size() - FileNameOf(path).size());
@@ -246,7 +245,8 @@ BrowseResult FolderContent::BrowseMetadata(const BrowseRequest& request, const s
     entry = ListedObject{path, type, SubtitlesOf(path, *type),
                          ArtOfItem(path, type->kind, rules.separator)};
   }
-  AddEntry(didl, *entry, parentId, baseUrl, rules, std::nullopt, known, *facts_);
+  const EntryFacts known = FactsForAnswer(*facts_, {path}, {entry->artPath}).front();
+  AddEntry(didl, *entry, parentId, baseUrl, rules, std::nullopt, known);
   return BrowseResult{didl.Document(), 1, 1};
 }
 

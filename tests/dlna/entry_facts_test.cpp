@@ -135,6 +135,31 @@ TEST_F(PostersAndCovers, FolderPostersInAnyCaseOwnPostersAndEmbeddedCovers) {
   EXPECT_EQ(ArtOf(Browse(show, true), ObjectIdOfPath(show)), showArt);
 }
 
+// A poster copied over the old one leaves its folder as it was: the folder and its videos are
+// announced with the new picture's profile, as its own answer has it.
+TEST_F(PostersAndCovers, APosterReplacedInPlaceIsAnnouncedAsItIsNow) {
+  const std::string poster = dir_.Write("Show/folder.jpg", kJpeg);
+  const std::string film = dir_.Write("Show/film.mkv", "film");
+  const std::string show = dir_.Path("Show") + fs::kSeparator;
+  media::MediaFacts picture;
+  picture.width = 160;
+  picture.height = 120;
+  fake_.Set(poster, picture);
+  const std::string small = "dlna:profileID=\"JPEG_TN\">" + Res(poster);
+  EXPECT_NE(Browse(film, true).find(small), std::string::npos);
+  Browse(dir_.Folder(), false);  // the folder's facts, its poster named
+  EXPECT_NE(Browse(dir_.Folder(), false).find(small), std::string::npos);
+
+  picture.width = 1920;
+  picture.height = 1080;
+  fake_.Set(poster, picture);
+  dir_.Write("Show/folder.jpg", kJpeg + "a larger one");
+  const std::string large = "dlna:profileID=\"JPEG_LRG\">" + Res(poster);
+  EXPECT_NE(Browse(dir_.Folder(), false).find(large), std::string::npos);
+  EXPECT_NE(Browse(show, true).find(large), std::string::npos);
+  EXPECT_NE(Browse(film, true).find(large), std::string::npos);
+}
+
 TEST_F(PostersAndCovers, CoversAreServedFromInsideTheirFileWithTheirMediaType) {
   const std::string song = dir_.Write("song.mp3", "ID3" + kJpeg + "frames");
   const std::string pngSong = dir_.Write("png.mp3", "ID3xx" + kPng + "frames");
