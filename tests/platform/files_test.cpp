@@ -113,6 +113,25 @@ TEST(Files, FindEntriesTakesLinksAsWhatTheyLeadToAndStopsAtItsBound) {
   EXPECT_EQ(FindEntries(dir.Folder(), "*", kAttrAnyFile, 3).size(), 3u);
 }
 
+// What is neither a file nor a folder (a link to nothing or to itself, a FIFO) cannot be served:
+// it is a system entry, which a listing leaves out as Windows leaves out its own.
+TEST(Files, EntriesThatAreNeitherFileNorFolderAreSystemEntries) {
+  if (kSeparator != '/') GTEST_SKIP() << "links and FIFOs are POSIX's";
+  TempDir dir;
+  dir.Write("film.avi", "1");
+  std::filesystem::create_symlink(dir.Path("film.avi"), dir.Path("to-file.avi"));
+  std::filesystem::create_symlink(dir.Path("gone"), dir.Path("dangling.avi"));
+  std::filesystem::create_symlink(dir.Path("loop.avi"), dir.Path("loop.avi"));
+  ASSERT_EQ(std::system(("mkfifo '" + dir.Path("pipe.avi") + "'").c_str()), 0);
+  std::vector<std::string> names =
+      Names(FindEntries(dir.Folder(), "*.*", kAttrReadOnly | kAttrDirectory | kAttrArchive));
+  names.erase(std::remove(names.begin(), names.end(), "."), names.end());
+  names.erase(std::remove(names.begin(), names.end(), ".."), names.end());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"film.avi", "to-file.avi"}));
+  EXPECT_EQ(FindEntries(dir.Folder(), "*.*", kAttrAnyFile).size(), 7u);
+}
+
 TEST(Files, HiddenEntriesNeedTheHiddenBit) {
   if (kSeparator != '/') GTEST_SKIP() << "hidden entries are dot names only on POSIX";
   TempDir dir;

@@ -89,13 +89,16 @@ bool IsBrowsableMount(const std::string& device, const std::string& mountPoint) 
 }
 
 // Folder or file: the entry's type where the file system gives it, else (a link, or a file
-// system that does not say) what it leads to; a dangling link is still an entry of the folder.
+// system that does not say) what it leads to. What is neither (a link to nothing or in a loop,
+// a FIFO, a socket, a device) is a system entry: no listing shows what no request can serve.
 std::uint32_t KindOf(const std::string& folder, const dirent& entry) {
   if (entry.d_type == DT_DIR) return kAttrDirectory;
-  if (entry.d_type != DT_LNK && entry.d_type != DT_UNKNOWN) return kAttrArchive;
+  if (entry.d_type == DT_REG) return kAttrArchive;
+  if (entry.d_type != DT_LNK && entry.d_type != DT_UNKNOWN) return kAttrSystem;
   struct stat st;
   const std::string full = folder + entry.d_name;
-  return stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrArchive;
+  if (stat(full.c_str(), &st) != 0) return kAttrSystem;
+  return S_ISDIR(st.st_mode) ? kAttrDirectory : S_ISREG(st.st_mode) ? kAttrArchive : kAttrSystem;
 }
 
 }  // namespace
