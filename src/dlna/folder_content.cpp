@@ -213,6 +213,11 @@ BrowseResult FolderContent::Browse(const BrowseRequest& request, const std::stri
   if (!folder) return BrowseResult{DidlWriter().Document(), 0, 0};  // an item holds nothing
   const auto listing = recent_->Of(*path, request.sortBy);
   std::uint32_t size = PageSize(listing->Size(), request, options_.maxBrowseCount);
+  // Each object carries its id, its folder's and its URL, none shorter than the folder's id, and
+  // a name: a deep folder's answer holds fewer objects, not more bytes.
+  const std::size_t objectBytes = 3 * request.objectId.size() + 1024;
+  size = std::min(size, static_cast<std::uint32_t>(std::clamp<std::size_t>(
+                            options_.maxAnswerBytes / objectBytes, 1, options_.maxBrowseCount)));
   // Held while the answer is built and then sent: a reader that takes nothing holds a large
   // answer's memory until its send stalls out.
   std::shared_ptr<AnswerPermits::Permit> permit;

@@ -15,7 +15,8 @@
 // served), and throws "Operation aborted" (500) for a file that is there but cannot be read.
 // Each object carries what is known of its file (size, date, the facts of its headers, a poster;
 // see entry_facts.h): an answer waits kBrowseFactsWaitMs at most for facts not yet read.
-// Memory: one answer holds at most maxBrowseCount objects, about 1 KiB of DIDL each, and about
+// Memory: one answer holds at most maxBrowseCount objects, about 1 KiB of DIDL each (fewer
+// where the paths are long, about maxAnswerBytes at most), and about
 // twice that while it is escaped into the SOAP body; at most largeAnswersAtOnce answers of more
 // than largeAnswerObjects are built or being sent at once (the others wait their turn, then
 // answer largeAnswerObjects; one device's address holds at most largeAnswersPerDevice of them),
@@ -26,6 +27,7 @@
 // Thread safety: every member may run on several connection threads at once; the listings, the
 // facts kept and the subtitles served are locked inside.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -54,6 +56,10 @@ struct FolderContentOptions {
   // still counts them all, and players page on): a whole folder for the players that ask for
   // "all" (RequestedCount 0) and never page, about 1 KiB of DIDL each.
   std::uint32_t maxBrowseCount = 5000;
+  // About the most DIDL bytes of one answer: objects of long paths (each carries its id, its
+  // parent's and its URL, several KiB apiece in a deep tree) make it hold fewer objects, at least
+  // one, and players page on; ordinary paths leave it maxBrowseCount.
+  std::size_t maxAnswerBytes = 8 << 20;
   // An answer of more objects than this is a large one (about 0.5 MiB); so many are built at
   // once, and a Browse waits this long for its turn before it answers largeAnswerObjects.
   std::uint32_t largeAnswerObjects = 500;

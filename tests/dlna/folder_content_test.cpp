@@ -348,6 +348,14 @@ TEST_F(FolderContentTest, PagesByStartAndCountWithinTheBound) {
     EXPECT_EQ(r.returned, c.returned);
     EXPECT_EQ(Objects(r.didl).size(), c.returned);
   }
+  // Objects whose ids would take more than the answer's bytes: one at a time, the next page on
+  // from there.
+  Reopen([](FolderContentOptions& o) { o.maxAnswerBytes = 1; });
+  const BrowseResult first = Browse(id, false, 0, 0), second = Browse(id, false, 1, 0);
+  EXPECT_EQ(first.returned, 1u);
+  EXPECT_EQ(first.total, 7u);
+  ASSERT_EQ(Objects(second.didl).size(), 1u);
+  EXPECT_EQ(Objects(second.didl)[0].ChildText("dc:title"), "f1.mp4");
 }
 
 void SetAge(const std::string& path, int minutes) {
