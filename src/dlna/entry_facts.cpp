@@ -20,11 +20,7 @@ std::string ArtProfile(const std::optional<FileFacts>& poster) {
 
 }  // namespace
 
-std::int64_t ModifiedSeconds(const fs::FileStamp& stamp) {
-  constexpr std::int64_t kNsPerSecond = 1000000000;
-  const std::int64_t ns = stamp.modifiedNs;
-  return ns >= 0 ? ns / kNsPerSecond : (ns - kNsPerSecond + 1) / kNsPerSecond;
-}
+std::int64_t ModifiedSeconds(const fs::FileStamp& stamp) { return stamp.modifiedSeconds; }
 
 std::vector<EntryFacts> FactsForAnswer(FactsCache& cache, const std::vector<std::string>& paths,
                                        const std::vector<std::string>& posters) {

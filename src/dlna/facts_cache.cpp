@@ -18,7 +18,8 @@ std::uint64_t KeyOf(const std::string& path) {
 }
 
 bool SameStamp(const fs::FileStamp& a, const fs::FileStamp& b) {
-  return a.size == b.size && a.modifiedNs == b.modifiedNs && a.directory == b.directory;
+  return a.size == b.size && a.modifiedSeconds == b.modifiedSeconds &&
+         a.modifiedNanos == b.modifiedNanos && a.directory == b.directory;
 }
 
 }  // namespace

@@ -63,7 +63,10 @@ std::int64_t FileSize(const std::string& path);
 // What one query of the file system tells of a file or folder without opening it.
 struct FileStamp {
   std::int64_t size = 0;        // bytes; 0 for a folder
-  std::int64_t modifiedNs = 0;  // last change, nanoseconds since 1970 (UTC)
+  // Last change: whole seconds since 1970 (UTC), rounded down, and the nanoseconds past them; two
+  // fields, as a count of nanoseconds ends in 2262 and a file's date may be any year.
+  std::int64_t modifiedSeconds = 0;
+  std::int32_t modifiedNanos = 0;  // 0 to 999999999
   bool directory = false;
 };
 

@@ -395,6 +395,20 @@ TEST_F(FolderContentTest, OrdersFoldersFirstNaturallyOrAsSortCriteriaAsk) {
   }
 }
 
+TEST_F(FolderContentTest, DatesAFileOfAYearPast2262AsItIs) {
+  // A count of nanoseconds since 1970 ends in 2262; a bad clock can date a file any year.
+  tovi::testing::SetModifiedAt(dir_.Write("later.mp4", "x"), 10426881600);  // 2300-06-01 12:00
+  tovi::testing::SetModifiedAt(dir_.Write("earlier.mp4", "x"), 1700000000);
+  const std::string id = FolderId("");
+  EXPECT_EQ(Titles(id, "-dc:date", kBound), (std::vector<std::string>{"later.mp4", "earlier.mp4"}));
+  std::map<std::string, std::string> dates;
+  for (const XmlNode& o : Objects(Browse(id, false).didl)) {
+    dates[o.ChildText("dc:title")] = o.ChildText("dc:date");
+  }
+  EXPECT_EQ(dates["later.mp4"], "2300-06-01T12:00:00");
+  EXPECT_EQ(dates["earlier.mp4"], "2023-11-14T22:13:20");
+}
+
 TEST_F(FolderContentTest, AnswersAllAtOnceUpToTheBoundForClientsThatNeverPage) {
   for (int i = 0; i < 700; ++i) dir_.Write("seven/f" + std::to_string(i) + ".mp3", "");
   for (int i = 0; i < 6000; ++i) dir_.Write("many/f" + std::to_string(i) + ".mp3", "");

@@ -2,16 +2,18 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
 #endif
 
 #include <chrono>
-#include <filesystem>
 #include <stdexcept>
 
 namespace tovi::testing {
 
 #ifdef _WIN32
-void SetModifiedMinutesAgo(const std::string& path, int minutes) {
+void SetModifiedAt(const std::string& path, std::int64_t unixSeconds) {
   const int wideLength = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, wide.data(), wideLength);
@@ -19,23 +21,26 @@ void SetModifiedMinutesAgo(const std::string& path, int minutes) {
   HANDLE h = CreateFileW(wide.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open " + path);
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
   ULARGE_INTEGER t;
-  t.LowPart = now.dwLowDateTime;
-  t.HighPart = now.dwHighDateTime;
-  t.QuadPart -= static_cast<ULONGLONG>(minutes) * 60 * 10000000;  // 100 ns units
+  t.QuadPart = static_cast<ULONGLONG>(unixSeconds + 11644473600) * 10000000;  // 100 ns from 1601
   FILETIME when{t.LowPart, t.HighPart};
   const bool set = SetFileTime(h, nullptr, nullptr, &when);
   CloseHandle(h);
   if (!set) throw std::runtime_error("cannot set the time of " + path);
 }
 #else
-void SetModifiedMinutesAgo(const std::string& path, int minutes) {
-  std::filesystem::last_write_time(
-      std::filesystem::path(path),
-      std::filesystem::file_time_type::clock::now() - std::chrono::minutes(minutes));
+void SetModifiedAt(const std::string& path, std::int64_t unixSeconds) {
+  const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(unixSeconds), 0}};
+  if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {
+    throw std::runtime_error("cannot set the time of " + path);
+  }
 }
 #endif
+
+void SetModifiedMinutesAgo(const std::string& path, int minutes) {
+  const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+      std::chrono::system_clock::now().time_since_epoch());
+  SetModifiedAt(path, now.count() - std::int64_t{minutes} * 60);
+}
 
 }  // namespace tovi::testing

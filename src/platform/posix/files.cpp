@@ -161,7 +161,8 @@ std::optional<FileStamp> StampOf(const std::string& path) {
   FileStamp stamp;
   stamp.directory = S_ISDIR(st.st_mode);
   stamp.size = stamp.directory ? 0 : st.st_size;
-  stamp.modifiedNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  stamp.modifiedSeconds = static_cast<std::int64_t>(st.st_mtim.tv_sec);
+  stamp.modifiedNanos = static_cast<std::int32_t>(st.st_mtim.tv_nsec);
   return stamp;
 }
 

@@ -125,8 +125,9 @@ std::int64_t FileSize(const std::string& path) {
 }
 
 std::optional<FileStamp> StampOf(const std::string& path) {
-  // FILETIME counts 100 ns from 1601; this many of them lie before 1970.
-  constexpr std::int64_t kTicksBefore1970 = 116444736000000000;
+  // FILETIME counts 100 ns from 1601; this many seconds lie before 1970.
+  constexpr std::int64_t kSecondsBefore1970 = 11644473600;
+  constexpr std::uint64_t kTicksPerSecond = 10000000;
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (path.empty() || !GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) {
     return std::nullopt;
@@ -136,9 +137,10 @@ std::optional<FileStamp> StampOf(const std::string& path) {
   if (!stamp.directory) {
     stamp.size = (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   }
-  const std::int64_t ticks = (static_cast<std::int64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-                             data.ftLastWriteTime.dwLowDateTime;
-  stamp.modifiedNs = (ticks - kTicksBefore1970) * 100;
+  const std::uint64_t ticks = (std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
+                              data.ftLastWriteTime.dwLowDateTime;
+  stamp.modifiedSeconds = static_cast<std::int64_t>(ticks / kTicksPerSecond) - kSecondsBefore1970;
+  stamp.modifiedNanos = static_cast<std::int32_t>(ticks % kTicksPerSecond * 100);
   return stamp;
 }
 
