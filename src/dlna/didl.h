@@ -55,6 +55,8 @@ class DidlWriter {
   void Add(const DidlContainer& container);
   void Add(const DidlItem& item);
   std::string Document() const;
+  // The bytes of the elements added so far.
+  std::size_t Size() const { return body_.size(); }
 
  private:
   void AddSubtitleElements(const DidlItem& item);

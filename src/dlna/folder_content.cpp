@@ -86,10 +86,12 @@ std::uint32_t PageSize(std::size_t entries, const BrowseRequest& request, std::u
   return static_cast<std::uint32_t>(std::min<std::size_t>(wanted, entries - request.start));
 }
 
-// The run of size objects from the request's start, written for the request's player.
+// The run of size objects from the request's start, written for the request's player, ended
+// early (after one object at least) once the DIDL holds maxBytes: a video's subtitles and poster
+// each carry a URL as long as its own.
 BrowseResult Page(const OrderedListing& listing, const BrowseRequest& request,
                   std::uint32_t size, const std::string& parentId, const std::string& baseUrl,
-                  const PathRules& rules, FactsCache& facts) {
+                  const PathRules& rules, FactsCache& facts, std::size_t maxBytes) {
   std::vector<ListedObject> run;
   std::vector<std::string> paths, posters;
   for (std::size_t i = request.start; i < request.start + std::size_t{size}; ++i) {
@@ -100,12 +102,14 @@ BrowseResult Page(const OrderedListing& listing, const BrowseRequest& request,
   // As far as the answer's wait lets them be read.
   const std::vector<EntryFacts> known = FactsForAnswer(facts, paths, posters);
   DidlWriter didl(*request.player, request.bookmarks);
-  for (std::size_t i = 0; i < run.size(); ++i) {
-    AddEntry(didl, run[i], parentId, baseUrl, rules, std::nullopt, known[i]);
+  std::uint32_t written = 0;
+  while (written < run.size() && (written == 0 || didl.Size() < maxBytes)) {
+    AddEntry(didl, run[written], parentId, baseUrl, rules, std::nullopt, known[written]);
+    ++written;
   }
   BrowseResult result;
   result.total = static_cast<std::uint32_t>(listing.Size());
-  result.returned = size;
+  result.returned = written;
   result.didl = didl.Document();
   return result;
 }
@@ -226,7 +230,8 @@ BrowseResult FolderContent::Browse(const BrowseRequest& request, const std::stri
     permit = std::make_shared<AnswerPermits::Permit>(largeAnswers_->Acquire(wait, request.peer));
     if (!*permit) size = options_.largeAnswerObjects;
   }
-  BrowseResult result = Page(*listing, request, size, request.objectId, baseUrl, rules, *facts_);
+  BrowseResult result = Page(*listing, request, size, request.objectId, baseUrl, rules, *facts_,
+                             options_.maxAnswerBytes);
   if (permit && *permit) result.keepWhileSent = std::move(permit);
   return result;
 }

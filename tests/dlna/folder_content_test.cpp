@@ -356,6 +356,25 @@ TEST_F(FolderContentTest, PagesByStartAndCountWithinTheBound) {
   EXPECT_EQ(first.total, 7u);
   ASSERT_EQ(Objects(second.didl).size(), 1u);
   EXPECT_EQ(Objects(second.didl)[0].ChildText("dc:title"), "f1.mp4");
+  // Each subtitle beside a video carries a URL as long as the video's: the answer ends at its
+  // bytes, not at what its ids led it to expect.
+  const std::string deep(150, 'd');
+  for (int i = 0; i < 3; ++i) {
+    const std::string stem = deep + "/v" + std::to_string(i);
+    dir_.Write(stem + ".mkv", "x");
+    for (const char* kind : {".srt", ".en.srt", ".de.srt", ".fr.srt", ".ass", ".ssa", ".vtt"}) {
+      dir_.Write(stem + kind, "x");
+    }
+  }
+  BrowseRequest request;
+  request.objectId = FolderId(deep);
+  request.player = &PlayerOf("Kodi", "", "");  // a res for each subtitle
+  const std::size_t bound = 3 * (3 * request.objectId.size() + 1024);  // three, by the ids alone
+  Reopen([bound](FolderContentOptions& o) { o.maxAnswerBytes = bound; });
+  const BrowseResult subtitled = content_->Browse(request, kBase);
+  EXPECT_EQ(subtitled.total, 3u);
+  EXPECT_EQ(subtitled.returned, 2u);
+  EXPECT_EQ(Objects(subtitled.didl).size(), 2u);
 }
 
 void SetAge(const std::string& path, int minutes) {
