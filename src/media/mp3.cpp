@@ -122,8 +122,15 @@ MediaFacts FrameFacts(ReadWindow& window, const FirstFrame& first, std::uint64_t
   const std::uint64_t audioBytes = audioEnd > first.offset ? audioEnd - first.offset : 0;
   if (const auto vbr = ReadVbrHeader(frame, h); vbr && vbr->frames > 0) {
     facts.durationMs = DurationMs(vbr->frames * h.frame.samples, h.frame.sampleRate);
-    if (facts.durationMs)
-      facts.bitrate = BytesPerSecond(vbr->bytes ? vbr->bytes : audioBytes, *facts.durationMs);
+    std::uint64_t bytes = vbr->bytes ? vbr->bytes : audioBytes;
+    // Files joined end to end (a book's parts, a recording resumed) keep the first one's tag:
+    // the bytes past those it counts play on at its rate.
+    if (facts.durationMs && vbr->bytes && audioBytes > vbr->bytes + vbr->bytes / 100) {
+      facts.durationMs = DurationMs(static_cast<double>(vbr->frames * h.frame.samples) / h.frame.sampleRate *
+                                    static_cast<double>(audioBytes) / static_cast<double>(vbr->bytes));
+      bytes = audioBytes;
+    }
+    if (facts.durationMs) facts.bitrate = BytesPerSecond(bytes, *facts.durationMs);
     return facts;
   }
   const std::uint32_t bytesPerSecond = h.frame.bitrateKbps * 1000 / 8;
