@@ -113,6 +113,37 @@ std::uint64_t BeforeAppendedTags(ReadWindow& window, std::uint64_t end) {
   return end;
 }
 
+// A file without a VBR header is walked frame by frame in a few stretches amid its parts: the
+// frames' own bitrates, for a VBR file whose first frame's (silence, a lead-in) is no guide.
+constexpr int kStretches = 4;
+constexpr std::size_t kStretchBytes = 16 * 1024;
+
+struct FrameTally {
+  std::uint64_t bytes = 0, samples = 0;
+  bool variable = false;  // a frame's bitrate differs from the first frame's
+};
+
+// The frames in a row from the first header in bytes whose successor is one too, each whole.
+void TallyStretch(std::string_view bytes, const AudioFrame& first, FrameTally& tally) {
+  const auto header = [&](std::size_t at) -> std::optional<FrameHeader> {
+    auto h = at + kFrameHeaderBytes <= bytes.size() ? ParseFrameHeader(bytes.substr(at, kFrameHeaderBytes))
+                                                    : std::nullopt;
+    if (h && (h->frame.mpeg1 != first.mpeg1 || h->frame.sampleRate != first.sampleRate)) return std::nullopt;
+    return h;
+  };
+  std::size_t at = 0;
+  for (; at + kFrameHeaderBytes <= bytes.size(); ++at) {
+    if (bytes[at] != '\xff') continue;
+    if (const auto h = header(at); h && header(at + h->frame.bytes)) break;
+  }
+  for (auto h = header(at); h && at + h->frame.bytes <= bytes.size(); h = header(at)) {
+    tally.bytes += h->frame.bytes;
+    tally.samples += h->frame.samples;
+    tally.variable = tally.variable || h->frame.bitrateKbps != first.bitrateKbps;
+    at += h->frame.bytes;
+  }
+}
+
 MediaFacts FrameFacts(ReadWindow& window, const FirstFrame& first, std::uint64_t audioEnd) {
   const FrameHeader& h = first.header;
   MediaFacts facts;
@@ -131,6 +162,17 @@ MediaFacts FrameFacts(ReadWindow& window, const FirstFrame& first, std::uint64_t
       bytes = audioBytes;
     }
     if (facts.durationMs) facts.bitrate = BytesPerSecond(bytes, *facts.durationMs);
+    return facts;
+  }
+  FrameTally tally;
+  for (int i = 0; i < kStretches; ++i) {
+    const std::uint64_t at = first.offset + audioBytes / (2 * kStretches) * (2 * i + 1);
+    TallyStretch(std::string(window.Bytes(at, kStretchBytes)), h.frame, tally);
+  }
+  if (tally.variable && tally.bytes > 0) {
+    facts.durationMs = DurationMs(static_cast<double>(audioBytes) / static_cast<double>(tally.bytes) *
+                                  static_cast<double>(tally.samples) / h.frame.sampleRate);
+    if (facts.durationMs) facts.bitrate = BytesPerSecond(audioBytes, *facts.durationMs);
     return facts;
   }
   const std::uint32_t bytesPerSecond = h.frame.bitrateKbps * 1000 / 8;

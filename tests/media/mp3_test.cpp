@@ -91,6 +91,8 @@ TEST(Mp3Facts, HostileFilesGiveNoFactsOrSaneOnes) {
        Frames(40, Frame(kStereo128, kStereo128Bytes, 36,
                         "Xing" + BigEndianBytes(3, 4) + BigEndianBytes(10, 4) + BigEndianBytes(4170, 4))),
        1045, std::nullopt},
+      {"VBR without a header: its frames' bitrates, not the first one's (320 kbit/s)",
+       Frames(100, Frame(std::string("\xff\xfb\xe0\x00", 4), 1044)), 2652, std::nullopt},
       {"Xing with 2^32 - 1 frames: no length",
        Frames(10, Frame(kStereo128, kStereo128Bytes, 36, Xing(0xffffffff))), std::nullopt, std::nullopt},
       {"Xing without a count: the bitrate's length",
