@@ -153,7 +153,10 @@ std::optional<PictureSize> FindSps(std::string_view es) {
       return size;
     }
     if (code == 0x00 || code == 0xb8 || code == 0xb5) mpeg2 = true;
-    if (!mpeg2 && (code & 0x80) == 0 && (code & 0x1f) == 7) return ReadH264SpsSize(es.substr(at + 3));
+    // H.264's SPS: type 7 with a reference idc, which an SPS never leaves 0 (an MPEG-2 slice of
+    // a program stream's packet that starts amid a picture has start code 7).
+    if (!mpeg2 && (code & 0x80) == 0 && (code & 0x60) != 0 && (code & 0x1f) == 7)
+      return ReadH264SpsSize(es.substr(at + 3));
     // H.265's SPS: type 33 in the first header byte, layer 0 and a temporal id in the second.
     const unsigned layerAndTid = at + 4 < es.size() ? static_cast<unsigned char>(es[at + 4]) : 0;
     if (!mpeg2 && code == 0x42 && (layerAndTid & 0xf8) == 0 && (layerAndTid & 7) != 0)

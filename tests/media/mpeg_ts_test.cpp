@@ -127,5 +127,20 @@ TEST(MpegTsFacts, LongStreamIsReadOnlyAtItsEnds) {
   }
 }
 
+TEST(MpegPsFacts, PacketStartingAmidAPictureGivesNoPictureSize) {
+  // A DVD's second part (VTS_01_2.VOB) starts amid a film: a video packet whose first start code
+  // is MPEG-2 slice 7, ahead of the next sequence header (720x576).
+  const std::string pack("\0\0\1\xba\x44\x00\x04\x00\x04\x01\x01\x89\xc3\xf8", 14);
+  const auto video = [&](std::uint64_t pts, const std::string& payload) {
+    const std::string body = "\x80\x80\x05" + Pts(pts) + payload;
+    return pack + std::string("\0\0\1\xe0", 4) + BigEndianBytes(body.size(), 2) + body;
+  };
+  std::string slices;
+  for (char slice = 7; slice < 12; ++slice)
+    slices += std::string("\0\0\1", 3) + slice + "\x12\x70\x10\x14\x70";
+  const std::string stream = video(0, slices) + video(3600, std::string("\0\0\1\xb3\x2d\x02\x40\x13", 8));
+  testing::ExpectCase(ReadMpegPsFacts, {"slice 7 first", stream, 80, 720});
+}
+
 }  // namespace
 }  // namespace tovi::media
