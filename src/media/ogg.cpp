@@ -15,6 +15,9 @@ constexpr int kMaxStreams = 8;
 constexpr std::size_t kTailBytes = 64 * 1024;
 constexpr std::size_t kPageHeaderBytes = 27;
 constexpr std::uint64_t kOpusRate = 48000;
+constexpr std::uint64_t kMaxOpusPacketSamples = 5760;
+// Vorbis's block sizes are 64 to 8192 samples.
+constexpr std::uint32_t kMinVorbisBlock = 64, kMaxVorbisBlock = 8192;
 constexpr std::uint64_t kNoGranule = ~0ull;
 // Theora frame counts past this (24 days at 1000 frames a second) are lies; it keeps frames
 // times the frame rate's 32-bit denominator within 64 bits.
@@ -27,7 +30,12 @@ struct Stream {
   Codec codec = Codec::Vorbis;
   std::uint32_t rate = 0, channels = 0, preSkip = 0;
   std::uint32_t width = 0, height = 0, frameRateNum = 0, frameRateDen = 0, granuleShift = 0;
+  std::uint32_t longBlock = 0;  // Vorbis's larger block size: a packet gives at most half of it
   std::uint64_t lastGranule = kNoGranule;
+  // The granule of the first sample: past 0 in a stream recorded from the middle of another (a
+  // radio station's) or cut with its times kept.
+  std::uint64_t firstGranule = 0;
+  bool firstKnown = false;
 };
 
 std::optional<Stream> ParseIdentification(std::string_view p, std::uint32_t serial) {
@@ -36,6 +44,7 @@ std::optional<Stream> ParseIdentification(std::string_view p, std::uint32_t seri
   if (p.substr(0, 7) == "\x01vorbis" && p.size() >= 16) {
     s.channels = static_cast<std::uint32_t>(LittleEndian(p, 11, 1));
     s.rate = static_cast<std::uint32_t>(LittleEndian(p, 12, 4));
+    if (p.size() > 28) s.longBlock = 1u << (LittleEndian(p, 28, 1) >> 4);
   } else if (p.substr(0, 8) == "OpusHead" && p.size() >= 12) {
     s.codec = Codec::Opus;
     s.channels = static_cast<std::uint32_t>(LittleEndian(p, 9, 1));
@@ -76,6 +85,69 @@ std::vector<Stream> ReadOpeningPages(ReadWindow& window) {
   return streams;
 }
 
+// The 48 kHz samples an Opus packet decodes to, from its table of contents: frames of 10 to 60 ms
+// (SILK), 10 or 20 ms (hybrid) or 2.5 to 20 ms (CELT), one, two or a counted number of them;
+// 0 for a packet past 120 ms, which is none.
+std::uint64_t OpusPacketSamples(std::string_view packet) {
+  if (packet.empty()) return 0;
+  const unsigned toc = static_cast<unsigned char>(packet[0]), config = toc >> 3;
+  constexpr std::uint64_t kSilkFrames[4] = {480, 960, 1920, 2880};
+  const std::uint64_t frame = config < 12 ? kSilkFrames[config & 3] : config < 16 ? 480u << (config & 1)
+                                                                                  : 120u << (config & 3);
+  const unsigned code = toc & 3;
+  const std::uint64_t frames = code == 0 ? 1 : code < 3 ? 2 : BigEndian(packet, 1, 1) & 0x3f;
+  return frames * frame <= kMaxOpusPacketSamples ? frames * frame : 0;
+}
+
+// Each stream's first sample's granule: its first page of sound's granule less the samples of
+// the packets that page ends (for Vorbis at most half its long block each, so a stream that
+// starts at 0 keeps 0). The pages after the opening ones are walked until every stream has one.
+void ReadFirstGranules(ReadWindow& window, std::vector<Stream>& streams) {
+  constexpr int kMaxHeadPages = 64;
+  std::uint64_t at = 0;
+  for (int page = 0; page < kMaxHeadPages; ++page) {
+    const std::string head(window.Bytes(at, kPageHeaderBytes));
+    if (head.size() < kPageHeaderBytes || head.compare(0, 4, "OggS") != 0) return;
+    const std::size_t segments = static_cast<std::size_t>(BigEndian(head, 26, 1));
+    const std::string lacing(window.Bytes(at + kPageHeaderBytes, segments));
+    if (lacing.size() != segments) return;
+    std::size_t bodyBytes = 0;
+    for (char l : lacing) bodyBytes += static_cast<unsigned char>(l);
+    const std::uint64_t granule = LittleEndian(head, 6, 8);
+    const auto serial = static_cast<std::uint32_t>(LittleEndian(head, 14, 4));
+    bool pending = false;
+    for (Stream& s : streams) {
+      if (s.serial == serial && !s.firstKnown && granule != 0 && granule != kNoGranule) {
+        s.firstKnown = true;
+        // An Opus packet begun on the page before has its table of contents there.
+        const bool continued = BigEndian(head, 5, 1) & 0x01;
+        std::uint64_t samples = 0;
+        const bool blocksKnown = s.longBlock >= kMinVorbisBlock && s.longBlock <= kMaxVorbisBlock;
+        bool counted = (s.codec == Codec::Opus && !continued) || (s.codec == Codec::Vorbis && blocksKnown);
+        const std::string body(window.Bytes(at + kPageHeaderBytes + segments, bodyBytes));
+        std::size_t packetAt = 0, packetBytes = 0;
+        for (char l : lacing) {
+          packetBytes += static_cast<unsigned char>(l);
+          if (static_cast<unsigned char>(l) == 255) continue;
+          if (s.codec == Codec::Vorbis) samples += s.longBlock / 2;
+          if (s.codec == Codec::Opus) {
+            const std::string_view packet = std::string_view(body).substr(std::min(packetAt, body.size()));
+            const std::uint64_t packetSamples = OpusPacketSamples(packet.substr(0, packetBytes));
+            counted = counted && packetSamples > 0;
+            samples += packetSamples;
+          }
+          packetAt += packetBytes;
+          packetBytes = 0;
+        }
+        if (counted && granule > samples) s.firstGranule = granule - samples;
+      }
+      pending = pending || !s.firstKnown;
+    }
+    if (!pending) return;
+    at += kPageHeaderBytes + segments + bodyBytes;
+  }
+}
+
 // Each stream's granule position on its last page in the tail that has one.
 void ReadLastGranules(ReadWindow& window, std::vector<Stream>& streams) {
   const std::uint64_t size = window.Size();
@@ -99,9 +171,11 @@ std::optional<std::uint64_t> StreamDurationMs(const Stream& s) {
   if (s.lastGranule == kNoGranule) return std::nullopt;
   switch (s.codec) {
     case Codec::Vorbis:
-      return DurationMs(s.lastGranule, s.rate);
-    case Codec::Opus:
-      return DurationMs(s.lastGranule > s.preSkip ? s.lastGranule - s.preSkip : 0, s.rate);
+      return DurationMs(s.lastGranule > s.firstGranule ? s.lastGranule - s.firstGranule : 0, s.rate);
+    case Codec::Opus: {
+      const std::uint64_t skipped = s.firstGranule + s.preSkip;
+      return DurationMs(s.lastGranule > skipped ? s.lastGranule - skipped : 0, s.rate);
+    }
     case Codec::Theora: {
       const std::uint64_t mask = (1ull << s.granuleShift) - 1;
       const std::uint64_t frames = (s.lastGranule >> s.granuleShift) + (s.lastGranule & mask);
@@ -118,6 +192,7 @@ std::optional<MediaFacts> ReadOggFacts(ByteSource& source) {
   ReadWindow window(source);
   std::vector<Stream> streams = ReadOpeningPages(window);
   if (streams.empty()) return std::nullopt;
+  ReadFirstGranules(window, streams);
   ReadLastGranules(window, streams);
   MediaFacts facts;
   for (const Stream& s : streams) {

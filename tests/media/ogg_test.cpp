@@ -105,5 +105,23 @@ TEST(OggFacts, LastPageIsSoughtOnlyInTheTail) {
   EXPECT_LE(source.Reads(), 3);
 }
 
+TEST(OggFacts, StreamRecordedFromItsMiddleCountsFromItsFirstSample) {
+  // A radio station's stream recorded from 10,000 s on: its granules start there. The first page
+  // of sound ends one packet: a 20 ms Opus packet (its table of contents 0xf8), a Vorbis one of at
+  // most half its long block (2048).
+  constexpr std::uint64_t kStart = 10000ull * 48000;
+  std::string vorbis = Vorbis(2, 48000);
+  vorbis[28] = '\xb8';  // blocks of 256 and 2048 samples
+  const std::string opusData = "\xf8" + kData;
+  const HostileCase cases[] = {
+      {"Vorbis", Page(kBeginning, 0, 7, vorbis) + Page(0, 0, 7, kData) + Page(0, kStart + 1024, 7, kData) +
+                     Page(0, kStart + 145440, 7, kData), 3030, std::nullopt},
+      {"Opus", Page(kBeginning, 0, 9, Opus(2, 312)) + Page(0, 0, 9, "OpusTags") +
+                   Page(0, kStart + 960, 9, opusData) + Page(0, kStart + 312 + 145440, 9, opusData), 3030,
+       std::nullopt},
+  };
+  for (const HostileCase& c : cases) testing::ExpectCase(ReadOggFacts, c);
+}
+
 }  // namespace
 }  // namespace tovi::media
