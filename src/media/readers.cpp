@@ -1,6 +1,7 @@
 // Which reader reads which extension.
 #include <iterator>
 
+#include "media/aac.h"
 #include "media/aiff.h"
 #include "media/asf.h"
 #include "media/avi.h"
@@ -35,7 +36,7 @@ constexpr ReaderRow kReaders[] = {
     {"ts", ReadMpegTsFacts}, {"m2ts", ReadMpegTsFacts}, {"mts", ReadMpegTsFacts},
     {"mpg", ReadMpegPsFacts}, {"mpeg", ReadMpegPsFacts}, {"vob", ReadMpegPsFacts},
     {"flv", ReadFlvFacts},
-    {"mp3", ReadMp3Facts},
+    {"mp3", ReadMp3Facts}, {"aac", ReadAacFacts},
     {"flac", ReadFlacFacts},
     {"wav", ReadWavFacts}, {"aiff", ReadAiffFacts}, {"aif", ReadAiffFacts},
     {"ogg", ReadOggFacts}, {"oga", ReadOggFacts}, {"opus", ReadOggFacts}, {"ogv", ReadOggFacts},

@@ -1,9 +1,12 @@
 // The MP3 reader on files built frame by frame: lengths from Xing/Info, VBRI or the bitrate
 // (tags not counted), lying tags and counts, frames that are not; and the ID3v2 front cover
-// found where its bytes lie, or left out when its bytes are not the picture's.
+// found where its bytes lie, or left out when its bytes are not the picture's. The AAC reader
+// on ADTS frames alike.
 #include "media/mp3.h"
 
 #include <gtest/gtest.h>
+
+#include "media/aac.h"
 
 #include <string>
 
@@ -172,6 +175,22 @@ TEST(Mp3Facts, FrontCoverIsFoundWhereItsBytesLie) {
     EXPECT_EQ(facts->coverLength, c.picture.size());
     EXPECT_EQ(facts->coverMime, c.mime);
   }
+}
+
+TEST(AacFacts, AdtsFramesGiveSoundAndLength) {
+  // AAC-LC, 44.1 kHz, 2 channels, frames of 200 bytes: 100 of them are 102400 samples, 2.322 s;
+  // behind a tag, before a cut frame.
+  std::string frames;
+  const std::string header("\xff\xf1\x50\x80\x19\x1f\xfc", 7);
+  for (int i = 0; i < 100; ++i) frames += header + std::string(193, '\0');
+  const auto facts =
+      testing::ReadChecked(ReadAacFacts, Tag(3, 0, std::string(100, '\0')) + frames + header.substr(0, 3));
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->durationMs, 2322u);
+  EXPECT_EQ(facts->channels, 2u);
+  EXPECT_EQ(facts->sampleRate, 44100u);
+  EXPECT_FALSE(testing::ReadChecked(ReadAacFacts, Frames(10)));
+  testing::ReadEveryPrefix(ReadAacFacts, frames.substr(0, 800));
 }
 
 }  // namespace
