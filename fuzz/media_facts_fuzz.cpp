@@ -14,8 +14,9 @@ using namespace tovi::media;
 namespace {
 
 // One extension per reader.
-constexpr std::string_view kExtensions[] = {"mp4", "mkv", "avi", "wmv", "ts",  "mp3",
-                                             "flac", "wav", "ogg", "jpg", "png", "aiff", "mpg", "flv"};
+constexpr std::string_view kExtensions[] = {"mp4", "mkv",  "avi", "wmv", "ts",  "mp3",
+                                             "flac", "wav", "ogg", "jpg", "png", "aiff",
+                                             "mpg", "flv", "aac"};
 
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "invariant broken: %s\n", what);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "media/audio_frames.h"
+#include "media/frame_stretches.h"
 #include "media/id3.h"
 #include "media/reading.h"
 
@@ -113,35 +114,15 @@ std::uint64_t BeforeAppendedTags(ReadWindow& window, std::uint64_t end) {
   return end;
 }
 
-// A file without a VBR header is walked frame by frame in a few stretches amid its parts: the
-// frames' own bitrates, for a VBR file whose first frame's (silence, a lead-in) is no guide.
-constexpr int kStretches = 4;
-constexpr std::size_t kStretchBytes = 16 * 1024;
-
-struct FrameTally {
-  std::uint64_t bytes = 0, samples = 0;
-  bool variable = false;  // a frame's bitrate differs from the first frame's
-};
-
-// The frames in a row from the first header in bytes whose successor is one too, each whole.
-void TallyStretch(std::string_view bytes, const AudioFrame& first, FrameTally& tally) {
-  const auto header = [&](std::size_t at) -> std::optional<FrameHeader> {
-    auto h = at + kFrameHeaderBytes <= bytes.size() ? ParseFrameHeader(bytes.substr(at, kFrameHeaderBytes))
-                                                    : std::nullopt;
-    if (h && (h->frame.mpeg1 != first.mpeg1 || h->frame.sampleRate != first.sampleRate)) return std::nullopt;
-    return h;
-  };
-  std::size_t at = 0;
-  for (; at + kFrameHeaderBytes <= bytes.size(); ++at) {
-    if (bytes[at] != '\xff') continue;
-    if (const auto h = header(at); h && header(at + h->frame.bytes)) break;
+// The layer III frame at an offset of bytes with the first frame's version and rate.
+std::optional<AudioFrame> FrameLike(const AudioFrame& first, std::string_view bytes,
+                                    std::size_t at) {
+  if (at > bytes.size() || bytes.size() - at < kFrameHeaderBytes) return std::nullopt;
+  const auto h = ParseFrameHeader(bytes.substr(at, kFrameHeaderBytes));
+  if (!h || h->frame.mpeg1 != first.mpeg1 || h->frame.sampleRate != first.sampleRate) {
+    return std::nullopt;
   }
-  for (auto h = header(at); h && at + h->frame.bytes <= bytes.size(); h = header(at)) {
-    tally.bytes += h->frame.bytes;
-    tally.samples += h->frame.samples;
-    tally.variable = tally.variable || h->frame.bitrateKbps != first.bitrateKbps;
-    at += h->frame.bytes;
-  }
+  return h->frame;
 }
 
 MediaFacts FrameFacts(ReadWindow& window, const FirstFrame& first, std::uint64_t audioEnd) {
@@ -157,21 +138,22 @@ MediaFacts FrameFacts(ReadWindow& window, const FirstFrame& first, std::uint64_t
     // Files joined end to end (a book's parts, a recording resumed) keep the first one's tag:
     // the bytes past those it counts play on at its rate.
     if (facts.durationMs && vbr->bytes && audioBytes > vbr->bytes + vbr->bytes / 100) {
-      facts.durationMs = DurationMs(static_cast<double>(vbr->frames * h.frame.samples) / h.frame.sampleRate *
-                                    static_cast<double>(audioBytes) / static_cast<double>(vbr->bytes));
+      const double taggedSeconds =
+          static_cast<double>(vbr->frames * h.frame.samples) / h.frame.sampleRate;
+      facts.durationMs = DurationMs(taggedSeconds * static_cast<double>(audioBytes) /
+                                    static_cast<double>(vbr->bytes));
       bytes = audioBytes;
     }
     if (facts.durationMs) facts.bitrate = BytesPerSecond(bytes, *facts.durationMs);
     return facts;
   }
-  FrameTally tally;
-  for (int i = 0; i < kStretches; ++i) {
-    const std::uint64_t at = first.offset + audioBytes / (2 * kStretches) * (2 * i + 1);
-    TallyStretch(std::string(window.Bytes(at, kStretchBytes)), h.frame, tally);
-  }
-  if (tally.variable && tally.bytes > 0) {
-    facts.durationMs = DurationMs(static_cast<double>(audioBytes) / static_cast<double>(tally.bytes) *
-                                  static_cast<double>(tally.samples) / h.frame.sampleRate);
+  // Without a VBR header the first frame's bitrate is no guide to a VBR file's (a lead-in of
+  // silence): frames amid the file are counted.
+  const FrameTally tally = TallyStretches(
+      window, first.offset, audioBytes, h.frame.bitrateKbps,
+      [&](std::string_view bytes, std::size_t at) { return FrameLike(h.frame, bytes, at); });
+  if (tally.bitratesDiffer) {
+    facts.durationMs = TalliedDurationMs(tally, audioBytes, h.frame.sampleRate);
     if (facts.durationMs) facts.bitrate = BytesPerSecond(audioBytes, *facts.durationMs);
     return facts;
   }

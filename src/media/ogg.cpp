@@ -92,8 +92,9 @@ std::uint64_t OpusPacketSamples(std::string_view packet) {
   if (packet.empty()) return 0;
   const unsigned toc = static_cast<unsigned char>(packet[0]), config = toc >> 3;
   constexpr std::uint64_t kSilkFrames[4] = {480, 960, 1920, 2880};
-  const std::uint64_t frame = config < 12 ? kSilkFrames[config & 3] : config < 16 ? 480u << (config & 1)
-                                                                                  : 120u << (config & 3);
+  const std::uint64_t frame = config < 12   ? kSilkFrames[config & 3]
+                              : config < 16 ? 480u << (config & 1)
+                                            : 120u << (config & 3);
   const unsigned code = toc & 3;
   const std::uint64_t frames = code == 0 ? 1 : code < 3 ? 2 : BigEndian(packet, 1, 1) & 0x3f;
   return frames * frame <= kMaxOpusPacketSamples ? frames * frame : 0;
@@ -123,7 +124,8 @@ void ReadFirstGranules(ReadWindow& window, std::vector<Stream>& streams) {
         const bool continued = BigEndian(head, 5, 1) & 0x01;
         std::uint64_t samples = 0;
         const bool blocksKnown = s.longBlock >= kMinVorbisBlock && s.longBlock <= kMaxVorbisBlock;
-        bool counted = (s.codec == Codec::Opus && !continued) || (s.codec == Codec::Vorbis && blocksKnown);
+        bool counted =
+            (s.codec == Codec::Opus && !continued) || (s.codec == Codec::Vorbis && blocksKnown);
         const std::string body(window.Bytes(at + kPageHeaderBytes + segments, bodyBytes));
         std::size_t packetAt = 0, packetBytes = 0;
         for (char l : lacing) {
@@ -131,7 +133,8 @@ void ReadFirstGranules(ReadWindow& window, std::vector<Stream>& streams) {
           if (static_cast<unsigned char>(l) == 255) continue;
           if (s.codec == Codec::Vorbis) samples += s.longBlock / 2;
           if (s.codec == Codec::Opus) {
-            const std::string_view packet = std::string_view(body).substr(std::min(packetAt, body.size()));
+            const std::string_view packet =
+                std::string_view(body).substr(std::min(packetAt, body.size()));
             const std::uint64_t packetSamples = OpusPacketSamples(packet.substr(0, packetBytes));
             counted = counted && packetSamples > 0;
             samples += packetSamples;
@@ -171,7 +174,8 @@ std::optional<std::uint64_t> StreamDurationMs(const Stream& s) {
   if (s.lastGranule == kNoGranule) return std::nullopt;
   switch (s.codec) {
     case Codec::Vorbis:
-      return DurationMs(s.lastGranule > s.firstGranule ? s.lastGranule - s.firstGranule : 0, s.rate);
+      return DurationMs(s.lastGranule > s.firstGranule ? s.lastGranule - s.firstGranule : 0,
+                        s.rate);
     case Codec::Opus: {
       const std::uint64_t skipped = s.firstGranule + s.preSkip;
       return DurationMs(s.lastGranule > skipped ? s.lastGranule - skipped : 0, s.rate);
