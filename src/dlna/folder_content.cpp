@@ -216,22 +216,29 @@ BrowseResult FolderContent::Browse(const BrowseRequest& request, const std::stri
   if (request.metadata) return BrowseMetadata(request, *path, type, baseUrl, rules);
   if (!folder) return BrowseResult{DidlWriter().Document(), 0, 0};  // an item holds nothing
   const auto listing = recent_->Of(*path, request.sortBy);
-  std::uint32_t size = PageSize(listing->Size(), request, options_.maxBrowseCount);
   // Each object carries its id, its folder's and its URL, none shorter than the folder's id, and
   // a name: a deep folder's answer holds fewer objects, not more bytes.
   const std::size_t objectBytes = 3 * request.objectId.size() + 1024;
-  size = std::min(size, static_cast<std::uint32_t>(std::clamp<std::size_t>(
-                            options_.maxAnswerBytes / objectBytes, 1, options_.maxBrowseCount)));
+  const auto objectsIn = [&](std::size_t bytes) {
+    return static_cast<std::uint32_t>(
+        std::clamp<std::size_t>(bytes / objectBytes, 1, options_.maxBrowseCount));
+  };
+  std::uint32_t size = std::min(PageSize(listing->Size(), request, options_.maxBrowseCount),
+                                objectsIn(options_.maxAnswerBytes));
+  std::size_t maxBytes = options_.maxAnswerBytes;
   // Held while the answer is built and then sent: a reader that takes nothing holds a large
   // answer's memory until its send stalls out.
   std::shared_ptr<AnswerPermits::Permit> permit;
-  if (size > options_.largeAnswerObjects) {
+  if (size > options_.largeAnswerObjects || size * objectBytes > options_.largeAnswerBytes) {
     const std::chrono::milliseconds wait(options_.largeAnswerWaitMs);
     permit = std::make_shared<AnswerPermits::Permit>(largeAnswers_->Acquire(wait, request.peer));
-    if (!*permit) size = options_.largeAnswerObjects;
+    if (!*permit) {
+      size = std::min({size, options_.largeAnswerObjects, objectsIn(options_.largeAnswerBytes)});
+      maxBytes = options_.largeAnswerBytes;
+    }
   }
-  BrowseResult result = Page(*listing, request, size, request.objectId, baseUrl, rules, *facts_,
-                             options_.maxAnswerBytes);
+  BrowseResult result =
+      Page(*listing, request, size, request.objectId, baseUrl, rules, *facts_, maxBytes);
   if (permit && *permit) result.keepWhileSent = std::move(permit);
   return result;
 }

@@ -16,13 +16,13 @@
 // Each object carries what is known of its file (size, date, the facts of its headers, a poster;
 // see entry_facts.h): an answer waits kBrowseFactsWaitMs at most for facts not yet read.
 // Memory: one answer holds at most maxBrowseCount objects, about 1 KiB of DIDL each (fewer
-// where the paths are long, about maxAnswerBytes at most), and about
-// twice that while it is escaped into the SOAP body; at most largeAnswersAtOnce answers of more
-// than largeAnswerObjects are built or being sent at once (the others wait their turn, then
-// answer largeAnswerObjects; one device's address holds at most largeAnswersPerDevice of them),
-// so many concurrent Browses take at most about largeAnswersAtOnce x maxBrowseCount x 2 KiB
-// (40 MiB by default) besides largeAnswerObjects x 2 KiB each for the rest (the server's
-// thread limit bounds those). The listings kept and read are bounded by
+// where the paths are long, about maxAnswerBytes at most), and about twice that while it is
+// escaped into the SOAP body; at most largeAnswersAtOnce large answers (more objects than
+// largeAnswerObjects, or in a deep folder more bytes than largeAnswerBytes) are built or being
+// sent at once (the others wait their turn, then answer within those; one device's address
+// holds at most largeAnswersPerDevice of them), so many concurrent Browses take at most about
+// largeAnswersAtOnce x 2 x maxAnswerBytes (64 MiB by default; 40 at ordinary paths) besides
+// 2 x largeAnswerBytes each for the rest (the server's thread limit bounds those). The listings kept and read are bounded by
 // FolderContentOptions::listings (ListingLimits).
 // Thread safety: every member may run on several connection threads at once; the listings, the
 // facts kept and the subtitles served are locked inside.
@@ -60,9 +60,12 @@ struct FolderContentOptions {
   // parent's and its URL, several KiB apiece in a deep tree) make it hold fewer objects, at least
   // one, and players page on; ordinary paths leave it maxBrowseCount.
   std::size_t maxAnswerBytes = 8 << 20;
-  // An answer of more objects than this is a large one (about 0.5 MiB); so many are built at
-  // once, and a Browse waits this long for its turn before it answers largeAnswerObjects.
+  // An answer of more objects than this is a large one (about 0.5 MiB), and so is one whose
+  // objects' ids (a deep folder's) come to more bytes than largeAnswerBytes, as many objects as
+  // a folder of a 1 KiB id holds; so many are built at once, and a Browse waits this long for
+  // its turn before it answers within those.
   std::uint32_t largeAnswerObjects = 500;
+  std::size_t largeAnswerBytes = 500 * 4096;
   int largeAnswersAtOnce = 4;
   // Of those, the ones one device's address may hold: answers it leaves unread (a TV switched
   // off while it reads, a player that never reads) leave the other devices a turn.
