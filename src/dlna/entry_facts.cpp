@@ -20,8 +20,6 @@ std::string ArtProfile(const std::optional<FileFacts>& poster) {
 
 }  // namespace
 
-std::int64_t ModifiedSeconds(const fs::FileStamp& stamp) { return stamp.modifiedSeconds; }
-
 std::vector<EntryFacts> FactsForAnswer(FactsCache& cache, const std::vector<std::string>& paths,
                                        const std::vector<std::string>& posters) {
   std::vector<EntryFacts> known(paths.size());
@@ -63,7 +61,7 @@ void ApplyFacts(DidlItem& item, const std::string& path, const EntryFacts& known
                 const std::string& artPath, const std::string& baseUrl) {
   if (known.stamp && !known.stamp->directory) {
     item.size = static_cast<std::uint64_t>(known.stamp->size);
-    item.modified = ModifiedSeconds(*known.stamp);
+    item.modified = known.stamp->modifiedSeconds;
   }
   if (known.facts) item.facts = known.facts->media;
   item.type = &FileType(*item.type, item.facts);

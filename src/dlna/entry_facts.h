@@ -24,10 +24,6 @@ struct EntryFacts {
   std::optional<FileFacts> poster;
 };
 
-// The stamp's modification time in whole seconds since 1970 (rounded down), as dc:date gives it
-// and a sort by date compares it.
-std::int64_t ModifiedSeconds(const fs::FileStamp& stamp);
-
 // The stamps of paths (files and folders, as the listings give them) and their facts, and those of
 // their posters, as far as the cache has them or reads them within the answer's wait. posters
 // holds each item's poster file from the listing ("" = none, and for folders); empty: none.

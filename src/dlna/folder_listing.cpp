@@ -3,7 +3,6 @@
 #include <optional>
 
 #include "dlna/art.h"
-#include "dlna/entry_facts.h"
 #include "local/listing.h"
 #include "platform/files.h"
 #include "platform/user_language.h"
@@ -136,7 +135,7 @@ std::vector<std::uint32_t> FolderListing::OrderBy(const std::vector<SortKey>& ke
     facts[i].title = NameOf(object);
     if (!dates) continue;
     const std::optional<fs::FileStamp> stamp = fs::StampOf(PathOf(object));
-    facts[i].modified = stamp ? ModifiedSeconds(*stamp) : -1;
+    facts[i].modified = stamp ? stamp->modifiedSeconds : -1;
   }
   const std::vector<std::size_t> order = OrderOf(facts, keys);
   return std::vector<std::uint32_t>(order.begin(), order.end());

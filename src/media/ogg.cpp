@@ -1,6 +1,8 @@
 #include "media/ogg.h"
 
 #include <algorithm>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "media/reading.h"
@@ -100,6 +102,33 @@ std::uint64_t OpusPacketSamples(std::string_view packet) {
   return frames * frame <= kMaxOpusPacketSamples ? frames * frame : 0;
 }
 
+// The samples of the packets a stream's page ends (lacing: its segment table), at most: an Opus
+// packet's from its table of contents, a Vorbis one's half its long block. Nothing when they
+// cannot be told: an Opus packet begun on the page before (continued) has its table there.
+std::optional<std::uint64_t> SamplesEndedOnPage(const Stream& s, bool continued,
+                                                std::string_view lacing, std::string_view body) {
+  const bool blocksKnown = s.longBlock >= kMinVorbisBlock && s.longBlock <= kMaxVorbisBlock;
+  if (!(s.codec == Codec::Opus && !continued) && !(s.codec == Codec::Vorbis && blocksKnown)) {
+    return std::nullopt;
+  }
+  std::uint64_t samples = 0;
+  std::size_t packetAt = 0, packetBytes = 0;
+  for (char l : lacing) {
+    packetBytes += static_cast<unsigned char>(l);
+    if (static_cast<unsigned char>(l) == 255) continue;
+    if (s.codec == Codec::Vorbis) samples += s.longBlock / 2;
+    if (s.codec == Codec::Opus) {
+      const std::string_view packet = body.substr(std::min(packetAt, body.size()));
+      const std::uint64_t packetSamples = OpusPacketSamples(packet.substr(0, packetBytes));
+      if (packetSamples == 0) return std::nullopt;
+      samples += packetSamples;
+    }
+    packetAt += packetBytes;
+    packetBytes = 0;
+  }
+  return samples;
+}
+
 // Each stream's first sample's granule: its first page of sound's granule less the samples of
 // the packets that page ends (for Vorbis at most half its long block each, so a stream that
 // starts at 0 keeps 0). The pages after the opening ones are walked until every stream has one.
@@ -120,29 +149,10 @@ void ReadFirstGranules(ReadWindow& window, std::vector<Stream>& streams) {
     for (Stream& s : streams) {
       if (s.serial == serial && !s.firstKnown && granule != 0 && granule != kNoGranule) {
         s.firstKnown = true;
-        // An Opus packet begun on the page before has its table of contents there.
-        const bool continued = BigEndian(head, 5, 1) & 0x01;
-        std::uint64_t samples = 0;
-        const bool blocksKnown = s.longBlock >= kMinVorbisBlock && s.longBlock <= kMaxVorbisBlock;
-        bool counted =
-            (s.codec == Codec::Opus && !continued) || (s.codec == Codec::Vorbis && blocksKnown);
         const std::string body(window.Bytes(at + kPageHeaderBytes + segments, bodyBytes));
-        std::size_t packetAt = 0, packetBytes = 0;
-        for (char l : lacing) {
-          packetBytes += static_cast<unsigned char>(l);
-          if (static_cast<unsigned char>(l) == 255) continue;
-          if (s.codec == Codec::Vorbis) samples += s.longBlock / 2;
-          if (s.codec == Codec::Opus) {
-            const std::string_view packet =
-                std::string_view(body).substr(std::min(packetAt, body.size()));
-            const std::uint64_t packetSamples = OpusPacketSamples(packet.substr(0, packetBytes));
-            counted = counted && packetSamples > 0;
-            samples += packetSamples;
-          }
-          packetAt += packetBytes;
-          packetBytes = 0;
-        }
-        if (counted && granule > samples) s.firstGranule = granule - samples;
+        const bool continued = BigEndian(head, 5, 1) & 0x01;
+        const auto samples = SamplesEndedOnPage(s, continued, lacing, body);
+        if (samples && granule > *samples) s.firstGranule = granule - *samples;
       }
       pending = pending || !s.firstKnown;
     }
