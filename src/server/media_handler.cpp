@@ -66,7 +66,7 @@ void MediaRequestHandler::Handle(http::TNetTCPServerConnection& connection, http
   } else if (requestPath == "/parserlink") {
     AnswerParserLink(connection, request, response);
   } else if (requestPath == "/treeview") {
-    AnswerTreeview(request, response);
+    AnswerTreeview(connection, request, response);
   } else if (requestPath == kTestPagePath) {
     AnswerTest(request, response);
   } else {
@@ -88,7 +88,8 @@ void MediaRequestHandler::StreamFile(http::TNetTCPServerConnection& connection, 
   StreamLocalFile(connection, path, request, response, options);
 }
 
-void MediaRequestHandler::AnswerTreeview(http::TNetHTTPRequestInfo& request,
+void MediaRequestHandler::AnswerTreeview(http::TNetTCPServerConnection& connection,
+                                         http::TNetHTTPRequestInfo& request,
                                          http::TNetHTTPResponseInfo& response) {
   const std::string& query = FirstParam(request);
   const std::string address = host_.LocalAddress();
@@ -102,9 +103,9 @@ void MediaRequestHandler::AnswerTreeview(http::TNetHTTPRequestInfo& request,
       items = local::ListFolder(folder, options_.separator);
     }
     const std::string& decimal = options_.decimalSeparator;
-    body = FolderPlaylist(items, address, options_.separator, [&decimal](const std::string& item) {
-      return FileSizeText(item, decimal);
-    });
+    const auto sizeLabel = [&decimal](const std::string& item) { return FileSizeText(item, decimal); };
+    body = FolderPlaylist(items, address, options_.separator, sizeLabel,
+                          [&connection] { return connection.Aborted(); });
   }
   response.SetResponseCode(200);
   response.SetBodyText(body);

@@ -63,7 +63,8 @@ class MediaRequestHandler {
  private:
   void StreamFile(http::TNetTCPServerConnection& connection, const std::string& path,
                   http::TNetHTTPRequestInfo& request, http::TNetHTTPResponseInfo& response);
-  void AnswerTreeview(http::TNetHTTPRequestInfo& request, http::TNetHTTPResponseInfo& response);
+  void AnswerTreeview(http::TNetTCPServerConnection& connection, http::TNetHTTPRequestInfo& request,
+                      http::TNetHTTPResponseInfo& response);
   void AnswerParserLink(http::TNetTCPServerConnection& connection, http::TNetHTTPRequestInfo& request,
                         http::TNetHTTPResponseInfo& response);
   void AnswerTest(http::TNetHTTPRequestInfo& request, http::TNetHTTPResponseInfo& response);

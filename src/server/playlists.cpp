@@ -39,7 +39,8 @@ std::string DrivePlaylist(const std::vector<std::string>& roots, const std::stri
 
 std::string FolderPlaylist(const std::vector<std::string>& items, const std::string& address,
                            char separator,
-                           const std::function<std::string(const std::string&)>& sizeLabel) {
+                           const std::function<std::string(const std::string&)>& sizeLabel,
+                           const std::function<bool()>& abandoned) {
   const std::string base = ServerBaseUrl(address);
   std::string body = kPlaylistHeader;
   for (const std::string& item : items) {
@@ -48,6 +49,7 @@ std::string FolderPlaylist(const std::vector<std::string>& items, const std::str
   }
   for (const std::string& item : items) {
     if (EndsWithFolderMark(item, separator)) continue;
+    if (abandoned && abandoned()) break;
     // An absolute POSIX path already starts with the "/" that separates it from the address.
     const std::string slash = !item.empty() && item.front() == '/' ? "" : "/";
     body += M3uEntry(local::LastPathComponent(item, separator) + " " + sizeLabel(item),

@@ -50,6 +50,15 @@ TEST(Playlists, FoldersComeFirstThenFilesWithSizes) {
             "#EXTINF:-1,a.mkv\\ <.mkv\\>\n\rhttp://1.2.3.4:8027/m/a.mkv%5C\n\r");
 }
 
+TEST(Playlists, AFolderAbandonedMidwayAsksNoMoreSizes) {
+  std::vector<std::string> items;
+  for (int i = 0; i < 1000; ++i) items.push_back("/m/" + std::to_string(i) + ".mkv");
+  int labels = 0;
+  const auto label = [&labels](const std::string&) { return std::to_string(++labels); };
+  FolderPlaylist(items, "1.2.3.4", '/', label, [&labels] { return labels >= 10; });
+  EXPECT_EQ(labels, 10);
+}
+
 class FolderListing : public ::testing::Test {
  protected:
   void MakeFile(const std::string& name, std::size_t bytes) { dir_.Write(name, std::string(bytes, 'x')); }
