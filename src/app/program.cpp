@@ -18,6 +18,7 @@ constexpr const char* kInstanceName = "remote-toviplayer";
 }  // namespace
 
 int RunProgram(int argc, const char* const* argv) {
+  process::OpenMissingStandardStreams();
   process::SuppressCriticalErrorBoxes();
   process::RaiseOpenFileLimit();
   const Options options = ParseOptions(argc, argv);

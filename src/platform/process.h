@@ -9,6 +9,12 @@ namespace tovi::process {
 // clicks it. POSIX has no such boxes: nothing to do.
 void SuppressCriticalErrorBoxes();
 
+// POSIX: standard input, output or error closed by whoever started the program (`<&-`, a
+// service manager's leftovers) is opened on /dev/null, so that no descriptor the program opens
+// later takes its number: the terminal would read the stop signal's wake and print into a
+// socket or the lock file. Windows: nothing to do.
+void OpenMissingStandardStreams();
+
 // POSIX: lifts the soft limit of open files to the hard one (as far as the system lets it), so
 // that the server's bounds of connections follow what the system allows, not a low default.
 // Windows sets no such limit on sockets and file handles: nothing to do.

@@ -3,7 +3,7 @@
 # menu on start (the address submenu with --address's one address checked, the item that shows
 # the PC to TVs checked) and the tray tip,
 # About by number, Exit by number; names, "menu", "window"; the end of input does
-# not end it, SIGINT and SIGTERM do; the options.
+# not end it, SIGINT and SIGTERM do, also with the standard streams closed; the options.
 # Usage: terminal_test.sh REMOTE_TOVIPLAYER
 set -uo pipefail
 binary=$(realpath "$1")
@@ -71,6 +71,18 @@ for signal in TERM INT; do
   check "SIG$signal exit status 0" test "$?" = 0
   pid=
 done
+
+# Started with standard input, output and error closed (a service's start): SIGTERM ends it
+# as soon as with them open.
+(cd "$work" && exec "$prog" --address 10.1.2.3 --list-host 127.0.0.1:9 <&- >&- 2>&-) &
+pid=$!
+sleep 1
+kill -TERM "$pid"
+for _ in $(seq 1 20); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+check "SIGTERM ends it within 2 s with its standard streams closed" bash -c "! kill -0 $pid 2>/dev/null"
+wait "$pid"
+check "with them closed, exit status 0" test "$?" = 0
+pid=
 
 (cd "$work" && timeout 10 "$prog" --help) >"$work/help.txt" 2>&1
 check "--help exits 0" test "$?" = 0

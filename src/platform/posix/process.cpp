@@ -1,7 +1,9 @@
 #include "platform/process.h"
 
+#include <fcntl.h>
 #include <malloc.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace tovi::process {
 namespace {
@@ -13,6 +15,15 @@ constexpr rlim_t kUnlimitedAsk = rlim_t{1} << 20;
 }  // namespace
 
 void SuppressCriticalErrorBoxes() {}
+
+void OpenMissingStandardStreams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1) continue;
+    // The lowest free number is this one: the ones below are open by now.
+    const int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) close(opened);
+  }
+}
 
 void RaiseOpenFileLimit() {
   rlimit r{};

@@ -9,6 +9,8 @@ void SuppressCriticalErrorBoxes() {
   SetErrorMode(GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 }
 
+void OpenMissingStandardStreams() {}
+
 void RaiseOpenFileLimit() {}
 
 void ReturnFreeMemory() { _heapmin(); }
