@@ -3,7 +3,8 @@
 # menu on start (the address submenu with --address's one address checked, the item that shows
 # the PC to TVs checked) and the tray tip,
 # About by number, Exit by number; names, "menu", "window"; the end of input does
-# not end it, SIGINT and SIGTERM do, also with the standard streams closed; the options.
+# not end it, SIGINT and SIGTERM do, also with the standard streams closed and while no one
+# reads its output; the options.
 # Usage: terminal_test.sh REMOTE_TOVIPLAYER
 set -uo pipefail
 binary=$(realpath "$1")
@@ -83,6 +84,21 @@ check "SIGTERM ends it within 2 s with its standard streams closed" bash -c "! k
 wait "$pid"
 check "with them closed, exit status 0" test "$?" = 0
 pid=
+
+# Output nobody reads (a service's pipe whose reader hangs): SIGTERM still ends it, and soon.
+yes menu | head -300 >"$work/menus.txt"  # far more menu text than a pipe holds
+mkfifo "$work/out.fifo"
+exec 7<>"$work/out.fifo"  # held open, never read
+(cd "$work" && exec "$prog" --address 10.1.2.3 --list-host 127.0.0.1:9 <"$work/menus.txt" >&7 2>&1) &
+pid=$!
+sleep 2
+kill -TERM "$pid"
+for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+check "SIGTERM ends it while its output is not read" bash -c "! kill -0 $pid 2>/dev/null"
+kill -9 "$pid" 2>/dev/null
+wait "$pid"
+pid=
+exec 7>&-
 
 (cd "$work" && timeout 10 "$prog" --help) >"$work/help.txt" 2>&1
 check "--help exits 0" test "$?" = 0

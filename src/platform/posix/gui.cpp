@@ -10,10 +10,14 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -88,6 +92,79 @@ bool ExecutableInPath(const std::string& name) {
 // The front end's threads are woken when it ends; this bounds each of their waits all the same.
 constexpr int kStopLookMs = 5000;
 
+// Standard output goes out on a thread of its own: a service's output may be a pipe that nobody
+// reads, and a GUI thread waiting on it would run no timer, no exit and no posted work (whose
+// queue every request adds to). Text that finds this much still unwritten is left out.
+constexpr std::size_t kMaxUnwrittenOutput = 64 * 1024;
+// At the end, the wait for what is still unwritten.
+constexpr int kOutputEndWaitMs = 2000;
+
+class TerminalOutput {
+ public:
+  TerminalOutput() : state_(std::make_shared<State>()) {
+    // Made with every signal blocked, which it keeps: SIGTERM is the signal watcher's alone.
+    sigset_t all;
+    sigset_t before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &before);
+    writer_ = std::thread([state = state_] { Write(*state); });
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  }
+
+  ~TerminalOutput() {
+    std::unique_lock<std::mutex> lock(state_->mutex);
+    state_->ending = true;
+    state_->changed.notify_all();
+    const bool written = state_->changed.wait_for(
+        lock, std::chrono::milliseconds(kOutputEndWaitMs),
+        [this] { return state_->unwritten.empty() && !state_->writing; });
+    lock.unlock();
+    // A writer still blocked ends with the process; it holds the state it uses.
+    if (written) writer_.join();
+    else writer_.detach();
+  }
+
+  void Print(const std::string& text) {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    if (state_->unwritten.size() + text.size() > kMaxUnwrittenOutput) return;
+    state_->unwritten += text;
+    state_->changed.notify_all();
+  }
+
+ private:
+  struct State {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::string unwritten;
+    bool writing = false;
+    bool ending = false;
+  };
+
+  static void Write(State& state) {
+    std::unique_lock<std::mutex> lock(state.mutex);
+    for (;;) {
+      state.changed.wait(lock, [&] { return !state.unwritten.empty() || state.ending; });
+      if (state.unwritten.empty()) return;
+      const std::string text = std::move(state.unwritten);
+      state.unwritten.clear();
+      state.writing = true;
+      lock.unlock();
+      for (std::size_t done = 0; done < text.size();) {
+        const ssize_t n = write(1, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;  // closed, full disk: this text is lost, the next is tried
+        done += static_cast<std::size_t>(n);
+      }
+      lock.lock();
+      state.writing = false;
+      state.changed.notify_all();
+    }
+  }
+
+  std::shared_ptr<State> state_;
+  std::thread writer_;
+};
+
 class TerminalFrontend : public Frontend {
  public:
   TerminalFrontend() {
@@ -105,7 +182,6 @@ class TerminalFrontend : public Frontend {
     net::detail::SetWake(stopWake_);
     signals_.join();
     if (input_.joinable()) input_.join();
-    std::cout.flush();
     if (stopWake_ >= 0) close(stopWake_);
   }
 
@@ -202,10 +278,7 @@ class TerminalFrontend : public Frontend {
   }
 
  private:
-  void Print(const std::string& text) {
-    std::cout << text;
-    std::cout.flush();
-  }
+  void Print(const std::string& text) { output_.Print(text); }
 
   // The visible items in menu order, N4 under N3.
   void VisibleItems(const std::vector<MenuItem*>& items, int depth,
@@ -386,6 +459,7 @@ class TerminalFrontend : public Frontend {
   }
 
   Application* app_ = nullptr;
+  TerminalOutput output_;
   EventLoop loop_;
   std::map<WindowHandle, MessageHandler> windows_;
   WindowHandle nextWindow_ = 1;
