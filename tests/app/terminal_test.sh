@@ -73,11 +73,23 @@ for signal in TERM INT; do
   pid=
 done
 
-# Started with standard input, output and error closed (a service's start): SIGTERM ends it
-# as soon as with them open.
+# Until the program takes signals as requests to end (a signal before it would end it as
+# the system's default does).
+watching_signals() {
+  for _ in $(seq 1 100); do
+    ls -l /proc/"$1"/fd 2>/dev/null | grep -q signalfd && return
+    sleep 0.1
+  done
+}
+
+# Started with standard input, output and error closed (a service's start), it takes them on
+# /dev/null: a descriptor of its own found there was read as input or written as output, and
+# SIGTERM then took up to 5 s.
 (cd "$work" && exec "$prog" --address 10.1.2.3 --list-host 127.0.0.1:9 <&- >&- 2>&-) &
 pid=$!
-sleep 1
+watching_signals "$pid"
+check "closed standard streams are taken on /dev/null" \
+  test "$(readlink /proc/"$pid"/fd/0 /proc/"$pid"/fd/1 /proc/"$pid"/fd/2 | sort -u)" = /dev/null
 kill -TERM "$pid"
 for _ in $(seq 1 20); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
 check "SIGTERM ends it within 2 s with its standard streams closed" bash -c "! kill -0 $pid 2>/dev/null"
@@ -91,7 +103,9 @@ mkfifo "$work/out.fifo"
 exec 7<>"$work/out.fifo"  # held open, never read
 (cd "$work" && exec "$prog" --address 10.1.2.3 --list-host 127.0.0.1:9 <"$work/menus.txt" >&7 2>&1) &
 pid=$!
-sleep 2
+# Until a thread of it waits to write into the full pipe.
+for _ in $(seq 1 100); do grep -q pipe_write /proc/"$pid"/task/*/wchan 2>/dev/null && break; sleep 0.1; done
+watching_signals "$pid"
 kill -TERM "$pid"
 for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
 check "SIGTERM ends it while its output is not read" bash -c "! kill -0 $pid 2>/dev/null"
