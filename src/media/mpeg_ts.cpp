@@ -29,6 +29,9 @@ constexpr std::uint64_t kClockWrap = 1ull << 33;
 constexpr unsigned kNoPid = 0xffff;
 // A broadcast carries a few sound tracks; sound PIDs past this many are not looked at.
 constexpr std::size_t kMaxSoundStreams = 16;
+// The most of a video PES looked through for its SPS: a remux from MP4 or Matroska puts the
+// parameter sets after the encoder's SEI (x264's or x265's settings, up to a few KiB).
+constexpr std::size_t kMaxSpsSearchBytes = 16 * 1024;
 
 struct Packing {
   std::size_t packetBytes = 0;
@@ -59,6 +62,7 @@ struct Packet {
   unsigned pid = 0;
   std::optional<std::uint64_t> pcr, pts;
   std::string_view esData;  // the payload after a PES header that starts in this packet
+  std::string_view more;    // the payload of a packet that goes on with a PES begun before
   std::string_view section;  // a table section that starts in this packet (PAT, PMT)
   bool video = false;
 };
@@ -94,6 +98,8 @@ Packet ParsePacket(std::string_view b) {  // b: kTsPacketBytes from the sync byt
     // A section begins past its pointer field.
     const std::size_t section = payload + 1 + static_cast<std::size_t>(BigEndian(b, payload, 1));
     if (section < b.size()) p.section = b.substr(section);
+  } else if ((control & 1) && payload < b.size()) {
+    p.more = b.substr(payload);
   }
   return p;
 }
@@ -301,6 +307,9 @@ void NoteSound(Start& start, const Packet& p) {
 template <typename Walk>
 Start ReadStart(Walk walk) {
   Start start;
+  // The first video PES's bytes so far, over its packets, while no SPS is found in them.
+  std::string video;
+  unsigned videoPid = kNoPid;
   walk([&](const Packet& p) {
     if (p.pcr && !start.firstPcr) {
       start.firstPcr = p.pcr;
@@ -308,7 +317,14 @@ Start ReadStart(Walk walk) {
     }
     if (p.pts && !start.firstPts) start.firstPts = p.pts;
     if (p.pts) start.earliestPts = std::min(start.earliestPts, TicksFrom(*start.firstPts, *p.pts));
-    if (p.video && !start.picture && !p.esData.empty()) start.picture = FindSps(p.esData);
+    if (!start.picture && p.video && !p.esData.empty()) {
+      start.picture = FindSps(p.esData);
+      videoPid = p.pid;
+      video.assign(p.esData.substr(0, kMaxSpsSearchBytes));
+    } else if (!start.picture && p.pid == videoPid && !p.more.empty() && video.size() < kMaxSpsSearchBytes) {
+      video.append(p.more.substr(0, kMaxSpsSearchBytes - video.size()));
+      start.picture = FindSps(video);
+    }
     NoteSound(start, p);
   });
   return start;

@@ -127,6 +127,21 @@ TEST(MpegTsFacts, LongStreamIsReadOnlyAtItsEnds) {
   }
 }
 
+TEST(MpegTsFacts, SpsInALaterPacketOfTheFirstPictureGivesItsSize) {
+  // A remux from MP4 (what ffmpeg -c copy makes): the first picture's access unit delimiter, the
+  // encoder's SEI filling the rest of the packet, then the SPS (170x90) in the PES's next packet.
+  const std::string sei = std::string("\0\0\1\x06\x05", 5) + std::string(160, 'x');
+  const std::string first = Pes(90000).substr(0, 14) + std::string("\0\0\0\1\x09\xf0", 6) + sei;
+  const std::string sps("\0\0\0\1\x67\x42\xc0\x0b\xda\x0b\x37\x92\x4c\x04\x40\0\0\x03\0\x40\0\0\x0c\x83\xc5\x0a\xa8", 27);
+  const std::string stream = Packet(kVideoPid, first.substr(0, 183)) +
+                             Packet(kVideoPid, std::string(40, 'x') + sps, std::nullopt, false) +
+                             Frames(90000 + kFrameTicks, 24);
+  const auto facts = testing::ReadChecked(ReadMpegTsFacts, stream);
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->width, 170u);
+  EXPECT_EQ(facts->height, 90u);
+}
+
 TEST(MpegPsFacts, PacketStartingAmidAPictureGivesNoPictureSize) {
   // A DVD's second part (VTS_01_2.VOB) starts amid a film: a video packet whose first start code
   // is MPEG-2 slice 7, ahead of the next sequence header (720x576).
