@@ -71,7 +71,10 @@ std::optional<MediaFacts> ReadWavFacts(ByteSource& source) {
       if (fact.size() == 4 && LittleEndian(fact, 0, 4) != 0) samples = LittleEndian(fact, 0, 4);
     } else if (head.substr(0, 4) == "data") {
       if (!format) return std::nullopt;
-      const std::uint64_t claimed = length == kSizeInDs64 ? ds64DataBytes.value_or(~0ull) : length;
+      // A size of 0 is one a recorder never went back to write (stopped or still recording):
+      // the data runs to the file's end then too.
+      const std::uint64_t claimed =
+          length == kSizeInDs64 ? ds64DataBytes.value_or(~0ull) : length == 0 ? ~0ull : length;
       return Facts(*format, std::min(claimed, window.Size() - body), samples);
     }
     at = body + length + (length & 1);  // chunks are padded to an even length

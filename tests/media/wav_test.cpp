@@ -45,6 +45,8 @@ TEST(WavFacts, HostileFilesGiveNoFactsOrSaneOnes) {
       {"an odd chunk's pad byte skipped", Wave(kFmt + Chunk("LIST", "abc") + kData), 3030, std::nullopt},
       {"data size past the end: what is there",
        Wave(kFmt + Chunk("data", std::string(1500, '\1'), 0xffffffff)), 1500, std::nullopt},
+      {"data size never written: what is there",
+       Wave(kFmt + Chunk("data", std::string(1500, '\1'), 0)), 1500, std::nullopt},
       {"zero byte rate: no length", Wave(Fmt(1, 500, 0) + kData), std::nullopt, std::nullopt},
       {"zero channels", Wave(Fmt(0, 500, 1000) + kData), std::nullopt, std::nullopt},
       {"zero rate", Wave(Fmt(1, 0, 1000) + kData), std::nullopt, std::nullopt},
