@@ -119,8 +119,12 @@ void TForm1::ShowAddressChoice(const AddressState& state) {
   if (state.fixed) {
     rows.emplace_back("", state.address + kCaptionFixedAddress);
   } else {
+    // A choice is an adapter, which serves at its first address: an adapter's further
+    // addresses would be items whose click leaves the first one in use.
     for (const AddressCandidate& c : state.candidates) {
-      rows.emplace_back(c.adapterId, c.address + " (" + c.adapterName + ")");
+      const bool listed = std::any_of(rows.begin(), rows.end(),
+                                      [&](const auto& row) { return row.first == c.adapterId; });
+      if (!listed) rows.emplace_back(c.adapterId, c.address + " (" + c.adapterName + ")");
     }
   }
   AddressAuto.SetVisible(!state.fixed);

@@ -525,7 +525,7 @@ std::vector<std::string> AddressSubmenu(const TForm1& form) {
   return shown;
 }
 
-TEST(MainForm, TheAddressSubmenuOffersEveryAddressAndTheChoiceLastsWhileItsAdapterIsThere) {
+TEST(MainForm, TheAddressSubmenuOffersEveryAdapterAndTheChoiceLastsWhileItIsThere) {
   const net::Adapter lan{"lan0", "lan0", "", net::AdapterKind::Unknown, true, {0xC0A80132}, true, 0};
   const net::Adapter vbox{"vboxnet0", "vboxnet0", "", net::AdapterKind::Bridge, true, {0xC0A83801},
                           false, net::kNoMetric};  // 192.168.56.1
@@ -561,6 +561,14 @@ TEST(MainForm, TheAddressSubmenuOffersEveryAddressAndTheChoiceLastsWhileItsAdapt
   rig->form->AddressAuto.Click();
   EXPECT_EQ(rig->form->LocalAddress(), "192.168.1.50");
   EXPECT_EQ(fs::ReadWholeFile(settings.Path("setstovi.cfg")), "[Path]\r\n\r\n[LFRS]\r\nfalse\r\n");
+
+  // An adapter with a second address is one choice, its first address: an item for the
+  // second would be a click that leaves the first one in use.
+  adapters[0].ipv4.push_back(0xC0A80133);  // 192.168.1.51
+  rig->form->Timer1.Tick();
+  EXPECT_EQ(AddressSubmenu(*rig->form),
+            (std::vector<std::string>{"[x] Автоматически", "[x] 192.168.1.50 (lan0)",
+                                      "[ ] 192.168.56.1 (vboxnet0)"}));
 }
 
 TEST(MainForm, TheServerAndTheTipFollowTheAddressOnTheTickAndOnlyWhenItChanged) {
