@@ -81,6 +81,9 @@ void TForm1::FormCreate() {
 void TForm1::FormDestroy() {
   // The settings file keeps the switch state, so a server on at exit is on again next start.
   serverSwitch_.SwitchOffAtExit();
+  // However the program ends (Exit, a WM_CLOSE, the Restart Manager's end of session), the
+  // icon goes with it: the shell keeps an icon left behind until the mouse passes over it.
+  if (inTray_) Ic(IconAction::Delete, app_.Ui().ApplicationIcon());
 }
 
 std::string TForm1::PreferredAdapter() const {

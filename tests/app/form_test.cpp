@@ -321,6 +321,24 @@ TEST(MainForm, ExitRemovesTheIconBeforeTheProgramEnds) {
   EXPECT_TRUE(rig.app.Terminated());
 }
 
+TEST(MainForm, EveryOtherEndRemovesTheIconToo) {
+  for (const bool sessionEnds : {false, true}) {
+    Rig rig;
+    rig.Create();
+    rig.ui.RunPending();
+    ASSERT_EQ(rig.ui.tray.size(), 1u);
+    if (sessionEnds) {
+      rig.ui.Send(rig.form->Handle(), {gui::kWmEndSession, 1, 1, 0});  // ENDSESSION_CLOSEAPP
+    } else {
+      rig.form->FormDestroy();  // the loop ended by a WM_CLOSE
+    }
+    ASSERT_EQ(rig.ui.tray.size(), 2u) << (sessionEnds ? "end of session" : "closed");
+    EXPECT_EQ(rig.ui.tray[1].action, gui::kNimDelete);
+    rig.form->FormDestroy();
+    EXPECT_EQ(rig.ui.tray.size(), 2u) << "deleted once";
+  }
+}
+
 // Media servers at a free loopback port, so that a test switches on wherever the media port is.
 MediaServerFactory AnyLoopbackPort() {
   return [](const std::string&, int, MediaRequestEvent handler) {
