@@ -117,6 +117,10 @@ exec 7>&-
 (cd "$work" && timeout 10 "$prog" --help) >"$work/help.txt" 2>&1
 check "--help exits 0" test "$?" = 0
 check "--help names the options" grep -q -- "--list-host HOST\[:PORT\]" "$work/help.txt"
+# A text longer than what may wait unwritten (a service's long answer in a message box) is
+# printed whole when nothing else waits.
+(cd "$work" && timeout 10 "$prog" "--$(head -c 70000 /dev/zero | tr '\0' x)") >"$work/long.txt" 2>&1
+check "a text over the output's bound is printed" grep -q "^unknown option --xxxxxxxx" "$work/long.txt"
 (cd "$work" && timeout 10 "$prog" --bogus) >"$work/bad.txt" 2>&1
 check "an unknown option exits 2" test "$?" = 2
 

@@ -94,7 +94,9 @@ constexpr int kStopLookMs = 5000;
 
 // Standard output goes out on a thread of its own: a service's output may be a pipe that nobody
 // reads, and a GUI thread waiting on it would run no timer, no exit and no posted work (whose
-// queue every request adds to). Text that finds this much still unwritten is left out.
+// queue every request adds to). Text that finds this much still unwritten is left out; below
+// it a text is taken whole, however long (a message box's long answer), so what waits is at
+// most this and one text.
 constexpr std::size_t kMaxUnwrittenOutput = 64 * 1024;
 // At the end, the wait for what is still unwritten.
 constexpr int kOutputEndWaitMs = 2000;
@@ -126,7 +128,7 @@ class TerminalOutput {
 
   void Print(const std::string& text) {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    if (state_->unwritten.size() + text.size() > kMaxUnwrittenOutput) return;
+    if (state_->unwritten.size() >= kMaxUnwrittenOutput) return;
     state_->unwritten += text;
     state_->changed.notify_all();
   }
