@@ -321,7 +321,8 @@ Start ReadStart(Walk walk) {
       start.picture = FindSps(p.esData);
       videoPid = p.pid;
       video.assign(p.esData.substr(0, kMaxSpsSearchBytes));
-    } else if (!start.picture && p.pid == videoPid && !p.more.empty() && video.size() < kMaxSpsSearchBytes) {
+    } else if (!start.picture && p.pid == videoPid && !p.more.empty() &&
+               video.size() < kMaxSpsSearchBytes) {
       video.append(p.more.substr(0, kMaxSpsSearchBytes - video.size()));
       start.picture = FindSps(video);
     }
