@@ -170,7 +170,8 @@ class TerminalOutput {
 class TerminalFrontend : public Frontend {
  public:
   TerminalFrontend() {
-    // Block the stop signals before any other thread exists, so only the watcher takes them.
+    // Block the stop signals before the watcher and the input thread exist, so only the watcher
+    // takes them (the output's writer, made with the members, blocks every signal itself).
     sigset_t stops;
     sigemptyset(&stops);
     sigaddset(&stops, SIGINT);
