@@ -68,6 +68,9 @@ TEST(Stress, ConcurrentClientsBesideIdleConnectionsGetTheirAnswers) {
     // may still be leaving the list while new clients come, so the cap is well above 500.
     TNetServerLimits limits;
     limits.maxServedConnections = 4 * (kIdle + kClients);
+    // The idle connections send no request head; on a slow, busy machine (wine beside other
+    // builds) the clients' rounds outlast the head's own limit, which would close them all.
+    limits.requestHeadTimeoutMs = 600000;
     s.server.SetLimits(limits);
     s.server.SetListenQueue(256);
     s.server.OnCommandGet = Answer;
@@ -106,7 +109,10 @@ TEST(Stress, ConcurrentClientsBesideIdleConnectionsGetTheirAnswers) {
   std::printf("deactivation with %d idle connections: %lld ms\n", kIdle,
               static_cast<long long>(
                   std::chrono::duration_cast<std::chrono::milliseconds>(deactivation).count()));
-  EXPECT_EQ(tovi::testing::ThreadCount(), threadsBefore);
+  // A connection's thread may still be on its way out after its last count.
+  EXPECT_TRUE(tovi::testing::WaitUntil(
+      [&] { return tovi::testing::ThreadCount() == threadsBefore; }, 5000))
+      << tovi::testing::ThreadCount() - threadsBefore << " threads more than before";
   if (handlesBefore > 0) {
     EXPECT_EQ(tovi::testing::HandleCount(), handlesBefore);
   } else {
@@ -154,6 +160,7 @@ TEST(Stress, AThousandIdleConnectionsHoldNoThreadsBesideTwoHundredActiveClients)
     TNetServerLimits limits;
     limits.keptThreads = kKeptThreads;
     limits.maxServedConnections = kClients;  // one thread per active client at most
+    limits.requestHeadTimeoutMs = 600000;    // as above: the idle ones must outlast the rounds
     s.server.SetLimits(limits);
     s.server.SetListenQueue(511);
     s.server.OnCommandGet = Answer;
