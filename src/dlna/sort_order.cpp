@@ -1,6 +1,7 @@
 #include "dlna/sort_order.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "dlna/natural_order.h"
 #include "dlna/upnp_error.h"
@@ -14,7 +15,47 @@ std::string_view Trimmed(std::string_view s) {
   return s;
 }
 
-SortKey KeyOf(std::string_view part) {
+bool IsNameChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+         c == '-' || c == '.';
+}
+
+// "name" or "prefix:name" (the prefix required for an element other than res).
+bool IsName(std::string_view name, bool prefixed) {
+  const std::size_t colon = name.find(':');
+  if (colon == std::string_view::npos ? prefixed || name.empty()
+                                      : colon == 0 || colon + 1 == name.size())
+    return false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    if (i != colon && !IsNameChar(name[i])) return false;
+  }
+  return true;
+}
+
+// "upnp:album", "res@size", "@id": a property's name, whatever the property.
+bool IsPropertyName(std::string_view property) {
+  const std::size_t at = property.find('@');
+  const std::string_view element = property.substr(0, at);
+  const bool attribute = at != std::string_view::npos;
+  const bool elementNamed =
+      element == "res" || IsName(element, true) || (element.empty() && attribute);
+  return elementNamed && (!attribute || IsName(property.substr(at + 1), false));
+}
+
+// Whether the objects of a listing carry the property (the DIDL writer gives it to some of them)
+// without being sorted by it here: the id attributes, a res and its attributes, a poster,
+// Samsung's elements.
+bool CarriedUnsorted(std::string_view property) {
+  const std::string_view element = property.substr(0, property.find('@'));
+  return element.empty() || element == "res" || element == "upnp:albumArtURI" ||
+         element.starts_with("sec:");
+}
+
+// The key a part names; none for a property no object here carries (a track number, an album,
+// an artist): every object lacks it, so it orders none of them. Players send such criteria
+// whatever the server's capabilities (Windows Media Player and music receivers
+// "+upnp:originalTrackNumber,+dc:title"), and show an empty folder on a fault.
+std::optional<SortKey> KeyOf(std::string_view part) {
   SortKey key;
   if (part.front() == '+' || part.front() == '-') {
     key.descending = part.front() == '-';
@@ -26,6 +67,8 @@ SortKey KeyOf(std::string_view part) {
     key.property = SortKey::Property::Date;
   } else if (part == "upnp:class") {
     key.property = SortKey::Property::Class;
+  } else if (IsPropertyName(part) && !CarriedUnsorted(part)) {
+    return std::nullopt;
   } else {
     throw UnsupportedSortCriteria();
   }
@@ -39,7 +82,9 @@ std::vector<SortKey> ParseSortCriteria(std::string_view criteria) {
   while (!criteria.empty()) {
     const std::size_t comma = criteria.find(',');
     const std::string_view part = Trimmed(criteria.substr(0, comma));
-    if (!part.empty()) keys.push_back(KeyOf(part));
+    if (!part.empty()) {
+      if (const std::optional<SortKey> key = KeyOf(part)) keys.push_back(*key);
+    }
     if (comma == std::string_view::npos) break;
     criteria.remove_prefix(comma + 1);
   }

@@ -2,7 +2,9 @@
 // "-dc:date,+dc:title", "+upnp:class,+dc:title"; an empty one is the default order) and the ordering of a listing by
 // them. Folders always come before files; within each, the criteria in turn, then the title
 // in natural order (see natural_order.h), so the order is total and the same for every page.
-// Errors: ParseSortCriteria throws UpnpError 709 for a property this server does not sort by.
+// A property no object here carries (a track number, an album) is passed over: it orders none
+// of them. Errors: ParseSortCriteria throws UpnpError 709 for one they carry that this server
+// does not sort by (a res attribute, an id) and for a part that names no property.
 // Pure, safe from any thread.
 #pragma once
 #include <cstddef>

@@ -8,7 +8,7 @@
 namespace tovi::dlna {
 namespace {
 
-TEST(SortCriteria, TitleDateAndClassEitherWayAndFault709ForTheRest) {
+TEST(SortCriteria, TitleDateAndClassEitherWayWhatNoObjectCarriesPassedOverFault709ForTheRest) {
   using P = SortKey::Property;
   struct Case {
     const char* criteria;
@@ -23,7 +23,15 @@ TEST(SortCriteria, TitleDateAndClassEitherWayAndFault709ForTheRest) {
       {"dc:date", {{P::Date, false}}, false},
       {",", {}, false},
       {"+upnp:class,+dc:title", {{P::Class, false}, {P::Title, false}}, false},
-      {"+dc:creator", {}, true},
+      // Windows Media Player's, and other properties no object here has.
+      {"+upnp:originalTrackNumber,+dc:title", {{P::Title, false}}, false},
+      {"+dc:creator,-upnp:album,+upnp:artist@role", {}, false},
+      {"+res@size", {}, true},
+      {"+res", {}, true},
+      {"-@id", {}, true},
+      {"+upnp:albumArtURI", {}, true},
+      {"+upnp:", {}, true},
+      {"+dc:title dc:date", {}, true},
       {"+", {}, true},
       {"*dc:title", {}, true},
   };

@@ -137,7 +137,7 @@ TEST(UpnpControl, ActionsAnswerAndFaultsKeepTheConnection) {
       {"dlna/cds/control", cds, "GetSearchCapabilities", "", {{"SearchCaps", ""}}, 0},
       {"dlna/cds/control", cds, "Browse",
        "<ObjectID>0</ObjectID><BrowseFlag>BrowseDirectChildren</BrowseFlag>"
-       "<SortCriteria>+dc:creator,+dc:title</SortCriteria>", {}, 709},
+       "<SortCriteria>+res@size,+dc:title</SortCriteria>", {}, 709},
       {"dlna/cds/control", cds, "GetSortCapabilities", "",
        {{"SortCaps", "dc:title,dc:date,upnp:class"}}, 0},
       {"dlna/cds/control", cds, "GetSystemUpdateID", "", {{"Id", "7"}}, 0},
