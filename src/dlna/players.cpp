@@ -25,8 +25,10 @@ const std::array<Player, 9> kPlayers{{
     // Older models show a folder in the order given.
     {"LG", {"LGE_DLNA_SDK", "webOS"}, {}, SubtitleStyle::ResPerSubtitle, true, true, false,
      false},
-    {"PlayStation", {"PLAYSTATION"}, kConsoleTypes, SubtitleStyle::ResPerSubtitle, true, true,
-     false, false},
+    // The PS3 names itself in capitals, the PS4's media player and its file requests
+    // "(PlayStation 4)".
+    {"PlayStation", {"PLAYSTATION", "PlayStation"}, kConsoleTypes, SubtitleStyle::ResPerSubtitle,
+     true, true, false, false},
     {"Sony", {"BRAVIA", "SonyDTV"}, {}, SubtitleStyle::ResPerSubtitle, false, true, false, false},
     {"Panasonic", {"Panasonic MIL DLNA"}, {}, SubtitleStyle::ResPerSubtitle, true, true, false,
      false},
