@@ -121,7 +121,8 @@ void DidlWriter::AddSubtitleElements(const DidlItem& item) {
 
 void DidlWriter::AddSubtitleResources(const DidlItem& item) {
   for (const DidlSubtitle& subtitle : item.subtitles) {
-    body_ += "<res protocolInfo=\"" + XmlEscape(HttpProtocolInfo(subtitle.mime, "*")) + "\">" +
+    const char* mime = MimeFor(player_, subtitle.kind, subtitle.mime.c_str());
+    body_ += "<res protocolInfo=\"" + XmlEscape(HttpProtocolInfo(mime, "*")) + "\">" +
              XmlEscape(subtitle.url) + "</res>";
     if (player_.subtitles == SubtitleStyle::ElementsAndFirstRes) break;
   }

@@ -347,7 +347,7 @@ void FolderContent::StreamResource(http::TNetTCPServerConnection& connection, ht
   server::StreamOptions stream;
   stream.activity = options_.streams;
   if (subtitle) {
-    stream.contentType = subtitle->mime;
+    stream.contentType = MimeFor(player, subtitle->extension, subtitle->mime);
     stream.extraHeaders.emplace_back("transferMode.dlna.org", TransferModeFor(request, false));
   } else {
     stream.contentType = MimeFor(player, *type);

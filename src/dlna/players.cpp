@@ -14,9 +14,15 @@ constexpr std::initializer_list<PlayerMediaType> kSamsungTypes{{"mkv", "video/x-
 constexpr std::initializer_list<PlayerMediaType> kConsoleTypes{{"avi", "video/avi"},
                                                                {"divx", "video/avi"}};
 
+// Kodi takes a subtitle only from a res of one of four types, compared whole: its own names for
+// SubStation Alpha and MicroDVD, where the subtitle table has the common "x-" ones.
+constexpr std::initializer_list<PlayerMediaType> kKodiTypes{
+    {"ass", "text/ssa"}, {"ssa", "text/ssa"}, {"sub", "text/sub"}};
+
 // Tried in order: the apps first, since they run on the consoles and TVs too.
 const std::array<Player, 9> kPlayers{{
-    {"Kodi", {"Kodi", "XBMC"}, {}, SubtitleStyle::ResPerSubtitle, false, true, false, false},
+    {"Kodi", {"Kodi", "XBMC"}, kKodiTypes, SubtitleStyle::ResPerSubtitle, false, true, false,
+     false},
     {"VLC", {"LibVLC", "VLC/"}, {}, SubtitleStyle::ResPerSubtitle, false, true, false, false},
     {"BubbleUPnP", {"BubbleUPnP"}, {}, SubtitleStyle::ResPerSubtitle, false, true, false, false},
     // Older models read a UTF-8 subtitle only after a BOM; every model keeps a resume position.
@@ -69,10 +75,14 @@ const Player& PlayerOf(const http::TNetHeaderList& headers) {
 }
 
 const char* MimeFor(const Player& player, const MediaType& type) {
+  return MimeFor(player, type.extension, type.mime);
+}
+
+const char* MimeFor(const Player& player, std::string_view extension, const char* mime) {
   for (const PlayerMediaType& own : player.mediaTypes) {
-    if (std::string_view(own.extension) == type.extension) return own.mime;
+    if (std::string_view(own.extension) == extension) return own.mime;
   }
-  return type.mime;
+  return mime;
 }
 
 std::string DlnaFeaturesFor(const Player& player, const MediaType& type) {

@@ -29,7 +29,8 @@ enum class SubtitleStyle {
   ElementsAndFirstRes,
 };
 
-// A media type a family wants other than the media table's, by the file's extension.
+// A media type a family wants other than the media table's (or the subtitle table's), by the
+// file's extension.
 struct PlayerMediaType {
   const char* extension;  // lower case, as the media table's
   const char* mime;
@@ -61,6 +62,8 @@ const Player& PlayerOf(const http::TNetHeaderList& headers);
 
 // The media type a family is given for a type of the media table.
 const char* MimeFor(const Player& player, const MediaType& type);
+// The same for a file of that extension (lower case) whose table's type is mime (a subtitle's).
+const char* MimeFor(const Player& player, std::string_view extension, const char* mime);
 // DlnaFeatures and ProtocolInfo as that family is given them: the profile the file has (the
 // type's unless its facts say otherwise, "" = none), left out for a family that takes none.
 std::string DlnaFeaturesFor(const Player& player, const MediaType& type);

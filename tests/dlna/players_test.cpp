@@ -19,7 +19,7 @@
 namespace tovi::dlna {
 namespace {
 
-// A season folder as a household has one: a film with its subtitle, an old AVI, a song.
+// A season folder as a household has one: a film with its subtitles, an old AVI, a song.
 class PersonaServer {
  public:
   PersonaServer()
@@ -37,6 +37,7 @@ class PersonaServer {
   static FolderContentOptions Options(const testing::TempDir& dir) {
     dir.Write("film.mkv", "matroska bytes");
     dir.Write("film.srt", "1\r\n00:00:01,000 --> 00:00:02,000\r\nhi\r\n");
+    dir.Write("film.ass", "[Script Info]\r\nScriptType: v4.00+\r\n");
     dir.Write("old.avi", "avi bytes");
     dir.Write("song.mp3", "mp3 bytes");
     FolderContentOptions options = PlatformFolderContentOptions();
@@ -84,6 +85,7 @@ std::string Attribute(const XmlElement& e, const std::string& name) {
 // What a player was told of one file: its res elements and Samsung's elements.
 struct Told {
   std::vector<std::string> protocolInfos;  // the res elements', in order
+  std::vector<std::string> urls;           // theirs
   std::string url;                         // the first res's
   bool captionElements = false;
   std::string dcmInfo;
@@ -96,6 +98,7 @@ Told ItemOf(const std::string& didl, const std::string& title) {
     for (const XmlElement& e : item.children) {
       if (e.name == "res") {
         told.protocolInfos.push_back(Attribute(e, "protocolInfo"));
+        told.urls.push_back(e.text);
         if (told.url.empty()) told.url = e.text;
       }
       if (e.name == "CaptionInfoEx") told.captionElements = true;
@@ -127,6 +130,7 @@ struct Persona {
   bool mp3Profile;
   bool captionElements;   // Samsung's sec: elements for the film's subtitle
   int subtitleRes;        // res elements of subtitles
+  const char* assMime;    // the type the SubStation Alpha one is offered and served as ("": none)
   bool bookmark;          // the resume position in sec:dcmInfo
 };
 
@@ -141,44 +145,44 @@ const Persona kPersonas[] = {
      "dc:title,dc:date,upnp:class,res,res@size,res@duration,sec:CaptionInfo,sec:CaptionInfoEx,"
      "sec:dcmInfo</Filter>\r\n<StartingIndex>0</StartingIndex>\r\n<RequestedCount>30"
      "</RequestedCount>\r\n<SortCriteria>+dc:title</SortCriteria>\r\n",
-     "video/x-mkv", "video/x-msvideo", true, true, 0, true},
+     "video/x-mkv", "video/x-msvideo", true, true, 0, "", true},
     {"LG TV", "User-Agent: Linux/2.6.39 UPnP/1.0 DLNADOC/1.50 LGE_DLNA_SDK/1.6.0 [TV][2013]\r\n",
      "User-Agent: LG Player 1.0\r\nX-AV-Client-Info: LGE_DLNA_SDK/1.6.0\r\n", kStandardBrowse,
-     "video/x-matroska", "video/x-msvideo", true, false, 1, false},
+     "video/x-matroska", "video/x-msvideo", true, false, 2, "text/x-ssa", false},
     {"Sony BRAVIA",
      "User-Agent: UPnP/1.0 DLNADOC/1.50\r\nX-AV-Client-Info: av=5.0; cn=\"Sony Corporation\"; "
      "mn=\"BRAVIA KDL-40EX720\"; mv=\"1.7\";\r\n",
      "User-Agent: UPnP/1.0 DLNADOC/1.50\r\nX-AV-Client-Info: av=5.0; cn=\"Sony Corporation\"; "
      "mn=\"BRAVIA KDL-40EX720\"; mv=\"1.7\";\r\n",
-     kStandardBrowse, "video/x-matroska", "video/x-msvideo", true, false, 1, false},
+     kStandardBrowse, "video/x-matroska", "video/x-msvideo", true, false, 2, "text/x-ssa", false},
     {"Panasonic TV", "User-Agent: Panasonic MIL DLNA CP UPnP/1.0 DLNADOC/1.50\r\n",
      "User-Agent: Panasonic MIL DLNA CP UPnP/1.0 DLNADOC/1.50\r\n", kStandardBrowse,
-     "video/x-matroska", "video/x-msvideo", true, false, 1, false},
+     "video/x-matroska", "video/x-msvideo", true, false, 2, "text/x-ssa", false},
     {"Xbox 360", "User-Agent: Xbox/2.0.17150.0 UPnP/1.0 Xbox/2.0.17150.0\r\n",
      "User-Agent: NSPlayer/12.00.17150.0000 WMFSDK/12.00.17150.0000\r\n", kStandardBrowse,
-     "video/x-matroska", "video/avi", false, false, 1, false},
+     "video/x-matroska", "video/avi", false, false, 2, "text/x-ssa", false},
     {"PlayStation 3",
      "User-Agent: UPnP/1.0 DLNADOC/1.50\r\nX-AV-Client-Info: av=5.0; cn=\"Sony Computer "
      "Entertainment Inc.\"; mn=\"PLAYSTATION 3\"; mv=\"1.0\";\r\n",
      "User-Agent: PLAYSTATION 3\r\n", kStandardBrowse, "video/x-matroska", "video/avi", true,
-     false, 1, false},
+     false, 2, "text/x-ssa", false},
     {"PlayStation 4", "User-Agent: MediaPlayer/2.50 UPnP/1.0 DLNADOC/1.50 (PlayStation 4)\r\n",
      "User-Agent: libhttp/2.51 (PlayStation 4)\r\n", kStandardBrowse, "video/x-matroska",
-     "video/avi", true, false, 1, false},
+     "video/avi", true, false, 2, "text/x-ssa", false},
     {"Kodi", "User-Agent: UPnP/1.0 DLNADOC/1.50 Kodi\r\n",
      "User-Agent: Kodi/20.2 (X11; Linux x86_64) Debian/12 HTTP/1.1\r\n", kStandardBrowse,
-     "video/x-matroska", "video/x-msvideo", true, false, 1, false},
+     "video/x-matroska", "video/x-msvideo", true, false, 2, "text/ssa", false},
     {"BubbleUPnP", "User-Agent: BubbleUPnP UPnP/1.1\r\n",
      "User-Agent: BubbleUPnP/3.7 (Linux; Android 13)\r\n", kStandardBrowse, "video/x-matroska",
-     "video/x-msvideo", true, false, 1, false},
+     "video/x-msvideo", true, false, 2, "text/x-ssa", false},
     // VLC browses through its UPnP library, whose name is all its SOAP requests carry: its
     // listing is the unknown player's; its file requests name it.
     {"VLC", "User-Agent: Linux/6.1.0, UPnP/1.0, Portable SDK for UPnP devices/1.14.15\r\n",
      "User-Agent: VLC/3.0.18 LibVLC/3.0.18\r\n", kStandardBrowse, "video/x-matroska",
-     "video/x-msvideo", true, true, 1, false},
+     "video/x-msvideo", true, true, 1, "", false},
     // A player no row names: the answers of a server that knows none.
     {"unknown", "User-Agent: gupnp-av-cp GUPnP/1.6.3 DLNADOC/1.50\r\n", "", kStandardBrowse,
-     "video/x-matroska", "video/x-msvideo", true, true, 1, false},
+     "video/x-matroska", "video/x-msvideo", true, true, 1, "", false},
 };
 
 TEST(Players, EachFamilyIsAnsweredAsItNeeds) {
@@ -223,6 +227,13 @@ TEST(Players, EachFamilyIsAnsweredAsItNeeds) {
         << p.name;
     EXPECT_EQ(film.captionElements, p.captionElements) << p.name;
     EXPECT_EQ(static_cast<int>(film.protocolInfos.size()) - 1, p.subtitleRes) << p.name;
+    std::string assMime, assUrl;
+    for (std::size_t i = 1; i < film.urls.size(); ++i) {
+      if (!film.urls[i].ends_with(".ass")) continue;
+      assMime = MimeOf(film.protocolInfos[i]);
+      assUrl = film.urls[i];
+    }
+    EXPECT_EQ(assMime, p.assMime) << p.name;
     EXPECT_EQ(film.dcmInfo, p.bookmark ? "BM=754" : "") << p.name;
 
     // The files' own answers name them as the listing did.
@@ -230,6 +241,9 @@ TEST(Players, EachFamilyIsAnsweredAsItNeeds) {
     EXPECT_EQ(mkv.status, 200) << p.name;
     EXPECT_EQ(mkv.Header("Content-Type"), p.mkvMime) << p.name;
     EXPECT_EQ(Head(port, p.mediaHeaders, avi.url).Header("Content-Type"), p.aviMime) << p.name;
+    if (!assUrl.empty()) {
+      EXPECT_EQ(Head(port, p.mediaHeaders, assUrl).Header("Content-Type"), p.assMime) << p.name;
+    }
     const std::string features = Head(port, p.mediaHeaders, song.url).Header("contentFeatures.dlna.org");
     EXPECT_EQ(features.rfind("DLNA.ORG_PN=MP3;", 0) == 0, p.mp3Profile) << p.name << ": " << features;
   }
