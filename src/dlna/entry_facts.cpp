@@ -9,12 +9,15 @@ namespace tovi::dlna {
 
 namespace {
 
-// What a picture of unknown size is announced as: the profile TVs look for in a poster.
+// What a poster not read yet is announced as: the profile TVs look for in a poster.
 constexpr const char* kThumbnailProfile = "JPEG_TN";
 constexpr const char* kPngThumbnailProfile = "PNG_TN";
 
 std::string ArtProfile(const std::optional<FileFacts>& poster) {
-  if (!poster || !poster->media.width || !poster->media.height) return kThumbnailProfile;
+  if (!poster) return kThumbnailProfile;
+  // Read, and no JPEG's size found in it (a PNG or WebP saved as ".jpg", an empty or damaged
+  // file): no profile, rather than one a TV checks the picture against and refuses it for.
+  if (!poster->media.width || !poster->media.height) return std::string();
   return PictureProfile("image/jpeg", *poster->media.width, *poster->media.height);
 }
 

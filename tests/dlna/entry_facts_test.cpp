@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dlna/art.h"
@@ -158,6 +159,42 @@ TEST_F(PostersAndCovers, APosterReplacedInPlaceIsAnnouncedAsItIsNow) {
   EXPECT_NE(Browse(dir_.Folder(), false).find(large), std::string::npos);
   EXPECT_NE(Browse(show, true).find(large), std::string::npos);
   EXPECT_NE(Browse(film, true).find(large), std::string::npos);
+}
+
+// The DLNA profile an object's poster is announced with: "" for none, "<no art>" when it has no
+// albumArtURI, "<missing>" when the object is not there.
+std::string ArtProfileOf(const std::string& didl, const std::string& id) {
+  const std::size_t start = didl.find(" id=\"" + id + "\"");
+  if (start == std::string::npos) return "<missing>";
+  const std::size_t art = didl.find("<upnp:albumArtURI", start);
+  const std::size_t close = std::min(didl.find("</item>", start), didl.find("</container>", start));
+  if (art > close) return "<no art>";
+  const std::string element = didl.substr(art, didl.find('>', art) - art);
+  const std::string attribute = "dlna:profileID=\"";
+  const std::size_t value = element.find(attribute);
+  if (value == std::string::npos) return "";
+  const std::size_t from = value + attribute.size();
+  return element.substr(from, element.find('"', from) - from);
+}
+
+// A picture saved as ".jpg" that is none (a PNG, or a WebP as browsers save posters now) or an
+// empty one is announced without a profile once it has been read, not as a JPEG thumbnail.
+TEST_F(PostersAndCovers, APosterThatIsNoJpegIsAnnouncedWithoutAProfile) {
+  const std::string show = dir_.MakeFolder("Show") + fs::kSeparator;
+  const std::string poster = dir_.Write("Show/folder.jpg", kPng);
+  const std::string film = dir_.Write("Show/film.mkv", "film");
+  const std::string own = dir_.Write("Show/clip.jpg", "");
+  const std::string clip = dir_.Write("Show/clip.mp4", "clip");
+  const std::pair<std::string, std::string> pictures[] = {{poster, kPng}, {own, ""}};
+  for (const auto& [path, bytes] : pictures) {
+    media::MemorySource source(bytes);
+    fake_.Set(path, media::ReadFacts("jpg", source).value_or(media::MediaFacts{}));
+  }
+  Browse(show, false);  // the posters read
+  const std::string didl = Browse(show, false);
+  EXPECT_EQ(ArtProfileOf(didl, ObjectIdOfPath(film)), "");
+  EXPECT_EQ(ArtProfileOf(didl, ObjectIdOfPath(clip)), "");
+  EXPECT_EQ(ArtProfileOf(Browse(show, true), ObjectIdOfPath(show)), "");
 }
 
 TEST_F(PostersAndCovers, CoversAreServedFromInsideTheirFileWithTheirMediaType) {
