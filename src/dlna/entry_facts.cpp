@@ -16,8 +16,9 @@ constexpr const char* kPngThumbnailProfile = "PNG_TN";
 std::string ArtProfile(const std::optional<FileFacts>& poster) {
   if (!poster) return kThumbnailProfile;
   // Read, and no JPEG's size found in it (a PNG or WebP saved as ".jpg", an empty or damaged
-  // file): no profile, rather than one a TV checks the picture against and refuses it for.
-  if (!poster->media.width || !poster->media.height) return std::string();
+  // file), or a JPEG no profile covers: no profile, rather than one a TV checks the picture
+  // against and refuses or misdraws it for.
+  if (!poster->media.width || !poster->media.height || poster->media.unprofiledJpeg) return {};
   return PictureProfile("image/jpeg", *poster->media.width, *poster->media.height);
 }
 

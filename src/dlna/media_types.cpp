@@ -63,7 +63,8 @@ std::string PictureProfile(std::string_view mime, std::uint32_t width, std::uint
 }
 
 std::string FileProfile(const MediaType& type, const media::MediaFacts& facts) {
-  if (type.kind == MediaKind::Image && !*type.profile && facts.width && facts.height) {
+  if (type.kind == MediaKind::Image && !*type.profile && facts.width && facts.height &&
+      !facts.unprofiledJpeg) {
     return PictureProfile(type.mime, *facts.width, *facts.height);
   }
   return type.profile;

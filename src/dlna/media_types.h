@@ -52,8 +52,9 @@ std::string HttpProtocolInfo(std::string_view mime, std::string_view features);
 // 640x480, JPEG_MED up to 1024x768, JPEG_LRG and PNG_LRG up to 4096x4096 (either way round);
 // "" for a larger one or another type. A player refuses a picture whose profile is wrong.
 std::string PictureProfile(std::string_view mime, std::uint32_t width, std::uint32_t height);
-// The profile a file has by what its headers said (a picture's size); the type's own where they
-// said nothing of it. The res and the file's contentFeatures.dlna.org name the same.
+// The profile a file has by what its headers said (a picture's size; none for a JPEG no profile
+// covers); the type's own where they said nothing of it. The res and the file's
+// contentFeatures.dlna.org name the same.
 std::string FileProfile(const MediaType& type, const media::MediaFacts& facts);
 // The type a file is announced and served as: an .mp4 that holds sound alone as audio/mp4, so
 // that a TV files it with the music and plays it in its music player; else type itself.

@@ -25,6 +25,9 @@ struct MediaFacts {
   std::string coverMime;                         // "image/jpeg", "image/png"
   // The file's tracks are sound alone, no picture (MP4, Matroska): music in a video container.
   bool soundOnly = false;
+  // A JPEG that no DLNA picture profile covers at any size: coded other than baseline (progressive,
+  // as web sites save most posters) or with four colour components (CMYK, from print work).
+  bool unprofiledJpeg = false;
 
   bool Empty() const {
     return !durationMs && !width && !height && !bitrate && !channels && !sampleRate && !coverOffset;

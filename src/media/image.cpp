@@ -19,6 +19,11 @@ bool HasNoLength(unsigned marker) {
   return (marker >= 0xd0 && marker <= 0xd7) || marker == 0x01;
 }
 
+// Baseline sequential coding, the one DLNA's JPEG profiles take and every picture decoder reads.
+constexpr unsigned kBaselineFrame = 0xc0;
+// Grey or YCbCr; four are CMYK or YCCK.
+constexpr std::uint64_t kMaxProfiledComponents = 3;
+
 std::optional<MediaFacts> SizeFacts(std::uint64_t width, std::uint64_t height) {
   MediaFacts facts;
   facts.width = Positive(width, kMaxPictureSide);
@@ -46,9 +51,18 @@ std::optional<MediaFacts> ReadJpegFacts(ByteSource& source) {
       at += 2;
       continue;
     }
-    const std::string_view body = window.Bytes(at + 2, IsStartOfFrame(marker) ? 7 : 2);
-    if (body.size() < (IsStartOfFrame(marker) ? 7u : 2u)) return std::nullopt;
-    if (IsStartOfFrame(marker)) return SizeFacts(BigEndian(body, 5, 2), BigEndian(body, 3, 2));
+    // A frame header: length, precision, height, width, components.
+    const std::size_t wanted = IsStartOfFrame(marker) ? 8 : 2;
+    const std::string_view body = window.Bytes(at + 2, wanted);
+    if (body.size() < wanted) return std::nullopt;
+    if (IsStartOfFrame(marker)) {
+      std::optional<MediaFacts> facts = SizeFacts(BigEndian(body, 5, 2), BigEndian(body, 3, 2));
+      if (facts) {
+        facts->unprofiledJpeg =
+            marker != kBaselineFrame || BigEndian(body, 7, 1) > kMaxProfiledComponents;
+      }
+      return facts;
+    }
     const std::uint64_t length = BigEndian(body, 0, 2);
     if (length < 2) return std::nullopt;
     at += 2 + length;

@@ -197,6 +197,54 @@ TEST_F(PostersAndCovers, APosterThatIsNoJpegIsAnnouncedWithoutAProfile) {
   EXPECT_EQ(ArtProfileOf(Browse(show, true), ObjectIdOfPath(show)), "");
 }
 
+// A JPEG's first bytes up to the end of its frame header.
+std::string JpegHead(unsigned frame, unsigned width, unsigned height, unsigned components) {
+  const unsigned length = 8 + 3 * components;
+  std::string head = "\xFF\xD8\xFF";
+  for (const unsigned byte : {frame, length >> 8, length & 0xFF, 8u, height >> 8, height & 0xFF,
+                              width >> 8, width & 0xFF, components}) {
+    head += static_cast<char>(byte);
+  }
+  return head + std::string(3 * components, '\x11');
+}
+
+// DLNA's JPEG profiles take baseline pictures in YCbCr or grey: a progressive poster (as web sites
+// save most) or a CMYK one is announced without one, on the items it stands for and on its own
+// res, so that a TV that trusts the profile does not give it to a decoder that cannot draw it.
+TEST_F(PostersAndCovers, JpegsNoProfileTakesAreAnnouncedWithoutOne) {
+  struct Case {
+    std::string stem;
+    unsigned frame, components;
+    std::string profile;
+  };
+  const Case cases[] = {{"baseline", 0xC0, 3, "JPEG_MED"},
+                        {"grey", 0xC0, 1, "JPEG_MED"},
+                        {"progressive", 0xC2, 3, ""},
+                        {"cmyk", 0xC0, 4, ""}};
+  for (const Case& c : cases) {
+    const std::string head = JpegHead(c.frame, 1000, 700, c.components);
+    const std::string poster = dir_.Write(c.stem + ".jpg", head);
+    dir_.Write(c.stem + ".mkv", "film");
+    media::MemorySource source(head);
+    fake_.Set(poster, media::ReadFacts("jpg", source).value_or(media::MediaFacts{}));
+  }
+  Browse(dir_.Folder(), false);  // the posters read
+  const std::string didl = Browse(dir_.Folder(), false);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stem);
+    EXPECT_EQ(ArtProfileOf(didl, ObjectIdOfPath(dir_.Path(c.stem + ".mkv"))), c.profile);
+    // The picture's own res.
+    const std::string id = ObjectIdOfPath(dir_.Path(c.stem + ".jpg"));
+    const std::size_t start = didl.find(" id=\"" + id + "\"");
+    ASSERT_NE(start, std::string::npos) << didl;
+    const std::string picture = didl.substr(start, didl.find("</item>", start) - start);
+    const std::string named = "DLNA.ORG_PN=";
+    const std::size_t at = picture.find(named), value = at + named.size();
+    const std::size_t end = picture.find(';', value);
+    EXPECT_EQ(at == std::string::npos ? "" : picture.substr(value, end - value), c.profile);
+  }
+}
+
 TEST_F(PostersAndCovers, CoversAreServedFromInsideTheirFileWithTheirMediaType) {
   const std::string song = dir_.Write("song.mp3", "ID3" + kJpeg + "frames");
   const std::string pngSong = dir_.Write("png.mp3", "ID3xx" + kPng + "frames");
