@@ -19,6 +19,7 @@ namespace tovi::dlna {
 
 using local::ArtOfItem;
 using local::FolderArtIn;
+using local::FolderArtOf;
 using local::ListingArt;
 
 // "<base>/?dlna/art/<id of path>.jpg".

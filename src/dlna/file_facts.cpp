@@ -23,7 +23,7 @@ media::MediaFacts ReadFileFacts(const std::string& path) {
 FileFacts ReadFolderFacts(const std::string& folder) {
   const char separator = folder.empty() ? fs::kSeparator : folder.back();
   FileFacts facts;
-  const std::string poster = FolderArtIn(local::ListFolder(folder, separator));
+  const std::string poster = FolderArtOf(folder, local::ListFolder(folder, separator));
   if (poster.empty()) return facts;
   facts.art = poster.substr(folder.size());
   facts.media = ReadFileFacts(poster);

@@ -41,7 +41,7 @@ FolderListing::FolderListing(const std::string& folder, char separator, std::siz
     // The paths, subtitles and posters of the read live only while it lasts.
     const std::vector<std::string> listing = local::ListFolder(folder, separator, maxObjects);
     SubtitleIndex subtitles(regional::UserLanguage());  // views into listing
-    const ListingArt art(listing);
+    const ListingArt art(folder, listing);
     folderArt_ = art.For({}, MediaKind::Audio);  // music without a poster of its own: the folder's
     found.reserve(listing.size());  // growing by doubling would hold twice as much at its peak
     const auto add = [&](std::string_view name, const MediaType* type, Extra extra) {

@@ -13,6 +13,9 @@ namespace {
 
 // In the order a folder's poster is chosen when it holds several.
 constexpr std::array<std::string_view, 3> kFolderArtNames{"folder.jpg", "cover.jpg", "poster.jpg"};
+// The album's picture as Windows Media Player keeps it: hidden and system, so the listing leaves
+// it out. Asked for by name (a query of the disk per folder without a poster, none per file).
+constexpr std::string_view kHiddenFolderArtName = "Folder.jpg";
 
 }  // namespace
 
@@ -29,7 +32,16 @@ std::string FolderArtIn(const std::vector<std::string>& listing) {
   return std::string();
 }
 
-ListingArt::ListingArt(const std::vector<std::string>& listing) : folderArt_(FolderArtIn(listing)) {
+std::string FolderArtOf(const std::string& folder, const std::vector<std::string>& listing) {
+  std::string found = FolderArtIn(listing);
+  if (found.empty() && fs::FileExists(folder + std::string(kHiddenFolderArtName))) {
+    found = folder + std::string(kHiddenFolderArtName);
+  }
+  return found;
+}
+
+ListingArt::ListingArt(const std::string& folder, const std::vector<std::string>& listing)
+    : folderArt_(FolderArtOf(folder, listing)) {
   for (const std::string& path : listing) {
     if (!IsFolderPath(path) && ExtensionOf(path) == kArtExtension) {
       pictureByStem_.emplace(fs::NameKey(StemOf(path)), path);
@@ -49,7 +61,8 @@ std::string ListingArt::For(const std::string& path, MediaKind kind) const {
 std::string ArtOfItem(const std::string& path, MediaKind kind, char separator) {
   const std::size_t slash = path.rfind(separator);
   if (slash == std::string::npos) return std::string();
-  return ListingArt(ListFolder(path.substr(0, slash + 1), separator)).For(path, kind);
+  const std::string folder = path.substr(0, slash + 1);
+  return ListingArt(folder, ListFolder(folder, separator)).For(path, kind);
 }
 
 }  // namespace tovi::local
