@@ -52,6 +52,26 @@ LineText TextOf(std::string_view line) {
   return text::IsWellFormedUtf8(line) ? LineText::Utf8 : LineText::EightBit;
 }
 
+// Whether a well-formed UTF-8 line is UTF-8 beyond doubt: it holds a character of three or four
+// bytes, or two of two bytes in a row, as any word of two Cyrillic letters does. A capital of an
+// 8-bit charset followed by a sign alone also reads as one two-byte character ("Я…" in
+// Windows-1251 is U+07C5), so such lines leave the file's charset undecided.
+bool ClearlyUtf8(std::string_view line) {
+  bool afterTwoBytes = false;
+  for (std::size_t at = 0; at < line.size();) {
+    const auto b = static_cast<unsigned char>(line[at]);
+    if (b < 0x80) {
+      afterTwoBytes = false;
+      ++at;
+      continue;
+    }
+    if (b >= 0xE0 || afterTwoBytes) return true;
+    afterTwoBytes = true;
+    at += 2;
+  }
+  return false;
+}
+
 // Calls each(line, its offset) for each line of bytes, its "\n" included.
 template <typename Each>
 void ForEachLine(std::string_view bytes, const Each& each) {
@@ -158,12 +178,13 @@ std::optional<std::string> DecodedText(std::string_view bytes, const LegacyDecod
   if (bytes.find('\0') != std::string_view::npos) return std::nullopt;
   // A UTF-8 BOM before 8-bit text (an editor's mix) does not make the text UTF-8. A UTF-8 file
   // with lines an 8-bit editor wrote (two files joined, a line mended in another program) keeps
-  // its UTF-8 lines: Cyrillic in an 8-bit charset all but never reads as UTF-8 by chance.
+  // its UTF-8 lines: Cyrillic in an 8-bit charset all but never reads as UTF-8 by chance, and a
+  // line that may (ClearlyUtf8) does not make a file of 8-bit text such a mix.
   bool utf8 = false, eightBit = false;
   CyrillicScores scores{};
   ForEachLine(bytes, [&](std::string_view line, std::size_t) {
     const LineText kind = TextOf(line);
-    utf8 = utf8 || kind == LineText::Utf8;
+    utf8 = utf8 || (kind == LineText::Utf8 && ClearlyUtf8(line));
     if (kind != LineText::EightBit) return;
     eightBit = true;
     AddRussianScores(line, &scores);
