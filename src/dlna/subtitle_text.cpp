@@ -42,14 +42,51 @@ std::string Utf16ToUtf8(std::string_view bytes, Utf16Order order) {
   return out;
 }
 
-// How a line reads: ASCII (alike in every charset), UTF-8 beyond it, or 8-bit text.
-enum class LineText { Ascii, Utf8, EightBit };
+// Characters of two bytes or more a line of UTF-8 holds for each byte in it that is no UTF-8 (a
+// dash or quote another program pasted in its 8-bit charset, a character cut off) at least.
+// Cyrillic in an 8-bit charset makes all but no such characters.
+constexpr std::size_t kMinUtf8CharactersPerStrayByte = 4;
+
+// Whether a line that is not well-formed UTF-8 is UTF-8 with a few stray bytes all the same.
+bool Utf8WithStrayBytes(std::string_view line) {
+  std::size_t characters = 0, stray = 0;
+  for (std::size_t at = 0; at < line.size();) {
+    char32_t c = 0;
+    const std::size_t length = text::Utf8SequenceLength(line, at, &c);
+    if (length == 0) ++stray;
+    characters += length > 1;
+    at += std::max<std::size_t>(length, 1);
+  }
+  return characters >= 2 && characters >= kMinUtf8CharactersPerStrayByte * stray;
+}
+
+// Such a line in well-formed UTF-8: its stray bytes read as the file's 8-bit text.
+std::string MendedUtf8(std::string_view line, const LegacyDecoder& reader) {
+  std::string out;
+  out.reserve(line.size());
+  for (std::size_t at = 0; at < line.size();) {
+    char32_t c = 0;
+    const std::size_t length = text::Utf8SequenceLength(line, at, &c);
+    if (length == 0) {
+      out += reader(std::string(1, line[at++]));
+    } else {
+      out += line.substr(at, length);
+      at += length;
+    }
+  }
+  return out;
+}
+
+// How a line reads: ASCII (alike in every charset), UTF-8 beyond it, UTF-8 with stray bytes, or
+// 8-bit text.
+enum class LineText { Ascii, Utf8, MendableUtf8, EightBit };
 
 LineText TextOf(std::string_view line) {
   const bool ascii = std::all_of(line.begin(), line.end(),
                                  [](char c) { return static_cast<unsigned char>(c) < 0x80; });
   if (ascii) return LineText::Ascii;
-  return text::IsWellFormedUtf8(line) ? LineText::Utf8 : LineText::EightBit;
+  if (text::IsWellFormedUtf8(line)) return LineText::Utf8;
+  return Utf8WithStrayBytes(line) ? LineText::MendableUtf8 : LineText::EightBit;
 }
 
 // Whether a well-formed UTF-8 line is UTF-8 beyond doubt: it holds a character of three or four
@@ -184,10 +221,10 @@ std::optional<std::string> DecodedText(std::string_view bytes, const LegacyDecod
   CyrillicScores scores{};
   ForEachLine(bytes, [&](std::string_view line, std::size_t) {
     const LineText kind = TextOf(line);
-    utf8 = utf8 || (kind == LineText::Utf8 && ClearlyUtf8(line));
-    if (kind != LineText::EightBit) return;
-    eightBit = true;
-    AddRussianScores(line, &scores);
+    utf8 = utf8 || (kind == LineText::Utf8 && ClearlyUtf8(line)) || kind == LineText::MendableUtf8;
+    if (kind == LineText::Ascii || kind == LineText::Utf8) return;
+    eightBit = true;  // also for a line to mend: its stray bytes are 8-bit text
+    if (kind == LineText::EightBit) AddRussianScores(line, &scores);
   });
   if (!eightBit) return std::string(bytes);
   const LegacyDecoder reader = EightBitReader(scores, legacy);
@@ -208,6 +245,9 @@ std::optional<std::string> DecodedText(std::string_view bytes, const LegacyDecod
         decodeEightBitUpTo(start);
       }
       if (eightBitStart == std::string_view::npos) eightBitStart = start;
+    } else if (kind == LineText::MendableUtf8) {
+      decodeEightBitUpTo(start);
+      text += MendedUtf8(line, reader);
     } else if (kind == LineText::Utf8 || eightBitStart == std::string_view::npos) {
       decodeEightBitUpTo(start);
       text += line;

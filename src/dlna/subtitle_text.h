@@ -24,7 +24,8 @@ using LegacyDecoder = std::function<std::string(const std::string&)>;
 // U+FFFD, an odd last byte is dropped); else, after a UTF-8 BOM if there is one, well-formed
 // UTF-8 as it is, anything else decoded by legacy (where the PC's charset is Cyrillic, by the
 // one of Windows-1251, KOI8-R and CP866 that reads it as the most Russian); a file holding both,
-// line by line. The answer starts with a UTF-8 BOM when withBom (older players read UTF-8 only
+// line by line, a line of UTF-8 with a few bytes that are none (a sign pasted from another
+// program, a character cut off) keeping its UTF-8, those bytes decoded as the 8-bit text. The answer starts with a UTF-8 BOM when withBom (older players read UTF-8 only
 // so), else it has none, also where the file had one, so that a player gets every subtitle
 // alike.
 // nullopt (serve the bytes as they are): more than kMaxConvertedSubtitleBytes, or a NUL byte
