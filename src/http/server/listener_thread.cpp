@@ -13,14 +13,15 @@ TNetPeerThread* TNetListenerThread::AcceptNext() {
   auto connection = std::make_unique<TNetTCPServerConnection>();
   try {
     if (server_.ThreadMgr()) server_.ThreadMgr()->Reap();
+    net::Endpoint peer;
     net::SocketHandle accepted =
-        server_.IOHandler()->Accept(binding_, [this] { return Stopped(); });
+        server_.IOHandler()->Accept(binding_, [this] { return Stopped(); }, &peer);
     if (accepted == net::kInvalidSocket) {
       stopped_ = true;  // no connection: accepting on this binding ends
       return nullptr;
     }
     connection->Attach(accepted);
-    connection->Binding().Adopt(accepted, binding_);
+    connection->Binding().Adopt(accepted, binding_, peer);
     return server_.AdmitAccepted(connection);
   } catch (const std::exception& e) {
     ReportListenException(e);

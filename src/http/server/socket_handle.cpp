@@ -79,7 +79,8 @@ void TNetSocketHandle::StopAccepting() {
   if (acceptWaits_) acceptWaits_->Stop();
 }
 
-void TNetSocketHandle::Adopt(net::SocketHandle handle, const TNetSocketHandle& listening) {
+void TNetSocketHandle::Adopt(net::SocketHandle handle, const TNetSocketHandle& listening,
+                             const net::Endpoint& peer) {
   handle_ = handle;
   net::Endpoint e;
   if (!listening.ip_.empty() && listening.ip_ != "0.0.0.0") {
@@ -89,7 +90,11 @@ void TNetSocketHandle::Adopt(net::SocketHandle handle, const TNetSocketHandle& l
     ip_ = AddressToDotted(e.address);
     port_ = e.port;
   }
-  if (net::PeerEndpoint(handle, &e) == 0) {
+  // The accept's own report saves a call per connection.
+  if (peer.port != 0) {
+    peerIP_ = AddressToDotted(peer.address);
+    peerPort_ = peer.port;
+  } else if (net::PeerEndpoint(handle, &e) == 0) {
     peerIP_ = AddressToDotted(e.address);
     peerPort_ = e.port;
   }
@@ -119,7 +124,8 @@ TNetSocketHandle& TNetSocketHandles::Add() {
 // ---- accepting ----
 
 net::SocketHandle TNetServerIOHandlerSocket::Accept(TNetSocketHandle& listening,
-                                                    const std::function<bool()>& stopped) {
+                                                    const std::function<bool()>& stopped,
+                                                    net::Endpoint* peer) {
   int pauseMs = 0;
   for (;;) {
     if (stopped()) return net::kInvalidSocket;
@@ -127,7 +133,7 @@ net::SocketHandle TNetServerIOHandlerSocket::Accept(TNetSocketHandle& listening,
     // on one listener, a connection wakes one of them.
     net::AcceptWaits* const waits = listening.AcceptWaits();
     if (!waits) return net::kInvalidSocket;
-    net::SocketHandle accepted = waits->Accept(nullptr);
+    net::SocketHandle accepted = waits->Accept(peer);
     if (accepted != net::kInvalidSocket) return accepted;
     int code = net::LastError();
     if (code == net::kErrTimedOut) continue;

@@ -41,8 +41,10 @@ class TNetSocketHandle {
   net::AcceptWaits* AcceptWaits() const { return acceptWaits_.get(); }
   void StopAccepting();
   // An accepted socket; reads both endpoints (the local one is the listening binding's, when that
-  // has an address of its own).
-  void Adopt(net::SocketHandle handle, const TNetSocketHandle& listening);
+  // has an address of its own; the peer's is asked of the system only when peer, the address the
+  // accept gave, has no port).
+  void Adopt(net::SocketHandle handle, const TNetSocketHandle& listening,
+             const net::Endpoint& peer = {});
   void CloseSocket();
   net::SocketHandle Release();           // gives up the handle without closing it
 
@@ -82,9 +84,10 @@ class TNetServerIOHandlerSocket {
   // or the socket is gone (errors 10004, 10009, 10038). With the process or the system out of
   // handles or buffers (10024, 10055) it pauses and tries again, the pause growing while it
   // lasts (see the definition), so a lasting shortage does not spin; stopped() ends the pause
-  // within kPauseStepMs. Other failures raise ENetSocketError.
+  // within kPauseStepMs. Other failures raise ENetSocketError. *peer gets the connection's peer
+  // address where the accept reports it (else it stays as it was).
   virtual net::SocketHandle Accept(TNetSocketHandle& listening,
-                                   const std::function<bool()>& stopped);
+                                   const std::function<bool()>& stopped, net::Endpoint* peer);
 };
 
 }  // namespace tovi::http

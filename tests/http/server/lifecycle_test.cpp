@@ -310,10 +310,10 @@ TEST(Connections, AcceptFailuresGoToOnListenExceptionAndTheListenerGoesOn) {
 // A socket handler that only lets every second connection through.
 class EverySecond : public TNetServerIOHandlerSocket {
  public:
-  net::SocketHandle Accept(TNetSocketHandle& listening,
-                           const std::function<bool()>& stopped) override {
+  net::SocketHandle Accept(TNetSocketHandle& listening, const std::function<bool()>& stopped,
+                           net::Endpoint* peer) override {
     for (;;) {
-      net::SocketHandle s = TNetServerIOHandlerSocket::Accept(listening, stopped);
+      net::SocketHandle s = TNetServerIOHandlerSocket::Accept(listening, stopped, peer);
       if (s == net::kInvalidSocket || ++count % 2 == 0) return s;
       net::Close(s);
     }
