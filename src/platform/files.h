@@ -87,13 +87,19 @@ class ReadOnlyFile {
   ReadOnlyFile(const ReadOnlyFile&) = delete;
   ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
 
+  // Its size now (-1 when it cannot be read): a recording grows while it is read.
   std::int64_t Size() const;
+  // Its size when it was opened, for a caller that asks right after: where the opening read the
+  // file's facts anyway (POSIX, to refuse what is no regular file) the system is not asked
+  // again; elsewhere as Size().
+  std::int64_t SizeAtOpening() const;
   // Reads up to size bytes at offset; returns the count read (0 at the end), -1 on error.
   long ReadAt(std::uint64_t offset, void* data, std::size_t size) const;
   std::intptr_t NativeHandle() const;  // fd on POSIX, HANDLE on Windows
 
  private:
   std::intptr_t handle_;
+  std::int64_t openedSize_ = -1;  // POSIX: the size read by the opening
 };
 
 // Whole file as bytes. Throws EInOutError when it cannot be opened or read.

@@ -82,7 +82,7 @@ void StreamLocalFile(http::TNetTCPServerConnection& connection, const std::strin
   } catch (const std::exception&) {
     throw EAbort();
   }
-  const std::int64_t signedSize = file->Size();
+  const std::int64_t signedSize = file->SizeAtOpening();
   if (signedSize < 0) throw EAbort();
   std::uint64_t size = static_cast<std::uint64_t>(signedSize);
   if (options.partLength) {

@@ -185,6 +185,7 @@ ReadOnlyFile::ReadOnlyFile(const std::string& path) {
     ThrowErrno(S_ISDIR(st.st_mode) ? EISDIR : EACCES);
   }
   handle_ = fd;
+  openedSize_ = st.st_size;
 }
 
 ReadOnlyFile::~ReadOnlyFile() { close(static_cast<int>(handle_)); }
@@ -194,6 +195,8 @@ std::int64_t ReadOnlyFile::Size() const {
   if (fstat(static_cast<int>(handle_), &st) != 0) return -1;
   return st.st_size;
 }
+
+std::int64_t ReadOnlyFile::SizeAtOpening() const { return openedSize_; }
 
 long ReadOnlyFile::ReadAt(std::uint64_t offset, void* data, std::size_t size) const {
   for (;;) {

@@ -169,6 +169,8 @@ std::int64_t ReadOnlyFile::Size() const {
   return size.QuadPart;
 }
 
+std::int64_t ReadOnlyFile::SizeAtOpening() const { return Size(); }
+
 long ReadOnlyFile::ReadAt(std::uint64_t offset, void* data, std::size_t size) const {
   OVERLAPPED at{};
   at.Offset = static_cast<DWORD>(offset);
