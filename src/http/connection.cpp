@@ -336,7 +336,7 @@ void TNetTCPConnection::WriteFileRange(std::intptr_t nativeFile, std::uint64_t o
   FlushWriteBuffer();
   CheckWritable();
   long long sent = net::SendFile(socket_, nativeFile, offset, count, sendTimeoutMs_,
-                                 [this] { return Stopping(); });
+                                 [this] { return Stopping(); }, closingAfterWrites_);
   if (sent < 0 && aborted_) throw ENetConnClosedGracefully();
   if (sent < 0) RaiseSendError(net::LastError());
   if (static_cast<std::uint64_t>(sent) < count) throw ENetNoDataToRead();

@@ -101,7 +101,8 @@ class TNetTCPConnection {
   void WriteStream(TStream& stream, bool fromStart = true, bool countPrefix = false,
                    std::int64_t size = 0);
   // count bytes of an open file (fd / HANDLE) from offset, straight from the file to the socket.
-  // A file that ends early raises ENetNoDataToRead after the bytes it had.
+  // A file that ends early raises ENetNoDataToRead after the bytes it had. After
+  // SetClosingAfterWrites, its last partial segment may wait for EndConnection's FIN.
   void WriteFileRange(std::intptr_t nativeFile, std::uint64_t offset, std::uint64_t count);
 
   // threshold <= 0: collect until CloseWriteBuffer; else send whenever it holds that many.

@@ -125,9 +125,12 @@ int Close(SocketHandle s);
 // Sends count bytes of an open file (fd on POSIX, HANDLE on Windows) from offset (the file's own
 // position is neither used nor kept). Returns the bytes sent: fewer than count only when the file
 // ends early; -1 on a socket or file error with LastError() set: kErrTimedOut when the peer took
-// nothing for stallMs (0: no limit), kErrInterrupted when cancelled() turned true.
+// nothing for stallMs (0: no limit), kErrInterrupted when cancelled() turned true. closing: the
+// caller shuts the socket down right after (as for SendWithin); where the system allows, the last
+// partial segment then leaves with that shutdown's FIN.
 long long SendFile(SocketHandle s, std::intptr_t nativeFileHandle, std::uint64_t offset,
-                   std::uint64_t count, int stallMs, const std::function<bool()>& cancelled);
+                   std::uint64_t count, int stallMs, const std::function<bool()>& cancelled,
+                   bool closing = false);
 
 // How many sockets and files this process may have open at once: the open-file limit on POSIX;
 // Windows sets none short of its per-process handle count.

@@ -94,6 +94,9 @@ void StreamLocalFile(http::TNetTCPServerConnection& connection, const std::strin
   if (IsHead(request)) return;
   if (length > 0) {
     const StreamingNotice streaming(options);
+    // Only from here: the head, marked so, would wait for the file's first segment, which costs
+    // more than the packet it saves.
+    connection.SetClosingAfterWrites();
     connection.WriteFileRange(file->NativeHandle(), options.partFirst + first, length);
   }
   connection.EndConnection();

@@ -278,7 +278,8 @@ int ShutdownBoth(SocketHandle s) { return ::shutdown(Sock(s), SD_BOTH) == 0 ? 0 
 int Close(SocketHandle s) { return ::closesocket(Sock(s)) == 0 ? 0 : Fail(); }
 
 long long SendFile(SocketHandle s, std::intptr_t nativeFileHandle, std::uint64_t offset,
-                   std::uint64_t count, int stallMs, const std::function<bool()>& cancelled) {
+                   std::uint64_t count, int stallMs, const std::function<bool()>& cancelled,
+                   bool /*closing*/) {
   using Clock = std::chrono::steady_clock;
   constexpr DWORD kPiece = 256 * 1024;
   std::vector<char> buffer(kPiece);
