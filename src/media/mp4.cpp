@@ -394,10 +394,42 @@ std::optional<std::uint64_t> TrackFragmentEndMs(ReadWindow& window, const Movie&
   return DurationMs(ticks, ValueOf(movie.timescales, track));
 }
 
+// How far back from the end a fragmented movie without an index is searched for its last moof,
+// and in what steps: a recorder's or a DASH download's fragments of a few seconds at a few Mb/s
+// fit, and the look stays inside the source's budget with a moov and a run's table besides. A
+// file whose last fragment is larger goes without a length, as before.
+constexpr std::uint64_t kMaxTailLookBytes = 512 * 1024;
+constexpr std::size_t kTailStepBytes = 64 * 1024;
+
+// The last moof that ends inside the file, found by its opening bytes (its header, then mfhd's)
+// in steps back from the end; a moof that the file's end cuts (a recording stopped amid a
+// fragment) gives way to the one before. Coded samples that match those twelve bytes and make
+// a box that fits the file are not expected.
+std::optional<Box> LastFragmentFromEnd(ReadWindow& window) {
+  constexpr std::string_view kOpening("moof\0\0\0\x10mfhd", 12);
+  const std::uint64_t size = window.Size();
+  const std::uint64_t floor = size - std::min(size, kMaxTailLookBytes);
+  for (std::uint64_t to = size; to > floor;) {
+    const std::uint64_t from = std::max(floor, to - std::min<std::uint64_t>(to, kTailStepBytes));
+    // The step reaches a little past its end, so that an opening across two steps is seen.
+    const std::string chunk(window.Bytes(from, static_cast<std::size_t>(to - from) + kOpening.size()));
+    if (chunk.empty()) return std::nullopt;  // the budget is spent
+    for (std::size_t at = chunk.rfind(kOpening); at != std::string::npos && at >= 4;
+         at = at == 0 ? std::string::npos : chunk.rfind(kOpening, at - 1)) {
+      const std::optional<Box> moof = BoxAt(window, from + at - 4, size);
+      if (moof && moof->type == Type("moof")) return moof;
+    }
+    to = from;
+  }
+  return std::nullopt;
+}
+
 // Where a fragmented movie without mehd ends: where the last of its tracks ends in its last
-// indexed fragment. A track whose end is not known leaves the others'.
+// fragment, as the index closing the file names it or else as found from the end. A track whose
+// end is not known leaves the others'.
 std::optional<std::uint64_t> FragmentedEndMs(ReadWindow& window, const Movie& movie) {
-  const std::optional<Box> moof = LastIndexedFragment(window);
+  std::optional<Box> moof = LastIndexedFragment(window);
+  if (!moof) moof = LastFragmentFromEnd(window);
   if (!moof) return std::nullopt;
   std::optional<std::uint64_t> endMs;
   for (std::uint64_t at = moof->payload; at < moof->end;) {

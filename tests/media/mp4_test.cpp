@@ -123,12 +123,13 @@ TEST(Mp4Facts, AmrSoundIsMono) {
 
 TEST(Mp4Facts, FragmentedFilmEndsWhereItsLastFragmentEnds) {
   // Track 1 in milliseconds; its moov times its first minute, its fragments' samples last 40 ms
-  // unless they say. The last fragment starts at 1:59:00; the index closing the file names it.
+  // unless they say. The last fragment starts at 1:59:00; the index closing the file names it,
+  // or there is none.
   const std::string video = Box("avc1", Zeros(24) + BigEndianBytes(320, 2) + BigEndianBytes(240, 2) + Zeros(50));
   const std::string trex = Box("trex", Zeros(4) + BigEndianBytes(1, 4) + Zeros(4) + BigEndianBytes(40, 4) + Zeros(8));
   const std::string head = kFtyp + Box("moov", Mvhd(0, 1000, 60000) + Trak("vide", 1000, video, 1) + Box("mvex", trex));
   const auto fragment = [](std::uint64_t start, const std::string& run) {
-    return Box("moof", Box("traf", Box("tfhd", Zeros(4) + BigEndianBytes(1, 4)) +
+    return Box("moof", Box("mfhd", Zeros(8)) + Box("traf", Box("tfhd", Zeros(4) + BigEndianBytes(1, 4)) +
                                        Box("tfdt", Zeros(4) + BigEndianBytes(start, 4)) + Box("trun", run))) + kMdat;
   };
   const std::string runs[] = {
@@ -150,6 +151,11 @@ TEST(Mp4Facts, FragmentedFilmEndsWhereItsLastFragmentEnds) {
     const auto facts = testing::ReadChecked(ReadMp4Facts, body + last + mfra);
     ASSERT_TRUE(facts);
     EXPECT_EQ(facts->durationMs, 7200000u);
+    // A recording written fragment by fragment has no index, and one stopped amid a fragment
+    // ends in a moof the file cuts short: the last whole one is found from the end.
+    const auto unindexed = testing::ReadChecked(ReadMp4Facts, body + last + fragment(7200000, run).substr(0, 40));
+    ASSERT_TRUE(unindexed);
+    EXPECT_EQ(unindexed->durationMs, 7200000u);
   }
 }
 
