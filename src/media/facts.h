@@ -39,8 +39,10 @@ struct MediaFacts {
 // ends with what it has.
 class ByteSource {
  public:
-  // What one file may cost a reader: a few reads, 1 MiB in all.
-  static constexpr std::size_t kMaxReadBytes = 1 << 20;
+  // What one file may cost a reader: a few reads, 4 MiB in all. A container's headers and ends
+  // take 1 MiB at most; the rest is for reading on to a picture's size in a broadcast recording
+  // cut amid a group of pictures (mpeg_ts.h).
+  static constexpr std::size_t kMaxReadBytes = 4 << 20;
   static constexpr int kMaxReads = 64;
 
   virtual ~ByteSource() = default;

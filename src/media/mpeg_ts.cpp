@@ -16,7 +16,7 @@ namespace tovi::media {
 namespace {
 
 // Clocks appear every 100 ms at most and the first video frame within a second or so: a few
-// hundred KiB at each end hold both, and the two reads stay well inside the 1 MiB budget.
+// hundred KiB at each end hold both, in 1 MiB of the source's budget.
 constexpr std::size_t kHeadBytes = 384 * 1024;
 constexpr std::size_t kTailBytes = 384 * 1024;
 constexpr std::size_t kTsPacketBytes = 188;
@@ -32,6 +32,14 @@ constexpr std::size_t kMaxSoundStreams = 16;
 // The most of a video PES looked through for its SPS: a remux from MP4 or Matroska puts the
 // parameter sets after the encoder's SEI (x264's or x265's settings, up to a few KiB).
 constexpr std::size_t kMaxSpsSearchBytes = 16 * 1024;
+// A recording cut amid a group of pictures holds no SPS (nor MPEG-2 sequence header) until its
+// next key picture: at an HD broadcast's 14 Mb/s the head is 0.2 s of it, and a group may last
+// 2 s. Past a head without one, the video is read on for this much more, in steps, up to the
+// first: with the head, 2.2 s at 14 Mb/s, 3.8 s at 8, so a group of 2 s at the highest broadcast
+// rates. It costs only such a file, half a group's bytes on average (0.9 MB for 1 s groups at
+// 14 Mb/s), and never a file without pictures.
+constexpr std::size_t kMaxPictureLookBytes = 3 * 1024 * 1024 + 256 * 1024;
+constexpr std::size_t kPictureLookStepBytes = 256 * 1024;
 
 struct Packing {
   std::size_t packetBytes = 0;
@@ -282,6 +290,26 @@ struct SoundStream {
   AudioFrame frame;
 };
 
+// The picture size, from the packets shown to it: each video PES that starts while none is found
+// is looked through, over its packets, for an SPS or a sequence header.
+struct PictureSearch {
+  std::optional<PictureSize> picture;
+  unsigned videoPid = kNoPid;
+  std::string video;  // the PES's bytes so far, over its packets
+
+  void Visit(const Packet& p) {
+    if (picture) return;
+    if (p.video && !p.esData.empty()) {
+      picture = FindSps(p.esData);
+      videoPid = p.pid;
+      video.assign(p.esData.substr(0, kMaxSpsSearchBytes));
+    } else if (p.pid == videoPid && !p.more.empty() && video.size() < kMaxSpsSearchBytes) {
+      video.append(p.more.substr(0, kMaxSpsSearchBytes - video.size()));
+      picture = FindSps(video);
+    }
+  }
+};
+
 // What the head says: the earliest presentation time (as ticks from the first one seen), the
 // first clock reference and its PID, the picture size and the sound streams.
 struct Start {
@@ -289,7 +317,7 @@ struct Start {
   std::int64_t earliestPts = 0;
   std::optional<std::uint64_t> firstPcr;
   unsigned pcrPid = kNoPid;
-  std::optional<PictureSize> picture;
+  PictureSearch picture;
   std::vector<SoundStream> sounds;
 
   const SoundStream* Sound(unsigned pid) const {
@@ -307,9 +335,6 @@ void NoteSound(Start& start, const Packet& p) {
 template <typename Walk>
 Start ReadStart(Walk walk) {
   Start start;
-  // The first video PES's bytes so far, over its packets, while no SPS is found in them.
-  std::string video;
-  unsigned videoPid = kNoPid;
   walk([&](const Packet& p) {
     if (p.pcr && !start.firstPcr) {
       start.firstPcr = p.pcr;
@@ -317,15 +342,7 @@ Start ReadStart(Walk walk) {
     }
     if (p.pts && !start.firstPts) start.firstPts = p.pts;
     if (p.pts) start.earliestPts = std::min(start.earliestPts, TicksFrom(*start.firstPts, *p.pts));
-    if (!start.picture && p.video && !p.esData.empty()) {
-      start.picture = FindSps(p.esData);
-      videoPid = p.pid;
-      video.assign(p.esData.substr(0, kMaxSpsSearchBytes));
-    } else if (!start.picture && p.pid == videoPid && !p.more.empty() &&
-               video.size() < kMaxSpsSearchBytes) {
-      video.append(p.more.substr(0, kMaxSpsSearchBytes - video.size()));
-      start.picture = FindSps(video);
-    }
+    start.picture.Visit(p);
     NoteSound(start, p);
   });
   return start;
@@ -392,10 +409,11 @@ std::string ReadTail(ByteSource& source, std::string_view head, const Packing& p
 }
 
 // The facts of a stream whose head and tail walk yields its packets: the first sound by its id,
-// the picture, and the length from the times.
-template <typename Walk, typename TailWalk>
-std::optional<MediaFacts> FactsOf(Walk head, TailWalk tail, ByteSource& source) {
-  const Start start = ReadStart(head);
+// the picture (looked for on past the head by lookOn, when the head shows pictures but not their
+// size), and the length from the times.
+template <typename Walk, typename TailWalk, typename LookOn>
+std::optional<MediaFacts> FactsOf(Walk head, TailWalk tail, LookOn lookOn, ByteSource& source) {
+  Start start = ReadStart(head);
   MediaFacts facts;
   if (!start.sounds.empty()) {
     // The first sound stream as a player lists them, by PID.
@@ -404,15 +422,17 @@ std::optional<MediaFacts> FactsOf(Walk head, TailWalk tail, ByteSource& source) 
     facts.channels = first.frame.channels;
     facts.sampleRate = first.frame.sampleRate;
   }
-  if (start.picture) {
-    facts.width = start.picture->width;
-    facts.height = start.picture->height;
-  }
   if (start.firstPts || start.firstPcr) {
     const auto walkTail = tail();
     const auto ticks = start.firstPts ? PtsSpan(walkTail, start) : PcrSpan(walkTail, start);
     if (ticks && *ticks > 0) facts.durationMs = DurationMs(static_cast<std::uint64_t>(*ticks), kClockHz);
     if (facts.durationMs) facts.bitrate = BytesPerSecond(source.Size(), *facts.durationMs);
+  }
+  // After the tail: a look the budget cuts short costs the picture's size, never the length.
+  if (!start.picture.picture && start.picture.videoPid != kNoPid) lookOn(start.picture);
+  if (const auto& picture = start.picture.picture) {
+    facts.width = picture->width;
+    facts.height = picture->height;
   }
   if (facts.Empty()) return std::nullopt;
   return facts;
@@ -481,6 +501,18 @@ std::optional<MediaFacts> ReadMpegTsFacts(ByteSource& source) {
           ForEachPacket(tail, 0, packing->packetBytes, OfProgram(atEnd, visit));
         };
       },
+      [&](PictureSearch& search) {
+        // On from the head's last whole packet, in steps of whole packets.
+        const std::size_t packetBytes = packing->packetBytes;
+        const std::size_t step = kPictureLookStepBytes / packetBytes * packetBytes;
+        std::uint64_t at = packing->syncOffset + (head.size() - packing->syncOffset) / packetBytes * packetBytes;
+        for (std::size_t looked = 0; !search.picture && looked + step <= kMaxPictureLookBytes; looked += step) {
+          const std::string bytes = source.ReadString(at, step);
+          if (bytes.size() < kTsPacketBytes) return;
+          ForEachPacket(bytes, 0, packetBytes, OfProgram(opened, [&](const Packet& p) { search.Visit(p); }));
+          at += bytes.size();
+        }
+      },
       source);
 }
 
@@ -495,7 +527,7 @@ std::optional<MediaFacts> ReadMpegPsFacts(ByteSource& source) {
                    tail = size <= head.size() ? head : source.ReadString(at, kTailBytes);
                    return [&](auto visit) { ForEachPsPacket(tail, visit); };
                  },
-                 source);
+                 [](PictureSearch&) {}, source);
 }
 
 }  // namespace tovi::media

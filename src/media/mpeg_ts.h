@@ -4,7 +4,9 @@
 // first and last clock reference of one PID), the 33-bit clock's wrap allowed for; its bitrate as its size
 // over that length; its picture size from an H.264 sequence parameter set at the start of a video stream.
 // Nothing for another or a damaged file. Bounds: reads the first kHeadBytes and the last kTailBytes of the
-// file, one read each. Pure and stateless: safe from any thread with a source of its own.
+// file, one read each, and when the head shows pictures but no picture size, up to
+// kMaxPictureLookBytes after it in a few reads more. Pure and stateless: safe from any thread with
+// a source of its own.
 #pragma once
 #include <optional>
 

@@ -49,6 +49,12 @@ std::string Frames(std::uint64_t firstPts, int count) {
   return stream;
 }
 
+// A key picture's first packet: its PES header, then its SPS (170x90).
+std::string KeyFrame(std::uint64_t pts) {
+  const std::string sps("\0\0\0\1\x67\x42\xc0\x0b\xda\x0b\x37\x92\x4c\x04\x40\0\0\x03\0\x40\0\0\x0c\x83\xc5\x0a\xa8", 27);
+  return Packet(kVideoPid, Pes(pts).substr(0, 14) + sps);
+}
+
 std::string M2ts(const std::string& ts) {
   std::string out;
   for (std::size_t at = 0; at + 188 <= ts.size(); at += 188) out += std::string(4, '\0') + ts.substr(at, 188);
@@ -111,13 +117,13 @@ TEST(MpegTsFacts, MultiplexIsReadForTheFirstProgramItLists) {
 }
 
 TEST(MpegTsFacts, LongStreamIsReadOnlyAtItsEnds) {
-  // A 5 GiB stream of 188-byte packets: frames at its start and, an hour later, at its end;
-  // also with 100 bytes more somewhere between (a receiver's glitch), which puts the end's
-  // packets on another grid than the start's.
+  // A 5 GiB stream of 188-byte packets: frames at its start (a key picture first) and, an hour
+  // later, at its end; also with 100 bytes more somewhere between (a receiver's glitch), which
+  // puts the end's packets on another grid than the start's.
   for (const std::uint64_t extra : {0, 100}) {
     const std::uint64_t size = (5ull << 30) / 188 * 188 + extra;
     testing::SparseSource source(size);
-    source.Write(0, Frames(90000, 10));
+    source.Write(0, KeyFrame(90000) + Frames(90000 + kFrameTicks, 9));
     const std::string tail = Frames(90000 + 3600 * 90000ull - 9 * kFrameTicks, 10);
     source.Write(size - tail.size(), tail);
     const auto facts = testing::ReadChecked(ReadMpegTsFacts, source);
@@ -140,6 +146,19 @@ TEST(MpegTsFacts, SpsInALaterPacketOfTheFirstPictureGivesItsSize) {
   ASSERT_TRUE(facts);
   EXPECT_EQ(facts->width, 170u);
   EXPECT_EQ(facts->height, 90u);
+}
+
+TEST(MpegTsFacts, RecordingCutAmidAGroupOfPicturesGivesItsNextSps) {
+  // An HD broadcast recorded from amid a group of pictures: 2 MB of pictures without an SPS,
+  // far more than the head, then a key picture's (170x90) and ten pictures more.
+  constexpr int kBefore = 11000;
+  const std::string stream = Frames(90000, kBefore) + KeyFrame(90000 + kBefore * kFrameTicks) +
+                             Frames(90000 + (kBefore + 1) * kFrameTicks, 10);
+  const auto facts = testing::ReadChecked(ReadMpegTsFacts, stream);
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->width, 170u);
+  EXPECT_EQ(facts->height, 90u);
+  EXPECT_EQ(facts->durationMs, (kBefore + 11) * 40u);
 }
 
 TEST(MpegPsFacts, PacketStartingAmidAPictureGivesNoPictureSize) {
