@@ -342,7 +342,7 @@ void FolderContent::StreamResource(http::TNetTCPServerConnection& connection, ht
     return *known;
   };
   // Served as the type its item was announced as.
-  if (type && MayHoldSoundOnly(*type)) type = &FileType(*type, facts());
+  if (type && MayTakeAnotherType(*type)) type = &FileType(*type, facts());
 
   server::StreamOptions stream;
   stream.activity = options_.streams;

@@ -93,12 +93,19 @@ const SoundOnlyType* SoundOnlyTypeOf(const MediaType& type) {
 }  // namespace
 
 const MediaType& FileType(const MediaType& type, const media::MediaFacts& facts) {
-  const SoundOnlyType* row = SoundOnlyTypeOf(type);
-  if (!row || !facts.soundOnly) return type;
+  // A misnamed film goes as what it holds: a TV opens a file by its type, and one told
+  // video/x-msvideo for a Matroska film refuses it.
+  const MediaType* held = &type;
+  if (!facts.heldExtension.empty()) {
+    const MediaType* found = MediaTypeOfName("file." + std::string(facts.heldExtension));
+    if (found && found->kind == type.kind) held = found;
+  }
+  const SoundOnlyType* row = SoundOnlyTypeOf(*held);
+  if (!row || !facts.soundOnly) return *held;
   return *MediaTypeOfName(row->audioName);
 }
 
-bool MayHoldSoundOnly(const MediaType& type) { return SoundOnlyTypeOf(type) != nullptr; }
+bool MayTakeAnotherType(const MediaType& type) { return type.kind != MediaKind::Image; }
 
 std::string HttpProtocolInfo(std::string_view mime, std::string_view features) {
   std::string info = "http-get:*:";

@@ -56,11 +56,13 @@ std::string PictureProfile(std::string_view mime, std::uint32_t width, std::uint
 // covers); the type's own where they said nothing of it. The res and the file's
 // contentFeatures.dlna.org name the same.
 std::string FileProfile(const MediaType& type, const media::MediaFacts& facts);
-// The type a file is announced and served as: an .mp4 that holds sound alone as audio/mp4, so
-// that a TV files it with the music and plays it in its music player; else type itself.
+// The type a file is announced and served as: the type of the container it holds when its name
+// says another (facts.heldExtension, of the same kind); an .mp4 that holds sound alone as
+// audio/mp4, so that a TV files it with the music and plays it in its music player; else type
+// itself.
 const MediaType& FileType(const MediaType& type, const media::MediaFacts& facts);
 // Whether FileType may name another type than type's own, by what the file holds.
-bool MayHoldSoundOnly(const MediaType& type);
+bool MayTakeAnotherType(const MediaType& type);
 // A subtitle's: "http-get:*:text/srt:*".
 std::string SubtitleProtocolInfo(std::string_view mime = kSubtitleMime);
 

@@ -28,6 +28,9 @@ struct MediaFacts {
   // A JPEG that no DLNA picture profile covers at any size: coded other than baseline (progressive,
   // as web sites save most posters) or with four colour components (CMYK, from print work).
   bool unprofiledJpeg = false;
+  // The extension of the container the file holds when its name's is another's ("mkv" for a
+  // Matroska file named .avi), so that it is announced and served as what it is; "" otherwise.
+  std::string_view heldExtension;
 
   bool Empty() const {
     return !durationMs && !width && !height && !bitrate && !channels && !sampleRate && !coverOffset;
@@ -78,7 +81,9 @@ class MemorySource : public ByteSource {
 };
 
 // The reader for a file by its extension (lower case, no dot: "mp4", "mkv", ...), run on source;
-// nothing for an extension no reader knows.
+// nothing for an extension no reader knows. A video file that reader finds nothing in is
+// read by its first bytes' container instead, named in heldExtension: files are renamed
+// carelessly (a Matroska film as .avi or .mp4, an MP4 as .mkv, a TS as .mpg).
 std::optional<MediaFacts> ReadFacts(std::string_view extension, ByteSource& source);
 
 }  // namespace tovi::media

@@ -318,11 +318,12 @@ TEST_F(PostersAndCovers, SamsungAsksForTheDurationAndGetsItWhenKnown) {
 }
 
 // An .mp4 holding sound alone is music to a TV: its item and its answer say so alike; other
-// containers keep the video type TVs play them with.
+// containers keep the video type TVs play them with. A film misnamed goes as what it holds.
 TEST_F(PostersAndCovers, SoundAloneInAnMp4IsAnnouncedAndServedAsAudio) {
   const std::string song = dir_.Write("song.mp4", "song");
   const std::string talk = dir_.Write("talk.webm", "talk");
   const std::string film = dir_.Write("film.mkv", "film");
+  const std::string misnamed = dir_.Write("misnamed.avi", "film");
   media::MediaFacts sound;
   sound.channels = 2;
   sound.soundOnly = true;
@@ -331,11 +332,15 @@ TEST_F(PostersAndCovers, SoundAloneInAnMp4IsAnnouncedAndServedAsAudio) {
   fake_.Set(song, sound);
   fake_.Set(talk, sound);
   fake_.Set(film, picture);
+  media::MediaFacts matroska = picture;
+  matroska.heldExtension = "mkv";
+  fake_.Set(misnamed, matroska);
   const std::string didl = Browse(dir_.Folder(), false);
   struct Want { std::string path, upnpClass, mime; };
   const Want wants[] = {{song, kAudioClass, "audio/mp4"},
                         {talk, kVideoClass, "video/webm"},
-                        {film, kVideoClass, "video/x-matroska"}};
+                        {film, kVideoClass, "video/x-matroska"},
+                     {misnamed, kVideoClass, "video/x-matroska"}};
   for (const Want& w : wants) {
     SCOPED_TRACE(w.path);
     const std::size_t start = didl.find(" id=\"" + ObjectIdOfPath(w.path) + "\"");
