@@ -24,6 +24,10 @@ inline UpnpError NoSuchObject() { return UpnpError(701, "No such object"); }
 inline UpnpError UnsupportedSortCriteria() {
   return UpnpError(709, "Unsupported or invalid sort criteria");
 }
+inline UpnpError UnsupportedSearchCriteria() {
+  return UpnpError(708, "Unsupported or invalid search criteria");
+}
+inline UpnpError NoSuchContainer() { return UpnpError(710, "No such container"); }
 inline UpnpError InvalidConnectionReference() {
   return UpnpError(706, "Invalid connection reference");
 }
