@@ -10,6 +10,7 @@
 #include "dlna/bookmarks.h"
 #include "dlna/players.h"
 #include "dlna/sort_order.h"
+#include "dlna/upnp_error.h"
 #include "http/server/http_server.h"
 
 namespace tovi::dlna {
@@ -27,6 +28,11 @@ struct BrowseRequest {
   std::vector<SortKey> sortBy;  // SortCriteria; empty: the tree's own order
 };
 
+// A Search: objectId is the ContainerID whose subtree is searched; metadata is unused.
+struct SearchRequest : BrowseRequest {
+  std::string criteria;  // SearchCriteria as sent
+};
+
 struct BrowseResult {
   std::string didl;             // the DIDL-Lite document, not yet escaped for the SOAP body
   std::uint32_t returned = 0;   // NumberReturned
@@ -41,6 +47,10 @@ class ContentSource {
   // baseUrl: "http://address:port" as the control point reached us, for the res URLs.
   // Throws UpnpError: NoSuchObject for an id that names nothing (or nothing it may show).
   virtual BrowseResult Browse(const BrowseRequest& request, const std::string& baseUrl) = 0;
+  // The objects under the container that the criteria match, paged and ordered as Browse's.
+  // Throws UpnpError: 708 for criteria that do not parse, 710 for an id that names no container
+  // it may show; a source without search answers 401.
+  virtual BrowseResult Search(const SearchRequest& request, const std::string& baseUrl);
   virtual std::uint32_t SystemUpdateId() = 0;
   // A request whose query starts with kResourceQueryPrefix or kArtQueryPrefix: streams the
   // file or the picture inside it (GET, HEAD, ranges) or answers 404 for an id that names none.
@@ -49,5 +59,9 @@ class ContentSource {
   virtual void StreamResource(http::TNetTCPServerConnection& connection, http::TNetHTTPRequestInfo& request,
                               http::TNetHTTPResponseInfo& response, const Player& player) = 0;
 };
+
+inline BrowseResult ContentSource::Search(const SearchRequest&, const std::string&) {
+  throw InvalidAction();
+}
 
 }  // namespace tovi::dlna

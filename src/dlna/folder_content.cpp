@@ -4,6 +4,7 @@
 #include <chrono>
 #include <optional>
 #include <memory>
+#include <set>
 #include <string_view>
 
 #include "dlna/answer_permits.h"
@@ -14,6 +15,7 @@
 #include "dlna/folder_listing.h"
 #include "dlna/media_types.h"
 #include "dlna/object_ids.h"
+#include "dlna/search_criteria.h"
 #include "dlna/subtitles.h"
 #include "dlna/upnp_error.h"
 #include "http/base_url.h"
@@ -86,16 +88,18 @@ std::uint32_t PageSize(std::size_t entries, const BrowseRequest& request, std::u
   return static_cast<std::uint32_t>(std::min<std::size_t>(wanted, entries - request.start));
 }
 
-// The run of size objects from the request's start, written for the request's player, ended
-// early (after one object at least) once the DIDL holds maxBytes: a video's subtitles and poster
-// each carry a URL as long as its own.
-BrowseResult Page(const OrderedListing& listing, const BrowseRequest& request,
-                  std::uint32_t size, const std::string& parentId, const std::string& baseUrl,
-                  const PathRules& rules, FactsCache& facts, std::size_t maxBytes) {
+// The run of size objects from the request's start (at(i) the i-th of total), written for the
+// request's player, ended early (after one object at least) once the DIDL holds maxBytes: a
+// video's subtitles and poster each carry a URL as long as its own.
+BrowseResult Page(std::size_t total, const std::function<ListedObject(std::size_t)>& at,
+                  const BrowseRequest& request, std::uint32_t size,
+                  const std::function<std::string(const ListedObject&)>& parentOf,
+                  const std::string& baseUrl, const PathRules& rules, FactsCache& facts,
+                  std::size_t maxBytes) {
   std::vector<ListedObject> run;
   std::vector<std::string> paths, posters;
   for (std::size_t i = request.start; i < request.start + std::size_t{size}; ++i) {
-    run.push_back(listing.At(i));
+    run.push_back(at(i));
     paths.push_back(run.back().path);
     posters.push_back(run.back().artPath);
   }
@@ -104,11 +108,12 @@ BrowseResult Page(const OrderedListing& listing, const BrowseRequest& request,
   DidlWriter didl(*request.player, request.bookmarks);
   std::uint32_t written = 0;
   while (written < run.size() && (written == 0 || didl.Size() < maxBytes)) {
-    AddEntry(didl, run[written], parentId, baseUrl, rules, std::nullopt, known[written]);
+    AddEntry(didl, run[written], parentOf(run[written]), baseUrl, rules, std::nullopt,
+             known[written]);
     ++written;
   }
   BrowseResult result;
-  result.total = static_cast<std::uint32_t>(listing.Size());
+  result.total = static_cast<std::uint32_t>(total);
   result.returned = written;
   result.didl = didl.Document();
   return result;
@@ -181,6 +186,217 @@ using server::AnswerNotFound;
 
 }  // namespace
 
+// ---- Search ----
+
+// A subtree as a walk found it, and the matches of one criteria in one order.
+struct SearchWalk {
+  std::vector<ListedObject> objects;  // each folder's listing in turn, depth first
+  std::size_t longestId = 0;
+  std::size_t bytes = 0;  // about
+};
+struct SearchAnswer {
+  std::shared_ptr<const SearchWalk> walk;
+  std::vector<std::uint32_t> matches;  // in the answer's order
+};
+
+// The walks and answers kept (SearchLimits), and the walks and matchings running, joined by
+// those who ask for the same meanwhile.
+class FolderContent::Searches {
+ public:
+  using Walk = std::shared_ptr<const SearchWalk>;
+  using Answer = std::shared_ptr<const SearchAnswer>;
+  explicit Searches(const SearchLimits& limits) : limits_(limits), walks_(limits.walksAtOnce) {}
+
+  Answer Of(const std::string& container, const std::string& answerKey,
+            const std::function<SearchWalk()>& walk,
+            const std::function<std::vector<std::uint32_t>(const SearchWalk&)>& match) {
+    std::unique_lock<std::mutex> lock(lock_);
+    DropStale();
+    for (const KeptAnswer& kept : answers_) {
+      if (kept.key == answerKey) return kept.answer;
+    }
+    return matching_.Once(
+        lock, answerKey, std::chrono::milliseconds(limits_.waitMs),
+        [&] {
+          const Walk found = WalkOf(container, walk);
+          return std::make_shared<const SearchAnswer>(SearchAnswer{found, match(*found)});
+        },
+        [&](const Answer& answer) {
+          answers_.push_back(KeptAnswer{answerKey, Clock::now(), answer});
+          if (answers_.size() > limits_.keptAnswers) answers_.erase(answers_.begin());
+        });
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  struct KeptWalk {
+    std::string container;
+    Clock::time_point made;
+    Walk walk;
+  };
+  struct KeptAnswer {
+    std::string key;
+    Clock::time_point made;
+    Answer answer;
+  };
+
+  Walk WalkOf(const std::string& container, const std::function<SearchWalk()>& walk) {
+    std::unique_lock<std::mutex> lock(lock_);
+    for (const KeptWalk& kept : walks_kept_) {
+      if (kept.container == container) return kept.walk;
+    }
+    const std::chrono::milliseconds wait(limits_.waitMs);
+    return walking_.Once(
+        lock, container, wait,
+        [&] {
+          const AnswerPermits::Permit turn = walks_.Acquire(wait);
+          if (!turn) throw ActionFailed();
+          return std::make_shared<const SearchWalk>(walk());
+        },
+        [&](const Walk& found) { Keep(KeptWalk{container, Clock::now(), found}); });
+  }
+
+  // The oldest walks give way to the newest, until their count and bytes are within the bounds,
+  // and the answers over them go with them.
+  void Keep(KeptWalk kept) {
+    walks_kept_.push_back(std::move(kept));
+    std::size_t bytes = 0;
+    for (const KeptWalk& k : walks_kept_) bytes += k.walk->bytes;
+    while (!walks_kept_.empty() &&
+           (walks_kept_.size() > limits_.keptWalks || bytes > limits_.keptBytes)) {
+      bytes -= walks_kept_.front().walk->bytes;
+      DropAnswersOf(walks_kept_.front().walk);
+      walks_kept_.erase(walks_kept_.begin());
+    }
+  }
+  void DropAnswersOf(const Walk& walk) {
+    std::erase_if(answers_, [&](const KeptAnswer& a) { return a.answer->walk == walk; });
+  }
+  void DropStale() {
+    const Clock::time_point now = Clock::now();
+    const auto life = std::chrono::milliseconds(limits_.keptMs);
+    std::erase_if(answers_, [&](const KeptAnswer& a) { return now - a.made > life; });
+    std::erase_if(walks_kept_, [&](const KeptWalk& w) {
+      if (now - w.made <= life) return false;
+      DropAnswersOf(w.walk);
+      return true;
+    });
+  }
+
+  const SearchLimits limits_;
+  AnswerPermits walks_;
+  std::mutex lock_;
+  std::vector<KeptWalk> walks_kept_;  // oldest first
+  std::vector<KeptAnswer> answers_;   // oldest first
+  detail::Joined<std::string, Walk> walking_;     // by container
+  detail::Joined<std::string, Answer> matching_;  // by container, criteria and order
+};
+
+namespace {
+
+// The objects under the starting folders (those of "0" or one folder), each folder listed as
+// Browse lists it and walked once, until the limits are reached.
+SearchWalk WalkFrom(const std::vector<std::string>& starts, char separator,
+                    const SearchLimits& limits, std::size_t folderObjects) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limits.walkMs);
+  SearchWalk walk;
+  std::set<std::string> seen(starts.begin(), starts.end());  // folders met, walked or to walk
+  std::vector<std::string> toWalk(starts.rbegin(), starts.rend());  // the next one last
+  std::size_t folders = 0;
+  while (!toWalk.empty() && folders < limits.maxFolders && walk.objects.size() < limits.maxObjects &&
+         std::chrono::steady_clock::now() < deadline) {
+    const std::string folder = std::move(toWalk.back());
+    toWalk.pop_back();
+    ++folders;
+    const FolderListing listing(folder, separator, folderObjects);
+    std::vector<std::string> inside;
+    for (std::size_t i = 0; i < listing.Size() && walk.objects.size() < limits.maxObjects; ++i) {
+      ListedObject object = listing.At(i);
+      if (!object.type) {
+        if (!seen.insert(object.path).second) continue;  // a media folder met in its drive
+        inside.push_back(object.path);
+      }
+      walk.longestId = std::max(walk.longestId, 4 * object.path.size() / 3 + 1);
+      walk.bytes += sizeof object + object.path.capacity() + object.artPath.capacity();
+      for (const FoundSubtitle& subtitle : object.subtitles) {
+        walk.bytes += sizeof subtitle + subtitle.path.capacity();
+      }
+      walk.objects.push_back(std::move(object));
+    }
+    toWalk.insert(toWalk.end(), inside.rbegin(), inside.rend());
+  }
+  return walk;
+}
+
+// The objects of a walk the criteria match, in the order keys give (none: the walk's).
+std::vector<std::uint32_t> Matches(const SearchWalk& walk, const SearchCriteria& criteria,
+                                   const std::vector<SortKey>& keys, const PathRules& rules,
+                                   FactsCache& cache) {
+  std::vector<std::uint32_t> matches;
+  for (std::size_t i = 0; i < walk.objects.size(); ++i) {
+    const ListedObject& object = walk.objects[i];
+    SearchFacts facts;
+    const std::string id = ObjectIdOfPath(object.path);
+    const std::string parentId = ParentIdOf(object.path, rules);
+    const std::string title = object.type ? local::LastPathComponent(object.path, rules.separator)
+                                          : TitleOf(object.path, rules);
+    facts.id = id;
+    facts.parentId = parentId;
+    facts.title = title;
+    facts.container = !object.type;
+    if (!object.type) {
+      facts.upnpClass = kFolderClass;
+    } else {
+      // The class and the length as the DIDL gives them, as far as the file's facts are known.
+      const MediaType* type = object.type;
+      if (MayTakeAnotherType(*type) || criteria.NeedsDuration()) {
+        if (const std::optional<FileFacts> known = cache.Known(object.path)) {
+          type = &FileType(*type, known->media);
+          facts.durationMs = known->media.durationMs;
+        }
+      }
+      facts.upnpClass = UpnpClassOf(type->kind);
+      if (criteria.NeedsSize()) {
+        if (const auto stamp = fs::StampOf(object.path)) {
+          facts.size = static_cast<std::uint64_t>(stamp->size);
+        }
+      }
+    }
+    if (criteria.Matches(facts)) matches.push_back(static_cast<std::uint32_t>(i));
+  }
+  if (keys.empty()) return matches;
+  std::vector<std::string> titles(matches.size());
+  std::vector<SortFacts> sortFacts(matches.size());
+  const bool dates = NeedsDates(keys);
+  for (std::size_t n = 0; n < matches.size(); ++n) {
+    const ListedObject& object = walk.objects[matches[n]];
+    titles[n] = object.type ? local::LastPathComponent(object.path, rules.separator)
+                            : TitleOf(object.path, rules);
+    sortFacts[n].folder = !object.type;
+    sortFacts[n].title = titles[n];
+    sortFacts[n].upnpClass = object.type ? UpnpClassOf(object.type->kind) : kFolderClass;
+    if (!dates) continue;
+    const std::optional<fs::FileStamp> stamp = fs::StampOf(object.path);
+    sortFacts[n].modified = stamp ? stamp->modifiedSeconds : -1;
+  }
+  std::vector<std::uint32_t> ordered;
+  ordered.reserve(matches.size());
+  for (const std::size_t n : OrderOf(sortFacts, keys)) ordered.push_back(matches[n]);
+  return ordered;
+}
+
+// A listing's keys as text, to find its kept answers by.
+std::string KeysText(const std::vector<SortKey>& keys) {
+  std::string text;
+  for (const SortKey& key : keys) {
+    text += key.descending ? '-' : '+';
+    text += static_cast<char>('0' + static_cast<int>(key.property));
+  }
+  return text;
+}
+
+}  // namespace
+
 FolderContentOptions PlatformFolderContentOptions() {
   FolderContentOptions o;
   o.separator = fs::kSeparator;
@@ -197,9 +413,40 @@ FolderContent::FolderContent(FolderContentOptions options)
       largeAnswers_(std::make_unique<AnswerPermits>(options_.largeAnswersAtOnce,
                                                     options_.largeAnswersPerDevice)),
       subtitles_(std::make_unique<SubtitleServer>()),
+      searches_(std::make_unique<Searches>(options_.search)),
       updateId_(StartStamp()) {}
 
 FolderContent::~FolderContent() = default;
+
+BrowseResult FolderContent::Search(const SearchRequest& request, const std::string& baseUrl) {
+  const SearchCriteria criteria = SearchCriteria::Parse(request.criteria);
+  const PathRules rules = RulesOf(options_);
+  std::vector<std::string> starts;
+  if (request.objectId == kRootId) {
+    for (const auto& [path, title] : RootFolders(rules)) starts.push_back(path);
+  } else {
+    const std::optional<std::string> path = PathOfObjectId(request.objectId, rules);
+    if (!path || !IsFolderPath(*path, rules.separator) || !fs::DirectoryExists(*path)) {
+      throw NoSuchContainer();
+    }
+    starts.push_back(*path);
+  }
+  const std::string key = request.objectId + '\n' + request.criteria + '\n' + KeysText(request.sortBy);
+  const auto answer = searches_->Of(
+      request.objectId, key,
+      [&] {
+        return WalkFrom(starts, rules.separator, options_.search, options_.listings.maxObjects);
+      },
+      [&](const SearchWalk& walk) {
+        return Matches(walk, criteria, request.sortBy, rules, *facts_);
+      });
+  const SearchWalk& walk = *answer->walk;
+  return SizedPage(
+      request, answer->matches.size(),
+      [&](std::size_t i) { return walk.objects[answer->matches[i]]; },
+      [&](const ListedObject& object) { return ParentIdOf(object.path, rules); }, walk.longestId,
+      baseUrl, rules);
+}
 
 BrowseResult FolderContent::Browse(const BrowseRequest& request, const std::string& baseUrl) {
   const PathRules rules = RulesOf(options_);
@@ -216,14 +463,26 @@ BrowseResult FolderContent::Browse(const BrowseRequest& request, const std::stri
   if (request.metadata) return BrowseMetadata(request, *path, type, baseUrl, rules);
   if (!folder) return BrowseResult{DidlWriter().Document(), 0, 0};  // an item holds nothing
   const auto listing = recent_->Of(*path, request.sortBy);
-  // Each object carries its id, its folder's and its URL, none shorter than the folder's id, and
-  // a name: a deep folder's answer holds fewer objects, not more bytes.
-  const std::size_t objectBytes = 3 * request.objectId.size() + 1024;
+  // Each object carries its id, its folder's and its URL, none shorter than the folder's id.
+  return SizedPage(
+      request, listing->Size(), [&](std::size_t i) { return listing->At(i); },
+      [&](const ListedObject&) { return request.objectId; }, request.objectId.size(), baseUrl,
+      rules);
+}
+
+// A page's objects each carry their id, their parent's and their URL, each about idBytes, and
+// a name: objects of long paths make a page of fewer objects, not of more bytes.
+BrowseResult FolderContent::SizedPage(
+    const BrowseRequest& request, std::size_t total,
+    const std::function<ListedObject(std::size_t)>& at,
+    const std::function<std::string(const ListedObject&)>& parentOf, std::size_t idBytes,
+    const std::string& baseUrl, const PathRules& rules) {
+  const std::size_t objectBytes = 3 * idBytes + 1024;
   const auto objectsIn = [&](std::size_t bytes) {
     return static_cast<std::uint32_t>(
         std::clamp<std::size_t>(bytes / objectBytes, 1, options_.maxBrowseCount));
   };
-  std::uint32_t size = std::min(PageSize(listing->Size(), request, options_.maxBrowseCount),
+  std::uint32_t size = std::min(PageSize(total, request, options_.maxBrowseCount),
                                 objectsIn(options_.maxAnswerBytes));
   std::size_t maxBytes = options_.maxAnswerBytes;
   // Held while the answer is built and then sent: a reader that takes nothing holds a large
@@ -238,7 +497,7 @@ BrowseResult FolderContent::Browse(const BrowseRequest& request, const std::stri
     }
   }
   BrowseResult result =
-      Page(*listing, request, size, request.objectId, baseUrl, rules, *facts_, maxBytes);
+      Page(total, at, request, size, parentOf, baseUrl, rules, *facts_, maxBytes);
   if (permit && *permit) result.keepWhileSent = std::move(permit);
   return result;
 }
@@ -269,20 +528,26 @@ BrowseResult FolderContent::BrowseMetadata(const BrowseRequest& request, const s
 
 // The media folders inside the drives, then the drives; a media folder keeps its path's id.
 // The root's objects go without facts: a query of a lost network drive can take many seconds.
-BrowseResult FolderContent::BrowseRoot(const BrowseRequest& request, const PathRules& rules) {
-  std::vector<ListedObject> entries;
-  std::vector<std::string> titles;
+std::vector<std::pair<std::string, std::string>> FolderContent::RootFolders(
+    const PathRules& rules) {
+  std::vector<std::pair<std::string, std::string>> folders;
   if (options_.mediaFolders) {
     for (const fs::MediaFolder& media : options_.mediaFolders()) {
       const std::optional<std::string> path = PathOfObjectId(ObjectIdOfPath(media.path), rules);
       if (!path || *path != media.path || !IsFolderPath(*path, rules.separator)) continue;
-      entries.push_back(ListedObject{media.path, nullptr, {}});
-      titles.push_back(media.title);
+      folders.emplace_back(media.path, media.title);
     }
   }
-  for (const std::string& drive : rules.drives) {
-    entries.push_back(ListedObject{drive, nullptr, {}});
-    titles.push_back(TitleOf(drive, rules));
+  for (const std::string& drive : rules.drives) folders.emplace_back(drive, TitleOf(drive, rules));
+  return folders;
+}
+
+BrowseResult FolderContent::BrowseRoot(const BrowseRequest& request, const PathRules& rules) {
+  std::vector<ListedObject> entries;
+  std::vector<std::string> titles;
+  for (auto& [path, title] : RootFolders(rules)) {
+    entries.push_back(ListedObject{path, nullptr, {}});
+    titles.push_back(std::move(title));
   }
   DidlWriter didl;
   if (request.metadata) {

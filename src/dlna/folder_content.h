@@ -15,6 +15,11 @@
 // served), and throws "Operation aborted" (500) for a file that is there but cannot be read.
 // Each object carries what is known of its file (size, date, the facts of its headers, a poster;
 // see entry_facts.h): an answer waits kBrowseFactsWaitMs at most for facts not yet read.
+// Search walks a container's subtree (see SearchLimits) folder by folder, each listed as Browse
+// lists it, depth first; from "0" the media folders first, then the drives, each folder once.
+// The objects the walk found are kept a short while for the criteria that follow and the pages
+// of each (a control point pages, and asks one container for several classes in a row); an
+// answer's page is written as a Browse page is, for the asking player.
 // Memory: one answer holds at most maxBrowseCount objects, about 1 KiB of DIDL each (fewer
 // where the paths are long, about maxAnswerBytes at most), and about twice that while it is
 // escaped into the SOAP body; at most largeAnswersAtOnce large answers (more objects than
@@ -32,6 +37,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dlna/content_source.h"
@@ -43,6 +49,23 @@
 #include "local/paths.h"
 
 namespace tovi::dlna {
+
+// What one Search's walk of a subtree may cost: what it found within these is the answer
+// (TotalMatches counts that). A 2-core PC lists a few thousand folders of a real disk in a second
+// or two; control points wait several seconds for an answer, not forever.
+struct SearchLimits {
+  int walkMs = 2000;                // the walk stops after the folder it is in past this
+  std::size_t maxFolders = 5000;    // folders listed
+  std::size_t maxObjects = 50000;   // objects gathered, folders and files (about 200 bytes each)
+  // How long a walk serves further criteria and pages, and how many are kept: the media and the
+  // playlists a Windows player asks for in a row, of one or two containers.
+  int keptMs = 60000;
+  std::size_t keptWalks = 4;
+  std::size_t keptBytes = std::size_t{32} << 20;  // the walks kept together
+  std::size_t keptAnswers = 16;     // the matches of one criteria in one order: 4 bytes each
+  int walksAtOnce = 1;              // others wait their turn, at most waitMs, then fail (501)
+  int waitMs = 15000;
+};
 
 struct FolderContentOptions {
   local::PathStyle style = local::PathStyle::Posix;
@@ -78,6 +101,7 @@ struct FolderContentOptions {
   FactsCacheOptions facts;
   // How folders are read and their listings kept for the pages that follow.
   ListingLimits listings;
+  SearchLimits search;
 };
 
 // The options of the platform the program runs on, its drives from ListDrives.
@@ -92,12 +116,21 @@ class FolderContent : public ContentSource {
   ~FolderContent() override;
 
   BrowseResult Browse(const BrowseRequest& request, const std::string& baseUrl) override;
+  BrowseResult Search(const SearchRequest& request, const std::string& baseUrl) override;
   std::uint32_t SystemUpdateId() override { return updateId_; }
   void StreamResource(http::TNetTCPServerConnection& connection, http::TNetHTTPRequestInfo& request,
                       http::TNetHTTPResponseInfo& response, const Player& player) override;
 
  private:
   BrowseResult BrowseRoot(const BrowseRequest& request, const PathRules& rules);
+  // The folders whose content Browse of "0" shows: the media folders, then the drives, each
+  // with its title there.
+  std::vector<std::pair<std::string, std::string>> RootFolders(const PathRules& rules);
+  // A page of objects, at(i) the i-th of total, sized and written as Browse's.
+  BrowseResult SizedPage(const BrowseRequest& request, std::size_t total,
+                         const std::function<ListedObject(std::size_t)>& at,
+                         const std::function<std::string(const ListedObject&)>& parentOf,
+                         std::size_t idBytes, const std::string& baseUrl, const PathRules& rules);
   BrowseResult BrowseMetadata(const BrowseRequest& request, const std::string& path,
                               const MediaType* type, const std::string& baseUrl,
                               const PathRules& rules);
@@ -107,6 +140,8 @@ class FolderContent : public ContentSource {
   const std::unique_ptr<FactsCache> facts_;       // locked inside
   const std::unique_ptr<AnswerPermits> largeAnswers_;
   const std::unique_ptr<SubtitleServer> subtitles_;  // locked inside
+  class Searches;
+  const std::unique_ptr<Searches> searches_;  // locked inside
   // Changes with every start, so that control points that keep listings read them anew.
   const std::uint32_t updateId_;
 };

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "dlna/samsung_actions.h"
+#include "dlna/search_criteria.h"
 #include "dlna/sort_order.h"
 #include "dlna/upnp_error.h"
 
@@ -34,6 +35,29 @@ SoapArguments Browse(const ActionCall& call) {
   browse.peer = call.peer;
   ContentSource& content = call.state.content;
   const BrowseResult result = content.Browse(browse, call.baseUrl);
+  if (call.keepWhileSent) *call.keepWhileSent = result.keepWhileSent;
+  return {{"Result", result.didl},
+          {"NumberReturned", std::to_string(result.returned)},
+          {"TotalMatches", std::to_string(result.total)},
+          {"UpdateID", std::to_string(content.SystemUpdateId())}};
+}
+
+SoapArguments Search(const ActionCall& call) {
+  const SoapAction& action = call.action;
+  SearchRequest search;
+  search.objectId = action.Required("ContainerID");
+  search.criteria = action.Required("SearchCriteria");
+  // Filter is taken and not applied, as Browse's.
+  if (const std::string* criteria = action.Argument("SortCriteria")) {
+    search.sortBy = ParseSortCriteria(*criteria);
+  }
+  search.start = action.Ui4("StartingIndex");
+  search.count = action.Ui4("RequestedCount");
+  search.player = &call.player;
+  search.bookmarks = &call.state.bookmarks;
+  search.peer = call.peer;
+  ContentSource& content = call.state.content;
+  const BrowseResult result = content.Search(search, call.baseUrl);
   if (call.keepWhileSent) *call.keepWhileSent = result.keepWhileSent;
   return {{"Result", result.didl},
           {"NumberReturned", std::to_string(result.returned)},
@@ -72,7 +96,7 @@ const std::array<ServiceTable, 3> kTables{{
     {kContentDirectoryType,
      {
          {"GetSearchCapabilities", {{"SearchCaps", false, "SearchCapabilities"}},
-          [](const ActionCall&) -> SoapArguments { return {{"SearchCaps", ""}}; }},
+          [](const ActionCall&) -> SoapArguments { return {{"SearchCaps", kSearchCapabilities}}; }},
          {"GetSortCapabilities", {{"SortCaps", false, "SortCapabilities"}},
           [](const ActionCall&) -> SoapArguments { return {{"SortCaps", kSortCapabilities}}; }},
          {"GetSystemUpdateID", {{"Id", false, "SystemUpdateID"}},
@@ -91,6 +115,18 @@ const std::array<ServiceTable, 3> kTables{{
            {"TotalMatches", false, "A_ARG_TYPE_Count"},
            {"UpdateID", false, "A_ARG_TYPE_UpdateID"}},
           Browse},
+         {"Search",
+          {{"ContainerID", true, "A_ARG_TYPE_ObjectID"},
+           {"SearchCriteria", true, "A_ARG_TYPE_SearchCriteria"},
+           {"Filter", true, "A_ARG_TYPE_Filter"},
+           {"StartingIndex", true, "A_ARG_TYPE_Index"},
+           {"RequestedCount", true, "A_ARG_TYPE_Count"},
+           {"SortCriteria", true, "A_ARG_TYPE_SortCriteria"},
+           {"Result", false, "A_ARG_TYPE_Result"},
+           {"NumberReturned", false, "A_ARG_TYPE_Count"},
+           {"TotalMatches", false, "A_ARG_TYPE_Count"},
+           {"UpdateID", false, "A_ARG_TYPE_UpdateID"}},
+          Search},
          {"X_GetFeatureList", {{"FeatureList", false, "A_ARG_TYPE_Featurelist"}}, GetFeatureList,
           false},
          {"X_SetBookmark",
@@ -110,6 +146,7 @@ const std::array<ServiceTable, 3> kTables{{
          {"A_ARG_TYPE_BrowseFlag", "string", nullptr, {"BrowseMetadata", "BrowseDirectChildren"}},
          {"A_ARG_TYPE_Filter", "string", nullptr, {}},
          {"A_ARG_TYPE_SortCriteria", "string", nullptr, {}},
+         {"A_ARG_TYPE_SearchCriteria", "string", nullptr, {}},
          {"A_ARG_TYPE_Index", "ui4", nullptr, {}},
          {"A_ARG_TYPE_Count", "ui4", nullptr, {}},
          {"A_ARG_TYPE_UpdateID", "ui4", nullptr, {}},

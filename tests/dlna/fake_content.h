@@ -37,6 +37,10 @@ class FakeContent : public ContentSource {
                std::to_string(r.count) + "\" base=\"" + baseUrl + "\"/>";
     return out;
   }
+  // Answers as a Browse of the container's children.
+  BrowseResult Search(const SearchRequest& r, const std::string& baseUrl) override {
+    return Browse(r, baseUrl);
+  }
   std::uint32_t SystemUpdateId() override { return kUpdateId; }
   void StreamResource(http::TNetTCPServerConnection&, http::TNetHTTPRequestInfo& request,
                       http::TNetHTTPResponseInfo& response, const Player& player) override {

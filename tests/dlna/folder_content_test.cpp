@@ -16,6 +16,7 @@
 #include "dlna/device.h"
 #include "dlna/media_types.h"
 #include "dlna/object_ids.h"
+#include "dlna/players.h"
 #include "dlna/sort_order.h"
 #include "dlna/subtitle_text.h"
 #include "dlna/upnp_error.h"
@@ -521,6 +522,92 @@ TEST_F(FolderContentTest, RootOffersTheUsersMediaFoldersFirstWithTheirPathsIds) 
   EXPECT_EQ(inMe[1].attributes.at("id"), FolderId("Users/me/Videos"));
   EXPECT_EQ(Objects(Browse(FolderId("Users/me/Videos"), true).didl).at(0).attributes.at("parentID"),
             FolderId("Users/me"));
+}
+
+// The element of the object with that id in a DIDL document, as written.
+std::string ElementOf(const std::string& didl, const std::string& id) {
+  const std::size_t start = didl.find("<item id=\"" + id + "\"");
+  if (start == std::string::npos) return "<none>";
+  return didl.substr(start, didl.find("</item>", start) + 7 - start);
+}
+
+TEST_F(FolderContentTest, SearchFindsASubtreesObjectsOfAClassInKeptPagesWithinItsBounds) {
+  const std::string film = dir_.Write("Users/me/Videos/b film.mkv", "film");
+  dir_.Write("Users/me/Videos/b film.srt", "1\n00:00:01,000 --> 00:00:02,000\nhi\n");
+  dir_.Write("Users/me/Videos/Old/a film.avi", "x");
+  dir_.Write("Users/me/Music/song.mp3", "x");
+  dir_.Write("Downloads/c clip.avi", "x");
+  dir_.Write("Downloads/notes.txt", "x");
+  const std::string videos = dir_.MakeFolder("Users/me/Videos") + fs::kSeparator;
+  const std::string music = dir_.MakeFolder("Users/me/Music") + fs::kSeparator;
+  Reopen([&](FolderContentOptions& o) {
+    o.maxBrowseCount = kBound;
+    o.mediaFolders = [&] {
+      return std::vector<fs::MediaFolder>{{videos, "Videos"}, {music, "Music"}};
+    };
+  });
+  const auto search = [&](const std::string& id, const std::string& criteria,
+                          std::uint32_t start = 0, std::uint32_t count = 0,
+                          const std::string& sort = "") {
+    SearchRequest request;
+    request.objectId = id;
+    request.criteria = criteria;
+    request.start = start;
+    request.count = count;
+    request.sortBy = ParseSortCriteria(sort);
+    request.player = &PlayerOf("DLNADOC/1.50 SEC_HHP_[TV] Samsung/1.0", "", "");
+    return content_->Search(request, kBase);
+  };
+  const auto titles = [](const BrowseResult& r) {
+    std::vector<std::string> out;
+    for (const XmlNode& o : Objects(r.didl)) out.push_back(o.ChildText("dc:title"));
+    return out;
+  };
+  const std::string wmp =
+      "upnp:class derivedfrom \"object.item.videoItem\" and @refID exists false";
+  // From the root, the media folders first, each folder walked once.
+  const BrowseResult all = search(kRootId, wmp);
+  EXPECT_EQ(all.total, 3u);
+  EXPECT_EQ(titles(all), (std::vector<std::string>{"b film.mkv", "a film.avi", "c clip.avi"}));
+  // Pages of one order, the later ones from the walk kept: a film added meanwhile comes later.
+  const BrowseResult first = search(kRootId, wmp, 0, 2, "+dc:title");
+  dir_.Write("Users/me/Videos/0 new.mkv", "x");
+  const BrowseResult second = search(kRootId, wmp, 2, 2, "+dc:title");
+  EXPECT_EQ(first.total, 3u);
+  EXPECT_EQ(second.total, 3u);
+  EXPECT_EQ(titles(first), (std::vector<std::string>{"a film.avi", "b film.mkv"}));
+  EXPECT_EQ(titles(second), (std::vector<std::string>{"c clip.avi"}));
+  // An item as Browse writes it for the same player: subtitles, facts and all.
+  BrowseRequest browse;
+  browse.objectId = IdOf(videos);
+  browse.player = &PlayerOf("DLNADOC/1.50 SEC_HHP_[TV] Samsung/1.0", "", "");
+  const std::string browsed = ElementOf(content_->Browse(browse, kBase).didl, IdOf(film));
+  EXPECT_NE(browsed.find("CaptionInfo"), std::string::npos) << browsed;
+  EXPECT_EQ(ElementOf(search(kRootId, wmp).didl, IdOf(film)), browsed);
+  // Folders when the criteria name them, with their parents.
+  const std::vector<XmlNode> folders =
+      Objects(search(IdOf(videos), "upnp:class derivedfrom \"object.container\"").didl);
+  ASSERT_EQ(folders.size(), 1u);
+  EXPECT_EQ(folders[0].ChildText("dc:title"), "Old");
+  EXPECT_EQ(folders[0].attributes.at("parentID"), IdOf(videos));
+  // The walk's bound reached: what was found by then.
+  Reopen([&](FolderContentOptions& o) { o.search.maxFolders = 1; });
+  EXPECT_EQ(titles(search(IdOf(videos), wmp)),
+            (std::vector<std::string>{"0 new.mkv", "b film.mkv"}));
+  for (const std::string& id : {std::string("nothing"), IdOf(film), FolderId("gone")}) {
+    try {
+      search(id, wmp);
+      ADD_FAILURE() << id;
+    } catch (const UpnpError& e) {
+      EXPECT_EQ(e.Code(), 710) << id;
+    }
+  }
+  try {
+    search(kRootId, "upnp:class derivedfrom object.item");
+    ADD_FAILURE() << "unparsed criteria searched";
+  } catch (const UpnpError& e) {
+    EXPECT_EQ(e.Code(), 708);
+  }
 }
 
 TEST_F(FolderContentTest, MetadataOfRootFolderAndItemNamesItsParent) {

@@ -134,7 +134,8 @@ TEST(UpnpControl, ActionsAnswerAndFaultsKeepTheConnection) {
        "<ObjectID>0</ObjectID><BrowseFlag>BrowseDirectChildren</BrowseFlag>"
        "<RequestedCount>4294967296</RequestedCount>", {}, 402},
       {"dlna/cds/control", cds, "Browse", "<BrowseFlag>BrowseMetadata</BrowseFlag>", {}, 402},
-      {"dlna/cds/control", cds, "GetSearchCapabilities", "", {{"SearchCaps", ""}}, 0},
+      {"dlna/cds/control", cds, "GetSearchCapabilities", "",
+       {{"SearchCaps", "upnp:class,dc:title,@id,@parentID,@refID,res,res@size,res@duration"}}, 0},
       {"dlna/cds/control", cds, "Browse",
        "<ObjectID>0</ObjectID><BrowseFlag>BrowseDirectChildren</BrowseFlag>"
        "<SortCriteria>+res@size,+dc:title</SortCriteria>", {}, 709},
@@ -221,7 +222,8 @@ TEST(UpnpControl, EveryDescribedActionIsAnswered) {
   const std::map<std::string, std::string> kValid{
       {"ObjectID", "0"}, {"BrowseFlag", "BrowseDirectChildren"}, {"Filter", "*"},
       {"StartingIndex", "0"}, {"RequestedCount", "0"}, {"SortCriteria", ""},
-      {"ConnectionID", "0"}, {"DeviceID", ""}, {"RegistrationReqMsg", "AA=="}};
+      {"ConnectionID", "0"}, {"DeviceID", ""}, {"RegistrationReqMsg", "AA=="},
+      {"ContainerID", "0"}, {"SearchCriteria", "*"}};
   RawClient client(s.Port());
   const XmlElement root = ParseXml(
       testing::Get(s.Port(), "/?dlna/device.xml", "Connection: close\r\n").body);
