@@ -49,7 +49,7 @@ SoapArguments Search(const ActionCall& call) {
   search.criteria = action.Required("SearchCriteria");
   // Filter is taken and not applied, as Browse's.
   if (const std::string* criteria = action.Argument("SortCriteria")) {
-    search.sortBy = ParseSortCriteria(*criteria);
+    search.sortBy = KnownSortKeys(*criteria);
   }
   search.start = action.Ui4("StartingIndex");
   search.count = action.Ui4("RequestedCount");

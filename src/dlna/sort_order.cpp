@@ -15,6 +15,18 @@ std::string_view Trimmed(std::string_view s) {
   return s;
 }
 
+// Calls each(part) for the criteria's parts, trimmed, empty ones left out.
+template <typename Each>
+void ForEachPart(std::string_view criteria, Each each) {
+  while (!criteria.empty()) {
+    const std::size_t comma = criteria.find(',');
+    const std::string_view part = Trimmed(criteria.substr(0, comma));
+    if (!part.empty()) each(part);
+    if (comma == std::string_view::npos) break;
+    criteria.remove_prefix(comma + 1);
+  }
+}
+
 bool IsNameChar(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
          c == '-' || c == '.';
@@ -79,15 +91,20 @@ std::optional<SortKey> KeyOf(std::string_view part) {
 
 std::vector<SortKey> ParseSortCriteria(std::string_view criteria) {
   std::vector<SortKey> keys;
-  while (!criteria.empty()) {
-    const std::size_t comma = criteria.find(',');
-    const std::string_view part = Trimmed(criteria.substr(0, comma));
-    if (!part.empty()) {
+  ForEachPart(criteria, [&](std::string_view part) {
+    if (const std::optional<SortKey> key = KeyOf(part)) keys.push_back(*key);
+  });
+  return keys;
+}
+
+std::vector<SortKey> KnownSortKeys(std::string_view criteria) {
+  std::vector<SortKey> keys;
+  ForEachPart(criteria, [&](std::string_view part) {
+    try {
       if (const std::optional<SortKey> key = KeyOf(part)) keys.push_back(*key);
+    } catch (const UpnpError&) {
     }
-    if (comma == std::string_view::npos) break;
-    criteria.remove_prefix(comma + 1);
-  }
+  });
   return keys;
 }
 

@@ -31,6 +31,11 @@ struct SortKey {
 // control points leave it out); spaces around the parts are skipped, empty parts ignored.
 std::vector<SortKey> ParseSortCriteria(std::string_view criteria);
 
+// The keys of criteria this server sorts by, the others left out (a Search's): a Windows player
+// searches its music by "+upnp:artist,+upnp:album,+upnp:originalTrackNumber,+dc:title" and
+// shows nothing when that is refused, where an order by the titles alone serves it.
+std::vector<SortKey> KnownSortKeys(std::string_view criteria);
+
 // Whether some key needs the objects' dates (reading them costs a file query each).
 bool NeedsDates(const std::vector<SortKey>& keys);
 

@@ -139,6 +139,17 @@ TEST(UpnpControl, ActionsAnswerAndFaultsKeepTheConnection) {
       {"dlna/cds/control", cds, "Browse",
        "<ObjectID>0</ObjectID><BrowseFlag>BrowseDirectChildren</BrowseFlag>"
        "<SortCriteria>+res@size,+dc:title</SortCriteria>", {}, 709},
+      // A Windows player's search of its music, ordered by properties no object here has.
+      {"dlna/cds/control", cds, "Search",
+       "<ContainerID>0</ContainerID><SearchCriteria>upnp:class derivedfrom "
+       "&quot;object.item.audioItem&quot; and @refID exists false</SearchCriteria>"
+       "<Filter>*</Filter><StartingIndex>0</StartingIndex><RequestedCount>200</RequestedCount>"
+       "<SortCriteria>+upnp:artist,+upnp:album,+upnp:originalTrackNumber,+dc:title"
+       "</SortCriteria>",
+       {{"Result", "<DIDL-Lite id=\"0\" meta=\"0\" start=\"0\" count=\"200\" base=\"" + base +
+                       "\"/>"},
+        {"NumberReturned", "3"}, {"TotalMatches", "3"}, {"UpdateID", "7"}},
+       0},
       {"dlna/cds/control", cds, "GetSortCapabilities", "",
        {{"SortCaps", "dc:title,dc:date,upnp:class"}}, 0},
       {"dlna/cds/control", cds, "GetSystemUpdateID", "", {{"Id", "7"}}, 0},
