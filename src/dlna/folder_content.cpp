@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <optional>
 #include <memory>
 #include <set>
@@ -22,6 +24,7 @@
 #include "http/header_list.h"
 #include "local/listing.h"
 #include "local/paths.h"
+#include "platform/detached_thread.h"
 #include "platform/files.h"
 #include "platform/user_language.h"
 #include "server/file_stream.h"
@@ -199,16 +202,52 @@ struct SearchAnswer {
   std::vector<std::uint32_t> matches;  // in the answer's order
 };
 
+// What a walk has found so far, shared by the walk's own thread and the Search that waits for it.
+class SearchProgress {
+ public:
+  // Adds a folder's objects; false once the Search took what was found (the walk then ends).
+  bool Add(std::vector<ListedObject> objects, std::size_t longestId, std::size_t bytes) {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (taken_) return false;
+    for (ListedObject& object : objects) walk_.objects.push_back(std::move(object));
+    walk_.longestId = std::max(walk_.longestId, longestId);
+    walk_.bytes += bytes;
+    return true;
+  }
+  void Finish() {
+    {
+      std::lock_guard<std::mutex> lock(lock_);
+      done_ = true;
+    }
+    finished_.notify_all();
+  }
+  // What was found when the walk ended, or by deadline.
+  SearchWalk Take(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock<std::mutex> lock(lock_);
+    finished_.wait_until(lock, deadline, [&] { return done_; });
+    taken_ = true;
+    return std::move(walk_);
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable finished_;
+  SearchWalk walk_;
+  bool done_ = false, taken_ = false;
+};
+
 // The walks and answers kept (SearchLimits), and the walks and matchings running, joined by
 // those who ask for the same meanwhile.
 class FolderContent::Searches {
  public:
   using Walk = std::shared_ptr<const SearchWalk>;
   using Answer = std::shared_ptr<const SearchAnswer>;
-  explicit Searches(const SearchLimits& limits) : limits_(limits), walks_(limits.walksAtOnce) {}
+  // Runs on the walk's own thread and holds nothing of the caller's.
+  using Walker = std::function<void(SearchProgress&)>;
+  explicit Searches(const SearchLimits& limits)
+      : limits_(limits), walks_(std::make_shared<AnswerPermits>(limits.walksAtOnce)) {}
 
-  Answer Of(const std::string& container, const std::string& answerKey,
-            const std::function<SearchWalk()>& walk,
+  Answer Of(const std::string& container, const std::string& answerKey, const Walker& walk,
             const std::function<std::vector<std::uint32_t>(const SearchWalk&)>& match) {
     std::unique_lock<std::mutex> lock(lock_);
     DropStale();
@@ -240,7 +279,13 @@ class FolderContent::Searches {
     Answer answer;
   };
 
-  Walk WalkOf(const std::string& container, const std::function<SearchWalk()>& walk) {
+  // A walk's turn, held by its thread until the walk ends (after a read the Search gave up on).
+  struct Turn {
+    std::shared_ptr<AnswerPermits> permits;
+    AnswerPermits::Permit permit;
+  };
+
+  Walk WalkOf(const std::string& container, const Walker& walk) {
     std::unique_lock<std::mutex> lock(lock_);
     for (const KeptWalk& kept : walks_kept_) {
       if (kept.container == container) return kept.walk;
@@ -249,9 +294,20 @@ class FolderContent::Searches {
     return walking_.Once(
         lock, container, wait,
         [&] {
-          const AnswerPermits::Permit turn = walks_.Acquire(wait);
-          if (!turn) throw ActionFailed();
-          return std::make_shared<const SearchWalk>(walk());
+          auto turn = std::make_shared<Turn>(Turn{walks_, walks_->Acquire(wait)});
+          if (!turn->permit) throw ActionFailed();
+          // A folder's read cannot be cut short (a lost network drive's takes a minute): the walk
+          // runs on a thread of its own, and the Search takes what it found by its time.
+          const auto progress = std::make_shared<SearchProgress>();
+          const auto deadline = std::chrono::steady_clock::now() +
+                                std::chrono::milliseconds(limits_.walkMs + limits_.lateMs);
+          if (!process::StartDetachedThread([progress, turn, walk] {
+                walk(*progress);
+                progress->Finish();
+              })) {
+            throw ActionFailed();
+          }
+          return std::make_shared<const SearchWalk>(progress->Take(deadline));
         },
         [&](const Walk& found) { Keep(KeptWalk{container, Clock::now(), found}); });
   }
@@ -284,7 +340,7 @@ class FolderContent::Searches {
   }
 
   const SearchLimits limits_;
-  AnswerPermits walks_;
+  const std::shared_ptr<AnswerPermits> walks_;  // outlives this while a walk's thread holds a turn
   std::mutex lock_;
   std::vector<KeptWalk> walks_kept_;  // oldest first
   std::vector<KeptAnswer> answers_;   // oldest first
@@ -295,37 +351,39 @@ class FolderContent::Searches {
 namespace {
 
 // The objects under the starting folders (those of "0" or one folder), each folder listed as
-// Browse lists it and walked once, until the limits are reached.
-SearchWalk WalkFrom(const std::vector<std::string>& starts, char separator,
-                    const SearchLimits& limits, std::size_t folderObjects) {
+// Browse lists it and walked once, until the limits are reached or the Search took what it found.
+void WalkFrom(const std::vector<std::string>& starts, char separator, const SearchLimits& limits,
+              std::size_t folderObjects, SearchProgress& progress) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limits.walkMs);
-  SearchWalk walk;
   std::set<std::string> seen(starts.begin(), starts.end());  // folders met, walked or to walk
   std::vector<std::string> toWalk(starts.rbegin(), starts.rend());  // the next one last
-  std::size_t folders = 0;
-  while (!toWalk.empty() && folders < limits.maxFolders && walk.objects.size() < limits.maxObjects &&
+  std::size_t folders = 0, found = 0;
+  while (!toWalk.empty() && folders < limits.maxFolders && found < limits.maxObjects &&
          std::chrono::steady_clock::now() < deadline) {
     const std::string folder = std::move(toWalk.back());
     toWalk.pop_back();
     ++folders;
     const FolderListing listing(folder, separator, folderObjects);
     std::vector<std::string> inside;
-    for (std::size_t i = 0; i < listing.Size() && walk.objects.size() < limits.maxObjects; ++i) {
+    std::vector<ListedObject> objects;
+    std::size_t longestId = 0, bytes = 0;
+    for (std::size_t i = 0; i < listing.Size() && found < limits.maxObjects; ++i) {
       ListedObject object = listing.At(i);
       if (!object.type) {
         if (!seen.insert(object.path).second) continue;  // a media folder met in its drive
         inside.push_back(object.path);
       }
-      walk.longestId = std::max(walk.longestId, 4 * object.path.size() / 3 + 1);
-      walk.bytes += sizeof object + object.path.capacity() + object.artPath.capacity();
+      longestId = std::max(longestId, 4 * object.path.size() / 3 + 1);
+      bytes += sizeof object + object.path.capacity() + object.artPath.capacity();
       for (const FoundSubtitle& subtitle : object.subtitles) {
-        walk.bytes += sizeof subtitle + subtitle.path.capacity();
+        bytes += sizeof subtitle + subtitle.path.capacity();
       }
-      walk.objects.push_back(std::move(object));
+      objects.push_back(std::move(object));
+      ++found;
     }
+    if (!progress.Add(std::move(objects), longestId, bytes)) return;
     toWalk.insert(toWalk.end(), inside.rbegin(), inside.rend());
   }
-  return walk;
 }
 
 // The objects of a walk the criteria match, in the order keys give (none: the walk's).
@@ -434,8 +492,9 @@ BrowseResult FolderContent::Search(const SearchRequest& request, const std::stri
   const std::string key = request.objectId + '\n' + request.criteria + '\n' + KeysText(request.sortBy);
   const auto answer = searches_->Of(
       request.objectId, key,
-      [&] {
-        return WalkFrom(starts, rules.separator, options_.search, options_.listings.maxObjects);
+      [starts, separator = rules.separator, limits = options_.search,
+       folderObjects = options_.listings.maxObjects](SearchProgress& progress) {
+        WalkFrom(starts, separator, limits, folderObjects, progress);
       },
       [&](const SearchWalk& walk) {
         return Matches(walk, criteria, request.sortBy, rules, *facts_);

@@ -55,6 +55,9 @@ namespace tovi::dlna {
 // or two; control points wait several seconds for an answer, not forever.
 struct SearchLimits {
   int walkMs = 2000;                // the walk stops after the folder it is in past this
+  // How long past walkMs a Search waits for the folder being read then (a lost network drive's
+  // read takes a minute); then it answers with what was found, and the walk ends after that read.
+  int lateMs = 1000;
   std::size_t maxFolders = 5000;    // folders listed
   std::size_t maxObjects = 50000;   // objects gathered, folders and files (about 200 bytes each)
   // How long a walk serves further criteria and pages, and how many are kept: the media and the
@@ -63,7 +66,9 @@ struct SearchLimits {
   std::size_t keptWalks = 4;
   std::size_t keptBytes = std::size_t{32} << 20;  // the walks kept together
   std::size_t keptAnswers = 16;     // the matches of one criteria in one order: 4 bytes each
-  int walksAtOnce = 1;              // others wait their turn, at most waitMs, then fail (501)
+  // Others wait their turn, at most waitMs, then fail (501); a walk holds its turn until the read
+  // it is in ends, even after its Search took what it found.
+  int walksAtOnce = 2;
   int waitMs = 15000;
 };
 
