@@ -32,28 +32,6 @@ std::string DurationText(std::uint64_t ms) {
   return text;
 }
 
-// "YYYY-MM-DDThh:mm:ss" (UTC) of seconds since 1970, as dc:date wants it: the civil date from the
-// count of days (proleptic Gregorian), so no locale or time zone enters.
-std::string DateText(std::int64_t seconds) {
-  const std::int64_t days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
-  const std::int64_t inDay = seconds - days * 86400;
-  const std::int64_t z = days + 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const std::int64_t dayOfEra = z - era * 146097;
-  const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const std::int64_t mp = (5 * dayOfYear + 2) / 153;
-  const std::int64_t day = dayOfYear - (153 * mp + 2) / 5 + 1;
-  const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
-  const std::int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
-  char text[128];  // room for any 64-bit year
-  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld",
-                static_cast<long long>(year), static_cast<long long>(month),
-                static_cast<long long>(day), static_cast<long long>(inDay / 3600),
-                static_cast<long long>(inDay / 60 % 60), static_cast<long long>(inDay % 60));
-  return text;
-}
-
 // The res attributes of what the file's headers said.
 std::string FactsAttributes(const media::MediaFacts& facts) {
   std::string out;
@@ -126,6 +104,27 @@ void DidlWriter::AddSubtitleResources(const DidlItem& item) {
              XmlEscape(subtitle.url) + "</res>";
     if (player_.subtitles == SubtitleStyle::ElementsAndFirstRes) break;
   }
+}
+
+// The civil date from the count of days (proleptic Gregorian), so no locale or time zone enters.
+std::string DateText(std::int64_t seconds) {
+  const std::int64_t days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
+  const std::int64_t inDay = seconds - days * 86400;
+  const std::int64_t z = days + 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const std::int64_t dayOfEra = z - era * 146097;
+  const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const std::int64_t mp = (5 * dayOfYear + 2) / 153;
+  const std::int64_t day = dayOfYear - (153 * mp + 2) / 5 + 1;
+  const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
+  const std::int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+  char text[128];  // room for any 64-bit year
+  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld",
+                static_cast<long long>(year), static_cast<long long>(month),
+                static_cast<long long>(day), static_cast<long long>(inDay / 3600),
+                static_cast<long long>(inDay / 60 % 60), static_cast<long long>(inDay % 60));
+  return text;
 }
 
 std::string DidlWriter::Document() const { return kDocumentStart + body_ + kDocumentEnd; }

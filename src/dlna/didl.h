@@ -67,6 +67,9 @@ class DidlWriter {
   std::string body_;
 };
 
+// "YYYY-MM-DDThh:mm:ss" (UTC) of seconds since 1970, as dc:date carries it.
+std::string DateText(std::int64_t seconds);
+
 // "<base>/?dlna/res/<id>.<extension>": baseUrl is "http://address:port".
 std::string ResourceUrl(std::string_view baseUrl, std::string_view id, std::string_view extension);
 

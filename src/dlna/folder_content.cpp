@@ -402,6 +402,7 @@ std::vector<std::uint32_t> Matches(const SearchWalk& walk, const SearchCriteria&
     facts.parentId = parentId;
     facts.title = title;
     facts.container = !object.type;
+    std::string date;
     if (!object.type) {
       facts.upnpClass = kFolderClass;
     } else {
@@ -414,11 +415,13 @@ std::vector<std::uint32_t> Matches(const SearchWalk& walk, const SearchCriteria&
         }
       }
       facts.upnpClass = UpnpClassOf(type->kind);
-      if (criteria.NeedsSize()) {
+      if (criteria.NeedsSize() || criteria.NeedsDate()) {
         if (const auto stamp = fs::StampOf(object.path)) {
           facts.size = static_cast<std::uint64_t>(stamp->size);
+          date = DateText(stamp->modifiedSeconds);
         }
       }
+      facts.date = date;
     }
     if (criteria.Matches(facts)) matches.push_back(static_cast<std::uint32_t>(i));
   }

@@ -10,13 +10,14 @@ namespace tovi::dlna {
 
 namespace {
 
-enum class Property { Class, Title, Id, ParentId, RefId, Res, ResSize, ResDuration, Unknown };
+enum class Property { Class, Title, Date, Id, ParentId, RefId, Res, ResSize, ResDuration, Unknown };
 enum class Op { Equal, NotEqual, Less, LessEqual, Greater, GreaterEqual, Contains,
                 DoesNotContain, DerivedFrom, Exists };
 
 Property PropertyOf(std::string_view name) {
   if (name == "upnp:class") return Property::Class;
   if (name == "dc:title") return Property::Title;
+  if (name == "dc:date") return Property::Date;
   if (name == "@id") return Property::Id;
   if (name == "@parentID") return Property::ParentId;
   if (name == "@refID") return Property::RefId;
@@ -115,6 +116,7 @@ struct SearchCriteria::Node {
     switch (property) {
       case Property::Class: text = o.upnpClass; break;
       case Property::Title: text = o.title; break;
+      case Property::Date: if (!o.date.empty()) text = o.date; break;
       case Property::Id: text = o.id; break;
       case Property::ParentId: text = o.parentId; break;
       case Property::Res: if (!o.container) text = ""; break;  // tested for its presence only
@@ -164,7 +166,7 @@ class Parser {
     if (at_ != text_.size()) throw UnsupportedSearchCriteria();
     return node;
   }
-  bool needsSize = false, needsDuration = false;
+  bool needsSize = false, needsDuration = false, needsDate = false;
 
  private:
   void Skip() {
@@ -230,6 +232,7 @@ class Parser {
     node->property = PropertyOf(name);
     needsSize = needsSize || node->property == Property::ResSize;
     needsDuration = needsDuration || node->property == Property::ResDuration;
+    needsDate = needsDate || node->property == Property::Date;
     node->op = Operator();
     if (node->op == Op::Exists) {
       const std::string value = Lower(Word());
@@ -295,6 +298,7 @@ SearchCriteria SearchCriteria::Parse(std::string_view text) {
   criteria.root_ = parser.Whole();
   criteria.needsSize_ = parser.needsSize;
   criteria.needsDuration_ = parser.needsDuration;
+  criteria.needsDate_ = parser.needsDate;
   return criteria;
 }
 

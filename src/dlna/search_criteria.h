@@ -4,7 +4,8 @@
 // doesNotContain derivedfrom exists; and binds tighter than or; parentheses; values in double
 // quotes with \" and \\ inside. Names of operators and of and/or/true/false are taken in any
 // letter case (players differ: "derivedFrom", "AND"). Text compares without regard to ASCII
-// letter case; res@size compares as a number, res@duration as a length of time.
+// letter case (ids exactly); res@size compares as a number, res@duration as a length of time,
+// dc:date as its text ("2020-01-31T20:00:00" after "2020-01-31").
 // A property no object here carries (upnp:artist, dc:date, ...) matches nothing but "exists false".
 // Bounds: kMaxSearchCriteriaBytes of text and kMaxSearchNesting parentheses deep.
 // Errors: SearchCriteria::Parse throws UpnpError 708 for criteria that do not parse.
@@ -22,7 +23,7 @@ namespace tovi::dlna {
 
 // What GetSearchCapabilities answers: the properties Search tests.
 inline constexpr const char* kSearchCapabilities =
-    "upnp:class,dc:title,@id,@parentID,@refID,res,res@size,res@duration";
+    "upnp:class,dc:title,dc:date,@id,@parentID,@refID,res,res@size,res@duration";
 
 // Longer criteria than any player sends (a title search over ten properties is under 1 KiB) are
 // refused before they are parsed; deeper nesting too, as the parser recurses once a level.
@@ -38,6 +39,7 @@ struct SearchFacts {
   bool container = false;
   std::optional<std::uint64_t> size;        // res@size, where known (items only)
   std::optional<std::uint64_t> durationMs;  // res@duration, where known (items only)
+  std::string_view date;                    // dc:date as the DIDL writes it ("": none)
 };
 
 class SearchCriteria {
@@ -49,6 +51,7 @@ class SearchCriteria {
   // Whether the criteria test res@size or res@duration (knowing them costs a query a file).
   bool NeedsSize() const { return needsSize_; }
   bool NeedsDuration() const { return needsDuration_; }
+  bool NeedsDate() const { return needsDate_; }
 
   struct Node;  // the parsed expression
 
@@ -56,6 +59,7 @@ class SearchCriteria {
   std::shared_ptr<const Node> root_;  // null: "*"
   bool needsSize_ = false;
   bool needsDuration_ = false;
+  bool needsDate_ = false;
 };
 
 }  // namespace tovi::dlna

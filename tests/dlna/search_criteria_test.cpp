@@ -18,11 +18,13 @@ TEST(SearchCriteria, PlayersCriteriaMatchAsTheyMeanAndMalformedOnesAre708) {
   film.parentId = "L3Yv";
   film.size = 5000;
   film.durationMs = 5400500;  // 1:30:00.500
+  film.date = "2020-01-31T20:00:00";
   SearchFacts song = film;
   song.upnpClass = "object.item.audioItem.musicTrack";
   song.title = "Love.mp3";
   song.size = 900;
   song.durationMs = std::nullopt;
+  song.date = "2019-05-01T08:00:00";
   SearchFacts folder;
   folder.upnpClass = "object.container.storageFolder";
   folder.title = "Films";
@@ -64,6 +66,10 @@ TEST(SearchCriteria, PlayersCriteriaMatchAsTheyMeanAndMalformedOnesAre708) {
       {"res@duration >= \"1:00:00\"", 1, 0, 0},
       {"res@duration < \"01:30:00.6\"", 1, 0, 0},
       {"res@duration exists false", 0, 1, 1},
+      // A TV's newest films: by date, which folders here do not carry.
+      {"upnp:class derivedfrom \"object.item.videoItem\" and dc:date >= \"2020-01-31\"", 1, 0, 0},
+      {"dc:date < \"2020\"", 0, 1, 0},
+      {"dc:date exists true", 1, 1, 0},
       // A property nothing here carries matches only its absence.
       {"upnp:artist = \"x\" or upnp:genre contains \"x\"", 0, 0, 0},
       {"upnp:artist exists false and @refID exists false", 1, 1, 1},
@@ -81,6 +87,7 @@ TEST(SearchCriteria, PlayersCriteriaMatchAsTheyMeanAndMalformedOnesAre708) {
   EXPECT_TRUE(SearchCriteria::Parse("res@size < \"1\"").NeedsSize());
   EXPECT_FALSE(SearchCriteria::Parse("dc:title < \"1\"").NeedsSize());
   EXPECT_TRUE(SearchCriteria::Parse("res@duration exists true").NeedsDuration());
+  EXPECT_TRUE(SearchCriteria::Parse("dc:date exists true").NeedsDate());
 
   const std::string deep = std::string(kMaxSearchNesting + 1, '(') + "dc:title = \"a\"" +
                            std::string(kMaxSearchNesting + 1, ')');

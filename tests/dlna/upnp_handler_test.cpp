@@ -135,7 +135,7 @@ TEST(UpnpControl, ActionsAnswerAndFaultsKeepTheConnection) {
        "<RequestedCount>4294967296</RequestedCount>", {}, 402},
       {"dlna/cds/control", cds, "Browse", "<BrowseFlag>BrowseMetadata</BrowseFlag>", {}, 402},
       {"dlna/cds/control", cds, "GetSearchCapabilities", "",
-       {{"SearchCaps", "upnp:class,dc:title,@id,@parentID,@refID,res,res@size,res@duration"}}, 0},
+       {{"SearchCaps", "upnp:class,dc:title,dc:date,@id,@parentID,@refID,res,res@size,res@duration"}}, 0},
       {"dlna/cds/control", cds, "Browse",
        "<ObjectID>0</ObjectID><BrowseFlag>BrowseDirectChildren</BrowseFlag>"
        "<SortCriteria>+res@size,+dc:title</SortCriteria>", {}, 709},
