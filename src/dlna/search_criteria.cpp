@@ -226,6 +226,7 @@ class Parser {
     return Test();
   }
   std::shared_ptr<const Node> Test() {
+    if (++terms_ > kMaxSearchTerms) throw UnsupportedSearchCriteria();
     auto node = std::make_shared<Node>();
     const std::string_view name = Word();
     if (name.empty()) throw UnsupportedSearchCriteria();
@@ -282,6 +283,7 @@ class Parser {
 
   std::string_view text_;
   std::size_t at_ = 0;
+  int terms_ = 0;
 };
 
 }  // namespace

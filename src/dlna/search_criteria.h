@@ -7,7 +7,8 @@
 // letter case (ids exactly); res@size compares as a number, res@duration as a length of time,
 // dc:date as its text ("2020-01-31T20:00:00" after "2020-01-31").
 // A property no object here carries (upnp:artist, dc:date, ...) matches nothing but "exists false".
-// Bounds: kMaxSearchCriteriaBytes of text and kMaxSearchNesting parentheses deep.
+// Bounds: kMaxSearchCriteriaBytes of text, kMaxSearchTerms tests and kMaxSearchNesting
+// parentheses deep.
 // Errors: SearchCriteria::Parse throws UpnpError 708 for criteria that do not parse.
 // Pure once parsed, safe from any thread.
 #pragma once
@@ -29,6 +30,8 @@ inline constexpr const char* kSearchCapabilities =
 // refused before they are parsed; deeper nesting too, as the parser recurses once a level.
 inline constexpr std::size_t kMaxSearchCriteriaBytes = 16 * 1024;
 inline constexpr int kMaxSearchNesting = 32;
+// Each object a walk found is tested against every term: a player's criteria hold a dozen at most.
+inline constexpr int kMaxSearchTerms = 64;
 
 // One object as the criteria see it.
 struct SearchFacts {

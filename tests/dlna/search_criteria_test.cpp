@@ -94,6 +94,9 @@ TEST(SearchCriteria, PlayersCriteriaMatchAsTheyMeanAndMalformedOnesAre708) {
   const std::string fine = std::string(kMaxSearchNesting, '(') + "dc:title = \"a\"" +
                            std::string(kMaxSearchNesting, ')');
   EXPECT_NO_THROW(SearchCriteria::Parse(fine));
+  std::string many = "dc:title = \"a\"";
+  for (int i = 1; i < kMaxSearchTerms; ++i) many += " or dc:title = \"a\"";
+  EXPECT_NO_THROW(SearchCriteria::Parse(many));
   const std::string invalid[] = {
       "upnp:class derivedfrom object.item.videoItem",
       "dc:title contains \"night",
@@ -110,6 +113,7 @@ TEST(SearchCriteria, PlayersCriteriaMatchAsTheyMeanAndMalformedOnesAre708) {
       "= \"a\"",
       "**",
       deep,
+      many + " or dc:title = \"a\"",
       "dc:title = \"" + std::string(kMaxSearchCriteriaBytes, 'a') + "\"",
   };
   for (const std::string& text : invalid) {
