@@ -16,10 +16,12 @@
 // Each object carries what is known of its file (size, date, the facts of its headers, a poster;
 // see entry_facts.h): an answer waits kBrowseFactsWaitMs at most for facts not yet read.
 // Search walks a container's subtree (see SearchLimits) folder by folder, each listed as Browse
-// lists it, depth first; from "0" the media folders first, then the drives, each folder once.
-// The objects the walk found are kept a short while for the criteria that follow and the pages
-// of each (a control point pages, and asks one container for several classes in a row); an
-// answer's page is written as a Browse page is, for the asking player.
+// lists it, depth first; from "0" the media folders first, then the drives, each folder once
+// (those of "0" themselves are no results, what they hold is). The objects the walk found are
+// kept for keptMs for the criteria that follow and the pages of each (a control point pages, and
+// asks one container for several classes in a row), so a search follows the disk within that
+// time; an answer's page is written as a Browse page is, for the asking player. The walks kept
+// hold keptBytes at most, the walks running maxObjects each (about 10 MiB).
 // Memory: one answer holds at most maxBrowseCount objects, about 1 KiB of DIDL each (fewer
 // where the paths are long, about maxAnswerBytes at most), and about twice that while it is
 // escaped into the SOAP body; at most largeAnswersAtOnce large answers (more objects than
