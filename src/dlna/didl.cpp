@@ -7,6 +7,16 @@
 
 namespace tovi::dlna {
 
+std::string DurationText(std::uint64_t ms) {
+  const std::uint64_t seconds = ms / 1000;
+  char text[40];
+  std::snprintf(text, sizeof text, "%llu:%02u:%02u.%03u",
+                static_cast<unsigned long long>(seconds / 3600),
+                static_cast<unsigned>(seconds / 60 % 60), static_cast<unsigned>(seconds % 60),
+                static_cast<unsigned>(ms % 1000));
+  return text;
+}
+
 namespace {
 
 constexpr const char* kDocumentStart =
@@ -19,17 +29,6 @@ constexpr const char* kDocumentEnd = "</DIDL-Lite>";
 
 std::string Element(const char* name, std::string_view text) {
   return std::string("<") + name + ">" + XmlEscape(text) + "</" + name + ">";
-}
-
-// "H:MM:SS.FFF", as res@duration wants it.
-std::string DurationText(std::uint64_t ms) {
-  const std::uint64_t seconds = ms / 1000;
-  char text[40];
-  std::snprintf(text, sizeof text, "%llu:%02u:%02u.%03u",
-                static_cast<unsigned long long>(seconds / 3600),
-                static_cast<unsigned>(seconds / 60 % 60), static_cast<unsigned>(seconds % 60),
-                static_cast<unsigned>(ms % 1000));
-  return text;
 }
 
 // The res attributes of what the file's headers said.

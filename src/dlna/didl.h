@@ -19,6 +19,9 @@
 
 namespace tovi::dlna {
 
+// "H:MM:SS.FFF", as res@duration wants it.
+std::string DurationText(std::uint64_t ms);
+
 struct DidlContainer {
   std::string id, parentId, title;
   std::optional<std::uint32_t> childCount;  // left out when counting would cost a listing

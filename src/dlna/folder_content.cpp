@@ -446,16 +446,6 @@ std::vector<std::uint32_t> Matches(const SearchWalk& walk, const SearchCriteria&
   return ordered;
 }
 
-// A listing's keys as text, to find its kept answers by.
-std::string KeysText(const std::vector<SortKey>& keys) {
-  std::string text;
-  for (const SortKey& key : keys) {
-    text += key.descending ? '-' : '+';
-    text += static_cast<char>('0' + static_cast<int>(key.property));
-  }
-  return text;
-}
-
 }  // namespace
 
 FolderContentOptions PlatformFolderContentOptions() {
@@ -492,7 +482,7 @@ BrowseResult FolderContent::Search(const SearchRequest& request, const std::stri
     }
     starts.push_back(*path);
   }
-  const std::string key = request.objectId + '\n' + request.criteria + '\n' + KeysText(request.sortBy);
+  const std::string key = request.objectId + '\n' + request.criteria + '\n' + SortKeysText(request.sortBy);
   const auto answer = searches_->Of(
       request.objectId, key,
       [starts, separator = rules.separator, limits = options_.search,

@@ -22,16 +22,6 @@ std::string_view NameIn(std::string_view path, char separator) {
   return cut == std::string_view::npos ? path : path.substr(cut + 1);
 }
 
-// A listing's keys as text, to find its kept orders by.
-std::string KeysText(const std::vector<SortKey>& keys) {
-  std::string text;
-  for (const SortKey& key : keys) {
-    text += key.descending ? '-' : '+';
-    text += static_cast<char>('0' + static_cast<int>(key.property));
-  }
-  return text;
-}
-
 }  // namespace
 
 FolderListing::FolderListing(const std::string& folder, char separator, std::size_t maxObjects)
@@ -146,7 +136,7 @@ RecentListings::RecentListings(char separator, ListingLimits limits, Reader read
 
 std::shared_ptr<const OrderedListing> RecentListings::Of(const std::string& folder,
                                                          const std::vector<SortKey>& keys) {
-  const std::string keysText = KeysText(keys);
+  const std::string keysText = SortKeysText(keys);
   std::unique_lock<std::mutex> lock(lock_);
   DropStale(Clock::now());
   for (const Kept& k : kept_) {

@@ -1,8 +1,8 @@
 #include "dlna/search_criteria.h"
 
 #include <charconv>
-#include <cstdio>
 
+#include "dlna/didl.h"
 #include "dlna/upnp_error.h"
 #include "platform/ascii.h"
 
@@ -66,16 +66,6 @@ std::optional<std::uint64_t> DurationOf(std::string_view text) {
   }
   if (parts == 0) return std::nullopt;
   return seconds * 1000 + ms;
-}
-
-std::string DurationText(std::uint64_t ms) {
-  const std::uint64_t seconds = ms / 1000;
-  char text[40];
-  std::snprintf(text, sizeof text, "%llu:%02u:%02u.%03u",
-                static_cast<unsigned long long>(seconds / 3600),
-                static_cast<unsigned>(seconds / 60 % 60), static_cast<unsigned>(seconds % 60),
-                static_cast<unsigned>(ms % 1000));
-  return text;
 }
 
 template <class T>

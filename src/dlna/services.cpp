@@ -14,6 +14,31 @@ namespace {
 
 // ---- ContentDirectory ----
 
+// What a Browse and a Search take alike: the page, who asks and the order (its keys as
+// sortKeys reads them).
+void TakePageAndAsker(const ActionCall& call,
+                      std::vector<SortKey> (*sortKeys)(std::string_view criteria),
+                      BrowseRequest* request) {
+  const SoapAction& action = call.action;
+  // Filter is taken and not applied: every property is given.
+  if (const std::string* criteria = action.Argument("SortCriteria")) {
+    request->sortBy = sortKeys(*criteria);
+  }
+  request->start = action.Ui4("StartingIndex");
+  request->count = action.Ui4("RequestedCount");
+  request->player = &call.player;
+  request->bookmarks = &call.state.bookmarks;
+  request->peer = call.peer;
+}
+
+SoapArguments PageAnswer(const ActionCall& call, const BrowseResult& result) {
+  if (call.keepWhileSent) *call.keepWhileSent = result.keepWhileSent;
+  return {{"Result", result.didl},
+          {"NumberReturned", std::to_string(result.returned)},
+          {"TotalMatches", std::to_string(result.total)},
+          {"UpdateID", std::to_string(call.state.content.SystemUpdateId())}};
+}
+
 SoapArguments Browse(const ActionCall& call) {
   const SoapAction& action = call.action;
   BrowseRequest browse;
@@ -24,45 +49,18 @@ SoapArguments Browse(const ActionCall& call) {
   } else if (flag != "BrowseDirectChildren") {
     throw InvalidArgs();
   }
-  // Filter is taken and not applied: every property is given.
-  if (const std::string* criteria = action.Argument("SortCriteria")) {
-    browse.sortBy = ParseSortCriteria(*criteria);
-  }
-  browse.start = action.Ui4("StartingIndex");
-  browse.count = action.Ui4("RequestedCount");
-  browse.player = &call.player;
-  browse.bookmarks = &call.state.bookmarks;
-  browse.peer = call.peer;
-  ContentSource& content = call.state.content;
-  const BrowseResult result = content.Browse(browse, call.baseUrl);
-  if (call.keepWhileSent) *call.keepWhileSent = result.keepWhileSent;
-  return {{"Result", result.didl},
-          {"NumberReturned", std::to_string(result.returned)},
-          {"TotalMatches", std::to_string(result.total)},
-          {"UpdateID", std::to_string(content.SystemUpdateId())}};
+  TakePageAndAsker(call, ParseSortCriteria, &browse);
+  return PageAnswer(call, call.state.content.Browse(browse, call.baseUrl));
 }
 
+// Its order leaves out the keys this server does not sort by, where Browse's refuses them.
 SoapArguments Search(const ActionCall& call) {
   const SoapAction& action = call.action;
   SearchRequest search;
   search.objectId = action.Required("ContainerID");
   search.criteria = action.Required("SearchCriteria");
-  // Filter is taken and not applied, as Browse's.
-  if (const std::string* criteria = action.Argument("SortCriteria")) {
-    search.sortBy = KnownSortKeys(*criteria);
-  }
-  search.start = action.Ui4("StartingIndex");
-  search.count = action.Ui4("RequestedCount");
-  search.player = &call.player;
-  search.bookmarks = &call.state.bookmarks;
-  search.peer = call.peer;
-  ContentSource& content = call.state.content;
-  const BrowseResult result = content.Search(search, call.baseUrl);
-  if (call.keepWhileSent) *call.keepWhileSent = result.keepWhileSent;
-  return {{"Result", result.didl},
-          {"NumberReturned", std::to_string(result.returned)},
-          {"TotalMatches", std::to_string(result.total)},
-          {"UpdateID", std::to_string(content.SystemUpdateId())}};
+  TakePageAndAsker(call, KnownSortKeys, &search);
+  return PageAnswer(call, call.state.content.Search(search, call.baseUrl));
 }
 
 std::string SystemUpdateIdNow(ServiceState& state) {

@@ -108,6 +108,15 @@ std::vector<SortKey> KnownSortKeys(std::string_view criteria) {
   return keys;
 }
 
+std::string SortKeysText(const std::vector<SortKey>& keys) {
+  std::string text;
+  for (const SortKey& key : keys) {
+    text += key.descending ? '-' : '+';
+    text += static_cast<char>('0' + static_cast<int>(key.property));
+  }
+  return text;
+}
+
 bool NeedsDates(const std::vector<SortKey>& keys) {
   return std::any_of(keys.begin(), keys.end(),
                      [](const SortKey& k) { return k.property == SortKey::Property::Date; });

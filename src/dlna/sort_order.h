@@ -36,6 +36,9 @@ std::vector<SortKey> ParseSortCriteria(std::string_view criteria);
 // shows nothing when that is refused, where an order by the titles alone serves it.
 std::vector<SortKey> KnownSortKeys(std::string_view criteria);
 
+// The keys as a short text, the same for the same keys: what kept orders and answers are found by.
+std::string SortKeysText(const std::vector<SortKey>& keys);
+
 // Whether some key needs the objects' dates (reading them costs a file query each).
 bool NeedsDates(const std::vector<SortKey>& keys);
 
