@@ -2,11 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <memory>
-#include <set>
 #include <string_view>
 
 #include "dlna/answer_permits.h"
@@ -24,7 +22,6 @@
 #include "http/header_list.h"
 #include "local/listing.h"
 #include "local/paths.h"
-#include "platform/detached_thread.h"
 #include "platform/files.h"
 #include "platform/user_language.h"
 #include "server/file_stream.h"
@@ -187,205 +184,6 @@ std::optional<std::string> HostOf(const http::TNetHTTPRequestInfo& request) {
 
 using server::AnswerNotFound;
 
-}  // namespace
-
-// ---- Search ----
-
-// A subtree as a walk found it, and the matches of one criteria in one order.
-struct SearchWalk {
-  std::vector<ListedObject> objects;  // each folder's listing in turn, depth first
-  std::size_t longestId = 0;
-  std::size_t bytes = 0;  // about
-};
-struct SearchAnswer {
-  std::shared_ptr<const SearchWalk> walk;
-  std::vector<std::uint32_t> matches;  // in the answer's order
-};
-
-// What a walk has found so far, shared by the walk's own thread and the Search that waits for it.
-class SearchProgress {
- public:
-  // Adds a folder's objects; false once the Search took what was found (the walk then ends).
-  bool Add(std::vector<ListedObject> objects, std::size_t longestId, std::size_t bytes) {
-    std::lock_guard<std::mutex> lock(lock_);
-    if (taken_) return false;
-    for (ListedObject& object : objects) walk_.objects.push_back(std::move(object));
-    walk_.longestId = std::max(walk_.longestId, longestId);
-    walk_.bytes += bytes;
-    return true;
-  }
-  void Finish() {
-    {
-      std::lock_guard<std::mutex> lock(lock_);
-      done_ = true;
-    }
-    finished_.notify_all();
-  }
-  // What was found when the walk ended, or by deadline.
-  SearchWalk Take(std::chrono::steady_clock::time_point deadline) {
-    std::unique_lock<std::mutex> lock(lock_);
-    finished_.wait_until(lock, deadline, [&] { return done_; });
-    taken_ = true;
-    return std::move(walk_);
-  }
-
- private:
-  std::mutex lock_;
-  std::condition_variable finished_;
-  SearchWalk walk_;
-  bool done_ = false, taken_ = false;
-};
-
-// The walks and answers kept (SearchLimits), and the walks and matchings running, joined by
-// those who ask for the same meanwhile.
-class FolderContent::Searches {
- public:
-  using Walk = std::shared_ptr<const SearchWalk>;
-  using Answer = std::shared_ptr<const SearchAnswer>;
-  // Runs on the walk's own thread and holds nothing of the caller's.
-  using Walker = std::function<void(SearchProgress&)>;
-  explicit Searches(const SearchLimits& limits)
-      : limits_(limits), walks_(std::make_shared<AnswerPermits>(limits.walksAtOnce)) {}
-
-  Answer Of(const std::string& container, const std::string& answerKey, const Walker& walk,
-            const std::function<std::vector<std::uint32_t>(const SearchWalk&)>& match) {
-    std::unique_lock<std::mutex> lock(lock_);
-    DropStale();
-    for (const KeptAnswer& kept : answers_) {
-      if (kept.key == answerKey) return kept.answer;
-    }
-    return matching_.Once(
-        lock, answerKey, std::chrono::milliseconds(limits_.waitMs),
-        [&] {
-          const Walk found = WalkOf(container, walk);
-          return std::make_shared<const SearchAnswer>(SearchAnswer{found, match(*found)});
-        },
-        [&](const Answer& answer) {
-          answers_.push_back(KeptAnswer{answerKey, Clock::now(), answer});
-          if (answers_.size() > limits_.keptAnswers) answers_.erase(answers_.begin());
-        });
-  }
-
- private:
-  using Clock = std::chrono::steady_clock;
-  struct KeptWalk {
-    std::string container;
-    Clock::time_point made;
-    Walk walk;
-  };
-  struct KeptAnswer {
-    std::string key;
-    Clock::time_point made;
-    Answer answer;
-  };
-
-  // A walk's turn, held by its thread until the walk ends (after a read the Search gave up on).
-  struct Turn {
-    std::shared_ptr<AnswerPermits> permits;
-    AnswerPermits::Permit permit;
-  };
-
-  Walk WalkOf(const std::string& container, const Walker& walk) {
-    std::unique_lock<std::mutex> lock(lock_);
-    for (const KeptWalk& kept : walks_kept_) {
-      if (kept.container == container) return kept.walk;
-    }
-    const std::chrono::milliseconds wait(limits_.waitMs);
-    return walking_.Once(
-        lock, container, wait,
-        [&] {
-          auto turn = std::make_shared<Turn>(Turn{walks_, walks_->Acquire(wait)});
-          if (!turn->permit) throw ActionFailed();
-          // A folder's read cannot be cut short (a lost network drive's takes a minute): the walk
-          // runs on a thread of its own, and the Search takes what it found by its time.
-          const auto progress = std::make_shared<SearchProgress>();
-          const auto deadline = std::chrono::steady_clock::now() +
-                                std::chrono::milliseconds(limits_.walkMs + limits_.lateMs);
-          if (!process::StartDetachedThread([progress, turn, walk] {
-                walk(*progress);
-                progress->Finish();
-              })) {
-            throw ActionFailed();
-          }
-          return std::make_shared<const SearchWalk>(progress->Take(deadline));
-        },
-        [&](const Walk& found) { Keep(KeptWalk{container, Clock::now(), found}); });
-  }
-
-  // The oldest walks give way to the newest, until their count and bytes are within the bounds,
-  // and the answers over them go with them.
-  void Keep(KeptWalk kept) {
-    walks_kept_.push_back(std::move(kept));
-    std::size_t bytes = 0;
-    for (const KeptWalk& k : walks_kept_) bytes += k.walk->bytes;
-    while (!walks_kept_.empty() &&
-           (walks_kept_.size() > limits_.keptWalks || bytes > limits_.keptBytes)) {
-      bytes -= walks_kept_.front().walk->bytes;
-      DropAnswersOf(walks_kept_.front().walk);
-      walks_kept_.erase(walks_kept_.begin());
-    }
-  }
-  void DropAnswersOf(const Walk& walk) {
-    std::erase_if(answers_, [&](const KeptAnswer& a) { return a.answer->walk == walk; });
-  }
-  void DropStale() {
-    const Clock::time_point now = Clock::now();
-    const auto life = std::chrono::milliseconds(limits_.keptMs);
-    std::erase_if(answers_, [&](const KeptAnswer& a) { return now - a.made > life; });
-    std::erase_if(walks_kept_, [&](const KeptWalk& w) {
-      if (now - w.made <= life) return false;
-      DropAnswersOf(w.walk);
-      return true;
-    });
-  }
-
-  const SearchLimits limits_;
-  const std::shared_ptr<AnswerPermits> walks_;  // outlives this while a walk's thread holds a turn
-  std::mutex lock_;
-  std::vector<KeptWalk> walks_kept_;  // oldest first
-  std::vector<KeptAnswer> answers_;   // oldest first
-  detail::Joined<std::string, Walk> walking_;     // by container
-  detail::Joined<std::string, Answer> matching_;  // by container, criteria and order
-};
-
-namespace {
-
-// The objects under the starting folders (those of "0" or one folder), each folder listed as
-// Browse lists it and walked once, until the limits are reached or the Search took what it found.
-void WalkFrom(const std::vector<std::string>& starts, char separator, const SearchLimits& limits,
-              std::size_t folderObjects, SearchProgress& progress) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limits.walkMs);
-  std::set<std::string> seen(starts.begin(), starts.end());  // folders met, walked or to walk
-  std::vector<std::string> toWalk(starts.rbegin(), starts.rend());  // the next one last
-  std::size_t folders = 0, found = 0;
-  while (!toWalk.empty() && folders < limits.maxFolders && found < limits.maxObjects &&
-         std::chrono::steady_clock::now() < deadline) {
-    const std::string folder = std::move(toWalk.back());
-    toWalk.pop_back();
-    ++folders;
-    const FolderListing listing(folder, separator, folderObjects);
-    std::vector<std::string> inside;
-    std::vector<ListedObject> objects;
-    std::size_t longestId = 0, bytes = 0;
-    for (std::size_t i = 0; i < listing.Size() && found < limits.maxObjects; ++i) {
-      ListedObject object = listing.At(i);
-      if (!object.type) {
-        if (!seen.insert(object.path).second) continue;  // a media folder met in its drive
-        inside.push_back(object.path);
-      }
-      longestId = std::max(longestId, 4 * object.path.size() / 3 + 1);
-      bytes += sizeof object + object.path.capacity() + object.artPath.capacity();
-      for (const FoundSubtitle& subtitle : object.subtitles) {
-        bytes += sizeof subtitle + subtitle.path.capacity();
-      }
-      objects.push_back(std::move(object));
-      ++found;
-    }
-    if (!progress.Add(std::move(objects), longestId, bytes)) return;
-    toWalk.insert(toWalk.end(), inside.rbegin(), inside.rend());
-  }
-}
-
 // The objects of a walk the criteria match, in the order keys give (none: the walk's).
 std::vector<std::uint32_t> Matches(const SearchWalk& walk, const SearchCriteria& criteria,
                                    const std::vector<SortKey>& keys, const PathRules& rules,
@@ -464,7 +262,7 @@ FolderContent::FolderContent(FolderContentOptions options)
       largeAnswers_(std::make_unique<AnswerPermits>(options_.largeAnswersAtOnce,
                                                     options_.largeAnswersPerDevice)),
       subtitles_(std::make_unique<SubtitleServer>()),
-      searches_(std::make_unique<Searches>(options_.search)),
+      searches_(std::make_unique<SearchWalks>(options_.search)),
       updateId_(StartStamp()) {}
 
 FolderContent::~FolderContent() = default;
@@ -487,7 +285,7 @@ BrowseResult FolderContent::Search(const SearchRequest& request, const std::stri
       request.objectId, key,
       [starts, separator = rules.separator, limits = options_.search,
        folderObjects = options_.listings.maxObjects](SearchProgress& progress) {
-        WalkFrom(starts, separator, limits, folderObjects, progress);
+        WalkSubtree(starts, separator, limits, folderObjects, progress);
       },
       [&](const SearchWalk& walk) {
         return Matches(walk, criteria, request.sortBy, rules, *facts_);

@@ -45,34 +45,13 @@
 #include "dlna/content_source.h"
 #include "dlna/facts_cache.h"
 #include "dlna/folder_listing.h"
+#include "dlna/search_walks.h"
 #include "dlna/object_ids.h"
 #include "platform/media_folders.h"
 #include "server/stream_activity.h"
 #include "local/paths.h"
 
 namespace tovi::dlna {
-
-// What one Search's walk of a subtree may cost: what it found within these is the answer
-// (TotalMatches counts that). A 2-core PC lists a few thousand folders of a real disk in a second
-// or two; control points wait several seconds for an answer, not forever.
-struct SearchLimits {
-  int walkMs = 2000;                // the walk stops after the folder it is in past this
-  // How long past walkMs a Search waits for the folder being read then (a lost network drive's
-  // read takes a minute); then it answers with what was found, and the walk ends after that read.
-  int lateMs = 1000;
-  std::size_t maxFolders = 5000;    // folders listed
-  std::size_t maxObjects = 50000;   // objects gathered, folders and files (about 200 bytes each)
-  // How long a walk serves further criteria and pages, and how many are kept: the media and the
-  // playlists a Windows player asks for in a row, of one or two containers.
-  int keptMs = 60000;
-  std::size_t keptWalks = 4;
-  std::size_t keptBytes = std::size_t{32} << 20;  // the walks kept together
-  std::size_t keptAnswers = 16;     // the matches of one criteria in one order: 4 bytes each
-  // Others wait their turn, at most waitMs, then fail (501); a walk holds its turn until the read
-  // it is in ends, even after its Search took what it found.
-  int walksAtOnce = 2;
-  int waitMs = 15000;
-};
 
 struct FolderContentOptions {
   local::PathStyle style = local::PathStyle::Posix;
@@ -147,8 +126,7 @@ class FolderContent : public ContentSource {
   const std::unique_ptr<FactsCache> facts_;       // locked inside
   const std::unique_ptr<AnswerPermits> largeAnswers_;
   const std::unique_ptr<SubtitleServer> subtitles_;  // locked inside
-  class Searches;
-  const std::unique_ptr<Searches> searches_;  // locked inside
+  const std::unique_ptr<SearchWalks> searches_;  // locked inside
   // Changes with every start, so that control points that keep listings read them anew.
   const std::uint32_t updateId_;
 };

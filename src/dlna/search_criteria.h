@@ -6,7 +6,8 @@
 // letter case (players differ: "derivedFrom", "AND"). Text compares without regard to ASCII
 // letter case (ids exactly); res@size compares as a number, res@duration as a length of time,
 // dc:date as its text ("2020-01-31T20:00:00" after "2020-01-31").
-// A property no object here carries (upnp:artist, dc:date, ...) matches nothing but "exists false".
+// A property no object here carries (upnp:artist, upnp:album, ...) matches nothing but
+// "exists false".
 // Bounds: kMaxSearchCriteriaBytes of text, kMaxSearchTerms tests and kMaxSearchNesting
 // parentheses deep.
 // Errors: SearchCriteria::Parse throws UpnpError 708 for criteria that do not parse.
@@ -51,7 +52,8 @@ class SearchCriteria {
   static SearchCriteria Parse(std::string_view text);
 
   bool Matches(const SearchFacts& object) const;
-  // Whether the criteria test res@size or res@duration (knowing them costs a query a file).
+  // Whether the criteria test res@size, res@duration or dc:date (knowing them costs a query a
+  // file).
   bool NeedsSize() const { return needsSize_; }
   bool NeedsDuration() const { return needsDuration_; }
   bool NeedsDate() const { return needsDate_; }
