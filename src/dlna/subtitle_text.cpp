@@ -215,18 +215,25 @@ std::optional<std::string> DecodedText(std::string_view bytes, const LegacyDecod
   if (bytes.find('\0') != std::string_view::npos) return std::nullopt;
   // A UTF-8 BOM before 8-bit text (an editor's mix) does not make the text UTF-8. A UTF-8 file
   // with lines an 8-bit editor wrote (two files joined, a line mended in another program) keeps
-  // its UTF-8 lines: Cyrillic in an 8-bit charset all but never reads as UTF-8 by chance, and a
-  // line that may (ClearlyUtf8) does not make a file of 8-bit text such a mix.
+  // its UTF-8 lines: Cyrillic in an 8-bit charset all but never reads as UTF-8 by chance. A line
+  // that may (not ClearlyUtf8: "Я…") does not make a file of 8-bit text such a mix; yet lines of
+  // Latin-script UTF-8 are all of that kind (an accented letter here and there, "Schön"), so such
+  // lines make the mix when they outnumber the 8-bit ones, as they do in any UTF-8 file.
   bool utf8 = false, eightBit = false;
+  std::size_t mayBeUtf8Lines = 0, eightBitLines = 0;
   CyrillicScores scores{};
   ForEachLine(bytes, [&](std::string_view line, std::size_t) {
     const LineText kind = TextOf(line);
+    if (kind == LineText::Utf8 && !ClearlyUtf8(line)) ++mayBeUtf8Lines;
     utf8 = utf8 || (kind == LineText::Utf8 && ClearlyUtf8(line)) || kind == LineText::MendableUtf8;
     if (kind == LineText::Ascii || kind == LineText::Utf8) return;
     eightBit = true;  // also for a line to mend: its stray bytes are 8-bit text
-    if (kind == LineText::EightBit) AddRussianScores(line, &scores);
+    if (kind != LineText::EightBit) return;
+    ++eightBitLines;
+    AddRussianScores(line, &scores);
   });
   if (!eightBit) return std::string(bytes);
+  utf8 = utf8 || mayBeUtf8Lines > eightBitLines;
   const LegacyDecoder reader = EightBitReader(scores, legacy);
   if (!utf8) return reader(std::string(bytes));
   std::string text;

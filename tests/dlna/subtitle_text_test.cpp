@@ -84,6 +84,12 @@ TEST(SubtitleText, BecomesUtf8FromWhatThePcWroteIt) {
       {"Windows-1251 with a line that reads as UTF-8 by chance: a capital and an ellipsis",
        kLine + kCp1251 + "\r\n\r\n" + kLine + "- \xDF\x85\r\n", "", false,
        kLine + kRussian + "\r\n\r\n" + kLine + "- Я…\r\n"},
+      {"German UTF-8, its letters one by one, with a line an 8-bit editor wrote",
+       kLine + "Sch\xC3\xB6n, dich zu sehen.\r\n\r\n" + kLine + "Was f\xC3\xBCr ein Tag!\r\n\r\n" +
+           kLine + "Die Zeit l\xE4uft ab.\r\n",
+       "de_DE.CP1252", false,
+       kLine + "Schön, dich zu sehen.\r\n\r\n" + kLine + "Was für ein Tag!\r\n\r\n" + kLine +
+           "Die Zeit läuft ab.\r\n"},
       {"UTF-8 with a dash another program pasted in Windows-1251",
        kLine + kRussian + "\r\n" + kLine + "\xD0\x9D\xD1\x83 \x96 \xD0\xB4\xD0\xB0\r\n", "", false,
        kLine + kRussian + "\r\n" + kLine + "Ну – да\r\n"},
