@@ -27,9 +27,26 @@ Property PropertyOf(std::string_view name) {
   return Property::Unknown;
 }
 
+// ASCII and Cyrillic letters (UTF-8) in lower case: most of this program's users name their films
+// in Russian, and a player's keyboard types what the user types, seldom the file name's case.
+// Each Cyrillic capital (U+0400-U+042F) has its small letter in two bytes as well.
 std::string Lower(std::string_view text) {
   std::string out(text);
-  for (char& c : out) c = text::LowerAscii(c);
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    const auto next = i + 1 < out.size() ? static_cast<unsigned char>(out[i + 1]) : 0u;
+    if (static_cast<unsigned char>(out[i]) == 0xD0 && next >= 0x80 && next <= 0xAF) {
+      if (next < 0x90) {  // Ѐ-Џ: ѐ-џ
+        out[i] = '\xD1', out[i + 1] = static_cast<char>(next + 0x10);
+      } else if (next < 0xA0) {  // А-П: а-п
+        out[i + 1] = static_cast<char>(next + 0x20);
+      } else {  // Р-Я: р-я
+        out[i] = '\xD1', out[i + 1] = static_cast<char>(next - 0x20);
+      }
+      ++i;
+      continue;
+    }
+    out[i] = text::LowerAscii(out[i]);
+  }
   return out;
 }
 

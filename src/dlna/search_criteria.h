@@ -3,8 +3,8 @@
 // once and tested against each object a walk finds. Operators: = != < <= > >= contains
 // doesNotContain derivedfrom exists; and binds tighter than or; parentheses; values in double
 // quotes with \" and \\ inside. Names of operators and of and/or/true/false are taken in any
-// letter case (players differ: "derivedFrom", "AND"). Text compares without regard to ASCII
-// letter case (ids exactly); res@size compares as a number, res@duration as a length of time,
+// letter case (players differ: "derivedFrom", "AND"). Text compares without regard to the letter
+// case of ASCII and Cyrillic (ids exactly); res@size compares as a number, res@duration as a length of time,
 // dc:date as its text ("2020-01-31T20:00:00" after "2020-01-31").
 // A property no object here carries (upnp:artist, upnp:album, ...) matches nothing but
 // "exists false".

@@ -84,6 +84,11 @@ TEST(SearchCriteria, PlayersCriteriaMatchAsTheyMeanAndMalformedOnesAre708) {
     EXPECT_EQ(criteria.Matches(song), c.song);
     EXPECT_EQ(criteria.Matches(folder), c.folder);
   }
+  // A Russian title as a player's keyboard types it, in either case.
+  SearchFacts russian = film;
+  russian.title = "Ёжик в тумане.avi";
+  EXPECT_TRUE(SearchCriteria::Parse("dc:title contains \"ёжик В ТУМАНЕ\"").Matches(russian));
+  EXPECT_FALSE(SearchCriteria::Parse("dc:title contains \"ежик\"").Matches(russian));
   EXPECT_TRUE(SearchCriteria::Parse("res@size < \"1\"").NeedsSize());
   EXPECT_FALSE(SearchCriteria::Parse("dc:title < \"1\"").NeedsSize());
   EXPECT_TRUE(SearchCriteria::Parse("res@duration exists true").NeedsDuration());
