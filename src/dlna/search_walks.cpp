@@ -84,6 +84,12 @@ SearchWalks::Answer SearchWalks::Of(const std::string& container, const std::str
         return std::make_shared<const SearchAnswer>(SearchAnswer{found, match(*found)});
       },
       [&](const Answer& answer) {
+        // Only over a walk still kept: one that gave way while this matched would otherwise
+        // stay, outside the bounds of the walks kept, as long as its answer.
+        const bool walkKept =
+            std::any_of(walks_kept_.begin(), walks_kept_.end(),
+                        [&](const KeptWalk& w) { return w.walk == answer->walk; });
+        if (!walkKept) return;
         answers_.push_back(KeptAnswer{answerKey, Clock::now(), answer});
         if (answers_.size() > limits_.keptAnswers) answers_.erase(answers_.begin());
       });

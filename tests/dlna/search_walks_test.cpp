@@ -1,0 +1,51 @@
+// What a Search's walks and answers keep, against the bounds they are kept within.
+#include "dlna/search_walks.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace tovi::dlna {
+namespace {
+
+TEST(SearchWalks, AnAnswerOverAWalkThatGaveWayMeanwhileIsNotKept) {
+  SearchLimits limits;
+  limits.keptWalks = 1;
+  SearchWalks walks(limits);
+  const auto walker = [](SearchProgress& progress) {
+    progress.Add({ListedObject{"/a/", nullptr, {}, {}}}, 4, 1000);
+  };
+  // A criteria's matching that takes its time while another container's walk is kept.
+  std::mutex lock;
+  std::condition_variable changed;
+  bool walked = false, goOn = false;
+  auto slow = std::async(std::launch::async, [&] {
+    return walks.Of("A", "A slow", walker, [&](const SearchWalk&) {
+      std::unique_lock<std::mutex> held(lock);
+      walked = true;
+      changed.notify_all();
+      changed.wait_for(held, std::chrono::seconds(10), [&] { return goOn; });
+      return std::vector<std::uint32_t>{0};
+    });
+  });
+  {
+    std::unique_lock<std::mutex> held(lock);
+    ASSERT_TRUE(changed.wait_for(held, std::chrono::seconds(10), [&] { return walked; }));
+  }
+  walks.Of("B", "B", walker, [](const SearchWalk&) { return std::vector<std::uint32_t>{}; });
+  {
+    std::lock_guard<std::mutex> held(lock);
+    goOn = true;
+  }
+  changed.notify_all();
+  const std::weak_ptr<const SearchWalk> walkOfA = slow.get()->walk;
+  // B's walk took A's place: nothing is to hold A's walk once its Search has its answer.
+  EXPECT_TRUE(walkOfA.expired());
+}
+
+}  // namespace
+}  // namespace tovi::dlna
