@@ -456,8 +456,17 @@ void FolderContent::StreamResource(http::TNetTCPServerConnection& connection, ht
     if (!known) known = FactsNow(*facts_, *path);
     return *known;
   };
-  // Served as the type its item was announced as.
-  if (type && MayTakeAnotherType(*type)) type = &FileType(*type, facts());
+  // Served as the type its item was announced as: an MP4's facts are read for it (it may hold
+  // sound alone), another file's taken only when known already (a misnamed film browsed
+  // before), since a recording still being written changes with every request and would be
+  // read for each (up to ByteSource's budget) before its bytes.
+  if (type && MayHoldSoundOnly(*type)) {
+    type = &FileType(*type, facts());
+  } else if (type && MayTakeAnotherType(*type)) {
+    if (const std::optional<FileFacts> held = facts_->Known(*path)) {
+      type = &FileType(*type, held->media);
+    }
+  }
 
   server::StreamOptions stream;
   stream.activity = options_.streams;

@@ -107,6 +107,8 @@ const MediaType& FileType(const MediaType& type, const media::MediaFacts& facts)
 
 bool MayTakeAnotherType(const MediaType& type) { return type.kind != MediaKind::Image; }
 
+bool MayHoldSoundOnly(const MediaType& type) { return SoundOnlyTypeOf(type) != nullptr; }
+
 std::string HttpProtocolInfo(std::string_view mime, std::string_view features) {
   std::string info = "http-get:*:";
   info += mime;

@@ -63,6 +63,9 @@ std::string FileProfile(const MediaType& type, const media::MediaFacts& facts);
 const MediaType& FileType(const MediaType& type, const media::MediaFacts& facts);
 // Whether FileType may name another type than type's own, by what the file holds.
 bool MayTakeAnotherType(const MediaType& type);
+// Whether it may for what the file's own headers say of any file of the type (an MP4 of sound
+// alone), not only for a misnamed one.
+bool MayHoldSoundOnly(const MediaType& type);
 // A subtitle's: "http-get:*:text/srt:*".
 std::string SubtitleProtocolInfo(std::string_view mime = kSubtitleMime);
 

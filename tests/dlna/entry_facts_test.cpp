@@ -351,6 +351,15 @@ TEST_F(PostersAndCovers, SoundAloneInAnMp4IsAnnouncedAndServedAsAudio) {
     const auto r = testing::Get(port_, TargetOf(Res(w.path)), "", "HEAD", 10000);
     EXPECT_EQ(r.Header("Content-Type"), w.mime);
   }
+  // A recording still being written is not read for its type before each answer (it changes
+  // between requests, so what is read is never kept): it goes by its name's type.
+  const int reads = fake_.Reads();
+  for (const char* written : {"pictures", "more pictures"}) {
+    const std::string recording = dir_.Write("recording.ts", written);
+    const auto r = testing::Get(port_, TargetOf(Res(recording)), "", "HEAD", 10000);
+    EXPECT_EQ(r.Header("Content-Type"), "video/vnd.dlna.mpeg-tts");
+  }
+  EXPECT_EQ(fake_.Reads(), reads);
 }
 
 }  // namespace
