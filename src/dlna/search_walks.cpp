@@ -8,6 +8,10 @@
 
 namespace tovi::dlna {
 
+// What a Search joining another's matching waits beyond the walk: the matching of a walk's
+// objects, a few tests each.
+constexpr int kMatchingWaitMs = 500;
+
 bool SearchProgress::Add(std::vector<ListedObject> objects, std::size_t longestId,
                          std::size_t bytes) {
   std::lock_guard<std::mutex> lock(lock_);
@@ -78,7 +82,7 @@ SearchWalks::Answer SearchWalks::Of(const std::string& container, const std::str
     if (kept.key == answerKey) return kept.answer;
   }
   return matching_.Once(
-      lock, answerKey, std::chrono::milliseconds(limits_.waitMs),
+      lock, answerKey, std::chrono::milliseconds(limits_.JoinWaitMs() + kMatchingWaitMs),
       [&] {
         const Walk found = WalkOf(container, walk);
         return std::make_shared<const SearchAnswer>(SearchAnswer{found, match(*found)});
@@ -110,11 +114,11 @@ SearchWalks::Walk SearchWalks::WalkOf(const std::string& container, const Walker
   for (const KeptWalk& kept : walks_kept_) {
     if (kept.container == container) return kept.walk;
   }
-  const std::chrono::milliseconds wait(limits_.waitMs);
   return walking_.Once(
-      lock, container, wait,
+      lock, container, std::chrono::milliseconds(limits_.JoinWaitMs()),
       [&] {
-        auto turn = std::make_shared<Turn>(Turn{walks_, walks_->Acquire(wait)});
+        const std::chrono::milliseconds turnWait(limits_.turnWaitMs);
+        auto turn = std::make_shared<Turn>(Turn{walks_, walks_->Acquire(turnWait)});
         if (!turn->permit) throw ActionFailed();
         const auto progress = std::make_shared<SearchProgress>();
         const auto deadline = Clock::now() + std::chrono::milliseconds(limits_.walkMs + limits_.lateMs);

@@ -6,8 +6,8 @@
 // by its time. Those who ask for a walk or a matching already running join it.
 // Bounds: SearchLimits (walks at once and each walk's folders, objects and time; the walks and
 // answers kept, their bytes and their life; the wait for a turn).
-// Errors: SearchWalks::Of throws UpnpError 501 (ActionFailed) when no turn comes within waitMs or
-// no thread starts; what walk and match throw goes to the caller.
+// Errors: SearchWalks::Of throws UpnpError 501 (ActionFailed) when no turn comes within
+// turnWaitMs, a walk or matching joined does not end within its wait, or no thread starts; what walk and match throw goes to the caller.
 // Thread safety: every member may be called from several connection threads at once.
 #pragma once
 #include <chrono>
@@ -41,10 +41,13 @@ struct SearchLimits {
   std::size_t keptWalks = 4;
   std::size_t keptBytes = std::size_t{32} << 20;  // the walks kept together
   std::size_t keptAnswers = 16;     // the matches of one criteria in one order: 4 bytes each
-  // Others wait their turn, at most waitMs, then fail (501); a walk holds its turn until the read
-  // it is in ends, even after its Search took what it found.
+  // Others wait their turn, at most turnWaitMs, then fail (501); a walk holds its turn until the
+  // read it is in ends, even after its Search took what it found. One that joins a walk being
+  // made waits as long as that may take (JoinWaitMs). Both within the 5 s a switch-off gives a
+  // connection's thread, so that two walks held by a lost network drive do not make it fail.
   int walksAtOnce = 2;
-  int waitMs = 15000;
+  int turnWaitMs = 1500;
+  int JoinWaitMs() const { return turnWaitMs + walkMs + lateMs; }
 };
 
 // A subtree as a walk found it, and the matches of one criteria in one order.

@@ -47,5 +47,32 @@ TEST(SearchWalks, AnAnswerOverAWalkThatGaveWayMeanwhileIsNotKept) {
   EXPECT_TRUE(walkOfA.expired());
 }
 
+// Walks held by reads that do not end (a lost network drive) keep their turns; another Search,
+// of another container or joining one of them, gives up within its bounds (with 501), so that a
+// switch-off's 5 s for connection threads is never outlasted.
+TEST(SearchWalks, SearchesBesideWalksHeldByAStuckReadEndWithinTheSwitchOffsLimit) {
+  SearchLimits limits;
+  limits.walksAtOnce = 1;
+  limits.walkMs = 200;
+  limits.lateMs = 100;
+  SearchWalks walks(limits);
+  std::promise<void> readEnds;
+  std::shared_future<void> stuck = readEnds.get_future().share();
+  const auto stuckWalker = [stuck](SearchProgress&) { stuck.wait_for(std::chrono::seconds(30)); };
+  const auto none = [](const SearchWalk&) { return std::vector<std::uint32_t>{}; };
+  walks.Of("A", "A", stuckWalker, none);  // answered with nothing found, the read still going
+  for (const char* container : {"B", "A"}) {
+    SCOPED_TRACE(container);
+    const auto start = std::chrono::steady_clock::now();
+    try {
+      walks.Of(container, std::string(container) + " other", stuckWalker, none);
+    } catch (const UpnpError& e) {
+      EXPECT_EQ(e.Code(), 501);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  }
+  readEnds.set_value();
+}
+
 }  // namespace
 }  // namespace tovi::dlna
