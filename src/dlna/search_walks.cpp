@@ -5,6 +5,7 @@
 
 #include "dlna/upnp_error.h"
 #include "platform/detached_thread.h"
+#include "platform/files.h"
 
 namespace tovi::dlna {
 
@@ -56,7 +57,7 @@ void WalkSubtree(const std::vector<std::string>& starts, char separator, const S
       ListedObject object = listing.At(i);
       if (!object.type) {
         if (!seen.insert(object.path).second) continue;  // a media folder met in its drive
-        inside.push_back(object.path);
+        if (!fs::IsSystemFolder(object.path)) inside.push_back(object.path);
       }
       longestId = std::max(longestId, 4 * object.path.size() / 3 + 1);
       bytes += sizeof object + object.path.capacity() + object.artPath.capacity();
@@ -121,7 +122,8 @@ SearchWalks::Walk SearchWalks::WalkOf(const std::string& container, const Walker
         auto turn = std::make_shared<Turn>(Turn{walks_, walks_->Acquire(turnWait)});
         if (!turn->permit) throw ActionFailed();
         const auto progress = std::make_shared<SearchProgress>();
-        const auto deadline = Clock::now() + std::chrono::milliseconds(limits_.walkMs + limits_.lateMs);
+        const auto deadline =
+            Clock::now() + std::chrono::milliseconds(limits_.walkMs + limits_.lateMs);
         if (!process::StartDetachedThread([progress, turn, walk] {
               walk(*progress);
               progress->Finish();

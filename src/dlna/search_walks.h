@@ -7,7 +7,8 @@
 // Bounds: SearchLimits (walks at once and each walk's folders, objects and time; the walks and
 // answers kept, their bytes and their life; the wait for a turn).
 // Errors: SearchWalks::Of throws UpnpError 501 (ActionFailed) when no turn comes within
-// turnWaitMs, a walk or matching joined does not end within its wait, or no thread starts; what walk and match throw goes to the caller.
+// turnWaitMs, a walk or matching joined does not end within its wait, or no thread starts;
+// what walk and match throw goes to the caller.
 // Thread safety: every member may be called from several connection threads at once.
 #pragma once
 #include <chrono>

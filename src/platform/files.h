@@ -41,6 +41,11 @@ std::string NameKey(std::string_view name);
 
 bool FileExists(const std::string& path);       // a file, not a directory
 bool DirectoryExists(const std::string& path);
+// Whether folder (ending with the separator) is the system's own, where no one keeps media: on
+// POSIX the kernel's file systems (/proc, /sys, /dev, /run: links there lead round in loops) and
+// the installed system (/usr, /lib..., /bin, /sbin, /etc, /boot, /snap); on Windows the Windows
+// folder. A walk of a whole drive passes them by. The folders inside them count too.
+bool IsSystemFolder(const std::string& folder);
 
 // Entries of folder (which ends with the separator) matching mask ("*.*" or "*": all), in the
 // order the file system returns them, "." and ".." included where the system reports them.

@@ -114,6 +114,15 @@ bool DirectoryExists(const std::string& path) {
   return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool IsSystemFolder(const std::string& folder) {
+  for (const char* system : {"/proc/", "/sys/", "/dev/", "/run/", "/usr/", "/lib/", "/lib32/",
+                             "/lib64/", "/libx32/", "/bin/", "/sbin/", "/etc/", "/boot/",
+                             "/snap/"}) {
+    if (folder.rfind(system, 0) == 0) return true;
+  }
+  return false;
+}
+
 std::vector<DirEntry> FindEntries(const std::string& folder, const std::string& mask,
                                   std::uint32_t allowed, std::size_t maxEntries) {
   std::vector<DirEntry> entries;

@@ -88,6 +88,17 @@ bool DirectoryExists(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+bool IsSystemFolder(const std::string& folder) {
+  wchar_t buffer[MAX_PATH + 1];
+  const UINT n = GetWindowsDirectoryW(buffer, MAX_PATH);
+  if (n == 0 || n > MAX_PATH) return false;
+  std::string windows = text::WideToUtf8(std::wstring(buffer, n));
+  if (windows.empty()) return false;
+  if (windows.back() != '\\') windows += '\\';
+  return folder.size() >= windows.size() &&
+         NameKey(folder.substr(0, windows.size())) == NameKey(windows);
+}
+
 std::vector<DirEntry> FindEntries(const std::string& folder, const std::string& mask,
                                   std::uint32_t allowed, std::size_t maxEntries) {
   std::vector<DirEntry> entries;
