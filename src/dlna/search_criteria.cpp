@@ -10,6 +10,9 @@ namespace tovi::dlna {
 
 namespace {
 
+// Between the criteria's words: the white space a control point's XML may wrap them with.
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
 enum class Property { Class, Title, Date, Id, ParentId, RefId, Res, ResSize, ResDuration, Unknown };
 enum class Op { Equal, NotEqual, Less, LessEqual, Greater, GreaterEqual, Contains,
                 DoesNotContain, DerivedFrom, Exists };
@@ -177,13 +180,11 @@ class Parser {
 
  private:
   void Skip() {
-    while (at_ < text_.size() &&
-           (text_[at_] == ' ' || text_[at_] == '\t' || text_[at_] == '\r' || text_[at_] == '\n'))
-      ++at_;
+    while (at_ < text_.size() && IsSpace(text_[at_])) ++at_;
   }
   static bool EndsWord(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '(' || c == ')' || c == '"' ||
-           c == '=' || c == '<' || c == '>' || c == '!';
+    return IsSpace(c) || c == '(' || c == ')' || c == '"' || c == '=' || c == '<' || c == '>' ||
+           c == '!';
   }
   // The next run of word characters (a property, an operator's name, and/or, true/false).
   std::string_view Word() {
@@ -299,8 +300,8 @@ SearchCriteria SearchCriteria::Parse(std::string_view text) {
   if (text.size() > kMaxSearchCriteriaBytes) throw UnsupportedSearchCriteria();
   SearchCriteria criteria;
   std::string_view trimmed = text;
-  while (!trimmed.empty() && (trimmed.front() == ' ' || trimmed.front() == '\t')) trimmed.remove_prefix(1);
-  while (!trimmed.empty() && (trimmed.back() == ' ' || trimmed.back() == '\t')) trimmed.remove_suffix(1);
+  while (!trimmed.empty() && IsSpace(trimmed.front())) trimmed.remove_prefix(1);
+  while (!trimmed.empty() && IsSpace(trimmed.back())) trimmed.remove_suffix(1);
   // Some control points send nothing for everything.
   if (trimmed == "*" || trimmed.empty()) return criteria;
   Parser parser(text);

@@ -43,6 +43,7 @@ TEST(SearchCriteria, PlayersCriteriaMatchAsTheyMeanAndMalformedOnesAre708) {
        0, 0},
       {"*", 1, 1, 1},
       {"", 1, 1, 1},
+      {" *\r\n", 1, 1, 1},  // wrapped in the XML's line breaks
       // Phone apps' and media centres' title searches, any letter case of names and operators.
       {"(dc:title contains \"love\" or upnp:artist contains \"love\") and upnp:class derivedfrom "
        "\"object.item.audioItem\"", 0, 1, 0},
