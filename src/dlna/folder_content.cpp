@@ -184,26 +184,31 @@ std::optional<std::string> HostOf(const http::TNetHTTPRequestInfo& request) {
 
 using server::AnswerNotFound;
 
-// The objects of a walk the criteria match, in the order keys give (none: the walk's).
+// The objects of a walk the criteria match, in the order keys give (none: the walk's). Each
+// object's title, class and stamp are found once, for the criteria and for the order alike.
 std::vector<std::uint32_t> Matches(const SearchWalk& walk, const SearchCriteria& criteria,
                                    const std::vector<SortKey>& keys, const PathRules& rules,
                                    FactsCache& cache) {
+  const bool itemStamps = criteria.NeedsSize() || criteria.NeedsDate();
+  const bool sortDates = NeedsDates(keys);
   std::vector<std::uint32_t> matches;
+  std::vector<std::string> titles;      // of the matches, for their order
+  std::vector<SortFacts> sortFacts;     // of the matches; their titles set once titles is whole
   for (std::size_t i = 0; i < walk.objects.size(); ++i) {
     const ListedObject& object = walk.objects[i];
     SearchFacts facts;
     const std::string id = ObjectIdOfPath(object.path);
     const std::string parentId = ParentIdOf(object.path, rules);
-    const std::string title = object.type ? local::LastPathComponent(object.path, rules.separator)
-                                          : TitleOf(object.path, rules);
+    std::string title = object.type ? local::LastPathComponent(object.path, rules.separator)
+                                    : TitleOf(object.path, rules);
     facts.id = id;
     facts.parentId = parentId;
     facts.title = title;
     facts.container = !object.type;
+    facts.upnpClass = kFolderClass;
+    std::optional<fs::FileStamp> stamp;
     std::string date;
-    if (!object.type) {
-      facts.upnpClass = kFolderClass;
-    } else {
+    if (object.type) {
       // The class and the length as the DIDL gives them, as far as the file's facts are known.
       const MediaType* type = object.type;
       if (MayTakeAnotherType(*type) || criteria.NeedsDuration()) {
@@ -213,31 +218,27 @@ std::vector<std::uint32_t> Matches(const SearchWalk& walk, const SearchCriteria&
         }
       }
       facts.upnpClass = UpnpClassOf(type->kind);
-      if (criteria.NeedsSize() || criteria.NeedsDate()) {
-        if (const auto stamp = fs::StampOf(object.path)) {
-          facts.size = static_cast<std::uint64_t>(stamp->size);
-          date = DateText(stamp->modifiedSeconds);
-        }
+      if (itemStamps && (stamp = fs::StampOf(object.path))) {
+        facts.size = static_cast<std::uint64_t>(stamp->size);
+        date = DateText(stamp->modifiedSeconds);
       }
       facts.date = date;
     }
-    if (criteria.Matches(facts)) matches.push_back(static_cast<std::uint32_t>(i));
+    if (!criteria.Matches(facts)) continue;
+    matches.push_back(static_cast<std::uint32_t>(i));
+    if (keys.empty()) continue;
+    SortFacts sort;
+    sort.folder = !object.type;
+    sort.upnpClass = object.type ? UpnpClassOf(object.type->kind) : kFolderClass;  // as Browse's
+    if (sortDates) {
+      if (!stamp) stamp = fs::StampOf(object.path);
+      sort.modified = stamp ? stamp->modifiedSeconds : -1;
+    }
+    sortFacts.push_back(sort);
+    titles.push_back(std::move(title));
   }
   if (keys.empty()) return matches;
-  std::vector<std::string> titles(matches.size());
-  std::vector<SortFacts> sortFacts(matches.size());
-  const bool dates = NeedsDates(keys);
-  for (std::size_t n = 0; n < matches.size(); ++n) {
-    const ListedObject& object = walk.objects[matches[n]];
-    titles[n] = object.type ? local::LastPathComponent(object.path, rules.separator)
-                            : TitleOf(object.path, rules);
-    sortFacts[n].folder = !object.type;
-    sortFacts[n].title = titles[n];
-    sortFacts[n].upnpClass = object.type ? UpnpClassOf(object.type->kind) : kFolderClass;
-    if (!dates) continue;
-    const std::optional<fs::FileStamp> stamp = fs::StampOf(object.path);
-    sortFacts[n].modified = stamp ? stamp->modifiedSeconds : -1;
-  }
+  for (std::size_t n = 0; n < titles.size(); ++n) sortFacts[n].title = titles[n];
   std::vector<std::uint32_t> ordered;
   ordered.reserve(matches.size());
   for (const std::size_t n : OrderOf(sortFacts, keys)) ordered.push_back(matches[n]);
@@ -280,7 +281,8 @@ BrowseResult FolderContent::Search(const SearchRequest& request, const std::stri
     }
     starts.push_back(*path);
   }
-  const std::string key = request.objectId + '\n' + request.criteria + '\n' + SortKeysText(request.sortBy);
+  const std::string key =
+      request.objectId + '\n' + request.criteria + '\n' + SortKeysText(request.sortBy);
   const auto answer = searches_->Of(
       request.objectId, key,
       [starts, separator = rules.separator, limits = options_.search,

@@ -97,7 +97,7 @@ const MediaType& FileType(const MediaType& type, const media::MediaFacts& facts)
   // video/x-msvideo for a Matroska film refuses it.
   const MediaType* held = &type;
   if (!facts.heldExtension.empty()) {
-    const MediaType* found = MediaTypeOfName("file." + std::string(facts.heldExtension));
+    const MediaType* found = MediaTypeOfExtension(facts.heldExtension);
     if (found && found->kind == type.kind) held = found;
   }
   const SoundOnlyType* row = SoundOnlyTypeOf(*held);

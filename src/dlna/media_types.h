@@ -23,6 +23,7 @@ using local::kSubtitleMime;
 using local::MediaKind;
 using local::MediaType;
 using local::MediaTypeOfName;
+using local::MediaTypeOfExtension;
 using local::StemOf;
 using local::SubtitleType;
 using local::SubtitleTypeOfName;

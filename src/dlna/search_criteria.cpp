@@ -206,23 +206,22 @@ class Parser {
     return false;
   }
 
-  std::shared_ptr<const Node> Or(int depth) {
-    auto first = And(depth);
-    if (!TakeWord("or")) return first;
+  using Term = std::shared_ptr<const Node> (Parser::*)(int depth);
+  // Terms joined by word into one node of kind; the term alone when no word follows it.
+  std::shared_ptr<const Node> Run(int depth, std::string_view word, Node::Kind kind, Term term) {
+    auto first = (this->*term)(depth);
+    if (!TakeWord(word)) return first;
     auto node = std::make_shared<Node>();
-    node->kind = Node::Kind::Or;
+    node->kind = kind;
     node->parts.push_back(std::move(first));
-    do node->parts.push_back(And(depth)); while (TakeWord("or"));
+    do node->parts.push_back((this->*term)(depth)); while (TakeWord(word));
     return node;
   }
+  std::shared_ptr<const Node> Or(int depth) {
+    return Run(depth, "or", Node::Kind::Or, &Parser::And);
+  }
   std::shared_ptr<const Node> And(int depth) {
-    auto first = Primary(depth);
-    if (!TakeWord("and")) return first;
-    auto node = std::make_shared<Node>();
-    node->kind = Node::Kind::And;
-    node->parts.push_back(std::move(first));
-    do node->parts.push_back(Primary(depth)); while (TakeWord("and"));
-    return node;
+    return Run(depth, "and", Node::Kind::And, &Parser::Primary);
   }
   std::shared_ptr<const Node> Primary(int depth) {
     if (Take('(')) {

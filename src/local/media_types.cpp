@@ -73,7 +73,10 @@ const MediaType* MediaTypeOfName(std::string_view name) {
   if (name.substr(separator == std::string_view::npos ? 0 : separator + 1).starts_with("._")) {
     return nullptr;
   }
-  const std::string extension = ExtensionOf(name);
+  return MediaTypeOfExtension(ExtensionOf(name));
+}
+
+const MediaType* MediaTypeOfExtension(std::string_view extension) {
   if (extension.empty()) return nullptr;
   const auto found = std::find_if(kMediaTypes.begin(), kMediaTypes.end(), [&](const MediaType& t) {
     return extension == t.extension;

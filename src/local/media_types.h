@@ -36,6 +36,8 @@ const SubtitleType* SubtitleTypeOfName(std::string_view name);
 // The file's type by the extension of its name (the text after the last "."), or nullptr when it
 // is no media file this side shows (also for macOS's "._" resource forks).
 const MediaType* MediaTypeOfName(std::string_view name);
+// The same by the extension itself, in lower case ("mkv").
+const MediaType* MediaTypeOfExtension(std::string_view extension);
 
 // Every media type, and every subtitle type in the order of preference.
 std::span<const MediaType> AllMediaTypes();
